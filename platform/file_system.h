@@ -1,0 +1,191 @@
+#pragma once
+// The file-system facilities that corvane, tessaly and the zip component ask of the
+// operating system. Every call states its contract here once; the POSIX and Win32
+// backends honour it alike. Paths are byte strings in the system's ANSI code page
+// (UTF-8 on POSIX). No call throws; failures show in the result and in the last
+// system error code, as with the calls these stand in for.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+
+/// How one operating system spells paths. Pure path routines take these as a
+/// parameter, so the Win32 rules are tested on any host.
+struct TPathRules {
+  std::string_view Separators;  ///< bytes that end a folder part
+  char Separator;               ///< the separator written when joining parts
+  bool HasDrives;               ///< a letter and ":" start a drive path
+  bool CaseInsensitive;         ///< file names compare without regard to case
+};
+
+inline constexpr TPathRules PosixPathRules{"/", '/', false, false};
+inline constexpr TPathRules Win32PathRules{"\\:", '\\', true, true};
+
+/// The rules of the system this build runs on.
+const TPathRules& HostPathRules();
+
+// ---- Last system error -------------------------------------------------------
+
+/// System error codes the callers test for; a missing file is 2 on both systems.
+inline constexpr int ErrorFileNotFound = 2;
+
+/// The calling thread's last system error code (errno on POSIX).
+int LastSystemError();
+/// Sets the calling thread's last system error code; 0 clears it.
+void SetLastSystemError(int code);
+/// A short text for a system error code, for messages on stderr.
+std::string SystemErrorText(int code);
+
+// ---- Paths and folders -------------------------------------------------------
+
+/// Absolute form of a path: relative paths are taken from the current directory,
+/// "." and ".." steps are folded, links are not resolved. Empty on failure.
+std::string FullPath(const std::string& path);
+
+/// The temporary-files directory, ending with a separator; empty on failure.
+std::string TempFolder();
+
+/// Creates one folder (its parent must exist). False on failure, error code set.
+bool MakeFolder(const std::string& path);
+/// Removes one empty folder. False on failure, error code set.
+bool RemoveFolder(const std::string& path);
+/// Creates a new folder "parent + prefix + unique suffix" that only the current
+/// user may enter (mode 0700), and returns its path ending with a separator.
+/// Two calls never return the same folder. Empty on failure, error code set.
+std::string MakePrivateFolder(const std::string& parent, const std::string& prefix);
+
+// ---- Attributes ----------------------------------------------------------------
+
+/// File attribute bits, with the values the archive format stores in the low byte
+/// of an entry's external attributes.
+enum : std::uint32_t {
+  faReadOnly = 0x01,
+  faHidden = 0x02,
+  faSysFile = 0x04,
+  faVolumeId = 0x08,
+  faDirectory = 0x10,
+  faArchive = 0x20,
+  faNormal = 0x80,
+};
+
+/// The attributes of a file or folder; nothing when it cannot be queried (error
+/// code set). A link is reported as what it points to.
+std::optional<std::uint32_t> ReadAttributes(const std::string& path);
+/// Sets the attributes that the system can express (on POSIX: read-only clears
+/// every write bit, otherwise the owner may write). False on failure.
+bool WriteAttributes(const std::string& path, std::uint32_t attributes);
+/// Applies a Unix-made entry's permission bits (mode & 0777), keeping owner read
+/// and write; never setuid, setgid or sticky. Does nothing on systems without them.
+bool ApplyPermissionBits(const std::string& path, std::uint32_t mode);
+
+/// One entry of a folder listing. A link is listed as a plain file, never as a
+/// folder, so that a walk deletes the link and never follows it.
+struct TFolderEntry {
+  std::string Name;
+  std::uint32_t Attributes = 0;
+};
+
+/// Every entry of a folder, "." and ".." included as the system lists them.
+/// Nothing when the folder cannot be read (error code set).
+std::optional<std::vector<TFolderEntry>> ListFolder(const std::string& folder);
+
+// ---- Whole files ---------------------------------------------------------------
+
+/// Copies a file over the target, replacing it. Never truncates the source: copying
+/// a file onto itself fails. False on failure, error code set; success leaves the
+/// error code untouched.
+bool CopyFileOver(const std::string& source, const std::string& target);
+/// Renames a file. False on failure, error code set.
+bool RenameFile(const std::string& source, const std::string& target);
+/// Deletes a file (a link is deleted, not followed). False on failure.
+bool RemoveFile(const std::string& path);
+/// True when both paths name the same file: byte-exact on POSIX or the same
+/// device and inode; without regard to case on Win32.
+bool SameFile(const std::string& a, const std::string& b);
+
+// ---- Times -----------------------------------------------------------------------
+
+/// A point in time, UTC, as seconds and nanoseconds since 1970-01-01.
+struct TFileTime {
+  std::int64_t Seconds = 0;
+  std::int32_t Nanoseconds = 0;
+  friend bool operator==(const TFileTime&, const TFileTime&) = default;
+};
+
+/// A broken-down local date and time.
+struct TCalendar {
+  int Year = 0, Month = 0, Day = 0, Hour = 0, Minute = 0, Second = 0, Millisecond = 0;
+};
+
+/// The local calendar time of a UTC time; nothing when the system cannot say.
+std::optional<TCalendar> UtcToLocal(TFileTime time);
+/// The UTC time of a local calendar time; nothing when it does not exist.
+std::optional<TFileTime> LocalToUtc(const TCalendar& local);
+
+// ---- Open files ------------------------------------------------------------------
+
+enum class TFileAccess { Read, Write, ReadWrite };
+/// What others may do with the file meanwhile (Win32 sharing; ignored on POSIX).
+enum class TFileShare { None, Read, Write, ReadWrite };
+enum class TFileCreation {
+  OpenExisting,  ///< fail when missing
+  CreateAlways,  ///< create, or truncate an existing file
+};
+enum class TSeekOrigin { Begin, Current, End };
+
+/// A move-only open file. The destructor closes it.
+class TFile {
+ public:
+  TFile() = default;
+  TFile(const TFile&) = delete;
+  TFile& operator=(const TFile&) = delete;
+  TFile(TFile&& other) noexcept;
+  TFile& operator=(TFile&& other) noexcept;
+  ~TFile();
+
+  /// Opens or creates a file. The result is closed on failure (error code set).
+  /// A folder cannot be opened.
+  static TFile Open(const std::string& path, TFileAccess access, TFileShare share,
+                    TFileCreation creation);
+
+  bool IsOpen() const { return handle_ >= 0; }
+  /// Reads up to count bytes; fewer only at the end of the file. -1 on failure.
+  std::int64_t Read(void* buffer, std::size_t count);
+  /// Writes count bytes; returns the count written, less than count only on
+  /// failure (error code set). -1 when nothing could be written.
+  std::int64_t Write(const void* buffer, std::size_t count);
+  /// Moves the file position; the new position, or -1 on failure.
+  std::int64_t Seek(std::int64_t offset, TSeekOrigin origin);
+  /// The file's size, or -1 on failure.
+  std::int64_t Size();
+  /// Asks the system to write the file's buffers to disk.
+  bool FlushToDisk();
+  /// The file's last-write time.
+  std::optional<TFileTime> LastWriteTime();
+  /// Sets the last-write time; other times are left alone.
+  bool SetLastWriteTime(TFileTime time);
+  /// Closes the file; false when the system reports an error on close.
+  bool Close();
+  /// The operating-system handle (a file descriptor on POSIX).
+  std::intptr_t Handle() const { return handle_; }
+
+ private:
+  explicit TFile(std::intptr_t handle) : handle_(handle) {}
+  std::intptr_t handle_ = -1;
+};
+
+// ---- Console -----------------------------------------------------------------------
+
+enum class TConsoleStream { Output, Error };
+
+/// Writes one line and the system's line ending (LF on POSIX, CR LF on Win32).
+void WriteConsoleLine(TConsoleStream stream, std::string_view text);
+/// Writes bytes as they are, with no line ending.
+void WriteConsoleText(TConsoleStream stream, std::string_view text);
+
+}  // namespace platform

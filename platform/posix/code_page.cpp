@@ -1,0 +1,133 @@
+// POSIX backend of the code-page services: the ANSI code page is UTF-8, the OEM
+// code page of names stored in archives is code page 437, and the case rules touch
+// ASCII letters only.
+
+#include "platform/code_page.h"
+
+#include <array>
+#include <cstdint>
+
+namespace platform {
+namespace {
+
+// Code page 437, bytes 0x80 to 0xFF, as Unicode code points.
+constexpr std::array<char16_t, 128> Cp437High = {
+    0x00C7, 0x00FC, 0x00E9, 0x00E2, 0x00E4, 0x00E0, 0x00E5, 0x00E7,
+    0x00EA, 0x00EB, 0x00E8, 0x00EF, 0x00EE, 0x00EC, 0x00C4, 0x00C5,
+    0x00C9, 0x00E6, 0x00C6, 0x00F4, 0x00F6, 0x00F2, 0x00FB, 0x00F9,
+    0x00FF, 0x00D6, 0x00DC, 0x00A2, 0x00A3, 0x00A5, 0x20A7, 0x0192,
+    0x00E1, 0x00ED, 0x00F3, 0x00FA, 0x00F1, 0x00D1, 0x00AA, 0x00BA,
+    0x00BF, 0x2310, 0x00AC, 0x00BD, 0x00BC, 0x00A1, 0x00AB, 0x00BB,
+    0x2591, 0x2592, 0x2593, 0x2502, 0x2524, 0x2561, 0x2562, 0x2556,
+    0x2555, 0x2563, 0x2551, 0x2557, 0x255D, 0x255C, 0x255B, 0x2510,
+    0x2514, 0x2534, 0x252C, 0x251C, 0x2500, 0x253C, 0x255E, 0x255F,
+    0x255A, 0x2554, 0x2569, 0x2566, 0x2560, 0x2550, 0x256C, 0x2567,
+    0x2568, 0x2564, 0x2565, 0x2559, 0x2558, 0x2552, 0x2553, 0x256B,
+    0x256A, 0x2518, 0x250C, 0x2588, 0x2584, 0x258C, 0x2590, 0x2580,
+    0x03B1, 0x00DF, 0x0393, 0x03C0, 0x03A3, 0x03C3, 0x00B5, 0x03C4,
+    0x03A6, 0x0398, 0x03A9, 0x03B4, 0x221E, 0x03C6, 0x03B5, 0x2229,
+    0x2261, 0x00B1, 0x2265, 0x2264, 0x2320, 0x2321, 0x00F7, 0x2248,
+    0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0,
+};
+static_assert(Cp437High[0] == 0x00C7 && Cp437High[0x7F] == 0x00A0);
+
+void AppendUtf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+}  // namespace
+
+std::u16string AnsiToUtf16(std::string_view ansi) {
+  std::u16string out;
+  out.reserve(ansi.size());
+  const auto* p = reinterpret_cast<const unsigned char*>(ansi.data());
+  const auto* end = p + ansi.size();
+  while (p < end) {
+    const unsigned lead = *p;
+    if (lead < 0x80) {
+      out += static_cast<char16_t>(lead);
+      ++p;
+      continue;
+    }
+    // Well-formed UTF-8 only: no overlong forms, no surrogates, nothing past U+10FFFF.
+    int length = 0;
+    char32_t cp = 0;
+    unsigned low = 0x80, high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) { length = 2; cp = lead & 0x1F; }
+    else if (lead >= 0xE0 && lead <= 0xEF) {
+      length = 3; cp = lead & 0x0F;
+      if (lead == 0xE0) low = 0xA0;
+      if (lead == 0xED) high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      length = 4; cp = lead & 0x07;
+      if (lead == 0xF0) low = 0x90;
+      if (lead == 0xF4) high = 0x8F;
+    }
+    int taken = 1;
+    bool valid = length > 0;
+    while (valid && taken < length) {
+      if (p + taken >= end) { valid = false; break; }
+      const unsigned next = p[taken];
+      const unsigned min = taken == 1 ? low : 0x80, max = taken == 1 ? high : 0xBF;
+      if (next < min || next > max) { valid = false; break; }
+      cp = (cp << 6) | (next & 0x3F);
+      ++taken;
+    }
+    if (!valid) {
+      // One replacement character for the lead byte and the continuation bytes that
+      // fitted it so far.
+      out += u'\uFFFD';
+      p += taken;
+      continue;
+    }
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      out += static_cast<char16_t>(0xD800 + (cp >> 10));
+      out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(cp);
+    }
+    p += length;
+  }
+  return out;
+}
+
+std::string OemToAnsi(std::string_view oem) {
+  std::string out;
+  out.reserve(oem.size());
+  for (const char c : oem) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x80) out += c;
+    else AppendUtf8(out, Cp437High[byte - 0x80]);
+  }
+  return out;
+}
+
+char AnsiLowerChar(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c; }
+
+std::string AnsiLowerCase(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = AnsiLowerChar(c);
+  return out;
+}
+
+int AnsiCompareText(std::string_view a, std::string_view b) {
+  const std::size_t n = a.size() < b.size() ? a.size() : b.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    const auto x = static_cast<unsigned char>(AnsiLowerChar(a[i]));
+    const auto y = static_cast<unsigned char>(AnsiLowerChar(b[i]));
+    if (x != y) return x < y ? -1 : 1;
+  }
+  return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
+}  // namespace platform

@@ -1,0 +1,386 @@
+// POSIX backend of the file-system facilities. errno is the last system error
+// code; every call that can be interrupted is retried on EINTR here and nowhere else.
+
+#include "platform/file_system.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+namespace platform {
+namespace {
+
+template <typename Call>
+auto RetryOnInterrupt(Call call) {
+  for (;;) {
+    auto result = call();
+    if (result != -1 || errno != EINTR) return result;
+  }
+}
+
+// Closes a descriptor without disturbing the error code of the failure that led here.
+void CloseQuietly(int fd) {
+  const int saved = errno;
+  ::close(fd);
+  errno = saved;
+}
+
+std::uint32_t AttributesOf(const struct stat& st) {
+  std::uint32_t attributes = S_ISDIR(st.st_mode) ? faDirectory : faArchive;
+  if ((st.st_mode & S_IWUSR) == 0) attributes |= faReadOnly;
+  return attributes;
+}
+
+std::string FolderOf(const std::string& path) {
+  const auto slash = path.find_last_of('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+}  // namespace
+
+const TPathRules& HostPathRules() { return PosixPathRules; }
+
+int LastSystemError() { return errno; }
+void SetLastSystemError(int code) { errno = code; }
+std::string SystemErrorText(int code) { return std::strerror(code); }
+
+std::string FullPath(const std::string& path) {
+  if (path.empty()) {
+    errno = ENOENT;
+    return {};
+  }
+  std::string whole;
+  if (path[0] == '/') {
+    whole = path;
+  } else {
+    std::string current(4096, '\0');
+    while (::getcwd(current.data(), current.size()) == nullptr) {
+      if (errno != ERANGE) return {};
+      current.resize(current.size() * 2);
+    }
+    current.resize(std::strlen(current.c_str()));
+    whole = current + "/" + path;
+  }
+  // Fold "." and ".." lexically; links are not resolved, as the Win32 call does not.
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  while (start <= whole.size()) {
+    std::size_t end = whole.find('/', start);
+    if (end == std::string::npos) end = whole.size();
+    std::string part = whole.substr(start, end - start);
+    if (part == "..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(std::move(part));
+    }
+    start = end + 1;
+  }
+  std::string result;
+  for (const auto& part : parts) result += "/" + part;
+  if (result.empty() || whole.back() == '/') result += "/";
+  return result;
+}
+
+std::string TempFolder() {
+  const char* fromEnvironment = std::getenv("TMPDIR");
+  std::string folder = (fromEnvironment != nullptr && *fromEnvironment != '\0') ? fromEnvironment : "/tmp";
+  if (folder.back() != '/') folder += '/';
+  return folder;
+}
+
+bool MakeFolder(const std::string& path) {
+  return RetryOnInterrupt([&] { return ::mkdir(path.c_str(), 0777); }) == 0;
+}
+
+bool RemoveFolder(const std::string& path) {
+  return RetryOnInterrupt([&] { return ::rmdir(path.c_str()); }) == 0;
+}
+
+std::string MakePrivateFolder(const std::string& parent, const std::string& prefix) {
+  std::string pattern = parent + prefix + "XXXXXX";
+  if (::mkdtemp(pattern.data()) == nullptr) return {};  // mkdtemp creates it with mode 0700
+  return pattern + "/";
+}
+
+std::optional<std::uint32_t> ReadAttributes(const std::string& path) {
+  struct stat st {};
+  if (RetryOnInterrupt([&] { return ::stat(path.c_str(), &st); }) != 0) return std::nullopt;
+  return AttributesOf(st);
+}
+
+bool WriteAttributes(const std::string& path, std::uint32_t attributes) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) return false;
+  if (S_ISLNK(st.st_mode)) {
+    errno = EPERM;
+    return false;
+  }
+  mode_t mode = st.st_mode & 0777;
+  mode = (attributes & faReadOnly) != 0 ? (mode & ~mode_t{0222}) : (mode | S_IWUSR);
+  return RetryOnInterrupt([&] { return ::chmod(path.c_str(), mode); }) == 0;
+}
+
+bool ApplyPermissionBits(const std::string& path, std::uint32_t mode) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) return false;
+  if (S_ISLNK(st.st_mode)) {
+    errno = EPERM;
+    return false;
+  }
+  const mode_t bits = static_cast<mode_t>(mode & 0777) | S_IRUSR | S_IWUSR;
+  return RetryOnInterrupt([&] { return ::chmod(path.c_str(), bits); }) == 0;
+}
+
+std::optional<std::vector<TFolderEntry>> ListFolder(const std::string& folder) {
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) return std::nullopt;
+  std::vector<TFolderEntry> entries;
+  const int dirFd = ::dirfd(dir);
+  errno = 0;
+  while (const dirent* item = ::readdir(dir)) {
+    TFolderEntry entry;
+    entry.Name = item->d_name;
+    struct stat st {};
+    // lstat: a link is listed as a file, so a walk deletes it and never follows it.
+    if (::fstatat(dirFd, item->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+      entry.Attributes = S_ISLNK(st.st_mode) ? faArchive : AttributesOf(st);
+    } else {
+      entry.Attributes = faArchive;
+    }
+    entries.push_back(std::move(entry));
+    errno = 0;
+  }
+  const int readError = errno;
+  ::closedir(dir);
+  if (readError != 0) {
+    errno = readError;
+    return std::nullopt;
+  }
+  return entries;
+}
+
+bool CopyFileOver(const std::string& source, const std::string& target) {
+  if (SameFile(source, target)) {
+    // Copying a file onto itself would truncate it before reading it.
+    errno = EINVAL;
+    return false;
+  }
+  const int in = RetryOnInterrupt([&] { return ::open(source.c_str(), O_RDONLY | O_CLOEXEC); });
+  if (in < 0) return false;
+  struct stat st {};
+  if (::fstat(in, &st) != 0 || S_ISDIR(st.st_mode)) {
+    if (S_ISDIR(st.st_mode)) errno = EISDIR;
+    CloseQuietly(in);
+    return false;
+  }
+  // Write beside the target and rename over it, so the target is replaced whole or
+  // not at all.
+  std::string temporary = FolderOf(target) + ".copy-XXXXXX";
+  const int out = ::mkstemp(temporary.data());
+  if (out < 0) {
+    CloseQuietly(in);
+    return false;
+  }
+  bool ok = true;
+  for (;;) {
+    const ssize_t moved = ::copy_file_range(in, nullptr, out, nullptr, 1 << 30, 0);
+    if (moved > 0) continue;
+    if (moved == 0) break;
+    if (errno == EINTR) continue;
+    if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) {
+      ok = false;
+      break;
+    }
+    // The kernel cannot copy between these files: fall back to reading and writing.
+    std::vector<char> buffer(1 << 20);
+    for (;;) {
+      const ssize_t got = RetryOnInterrupt([&] { return ::read(in, buffer.data(), buffer.size()); });
+      if (got <= 0) {
+        ok = got == 0;
+        break;
+      }
+      ssize_t done = 0;
+      while (done < got) {
+        const ssize_t put = RetryOnInterrupt([&] { return ::write(out, buffer.data() + done, got - done); });
+        if (put <= 0) {
+          if (put == 0) errno = EIO;
+          ok = false;
+          break;
+        }
+        done += put;
+      }
+      if (!ok) break;
+    }
+    break;
+  }
+  if (ok) ok = ::fchmod(out, (st.st_mode & 0777) | S_IRUSR | S_IWUSR) == 0;
+  if (ok) ok = ::close(out) == 0;
+  else CloseQuietly(out);
+  CloseQuietly(in);
+  if (ok) ok = ::rename(temporary.c_str(), target.c_str()) == 0;
+  if (!ok) {
+    const int saved = errno;
+    ::unlink(temporary.c_str());
+    errno = saved;
+  }
+  return ok;
+}
+
+bool RenameFile(const std::string& source, const std::string& target) {
+  return ::rename(source.c_str(), target.c_str()) == 0;
+}
+
+bool RemoveFile(const std::string& path) {
+  return RetryOnInterrupt([&] { return ::unlink(path.c_str()); }) == 0;
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+  if (a == b) return true;
+  const int saved = errno;
+  struct stat sa {}, sb {};
+  const bool same = ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 &&
+                    sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+  errno = saved;
+  return same;
+}
+
+std::optional<TCalendar> UtcToLocal(TFileTime time) {
+  const std::time_t seconds = static_cast<std::time_t>(time.Seconds);
+  std::tm local {};
+  if (::localtime_r(&seconds, &local) == nullptr) return std::nullopt;
+  return TCalendar{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                   local.tm_min,         local.tm_sec,     time.Nanoseconds / 1000000};
+}
+
+std::optional<TFileTime> LocalToUtc(const TCalendar& c) {
+  std::tm local {};
+  local.tm_year = c.Year - 1900;
+  local.tm_mon = c.Month - 1;
+  local.tm_mday = c.Day;
+  local.tm_hour = c.Hour;
+  local.tm_min = c.Minute;
+  local.tm_sec = c.Second;
+  local.tm_isdst = -1;
+  errno = 0;
+  const std::time_t seconds = ::mktime(&local);
+  if (seconds == static_cast<std::time_t>(-1) && errno != 0) return std::nullopt;
+  return TFileTime{static_cast<std::int64_t>(seconds), c.Millisecond * 1000000};
+}
+
+// ---- TFile ------------------------------------------------------------------------
+
+TFile::TFile(TFile&& other) noexcept : handle_(other.handle_) { other.handle_ = -1; }
+
+TFile& TFile::operator=(TFile&& other) noexcept {
+  if (this != &other) {
+    Close();
+    handle_ = other.handle_;
+    other.handle_ = -1;
+  }
+  return *this;
+}
+
+TFile::~TFile() {
+  if (IsOpen()) CloseQuietly(static_cast<int>(handle_));
+}
+
+TFile TFile::Open(const std::string& path, TFileAccess access, TFileShare, TFileCreation creation) {
+  int flags = O_CLOEXEC;
+  switch (access) {
+    case TFileAccess::Read: flags |= O_RDONLY; break;
+    case TFileAccess::Write: flags |= O_WRONLY; break;
+    case TFileAccess::ReadWrite: flags |= O_RDWR; break;
+  }
+  if (creation == TFileCreation::CreateAlways) flags |= O_CREAT | O_TRUNC;
+  const int fd = RetryOnInterrupt([&] { return ::open(path.c_str(), flags, 0666); });
+  if (fd < 0) return TFile();
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    if (S_ISDIR(st.st_mode)) errno = EISDIR;
+    CloseQuietly(fd);
+    return TFile();
+  }
+  return TFile(fd);
+}
+
+std::int64_t TFile::Read(void* buffer, std::size_t count) {
+  auto* bytes = static_cast<char*>(buffer);
+  std::size_t done = 0;
+  while (done < count) {
+    const ssize_t got = RetryOnInterrupt([&] { return ::read(static_cast<int>(handle_), bytes + done, count - done); });
+    if (got < 0) return done > 0 ? static_cast<std::int64_t>(done) : -1;
+    if (got == 0) break;
+    done += static_cast<std::size_t>(got);
+  }
+  return static_cast<std::int64_t>(done);
+}
+
+std::int64_t TFile::Write(const void* buffer, std::size_t count) {
+  const auto* bytes = static_cast<const char*>(buffer);
+  std::size_t done = 0;
+  while (done < count) {
+    const ssize_t put = RetryOnInterrupt([&] { return ::write(static_cast<int>(handle_), bytes + done, count - done); });
+    if (put <= 0) {
+      if (put == 0) errno = ENOSPC;
+      return done > 0 ? static_cast<std::int64_t>(done) : -1;
+    }
+    done += static_cast<std::size_t>(put);
+  }
+  return static_cast<std::int64_t>(done);
+}
+
+std::int64_t TFile::Seek(std::int64_t offset, TSeekOrigin origin) {
+  const int whence = origin == TSeekOrigin::Begin ? SEEK_SET : origin == TSeekOrigin::Current ? SEEK_CUR : SEEK_END;
+  return ::lseek(static_cast<int>(handle_), static_cast<off_t>(offset), whence);
+}
+
+std::int64_t TFile::Size() {
+  struct stat st {};
+  if (::fstat(static_cast<int>(handle_), &st) != 0) return -1;
+  return st.st_size;
+}
+
+bool TFile::FlushToDisk() { return RetryOnInterrupt([&] { return ::fsync(static_cast<int>(handle_)); }) == 0; }
+
+std::optional<TFileTime> TFile::LastWriteTime() {
+  struct stat st {};
+  if (::fstat(static_cast<int>(handle_), &st) != 0) return std::nullopt;
+  return TFileTime{static_cast<std::int64_t>(st.st_mtim.tv_sec), static_cast<std::int32_t>(st.st_mtim.tv_nsec)};
+}
+
+bool TFile::SetLastWriteTime(TFileTime time) {
+  struct timespec times[2];
+  times[0].tv_sec = 0;
+  times[0].tv_nsec = UTIME_OMIT;
+  times[1].tv_sec = static_cast<time_t>(time.Seconds);
+  times[1].tv_nsec = time.Nanoseconds;
+  return ::futimens(static_cast<int>(handle_), times) == 0;
+}
+
+bool TFile::Close() {
+  if (!IsOpen()) return true;
+  const int fd = static_cast<int>(handle_);
+  handle_ = -1;
+  return ::close(fd) == 0;
+}
+
+// ---- Console ----------------------------------------------------------------------
+
+void WriteConsoleText(TConsoleStream stream, std::string_view text) {
+  std::FILE* target = stream == TConsoleStream::Output ? stdout : stderr;
+  std::fwrite(text.data(), 1, text.size(), target);
+}
+
+void WriteConsoleLine(TConsoleStream stream, std::string_view text) {
+  WriteConsoleText(stream, text);
+  WriteConsoleText(stream, "\n");
+}
+
+}  // namespace platform

@@ -1,0 +1,96 @@
+#include "tests/support/test_support.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+namespace testsupport {
+
+TTempFolder::TTempFolder() {
+  static std::atomic<unsigned> counter{0};
+  std::random_device device;
+  const auto base = fs::temp_directory_path();
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    fs::path candidate = base / ("kestrel-test-" + std::to_string(device()) + "-" + std::to_string(counter++));
+    std::error_code error;
+    if (fs::create_directory(candidate, error)) {
+      path_ = candidate;
+      return;
+    }
+  }
+  throw std::runtime_error("cannot create a temporary test folder");
+}
+
+TTempFolder::~TTempFolder() {
+  std::error_code error;
+  // Tests may leave read-only files and folders behind; make them writable first.
+  for (auto it = fs::recursive_directory_iterator(path_, error); !error && it != fs::recursive_directory_iterator();
+       it.increment(error)) {
+    if (!it->is_symlink()) fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, error);
+  }
+  fs::remove_all(path_, error);
+}
+
+std::string ShellQuote(const std::string& word) {
+  std::string quoted = "'";
+  for (const char c : word) {
+    if (c == '\'') quoted += "'\\''";
+    else quoted += c;
+  }
+  return quoted + "'";
+}
+
+int RunShell(const std::string& commandLine) {
+  const int status = std::system(commandLine.c_str());
+  if (status == -1) return -1;
+  // std::system returns a wait status on POSIX.
+  if ((status & 0x7F) != 0) return -1;
+  return (status >> 8) & 0xFF;
+}
+
+bool HaveCommand(const std::string& name) {
+  return RunShell("command -v " + ShellQuote(name) + " >/dev/null 2>&1") == 0;
+}
+
+TRunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                      const std::string& workingFolder, const std::string& environment) {
+  TTempFolder capture;
+  std::string line;
+  if (!workingFolder.empty()) {
+    line += "cd ";
+    line += ShellQuote(workingFolder);
+    line += " && ";
+  }
+  if (!environment.empty()) line += environment + " ";
+  line += ShellQuote(program);
+  for (const auto& arg : args) line += " " + ShellQuote(arg);
+  line += " </dev/null >" + ShellQuote(capture / "out") + " 2>" + ShellQuote(capture / "err");
+  TRunResult result;
+  result.Status = RunShell(line);
+  result.Out = ReadFile(capture / "out");
+  result.Err = ReadFile(capture / "err");
+  return result;
+}
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteFile(const fs::path& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!out) throw std::runtime_error("cannot write " + path.string());
+}
+
+fs::path Fixture(const std::string& relative) { return fs::path(KESTREL_FIXTURES_DIR) / relative; }
+fs::path SourceFile(const std::string& relative) { return fs::path(KESTREL_SOURCE_DIR) / relative; }
+
+}  // namespace testsupport

@@ -1,0 +1,53 @@
+#pragma once
+// Helpers shared by the tests: a temporary folder per test, running a built program
+// with its output captured, whole-file reads and writes, and the shared fixtures.
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+/// A fresh folder for one test, removed with everything in it by the destructor.
+class TTempFolder {
+ public:
+  TTempFolder();
+  ~TTempFolder();
+  TTempFolder(const TTempFolder&) = delete;
+  TTempFolder& operator=(const TTempFolder&) = delete;
+
+  const std::filesystem::path& Path() const { return path_; }
+  /// Path of a name inside the folder, as a string.
+  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+
+ private:
+  std::filesystem::path path_;
+};
+
+struct TRunResult {
+  int Status = -1;  ///< exit status; -1 when the program did not exit normally
+  std::string Out;
+  std::string Err;
+};
+
+/// Runs a program with arguments (each passed as one word), stdin from /dev/null
+/// unless input is given, in the working folder when one is given.
+TRunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                      const std::string& workingFolder = {}, const std::string& environment = {});
+
+/// Runs a shell command line; the exit status, or -1.
+int RunShell(const std::string& commandLine);
+/// True when a command of that name is on PATH.
+bool HaveCommand(const std::string& name);
+
+std::string ReadFile(const std::filesystem::path& path);
+void WriteFile(const std::filesystem::path& path, const std::string& bytes);
+/// Quotes a word for the shell.
+std::string ShellQuote(const std::string& word);
+
+/// Path of a file under the shared fixtures folder.
+std::filesystem::path Fixture(const std::string& relative);
+/// Path of a file in the source tree.
+std::filesystem::path SourceFile(const std::string& relative);
+
+}  // namespace testsupport
