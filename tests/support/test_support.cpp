@@ -70,8 +70,14 @@ TRunResult RunProgram(const std::string& program, const std::vector<std::string>
   }
   if (!environment.empty()) line += environment + " ";
   line += ShellQuote(program);
-  for (const auto& arg : args) line += " " + ShellQuote(arg);
-  line += " </dev/null >" + ShellQuote(capture / "out") + " 2>" + ShellQuote(capture / "err");
+  for (const auto& arg : args) {
+    line += ' ';
+    line += ShellQuote(arg);
+  }
+  line += " </dev/null >";
+  line += ShellQuote(capture / "out");
+  line += " 2>";
+  line += ShellQuote(capture / "err");
   TRunResult result;
   result.Status = RunShell(line);
   result.Out = ReadFile(capture / "out");
