@@ -169,14 +169,70 @@ class TFile {
   std::optional<TFileTime> LastWriteTime();
   /// Sets the last-write time; other times are left alone.
   bool SetLastWriteTime(TFileTime time);
+  /// Copies count bytes of source, from offset on, to this file at its position,
+  /// inside the system where it can; the source's own position does not move.
+  /// Returns the count copied, less than count only on failure (error code set).
+  std::int64_t CopyFrom(TFile& source, std::int64_t offset, std::int64_t count);
   /// Closes the file; false when the system reports an error on close.
   bool Close();
   /// The operating-system handle (a file descriptor on POSIX).
   std::intptr_t Handle() const { return handle_; }
 
  private:
+  friend class TFileReplacement;
   explicit TFile(std::intptr_t handle) : handle_(handle) {}
   std::intptr_t handle_ = -1;
+};
+
+/// A read-only view of a whole open file's bytes. Mapped where the system allows,
+/// so that a large document costs neither fresh memory nor a copy; read into
+/// memory otherwise. The view stays valid while the object lives, even when the
+/// file is replaced by a rename meanwhile.
+class TFileBytes {
+ public:
+  TFileBytes() = default;
+  TFileBytes(const TFileBytes&) = delete;
+  TFileBytes& operator=(const TFileBytes&) = delete;
+  TFileBytes(TFileBytes&& other) noexcept;
+  TFileBytes& operator=(TFileBytes&& other) noexcept;
+  ~TFileBytes();
+
+  /// Takes the bytes of the file from its start to its end. False on failure
+  /// (error code set); the view is then empty.
+  bool Load(TFile& file);
+  std::string_view View() const { return {data_, size_}; }
+
+ private:
+  void Release();
+  const char* data_ = nullptr;
+  std::size_t size_ = 0;
+  bool mapped_ = false;
+  std::string copy_;
+};
+
+/// A new file written beside a target and put in the target's place in one step,
+/// so the target is replaced whole or not at all. The destructor removes the new
+/// file unless it was committed.
+class TFileReplacement {
+ public:
+  TFileReplacement() = default;
+  TFileReplacement(const TFileReplacement&) = delete;
+  TFileReplacement& operator=(const TFileReplacement&) = delete;
+  ~TFileReplacement();
+
+  /// Creates the new file in the target's folder, with the permission bits of
+  /// permissionsFrom when that file exists (owner read and write always kept).
+  /// False on failure (error code set).
+  bool Begin(const std::string& target, const std::string& permissionsFrom);
+  TFile& File() { return file_; }
+  /// Closes the new file and renames it over the target. False on failure (error
+  /// code set); the target is then unchanged.
+  bool Commit();
+
+ private:
+  TFile file_;
+  std::string temporary_;
+  std::string target_;
 };
 
 // ---- Console -----------------------------------------------------------------------

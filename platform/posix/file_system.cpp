@@ -5,6 +5,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <algorithm>
 
 namespace platform {
 namespace {
@@ -172,65 +174,21 @@ bool CopyFileOver(const std::string& source, const std::string& target) {
     errno = EINVAL;
     return false;
   }
-  const int in = RetryOnInterrupt([&] { return ::open(source.c_str(), O_RDONLY | O_CLOEXEC); });
-  if (in < 0) return false;
-  struct stat st {};
-  if (::fstat(in, &st) != 0 || S_ISDIR(st.st_mode)) {
-    if (S_ISDIR(st.st_mode)) errno = EISDIR;
-    CloseQuietly(in);
-    return false;
-  }
-  // Write beside the target and rename over it, so the target is replaced whole or
-  // not at all.
-  std::string temporary = FolderOf(target) + ".copy-XXXXXX";
-  const int out = ::mkstemp(temporary.data());
-  if (out < 0) {
-    CloseQuietly(in);
-    return false;
-  }
-  bool ok = true;
+  TFile in = TFile::Open(source, TFileAccess::Read, TFileShare::Read, TFileCreation::OpenExisting);
+  if (!in.IsOpen()) return false;
+  const std::int64_t size = in.Size();
+  if (size < 0) return false;
+  TFileReplacement out;
+  if (!out.Begin(target, source)) return false;
+  if (out.File().CopyFrom(in, 0, size) != size) return false;
+  // A file that grew while it was copied is copied to its new end.
   for (;;) {
-    const ssize_t moved = ::copy_file_range(in, nullptr, out, nullptr, 1 << 30, 0);
-    if (moved > 0) continue;
-    if (moved == 0) break;
-    if (errno == EINTR) continue;
-    if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) {
-      ok = false;
-      break;
-    }
-    // The kernel cannot copy between these files: fall back to reading and writing.
-    std::vector<char> buffer(1 << 20);
-    for (;;) {
-      const ssize_t got = RetryOnInterrupt([&] { return ::read(in, buffer.data(), buffer.size()); });
-      if (got <= 0) {
-        ok = got == 0;
-        break;
-      }
-      ssize_t done = 0;
-      while (done < got) {
-        const ssize_t put = RetryOnInterrupt([&] { return ::write(out, buffer.data() + done, got - done); });
-        if (put <= 0) {
-          if (put == 0) errno = EIO;
-          ok = false;
-          break;
-        }
-        done += put;
-      }
-      if (!ok) break;
-    }
-    break;
+    const std::int64_t copied = out.File().Seek(0, TSeekOrigin::Current);
+    const std::int64_t more = out.File().CopyFrom(in, copied, std::int64_t{1} << 30);
+    if (more < 0) return false;
+    if (more == 0) break;
   }
-  if (ok) ok = ::fchmod(out, (st.st_mode & 0777) | S_IRUSR | S_IWUSR) == 0;
-  if (ok) ok = ::close(out) == 0;
-  else CloseQuietly(out);
-  CloseQuietly(in);
-  if (ok) ok = ::rename(temporary.c_str(), target.c_str()) == 0;
-  if (!ok) {
-    const int saved = errno;
-    ::unlink(temporary.c_str());
-    errno = saved;
-  }
-  return ok;
+  return out.Commit();
 }
 
 bool RenameFile(const std::string& source, const std::string& target) {
@@ -364,11 +322,149 @@ bool TFile::SetLastWriteTime(TFileTime time) {
   return ::futimens(static_cast<int>(handle_), times) == 0;
 }
 
+std::int64_t TFile::CopyFrom(TFile& source, std::int64_t offset, std::int64_t count) {
+  const int in = static_cast<int>(source.handle_);
+  const int out = static_cast<int>(handle_);
+  std::int64_t done = 0;
+  bool kernelCopy = true;
+  std::vector<char> buffer;
+  while (done < count) {
+    const std::size_t chunk = static_cast<std::size_t>(std::min<std::int64_t>(count - done, std::int64_t{1} << 30));
+    if (kernelCopy) {
+      loff_t from = offset + done;
+      const ssize_t moved = ::copy_file_range(in, &from, out, nullptr, chunk, 0);
+      if (moved > 0) {
+        done += moved;
+        continue;
+      }
+      if (moved == 0) break;  // the source ended early
+      if (errno == EINTR) continue;
+      if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP && errno != EBADF) {
+        return done > 0 ? done : -1;
+      }
+      // The kernel cannot copy between these files: read and write instead.
+      kernelCopy = false;
+      buffer.resize(1 << 20);
+    }
+    const std::size_t piece = std::min(chunk, buffer.size());
+    const ssize_t got =
+        RetryOnInterrupt([&] { return ::pread(in, buffer.data(), piece, static_cast<off_t>(offset + done)); });
+    if (got < 0) return done > 0 ? done : -1;
+    if (got == 0) break;
+    const std::int64_t put = Write(buffer.data(), static_cast<std::size_t>(got));
+    if (put > 0) done += put;
+    if (put != got) return done > 0 ? done : -1;
+  }
+  return done;
+}
+
 bool TFile::Close() {
   if (!IsOpen()) return true;
   const int fd = static_cast<int>(handle_);
   handle_ = -1;
   return ::close(fd) == 0;
+}
+
+// ---- TFileBytes ---------------------------------------------------------------------
+
+TFileBytes::TFileBytes(TFileBytes&& other) noexcept
+    : data_(other.data_), size_(other.size_), mapped_(other.mapped_), copy_(std::move(other.copy_)) {
+  if (!mapped_) data_ = copy_.data();
+  other.data_ = nullptr;
+  other.size_ = 0;
+  other.mapped_ = false;
+}
+
+TFileBytes& TFileBytes::operator=(TFileBytes&& other) noexcept {
+  if (this != &other) {
+    Release();
+    mapped_ = other.mapped_;
+    size_ = other.size_;
+    copy_ = std::move(other.copy_);
+    data_ = mapped_ ? other.data_ : copy_.data();
+    other.data_ = nullptr;
+    other.size_ = 0;
+    other.mapped_ = false;
+  }
+  return *this;
+}
+
+TFileBytes::~TFileBytes() { Release(); }
+
+void TFileBytes::Release() {
+  if (mapped_) ::munmap(const_cast<char*>(data_), size_);
+  mapped_ = false;
+  data_ = nullptr;
+  size_ = 0;
+  copy_.clear();
+}
+
+bool TFileBytes::Load(TFile& file) {
+  Release();
+  const int fd = static_cast<int>(file.Handle());
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return false;
+  if (S_ISREG(st.st_mode) && st.st_size > 0) {
+    void* map = ::mmap(nullptr, static_cast<std::size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+    if (map != MAP_FAILED) {
+      // The scanners read front to back.
+      ::madvise(map, static_cast<std::size_t>(st.st_size), MADV_SEQUENTIAL);
+      data_ = static_cast<const char*>(map);
+      size_ = static_cast<std::size_t>(st.st_size);
+      mapped_ = true;
+      return true;
+    }
+  }
+  // Not mappable (empty, a device, a pipe): read it.
+  if (file.Seek(0, TSeekOrigin::Begin) < 0) return false;
+  char chunk[65536];
+  for (;;) {
+    const std::int64_t got = file.Read(chunk, sizeof chunk);
+    if (got < 0) {
+      copy_.clear();
+      return false;
+    }
+    if (got == 0) break;
+    copy_.append(chunk, static_cast<std::size_t>(got));
+  }
+  data_ = copy_.data();
+  size_ = copy_.size();
+  return true;
+}
+
+// ---- TFileReplacement --------------------------------------------------------------
+
+TFileReplacement::~TFileReplacement() {
+  if (!temporary_.empty()) {
+    const int saved = errno;
+    file_.Close();
+    ::unlink(temporary_.c_str());
+    errno = saved;
+  }
+}
+
+bool TFileReplacement::Begin(const std::string& target, const std::string& permissionsFrom) {
+  std::string temporary = FolderOf(target) + ".corvane-XXXXXX";
+  const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+  if (fd < 0) return false;
+  temporary_ = temporary;
+  target_ = target;
+  file_ = TFile(fd);
+  struct stat st {};
+  mode_t mode = 0644;
+  if (::stat(permissionsFrom.c_str(), &st) == 0) mode = (st.st_mode & 0777) | S_IRUSR | S_IWUSR;
+  return ::fchmod(fd, mode) == 0;
+}
+
+bool TFileReplacement::Commit() {
+  if (temporary_.empty()) {
+    errno = EBADF;
+    return false;
+  }
+  if (!file_.Close()) return false;
+  if (::rename(temporary_.c_str(), target_.c_str()) != 0) return false;
+  temporary_.clear();
+  return true;
 }
 
 // ---- Console ----------------------------------------------------------------------

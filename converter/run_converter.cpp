@@ -1,0 +1,100 @@
+#include "converter/run_converter.h"
+
+#include "converter/binaries.h"
+#include "converter/file_utils.h"
+#include "converter/stylesheet.h"
+#include "platform/file_system.h"
+
+namespace corvane {
+namespace {
+
+void PrintLine(std::string_view text) { platform::WriteConsoleLine(platform::TConsoleStream::Output, text); }
+
+void PrintUsage() {
+  PrintLine("CORVANE Ver.1.0");
+  PrintLine("Converts XML documents to HTML using XSL templates");
+  PrintLine("");
+  PrintLine("Usage:");
+  PrintLine("  CORVANE.EXE <FileName> <XSL_Template> <Folder_to_put>");
+  PrintLine("");
+}
+
+// Removes the run's work folder with everything in it on every way out.
+class TWorkFolderGuard {
+ public:
+  explicit TWorkFolderGuard(const std::string& folder) : folder_(folder) {}
+  ~TWorkFolderGuard() {
+    if (!folder_.empty()) ClearFolderTree(folder_, true);
+  }
+  TWorkFolderGuard(const TWorkFolderGuard&) = delete;
+  TWorkFolderGuard& operator=(const TWorkFolderGuard&) = delete;
+
+ private:
+  const std::string& folder_;
+};
+
+}  // namespace
+
+bool ConvertDocument(const TConversionRun& run, const std::string& documentPath) {
+  const auto& rules = platform::HostPathRules();
+  ForceFolders(run.OutputFolderArgument);
+  const std::string templatePath = ExpandPath(run.TemplateArgument);
+  const std::string outputFolder = ExpandPath(run.OutputFolderArgument);
+  std::string outputPath = WithTrailingSeparator(outputFolder, rules) + PathNamePart(documentPath, rules);
+  const TSplitName parts = SplitFileName(outputPath, rules);
+  outputPath = parts.Folder + parts.Name + ".XML";
+
+  platform::SetLastSystemError(0);
+  TCopyOutcome outcome = TCopyOutcome::coCopyFailed;
+  if (outputFolder.empty()) {
+    // Without an absolute output folder the copy would land in the root.
+    platform::SetLastSystemError(platform::ErrorFileNotFound);
+  } else {
+    outcome = CopyWithStylesheetReference(documentPath, outputPath, templatePath);
+  }
+  if (outcome == TCopyOutcome::coCopyFailed) {
+    // The code of the failed call itself, never one left behind by an earlier call.
+    int code = platform::LastSystemError();
+    if (code == 0) code = platform::ErrorFileNotFound;
+    PrintLine("Temp file copy error: " + std::to_string(code));
+    return false;
+  }
+  if (outcome == TCopyOutcome::coNoInsertionPoint) {
+    PrintLine("Conversion failed!");
+    platform::RemoveFile(outputPath);
+    return false;
+  }
+  if (run.ExtractFlag) ExtractBinaries(outputPath, PathFolderPart(outputPath, rules));
+  return true;
+}
+
+int RunConverter(const std::vector<std::string>& arguments) {
+  // The argument count stops at the first empty argument.
+  std::size_t count = 0;
+  while (count < arguments.size() && !arguments[count].empty()) ++count;
+  if (count < 3) {
+    PrintUsage();
+    return ExitUsage;
+  }
+
+  TConversionRun run;
+  run.InputPath = arguments[0];
+  run.TemplateArgument = arguments[1];
+  run.OutputFolderArgument = arguments[2];
+  run.ExtractFlag = count >= 4;
+
+  const TPackageOutcome package = ExtractPackage(run);
+  TWorkFolderGuard cleanup(run.WorkFolderPath);
+
+  if (!FileReadable(ExpandPath(run.TemplateArgument))) {
+    PrintLine("Warning! The xsl(t) template " + run.TemplateArgument + " does not exist!");
+  }
+  if (package == TPackageOutcome::poFailed) {
+    // A package whose main part did not come out: its own bytes are no document.
+    PrintLine("Conversion failed!");
+    return ExitConversion;
+  }
+  return ConvertDocument(run, ExpandPath(run.DocumentPath)) ? ExitSuccess : ExitConversion;
+}
+
+}  // namespace corvane

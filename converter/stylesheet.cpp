@@ -1,0 +1,188 @@
+#include "converter/stylesheet.h"
+
+#include <vector>
+
+#include "platform/code_page.h"
+
+namespace corvane {
+namespace {
+
+constexpr std::string_view DoctypeMark = "<!DOCTYPE";
+constexpr std::string_view InstructionHead = "\r\n<?xml-stylesheet href=\"";
+constexpr std::string_view InstructionTail = "\" type=\"text/xsl\"?>\r\n";
+
+// Finds c in the text with the removed span [gapStart, gapEnd) left out, from
+// position from on; npos when there is none.
+std::size_t FindOutsideGap(std::string_view text, char c, std::size_t from, std::size_t gapStart,
+                           std::size_t gapEnd) {
+  if (from < gapStart) {
+    const std::size_t hit = text.substr(0, gapStart).find(c, from);
+    if (hit != std::string_view::npos) return hit;
+    from = gapEnd;
+  }
+  if (from < gapEnd) from = gapEnd;
+  return text.find(c, from);
+}
+
+// The pieces of the edited text, in order, as views of the original and of the
+// instruction.
+std::vector<std::string_view> EditedPieces(std::string_view text, const TStylesheetEdit& edit) {
+  std::vector<std::string_view> pieces;
+  const std::string_view instruction = edit.Instruction;
+  if (edit.InsertAt <= edit.DoctypeStart) {
+    pieces = {text.substr(0, edit.InsertAt), instruction,
+              text.substr(edit.InsertAt, edit.DoctypeStart - edit.InsertAt), text.substr(edit.DoctypeEnd)};
+  } else {
+    pieces = {text.substr(0, edit.DoctypeStart), text.substr(edit.DoctypeEnd, edit.InsertAt - edit.DoctypeEnd),
+              instruction, text.substr(edit.InsertAt)};
+  }
+  return pieces;
+}
+
+bool WritePieces(platform::TFile& file, std::initializer_list<std::string_view> pieces) {
+  for (const auto piece : pieces) {
+    if (piece.empty()) continue;
+    if (file.Write(piece.data(), piece.size()) != static_cast<std::int64_t>(piece.size())) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool LoadFileText(const std::string& path, TFileText& text) {
+  text.bytes_ = platform::TFileBytes();
+  platform::TFile file = platform::TFile::Open(path, platform::TFileAccess::Read, platform::TFileShare::Read,
+                                               platform::TFileCreation::OpenExisting);
+  if (!file.IsOpen()) return false;
+  return text.bytes_.Load(file);
+}
+
+bool SaveFileText(const std::string& path, std::initializer_list<std::string_view> pieces) {
+  std::size_t total = 0;
+  for (const auto piece : pieces) total += piece.size();
+  if (total == 0) return false;
+  // The new content is written beside the file and renamed over it: the text being
+  // saved may be a view of the very file it replaces.
+  platform::TFileReplacement replacement;
+  return replacement.Begin(path, path) && WritePieces(replacement.File(), pieces) && replacement.Commit();
+}
+
+bool SaveFileText(const std::string& path, std::string_view bytes) { return SaveFileText(path, {bytes}); }
+
+std::size_t PosFrom(std::string_view pattern, std::string_view text, std::size_t start) {
+  if (start == 0) start = 1;
+  if (pattern.size() > text.size() || start > text.size() - pattern.size() + 1) return 0;
+  const std::size_t hit = text.find(pattern, start - 1);
+  return hit == std::string_view::npos ? 0 : hit + 1;
+}
+
+std::size_t EncodeUtf8(std::u16string_view units, char* dest, std::size_t capacity) {
+  if (capacity == 0) return 0;
+  std::size_t out = 0;
+  const auto put = [&](unsigned byte) { dest[out++] = static_cast<char>(byte); };
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    char32_t cp = units[i];
+    std::size_t taken = 1;
+    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
+      // A surrogate pair is one character: four bytes, never two three-byte halves.
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (units[i + 1] - 0xDC00);
+      taken = 2;
+    } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+      cp = 0xFFFD;  // a lone half has no UTF-8 form
+    }
+    const std::size_t length = cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4;
+    if (out + length + 1 > capacity) break;  // room for the terminator stays
+    if (length == 1) {
+      put(cp);
+    } else if (length == 2) {
+      put(0xC0 | (cp >> 6));
+      put(0x80 | (cp & 0x3F));
+    } else if (length == 3) {
+      put(0xE0 | (cp >> 12));
+      put(0x80 | ((cp >> 6) & 0x3F));
+      put(0x80 | (cp & 0x3F));
+    } else {
+      put(0xF0 | (cp >> 18));
+      put(0x80 | ((cp >> 12) & 0x3F));
+      put(0x80 | ((cp >> 6) & 0x3F));
+      put(0x80 | (cp & 0x3F));
+    }
+    i += taken - 1;
+  }
+  dest[out++] = '\0';
+  return out;
+}
+
+std::string AnsiToUtf8(const std::string& ansi) {
+  if (ansi.empty()) return {};
+  const std::u16string units = platform::AnsiToUtf16(ansi);
+  // Three bytes per unit cover every character (a pair's four bytes take two
+  // units' room), plus the terminator.
+  std::string out(units.size() * 3 + 1, '\0');
+  const std::size_t written = EncodeUtf8(units, out.data(), out.size());
+  if (written < 1) return {};
+  out.resize(written - 1);
+  return out;
+}
+
+std::optional<TStylesheetEdit> PlanStylesheetReference(std::string_view text, const std::string& templatePath) {
+  TStylesheetEdit edit;
+  const std::size_t doctype = text.find(DoctypeMark);
+  if (doctype != std::string_view::npos) {
+    const std::size_t close = text.find('>', doctype);
+    if (close != std::string_view::npos) {
+      edit.DoctypeStart = doctype;
+      edit.DoctypeEnd = close + 1;
+    }
+  }
+  // The first markup item of the text as it stands once the DOCTYPE is gone.
+  const std::size_t open = FindOutsideGap(text, '<', 0, edit.DoctypeStart, edit.DoctypeEnd);
+  if (open == std::string_view::npos) return std::nullopt;
+  const std::size_t close = FindOutsideGap(text, '>', open, edit.DoctypeStart, edit.DoctypeEnd);
+  if (close == std::string_view::npos) return std::nullopt;
+  edit.InsertAt = close + 1;
+  const std::string reference = AnsiToUtf8(templatePath);
+  edit.Instruction.reserve(InstructionHead.size() + reference.size() + InstructionTail.size());
+  edit.Instruction.append(InstructionHead).append(reference).append(InstructionTail);
+  return edit;
+}
+
+bool InsertStylesheetReference(const std::string& documentPath, const std::string& templatePath) {
+  TFileText text;
+  if (!LoadFileText(documentPath, text)) return false;
+  const auto edit = PlanStylesheetReference(text.View(), templatePath);
+  if (!edit) return false;
+  const auto pieces = EditedPieces(text.View(), *edit);
+  return SaveFileText(documentPath, {pieces[0], pieces[1], pieces[2], pieces[3]});
+}
+
+TCopyOutcome CopyWithStylesheetReference(const std::string& documentPath, const std::string& targetPath,
+                                         const std::string& templatePath) {
+  if (platform::SameFile(documentPath, targetPath)) {
+    // Copying a file onto itself would destroy it; the platform's copy refuses it
+    // untouched and leaves its own error code for the message.
+    platform::CopyFileOver(documentPath, targetPath);
+    return TCopyOutcome::coCopyFailed;
+  }
+  platform::TFile source = platform::TFile::Open(documentPath, platform::TFileAccess::Read,
+                                                 platform::TFileShare::Read, platform::TFileCreation::OpenExisting);
+  if (!source.IsOpen()) return TCopyOutcome::coCopyFailed;
+  platform::TFileBytes bytes;
+  if (!bytes.Load(source)) return TCopyOutcome::coCopyFailed;
+  const std::string_view text = bytes.View();
+  platform::TFileReplacement target;
+  if (!target.Begin(targetPath, documentPath)) return TCopyOutcome::coCopyFailed;
+  const auto edit = PlanStylesheetReference(text, templatePath);
+  if (!edit) return TCopyOutcome::coNoInsertionPoint;
+  const auto pieces = EditedPieces(text, *edit);
+  if (!WritePieces(target.File(), {pieces[0], pieces[1], pieces[2]})) return TCopyOutcome::coCopyFailed;
+  // The last piece is the long tail of the document: let the system copy it
+  // straight from file to file.
+  const std::string_view tail = pieces[3];
+  const auto tailOffset = static_cast<std::int64_t>(tail.data() - text.data());
+  const auto tailSize = static_cast<std::int64_t>(tail.size());
+  if (target.File().CopyFrom(source, tailOffset, tailSize) != tailSize) return TCopyOutcome::coCopyFailed;
+  return target.Commit() ? TCopyOutcome::coDone : TCopyOutcome::coCopyFailed;
+}
+
+}  // namespace corvane
