@@ -1,0 +1,151 @@
+// corvane end to end: the command line, the messages, the exit statuses, the
+// output name and the stylesheet reference, through the built program.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "tests/support/test_support.h"
+
+namespace fs = std::filesystem;
+using testsupport::ReadFile;
+using testsupport::RunProgram;
+using testsupport::TTempFolder;
+using testsupport::WriteFile;
+
+namespace {
+
+const std::string Usage =
+    "CORVANE Ver.1.0\nConverts XML documents to HTML using XSL templates\n\nUsage:\n"
+    "  CORVANE.EXE <FileName> <XSL_Template> <Folder_to_put>\n\n";
+
+class CorvaneProgram : public ::testing::Test {
+ protected:
+  CorvaneProgram() {
+    fs::create_directory(tmp.Path() / "temp");
+    WriteFile(folder / "view.xsl", "<xsl:stylesheet/>");
+  }
+  // Runs corvane in the test folder with a private temporary-files directory.
+  testsupport::TRunResult Corvane(const std::vector<std::string>& args) {
+    return RunProgram(CORVANE_EXE, args, folder.Path().string(),
+                      "TMPDIR=" + testsupport::ShellQuote(folder / "temp"));
+  }
+  std::string Reference(const std::string& templatePath) {
+    return "\r\n<?xml-stylesheet href=\"" + templatePath + "\" type=\"text/xsl\"?>\r\n";
+  }
+  TTempFolder tmp;
+  TTempFolder& folder = tmp;
+};
+
+TEST_F(CorvaneProgram, UsageWhenArgumentsAreMissingOrEmpty) {
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {}, {"a.xml", "view.xsl"}, {"a.xml", "", "out"}, {"", "view.xsl", "out", "x"}}) {
+    const auto result = Corvane(args);
+    EXPECT_EQ(result.Status, 1);
+    EXPECT_EQ(result.Out, Usage);
+    EXPECT_EQ(result.Err, "");
+  }
+  EXPECT_FALSE(fs::exists(folder.Path() / "out"));
+  EXPECT_TRUE(fs::is_empty(folder.Path() / "temp")) << "no work folder for a usage error";
+}
+
+TEST_F(CorvaneProgram, ConvertsAndInsertsTheReferenceAfterTheDeclaration) {
+  WriteFile(folder / "book.fb2",
+            "<?xml version=\"1.0\"?>\r\n<!DOCTYPE book SYSTEM \"b.dtd\">\r\n<book>text</book>\r\n");
+  const auto result = Corvane({"book.fb2", "view.xsl", "out"});
+  EXPECT_EQ(result.Status, 0);
+  EXPECT_EQ(result.Out, "");
+  EXPECT_EQ(ReadFile(folder.Path() / "out" / "book.XML"),
+            "<?xml version=\"1.0\"?>" + Reference(folder / "view.xsl") + "\r\n\r\n<book>text</book>\r\n");
+  EXPECT_TRUE(fs::is_empty(folder.Path() / "temp")) << "the work folder is removed";
+}
+
+TEST_F(CorvaneProgram, OutputNamesAndFolders) {
+  WriteFile(folder / "a.b.xml", "<r/>");
+  WriteFile(folder / "notes", "<r/>");
+  WriteFile(folder / ".profile", "<r/>");
+  // With and without a trailing separator; a missing chain of folders is created;
+  // a one-letter relative folder is a folder like any other.
+  EXPECT_EQ(Corvane({"a.b.xml", "view.xsl", "deep/er/out/"}).Status, 0);
+  EXPECT_TRUE(fs::exists(folder.Path() / "deep/er/out/a.b.XML"));
+  EXPECT_EQ(Corvane({"notes", "view.xsl", "o"}).Status, 0);
+  EXPECT_TRUE(fs::exists(folder.Path() / "o/notes.XML"));
+  EXPECT_EQ(Corvane({folder / ".profile", "view.xsl", folder / "o"}).Status, 0);
+  EXPECT_TRUE(fs::exists(folder.Path() / "o/.XML"));
+}
+
+TEST_F(CorvaneProgram, MissingTemplateWarnsAndStillConverts) {
+  WriteFile(folder / "d.xml", "<root/>");
+  const auto result = Corvane({"d.xml", "./gone/x&y.xsl", "out"});
+  EXPECT_EQ(result.Status, 0);
+  EXPECT_EQ(result.Out, "Warning! The xsl(t) template ./gone/x&y.xsl does not exist!\n");
+  // The reference names the expanded path, "&" unescaped.
+  EXPECT_EQ(ReadFile(folder.Path() / "out/d.XML"), "<root/>" + Reference(folder / "gone/x&y.xsl"));
+}
+
+TEST_F(CorvaneProgram, NonAsciiTemplatePathIsUtf8InTheReference) {
+  WriteFile(folder / "d.xml", "<r/>");
+  WriteFile(folder / "vue\xC3\xA9.xsl", "<xsl/>");
+  const auto result = Corvane({"d.xml", "vue\xC3\xA9.xsl", "out"});
+  EXPECT_EQ(result.Out, "");
+  EXPECT_EQ(ReadFile(folder.Path() / "out/d.XML"), "<r/>" + Reference(folder / "vue\xC3\xA9.xsl"));
+  // Bytes that are not UTF-8 never reach the reference as such.
+  WriteFile(folder / "bad\xE9.xsl", "<xsl/>");
+  Corvane({"d.xml", "bad\xE9.xsl", "out2"});
+  EXPECT_EQ(ReadFile(folder.Path() / "out2/d.XML"), "<r/>" + Reference(folder / "bad\xEF\xBF\xBD.xsl"));
+}
+
+TEST_F(CorvaneProgram, CopyFailuresReportTheSystemCode) {
+  auto result = Corvane({"missing.xml", "view.xsl", "out"});
+  EXPECT_EQ(result.Status, 2);
+  EXPECT_EQ(result.Out, "Temp file copy error: 2\n");
+  EXPECT_TRUE(fs::is_empty(folder.Path() / "temp"));
+
+  // The input already is NAME.XML in the output folder: the copy fails and the
+  // input is left exactly as it was.
+  fs::create_directory(folder.Path() / "out");
+  const std::string original = "<?xml version=\"1.0\"?><!DOCTYPE d><d/>";
+  WriteFile(folder.Path() / "out/same.XML", original);
+  result = Corvane({"out/same.XML", "view.xsl", "out"});
+  EXPECT_EQ(result.Status, 2);
+  EXPECT_TRUE(result.Out.starts_with("Temp file copy error: ")) << result.Out;
+  EXPECT_NE(result.Out, "Temp file copy error: 0\n");
+  EXPECT_EQ(ReadFile(folder.Path() / "out/same.XML"), original);
+}
+
+TEST_F(CorvaneProgram, DocumentWithoutMarkupFailsAndLeavesNoCopy) {
+  fs::create_directory(folder.Path() / "out");
+  WriteFile(folder.Path() / "out/plain.XML", "an older copy");
+  for (const std::string text : {"no markup at all", "only < an opening", "", "<!DOCTYPE x>"}) {
+    WriteFile(folder / "plain.txt", text);
+    const auto result = Corvane({"plain.txt", "view.xsl", "out"});
+    EXPECT_EQ(result.Status, 2) << text;
+    EXPECT_EQ(result.Out, "Conversion failed!\n") << text;
+    EXPECT_FALSE(fs::exists(folder.Path() / "out/plain.XML")) << text;
+  }
+}
+
+TEST_F(CorvaneProgram, ExistingOutputIsReplacedAndInputUntouched) {
+  fs::create_directory(folder.Path() / "out");
+  WriteFile(folder.Path() / "out/d.XML", std::string(100000, 'x'));
+  const std::string input = "<d>" + std::string(200000, 'y') + "</d>";
+  WriteFile(folder / "d.xml", input);
+  EXPECT_EQ(Corvane({"d.xml", "view.xsl", "out"}).Status, 0);
+  EXPECT_EQ(ReadFile(folder.Path() / "out/d.XML"),
+            "<d>" + Reference(folder / "view.xsl") + std::string(200000, 'y') + "</d>");
+  EXPECT_EQ(ReadFile(folder / "d.xml"), input);
+}
+
+TEST_F(CorvaneProgram, ConcurrentRunsUsePrivateWorkFolders) {
+  WriteFile(folder / "d.xml", "<d/>");
+  // Several runs at once under one temporary-files directory all succeed and all
+  // leave it empty.
+  const std::string line = "cd " + testsupport::ShellQuote(folder.Path().string()) + " && for i in 1 2 3 4 5 6 7 8; do TMPDIR=" +
+                           testsupport::ShellQuote(folder / "temp") + " " + testsupport::ShellQuote(CORVANE_EXE) +
+                           " d.xml view.xsl out$i >/dev/null & done; wait";
+  EXPECT_EQ(testsupport::RunShell(line), 0);
+  for (int i = 1; i <= 8; ++i) EXPECT_TRUE(fs::exists(folder.Path() / ("out" + std::to_string(i)) / "d.XML"));
+  EXPECT_TRUE(fs::is_empty(folder.Path() / "temp"));
+}
+
+}  // namespace
