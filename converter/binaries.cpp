@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "converter/stylesheet.h"
+#include "platform/file_system.h"
 
 namespace corvane {
 namespace {
@@ -106,7 +107,12 @@ void ExtractBinaries(const std::string& documentPath, const std::string& folder)
   while (NextTaggedElement(text.View(), offset, "binary", "id", id, payload)) {
     // An id that would name a file outside the output folder is passed over.
     if (!PayloadIdIsSafe(id)) continue;
-    SaveFileText(folder + std::string(id), DecodeBase64(payload));
+    const std::string target = folder + std::string(id);
+    const std::string bytes = DecodeBase64(payload);
+    // A payload named like the document itself replaces it on disk while the
+    // scan goes on over the text as it was loaded.
+    if (platform::SameFile(target, documentPath)) ReplaceFileText(target, {bytes});
+    else SaveFileText(target, bytes);
   }
 }
 

@@ -22,15 +22,17 @@ void PrintUsage() {
 // Removes the run's work folder with everything in it on every way out.
 class TWorkFolderGuard {
  public:
-  explicit TWorkFolderGuard(const std::string& folder) : folder_(folder) {}
-  ~TWorkFolderGuard() {
+  explicit TWorkFolderGuard(std::string& folder) : folder_(folder) {}
+  ~TWorkFolderGuard() { RemoveNow(); }
+  void RemoveNow() {
     if (!folder_.empty()) ClearFolderTree(folder_, true);
+    folder_.clear();
   }
   TWorkFolderGuard(const TWorkFolderGuard&) = delete;
   TWorkFolderGuard& operator=(const TWorkFolderGuard&) = delete;
 
  private:
-  const std::string& folder_;
+  std::string& folder_;
 };
 
 }  // namespace
@@ -85,6 +87,9 @@ int RunConverter(const std::vector<std::string>& arguments) {
 
   const TPackageOutcome package = ExtractPackage(run);
   TWorkFolderGuard cleanup(run.WorkFolderPath);
+  // Nothing of the work folder takes part when the input is converted as it
+  // stands: it goes now, before the document's bytes keep the disk busy.
+  if (package == TPackageOutcome::poNotAPackage) cleanup.RemoveNow();
 
   if (!FileReadable(ExpandPath(run.TemplateArgument))) {
     PrintLine("Warning! The xsl(t) template " + run.TemplateArgument + " does not exist!");

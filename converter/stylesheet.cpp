@@ -47,6 +47,12 @@ bool WritePieces(platform::TFile& file, std::initializer_list<std::string_view> 
   return true;
 }
 
+std::size_t TotalSize(std::initializer_list<std::string_view> pieces) {
+  std::size_t total = 0;
+  for (const auto piece : pieces) total += piece.size();
+  return total;
+}
+
 }  // namespace
 
 bool LoadFileText(const std::string& path, TFileText& text) {
@@ -58,11 +64,16 @@ bool LoadFileText(const std::string& path, TFileText& text) {
 }
 
 bool SaveFileText(const std::string& path, std::initializer_list<std::string_view> pieces) {
-  std::size_t total = 0;
-  for (const auto piece : pieces) total += piece.size();
-  if (total == 0) return false;
-  // The new content is written beside the file and renamed over it: the text being
-  // saved may be a view of the very file it replaces.
+  if (TotalSize(pieces) == 0) return false;
+  platform::TFile file = platform::TFile::Open(path, platform::TFileAccess::Write, platform::TFileShare::Read,
+                                               platform::TFileCreation::CreateAlways);
+  if (!file.IsOpen()) return false;
+  const bool written = WritePieces(file, pieces);
+  return file.Close() && written;
+}
+
+bool ReplaceFileText(const std::string& path, std::initializer_list<std::string_view> pieces) {
+  if (TotalSize(pieces) == 0) return false;
   platform::TFileReplacement replacement;
   return replacement.Begin(path, path) && WritePieces(replacement.File(), pieces) && replacement.Commit();
 }
@@ -153,7 +164,8 @@ bool InsertStylesheetReference(const std::string& documentPath, const std::strin
   const auto edit = PlanStylesheetReference(text.View(), templatePath);
   if (!edit) return false;
   const auto pieces = EditedPieces(text.View(), *edit);
-  return SaveFileText(documentPath, {pieces[0], pieces[1], pieces[2], pieces[3]});
+  // The text is a view of the file itself: replace the file, never truncate it.
+  return ReplaceFileText(documentPath, {pieces[0], pieces[1], pieces[2], pieces[3]});
 }
 
 TCopyOutcome CopyWithStylesheetReference(const std::string& documentPath, const std::string& targetPath,
@@ -170,19 +182,31 @@ TCopyOutcome CopyWithStylesheetReference(const std::string& documentPath, const 
   platform::TFileBytes bytes;
   if (!bytes.Load(source)) return TCopyOutcome::coCopyFailed;
   const std::string_view text = bytes.View();
-  platform::TFileReplacement target;
-  if (!target.Begin(targetPath, documentPath)) return TCopyOutcome::coCopyFailed;
+  // The target is another file than the document (checked above). An older copy
+  // is deleted rather than truncated: a fresh file is written out at the system's
+  // own pace, where a truncated one is flushed to disk when it is closed.
+  platform::RemoveFile(targetPath);
+  platform::TFile target = platform::TFile::Open(targetPath, platform::TFileAccess::Write,
+                                                 platform::TFileShare::None, platform::TFileCreation::CreateAlways);
+  if (!target.IsOpen()) return TCopyOutcome::coCopyFailed;
   const auto edit = PlanStylesheetReference(text, templatePath);
   if (!edit) return TCopyOutcome::coNoInsertionPoint;
   const auto pieces = EditedPieces(text, *edit);
-  if (!WritePieces(target.File(), {pieces[0], pieces[1], pieces[2]})) return TCopyOutcome::coCopyFailed;
-  // The last piece is the long tail of the document: let the system copy it
-  // straight from file to file.
+  // The last piece is the long tail of the document: the system copies it straight
+  // from file to file.
   const std::string_view tail = pieces[3];
   const auto tailOffset = static_cast<std::int64_t>(tail.data() - text.data());
   const auto tailSize = static_cast<std::int64_t>(tail.size());
-  if (target.File().CopyFrom(source, tailOffset, tailSize) != tailSize) return TCopyOutcome::coCopyFailed;
-  return target.Commit() ? TCopyOutcome::coDone : TCopyOutcome::coCopyFailed;
+  if (WritePieces(target, {pieces[0], pieces[1], pieces[2]}) &&
+      target.CopyFrom(source, tailOffset, tailSize) == tailSize && target.Close()) {
+    return TCopyOutcome::coDone;
+  }
+  // A copy that failed half-way leaves no half a document behind.
+  const int error = platform::LastSystemError();
+  target.Close();
+  platform::RemoveFile(targetPath);
+  platform::SetLastSystemError(error);
+  return TCopyOutcome::coCopyFailed;
 }
 
 }  // namespace corvane

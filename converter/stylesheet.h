@@ -28,11 +28,15 @@ class TFileText {
 /// Reads a whole file. False (with an empty text) when it cannot be opened or read.
 bool LoadFileText(const std::string& path, TFileText& text);
 /// Writes the pieces, one after another, as the whole new content of the file,
-/// which is created or replaced. An empty content is refused and leaves the file
-/// alone; a write that does not take every byte is a failure and leaves the old
-/// file in place.
+/// which is created or truncated. An empty content is refused and leaves the file
+/// alone; a write that does not take every byte is a failure.
 bool SaveFileText(const std::string& path, std::initializer_list<std::string_view> pieces);
 bool SaveFileText(const std::string& path, std::string_view bytes);
+/// As SaveFileText, but the new content is written beside the file and put in its
+/// place in one step: for a file whose old text is still being read (a loaded
+/// text may be a view of the file), and so that a failed write leaves the old
+/// file whole.
+bool ReplaceFileText(const std::string& path, std::initializer_list<std::string_view> pieces);
 
 /// 1-based position of the first occurrence of pattern that starts at position
 /// start or later; 0 when there is none.
@@ -70,7 +74,8 @@ enum class TCopyOutcome { coDone, coCopyFailed, coNoInsertionPoint };
 
 /// The copy step and the insertion in one pass: writes the document to the target,
 /// replacing it, with the DOCTYPE removed and the instruction inserted, so the
-/// bytes are moved once. Copying a file onto itself fails without touching it.
+/// bytes are moved once. Copying a file onto itself fails without touching it; a
+/// copy that fails half-way removes the target.
 /// coCopyFailed leaves the last system error code of the failed call; with
 /// coNoInsertionPoint nothing was written.
 TCopyOutcome CopyWithStylesheetReference(const std::string& documentPath, const std::string& targetPath,

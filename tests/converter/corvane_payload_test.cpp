@@ -99,6 +99,12 @@ TEST_F(CorvanePayloads, IdsThatLeaveTheFolderAreSkipped) {
   EXPECT_FALSE(fs::exists(folder.Path() / "escape"));
 }
 
+TEST_F(CorvanePayloads, PayloadNamedLikeTheCopyReplacesItAndTheScanGoesOn) {
+  ASSERT_EQ(Convert("<r><binary id=\"doc.XML\">QUJD</binary><binary id=\"after.bin\">REVG</binary></r>").Status, 0);
+  EXPECT_EQ(Out("doc.XML"), "ABC");
+  EXPECT_EQ(Out("after.bin"), "DEF");
+}
+
 // Real FictionBook books: every payload comes out exactly as an independent
 // extractor (Python's re and base64) decodes it.
 TEST_F(CorvanePayloads, RealBooksMatchAnIndependentExtractor) {

@@ -1,0 +1,3 @@
+# corvane's scanners of document text.
+kestrel_add_fuzzer(payload_scanner LIBS corvane_core)
+kestrel_add_fuzzer(stylesheet_reference LIBS corvane_core)

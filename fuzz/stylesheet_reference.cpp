@@ -1,0 +1,36 @@
+// The stylesheet insertion over arbitrary text: the planned edit stays inside the
+// text, and applying it gives exactly the text less the DOCTYPE plus the
+// instruction. The first bytes also serve as the template path.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "converter/stylesheet.h"
+#include "platform/code_page.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string_view all(reinterpret_cast<const char*>(data), size);
+  const std::size_t split = size == 0 ? 0 : data[0] % (size < 64 ? size : 64);
+  const std::string templatePath(all.substr(0, split));
+  const std::string_view text = all.substr(split);
+
+  const std::string reference = corvane::AnsiToUtf8(templatePath);
+  // The reference must be valid UTF-8: its UTF-16 form has no replacement unless
+  // the path itself produced one.
+  const std::u16string back = platform::AnsiToUtf16(reference);
+  const std::u16string original = platform::AnsiToUtf16(templatePath);
+  if (back != original) std::abort();
+
+  const auto edit = corvane::PlanStylesheetReference(text, templatePath);
+  if (!edit) return 0;
+  if (edit->DoctypeStart > edit->DoctypeEnd || edit->DoctypeEnd > text.size() || edit->InsertAt > text.size()) {
+    std::abort();
+  }
+  if (edit->InsertAt > edit->DoctypeStart && edit->InsertAt < edit->DoctypeEnd) std::abort();
+  if (edit->InsertAt == 0 || text[edit->InsertAt - 1] != '>') std::abort();
+  if (edit->Instruction.find(reference) == std::string::npos) std::abort();
+  return 0;
+}
