@@ -78,6 +78,10 @@ TEST(WholeFileText, SaveRefusesEmptyAndLoadReadsAllBytes) {
   EXPECT_EQ(text.View(), "");
   EXPECT_FALSE(LoadFileText(tmp / "missing", text));
   EXPECT_FALSE(SaveFileText(tmp / "no/such/folder/f", "x"));
+  // A write that does not take every byte is a failure.
+  if (std::filesystem::exists("/dev/full")) {
+    EXPECT_FALSE(SaveFileText("/dev/full", "x"));
+  }
 }
 
 TEST(PosFromSearch, Table) {
