@@ -102,6 +102,7 @@ TEST_F(TessalyCompiledHelp, LongestWholeWindowNameIsKept) {
 
 // Compiled by HTML Help Workshop; what each holds is listed beside them.
 TEST(TessalyRealHelpFiles, WindowDefaultFileOfLzxCompressedWindows) {
+  KESTREL_REQUIRE_FIXTURE(testsupport::Fixture("chm/DotZLib.chm"));
   const std::string chm = testsupport::Fixture("chm/DotZLib.chm").string();
   const testsupport::TRunResult run = RunProgram(TESSALY_EXE, {chm});
   EXPECT_EQ(run.Status, 0);
@@ -109,6 +110,7 @@ TEST(TessalyRealHelpFiles, WindowDefaultFileOfLzxCompressedWindows) {
 }
 
 TEST(TessalyRealHelpFiles, SystemTopicWithoutWindows) {
+  KESTREL_REQUIRE_FIXTURE(testsupport::Fixture("chm/Test Help.chm"));
   const std::string chm = testsupport::Fixture("chm/Test Help.chm").string();
   const testsupport::TRunResult run = RunProgram(TESSALY_EXE, {chm});
   EXPECT_EQ(run.Status, 0);
@@ -118,6 +120,7 @@ TEST(TessalyRealHelpFiles, SystemTopicWithoutWindows) {
 TEST(TessalyRealHelpFiles, UnreadableWindowsFallsBackToSystem) {
   // The file is cut two bytes short: its compressed "/#WINDOWS" yields no bytes, its
   // uncompressed "/#SYSTEM" still names the topic.
+  KESTREL_REQUIRE_FIXTURE(testsupport::Fixture("chm/DotZLib-damaged.chm"));
   const std::string chm = testsupport::Fixture("chm/DotZLib-damaged.chm").string();
   const testsupport::TRunResult run = RunProgram(TESSALY_EXE, {chm});
   EXPECT_EQ(run.Status, 0);

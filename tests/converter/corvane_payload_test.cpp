@@ -111,7 +111,7 @@ TEST_F(CorvanePayloads, RealBooksMatchAnIndependentExtractor) {
   if (!testsupport::HaveCommand("python3")) GTEST_SKIP() << "python3 is not installed";
   for (const std::string book : {"docs/test-book-ru.fb2", "docs/test-book-en.fb2"}) {
     const fs::path source = testsupport::Fixture(book);
-    if (!fs::exists(source)) GTEST_SKIP() << "fixture missing: " << source;
+    KESTREL_REQUIRE_FIXTURE(source);
     fs::remove_all(folder.Path() / "out");
     fs::remove_all(folder.Path() / "expected");
     fs::create_directory(folder.Path() / "expected");

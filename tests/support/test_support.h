@@ -45,6 +45,11 @@ void WriteFile(const std::filesystem::path& path, const std::string& bytes);
 /// Quotes a word for the shell.
 std::string ShellQuote(const std::string& word);
 
+/// Skips the current test when a shared fixture is not at hand (a checkout without
+/// the shared folder beside it).
+#define KESTREL_REQUIRE_FIXTURE(path)                                                         \
+  if (!std::filesystem::exists(path)) GTEST_SKIP() << "fixture missing: " << (path).string()
+
 /// Path of a file under the shared fixtures folder.
 std::filesystem::path Fixture(const std::string& relative);
 /// Path of a file in the source tree.
