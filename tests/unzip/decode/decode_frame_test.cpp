@@ -1,0 +1,186 @@
+// The decoding frame: stored entries chunk by chunk, the output-size guard, the
+// premature end of the archive, unknown methods, progress events, cancellation and
+// short writes.
+
+#include <gtest/gtest.h>
+
+#include "decode_test_support.h"
+#include "unzip/decode/crc32.h"
+
+namespace {
+using namespace decodetest;
+
+std::uint32_t Crc(const std::string& s) { return ~kestrel::UpdateCrc(0xFFFFFFFFu, s.data(), s.size()); }
+
+TEST(DecodeStoredEntries, ChunkSizes) {
+  struct Case {
+    std::size_t size;
+    std::vector<std::int32_t> writes;
+  };
+  const Case cases[] = {
+      {0, {}},                      // nothing written, no event, CRC 0
+      {1, {1}},
+      {32768, {32768}},             // exactly one chunk
+      {32769, {32768, 1}},          // one more byte: a second chunk
+      {100000, {32768, 32768, 32768, 1696}},
+  };
+  for (const auto& c : cases) {
+    const std::string data = RandomData(c.size, static_cast<std::uint32_t>(c.size));
+    TTestHost host("");
+    const TDecoded d = DecodeData(data, 0, static_cast<std::uint32_t>(c.size), &host);
+    EXPECT_TRUE(d.ok);
+    EXPECT_TRUE(d.output == data) << c.size;
+    EXPECT_EQ(d.writes, c.writes) << c.size;
+    EXPECT_EQ(d.crc, Crc(data)) << c.size;
+    if (c.size == 0) EXPECT_TRUE(host.filePercents.empty());
+    else EXPECT_EQ(host.filePercents.back(), 100);
+    EXPECT_EQ(host.pumps, static_cast<int>(c.writes.size()));  // the pump runs once per chunk
+  }
+}
+
+TEST(DecodeStoredEntries, EmptyEntryHasCrcZero) {
+  for (std::uint16_t method : {0, 8}) {
+    TTestHost host("");
+    const TDecoded d = DecodeData("", method, 0, &host);
+    EXPECT_EQ(d.output, "");
+    EXPECT_EQ(d.writes.size(), 0u);
+    EXPECT_TRUE(host.filePercents.empty());
+    EXPECT_EQ(d.crc, 0u) << method;
+  }
+}
+
+// Compressed size above the uncompressed size: the chunk that passes the declared
+// size is refused, the ones before it stay written, and the entry reports false.
+TEST(DecodeStoredEntries, SizeGuardStopsAtTheChunkThatPassesTheSize) {
+  const std::string data = RandomData(80000, 1);
+  const TDecoded d = DecodeData(data, 0, 40000);
+  EXPECT_FALSE(d.ok);
+  EXPECT_EQ(d.output, data.substr(0, 32768));
+}
+
+// Inside inflate the guard fails the entry without an exception: nothing more is
+// written and the CRC comparison reports it.
+TEST(DecodeStoredEntries, SizeGuardInsideInflateFailsOnlyTheEntry) {
+  const std::string text = TextData(100000, 2);
+  const TDecoded d = DecodeData(PythonDeflate(text, 6), 8, 50000);
+  EXPECT_TRUE(d.ok);
+  EXPECT_EQ(d.output, text.substr(0, 32768));
+  EXPECT_NE(d.crc, Crc(text));
+}
+
+TEST(DecodeStoredEntries, PrematureEndEndsTheRunForStoredEntries) {
+  TTestHost host(WithLocalHeader(RandomData(1000, 3)));
+  kestrel::TDecodeState state(host);
+  kestrel::TDecodeEntry entry;
+  entry.CompressedSize = 5000;  // past the end of the archive
+  entry.UncompressedSize = 5000;
+  TMemoryStream out;
+  try {
+    state.DecodeEntryData(entry, out);
+    FAIL() << "no exception";
+  } catch (const kestrel::EFatalUnzipError& e) {
+    EXPECT_STREQ(e.what(), "Premature end of file reached");
+  }
+}
+
+TEST(DecodeStoredEntries, PrematureEndFailsOnlyADeflatedEntry) {
+  const std::string text = TextData(200000, 5);
+  const std::string packed = PythonDeflate(text, 6);
+  TTestHost host(WithLocalHeader(packed.substr(0, packed.size() / 2)));
+  kestrel::TDecodeState state(host);
+  kestrel::TDecodeEntry entry;
+  entry.CompressionMethod = 8;
+  entry.CompressedSize = static_cast<std::uint32_t>(packed.size());
+  entry.UncompressedSize = static_cast<std::uint32_t>(text.size());
+  TMemoryStream out;
+  EXPECT_TRUE(state.DecodeEntryData(entry, out));
+  EXPECT_NE(~state.CrcRegister, Crc(text));
+}
+
+TEST(DecodeStoredEntries, ShortWriteIsCantWrite) {
+  TTestHost host(WithLocalHeader(RandomData(50000, 4)));
+  kestrel::TDecodeState state(host);
+  kestrel::TDecodeEntry entry;
+  entry.CompressedSize = entry.UncompressedSize = 50000;
+  TMemoryStream out;
+  out.writeLimit = 40000;
+  EXPECT_THROW(state.DecodeEntryData(entry, out), kestrel::ECantWriteUCF);
+}
+
+TEST(DecodeStoredEntries, CancelBeforeAChunkEndsTheRun) {
+  for (std::uint16_t method : {0, 8}) {
+    const std::string data = RandomData(100000, 6);
+    const std::string entryData = method == 0 ? data : PythonDeflate(data, 1);
+    TTestHost host(WithLocalHeader(entryData));
+    host.cancelAfterPumps = 1;  // the second chunk sees the request
+    kestrel::TDecodeState state(host);
+    kestrel::TDecodeEntry entry;
+    entry.CompressionMethod = method;
+    entry.CompressedSize = static_cast<std::uint32_t>(entryData.size());
+    entry.UncompressedSize = 100000;
+    TMemoryStream out;
+    EXPECT_THROW(state.DecodeEntryData(entry, out), kestrel::EUserCanceled) << method;
+  }
+}
+
+TEST(DecodeUnknownMethods, ShowTheNoticeAndWriteNothing) {
+  for (std::uint16_t method : {1, 6, 7, 9, 12, 99}) {
+    TTestHost host("");
+    const TDecoded d = DecodeData("some compressed bytes", method, 100, &host);
+    EXPECT_TRUE(d.ok);
+    EXPECT_EQ(d.output, "");
+    EXPECT_EQ(d.crc, 0u);  // passes only an entry whose stored CRC is 0
+    EXPECT_EQ(host.errors, (std::vector<std::string>{"Zip Error: Unknown Compression Method"})) << method;
+  }
+}
+
+// Both percentages, rounded to nearest with ties to even, and BtsDone advanced
+// only through the total event.
+TEST(DecodeProgressEvents, FileAndTotalPercent) {
+  const std::string data = RandomData(32768 * 3 + 16384, 9);  // 3.5 chunks
+  TTestHost host("");
+  host.total = 4 * static_cast<std::int64_t>(data.size());
+  const TDecoded d = DecodeData(data, 0, static_cast<std::uint32_t>(data.size()), &host);
+  ASSERT_TRUE(d.ok);
+  // 32768/114688 = 28.57 -> 29; 57.14 -> 57; 85.71 -> 86; 100.
+  EXPECT_EQ(host.filePercents, (std::vector<std::int32_t>{29, 57, 86, 100}));
+  // A quarter of those: 7.14 -> 7, 14.29 -> 14, 21.43 -> 21, 25.
+  EXPECT_EQ(host.totalPercents, (std::vector<std::int32_t>{7, 14, 21, 25}));
+  EXPECT_EQ(host.btsDone, static_cast<std::int64_t>(data.size()));
+}
+
+TEST(DecodeProgressEvents, TiesRoundToEven) {
+  // 32768 of 65536*... : choose sizes where the percent is exactly x.5.
+  // 1 chunk of 32768 in 65536*100/... : 32768 * 100 / 262144 = 12.5 -> 12.
+  const std::string data = RandomData(32768, 10);
+  TTestHost host("");
+  host.total = 262144;
+  DecodeData(data, 0, 32768, &host);
+  EXPECT_EQ(host.totalPercents, (std::vector<std::int32_t>{12}));
+  TTestHost host2("");
+  host2.total = 32768 * 100 / 37.5;  // 37.5 -> 38 (ties to even)
+  DecodeData(data, 0, 32768, &host2);
+  EXPECT_EQ(host2.totalPercents, (std::vector<std::int32_t>{38}));
+}
+
+// The shared code reader of the legacy decoders: least significant bit first,
+// and the exhausted flag only when a refill found no byte at all.
+TEST(DecodeCodeReader, ReadsCodesAndFlagsExhaustion) {
+  TTestHost host(WithLocalHeader(std::string("\xB5\x03", 2)));
+  kestrel::TDecodeState state(host);
+  kestrel::TDecodeEntry entry;
+  entry.CompressionMethod = 99;  // decodes nothing: the reader is then driven by hand
+  entry.CompressedSize = 2;
+  TMemoryStream out;
+  state.DecodeEntryData(entry, out);
+  state.Host.ArchiveStream().Seek(30, kestrel::soFromBeginning);
+  state.CompressedLeft = 2;
+  state.CompressedSize = 2;
+  EXPECT_EQ(state.ReadCodeBits(9), 0x1B5);  // 0xB5 then the low bit of 0x03
+  EXPECT_EQ(state.InputExhausted, 0);
+  EXPECT_EQ(state.ReadCodeBits(7), 0x01);
+  state.ReadCodeBits(9);
+  EXPECT_EQ(state.InputExhausted, -1);
+}
+
+}  // namespace

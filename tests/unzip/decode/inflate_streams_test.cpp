@@ -1,0 +1,86 @@
+// Inflate over raw deflate streams made by Python's zlib: text-like, incompressible
+// and highly repetitive data, at levels 1, 6 and 9, in sizes that cross the 32 KiB
+// refill and the window many times.
+
+#include <gtest/gtest.h>
+
+#include "decode_test_support.h"
+#include "unzip/decode/crc32.h"
+
+namespace {
+using namespace decodetest;
+
+std::uint32_t Crc(const std::string& s) { return ~kestrel::UpdateCrc(0xFFFFFFFFu, s.data(), s.size()); }
+
+void ExpectRoundTrip(const std::string& original, int level, const char* what) {
+  const std::string packed = PythonDeflate(original, level);
+  ASSERT_FALSE(packed.empty());
+  const TDecoded d = DecodeData(packed, 8, static_cast<std::uint32_t>(original.size()));
+  EXPECT_TRUE(d.ok) << what << " level " << level;
+  EXPECT_EQ(d.output.size(), original.size()) << what << " level " << level;
+  EXPECT_TRUE(d.output == original) << what << " level " << level;
+  EXPECT_EQ(d.crc, Crc(original)) << what << " level " << level;
+}
+
+TEST(InflateZlibStreams, TextAtEveryLevel) {
+  const std::string text = TextData(300000, 1);
+  for (int level : {1, 6, 9}) ExpectRoundTrip(text, level, "text");
+}
+
+// Incompressible data becomes stored blocks whose bytes cross every refill.
+TEST(InflateZlibStreams, RandomDataAtEveryLevel) {
+  const std::string data = RandomData(200000, 2);
+  for (int level : {1, 6, 9}) ExpectRoundTrip(data, level, "random");
+}
+
+// Long runs: matches of 258 at distance 1 and far matches near 32 KiB.
+TEST(InflateZlibStreams, RepetitiveData) {
+  std::string data(100000, 'a');
+  const std::string block = RandomData(30000, 5);
+  data += block + TextData(2000, 9) + block + std::string(5000, '\0') + block;
+  for (int level : {1, 9}) ExpectRoundTrip(data, level, "repetitive");
+}
+
+TEST(InflateZlibStreams, SmallAndEmptyInputs) {
+  for (std::size_t n : {std::size_t{0}, std::size_t{1}, std::size_t{2}, std::size_t{100}, std::size_t{32768},
+                        std::size_t{32769}, std::size_t{65536}})
+    ExpectRoundTrip(TextData(n, 11), 6, "small");
+}
+
+// Mixed data whose compressed bytes run through several refills of the input.
+TEST(InflateZlibStreams, CompressedDataCrossesSeveralRefills) {
+  std::string data;
+  for (int i = 0; i < 8; ++i) data += RandomData(20000, 20 + i) + TextData(30000, 40 + i);
+  const std::string packed = PythonDeflate(data, 6);
+  ASSERT_GT(packed.size(), 4u * 32768u);
+  ExpectRoundTrip(data, 6, "mixed");
+}
+
+// A stream decoded entry after entry in the same state, as one extraction run
+// does: the window keeps the previous entry's bytes, which must not matter.
+TEST(InflateZlibStreams, SameStateServesEntryAfterEntry) {
+  const std::string a = TextData(70000, 4), b = RandomData(40000, 8);
+  const std::string pa = PythonDeflate(a, 9), pb = PythonDeflate(b, 1);
+  TTestHost host(WithLocalHeader(pa) + pb);
+  kestrel::TDecodeState state(host);
+  for (int round = 0; round < 2; ++round) {
+    kestrel::TDecodeEntry ea;
+    ea.CompressionMethod = 8;
+    ea.CompressedSize = static_cast<std::uint32_t>(pa.size());
+    ea.UncompressedSize = static_cast<std::uint32_t>(a.size());
+    TMemoryStream oa;
+    ASSERT_TRUE(state.DecodeEntryData(ea, oa));
+    EXPECT_TRUE(oa.data == a);
+    EXPECT_EQ(~state.CrcRegister, Crc(a));
+    kestrel::TDecodeEntry eb = ea;
+    eb.LocalHeaderOffset = static_cast<std::uint32_t>(pa.size());  // b's data follows 30 bytes later
+    eb.CompressedSize = static_cast<std::uint32_t>(pb.size());
+    eb.UncompressedSize = static_cast<std::uint32_t>(b.size());
+    TMemoryStream ob;
+    ASSERT_TRUE(state.DecodeEntryData(eb, ob));
+    EXPECT_TRUE(ob.data == b);
+    EXPECT_EQ(~state.CrcRegister, Crc(b));
+  }
+}
+
+}  // namespace

@@ -1,0 +1,205 @@
+// The decoding frame: per-entry sequence, byte supply, output path, stored copy.
+
+#include "unzip/decode/decode_state.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/host_ui.h"
+#include "unzip/decode/crc32.h"
+#include "unzip/decode/inflate.h"
+
+namespace kestrel {
+namespace {
+
+// round(part * 100 / whole) with ties to even, at most 100; 0 for an empty whole.
+// Exact integer arithmetic gives what extended floating point gives for these
+// magnitudes.
+std::int32_t Percent(std::int64_t part, std::int64_t whole) {
+  if (whole <= 0 || part <= 0) return 0;
+  if (part >= whole) return 100;
+  const std::int64_t scaled = part * 100;
+  std::int64_t q = scaled / whole;
+  const std::int64_t r2 = (scaled % whole) * 2;
+  if (r2 > whole || (r2 == whole && (q & 1) != 0)) ++q;
+  return static_cast<std::int32_t>(std::min<std::int64_t>(q, 100));
+}
+
+}  // namespace
+
+void TDecodeHost::ProcessMessages() { platform::ProcessHostMessages(); }
+
+std::int64_t TDecodeHost::AddBytesDone(std::int32_t count) { return bytesDone_ += count; }
+
+void TDecodeHost::ShowError(const std::string& text, const std::string& caption) {
+  platform::ShowMessageBox(caption, text, platform::TMessageButtons::Ok);
+}
+
+TDecodeState::TDecodeState(TDecodeHost& host)
+    : Host(host), InputBuffer(kInputBufferSize), OutputBuffer(kOutputBufferSize), Window(kWindowSize) {
+  InputPtr = InputBuffer.data();
+  OutputPtr = OutputBuffer.data();
+}
+
+bool TDecodeState::DecodeEntryData(const TDecodeEntry& entry, TStream& output) {
+  Entry = entry;
+  OutputStream = &output;
+  CompressedSize = entry.CompressedSize;
+  // The decoders count in signed 32 bits; a size beyond 2 GiB leaves them nothing.
+  CompressedLeft = static_cast<std::int32_t>(entry.CompressedSize);
+  EntrySize = static_cast<std::int32_t>(entry.UncompressedSize);
+  CodeBitCount = 0;
+  CodeBits = 0;
+  InputExhausted = 0;
+  EntryBytesWritten = 0;
+  InputCount = 0;
+  OutputCount = 0;
+  MissedBytes = 0;
+  InputPtr = InputBuffer.data();
+  OutputPtr = OutputBuffer.data();
+  CrcRegister = 0xFFFFFFFFu;
+
+  // To the entry's data: past the local header, its name and extra field, and the
+  // encryption header the password check has already read.
+  TStream& archive = Host.ArchiveStream();
+  archive.Seek(static_cast<std::int32_t>(entry.LocalHeaderOffset), soFromBeginning);
+  archive.Seek(30 + entry.FileNameLength + entry.ExtraFieldLength, soFromCurrent);
+  if (entry.Encrypted()) archive.Seek(12, soFromCurrent);
+
+  try {
+    // One case per method with a decoder; the legacy methods (1 shrunk, 2-5
+    // reduced, 6 imploded) get theirs here, next to these.
+    switch (entry.CompressionMethod) {
+      case 0:
+        CopyStored();
+        break;
+      case 8:
+        Inflate(*this);
+        break;
+      default:
+        ReportUnknownMethod();
+        break;
+    }
+  } catch (const EBiggerThanUncompressed&) {
+    return false;
+  }
+  return true;
+}
+
+std::uint8_t TDecodeState::ReadEncryptionHeader(std::string_view password, TStream& archive,
+                                                std::uint32_t& compressedSize) {
+  std::uint8_t header[12] = {};
+  archive.Read(header, 12);
+  compressedSize -= 12;
+  Keys.InitKeys(password);
+  Keys.DecryptBuffer(header, 12);
+  return header[11];
+}
+
+void TDecodeState::PumpAndCheckCancel() {
+  if (Host.DoProcessMessages()) {
+    Host.ProcessMessages();
+    if (Host.TakeCancelRequest()) throw EUserCanceled("User Aborted Operation");
+  }
+}
+
+// Reads n bytes of the entry's data, going on in the next volumes of a set.
+void TDecodeState::ReadArchive(std::uint8_t* buffer, std::int32_t n) {
+  std::int32_t got = std::max<std::int32_t>(Host.ArchiveStream().Read(buffer, n), 0);
+  if (got >= n) return;
+  if (!Host.CanContinueOnNextVolume()) throw EFatalUnzipError("Premature end of file reached");
+  while (got < n) {
+    if (!Host.ContinueOnNextVolume()) throw EUserCanceled("User Aborted Operation");
+    const std::int32_t more = Host.ArchiveStream().Read(buffer + got, n - got);
+    // A volume that adds nothing would have us ask for volumes without end.
+    if (more <= 0) throw EFatalUnzipError("Premature end of file reached");
+    got += more;
+  }
+}
+
+bool TDecodeState::RefillInput() {
+  PumpAndCheckCancel();
+  const std::int32_t n = static_cast<std::int32_t>(std::min<std::uint32_t>(CompressedSize, kDecodeChunk));
+  CompressedSize -= static_cast<std::uint32_t>(n);
+  ReadArchive(InputBuffer.data(), n);
+  InputCount = static_cast<std::uint32_t>(n);
+  if (Entry.Encrypted() && n > 0 && !Host.DecryptInput(InputBuffer.data(), n))
+    Keys.DecryptBuffer(InputBuffer.data(), static_cast<std::size_t>(n));
+  if (InputCount == 0) return false;
+  InputPtr = InputBuffer.data();
+  return true;
+}
+
+void TDecodeState::RefillCodeBits() {
+  InputExhausted = -1;
+  std::uint16_t byte = 0;
+  while (CodeBitCount < 25 && ReadCompressedByte(byte) != 0) {
+    CodeBits |= static_cast<std::uint32_t>(byte) << CodeBitCount;
+    CodeBitCount = static_cast<std::uint16_t>(CodeBitCount + 8);
+    InputExhausted = 0;
+  }
+}
+
+void TDecodeState::FlushWindow(std::uint32_t n) {
+  const std::uint8_t* from = Window.data();
+  // A whole window into an empty output buffer goes straight out: same bytes, same
+  // chunk, one copy less.
+  if (n == kDecodeChunk && OutputCount == 0) {
+    WriteChunk(from, kDecodeChunk);
+    return;
+  }
+  while (n > 0) {
+    const std::uint32_t take = std::min<std::uint32_t>(n, kDecodeChunk - OutputCount);
+    std::memcpy(OutputPtr, from, take);
+    OutputPtr += take;
+    OutputCount += take;
+    from += take;
+    n -= take;
+    if (OutputCount == kDecodeChunk) FlushOutput();
+  }
+}
+
+void TDecodeState::FlushOutput() {
+  if (OutputCount == 0) return;
+  const std::int32_t count = static_cast<std::int32_t>(OutputCount);
+  WriteChunk(OutputBuffer.data(), count);
+  OutputCount = 0;
+  OutputPtr = OutputBuffer.data();
+}
+
+void TDecodeState::WriteChunk(const std::uint8_t* data, std::int32_t count) {
+  if (static_cast<std::int64_t>(OutputStream->Position()) + count > static_cast<std::int64_t>(Entry.UncompressedSize))
+    throw EBiggerThanUncompressed("File is larger than uncompressed size!");
+  if (OutputStream->Write(data, count) < count) throw ECantWriteUCF("Cant write uncompressed file");
+  UpdateCrc(data, static_cast<std::size_t>(count));
+  EntryBytesWritten += count;
+  if (Host.HasFilePercentDone()) Host.FilePercentDone(Percent(EntryBytesWritten, Entry.UncompressedSize));
+  if (Host.HasTotalPercentDone()) {
+    const std::int64_t done = Host.AddBytesDone(count);
+    Host.TotalPercentDone(Percent(done, Host.TotalBytes()));
+  }
+}
+
+void TDecodeState::CopyStored() {
+  // Chunks go from the archive straight into the output buffer.
+  OutputCount = std::min<std::uint32_t>(CompressedSize, kDecodeChunk);
+  while (CompressedSize > 0) {
+    PumpAndCheckCancel();
+    const std::int32_t n = static_cast<std::int32_t>(std::min<std::uint32_t>(CompressedSize, kDecodeChunk));
+    CompressedSize -= static_cast<std::uint32_t>(n);
+    ReadArchive(OutputBuffer.data(), n);
+    if (Entry.Encrypted()) Keys.DecryptBuffer(OutputBuffer.data(), OutputCount);
+    FlushOutput();
+    OutputCount = std::min<std::uint32_t>(CompressedSize, kDecodeChunk);
+  }
+}
+
+void TDecodeState::UpdateCrc(const std::uint8_t* buffer, std::size_t length) {
+  CrcRegister = kestrel::UpdateCrc(CrcRegister, buffer, length);
+}
+
+void TDecodeState::ReportOutOfMemory() { Host.ShowError("*** inflate out of memory ***", "Error"); }
+
+void TDecodeState::ReportUnknownMethod() { Host.ShowError("Unknown Compression Method", "Zip Error"); }
+
+}  // namespace kestrel

@@ -1,0 +1,257 @@
+#pragma once
+// The frame every archive entry is decoded in: the three buffers of one extraction
+// run, the supply of compressed bytes from the archive (refill, volume
+// continuation, decryption, cancellation), the bit readers, the output path
+// (window flush, output buffer, size guard, write, CRC-32, progress), the choice
+// of decoder by compression method, and the stored copy (method 0).
+//
+// The frame knows nothing of the component that drives it. What it needs from
+// there (the archive stream, the next volume, the message pump and the cancel
+// flag, the decryption event, the progress events and their byte counters, the
+// message box) comes through TDecodeHost; what it needs of the entry comes as a
+// TDecodeEntry.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "unzip/decode/code_table.h"
+#include "unzip/decode/decode_errors.h"
+#include "unzip/decode/decrypt.h"
+#include "unzip/stream.h"
+
+namespace kestrel {
+
+/// What the decoding frame asks of the component that drives it. Every hook but
+/// ArchiveStream has a default that fits a host without that facility, so a test
+/// or a simple caller overrides only what it has.
+class TDecodeHost {
+ public:
+  virtual ~TDecodeHost() = default;
+
+  /// The open archive; the frame seeks it to the entry's data and reads from it.
+  /// After ContinueOnNextVolume it must return the new volume's stream.
+  virtual TStream& ArchiveStream() = 0;
+
+  /// True when a short read may go on in the next volume: the archive is a
+  /// multi-volume set and a next-disk handler is assigned. Otherwise a short read
+  /// is "Premature end of file reached".
+  virtual bool CanContinueOnNextVolume() { return false; }
+  /// Opens the next volume (the one after the current disk) and makes it the
+  /// archive stream, positioned where the entry's data goes on. False when no
+  /// volume was supplied; the frame then raises "User Aborted Operation".
+  virtual bool ContinueOnNextVolume() { return false; }
+
+  /// The DoProcessMessages setting: run the message pump before each 32 KiB
+  /// refill and each stored chunk.
+  virtual bool DoProcessMessages() { return false; }
+  /// Runs the host's message pump once.
+  virtual void ProcessMessages();
+  /// True when a cancel was requested since the last call; clears the request.
+  /// Asked right after ProcessMessages.
+  virtual bool TakeCancelRequest() { return false; }
+
+  /// The OnDecrypt event: when assigned, decrypts a refilled chunk of an encrypted
+  /// entry's compressed input in place (with the component's password) and returns
+  /// true; false leaves the chunk to the built-in cipher. Stored entries never
+  /// come here.
+  virtual bool DecryptInput(std::uint8_t* /*buffer*/, std::int32_t /*length*/) { return false; }
+
+  /// Whether OnFilePercentDone is assigned, and the event itself.
+  virtual bool HasFilePercentDone() { return false; }
+  virtual void FilePercentDone(std::int32_t /*percent*/) {}
+  /// Whether OnTotalPercentDone is assigned. Only then does the frame advance
+  /// BtsDone (AddBytesDone, returning the new value), read TotalBytes and fire the
+  /// event.
+  virtual bool HasTotalPercentDone() { return false; }
+  virtual std::int64_t AddBytesDone(std::int32_t count);
+  virtual std::int64_t TotalBytes() { return 0; }
+  virtual void TotalPercentDone(std::int32_t /*percent*/) {}
+
+  /// Records text as the component's ErrorText and shows the modal message box
+  /// (text, caption, an Ok button).
+  virtual void ShowError(const std::string& text, const std::string& caption);
+
+ private:
+  std::int64_t bytesDone_ = 0;
+};
+
+/// The fields of the entry being decoded: the driver's working copy of its
+/// central header, plus the two lengths of its local header.
+struct TDecodeEntry {
+  /// General-purpose flags: bit 0 encrypted; bits 1 and 2 select the implode
+  /// variant; bit 3 sizes and CRC follow the data.
+  std::uint16_t Flags = 0;
+  std::uint16_t CompressionMethod = 0;
+  /// Bytes of the entry's data in the archive, less the 12 of the encryption
+  /// header once the password check has read it.
+  std::uint32_t CompressedSize = 0;
+  std::uint32_t UncompressedSize = 0;
+  std::uint32_t LocalHeaderOffset = 0;
+  /// File-name and extra-field lengths from the local header (offsets 26 and 28),
+  /// which may differ from the central header's.
+  std::uint16_t FileNameLength = 0;
+  std::uint16_t ExtraFieldLength = 0;
+
+  bool Encrypted() const { return (Flags & 0x0001) != 0; }
+};
+
+/// Size of one refill, one output chunk and the sliding window.
+inline constexpr std::int32_t kDecodeChunk = 32768;
+/// The input and output buffers hold one chunk and a spare byte.
+inline constexpr std::size_t kInputBufferSize = 32769;
+inline constexpr std::size_t kOutputBufferSize = 32769;
+/// The window: the 32 KiB dictionary of inflate and explode, the 16 KiB window
+/// and follower table of unreduce, the code tables and stack of unshrink (whose
+/// string stack ends at byte 32,777).
+inline constexpr std::size_t kWindowSize = 32780;
+
+/// Masks of the low 0 to 16 bits.
+inline constexpr std::uint16_t BitMask[17] = {0x0000, 0x0001, 0x0003, 0x0007, 0x000F, 0x001F,
+                                              0x003F, 0x007F, 0x00FF, 0x01FF, 0x03FF, 0x07FF,
+                                              0x0FFF, 0x1FFF, 0x3FFF, 0x7FFF, 0xFFFF};
+
+/// The decoding buffers of one extraction run and the per-entry state all decoders
+/// share. One object serves a whole run: the driver creates it before the first
+/// entry and drops it after the last; the window is not cleared between entries.
+class TDecodeState {
+ public:
+  explicit TDecodeState(TDecodeHost& host);
+  TDecodeState(const TDecodeState&) = delete;
+  TDecodeState& operator=(const TDecodeState&) = delete;
+
+  /// Decodes one entry into output, which the driver has just created. The archive
+  /// is sought to the entry's data (past the encryption header of an encrypted
+  /// entry, which the password check has read, leaving Keys at the data). False
+  /// when the output-size guard stopped the entry; every other exception passes.
+  /// Afterwards the driver closes the output and compares ~CrcRegister with the
+  /// stored CRC.
+  bool DecodeEntryData(const TDecodeEntry& entry, TStream& output);
+
+  /// Reads the 12-byte encryption header at the archive's position, lowers
+  /// compressedSize by 12, starts Keys from the password and returns the last
+  /// decrypted header byte, to be compared with EncryptionCheckByte. Keys are left
+  /// at the start of the entry's data. A header cut short by the end of the
+  /// archive reads as zero bytes.
+  std::uint8_t ReadEncryptionHeader(std::string_view password, TStream& archive,
+                                    std::uint32_t& compressedSize);
+
+  // --- Byte source ------------------------------------------------------------
+
+  /// Delivers the next compressed byte into byte and returns 8; returns 0 and
+  /// leaves byte alone when the entry's data is used up.
+  int ReadCompressedByte(std::uint16_t& byte) {
+    if (CompressedLeft <= 0) {
+      if (CompressedLeft > INT32_MIN) --CompressedLeft;
+      ++MissedBytes;
+      return 0;
+    }
+    --CompressedLeft;
+    if (InputCount == 0 && !RefillInput()) {
+      ++MissedBytes;
+      return 0;
+    }
+    byte = *InputPtr++;
+    --InputCount;
+    LastByte = byte;
+    return 8;
+  }
+
+  /// Appends whole bytes to the caller's bit buffer b (count k) until it holds at
+  /// least n bits. Past the end of the data the last byte is shifted in again.
+  template <class TBits>
+  void EnsureBits(unsigned n, TBits& b, unsigned& k) {
+    while (k < n) {
+      ReadCompressedByte(LastByte);
+      b |= static_cast<TBits>(LastByte) << k;
+      k += 8;
+    }
+  }
+  /// Shifts n bits out of the caller's bit buffer.
+  template <class TBits>
+  static void DropBits(unsigned n, TBits& b, unsigned& k) {
+    b >>= n;
+    k -= n;
+  }
+
+  /// The shared code reader of unshrink and unreduce: fills CodeBits to at least
+  /// 25 bits while bytes come; InputExhausted is -1 when the first request found none.
+  void RefillCodeBits();
+  /// The next n (1 to 16) bits of the shared code reader.
+  std::uint16_t ReadCodeBits(unsigned n) {
+    if (n > CodeBitCount) RefillCodeBits();
+    const std::uint16_t value = static_cast<std::uint16_t>(CodeBits & BitMask[n]);
+    CodeBits >>= n;
+    CodeBitCount = static_cast<std::uint16_t>(CodeBitCount - n);
+    return value;
+  }
+
+  // --- Output path ------------------------------------------------------------
+
+  void PutOutputByte(std::uint8_t c) {
+    *OutputPtr++ = c;
+    if (++OutputCount == kDecodeChunk) FlushOutput();
+  }
+  /// Moves the first n (0 to 32,768) window bytes to the output, flushing every
+  /// full 32 KiB.
+  void FlushWindow(std::uint32_t n);
+  /// Writes the output buffer: size guard, write, CRC, progress events.
+  void FlushOutput();
+  /// Method 0: copies the data chunk by chunk, decrypting an encrypted entry.
+  void CopyStored();
+  /// Runs CrcRegister over the bytes.
+  void UpdateCrc(const std::uint8_t* buffer, std::size_t length);
+
+  /// Shows "*** inflate out of memory ***" (the code tables could not be built).
+  void ReportOutOfMemory();
+  /// Shows "Unknown Compression Method".
+  void ReportUnknownMethod();
+
+  TDecodeHost& Host;
+  TDecodeEntry Entry;
+
+  std::vector<std::uint8_t> InputBuffer;
+  std::vector<std::uint8_t> OutputBuffer;
+  std::vector<std::uint8_t> Window;
+
+  const std::uint8_t* InputPtr = nullptr;
+  std::uint32_t InputCount = 0;
+  /// Compressed bytes the decoder may still take; goes below 0 as requests find
+  /// the data used up.
+  std::int32_t CompressedLeft = 0;
+  /// Compressed bytes not yet read from the archive.
+  std::uint32_t CompressedSize = 0;
+  std::uint8_t* OutputPtr = nullptr;
+  std::uint32_t OutputCount = 0;
+  std::int32_t EntryBytesWritten = 0;
+  std::uint32_t CodeBits = 0;
+  std::uint16_t CodeBitCount = 0;
+  std::int32_t InputExhausted = 0;
+  std::uint16_t LastByte = 0;
+  /// Byte requests of this entry that found the data used up (saturating).
+  std::uint32_t MissedBytes = 0;
+  std::int32_t EntrySize = 0;
+  TStream* OutputStream = nullptr;
+  /// Running CRC of the entry's decoded bytes (preset, not yet complemented).
+  std::uint32_t CrcRegister = 0xFFFFFFFFu;
+  /// The cipher of the current entry.
+  TZipKeys Keys;
+
+  /// Code tables, kept with their storage for the whole run so that a block
+  /// builds its codes without allocating. The fixed codes of inflate are built
+  /// once, on first use.
+  TCodeSet LiteralCodes, DistanceCodes, BitLengthCodes;
+  TCodeSet FixedLiteralCodes, FixedDistanceCodes;
+  int FixedLiteralBits = 0, FixedDistanceBits = 0;
+  bool FixedCodesReady = false;
+
+ private:
+  bool RefillInput();
+  void PumpAndCheckCancel();
+  void ReadArchive(std::uint8_t* buffer, std::int32_t n);
+  void WriteChunk(const std::uint8_t* data, std::int32_t count);
+};
+
+}  // namespace kestrel
