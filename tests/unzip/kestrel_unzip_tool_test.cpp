@@ -1,0 +1,185 @@
+// KestrelUnZipListing: kestrel-unzip -l end to end, against Python's zipfile as an
+// independent reader of archives made by Info-ZIP zip, Python, 7-Zip and jar.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/support/test_support.h"
+#include "zip_builder.h"
+
+namespace {
+
+using testsupport::RunProgram;
+using testsupport::RunShell;
+using testsupport::ShellQuote;
+
+/// The listing an independent reader gives: Python's zipfile, with names as the
+/// archive stores them (bit-11 names as UTF-8, MS-DOS names from code page 437,
+/// other hosts' bytes unchanged).
+std::string OracleListing(const std::string& archive, const testsupport::TTempFolder& folder) {
+  const std::string script = folder / "oracle.py";
+  testsupport::WriteFile(script,
+                         "import sys, zipfile\n"
+                         "out = sys.stdout.buffer\n"
+                         "z = zipfile.ZipFile(sys.argv[1])\n"
+                         "for i in sorted(z.infolist(), key=lambda i: i.header_offset):\n"
+                         "    raw = i.filename.encode('utf-8') if i.flag_bits & 0x800 else i.filename.encode('cp437')\n"
+                         "    name = raw if (i.flag_bits & 0x800 or i.create_system != 0) else i.filename.encode('utf-8')\n"
+                         "    out.write(b'%d %d %d %08x ' % (i.compress_type, i.compress_size, i.file_size, i.CRC))\n"
+                         "    out.write(name + b'\\n')\n");
+  const std::string output = folder / "oracle.txt";
+  EXPECT_EQ(RunShell("python3 " + ShellQuote(script) + " " + ShellQuote(archive) + " > " + ShellQuote(output)), 0);
+  return testsupport::ReadFile(output);
+}
+
+class KestrelUnZipListing : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    tree_ = folder_ / "tree";
+    std::filesystem::create_directories(tree_ + "/docs/deep");
+    std::filesystem::create_directories(tree_ + "/empty-folder");
+    std::string text;
+    for (int i = 0; i < 3000; ++i) text += "line " + std::to_string(i) + " of some text\n";
+    testsupport::WriteFile(tree_ + "/docs/deep/text.txt", text);
+    testsupport::WriteFile(tree_ + "/docs/empty.txt", "");
+    std::string binary(70000, '\0');
+    for (std::size_t i = 0; i < binary.size(); ++i) binary[i] = static_cast<char>((i * 2654435761u) >> 13);
+    testsupport::WriteFile(tree_ + "/binary.bin", binary);
+    testsupport::WriteFile(tree_ + "/\xC3\xA4rger.txt", "umlaut");
+  }
+
+  void ExpectListingMatches(const std::string& archive) {
+    const auto run = RunProgram(KESTREL_UNZIP_EXE, {"-l", archive});
+    EXPECT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(run.Err, "");
+    EXPECT_EQ(run.Out, OracleListing(archive, folder_)) << archive;
+  }
+
+  std::string InTree(const std::string& command) { return "cd " + ShellQuote(tree_) + " && " + command; }
+
+  testsupport::TTempFolder folder_;
+  std::string tree_;
+};
+
+TEST_F(KestrelUnZipListing, InfoZipArchives) {
+  if (!testsupport::HaveCommand("zip")) GTEST_SKIP() << "Info-ZIP zip is not installed";
+  ASSERT_EQ(RunShell(InTree("zip -qr ../deflated.zip .")), 0);
+  ExpectListingMatches(folder_ / "deflated.zip");
+  ASSERT_EQ(RunShell(InTree("zip -qr0 ../stored.zip docs binary.bin")), 0);
+  ExpectListingMatches(folder_ / "stored.zip");
+  // Streamed through a pipe: data descriptors after every entry.
+  ASSERT_EQ(RunShell(InTree("cat binary.bin | zip -q - - > ../streamed.zip")), 0);
+  ExpectListingMatches(folder_ / "streamed.zip");
+}
+
+TEST_F(KestrelUnZipListing, PythonArchives) {
+  const std::string script = folder_ / "make.py";
+  testsupport::WriteFile(script,
+                         "import sys, zipfile\n"
+                         "with zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
+                         "    z.writestr('stored.txt', 'plain ' * 50)\n"
+                         "    z.writestr(zipfile.ZipInfo('folder/'), '')\n"
+                         "    z.writestr('folder/deflated.txt', 'packed ' * 500, zipfile.ZIP_DEFLATED)\n"
+                         "    z.writestr('b\\u00e4r/\\u00fcber.txt', 'utf-8 name', zipfile.ZIP_DEFLATED)\n"
+                         "    z.writestr('bz.txt', 'bzip2 ' * 100, zipfile.ZIP_BZIP2)\n"
+                         "    z.comment = b'archive comment'\n"
+                         "with zipfile.ZipFile(sys.argv[2], 'w') as z:\n"
+                         "    pass\n");
+  ASSERT_EQ(RunShell("python3 " + ShellQuote(script) + " " + ShellQuote(folder_ / "py.zip") + " " +
+                     ShellQuote(folder_ / "empty.zip")),
+            0);
+  ExpectListingMatches(folder_ / "py.zip");
+  const auto empty = RunProgram(KESTREL_UNZIP_EXE, {"-l", folder_ / "empty.zip"});
+  EXPECT_EQ(empty.Status, 0);
+  EXPECT_EQ(empty.Out, "");
+}
+
+TEST_F(KestrelUnZipListing, SevenZipAndJarArchives) {
+  if (testsupport::HaveCommand("7z")) {
+    ASSERT_EQ(RunShell(InTree("7z a -tzip -bd ../seven.zip . > /dev/null")), 0);
+    ExpectListingMatches(folder_ / "seven.zip");
+    ASSERT_EQ(RunShell(InTree("7z a -tzip -mm=Deflate64 -bd ../seven64.zip docs > /dev/null")), 0);
+    ExpectListingMatches(folder_ / "seven64.zip");
+  }
+  if (testsupport::HaveCommand("jar")) {
+    ASSERT_EQ(RunShell(InTree("jar cf ../classes.jar docs binary.bin")), 0);
+    ExpectListingMatches(folder_ / "classes.jar");
+  }
+}
+
+TEST_F(KestrelUnZipListing, LegacyArchivesFromOtherTools) {
+  // Archives of PKZIP and other old tools, with their central-directory fields
+  // listed in EXPECTED.tsv (names from code page 437, as UTF-8).
+  const auto root = testsupport::Fixture("legacy-zip");
+  std::ifstream table(root / "EXPECTED.tsv");
+  if (!table) GTEST_SKIP() << "no legacy-zip fixtures";
+  std::map<std::string, std::string> expected;
+  std::vector<std::string> order;
+  std::string line;
+  while (std::getline(table, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    std::vector<std::string> f;
+    std::stringstream fields(line);
+    for (std::string field; std::getline(fields, field, '\t');) f.push_back(field);
+    ASSERT_GE(f.size(), 7u) << line;
+    if (!expected.count(f[0])) order.push_back(f[0]);
+    std::string crc = f[6];
+    for (char& c : crc) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    expected[f[0]] += f[2] + " " + f[4] + " " + f[5] + " " + crc + " " + f[1] + "\n";
+  }
+  ASSERT_FALSE(order.empty());
+  for (const std::string& archive : order) {
+    const auto run = RunProgram(KESTREL_UNZIP_EXE, {"-l", (root / archive).string()});
+    EXPECT_EQ(run.Status, 0) << archive << ": " << run.Err;
+    EXPECT_EQ(run.Out, expected[archive]) << archive;
+  }
+}
+
+TEST_F(KestrelUnZipListing, CraftedDuplicateOffsetsAreRebuilt) {
+  ziptest::TEntrySpec a, b;
+  a.Name = "a.txt";
+  a.Data = "alpha";
+  b.Name = "b.txt";
+  b.Data = "bravo";
+  const std::string body = ziptest::LocalHeader(a) + a.Data + ziptest::LocalHeader(b) + b.Data;
+  const std::string central = ziptest::CentralHeader(a, 0) + ziptest::CentralHeader(b, 0);
+  ziptest::TEndSpec end;
+  end.TotalEntries = end.EntriesThisDisk = 2;
+  end.CentralDirOffset = static_cast<std::uint32_t>(body.size());
+  testsupport::WriteFile(folder_ / "dup.zip", body + central + ziptest::EndRecord(end));
+  const auto run = RunProgram(KESTREL_UNZIP_EXE, {"-l", folder_ / "dup.zip"});
+  EXPECT_EQ(run.Status, 0);
+  char crcA[9], crcB[9];
+  std::snprintf(crcA, sizeof crcA, "%08x", ziptest::Crc32("alpha"));
+  std::snprintf(crcB, sizeof crcB, "%08x", ziptest::Crc32("bravo"));
+  EXPECT_EQ(run.Out, std::string("0 5 5 ") + crcA + " a.txt\n0 5 5 " + crcB + " b.txt\n");
+}
+
+TEST_F(KestrelUnZipListing, FailuresAndUsage) {
+  testsupport::WriteFile(folder_ / "doc.xml", "<doc/>\n");
+  const auto notZip = RunProgram(KESTREL_UNZIP_EXE, {"-l", folder_ / "doc.xml"});
+  EXPECT_EQ(notZip.Status, 2);
+  EXPECT_EQ(notZip.Out, "");
+  EXPECT_EQ(notZip.Err, "Not a valid zip file!\n");
+
+  const auto missing = RunProgram(KESTREL_UNZIP_EXE, {"-l", folder_ / "missing.zip"});
+  EXPECT_EQ(missing.Status, 2);
+  EXPECT_EQ(missing.Err, "Cannot open file " + (folder_ / "missing.zip") + "\n");
+
+  const std::vector<std::vector<std::string>> usageErrors = {
+      {}, {"-l"}, {"-x", "a.zip"}, {"-l", "a.zip", "b.zip"}, {"a.zip", "dest"}, {"-l", ""}};
+  for (const auto& args : usageErrors) {
+    const auto run = RunProgram(KESTREL_UNZIP_EXE, args);
+    EXPECT_EQ(run.Status, 3);
+    EXPECT_NE(run.Err.find("usage:"), std::string::npos);
+    EXPECT_EQ(run.Out, "");
+  }
+}
+
+}  // namespace

@@ -1,0 +1,449 @@
+// ZipDirectoryLoading: the directory of real and crafted archives, the rebuild from
+// local headers, IncompleteZipMode, volumes and the .zfc companion.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "tests/support/test_support.h"
+#include "unzip/kestrel_unzip.h"
+#include "zip_builder.h"
+
+namespace kestrel {
+namespace {
+
+using ziptest::TEntrySpec;
+
+std::vector<std::string> Listing(TKestrelUnZip& unzip) {
+  std::vector<std::string> lines;
+  if (const TSortedZip* list = unzip.ZipInfo())
+    for (std::int32_t i = 0; i < list->Count(); ++i) {
+      const TZipHeaderInfo& e = *list->Items(i);
+      lines.push_back(e.StoredPath() + " " + std::to_string(e.CompressedSize) + "@" +
+                      std::to_string(e.LocalHeaderOffset));
+    }
+  return lines;
+}
+
+/// Loads a directory as an extraction does: LoadZipDirectory, then OpenZip.
+void Load(TKestrelUnZip& unzip, const std::string& name, TIncompleteZipMode mode) {
+  unzip.SetIncompleteZipMode(mode);
+  unzip.SetZipName(name);
+  unzip.LoadZipDirectory();
+  unzip.OpenZip();
+  unzip.CloseZip();
+}
+
+template <class E>
+std::string FailureOf(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const E& e) {
+    return e.what();
+  }
+  return "no failure";
+}
+
+std::vector<TEntrySpec> ThreeEntries() {
+  TEntrySpec a, b, c;
+  a.Name = "a.txt";
+  a.Data = "alpha";
+  b.Name = "dir/b.txt";
+  b.Data = "bravo bravo";
+  c.Name = "dir/";
+  return {a, b, c};
+}
+
+class ZipDirectoryLoading : public ::testing::Test {
+ protected:
+  std::string Write(const std::string& name, const std::string& bytes) {
+    const std::string path = folder_ / name;
+    testsupport::WriteFile(path, bytes);
+    return path;
+  }
+  testsupport::TTempFolder folder_;
+};
+
+TEST_F(ZipDirectoryLoading, ArchiveOrderAndFields) {
+  TKestrelUnZip unzip;
+  Load(unzip, Write("t.zip", ziptest::BuildArchive(ThreeEntries(), "the archive comment")), izAssumeNotAZip);
+  EXPECT_EQ(Listing(unzip), (std::vector<std::string>{"a.txt 5@0", "dir\\b.txt 11@40", "dir\\ 0@90"}));
+  EXPECT_FALSE(unzip.Rebuilt());
+  EXPECT_EQ(unzip.EntryCount(), 3);
+  EXPECT_EQ(unzip.ZipComment(), "the archive comment");
+  EXPECT_EQ(unzip.FileName(1), "b.txt");
+  EXPECT_EQ(unzip.ArchiveStream(), nullptr) << "the archive is closed after loading";
+}
+
+TEST_F(ZipDirectoryLoading, EmptyFileHasNoEntries) {
+  for (TIncompleteZipMode mode : {izAssumeMulti, izAssumeBad, izAssumeNotAZip}) {
+    TKestrelUnZip unzip;
+    Load(unzip, Write("empty.zip", ""), mode);
+    EXPECT_EQ(unzip.EntryCount(), 0);
+    ASSERT_NE(unzip.ZipInfo(), nullptr);
+  }
+}
+
+TEST_F(ZipDirectoryLoading, ShortFilesAreNotArchives) {
+  for (const std::string& bytes : {std::string("P"), ziptest::EndRecord({}).substr(0, 21)}) {
+    TKestrelUnZip unzip;
+    const std::string name = Write("short.zip", bytes);
+    EXPECT_EQ(FailureOf<ENotAZipFile>([&] { Load(unzip, name, izAssumeNotAZip); }), "Not a valid zip file!");
+    EXPECT_EQ(unzip.ZipName(), "") << "the archive state is reset";
+    EXPECT_EQ(unzip.ZipInfo(), nullptr);
+  }
+}
+
+TEST_F(ZipDirectoryLoading, PlainXmlUnderEachMode) {
+  const std::string name = Write("doc.xml", "<?xml version=\"1.0\"?>\n<doc>PK not an archive</doc>\n");
+  {
+    TKestrelUnZip unzip;
+    EXPECT_EQ(FailureOf<ENotAZipFile>([&] { Load(unzip, name, izAssumeNotAZip); }), "Not a valid zip file!");
+  }
+  {
+    TKestrelUnZip unzip;
+    unzip.SetIncompleteZipMode(izAssumeMulti);
+    unzip.SetZipName(name);
+    EXPECT_NO_THROW(unzip.LoadZipDirectory()) << "without a handler the loading itself stays quiet";
+    EXPECT_EQ(FailureOf<EIncompleteZip>([&] { unzip.OpenZip(); }), "Incomplete Zip File");
+  }
+  {
+    TKestrelUnZip unzip;
+    EXPECT_EQ(FailureOf<EBadZipFile>([&] { Load(unzip, name, izAssumeBad); }), "Not a valid zip file!");
+  }
+}
+
+TEST_F(ZipDirectoryLoading, IncompleteHandlerDecidesAndIsNotAskedForever) {
+  const std::string name = Write("doc.xml", "plain text, no archive at all");
+  TKestrelUnZip unzip;
+  int calls = 0;
+  unzip.OnInCompleteZip = [&](TKestrelUnZip&, TIncompleteZipMode& mode) {
+    ++calls;
+    EXPECT_EQ(mode, izAssumeMulti);
+  };
+  unzip.SetZipName(name);
+  EXPECT_NO_THROW(unzip.LoadZipDirectory());
+  EXPECT_LE(calls, 2) << "an unchanged file is not tried again and again";
+
+  TKestrelUnZip other;
+  other.OnInCompleteZip = [](TKestrelUnZip&, TIncompleteZipMode& mode) { mode = izAssumeNotAZip; };
+  other.SetZipName(name);
+  EXPECT_EQ(FailureOf<ENotAZipFile>([&] { other.LoadZipDirectory(); }), "Not a valid zip file!");
+}
+
+TEST_F(ZipDirectoryLoading, ImplausibleEndRecordsCountAsMissing) {
+  const std::string archive = ziptest::BuildArchive(ThreeEntries());
+  struct TCase {
+    std::size_t Offset;
+    std::uint32_t Value;
+    int Width;
+    const char* Why;
+  };
+  const std::size_t end = archive.size() - 22;
+  const TCase cases[] = {
+      {end + 4, 1000, 2, "ThisDisk 1000"},
+      {end + 6, 1000, 2, "CentralDirDisk 1000"},
+      {end + 6, 1, 2, "ThisDisk below CentralDirDisk"},
+      {end + 16, 0x80000000, 4, "directory offset 0x80000000"},
+  };
+  for (const TCase& c : cases) {
+    std::string bytes = archive;
+    std::string field;
+    if (c.Width == 2) ziptest::PutU16(field, c.Value); else ziptest::PutU32(field, c.Value);
+    bytes.replace(c.Offset, field.size(), field);
+    TKestrelUnZip unzip;
+    const std::string name = Write("odd.zip", bytes);
+    EXPECT_EQ(FailureOf<ENotAZipFile>([&] { Load(unzip, name, izAssumeNotAZip); }), "Not a valid zip file!") << c.Why;
+  }
+}
+
+TEST_F(ZipDirectoryLoading, ZeroEntriesNeedNoSeek) {
+  ziptest::TEndSpec end;
+  end.CentralDirOffset = 0x7FFFFFF0;  // never visited
+  TKestrelUnZip unzip;
+  Load(unzip, Write("none.zip", "leading bytes" + ziptest::EndRecord(end)), izAssumeNotAZip);
+  EXPECT_EQ(unzip.EntryCount(), 0);
+}
+
+TEST_F(ZipDirectoryLoading, CommentsAndLyingExtraLengths) {
+  std::vector<TEntrySpec> entries = ThreeEntries();
+  entries[0].Comment = "first comment";
+  entries[1].CentralExtra = "UT\x01\x00Z";
+  const std::string withComments = ziptest::BuildArchive(entries);
+  TKestrelUnZip unzip;
+  Load(unzip, Write("c.zip", withComments), izAssumeNotAZip);
+  ASSERT_EQ(unzip.EntryCount(), 3);
+  EXPECT_EQ(unzip.FileComment(0), "first comment");
+  EXPECT_EQ(unzip.FileComment(1), "");
+
+  // The first central header announces 4 extra bytes that are not there.
+  std::string central = ziptest::CentralHeader(entries[1], 40, 4);
+  std::string body;
+  std::vector<TEntrySpec> two = {entries[1], entries[2]};
+  two[0].CentralExtra.clear();
+  const std::string local0 = ziptest::LocalHeader(two[0]) + two[0].Data;
+  const std::string local1 = ziptest::LocalHeader(two[1]);
+  const std::string lying = ziptest::CentralHeader(two[0], 0, 4) + ziptest::CentralHeader(two[1], local0.size());
+  ziptest::TEndSpec end;
+  end.TotalEntries = end.EntriesThisDisk = 2;
+  end.CentralDirOffset = static_cast<std::uint32_t>(local0.size() + local1.size());
+  end.CentralDirSize = static_cast<std::uint32_t>(lying.size());
+  TKestrelUnZip backUp;
+  Load(backUp, Write("lying.zip", local0 + local1 + lying + ziptest::EndRecord(end)), izAssumeNotAZip);
+  EXPECT_FALSE(backUp.Rebuilt()) << "found by backing up, not by a rebuild";
+  ASSERT_EQ(backUp.EntryCount(), 2);
+  EXPECT_EQ(backUp.ZipInfo()->Items(0)->CentralExtraLength, 0);
+  EXPECT_EQ(backUp.ZipInfo()->Items(1)->StoredPath(), "dir\\");
+}
+
+TEST_F(ZipDirectoryLoading, SharedLocalOffsetRebuildsTheDirectory) {
+  std::vector<TEntrySpec> entries = ThreeEntries();
+  std::string body;
+  std::vector<std::uint32_t> offsets;
+  for (const TEntrySpec& e : entries) {
+    offsets.push_back(static_cast<std::uint32_t>(body.size()));
+    body += ziptest::LocalHeader(e) + e.Data;
+  }
+  // The third central header points at the first local header.
+  const std::string central = ziptest::CentralHeader(entries[0], offsets[0]) +
+                              ziptest::CentralHeader(entries[1], offsets[1]) +
+                              ziptest::CentralHeader(entries[2], offsets[0]);
+  ziptest::TEndSpec end;
+  end.TotalEntries = end.EntriesThisDisk = 3;
+  end.CentralDirOffset = static_cast<std::uint32_t>(body.size());
+  end.CentralDirSize = static_cast<std::uint32_t>(central.size());
+  TKestrelUnZip unzip;
+  Load(unzip, Write("dup.zip", body + central + ziptest::EndRecord(end)), izAssumeNotAZip);
+  EXPECT_TRUE(unzip.Rebuilt());
+  EXPECT_EQ(Listing(unzip), (std::vector<std::string>{"a.txt 5@0", "dir\\b.txt 11@40", "dir\\ 0@90"}));
+  // Completed from the central headers: attributes and the host system came back.
+  EXPECT_EQ(unzip.ZipInfo()->Items(1)->ExternalAttributes, 0x81A40000u);
+  EXPECT_EQ(unzip.ZipInfo()->Items(1)->VersionMadeBy, 0x0314);
+}
+
+TEST_F(ZipDirectoryLoading, SelfExtractorIsSearchedFrom14000) {
+  // A stub that holds a local header of its own at offset 100, which must not count.
+  TEntrySpec decoy;
+  decoy.Name = "decoy.txt";
+  decoy.Data = "no";
+  std::string stub(15000, 'M');
+  const std::string decoyBytes = ziptest::LocalHeader(decoy) + decoy.Data;
+  stub.replace(100, decoyBytes.size(), decoyBytes);
+  // Offsets count from the archive proper, so they do not fit the file.
+  const std::string bytes = ziptest::BuildArchive(ThreeEntries(), {}, stub);
+
+  TKestrelUnZip exe;
+  Load(exe, Write("setup.EXE", bytes), izAssumeNotAZip);
+  EXPECT_TRUE(exe.Rebuilt());
+  EXPECT_EQ(Listing(exe),
+            (std::vector<std::string>{"a.txt 5@15000", "dir\\b.txt 11@15040", "dir\\ 0@15090"}));
+
+  TKestrelUnZip zip;
+  Load(zip, Write("setup.zip", bytes), izAssumeNotAZip);
+  ASSERT_GE(zip.EntryCount(), 1);
+  EXPECT_EQ(zip.ZipInfo()->Items(0)->StoredPath(), "decoy.txt") << "any other name is searched from 0";
+}
+
+TEST_F(ZipDirectoryLoading, FalseLocalHeaderHitIsSkipped) {
+  std::string archive = ziptest::BuildArchive(ThreeEntries());
+  archive.resize(archive.size() - 22);  // no end record
+  const std::string junk = std::string("xx") + "PK\x03\x04\x14\x0A" + std::string(30, 'j');
+  TKestrelUnZip unzip;
+  Load(unzip, Write("bad.zip", junk + archive), izAssumeBad);
+  EXPECT_TRUE(unzip.Rebuilt());
+  EXPECT_EQ(Listing(unzip), (std::vector<std::string>{"a.txt 5@38", "dir\\b.txt 11@78", "dir\\ 0@128"}));
+}
+
+TEST_F(ZipDirectoryLoading, DataDescriptorEntriesInARebuiltDirectory) {
+  std::vector<TEntrySpec> entries = ThreeEntries();
+  entries[0].DataDescriptor = true;
+  entries[1].DataDescriptor = true;
+  std::string archive = ziptest::BuildArchive(entries);
+  // Without the end record the directory comes from the local headers alone.
+  std::string noEnd = archive.substr(0, archive.size() - 22);
+  TKestrelUnZip unzip;
+  Load(unzip, Write("dd.zip", noEnd), izAssumeBad);
+  EXPECT_EQ(Listing(unzip), (std::vector<std::string>{"a.txt 5@0", "dir\\b.txt 11@56", "dir\\ 0@122"}));
+  EXPECT_EQ(unzip.ZipInfo()->Items(1)->CRC32, ziptest::Crc32("bravo bravo")) << "taken from the descriptor";
+  EXPECT_EQ(unzip.ZipInfo()->Items(1)->ExternalAttributes, 0x81A40000u) << "completed by the central header";
+
+  // Descriptors written without their signature are 12 bytes long.
+  std::string unsigned12 = noEnd.substr(0, 124 + 32);
+  for (std::size_t at; (at = unsigned12.find("PK\x07\x08")) != std::string::npos;) unsigned12.erase(at, 4);
+  TKestrelUnZip bare;
+  Load(bare, Write("dd12.zip", unsigned12), izAssumeBad);
+  EXPECT_EQ(Listing(bare), (std::vector<std::string>{"a.txt 5@0", "dir\\b.txt 11@52", "dir\\ 0@114"}));
+}
+
+TEST_F(ZipDirectoryLoading, DirectoryAnnouncingMoreThanTheFileHolds) {
+  ziptest::TEndSpec end;
+  end.TotalEntries = end.EntriesThisDisk = 65535;
+  end.CentralDirSize = 65535u * 46;
+  std::string bytes(78, 'z');
+  bytes += ziptest::EndRecord(end);
+  ASSERT_EQ(bytes.size(), 100u);
+  TKestrelUnZip unzip;
+  EXPECT_EQ(FailureOf<EBadZipFile>([&] { Load(unzip, Write("huge.zip", bytes), izAssumeNotAZip); }),
+            "Not a valid zip file!");
+}
+
+TEST_F(ZipDirectoryLoading, EndRecordWithoutCentralHeadersUsesLocalOnes) {
+  // Local headers and an end record that announces entries at an offset holding none.
+  std::string archive = ziptest::BuildArchive(ThreeEntries());
+  const std::string locals = archive.substr(0, 90 + 34);
+  ziptest::TEndSpec end;
+  end.TotalEntries = end.EntriesThisDisk = 3;
+  end.CentralDirOffset = 5;
+  TKestrelUnZip unzip;
+  Load(unzip, Write("noc.zip", locals + ziptest::EndRecord(end)), izAssumeNotAZip);
+  EXPECT_TRUE(unzip.Rebuilt());
+  EXPECT_EQ(unzip.EntryCount(), 3);
+}
+
+TEST_F(ZipDirectoryLoading, ArchiveTimesWithoutDosFormReadNormally) {
+  const std::string name = Write("old.zip", ziptest::BuildArchive(ThreeEntries()));
+  {
+    platform::TFile file = platform::TFile::Open(name, platform::TFileAccess::Write, platform::TFileShare::ReadWrite,
+                                                 platform::TFileCreation::OpenExisting);
+    ASSERT_TRUE(file.SetLastWriteTime({315532800 - 86400 * 365, 0}));  // 1979
+  }
+  TKestrelUnZip unzip;
+  Load(unzip, name, izAssumeNotAZip);
+  EXPECT_EQ(unzip.EntryCount(), 3);
+
+  // A changed file with another time is read again; an unchanged one is not.
+  TEntrySpec one;
+  one.Name = "only.txt";
+  testsupport::WriteFile(name, ziptest::BuildArchive({one}));
+  {
+    platform::TFile file = platform::TFile::Open(name, platform::TFileAccess::Write, platform::TFileShare::ReadWrite,
+                                                 platform::TFileCreation::OpenExisting);
+    ASSERT_TRUE(file.SetLastWriteTime({4200000000LL, 0}));  // 2103
+  }
+  unzip.OpenZip();
+  EXPECT_EQ(unzip.EntryCount(), 1);
+  unzip.CloseZip();
+}
+
+TEST_F(ZipDirectoryLoading, MissingVolumeEndsTheNextDiskLoop) {
+  std::string archive = ziptest::BuildArchive(ThreeEntries());
+  std::string field;
+  ziptest::PutU16(field, 2);
+  ziptest::PutU16(field, 1);
+  archive.replace(archive.size() - 18, 4, field);  // ThisDisk 2, directory on disk 1
+  const std::string name = Write("set.zip", archive);
+  {
+    TKestrelUnZip unzip;
+    EXPECT_EQ(FailureOf<EUserCanceled>([&] { Load(unzip, name, izAssumeNotAZip); }),
+              "User canceled loading new disk.");
+  }
+  TKestrelUnZip unzip;
+  int asked = 0;
+  unzip.OnGetNextDisk = [&](TKestrelUnZip&, std::int32_t disk, std::string& fName) {
+    ++asked;
+    EXPECT_EQ(disk, 2);
+    fName = folder_ / "nowhere.zip";
+  };
+  EXPECT_EQ(FailureOf<EUserCanceled>([&] { Load(unzip, name, izAssumeNotAZip); }), "User canceled loading new disk.");
+  EXPECT_EQ(asked, 2);
+}
+
+TEST_F(ZipDirectoryLoading, NumberedVolumesAndCompanionFile) {
+  // Volume 1 (set.001) holds the entries and the central directory, the last
+  // volume (set.zip) only the end record.
+  std::string archive = ziptest::BuildArchive(ThreeEntries());
+  const std::string first = archive.substr(0, archive.size() - 22);
+  ziptest::TEndSpec end;
+  end.ThisDisk = 1;
+  end.CentralDirDisk = 0;
+  end.TotalEntries = 3;
+  end.CentralDirOffset = 90 + 34;
+  Write("set.001", first);
+  const std::string last = Write("set.zip", ziptest::EndRecord(end));
+  TKestrelUnZip unzip;
+  Load(unzip, last, izAssumeNotAZip);
+  EXPECT_EQ(unzip.SpanMode(), 2);
+  EXPECT_EQ(unzip.EntryCount(), 3);
+  EXPECT_EQ(unzip.ZipName(), folder_ / "set.001");
+
+  // A set without its last volume: the .zfc copy of the directory serves.
+  ziptest::TEndSpec copy = end;
+  copy.CentralDirOffset = 0;
+  const std::string central = archive.substr(90 + 34, archive.size() - 22 - 124);
+  Write("part.zfc", central + ziptest::EndRecord(copy));
+  const std::string part = Write("part.zip", first);
+  TKestrelUnZip fromCompanion;
+  Load(fromCompanion, part, izAssumeNotAZip);
+  EXPECT_EQ(fromCompanion.EntryCount(), 3);
+}
+
+TEST_F(ZipDirectoryLoading, HugeLocalSizeCannotTurnTheSearchBack) {
+  // A local header whose compressed size reads as a negative 32-bit offset.
+  TEntrySpec a;
+  a.Name = "a.txt";
+  a.Data = "alpha";
+  std::string local = ziptest::LocalHeader(a) + a.Data;
+  std::string size;
+  ziptest::PutU32(size, 0xFFFFFFE0);
+  local.replace(18, 4, size);
+  TKestrelUnZip unzip;
+  Load(unzip, Write("neg.zip", local + local), izAssumeBad);
+  EXPECT_EQ(unzip.EntryCount(), 1);
+}
+
+TEST_F(ZipDirectoryLoading, NamesFromMsDosAndUtf8Flag) {
+  TEntrySpec oem, utf8;
+  oem.Name = "\x84rger.txt";
+  oem.Comment = "after a converted name";
+  oem.VersionMadeBy = 0x0014;
+  utf8.Name = "\xC3\xA4rger2.txt";
+  utf8.VersionMadeBy = 0x0014;
+  utf8.Flags = 0x0800;
+  TKestrelUnZip unzip;
+  Load(unzip, Write("names.zip", ziptest::BuildArchive({oem, utf8})), izAssumeNotAZip);
+  ASSERT_EQ(unzip.EntryCount(), 2);
+  EXPECT_EQ(unzip.FileName(0), "\xC3\xA4rger.txt");
+  EXPECT_EQ(unzip.FileName(1), "\xC3\xA4rger2.txt");
+  EXPECT_EQ(unzip.FileComment(0), "after a converted name") << "found at the stored name's length";
+}
+
+TEST_F(ZipDirectoryLoading, SortModeBuildsAView) {
+  std::vector<TEntrySpec> entries = ThreeEntries();
+  TKestrelUnZip unzip;
+  unzip.SetSortMode(ByName);
+  Load(unzip, Write("s.zip", ziptest::BuildArchive(entries)), izAssumeNotAZip);
+  EXPECT_EQ(Listing(unzip), (std::vector<std::string>{"a.txt 5@0", "dir\\ 0@90", "dir\\b.txt 11@40"}));
+  unzip.SortDirectory(ByNone);
+  EXPECT_EQ(Listing(unzip), (std::vector<std::string>{"a.txt 5@0", "dir\\b.txt 11@40", "dir\\ 0@90"}));
+}
+
+TEST_F(ZipDirectoryLoading, RealArchivesFromZipAndPython) {
+  const std::string tree = folder_ / "tree";
+  std::filesystem::create_directories(tree + "/x");
+  testsupport::WriteFile(tree + "/x/one.txt", std::string(5000, 'a'));
+  testsupport::WriteFile(tree + "/two.bin", "two");
+  if (testsupport::HaveCommand("zip")) {
+    ASSERT_EQ(testsupport::RunShell("cd " + testsupport::ShellQuote(tree) + " && zip -qr ../z.zip x two.bin"), 0);
+    TKestrelUnZip unzip;
+    Load(unzip, folder_ / "z.zip", izAssumeNotAZip);
+    ASSERT_EQ(unzip.EntryCount(), 3);
+    EXPECT_EQ(unzip.ZipInfo()->Items(1)->StoredPath(), "x\\one.txt");
+    EXPECT_EQ(unzip.ZipInfo()->Items(1)->UncompressedSize, 5000u);
+    EXPECT_EQ(unzip.ZipInfo()->Items(1)->CompressionMethod, 8);
+  }
+  ASSERT_EQ(testsupport::RunShell("python3 -c \"import zipfile; z = zipfile.ZipFile('" + folder_ / "p.zip" +
+                                  "', 'w', zipfile.ZIP_DEFLATED); z.writestr('q/r.txt', 'r' * 999); "
+                                  "z.comment = b'pc'; z.close()\""),
+            0);
+  TKestrelUnZip unzip;
+  Load(unzip, folder_ / "p.zip", izAssumeNotAZip);
+  ASSERT_EQ(unzip.EntryCount(), 1);
+  EXPECT_EQ(unzip.ZipInfo()->Items(0)->UncompressedSize, 999u);
+  EXPECT_EQ(unzip.ZipComment(), "pc");
+}
+
+}  // namespace
+}  // namespace kestrel

@@ -1,0 +1,155 @@
+#include "unzip/kestrel_unzip.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/code_page.h"
+#include "platform/host_ui.h"
+
+namespace kestrel {
+
+TKestrelUnZip::TKestrelUnZip()
+    : currentEntry_(std::make_unique<TZipHeaderInfo>()), endCentral_(std::make_unique<TEndCentral>()) {
+  currentEntry_->OEMConvert = oemConvert_;
+  // The built-in handler works on the component that fires it, so a handler copied
+  // by Assign serves its new owner.
+  OnGetNextDisk = [](TKestrelUnZip& sender, std::int32_t nextDisk, std::string& fName) {
+    sender.DefaultGetNextDisk(nextDisk, fName);
+  };
+}
+
+TKestrelUnZip::~TKestrelUnZip() { ResetZip(); }
+
+void TKestrelUnZip::Assign(const TKestrelUnZip& source) {
+  if (&source == this) return;
+  zipName_ = source.zipName_;
+  destDir_ = source.destDir_;
+  rootDir_ = source.rootDir_;
+  sortMode_ = source.sortMode_;
+  recreateDirs_ = source.recreateDirs_;
+  overwriteMode_ = source.overwriteMode_;
+  filesList_ = source.filesList_;
+  doAll_ = source.doAll_;
+  incompleteZipMode_ = source.incompleteZipMode_;
+  keepZipOpen_ = source.keepZipOpen_;
+  doProcessMessages_ = source.doProcessMessages_;
+  retainAttributes_ = source.retainAttributes_;
+  replaceReadOnly_ = source.replaceReadOnly_;
+  OnStartUnZipInfo = source.OnStartUnZipInfo;
+  OnFilePercentDone = source.OnFilePercentDone;
+  OnTotalPercentDone = source.OnTotalPercentDone;
+  OnStartUnZip = source.OnStartUnZip;
+  OnEndUnZip = source.OnEndUnZip;
+  OnPromptForOverwrite = source.OnPromptForOverwrite;
+  OnSkippingFile = source.OnSkippingFile;
+  OnBadPassword = source.OnBadPassword;
+  OnBadCRC = source.OnBadCRC;
+  OnInCompleteZip = source.OnInCompleteZip;
+  OnGetNextDisk = source.OnGetNextDisk;
+  OnUnZipComplete = source.OnUnZipComplete;
+  OnGetNextBuffer = source.OnGetNextBuffer;
+}
+
+void TKestrelUnZip::SetDestDir(const std::string& value) {
+  std::string folder = value;
+  if (value == "?") {
+    const auto chosen = platform::SelectFolderDialog("Select the destination folder");
+    if (!chosen) throw EUserCanceled("User canceled Set Desination Directory");
+    folder = *chosen;
+  }
+  if (!folder.empty() && folder.back() == '\\') folder.pop_back();
+  destDir_ = std::move(folder);
+}
+
+void TKestrelUnZip::SetRootDir(const std::string& value) {
+  if (value.empty()) {
+    rootDir_.clear();
+    return;
+  }
+  rootDir_ = value;
+  if (rootDir_.back() != '\\') rootDir_ += '\\';
+}
+
+void TKestrelUnZip::SetOEMConvert(bool value) {
+  oemConvert_ = value;
+  currentEntry_->OEMConvert = value;
+}
+
+std::unique_ptr<TZipHeaderInfo> TKestrelUnZip::NewEntry() const {
+  auto entry = std::make_unique<TZipHeaderInfo>();
+  entry->OEMConvert = oemConvert_;
+  return entry;
+}
+
+void TKestrelUnZip::CheckIndex(std::int32_t index) const {
+  const TSortedZip* list = ZipInfo();
+  if (list == nullptr || index < 0 || index >= list->Count())
+    throw EListError("Index " + std::to_string(index) + " is out of range");
+}
+
+std::string TKestrelUnZip::FileName(std::int32_t index) {
+  if (!directoryList_ && !zipName_.empty()) LoadZipDirectory();
+  CheckIndex(index);
+  return Entry(index).FileName();
+}
+
+std::string TKestrelUnZip::ReadArchiveText(std::uint32_t offset, std::uint16_t count) {
+  std::string text(count, '\0');
+  if (count == 0) return text;
+  // The archive is opened for this read only when it is closed, and closed again.
+  std::unique_ptr<TLFNFileStream> opened;
+  TStream* stream = archiveStream_.get();
+  if (stream == nullptr) {
+    opened = std::make_unique<TLFNFileStream>(zipName_, kStreamBufferSize, flushFilesOnClose_, fmShareDenyWrite);
+    stream = opened.get();
+  }
+  const std::int32_t here = stream->Position();
+  std::int32_t got = 0;
+  if (static_cast<std::int32_t>(offset) >= 0 && stream->Seek(static_cast<std::int32_t>(offset), soFromBeginning) >= 0)
+    got = stream->Read(text.data(), count);
+  stream->SetPosition(here);
+  text.resize(static_cast<std::size_t>(std::max(got, 0)));
+  return text;
+}
+
+std::string TKestrelUnZip::FileComment(std::int32_t index) {
+  if (!directoryList_ && !zipName_.empty()) LoadZipDirectory();
+  CheckIndex(index);
+  TZipHeaderInfo& entry = Entry(index);
+  if (entry.Comment()) return *entry.Comment();
+  if (!entry.HasComment()) return std::string();
+  // The lengths of the name and the extra field come from the central header
+  // itself, as stored, so a converted name does not shift the comment.
+  const std::string header = ReadArchiveText(entry.CentralHeaderOffset, kCentralHeaderSize);
+  if (header.size() != static_cast<std::size_t>(kCentralHeaderSize)) return std::string();
+  const auto* raw = reinterpret_cast<const std::uint8_t*>(header.data());
+  if (GetU32(raw) != CentralFileHeaderSig) return std::string();
+  const std::uint32_t at = entry.CentralHeaderOffset + kCentralHeaderSize + GetU16(raw + 28) + GetU16(raw + 30);
+  std::string comment = ReadArchiveText(at, GetU16(raw + 32));
+  entry.CacheComment(comment);
+  return comment;
+}
+
+void TKestrelUnZip::SetFileComment(std::int32_t index, const std::string& value) {
+  if (!directoryList_ && !zipName_.empty()) LoadZipDirectory();
+  CheckIndex(index);
+  Entry(index).SetComment(value);
+  directoryModified_ = true;
+}
+
+std::string TKestrelUnZip::ZipComment() {
+  if (!directoryList_ && !zipName_.empty()) LoadZipDirectory();
+  if (endCentral_->Comment()) return *endCentral_->Comment();
+  if (!endCentral_->HasComment() || zipName_.empty()) return std::string();
+  std::string comment = ReadArchiveText(endCentral_->CommentPos, endCentral_->CommentLength);
+  endCentral_->SetComment(comment);
+  return comment;
+}
+
+void TKestrelUnZip::SetZipComment(const std::string& value) {
+  endCentral_->SetComment(value);
+  endCentral_->CommentLength = static_cast<std::uint16_t>(std::min<std::size_t>(value.size(), 0xFFFF));
+  endCentral_->Modified = true;
+}
+
+}  // namespace kestrel

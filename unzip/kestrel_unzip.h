@@ -1,0 +1,268 @@
+#pragma once
+// TKestrelUnZip, the zip extraction component: its published properties with their
+// defaults and setters, its enumerations and events, the per-entry accessors, and
+// the reading of the archive directory (zip_directory.cpp).
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/file_system.h"
+#include "unzip/lfn_file_stream.h"
+#include "unzip/sorted_zip.h"
+#include "unzip/unzip_errors.h"
+#include "unzip/zip_records.h"
+
+namespace kestrel {
+
+/// What to do when an entry's destination file exists.
+enum class TUZOverwriteMode : std::uint8_t { Prompt = 0, Always = 1, Never = 2, ifNewer = 3, ifOlder = 4 };
+
+/// How an input without an end-of-central-directory record is taken.
+enum TIncompleteZipMode : std::uint8_t {
+  izAssumeMulti = 0,    ///< a volume of a multi-volume set: EIncompleteZip
+  izAssumeBad = 1,      ///< a damaged archive: rebuild the directory from the local headers
+  izAssumeNotAZip = 2,  ///< not an archive at all: ENotAZipFile
+};
+
+/// Why an entry was skipped.
+enum TSkipReason : std::uint8_t {
+  skBadPassword = 0,
+  skFileExists = 1,
+  skNotReported = 2,  ///< a value this component never reports
+  skCreateFailed = 3,
+};
+
+class TKestrelUnZip;
+
+// Events. An unassigned event is not called; reference parameters are the ones a
+// handler may change.
+using TStartUnzipInfo =
+    std::function<void(TKestrelUnZip& Sender, std::int32_t NumFiles, std::int64_t TotalBytes, bool& StopNow)>;
+using TStartUnZipEvent =
+    std::function<void(TKestrelUnZip& Sender, std::int32_t FileIndex, std::string& FName, bool& Skip)>;
+using TEndUnZipEvent = std::function<void(TKestrelUnZip& Sender, std::int32_t FileIndex, const std::string& FName)>;
+using TFilePercentDone = std::function<void(TKestrelUnZip& Sender, std::int32_t Percent)>;
+using TTotalPercentDone = std::function<void(TKestrelUnZip& Sender, std::int32_t Percent)>;
+using TPromptForOverwrite =
+    std::function<void(TKestrelUnZip& Sender, bool& OverWriteIt, std::int32_t FileIndex, std::string& FName)>;
+using TSkippingFile = std::function<void(TKestrelUnZip& Sender, TSkipReason Reason, const std::string& FName,
+                                         std::int32_t FileIndex, bool& Retry)>;
+using TBadPassword = std::function<void(TKestrelUnZip& Sender, std::int32_t FileIndex, std::string& NewPassword)>;
+using TBadCRC = std::function<void(TKestrelUnZip& Sender, std::uint32_t CalcCRC, std::uint32_t StoredCRC,
+                                   std::int32_t FileIndex)>;
+using TIncompleteZip = std::function<void(TKestrelUnZip& Sender, TIncompleteZipMode& IncompleteMode)>;
+using TGetNextDisk = std::function<void(TKestrelUnZip& Sender, std::int32_t NextDisk, std::string& FName)>;
+using TUnZipComplete = std::function<void(TKestrelUnZip& Sender, std::int32_t FileCount)>;
+using TGetNextBuffer = std::function<void(TKestrelUnZip& Sender, char*& Buffer, const std::string& FName,
+                                          std::int32_t AmountUsed, std::int32_t BufferNum, bool& Quit)>;
+using TDecryptEvent =
+    std::function<void(TKestrelUnZip& Sender, std::uint8_t* Buffer, std::int32_t Length, const std::string& Password)>;
+using TReadZip = std::function<void(TKestrelUnZip& Sender, TZipHeaderInfo& Info)>;
+
+/// The zip extraction component. It reads an archive's directory lazily, when an
+/// operation first needs it, and keeps it while the archive file is unchanged.
+class TKestrelUnZip {
+ public:
+  /// The component version that Create reports.
+  static constexpr std::int32_t kThisVersion = 223;
+  /// The window of every file stream the component opens.
+  static constexpr std::int32_t kStreamBufferSize = 8192;
+
+  TKestrelUnZip();
+  ~TKestrelUnZip();
+  TKestrelUnZip(const TKestrelUnZip&) = delete;
+  TKestrelUnZip& operator=(const TKestrelUnZip&) = delete;
+
+  /// Copies the settings and the handlers (not OnReadZip) of another component;
+  /// ZipName and DestDir are copied as they are, without their setters.
+  void Assign(const TKestrelUnZip& source);
+
+  // ---- Published properties ------------------------------------------------------
+
+  /// Uncompressed bytes written so far in this extraction.
+  std::int64_t BtsDone() const { return btsDone_; }
+  /// The entry list callers index, in SortMode order; null before a directory is read.
+  TSortedZip* ZipInfo() const { return sortedView_ ? sortedView_.get() : directoryList_.get(); }
+  std::int32_t ThisVersion() const { return thisVersion_; }
+  /// Stores 223 whatever the value.
+  void SetThisVersion(std::int32_t) { thisVersion_ = kThisVersion; }
+
+  const std::string& ZipName() const { return zipName_; }
+  /// Drops the directory and closes the archive when the name changes; a name
+  /// ending in "?" asks for the archive in a file-open dialog (cancelled on a
+  /// console: EUserCanceled "User canceled setting zip file name.").
+  void SetZipName(const std::string& value);
+
+  const std::string& DestDir() const { return destDir_; }
+  /// "?" asks for a folder (cancelled on a console: EUserCanceled); one trailing
+  /// backslash is removed.
+  void SetDestDir(const std::string& value);
+  const std::string& RootDir() const { return rootDir_; }
+  /// Empty clears it; otherwise a backslash is appended when missing.
+  void SetRootDir(const std::string& value);
+
+  TZipSortMode SortMode() const { return sortMode_; }
+  /// Only stores the mode; it takes effect at the next directory read.
+  void SetSortMode(TZipSortMode value) { sortMode_ = value; }
+  bool RecreateDirs() const { return recreateDirs_; }
+  void SetRecreateDirs(bool value) { recreateDirs_ = value; }
+  TUZOverwriteMode OverwriteMode() const { return overwriteMode_; }
+  void SetOverwriteMode(TUZOverwriteMode value) { overwriteMode_ = value; }
+  /// The selection patterns.
+  std::vector<std::string>& FilesList() { return filesList_; }
+  const std::vector<std::string>& FilesList() const { return filesList_; }
+  void SetFilesList(const std::vector<std::string>& value) { filesList_ = value; }
+  bool DoAll() const { return doAll_; }
+  void SetDoAll(bool value) { doAll_ = value; }
+  TIncompleteZipMode IncompleteZipMode() const { return incompleteZipMode_; }
+  void SetIncompleteZipMode(TIncompleteZipMode value) { incompleteZipMode_ = value; }
+  bool KeepZipOpen() const { return keepZipOpen_; }
+  void SetKeepZipOpen(bool value) { keepZipOpen_ = value; }
+  bool DoProcessMessages() const { return doProcessMessages_; }
+  void SetDoProcessMessages(bool value) { doProcessMessages_ = value; }
+  bool RetainAttributes() const { return retainAttributes_; }
+  void SetRetainAttributes(bool value) { retainAttributes_ = value; }
+  bool ReplaceReadOnly() const { return replaceReadOnly_; }
+  void SetReplaceReadOnly(bool value) { replaceReadOnly_ = value; }
+  bool FlushFilesOnClose() const { return flushFilesOnClose_; }
+  void SetFlushFilesOnClose(bool value) { flushFilesOnClose_ = value; }
+  bool OEMConvert() const { return oemConvert_; }
+  void SetOEMConvert(bool value);
+
+  TStartUnzipInfo OnStartUnZipInfo;
+  TFilePercentDone OnFilePercentDone;
+  TTotalPercentDone OnTotalPercentDone;
+  TStartUnZipEvent OnStartUnZip;
+  TEndUnZipEvent OnEndUnZip;
+  TPromptForOverwrite OnPromptForOverwrite;
+  TSkippingFile OnSkippingFile;
+  TBadPassword OnBadPassword;
+  TBadCRC OnBadCRC;
+  TIncompleteZip OnInCompleteZip;
+  /// Assigned at creation to the built-in next-disk handler.
+  TGetNextDisk OnGetNextDisk;
+  TUnZipComplete OnUnZipComplete;
+  TGetNextBuffer OnGetNextBuffer;
+  TDecryptEvent OnDecrypt;
+  /// Fired by no operation of this component; Assign does not copy it.
+  TReadZip OnReadZip;
+
+  // ---- Multi-volume settings -------------------------------------------------------
+
+  bool VerifyDiskLabels() const { return verifyDiskLabels_; }
+  void SetVerifyDiskLabels(bool value) { verifyDiskLabels_ = value; }
+  /// 0 single archive, 1 split across removable disks, 2 split across numbered files.
+  std::uint8_t SpanMode() const { return spanMode_; }
+  void SetSpanMode(std::uint8_t value) { spanMode_ = value; }
+
+  /// A caller may set this to stop the rebuild search at its next message pump.
+  bool CancelRequested = false;
+
+  // ---- Entries -----------------------------------------------------------------------
+
+  /// Entries in the directory; 0 when none is loaded.
+  std::int32_t EntryCount() const { return directoryList_ ? directoryList_->Count() : 0; }
+  /// A fresh entry that takes the component's OEMConvert.
+  std::unique_ptr<TZipHeaderInfo> NewEntry() const;
+  /// The entry's name without its folder. EListError "Index N is out of range".
+  std::string FileName(std::int32_t index);
+  /// The entry's comment, loaded from the archive on first use; empty without one.
+  std::string FileComment(std::int32_t index);
+  /// Replaces an entry's comment and marks the directory as modified.
+  void SetFileComment(std::int32_t index, const std::string& value);
+  /// The archive comment, loaded on first use.
+  std::string ZipComment();
+  void SetZipComment(const std::string& value);
+  /// The end-of-central-directory record of the loaded archive.
+  const TEndCentral& EndCentral() const { return *endCentral_; }
+  /// True when the directory was rebuilt from the local headers.
+  bool Rebuilt() const { return rebuilt_; }
+
+  // ---- The archive and its directory (zip_directory.cpp) -------------------------
+
+  /// Reads the directory for an extraction or a listing: opens the archive and
+  /// reads it, retrying after EIncompleteZip while OnInCompleteZip is assigned, and
+  /// closes it again. Any other failure resets the archive state and propagates.
+  void LoadZipDirectory();
+  /// Opens ZipName when it is not open and reads the directory when none is loaded
+  /// or the file changed since.
+  void OpenZip();
+  /// Closes the archive unless KeepZipOpen is set. The directory stays.
+  void CloseZip();
+  /// Closes the archive, drops the directory and empties ZipName.
+  void ResetZip();
+  /// Reads the directory from the open archive.
+  void ReadZip();
+  /// Rebuilds the directory from the local headers; false when none was found or a
+  /// rebuild was done already in this read.
+  bool RebuildFromLocalHeaders();
+  /// Builds ZipInfo for a sort mode and makes it SortMode.
+  void SortDirectory(TZipSortMode mode);
+  /// Opens volume n (1-based) of a multi-volume set and makes it the archive.
+  void OpenVolume(std::int32_t n);
+
+  /// The open archive, or null.
+  TLFNFileStream* ArchiveStream() const { return archiveStream_.get(); }
+
+ private:
+  void FreeDirectory();
+  void CheckIndex(std::int32_t index) const;
+  TZipHeaderInfo& Entry(std::int32_t index) const { return *ZipInfo()->Items(index); }
+  /// The built-in next-disk handler: numbered volume files get the extension
+  /// ".NNN"; a removable disk is asked for in a message box.
+  void DefaultGetNextDisk(std::int32_t nextDisk, std::string& fName);
+  /// The raw last-write time of the open archive, compared to see whether the
+  /// directory is still current.
+  std::optional<platform::TFileTime> ArchiveFileTime();
+  /// The stream the directory is being read from: the .zfc companion while it is
+  /// in use, the archive otherwise.
+  TStream& DirectoryStream();
+  /// Reads count bytes at offset of the archive, opening it for the read when it is
+  /// closed.
+  std::string ReadArchiveText(std::uint32_t offset, std::uint16_t count);
+  void ReadDirectoryEntries();
+  TStream& NextVolumeForHeader();
+
+  std::int32_t thisVersion_ = kThisVersion;
+  std::string zipName_;
+  std::string destDir_;
+  std::string rootDir_;
+  TZipSortMode sortMode_ = ByNone;
+  bool recreateDirs_ = false;
+  TUZOverwriteMode overwriteMode_ = TUZOverwriteMode::Prompt;
+  std::vector<std::string> filesList_;
+  bool doAll_ = false;
+  TIncompleteZipMode incompleteZipMode_ = izAssumeMulti;
+  bool keepZipOpen_ = false;
+  bool doProcessMessages_ = true;
+  bool retainAttributes_ = true;
+  bool replaceReadOnly_ = false;
+  bool flushFilesOnClose_ = false;
+  bool oemConvert_ = true;
+  bool verifyDiskLabels_ = true;
+  std::uint8_t spanMode_ = 0;
+
+  // State of an extraction, for the extraction driver.
+  std::int64_t btsDone_ = 0;
+  std::int64_t totalBytes_ = 0;
+  std::int32_t fileCount_ = 0;
+  std::string password_;
+  std::unique_ptr<TZipHeaderInfo> currentEntry_;
+
+  // The directory.
+  std::unique_ptr<TEndCentral> endCentral_;
+  std::unique_ptr<TSortedZip> directoryList_;  ///< owns the entries, archive order
+  std::unique_ptr<TSortedZip> sortedView_;     ///< a SortMode view over them, or null
+  std::unique_ptr<TLFNFileStream> archiveStream_;
+  std::unique_ptr<TFileStream> companionStream_;  ///< the .zfc file while the directory is read from it
+  std::optional<platform::TFileTime> archiveDate_;
+  bool directoryModified_ = false;
+  bool rebuilt_ = false;
+  std::int32_t currentDisk_ = 0;
+};
+
+}  // namespace kestrel

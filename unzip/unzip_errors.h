@@ -1,0 +1,47 @@
+#pragma once
+// The exceptions of the zip component. Each derives straight from the project's
+// base exception and carries its message text; there is no common zip base class,
+// so a caller names exactly the failures it handles. The decoding frame's own
+// (EFatalUnzipError, EUserCanceled, EBiggerThanUncompressed, ECantWriteUCF) come
+// from decode_errors.h and belong to the same vocabulary.
+
+#include "unzip/decode/decode_errors.h"
+#include "unzip/stream.h"
+
+namespace kestrel {
+
+/// The input has no end-of-central-directory record and IncompleteZipMode is
+/// izAssumeNotAZip: "Not a valid zip file!".
+class ENotAZipFile : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+/// The directory could not be read, not even rebuilt from the local headers:
+/// "Not a valid zip file!".
+class EBadZipFile : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+/// No end record and IncompleteZipMode is izAssumeMulti: "Incomplete Zip File".
+class EIncompleteZip : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+/// A list index, capacity or count out of bounds, a rejected duplicate, or a
+/// Put on a sorted list.
+class EListError : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+/// A date or time with no calendar form: "Invalid argument to date encode",
+/// "Invalid argument to time encode".
+class EConvertError : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+}  // namespace kestrel

@@ -1,0 +1,539 @@
+// Reading an archive's directory: the end record, the central directory, the
+// rebuild from local headers, the volumes of a multi-volume set and the ".zfc"
+// companion file.
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+#include "platform/code_page.h"
+#include "platform/host_ui.h"
+#include "unzip/dos_date_time.h"
+#include "unzip/kestrel_unzip.h"
+
+namespace kestrel {
+namespace {
+
+/// An end record whose disk numbers or directory offset no single archive or set
+/// can have is taken as no end record at all.
+bool PlausibleEndRecord(const TEndCentral& record) {
+  return record.ThisDisk <= 999 && record.CentralDirDisk <= 999 && record.ThisDisk >= record.CentralDirDisk &&
+         static_cast<std::int32_t>(record.CentralDirOffset) >= 0;
+}
+
+/// Where the extension of a file name starts (at its dot), or npos.
+std::size_t ExtensionStart(const std::string& name) {
+  const auto dot = name.find_last_of('.');
+  if (dot == std::string::npos) return std::string::npos;
+  const auto separator = name.find_last_of(std::string(platform::HostPathRules().Separators) + "\\");
+  if (separator != std::string::npos && separator > dot) return std::string::npos;
+  return dot;
+}
+
+std::string ChangeExtension(const std::string& name, const std::string& extension) {
+  const auto dot = ExtensionStart(name);
+  return (dot == std::string::npos ? name : name.substr(0, dot)) + extension;
+}
+
+bool FileExists(const std::string& name) {
+  const auto attributes = platform::ReadAttributes(name);
+  return attributes && (*attributes & platform::faDirectory) == 0;
+}
+
+/// Bytes of the archive read in one go by the searches over its whole length.
+constexpr std::int32_t kScanBlock = 65536;
+/// Bytes scanned between two turns of the host's message pump.
+constexpr std::int32_t kPumpInterval = 10240;
+
+/// Reads a stream forward in large blocks, for the searches that look at every byte.
+class TByteScanner {
+ public:
+  TByteScanner(TStream& stream, std::int32_t start) : stream_(stream), position_(start) {
+    stream_.SetPosition(start);
+  }
+  /// The next byte, or -1 at the end.
+  int Next() {
+    if (at_ == got_) {
+      got_ = std::max<std::int32_t>(stream_.Read(block_.data(), kScanBlock), 0);
+      at_ = 0;
+      if (got_ == 0) return -1;
+    }
+    ++position_;
+    return block_[static_cast<std::size_t>(at_++)];
+  }
+  /// The offset of the byte Next returns next.
+  std::int32_t Position() const { return position_; }
+
+ private:
+  TStream& stream_;
+  std::vector<std::uint8_t> block_ = std::vector<std::uint8_t>(kScanBlock);
+  std::int32_t got_ = 0, at_ = 0;
+  std::int32_t position_;
+};
+
+/// What ends an entry whose local header has bit 3 set and no sizes: its data
+/// descriptor, found by the compressed size it records matching its own distance
+/// from the data.
+struct TFoundDescriptor {
+  std::int64_t End = -1;  ///< where the next record starts; -1 when none was found
+  std::uint32_t Crc = 0, CompressedSize = 0, UncompressedSize = 0;
+};
+
+TFoundDescriptor FindDataDescriptor(TStream& stream, std::int64_t dataStart, std::int64_t size) {
+  TFoundDescriptor found;
+  // Blocks overlap by 16 bytes, so a descriptor of 12 bytes in front of a
+  // signature, or one of 16 with its own signature, is always seen whole.
+  std::vector<std::uint8_t> block(static_cast<std::size_t>(kScanBlock) + 32);
+  for (std::int64_t base = dataStart; base + 12 <= size; base += kScanBlock) {
+    const std::int64_t from = std::max(dataStart, base - 16);
+    const std::int32_t want = static_cast<std::int32_t>(std::min<std::int64_t>(base + kScanBlock + 16, size) - from);
+    stream.SetPosition(static_cast<std::int32_t>(from));
+    const std::int32_t got = stream.Read(block.data(), want);
+    if (got <= 0) break;
+    for (std::int32_t i = static_cast<std::int32_t>(base - from); i + 4 <= got; ++i) {
+      if (block[static_cast<std::size_t>(i)] != 0x50 || block[static_cast<std::size_t>(i) + 1] != 0x4B) continue;
+      const std::uint8_t* p = block.data() + i;
+      const std::int64_t at = from + i;
+      if (p[2] == 0x07 && p[3] == 0x08 && i + 16 <= got) {
+        if (GetU32(p + 8) == static_cast<std::uint64_t>(at - dataStart)) {
+          found = {at + 16, GetU32(p + 4), GetU32(p + 8), GetU32(p + 12)};
+          return found;
+        }
+      } else if (((p[2] == 0x03 && p[3] == 0x04) || (p[2] == 0x01 && p[3] == 0x02) || (p[2] == 0x05 && p[3] == 0x06)) &&
+                 i >= 12 && at - 12 >= dataStart) {
+        // A descriptor written without its signature: CRC and sizes just in front
+        // of the next record.
+        if (GetU32(p - 8) == static_cast<std::uint64_t>(at - 12 - dataStart)) {
+          found = {at, GetU32(p - 12), GetU32(p - 8), GetU32(p - 4)};
+          return found;
+        }
+      }
+      // The next record starts here and no descriptor came before it: searching on
+      // would only cross other entries (and, for many such entries, the file again
+      // and again).
+      if ((p[2] == 0x03 && p[3] == 0x04) || (p[2] == 0x01 && p[3] == 0x02) || (p[2] == 0x05 && p[3] == 0x06))
+        return found;
+    }
+  }
+  return found;
+}
+
+/// What one try at loading the directory saw of the archive file.
+struct TLoadAttempt {
+  std::string Name;
+  std::optional<platform::TFileTime> Time;
+  std::int32_t Size = -1;
+};
+
+bool SameFileTime(const std::optional<platform::TFileTime>& a, const std::optional<platform::TFileTime>& b) {
+  return a.has_value() == b.has_value() && (!a || (a->Seconds == b->Seconds && a->Nanoseconds == b->Nanoseconds));
+}
+
+bool SameAttempt(const TLoadAttempt& a, const TLoadAttempt& b) {
+  return a.Name == b.Name && SameFileTime(a.Time, b.Time) && a.Size == b.Size;
+}
+
+}  // namespace
+
+void TKestrelUnZip::FreeDirectory() {
+  sortedView_.reset();
+  directoryList_.reset();
+}
+
+std::optional<platform::TFileTime> TKestrelUnZip::ArchiveFileTime() {
+  if (!archiveStream_) return std::nullopt;
+  return archiveStream_->File().LastWriteTime();
+}
+
+TStream& TKestrelUnZip::DirectoryStream() {
+  if (companionStream_) return *companionStream_;
+  return *archiveStream_;
+}
+
+void TKestrelUnZip::SetZipName(const std::string& value) {
+  const bool same = platform::HostPathRules().CaseInsensitive ? platform::AnsiCompareText(value, zipName_) == 0
+                                                               : value == zipName_;
+  if (same) return;
+  std::string name = value;
+  if (!name.empty() && name.back() == '?') {
+    const auto chosen = platform::OpenFileDialog("Open a Zip File", name.substr(0, name.size() - 1));
+    if (!chosen) throw EUserCanceled("User canceled setting zip file name.");
+    name = *chosen;
+  }
+  zipName_ = std::move(name);
+  FreeDirectory();
+  archiveDate_.reset();
+  endCentral_->Clear();
+  archiveStream_.reset();
+  companionStream_.reset();
+  rebuilt_ = false;
+}
+
+void TKestrelUnZip::OpenZip() {
+  if (!archiveStream_)
+    archiveStream_ = std::make_unique<TLFNFileStream>(zipName_, kStreamBufferSize, flushFilesOnClose_, fmShareDenyWrite);
+  if (!directoryList_) {
+    ReadZip();
+  } else if (!SameFileTime(ArchiveFileTime(), archiveDate_)) {
+    // The raw file time, not its DOS form: a time outside 1980 to 2107 has no DOS
+    // form, and such an archive must still read like any other.
+    ReadZip();
+  }
+}
+
+void TKestrelUnZip::CloseZip() {
+  if (!keepZipOpen_) archiveStream_.reset();
+}
+
+void TKestrelUnZip::ResetZip() {
+  archiveStream_.reset();
+  companionStream_.reset();
+  FreeDirectory();
+  endCentral_->Clear();
+  rebuilt_ = false;
+  archiveDate_.reset();
+  spanMode_ = 0;
+  zipName_.clear();
+}
+
+void TKestrelUnZip::LoadZipDirectory() {
+  CancelRequested = false;
+  // A handler of OnInCompleteZip may make another volume available and ask for
+  // another try; the same file, unchanged, would fail the same way for ever.
+  std::optional<TLoadAttempt> previous;
+  for (;;) {
+    platform::TBusyCursor busy;
+    try {
+      OpenZip();
+    } catch (const EIncompleteZip&) {
+      TLoadAttempt attempt{zipName_, ArchiveFileTime(), archiveStream_ ? archiveStream_->Size() : -1};
+      archiveStream_.reset();
+      if (OnInCompleteZip && !(previous && SameAttempt(*previous, attempt))) {
+        previous = attempt;
+        continue;
+      }
+      break;
+    } catch (...) {
+      ResetZip();
+      throw;
+    }
+    break;
+  }
+  CloseZip();
+}
+
+void TKestrelUnZip::ReadZip() {
+  archiveDate_ = ArchiveFileTime();
+  FreeDirectory();
+  companionStream_.reset();
+
+  bool found = endCentral_->FindEndCentral(*archiveStream_) && PlausibleEndRecord(*endCentral_);
+  if (!found) {
+    // A multi-volume set may keep a copy of its central directory and end record
+    // in a companion file of the same name with the extension ".zfc".
+    endCentral_->Clear();
+    const std::string companion = ChangeExtension(zipName_, ".zfc");
+    if (FileExists(companion)) {
+      try {
+        companionStream_ = std::make_unique<TFileStream>(companion, fmOpenRead);
+      } catch (const EFOpenError&) {
+        companionStream_.reset();
+      }
+      // An empty companion would pass for an archive without entries.
+      if (companionStream_ && companionStream_->Size() >= kEndCentralSize &&
+          endCentral_->FindEndCentral(*companionStream_) && PlausibleEndRecord(*endCentral_)) {
+        found = true;
+      } else {
+        companionStream_.reset();
+        endCentral_->Clear();
+      }
+    }
+  }
+
+  if (found) {
+    const bool fromCompanion = companionStream_ != nullptr;
+    currentDisk_ = fromCompanion ? 0 : endCentral_->ThisDisk;
+    if (endCentral_->ThisDisk == 0) {
+      spanMode_ = 0;
+    } else {
+      std::string drive = zipName_.substr(0, 3);
+      for (char& c : drive) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
+      spanMode_ = zipName_.size() > 1 && zipName_[1] == ':' && platform::DriveIsRemovable(drive) ? 1 : 2;
+      // The archive comment of a set lies in the file that holds the end record;
+      // it is read now, before another volume takes the archive's place.
+      if (endCentral_->HasComment()) {
+        TStream& holder = DirectoryStream();
+        std::string comment(endCentral_->CommentLength, '\0');
+        holder.SetPosition(static_cast<std::int32_t>(endCentral_->CommentPos));
+        comment.resize(static_cast<std::size_t>(std::max(holder.Read(comment.data(), endCentral_->CommentLength), 0)));
+        endCentral_->SetComment(comment);
+      }
+    }
+    if (endCentral_->TotalEntries > 0) {
+      if (!fromCompanion && spanMode_ != 0 && endCentral_->CentralDirDisk != currentDisk_)
+        OpenVolume(endCentral_->CentralDirDisk + 1);
+      DirectoryStream().SetPosition(fromCompanion ? 0 : static_cast<std::int32_t>(endCentral_->CentralDirOffset));
+    }
+  } else {
+    TIncompleteZipMode mode = incompleteZipMode_;
+    if (OnInCompleteZip) {
+      OnInCompleteZip(*this, mode);
+      incompleteZipMode_ = mode;
+    }
+    switch (mode) {
+      case izAssumeNotAZip: throw ENotAZipFile("Not a valid zip file!");
+      case izAssumeBad:
+        if (!RebuildFromLocalHeaders()) {
+          ResetZip();
+          throw EBadZipFile("Not a valid zip file!");
+        }
+        break;
+      default: throw EIncompleteZip("Incomplete Zip File");
+    }
+  }
+
+  if (EntryCount() == 0) {
+    FreeDirectory();
+    directoryList_ = std::make_unique<TSortedZip>(DuplicatesRejected);
+  }
+  ReadDirectoryEntries();
+
+  currentDisk_ = companionStream_ ? 0 : endCentral_->ThisDisk;
+  SortDirectory(sortMode_);
+  companionStream_.reset();
+}
+
+TStream& TKestrelUnZip::NextVolumeForHeader() {
+  OpenVolume(currentDisk_ + 2);
+  return *archiveStream_;
+}
+
+void TKestrelUnZip::ReadDirectoryEntries() {
+  std::uint16_t previousExtra = 0;
+  TZipHeaderInfo* previous = nullptr;
+  auto restart = [&] {
+    previousExtra = 0;
+    previous = nullptr;
+  };
+  for (std::int32_t i = 0; i < endCentral_->TotalEntries;) {
+    auto entry = NewEntry();
+    TNextVolume nextVolume;
+    if (!rebuilt_ && spanMode_ != 0 && !companionStream_)
+      nextVolume = [this]() -> TStream& { return NextVolumeForHeader(); };
+
+    bool read = entry->ReadCentralHeader(DirectoryStream(), nextVolume);
+    if (!read && previousExtra > 0 && previous != nullptr) {
+      // Some writers announce central extra bytes that are not there: the next
+      // header then starts where the extra field should have.
+      previous->CentralExtraLength = 0;
+      DirectoryStream().Seek(-static_cast<std::int32_t>(previousExtra), soFromCurrent);
+      previous = nullptr;
+      read = entry->ReadCentralHeader(DirectoryStream(), nextVolume);
+    }
+    if (!read) {
+      if (rebuilt_) break;
+      if (spanMode_ != 0 || !RebuildFromLocalHeaders()) {
+        ResetZip();
+        throw EBadZipFile("Not a valid zip file!");
+      }
+      restart();
+      i = 0;
+      continue;
+    }
+
+    if (rebuilt_) {
+      // The central header completes the entry found by its local header.
+      // A central header naming another file than the local header at its offset
+      // is one of the conflicting records that caused the rebuild; it completes
+      // nothing.
+      std::int32_t at = 0;
+      if (directoryList_->Find(entry.get(), at) && directoryList_->Items(at)->RawName() == entry->RawName()) {
+        TZipHeaderInfo* listed = directoryList_->Items(at);
+        const std::uint32_t localOffset = listed->LocalHeaderOffset;
+        listed->Assign(*entry);
+        listed->LocalHeaderOffset = localOffset;
+      }
+      DirectoryStream().Seek(entry->CentralExtraLength + entry->CommentLength, soFromCurrent);
+      previousExtra = 0;
+      ++i;
+      continue;
+    }
+
+    try {
+      directoryList_->Add(entry.get());
+    } catch (const EListError&) {
+      // Two entries at one local header: the central directory cannot be trusted.
+      if (RebuildFromLocalHeaders()) {
+        restart();
+        i = 0;
+        continue;
+      }
+      ResetZip();
+      throw EBadZipFile("Not a valid zip file!");
+    }
+    TZipHeaderInfo* added = entry.release();
+
+    TStream& stream = DirectoryStream();
+    if (endCentral_->ThisDisk != 0 && added->HasComment()) {
+      // Comments of a set are read at once: later the volume holding them may be gone.
+      stream.Seek(added->CentralExtraLength, soFromCurrent);
+      std::string comment(added->CommentLength, '\0');
+      comment.resize(static_cast<std::size_t>(std::max(stream.Read(comment.data(), added->CommentLength), 0)));
+      added->CacheComment(comment);
+    } else {
+      stream.Seek(added->CentralExtraLength + added->CommentLength, soFromCurrent);
+    }
+    previous = added;
+    previousExtra = added->CentralExtraLength;
+    ++i;
+  }
+}
+
+bool TKestrelUnZip::RebuildFromLocalHeaders() {
+  if (rebuilt_) return false;
+  rebuilt_ = true;
+  FreeDirectory();
+  // The search runs over the archive itself, never over a .zfc companion.
+  companionStream_.reset();
+  TStream& stream = *archiveStream_;
+  const std::int32_t size = stream.Size();
+
+  // A self-extracting archive starts with its program, which is never searched.
+  const auto dot = ExtensionStart(zipName_);
+  const bool selfExtractor = dot != std::string::npos && platform::AnsiCompareText(zipName_.substr(dot), ".EXE") == 0;
+  const std::int32_t start = selfExtractor ? std::min<std::int32_t>(14000, std::max<std::int32_t>(size, 0)) : 0;
+
+  std::int32_t pumpCount = 0;
+  // Finds the next "PK\3\4" from a position whose version-needed high byte is below
+  // 10 (no version 10.0 or later exists, so such a hit lies inside some data);
+  // -1 at the end of the file.
+  auto findLocalHeader = [&](std::int32_t from) -> std::int32_t {
+    static constexpr std::uint8_t signature[4] = {0x50, 0x4B, 0x03, 0x04};
+    TByteScanner scanner(stream, from);
+    int matched = 0;
+    for (;;) {
+      const int byte = scanner.Next();
+      if (byte < 0) return -1;
+      if (byte == signature[matched]) {
+        if (++matched < 4) continue;
+        const int versionLow = scanner.Next();
+        const int versionHigh = scanner.Next();
+        if (versionLow < 0 || versionHigh < 0) return -1;
+        matched = 0;
+        if (versionHigh < 10) return scanner.Position() - 6;
+        continue;
+      }
+      // A mismatch restarts the comparison at the mismatching byte.
+      matched = byte == signature[0] ? 1 : 0;
+      if (matched == 0 && ++pumpCount >= kPumpInterval) {
+        pumpCount = 0;
+        if (doProcessMessages_) {
+          platform::ProcessHostMessages();
+          if (CancelRequested) {
+            CancelRequested = false;
+            throw EUserCanceled("User Aborted Operation");
+          }
+        }
+      }
+    }
+  };
+
+  const std::int32_t first = findLocalHeader(start);
+  if (first < 0) return false;
+
+  directoryList_ = std::make_unique<TSortedZip>(DuplicatesRejected);
+  // Where the central directory normally starts: just after the last entry.
+  std::int32_t endOfEntries = first;
+  std::int32_t position = first;
+  for (;;) {
+    stream.SetPosition(position);
+    auto entry = NewEntry();
+    if (!entry->ReadLocalHeader(stream)) {
+      // Damage between entries, or a descriptor of unexpected length, loses only
+      // the bytes up to the next local header, not every entry after it.
+      position = findLocalHeader(position + 1);
+      if (position < 0) break;
+      continue;
+    }
+    const std::int64_t dataStart = static_cast<std::int64_t>(stream.Position()) + entry->LocalExtraLength;
+    std::int64_t next = dataStart + entry->CompressedSize + (entry->HasDataDescriptor() ? 16 : 0);
+    if (entry->HasDataDescriptor() && entry->CompressedSize == 0) {
+      // The sizes follow the data: find the descriptor that ends it.
+      const TFoundDescriptor descriptor = FindDataDescriptor(stream, dataStart, size);
+      if (descriptor.End >= 0) {
+        next = descriptor.End;
+        entry->CRC32 = descriptor.Crc;
+        entry->CompressedSize = descriptor.CompressedSize;
+        entry->UncompressedSize = descriptor.UncompressedSize;
+      }
+    }
+    try {
+      directoryList_->Add(entry.get());
+    } catch (const EListError&) {
+      break;
+    }
+    entry.release();
+    position = static_cast<std::int32_t>(std::min<std::int64_t>(next, size));
+    endOfEntries = position;
+  }
+
+  stream.SetPosition(endOfEntries);
+  endCentral_->ThisDisk = 0;
+  currentDisk_ = 0;
+  endCentral_->CentralDirOffset = static_cast<std::uint32_t>(endOfEntries);
+  endCentral_->TotalEntries = static_cast<std::uint16_t>(std::min<std::int32_t>(EntryCount(), 0xFFFF));
+  return true;
+}
+
+void TKestrelUnZip::SortDirectory(TZipSortMode mode) {
+  sortedView_.reset();
+  if (mode != ByNone && directoryList_) {
+    auto view = std::make_unique<TSortedZip>(DuplicatesAllowed);
+    view->SortKey = mode;
+    view->OwnsItems = false;
+    for (std::int32_t i = 0; i < directoryList_->Count(); ++i) view->Add(directoryList_->Items(i));
+    sortedView_ = std::move(view);
+  }
+  sortMode_ = mode;
+}
+
+void TKestrelUnZip::DefaultGetNextDisk(std::int32_t nextDisk, std::string& fName) {
+  if (spanMode_ == 2) {
+    char extension[16];
+    std::snprintf(extension, sizeof extension, ".%3.3d", static_cast<int>(nextDisk));
+    fName = ChangeExtension(fName, extension);
+  } else if (spanMode_ == 1) {
+    const std::string text = "Please insert disk " + std::to_string(nextDisk) + " of the multi-disk set.";
+    if (platform::ShowMessageBox("", text, platform::TMessageButtons::OkCancel) == platform::TMessageAnswer::Cancel)
+      fName.clear();
+  }
+}
+
+void TKestrelUnZip::OpenVolume(std::int32_t n) {
+  archiveStream_.reset();
+  std::string name = zipName_;
+  std::optional<std::string> missing;
+  for (;;) {
+    if (OnGetNextDisk) OnGetNextDisk(*this, n, name);
+    if (name.empty()) throw EUserCanceled("User canceled loading new disk.");
+    if (!FileExists(name)) {
+      // Asking again for a name that still names nothing would never end.
+      if (missing == name) throw EUserCanceled("User canceled loading new disk.");
+      missing = name;
+      continue;
+    }
+    if (verifyDiskLabels_ && spanMode_ == 1) {
+      char expected[16];
+      std::snprintf(expected, sizeof expected, "%3.3d", static_cast<int>(n));
+      const std::string label = platform::VolumeLabel(name);
+      if (label.size() < 3 || label.substr(label.size() - 3) != expected) continue;
+    }
+    break;
+  }
+  archiveStream_ = std::make_unique<TLFNFileStream>(name, kStreamBufferSize, flushFilesOnClose_, fmOpenRead);
+  currentDisk_ = n - 1;
+  archiveDate_ = ArchiveFileTime();
+  zipName_ = name;
+}
+
+}  // namespace kestrel

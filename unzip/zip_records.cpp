@@ -1,0 +1,239 @@
+#include "unzip/zip_records.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "platform/code_page.h"
+#include "unzip/dos_date_time.h"
+
+namespace kestrel {
+
+void TZipHeaderInfo::Clear() {
+  VersionMadeBy = 20;
+  VersionNeeded = 20;
+  Flags = 0;
+  CompressionMethod = 8;
+  DateTime = 0;
+  CRC32 = 0xFFFFFFFF;
+  CompressedSize = 0;
+  UncompressedSize = 0;
+  NameLength = 0;
+  CentralExtraLength = 0;
+  LocalExtraLength = 0;
+  CommentLength = 0;
+  DiskStart = 0;
+  InternalAttributes = 1;
+  ExternalAttributes = 0x20;
+  LocalHeaderOffset = 0;
+  CentralHeaderOffset = 0;
+  Selected = false;
+  Marked = false;
+  fileName_.clear();
+  directory_.clear();
+  comment_.reset();
+  storedNameLength_ = 0;
+  rawName_.clear();
+}
+
+void TZipHeaderInfo::Assign(const TZipHeaderInfo& source) {
+  if (&source == this) return;
+  const bool oemConvert = OEMConvert;
+  *this = source;
+  OEMConvert = oemConvert;
+}
+
+void TZipHeaderInfo::SetFileName(const std::string& value) {
+  if (value == fileName_) return;
+  fileName_ = value;
+  NameLength = static_cast<std::uint16_t>(directory_.size() + fileName_.size());
+}
+
+void TZipHeaderInfo::SetDirectory(const std::string& value) {
+  std::string folder = value;
+  if (!folder.empty() && folder.back() != '\\') folder += '\\';
+  if (folder == directory_) return;
+  directory_ = std::move(folder);
+  NameLength = static_cast<std::uint16_t>(directory_.size() + fileName_.size());
+}
+
+void TZipHeaderInfo::SetStoredPath(const std::string& path) {
+  const auto split = path.find_last_of("\\:");
+  if (split == std::string::npos) {
+    SetDirectory(std::string());
+    SetFileName(path);
+  } else {
+    SetDirectory(path.substr(0, split + 1));
+    SetFileName(path.substr(split + 1));
+  }
+}
+
+void TZipHeaderInfo::SetComment(std::optional<std::string> value) {
+  CommentLength = value ? static_cast<std::uint16_t>(std::min<std::size_t>(value->size(), 0xFFFF)) : 0;
+  comment_ = std::move(value);
+}
+
+std::string TZipHeaderInfo::StoredName(const std::string& raw, bool convertFromOem) const {
+  std::string name = raw;
+  std::replace(name.begin(), name.end(), '/', '\\');
+  // A name flagged as UTF-8 (general-purpose bit 11) is in the system's form
+  // already; only the others are in the OEM code page of the archiving system.
+  if (convertFromOem && OEMConvert && (Flags & kFlagUtf8Name) == 0) name = platform::OemToAnsi(name);
+  return name;
+}
+
+bool TZipHeaderInfo::ReadCentralHeader(TStream& stream, const TNextVolume& nextVolume) {
+  const std::int32_t start = stream.Position();
+  std::uint8_t header[kCentralHeaderSize];
+  TStream* source = &stream;
+  std::int32_t got = source->Read(header, kCentralHeaderSize);
+  if (nextVolume && got < kCentralHeaderSize) {
+    // A header that runs off the end of a volume: nothing at all, or the start of
+    // one, goes on in the next volume of the set.
+    static constexpr std::uint8_t signature[4] = {0x50, 0x4B, 0x01, 0x02};
+    const std::int32_t compared = std::min<std::int32_t>(got, 4);
+    if (got == 0 || std::memcmp(header, signature, static_cast<std::size_t>(compared)) == 0) {
+      source = &nextVolume();
+      got += std::max<std::int32_t>(source->Read(header + got, kCentralHeaderSize - got), 0);
+    }
+  }
+  auto fail = [&] {
+    if (source == &stream) stream.SetPosition(start);
+    return false;
+  };
+  if (got != kCentralHeaderSize || GetU32(header) != CentralFileHeaderSig) return fail();
+
+  const std::uint16_t nameLength = GetU16(header + 28);
+  std::string raw(nameLength, '\0');
+  if (nameLength != 0) {
+    std::int32_t nameGot = source->Read(raw.data(), nameLength);
+    if (nameGot < nameLength && nextVolume && source == &stream) {
+      source = &nextVolume();
+      nameGot += std::max<std::int32_t>(source->Read(raw.data() + nameGot, nameLength - nameGot), 0);
+    }
+    if (nameGot != nameLength) return fail();
+  }
+
+  VersionMadeBy = GetU16(header + 4);
+  VersionNeeded = GetU16(header + 6);
+  Flags = GetU16(header + 8);
+  CompressionMethod = GetU16(header + 10);
+  DateTime = RepairDosDateTime(GetU32(header + 12));
+  CRC32 = GetU32(header + 16);
+  CompressedSize = GetU32(header + 20);
+  UncompressedSize = GetU32(header + 24);
+  CentralExtraLength = GetU16(header + 30);
+  CommentLength = GetU16(header + 32);
+  DiskStart = GetU16(header + 34);
+  InternalAttributes = GetU16(header + 36);
+  ExternalAttributes = GetU32(header + 38);
+  LocalHeaderOffset = GetU32(header + 42);
+  LocalExtraLength = 0;
+  // Only a name made on MS-DOS (host 0) is in the OEM code page.
+  fileName_.clear();
+  directory_.clear();
+  SetStoredPath(StoredName(raw, (VersionMadeBy >> 8) == 0));
+  NameLength = static_cast<std::uint16_t>(directory_.size() + fileName_.size());
+  storedNameLength_ = nameLength;
+  rawName_ = std::move(raw);
+  CentralHeaderOffset = static_cast<std::uint32_t>(start);
+  comment_.reset();
+  Selected = false;
+  Marked = false;
+  return true;
+}
+
+bool TZipHeaderInfo::ReadLocalHeader(TStream& stream) {
+  const std::int32_t start = stream.Position();
+  std::uint8_t header[kLocalHeaderSize];
+  auto fail = [&] {
+    stream.SetPosition(start);
+    return false;
+  };
+  if (stream.Read(header, kLocalHeaderSize) != kLocalHeaderSize || GetU32(header) != LocalFileHeaderSig)
+    return fail();
+  const std::uint16_t nameLength = GetU16(header + 26);
+  std::string raw(nameLength, '\0');
+  if (nameLength != 0 && stream.Read(raw.data(), nameLength) != nameLength) return fail();
+
+  VersionMadeBy = 0;
+  VersionNeeded = GetU16(header + 4);
+  Flags = GetU16(header + 6);
+  CompressionMethod = GetU16(header + 8);
+  DateTime = RepairDosDateTime(GetU32(header + 10));
+  CRC32 = GetU32(header + 14);
+  CompressedSize = GetU32(header + 18);
+  UncompressedSize = GetU32(header + 22);
+  LocalExtraLength = GetU16(header + 28);
+  CentralExtraLength = 0;
+  CommentLength = 0;
+  DiskStart = 0;
+  InternalAttributes = 0;
+  ExternalAttributes = 0;
+  CentralHeaderOffset = 0;
+  // A local header names no host system, so its name is converted whenever the
+  // component converts at all.
+  fileName_.clear();
+  directory_.clear();
+  SetStoredPath(StoredName(raw, true));
+  NameLength = static_cast<std::uint16_t>(directory_.size() + fileName_.size());
+  storedNameLength_ = nameLength;
+  rawName_ = std::move(raw);
+  LocalHeaderOffset = static_cast<std::uint32_t>(start);
+  comment_.reset();
+  Selected = false;
+  Marked = false;
+  return true;
+}
+
+void TEndCentral::Clear() {
+  Signature = EndCentralDirSig;
+  ThisDisk = 0;
+  CentralDirDisk = 0;
+  EntriesThisDisk = 0;
+  TotalEntries = 0;
+  CentralDirSize = 0;
+  CentralDirOffset = 0;
+  CommentLength = 0;
+  CommentPos = 0;
+  Modified = false;
+  comment_.reset();
+}
+
+void TEndCentral::Assign(const TEndCentral& source) {
+  if (&source == this) return;
+  const bool modified = Modified;
+  *this = source;
+  Modified = modified;
+}
+
+bool TEndCentral::FindEndCentral(TStream& stream) {
+  const std::int32_t size = stream.Size();
+  if (size < kEndCentralSize) return size == 0;
+
+  const std::int32_t window = std::min(size, kEndCentralSearchSize);
+  std::vector<std::uint8_t> block(static_cast<std::size_t>(window));
+  stream.SetPosition(size - window);
+  if (stream.Read(block.data(), window) != window) return false;
+
+  // Backwards from the last place a whole record fits: the record nearest the end
+  // wins, as an archive comment may itself hold the signature bytes.
+  for (std::int32_t at = window - kEndCentralSize; at >= 0; --at) {
+    if (block[static_cast<std::size_t>(at)] != 0x50) continue;
+    const std::uint8_t* record = block.data() + at;
+    if (GetU32(record) != EndCentralDirSig) continue;
+    Signature = EndCentralDirSig;
+    ThisDisk = GetU16(record + 4);
+    CentralDirDisk = GetU16(record + 6);
+    EntriesThisDisk = GetU16(record + 8);
+    TotalEntries = GetU16(record + 10);
+    CentralDirSize = GetU32(record + 12);
+    CentralDirOffset = GetU32(record + 16);
+    CommentLength = GetU16(record + 20);
+    CommentPos = static_cast<std::uint32_t>(size - window + at + kEndCentralSize);
+    return true;
+  }
+  return false;
+}
+
+}  // namespace kestrel
