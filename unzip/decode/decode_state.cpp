@@ -7,7 +7,10 @@
 
 #include "platform/host_ui.h"
 #include "unzip/decode/crc32.h"
+#include "unzip/decode/explode.h"
 #include "unzip/decode/inflate.h"
+#include "unzip/decode/unreduce.h"
+#include "unzip/decode/unshrink.h"
 
 namespace kestrel {
 namespace {
@@ -67,11 +70,23 @@ bool TDecodeState::DecodeEntryData(const TDecodeEntry& entry, TStream& output) {
   if (entry.Encrypted()) archive.Seek(12, soFromCurrent);
 
   try {
-    // One case per method with a decoder; the legacy methods (1 shrunk, 2-5
-    // reduced, 6 imploded) get theirs here, next to these.
+    // One case per method with a decoder: 0 stored, 1 shrunk, 2 to 5 reduced with
+    // factors 1 to 4, 6 imploded, 8 deflated.
     switch (entry.CompressionMethod) {
       case 0:
         CopyStored();
+        break;
+      case 1:
+        Unshrink(*this);
+        break;
+      case 2:
+      case 3:
+      case 4:
+      case 5:
+        Unreduce(*this);
+        break;
+      case 6:
+        Explode(*this);
         break;
       case 8:
         Inflate(*this);

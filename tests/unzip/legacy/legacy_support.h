@@ -1,0 +1,93 @@
+#pragma once
+// Helpers for the legacy-method tests: entries decoded in memory through the
+// decoding frame, a tiny zip writer for archives that Info-ZIP unzip can check, a
+// reader of the central directory to find entries in the fixtures, CRC-32 and
+// SHA-256 of results, and deterministic test data.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "unzip/decode/decode_state.h"
+#include "unzip/stream.h"
+
+namespace legacytest {
+
+/// A stream over a byte string.
+class TMemoryStream : public kestrel::TStream {
+ public:
+  TMemoryStream() = default;
+  explicit TMemoryStream(std::string bytes) : data(std::move(bytes)) {}
+  std::int32_t Read(void* buffer, std::int32_t count) override;
+  std::int32_t Write(const void* buffer, std::int32_t count) override;
+  std::int32_t Seek(std::int32_t offset, std::int16_t origin) override;
+
+  std::string data;
+  std::int32_t pos = 0;
+};
+
+/// A host over an archive in memory; message boxes are recorded, not shown.
+class TMemoryHost : public kestrel::TDecodeHost {
+ public:
+  kestrel::TStream& ArchiveStream() override { return archive; }
+  void ShowError(const std::string& text, const std::string& caption) override {
+    errors.push_back(caption + ": " + text);
+  }
+  TMemoryStream archive;
+  std::vector<std::string> errors;
+};
+
+/// The outcome of one entry.
+struct TDecoded {
+  bool sizeGuard = false;  ///< the output-size guard stopped the entry
+  std::string output;
+  std::uint32_t crc = 0;  ///< the complemented CRC register
+};
+
+/// One decoding state for a series of entries, as one extraction run has.
+class TLegacyDecoder {
+ public:
+  TLegacyDecoder();
+  /// Decodes data (the entry's compressed bytes) with the method, flags and
+  /// declared uncompressed size.
+  TDecoded Decode(const std::string& data, std::uint16_t method, std::uint16_t flags, std::uint32_t size);
+  /// Decodes the entry of an archive in memory.
+  TDecoded Decode(const std::string& archive, const kestrel::TDecodeEntry& entry);
+
+  TMemoryHost host;
+  std::unique_ptr<kestrel::TDecodeState> state;
+};
+
+/// Decodes one entry with a fresh state.
+TDecoded DecodeEntry(const std::string& data, std::uint16_t method, std::uint32_t size, std::uint16_t flags = 0);
+
+std::uint32_t Crc32(const std::string& data);
+std::string Sha256Hex(const std::string& data);
+
+/// A zip archive of stored-as-given entries: the data is already compressed.
+class TZipWriter {
+ public:
+  void Add(const std::string& name, std::uint16_t method, std::uint16_t flags, const std::string& compressed,
+           const std::string& original);
+  std::string Bytes() const;
+
+ private:
+  std::string local_, central_;
+  std::uint16_t count_ = 0;
+};
+
+/// One entry found through the central directory.
+struct TZipEntry {
+  std::string name;
+  kestrel::TDecodeEntry entry;
+  std::uint32_t crc = 0;
+};
+std::vector<TZipEntry> ReadZipEntries(const std::string& archive);
+
+/// Deterministic data: English-like text, random bytes, structured binary.
+std::string TextData(std::size_t size, std::uint32_t seed);
+std::string RandomData(std::size_t size, std::uint32_t seed);
+std::string BinaryData(std::size_t size, std::uint32_t seed);
+
+}  // namespace legacytest

@@ -1,0 +1,236 @@
+// Explode. The trees come first, as byte-coded descriptions; then a bit stream of
+// tokens, each led by one bit: 1 a literal (8 raw bits, or a code of the literal
+// tree), 0 a match (6 or 7 raw low distance bits, a distance code, a length code,
+// and 8 more length bits after length code 63).
+
+#include "unzip/decode/explode.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "unzip/decode/code_table.h"
+
+namespace kestrel {
+namespace {
+
+constexpr std::uint32_t kWindow = 32768;
+
+constexpr std::array<std::uint16_t, 64> Bases(unsigned first, unsigned step) {
+  std::array<std::uint16_t, 64> bases{};
+  for (unsigned i = 0; i < 64; ++i) bases[i] = static_cast<std::uint16_t>(first + step * i);
+  return bases;
+}
+
+// Match lengths from length codes 0-63: from 2 with two trees, from 3 with three.
+constexpr auto kLengthBase2 = Bases(2, 1);
+constexpr auto kLengthBase3 = Bases(3, 1);
+// Distances from distance codes 0-63, less the raw low bits: the 4 KiB dictionary
+// sends 6 low bits, the 8 KiB one 7.
+constexpr auto kDistanceBase4 = Bases(1, 64);
+constexpr auto kDistanceBase8 = Bases(1, 128);
+// Extra bits after a code: only length code 63 has any (8). Distance codes share
+// the table but their extra-bit count is never used.
+constexpr std::array<std::uint8_t, 64> kExtraBits = [] {
+  std::array<std::uint8_t, 64> extra{};
+  extra[63] = 8;
+  return extra;
+}();
+static_assert(kLengthBase2[63] + 255 == 320 && kLengthBase3[63] + 255 == 321);
+static_assert(kDistanceBase4[63] + 63 == 4096 && kDistanceBase8[63] + 127 == 8192);
+
+// Literal codes are looked up 9 bits at a time at the first level, lengths and
+// distances 7; an entry of more than 200,000 compressed bytes looks distances up
+// 8 bits at a time, which pays off only on entries that long.
+constexpr int kLiteralWidth = 9;
+constexpr int kLengthWidth = 7;
+constexpr int kDistanceWidth = 7;
+constexpr int kLongDistanceWidth = 8;
+constexpr std::int32_t kLongEntry = 200000;
+
+// The decoding loop over one entry's tokens, after the trees are built. Bit
+// buffer, bit count and window position are locals, written nowhere else; the
+// byte reader, window flushes and the output path go through the state.
+class TExploder {
+ public:
+  TExploder(TDecodeState& state, bool dictionary8K) : s_(state), window_(state.Window.data()), lowBits_(dictionary8K ? 7 : 6) {}
+
+  /// Three trees: literals are codes of the literal tree.
+  void ExplodeWithLiteralTree(const TCodeSet& literals, int bl, const TCodeSet& lengths, int bm,
+                              const TCodeSet& distances, int bd) {
+    Run<true>(literals.Root(), bl, lengths.Root(), bm, distances.Root(), bd);
+  }
+  /// Two trees: literals are 8 raw bits.
+  void ExplodeRawLiterals(const TCodeSet& lengths, int bm, const TCodeSet& distances, int bd) {
+    Run<false>(nullptr, 0, lengths.Root(), bm, distances.Root(), bd);
+  }
+
+ private:
+  template <bool kLiteralTree>
+  void Run(const TCodeTableEntry* lt, int bl, const TCodeTableEntry* mt, int bm, const TCodeTableEntry* dt, int bd);
+
+  TDecodeState& s_;
+  std::uint8_t* window_;
+  const unsigned lowBits_;
+};
+
+template <bool kLiteralTree>
+void TExploder::Run(const TCodeTableEntry* lt, int bl, const TCodeTableEntry* mt, int bm, const TCodeTableEntry* dt,
+                    int bd) {
+  std::uint32_t bb = 0;  // bit buffer, first bit lowest
+  unsigned bk = 0;       // bits held in bb
+  std::uint32_t wpos = 0;
+  bool firstPass = true;  // until the window is flushed once: bytes before it are zeros
+  std::int32_t left = s_.EntrySize;
+
+  auto need = [&](unsigned n) { s_.EnsureBits(n, bb, bk); };
+  auto drop = [&](unsigned n) { TDecodeState::DropBits(n, bb, bk); };
+  auto windowFull = [&] {
+    s_.FlushWindow(kWindow);
+    wpos = 0;
+    firstPass = false;
+  };
+  // One symbol of a tree; false on a bit pattern no symbol owns. Slots are indexed
+  // by the complemented bits, at every level.
+  auto decode = [&](const TCodeTableEntry* table, unsigned width, TCodeTableEntry& e) {
+    need(width);
+    e = table[~bb & BitMask[width]];
+    while (e.Extra > ceLiteral) {
+      if (e.Extra == ceInvalid) return false;
+      drop(e.Bits);
+      const unsigned more = e.Extra - 16u;
+      need(more);
+      e = table[e.Value + (~bb & BitMask[more])];
+    }
+    drop(e.Bits);
+    return true;
+  };
+
+  const unsigned lowMask = BitMask[lowBits_];
+  TCodeTableEntry e;
+  // Entry: bb holds bk < 32 bits; the window holds wpos < 32,768 bytes not yet flushed.
+  while (left > 0) {
+    need(1);
+    if (bb & 1) {  // a literal
+      drop(1);
+      --left;
+      std::uint8_t byte;
+      if constexpr (kLiteralTree) {
+        if (!decode(lt, static_cast<unsigned>(bl), e)) return;
+        byte = static_cast<std::uint8_t>(e.Value);
+      } else {
+        need(8);
+        byte = static_cast<std::uint8_t>(bb);
+        drop(8);
+      }
+      window_[wpos++] = byte;
+      if (wpos == kWindow) windowFull();
+      continue;
+    }
+
+    // A match: low distance bits, distance code, length code, its extra bits.
+    drop(1);
+    need(lowBits_);
+    const std::uint32_t low = bb & lowMask;
+    drop(lowBits_);
+    if (!decode(dt, static_cast<unsigned>(bd), e)) return;
+    std::uint32_t d = wpos - low - e.Value;
+    if (!decode(mt, static_cast<unsigned>(bm), e)) return;
+    std::uint32_t n = e.Value;
+    if (e.Extra != 0) {
+      need(e.Extra);
+      n += bb & BitMask[e.Extra];
+      drop(e.Extra);
+    }
+    // A match may run past the size; it is copied whole and the output-size guard
+    // judges the entry.
+    left -= static_cast<std::int32_t>(n);
+
+    // Copy in pieces that end at the window's end or the source's wrap.
+    do {
+      d &= kWindow - 1;
+      std::uint32_t piece = kWindow - std::max(d, wpos);
+      if (piece > n) piece = n;
+      n -= piece;
+      if (firstPass && d >= wpos) {
+        // The source lies before the entry's first byte: zeros, not the window's
+        // leftovers from an earlier entry.
+        std::memset(window_ + wpos, 0, piece);
+        wpos += piece;
+        d += piece;
+      } else if (wpos - d >= piece) {  // no overlap (or source after destination)
+        std::memcpy(window_ + wpos, window_ + d, piece);
+        wpos += piece;
+        d += piece;
+      } else {  // overlapping: byte by byte, so that the copy repeats its pattern
+        do window_[wpos++] = window_[d++];
+        while (--piece != 0);
+      }
+      if (wpos == kWindow) windowFull();
+    } while (n != 0);
+  }
+  s_.FlushWindow(wpos);
+}
+
+// Builds a tree's code set, reporting a table that could not be allocated.
+int BuildTree(TDecodeState& state, const std::uint16_t* lengths, unsigned n, unsigned s, const std::uint16_t* base,
+              TCodeSet& set, int& width) {
+  const int result = BuildCodeTable(lengths, n, s, base, kExtraBits.data(), set, width);
+  if (result == ctOutOfMemory) state.ReportOutOfMemory();
+  return result;
+}
+
+}  // namespace
+
+int ReadTreeLengths(TDecodeState& state, std::uint16_t* lengths, unsigned n) {
+  // Past the end of the data the last byte value comes again.
+  state.ReadCompressedByte(state.LastByte);
+  const unsigned count = (state.LastByte & 0xFFu) + 1;
+  unsigned filled = 0;
+  for (unsigned i = 0; i < count; ++i) {
+    state.ReadCompressedByte(state.LastByte);
+    const auto length = static_cast<std::uint16_t>((state.LastByte & 0x0Fu) + 1);
+    const unsigned repeat = ((state.LastByte >> 4) & 0x0Fu) + 1;
+    if (filled + repeat > n) return 4;
+    for (unsigned r = 0; r < repeat; ++r) lengths[filled++] = length;
+  }
+  return filled == n ? 0 : 4;
+}
+
+void Explode(TDecodeState& state) {
+  const bool dictionary8K = (state.Entry.Flags & 0x0002) != 0;
+  const bool literalTree = (state.Entry.Flags & 0x0004) != 0;
+  int bl = kLiteralWidth;
+  int bm = kLengthWidth;
+  int bd = state.CompressedLeft > kLongEntry ? kLongDistanceWidth : kDistanceWidth;
+
+  // Released on every path, an exception of the output path included.
+  TCodeSet literals, matchLengths, distances;
+  std::uint16_t lengths[256];
+  // A tree that does not give exactly its count of lengths, or whose lengths do
+  // not make a complete code, ends the entry before any output.
+  if (literalTree) {
+    if (ReadTreeLengths(state, lengths, 256) != 0) return;
+    if (BuildTree(state, lengths, 256, 256, nullptr, literals, bl) != ctComplete) return;
+  }
+  if (ReadTreeLengths(state, lengths, 64) != 0) return;
+  if (BuildTree(state, lengths, 64, 0, literalTree ? kLengthBase3.data() : kLengthBase2.data(), matchLengths, bm) !=
+      ctComplete)
+    return;
+  if (ReadTreeLengths(state, lengths, 64) != 0) return;
+  if (BuildTree(state, lengths, 64, 0, dictionary8K ? kDistanceBase8.data() : kDistanceBase4.data(), distances, bd) !=
+      ctComplete)
+    return;
+
+  TExploder exploder(state, dictionary8K);
+  if (literalTree)
+    exploder.ExplodeWithLiteralTree(literals, bl, matchLengths, bm, distances, bd);
+  else
+    exploder.ExplodeRawLiterals(matchLengths, bm, distances, bd);
+  ReleaseCodeTables(literals);
+  ReleaseCodeTables(matchLengths);
+  ReleaseCodeTables(distances);
+  state.FlushOutput();
+}
+
+}  // namespace kestrel

@@ -1,0 +1,144 @@
+// Unreduce. Two layers: the follower-set coding gives a byte stream, in which a
+// DLE (144) byte escapes: DLE 0 is a plain 144; DLE V [extra] D is a copy of
+// (V's length bits [+ extra]) + 3 bytes from (V's distance bits, D) + 1 bytes back.
+
+#include "unzip/decode/unreduce.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+namespace kestrel {
+namespace {
+
+constexpr std::uint8_t kDle = 144;
+constexpr std::uint32_t kRowSize = 64;
+
+// Bits of a follower index for a set of N entries: enough to count to N - 1, at
+// least 1; 8 for an empty set, whose bytes always come as 8 plain bits.
+constexpr std::array<std::uint8_t, 256> kIndexBits = [] {
+  std::array<std::uint8_t, 256> bits{};
+  bits[0] = 8;
+  for (unsigned n = 1; n < 256; ++n) {
+    std::uint8_t b = 1;
+    while ((1u << b) < n) ++b;
+    bits[n] = b;
+  }
+  return bits;
+}();
+static_assert(kIndexBits[1] == 1 && kIndexBits[2] == 1 && kIndexBits[3] == 2 && kIndexBits[32] == 5 &&
+              kIndexBits[33] == 6 && kIndexBits[63] == 6);
+
+enum : int { rsPlain, rsAfterDle, rsLengthByte, rsDistanceByte };
+
+}  // namespace
+
+void LoadFollowerSets(TDecodeState& state, std::uint8_t sizes[256]) {
+  std::uint8_t* rows = state.Window.data() + kFollowerSetsAt;
+  for (int x = 255; x >= 0; --x) {
+    // 6 bits: at most 63 followers, so a row never overflows.
+    const auto n = static_cast<std::uint8_t>(state.ReadCodeBits(6));
+    sizes[x] = n;
+    std::uint8_t* row = rows + static_cast<std::uint32_t>(x) * kRowSize;
+    for (unsigned i = 0; i < n; ++i) row[i] = static_cast<std::uint8_t>(state.ReadCodeBits(8));
+  }
+}
+
+void Unreduce(TDecodeState& state) {
+  // Factor f = method - 1: V keeps 8 - f bits of length and f bits of distance.
+  const unsigned factor = std::clamp<unsigned>(state.Entry.CompressionMethod, 2, 5) - 1u;
+  const unsigned lengthMask = 0xFFu >> factor;
+  const unsigned distanceShift = 8 - factor;
+  const unsigned distanceMask = (1u << factor) - 1u;
+
+  std::uint8_t sizes[256];
+  LoadFollowerSets(state, sizes);
+  std::uint8_t* const window = state.Window.data();
+  const std::uint8_t* const rows = window + kFollowerSetsAt;
+
+  std::int32_t left = state.EntrySize;
+  std::uint32_t wpos = 0;
+  bool firstPass = true;  // until the window is flushed once: bytes before it are zeros
+  unsigned previous = 0;
+  int expand = rsPlain;
+  unsigned v = 0;
+  unsigned length = 0;
+
+  auto windowFull = [&] {
+    state.FlushWindow(kReduceWindow);
+    wpos = 0;
+    firstPass = false;
+  };
+  auto put = [&](std::uint8_t byte) {
+    window[wpos++] = byte;
+    --left;
+    if (wpos == kReduceWindow) windowFull();
+  };
+
+  // Past the end of the data the code reader delivers zero bits; the loop still
+  // ends, since at most three bytes in a row write nothing.
+  while (left > 0) {
+    unsigned c;
+    const unsigned n = sizes[previous];
+    if (n == 0 || state.ReadCodeBits(1) != 0)
+      c = state.ReadCodeBits(8);
+    else
+      c = rows[previous * kRowSize + state.ReadCodeBits(kIndexBits[n])];
+
+    switch (expand) {
+      case rsPlain:
+        if (c != kDle)
+          put(static_cast<std::uint8_t>(c));
+        else
+          expand = rsAfterDle;
+        break;
+      case rsAfterDle:
+        if (c == 0) {
+          put(kDle);
+          expand = rsPlain;
+        } else {
+          v = c;
+          length = c & lengthMask;
+          expand = length == lengthMask ? rsLengthByte : rsDistanceByte;
+        }
+        break;
+      case rsLengthByte:
+        length += c;
+        expand = rsDistanceByte;
+        break;
+      default: {
+        std::uint32_t n = length + 3;
+        std::uint32_t d = wpos - (((v >> distanceShift) & distanceMask) * 256 + c + 1);
+        // A copy may run past the size; it is made whole and the output-size guard
+        // judges the entry.
+        left -= static_cast<std::int32_t>(n);
+        do {
+          d &= kReduceWindow - 1;
+          std::uint32_t piece = kReduceWindow - std::max(d, wpos);
+          if (piece > n) piece = n;
+          n -= piece;
+          if (firstPass && d >= wpos) {  // before the entry's first byte: zeros
+            std::memset(window + wpos, 0, piece);
+            wpos += piece;
+            d += piece;
+          } else if (wpos - d >= piece) {
+            std::memcpy(window + wpos, window + d, piece);
+            wpos += piece;
+            d += piece;
+          } else {  // overlapping: byte by byte, repeating the pattern
+            do window[wpos++] = window[d++];
+            while (--piece != 0);
+          }
+          if (wpos == kReduceWindow) windowFull();
+        } while (n != 0);
+        expand = rsPlain;
+        break;
+      }
+    }
+    previous = c;
+  }
+  state.FlushWindow(wpos);
+  state.FlushOutput();
+}
+
+}  // namespace kestrel
