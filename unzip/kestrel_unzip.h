@@ -162,6 +162,18 @@ class TKestrelUnZip {
   /// A caller may set this to stop the rebuild search at its next message pump.
   bool CancelRequested = false;
 
+  // ---- Extraction (extraction.cpp) ------------------------------------------------
+
+  /// Extracts the selected entries (DoAll, or the FilesList patterns) under DestDir
+  /// and returns the number of entries done. Per-entry problems are reported
+  /// through the events and skip the entry; failures of the archive as a whole
+  /// leave as exceptions (ENotAZipFile, EBadZipFile, EIncompleteZip, ...).
+  /// FilesList is cleared once the directory is loaded.
+  std::int32_t UnZip();
+  /// The password for encrypted entries; empty by default.
+  const std::string& Password() const { return password_; }
+  void SetPassword(const std::string& value) { password_ = value; }
+
   // ---- Entries -----------------------------------------------------------------------
 
   /// Entries in the directory; 0 when none is loaded.
