@@ -79,6 +79,9 @@ std::optional<std::uint32_t> ReadAttributes(const std::string& path);
 /// Sets the attributes that the system can express (on POSIX: read-only clears
 /// every write bit, otherwise the owner may write). False on failure.
 bool WriteAttributes(const std::string& path, std::uint32_t attributes);
+/// True when the path itself is a symbolic link (whatever it points to, a missing
+/// target included); false for anything else or when it cannot be queried.
+bool IsSymbolicLink(const std::string& path);
 /// Applies a Unix-made entry's permission bits (mode & 0777), keeping owner read
 /// and write; never setuid, setgid or sticky. Does nothing on systems without them.
 bool ApplyPermissionBits(const std::string& path, std::uint32_t mode);

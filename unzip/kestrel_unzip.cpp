@@ -57,7 +57,10 @@ void TKestrelUnZip::SetDestDir(const std::string& value) {
     if (!chosen) throw EUserCanceled("User canceled Set Desination Directory");
     folder = *chosen;
   }
-  if (!folder.empty() && folder.back() == '\\') folder.pop_back();
+  // One trailing separator goes: the backslash, and the host's own where it differs.
+  if (!folder.empty() && (folder.back() == '\\' || folder.back() == platform::HostPathRules().Separator)) {
+    folder.pop_back();
+  }
   destDir_ = std::move(folder);
 }
 

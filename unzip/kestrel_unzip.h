@@ -37,6 +37,28 @@ enum TSkipReason : std::uint8_t {
 };
 
 class TKestrelUnZip;
+class TDecodeState;
+
+// ---- Destination paths of the extraction driver (pure, so that the Win32
+// spelling is tested on any host) --------------------------------------------------
+
+/// The folder an entry goes to, ending with rules.Separator. storedFolder is the
+/// entry's folder part as the archive stores it (backslash separators, a trailing
+/// backslash); with recreateDirs it is joined below destDir: a leading rootDir
+/// (compared without regard to case) is removed first, and a stored root or drive
+/// ("\x\", "C:\x\", "C:x\") is dropped, so the folder always lies below
+/// destDir with one separator between. An empty destDir stands for the current
+/// folder (".").
+std::string EntryDestFolder(const std::string& destDir, const std::string& rootDir,
+                            const std::string& storedFolder, bool recreateDirs,
+                            const platform::TPathRules& rules);
+/// True when a stored path (backslash separators) must not be written anywhere:
+/// it has a ".." component (one of dots and blanks only, with two dots or more,
+/// under rules with drives, which fold such names to ".."), or a NUL byte.
+bool StoredPathClimbs(const std::string& storedPath, const platform::TPathRules& rules);
+/// Everything of a path up to its last folder separator (under rules), without that
+/// separator; empty for a bare name.
+std::string PathFolder(const std::string& path, const platform::TPathRules& rules);
 
 // Events. An unassigned event is not called; reference parameters are the ones a
 // handler may change.
@@ -221,6 +243,28 @@ class TKestrelUnZip {
   TLFNFileStream* ArchiveStream() const { return archiveStream_.get(); }
 
  private:
+  // ---- The extraction driver (extraction.cpp) ---------------------------------
+  class TDriverHost;
+  std::int32_t UnZipSelected();
+  /// The destination folder of CurrentEntry, ending with the host separator.
+  std::string EntryDestDir() const;
+  void UnZipEntry(std::int32_t index, TDecodeState& state);
+  /// The password check of an encrypted entry, retried through OnBadPassword;
+  /// false when it rejects the entry (reported and taken out of the totals).
+  bool CheckPassword(std::int32_t index, TDecodeState& state);
+  /// Whether an existing destination may be replaced under OverwriteMode.
+  bool OverwriteAllowed(std::int32_t index, std::string& fName);
+  /// Creates the output file, clearing a read-only attribute once when
+  /// ReplaceReadOnly allows it; null when it cannot be created.
+  std::unique_ptr<TLFNFileStream> CreateOutput(const std::string& fName);
+  /// Fires OnSkippingFile with the run's Retry variable.
+  void ReportSkip(TSkipReason reason, const std::string& fName, std::int32_t index);
+  /// Takes CurrentEntry's size out of TotalBytes, the denominator of the total
+  /// percentage.
+  void DropFromTotals();
+  /// Gives an extracted file the entry's stored attributes.
+  void ApplyEntryAttributes(const std::string& fName) const;
+
   void FreeDirectory();
   void CheckIndex(std::int32_t index) const;
   TZipHeaderInfo& Entry(std::int32_t index) const { return *ZipInfo()->Items(index); }
@@ -264,6 +308,13 @@ class TKestrelUnZip {
   std::int32_t fileCount_ = 0;
   std::string password_;
   std::unique_ptr<TZipHeaderInfo> currentEntry_;
+  /// Set when the same entry must be extracted again with a new password.
+  bool retryEntry_ = false;
+  /// The Retry variable handed to OnSkippingFile; its value has no effect.
+  bool skipRetry_ = false;
+  /// Where DestDir's own part of a destination path ends: the folders below it
+  /// are the archive's, and are never followed through a link.
+  std::string destBase_;
 
   // The directory.
   std::unique_ptr<TEndCentral> endCentral_;

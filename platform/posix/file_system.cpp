@@ -129,6 +129,11 @@ bool WriteAttributes(const std::string& path, std::uint32_t attributes) {
   return RetryOnInterrupt([&] { return ::chmod(path.c_str(), mode); }) == 0;
 }
 
+bool IsSymbolicLink(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
 bool ApplyPermissionBits(const std::string& path, std::uint32_t mode) {
   struct stat st {};
   if (::lstat(path.c_str(), &st) != 0) return false;

@@ -1,0 +1,207 @@
+// UnZipDestinationPaths: where entries land. The folder rules under both path
+// spellings, stored paths that try to leave DestDir (climbing, absolute, drive,
+// UNC, through a link), an empty DestDir, RootDir, and the converter's settings.
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "extraction_helpers.h"
+
+namespace {
+
+using namespace extractiontest;
+using kestrel::EntryDestFolder;
+using kestrel::StoredPathClimbs;
+using kestrel::TKestrelUnZip;
+using platform::PosixPathRules;
+using platform::Win32PathRules;
+using testsupport::ReadFile;
+
+TEST(UnZipDestinationPaths, FolderRulesUnderBothSpellings) {
+  // DestDir, RootDir, stored folder, RecreateDirs -> Win32 result, POSIX result.
+  struct Case {
+    const char *dest, *root, *stored;
+    bool recreate;
+    const char *win32, *posix;
+  } cases[] = {
+      {"C:\\work", "", "", true, "C:\\work\\", "C:\\work/"},
+      {"out", "", "a\\b\\", true, "out\\a\\b\\", "out/a/b/"},
+      {"out", "", "a\\b\\", false, "out\\", "out/"},
+      {"out", "", "\\x\\", true, "out\\x\\", "out/x/"},             // stored root
+      {"out", "", "C:\\x\\", true, "out\\x\\", "out/x/"},           // drive and root
+      {"out", "", "C:dir\\", true, "out\\dir\\", "out/dir/"},       // drive-relative: not "outdir"
+      {"out", "", "C:\\", true, "out\\", "out/"},
+      {"out", "", "\\\\server\\share\\", true, "out\\server\\share\\", "out/server/share/"},
+      {"out", "docs\\", "DOCS\\img\\", true, "out\\img\\", "out/img/"},
+      {"out", "docs\\", "docsy\\img\\", true, "out\\docsy\\img\\", "out/docsy/img/"},
+      {"", "", "a\\", true, ".\\a\\", "./a/"},                      // the current folder,
+      {"", "", "\\abs\\", true, ".\\abs\\", "./abs/"},              // never the root
+      {"", "", "", false, ".\\", "./"},
+      {"/", "", "a\\", true, "/\\a\\", "/a/"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(EntryDestFolder(c.dest, c.root, c.stored, c.recreate, Win32PathRules), c.win32) << c.stored;
+    EXPECT_EQ(EntryDestFolder(c.dest, c.root, c.stored, c.recreate, PosixPathRules), c.posix) << c.stored;
+  }
+}
+
+TEST(UnZipDestinationPaths, ClimbingStoredPaths) {
+  for (const char* path : {"..\\evil", "a\\..\\..\\evil", "..", "a\\..", "C:..\\x"})
+    EXPECT_TRUE(StoredPathClimbs(path, PosixPathRules)) << path;
+  for (const char* path : {"a\\b", "..a\\b", "a..\\b", "...", "a\\.\\b"})
+    EXPECT_FALSE(StoredPathClimbs(path, PosixPathRules)) << path;
+  // Win32 folds trailing dots and blanks: "..." and ". ." reach the parent there.
+  EXPECT_TRUE(StoredPathClimbs("a\\...\\x", Win32PathRules));
+  EXPECT_TRUE(StoredPathClimbs(".. \\x", Win32PathRules));
+  EXPECT_FALSE(StoredPathClimbs(".\\x", Win32PathRules));
+  EXPECT_TRUE(StoredPathClimbs(std::string("a\0b", 3), PosixPathRules));
+}
+
+// Every path below root, relative to it.
+std::set<std::string> Tree(const fs::path& root) {
+  std::set<std::string> paths;
+  for (const auto& item : fs::recursive_directory_iterator(root))
+    paths.insert(fs::relative(item.path(), root).string());
+  return paths;
+}
+
+TEST(UnZipDestinationPaths, NothingLeavesDestDir) {
+  testsupport::TTempFolder folder;
+  const fs::path base = folder.Path() / "box";
+  fs::create_directories(base);
+  std::vector<ziptest::TEntrySpec> entries(8);
+  const char* names[] = {"../evil",    "a/../../evil2", "/abs/x",          "C:dir/x",
+                         "C:/y",       "\\\\server\\share\\z", "../up/",  "ok.txt"};
+  for (int i = 0; i < 8; ++i) {
+    entries[i].Name = names[i];
+    entries[i].Data = names[i][std::string(names[i]).size() - 1] == '/' ? "" : "data";
+  }
+  const std::string archive = WriteArchive(folder, "slip.zip", entries);
+  TKestrelUnZip unzip;
+  SetUpAll(unzip, archive, (base / "dest").string());
+  TRecorder rec;
+  rec.Attach(unzip);
+  EXPECT_EQ(unzip.UnZip(), 5);
+  EXPECT_EQ(Tree(base), (std::set<std::string>{"dest", "dest/abs", "dest/abs/x", "dest/dir", "dest/dir/x",
+                                               "dest/y", "dest/server", "dest/server/share", "dest/server/share/z",
+                                               "dest/ok.txt"}));
+  // The climbing ones are refused as not creatable and leave the totals.
+  EXPECT_EQ(rec.Lines.at(0), "info 7 28");
+  EXPECT_EQ(rec.Lines.at(1), "skip 3 0 evil");
+  EXPECT_EQ(rec.Lines.at(2), "skip 3 1 evil2");
+}
+
+TEST(UnZipDestinationPaths, LinksInsideDestDirAreNotFollowed) {
+  testsupport::TTempFolder folder;
+  const fs::path dest = folder.Path() / "dest";
+  fs::create_directories(dest);
+  fs::create_directories(folder.Path() / "outside");
+  testsupport::WriteFile(folder.Path() / "target.txt", "untouched");
+  fs::create_directory_symlink(folder.Path() / "outside", dest / "link");
+  fs::create_symlink(folder.Path() / "target.txt", dest / "file.txt");
+  std::vector<ziptest::TEntrySpec> entries(3);
+  entries[0].Name = "link/evil.txt";
+  entries[0].Data = "evil";
+  entries[1].Name = "file.txt";
+  entries[1].Data = "evil";
+  entries[2].Name = "link/sub/";
+  TKestrelUnZip unzip;
+  SetUpAll(unzip, WriteArchive(folder, "l.zip", entries), dest.string());
+  TRecorder rec;
+  rec.Attach(unzip);
+  EXPECT_EQ(unzip.UnZip(), 0);
+  EXPECT_TRUE(fs::is_empty(folder.Path() / "outside"));
+  EXPECT_EQ(ReadFile(folder.Path() / "target.txt"), "untouched");
+  EXPECT_EQ(rec.Lines, (std::vector<std::string>{"info 2 8", "start 0 evil.txt", "skip 3 0 evil.txt",
+                                                 "start 1 file.txt", "skip 3 1 file.txt", "complete 0"}));
+}
+
+TEST(UnZipDestinationPaths, EmptyDestDirIsTheCurrentFolder) {
+  testsupport::TTempFolder folder;
+  std::vector<ziptest::TEntrySpec> entries(2);
+  entries[0].Name = "/abs/x.txt";
+  entries[0].Data = "x";
+  entries[1].Name = "a.txt";
+  entries[1].Data = "a";
+  const std::string archive = WriteArchive(folder, "e.zip", entries);
+  fs::create_directories(folder.Path() / "cwd");
+  const fs::path saved = fs::current_path();
+  fs::current_path(folder.Path() / "cwd");
+  TKestrelUnZip unzip;
+  SetUpAll(unzip, archive, "");
+  EXPECT_EQ(unzip.UnZip(), 2);
+  fs::current_path(saved);
+  EXPECT_EQ(ReadFile(folder.Path() / "cwd/abs/x.txt"), "x");
+  EXPECT_EQ(ReadFile(folder.Path() / "cwd/a.txt"), "a");
+}
+
+TEST(UnZipDestinationPaths, DestDirSpellingsAndRootDir) {
+  testsupport::TTempFolder folder;
+  std::vector<ziptest::TEntrySpec> entries(2);
+  entries[0].Name = "a.txt";
+  entries[0].Data = "a";
+  entries[1].Name = "DOCS/img/a.png";
+  entries[1].Data = "png";
+  const std::string archive = WriteArchive(folder, "r.zip", entries);
+
+  TKestrelUnZip unzip;
+  unzip.SetDestDir("x\\");
+  EXPECT_EQ(unzip.DestDir(), "x");
+  // A trailing host separator is kept by the setter and makes no double one.
+  SetUpAll(unzip, archive, (folder.Path() / "x").string() + "/");
+  unzip.SetRootDir("docs");
+  // Patterns may spell folders with the host's "/" as well as the stored "\\".
+  unzip.SetDoAll(false);
+  unzip.FilesList() = {"a.txt", "docs/img/*"};
+  EXPECT_EQ(unzip.RootDir(), "docs\\");
+  std::vector<std::string> names;
+  unzip.OnEndUnZip = [&](TKestrelUnZip&, std::int32_t, const std::string& fName) { names.push_back(fName); };
+  EXPECT_EQ(unzip.UnZip(), 2);
+  EXPECT_EQ(names, (std::vector<std::string>{folder / "x/a.txt", folder / "x/img/a.png"}));
+  EXPECT_EQ(ReadFile(folder / "x/img/a.png"), "png");
+}
+
+TEST(UnZipDestinationPaths, ConverterSettings) {
+  testsupport::TTempFolder folder;
+  std::vector<ziptest::TEntrySpec> entries(5);
+  entries[0].Name = "mimetype";
+  entries[0].Data = "application/vnd.oasis.opendocument.text";
+  entries[1].Name = "META-INF/";
+  entries[2].Name = "META-INF/manifest.xml";
+  entries[2].Data = "<manifest/>";
+  entries[3].Name = "word/document.xml";
+  entries[3].Data = "<doc/>";
+  entries[4].Name = "content.xml";
+  entries[4].Data = "<content/>";
+  const std::string archive = WriteArchive(folder, "odt.zip", entries);
+  const fs::path dest = folder.Path() / "work";
+  fs::create_directories(dest);
+  testsupport::WriteFile(dest / "content.xml", "old");
+
+  TKestrelUnZip unzip;
+  unzip.SetIncompleteZipMode(kestrel::izAssumeNotAZip);
+  unzip.SetDoProcessMessages(true);
+  unzip.SetZipName(archive);
+  unzip.SetRecreateDirs(true);
+  unzip.SetOverwriteMode(kestrel::TUZOverwriteMode::Always);
+  unzip.SetDestDir(dest.string());
+  unzip.FilesList().clear();
+  unzip.FilesList().push_back("*.*");
+  EXPECT_EQ(unzip.UnZip(), 3);
+  EXPECT_EQ(Tree(dest), (std::set<std::string>{"META-INF", "META-INF/manifest.xml", "word", "word/document.xml",
+                                               "content.xml"}));
+  EXPECT_EQ(ReadFile(dest / "content.xml"), "<content/>");
+}
+
+TEST(UnZipDestinationPaths, NotAZipWritesNothing) {
+  testsupport::TTempFolder folder;
+  testsupport::WriteFile(folder / "doc.xml", "<?xml version=\"1.0\"?><doc/>");
+  TKestrelUnZip unzip;
+  unzip.SetIncompleteZipMode(kestrel::izAssumeNotAZip);
+  SetUpAll(unzip, folder / "doc.xml", folder / "out");
+  EXPECT_THROW(unzip.UnZip(), kestrel::ENotAZipFile);
+  EXPECT_FALSE(fs::exists(folder / "out"));
+}
+
+}  // namespace

@@ -1,0 +1,500 @@
+// The extraction driver of TKestrelUnZip: entry selection and totals, the per-entry
+// routine (destination path, folders, password check, overwrite policy, output file,
+// decoding, date and attributes, CRC verdict) and the events in their order.
+//
+// Destinations never leave DestDir: a stored path that climbs with ".." is refused,
+// stored roots and drives are placed below DestDir, and a link met inside DestDir
+// on the way to an archive-made name is never written through.
+
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/code_page.h"
+#include "platform/file_system.h"
+#include "platform/host_ui.h"
+#include "unzip/decode/decode_state.h"
+#include "unzip/decode/decrypt.h"
+#include "unzip/dos_date_time.h"
+#include "unzip/kestrel_unzip.h"
+#include "unzip/wildcard_match.h"
+
+namespace kestrel {
+namespace {
+
+bool IsSeparator(char c, const platform::TPathRules& rules) {
+  return rules.Separators.find(c) != std::string_view::npos;
+}
+
+bool IsFolder(const std::string& path) {
+  const auto attributes = platform::ReadAttributes(path);
+  return attributes && (*attributes & platform::faDirectory) != 0;
+}
+
+// Creates a folder and every missing parent, outermost first. A folder that cannot
+// be created is not reported: the output file's creation fails after it.
+void ForceFolders(const std::string& folder) {
+  if (folder.empty() || IsFolder(folder)) return;
+  const platform::TPathRules& rules = platform::HostPathRules();
+  // The prefix grows by one part at a time; a hostile name of thousands of parts
+  // costs one pass, not one copy per part.
+  std::string prefix;
+  prefix.reserve(folder.size());
+  bool missing = false;
+  auto visit = [&] {
+    if (prefix.empty() || IsSeparator(prefix.back(), rules)) return;
+    if (!missing && IsFolder(prefix)) return;
+    missing = true;
+    platform::MakeFolder(prefix);
+  };
+  for (const char c : folder) {
+    if (IsSeparator(c, rules)) visit();
+    prefix += c;
+  }
+  visit();
+}
+
+// True when a part of path after its first baseLength bytes is a symbolic link.
+// The archive never makes links, so one found there was put in place by someone
+// else, and writing through it could land anywhere.
+bool PathHasLinks(const std::string& path, std::size_t baseLength) {
+  const platform::TPathRules& rules = platform::HostPathRules();
+  std::string prefix = path.substr(0, std::min(baseLength, path.size()));
+  for (std::size_t i = prefix.size(); i < path.size(); ++i) {
+    if (IsSeparator(path[i], rules) && !prefix.empty() && !IsSeparator(prefix.back(), rules) &&
+        platform::IsSymbolicLink(prefix))
+      return true;
+    prefix += path[i];
+  }
+  return prefix.size() > baseLength && platform::IsSymbolicLink(prefix);
+}
+
+// A destination exists when its last-write time can be read; dosTime receives
+// that time in DOS form (kNoDosDateTime when it has none).
+bool DestinationExists(const std::string& fName, std::uint32_t& dosTime) {
+  platform::TFile file = platform::TFile::Open(fName, platform::TFileAccess::Read, platform::TFileShare::ReadWrite,
+                                               platform::TFileCreation::OpenExisting);
+  if (!file.IsOpen() || !file.LastWriteTime()) return false;
+  dosTime = FileDosDateTime(file);
+  return true;
+}
+
+// The entry's time against the existing file's: negative when the entry is older.
+// Nothing when either has no calendar form (a damaged header date, or a file
+// dated before 1980), and then newer and older cannot be told.
+std::optional<int> CompareEntryToFile(std::uint32_t entryTime, std::uint32_t fileTime) {
+  try {
+    return CompareCalendar(DosDateTimeToCalendar(entryTime), DosDateTimeToCalendar(fileTime));
+  } catch (const EConvertError&) {
+    return std::nullopt;
+  }
+}
+
+}  // namespace
+
+std::string EntryDestFolder(const std::string& destDir, const std::string& rootDir, const std::string& storedFolder,
+                            bool recreateDirs, const platform::TPathRules& rules) {
+  // An empty DestDir is the current folder, never the root of the file system.
+  std::string result = destDir.empty() ? std::string(".") : destDir;
+  if (!IsSeparator(result.back(), rules)) result += rules.Separator;
+  if (!recreateDirs || storedFolder.empty()) return result;
+
+  std::string folder = storedFolder;
+  if (!rootDir.empty()) {
+    // RootDir is kept with a trailing backslash; a caller on a "/" host may have
+    // spelled it with slashes.
+    std::string root = rootDir;
+    std::replace(root.begin(), root.end(), '/', '\\');
+    while (root.size() > 1 && root.back() == '\\' && root[root.size() - 2] == '\\') root.pop_back();
+    if (folder.size() >= root.size() && platform::AnsiCompareText(folder.substr(0, root.size()), root) == 0)
+      folder.erase(0, root.size());
+  }
+  // A stored drive ("C:\x\" or the drive-relative "C:x\") and any stored root
+  // ("\x\", "\\server\share\") are dropped: what follows goes below DestDir.
+  if (folder.size() >= 2 && folder[0] != '\\' && folder[1] == ':') folder.erase(0, 2);
+  folder.erase(0, std::min(folder.find_first_not_of('\\'), folder.size()));
+  if (folder.empty()) return result;
+  if (rules.Separator != '\\') std::replace(folder.begin(), folder.end(), '\\', rules.Separator);
+  if (folder.back() != rules.Separator) folder += rules.Separator;
+  return result + folder;
+}
+
+bool StoredPathClimbs(const std::string& storedPath, const platform::TPathRules& rules) {
+  if (storedPath.find('\0') != std::string::npos) return true;
+  std::size_t start = 0;
+  while (start <= storedPath.size()) {
+    std::size_t end = storedPath.find_first_of("\\/:", start);
+    if (end == std::string::npos) end = storedPath.size();
+    const std::string_view part(storedPath.data() + start, end - start);
+    if (part == "..") return true;
+    // Win32 drops trailing dots and blanks from a name, so ". ." or "..." would
+    // reach the parent there too.
+    if (rules.HasDrives && part.find_first_not_of(". ") == std::string_view::npos &&
+        std::count(part.begin(), part.end(), '.') >= 2)
+      return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+std::string PathFolder(const std::string& path, const platform::TPathRules& rules) {
+  const std::size_t at = path.find_last_of(rules.Separators);
+  if (at == std::string::npos) return std::string();
+  // A drive's colon belongs to the folder ("C:" is a folder, "C" is not).
+  return path.substr(0, path[at] == ':' ? at + 1 : at);
+}
+
+// The decoding frame's view of the component: the archive stream and its volumes,
+// the message pump and cancel flag, OnDecrypt, and the progress events with their
+// byte counters.
+class TKestrelUnZip::TDriverHost final : public TDecodeHost {
+ public:
+  explicit TDriverHost(TKestrelUnZip& unzip) : unzip_(unzip) {}
+
+  TStream& ArchiveStream() override {
+    if (!unzip_.archiveStream_) throw EFatalUnzipError("Premature end of file reached");
+    return *unzip_.archiveStream_;
+  }
+  bool CanContinueOnNextVolume() override {
+    return unzip_.endCentral_->ThisDisk != 0 && static_cast<bool>(unzip_.OnGetNextDisk);
+  }
+  bool ContinueOnNextVolume() override {
+    unzip_.OpenVolume(unzip_.currentDisk_ + 2);
+    return unzip_.archiveStream_ != nullptr;
+  }
+  bool DoProcessMessages() override { return unzip_.doProcessMessages_; }
+  bool TakeCancelRequest() override {
+    const bool requested = unzip_.CancelRequested;
+    unzip_.CancelRequested = false;
+    return requested;
+  }
+  bool DecryptInput(std::uint8_t* buffer, std::int32_t length) override {
+    if (!unzip_.OnDecrypt) return false;
+    unzip_.OnDecrypt(unzip_, buffer, length, unzip_.password_);
+    return true;
+  }
+  bool HasFilePercentDone() override { return static_cast<bool>(unzip_.OnFilePercentDone); }
+  void FilePercentDone(std::int32_t percent) override { unzip_.OnFilePercentDone(unzip_, percent); }
+  bool HasTotalPercentDone() override { return static_cast<bool>(unzip_.OnTotalPercentDone); }
+  std::int64_t AddBytesDone(std::int32_t count) override { return unzip_.btsDone_ += count; }
+  std::int64_t TotalBytes() override { return unzip_.totalBytes_; }
+  void TotalPercentDone(std::int32_t percent) override { unzip_.OnTotalPercentDone(unzip_, percent); }
+
+ private:
+  TKestrelUnZip& unzip_;
+};
+
+std::int32_t TKestrelUnZip::UnZip() {
+  if (destDir_ == "?") return 0;
+  LoadZipDirectory();
+  OpenZip();
+  const std::int32_t done = UnZipSelected();
+  CloseZip();
+  return done;
+}
+
+std::int32_t TKestrelUnZip::UnZipSelected() {
+  const bool savedKeepZipOpen = keepZipOpen_;
+  keepZipOpen_ = true;
+  skipRetry_ = false;
+  fileCount_ = 0;
+  std::optional<TZipSortMode> savedSortMode;
+  TDriverHost host(*this);
+  std::unique_ptr<TDecodeState> state;
+
+  auto finish = [&] {
+    state.reset();
+    filesList_.clear();
+    if (savedSortMode) SortDirectory(*savedSortMode);
+    keepZipOpen_ = savedKeepZipOpen;
+    if (OnUnZipComplete) OnUnZipComplete(*this, fileCount_);
+  };
+
+  try {
+    // One set of decoding buffers serves every entry of the run.
+    state = std::make_unique<TDecodeState>(host);
+    destBase_ = EntryDestFolder(destDir_, std::string(), std::string(), false, platform::HostPathRules());
+    if (!destDir_.empty()) ForceFolders(destDir_);
+    // The volumes of a set are visited in archive order, one after the other.
+    if (endCentral_->ThisDisk != 0 && sortMode_ != ByNone) {
+      savedSortMode = sortMode_;
+      SortDirectory(ByNone);
+    }
+
+    totalBytes_ = 0;
+    btsDone_ = 0;
+    const TSortedZip* list = ZipInfo();
+    const std::int32_t count = list ? list->Count() : 0;
+    std::int32_t numFiles = count;
+    std::vector<bool> selected(static_cast<std::size_t>(count), false);
+    std::vector<std::string> patterns;
+    patterns.reserve(filesList_.size());
+    // Stored paths carry backslashes; on a host whose separator is "/", a pattern
+    // spelled with it ("docs/*") means the same folders. No stored path holds a "/",
+    // so such a pattern could match nothing otherwise.
+    const char hostSeparator = platform::HostPathRules().Separator;
+    for (const std::string& pattern : filesList_) {
+      std::string lowered = platform::AnsiLowerCase(pattern);
+      if (hostSeparator != '\\') std::replace(lowered.begin(), lowered.end(), hostSeparator, '\\');
+      patterns.push_back(std::move(lowered));
+    }
+    for (std::int32_t i = 0; i < count; ++i) {
+      const TZipHeaderInfo& entry = *list->Items(i);
+      const bool isFolder = entry.FileName().empty();
+      if (isFolder && !recreateDirs_) {
+        --numFiles;
+        continue;
+      }
+      bool chosen = doAll_;
+      if (!chosen) {
+        const std::string path = platform::AnsiLowerCase(entry.StoredPath());
+        chosen = std::any_of(patterns.begin(), patterns.end(),
+                             [&](const std::string& pattern) { return WildcardMatch(pattern, path); });
+      }
+      selected[static_cast<std::size_t>(i)] = chosen;
+      if (chosen && !isFolder)
+        totalBytes_ += entry.UncompressedSize;
+      else
+        --numFiles;
+    }
+
+    bool stopNow = false;
+    if (OnStartUnZipInfo) OnStartUnZipInfo(*this, numFiles, totalBytes_, stopNow);
+
+    fileCount_ = 0;
+    if (numFiles > 0 && !stopNow) {
+      for (std::int32_t i = 0; i < count; ++i) {
+        if (!doAll_ && !selected[static_cast<std::size_t>(i)]) continue;
+        do {
+          UnZipEntry(i, *state);
+        } while (retryEntry_);
+      }
+    }
+  } catch (...) {
+    finish();
+    throw;
+  }
+  finish();
+  return fileCount_;
+}
+
+std::string TKestrelUnZip::EntryDestDir() const {
+  return EntryDestFolder(destDir_, rootDir_, currentEntry_->Directory(), recreateDirs_, platform::HostPathRules());
+}
+
+void TKestrelUnZip::ReportSkip(TSkipReason reason, const std::string& fName, std::int32_t index) {
+  if (OnSkippingFile) OnSkippingFile(*this, reason, fName, index, skipRetry_);
+}
+
+void TKestrelUnZip::DropFromTotals() { totalBytes_ -= currentEntry_->UncompressedSize; }
+
+void TKestrelUnZip::UnZipEntry(std::int32_t index, TDecodeState& state) {
+  retryEntry_ = false;
+  currentEntry_->Assign(Entry(index));
+  TZipHeaderInfo& entry = *currentEntry_;
+  const platform::TPathRules& rules = platform::HostPathRules();
+  const bool isFolder = entry.FileName().empty();
+
+  // The local header's name and extra-field lengths may differ from the central
+  // header's; only they tell where the data starts.
+  std::uint8_t localHeader[kLocalHeaderSize] = {};
+  if (!isFolder) {
+    if (endCentral_->ThisDisk != 0 && entry.DiskStart != currentDisk_) OpenVolume(entry.DiskStart + 1);
+    if (!archiveStream_) throw EFatalUnzipError("Premature end of file reached");
+    TStream& archive = *archiveStream_;
+    archive.Seek(static_cast<std::int32_t>(entry.LocalHeaderOffset), soFromBeginning);
+    archive.Read(localHeader, kLocalHeaderSize);
+    archive.Seek(GetU16(localHeader + 26) + GetU16(localHeader + 28), soFromCurrent);
+  }
+
+  const std::string dir = EntryDestDir();
+  const bool climbs = StoredPathClimbs(entry.StoredPath(), rules);
+
+  if (isFolder) {
+    // A folder entry fires no events; one that climbs out of DestDir, or leads
+    // through a link, is not made and not counted.
+    if (climbs || PathHasLinks(dir, destBase_.size())) return;
+    if (recreateDirs_) ForceFolders(dir);
+    ++fileCount_;
+    return;
+  }
+
+  std::string fName = dir + entry.FileName();
+  if (climbs) {
+    ReportSkip(skCreateFailed, fName, index);
+    DropFromTotals();
+    return;
+  }
+  const std::string builtName = fName;
+
+  bool skip = false;
+  if (OnStartUnZip) OnStartUnZip(*this, index, fName, skip);
+  if (skip) return;
+
+  // A name the handler chose is the handler's; one made from the archive must not
+  // pass through a link below DestDir, which the archive cannot have made.
+  if (fName == builtName && PathHasLinks(fName, destBase_.size())) {
+    ReportSkip(skCreateFailed, fName, index);
+    DropFromTotals();
+    return;
+  }
+  // A bare name (a handler's) is a file of the current folder: nothing to create.
+  ForceFolders(PathFolder(fName, rules));
+
+  if (entry.Encrypted() && !CheckPassword(index, state)) return;
+
+  std::uint32_t existingTime = kNoDosDateTime;
+  if (DestinationExists(fName, existingTime) && !OverwriteAllowed(index, fName)) {
+    ReportSkip(skFileExists, fName, index);
+    DropFromTotals();
+    return;
+  }
+
+  std::unique_ptr<TLFNFileStream> output = CreateOutput(fName);
+  if (!output) {
+    ReportSkip(skCreateFailed, fName, index);
+    DropFromTotals();
+    return;
+  }
+
+  TDecodeEntry decodeEntry;
+  decodeEntry.Flags = entry.Flags;
+  decodeEntry.CompressionMethod = entry.CompressionMethod;
+  decodeEntry.CompressedSize = entry.CompressedSize;
+  decodeEntry.UncompressedSize = entry.UncompressedSize;
+  decodeEntry.LocalHeaderOffset = entry.LocalHeaderOffset;
+  decodeEntry.FileNameLength = GetU16(localHeader + 26);
+  decodeEntry.ExtraFieldLength = GetU16(localHeader + 28);
+
+  // Any exception but the size guard's ends the run; the output is closed on the
+  // way out (its destructor) and the partial file stays, without date or
+  // attributes.
+  const bool ok = state.DecodeEntryData(decodeEntry, *output);
+  // The window's last bytes reach the file only here; a failure to write them
+  // would leave a short file behind a matching CRC.
+  const bool written = output->Flush();
+  output.reset();
+  if (!written) throw ECantWriteUCF("Cant write uncompressed file");
+
+  if (ok) {
+    ApplyDosDateTime(fName, RepairDosDateTime(entry.DateTime));
+    if (retainAttributes_) ApplyEntryAttributes(fName);
+  }
+
+  const std::uint32_t crc = ~state.CrcRegister;
+  if (crc == entry.CRC32) {
+    if (OnEndUnZip) OnEndUnZip(*this, index, fName);
+    ++fileCount_;
+    return;
+  }
+  if (entry.Encrypted()) {
+    // With a password that passed the header check by chance (one in 256), the
+    // CRC is where a wrong password shows.
+    if (OnBadPassword) {
+      std::string newPassword = password_;
+      OnBadPassword(*this, index, newPassword);
+      if (newPassword != password_) {
+        password_ = newPassword;
+        retryEntry_ = true;
+      }
+    }
+    if (!retryEntry_) ReportSkip(skBadPassword, entry.StoredPath(), index);
+  } else if (OnBadCRC) {
+    OnBadCRC(*this, crc, entry.CRC32, index);
+  }
+  platform::RemoveFile(fName);
+}
+
+bool TKestrelUnZip::CheckPassword(std::int32_t index, TDecodeState& state) {
+  TZipHeaderInfo& entry = *currentEntry_;
+  const std::uint8_t check = EncryptionCheckByte(entry.Flags, entry.DateTime, entry.CRC32);
+  for (;;) {
+    TStream& archive = *archiveStream_;
+    if (state.ReadEncryptionHeader(password_, archive, entry.CompressedSize) == check) return true;
+    if (OnBadPassword) {
+      std::string newPassword = password_;
+      OnBadPassword(*this, index, newPassword);
+      if (newPassword != password_) {
+        password_ = newPassword;
+        // The same 12 header bytes are read again with keys from the new password.
+        archive.Seek(-12, soFromCurrent);
+        entry.CompressedSize += 12;
+        continue;
+      }
+    }
+    ReportSkip(skBadPassword, entry.StoredPath(), index);
+    DropFromTotals();
+    return false;
+  }
+}
+
+bool TKestrelUnZip::OverwriteAllowed(std::int32_t index, std::string& fName) {
+  const TZipHeaderInfo& entry = *currentEntry_;
+  switch (overwriteMode_) {
+    case TUZOverwriteMode::Always:
+      return true;
+    case TUZOverwriteMode::Never:
+      return false;
+    case TUZOverwriteMode::Prompt: {
+      if (OnPromptForOverwrite) {
+        bool overWriteIt = false;
+        OnPromptForOverwrite(*this, overWriteIt, index, fName);
+        return overWriteIt;
+      }
+      // On a console without a terminal this is answered No at once.
+      return platform::ShowMessageBox("File Exists Alert", "Replace existing file " + entry.FileName() + "?",
+                                      platform::TMessageButtons::YesNo) == platform::TMessageAnswer::Yes;
+    }
+    case TUZOverwriteMode::ifNewer:
+    case TUZOverwriteMode::ifOlder: {
+      std::uint32_t fileTime = kNoDosDateTime;
+      if (!DestinationExists(fName, fileTime)) return true;
+      // A date that cannot be compared keeps the existing file: replacing it on a
+      // guess could lose the newer one.
+      const std::optional<int> order = CompareEntryToFile(entry.DateTime, fileTime);
+      if (!order) return false;
+      return overwriteMode_ == TUZOverwriteMode::ifNewer ? *order > 0 : *order < 0;
+    }
+  }
+  return false;
+}
+
+std::unique_ptr<TLFNFileStream> TKestrelUnZip::CreateOutput(const std::string& fName) {
+  bool firstAttempt = true;
+  for (;;) {
+    try {
+      // A read-only file is not replaced, as on systems where even an
+      // administrator cannot open one for writing; so the outcome does not depend
+      // on who runs the extraction.
+      const auto attributes = platform::ReadAttributes(fName);
+      if (attributes && (*attributes & platform::faReadOnly) != 0 && (*attributes & platform::faDirectory) == 0)
+        throw EFCreateError("Cannot create file " + fName);
+      return std::make_unique<TLFNFileStream>(fName, kStreamBufferSize, flushFilesOnClose_, fmCreate);
+    } catch (const EFCreateError&) {
+      if (!replaceReadOnly_ || !firstAttempt) return nullptr;
+      firstAttempt = false;
+      const auto attributes = platform::ReadAttributes(fName);
+      if (attributes && (*attributes & platform::faReadOnly) != 0)
+        platform::WriteAttributes(fName, *attributes & ~std::uint32_t{platform::faReadOnly});
+    } catch (const Exception&) {
+      return nullptr;
+    }
+  }
+}
+
+void TKestrelUnZip::ApplyEntryAttributes(const std::string& fName) const {
+  const TZipHeaderInfo& entry = *currentEntry_;
+  // Made on Unix (host 3): the high 16 bits are the file's mode; only its
+  // permission bits are taken, never setuid, setgid, sticky or a link type.
+  if ((entry.VersionMadeBy >> 8) == 3) {
+    const std::uint32_t mode = entry.ExternalAttributes >> 16;
+    if (mode != 0) platform::ApplyPermissionBits(fName, mode & 0777);
+  }
+  // The low byte holds the MS-DOS attributes, of which the read-only bit counts.
+  platform::WriteAttributes(fName, entry.ExternalAttributes & 0xFF);
+}
+
+}  // namespace kestrel
