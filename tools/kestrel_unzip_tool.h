@@ -9,15 +9,20 @@ namespace kestrel::tool {
 
 /// Exit statuses.
 inline constexpr int kExitSuccess = 0;
+inline constexpr int kExitEntryFailure = 1;    ///< an entry was skipped or failed its CRC
 inline constexpr int kExitArchiveFailure = 2;  ///< the archive as a whole could not be read
 inline constexpr int kExitUsage = 3;
 
-enum class TToolAction { List };
+enum class TToolAction { List, Extract };
 
 /// A parsed command line.
 struct TToolCommand {
   TToolAction Action = TToolAction::List;
   std::string Archive;
+  std::string DestDir;                ///< extraction: the destination folder
+  std::vector<std::string> Patterns;  ///< extraction: the entries to take; all without any
+  std::string Password;               ///< -P: the bytes as given
+  std::string Overwrite = "always";   ///< -o: always, never, newer or older
 };
 
 /// Parses the arguments (without the program name); nothing on a usage error.

@@ -173,7 +173,7 @@ TEST_F(KestrelUnZipListing, FailuresAndUsage) {
   EXPECT_EQ(missing.Err, "Cannot open file " + (folder_ / "missing.zip") + "\n");
 
   const std::vector<std::vector<std::string>> usageErrors = {
-      {}, {"-l"}, {"-x", "a.zip"}, {"-l", "a.zip", "b.zip"}, {"a.zip", "dest"}, {"-l", ""}};
+      {}, {"-l"}, {"-x", "a.zip"}, {"-l", "a.zip", "b.zip"}, {"-l", "-P", "p", "a.zip"}, {"-l", ""}};
   for (const auto& args : usageErrors) {
     const auto run = RunProgram(KESTREL_UNZIP_EXE, args);
     EXPECT_EQ(run.Status, 3);

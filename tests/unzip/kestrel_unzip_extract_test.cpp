@@ -1,0 +1,168 @@
+// KestrelUnZipExtraction: kestrel-unzip extracting end to end, compared byte for
+// byte with the files the archives were made from (Info-ZIP zip, Python, 7-Zip).
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/support/test_support.h"
+
+namespace fs = std::filesystem;
+using testsupport::ReadFile;
+using testsupport::RunProgram;
+using testsupport::RunShell;
+using testsupport::ShellQuote;
+using testsupport::WriteFile;
+
+namespace {
+
+class KestrelUnZipExtraction : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::create_directories(folder.Path() / "tree/docs/deep");
+    std::string text;
+    for (int i = 0; i < 20000; ++i) text += "line " + std::to_string(i) + " of some text\n";
+    WriteFile(folder.Path() / "tree/docs/deep/text.txt", text);
+    WriteFile(folder.Path() / "tree/docs/empty.txt", "");
+    std::string binary(150000, '\0');
+    for (std::size_t i = 0; i < binary.size(); ++i) binary[i] = static_cast<char>((i * 2654435761u) >> 13);
+    WriteFile(folder.Path() / "tree/binary.bin", binary);
+    WriteFile(folder.Path() / "tree/readme", "no dot in this name");
+  }
+  // Runs a shell line in the tree folder.
+  void InTree(const std::string& line) {
+    ASSERT_EQ(RunShell("cd " + ShellQuote((folder.Path() / "tree").string()) + " && " + line), 0) << line;
+  }
+  testsupport::TRunResult Unzip(std::vector<std::string> args) { return RunProgram(KESTREL_UNZIP_EXE, args); }
+  // Every file of the tree came out unchanged under dest.
+  void ExpectTree(const std::string& dest) {
+    for (const char* name : {"docs/deep/text.txt", "docs/empty.txt", "binary.bin", "readme"}) {
+      EXPECT_TRUE(ReadFile(folder.Path() / dest / name) == ReadFile(folder.Path() / "tree" / name)) << dest << name;
+      EXPECT_TRUE(fs::exists(folder.Path() / dest / name)) << dest << name;
+    }
+  }
+  testsupport::TTempFolder folder;
+};
+
+TEST_F(KestrelUnZipExtraction, InfoZipArchivesOfEveryLevel) {
+  if (!testsupport::HaveCommand("zip")) GTEST_SKIP() << "Info-ZIP zip is not installed";
+  for (const std::string level : {"-0", "-1", "-6", "-9"}) {
+    const std::string archive = folder / ("t" + level + ".zip");
+    InTree("zip -q -r " + level + " " + ShellQuote(archive) + " .");
+    const auto run = Unzip({archive, folder / ("out" + level)});
+    EXPECT_EQ(run.Status, 0) << level << run.Err;
+    EXPECT_EQ(run.Err, "");
+    ExpectTree("out" + level);
+  }
+}
+
+TEST_F(KestrelUnZipExtraction, StreamedAndEncryptedEntries) {
+  if (!testsupport::HaveCommand("zip")) GTEST_SKIP() << "Info-ZIP zip is not installed";
+  // From stdin: sizes and CRC follow the data (general-purpose bit 3).
+  InTree("zip -q - - < docs/deep/text.txt > " + ShellQuote(folder / "streamed.zip"));
+  auto run = Unzip({folder / "streamed.zip", folder / "s"});
+  EXPECT_EQ(run.Status, 0) << run.Err;
+  EXPECT_TRUE(ReadFile(folder.Path() / "s/-") == ReadFile(folder.Path() / "tree/docs/deep/text.txt"));
+
+  InTree("zip -q -r -P 'se cret' " + ShellQuote(folder / "locked.zip") + " .");
+  run = Unzip({"-P", "se cret", folder / "locked.zip", folder / "p"});
+  EXPECT_EQ(run.Status, 0) << run.Err;
+  ExpectTree("p");
+  run = Unzip({"-P", "wrong", folder / "locked.zip", folder / "w"});
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_NE(run.Err.find("skipped, wrong password: docs/deep/text.txt"), std::string::npos) << run.Err;
+  EXPECT_FALSE(fs::exists(folder.Path() / "w/docs/deep/text.txt"));
+}
+
+TEST_F(KestrelUnZipExtraction, SevenZipAndPythonArchives) {
+  if (testsupport::HaveCommand("7z")) {
+    InTree("7z a -tzip -bso0 -bsp0 " + ShellQuote(folder / "seven.zip") + " .");
+    auto run = Unzip({folder / "seven.zip", folder / "seven"});
+    EXPECT_EQ(run.Status, 0) << run.Err;
+    ExpectTree("seven");
+    InTree("7z a -tzip -mem=ZipCrypto -pkey -bso0 -bsp0 " + ShellQuote(folder / "seven-crypt.zip") + " .");
+    run = Unzip({"-P", "key", folder / "seven-crypt.zip", folder / "seven-crypt"});
+    EXPECT_EQ(run.Status, 0) << run.Err;
+    ExpectTree("seven-crypt");
+  }
+  InTree("python3 -c \"import zipfile,os\nz=zipfile.ZipFile('../py.zip','w',zipfile.ZIP_DEFLATED)\n"
+         "[z.write(os.path.join(d,f)) for d,_,fs in os.walk('.') for f in fs]\nz.close()\"");
+  const auto run = Unzip({folder / "py.zip", folder / "py"});
+  EXPECT_EQ(run.Status, 0) << run.Err;
+  ExpectTree("py");
+}
+
+TEST_F(KestrelUnZipExtraction, PatternsOverwriteModesAndFailures) {
+  if (!testsupport::HaveCommand("zip")) GTEST_SKIP() << "Info-ZIP zip is not installed";
+  const std::string archive = folder / "t.zip";
+  InTree("zip -q -r " + ShellQuote(archive) + " .");
+  // Patterns select entries by their stored path, case-insensitively.
+  auto run = Unzip({archive, folder / "sel", "*.TXT"});
+  EXPECT_EQ(run.Status, 0) << run.Err;
+  EXPECT_TRUE(fs::exists(folder.Path() / "sel/docs/deep/text.txt"));
+  EXPECT_FALSE(fs::exists(folder.Path() / "sel/binary.bin"));
+  EXPECT_FALSE(fs::exists(folder.Path() / "sel/readme"));
+
+  // -o never keeps an existing file and says so; always replaces it.
+  WriteFile(folder.Path() / "sel/docs/empty.txt", "kept");
+  run = Unzip({"-o", "never", archive, folder / "sel", "docs/*"});
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_NE(run.Err.find("skipped, file exists: docs/empty.txt"), std::string::npos) << run.Err;
+  EXPECT_EQ(ReadFile(folder.Path() / "sel/docs/empty.txt"), "kept");
+  run = Unzip({archive, folder / "sel", "docs/*"});
+  EXPECT_EQ(run.Status, 0);
+  EXPECT_EQ(ReadFile(folder.Path() / "sel/docs/empty.txt"), "");
+
+  // A damaged entry: reported with both CRC values, deleted, and the others still come out.
+  std::string bytes = ReadFile(archive);
+  const std::size_t at = bytes.find("binary.bin");
+  ASSERT_NE(at, std::string::npos);
+  bytes[at + 10 + 200] = static_cast<char>(bytes[at + 10 + 200] ^ 0x01);
+  WriteFile(folder.Path() / "bad.zip", bytes);
+  run = Unzip({folder / "bad.zip", folder / "bad"});
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_NE(run.Err.find("binary.bin"), std::string::npos) << run.Err;
+  EXPECT_FALSE(fs::exists(folder.Path() / "bad/binary.bin"));
+  EXPECT_TRUE(fs::exists(folder.Path() / "bad/docs/deep/text.txt"));
+}
+
+TEST_F(KestrelUnZipExtraction, HostileNamesNeverLeaveTheDestination) {
+  ASSERT_EQ(RunShell("cd " + ShellQuote(folder.Path().string()) +
+                     " && python3 -c \"import zipfile\nz=zipfile.ZipFile('evil.zip','w')\n"
+                     "for n in ['../escape.txt','a/../../escape2.txt','/abs/x.txt','C:dir/y.txt','ok.txt']:\n"
+                     "  z.writestr(n,'data')\nz.close()\""),
+            0);
+  fs::create_directory(folder.Path() / "dest");
+  const auto run = Unzip({folder / "evil.zip", folder / "dest"});
+  EXPECT_EQ(run.Status, 1) << run.Err;
+  EXPECT_TRUE(fs::exists(folder.Path() / "dest/ok.txt"));
+  EXPECT_FALSE(fs::exists(folder.Path() / "escape.txt"));
+  EXPECT_FALSE(fs::exists(folder.Path() / "escape2.txt"));
+  EXPECT_FALSE(fs::exists("/abs/x.txt"));
+  // Everything that came out lies inside the destination.
+  for (const auto& entry : fs::directory_iterator(folder.Path())) {
+    const std::string name = entry.path().filename();
+    EXPECT_TRUE(name == "dest" || name == "tree" || name == "evil.zip") << name;
+  }
+}
+
+TEST_F(KestrelUnZipExtraction, ArchiveFailuresAndUsage) {
+  WriteFile(folder.Path() / "plain.xml", "<p/>");
+  auto run = Unzip({folder / "plain.xml", folder / "x"});
+  EXPECT_EQ(run.Status, 2);
+  EXPECT_EQ(run.Err, "Not a valid zip file!\n");
+  EXPECT_FALSE(fs::exists(folder.Path() / "x"));
+  run = Unzip({folder / "missing.zip", folder / "x"});
+  EXPECT_EQ(run.Status, 2);
+  EXPECT_NE(run.Err.find("missing.zip"), std::string::npos);
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {}, {"only-archive.zip"}, {"-o", "sometimes", "a.zip", "d"}, {"-P"}, {"-x", "a.zip", "d"}}) {
+    run = Unzip(args);
+    EXPECT_EQ(run.Status, 3);
+    EXPECT_NE(run.Err.find("usage:"), std::string::npos);
+  }
+}
+
+}  // namespace
