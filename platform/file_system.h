@@ -172,6 +172,11 @@ class TFile {
   std::optional<TFileTime> LastWriteTime();
   /// Sets the last-write time; other times are left alone.
   bool SetLastWriteTime(TFileTime time);
+  /// Gives the open file an archive entry's attributes in one step: a Unix-made
+  /// entry's permission bits (mode & 0777, owner read and write kept; never setuid,
+  /// setgid or sticky), then the read-only bit of the attributes (read-only clears
+  /// every write bit, otherwise the owner may write).
+  bool ApplyAttributes(std::uint32_t attributes, std::optional<std::uint32_t> unixMode);
   /// Copies count bytes of source, from offset on, to this file at its position,
   /// inside the system where it can; the source's own position does not move.
   /// Returns the count copied, less than count only on failure (error code set).

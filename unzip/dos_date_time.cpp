@@ -1,5 +1,7 @@
 #include "unzip/dos_date_time.h"
 
+#include <optional>
+
 #include <tuple>
 
 #include "unzip/unzip_errors.h"
@@ -80,19 +82,32 @@ int CompareCalendar(const platform::TCalendar& a, const platform::TCalendar& b) 
   return 0;
 }
 
-void ApplyDosDateTime(const std::string& fileName, std::uint32_t value) {
+namespace {
+
+// The UTC time of a DOS date-time taken as local time; nothing when it has none.
+std::optional<platform::TFileTime> DosDateTimeToUtc(std::uint32_t value) {
   platform::TCalendar local;
   try {
     local = DosDateTimeToCalendar(value);
   } catch (const EConvertError&) {
-    return;
+    return std::nullopt;
   }
-  const auto utc = platform::LocalToUtc(local);
+  return platform::LocalToUtc(local);
+}
+
+}  // namespace
+
+void ApplyDosDateTime(const std::string& fileName, std::uint32_t value) {
+  const auto utc = DosDateTimeToUtc(value);
   if (!utc) return;
   platform::TFile file = platform::TFile::Open(fileName, platform::TFileAccess::Write, platform::TFileShare::ReadWrite,
                                                platform::TFileCreation::OpenExisting);
   if (!file.IsOpen()) return;
   file.SetLastWriteTime(*utc);
+}
+
+void ApplyDosDateTime(platform::TFile& file, std::uint32_t value) {
+  if (const auto utc = DosDateTimeToUtc(value)) file.SetLastWriteTime(*utc);
 }
 
 std::uint32_t CalendarToDosDateTime(const platform::TCalendar& local) {

@@ -36,6 +36,8 @@ int CompareCalendar(const platform::TCalendar& a, const platform::TCalendar& b);
 /// access times stay. Reports nothing when the file cannot be opened or stamped,
 /// or the value has no calendar form.
 void ApplyDosDateTime(const std::string& fileName, std::uint32_t value);
+/// The same on a file that is open for writing, without opening it again.
+void ApplyDosDateTime(platform::TFile& file, std::uint32_t value);
 
 /// An open file's last-write time in local time as a DOS date-time, or
 /// kNoDosDateTime when it has no DOS form or cannot be read.

@@ -217,6 +217,7 @@ std::int32_t TKestrelUnZip::UnZipSelected() {
     // One set of decoding buffers serves every entry of the run.
     state = std::make_unique<TDecodeState>(host);
     destBase_ = EntryDestFolder(destDir_, std::string(), std::string(), false, platform::HostPathRules());
+    verifiedFolder_.clear();
     if (!destDir_.empty()) ForceFolders(destDir_);
     // The volumes of a set are visited in archive order, one after the other.
     if (endCentral_->ThisDisk != 0 && sortMode_ != ByNone) {
@@ -336,7 +337,7 @@ void TKestrelUnZip::UnZipEntry(std::int32_t index, TDecodeState& state) {
 
   // A name the handler chose is the handler's; one made from the archive must not
   // pass through a link below DestDir, which the archive cannot have made.
-  if (fName == builtName && PathHasLinks(fName, destBase_.size())) {
+  if (fName == builtName && EntryPathHasLinks(fName, PathFolder(fName, rules))) {
     ReportSkip(skCreateFailed, fName, index);
     DropFromTotals();
     return;
@@ -376,13 +377,14 @@ void TKestrelUnZip::UnZipEntry(std::int32_t index, TDecodeState& state) {
   // The window's last bytes reach the file only here; a failure to write them
   // would leave a short file behind a matching CRC.
   const bool written = output->Flush();
+  if (written && ok) {
+    // Every byte is in the file: the date and attributes go on through the open
+    // handle, which spares opening the file again; closing changes neither.
+    ApplyDosDateTime(output->File(), RepairDosDateTime(entry.DateTime));
+    if (retainAttributes_) ApplyEntryAttributes(output->File());
+  }
   output.reset();
   if (!written) throw ECantWriteUCF("Cant write uncompressed file");
-
-  if (ok) {
-    ApplyDosDateTime(fName, RepairDosDateTime(entry.DateTime));
-    if (retainAttributes_) ApplyEntryAttributes(fName);
-  }
 
   const std::uint32_t crc = ~state.CrcRegister;
   if (crc == entry.CRC32) {
@@ -462,6 +464,15 @@ bool TKestrelUnZip::OverwriteAllowed(std::int32_t index, std::string& fName) {
   return false;
 }
 
+bool TKestrelUnZip::EntryPathHasLinks(const std::string& fName, const std::string& folder) {
+  // Entries of one folder follow each other; the folder part checked for the last
+  // one needs no second look (the extraction only ever adds real folders to it).
+  if (!verifiedFolder_.empty() && folder == verifiedFolder_) return platform::IsSymbolicLink(fName);
+  if (PathHasLinks(fName, destBase_.size())) return true;
+  verifiedFolder_ = folder;
+  return false;
+}
+
 std::unique_ptr<TLFNFileStream> TKestrelUnZip::CreateOutput(const std::string& fName) {
   bool firstAttempt = true;
   for (;;) {
@@ -485,16 +496,16 @@ std::unique_ptr<TLFNFileStream> TKestrelUnZip::CreateOutput(const std::string& f
   }
 }
 
-void TKestrelUnZip::ApplyEntryAttributes(const std::string& fName) const {
+void TKestrelUnZip::ApplyEntryAttributes(platform::TFile& file) const {
   const TZipHeaderInfo& entry = *currentEntry_;
   // Made on Unix (host 3): the high 16 bits are the file's mode; only its
   // permission bits are taken, never setuid, setgid, sticky or a link type.
-  if ((entry.VersionMadeBy >> 8) == 3) {
-    const std::uint32_t mode = entry.ExternalAttributes >> 16;
-    if (mode != 0) platform::ApplyPermissionBits(fName, mode & 0777);
+  std::optional<std::uint32_t> unixMode;
+  if ((entry.VersionMadeBy >> 8) == 3 && (entry.ExternalAttributes >> 16) != 0) {
+    unixMode = (entry.ExternalAttributes >> 16) & 0777;
   }
   // The low byte holds the MS-DOS attributes, of which the read-only bit counts.
-  platform::WriteAttributes(fName, entry.ExternalAttributes & 0xFF);
+  file.ApplyAttributes(entry.ExternalAttributes & 0xFF, unixMode);
 }
 
 }  // namespace kestrel

@@ -263,7 +263,9 @@ class TKestrelUnZip {
   /// percentage.
   void DropFromTotals();
   /// Gives an extracted file the entry's stored attributes.
-  void ApplyEntryAttributes(const std::string& fName) const;
+  void ApplyEntryAttributes(platform::TFile& file) const;
+  /// True when an archive-made name passes through, or is, a link below DestDir.
+  bool EntryPathHasLinks(const std::string& fName, const std::string& folder);
 
   void FreeDirectory();
   void CheckIndex(std::int32_t index) const;
@@ -315,6 +317,9 @@ class TKestrelUnZip {
   /// Where DestDir's own part of a destination path ends: the folders below it
   /// are the archive's, and are never followed through a link.
   std::string destBase_;
+  /// The folder part of the last archive-made name found free of links in this
+  /// extraction.
+  std::string verifiedFolder_;
 
   // The directory.
   std::unique_ptr<TEndCentral> endCentral_;

@@ -41,20 +41,38 @@ TFileStream::TFileStream(const std::string& fileName, std::uint16_t mode) : file
 std::int32_t TFileStream::Read(void* buffer, std::int32_t count) {
   if (count <= 0) return 0;
   const std::int64_t got = file_.Read(buffer, static_cast<std::size_t>(count));
-  return got < 0 ? 0 : static_cast<std::int32_t>(got);
+  if (got < 0) {
+    position_ = -1;
+    return 0;
+  }
+  if (position_ >= 0) position_ += got;
+  return static_cast<std::int32_t>(got);
 }
 
 std::int32_t TFileStream::Write(const void* buffer, std::int32_t count) {
   if (count <= 0) return 0;
   const std::int64_t put = file_.Write(buffer, static_cast<std::size_t>(count));
-  return put < 0 ? 0 : static_cast<std::int32_t>(put);
+  if (put < 0) {
+    position_ = -1;
+    return 0;
+  }
+  if (position_ >= 0) position_ += put;
+  if (put < count) position_ = -1;  // a failed write may have moved it partly
+  return static_cast<std::int32_t>(put);
 }
 
 std::int32_t TFileStream::Seek(std::int32_t offset, std::int16_t origin) {
+  // The readers ask for the position before every header and every window; the
+  // answer is known without asking the system.
+  if (origin == soFromCurrent && offset == 0 && position_ >= 0 &&
+      position_ <= std::numeric_limits<std::int32_t>::max()) {
+    return static_cast<std::int32_t>(position_);
+  }
   const auto from = origin == soFromBeginning ? platform::TSeekOrigin::Begin
                     : origin == soFromCurrent ? platform::TSeekOrigin::Current
                                               : platform::TSeekOrigin::End;
-  const std::int64_t position = file_.Seek(offset, from);
+  std::int64_t position = file_.Seek(offset, from);
+  position_ = position;
   // Positions past 2 GiB cannot be expressed; report them as failures (-1).
   if (position < 0 || position > std::numeric_limits<std::int32_t>::max()) return -1;
   return static_cast<std::int32_t>(position);

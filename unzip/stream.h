@@ -85,6 +85,9 @@ class TFileStream : public TStream {
  private:
   platform::TFile file_;
   std::string fileName_;
+  /// The file position as this stream moved it, so that asking for it costs no
+  /// system call; -1 when unknown (after a failed call).
+  std::int64_t position_ = 0;
 };
 
 }  // namespace kestrel

@@ -327,6 +327,15 @@ bool TFile::SetLastWriteTime(TFileTime time) {
   return ::futimens(static_cast<int>(handle_), times) == 0;
 }
 
+bool TFile::ApplyAttributes(std::uint32_t attributes, std::optional<std::uint32_t> unixMode) {
+  struct stat st {};
+  if (::fstat(static_cast<int>(handle_), &st) != 0) return false;
+  mode_t mode = st.st_mode & 0777;
+  if (unixMode) mode = static_cast<mode_t>(*unixMode & 0777) | S_IRUSR | S_IWUSR;
+  mode = (attributes & faReadOnly) != 0 ? (mode & ~mode_t{0222}) : (mode | S_IWUSR);
+  return ::fchmod(static_cast<int>(handle_), mode) == 0;
+}
+
 std::int64_t TFile::CopyFrom(TFile& source, std::int64_t offset, std::int64_t count) {
   const int in = static_cast<int>(source.handle_);
   const int out = static_cast<int>(handle_);
