@@ -7,27 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "tests/unzip/decode/decode_primitives.h"
 #include "unzip/decode/decode_state.h"
 #include "unzip/stream.h"
 
 namespace decodetest {
-
-/// A stream over a byte string; records the size of every write. A write limit
-/// makes writes past it come up short.
-class TMemoryStream : public kestrel::TStream {
- public:
-  TMemoryStream() = default;
-  explicit TMemoryStream(std::string bytes) : data(std::move(bytes)) {}
-
-  std::int32_t Read(void* buffer, std::int32_t count) override;
-  std::int32_t Write(const void* buffer, std::int32_t count) override;
-  std::int32_t Seek(std::int32_t offset, std::int16_t origin) override;
-
-  std::string data;
-  std::int32_t pos = 0;
-  std::int64_t writeLimit = -1;
-  std::vector<std::int32_t> writes;
-};
 
 /// A host over an archive in memory that records the events.
 class TTestHost : public kestrel::TDecodeHost {
@@ -100,8 +84,6 @@ class TBitWriter {
   int count_ = 0;
 };
 
-/// Canonical codes of the given lengths (0 = unused).
-std::vector<std::uint32_t> CanonicalCodes(const std::vector<int>& lengths);
 
 /// Writes a dynamic block header (after BFINAL/BTYPE) sending every length as
 /// itself, with the code-length code giving symbols 0-15 four bits each.

@@ -325,22 +325,6 @@ std::string TreeDescription(const std::vector<int>& lengths) {
   return std::string(1, static_cast<char>(body.size() - 1)) + body;
 }
 
-std::vector<std::uint32_t> CanonicalCodes(const std::vector<int>& lengths) {
-  int count[17] = {};
-  for (int l : lengths) ++count[l];
-  count[0] = 0;
-  std::uint32_t next[17] = {};
-  std::uint32_t code = 0;
-  for (int bits = 1; bits <= 16; ++bits) {
-    code = (code + static_cast<std::uint32_t>(count[bits - 1])) << 1;
-    next[bits] = code;
-  }
-  std::vector<std::uint32_t> codes(lengths.size(), 0);
-  for (std::size_t i = 0; i < lengths.size(); ++i)
-    if (lengths[i] != 0) codes[i] = next[lengths[i]]++;
-  return codes;
-}
-
 void ImplodeCode(TBitWriter& w, std::uint32_t code, int length) {
   for (int i = length - 1; i >= 0; --i) w.Bits(((code >> i) & 1u) ^ 1u, 1);
 }

@@ -5,6 +5,8 @@
 // must handle (code-size escapes and partial clears, DLE bytes and the length
 // escape, copies from before the first byte, every tree and dictionary variant).
 
+#include "tests/unzip/decode/decode_primitives.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -75,8 +77,9 @@ std::vector<int> LimitedCodeLengths(const std::vector<std::uint64_t>& frequencie
 /// A tree description of the implode format: a count byte, then bytes of
 /// (repeat - 1) << 4 | (length - 1).
 std::string TreeDescription(const std::vector<int>& lengths);
-/// Canonical codes (shorter first, equal lengths in symbol order) of the lengths.
-std::vector<std::uint32_t> CanonicalCodes(const std::vector<int>& lengths);
+/// Canonical codes (shorter first, equal lengths in symbol order) of the lengths,
+/// as the deflate tests build them.
+using decodetest::CanonicalCodes;
 /// Sends a code of an implode tree: its bits complemented, most significant first.
 void ImplodeCode(TBitWriter& w, std::uint32_t code, int length);
 

@@ -12,29 +12,6 @@
 
 namespace legacytest {
 
-std::int32_t TMemoryStream::Read(void* buffer, std::int32_t count) {
-  const std::int32_t n = std::max(0, std::min(count, static_cast<std::int32_t>(data.size()) - pos));
-  if (n > 0) std::memcpy(buffer, data.data() + pos, static_cast<std::size_t>(n));
-  pos += n;
-  return n;
-}
-
-std::int32_t TMemoryStream::Write(const void* buffer, std::int32_t count) {
-  const auto end = static_cast<std::size_t>(pos) + static_cast<std::size_t>(count);
-  if (data.size() < end) data.resize(end);
-  std::memcpy(data.data() + pos, buffer, static_cast<std::size_t>(count));
-  pos += count;
-  return count;
-}
-
-std::int32_t TMemoryStream::Seek(std::int32_t offset, std::int16_t origin) {
-  const std::int32_t base = origin == kestrel::soFromBeginning ? 0
-                            : origin == kestrel::soFromCurrent ? pos
-                                                               : static_cast<std::int32_t>(data.size());
-  pos = base + offset;
-  return pos;
-}
-
 TLegacyDecoder::TLegacyDecoder() : state(std::make_unique<kestrel::TDecodeState>(host)) {}
 
 TDecoded TLegacyDecoder::Decode(const std::string& data, std::uint16_t method, std::uint16_t flags,

@@ -9,23 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "tests/unzip/decode/decode_primitives.h"
 #include "unzip/decode/decode_state.h"
 #include "unzip/stream.h"
 
 namespace legacytest {
 
-/// A stream over a byte string.
-class TMemoryStream : public kestrel::TStream {
- public:
-  TMemoryStream() = default;
-  explicit TMemoryStream(std::string bytes) : data(std::move(bytes)) {}
-  std::int32_t Read(void* buffer, std::int32_t count) override;
-  std::int32_t Write(const void* buffer, std::int32_t count) override;
-  std::int32_t Seek(std::int32_t offset, std::int16_t origin) override;
-
-  std::string data;
-  std::int32_t pos = 0;
-};
+/// A stream over a byte string: the decoder tests' own.
+using TMemoryStream = decodetest::TMemoryStream;
 
 /// A host over an archive in memory; message boxes are recorded, not shown.
 class TMemoryHost : public kestrel::TDecodeHost {

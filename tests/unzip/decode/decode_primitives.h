@@ -1,0 +1,34 @@
+#pragma once
+// Test helpers without a test framework, shared by the decoder tests, the legacy
+// method tests and the benchmarks: a stream over a byte string, and canonical
+// Huffman codes from code lengths.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "unzip/stream.h"
+
+namespace decodetest {
+
+/// A stream over a byte string; records the size of every write. A write limit
+/// makes writes past it come up short.
+class TMemoryStream : public kestrel::TStream {
+ public:
+  TMemoryStream() = default;
+  explicit TMemoryStream(std::string bytes) : data(std::move(bytes)) {}
+
+  std::int32_t Read(void* buffer, std::int32_t count) override;
+  std::int32_t Write(const void* buffer, std::int32_t count) override;
+  std::int32_t Seek(std::int32_t offset, std::int16_t origin) override;
+
+  std::string data;
+  std::int32_t pos = 0;
+  std::int64_t writeLimit = -1;
+  std::vector<std::int32_t> writes;
+};
+
+/// Canonical codes of the given lengths (0 = unused).
+std::vector<std::uint32_t> CanonicalCodes(const std::vector<int>& lengths);
+
+}  // namespace decodetest
