@@ -110,6 +110,11 @@ void TExploder::Run(const TCodeTableEntry* lt, int bl, const TCodeTableEntry* mt
   TCodeTableEntry e;
   // Entry: bb holds bk < 32 bits; the window holds wpos < 32,768 bytes not yet flushed.
   while (left > 0) {
+    // Past the end of the data the last byte is shifted in again. Once a symbol
+    // has taken any of those made-up bits the stream is damaged: decoding stops
+    // rather than writing made-up bytes up to the declared size, which a few
+    // hostile bytes can set to 2 GiB; the CRC then reports the entry.
+    if (static_cast<std::uint64_t>(s_.MissedBytes) * 8 > bk) break;
     need(1);
     if (bb & 1) {  // a literal
       drop(1);

@@ -432,6 +432,11 @@ done:
 
 // One symbol through the frame's byte reader and window flush.
 int TInflater::SlowSymbol(const TCodeTableEntry* lt, const TCodeTableEntry* dt, unsigned bl, unsigned bd) {
+  // Once a symbol has taken bits of the repeated last byte, the data has run out in
+  // the middle of a block: such made-up bits could go on copying until the declared
+  // size, which a few hostile bytes can set to 4 GiB. Stop the entry (its CRC
+  // comparison reports it).
+  if (static_cast<std::uint64_t>(s_.MissedBytes) * 8 > bk_) return 1;
   Need(bl);
   TCodeTableEntry e = lt[Peek(bl)];
   while (e.Extra > ceLiteral) {

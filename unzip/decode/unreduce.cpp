@@ -75,9 +75,13 @@ void Unreduce(TDecodeState& state) {
     if (wpos == kReduceWindow) windowFull();
   };
 
-  // Past the end of the data the code reader delivers zero bits; the loop still
-  // ends, since at most three bytes in a row write nothing.
+  // Past the end of the data the code reader delivers zero bits, and its bit count
+  // runs below zero (wraps past 32). A stream that needs bits its data does not
+  // hold is damaged: decoding stops there rather than writing made-up bytes up to
+  // the declared size, which a few hostile bytes can set to 2 GiB; the CRC then
+  // reports the entry.
   while (left > 0) {
+    if (state.InputExhausted != 0 && state.CodeBitCount > 32) break;
     unsigned c;
     const unsigned n = sizes[previous];
     if (n == 0 || state.ReadCodeBits(1) != 0)

@@ -308,6 +308,20 @@ TEST(InflateDamagedStreams, RepeatedLastByteAlwaysEnds) {
       }
 }
 
+// The same streams with a huge declared size: once a symbol would take bits of the
+// repeated last byte, the entry stops, so a few bytes never turn into megabytes of
+// made-up copies. At most the one symbol the real bits hold comes out.
+TEST(InflateDamagedStreams, DataRunningOutInsideABlockStopsTheEntry) {
+  for (int last = 0; last < 256; ++last)
+    for (int phase = 0; phase < 8; ++phase) {
+      TBitWriter w;
+      w.Bits(0xAA, phase);
+      w.Align();
+      const TDecoded d = DecodeData(w.Bytes() + static_cast<char>(last), 8, 16u << 20);
+      ASSERT_LE(d.output.size(), 600u) << last << " " << phase;
+    }
+}
+
 // A stream that ends exactly after a complete non-final block (3 header bits, six
 // 9-bit literals and the 7-bit end: 64 bits). A block after it would be made of the
 // repeated last byte only, so it is not decoded at all: the entry writes nothing,

@@ -211,6 +211,20 @@ TEST(UnreduceEdgeCases, SizeZeroAndCutDataEndCleanly) {
   EXPECT_NE(cut.crc, Crc32(text));
 }
 
+// Data that runs out long before a huge declared size: decoding stops where the
+// real bits end instead of writing made-up bytes up to the size.
+TEST(LegacyDamagedInput, DataRunningOutStopsTheEntry) {
+  const std::string text = TextData(30000, 5);
+  const std::uint32_t huge = 0x29FFFFFF;  // about 700 MB declared
+  const TDecoded reduced = DecodeEntry(ReduceEncode(text, 2).substr(0, 2000), 3, huge);
+  EXPECT_LT(reduced.output.size(), 100000u);
+  const TDecoded exploded = DecodeEntry(ImplodeEncode(text).substr(0, 2000), 6, huge);
+  EXPECT_LT(exploded.output.size(), 100000u);
+  // An entry whose data ends exactly where its stream ends is not touched.
+  EXPECT_EQ(DecodeEntry(ReduceEncode(text, 2), 3, 30000).output, text);
+  EXPECT_EQ(DecodeEntry(ImplodeEncode(text), 6, 30000).output, text);
+}
+
 // --- All three over noise -------------------------------------------------------
 
 TEST(LegacyDamagedInput, RandomBytesNeverPassTheDeclaredSize) {
