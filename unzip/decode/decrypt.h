@@ -34,7 +34,7 @@ struct TZipKeys {
   }
 
   /// The next key-stream byte.
-  std::uint8_t DecryptByte() const {
+  constexpr std::uint8_t DecryptByte() const {
     const std::uint16_t t = static_cast<std::uint16_t>((Key2 & 0xFFFF) | 2);
     return static_cast<std::uint8_t>((static_cast<std::uint32_t>(t) * (t ^ 1u) & 0xFFFF) >> 8);
   }

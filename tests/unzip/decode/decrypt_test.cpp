@@ -78,6 +78,36 @@ TEST(DecryptEntries, KeysAndCipherStep) {
   EXPECT_EQ(cipher, plain);
 }
 
+TEST(DecryptEntries, BufferDecryptionInAnyPiecesEqualsTheByteStep) {
+  // The chunked decryption keeps its keys in another form inside the loop: every
+  // split of the same bytes must give the bytes and the keys of the byte step.
+  const std::string data = RandomData(70000, 11);
+  std::uint32_t seed = 12345;
+  const auto next = [&seed] { return seed = seed * 1103515245u + 12345u; };
+  for (int round = 0; round < 8; ++round) {
+    kestrel::TZipKeys byByte, chunked;
+    byByte.InitKeys(round == 0 ? "" : std::string(static_cast<std::size_t>(round), static_cast<char>('a' + round)));
+    byByte.Key2 ^= round > 4 ? next() : 0;  // key states no password gives
+    chunked = byByte;
+    std::string expected = data;
+    for (auto& c : expected) {
+      c = static_cast<char>(static_cast<std::uint8_t>(c) ^ byByte.DecryptByte());
+      byByte.UpdateKeys(static_cast<std::uint8_t>(c));
+    }
+    std::string got = data;
+    std::size_t at = 0;
+    while (at < got.size()) {
+      const std::size_t piece = std::min<std::size_t>(got.size() - at, (next() >> 8) % (round % 2 ? 3 : 40000));
+      chunked.DecryptBuffer(reinterpret_cast<std::uint8_t*>(got.data()) + at, piece);
+      at += piece;
+    }
+    EXPECT_TRUE(got == expected) << round;
+    EXPECT_EQ(chunked.Key0, byByte.Key0) << round;
+    EXPECT_EQ(chunked.Key1, byByte.Key1) << round;
+    EXPECT_EQ(chunked.Key2, byByte.Key2) << round;
+  }
+}
+
 TEST(DecryptEntries, DeflatedAndStoredEntriesWithTheRightPassword) {
   const std::string content = TextData(150000, 3) + RandomData(60000, 4);
   for (const char* method : {"-6", "-0", "-1"}) {
