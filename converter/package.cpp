@@ -77,6 +77,8 @@ TPackageOutcome ExtractPackage(TConversionRun& run) {
   // The part takes the package's own name, so that the copy is named after the package.
   const std::string renamed = PathFolderPart(found, rules) + PathNamePart(run.InputPath, rules);
   if (!platform::SameFile(renamed, found)) {
+    // An entry of that name may have come out read-only, which Windows will not delete.
+    platform::WriteAttributes(renamed, platform::faArchive);
     platform::RemoveFile(renamed);
     platform::RenameFile(found, renamed);
   }

@@ -42,6 +42,7 @@ bool ConvertDocument(const TConversionRun& run, const std::string& documentPath)
   ForceFolders(run.OutputFolderArgument);
   const std::string templatePath = ExpandPath(run.TemplateArgument);
   const std::string outputFolder = ExpandPath(run.OutputFolderArgument);
+  const int expandError = outputFolder.empty() ? platform::LastSystemError() : 0;
   std::string outputPath = WithTrailingSeparator(outputFolder, rules) + PathNamePart(documentPath, rules);
   const TSplitName parts = SplitFileName(outputPath, rules);
   outputPath = parts.Folder + parts.Name + ".XML";
@@ -49,8 +50,10 @@ bool ConvertDocument(const TConversionRun& run, const std::string& documentPath)
   platform::SetLastSystemError(0);
   TCopyOutcome outcome = TCopyOutcome::coCopyFailed;
   if (outputFolder.empty()) {
-    // Without an absolute output folder the copy would land in the root.
-    platform::SetLastSystemError(platform::ErrorFileNotFound);
+    // Without an absolute output folder the copy would land in the root. The
+    // reason is the one the folder could not be expanded for (a path too long for
+    // the system, say), a missing file when the system gave none.
+    platform::SetLastSystemError(expandError != 0 ? expandError : platform::ErrorFileNotFound);
   } else {
     outcome = CopyWithStylesheetReference(documentPath, outputPath, templatePath);
   }

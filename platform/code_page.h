@@ -11,8 +11,18 @@ namespace platform {
 /// become U+FFFD, so the result is always well-formed.
 std::u16string AnsiToUtf16(std::string_view ansi);
 
+/// True when the system's ANSI code page is UTF-8 (always on POSIX; on Windows
+/// when the program's manifest could make it so).
+bool AnsiIsUtf8();
+
 /// ANSI form of a name stored in the OEM code page (code page 437 on POSIX).
+/// A character that the ANSI code page cannot hold becomes "?", which no file
+/// name may contain: such a name fails to be created rather than turning into
+/// a different one.
 std::string OemToAnsi(std::string_view oem);
+/// ANSI form of a UTF-8 name (a name flagged as UTF-8 in an archive). Unchanged
+/// when the ANSI code page is UTF-8; otherwise characters it cannot hold become "?".
+std::string Utf8ToAnsi(std::string_view utf8);
 
 /// Lower case of one ANSI byte; on POSIX only ASCII letters change.
 char AnsiLowerChar(char c);

@@ -212,6 +212,8 @@ class TFileBytes {
 
  private:
   void Release();
+  /// Reads the file from its start into memory: the view of a file that is not mapped.
+  bool ReadAll(TFile& file);
   const char* data_ = nullptr;
   std::size_t size_ = 0;
   bool mapped_ = false;
@@ -247,7 +249,9 @@ class TFileReplacement {
 
 enum class TConsoleStream { Output, Error };
 
-/// Writes one line and the system's line ending (LF on POSIX, CR LF on Win32).
+/// The system's line ending on the console: LF on POSIX, CR LF on Win32.
+std::string_view ConsoleLineEnding();
+/// Writes one line and the system's line ending.
 void WriteConsoleLine(TConsoleStream stream, std::string_view text);
 /// Writes bytes as they are, with no line ending.
 void WriteConsoleText(TConsoleStream stream, std::string_view text);

@@ -29,6 +29,9 @@ class TBusyCursor {
   ~TBusyCursor();
   TBusyCursor(const TBusyCursor&) = delete;
   TBusyCursor& operator=(const TBusyCursor&) = delete;
+
+ private:
+  [[maybe_unused]] void* previous_ = nullptr;  ///< the cursor to bring back, where there is one
 };
 
 /// Folder-selection dialog; nothing when cancelled (always, on a console).

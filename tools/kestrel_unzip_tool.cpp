@@ -39,7 +39,7 @@ int ListArchive(const std::string& archive) {
   if (const TSortedZip* entries = unzip.ZipInfo()) {
     for (std::int32_t i = 0; i < entries->Count(); ++i) {
       out += ListingLine(*entries->Items(i));
-      out += '\n';
+      out += platform::ConsoleLineEnding();
     }
   }
   unzip.CloseZip();

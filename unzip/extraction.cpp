@@ -51,7 +51,8 @@ void ForceFolders(const std::string& folder) {
     platform::MakeFolder(prefix);
   };
   for (const char c : folder) {
-    if (IsSeparator(c, rules)) visit();
+    // What stands before a ":" is a drive ("C:"), never a folder to create here.
+    if (IsSeparator(c, rules) && c != ':') visit();
     prefix += c;
   }
   visit();

@@ -77,8 +77,11 @@ std::string TZipHeaderInfo::StoredName(const std::string& raw, bool convertFromO
   std::string name = raw;
   std::replace(name.begin(), name.end(), '/', '\\');
   // A name flagged as UTF-8 (general-purpose bit 11) is in the system's form
-  // already; only the others are in the OEM code page of the archiving system.
-  if (convertFromOem && OEMConvert && (Flags & kFlagUtf8Name) == 0) name = platform::OemToAnsi(name);
+  // already where the ANSI code page is UTF-8; the others are in the OEM code page
+  // of the archiving system.
+  if (convertFromOem && OEMConvert) {
+    name = (Flags & kFlagUtf8Name) == 0 ? platform::OemToAnsi(name) : platform::Utf8ToAnsi(name);
+  }
   return name;
 }
 

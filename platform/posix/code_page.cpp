@@ -101,6 +101,10 @@ std::u16string AnsiToUtf16(std::string_view ansi) {
   return out;
 }
 
+bool AnsiIsUtf8() { return true; }
+
+std::string Utf8ToAnsi(std::string_view utf8) { return std::string(utf8); }
+
 std::string OemToAnsi(std::string_view oem) {
   std::string out;
   out.reserve(oem.size());

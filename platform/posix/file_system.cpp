@@ -381,30 +381,6 @@ bool TFile::Close() {
 
 // ---- TFileBytes ---------------------------------------------------------------------
 
-TFileBytes::TFileBytes(TFileBytes&& other) noexcept
-    : data_(other.data_), size_(other.size_), mapped_(other.mapped_), copy_(std::move(other.copy_)) {
-  if (!mapped_) data_ = copy_.data();
-  other.data_ = nullptr;
-  other.size_ = 0;
-  other.mapped_ = false;
-}
-
-TFileBytes& TFileBytes::operator=(TFileBytes&& other) noexcept {
-  if (this != &other) {
-    Release();
-    mapped_ = other.mapped_;
-    size_ = other.size_;
-    copy_ = std::move(other.copy_);
-    data_ = mapped_ ? other.data_ : copy_.data();
-    other.data_ = nullptr;
-    other.size_ = 0;
-    other.mapped_ = false;
-  }
-  return *this;
-}
-
-TFileBytes::~TFileBytes() { Release(); }
-
 void TFileBytes::Release() {
   if (mapped_) ::munmap(const_cast<char*>(data_), size_);
   mapped_ = false;
@@ -430,20 +406,7 @@ bool TFileBytes::Load(TFile& file) {
     }
   }
   // Not mappable (empty, a device, a pipe): read it.
-  if (file.Seek(0, TSeekOrigin::Begin) < 0) return false;
-  char chunk[65536];
-  for (;;) {
-    const std::int64_t got = file.Read(chunk, sizeof chunk);
-    if (got < 0) {
-      copy_.clear();
-      return false;
-    }
-    if (got == 0) break;
-    copy_.append(chunk, static_cast<std::size_t>(got));
-  }
-  data_ = copy_.data();
-  size_ = copy_.size();
-  return true;
+  return ReadAll(file);
 }
 
 // ---- TFileReplacement --------------------------------------------------------------
@@ -488,9 +451,11 @@ void WriteConsoleText(TConsoleStream stream, std::string_view text) {
   std::fwrite(text.data(), 1, text.size(), target);
 }
 
+std::string_view ConsoleLineEnding() { return "\n"; }
+
 void WriteConsoleLine(TConsoleStream stream, std::string_view text) {
   WriteConsoleText(stream, text);
-  WriteConsoleText(stream, "\n");
+  WriteConsoleText(stream, ConsoleLineEnding());
 }
 
 }  // namespace platform

@@ -1,0 +1,49 @@
+// The parts of TFileBytes that both backends share: moving a view, and reading a
+// file into memory where it is not mapped. Release and Load are the backend's.
+
+#include "platform/file_system.h"
+
+namespace platform {
+
+TFileBytes::TFileBytes(TFileBytes&& other) noexcept
+    : data_(other.data_), size_(other.size_), mapped_(other.mapped_), copy_(std::move(other.copy_)) {
+  if (!mapped_) data_ = copy_.data();
+  other.data_ = nullptr;
+  other.size_ = 0;
+  other.mapped_ = false;
+}
+
+TFileBytes& TFileBytes::operator=(TFileBytes&& other) noexcept {
+  if (this != &other) {
+    Release();
+    mapped_ = other.mapped_;
+    size_ = other.size_;
+    copy_ = std::move(other.copy_);
+    data_ = mapped_ ? other.data_ : copy_.data();
+    other.data_ = nullptr;
+    other.size_ = 0;
+    other.mapped_ = false;
+  }
+  return *this;
+}
+
+TFileBytes::~TFileBytes() { Release(); }
+
+bool TFileBytes::ReadAll(TFile& file) {
+  if (file.Seek(0, TSeekOrigin::Begin) < 0) return false;
+  char chunk[65536];
+  for (;;) {
+    const std::int64_t got = file.Read(chunk, sizeof chunk);
+    if (got < 0) {
+      copy_.clear();
+      return false;
+    }
+    if (got == 0) break;
+    copy_.append(chunk, static_cast<std::size_t>(got));
+  }
+  data_ = copy_.data();
+  size_ = copy_.size();
+  return true;
+}
+
+}  // namespace platform
