@@ -1,0 +1,63 @@
+// tessaly.exe under Wine on the real CHM files, next to the Linux build. tessaly.exe
+// is built only where a Windows chmlib could be made, so its absence skips these
+// tests even where Wine is required.
+
+#include <gtest/gtest.h>
+
+#include "tests/support/test_support.h"
+#include "tests/wine/wine_support.h"
+
+namespace fs = std::filesystem;
+using testsupport::Fixture;
+using testsupport::ReadFile;
+using testsupport::RunProgram;
+using winetest::RunWine;
+using winetest::WindowsPath;
+
+namespace {
+
+class WineTessaly : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!fs::exists(winetest::TessalyExe())) GTEST_SKIP() << "no tessaly.exe in this Windows build";
+    KESTREL_REQUIRE_WINE_PROGRAM(winetest::TessalyExe());
+  }
+};
+
+TEST_F(WineTessaly, DefaultTopicsOfTheRealHelpFilesAsOnLinux) {
+  for (const char* name : {"Test Help.chm", "DotZLib.chm", "DotZLib-damaged.chm"}) {
+    const fs::path chm = Fixture(std::string("chm/") + name);
+    KESTREL_REQUIRE_FIXTURE(chm);
+    const auto onLinux = RunProgram(LINUX_TESSALY_EXE, {chm.string()});
+    ASSERT_EQ(onLinux.Status, 0) << name;
+    // The address names the file as given: the Windows path on Windows.
+    const auto windows = RunWine(winetest::TessalyExe(), {WindowsPath(chm)});
+    EXPECT_EQ(windows.Status, 0) << name;
+    const std::string topic = onLinux.Out.substr(onLinux.Out.find("::"));
+    EXPECT_EQ(windows.Out, "mk:@msitstore:" + WindowsPath(chm) + topic) << name;
+  }
+}
+
+TEST_F(WineTessaly, OutputFileAndFailures) {
+  const fs::path chm = Fixture("chm/DotZLib.chm");
+  KESTREL_REQUIRE_FIXTURE(chm);
+  testsupport::TTempFolder tmp;
+  const auto written = RunWine(winetest::TessalyExe(), {WindowsPath(chm), WindowsPath(tmp.Path() / "topic.txt")});
+  EXPECT_EQ(written.Status, 0);
+  EXPECT_EQ(ReadFile(tmp.Path() / "topic.txt"), "mk:@msitstore:" + WindowsPath(chm) + "::/DotZLib.html");
+
+  // Not a help file: the message in the console's line ending, status 2.
+  const auto notChm = RunWine(winetest::TessalyExe(), {WindowsPath(Fixture("chm/README.txt"))});
+  EXPECT_EQ(notChm.Status, 2);
+  EXPECT_EQ(notChm.Out, "Could not find CHM index...\r\n");
+  // Names ignore case on Windows.
+  const auto anyCase = RunWine(winetest::TessalyExe(), {WindowsPath(chm.parent_path() / "dotzlib.CHM")});
+  EXPECT_EQ(anyCase.Status, 0);
+  // An output file that cannot be created: status 3, nothing on stdout.
+  const auto noFolder =
+      RunWine(winetest::TessalyExe(), {WindowsPath(chm), WindowsPath(tmp.Path() / "missing" / "topic.txt")});
+  EXPECT_EQ(noFolder.Status, 3);
+  EXPECT_EQ(noFolder.Out, "");
+}
+
+}  // namespace

@@ -1,0 +1,498 @@
+// kestrel-unzip.exe under Wine, end to end: archives of independent tools extracted
+// byte for byte into Z:\ destinations, the listing next to the Linux build's, names
+// that try to leave the destination, names in the OEM code page and in UTF-8, the
+// 260-character limit, the exit statuses, and the legacy-method fixtures.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "tests/support/test_support.h"
+#include "tests/unzip/zip_builder.h"
+#include "tests/wine/wine_support.h"
+
+namespace fs = std::filesystem;
+using testsupport::ReadFile;
+using testsupport::RunProgram;
+using testsupport::RunShell;
+using testsupport::ShellQuote;
+using testsupport::TRunResult;
+using testsupport::TTempFolder;
+using testsupport::WriteFile;
+using winetest::HasLine;
+using winetest::WindowsPath;
+using winetest::WithCrLf;
+
+namespace {
+
+constexpr std::uint16_t MadeOnDos = 0x0014;
+constexpr std::uint16_t Utf8Name = 0x0800;
+
+ziptest::TEntrySpec Entry(const std::string& name, const std::string& data, std::uint16_t madeBy = 0x0314,
+                          std::uint16_t flags = 0) {
+  ziptest::TEntrySpec entry;
+  entry.Name = name;
+  entry.Data = data;
+  entry.VersionMadeBy = madeBy;
+  entry.Flags = flags;
+  return entry;
+}
+
+class WineUnzip : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    KESTREL_REQUIRE_WINE_PROGRAM(winetest::KestrelUnzipExe());
+    fs::create_directories(folder.Path() / "tree/docs/deep");
+    std::string text;
+    for (int i = 0; i < 20000; ++i) text += "line " + std::to_string(i) + " of some text\r\n";
+    WriteFile(folder.Path() / "tree/docs/deep/text.txt", text);
+    WriteFile(folder.Path() / "tree/docs/empty.txt", "");
+    std::string binary(150000, '\0');
+    for (std::size_t i = 0; i < binary.size(); ++i) binary[i] = static_cast<char>((i * 2654435761u) >> 13);
+    WriteFile(folder.Path() / "tree/binary.bin", binary);
+    WriteFile(folder.Path() / "tree/readme", "no dot in this name");
+  }
+  // kestrel-unzip.exe with the test folder as its working folder.
+  TRunResult Unzip(const std::vector<std::string>& args) {
+    return winetest::RunWine(winetest::KestrelUnzipExe(), args, folder.Path().string());
+  }
+  TRunResult LinuxUnzip(const std::vector<std::string>& args) {
+    return RunProgram(LINUX_KESTREL_UNZIP_EXE, args, folder.Path().string());
+  }
+  void InTree(const std::string& line) {
+    ASSERT_EQ(RunShell("cd " + ShellQuote(folder / "tree") + " && " + line), 0) << line;
+  }
+  std::string Win(const std::string& name) { return WindowsPath(folder.Path() / name); }
+  // Every file of the tree came out unchanged under dest, and nothing else did.
+  void ExpectTree(const std::string& dest) {
+    EXPECT_EQ(winetest::FilesBelow(folder.Path() / dest), winetest::FilesBelow(folder.Path() / "tree")) << dest;
+    for (const auto& name : winetest::FilesBelow(folder.Path() / "tree")) {
+      EXPECT_TRUE(ReadFile(folder.Path() / dest / name) == ReadFile(folder.Path() / "tree" / name)) << dest << name;
+    }
+  }
+  // No line of an entry that did not come out.
+  static void ExpectNoEntryFailures(const TRunResult& run, const std::string& label) {
+    EXPECT_EQ(run.Err.find("skipped, "), std::string::npos) << label << run.Err;
+    EXPECT_EQ(run.Err.find("CRC error"), std::string::npos) << label << run.Err;
+  }
+  // The working folder (the test folder) holds nothing but the names given.
+  void ExpectOnlyInWorkingFolder(const std::set<std::string>& allowed) {
+    std::set<std::string> stray;
+    for (const auto& entry : fs::directory_iterator(folder.Path())) {
+      if (!allowed.contains(entry.path().filename().string())) stray.insert(entry.path().filename().string());
+    }
+    EXPECT_EQ(stray, std::set<std::string>{}) << "entries that appeared in the working folder";
+  }
+
+  TTempFolder folder;
+};
+
+// ---- Archives of independent tools ----------------------------------------------------
+
+using WineUnzipExtraction = WineUnzip;
+
+TEST_F(WineUnzipExtraction, InfoZipArchivesStoredDeflatedAndEncrypted) {
+  if (!testsupport::HaveCommand("zip")) GTEST_SKIP() << "Info-ZIP zip is not installed";
+  InTree("zip -q -r -0 ../stored.zip .");
+  InTree("zip -q -r -9 ../deflated.zip .");
+  InTree("zip -q -r -P 'se cret' ../locked.zip .");
+  // Destinations that do not exist yet, given as Z:\ paths with and without a
+  // trailing backslash.
+  struct TCase {
+    std::vector<std::string> Args;
+    std::string Dest;
+  };
+  const std::vector<TCase> cases = {
+      {{Win("stored.zip"), Win("s")}, "s"},
+      {{Win("stored.zip"), Win("s2") + "\\"}, "s2"},
+      {{Win("deflated.zip"), Win("d")}, "d"},
+      {{Win("deflated.zip"), Win("deep/er/d2") + "\\"}, "deep/er/d2"},
+      {{"-P", "se cret", Win("locked.zip"), Win("p")}, "p"},
+      {{"-P", "se cret", Win("locked.zip"), Win("p2") + "\\"}, "p2"},
+  };
+  for (const auto& c : cases) {
+    const auto run = Unzip(c.Args);
+    EXPECT_EQ(run.Status, 0) << c.Dest << run.Err;
+    EXPECT_EQ(run.Out, "") << c.Dest;
+    ExpectNoEntryFailures(run, c.Dest);
+    ExpectTree(c.Dest);
+  }
+  // Relative archive and destination with backslashes, from the working folder.
+  auto run = Unzip({"deflated.zip", "rel\\out\\"});
+  EXPECT_EQ(run.Status, 0) << run.Err;
+  ExpectTree("rel/out");
+
+  run = Unzip({"-P", "wrong", Win("locked.zip"), Win("w")});
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_TRUE(HasLine(run.Err, "skipped, wrong password: docs/deep/text.txt")) << run.Err;
+  for (const std::string name : {"docs/deep/text.txt", "binary.bin", "readme"}) {
+    EXPECT_FALSE(fs::exists(folder.Path() / "w" / name)) << name;
+  }
+  // Nothing appeared in the working folder beside the archives and destinations.
+  ExpectOnlyInWorkingFolder(
+      {"tree", "stored.zip", "deflated.zip", "locked.zip", "s", "s2", "d", "deep", "p", "p2", "rel", "w"});
+}
+
+TEST_F(WineUnzipExtraction, PythonArchivesStoredAndDeflated) {
+  for (const std::string method : {"ZIP_STORED", "ZIP_DEFLATED"}) {
+    InTree("python3 -c \"import zipfile,os\nz=zipfile.ZipFile('../" + method + ".zip','w',zipfile." + method +
+           ")\n[z.write(os.path.join(d,f)) for d,_,fs in os.walk('.') for f in fs]\nz.close()\"");
+  }
+  for (const auto& [archive, dest] : std::vector<std::pair<std::string, std::string>>{
+           {"ZIP_STORED.zip", Win("ps")}, {"ZIP_DEFLATED.zip", Win("pd") + "\\"}}) {
+    const auto run = Unzip({Win(archive), dest});
+    EXPECT_EQ(run.Status, 0) << archive << run.Err;
+    ExpectNoEntryFailures(run, archive);
+  }
+  ExpectTree("ps");
+  ExpectTree("pd");
+  ExpectOnlyInWorkingFolder({"tree", "ZIP_STORED.zip", "ZIP_DEFLATED.zip", "ps", "pd"});
+}
+
+// ---- The listing ----------------------------------------------------------------------
+
+using WineUnzipListing = WineUnzip;
+
+TEST_F(WineUnzipListing, TheLinuxBuildsListingInCrLfLines) {
+  std::vector<std::string> archives;
+  InTree(
+      "python3 -c \"import zipfile,os\nz=zipfile.ZipFile('../py.zip','w',zipfile.ZIP_DEFLATED)\n"
+      "[z.write(os.path.join(d,f)) for d,_,fs in os.walk('.') for f in fs]\nz.close()\"");
+  archives.push_back(folder / "py.zip");
+  if (testsupport::HaveCommand("zip")) {
+    InTree("zip -q -r -9 ../info.zip .");
+    archives.push_back(folder / "info.zip");
+  }
+  WriteFile(folder / "names.zip", ziptest::BuildArchive({Entry("\x81"
+                                                               "ber.txt",
+                                                               "a", MadeOnDos),
+                                                         Entry("\xCE\xA9mega.txt", "b", 0x0314, Utf8Name)}));
+  archives.push_back(folder / "names.zip");
+  for (const std::string legacy : {"legacy-zip/public/sc-Zip.implode.zip", "legacy-zip/public/cc-SHRUNK.ZIP"}) {
+    if (fs::exists(testsupport::Fixture(legacy))) archives.push_back(testsupport::Fixture(legacy).string());
+  }
+  for (const auto& archive : archives) {
+    const auto win = Unzip({"-l", WindowsPath(archive)});
+    const auto linux = LinuxUnzip({"-l", archive});
+    ASSERT_EQ(linux.Status, 0) << archive << linux.Err;
+    EXPECT_EQ(win.Status, 0) << archive << win.Err;
+    EXPECT_FALSE(linux.Out.empty()) << archive;
+    EXPECT_EQ(win.Out, WithCrLf(linux.Out)) << archive;
+  }
+}
+
+// ---- Names that try to leave the destination -----------------------------------------
+
+using WineUnzipHostileNames = WineUnzip;
+
+TEST_F(WineUnzipHostileNames, NothingLandsOutsideTheDestination) {
+  // The destination lies two levels down in the test folder, so that a name that
+  // climbs one or two levels lands where the whole-tree check below sees it.
+  const std::vector<std::string> climbing = {"../evil1",           "..\\evil2",     "a/../../evil3",
+                                             "sub\\..\\..\\evil4", "D:..\\evil5",   "...\\evil6",
+                                             ".. \\evil7",         "../victim.txt", "x/../../../evil8"};
+  // Roots, drives and shares are dropped, and what follows goes below the destination.
+  const std::vector<std::pair<std::string, std::string>> rooted = {{"/abs/x1", "abs/x1"},
+                                                                   {"\\abs\\x2", "abs/x2"},
+                                                                   {"C:dir/x3", "dir/x3"},
+                                                                   {"C:\\x4", "x4"},
+                                                                   {"C:/x5", "x5"},
+                                                                   {"\\\\server\\share\\x6", "server/share/x6"},
+                                                                   {"//server/share/x7", "server/share/x7"}};
+  std::vector<ziptest::TEntrySpec> entries;
+  for (const auto& name : climbing) entries.push_back(Entry(name, "evil data"));
+  for (const auto& [name, where] : rooted) entries.push_back(Entry(name, "rooted " + name));
+  entries.push_back(Entry("ok.txt", "fine"));
+  WriteFile(folder / "evil.zip", ziptest::BuildArchive(entries));
+  fs::create_directories(folder.Path() / "work/dest/inner");
+  WriteFile(folder.Path() / "work/dest/victim.txt", "keep me");
+  const std::vector<std::string> outside = {"abs", "x4", "x5", "dir", "server", "evil1", "evil8"};
+  std::set<std::string> atRootBefore;
+  for (const auto& name : outside) {
+    if (fs::exists(fs::path("/") / name)) atRootBefore.insert(name);
+  }
+
+  const auto run = winetest::RunWine(winetest::KestrelUnzipExe(), {Win("evil.zip"), Win("work/dest/inner")},
+                                     (folder.Path() / "work").string());
+  EXPECT_EQ(run.Status, 1) << run.Err;
+  for (std::string name : climbing) {
+    for (char& c : name)
+      if (c == '\\') c = '/';
+    EXPECT_TRUE(HasLine(run.Err, "skipped, cannot create the file: " + name)) << name << "\n" << run.Err;
+  }
+  // The whole test folder: below the destination the entries that belong there;
+  // elsewhere nothing new, neither a file nor a folder.
+  std::set<std::string> expected = {"abs/x1", "abs/x2",          "dir/x3",          "x4",
+                                    "x5",     "server/share/x6", "server/share/x7", "ok.txt"};
+  EXPECT_EQ(winetest::FilesBelow(folder.Path() / "work/dest/inner"), expected);
+  std::set<std::string> outsideDest;
+  for (const auto& entry : winetest::EntriesBelow(folder.Path())) {
+    if (!entry.starts_with("work/dest/inner/") && !entry.starts_with("tree")) outsideDest.insert(entry);
+  }
+  EXPECT_EQ(outsideDest,
+            (std::set<std::string>{"evil.zip", "work", "work/dest", "work/dest/inner", "work/dest/victim.txt"}));
+  EXPECT_EQ(ReadFile(folder.Path() / "work/dest/victim.txt"), "keep me");
+  for (const auto& [name, where] : rooted) {
+    EXPECT_EQ(ReadFile(folder.Path() / "work/dest/inner" / where), "rooted " + name) << name;
+  }
+  // Nor outside it: the root of Z: (the Linux root), the root of C:, the folder
+  // above the test folder.
+  for (const auto& name : outside) {
+    if (!atRootBefore.contains(name)) {
+      EXPECT_FALSE(fs::exists(fs::path("/") / name)) << name;
+    }
+    EXPECT_FALSE(fs::exists(winetest::WineDriveC() / name)) << name;
+    EXPECT_FALSE(fs::exists(folder.Path().parent_path() / name)) << name;
+  }
+}
+
+TEST_F(WineUnzipHostileNames, DeviceNamesAreNeverWrittenAsFiles) {
+  // On Windows "NUL", "CON.txt" or "COM1" name a device wherever they stand; the
+  // data would go to the device, or nowhere, and be counted as extracted.
+  const std::vector<std::string> devices = {"NUL", "con.txt", "sub/COM1", "Aux.xml"};
+  std::vector<ziptest::TEntrySpec> entries;
+  for (const auto& name : devices) entries.push_back(Entry(name, "to a device"));
+  entries.push_back(Entry("ok.txt", "fine"));
+  WriteFile(folder / "devices.zip", ziptest::BuildArchive(entries));
+  const auto run = winetest::RunWine(winetest::KestrelUnzipExe(), {Win("devices.zip"), Win("dest")});
+  EXPECT_EQ(run.Status, 1) << run.Err;
+  for (const auto& name : devices) {
+    EXPECT_TRUE(HasLine(run.Err, "skipped, cannot create the file: " + name)) << name << "\n" << run.Err;
+  }
+  EXPECT_EQ(winetest::FilesBelow(folder.Path() / "dest"), std::set<std::string>{"ok.txt"});
+}
+
+// ---- Names in the OEM code page and in UTF-8 ------------------------------------------
+
+using WineUnzipNames = WineUnzip;
+
+TEST_F(WineUnzipNames, OemAndUtf8NamesBecomeTheirUnicodeFileNames) {
+  // Made on MS-DOS without the UTF-8 flag: code page 437 (0x81 u-umlaut, 0x94
+  // o-umlaut, 0x8E A-umlaut, 0xE1 sharp s, 0xE0 alpha). With the flag: UTF-8 as
+  // stored, characters outside Latin-1 and outside the 16-bit range included.
+  const std::vector<std::pair<ziptest::TEntrySpec, std::string>> cases = {
+      {Entry("\x81"
+             "ber.txt",
+             "1", MadeOnDos),
+       "\xC3\xBC"
+       "ber.txt"},
+      {Entry("K\x94ln/\x8E"
+             "rger.txt",
+             "2", MadeOnDos),
+       "K\xC3\xB6ln/\xC3\x84rger.txt"},
+      {Entry("\xE1\xE0.txt", "3", MadeOnDos), "\xC3\x9F\xCE\xB1.txt"},
+      {Entry("\xCE\xA9mega.txt", "4", 0x0314, Utf8Name), "\xCE\xA9mega.txt"},
+      {Entry("\xE6\x97\xA5\xE6\x9C\xAC.txt", "5", 0x0314, Utf8Name), "\xE6\x97\xA5\xE6\x9C\xAC.txt"},
+      {Entry("\xC3\xBC"
+             "ber-utf8.txt",
+             "6", MadeOnDos, Utf8Name),
+       "\xC3\xBC"
+       "ber-utf8.txt"},
+      {Entry("clef-\xF0\x9D\x84\x9E.txt", "7", 0x0314, Utf8Name), "clef-\xF0\x9D\x84\x9E.txt"},
+  };
+  std::vector<ziptest::TEntrySpec> entries;
+  std::set<std::string> expected;
+  for (const auto& [entry, name] : cases) {
+    entries.push_back(entry);
+    expected.insert(name);
+  }
+  WriteFile(folder / "names.zip", ziptest::BuildArchive(entries));
+  const auto run = Unzip({Win("names.zip"), Win("dest") + "\\"});
+  EXPECT_EQ(run.Status, 0) << run.Err;
+  ExpectNoEntryFailures(run, "names.zip");
+  EXPECT_EQ(winetest::FilesBelow(folder.Path() / "dest"), expected);
+  for (const auto& [entry, name] : cases) EXPECT_EQ(ReadFile(folder.Path() / "dest" / name), entry.Data) << name;
+  // The listing names them so too, as the Linux build does.
+  const auto win = Unzip({"-l", Win("names.zip")});
+  const auto linux = LinuxUnzip({"-l", folder / "names.zip"});
+  EXPECT_EQ(win.Status, 0);
+  EXPECT_EQ(win.Out, WithCrLf(linux.Out));
+  for (const auto& name : expected) EXPECT_NE(win.Out.find(" " + name + "\r\n"), std::string::npos) << name;
+}
+
+// ---- The 260-character limit ----------------------------------------------------------
+
+using WineUnzipLongPaths = WineUnzip;
+
+TEST_F(WineUnzipLongPaths, EntriesUpToTheLimitComeOutLongerOnesAreSkipped) {
+  // The destination's Windows path, then a stored path of 100-character folders.
+  const std::string dest = Win("d");
+  auto storedOfLength = [&](std::size_t total) {
+    std::size_t remaining = total - dest.size() - 1 - 4;  // separator, ".txt"
+    std::string stored;
+    for (char letter = 'a'; remaining > 101; ++letter, remaining -= 101) stored += std::string(100, letter) + "/";
+    return stored + std::string(remaining, 'z') + ".txt";
+  };
+  const std::string atLimit = storedOfLength(259);
+  const std::string beyond = storedOfLength(300);
+  ASSERT_EQ(dest.size() + 1 + atLimit.size(), 259u);
+  const std::string data(70000, 'q');
+  WriteFile(folder / "long.zip",
+            ziptest::BuildArchive({Entry(atLimit, data), Entry(beyond, data), Entry("ok.txt", "ok")}));
+  const auto run = Unzip({Win("long.zip"), dest});
+  EXPECT_EQ(run.Status, 1) << run.Err;
+  EXPECT_TRUE(HasLine(run.Err, "skipped, cannot create the file: " + beyond)) << run.Err;
+  EXPECT_FALSE(HasLine(run.Err, "skipped, cannot create the file: " + atLimit)) << run.Err;
+  // The entry at the limit whole, the one beyond it not at all, not even in part.
+  EXPECT_EQ(winetest::FilesBelow(folder.Path() / "d"), (std::set<std::string>{atLimit, "ok.txt"}));
+  EXPECT_TRUE(ReadFile(folder.Path() / "d" / atLimit) == data);
+}
+
+// ---- Entry dates ----------------------------------------------------------------------
+
+using WineUnzipDates = WineUnzip;
+
+TEST_F(WineUnzipDates, LocalTimesOfBothSeasonsAsTheLinuxBuildSetsThem) {
+  // DOS dates are local time. In a zone with daylight saving time, an entry from
+  // summer and one from winter both come out at the instant their local time names,
+  // whatever the season of the run (the zone as a rule, so no zone database is needed).
+  const std::string zone = "TZ=" + ShellQuote("CET-1CEST,M3.5.0,M10.5.0/3");
+  auto dosTime = [](int year, int month, int day, int hour, int minute, int second) {
+    return static_cast<std::uint32_t>(((year - 1980) << 25) | (month << 21) | (day << 16) | (hour << 11) |
+                                      (minute << 5) | (second / 2));
+  };
+  std::vector<ziptest::TEntrySpec> entries = {Entry("winter.txt", "w"), Entry("summer.txt", "s"),
+                                              Entry("spring.txt", "p")};
+  entries[0].DosDateTime = dosTime(2025, 1, 14, 12, 0, 2);
+  entries[1].DosDateTime = dosTime(2024, 7, 1, 23, 30, 58);
+  entries[2].DosDateTime = dosTime(2019, 3, 31, 3, 30, 0);  // the first hour of summer time
+  WriteFile(folder / "dates.zip", ziptest::BuildArchive(entries));
+  const auto win = winetest::RunWine(winetest::KestrelUnzipExe(), {"dates.zip", "win"}, folder.Path().string(), zone);
+  ASSERT_EQ(win.Status, 0) << win.Err;
+  const auto linux = RunProgram(LINUX_KESTREL_UNZIP_EXE, {"dates.zip", "linux"}, folder.Path().string(), zone);
+  ASSERT_EQ(linux.Status, 0) << linux.Err;
+  auto epochSeconds = [](const fs::path& path) {
+    const auto time = std::chrono::file_clock::to_sys(fs::last_write_time(path));
+    return std::chrono::duration_cast<std::chrono::seconds>(time.time_since_epoch()).count();
+  };
+  // 12:00:02 CET is 11:00:02 UTC, 23:30:58 CEST is 21:30:58 UTC, 03:30 CEST is 01:30 UTC.
+  for (const auto& [name, utc] : std::vector<std::pair<std::string, long long>>{
+           {"winter.txt", 1736852402}, {"summer.txt", 1719869458}, {"spring.txt", 1553995800}}) {
+    EXPECT_EQ(epochSeconds(folder.Path() / "linux" / name), utc) << name << " (Linux build)";
+    EXPECT_EQ(epochSeconds(folder.Path() / "win" / name), utc) << name;
+  }
+}
+
+// ---- Exit statuses --------------------------------------------------------------------
+
+using WineUnzipStatuses = WineUnzip;
+
+TEST_F(WineUnzipStatuses, ExitStatusesAndMessagesAsOnLinux) {
+  const std::string text = ReadFile(folder.Path() / "tree/docs/deep/text.txt");
+  WriteFile(folder / "good.zip", ziptest::BuildArchive({Entry("a.txt", "alpha"), Entry("b/c.txt", text)}));
+  // b/c.txt with one byte changed in its stored data: a CRC error, deleted.
+  std::string damaged = ReadFile(folder.Path() / "good.zip");
+  damaged[damaged.find("b/c.txt") + 7 + 40000] ^= 0x01;
+  WriteFile(folder / "damaged.zip", damaged);
+  WriteFile(folder / "plain.xml", "<p/>");
+
+  struct TCase {
+    std::vector<std::string> Args;
+    int Status;
+    std::string Line;  ///< a line expected on stderr, empty for none
+  };
+  const std::vector<TCase> cases = {
+      {{"good.zip", "ok"}, 0, ""},
+      {{"-o", "never", "good.zip", "ok"}, 1, "skipped, file exists: a.txt"},
+      {{"-o", "always", "good.zip", "ok", "*.TXT"}, 0, ""},
+      {{"damaged.zip", "bad"}, 1, ""},
+      {{"plain.xml", "x"}, 2, "Not a valid zip file!"},
+      {{"-l", "plain.xml"}, 2, "Not a valid zip file!"},
+      {{"missing.zip", "x"}, 2, ""},
+      {{}, 3, ""},
+      {{"only-archive.zip"}, 3, ""},
+      {{"-o", "sometimes", "good.zip", "d"}, 3, ""},
+      {{"-P"}, 3, ""},
+      {{"-l", "-P", "x", "good.zip"}, 3, ""},
+  };
+  for (const auto& c : cases) {
+    std::string label;
+    for (const auto& arg : c.Args) label += "[" + arg + "]";
+    const auto win = Unzip(c.Args);
+    EXPECT_EQ(win.Status, c.Status) << label << win.Err;
+    const auto linux = LinuxUnzip(c.Args);
+    EXPECT_EQ(linux.Status, c.Status) << label << linux.Err;
+    if (!c.Line.empty()) {
+      EXPECT_TRUE(HasLine(win.Err, c.Line)) << label << win.Err;
+    }
+    if (c.Status == 3) {
+      EXPECT_NE(win.Err.find("usage: "), std::string::npos) << label << win.Err;
+      EXPECT_FALSE(fs::exists(folder.Path() / "d"));
+    }
+    if (c.Status == 2) {
+      EXPECT_FALSE(fs::exists(folder.Path() / "x")) << label;
+    }
+  }
+  // The CRC error names both values, as the Linux build does, and leaves no file.
+  const auto win = Unzip({"damaged.zip", "bad2"});
+  const auto linux = LinuxUnzip({"damaged.zip", "bad3"});
+  ASSERT_TRUE(linux.Err.starts_with("CRC error (computed ")) << linux.Err;
+  EXPECT_TRUE(HasLine(win.Err, linux.Err.substr(0, linux.Err.size() - 1))) << win.Err;
+  EXPECT_EQ(winetest::FilesBelow(folder.Path() / "bad2"), std::set<std::string>{"a.txt"});
+  // A missing archive: the message names it.
+  const auto missing = Unzip({"missing.zip", "x"});
+  EXPECT_NE(missing.Err.find("missing.zip"), std::string::npos) << missing.Err;
+}
+
+// ---- The legacy-method fixtures -------------------------------------------------------
+
+TEST(WineUnzipLegacyArchives, EveryFixtureEntryAsListedAndAsOnLinux) {
+  KESTREL_REQUIRE_WINE_PROGRAM(winetest::KestrelUnzipExe());
+  const auto expected = testsupport::Fixture("legacy-zip/EXPECTED.tsv");
+  KESTREL_REQUIRE_FIXTURE(expected);
+  TTempFolder folder;
+  // Python reads the list, runs both builds once per archive and checks each entry
+  // of the Windows one, and that it reports what the Linux one reports.
+  WriteFile(folder / "check.py", R"(import hashlib, os, subprocess, sys
+wine_tool, linux_tool, listing, work = sys.argv[1:5]
+base = os.path.dirname(listing)
+archives = {}
+for line in open(listing, encoding='utf-8'):
+    if line.startswith('#') or not line.strip():
+        continue
+    f = line.rstrip('\n').split('\t')
+    if f[0] == 'archive':
+        continue
+    archives.setdefault(f[0], []).append((f[1], f[7], f[8]))
+if len(archives) < 50:
+    print("only", len(archives), "archives listed")
+def windows(path):
+    return 'Z:' + path.replace('/', '\\')
+for n, (archive, entries) in enumerate(sorted(archives.items())):
+    source = os.path.join(base, archive)
+    dest = os.path.join(work, 'win', str(n))
+    run = subprocess.run(['wine', wine_tool, windows(source), windows(dest)], capture_output=True)
+    linux = subprocess.run([linux_tool, source, os.path.join(work, 'linux', str(n))], capture_output=True)
+    want = 1 if any(e[2] == 'bad-crc' for e in entries) else 0
+    if run.returncode != want or linux.returncode != want:
+        print(archive, 'status', run.returncode, 'linux', linux.returncode, 'want', want,
+              run.stderr.decode(errors='replace'))
+    err = run.stderr.decode(errors='replace')
+    for line in linux.stderr.decode(errors='replace').splitlines():
+        if line + '\r\n' not in err:
+            print(archive, 'line missing on Windows:', line)
+    for path, sha, verdict in entries:
+        target = os.path.join(dest, path)
+        if verdict == 'ok':
+            got = hashlib.sha256(open(target, 'rb').read()).hexdigest() if os.path.isfile(target) else 'missing'
+            if got != sha:
+                print(archive, path, 'sha256', got)
+        elif verdict == 'bad-crc' and os.path.exists(target):
+            print(archive, path, 'damaged entry left a file')
+        elif verdict == 'dir' and not os.path.isdir(target):
+            print(archive, path, 'folder missing')
+)");
+  const std::string report = folder / "report.txt";
+  ASSERT_EQ(
+      RunShell("WINEDEBUG=-all LC_ALL=C.UTF-8 python3 " + ShellQuote(folder / "check.py") + " " +
+               ShellQuote(winetest::KestrelUnzipExe().string()) + " " + ShellQuote(LINUX_KESTREL_UNZIP_EXE) + " " +
+               ShellQuote(expected.string()) + " " + ShellQuote(folder.Path().string()) + " > " + ShellQuote(report)),
+      0);
+  EXPECT_EQ(ReadFile(report), "");
+}
+
+}  // namespace
