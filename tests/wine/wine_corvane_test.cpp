@@ -379,6 +379,32 @@ TEST_F(WineCorvaneExample, LampBookWithPayloadsAsTheLinuxBuildWrites) {
   }
 }
 
+TEST_F(WineCorvaneExample, PayloadIdsNeverNameAFileOutsideTheOutputFolder) {
+  // Ids that would leave the folder, name a drive, or name a device on Windows,
+  // between two ordinary ones that must still be written.
+  const std::vector<std::string> hostile = {"..\\up.png", "../up2.png", "C:drive.png", "Z:\\root.png", "..",
+                                            "NUL",        "con.png",    "sub\\in.png"};
+  std::string book = "<?xml version=\"1.0\"?><FictionBook><body/>";
+  book += "<binary id=\"first.png\">Zmlyc3Q=</binary>";
+  for (const auto& id : hostile) book += "<binary id=\"" + id + "\">ZXZpbA==</binary>";
+  book += "<binary id=\"last.png\">bGFzdA==</binary></FictionBook>";
+  fs::create_directories(folder.Path() / "in");
+  WriteFile(folder / "in/book.fb2", book);
+  const auto run = Corvane({Win("in\\book.fb2"), Win("view.xsl"), Win("out\\"), "1"});
+  EXPECT_EQ(run.Status, 0) << run.Out;
+  EXPECT_EQ(winetest::FilesBelow(folder.Path() / "out"), (std::set<std::string>{"book.XML", "first.png", "last.png"}));
+  EXPECT_EQ(Read("out/first.png"), "first");
+  EXPECT_EQ(Read("out/last.png"), "last");
+  // Nothing beside the output folder or at the roots of the drives.
+  EXPECT_EQ(winetest::EntriesBelow(folder.Path()),
+            (std::set<std::string>{"view.xsl", "in", "in/book.fb2", "out", "out/book.XML", "out/first.png",
+                                   "out/last.png"}));
+  for (const char* name : {"up.png", "up2.png", "drive.png", "root.png", "in.png"}) {
+    EXPECT_FALSE(fs::exists(winetest::WineDriveC() / name)) << name;
+    EXPECT_FALSE(fs::exists(fs::path("/") / name)) << name;
+  }
+}
+
 // ---- Office packages ----------------------------------------------------------------
 
 class WineCorvanePackages : public WineCorvane {
