@@ -304,17 +304,6 @@ std::optional<TFileTime> LocalToUtc(const TCalendar& c) {
 
 // ---- TFile ------------------------------------------------------------------------
 
-TFile::TFile(TFile&& other) noexcept : handle_(other.handle_) { other.handle_ = -1; }
-
-TFile& TFile::operator=(TFile&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.handle_;
-    other.handle_ = -1;
-  }
-  return *this;
-}
-
 TFile::~TFile() {
   if (IsOpen()) CloseQuietly(AsHandle(handle_));
 }

@@ -96,6 +96,18 @@ void WriteFile(const fs::path& path, const std::string& bytes) {
   if (!out) throw std::runtime_error("cannot write " + path.string());
 }
 
+void WriteSampleTree(const fs::path& tree, const std::string& lineEnd) {
+  fs::create_directories(tree / "docs/deep");
+  std::string text;
+  for (int i = 0; i < 20000; ++i) text += "line " + std::to_string(i) + " of some text" + lineEnd;
+  WriteFile(tree / "docs/deep/text.txt", text);
+  WriteFile(tree / "docs/empty.txt", "");
+  std::string binary(150000, '\0');
+  for (std::size_t i = 0; i < binary.size(); ++i) binary[i] = static_cast<char>((i * 2654435761u) >> 13);
+  WriteFile(tree / "binary.bin", binary);
+  WriteFile(tree / "readme", "no dot in this name");
+}
+
 fs::path Fixture(const std::string& relative) { return fs::path(KESTREL_FIXTURES_DIR) / relative; }
 fs::path SourceFile(const std::string& relative) { return fs::path(KESTREL_SOURCE_DIR) / relative; }
 

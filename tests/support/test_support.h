@@ -42,6 +42,9 @@ bool HaveCommand(const std::string& name);
 
 std::string ReadFile(const std::filesystem::path& path);
 void WriteFile(const std::filesystem::path& path, const std::string& bytes);
+/// A small tree of files to archive: a text of 20,000 lines (with lineEnd) two
+/// folders down, an empty file, 150,000 bytes of binary data, a name without a dot.
+void WriteSampleTree(const std::filesystem::path& tree, const std::string& lineEnd);
 /// Quotes a word for the shell.
 std::string ShellQuote(const std::string& word);
 

@@ -21,15 +21,7 @@ namespace {
 class KestrelUnZipExtraction : public ::testing::Test {
  protected:
   void SetUp() override {
-    fs::create_directories(folder.Path() / "tree/docs/deep");
-    std::string text;
-    for (int i = 0; i < 20000; ++i) text += "line " + std::to_string(i) + " of some text\n";
-    WriteFile(folder.Path() / "tree/docs/deep/text.txt", text);
-    WriteFile(folder.Path() / "tree/docs/empty.txt", "");
-    std::string binary(150000, '\0');
-    for (std::size_t i = 0; i < binary.size(); ++i) binary[i] = static_cast<char>((i * 2654435761u) >> 13);
-    WriteFile(folder.Path() / "tree/binary.bin", binary);
-    WriteFile(folder.Path() / "tree/readme", "no dot in this name");
+    testsupport::WriteSampleTree(folder.Path() / "tree", "\n");
   }
   // Runs a shell line in the tree folder.
   void InTree(const std::string& line) {

@@ -46,15 +46,7 @@ class WineUnzip : public ::testing::Test {
  protected:
   void SetUp() override {
     KESTREL_REQUIRE_WINE_PROGRAM(winetest::KestrelUnzipExe());
-    fs::create_directories(folder.Path() / "tree/docs/deep");
-    std::string text;
-    for (int i = 0; i < 20000; ++i) text += "line " + std::to_string(i) + " of some text\r\n";
-    WriteFile(folder.Path() / "tree/docs/deep/text.txt", text);
-    WriteFile(folder.Path() / "tree/docs/empty.txt", "");
-    std::string binary(150000, '\0');
-    for (std::size_t i = 0; i < binary.size(); ++i) binary[i] = static_cast<char>((i * 2654435761u) >> 13);
-    WriteFile(folder.Path() / "tree/binary.bin", binary);
-    WriteFile(folder.Path() / "tree/readme", "no dot in this name");
+    testsupport::WriteSampleTree(folder.Path() / "tree", "\r\n");
   }
   // kestrel-unzip.exe with the test folder as its working folder.
   TRunResult Unzip(const std::vector<std::string>& args) {
@@ -445,53 +437,15 @@ TEST(WineUnzipLegacyArchives, EveryFixtureEntryAsListedAndAsOnLinux) {
   const auto expected = testsupport::Fixture("legacy-zip/EXPECTED.tsv");
   KESTREL_REQUIRE_FIXTURE(expected);
   TTempFolder folder;
-  // Python reads the list, runs both builds once per archive and checks each entry
-  // of the Windows one, and that it reports what the Linux one reports.
-  WriteFile(folder / "check.py", R"(import hashlib, os, subprocess, sys
-wine_tool, linux_tool, listing, work = sys.argv[1:5]
-base = os.path.dirname(listing)
-archives = {}
-for line in open(listing, encoding='utf-8'):
-    if line.startswith('#') or not line.strip():
-        continue
-    f = line.rstrip('\n').split('\t')
-    if f[0] == 'archive':
-        continue
-    archives.setdefault(f[0], []).append((f[1], f[7], f[8]))
-if len(archives) < 50:
-    print("only", len(archives), "archives listed")
-def windows(path):
-    return 'Z:' + path.replace('/', '\\')
-for n, (archive, entries) in enumerate(sorted(archives.items())):
-    source = os.path.join(base, archive)
-    dest = os.path.join(work, 'win', str(n))
-    run = subprocess.run(['wine', wine_tool, windows(source), windows(dest)], capture_output=True)
-    linux = subprocess.run([linux_tool, source, os.path.join(work, 'linux', str(n))], capture_output=True)
-    want = 1 if any(e[2] == 'bad-crc' for e in entries) else 0
-    if run.returncode != want or linux.returncode != want:
-        print(archive, 'status', run.returncode, 'linux', linux.returncode, 'want', want,
-              run.stderr.decode(errors='replace'))
-    err = run.stderr.decode(errors='replace')
-    for line in linux.stderr.decode(errors='replace').splitlines():
-        if line + '\r\n' not in err:
-            print(archive, 'line missing on Windows:', line)
-    for path, sha, verdict in entries:
-        target = os.path.join(dest, path)
-        if verdict == 'ok':
-            got = hashlib.sha256(open(target, 'rb').read()).hexdigest() if os.path.isfile(target) else 'missing'
-            if got != sha:
-                print(archive, path, 'sha256', got)
-        elif verdict == 'bad-crc' and os.path.exists(target):
-            print(archive, path, 'damaged entry left a file')
-        elif verdict == 'dir' and not os.path.isdir(target):
-            print(archive, path, 'folder missing')
-)");
+  // Both builds extract every archive; the Windows one must agree with the list and
+  // report what the Linux one reports.
   const std::string report = folder / "report.txt";
-  ASSERT_EQ(
-      RunShell("WINEDEBUG=-all LC_ALL=C.UTF-8 python3 " + ShellQuote(folder / "check.py") + " " +
-               ShellQuote(winetest::KestrelUnzipExe().string()) + " " + ShellQuote(LINUX_KESTREL_UNZIP_EXE) + " " +
-               ShellQuote(expected.string()) + " " + ShellQuote(folder.Path().string()) + " > " + ShellQuote(report)),
-      0);
+  ASSERT_EQ(RunShell("WINEDEBUG=-all LC_ALL=C.UTF-8 python3 " +
+                     ShellQuote(testsupport::SourceFile("tests/support/check_legacy_fixtures.py")) + " " +
+                     ShellQuote(expected.string()) + " " + ShellQuote(folder.Path().string()) + " " +
+                     ShellQuote(LINUX_KESTREL_UNZIP_EXE) + " --wine " +
+                     ShellQuote(winetest::KestrelUnzipExe().string()) + " > " + ShellQuote(report)),
+            0);
   EXPECT_EQ(ReadFile(report), "");
 }
 

@@ -1,9 +1,21 @@
-// The parts of TFileBytes that both backends share: moving a view, and reading a
-// file into memory where it is not mapped. Release and Load are the backend's.
+// What both backends share of the open-file classes: moving a file handle and a
+// view, and reading a file into memory where it is not mapped. Opening, closing,
+// Release and Load are the backend's.
 
 #include "platform/file_system.h"
 
 namespace platform {
+
+TFile::TFile(TFile&& other) noexcept : handle_(other.handle_) { other.handle_ = -1; }
+
+TFile& TFile::operator=(TFile&& other) noexcept {
+  if (this != &other) {
+    Close();
+    handle_ = other.handle_;
+    other.handle_ = -1;
+  }
+  return *this;
+}
 
 TFileBytes::TFileBytes(TFileBytes&& other) noexcept
     : data_(other.data_), size_(other.size_), mapped_(other.mapped_), copy_(std::move(other.copy_)) {
