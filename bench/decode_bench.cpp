@@ -32,7 +32,7 @@ class TInput : public kestrel::TStream {
     return n;
   }
   std::int32_t Write(const void*, std::int32_t) override { return 0; }
-  std::int32_t Seek(std::int32_t offset, std::int16_t origin) override {
+  std::int64_t Seek(std::int64_t offset, std::int16_t origin) override {
     pos_ = origin == kestrel::soFromBeginning ? offset : origin == kestrel::soFromCurrent ? pos_ + offset
                                                                                           : static_cast<std::int32_t>(data_.size()) + offset;
     return pos_;
@@ -53,7 +53,7 @@ class TOutput : public kestrel::TStream {
     pos_ += count;
     return count;
   }
-  std::int32_t Seek(std::int32_t offset, std::int16_t origin) override {
+  std::int64_t Seek(std::int64_t offset, std::int16_t origin) override {
     pos_ = origin == kestrel::soFromBeginning ? offset : pos_ + offset;
     return pos_;
   }

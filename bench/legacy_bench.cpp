@@ -35,7 +35,7 @@ class TSink : public kestrel::TStream {
     pos += count;
     return count;
   }
-  std::int32_t Seek(std::int32_t offset, std::int16_t origin) override {
+  std::int64_t Seek(std::int64_t offset, std::int16_t origin) override {
     pos = origin == kestrel::soFromCurrent ? pos + offset : offset;
     return pos;
   }

@@ -19,7 +19,8 @@ namespace decoderfuzz {
 class TBytes : public kestrel::TStream {
  public:
   std::int32_t Read(void* buffer, std::int32_t count) override {
-    const std::int32_t n = std::max(0, std::min(count, static_cast<std::int32_t>(data.size()) - pos));
+    const auto n = static_cast<std::int32_t>(
+        std::max<std::int64_t>(0, std::min<std::int64_t>(count, static_cast<std::int64_t>(data.size()) - pos)));
     if (n > 0) std::memcpy(buffer, data.data() + pos, static_cast<std::size_t>(n));
     pos += n;
     return n;
@@ -29,12 +30,12 @@ class TBytes : public kestrel::TStream {
     size = std::max(size, pos);
     return count;
   }
-  std::int32_t Seek(std::int32_t offset, std::int16_t origin) override {
+  std::int64_t Seek(std::int64_t offset, std::int16_t origin) override {
     pos = origin == kestrel::soFromBeginning ? offset : origin == kestrel::soFromCurrent ? pos + offset : size + offset;
     return pos;
   }
   std::string data;
-  std::int32_t pos = 0, size = 0;
+  std::int64_t pos = 0, size = 0;
 };
 
 class THost : public kestrel::TDecodeHost {
@@ -68,7 +69,7 @@ inline int DecodeOne(const std::uint8_t* data, std::size_t size, std::uint16_t m
   } catch (const kestrel::Exception&) {
     // A stored entry running past the end of its data ends the run; fine.
   }
-  if (output.size > static_cast<std::int32_t>(entry.UncompressedSize)) std::abort();
+  if (output.size > static_cast<std::int64_t>(entry.UncompressedSize)) std::abort();
   return 0;
 }
 

@@ -307,7 +307,7 @@ void TKestrelUnZip::UnZipEntry(std::int32_t index, TDecodeState& state) {
     if (endCentral_->ThisDisk != 0 && entry.DiskStart != currentDisk_) OpenVolume(entry.DiskStart + 1);
     if (!archiveStream_) throw EFatalUnzipError("Premature end of file reached");
     TStream& archive = *archiveStream_;
-    archive.Seek(static_cast<std::int32_t>(entry.LocalHeaderOffset), soFromBeginning);
+    archive.Seek(entry.LocalHeaderOffset, soFromBeginning);
     archive.Read(localHeader, kLocalHeaderSize);
     archive.Seek(GetU16(localHeader + 26) + GetU16(localHeader + 28), soFromCurrent);
   }

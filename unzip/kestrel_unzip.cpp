@@ -96,7 +96,7 @@ std::string TKestrelUnZip::FileName(std::int32_t index) {
   return Entry(index).FileName();
 }
 
-std::string TKestrelUnZip::ReadArchiveText(std::uint32_t offset, std::uint16_t count) {
+std::string TKestrelUnZip::ReadArchiveText(std::uint64_t offset, std::uint16_t count) {
   std::string text(count, '\0');
   if (count == 0) return text;
   // The archive is opened for this read only when it is closed, and closed again.
@@ -106,10 +106,9 @@ std::string TKestrelUnZip::ReadArchiveText(std::uint32_t offset, std::uint16_t c
     opened = std::make_unique<TLFNFileStream>(zipName_, kStreamBufferSize, flushFilesOnClose_, fmShareDenyWrite);
     stream = opened.get();
   }
-  const std::int32_t here = stream->Position();
+  const std::int64_t here = stream->Position();
   std::int32_t got = 0;
-  if (static_cast<std::int32_t>(offset) >= 0 && stream->Seek(static_cast<std::int32_t>(offset), soFromBeginning) >= 0)
-    got = stream->Read(text.data(), count);
+  if (stream->Seek(static_cast<std::int64_t>(offset), soFromBeginning) >= 0) got = stream->Read(text.data(), count);
   stream->SetPosition(here);
   text.resize(static_cast<std::size_t>(std::max(got, 0)));
   return text;
@@ -127,7 +126,7 @@ std::string TKestrelUnZip::FileComment(std::int32_t index) {
   if (header.size() != static_cast<std::size_t>(kCentralHeaderSize)) return std::string();
   const auto* raw = reinterpret_cast<const std::uint8_t*>(header.data());
   if (GetU32(raw) != CentralFileHeaderSig) return std::string();
-  const std::uint32_t at = entry.CentralHeaderOffset + kCentralHeaderSize + GetU16(raw + 28) + GetU16(raw + 30);
+  const std::uint64_t at = std::uint64_t{entry.CentralHeaderOffset} + kCentralHeaderSize + GetU16(raw + 28) + GetU16(raw + 30);
   std::string comment = ReadArchiveText(at, GetU16(raw + 32));
   entry.CacheComment(comment);
   return comment;

@@ -281,7 +281,7 @@ class TKestrelUnZip {
   TStream& DirectoryStream();
   /// Reads count bytes at offset of the archive, opening it for the read when it is
   /// closed.
-  std::string ReadArchiveText(std::uint32_t offset, std::uint16_t count);
+  std::string ReadArchiveText(std::uint64_t offset, std::uint16_t count);
   void ReadDirectoryEntries();
   TStream& NextVolumeForHeader();
 

@@ -1,6 +1,7 @@
 #include "unzip/lfn_file_stream.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 namespace kestrel {
@@ -70,7 +71,7 @@ std::int32_t TS_BufferStream::Write(const void* buffer, std::int32_t count) {
   if (mode_ == WindowReading) {
     // Writing continues at the logical position: the read-ahead is dropped and
     // Inner moved back to where the caller stands.
-    const std::int32_t logical = inner_->Seek(0, soFromCurrent) + BufferOffset();
+    const std::int64_t logical = inner_->Seek(0, soFromCurrent) + BufferOffset();
     inner_->Seek(logical, soFromBeginning);
     mode_ = WindowEmpty;
     cursor_ = nullptr;
@@ -90,10 +91,11 @@ std::int32_t TS_BufferStream::Write(const void* buffer, std::int32_t count) {
     count -= n;
     if (cursor_ == windowEnd_) {
       // Count what Inner took of this window before the commit forgets it.
-      const std::int32_t before = inner_->Seek(0, soFromCurrent);
+      const std::int64_t before = inner_->Seek(0, soFromCurrent);
       if (!CommitWindow()) {
-        const std::int32_t after = inner_->Seek(0, soFromCurrent);
-        const std::int32_t accepted = before >= 0 && after >= before ? after - before : 0;
+        const std::int64_t after = inner_->Seek(0, soFromCurrent);
+        const auto accepted =
+            static_cast<std::int32_t>(before >= 0 && after >= before ? std::min<std::int64_t>(after - before, windowSize_) : 0);
         // Inner refuses the tail of the window, which holds this call's bytes; bytes
         // of earlier calls were reported already and cannot come off this count.
         const std::int32_t refused = windowSize_ - accepted;
@@ -107,18 +109,20 @@ std::int32_t TS_BufferStream::Write(const void* buffer, std::int32_t count) {
   return total;
 }
 
-std::int32_t TS_BufferStream::Seek(std::int32_t offset, std::int16_t origin) {
-  const std::int32_t innerPosition = inner_->Seek(0, soFromCurrent);
-  const std::int32_t current = innerPosition + BufferOffset();
-  std::int32_t target;
+std::int64_t TS_BufferStream::Seek(std::int64_t offset, std::int16_t origin) {
+  const std::int64_t innerPosition = inner_->Seek(0, soFromCurrent);
+  const std::int64_t current = innerPosition + BufferOffset();
+  std::int64_t target;
   switch (origin) {
     case soFromBeginning: target = offset; break;
     case soFromCurrent: target = current + offset; break;
     case soFromEnd: {
-      const std::int32_t size = std::max(current, inner_->Size());
+      const std::int64_t size = std::max(current, inner_->Size());
       // The sign of the offset does not matter: both forms count back from the end.
-      const std::int64_t back = offset < 0 ? -static_cast<std::int64_t>(offset) : offset;
-      target = static_cast<std::int32_t>(size - back);
+      // (The most negative offset has no positive counterpart; it lands before any
+      // file's start like every other offset larger than the size.)
+      const std::int64_t back = offset < 0 ? (offset == INT64_MIN ? INT64_MAX : -offset) : offset;
+      target = size - back;
       break;
     }
     default: throw Exception("Invalid seek origin (" + std::to_string(origin) + ")");
@@ -128,7 +132,7 @@ std::int32_t TS_BufferStream::Seek(std::int32_t offset, std::int16_t origin) {
   if (mode_ == WindowReading && cursor_ != nullptr) {
     // A target inside the bytes already read is served from the window: headers
     // are read, stepped over and read again without touching the file.
-    const std::int32_t windowStart = innerPosition - static_cast<std::int32_t>(windowEnd_ - buffer_.get());
+    const std::int64_t windowStart = innerPosition - (windowEnd_ - buffer_.get());
     if (target >= windowStart && target <= innerPosition) {
       cursor_ = buffer_.get() + (target - windowStart);
       return target;
@@ -138,7 +142,7 @@ std::int32_t TS_BufferStream::Seek(std::int32_t offset, std::int16_t origin) {
     cursor_ = nullptr;
     throw Exception("Seek error");
   }
-  const std::int32_t reached = inner_->Seek(target, soFromBeginning);
+  const std::int64_t reached = inner_->Seek(target, soFromBeginning);
   cursor_ = nullptr;
   mode_ = WindowEmpty;
   return reached;

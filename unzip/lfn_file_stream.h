@@ -37,7 +37,7 @@ class TS_BufferStream : public TStream {
   /// 2 ignores the offset's sign: Seek(-22, 2) and Seek(22, 2) both land 22 bytes
   /// before the end. Throws Exception "Invalid seek origin (N)" for another
   /// origin, and "Seek error" when pending bytes cannot be written out.
-  std::int32_t Seek(std::int32_t offset, std::int16_t origin) override;
+  std::int64_t Seek(std::int64_t offset, std::int16_t origin) override;
 
   /// Writes pending bytes out now. False when Inner refused some of them; the
   /// destructor's own commit cannot report that, so a writer that cares calls this.

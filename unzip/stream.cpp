@@ -1,12 +1,10 @@
 #include "unzip/stream.h"
 
-#include <limits>
-
 namespace kestrel {
 
-std::int32_t TStream::Size() {
-  const std::int32_t here = Seek(0, soFromCurrent);
-  const std::int32_t end = Seek(0, soFromEnd);
+std::int64_t TStream::Size() {
+  const std::int64_t here = Seek(0, soFromCurrent);
+  const std::int64_t end = Seek(0, soFromEnd);
   Seek(here, soFromBeginning);
   return end;
 }
@@ -61,21 +59,16 @@ std::int32_t TFileStream::Write(const void* buffer, std::int32_t count) {
   return static_cast<std::int32_t>(put);
 }
 
-std::int32_t TFileStream::Seek(std::int32_t offset, std::int16_t origin) {
+std::int64_t TFileStream::Seek(std::int64_t offset, std::int16_t origin) {
   // The readers ask for the position before every header and every window; the
   // answer is known without asking the system.
-  if (origin == soFromCurrent && offset == 0 && position_ >= 0 &&
-      position_ <= std::numeric_limits<std::int32_t>::max()) {
-    return static_cast<std::int32_t>(position_);
-  }
+  if (origin == soFromCurrent && offset == 0 && position_ >= 0) return position_;
   const auto from = origin == soFromBeginning ? platform::TSeekOrigin::Begin
                     : origin == soFromCurrent ? platform::TSeekOrigin::Current
                                               : platform::TSeekOrigin::End;
-  std::int64_t position = file_.Seek(offset, from);
+  const std::int64_t position = file_.Seek(offset, from);
   position_ = position;
-  // Positions past 2 GiB cannot be expressed; report them as failures (-1).
-  if (position < 0 || position > std::numeric_limits<std::int32_t>::max()) return -1;
-  return static_cast<std::int32_t>(position);
+  return position < 0 ? -1 : position;
 }
 
 }  // namespace kestrel

@@ -34,8 +34,9 @@ class EFCreateError : public Exception {
 /// Seek origins.
 enum : std::int16_t { soFromBeginning = 0, soFromCurrent = 1, soFromEnd = 2 };
 
-/// The abstract byte stream. Offsets, positions and counts are 32-bit signed, so
-/// archives and extracted files are limited to 2 GiB.
+/// The abstract byte stream. Offsets and positions are 64-bit signed, so that a
+/// position past 2 GiB (a stored entry of almost 4 GiB, say) is never cut or
+/// wrapped; counts of one read or write are 32-bit.
 class TStream {
  public:
   virtual ~TStream() = default;
@@ -45,12 +46,12 @@ class TStream {
   virtual std::int32_t Write(const void* buffer, std::int32_t count) = 0;
   /// Moves to offset from origin 0 (beginning), 1 (current) or 2 (end); returns the
   /// new position.
-  virtual std::int32_t Seek(std::int32_t offset, std::int16_t origin) = 0;
+  virtual std::int64_t Seek(std::int64_t offset, std::int16_t origin) = 0;
 
-  std::int32_t Position() { return Seek(0, soFromCurrent); }
-  void SetPosition(std::int32_t position) { Seek(position, soFromBeginning); }
+  std::int64_t Position() { return Seek(0, soFromCurrent); }
+  void SetPosition(std::int64_t position) { Seek(position, soFromBeginning); }
   /// Seeks to the end and back.
-  std::int32_t Size();
+  std::int64_t Size();
 };
 
 /// Open-mode words: the low two bits give the access, the next nibble the sharing;
@@ -75,7 +76,7 @@ class TFileStream : public TStream {
 
   std::int32_t Read(void* buffer, std::int32_t count) override;
   std::int32_t Write(const void* buffer, std::int32_t count) override;
-  std::int32_t Seek(std::int32_t offset, std::int16_t origin) override;
+  std::int64_t Seek(std::int64_t offset, std::int16_t origin) override;
 
   /// The open file, for the queries the stream does not cover (times, disk flush).
   platform::TFile& File() { return file_; }

@@ -48,7 +48,7 @@ constexpr std::int32_t kPumpInterval = 10240;
 /// Reads a stream forward in large blocks, for the searches that look at every byte.
 class TByteScanner {
  public:
-  TByteScanner(TStream& stream, std::int32_t start) : stream_(stream), position_(start) {
+  TByteScanner(TStream& stream, std::int64_t start) : stream_(stream), position_(start) {
     stream_.SetPosition(start);
   }
   /// The next byte, or -1 at the end.
@@ -62,13 +62,13 @@ class TByteScanner {
     return block_[static_cast<std::size_t>(at_++)];
   }
   /// The offset of the byte Next returns next.
-  std::int32_t Position() const { return position_; }
+  std::int64_t Position() const { return position_; }
 
  private:
   TStream& stream_;
   std::vector<std::uint8_t> block_ = std::vector<std::uint8_t>(kScanBlock);
   std::int32_t got_ = 0, at_ = 0;
-  std::int32_t position_;
+  std::int64_t position_;
 };
 
 /// What ends an entry whose local header has bit 3 set and no sizes: its data
@@ -87,7 +87,7 @@ TFoundDescriptor FindDataDescriptor(TStream& stream, std::int64_t dataStart, std
   for (std::int64_t base = dataStart; base + 12 <= size; base += kScanBlock) {
     const std::int64_t from = std::max(dataStart, base - 16);
     const std::int32_t want = static_cast<std::int32_t>(std::min<std::int64_t>(base + kScanBlock + 16, size) - from);
-    stream.SetPosition(static_cast<std::int32_t>(from));
+    stream.SetPosition(from);
     const std::int32_t got = stream.Read(block.data(), want);
     if (got <= 0) break;
     for (std::int32_t i = static_cast<std::int32_t>(base - from); i + 4 <= got; ++i) {
@@ -122,7 +122,7 @@ TFoundDescriptor FindDataDescriptor(TStream& stream, std::int64_t dataStart, std
 struct TLoadAttempt {
   std::string Name;
   std::optional<platform::TFileTime> Time;
-  std::int32_t Size = -1;
+  std::int64_t Size = -1;
 };
 
 bool SameFileTime(const std::optional<platform::TFileTime>& a, const std::optional<platform::TFileTime>& b) {
@@ -264,7 +264,7 @@ void TKestrelUnZip::ReadZip() {
       if (endCentral_->HasComment()) {
         TStream& holder = DirectoryStream();
         std::string comment(endCentral_->CommentLength, '\0');
-        holder.SetPosition(static_cast<std::int32_t>(endCentral_->CommentPos));
+        holder.SetPosition(endCentral_->CommentPos);
         comment.resize(static_cast<std::size_t>(std::max(holder.Read(comment.data(), endCentral_->CommentLength), 0)));
         endCentral_->SetComment(comment);
       }
@@ -272,7 +272,7 @@ void TKestrelUnZip::ReadZip() {
     if (endCentral_->TotalEntries > 0) {
       if (!fromCompanion && spanMode_ != 0 && endCentral_->CentralDirDisk != currentDisk_)
         OpenVolume(endCentral_->CentralDirDisk + 1);
-      DirectoryStream().SetPosition(fromCompanion ? 0 : static_cast<std::int32_t>(endCentral_->CentralDirOffset));
+      DirectoryStream().SetPosition(fromCompanion ? 0 : std::int64_t{endCentral_->CentralDirOffset});
     }
   } else {
     TIncompleteZipMode mode = incompleteZipMode_;
@@ -396,18 +396,18 @@ bool TKestrelUnZip::RebuildFromLocalHeaders() {
   // The search runs over the archive itself, never over a .zfc companion.
   companionStream_.reset();
   TStream& stream = *archiveStream_;
-  const std::int32_t size = stream.Size();
+  const std::int64_t size = stream.Size();
 
   // A self-extracting archive starts with its program, which is never searched.
   const auto dot = ExtensionStart(zipName_);
   const bool selfExtractor = dot != std::string::npos && platform::AnsiCompareText(zipName_.substr(dot), ".EXE") == 0;
-  const std::int32_t start = selfExtractor ? std::min<std::int32_t>(14000, std::max<std::int32_t>(size, 0)) : 0;
+  const std::int64_t start = selfExtractor ? std::min<std::int64_t>(14000, std::max<std::int64_t>(size, 0)) : 0;
 
   std::int32_t pumpCount = 0;
   // Finds the next "PK\3\4" from a position whose version-needed high byte is below
   // 10 (no version 10.0 or later exists, so such a hit lies inside some data);
   // -1 at the end of the file.
-  auto findLocalHeader = [&](std::int32_t from) -> std::int32_t {
+  auto findLocalHeader = [&](std::int64_t from) -> std::int64_t {
     static constexpr std::uint8_t signature[4] = {0x50, 0x4B, 0x03, 0x04};
     TByteScanner scanner(stream, from);
     int matched = 0;
@@ -438,13 +438,13 @@ bool TKestrelUnZip::RebuildFromLocalHeaders() {
     }
   };
 
-  const std::int32_t first = findLocalHeader(start);
+  const std::int64_t first = findLocalHeader(start);
   if (first < 0) return false;
 
   directoryList_ = std::make_unique<TSortedZip>(DuplicatesRejected);
   // Where the central directory normally starts: just after the last entry.
-  std::int32_t endOfEntries = first;
-  std::int32_t position = first;
+  std::int64_t endOfEntries = first;
+  std::int64_t position = first;
   for (;;) {
     stream.SetPosition(position);
     auto entry = NewEntry();
@@ -455,7 +455,7 @@ bool TKestrelUnZip::RebuildFromLocalHeaders() {
       if (position < 0) break;
       continue;
     }
-    const std::int64_t dataStart = static_cast<std::int64_t>(stream.Position()) + entry->LocalExtraLength;
+    const std::int64_t dataStart = stream.Position() + entry->LocalExtraLength;
     std::int64_t next = dataStart + entry->CompressedSize + (entry->HasDataDescriptor() ? 16 : 0);
     if (entry->HasDataDescriptor() && entry->CompressedSize == 0) {
       // The sizes follow the data: find the descriptor that ends it.
@@ -473,7 +473,7 @@ bool TKestrelUnZip::RebuildFromLocalHeaders() {
       break;
     }
     entry.release();
-    position = static_cast<std::int32_t>(std::min<std::int64_t>(next, size));
+    position = std::min(next, size);
     endOfEntries = position;
   }
 

@@ -86,7 +86,7 @@ std::string TZipHeaderInfo::StoredName(const std::string& raw, bool convertFromO
 }
 
 bool TZipHeaderInfo::ReadCentralHeader(TStream& stream, const TNextVolume& nextVolume) {
-  const std::int32_t start = stream.Position();
+  const std::int64_t start = stream.Position();
   std::uint8_t header[kCentralHeaderSize];
   TStream* source = &stream;
   std::int32_t got = source->Read(header, kCentralHeaderSize);
@@ -147,7 +147,7 @@ bool TZipHeaderInfo::ReadCentralHeader(TStream& stream, const TNextVolume& nextV
 }
 
 bool TZipHeaderInfo::ReadLocalHeader(TStream& stream) {
-  const std::int32_t start = stream.Position();
+  const std::int64_t start = stream.Position();
   std::uint8_t header[kLocalHeaderSize];
   auto fail = [&] {
     stream.SetPosition(start);
@@ -211,10 +211,10 @@ void TEndCentral::Assign(const TEndCentral& source) {
 }
 
 bool TEndCentral::FindEndCentral(TStream& stream) {
-  const std::int32_t size = stream.Size();
+  const std::int64_t size = stream.Size();
   if (size < kEndCentralSize) return size == 0;
 
-  const std::int32_t window = std::min(size, kEndCentralSearchSize);
+  const auto window = static_cast<std::int32_t>(std::min<std::int64_t>(size, kEndCentralSearchSize));
   std::vector<std::uint8_t> block(static_cast<std::size_t>(window));
   stream.SetPosition(size - window);
   if (stream.Read(block.data(), window) != window) return false;

@@ -34,11 +34,11 @@ class TCountingStream : public TStream {
     position_ += static_cast<std::size_t>(n);
     return n;
   }
-  std::int32_t Seek(std::int32_t offset, std::int16_t origin) override {
+  std::int64_t Seek(std::int64_t offset, std::int16_t origin) override {
     const std::int64_t base = origin == 0 ? 0 : origin == 1 ? static_cast<std::int64_t>(position_)
                                                               : static_cast<std::int64_t>(data_.size());
     position_ = static_cast<std::size_t>(std::max<std::int64_t>(base + offset, 0));
-    return static_cast<std::int32_t>(position_);
+    return static_cast<std::int64_t>(position_);
   }
   const std::string& Data() const { return data_; }
 

@@ -140,6 +140,28 @@ TEST_F(KestrelUnZipExtraction, HostileNamesNeverLeaveTheDestination) {
   }
 }
 
+// Inputs that once broke the tool (the shared regressions folder): each ends, within
+// a minute, with an error or a failed entry (status 1 or 2), never a crash or a hang,
+// and nothing lands outside the destination.
+TEST_F(KestrelUnZipExtraction, RegressionInputsEndCleanly) {
+  const fs::path regressions = testsupport::Fixture("regressions");
+  KESTREL_REQUIRE_FIXTURE(regressions);
+  int tried = 0;
+  for (const auto& input : fs::directory_iterator(regressions)) {
+    if (input.path().extension() != ".zip") continue;
+    ++tried;
+    const std::string dest = folder / ("r" + std::to_string(tried));
+    const int status = RunShell("timeout 60 " + ShellQuote(KESTREL_UNZIP_EXE) + " " + ShellQuote(input.path()) + " " +
+                                ShellQuote(dest) + " 2>/dev/null");
+    EXPECT_TRUE(status == 1 || status == 2) << input.path() << " ended with " << status;
+  }
+  EXPECT_GT(tried, 0);
+  for (const auto& entry : fs::directory_iterator(folder.Path())) {
+    const std::string name = entry.path().filename();
+    EXPECT_TRUE(name == "tree" || name.rfind("r", 0) == 0) << name;
+  }
+}
+
 TEST_F(KestrelUnZipExtraction, ArchiveFailuresAndUsage) {
   WriteFile(folder.Path() / "plain.xml", "<p/>");
   auto run = Unzip({folder / "plain.xml", folder / "x"});

@@ -48,9 +48,8 @@ bool TDecodeState::DecodeEntryData(const TDecodeEntry& entry, TStream& output) {
   Entry = entry;
   OutputStream = &output;
   CompressedSize = entry.CompressedSize;
-  // The decoders count in signed 32 bits; a size beyond 2 GiB leaves them nothing.
-  CompressedLeft = static_cast<std::int32_t>(entry.CompressedSize);
-  EntrySize = static_cast<std::int32_t>(entry.UncompressedSize);
+  CompressedLeft = entry.CompressedSize;
+  EntrySize = entry.UncompressedSize;
   CodeBitCount = 0;
   CodeBits = 0;
   InputExhausted = 0;
@@ -65,7 +64,7 @@ bool TDecodeState::DecodeEntryData(const TDecodeEntry& entry, TStream& output) {
   // To the entry's data: past the local header, its name and extra field, and the
   // encryption header the password check has already read.
   TStream& archive = Host.ArchiveStream();
-  archive.Seek(static_cast<std::int32_t>(entry.LocalHeaderOffset), soFromBeginning);
+  archive.Seek(entry.LocalHeaderOffset, soFromBeginning);
   archive.Seek(30 + entry.FileNameLength + entry.ExtraFieldLength, soFromCurrent);
   if (entry.Encrypted()) archive.Seek(12, soFromCurrent);
 
@@ -183,7 +182,7 @@ void TDecodeState::FlushOutput() {
 }
 
 void TDecodeState::WriteChunk(const std::uint8_t* data, std::int32_t count) {
-  if (static_cast<std::int64_t>(OutputStream->Position()) + count > static_cast<std::int64_t>(Entry.UncompressedSize))
+  if (OutputStream->Position() + count > static_cast<std::int64_t>(Entry.UncompressedSize))
     throw EBiggerThanUncompressed("File is larger than uncompressed size!");
   if (OutputStream->Write(data, count) < count) throw ECantWriteUCF("Cant write uncompressed file");
   UpdateCrc(data, static_cast<std::size_t>(count));

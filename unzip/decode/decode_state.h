@@ -144,7 +144,7 @@ class TDecodeState {
   /// leaves byte alone when the entry's data is used up.
   int ReadCompressedByte(std::uint16_t& byte) {
     if (CompressedLeft <= 0) {
-      if (CompressedLeft > INT32_MIN) --CompressedLeft;
+      if (CompressedLeft > INT64_MIN) --CompressedLeft;
       ++MissedBytes;
       return 0;
     }
@@ -219,20 +219,23 @@ class TDecodeState {
   const std::uint8_t* InputPtr = nullptr;
   std::uint32_t InputCount = 0;
   /// Compressed bytes the decoder may still take; goes below 0 as requests find
-  /// the data used up.
-  std::int32_t CompressedLeft = 0;
+  /// the data used up. Wider than any entry size, so neither a size past 2 GiB
+  /// nor the count below 0 wraps.
+  std::int64_t CompressedLeft = 0;
   /// Compressed bytes not yet read from the archive.
   std::uint32_t CompressedSize = 0;
   std::uint8_t* OutputPtr = nullptr;
   std::uint32_t OutputCount = 0;
-  std::int32_t EntryBytesWritten = 0;
+  /// Decoded bytes written for this entry, for the file percentage.
+  std::int64_t EntryBytesWritten = 0;
   std::uint32_t CodeBits = 0;
   std::uint16_t CodeBitCount = 0;
   std::int32_t InputExhausted = 0;
   std::uint16_t LastByte = 0;
   /// Byte requests of this entry that found the data used up (saturating).
   std::uint32_t MissedBytes = 0;
-  std::int32_t EntrySize = 0;
+  /// The entry's uncompressed size: the loop bound of explode and unreduce.
+  std::int64_t EntrySize = 0;
   TStream* OutputStream = nullptr;
   /// Running CRC of the entry's decoded bytes (preset, not yet complemented).
   std::uint32_t CrcRegister = 0xFFFFFFFFu;

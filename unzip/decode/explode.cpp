@@ -81,7 +81,7 @@ void TExploder::Run(const TCodeTableEntry* lt, int bl, const TCodeTableEntry* mt
   unsigned bk = 0;       // bits held in bb
   std::uint32_t wpos = 0;
   bool firstPass = true;  // until the window is flushed once: bytes before it are zeros
-  std::int32_t left = s_.EntrySize;
+  std::int64_t left = s_.EntrySize;
 
   auto need = [&](unsigned n) { s_.EnsureBits(n, bb, bk); };
   auto drop = [&](unsigned n) { TDecodeState::DropBits(n, bb, bk); };

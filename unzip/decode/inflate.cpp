@@ -96,11 +96,19 @@ class TInflater {
   unsigned Peek(unsigned n) const { return static_cast<unsigned>(bb_) & BitMask[n]; }
   void PutWindow(std::uint8_t byte) {
     window_[wpos_++] = byte;
-    if (wpos_ == kWindow) {
-      s_.FlushWindow(kWindow);
-      wpos_ = 0;
-    }
+    if (wpos_ == kWindow) FlushFullWindow();
   }
+  // Every path that fills the window ends here, so that outside it wpos_ is always
+  // below kWindow: a position at the end would leave no room for the next byte.
+  void FlushFullWindow() {
+    wpos_ = 0;
+    wrapped_ = true;
+    s_.FlushWindow(kWindow);
+  }
+  // A distance that reaches before the entry's first byte names history the entry
+  // does not have. Other decoders reject such a stream; so do we, rather than copy
+  // whatever an earlier entry left in the window.
+  bool ReachesBeforeData(std::uint32_t dist) const { return !wrapped_ && dist > wpos_; }
 
   static constexpr int kMore = -1;  // FastCodes/SlowSymbol: the block goes on
 
@@ -108,7 +116,8 @@ class TInflater {
   std::uint8_t* window_;
   std::uint64_t bb_ = 0;  // bit buffer: bits not yet used, first bit lowest
   unsigned bk_ = 0;       // valid bits in bb_; bits above them are zero
-  std::uint32_t wpos_ = 0;
+  std::uint32_t wpos_ = 0;  // next window slot, always below kWindow between symbols
+  bool wrapped_ = false;    // the window has been flushed whole at least once
 };
 
 int TInflater::Build(const std::uint16_t* lengths, unsigned n, unsigned simple, const std::uint16_t* base,
@@ -175,19 +184,16 @@ int TInflater::InflateStoredBlock() {
       // Straight from the input chunk, as far as input, window and block allow.
       std::uint32_t take = left;
       take = std::min(take, s_.InputCount);
-      take = std::min(take, static_cast<std::uint32_t>(s_.CompressedLeft));
+      take = static_cast<std::uint32_t>(std::min<std::int64_t>(take, s_.CompressedLeft));
       take = std::min(take, kWindow - wpos_);
       std::memcpy(window_ + wpos_, s_.InputPtr, take);
       s_.InputPtr += take;
       s_.InputCount -= take;
-      s_.CompressedLeft -= static_cast<std::int32_t>(take);
+      s_.CompressedLeft -= take;
       s_.LastByte = s_.InputPtr[-1];
       wpos_ += take;
       left -= take;
-      if (wpos_ == kWindow) {
-        s_.FlushWindow(kWindow);
-        wpos_ = 0;
-      }
+      if (wpos_ == kWindow) FlushFullWindow();
     } else {  // a refill, or the repeated last byte past the end of the data
       Need(8);
       const auto byte = static_cast<std::uint8_t>(bb_);
@@ -335,7 +341,8 @@ int TInflater::InflateCodes(const TCodeSet& literals, const TCodeSet& distances,
 // Each turn refills the bit buffer to 56 or more bits, enough for the longest
 // symbol (15 + 5 + 15 + 13 bits), and writes at most 258 window bytes, so neither
 // a refill nor a window flush is ever needed inside. Leaves when fewer than 8
-// input bytes or 258 window bytes remain, handing back the unused whole bytes.
+// input bytes or 258 window bytes remain, handing back the unused whole bytes; a
+// window filled to its very end by the last match is flushed on the way out.
 int TInflater::FastCodes(const TCodeTableEntry* lt, const TCodeTableEntry* dt, unsigned bl, unsigned bd) {
   const std::uint8_t* const start = s_.InputPtr;
   const std::uint8_t* in = start;
@@ -398,6 +405,10 @@ int TInflater::FastCodes(const TCodeTableEntry* lt, const TCodeTableEntry* dt, u
 
     std::uint32_t left = len;
     if (dist > wpos) {
+      if (!wrapped_) {  // before the entry's first byte
+        result = 1;
+        break;
+      }
       // The source starts near the window's end (bytes of the previous cycle):
       // copy up to the end, in increasing order, then go on from slot 0.
       const std::uint32_t from = wpos + kWindow - dist;
@@ -423,10 +434,13 @@ done:
   if (consumed > 0) s_.LastByte = in[-1];
   s_.InputPtr = in;
   s_.InputCount -= consumed;
-  s_.CompressedLeft -= static_cast<std::int32_t>(consumed);
+  s_.CompressedLeft -= consumed;
   bb_ = bb;
   bk_ = bk;
   wpos_ = wpos;
+  // The last match may have ended exactly at the window's end; the state above is
+  // complete before the flush, which may throw.
+  if (wpos_ == kWindow) FlushFullWindow();
   return result;
 }
 
@@ -468,8 +482,10 @@ int TInflater::SlowSymbol(const TCodeTableEntry* lt, const TCodeTableEntry* dt, 
   }
   Drop(d.Bits);
   Need(d.Extra);
-  std::uint32_t from = wpos_ - d.Value - Peek(d.Extra);
+  const std::uint32_t dist = d.Value + Peek(d.Extra);
   Drop(d.Extra);
+  if (ReachesBeforeData(dist)) return 1;
+  std::uint32_t from = wpos_ - dist;
 
   // In pieces that end at the window's end or the source's, flushing the window
   // whenever it fills.
@@ -485,10 +501,7 @@ int TInflater::SlowSymbol(const TCodeTableEntry* lt, const TCodeTableEntry* dt, 
     wpos_ += piece;
     from += piece;
     len -= piece;
-    if (wpos_ == kWindow) {
-      s_.FlushWindow(kWindow);
-      wpos_ = 0;
-    }
+    if (wpos_ == kWindow) FlushFullWindow();
   } while (len > 0);
   return kMore;
 }

@@ -56,7 +56,7 @@ void Unreduce(TDecodeState& state) {
   std::uint8_t* const window = state.Window.data();
   const std::uint8_t* const rows = window + kFollowerSetsAt;
 
-  std::int32_t left = state.EntrySize;
+  std::int64_t left = state.EntrySize;
   std::uint32_t wpos = 0;
   bool firstPass = true;  // until the window is flushed once: bytes before it are zeros
   unsigned previous = 0;

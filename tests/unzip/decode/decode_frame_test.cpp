@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "decode_test_support.h"
 #include "unzip/decode/crc32.h"
 
@@ -161,6 +163,54 @@ TEST(DecodeProgressEvents, TiesRoundToEven) {
   host2.total = 32768 * 100 / 37.5;  // 37.5 -> 38 (ties to even)
   DecodeData(data, 0, 32768, &host2);
   EXPECT_EQ(host2.totalPercents, (std::vector<std::int32_t>{38}));
+}
+
+// A stored entry of 4 GiB less one byte, the largest a size field holds: every
+// count and position of the frame passes 2 GiB on the way. The archive is made up
+// as it is read (a 30-byte local header, then the bytes 0, 1, ..., 255 over and
+// over), and the output only counts.
+TEST(DecodeStoredEntries, EntryOfFourGiBLessOneByte) {
+  class TPattern : public kestrel::TStream {
+   public:
+    std::int32_t Read(void* buffer, std::int32_t count) override {
+      const auto n = static_cast<std::int32_t>(std::max<std::int64_t>(0, std::min<std::int64_t>(count, size - pos)));
+      static const std::string cycle = [] {
+        std::string bytes(65536 + 256, '\0');
+        for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i);
+        return bytes;
+      }();
+      // The frame reads only behind the header, at most 32 KiB at a time.
+      std::memcpy(buffer, cycle.data() + ((pos - 30) & 255), static_cast<std::size_t>(n));
+      pos += n;
+      return n;
+    }
+    std::int32_t Write(const void*, std::int32_t count) override {
+      pos += count;
+      return count;
+    }
+    std::int64_t Seek(std::int64_t offset, std::int16_t origin) override {
+      return pos = origin == kestrel::soFromBeginning ? offset : origin == kestrel::soFromCurrent ? pos + offset : size + offset;
+    }
+    std::int64_t pos = 0, size = 0;
+  };
+  class THost : public TTestHost {
+   public:
+    THost() : TTestHost("") { archive.size = 30 + 0xFFFFFFFFll; }
+    kestrel::TStream& ArchiveStream() override { return archive; }
+    TPattern archive;
+  } host;
+  host.total = 0xFFFFFFFFll;
+  kestrel::TDecodeState state(host);
+  kestrel::TDecodeEntry entry;
+  entry.CompressionMethod = 0;
+  entry.CompressedSize = entry.UncompressedSize = 0xFFFFFFFFu;
+  TPattern out;
+  ASSERT_TRUE(state.DecodeEntryData(entry, out));
+  EXPECT_EQ(out.pos, 0xFFFFFFFFll);
+  EXPECT_EQ(~state.CrcRegister, 0xD796DC51u);  // Python's zlib.crc32 of the same bytes
+  EXPECT_EQ(host.btsDone, 0xFFFFFFFFll);
+  EXPECT_EQ(host.filePercents.back(), 100);
+  EXPECT_EQ(host.filePercents[65535], 50);  // 2 GiB of 4
 }
 
 // The shared code reader of the legacy decoders: least significant bit first,

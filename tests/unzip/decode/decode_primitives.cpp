@@ -6,8 +6,8 @@
 namespace decodetest {
 
 std::int32_t TMemoryStream::Read(void* buffer, std::int32_t count) {
-  const std::int32_t size = static_cast<std::int32_t>(data.size());
-  const std::int32_t n = std::max(0, std::min(count, size - pos));
+  const auto size = static_cast<std::int64_t>(data.size());
+  const auto n = static_cast<std::int32_t>(std::max<std::int64_t>(0, std::min<std::int64_t>(count, size - pos)));
   if (n > 0) std::memcpy(buffer, data.data() + pos, static_cast<std::size_t>(n));
   pos += n;
   return n;
@@ -23,10 +23,10 @@ std::int32_t TMemoryStream::Write(const void* buffer, std::int32_t count) {
   return n;
 }
 
-std::int32_t TMemoryStream::Seek(std::int32_t offset, std::int16_t origin) {
+std::int64_t TMemoryStream::Seek(std::int64_t offset, std::int16_t origin) {
   if (origin == kestrel::soFromBeginning) pos = offset;
   else if (origin == kestrel::soFromCurrent) pos += offset;
-  else pos = static_cast<std::int32_t>(data.size()) + offset;
+  else pos = static_cast<std::int64_t>(data.size()) + offset;
   return pos;
 }
 

@@ -20,10 +20,10 @@ class TMemoryStream : public kestrel::TStream {
 
   std::int32_t Read(void* buffer, std::int32_t count) override;
   std::int32_t Write(const void* buffer, std::int32_t count) override;
-  std::int32_t Seek(std::int32_t offset, std::int16_t origin) override;
+  std::int64_t Seek(std::int64_t offset, std::int16_t origin) override;
 
   std::string data;
-  std::int32_t pos = 0;
+  std::int64_t pos = 0;
   std::int64_t writeLimit = -1;
   std::vector<std::int32_t> writes;
 };

@@ -44,8 +44,8 @@ TDecoded TLegacyDecoder::Decode(const std::string& archive, const kestrel::TDeco
     host.errors.pop_back();
     s.Entry = entry;
     s.CompressedSize = entry.CompressedSize;
-    s.CompressedLeft = static_cast<std::int32_t>(entry.CompressedSize);
-    s.EntrySize = static_cast<std::int32_t>(entry.UncompressedSize);
+    s.CompressedLeft = entry.CompressedSize;
+    s.EntrySize = entry.UncompressedSize;
     try {
       if (entry.CompressionMethod == 1)
         kestrel::Unshrink(s);
