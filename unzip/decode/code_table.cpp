@@ -1,7 +1,12 @@
-// Canonical Huffman codes to lookup tables. Codes are walked in canonical order as
-// a bit-reversed counter (the first bit read is the counter's lowest bit); a code
-// longer than the bits the open tables resolve opens a sub-table, sized as small as
-// the codes still to place under that prefix allow, but at most m bits.
+// Canonical Huffman codes to lookup tables.
+//
+// In canonical order (by length, equal lengths by symbol) the codes, read as
+// left-aligned bit strings, increase. So the codes that share their first b bits
+// form one run of that order, and the run's last code is its longest. A table
+// resolves some bits of the code: a code that ends within them fills every slot
+// whose index starts with its bits (the stream's first bit is an index's lowest);
+// the run of longer codes behind one slot gets a sub-table just wide enough for
+// the run's longest code, but at most m bits, and so on down.
 
 #include "unzip/decode/code_table.h"
 
@@ -10,11 +15,84 @@
 
 namespace kestrel {
 namespace {
+
 constexpr int kMaxCodeBits = 16;
 constexpr unsigned kMaxSymbols = 288;
 // Link values are 16-bit slot indexes. The callers' codes stay far below this
 // (at most 288 real codes, each opening at most one table per level).
 constexpr std::size_t kMaxSlots = 0x10000;
+
+struct TCode {
+  std::uint32_t Bits;    // the code, first bit in the highest of its Length bits
+  std::uint8_t Length;
+  TCodeTableEntry Entry;  // what the code decodes to; its Bits field set per table
+};
+
+// The first `count` bits of a code, reversed: the index bits of a table that
+// resolves them, first bit lowest.
+std::uint32_t ReversedBits(const TCode& code, unsigned from, unsigned count) {
+  std::uint32_t index = 0;
+  for (unsigned i = 0; i < count; ++i) index |= ((code.Bits >> (code.Length - 1 - from - i)) & 1u) << i;
+  return index;
+}
+
+class TTableWriter {
+ public:
+  TTableWriter(TCodeSet& set, const TCode* codes, unsigned m, std::uint16_t invalidValue)
+      : set_(set), codes_(codes), m_(m), invalidValue_(invalidValue) {}
+
+  /// Appends a table of 2^bits slots, every slot invalid; false when the slot
+  /// indexes would no longer fit a link.
+  bool NewTable(unsigned bits, std::size_t& start) {
+    start = set_.Entries.size();
+    if (start + (std::size_t{1} << bits) > kMaxSlots) return false;
+    // An unused pattern reads as invalid. Its width and value matter only to the
+    // code-length decoder, which takes no invalid code except the unused half of
+    // a code that has a single length-1 code; there it repeats that symbol.
+    set_.Entries.resize(start + (std::size_t{1} << bits),
+                        TCodeTableEntry{ceInvalid, static_cast<std::uint8_t>(bits), invalidValue_});
+    return true;
+  }
+
+  /// Fills the table at start, of `bits` index bits, which resolves the code bits
+  /// from `resolved` on, with the run [first, last) of codes that share their
+  /// first `resolved` bits.
+  bool Fill(std::size_t start, unsigned bits, unsigned resolved, unsigned first, unsigned last) {
+    for (unsigned i = first; i < last;) {
+      const TCode& code = codes_[i];
+      const unsigned here = code.Length - resolved;  // code bits left at this level
+      if (here <= bits) {
+        TCodeTableEntry entry = code.Entry;
+        entry.Bits = static_cast<std::uint8_t>(here);
+        for (std::uint32_t slot = ReversedBits(code, resolved, here); slot < (1u << bits); slot += 1u << here)
+          set_.Entries[start + slot] = entry;
+        ++i;
+        continue;
+      }
+      // The run of codes that share this slot's bits; it ends with its longest code.
+      const std::uint32_t prefix = code.Bits >> (code.Length - resolved - bits);
+      unsigned end = i + 1;
+      while (end < last && codes_[end].Bits >> (codes_[end].Length - resolved - bits) == prefix) ++end;
+      const unsigned longest = codes_[end - 1].Length - resolved - bits;
+      const unsigned width = std::min(longest, m_);
+      std::size_t sub = 0;
+      if (!NewTable(width, sub)) return false;
+      set_.Entries[start + ReversedBits(code, resolved, bits)] =
+          TCodeTableEntry{static_cast<std::uint8_t>(16 + width), static_cast<std::uint8_t>(bits),
+                          static_cast<std::uint16_t>(sub)};
+      if (!Fill(sub, width, resolved + bits, i, end)) return false;
+      i = end;
+    }
+    return true;
+  }
+
+ private:
+  TCodeSet& set_;
+  const TCode* codes_;
+  unsigned m_;
+  std::uint16_t invalidValue_;
+};
+
 }  // namespace
 
 int BuildCodeTable(const std::uint16_t* lengths, unsigned n, unsigned s, const std::uint16_t* base,
@@ -22,7 +100,6 @@ int BuildCodeTable(const std::uint16_t* lengths, unsigned n, unsigned s, const s
   ReleaseCodeTables(set);
   if (n > kMaxSymbols) return ctOverSubscribed;
 
-  // Codes of each length.
   unsigned count[kMaxCodeBits + 1] = {};
   for (unsigned i = 0; i < n; ++i) {
     if (lengths[i] > kMaxCodeBits) return ctOverSubscribed;
@@ -32,126 +109,51 @@ int BuildCodeTable(const std::uint16_t* lengths, unsigned n, unsigned s, const s
     m = 0;
     return ctComplete;
   }
+  int shortest = 1;
+  while (count[shortest] == 0) ++shortest;
+  int longest = kMaxCodeBits;
+  while (count[longest] == 0) --longest;
+  m = std::clamp(m, shortest, longest);
 
-  // Shortest and longest length bound the first-level width.
-  int kMin = 1;
-  while (count[kMin] == 0) ++kMin;
-  int g = kMaxCodeBits;
-  while (count[g] == 0) --g;
-  if (m < kMin) m = kMin;
-  if (m > g) m = g;
-  const int l = m;
+  // Patterns still free after each length, as a count of longest-length codes;
+  // below zero the lengths ask for more codes than there are bit patterns.
+  std::int64_t free = std::int64_t{1} << longest;
+  for (int k = 1; k <= longest; ++k) free -= static_cast<std::int64_t>(count[k]) << (longest - k);
+  if (free < 0) return ctOverSubscribed;
 
-  // Over-subscription: patterns left at each length must not go negative. The
-  // patterns nobody uses become dummy codes of the longest length.
-  int unused = 1 << kMin;
-  for (int j = kMin; j < g; ++j, unused <<= 1)
-    if ((unused -= static_cast<int>(count[j])) < 0) return ctOverSubscribed;
-  if ((unused -= static_cast<int>(count[g])) < 0) return ctOverSubscribed;
-  count[g] += static_cast<unsigned>(unused);
+  // The first code of each length, left-aligned to that length: the codes of a
+  // length follow on from where the shorter ones ended.
+  std::uint32_t nextCode[kMaxCodeBits + 2] = {};
+  for (int k = 1; k <= kMaxCodeBits; ++k) nextCode[k + 1] = (nextCode[k] + count[k]) << 1;
+  unsigned position[kMaxCodeBits + 1] = {};  // where each length starts in canonical order
+  for (int k = 2; k <= kMaxCodeBits; ++k) position[k] = position[k - 1] + count[k - 1];
 
-  // Symbols in order of code length, equal lengths in symbol order.
-  unsigned offset[kMaxCodeBits + 2] = {};
-  for (int j = 1; j <= kMaxCodeBits; ++j) offset[j + 1] = offset[j] + (j == g ? 0 : count[j]);
-  // count[g] holds the dummies too; offsets past g are never used.
-  unsigned ordered[kMaxSymbols];
-  unsigned realCodes = 0;
-  for (unsigned i = 0; i < n; ++i)
-    if (lengths[i] != 0) {
-      ordered[offset[lengths[i]]++] = i;
-      ++realCodes;
-    }
+  TCode codes[kMaxSymbols];
+  const unsigned used = n - count[0];
+  for (unsigned v = 0; v < n; ++v) {
+    const unsigned k = lengths[v];
+    if (k == 0) continue;
+    TCode& code = codes[position[k]++];
+    code.Bits = nextCode[k]++;
+    code.Length = static_cast<std::uint8_t>(k);
+    if (v < s) code.Entry = {v < 256 ? ceLiteral : ceEndOfBlock, 0, static_cast<std::uint16_t>(v)};
+    else code.Entry = {extra[v - s], 0, base[v - s]};
+  }
 
   try {
-    std::size_t tableStart[kMaxCodeBits + 1] = {};  // slot 0 of the open table per level
-    int tableBits[kMaxCodeBits + 1] = {};
-    unsigned openedAt[kMaxCodeBits + 1] = {};  // code bits that opened each table
-    int h = -1;                                // level of the current table
-    int w = -l;                                // bits resolved by the levels above it
-    unsigned code = 0;                         // bit-reversed canonical code
-    unsigned next = 0;                         // next entry of ordered[]
-    std::size_t q = 0;                         // current table's slot 0
-    unsigned z = 0;                            // current table's slot count
-    std::uint16_t lastValue = 0;
-
-    for (int k = kMin; k <= g; ++k) {
-      for (unsigned a = count[k]; a-- > 0;) {
-        while (k > w + l) {
-          // Only dummy codes remain and they need a new table: the slots they
-          // would fill are already invalid, so stop here.
-          if (next >= realCodes) return unused != 0 && g != 1 ? ctIncomplete : ctComplete;
-          ++h;
-          w += l;
-          const unsigned limit = static_cast<unsigned>(std::min(g - w, l));
-          unsigned j = static_cast<unsigned>(k - w);
-          unsigned f = 1u << j;
-          if (f > a + 1) {
-            // Too few codes of this length to fill a (k - w)-bit table: grow it
-            // while the longer codes under this prefix still fill the patterns.
-            f -= a + 1;
-            const unsigned* xp = count + k;
-            while (++j < limit) {
-              if ((f <<= 1) <= *++xp) break;
-              f -= *xp;
-            }
-          }
-          z = 1u << j;
-          q = set.Entries.size();
-          if (q + z > kMaxSlots) {
-            ReleaseCodeTables(set);
-            return ctOutOfMemory;
-          }
-          set.Entries.resize(q + z, TCodeTableEntry{ceInvalid, static_cast<std::uint8_t>(j), 0});
-          tableStart[h] = q;
-          tableBits[h] = static_cast<int>(j);
-          if (h > 0) {
-            openedAt[h] = code;
-            const unsigned parentSlot = (code >> (w - l)) & ((1u << tableBits[h - 1]) - 1);
-            set.Entries[tableStart[h - 1] + parentSlot] =
-                TCodeTableEntry{static_cast<std::uint8_t>(16 + j), static_cast<std::uint8_t>(l),
-                                static_cast<std::uint16_t>(q)};
-          }
-        }
-
-        TCodeTableEntry r{ceInvalid, static_cast<std::uint8_t>(k - w), lastValue};
-        if (next < realCodes) {
-          const unsigned v = ordered[next++];
-          if (v < s) {
-            r.Extra = v < 256 ? ceLiteral : ceEndOfBlock;
-            r.Value = static_cast<std::uint16_t>(v);
-          } else {
-            r.Extra = extra[v - s];
-            r.Value = base[v - s];
-          }
-          lastValue = r.Value;
-        }
-
-        // Every slot whose index ends in the code's remaining bits.
-        const unsigned step = 1u << (k - w);
-        for (unsigned j = code >> w; j < z; j += step) set.Entries[q + j] = r;
-
-        // Next code: bit-reversed increment.
-        unsigned bit = 1u << (k - 1);
-        while (code & bit) {
-          code ^= bit;
-          bit >>= 1;
-        }
-        code ^= bit;
-
-        // Close the tables whose prefix is used up.
-        while (h > 0 && (code & ((1u << w) - 1)) != openedAt[h]) {
-          --h;
-          w -= l;
-          q = tableStart[h];
-          z = 1u << tableBits[h];
-        }
-      }
+    TTableWriter writer(set, codes, static_cast<unsigned>(m), codes[used - 1].Entry.Value);
+    std::size_t root = 0;
+    if (!writer.NewTable(static_cast<unsigned>(m), root) || !writer.Fill(root, static_cast<unsigned>(m), 0, 0, used)) {
+      ReleaseCodeTables(set);
+      return ctOutOfMemory;
     }
   } catch (const std::bad_alloc&) {
     ReleaseCodeTables(set);
     return ctOutOfMemory;
   }
-  return unused != 0 && g != 1 ? ctIncomplete : ctComplete;
+  // A lone code of length 1 leaves half the patterns free, and still counts as
+  // complete: a compressor may send such a code for a block of one distance.
+  return free != 0 && longest != 1 ? ctIncomplete : ctComplete;
 }
 
 }  // namespace kestrel

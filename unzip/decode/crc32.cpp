@@ -1,7 +1,8 @@
 // CRC-32 over buffers. The decoders run it once per 32 KiB output chunk, so it is
 // the one place where the byte-at-a-time table would cost real time: slicing by
-// eight tables handles any machine, and carry-less multiplication folds 64 bytes
-// per step on x86 processors that have it. All paths give the values of CrcStep.
+// eight tables handles any machine, and on x86 processors with carry-less
+// multiplication the bulk of a buffer is folded 64 bytes per step. All paths give
+// the values of CrcStep.
 
 #include "unzip/decode/crc32.h"
 
@@ -18,131 +19,140 @@ namespace {
 
 using TSliceTables = std::array<std::array<std::uint32_t, 256>, 8>;
 
-// Table k gives the change of a byte followed by k zero bytes.
+// Table k gives the register change of a byte followed by k zero bytes: the
+// change of the byte alone, run on through k empty steps.
 constexpr TSliceTables MakeSliceTables() {
   TSliceTables t{};
   t[0] = CrcTable;
   for (int k = 1; k < 8; ++k)
-    for (int n = 0; n < 256; ++n) t[k][n] = (t[k - 1][n] >> 8) ^ CrcTable[t[k - 1][n] & 0xFF];
+    for (int n = 0; n < 256; ++n) t[k][n] = CrcStep(t[k - 1][n], 0);
   return t;
 }
 constexpr TSliceTables SliceTables = MakeSliceTables();
 static_assert(SliceTables[0][1] == 0x77073096u);
+static_assert(SliceTables[1][1] == CrcStep(CrcStep(0, 1), 0));
 
-std::uint32_t Load32(const unsigned char* p) {
-  std::uint32_t v;
-  std::memcpy(&v, p, 4);
+std::uint64_t Load64(const unsigned char* p) {
+  std::uint64_t v;
+  std::memcpy(&v, p, 8);
   return v;
 }
 
-std::uint32_t UpdateCrcSliced(std::uint32_t crc, const unsigned char* p, std::size_t length) {
+#ifdef KESTREL_CRC_CLMUL
+// Folding, worked out from the polynomial arithmetic.
+//
+// The CRC of a message M with register R is (R x^|M| + M x^32) mod P. Putting R
+// into the message's first 32 bits gives the same value with a zero register, so
+// only M(x) x^32 mod P is left, and every part of M may be replaced by anything
+// congruent to it mod P. A 16-byte block B at distance d bits before the point
+// the message has reached can thus be carried forward: B x^d is congruent to a
+// product of under 128 bits, which is XORed onto the block that lies there.
+//
+// Registers hold the reflected bit order of the CRC: bit 0 of byte 0 is the first
+// message bit, the highest power. A 64-bit lane u stands for sum u_i x^(63-i), a
+// 128-bit register v for sum v_i x^(127-i): its low lane (the first eight bytes)
+// carries the upper half, lo x^64 + hi. Carry-less multiplication of two lanes
+// gives, read as a 128-bit register, x times their product (the 127 bits of the
+// product end one place short of the register's last bit). Hence, with
+// c(n) = x^n mod P placed in a lane,
+//   B x^d = lo x^(d+64) + hi x^d  ==  x lo c(d+63) + x hi c(d-1)  (mod P),
+// two multiplications with constants computed below from the polynomial alone.
+// The last block is not reduced here: a register congruent to what the message
+// has left is itself a message of 16 bytes, and its CRC with a zero register is
+// the answer, which the byte tables give.
+
+// x^n mod P for the CRC's polynomial x^32 + 0x04C11DB7 (normal bit order: bit j
+// is the coefficient of x^j).
+constexpr std::uint32_t PowerOfXModP(unsigned n) {
+  std::uint64_t r = 1;
+  for (unsigned i = 0; i < n; ++i) {
+    r <<= 1;
+    if (r & (std::uint64_t{1} << 32)) r ^= 0x104C11DB7u;
+  }
+  return static_cast<std::uint32_t>(r);
+}
+
+// A polynomial of degree below 32 as a lane: x^j goes to bit 63 - j.
+constexpr std::uint64_t Lane(std::uint32_t poly) {
+  std::uint64_t lane = 0;
+  for (unsigned j = 0; j < 32; ++j)
+    if (poly & (std::uint32_t{1} << j)) lane |= std::uint64_t{1} << (63 - j);
+  return lane;
+}
+
+// The constant pair that carries a block d bits forward: low lane for the block's
+// first eight bytes, high lane for its last eight.
+struct TFoldConstants {
+  std::uint64_t First, Last;
+};
+constexpr TFoldConstants FoldBy(unsigned d) { return {Lane(PowerOfXModP(d + 63)), Lane(PowerOfXModP(d - 1))}; }
+
+constexpr TFoldConstants FoldBy512 = FoldBy(512);  // four blocks on, for the four running lanes
+constexpr TFoldConstants FoldBy128 = FoldBy(128);  // one block on
+// The reflected polynomial itself is x^32 mod P; its lane must be the table's
+// entry 128 (0xEDB88320) moved to the lane's upper half.
+static_assert(Lane(PowerOfXModP(32)) == std::uint64_t{0xEDB88320u} << 32);
+
+__attribute__((target("pclmul,sse2"))) inline __m128i Fold(__m128i block, __m128i constants) {
+  return _mm_xor_si128(_mm_clmulepi64_si128(block, constants, 0x00), _mm_clmulepi64_si128(block, constants, 0x11));
+}
+
+__attribute__((target("pclmul,sse2"))) inline __m128i Constants(TFoldConstants k) {
+  return _mm_set_epi64x(static_cast<long long>(k.Last), static_cast<long long>(k.First));
+}
+
+__attribute__((target("pclmul,sse2"))) inline __m128i LoadBlock(const unsigned char* p) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+
+// length: a multiple of 16, at least 64.
+__attribute__((target("pclmul,sse2"))) std::uint32_t UpdateCrcFolded(std::uint32_t crc, const unsigned char* p,
+                                                                      std::size_t length) {
+  // Four running lanes over consecutive blocks hide the multiplier's latency.
+  __m128i lane[4];
+  for (int i = 0; i < 4; ++i) lane[i] = LoadBlock(p + 16 * i);
+  lane[0] = _mm_xor_si128(lane[0], _mm_cvtsi32_si128(static_cast<int>(crc)));
+  p += 64;
+  length -= 64;
+  const __m128i by512 = Constants(FoldBy512);
+  for (; length >= 64; p += 64, length -= 64)
+    for (int i = 0; i < 4; ++i) lane[i] = _mm_xor_si128(Fold(lane[i], by512), LoadBlock(p + 16 * i));
+
+  const __m128i by128 = Constants(FoldBy128);
+  __m128i folded = lane[0];
+  for (int i = 1; i < 4; ++i) folded = _mm_xor_si128(Fold(folded, by128), lane[i]);
+  for (; length >= 16; p += 16, length -= 16) folded = _mm_xor_si128(Fold(folded, by128), LoadBlock(p));
+
+  unsigned char rest[16];
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(rest), folded);
+  return UpdateCrcSliced(0, rest, 16);
+}
+
+bool HaveCarrylessMultiply() {
+  // The compiler's runtime caches the processor's answer; the decoders ask once
+  // per 32 KiB.
+  return __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse2");
+}
+#endif
+
+}  // namespace
+
+std::uint32_t UpdateCrcSliced(std::uint32_t crc, const void* buffer, std::size_t length) {
+  auto p = static_cast<const unsigned char*>(buffer);
   if constexpr (std::endian::native == std::endian::little) {
-    const auto& t = SliceTables;
-    while (length >= 8) {
-      const std::uint32_t lo = Load32(p) ^ crc;
-      const std::uint32_t hi = Load32(p + 4);
-      crc = t[7][lo & 0xFF] ^ t[6][(lo >> 8) & 0xFF] ^ t[5][(lo >> 16) & 0xFF] ^ t[4][lo >> 24] ^
-            t[3][hi & 0xFF] ^ t[2][(hi >> 8) & 0xFF] ^ t[1][(hi >> 16) & 0xFF] ^ t[0][hi >> 24];
-      p += 8;
-      length -= 8;
+    // Eight bytes at a time: the register joins the first four, and every byte of
+    // the word then changes the register independently of the others, by the
+    // table of the number of bytes that follow it in the word.
+    for (; length >= 8; p += 8, length -= 8) {
+      const std::uint64_t word = Load64(p) ^ crc;
+      std::uint32_t next = 0;
+      for (int k = 0; k < 8; ++k) next ^= SliceTables[7 - k][(word >> (8 * k)) & 0xFF];
+      crc = next;
     }
   }
   while (length-- > 0) crc = CrcStep(crc, *p++);
   return crc;
 }
-
-#ifdef KESTREL_CRC_CLMUL
-// Folds a whole number of 16-byte blocks, at least 64 bytes, with the constants
-// of the reflected polynomial: x^(4*128+32), x^(4*128-32) for the four-lane fold,
-// x^(128+32), x^(128-32) for the single fold, x^64 for the 64-bit step, and the
-// Barrett pair (the polynomial and its quotient) for the final reduction.
-__attribute__((target("pclmul,sse4.1"))) std::uint32_t UpdateCrcFolded(std::uint32_t crc,
-                                                                         const unsigned char* buf,
-                                                                         std::size_t length) {
-  alignas(16) static constexpr std::uint64_t k1k2[] = {0x0154442bd4, 0x01c6e41596};
-  alignas(16) static constexpr std::uint64_t k3k4[] = {0x01751997d0, 0x00ccaa009e};
-  alignas(16) static constexpr std::uint64_t k5k0[] = {0x0163cd6124, 0x0000000000};
-  alignas(16) static constexpr std::uint64_t poly[] = {0x01db710641, 0x01f7011641};
-
-  __m128i x0, x1, x2, x3, x4, x5, x6, x7, x8, y5, y6, y7, y8;
-  x1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(buf + 0x00));
-  x2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(buf + 0x10));
-  x3 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(buf + 0x20));
-  x4 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(buf + 0x30));
-  x1 = _mm_xor_si128(x1, _mm_cvtsi32_si128(static_cast<int>(crc)));
-  x0 = _mm_load_si128(reinterpret_cast<const __m128i*>(k1k2));
-  buf += 64;
-  length -= 64;
-
-  while (length >= 64) {
-    x5 = _mm_clmulepi64_si128(x1, x0, 0x00);
-    x6 = _mm_clmulepi64_si128(x2, x0, 0x00);
-    x7 = _mm_clmulepi64_si128(x3, x0, 0x00);
-    x8 = _mm_clmulepi64_si128(x4, x0, 0x00);
-    x1 = _mm_clmulepi64_si128(x1, x0, 0x11);
-    x2 = _mm_clmulepi64_si128(x2, x0, 0x11);
-    x3 = _mm_clmulepi64_si128(x3, x0, 0x11);
-    x4 = _mm_clmulepi64_si128(x4, x0, 0x11);
-    y5 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(buf + 0x00));
-    y6 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(buf + 0x10));
-    y7 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(buf + 0x20));
-    y8 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(buf + 0x30));
-    x1 = _mm_xor_si128(_mm_xor_si128(x1, x5), y5);
-    x2 = _mm_xor_si128(_mm_xor_si128(x2, x6), y6);
-    x3 = _mm_xor_si128(_mm_xor_si128(x3, x7), y7);
-    x4 = _mm_xor_si128(_mm_xor_si128(x4, x8), y8);
-    buf += 64;
-    length -= 64;
-  }
-
-  // Four lanes into one.
-  x0 = _mm_load_si128(reinterpret_cast<const __m128i*>(k3k4));
-  x5 = _mm_clmulepi64_si128(x1, x0, 0x00);
-  x1 = _mm_clmulepi64_si128(x1, x0, 0x11);
-  x1 = _mm_xor_si128(_mm_xor_si128(x1, x2), x5);
-  x5 = _mm_clmulepi64_si128(x1, x0, 0x00);
-  x1 = _mm_clmulepi64_si128(x1, x0, 0x11);
-  x1 = _mm_xor_si128(_mm_xor_si128(x1, x3), x5);
-  x5 = _mm_clmulepi64_si128(x1, x0, 0x00);
-  x1 = _mm_clmulepi64_si128(x1, x0, 0x11);
-  x1 = _mm_xor_si128(_mm_xor_si128(x1, x4), x5);
-
-  while (length >= 16) {
-    x2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(buf));
-    x5 = _mm_clmulepi64_si128(x1, x0, 0x00);
-    x1 = _mm_clmulepi64_si128(x1, x0, 0x11);
-    x1 = _mm_xor_si128(_mm_xor_si128(x1, x2), x5);
-    buf += 16;
-    length -= 16;
-  }
-
-  // 128 bits to 64, then the Barrett reduction to 32.
-  x2 = _mm_clmulepi64_si128(x1, x0, 0x10);
-  x3 = _mm_setr_epi32(~0, 0, ~0, 0);
-  x1 = _mm_srli_si128(x1, 8);
-  x1 = _mm_xor_si128(x1, x2);
-  x0 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(k5k0));
-  x2 = _mm_srli_si128(x1, 4);
-  x1 = _mm_and_si128(x1, x3);
-  x1 = _mm_clmulepi64_si128(x1, x0, 0x00);
-  x1 = _mm_xor_si128(x1, x2);
-  x0 = _mm_load_si128(reinterpret_cast<const __m128i*>(poly));
-  x2 = _mm_and_si128(x1, x3);
-  x2 = _mm_clmulepi64_si128(x2, x0, 0x10);
-  x2 = _mm_and_si128(x2, x3);
-  x2 = _mm_clmulepi64_si128(x2, x0, 0x00);
-  x1 = _mm_xor_si128(x1, x2);
-  return static_cast<std::uint32_t>(_mm_extract_epi32(x1, 1));
-}
-
-bool HaveCarrylessMultiply() {
-  // Asked once per call: the answer is cached by the compiler's runtime, and the
-  // decoders call this once per 32 KiB.
-  return __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
-}
-#endif
-
-}  // namespace
 
 std::uint32_t UpdateCrc(std::uint32_t crc, const void* buffer, std::size_t length) {
   auto p = static_cast<const unsigned char*>(buffer);
