@@ -1,2 +1,5 @@
 # The entry decoders over arbitrary entry data.
 kestrel_add_fuzzer(inflate LIBS kestrel_decode)
+# Inflate of the streams zlib's deflate makes of the fuzzer's bytes, against the bytes.
+find_package(ZLIB REQUIRED)
+kestrel_add_fuzzer(inflate_differential LIBS kestrel_decode ZLIB::ZLIB)

@@ -25,7 +25,11 @@ class TBytes : public kestrel::TStream {
     pos += n;
     return n;
   }
-  std::int32_t Write(const void*, std::int32_t count) override {
+  std::int32_t Write(const void* buffer, std::int32_t count) override {
+    if (keep) {
+      if (data.size() < static_cast<std::size_t>(pos + count)) data.resize(static_cast<std::size_t>(pos + count));
+      std::memcpy(data.data() + pos, buffer, static_cast<std::size_t>(count));
+    }
     pos += count;
     size = std::max(size, pos);
     return count;
@@ -36,6 +40,7 @@ class TBytes : public kestrel::TStream {
   }
   std::string data;
   std::int64_t pos = 0, size = 0;
+  bool keep = false;  ///< an output that keeps what is written in data
 };
 
 class THost : public kestrel::TDecodeHost {
