@@ -79,6 +79,16 @@ std::optional<std::uint32_t> ReadAttributes(const std::string& path);
 /// Sets the attributes that the system can express (on POSIX: read-only clears
 /// every write bit, otherwise the owner may write). False on failure.
 bool WriteAttributes(const std::string& path, std::uint32_t attributes);
+/// What a path names, as far as reading it goes.
+enum class TFileKind {
+  fkRegular,  ///< a file on disk: it has a size and can be read anywhere in it
+  fkFolder,
+  fkOther,  ///< a pipe, a FIFO, a device, a socket: read once, front to back
+};
+/// The kind of what the path names (a link: of what it points to), asked without
+/// opening it, so that nothing is taken from a pipe; nothing when it cannot be
+/// queried (error code set).
+std::optional<TFileKind> QueryFileKind(const std::string& path);
 /// True when the path itself is a symbolic link (whatever it points to, a missing
 /// target included); false for anything else or when it cannot be queried.
 bool IsSymbolicLink(const std::string& path);

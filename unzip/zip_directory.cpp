@@ -170,8 +170,14 @@ void TKestrelUnZip::SetZipName(const std::string& value) {
 }
 
 void TKestrelUnZip::OpenZip() {
-  if (!archiveStream_)
+  if (!archiveStream_) {
+    // The directory lies at the end: a pipe, a FIFO or a device cannot be read from
+    // there, and what an open or a read took from a pipe would be lost to whoever
+    // reads it next. Such an input is refused before it is opened.
+    if (platform::QueryFileKind(zipName_) == platform::TFileKind::fkOther)
+      throw EFOpenError("Cannot open file " + zipName_ + " (not a regular file)");
     archiveStream_ = std::make_unique<TLFNFileStream>(zipName_, kStreamBufferSize, flushFilesOnClose_, fmShareDenyWrite);
+  }
   if (!directoryList_) {
     ReadZip();
   } else if (!SameFileTime(ArchiveFileTime(), archiveDate_)) {

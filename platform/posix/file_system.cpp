@@ -129,6 +129,13 @@ bool WriteAttributes(const std::string& path, std::uint32_t attributes) {
   return RetryOnInterrupt([&] { return ::chmod(path.c_str(), mode); }) == 0;
 }
 
+std::optional<TFileKind> QueryFileKind(const std::string& path) {
+  struct stat st {};
+  if (RetryOnInterrupt([&] { return ::stat(path.c_str(), &st); }) != 0) return std::nullopt;
+  if (S_ISREG(st.st_mode)) return TFileKind::fkRegular;
+  return S_ISDIR(st.st_mode) ? TFileKind::fkFolder : TFileKind::fkOther;
+}
+
 bool IsSymbolicLink(const std::string& path) {
   struct stat st {};
   return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);

@@ -192,6 +192,17 @@ bool WriteAttributes(const std::string& path, std::uint32_t attributes) {
   return ::SetFileAttributesA(path.c_str(), SettableFrom(attributes)) != FALSE;
 }
 
+std::optional<TFileKind> QueryFileKind(const std::string& path) {
+  const std::optional<std::uint32_t> attributes = ReadAttributes(path);
+  if (!attributes) return std::nullopt;
+  if ((*attributes & faDirectory) != 0) return TFileKind::fkFolder;
+  // A device name ("CON", "NUL") or a pipe: a handle that asks nothing of the data
+  // tells which without taking a byte.
+  const TQueryHandle query(path);
+  if (query.Handle == INVALID_HANDLE_VALUE) return std::nullopt;
+  return ::GetFileType(query.Handle) == FILE_TYPE_DISK ? TFileKind::fkRegular : TFileKind::fkOther;
+}
+
 bool IsSymbolicLink(const std::string& path) {
   const DWORD attributes = ::GetFileAttributesA(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 
 #include "tests/support/test_support.h"
@@ -69,6 +71,14 @@ TEST(PlatformFolders, ListingShowsLinksAsFiles) {
   EXPECT_TRUE(WriteAttributes(tmp / "ro", faArchive));
   EXPECT_FALSE(*ReadAttributes(tmp / "ro") & faReadOnly);
   EXPECT_FALSE(ListFolder(tmp / "missing"));
+
+  // What a path names, without opening it: a FIFO with no writer would block an open.
+  ASSERT_EQ(::mkfifo((tmp / "fifo").c_str(), 0600), 0);
+  EXPECT_EQ(QueryFileKind(tmp / "fifo"), TFileKind::fkOther);
+  EXPECT_EQ(QueryFileKind("/dev/null"), TFileKind::fkOther);
+  EXPECT_EQ(QueryFileKind(tmp / "ro"), TFileKind::fkRegular);
+  EXPECT_EQ(QueryFileKind(tmp / "link"), TFileKind::fkFolder);
+  EXPECT_FALSE(QueryFileKind(tmp / "missing"));
 }
 
 TEST(PlatformTimes, LastWriteTimeRoundTripsThroughLocalTime) {
