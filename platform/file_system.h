@@ -265,5 +265,8 @@ std::string_view ConsoleLineEnding();
 void WriteConsoleLine(TConsoleStream stream, std::string_view text);
 /// Writes bytes as they are, with no line ending.
 void WriteConsoleText(TConsoleStream stream, std::string_view text);
+/// True when the stream is a terminal that a person watches (not a file or a pipe):
+/// only there may a line be redrawn in place.
+bool ConsoleIsTerminal(TConsoleStream stream);
 
 }  // namespace platform

@@ -1,4 +1,4 @@
-// kestrel-unzip: lists the entries of a zip archive.
+// kestrel-unzip: lists or extracts the entries of a zip archive.
 
 #include <string>
 #include <vector>

@@ -13,7 +13,7 @@ inline constexpr int kExitEntryFailure = 1;    ///< an entry was skipped or fail
 inline constexpr int kExitArchiveFailure = 2;  ///< the archive as a whole could not be read
 inline constexpr int kExitUsage = 3;
 
-enum class TToolAction { List, Extract };
+enum class TToolAction { List, Extract, Help, Version };
 
 /// A parsed command line.
 struct TToolCommand {

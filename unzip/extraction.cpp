@@ -215,6 +215,9 @@ std::int32_t TKestrelUnZip::UnZipSelected() {
   };
 
   try {
+    // Before anything is written: an archive whose entries share bytes is refused
+    // as a whole.
+    CheckEntriesApart();
     // One set of decoding buffers serves every entry of the run.
     state = std::make_unique<TDecodeState>(host);
     destBase_ = EntryDestFolder(destDir_, std::string(), std::string(), false, platform::HostPathRules());
@@ -281,6 +284,53 @@ std::int32_t TKestrelUnZip::UnZipSelected() {
   }
   finish();
   return fileCount_;
+}
+
+// Entries that share bytes are how a few kilobytes unpack to gigabytes: each
+// entry's data runs on into the next entry, whose local header it quotes in a
+// stored block, so every byte is counted again by every entry before it. No tool
+// writes such an archive. Each entry's span runs from its local header through the
+// end of its compressed data by the sizes the headers give; in archive order each
+// must end where the next one starts or before, and none may reach into the
+// central directory.
+void TKestrelUnZip::CheckEntriesApart() {
+  // Offsets count from the start of each volume of a set.
+  if (!directoryList_ || !archiveStream_ || endCentral_->ThisDisk != 0) return;
+  TStream& archive = *archiveStream_;
+  const std::int64_t restore = archive.Position();
+  struct TSpan {
+    std::uint64_t From, To;
+    const TZipHeaderInfo* Entry;
+  };
+  std::vector<TSpan> spans;
+  spans.reserve(static_cast<std::size_t>(directoryList_->Count()));
+  for (std::int32_t i = 0; i < directoryList_->Count(); ++i) {
+    const TZipHeaderInfo& entry = *directoryList_->Items(i);
+    // The local header's lengths say where the data starts; a header that is not
+    // there fails its entry later, and counts here with the central lengths.
+    std::uint8_t header[kLocalHeaderSize] = {};
+    std::uint64_t lengths = entry.NameLength;
+    archive.Seek(entry.LocalHeaderOffset, soFromBeginning);
+    if (archive.Read(header, kLocalHeaderSize) == kLocalHeaderSize && GetU32(header) == LocalFileHeaderSig)
+      lengths = std::uint64_t{GetU16(header + 26)} + GetU16(header + 28);
+    const std::uint64_t from = entry.LocalHeaderOffset;
+    spans.push_back({from, from + kLocalHeaderSize + lengths + entry.CompressedSize, &entry});
+  }
+  archive.SetPosition(restore);
+  std::sort(spans.begin(), spans.end(), [](const TSpan& a, const TSpan& b) { return a.From < b.From; });
+
+  auto refuse = [](const TZipHeaderInfo& entry, const std::string& other) {
+    throw EBadZipFile("Not a valid zip file: the entries overlap (" + entry.StoredPath() + " runs into " + other + ")");
+  };
+  for (std::size_t i = 1; i < spans.size(); ++i)
+    if (spans[i - 1].To > spans[i].From) refuse(*spans[i - 1].Entry, spans[i].Entry->StoredPath());
+  // A rebuilt directory has no central directory of its own to keep clear of.
+  if (!rebuilt_ && companionStream_ == nullptr && endCentral_->TotalEntries > 0) {
+    const std::uint64_t directoryStart = endCentral_->CentralDirOffset;
+    const std::uint64_t directoryEnd = directoryStart + endCentral_->CentralDirSize;
+    for (const TSpan& span : spans)
+      if (span.From < directoryEnd && directoryStart < span.To) refuse(*span.Entry, "the central directory");
+  }
 }
 
 std::string TKestrelUnZip::EntryDestDir() const {
@@ -371,13 +421,21 @@ void TKestrelUnZip::UnZipEntry(std::int32_t index, TDecodeState& state) {
   decodeEntry.FileNameLength = GetU16(localHeader + 26);
   decodeEntry.ExtraFieldLength = GetU16(localHeader + 28);
 
-  // Any exception but the size guard's ends the run; the output is closed on the
-  // way out (its destructor) and the partial file stays, without date or
-  // attributes.
-  const bool ok = state.DecodeEntryData(decodeEntry, *output);
+  // Any exception but the size guard's ends the run: a failed write, the archive's
+  // premature end, a cancel. The file being written is incomplete then, and goes
+  // as a file that fails its CRC does.
+  bool ok = false;
+  try {
+    ok = state.DecodeEntryData(decodeEntry, *output);
+  } catch (...) {
+    output.reset();
+    platform::RemoveFile(fName);
+    throw;
+  }
   // The window's last bytes reach the file only here; a failure to write them
   // would leave a short file behind a matching CRC.
   const bool written = output->Flush();
+  const int writeError = written ? 0 : platform::LastSystemError();
   if (written && ok) {
     // Every byte is in the file: the date and attributes go on through the open
     // handle, which spares opening the file again; closing changes neither.
@@ -385,7 +443,10 @@ void TKestrelUnZip::UnZipEntry(std::int32_t index, TDecodeState& state) {
     if (retainAttributes_) ApplyEntryAttributes(output->File());
   }
   output.reset();
-  if (!written) throw ECantWriteUCF("Cant write uncompressed file");
+  if (!written) {
+    platform::RemoveFile(fName);
+    throw ECantWriteUCF("Cant write uncompressed file", writeError);
+  }
 
   const std::uint32_t crc = ~state.CrcRegister;
   if (crc == entry.CRC32) {

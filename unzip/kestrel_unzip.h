@@ -246,6 +246,9 @@ class TKestrelUnZip {
   // ---- The extraction driver (extraction.cpp) ---------------------------------
   class TDriverHost;
   std::int32_t UnZipSelected();
+  /// Raises EBadZipFile when an entry's bytes (its local header through its
+  /// compressed data) overlap another entry's or the central directory.
+  void CheckEntriesApart();
   /// The destination folder of CurrentEntry, ending with the host separator.
   std::string EntryDestDir() const;
   void UnZipEntry(std::int32_t index, TDecodeState& state);

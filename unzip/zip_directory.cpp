@@ -21,6 +21,25 @@ bool PlausibleEndRecord(const TEndCentral& record) {
          static_cast<std::int32_t>(record.CentralDirOffset) >= 0;
 }
 
+/// True when a field of the classic end record holds the value that sends a
+/// reader to the ZIP64 record instead.
+bool NeedsZip64Record(const TEndCentral& record) {
+  return record.ThisDisk == 0xFFFF || record.CentralDirDisk == 0xFFFF || record.EntriesThisDisk == 0xFFFF ||
+         record.TotalEntries == 0xFFFF || record.CentralDirSize == 0xFFFFFFFF || record.CentralDirOffset == 0xFFFFFFFF;
+}
+
+/// A ZIP64 archive has its end-of-central-directory locator (20 bytes,
+/// "PK\6\7") right in front of the classic end record.
+bool HasZip64Locator(TStream& stream, const TEndCentral& record) {
+  constexpr std::int64_t kLocatorSize = 20;
+  constexpr std::uint32_t kZip64LocatorSig = 0x07064B50;
+  const std::int64_t locator = static_cast<std::int64_t>(record.CommentPos) - kEndCentralSize - kLocatorSize;
+  if (record.CommentPos < static_cast<std::uint32_t>(kEndCentralSize) || locator < 0) return false;
+  std::uint8_t signature[4] = {};
+  stream.SetPosition(locator);
+  return stream.Read(signature, 4) == 4 && GetU32(signature) == kZip64LocatorSig;
+}
+
 /// Where the extension of a file name starts (at its dot), or npos.
 std::size_t ExtensionStart(const std::string& name) {
   const auto dot = name.find_last_of('.');
@@ -233,7 +252,17 @@ void TKestrelUnZip::ReadZip() {
   FreeDirectory();
   companionStream_.reset();
 
-  bool found = endCentral_->FindEndCentral(*archiveStream_) && PlausibleEndRecord(*endCentral_);
+  bool found = endCentral_->FindEndCentral(*archiveStream_);
+  if (found && NeedsZip64Record(*endCentral_) && HasZip64Locator(*archiveStream_, *endCentral_)) {
+    // Its counts and offsets live in records this component does not read: the
+    // classic fields would give a part of the directory, or nothing, and the
+    // entries beyond would be silently missing. (A streaming writer adds the
+    // records to archives whose classic fields still hold every value; those
+    // read as they are.)
+    ResetZip();
+    throw EBadZipFile("ZIP64 archives are not supported");
+  }
+  found = found && PlausibleEndRecord(*endCentral_);
   if (!found) {
     // A multi-volume set may keep a copy of its central directory and end record
     // in a companion file of the same name with the extension ".zfc".

@@ -449,6 +449,10 @@ void WriteConsoleText(TConsoleStream stream, std::string_view text) {
 
 std::string_view ConsoleLineEnding() { return "\n"; }
 
+bool ConsoleIsTerminal(TConsoleStream stream) {
+  return ::isatty(stream == TConsoleStream::Output ? STDOUT_FILENO : STDERR_FILENO) == 1;
+}
+
 void WriteConsoleLine(TConsoleStream stream, std::string_view text) {
   WriteConsoleText(stream, text);
   WriteConsoleText(stream, ConsoleLineEnding());

@@ -514,6 +514,12 @@ bool TFileReplacement::Commit() {
 
 // ---- Console ----------------------------------------------------------------------
 
+bool ConsoleIsTerminal(TConsoleStream stream) {
+  DWORD mode = 0;
+  return ::GetConsoleMode(::GetStdHandle(stream == TConsoleStream::Output ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE),
+                          &mode) != 0;
+}
+
 void WriteConsoleText(TConsoleStream stream, std::string_view text) {
   std::FILE* buffered = stream == TConsoleStream::Output ? stdout : stderr;
   std::fflush(buffered);

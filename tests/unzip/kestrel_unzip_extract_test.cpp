@@ -2,12 +2,14 @@
 // byte with the files the archives were made from (Info-ZIP zip, Python, 7-Zip).
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "tests/support/test_support.h"
+#include "tests/unzip/zip_builder.h"
 
 namespace fs = std::filesystem;
 using testsupport::ReadFile;
@@ -162,6 +164,78 @@ TEST_F(KestrelUnZipExtraction, RegressionInputsEndCleanly) {
   }
 }
 
+// Entries and archives the tool cannot decode are named as such: one line per
+// entry and nothing more (no CRC line, no "wrong password"), or one line for the
+// archive and status 2.
+TEST_F(KestrelUnZipExtraction, WhatTheToolCannotDoIsSaid) {
+  ASSERT_EQ(RunShell("cd " + ShellQuote(folder.Path().string()) +
+                     " && python3 -c \"import zipfile\nz=zipfile.ZipFile('m.zip','w')\n"
+                     "z.writestr('ok.txt','ok')\n"
+                     "z.writestr('b.txt','b'*500,compress_type=zipfile.ZIP_BZIP2)\n"
+                     "z.writestr('l.txt','l'*500,compress_type=zipfile.ZIP_LZMA)\nz.close()\""),
+            0);
+  ziptest::TEntrySpec strong, method7;
+  strong.Name = "strong.bin";
+  strong.Flags = 0x0041;  // encrypted, strong encryption
+  strong.Data = "ciphertext";
+  method7.Name = "seven.bin";
+  method7.Method = 7;
+  WriteFile(folder.Path() / "s.zip", ziptest::BuildArchive({strong, method7}));
+  auto run = Unzip({folder / "m.zip", folder / "m"});
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_EQ(run.Err,
+            "skipped, unsupported compression method 12 (bzip2): b.txt\n"
+            "skipped, unsupported compression method 14 (LZMA): l.txt\n");
+  EXPECT_EQ(ReadFile(folder.Path() / "m/ok.txt"), "ok");
+  EXPECT_FALSE(fs::exists(folder.Path() / "m/b.txt"));
+  run = Unzip({"-P", "x", folder / "s.zip", folder / "s"});
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_EQ(run.Err,
+            "skipped, strong encryption is not supported: strong.bin\n"
+            "skipped, unsupported compression method 7: seven.bin\n");
+  if (testsupport::HaveCommand("7z")) {
+    InTree("7z a -tzip -mem=AES256 -pkey -bso0 -bsp0 " + ShellQuote(folder / "aes.zip") + " readme");
+    run = Unzip({"-P", "key", folder / "aes.zip", folder / "aes"});
+    EXPECT_EQ(run.Err, "skipped, AES encryption is not supported: readme\n");
+  }
+
+  InTree("zip -q -fz " + ShellQuote(folder / "z64.zip") + " readme");
+  InTree("zip -q -0 -s 64k " + ShellQuote(folder / "split.zip") + " binary.bin");
+  ASSERT_EQ(::mkfifo((folder / "fifo").c_str(), 0600), 0);
+  const std::pair<std::string, std::string> archives[] = {
+      {folder / "z64.zip", "ZIP64 archives are not supported\n"},
+      {folder / "split.zip", "split archives are not supported (this is the last of 3 parts)\n"},
+      {folder / "fifo", "Cannot open file " + folder / "fifo" + " (not a regular file)\n"},
+  };
+  for (const auto& [archive, message] : archives) {
+    run = Unzip({archive, folder / "x"});
+    EXPECT_EQ(run.Status, 2) << archive;
+    EXPECT_EQ(run.Err, message);
+  }
+  // Its directory lies whole in the last part: it lists.
+  EXPECT_EQ(Unzip({"-l", folder / "split.zip"}).Status, 0);
+  fs::remove(folder.Path() / "split.z01");
+  run = Unzip({folder / "split.zip", folder / "x"});
+  EXPECT_EQ(run.Err, "split archives are not supported (the part " + folder / "split.z01" + " is missing)\n");
+  EXPECT_FALSE(fs::exists(folder.Path() / "x"));
+}
+
+// A full disk is a failed write, not a damaged entry: the run ends with the
+// system's reason and no partial file is left.
+TEST_F(KestrelUnZipExtraction, FullDiskEndsTheRunWithTheReason) {
+  const std::string small = folder / "small";
+  fs::create_directory(small);
+  if (RunShell("mount -t tmpfs -o size=256k tmpfs " + ShellQuote(small) + " 2>/dev/null") != 0)
+    GTEST_SKIP() << "cannot mount a small file system here (needs root)";
+  InTree("zip -q " + ShellQuote(folder / "big.zip") + " docs/deep/text.txt binary.bin readme");
+  const auto run = Unzip({folder / "big.zip", small + "/out"});
+  EXPECT_EQ(run.Status, 2);
+  EXPECT_EQ(run.Err, "Cant write uncompressed file: No space left on device\n");
+  EXPECT_FALSE(fs::exists(small + "/out/docs/deep/text.txt"));
+  EXPECT_FALSE(fs::exists(small + "/out/binary.bin"));
+  RunShell("umount " + ShellQuote(small));
+}
+
 TEST_F(KestrelUnZipExtraction, ArchiveFailuresAndUsage) {
   WriteFile(folder.Path() / "plain.xml", "<p/>");
   auto run = Unzip({folder / "plain.xml", folder / "x"});
@@ -177,6 +251,14 @@ TEST_F(KestrelUnZipExtraction, ArchiveFailuresAndUsage) {
     EXPECT_EQ(run.Status, 3);
     EXPECT_NE(run.Err.find("usage:"), std::string::npos);
   }
+  for (const std::string help : {"-h", "--help"}) {
+    run = Unzip({help});
+    EXPECT_EQ(run.Status, 0);
+    EXPECT_EQ(run.Out.rfind("usage: ", 0), 0u) << run.Out;
+  }
+  run = Unzip({"--version"});
+  EXPECT_EQ(run.Status, 0);
+  EXPECT_EQ(run.Out.rfind("kestrel-unzip ", 0), 0u) << run.Out;
 }
 
 }  // namespace

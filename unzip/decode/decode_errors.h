@@ -28,9 +28,13 @@ class EBiggerThanUncompressed : public Exception {
 };
 
 /// The destination accepted fewer bytes than it was given: "Cant write uncompressed file".
+/// Carries the system's error code of the failed write (0 when there was none),
+/// so that a caller can say why: a full disk, a quota, a broken device.
 class ECantWriteUCF : public Exception {
  public:
-  using Exception::Exception;
+  explicit ECantWriteUCF(const std::string& message, int systemError = 0)
+      : Exception(message), SystemError(systemError) {}
+  int SystemError;
 };
 
 }  // namespace kestrel

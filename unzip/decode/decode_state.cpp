@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/file_system.h"
 #include "platform/host_ui.h"
 #include "unzip/decode/crc32.h"
 #include "unzip/decode/explode.h"
@@ -184,7 +185,8 @@ void TDecodeState::FlushOutput() {
 void TDecodeState::WriteChunk(const std::uint8_t* data, std::int32_t count) {
   if (OutputStream->Position() + count > static_cast<std::int64_t>(Entry.UncompressedSize))
     throw EBiggerThanUncompressed("File is larger than uncompressed size!");
-  if (OutputStream->Write(data, count) < count) throw ECantWriteUCF("Cant write uncompressed file");
+  if (OutputStream->Write(data, count) < count)
+    throw ECantWriteUCF("Cant write uncompressed file", platform::LastSystemError());
   UpdateCrc(data, static_cast<std::size_t>(count));
   EntryBytesWritten += count;
   if (Host.HasFilePercentDone()) Host.FilePercentDone(Percent(EntryBytesWritten, Entry.UncompressedSize));

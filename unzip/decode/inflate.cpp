@@ -82,6 +82,11 @@ class TInflater {
   std::uint32_t WindowPosition() const { return wpos_; }
 
  private:
+  void ReleaseBlockCodes() {
+    ReleaseCodeTables(s_.LiteralCodes);
+    ReleaseCodeTables(s_.DistanceCodes);
+    ReleaseCodeTables(s_.BitLengthCodes);
+  }
   int InflateStoredBlock();
   int InflateFixedBlock();
   int InflateDynamicBlock();
@@ -150,16 +155,17 @@ int TInflater::InflateBlock(bool& last) {
         return ibBadBlock;
     }
   } catch (const EUserCanceled&) {
-    ReleaseCodeTables(s_.LiteralCodes);
-    ReleaseCodeTables(s_.DistanceCodes);
-    ReleaseCodeTables(s_.BitLengthCodes);
+    ReleaseBlockCodes();
+    throw;
+  } catch (const ECantWriteUCF&) {
+    // A write that failed ends the run as well: a full disk fails every entry
+    // after this one too, and the bytes are lost, not damaged.
+    ReleaseBlockCodes();
     throw;
   } catch (...) {
-    // The size guard, a failed write, the premature end of the archive: the
-    // entry fails, the run goes on.
-    ReleaseCodeTables(s_.LiteralCodes);
-    ReleaseCodeTables(s_.DistanceCodes);
-    ReleaseCodeTables(s_.BitLengthCodes);
+    // The size guard, the premature end of the archive: the entry fails, the
+    // run goes on.
+    ReleaseBlockCodes();
     return ibBadData;
   }
 }

@@ -15,8 +15,8 @@ enum : int {
 
 /// Inflates the current entry. On a failed block it stops at once and flushes
 /// nothing (the driver's CRC comparison then reports the entry); after the last
-/// block it flushes the window and the output. Only a cancel, and the exceptions
-/// of the two final flushes, leave it.
+/// block it flushes the window and the output. Only a cancel, a failed write, and
+/// the exceptions of the two final flushes, leave it.
 void Inflate(TDecodeState& state);
 
 }  // namespace kestrel

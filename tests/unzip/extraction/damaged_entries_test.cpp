@@ -42,6 +42,48 @@ TEST(UnZipDamagedEntries, CrcFailureIsDeletedAndLaterEntriesStillCome) {
   EXPECT_EQ(ReadFile(folder / "out/good.txt"), "good");
 }
 
+// Entries that share bytes (a known zip bomb: each entry's data quotes the next
+// entry's local header and runs on into its data, so the same bytes unpack again
+// and again), and an entry that runs into the central directory: the archive is
+// refused before anything is written.
+TEST(UnZipDamagedEntries, OverlappingEntriesAreRefusedBeforeAnythingIsWritten) {
+  ziptest::TEntrySpec inner;
+  inner.Name = "inner.bin";
+  inner.Data = Text(100000);
+  ziptest::TEntrySpec outer;
+  outer.Name = "outer.bin";
+  outer.Data = ziptest::LocalHeader(inner) + inner.Data;
+  std::string bomb = ziptest::LocalHeader(outer) + outer.Data;
+  const std::string central = ziptest::CentralHeader(outer, 0) + ziptest::CentralHeader(inner, 30 + 9);
+  ziptest::TEndSpec end;
+  end.EntriesThisDisk = end.TotalEntries = 2;
+  end.CentralDirSize = static_cast<std::uint32_t>(central.size());
+  end.CentralDirOffset = static_cast<std::uint32_t>(bomb.size());
+  bomb += central + ziptest::EndRecord(end);
+
+  std::vector<ziptest::TEntrySpec> one(1);
+  one[0].Name = "long.txt";
+  one[0].Data = Text(5000);
+  std::string intoDirectory = ziptest::BuildArchive(one);
+  PatchSize(intoDirectory, 0, 20, 18, 5010);
+
+  for (const auto& [bytes, message] :
+       {std::pair{bomb, "outer.bin runs into inner.bin"}, std::pair{intoDirectory, "long.txt runs into the central directory"}}) {
+    testsupport::TTempFolder folder;
+    testsupport::WriteFile(folder / "o.zip", bytes);
+    TKestrelUnZip unzip;
+    SetUpAll(unzip, folder / "o.zip", folder / "out");
+    try {
+      unzip.UnZip();
+      ADD_FAILURE() << "no exception for " << message;
+    } catch (const kestrel::EBadZipFile& e) {
+      EXPECT_NE(std::string(e.what()).find(std::string("the entries overlap (") + message + ")"), std::string::npos)
+          << e.what();
+    }
+    EXPECT_FALSE(fs::exists(folder / "out")) << message;
+  }
+}
+
 TEST(UnZipDamagedEntries, MethodsWithoutDecoderAreUnknown) {
   testsupport::TTempFolder folder;
   std::vector<ziptest::TEntrySpec> entries(2);
@@ -81,19 +123,28 @@ TEST(UnZipDamagedEntries, OutputBeyondTheDeclaredSizeFailsTheEntry) {
   EXPECT_EQ(ReadFile(folder / "out/next.txt"), "next");
 }
 
+// An archive cut short inside its last entry: its directory is rebuilt from the
+// local headers, and the entry's data runs past the end of the file. (A size
+// that ran past the central directory instead would be refused as overlapping.)
+std::string CutShort(const std::vector<ziptest::TEntrySpec>& entries, std::size_t lastDataKept) {
+  std::string bytes = ziptest::BuildArchive(entries);
+  const std::size_t lastData = bytes.rfind(entries.back().Data.substr(0, 16));
+  bytes.resize(lastData + lastDataKept);
+  return bytes;
+}
+
 TEST(UnZipDamagedEntries, PrematureEndEndsTheRunForAStoredEntry) {
   testsupport::TTempFolder folder;
   std::vector<ziptest::TEntrySpec> entries(2);
-  entries[0].Name = "cut.txt";
-  entries[0].Data = Text(1000);
-  entries[1].Name = "never.txt";
-  entries[1].Data = "never";
-  std::string bytes = ziptest::BuildArchive(entries);
-  PatchSize(bytes, 0, 20, 0, 0x100000);  // a megabyte of data that is not there
-  PatchSize(bytes, 0, 24, 0, 0x100000);
-  testsupport::WriteFile(folder / "s.zip", bytes);
+  entries[0].Name = "never.txt";
+  entries[0].Data = "never";
+  entries[1].Name = "cut.txt";
+  entries[1].Data = Text(100000);
+  testsupport::WriteFile(folder / "s.zip", CutShort(entries, 1000));
   TKestrelUnZip unzip;
   SetUpAll(unzip, folder / "s.zip", folder / "out");
+  unzip.SetIncompleteZipMode(kestrel::izAssumeBad);
+  unzip.SetSortMode(kestrel::ByName);  // cut.txt first
   TRecorder rec;
   rec.Attach(unzip);
   try {
@@ -105,6 +156,7 @@ TEST(UnZipDamagedEntries, PrematureEndEndsTheRunForAStoredEntry) {
   EXPECT_EQ(rec.Lines.back(), "complete 0");
   EXPECT_TRUE(unzip.FilesList().empty());
   EXPECT_FALSE(fs::exists(folder / "out/never.txt"));
+  EXPECT_FALSE(fs::exists(folder / "out/cut.txt")) << "the partial file goes";
 }
 
 TEST(UnZipDamagedEntries, PrematureEndFailsOnlyADeflatedEntry) {
@@ -113,15 +165,16 @@ TEST(UnZipDamagedEntries, PrematureEndFailsOnlyADeflatedEntry) {
   // Small enough that the first 32 KiB refill already comes up short.
   testsupport::WriteFile(folder / "t.txt", Text(20000));
   // The list is in archive order: the good entry first, then the deflated one,
-  // whose compressed size now reaches past the end of the file.
+  // cut short with the archive after 2,000 bytes of its data.
   ShellIn(folder.Path(), "python3 -c \"import zipfile\nz=zipfile.ZipFile('d.zip','w')\n"
                          "z.writestr('good.txt','good')\n"
                          "z.write('t.txt',compress_type=zipfile.ZIP_DEFLATED)\nz.close()\"");
   std::string bytes = ReadFile(folder / "d.zip");
-  PatchSize(bytes, 1, 20, 0, 0x100000);
+  bytes.resize(bytes.find("t.txt") + 5 + 2000);
   testsupport::WriteFile(folder / "d.zip", bytes);
   TKestrelUnZip unzip;
   SetUpAll(unzip, folder / "d.zip", folder / "out");
+  unzip.SetIncompleteZipMode(kestrel::izAssumeBad);
   TRecorder rec;
   rec.Attach(unzip);
   EXPECT_NO_THROW(unzip.UnZip());
