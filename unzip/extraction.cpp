@@ -354,7 +354,11 @@ void TKestrelUnZip::UnZipEntry(std::int32_t index, TDecodeState& state) {
   // header's; only they tell where the data starts.
   std::uint8_t localHeader[kLocalHeaderSize] = {};
   if (!isFolder) {
-    if (endCentral_->ThisDisk != 0 && entry.DiskStart != currentDisk_) OpenVolume(entry.DiskStart + 1);
+    if (endCentral_->ThisDisk != 0 && entry.DiskStart != static_cast<std::uint32_t>(currentDisk_)) {
+      // An entry on a disk the set does not have is damage: its data is not there.
+      if (entry.DiskStart > endCentral_->ThisDisk) throw EFatalUnzipError("Premature end of file reached");
+      OpenVolume(static_cast<std::int32_t>(entry.DiskStart) + 1);
+    }
     if (!archiveStream_) throw EFatalUnzipError("Premature end of file reached");
     TStream& archive = *archiveStream_;
     archive.Seek(entry.LocalHeaderOffset, soFromBeginning);

@@ -19,11 +19,9 @@ platform::TCalendar CalendarOrZero(std::uint32_t value) {
   }
 }
 
-/// 1 when b's size is above a's as a signed 32-bit difference, else -1: the larger
-/// first, and an equal size behind its equals.
-int CompareSizes(std::uint32_t a, std::uint32_t b) {
-  return static_cast<std::int32_t>(b - a) > 0 ? 1 : -1;
-}
+/// 1 when b's size is above a's, else -1: the larger first, and an equal size
+/// behind its equals.
+int CompareSizes(std::uint64_t a, std::uint64_t b) { return b > a ? 1 : -1; }
 
 }  // namespace
 
@@ -38,7 +36,7 @@ int CompareFoldedText(const std::string& a, const std::string& b) {
 }
 
 int CompressionRate(const TZipHeaderInfo& entry) {
-  if (static_cast<std::int32_t>(entry.UncompressedSize) <= 0) return 0;
+  if (entry.UncompressedSize == 0) return 0;
   // nearbyint rounds halves to even under the default rounding mode.
   const double rate = std::nearbyint(static_cast<double>(entry.CompressedSize) * 100.0 /
                                      static_cast<double>(entry.UncompressedSize));
@@ -57,10 +55,8 @@ int TSortedZip::Compare(const TZipHeaderInfo* a, const TZipHeaderInfo* b) const 
     case ByUnCompressedSize: return CompareSizes(a->UncompressedSize, b->UncompressedSize);
     case ByRate: return CompressionRate(*b) - CompressionRate(*a);
     case ByNone: {
-      if (a->DiskStart != b->DiskStart) return static_cast<int>(a->DiskStart) - static_cast<int>(b->DiskStart);
-      const auto offsetA = static_cast<std::int32_t>(a->LocalHeaderOffset);
-      const auto offsetB = static_cast<std::int32_t>(b->LocalHeaderOffset);
-      return offsetA > offsetB ? 1 : offsetA < offsetB ? -1 : 0;
+      if (a->DiskStart != b->DiskStart) return a->DiskStart > b->DiskStart ? 1 : -1;
+      return a->LocalHeaderOffset > b->LocalHeaderOffset ? 1 : a->LocalHeaderOffset < b->LocalHeaderOffset ? -1 : 0;
     }
   }
   return -1;

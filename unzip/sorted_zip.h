@@ -147,6 +147,13 @@ class TSortedObjectList : public TObjectList<T> {
 
   /// Ignores index and inserts in key order.
   void Insert(std::int32_t /*index*/, T* item) override {
+    // A directory comes in archive order, so most items go last: one comparison
+    // with the last item says so, where the search would make twenty.
+    const std::int32_t count = this->Count();
+    if (count > 0 && Compare(KeyOf(this->Items(count - 1)), KeyOf(item)) < 0) {
+      this->InsertAt(count, item);
+      return;
+    }
     std::int32_t at = 0;
     if (Find(KeyOf(item), at)) {
       if (Duplicates == DuplicatesIgnored) return;

@@ -15,29 +15,11 @@ namespace kestrel {
 namespace {
 
 /// An end record whose disk numbers or directory offset no single archive or set
-/// can have is taken as no end record at all.
+/// can have is taken as no end record at all. In a single file a directory
+/// with entries lies in front of the end records.
 bool PlausibleEndRecord(const TEndCentral& record) {
   return record.ThisDisk <= 999 && record.CentralDirDisk <= 999 && record.ThisDisk >= record.CentralDirDisk &&
-         static_cast<std::int32_t>(record.CentralDirOffset) >= 0;
-}
-
-/// True when a field of the classic end record holds the value that sends a
-/// reader to the ZIP64 record instead.
-bool NeedsZip64Record(const TEndCentral& record) {
-  return record.ThisDisk == 0xFFFF || record.CentralDirDisk == 0xFFFF || record.EntriesThisDisk == 0xFFFF ||
-         record.TotalEntries == 0xFFFF || record.CentralDirSize == 0xFFFFFFFF || record.CentralDirOffset == 0xFFFFFFFF;
-}
-
-/// A ZIP64 archive has its end-of-central-directory locator (20 bytes,
-/// "PK\6\7") right in front of the classic end record.
-bool HasZip64Locator(TStream& stream, const TEndCentral& record) {
-  constexpr std::int64_t kLocatorSize = 20;
-  constexpr std::uint32_t kZip64LocatorSig = 0x07064B50;
-  const std::int64_t locator = static_cast<std::int64_t>(record.CommentPos) - kEndCentralSize - kLocatorSize;
-  if (record.CommentPos < static_cast<std::uint32_t>(kEndCentralSize) || locator < 0) return false;
-  std::uint8_t signature[4] = {};
-  stream.SetPosition(locator);
-  return stream.Read(signature, 4) == 4 && GetU32(signature) == kZip64LocatorSig;
+         (record.ThisDisk != 0 || record.TotalEntries == 0 || record.CentralDirOffset <= record.RecordsStart);
 }
 
 /// Where the extension of a file name starts (at its dot), or npos.
@@ -95,43 +77,49 @@ class TByteScanner {
 /// from the data.
 struct TFoundDescriptor {
   std::int64_t End = -1;  ///< where the next record starts; -1 when none was found
-  std::uint32_t Crc = 0, CompressedSize = 0, UncompressedSize = 0;
+  std::uint32_t Crc = 0;
+  std::uint64_t CompressedSize = 0, UncompressedSize = 0;
 };
 
-TFoundDescriptor FindDataDescriptor(TStream& stream, std::int64_t dataStart, std::int64_t size) {
+/// wide: the entry's local header has a ZIP64 block, so the descriptor's sizes
+/// have 8 bytes each instead of 4.
+TFoundDescriptor FindDataDescriptor(TStream& stream, std::int64_t dataStart, std::int64_t size, bool wide) {
   TFoundDescriptor found;
-  // Blocks overlap by 16 bytes, so a descriptor of 12 bytes in front of a
-  // signature, or one of 16 with its own signature, is always seen whole.
-  std::vector<std::uint8_t> block(static_cast<std::size_t>(kScanBlock) + 32);
-  for (std::int64_t base = dataStart; base + 12 <= size; base += kScanBlock) {
-    const std::int64_t from = std::max(dataStart, base - 16);
-    const std::int32_t want = static_cast<std::int32_t>(std::min<std::int64_t>(base + kScanBlock + 16, size) - from);
+  const int sizeBytes = wide ? 8 : 4;
+  const std::int32_t bare = 4 + 2 * sizeBytes;  // CRC and sizes, without the signature
+  auto sizeAt = [&](const std::uint8_t* p) { return wide ? GetU64(p) : std::uint64_t{GetU32(p)}; };
+  auto isRecord = [](const std::uint8_t* p) {
+    return (p[2] == 0x03 && p[3] == 0x04) || (p[2] == 0x01 && p[3] == 0x02) || (p[2] == 0x05 && p[3] == 0x06) ||
+           (p[2] == 0x06 && p[3] == 0x06);
+  };
+  // Blocks overlap by 24 bytes, so a descriptor without its signature in front of
+  // the next record, or one with its signature, is always seen whole.
+  constexpr std::int64_t kOverlap = 24;
+  std::vector<std::uint8_t> block(static_cast<std::size_t>(kScanBlock + 2 * kOverlap));
+  for (std::int64_t base = dataStart; base + bare <= size; base += kScanBlock) {
+    const std::int64_t from = std::max(dataStart, base - kOverlap);
+    const auto want = static_cast<std::int32_t>(std::min<std::int64_t>(base + kScanBlock + kOverlap, size) - from);
     stream.SetPosition(from);
     const std::int32_t got = stream.Read(block.data(), want);
     if (got <= 0) break;
-    for (std::int32_t i = static_cast<std::int32_t>(base - from); i + 4 <= got; ++i) {
+    for (auto i = static_cast<std::int32_t>(base - from); i + 4 <= got; ++i) {
       if (block[static_cast<std::size_t>(i)] != 0x50 || block[static_cast<std::size_t>(i) + 1] != 0x4B) continue;
       const std::uint8_t* p = block.data() + i;
       const std::int64_t at = from + i;
-      if (p[2] == 0x07 && p[3] == 0x08 && i + 16 <= got) {
-        if (GetU32(p + 8) == static_cast<std::uint64_t>(at - dataStart)) {
-          found = {at + 16, GetU32(p + 4), GetU32(p + 8), GetU32(p + 12)};
-          return found;
-        }
-      } else if (((p[2] == 0x03 && p[3] == 0x04) || (p[2] == 0x01 && p[3] == 0x02) || (p[2] == 0x05 && p[3] == 0x06)) &&
-                 i >= 12 && at - 12 >= dataStart) {
+      if (p[2] == 0x07 && p[3] == 0x08 && i + 4 + bare <= got) {
+        if (sizeAt(p + 8) == static_cast<std::uint64_t>(at - dataStart))
+          return {at + 4 + bare, GetU32(p + 4), sizeAt(p + 8), sizeAt(p + 8 + sizeBytes)};
+      } else if (isRecord(p) && i >= bare && at - bare >= dataStart) {
         // A descriptor written without its signature: CRC and sizes just in front
         // of the next record.
-        if (GetU32(p - 8) == static_cast<std::uint64_t>(at - 12 - dataStart)) {
-          found = {at, GetU32(p - 12), GetU32(p - 8), GetU32(p - 4)};
-          return found;
-        }
+        const std::uint8_t* d = p - bare;
+        if (sizeAt(d + 4) == static_cast<std::uint64_t>(at - bare - dataStart))
+          return {at, GetU32(d), sizeAt(d + 4), sizeAt(d + 4 + sizeBytes)};
       }
       // The next record starts here and no descriptor came before it: searching on
       // would only cross other entries (and, for many such entries, the file again
       // and again).
-      if ((p[2] == 0x03 && p[3] == 0x04) || (p[2] == 0x01 && p[3] == 0x02) || (p[2] == 0x05 && p[3] == 0x06))
-        return found;
+      if (isRecord(p)) return found;
     }
   }
   return found;
@@ -253,14 +241,12 @@ void TKestrelUnZip::ReadZip() {
   companionStream_.reset();
 
   bool found = endCentral_->FindEndCentral(*archiveStream_);
-  if (found && NeedsZip64Record(*endCentral_) && HasZip64Locator(*archiveStream_, *endCentral_)) {
-    // Its counts and offsets live in records this component does not read: the
-    // classic fields would give a part of the directory, or nothing, and the
-    // entries beyond would be silently missing. (A streaming writer adds the
-    // records to archives whose classic fields still hold every value; those
-    // read as they are.)
+  // A ZIP64 locator in front of the end record: the counts, the directory's size
+  // and offset are in the ZIP64 record it names. An archive whose record is not
+  // there, or says other than the classic fields, cannot be read right.
+  if (found && endCentral_->FindZip64Locator(*archiveStream_) && !endCentral_->ReadZip64EndCentral(*archiveStream_)) {
     ResetZip();
-    throw EBadZipFile("ZIP64 archives are not supported");
+    throw EBadZipFile("Not a valid zip file!");
   }
   found = found && PlausibleEndRecord(*endCentral_);
   if (!found) {
@@ -305,9 +291,10 @@ void TKestrelUnZip::ReadZip() {
       }
     }
     if (endCentral_->TotalEntries > 0) {
-      if (!fromCompanion && spanMode_ != 0 && endCentral_->CentralDirDisk != currentDisk_)
-        OpenVolume(endCentral_->CentralDirDisk + 1);
-      DirectoryStream().SetPosition(fromCompanion ? 0 : std::int64_t{endCentral_->CentralDirOffset});
+      // Disk numbers are at most 999 here (a plausible end record).
+      const auto directoryDisk = static_cast<std::int32_t>(endCentral_->CentralDirDisk);
+      if (!fromCompanion && spanMode_ != 0 && directoryDisk != currentDisk_) OpenVolume(directoryDisk + 1);
+      DirectoryStream().SetPosition(fromCompanion ? 0 : static_cast<std::int64_t>(endCentral_->CentralDirOffset));
     }
   } else {
     TIncompleteZipMode mode = incompleteZipMode_;
@@ -350,7 +337,7 @@ void TKestrelUnZip::ReadDirectoryEntries() {
     previousExtra = 0;
     previous = nullptr;
   };
-  for (std::int32_t i = 0; i < endCentral_->TotalEntries;) {
+  for (std::uint64_t i = 0; i < endCentral_->TotalEntries;) {
     auto entry = NewEntry();
     TNextVolume nextVolume;
     if (!rebuilt_ && spanMode_ != 0 && !companionStream_)
@@ -384,7 +371,7 @@ void TKestrelUnZip::ReadDirectoryEntries() {
       std::int32_t at = 0;
       if (directoryList_->Find(entry.get(), at) && directoryList_->Items(at)->RawName() == entry->RawName()) {
         TZipHeaderInfo* listed = directoryList_->Items(at);
-        const std::uint32_t localOffset = listed->LocalHeaderOffset;
+        const std::uint64_t localOffset = listed->LocalHeaderOffset;
         listed->Assign(*entry);
         listed->LocalHeaderOffset = localOffset;
       }
@@ -491,10 +478,14 @@ bool TKestrelUnZip::RebuildFromLocalHeaders() {
       continue;
     }
     const std::int64_t dataStart = stream.Position() + entry->LocalExtraLength;
-    std::int64_t next = dataStart + entry->CompressedSize + (entry->HasDataDescriptor() ? 16 : 0);
+    // A data descriptor has a signature, the CRC and the two sizes: of 4 bytes, or
+    // of 8 behind a local header with a ZIP64 block.
+    const std::int64_t descriptorSize = entry->Zip64Local ? 24 : 16;
+    std::int64_t next = dataStart + static_cast<std::int64_t>(entry->CompressedSize) +
+                        (entry->HasDataDescriptor() ? descriptorSize : 0);
     if (entry->HasDataDescriptor() && entry->CompressedSize == 0) {
       // The sizes follow the data: find the descriptor that ends it.
-      const TFoundDescriptor descriptor = FindDataDescriptor(stream, dataStart, size);
+      const TFoundDescriptor descriptor = FindDataDescriptor(stream, dataStart, size, entry->Zip64Local);
       if (descriptor.End >= 0) {
         next = descriptor.End;
         entry->CRC32 = descriptor.Crc;
@@ -515,8 +506,8 @@ bool TKestrelUnZip::RebuildFromLocalHeaders() {
   stream.SetPosition(endOfEntries);
   endCentral_->ThisDisk = 0;
   currentDisk_ = 0;
-  endCentral_->CentralDirOffset = static_cast<std::uint32_t>(endOfEntries);
-  endCentral_->TotalEntries = static_cast<std::uint16_t>(std::min<std::int32_t>(EntryCount(), 0xFFFF));
+  endCentral_->CentralDirOffset = static_cast<std::uint64_t>(endOfEntries);
+  endCentral_->TotalEntries = static_cast<std::uint64_t>(EntryCount());
   return true;
 }
 

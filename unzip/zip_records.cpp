@@ -27,6 +27,7 @@ void TZipHeaderInfo::Clear() {
   ExternalAttributes = 0x20;
   LocalHeaderOffset = 0;
   CentralHeaderOffset = 0;
+  Zip64Local = false;
   Selected = false;
   Marked = false;
   fileName_.clear();
@@ -85,6 +86,52 @@ std::string TZipHeaderInfo::StoredName(const std::string& raw, bool convertFromO
   return name;
 }
 
+bool TZipHeaderInfo::ReadZip64Extra(TStream& stream, std::uint16_t length, bool central) {
+  const bool needUncompressed = UncompressedSize == 0xFFFFFFFF;
+  const bool needCompressed = CompressedSize == 0xFFFFFFFF;
+  const bool needOffset = central && LocalHeaderOffset == 0xFFFFFFFF;
+  const bool needDisk = central && DiskStart == 0xFFFF;
+  const bool needed = needUncompressed || needCompressed || needOffset || needDisk;
+  // A local header's block also decides the size of the data descriptor, so it is
+  // looked for even when no field needs it.
+  if (!needed && (central || length == 0)) return true;
+
+  std::vector<std::uint8_t> extra(length);
+  const std::int64_t afterName = stream.Position();
+  const bool read = length == 0 || stream.Read(extra.data(), length) == length;
+  stream.SetPosition(afterName);
+  if (!read) return !needed;
+  // Blocks of a 2-byte ID and a 2-byte length. The ZIP64 block holds, in this
+  // order, only the values whose classic field holds the escape value.
+  for (std::size_t at = 0; at + 4 <= extra.size();) {
+    const std::uint16_t id = GetU16(&extra[at]);
+    const std::size_t data = at + 4;
+    const std::size_t end = data + GetU16(&extra[at + 2]);
+    if (end > extra.size()) break;
+    if (id != kZip64ExtraId) {
+      at = end;
+      continue;
+    }
+    if (!central) Zip64Local = true;
+    std::size_t field = data;
+    auto take64 = [&](std::uint64_t& value) {
+      if (field + 8 > end) return false;
+      value = GetU64(&extra[field]);
+      field += 8;
+      return value <= kLargestZip64Value;
+    };
+    if (needUncompressed && !take64(UncompressedSize)) return false;
+    if (needCompressed && !take64(CompressedSize)) return false;
+    if (needOffset && !take64(LocalHeaderOffset)) return false;
+    if (needDisk) {
+      if (field + 4 > end) return false;
+      DiskStart = GetU32(&extra[field]);
+    }
+    return true;
+  }
+  return !needed;
+}
+
 bool TZipHeaderInfo::ReadCentralHeader(TStream& stream, const TNextVolume& nextVolume) {
   const std::int64_t start = stream.Position();
   std::uint8_t header[kCentralHeaderSize];
@@ -132,6 +179,8 @@ bool TZipHeaderInfo::ReadCentralHeader(TStream& stream, const TNextVolume& nextV
   ExternalAttributes = GetU32(header + 38);
   LocalHeaderOffset = GetU32(header + 42);
   LocalExtraLength = 0;
+  Zip64Local = false;
+  if (!ReadZip64Extra(*source, CentralExtraLength, true)) return fail();
   // Only a name made on MS-DOS (host 0) is in the OEM code page.
   fileName_.clear();
   directory_.clear();
@@ -139,7 +188,7 @@ bool TZipHeaderInfo::ReadCentralHeader(TStream& stream, const TNextVolume& nextV
   NameLength = static_cast<std::uint16_t>(directory_.size() + fileName_.size());
   storedNameLength_ = nameLength;
   rawName_ = std::move(raw);
-  CentralHeaderOffset = static_cast<std::uint32_t>(start);
+  CentralHeaderOffset = static_cast<std::uint64_t>(start);
   comment_.reset();
   Selected = false;
   Marked = false;
@@ -174,6 +223,9 @@ bool TZipHeaderInfo::ReadLocalHeader(TStream& stream) {
   InternalAttributes = 0;
   ExternalAttributes = 0;
   CentralHeaderOffset = 0;
+  LocalHeaderOffset = 0;
+  Zip64Local = false;
+  if (!ReadZip64Extra(stream, LocalExtraLength, false)) return fail();
   // A local header names no host system, so its name is converted whenever the
   // component converts at all.
   fileName_.clear();
@@ -182,7 +234,7 @@ bool TZipHeaderInfo::ReadLocalHeader(TStream& stream) {
   NameLength = static_cast<std::uint16_t>(directory_.size() + fileName_.size());
   storedNameLength_ = nameLength;
   rawName_ = std::move(raw);
-  LocalHeaderOffset = static_cast<std::uint32_t>(start);
+  LocalHeaderOffset = static_cast<std::uint64_t>(start);
   comment_.reset();
   Selected = false;
   Marked = false;
@@ -199,8 +251,11 @@ void TEndCentral::Clear() {
   CentralDirOffset = 0;
   CommentLength = 0;
   CommentPos = 0;
+  RecordsStart = 0;
   Modified = false;
   comment_.reset();
+  locatorPos_ = 0;
+  zip64RecordOffset_ = 0;
 }
 
 void TEndCentral::Assign(const TEndCentral& source) {
@@ -233,10 +288,68 @@ bool TEndCentral::FindEndCentral(TStream& stream) {
     CentralDirSize = GetU32(record + 12);
     CentralDirOffset = GetU32(record + 16);
     CommentLength = GetU16(record + 20);
-    CommentPos = static_cast<std::uint32_t>(size - window + at + kEndCentralSize);
+    CommentPos = static_cast<std::uint64_t>(size - window + at + kEndCentralSize);
+    RecordsStart = CommentPos - kEndCentralSize;
     return true;
   }
   return false;
+}
+
+bool TEndCentral::FindZip64Locator(TStream& stream) {
+  if (RecordsStart < static_cast<std::uint64_t>(kZip64LocatorSize)) return false;
+  const std::uint64_t at = RecordsStart - kZip64LocatorSize;
+  std::uint8_t locator[kZip64LocatorSize];
+  stream.SetPosition(static_cast<std::int64_t>(at));
+  if (stream.Read(locator, kZip64LocatorSize) != kZip64LocatorSize || GetU32(locator) != Zip64EndLocatorSig)
+    return false;
+  locatorPos_ = at;
+  // The disk that holds the ZIP64 record is the last one, this file, in every set
+  // that writers make; only its offset is taken.
+  zip64RecordOffset_ = GetU64(locator + 8);
+  return true;
+}
+
+bool TEndCentral::ReadZip64EndCentral(TStream& stream) {
+  // The record is where the locator says; an archive with bytes in front of it
+  // (a self-extractor's program) has it right before the locator instead.
+  std::uint8_t record[kZip64EndCentralSize];
+  std::uint64_t at = zip64RecordOffset_;
+  auto readAt = [&](std::uint64_t offset) {
+    if (offset > locatorPos_ || locatorPos_ - offset < static_cast<std::uint64_t>(kZip64EndCentralSize)) return false;
+    stream.SetPosition(static_cast<std::int64_t>(offset));
+    return stream.Read(record, kZip64EndCentralSize) == kZip64EndCentralSize &&
+           GetU32(record) == Zip64EndCentralDirSig;
+  };
+  if (!readAt(at)) {
+    if (locatorPos_ < static_cast<std::uint64_t>(kZip64EndCentralSize)) return false;
+    at = locatorPos_ - kZip64EndCentralSize;
+    if (!readAt(at)) return false;
+  }
+  const std::uint32_t thisDisk = GetU32(record + 16);
+  const std::uint32_t centralDirDisk = GetU32(record + 20);
+  const std::uint64_t entriesThisDisk = GetU64(record + 24);
+  const std::uint64_t totalEntries = GetU64(record + 32);
+  const std::uint64_t centralDirSize = GetU64(record + 40);
+  const std::uint64_t centralDirOffset = GetU64(record + 48);
+  if (totalEntries > kLargestZip64Value || entriesThisDisk > kLargestZip64Value || centralDirSize > kLargestZip64Value ||
+      centralDirOffset > kLargestZip64Value)
+    return false;
+  // A classic field that does not send the reader here must say the same.
+  auto agrees = [](std::uint64_t classic, std::uint64_t escape, std::uint64_t value) {
+    return classic == escape || classic == value;
+  };
+  if (!agrees(ThisDisk, 0xFFFF, thisDisk) || !agrees(CentralDirDisk, 0xFFFF, centralDirDisk) ||
+      !agrees(EntriesThisDisk, 0xFFFF, entriesThisDisk) || !agrees(TotalEntries, 0xFFFF, totalEntries) ||
+      !agrees(CentralDirSize, 0xFFFFFFFF, centralDirSize) || !agrees(CentralDirOffset, 0xFFFFFFFF, centralDirOffset))
+    return false;
+  ThisDisk = thisDisk;
+  CentralDirDisk = centralDirDisk;
+  EntriesThisDisk = entriesThisDisk;
+  TotalEntries = totalEntries;
+  CentralDirSize = centralDirSize;
+  CentralDirOffset = centralDirOffset;
+  RecordsStart = at;
+  return true;
 }
 
 }  // namespace kestrel

@@ -17,10 +17,18 @@ inline constexpr std::uint32_t LocalFileHeaderSig = 0x04034B50;    // "PK\3\4"
 inline constexpr std::uint32_t CentralFileHeaderSig = 0x02014B50;  // "PK\1\2"
 inline constexpr std::uint32_t EndCentralDirSig = 0x06054B50;      // "PK\5\6"
 inline constexpr std::uint32_t DataDescriptorSig = 0x08074B50;     // "PK\7\8"
+inline constexpr std::uint32_t Zip64EndCentralDirSig = 0x06064B50;  // "PK\6\6"
+inline constexpr std::uint32_t Zip64EndLocatorSig = 0x07064B50;     // "PK\6\7"
 
 inline constexpr std::int32_t kLocalHeaderSize = 30;
 inline constexpr std::int32_t kCentralHeaderSize = 46;
 inline constexpr std::int32_t kEndCentralSize = 22;
+/// The ZIP64 end-of-central-directory locator, which stands right in front of the
+/// end record, and the ZIP64 end record without its extensible data.
+inline constexpr std::int32_t kZip64LocatorSize = 20;
+inline constexpr std::int32_t kZip64EndCentralSize = 56;
+/// Header ID of the extra field that holds an entry's 64-bit sizes and offset.
+inline constexpr std::uint16_t kZip64ExtraId = 0x0001;
 /// The largest archive comment plus the end record: the end record search reads at
 /// most this many bytes from the end.
 inline constexpr std::int32_t kEndCentralSearchSize = 65535 + kEndCentralSize;
@@ -37,6 +45,11 @@ inline std::uint32_t GetU32(const std::uint8_t* p) {
   return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
          (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
+inline std::uint64_t GetU64(const std::uint8_t* p) { return GetU32(p) | (std::uint64_t{GetU32(p + 4)} << 32); }
+
+/// Sizes, offsets and counts past this come from damage, never from a file: they
+/// are refused, so that no sum of them can wrap.
+inline constexpr std::uint64_t kLargestZip64Value = std::uint64_t{1} << 62;
 
 /// Opens the next volume of a multi-volume set when a central header runs off the
 /// end of the current one, and returns its stream, positioned at its start.
@@ -55,17 +68,22 @@ class TZipHeaderInfo {
   std::uint16_t CompressionMethod;
   std::uint32_t DateTime;  ///< DOS date-time, repaired when read
   std::uint32_t CRC32;
-  std::uint32_t CompressedSize;
-  std::uint32_t UncompressedSize;
+  /// Sizes and offsets hold 64 bits: a field that reads 0xFFFFFFFF (0xFFFF for the
+  /// disk) in the header is taken from the entry's ZIP64 extra field.
+  std::uint64_t CompressedSize;
+  std::uint64_t UncompressedSize;
   std::uint16_t NameLength;  ///< length of Directory plus FileName, kept by the setters
   std::uint16_t CentralExtraLength;
   std::uint16_t LocalExtraLength;
   std::uint16_t CommentLength;
-  std::uint16_t DiskStart;
+  std::uint32_t DiskStart;
   std::uint16_t InternalAttributes;
   std::uint32_t ExternalAttributes;
-  std::uint32_t LocalHeaderOffset;
-  std::uint32_t CentralHeaderOffset;  ///< 0 for an entry read from a local header
+  std::uint64_t LocalHeaderOffset;
+  std::uint64_t CentralHeaderOffset;  ///< 0 for an entry read from a local header
+  /// The local header holds a ZIP64 extra field: a data descriptor after the data
+  /// then has 8-byte sizes.
+  bool Zip64Local = false;
   bool Selected;
   bool Marked;
   bool OEMConvert = true;  ///< convert names from the OEM code page when reading
@@ -80,6 +98,8 @@ class TZipHeaderInfo {
   /// Reads the central header at the stream's position. On false the stream is
   /// back where it was. With nextVolume, a header cut short by the end of the
   /// volume is completed from the next one. Leaves the stream after the name.
+  /// A header whose ZIP64 values are missing from its extra field, cut short or
+  /// beyond any file reads as no header (false).
   bool ReadCentralHeader(TStream& stream, const TNextVolume& nextVolume = nullptr);
   /// Reads the local header at the stream's position; the same rules.
   bool ReadLocalHeader(TStream& stream);
@@ -106,14 +126,15 @@ class TZipHeaderInfo {
   bool Encrypted() const { return (Flags & kFlagEncrypted) != 0; }
   bool HasDataDescriptor() const { return (Flags & kFlagDataDescriptor) != 0; }
   bool HasComment() const { return CommentLength != 0; }
-  /// Where the entry's comment lies in the archive. Counted with the name's length
-  /// as stored, which the code-page conversion may have changed in NameLength.
-  std::uint32_t CommentOffset() const {
-    return CentralHeaderOffset + kCentralHeaderSize + storedNameLength_ + CentralExtraLength;
-  }
 
  private:
   std::string StoredName(const std::string& raw, bool convertFromOem) const;
+  /// Reads the extra field that follows the name (length bytes) and takes the
+  /// ZIP64 values for the fields that hold their escape value (in a central
+  /// header the offset and the disk too); a local header notes whether it has
+  /// the ZIP64 block at all. The stream goes back to the end of the name. False
+  /// when a value is needed and not there, or past what a file can hold.
+  bool ReadZip64Extra(TStream& stream, std::uint16_t length, bool central);
   std::string fileName_;
   std::string directory_;
   std::optional<std::string> comment_;
@@ -127,15 +148,20 @@ class TEndCentral {
   TEndCentral() { Clear(); }
 
   std::uint32_t Signature;
-  std::uint16_t ThisDisk;
-  std::uint16_t CentralDirDisk;
-  std::uint16_t EntriesThisDisk;
-  std::uint16_t TotalEntries;
-  std::uint32_t CentralDirSize;
-  std::uint32_t CentralDirOffset;
+  /// The counts, sizes and offsets in 64 bits: an archive with ZIP64 records
+  /// keeps them there, and the classic fields then read 0xFFFF or 0xFFFFFFFF.
+  std::uint32_t ThisDisk;
+  std::uint32_t CentralDirDisk;
+  std::uint64_t EntriesThisDisk;
+  std::uint64_t TotalEntries;
+  std::uint64_t CentralDirSize;
+  std::uint64_t CentralDirOffset;
   std::uint16_t CommentLength;
-  std::uint32_t CommentPos;  ///< file offset of the archive comment: the record's offset + 22
-  bool Modified;             ///< a caller replaced the archive comment
+  std::uint64_t CommentPos;  ///< file offset of the archive comment: the record's offset + 22
+  /// Where the end records start: the ZIP64 record when there is one, else the
+  /// classic record. Nothing of the central directory lies at or past it.
+  std::uint64_t RecordsStart;
+  bool Modified;  ///< a caller replaced the archive comment
 
   /// Signature to the end record's, everything else zero, no comment.
   void Clear();
@@ -147,6 +173,12 @@ class TEndCentral {
   /// True, with the fields filled, when found or when the stream is empty (an
   /// archive without entries).
   bool FindEndCentral(TStream& stream);
+  /// After FindEndCentral: whether a ZIP64 locator stands in front of the end record.
+  bool FindZip64Locator(TStream& stream);
+  /// Reads the ZIP64 end record that the locator names and takes its values.
+  /// False when there is no such record, or when it contradicts a classic field
+  /// that does not hold its escape value; the fields are then unchanged.
+  bool ReadZip64EndCentral(TStream& stream);
 
   bool HasComment() const { return CommentLength != 0; }
   const std::optional<std::string>& Comment() const { return comment_; }
@@ -154,6 +186,8 @@ class TEndCentral {
 
  private:
   std::optional<std::string> comment_;
+  std::uint64_t locatorPos_ = 0;
+  std::uint64_t zip64RecordOffset_ = 0;
 };
 
 }  // namespace kestrel

@@ -111,4 +111,63 @@ std::string BuildArchive(const std::vector<TEntrySpec>& entries, const std::stri
   return prefix + body + central + EndRecord(end);
 }
 
+namespace {
+void PutU64(std::string& out, std::uint64_t value) {
+  PutU32(out, static_cast<std::uint32_t>(value));
+  PutU32(out, static_cast<std::uint32_t>(value >> 32));
+}
+// Overwrites the three 32-bit fields of a header from `at` (CRC excluded) with
+// the escape value.
+void Escape(std::string& header, std::size_t at, int fields) {
+  for (int i = 0; i < fields; ++i) header.replace(at + 4 * i, 4, std::string(4, '\xFF'));
+}
+}  // namespace
+
+std::string BuildZip64Archive(const std::vector<TEntrySpec>& entries) {
+  std::string body, central;
+  for (TEntrySpec entry : entries) {
+    const std::uint64_t offset = body.size();
+    const std::uint64_t size = entry.Data.size();
+    std::string localBlock, centralBlock;
+    PutU16(localBlock, 1);
+    PutU16(localBlock, 16);
+    PutU64(localBlock, size);
+    PutU64(localBlock, size);
+    PutU16(centralBlock, 1);
+    PutU16(centralBlock, 24);
+    PutU64(centralBlock, size);
+    PutU64(centralBlock, size);
+    PutU64(centralBlock, offset);
+    entry.LocalExtra = localBlock + entry.LocalExtra;
+    entry.CentralExtra = centralBlock + entry.CentralExtra;
+    std::string local = LocalHeader(entry);
+    Escape(local, 18, 2);
+    body += local + entry.Data;
+    std::string header = CentralHeader(entry, 0);
+    Escape(header, 20, 2);
+    Escape(header, 42, 1);
+    central += header;
+  }
+  std::string records;
+  const std::uint64_t recordOffset = body.size() + central.size();
+  PutU32(records, 0x06064B50);
+  PutU64(records, 44);
+  PutU16(records, 45);
+  PutU16(records, 45);
+  PutU32(records, 0);
+  PutU32(records, 0);
+  PutU64(records, entries.size());
+  PutU64(records, entries.size());
+  PutU64(records, central.size());
+  PutU64(records, body.size());
+  PutU32(records, 0x07064B50);
+  PutU32(records, 0);
+  PutU64(records, recordOffset);
+  PutU32(records, 1);
+  TEndSpec end;
+  end.EntriesThisDisk = end.TotalEntries = 0xFFFF;
+  end.CentralDirSize = end.CentralDirOffset = 0xFFFFFFFF;
+  return body + central + records + EndRecord(end);
+}
+
 }  // namespace ziptest

@@ -55,4 +55,10 @@ std::string EndRecord(const TEndSpec& end);
 std::string BuildArchive(const std::vector<TEntrySpec>& entries, const std::string& comment = {},
                          const std::string& prefix = {});
 
+/// The same entries with ZIP64 records throughout, as a writer forced to them
+/// makes it: every size and offset in the headers reads 0xFFFFFFFF and stands in
+/// the entry's ZIP64 extra field, and the ZIP64 end record and its locator come
+/// before an end record of 0xFFFF and 0xFFFFFFFF fields.
+std::string BuildZip64Archive(const std::vector<TEntrySpec>& entries);
+
 }  // namespace ziptest

@@ -147,7 +147,7 @@ TEST_F(ZipDirectoryLoading, ImplausibleEndRecordsCountAsMissing) {
       {end + 4, 1000, 2, "ThisDisk 1000"},
       {end + 6, 1000, 2, "CentralDirDisk 1000"},
       {end + 6, 1, 2, "ThisDisk below CentralDirDisk"},
-      {end + 16, 0x80000000, 4, "directory offset 0x80000000"},
+      {end + 16, 0x80000000, 4, "directory offset past the end record"},
   };
   for (const TCase& c : cases) {
     std::string bytes = archive;
@@ -157,6 +157,52 @@ TEST_F(ZipDirectoryLoading, ImplausibleEndRecordsCountAsMissing) {
     TKestrelUnZip unzip;
     const std::string name = Write("odd.zip", bytes);
     EXPECT_EQ(FailureOf<ENotAZipFile>([&] { Load(unzip, name, izAssumeNotAZip); }), "Not a valid zip file!") << c.Why;
+  }
+}
+
+// ZIP64 records: sizes, offsets and counts from the ZIP64 extra fields and end
+// record; damaged records refuse the archive, and damaged extra fields send the
+// reader to the local headers, as any unreadable central directory does.
+TEST_F(ZipDirectoryLoading, Zip64RecordsAndTheirDamage) {
+  const std::string good = ziptest::BuildZip64Archive(ThreeEntries());
+  TKestrelUnZip unzip;
+  Load(unzip, Write("z64.zip", good), izAssumeNotAZip);
+  EXPECT_FALSE(unzip.Rebuilt());
+  EXPECT_EQ(Listing(unzip), (std::vector<std::string>{"a.txt 5@0", "dir\\b.txt 11@60", "dir\\ 0@130"}));
+  EXPECT_EQ(unzip.EndCentral().TotalEntries, 3u);
+
+  const std::size_t locator = good.size() - 22 - 20;
+  const std::size_t record = locator - 56;
+  auto patched = [&](std::size_t at, const std::string& bytes) {
+    std::string copy = good;
+    copy.replace(at, bytes.size(), bytes);
+    return copy;
+  };
+  std::string far;
+  ziptest::PutU32(far, 0);
+  ziptest::PutU32(far, 0x10000000);  // the record's offset: far outside the file
+  std::string two;
+  ziptest::PutU16(two, 2);
+  // A record found right in front of the locator serves, wherever the locator points.
+  Load(unzip, Write("far.zip", patched(locator + 8, far)), izAssumeNotAZip);
+  EXPECT_EQ(unzip.EntryCount(), 3);
+  for (const auto& [bytes, why] : {std::pair{patched(record, "PK\x06\x05"), "no ZIP64 record at all"},
+                                   std::pair{patched(good.size() - 12, two), "classic count 2, ZIP64 count 3"}}) {
+    EXPECT_EQ(FailureOf<EBadZipFile>([&] { Load(unzip, Write("bad.zip", bytes), izAssumeNotAZip); }),
+              "Not a valid zip file!")
+        << why;
+  }
+  // The first central header's ZIP64 block cut to two values, and one whose size
+  // no file can have: the local headers give the entries.
+  const std::size_t firstBlock = good.find("PK\x01\x02") + 46 + 5;  // after a.txt's central name
+  std::string huge;
+  ziptest::PutU32(huge, 0);
+  ziptest::PutU32(huge, 0x80000000);
+  for (const auto& [bytes, why] : {std::pair{patched(firstBlock + 2, std::string("\x10", 1)), "block of 16 bytes"},
+                                   std::pair{patched(firstBlock + 4, huge), "size of 2^63"}}) {
+    Load(unzip, Write(std::string("extra") + why[0] + ".zip", bytes), izAssumeNotAZip);
+    EXPECT_TRUE(unzip.Rebuilt()) << why;
+    EXPECT_EQ(unzip.EntryCount(), 3) << why;
   }
 }
 

@@ -49,8 +49,9 @@ bool TDecodeState::DecodeEntryData(const TDecodeEntry& entry, TStream& output) {
   Entry = entry;
   OutputStream = &output;
   CompressedSize = entry.CompressedSize;
-  CompressedLeft = entry.CompressedSize;
-  EntrySize = entry.UncompressedSize;
+  // Sizes come from the records, which refuse any beyond 2^62: they fit.
+  CompressedLeft = static_cast<std::int64_t>(entry.CompressedSize);
+  EntrySize = static_cast<std::int64_t>(entry.UncompressedSize);
   CodeBitCount = 0;
   CodeBits = 0;
   InputExhausted = 0;
@@ -102,7 +103,7 @@ bool TDecodeState::DecodeEntryData(const TDecodeEntry& entry, TStream& output) {
 }
 
 std::uint8_t TDecodeState::ReadEncryptionHeader(std::string_view password, TStream& archive,
-                                                std::uint32_t& compressedSize) {
+                                                std::uint64_t& compressedSize) {
   std::uint8_t header[12] = {};
   archive.Read(header, 12);
   compressedSize -= 12;
@@ -134,8 +135,8 @@ void TDecodeState::ReadArchive(std::uint8_t* buffer, std::int32_t n) {
 
 bool TDecodeState::RefillInput() {
   PumpAndCheckCancel();
-  const std::int32_t n = static_cast<std::int32_t>(std::min<std::uint32_t>(CompressedSize, kDecodeChunk));
-  CompressedSize -= static_cast<std::uint32_t>(n);
+  const std::int32_t n = static_cast<std::int32_t>(std::min<std::uint64_t>(CompressedSize, kDecodeChunk));
+  CompressedSize -= static_cast<std::uint64_t>(n);
   ReadArchive(InputBuffer.data(), n);
   InputCount = static_cast<std::uint32_t>(n);
   if (Entry.Encrypted() && n > 0 && !Host.DecryptInput(InputBuffer.data(), n))
@@ -198,15 +199,15 @@ void TDecodeState::WriteChunk(const std::uint8_t* data, std::int32_t count) {
 
 void TDecodeState::CopyStored() {
   // Chunks go from the archive straight into the output buffer.
-  OutputCount = std::min<std::uint32_t>(CompressedSize, kDecodeChunk);
+  OutputCount = static_cast<std::uint32_t>(std::min<std::uint64_t>(CompressedSize, kDecodeChunk));
   while (CompressedSize > 0) {
     PumpAndCheckCancel();
-    const std::int32_t n = static_cast<std::int32_t>(std::min<std::uint32_t>(CompressedSize, kDecodeChunk));
-    CompressedSize -= static_cast<std::uint32_t>(n);
+    const std::int32_t n = static_cast<std::int32_t>(std::min<std::uint64_t>(CompressedSize, kDecodeChunk));
+    CompressedSize -= static_cast<std::uint64_t>(n);
     ReadArchive(OutputBuffer.data(), n);
     if (Entry.Encrypted()) Keys.DecryptBuffer(OutputBuffer.data(), OutputCount);
     FlushOutput();
-    OutputCount = std::min<std::uint32_t>(CompressedSize, kDecodeChunk);
+    OutputCount = static_cast<std::uint32_t>(std::min<std::uint64_t>(CompressedSize, kDecodeChunk));
   }
 }
 

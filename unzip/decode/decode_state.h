@@ -87,9 +87,9 @@ struct TDecodeEntry {
   std::uint16_t CompressionMethod = 0;
   /// Bytes of the entry's data in the archive, less the 12 of the encryption
   /// header once the password check has read it.
-  std::uint32_t CompressedSize = 0;
-  std::uint32_t UncompressedSize = 0;
-  std::uint32_t LocalHeaderOffset = 0;
+  std::uint64_t CompressedSize = 0;
+  std::uint64_t UncompressedSize = 0;
+  std::uint64_t LocalHeaderOffset = 0;
   /// File-name and extra-field lengths from the local header (offsets 26 and 28),
   /// which may differ from the central header's.
   std::uint16_t FileNameLength = 0;
@@ -136,7 +136,7 @@ class TDecodeState {
   /// at the start of the entry's data. A header cut short by the end of the
   /// archive reads as zero bytes.
   std::uint8_t ReadEncryptionHeader(std::string_view password, TStream& archive,
-                                    std::uint32_t& compressedSize);
+                                    std::uint64_t& compressedSize);
 
   // --- Byte source ------------------------------------------------------------
 
@@ -223,7 +223,7 @@ class TDecodeState {
   /// nor the count below 0 wraps.
   std::int64_t CompressedLeft = 0;
   /// Compressed bytes not yet read from the archive.
-  std::uint32_t CompressedSize = 0;
+  std::uint64_t CompressedSize = 0;
   std::uint8_t* OutputPtr = nullptr;
   std::uint32_t OutputCount = 0;
   /// Decoded bytes written for this entry, for the file percentage.
