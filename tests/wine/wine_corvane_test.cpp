@@ -33,7 +33,8 @@ namespace {
 
 const std::string Usage =
     "CORVANE Ver.1.0\r\nConverts XML documents to HTML using XSL templates\r\n\r\nUsage:\r\n"
-    "  CORVANE.EXE <FileName> <XSL_Template> <Folder_to_put>\r\n\r\n";
+    "  CORVANE.EXE <FileName> <XSL_Template> <Folder_to_put>\r\n"
+    "  CORVANE.EXE --html ...  also writes the HTML page itself (NAME.html)\r\n\r\n";
 
 const std::string Book =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<!DOCTYPE FictionBook SYSTEM \"fb.dtd\">\r\n"
