@@ -12,13 +12,17 @@
 #include <libxslt/xsltInternals.h>
 #include <libxslt/xsltutils.h>
 
+#include <algorithm>
+#include <array>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string_view>
+#include <utility>
 #include <vector>
 
+#include "platform/code_page.h"
 #include "platform/file_system.h"
 
 namespace corvane {
@@ -211,6 +215,97 @@ class TMessageLog {
   bool hasPlace_ = false;
 };
 
+// ---- Encodings the system converts -------------------------------------------------------
+
+// Where libxml2 has no converter of its own for an encoding (on Windows, without
+// iconv: the legacy code pages), the system's conversion stands in. libxml2 calls
+// a converter without any context, so each encoding gets a pair of functions of
+// its own, told apart by the slot of the encoding in the system's list.
+constexpr std::size_t EncodingSlots = 32;
+
+// The code page of each slot: the system's encodings in their order, one slot per
+// code page (its other names are aliases). Worked out once; the list is fixed.
+std::uint32_t SlotCodePage(std::size_t slot) {
+  static const std::vector<std::uint32_t> codePages = [] {
+    std::vector<std::uint32_t> distinct;
+    for (const auto& encoding : platform::SystemEncodings()) {
+      if (distinct.empty() || distinct.back() != encoding.CodePage) distinct.push_back(encoding.CodePage);
+    }
+    return distinct;
+  }();
+  return codePages[slot];
+}
+
+// libxml2's contract: bytes written and consumed through the lengths; -1 when the
+// output is full, -2 at a character that does not convert, else 0.
+int ConverterResult(platform::TConversionResult result, std::size_t consumed, std::size_t produced, int* outLength,
+                    int* inLength) {
+  *outLength = static_cast<int>(produced);
+  *inLength = static_cast<int>(consumed);
+  switch (result) {
+    case platform::TConversionResult::crDone:
+      return 0;
+    case platform::TConversionResult::crOutputFull:
+      return -1;
+    case platform::TConversionResult::crInvalid:
+      break;
+  }
+  return -2;
+}
+
+template <std::size_t Slot>
+int DecodeSlot(unsigned char* out, int* outLength, const unsigned char* in, int* inLength) {
+  std::size_t consumed = 0, produced = 0;
+  const auto result = platform::ConvertToUtf8(SlotCodePage(Slot),
+                                              {reinterpret_cast<const char*>(in), static_cast<std::size_t>(*inLength)},
+                                              consumed, reinterpret_cast<char*>(out),
+                                              static_cast<std::size_t>(*outLength), produced);
+  return ConverterResult(result, consumed, produced, outLength, inLength);
+}
+
+template <std::size_t Slot>
+int EncodeSlot(unsigned char* out, int* outLength, const unsigned char* in, int* inLength) {
+  std::size_t consumed = 0, produced = 0;
+  const auto result = platform::ConvertFromUtf8(
+      SlotCodePage(Slot),
+      {reinterpret_cast<const char*>(in), static_cast<std::size_t>(*inLength)}, consumed,
+      reinterpret_cast<char*>(out), static_cast<std::size_t>(*outLength), produced);
+  return ConverterResult(result, consumed, produced, outLength, inLength);
+}
+
+template <std::size_t... Slot>
+constexpr auto SlotConverters(std::index_sequence<Slot...>) {
+  return std::array<std::pair<xmlCharEncodingInputFunc, xmlCharEncodingOutputFunc>, sizeof...(Slot)>{
+      std::pair{&DecodeSlot<Slot>, &EncodeSlot<Slot>}...};
+}
+
+// Registers the system's encodings that libxml2 cannot read by itself: the first
+// name of each code page gets the converters, its other names become aliases.
+void RegisterSystemEncodings() {
+  static constexpr auto Converters = SlotConverters(std::make_index_sequence<EncodingSlots>());
+  std::size_t slot = 0;
+  std::uint32_t codePage = 0;
+  std::string handlerName;  // the name the converters of the current code page go by
+  for (const auto& encoding : platform::SystemEncodings()) {
+    const std::string name(encoding.Name);
+    if (slot > 0 && encoding.CodePage == codePage) {
+      if (!handlerName.empty()) xmlAddEncodingAlias(handlerName.c_str(), name.c_str());
+      continue;
+    }
+    if (slot == EncodingSlots) break;
+    codePage = encoding.CodePage;
+    handlerName.clear();
+    const std::size_t mine = slot++;
+    if (xmlCharEncodingHandlerPtr known = xmlFindCharEncodingHandler(name.c_str())) {
+      xmlCharEncCloseFunc(known);
+      continue;  // libxml2 reads it already
+    }
+    void* h = xmlNewCharEncodingHandler(name.c_str(), Converters[mine].first, Converters[mine].second);
+      if (h == nullptr) break;
+    handlerName = name;
+  }
+}
+
 // ---- The libraries for one page --------------------------------------------------------
 
 // Sets the libraries up for one page and puts everything back afterwards: their
@@ -223,6 +318,7 @@ class TXsltLibrary {
     xmlInitParser();
     xsltInit();
     exsltRegisterAll();
+    RegisterSystemEncodings();
     previousLoader_ = xmlGetExternalEntityLoader();
     xmlSetExternalEntityLoader(xmlNoNetExternalEntityLoader);
     previousLineNumbers_ = xmlLineNumbersDefault(1);
