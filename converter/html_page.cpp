@@ -374,27 +374,30 @@ struct TPageOutput {
   TPageOutput() { Pending.reserve(WriteSize); }
   platform::TFileReplacement Replacement;
   std::string Pending;
-  int Error = 0;
+  bool Failed = false;
+  int Error = 0;  ///< the system's code for the failed write
 
+  bool WriteThrough(const char* bytes, std::size_t size) {
+    if (Replacement.File().Write(bytes, size) == static_cast<std::int64_t>(size)) return true;
+    Failed = true;
+    Error = platform::LastSystemError();
+    return false;
+  }
   bool WritePending() {
+    if (Failed) return false;
     if (Pending.empty()) return true;
-    const auto written = Replacement.File().Write(Pending.data(), Pending.size());
-    if (written != static_cast<std::int64_t>(Pending.size())) {
-      Error = platform::LastSystemError();
-      return false;
-    }
+    if (!WriteThrough(Pending.data(), Pending.size())) return false;
     Pending.clear();
     return true;
   }
   static int Write(void* context, const char* buffer, int length) {
     auto& output = *static_cast<TPageOutput*>(context);
-    if (output.Error != 0) return -1;
     const auto size = static_cast<std::size_t>(length);
     if (output.Pending.size() + size > WriteSize && !output.WritePending()) return -1;
+    if (output.Failed) return -1;
     if (size >= WriteSize) {
       // A piece as large as the buffer goes straight to the file.
-      output.Pending.assign(buffer, size);
-      return output.WritePending() ? length : -1;
+      return output.WriteThrough(buffer, size) ? length : -1;
     }
     output.Pending.append(buffer, size);
     return length;
@@ -540,7 +543,7 @@ bool MakePage(TMessageLog& log, const std::string& documentPath, const std::stri
   const int saved = xsltSaveResultTo(output.get(), result.get(), style.get());
   const int closed = xmlOutputBufferClose(output.release());
   if (saved < 0 || closed < 0 || !page.WritePending()) {
-    if (page.Error != 0) {
+    if (page.Failed) {
       error = {pagePath, 0, "cannot write the page: " + SystemReason(page.Error)};
     } else {
       error = log.Explain(mark, false, pagePath, "the page could not be serialised");
