@@ -448,6 +448,7 @@ bool MakePage(TMessageLog& log, const std::string& documentPath, const std::stri
     error = log.Explain(mark, false, templatePath, "the template is not well-formed XML");
     return false;
   }
+  templateParser.reset();
   TStylesheet style(xsltParseStylesheetDoc(templateDoc.get()));
   if (!style) {
     error = log.Explain(mark, false, templatePath, "the template is not an XSLT stylesheet");
