@@ -2,6 +2,7 @@
 
 #include "converter/binaries.h"
 #include "converter/file_utils.h"
+#include "converter/html_page.h"
 #include "converter/stylesheet.h"
 #include "platform/file_system.h"
 
@@ -16,7 +17,22 @@ void PrintUsage() {
   PrintLine("");
   PrintLine("Usage:");
   PrintLine("  CORVANE.EXE <FileName> <XSL_Template> <Folder_to_put>");
+  PrintLine("  CORVANE.EXE --html ...  also writes the HTML page itself (NAME.html)");
   PrintLine("");
+}
+
+// The page of --html, made from the copy at outputPath; on failure one line on
+// stderr says where and why, and no page stays behind (an older one included, as
+// it would no longer belong to the copy).
+bool WriteHtmlPage(const std::string& outputPath, const std::string& templatePath, const std::string& pagePath) {
+  TPageError error;
+  if (MakeHtmlPage(outputPath, templatePath, pagePath, error)) return true;
+  std::string line = "corvane: " + error.File;
+  if (error.Line > 0) line.append(":").append(std::to_string(error.Line));
+  line.append(": ").append(error.Reason);
+  platform::WriteConsoleLine(platform::TConsoleStream::Error, line);
+  platform::RemoveFile(pagePath);
+  return false;
 }
 
 // Removes the run's work folder with everything in it on every way out.
@@ -46,6 +62,7 @@ bool ConvertDocument(const TConversionRun& run, const std::string& documentPath)
   std::string outputPath = WithTrailingSeparator(outputFolder, rules) + PathNamePart(documentPath, rules);
   const TSplitName parts = SplitFileName(outputPath, rules);
   outputPath = parts.Folder + parts.Name + ".XML";
+  const std::string pagePath = parts.Folder + parts.Name + ".html";
 
   platform::SetLastSystemError(0);
   TCopyOutcome outcome = TCopyOutcome::coCopyFailed;
@@ -67,13 +84,21 @@ bool ConvertDocument(const TConversionRun& run, const std::string& documentPath)
   if (outcome == TCopyOutcome::coNoInsertionPoint) {
     PrintLine("Conversion failed!");
     platform::RemoveFile(outputPath);
+    if (run.HtmlPage) platform::RemoveFile(pagePath);
     return false;
   }
   if (run.ExtractFlag) ExtractBinaries(outputPath, PathFolderPart(outputPath, rules));
+  // The page comes last, so that it is the template's page even when a payload
+  // bears its name.
+  if (run.HtmlPage) return WriteHtmlPage(outputPath, templatePath, pagePath);
   return true;
 }
 
-int RunConverter(const std::vector<std::string>& arguments) {
+int RunConverter(const std::vector<std::string>& commandLine) {
+  // "--html" counts only as the first argument; a document of that name is
+  // reached as "./--html".
+  const bool htmlPage = !commandLine.empty() && commandLine[0] == "--html";
+  const std::vector<std::string> arguments(commandLine.begin() + (htmlPage ? 1 : 0), commandLine.end());
   // The argument count stops at the first empty argument.
   std::size_t count = 0;
   while (count < arguments.size() && !arguments[count].empty()) ++count;
@@ -87,6 +112,7 @@ int RunConverter(const std::vector<std::string>& arguments) {
   run.TemplateArgument = arguments[1];
   run.OutputFolderArgument = arguments[2];
   run.ExtractFlag = count >= 4;
+  run.HtmlPage = htmlPage;
 
   const TPackageOutcome package = ExtractPackage(run);
   TWorkFolderGuard cleanup(run.WorkFolderPath);

@@ -12,10 +12,11 @@ namespace corvane {
 enum : int {
   ExitSuccess = 0,     ///< converted (a missing template alone is still success)
   ExitUsage = 1,       ///< the usage text was printed
-  ExitConversion = 2,  ///< the copy or the insertion failed
+  ExitConversion = 2,  ///< the copy, the insertion or the page failed
 };
 
-/// The whole program: arguments without the program name. Returns the exit status.
+/// The whole program: arguments without the program name, "--html" first when the
+/// page is wanted too. Returns the exit status.
 int RunConverter(const std::vector<std::string>& arguments);
 
 /// Copies the document (an absolute path) into the output folder as NAME.XML with

@@ -2,8 +2,11 @@
 // Code-page services: the system's ANSI code page (UTF-8 on POSIX), the OEM code
 // page of names stored in zip archives, and the ANSI case rules.
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace platform {
 
@@ -30,5 +33,37 @@ char AnsiLowerChar(char c);
 std::string AnsiLowerCase(std::string_view text);
 /// Compares without regard to case: negative, 0 or positive.
 int AnsiCompareText(std::string_view a, std::string_view b);
+
+// ---- Document encodings that the system converts ---------------------------------------
+
+/// One name under which documents name a character encoding that the system
+/// converts itself. Names of one encoding share its code page.
+struct TSystemEncoding {
+  std::string_view Name;  ///< as documents write it, e.g. "windows-1251"
+  std::uint32_t CodePage;
+};
+
+/// The encodings that XML libraries of this system cannot read without the
+/// system's help, names of one encoding next to each other: on Windows the legacy
+/// code pages (windows-1251, koi8-r, ibm866, shift_jis ...); none on POSIX, whose C
+/// library converts every encoding.
+std::vector<TSystemEncoding> SystemEncodings();
+
+enum class TConversionResult {
+  crDone,        ///< everything consumed, but an incomplete character left at the end
+  crOutputFull,  ///< stopped for lack of room in the output
+  crInvalid,     ///< stopped at a character that cannot be converted
+};
+
+/// Converts text of one of the SystemEncodings into UTF-8, whole characters only.
+/// consumed and produced tell how far it came; crInvalid stops before the first
+/// byte sequence that is no character of the encoding.
+TConversionResult ConvertToUtf8(std::uint32_t codePage, std::string_view in, std::size_t& consumed, char* out,
+                                std::size_t capacity, std::size_t& produced);
+/// Converts UTF-8 text into one of the SystemEncodings, whole characters only.
+/// crInvalid stops before the first character that the encoding cannot hold (or
+/// that is not valid UTF-8), so the caller can write it otherwise.
+TConversionResult ConvertFromUtf8(std::uint32_t codePage, std::string_view in, std::size_t& consumed, char* out,
+                                  std::size_t capacity, std::size_t& produced);
 
 }  // namespace platform

@@ -134,4 +134,19 @@ int AnsiCompareText(std::string_view a, std::string_view b) {
   return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
 }
 
+// The C library's iconv converts every encoding the XML libraries meet.
+std::vector<TSystemEncoding> SystemEncodings() { return {}; }
+
+TConversionResult ConvertToUtf8(std::uint32_t, std::string_view, std::size_t& consumed, char*, std::size_t,
+                                std::size_t& produced) {
+  consumed = produced = 0;
+  return TConversionResult::crInvalid;
+}
+
+TConversionResult ConvertFromUtf8(std::uint32_t, std::string_view, std::size_t& consumed, char*, std::size_t,
+                                  std::size_t& produced) {
+  consumed = produced = 0;
+  return TConversionResult::crInvalid;
+}
+
 }  // namespace platform

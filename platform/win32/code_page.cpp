@@ -114,4 +114,165 @@ int AnsiCompareText(std::string_view a, std::string_view b) {
   return lowerA.compare(lowerB) < 0 ? -1 : (lowerA == lowerB ? 0 : 1);
 }
 
+// ---- Document encodings ----------------------------------------------------------------
+
+namespace {
+
+// The legacy encodings that documents (FictionBook books above all) are written in,
+// under the names the IANA registry and the browsers give them, each with the code
+// page that converts it. libxml2 holds 50 encodings at most and fills 22 places
+// with its own, so the list stays at two dozen code pages; other names of them are
+// aliases and take no place.
+constexpr TSystemEncoding KnownEncodings[] = {
+    {"windows-1250", 1250}, {"cp1250", 1250}, {"x-cp1250", 1250},
+    {"windows-1251", 1251}, {"cp1251", 1251}, {"x-cp1251", 1251},
+    {"windows-1252", 1252}, {"cp1252", 1252}, {"x-cp1252", 1252},
+    {"windows-1253", 1253}, {"cp1253", 1253},
+    {"windows-1254", 1254}, {"cp1254", 1254},
+    {"windows-1255", 1255}, {"cp1255", 1255},
+    {"windows-1256", 1256}, {"cp1256", 1256},
+    {"windows-1257", 1257}, {"cp1257", 1257},
+    {"windows-1258", 1258}, {"cp1258", 1258},
+    {"windows-874", 874},   {"cp874", 874},       {"tis-620", 874},
+    {"ibm866", 866},        {"cp866", 866},       {"866", 866},
+    {"koi8-r", 20866},      {"koi8r", 20866},
+    {"koi8-u", 21866},
+    {"ibm437", 437},        {"cp437", 437},
+    {"ibm850", 850},        {"cp850", 850},
+    {"ibm852", 852},        {"cp852", 852},
+    {"ibm855", 855},        {"cp855", 855},
+    {"macintosh", 10000},   {"x-mac-roman", 10000},
+    {"x-mac-cyrillic", 10007},
+    {"shift_jis", 932},     {"sjis", 932},        {"windows-31j", 932}, {"cp932", 932},
+    {"euc-jp", 20932},
+    {"gbk", 936},           {"gb2312", 936},      {"cp936", 936},
+    {"euc-kr", 949},        {"ks_c_5601-1987", 949}, {"cp949", 949},
+    {"big5", 950},          {"cp950", 950},
+};
+
+// Which bytes begin a two-byte character of a code page (none in a single-byte one).
+struct TLeadBytes {
+  bool Lead[256] = {};
+};
+
+TLeadBytes LeadBytesOf(UINT codePage) {
+  TLeadBytes lead;
+  CPINFO info{};
+  if (::GetCPInfo(codePage, &info) && info.MaxCharSize > 1) {
+    for (int i = 0; i + 1 < MAX_LEADBYTES && info.LeadByte[i] != 0; i += 2) {
+      for (unsigned b = info.LeadByte[i]; b <= info.LeadByte[i + 1] && b < 256; ++b) lead.Lead[b] = true;
+    }
+  }
+  return lead;
+}
+
+// Length of the UTF-8 sequence that a byte begins; 0 for a byte that begins none.
+std::size_t Utf8SequenceLength(unsigned char lead) {
+  if (lead < 0x80) return 1;
+  if (lead >= 0xC2 && lead <= 0xDF) return 2;
+  if (lead >= 0xE0 && lead <= 0xEF) return 3;
+  if (lead >= 0xF0 && lead <= 0xF4) return 4;
+  return 0;
+}
+
+// Converts bytes of one code page into another through UTF-16; every character
+// must convert exactly (no replacement, no best fit). The number of bytes written,
+// or -1.
+int ConvertExactly(UINT from, UINT to, const char* in, std::size_t length, char* out, std::size_t capacity) {
+  if (length == 0) return 0;
+  wchar_t wide[8192];
+  const int units = ::MultiByteToWideChar(from, MB_ERR_INVALID_CHARS, in, static_cast<int>(length), wide, 8192);
+  if (units <= 0) return -1;
+  BOOL usedDefault = FALSE;
+  const bool toUtf8 = to == CP_UTF8;
+  const int written = ::WideCharToMultiByte(to, toUtf8 ? 0 : WC_NO_BEST_FIT_CHARS, wide, units, out,
+                                            static_cast<int>(capacity), nullptr, toUtf8 ? nullptr : &usedDefault);
+  return written <= 0 || usedDefault ? -1 : written;
+}
+
+// Converts whole characters, given by their lengths, as far as they go: the fast
+// way for a run of them, and one by one to find the character that stops it.
+// step(position) gives the length of the character at position, 0 for an invalid
+// one, or npos for one that is incomplete at the end of the input.
+template <typename TStep>
+TConversionResult ConvertCharacters(UINT from, UINT to, std::string_view in, std::size_t& consumed, char* out,
+                                    std::size_t capacity, std::size_t& produced, std::size_t maxOutPerChar,
+                                    TStep step) {
+  consumed = produced = 0;
+  constexpr std::size_t RunLength = 4096;  // input bytes per system call, within the UTF-16 buffer
+  while (consumed < in.size()) {
+    // A run of whole characters that fits the output room.
+    std::size_t end = consumed, characters = 0;
+    TConversionResult stop = TConversionResult::crDone;
+    bool stopped = false;
+    while (end < in.size() && end - consumed < RunLength) {
+      const std::size_t length = step(end);
+      if (length == std::string_view::npos) {
+        stopped = true;  // incomplete at the end: left for the next call
+        break;
+      }
+      if (length == 0) {
+        stop = TConversionResult::crInvalid;
+        stopped = true;
+        break;
+      }
+      if (produced + (characters + 1) * maxOutPerChar > capacity) {
+        stop = TConversionResult::crOutputFull;
+        stopped = true;
+        break;
+      }
+      end += length;
+      ++characters;
+    }
+    const int written =
+        ConvertExactly(from, to, in.data() + consumed, end - consumed, out + produced, capacity - produced);
+    if (written >= 0) {
+      consumed = end;
+      produced += static_cast<std::size_t>(written);
+    } else {
+      // A character in the run does not convert: take the ones before it.
+      while (consumed < end) {
+        const std::size_t length = step(consumed);
+        const int one = ConvertExactly(from, to, in.data() + consumed, length, out + produced, capacity - produced);
+        if (one < 0) return TConversionResult::crInvalid;
+        consumed += length;
+        produced += static_cast<std::size_t>(one);
+      }
+    }
+    if (stopped) return stop;
+  }
+  return TConversionResult::crDone;
+}
+
+}  // namespace
+
+std::vector<TSystemEncoding> SystemEncodings() {
+  std::vector<TSystemEncoding> encodings;
+  for (const auto& encoding : KnownEncodings) {
+    if (::IsValidCodePage(encoding.CodePage)) encodings.push_back(encoding);
+  }
+  return encodings;
+}
+
+TConversionResult ConvertToUtf8(std::uint32_t codePage, std::string_view in, std::size_t& consumed, char* out,
+                                std::size_t capacity, std::size_t& produced) {
+  const TLeadBytes lead = LeadBytesOf(codePage);
+  // A character of these code pages is one or two bytes and one UTF-16 unit, so
+  // at most three bytes of UTF-8.
+  return ConvertCharacters(codePage, CP_UTF8, in, consumed, out, capacity, produced, 3, [&](std::size_t at) {
+    if (!lead.Lead[static_cast<unsigned char>(in[at])]) return std::size_t{1};
+    return at + 1 < in.size() ? std::size_t{2} : std::string_view::npos;
+  });
+}
+
+TConversionResult ConvertFromUtf8(std::uint32_t codePage, std::string_view in, std::size_t& consumed, char* out,
+                                  std::size_t capacity, std::size_t& produced) {
+  // A character these code pages can hold takes at most two bytes there.
+  return ConvertCharacters(CP_UTF8, codePage, in, consumed, out, capacity, produced, 2, [&](std::size_t at) {
+    const std::size_t length = Utf8SequenceLength(static_cast<unsigned char>(in[at]));
+    if (length == 0) return std::size_t{0};
+    return at + length <= in.size() ? length : std::string_view::npos;
+  });
+}
+
 }  // namespace platform

@@ -17,7 +17,8 @@ namespace {
 
 const std::string Usage =
     "CORVANE Ver.1.0\nConverts XML documents to HTML using XSL templates\n\nUsage:\n"
-    "  CORVANE.EXE <FileName> <XSL_Template> <Folder_to_put>\n\n";
+    "  CORVANE.EXE <FileName> <XSL_Template> <Folder_to_put>\n"
+    "  CORVANE.EXE --html ...  also writes the HTML page itself (NAME.html)\n\n";
 
 class CorvaneProgram : public ::testing::Test {
  protected:

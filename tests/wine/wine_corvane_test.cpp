@@ -33,7 +33,8 @@ namespace {
 
 const std::string Usage =
     "CORVANE Ver.1.0\r\nConverts XML documents to HTML using XSL templates\r\n\r\nUsage:\r\n"
-    "  CORVANE.EXE <FileName> <XSL_Template> <Folder_to_put>\r\n\r\n";
+    "  CORVANE.EXE <FileName> <XSL_Template> <Folder_to_put>\r\n"
+    "  CORVANE.EXE --html ...  also writes the HTML page itself (NAME.html)\r\n\r\n";
 
 const std::string Book =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<!DOCTYPE FictionBook SYSTEM \"fb.dtd\">\r\n"
@@ -377,6 +378,43 @@ TEST_F(WineCorvaneExample, LampBookWithPayloadsAsTheLinuxBuildWrites) {
     }
     EXPECT_TRUE(ReadFile(folder.Path() / "win-out" / name) == expected) << name;
   }
+}
+
+// The page of --html: the same bytes as the Linux build's, a legacy code page in
+// and out included; a document that is not well-formed gives no page.
+TEST_F(WineCorvaneExample, PagesAsTheLinuxBuildWritesThem) {
+  // "Глава" in koi8-r, written out in windows-1251, with a character it lacks.
+  WriteFile(folder / "koi.xml", "<?xml version=\"1.0\" encoding=\"koi8-r\"?><r>\xE7\xCC\xC1\xD7\xC1 &#26085;</r>");
+  WriteFile(folder / "cp.xsl",
+            "<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\">"
+            "<xsl:output method=\"html\" encoding=\"windows-1251\"/><xsl:template match=\"/\">"
+            "<html><body><p><xsl:value-of select=\"r\"/></p></body></html></xsl:template></xsl:stylesheet>");
+  struct TCase {
+    fs::path Document, Template;
+    std::string Page;
+  };
+  std::vector<TCase> cases = {
+      {testsupport::SourceFile("examples/lamp.fb2"), testsupport::SourceFile("examples/book.xsl"), "lamp.html"},
+      {folder.Path() / "koi.xml", folder.Path() / "cp.xsl", "koi.html"},
+  };
+  const fs::path book = testsupport::Fixture("docs/test-book-ru.fb2");
+  if (fs::exists(book)) cases.push_back({book, testsupport::SourceFile("bench/fb2_page.xsl"), "test-book-ru.html"});
+  for (const auto& c : cases) {
+    const auto win = Corvane({"--html", WindowsPath(c.Document), WindowsPath(c.Template), Win("win-out"), "1"});
+    EXPECT_EQ(win.Status, 0) << c.Page << win.Out << win.Err;
+    const auto linux = LinuxCorvane({"--html", c.Document.string(), c.Template.string(), folder / "linux-out", "1"});
+    ASSERT_EQ(linux.Status, 0) << c.Page << linux.Err;
+    EXPECT_TRUE(Read("win-out/" + c.Page) == Read("linux-out/" + c.Page)) << c.Page;
+  }
+  EXPECT_EQ(Read("win-out/koi.html"), "<html><body><p>\xC3\xEB\xE0\xE2\xE0 &#26085;</p></body></html>\n");
+
+  WriteFile(folder / "bad.xml", "<?xml version=\"1.0\"?>\n<r>\n<b>\n</r>\n");
+  const auto bad = Corvane({"--html", Win("bad.xml"), Win("cp.xsl"), Win("win-out")});
+  EXPECT_EQ(bad.Status, 2);
+  EXPECT_TRUE(HasLine(bad.Err, "corvane: " + Win("win-out/bad.XML") + ":6: Opening and ending tag mismatch: b line 5 and r"))
+      << bad.Err;
+  EXPECT_TRUE(fs::exists(folder.Path() / "win-out/bad.XML"));
+  EXPECT_FALSE(fs::exists(folder.Path() / "win-out/bad.html"));
 }
 
 TEST_F(WineCorvaneExample, PayloadIdsNeverNameAFileOutsideTheOutputFolder) {
