@@ -8,7 +8,7 @@
 #include <string>
 
 #include "platform/file_system.h"
-#include "unzip/stream.h"
+#include "unzip/decode/stream.h"
 
 namespace kestrel {
 

@@ -6,7 +6,7 @@
 // from decode_errors.h and belong to the same vocabulary.
 
 #include "unzip/decode/decode_errors.h"
-#include "unzip/stream.h"
+#include "unzip/decode/stream.h"
 
 namespace kestrel {
 

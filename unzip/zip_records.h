@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include "unzip/stream.h"
+#include "unzip/decode/stream.h"
 
 namespace kestrel {
 

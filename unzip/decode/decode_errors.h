@@ -4,7 +4,7 @@
 // belong to the component's public vocabulary; each derives straight from the
 // project's base exception and carries its message text.
 
-#include "unzip/stream.h"
+#include "unzip/decode/stream.h"
 
 namespace kestrel {
 

@@ -20,7 +20,7 @@
 #include "unzip/decode/code_table.h"
 #include "unzip/decode/decode_errors.h"
 #include "unzip/decode/decrypt.h"
-#include "unzip/stream.h"
+#include "unzip/decode/stream.h"
 
 namespace kestrel {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "unzip/stream.h"
+#include "unzip/decode/stream.h"
 
 namespace decodetest {
 

@@ -11,7 +11,7 @@
 
 #include "tests/unzip/decode/decode_primitives.h"
 #include "unzip/decode/decode_state.h"
-#include "unzip/stream.h"
+#include "unzip/decode/stream.h"
 
 namespace legacytest {
 

@@ -1,4 +1,4 @@
-#include "unzip/stream.h"
+#include "unzip/decode/stream.h"
 
 namespace kestrel {
 

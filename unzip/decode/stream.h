@@ -1,7 +1,7 @@
 #pragma once
-// The byte-stream foundation the zip component builds on: the base exception of
-// the project, the abstract stream with 32-bit positions, and the file stream over
-// the platform's open file with the classic open-mode word.
+// The byte-stream foundation the decoders and the zip component build on: the base
+// exception of the project, the abstract stream with 64-bit positions, and the file
+// stream over the platform's open file with the classic open-mode word.
 
 #include <cstdint>
 #include <stdexcept>
