@@ -15,6 +15,7 @@
 
 #include "platform/file_system.h"
 #include "unzip/kestrel_unzip.h"
+#include "unzip/decode/zip_format.h"
 
 namespace {
 
@@ -37,7 +38,7 @@ std::string ManyEntries() {
     std::snprintf(name, sizeof name, "folder%03u/file%05u.txt", i % 256, i);
     const std::string n = name;
     const auto offset = static_cast<std::uint32_t>(body.size());
-    PutU32(body, 0x04034B50);
+    PutU32(body, kestrel::TLocalHeaderLayout::Signature);
     PutU16(body, 10);
     PutU16(body, 0);
     PutU16(body, 0);
@@ -48,7 +49,7 @@ std::string ManyEntries() {
     PutU16(body, static_cast<std::uint32_t>(n.size()));
     PutU16(body, 0);
     body += n;
-    PutU32(central, 0x02014B50);
+    PutU32(central, kestrel::TCentralHeaderLayout::Signature);
     PutU16(central, 0x031E);
     PutU16(central, 10);
     PutU16(central, 0);
@@ -67,7 +68,7 @@ std::string ManyEntries() {
     central += n + extra;
   }
   std::string end;
-  PutU32(end, 0x06054B50);
+  PutU32(end, kestrel::TEndCentralLayout::Signature);
   PutU16(end, 0);
   PutU16(end, 0);
   PutU16(end, 65535);

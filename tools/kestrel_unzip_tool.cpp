@@ -35,7 +35,7 @@ std::string ListingLine(const TZipHeaderInfo& entry) {
 /// kestrel-unzip prints instead of a misleading CRC error or wrong-password line.
 std::optional<std::string> UnsupportedReason(const TZipHeaderInfo& entry) {
   // Bit 6: the strong encryption of the format's owner, whose keys are not ours.
-  if ((entry.Flags & 0x0040) != 0) return "skipped, strong encryption is not supported";
+  if ((entry.Flags & FlagStrongEncryption) != 0) return "skipped, strong encryption is not supported";
   // WinZip's AES marks the entry as method 99 and keeps the real method in an
   // extra field.
   if (entry.CompressionMethod == 99) return "skipped, AES encryption is not supported";

@@ -308,13 +308,14 @@ void TKestrelUnZip::CheckEntriesApart() {
     const TZipHeaderInfo& entry = *directoryList_->Items(i);
     // The local header's lengths say where the data starts; a header that is not
     // there fails its entry later, and counts here with the central lengths.
-    std::uint8_t header[kLocalHeaderSize] = {};
+    std::uint8_t header[TLocalHeaderLayout::Size] = {};
     std::uint64_t lengths = entry.NameLength;
     archive.Seek(entry.LocalHeaderOffset, soFromBeginning);
-    if (archive.Read(header, kLocalHeaderSize) == kLocalHeaderSize && GetU32(header) == LocalFileHeaderSig)
-      lengths = std::uint64_t{GetU16(header + 26)} + GetU16(header + 28);
+    if (archive.Read(header, TLocalHeaderLayout::Size) == TLocalHeaderLayout::Size && GetU32(header) == TLocalHeaderLayout::Signature)
+      lengths = std::uint64_t{GetU16(header + TLocalHeaderLayout::NameLengthAt)} +
+                GetU16(header + TLocalHeaderLayout::ExtraLengthAt);
     const std::uint64_t from = entry.LocalHeaderOffset;
-    spans.push_back({from, from + kLocalHeaderSize + lengths + entry.CompressedSize, &entry});
+    spans.push_back({from, from + TLocalHeaderLayout::Size + lengths + entry.CompressedSize, &entry});
   }
   archive.SetPosition(restore);
   std::sort(spans.begin(), spans.end(), [](const TSpan& a, const TSpan& b) { return a.From < b.From; });
@@ -352,7 +353,7 @@ void TKestrelUnZip::UnZipEntry(std::int32_t index, TDecodeState& state) {
 
   // The local header's name and extra-field lengths may differ from the central
   // header's; only they tell where the data starts.
-  std::uint8_t localHeader[kLocalHeaderSize] = {};
+  std::uint8_t localHeader[TLocalHeaderLayout::Size] = {};
   if (!isFolder) {
     if (endCentral_->ThisDisk != 0 && entry.DiskStart != static_cast<std::uint32_t>(currentDisk_)) {
       // An entry on a disk the set does not have is damage: its data is not there.
@@ -362,8 +363,10 @@ void TKestrelUnZip::UnZipEntry(std::int32_t index, TDecodeState& state) {
     if (!archiveStream_) throw EFatalUnzipError("Premature end of file reached");
     TStream& archive = *archiveStream_;
     archive.Seek(entry.LocalHeaderOffset, soFromBeginning);
-    archive.Read(localHeader, kLocalHeaderSize);
-    archive.Seek(GetU16(localHeader + 26) + GetU16(localHeader + 28), soFromCurrent);
+    archive.Read(localHeader, TLocalHeaderLayout::Size);
+    archive.Seek(GetU16(localHeader + TLocalHeaderLayout::NameLengthAt) +
+                     GetU16(localHeader + TLocalHeaderLayout::ExtraLengthAt),
+                 soFromCurrent);
   }
 
   const std::string dir = EntryDestDir();
@@ -422,8 +425,8 @@ void TKestrelUnZip::UnZipEntry(std::int32_t index, TDecodeState& state) {
   decodeEntry.CompressedSize = entry.CompressedSize;
   decodeEntry.UncompressedSize = entry.UncompressedSize;
   decodeEntry.LocalHeaderOffset = entry.LocalHeaderOffset;
-  decodeEntry.FileNameLength = GetU16(localHeader + 26);
-  decodeEntry.ExtraFieldLength = GetU16(localHeader + 28);
+  decodeEntry.FileNameLength = GetU16(localHeader + TLocalHeaderLayout::NameLengthAt);
+  decodeEntry.ExtraFieldLength = GetU16(localHeader + TLocalHeaderLayout::ExtraLengthAt);
 
   // Any exception but the size guard's ends the run: a failed write, the archive's
   // premature end, a cancel. The file being written is incomplete then, and goes

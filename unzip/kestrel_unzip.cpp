@@ -122,12 +122,14 @@ std::string TKestrelUnZip::FileComment(std::int32_t index) {
   if (!entry.HasComment()) return std::string();
   // The lengths of the name and the extra field come from the central header
   // itself, as stored, so a converted name does not shift the comment.
-  const std::string header = ReadArchiveText(entry.CentralHeaderOffset, kCentralHeaderSize);
-  if (header.size() != static_cast<std::size_t>(kCentralHeaderSize)) return std::string();
+  const std::string header = ReadArchiveText(entry.CentralHeaderOffset, TCentralHeaderLayout::Size);
+  if (header.size() != static_cast<std::size_t>(TCentralHeaderLayout::Size)) return std::string();
   const auto* raw = reinterpret_cast<const std::uint8_t*>(header.data());
-  if (GetU32(raw) != CentralFileHeaderSig) return std::string();
-  const std::uint64_t at = std::uint64_t{entry.CentralHeaderOffset} + kCentralHeaderSize + GetU16(raw + 28) + GetU16(raw + 30);
-  std::string comment = ReadArchiveText(at, GetU16(raw + 32));
+  if (GetU32(raw) != TCentralHeaderLayout::Signature) return std::string();
+  using L = TCentralHeaderLayout;
+  const std::uint64_t at =
+      entry.CentralHeaderOffset + L::Size + GetU16(raw + L::NameLengthAt) + GetU16(raw + L::ExtraLengthAt);
+  std::string comment = ReadArchiveText(at, GetU16(raw + L::CommentLengthAt));
   entry.CacheComment(comment);
   return comment;
 }

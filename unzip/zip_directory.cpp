@@ -89,8 +89,9 @@ TFoundDescriptor FindDataDescriptor(TStream& stream, std::int64_t dataStart, std
   const std::int32_t bare = 4 + 2 * sizeBytes;  // CRC and sizes, without the signature
   auto sizeAt = [&](const std::uint8_t* p) { return wide ? GetU64(p) : std::uint64_t{GetU32(p)}; };
   auto isRecord = [](const std::uint8_t* p) {
-    return (p[2] == 0x03 && p[3] == 0x04) || (p[2] == 0x01 && p[3] == 0x02) || (p[2] == 0x05 && p[3] == 0x06) ||
-           (p[2] == 0x06 && p[3] == 0x06);
+    const std::uint32_t signature = GetU32(p);
+    return signature == TLocalHeaderLayout::Signature || signature == TCentralHeaderLayout::Signature ||
+           signature == TEndCentralLayout::Signature || signature == TZip64EndCentralLayout::Signature;
   };
   // Blocks overlap by 24 bytes, so a descriptor without its signature in front of
   // the next record, or one with its signature, is always seen whole.
@@ -103,10 +104,11 @@ TFoundDescriptor FindDataDescriptor(TStream& stream, std::int64_t dataStart, std
     const std::int32_t got = stream.Read(block.data(), want);
     if (got <= 0) break;
     for (auto i = static_cast<std::int32_t>(base - from); i + 4 <= got; ++i) {
-      if (block[static_cast<std::size_t>(i)] != 0x50 || block[static_cast<std::size_t>(i) + 1] != 0x4B) continue;
+      // Every signature starts with "PK".
+      if (block[static_cast<std::size_t>(i)] != 'P' || block[static_cast<std::size_t>(i) + 1] != 'K') continue;
       const std::uint8_t* p = block.data() + i;
       const std::int64_t at = from + i;
-      if (p[2] == 0x07 && p[3] == 0x08 && i + 4 + bare <= got) {
+      if (GetU32(p) == DataDescriptorSig && i + 4 + bare <= got) {
         if (sizeAt(p + 8) == static_cast<std::uint64_t>(at - dataStart))
           return {at + 4 + bare, GetU32(p + 4), sizeAt(p + 8), sizeAt(p + 8 + sizeBytes)};
       } else if (isRecord(p) && i >= bare && at - bare >= dataStart) {
@@ -261,7 +263,7 @@ void TKestrelUnZip::ReadZip() {
         companionStream_.reset();
       }
       // An empty companion would pass for an archive without entries.
-      if (companionStream_ && companionStream_->Size() >= kEndCentralSize &&
+      if (companionStream_ && companionStream_->Size() >= TEndCentralLayout::Size &&
           endCentral_->FindEndCentral(*companionStream_) && PlausibleEndRecord(*endCentral_)) {
         found = true;
       } else {
@@ -430,7 +432,8 @@ bool TKestrelUnZip::RebuildFromLocalHeaders() {
   // 10 (no version 10.0 or later exists, so such a hit lies inside some data);
   // -1 at the end of the file.
   auto findLocalHeader = [&](std::int64_t from) -> std::int64_t {
-    static constexpr std::uint8_t signature[4] = {0x50, 0x4B, 0x03, 0x04};
+    std::uint8_t signature[4];
+    for (int i = 0; i < 4; ++i) signature[i] = static_cast<std::uint8_t>(TLocalHeaderLayout::Signature >> (8 * i));
     TByteScanner scanner(stream, from);
     int matched = 0;
     for (;;) {

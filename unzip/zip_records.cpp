@@ -81,7 +81,7 @@ std::string TZipHeaderInfo::StoredName(const std::string& raw, bool convertFromO
   // already where the ANSI code page is UTF-8; the others are in the OEM code page
   // of the archiving system.
   if (convertFromOem && OEMConvert) {
-    name = (Flags & kFlagUtf8Name) == 0 ? platform::OemToAnsi(name) : platform::Utf8ToAnsi(name);
+    name = (Flags & FlagUtf8Name) == 0 ? platform::OemToAnsi(name) : platform::Utf8ToAnsi(name);
   }
   return name;
 }
@@ -108,7 +108,7 @@ bool TZipHeaderInfo::ReadZip64Extra(TStream& stream, std::uint16_t length, bool 
     const std::size_t data = at + 4;
     const std::size_t end = data + GetU16(&extra[at + 2]);
     if (end > extra.size()) break;
-    if (id != kZip64ExtraId) {
+    if (id != Zip64ExtraId) {
       at = end;
       continue;
     }
@@ -118,7 +118,7 @@ bool TZipHeaderInfo::ReadZip64Extra(TStream& stream, std::uint16_t length, bool 
       if (field + 8 > end) return false;
       value = GetU64(&extra[field]);
       field += 8;
-      return value <= kLargestZip64Value;
+      return value <= LargestZip64Value;
     };
     if (needUncompressed && !take64(UncompressedSize)) return false;
     if (needCompressed && !take64(CompressedSize)) return false;
@@ -134,26 +134,27 @@ bool TZipHeaderInfo::ReadZip64Extra(TStream& stream, std::uint16_t length, bool 
 
 bool TZipHeaderInfo::ReadCentralHeader(TStream& stream, const TNextVolume& nextVolume) {
   const std::int64_t start = stream.Position();
-  std::uint8_t header[kCentralHeaderSize];
+  std::uint8_t header[TCentralHeaderLayout::Size];
   TStream* source = &stream;
-  std::int32_t got = source->Read(header, kCentralHeaderSize);
-  if (nextVolume && got < kCentralHeaderSize) {
+  std::int32_t got = source->Read(header, TCentralHeaderLayout::Size);
+  if (nextVolume && got < TCentralHeaderLayout::Size) {
     // A header that runs off the end of a volume: nothing at all, or the start of
     // one, goes on in the next volume of the set.
-    static constexpr std::uint8_t signature[4] = {0x50, 0x4B, 0x01, 0x02};
+    std::uint8_t signature[4];
+    for (int i = 0; i < 4; ++i) signature[i] = static_cast<std::uint8_t>(TCentralHeaderLayout::Signature >> (8 * i));
     const std::int32_t compared = std::min<std::int32_t>(got, 4);
     if (got == 0 || std::memcmp(header, signature, static_cast<std::size_t>(compared)) == 0) {
       source = &nextVolume();
-      got += std::max<std::int32_t>(source->Read(header + got, kCentralHeaderSize - got), 0);
+      got += std::max<std::int32_t>(source->Read(header + got, TCentralHeaderLayout::Size - got), 0);
     }
   }
   auto fail = [&] {
     if (source == &stream) stream.SetPosition(start);
     return false;
   };
-  if (got != kCentralHeaderSize || GetU32(header) != CentralFileHeaderSig) return fail();
+  if (got != TCentralHeaderLayout::Size || GetU32(header) != TCentralHeaderLayout::Signature) return fail();
 
-  const std::uint16_t nameLength = GetU16(header + 28);
+  const std::uint16_t nameLength = GetU16(header + TCentralHeaderLayout::NameLengthAt);
   std::string raw(nameLength, '\0');
   if (nameLength != 0) {
     std::int32_t nameGot = source->Read(raw.data(), nameLength);
@@ -164,20 +165,21 @@ bool TZipHeaderInfo::ReadCentralHeader(TStream& stream, const TNextVolume& nextV
     if (nameGot != nameLength) return fail();
   }
 
-  VersionMadeBy = GetU16(header + 4);
-  VersionNeeded = GetU16(header + 6);
-  Flags = GetU16(header + 8);
-  CompressionMethod = GetU16(header + 10);
-  DateTime = RepairDosDateTime(GetU32(header + 12));
-  CRC32 = GetU32(header + 16);
-  CompressedSize = GetU32(header + 20);
-  UncompressedSize = GetU32(header + 24);
-  CentralExtraLength = GetU16(header + 30);
-  CommentLength = GetU16(header + 32);
-  DiskStart = GetU16(header + 34);
-  InternalAttributes = GetU16(header + 36);
-  ExternalAttributes = GetU32(header + 38);
-  LocalHeaderOffset = GetU32(header + 42);
+  using L = TCentralHeaderLayout;
+  VersionMadeBy = GetU16(header + L::VersionMadeByAt);
+  VersionNeeded = GetU16(header + L::VersionNeededAt);
+  Flags = GetU16(header + L::FlagsAt);
+  CompressionMethod = GetU16(header + L::MethodAt);
+  DateTime = RepairDosDateTime(GetU32(header + L::DateTimeAt));
+  CRC32 = GetU32(header + L::CrcAt);
+  CompressedSize = GetU32(header + L::CompressedSizeAt);
+  UncompressedSize = GetU32(header + L::UncompressedSizeAt);
+  CentralExtraLength = GetU16(header + L::ExtraLengthAt);
+  CommentLength = GetU16(header + L::CommentLengthAt);
+  DiskStart = GetU16(header + L::DiskStartAt);
+  InternalAttributes = GetU16(header + L::InternalAttributesAt);
+  ExternalAttributes = GetU32(header + L::ExternalAttributesAt);
+  LocalHeaderOffset = GetU32(header + L::LocalHeaderOffsetAt);
   LocalExtraLength = 0;
   Zip64Local = false;
   if (!ReadZip64Extra(*source, CentralExtraLength, true)) return fail();
@@ -197,26 +199,27 @@ bool TZipHeaderInfo::ReadCentralHeader(TStream& stream, const TNextVolume& nextV
 
 bool TZipHeaderInfo::ReadLocalHeader(TStream& stream) {
   const std::int64_t start = stream.Position();
-  std::uint8_t header[kLocalHeaderSize];
+  std::uint8_t header[TLocalHeaderLayout::Size];
   auto fail = [&] {
     stream.SetPosition(start);
     return false;
   };
-  if (stream.Read(header, kLocalHeaderSize) != kLocalHeaderSize || GetU32(header) != LocalFileHeaderSig)
+  if (stream.Read(header, TLocalHeaderLayout::Size) != TLocalHeaderLayout::Size || GetU32(header) != TLocalHeaderLayout::Signature)
     return fail();
-  const std::uint16_t nameLength = GetU16(header + 26);
+  const std::uint16_t nameLength = GetU16(header + TLocalHeaderLayout::NameLengthAt);
   std::string raw(nameLength, '\0');
   if (nameLength != 0 && stream.Read(raw.data(), nameLength) != nameLength) return fail();
 
+  using L = TLocalHeaderLayout;
   VersionMadeBy = 0;
-  VersionNeeded = GetU16(header + 4);
-  Flags = GetU16(header + 6);
-  CompressionMethod = GetU16(header + 8);
-  DateTime = RepairDosDateTime(GetU32(header + 10));
-  CRC32 = GetU32(header + 14);
-  CompressedSize = GetU32(header + 18);
-  UncompressedSize = GetU32(header + 22);
-  LocalExtraLength = GetU16(header + 28);
+  VersionNeeded = GetU16(header + L::VersionNeededAt);
+  Flags = GetU16(header + L::FlagsAt);
+  CompressionMethod = GetU16(header + L::MethodAt);
+  DateTime = RepairDosDateTime(GetU32(header + L::DateTimeAt));
+  CRC32 = GetU32(header + L::CrcAt);
+  CompressedSize = GetU32(header + L::CompressedSizeAt);
+  UncompressedSize = GetU32(header + L::UncompressedSizeAt);
+  LocalExtraLength = GetU16(header + L::ExtraLengthAt);
   CentralExtraLength = 0;
   CommentLength = 0;
   DiskStart = 0;
@@ -242,7 +245,7 @@ bool TZipHeaderInfo::ReadLocalHeader(TStream& stream) {
 }
 
 void TEndCentral::Clear() {
-  Signature = EndCentralDirSig;
+  Signature = TEndCentralLayout::Signature;
   ThisDisk = 0;
   CentralDirDisk = 0;
   EntriesThisDisk = 0;
@@ -267,72 +270,74 @@ void TEndCentral::Assign(const TEndCentral& source) {
 
 bool TEndCentral::FindEndCentral(TStream& stream) {
   const std::int64_t size = stream.Size();
-  if (size < kEndCentralSize) return size == 0;
+  if (size < TEndCentralLayout::Size) return size == 0;
 
-  const auto window = static_cast<std::int32_t>(std::min<std::int64_t>(size, kEndCentralSearchSize));
+  const auto window = static_cast<std::int32_t>(std::min<std::int64_t>(size, TEndCentralLayout::SearchSize));
   std::vector<std::uint8_t> block(static_cast<std::size_t>(window));
   stream.SetPosition(size - window);
   if (stream.Read(block.data(), window) != window) return false;
 
   // Backwards from the last place a whole record fits: the record nearest the end
   // wins, as an archive comment may itself hold the signature bytes.
-  for (std::int32_t at = window - kEndCentralSize; at >= 0; --at) {
+  for (std::int32_t at = window - TEndCentralLayout::Size; at >= 0; --at) {
     if (block[static_cast<std::size_t>(at)] != 0x50) continue;
     const std::uint8_t* record = block.data() + at;
-    if (GetU32(record) != EndCentralDirSig) continue;
-    Signature = EndCentralDirSig;
-    ThisDisk = GetU16(record + 4);
-    CentralDirDisk = GetU16(record + 6);
-    EntriesThisDisk = GetU16(record + 8);
-    TotalEntries = GetU16(record + 10);
-    CentralDirSize = GetU32(record + 12);
-    CentralDirOffset = GetU32(record + 16);
-    CommentLength = GetU16(record + 20);
-    CommentPos = static_cast<std::uint64_t>(size - window + at + kEndCentralSize);
-    RecordsStart = CommentPos - kEndCentralSize;
+    if (GetU32(record) != TEndCentralLayout::Signature) continue;
+    Signature = TEndCentralLayout::Signature;
+    using L = TEndCentralLayout;
+    ThisDisk = GetU16(record + L::ThisDiskAt);
+    CentralDirDisk = GetU16(record + L::CentralDirDiskAt);
+    EntriesThisDisk = GetU16(record + L::EntriesThisDiskAt);
+    TotalEntries = GetU16(record + L::TotalEntriesAt);
+    CentralDirSize = GetU32(record + L::CentralDirSizeAt);
+    CentralDirOffset = GetU32(record + L::CentralDirOffsetAt);
+    CommentLength = GetU16(record + L::CommentLengthAt);
+    CommentPos = static_cast<std::uint64_t>(size - window + at + TEndCentralLayout::Size);
+    RecordsStart = CommentPos - TEndCentralLayout::Size;
     return true;
   }
   return false;
 }
 
 bool TEndCentral::FindZip64Locator(TStream& stream) {
-  if (RecordsStart < static_cast<std::uint64_t>(kZip64LocatorSize)) return false;
-  const std::uint64_t at = RecordsStart - kZip64LocatorSize;
-  std::uint8_t locator[kZip64LocatorSize];
+  if (RecordsStart < static_cast<std::uint64_t>(TZip64LocatorLayout::Size)) return false;
+  const std::uint64_t at = RecordsStart - TZip64LocatorLayout::Size;
+  std::uint8_t locator[TZip64LocatorLayout::Size];
   stream.SetPosition(static_cast<std::int64_t>(at));
-  if (stream.Read(locator, kZip64LocatorSize) != kZip64LocatorSize || GetU32(locator) != Zip64EndLocatorSig)
+  if (stream.Read(locator, TZip64LocatorLayout::Size) != TZip64LocatorLayout::Size || GetU32(locator) != TZip64LocatorLayout::Signature)
     return false;
   locatorPos_ = at;
   // The disk that holds the ZIP64 record is the last one, this file, in every set
   // that writers make; only its offset is taken.
-  zip64RecordOffset_ = GetU64(locator + 8);
+  zip64RecordOffset_ = GetU64(locator + TZip64LocatorLayout::RecordOffsetAt);
   return true;
 }
 
 bool TEndCentral::ReadZip64EndCentral(TStream& stream) {
   // The record is where the locator says; an archive with bytes in front of it
   // (a self-extractor's program) has it right before the locator instead.
-  std::uint8_t record[kZip64EndCentralSize];
+  std::uint8_t record[TZip64EndCentralLayout::Size];
   std::uint64_t at = zip64RecordOffset_;
   auto readAt = [&](std::uint64_t offset) {
-    if (offset > locatorPos_ || locatorPos_ - offset < static_cast<std::uint64_t>(kZip64EndCentralSize)) return false;
+    if (offset > locatorPos_ || locatorPos_ - offset < static_cast<std::uint64_t>(TZip64EndCentralLayout::Size)) return false;
     stream.SetPosition(static_cast<std::int64_t>(offset));
-    return stream.Read(record, kZip64EndCentralSize) == kZip64EndCentralSize &&
-           GetU32(record) == Zip64EndCentralDirSig;
+    return stream.Read(record, TZip64EndCentralLayout::Size) == TZip64EndCentralLayout::Size &&
+           GetU32(record) == TZip64EndCentralLayout::Signature;
   };
   if (!readAt(at)) {
-    if (locatorPos_ < static_cast<std::uint64_t>(kZip64EndCentralSize)) return false;
-    at = locatorPos_ - kZip64EndCentralSize;
+    if (locatorPos_ < static_cast<std::uint64_t>(TZip64EndCentralLayout::Size)) return false;
+    at = locatorPos_ - TZip64EndCentralLayout::Size;
     if (!readAt(at)) return false;
   }
-  const std::uint32_t thisDisk = GetU32(record + 16);
-  const std::uint32_t centralDirDisk = GetU32(record + 20);
-  const std::uint64_t entriesThisDisk = GetU64(record + 24);
-  const std::uint64_t totalEntries = GetU64(record + 32);
-  const std::uint64_t centralDirSize = GetU64(record + 40);
-  const std::uint64_t centralDirOffset = GetU64(record + 48);
-  if (totalEntries > kLargestZip64Value || entriesThisDisk > kLargestZip64Value || centralDirSize > kLargestZip64Value ||
-      centralDirOffset > kLargestZip64Value)
+  using L = TZip64EndCentralLayout;
+  const std::uint32_t thisDisk = GetU32(record + L::ThisDiskAt);
+  const std::uint32_t centralDirDisk = GetU32(record + L::CentralDirDiskAt);
+  const std::uint64_t entriesThisDisk = GetU64(record + L::EntriesThisDiskAt);
+  const std::uint64_t totalEntries = GetU64(record + L::TotalEntriesAt);
+  const std::uint64_t centralDirSize = GetU64(record + L::CentralDirSizeAt);
+  const std::uint64_t centralDirOffset = GetU64(record + L::CentralDirOffsetAt);
+  if (totalEntries > LargestZip64Value || entriesThisDisk > LargestZip64Value || centralDirSize > LargestZip64Value ||
+      centralDirOffset > LargestZip64Value)
     return false;
   // A classic field that does not send the reader here must say the same.
   auto agrees = [](std::uint64_t classic, std::uint64_t escape, std::uint64_t value) {

@@ -10,46 +10,9 @@
 #include <string>
 
 #include "unzip/decode/stream.h"
+#include "unzip/decode/zip_format.h"
 
 namespace kestrel {
-
-inline constexpr std::uint32_t LocalFileHeaderSig = 0x04034B50;    // "PK\3\4"
-inline constexpr std::uint32_t CentralFileHeaderSig = 0x02014B50;  // "PK\1\2"
-inline constexpr std::uint32_t EndCentralDirSig = 0x06054B50;      // "PK\5\6"
-inline constexpr std::uint32_t DataDescriptorSig = 0x08074B50;     // "PK\7\8"
-inline constexpr std::uint32_t Zip64EndCentralDirSig = 0x06064B50;  // "PK\6\6"
-inline constexpr std::uint32_t Zip64EndLocatorSig = 0x07064B50;     // "PK\6\7"
-
-inline constexpr std::int32_t kLocalHeaderSize = 30;
-inline constexpr std::int32_t kCentralHeaderSize = 46;
-inline constexpr std::int32_t kEndCentralSize = 22;
-/// The ZIP64 end-of-central-directory locator, which stands right in front of the
-/// end record, and the ZIP64 end record without its extensible data.
-inline constexpr std::int32_t kZip64LocatorSize = 20;
-inline constexpr std::int32_t kZip64EndCentralSize = 56;
-/// Header ID of the extra field that holds an entry's 64-bit sizes and offset.
-inline constexpr std::uint16_t kZip64ExtraId = 0x0001;
-/// The largest archive comment plus the end record: the end record search reads at
-/// most this many bytes from the end.
-inline constexpr std::int32_t kEndCentralSearchSize = 65535 + kEndCentralSize;
-
-/// General-purpose flag bits.
-inline constexpr std::uint16_t kFlagEncrypted = 0x0001;
-inline constexpr std::uint16_t kFlagDataDescriptor = 0x0008;
-/// The name (and comment) is UTF-8 and needs no code-page conversion.
-inline constexpr std::uint16_t kFlagUtf8Name = 0x0800;
-
-/// Reads a little-endian field of a record.
-inline std::uint16_t GetU16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
-inline std::uint32_t GetU32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-inline std::uint64_t GetU64(const std::uint8_t* p) { return GetU32(p) | (std::uint64_t{GetU32(p + 4)} << 32); }
-
-/// Sizes, offsets and counts past this come from damage, never from a file: they
-/// are refused, so that no sum of them can wrap.
-inline constexpr std::uint64_t kLargestZip64Value = std::uint64_t{1} << 62;
 
 /// Opens the next volume of a multi-volume set when a central header runs off the
 /// end of the current one, and returns its stream, positioned at its start.
@@ -123,8 +86,8 @@ class TZipHeaderInfo {
   /// Keeps a comment read from the archive without touching CommentLength.
   void CacheComment(std::string value) { comment_ = std::move(value); }
 
-  bool Encrypted() const { return (Flags & kFlagEncrypted) != 0; }
-  bool HasDataDescriptor() const { return (Flags & kFlagDataDescriptor) != 0; }
+  bool Encrypted() const { return (Flags & FlagEncrypted) != 0; }
+  bool HasDataDescriptor() const { return (Flags & FlagDataDescriptor) != 0; }
   bool HasComment() const { return CommentLength != 0; }
 
  private:

@@ -1,5 +1,7 @@
 #include "zip_builder.h"
 
+#include "unzip/decode/zip_format.h"
+
 namespace ziptest {
 
 void PutU16(std::string& out, std::uint32_t value) {
@@ -30,7 +32,7 @@ std::uint16_t FlagsOf(const TEntrySpec& entry) {
 
 std::string LocalHeader(const TEntrySpec& entry) {
   std::string out;
-  PutU32(out, 0x04034B50);
+  PutU32(out, kestrel::TLocalHeaderLayout::Signature);
   PutU16(out, entry.VersionNeeded);
   PutU16(out, FlagsOf(entry));
   PutU16(out, entry.Method);
@@ -47,7 +49,7 @@ std::string LocalHeader(const TEntrySpec& entry) {
 
 std::string CentralHeader(const TEntrySpec& entry, std::uint32_t localOffset, std::uint16_t announcedExtraLength) {
   std::string out;
-  PutU32(out, 0x02014B50);
+  PutU32(out, kestrel::TCentralHeaderLayout::Signature);
   PutU16(out, entry.VersionMadeBy);
   PutU16(out, entry.VersionNeeded);
   PutU16(out, FlagsOf(entry));
@@ -72,7 +74,7 @@ std::string CentralHeader(const TEntrySpec& entry, std::uint32_t localOffset, st
 
 std::string EndRecord(const TEndSpec& end) {
   std::string out;
-  PutU32(out, 0x06054B50);
+  PutU32(out, kestrel::TEndCentralLayout::Signature);
   PutU16(out, end.ThisDisk);
   PutU16(out, end.CentralDirDisk);
   PutU16(out, end.EntriesThisDisk);
@@ -94,7 +96,7 @@ std::string BuildArchive(const std::vector<TEntrySpec>& entries, const std::stri
     body += LocalHeader(entry);
     body += entry.Data;
     if (entry.DataDescriptor) {
-      PutU32(body, 0x08074B50);
+      PutU32(body, kestrel::DataDescriptorSig);
       PutU32(body, CrcOf(entry));
       PutU32(body, static_cast<std::uint32_t>(entry.Data.size()));
       PutU32(body, static_cast<std::uint32_t>(entry.Data.size()));
@@ -150,7 +152,7 @@ std::string BuildZip64Archive(const std::vector<TEntrySpec>& entries) {
   }
   std::string records;
   const std::uint64_t recordOffset = body.size() + central.size();
-  PutU32(records, 0x06064B50);
+  PutU32(records, kestrel::TZip64EndCentralLayout::Signature);
   PutU64(records, 44);
   PutU16(records, 45);
   PutU16(records, 45);
@@ -160,7 +162,7 @@ std::string BuildZip64Archive(const std::vector<TEntrySpec>& entries) {
   PutU64(records, entries.size());
   PutU64(records, central.size());
   PutU64(records, body.size());
-  PutU32(records, 0x07064B50);
+  PutU32(records, kestrel::TZip64LocatorLayout::Signature);
   PutU32(records, 0);
   PutU64(records, recordOffset);
   PutU32(records, 1);

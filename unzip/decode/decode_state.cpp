@@ -67,8 +67,8 @@ bool TDecodeState::DecodeEntryData(const TDecodeEntry& entry, TStream& output) {
   // encryption header the password check has already read.
   TStream& archive = Host.ArchiveStream();
   archive.Seek(entry.LocalHeaderOffset, soFromBeginning);
-  archive.Seek(30 + entry.FileNameLength + entry.ExtraFieldLength, soFromCurrent);
-  if (entry.Encrypted()) archive.Seek(12, soFromCurrent);
+  archive.Seek(TLocalHeaderLayout::Size + entry.FileNameLength + entry.ExtraFieldLength, soFromCurrent);
+  if (entry.Encrypted()) archive.Seek(EncryptionHeaderSize, soFromCurrent);
 
   try {
     // One case per method with a decoder: 0 stored, 1 shrunk, 2 to 5 reduced with
@@ -104,12 +104,12 @@ bool TDecodeState::DecodeEntryData(const TDecodeEntry& entry, TStream& output) {
 
 std::uint8_t TDecodeState::ReadEncryptionHeader(std::string_view password, TStream& archive,
                                                 std::uint64_t& compressedSize) {
-  std::uint8_t header[12] = {};
-  archive.Read(header, 12);
-  compressedSize -= 12;
+  std::uint8_t header[EncryptionHeaderSize] = {};
+  archive.Read(header, EncryptionHeaderSize);
+  compressedSize -= EncryptionHeaderSize;
   Keys.InitKeys(password);
-  Keys.DecryptBuffer(header, 12);
-  return header[11];
+  Keys.DecryptBuffer(header, EncryptionHeaderSize);
+  return header[EncryptionHeaderSize - 1];
 }
 
 void TDecodeState::PumpAndCheckCancel() {

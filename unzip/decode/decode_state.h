@@ -21,6 +21,7 @@
 #include "unzip/decode/decode_errors.h"
 #include "unzip/decode/decrypt.h"
 #include "unzip/decode/stream.h"
+#include "unzip/decode/zip_format.h"
 
 namespace kestrel {
 
@@ -95,7 +96,7 @@ struct TDecodeEntry {
   std::uint16_t FileNameLength = 0;
   std::uint16_t ExtraFieldLength = 0;
 
-  bool Encrypted() const { return (Flags & 0x0001) != 0; }
+  bool Encrypted() const { return (Flags & FlagEncrypted) != 0; }
 };
 
 /// Size of one refill, one output chunk and the sliding window.

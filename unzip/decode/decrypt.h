@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "unzip/decode/crc32.h"
+#include "unzip/decode/zip_format.h"
 
 namespace kestrel {
 
@@ -49,7 +50,7 @@ struct TZipKeys {
 /// of the stored CRC-32.
 constexpr std::uint8_t EncryptionCheckByte(std::uint16_t flags, std::uint32_t dosDateTime,
                                            std::uint32_t crc32) {
-  return (flags & 0x0008) ? static_cast<std::uint8_t>((dosDateTime >> 8) & 0xFF)
+  return (flags & FlagDataDescriptor) != 0 ? static_cast<std::uint8_t>((dosDateTime >> 8) & 0xFF)
                           : static_cast<std::uint8_t>(crc32 >> 24);
 }
 

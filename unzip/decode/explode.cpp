@@ -203,8 +203,8 @@ int ReadTreeLengths(TDecodeState& state, std::uint16_t* lengths, unsigned n) {
 }
 
 void Explode(TDecodeState& state) {
-  const bool dictionary8K = (state.Entry.Flags & 0x0002) != 0;
-  const bool literalTree = (state.Entry.Flags & 0x0004) != 0;
+  const bool dictionary8K = (state.Entry.Flags & FlagImplode8KDictionary) != 0;
+  const bool literalTree = (state.Entry.Flags & FlagImplodeLiteralTree) != 0;
   int bl = kLiteralWidth;
   int bm = kLengthWidth;
   int bd = state.CompressedLeft > kLongEntry ? kLongDistanceWidth : kDistanceWidth;
