@@ -92,9 +92,6 @@ std::optional<TFileKind> QueryFileKind(const std::string& path);
 /// True when the path itself is a symbolic link (whatever it points to, a missing
 /// target included); false for anything else or when it cannot be queried.
 bool IsSymbolicLink(const std::string& path);
-/// Applies a Unix-made entry's permission bits (mode & 0777), keeping owner read
-/// and write; never setuid, setgid or sticky. Does nothing on systems without them.
-bool ApplyPermissionBits(const std::string& path, std::uint32_t mode);
 
 /// One entry of a folder listing. A link is listed as a plain file, never as a
 /// folder, so that a walk deletes the link and never follows it.

@@ -138,7 +138,6 @@ void TKestrelUnZip::SetFileComment(std::int32_t index, const std::string& value)
   if (!directoryList_ && !zipName_.empty()) LoadZipDirectory();
   CheckIndex(index);
   Entry(index).SetComment(value);
-  directoryModified_ = true;
 }
 
 std::string TKestrelUnZip::ZipComment() {

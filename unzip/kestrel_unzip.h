@@ -1,7 +1,7 @@
 #pragma once
-// TKestrelUnZip, the zip extraction component: its published properties with their
-// defaults and setters, its enumerations and events, the per-entry accessors, and
-// the reading of the archive directory (zip_directory.cpp).
+// TKestrelUnZip, the zip extraction component: its settings with their defaults and
+// setters, its enumerations and events, the per-entry accessors, and the reading of
+// the archive directory (zip_directory.cpp).
 
 #include <cstdint>
 #include <functional>
@@ -89,7 +89,8 @@ using TReadZip = std::function<void(TKestrelUnZip& Sender, TZipHeaderInfo& Info)
 /// operation first needs it, and keeps it while the archive file is unchanged.
 class TKestrelUnZip {
  public:
-  /// The component version that Create reports.
+  /// The version number that ThisVersion gives: handlers written for this
+  /// interface may ask for it, and it never changes.
   static constexpr std::int32_t kThisVersion = 223;
   /// The window of every file stream the component opens.
   static constexpr std::int32_t kStreamBufferSize = 8192;
@@ -103,14 +104,15 @@ class TKestrelUnZip {
   /// ZipName and DestDir are copied as they are, without their setters.
   void Assign(const TKestrelUnZip& source);
 
-  // ---- Published properties ------------------------------------------------------
+  // ---- Settings and state ----------------------------------------------------------
 
   /// Uncompressed bytes written so far in this extraction.
   std::int64_t BtsDone() const { return btsDone_; }
   /// The entry list callers index, in SortMode order; null before a directory is read.
   TSortedZip* ZipInfo() const { return sortedView_ ? sortedView_.get() : directoryList_.get(); }
   std::int32_t ThisVersion() const { return thisVersion_; }
-  /// Stores 223 whatever the value.
+  /// The version cannot be set: code written for this interface may still try,
+  /// and keeps compiling, but the value stays.
   void SetThisVersion(std::int32_t) { thisVersion_ = kThisVersion; }
 
   const std::string& ZipName() const { return zipName_; }
@@ -170,7 +172,9 @@ class TKestrelUnZip {
   TUnZipComplete OnUnZipComplete;
   TGetNextBuffer OnGetNextBuffer;
   TDecryptEvent OnDecrypt;
-  /// Fired by no operation of this component; Assign does not copy it.
+  /// Kept so that handlers written for this interface keep compiling: no operation
+  /// here hands an entry over while reading, so it is never called, and Assign
+  /// leaves it alone.
   TReadZip OnReadZip;
 
   // ---- Multi-volume settings -------------------------------------------------------
@@ -331,7 +335,6 @@ class TKestrelUnZip {
   std::unique_ptr<TLFNFileStream> archiveStream_;
   std::unique_ptr<TFileStream> companionStream_;  ///< the .zfc file while the directory is read from it
   std::optional<platform::TFileTime> archiveDate_;
-  bool directoryModified_ = false;
   bool rebuilt_ = false;
   std::int32_t currentDisk_ = 0;
 };

@@ -134,12 +134,9 @@ struct TLoadAttempt {
   std::int64_t Size = -1;
 };
 
-bool SameFileTime(const std::optional<platform::TFileTime>& a, const std::optional<platform::TFileTime>& b) {
-  return a.has_value() == b.has_value() && (!a || (a->Seconds == b->Seconds && a->Nanoseconds == b->Nanoseconds));
-}
 
 bool SameAttempt(const TLoadAttempt& a, const TLoadAttempt& b) {
-  return a.Name == b.Name && SameFileTime(a.Time, b.Time) && a.Size == b.Size;
+  return a.Name == b.Name && a.Time == b.Time && a.Size == b.Size;
 }
 
 }  // namespace
@@ -189,7 +186,7 @@ void TKestrelUnZip::OpenZip() {
   }
   if (!directoryList_) {
     ReadZip();
-  } else if (!SameFileTime(ArchiveFileTime(), archiveDate_)) {
+  } else if (ArchiveFileTime() != archiveDate_) {
     // The raw file time, not its DOS form: a time outside 1980 to 2107 has no DOS
     // form, and such an archive must still read like any other.
     ReadZip();

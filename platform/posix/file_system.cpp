@@ -141,17 +141,6 @@ bool IsSymbolicLink(const std::string& path) {
   return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
-bool ApplyPermissionBits(const std::string& path, std::uint32_t mode) {
-  struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0) return false;
-  if (S_ISLNK(st.st_mode)) {
-    errno = EPERM;
-    return false;
-  }
-  const mode_t bits = static_cast<mode_t>(mode & 0777) | S_IRUSR | S_IWUSR;
-  return RetryOnInterrupt([&] { return ::chmod(path.c_str(), bits); }) == 0;
-}
-
 std::optional<std::vector<TFolderEntry>> ListFolder(const std::string& folder) {
   DIR* dir = ::opendir(folder.c_str());
   if (dir == nullptr) return std::nullopt;

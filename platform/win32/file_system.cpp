@@ -208,8 +208,6 @@ bool IsSymbolicLink(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
-bool ApplyPermissionBits(const std::string&, std::uint32_t) { return true; }
-
 std::optional<std::vector<TFolderEntry>> ListFolder(const std::string& folder) {
   std::string pattern = folder;
   if (!pattern.empty() && pattern.back() != '\\' && pattern.back() != '/' && pattern.back() != ':') pattern += '\\';

@@ -71,8 +71,8 @@ class TDecodeHost {
   virtual std::int64_t TotalBytes() { return 0; }
   virtual void TotalPercentDone(std::int32_t /*percent*/) {}
 
-  /// Records text as the component's ErrorText and shows the modal message box
-  /// (text, caption, an Ok button).
+  /// Shows the modal message box (text, caption, an Ok button); the component keeps
+  /// the text as the last error it showed.
   virtual void ShowError(const std::string& text, const std::string& caption);
 
  private:

@@ -187,7 +187,7 @@ int BuildTree(TDecodeState& state, const std::uint16_t* lengths, unsigned n, uns
 
 }  // namespace
 
-int ReadTreeLengths(TDecodeState& state, std::uint16_t* lengths, unsigned n) {
+bool ReadTreeLengths(TDecodeState& state, std::uint16_t* lengths, unsigned n) {
   // Past the end of the data the last byte value comes again.
   state.ReadCompressedByte(state.LastByte);
   const unsigned count = (state.LastByte & 0xFFu) + 1;
@@ -196,10 +196,10 @@ int ReadTreeLengths(TDecodeState& state, std::uint16_t* lengths, unsigned n) {
     state.ReadCompressedByte(state.LastByte);
     const auto length = static_cast<std::uint16_t>((state.LastByte & 0x0Fu) + 1);
     const unsigned repeat = ((state.LastByte >> 4) & 0x0Fu) + 1;
-    if (filled + repeat > n) return 4;
+    if (filled + repeat > n) return false;
     for (unsigned r = 0; r < repeat; ++r) lengths[filled++] = length;
   }
-  return filled == n ? 0 : 4;
+  return filled == n;
 }
 
 void Explode(TDecodeState& state) {
@@ -215,14 +215,14 @@ void Explode(TDecodeState& state) {
   // A tree that does not give exactly its count of lengths, or whose lengths do
   // not make a complete code, ends the entry before any output.
   if (literalTree) {
-    if (ReadTreeLengths(state, lengths, 256) != 0) return;
+    if (!ReadTreeLengths(state, lengths, 256)) return;
     if (BuildTree(state, lengths, 256, 256, nullptr, literals, bl) != ctComplete) return;
   }
-  if (ReadTreeLengths(state, lengths, 64) != 0) return;
+  if (!ReadTreeLengths(state, lengths, 64)) return;
   if (BuildTree(state, lengths, 64, 0, literalTree ? kLengthBase3.data() : kLengthBase2.data(), matchLengths, bm) !=
       ctComplete)
     return;
-  if (ReadTreeLengths(state, lengths, 64) != 0) return;
+  if (!ReadTreeLengths(state, lengths, 64)) return;
   if (BuildTree(state, lengths, 64, 0, dictionary8K ? kDistanceBase8.data() : kDistanceBase4.data(), distances, bd) !=
       ctComplete)
     return;

@@ -18,7 +18,7 @@ void Explode(TDecodeState& state);
 
 /// Reads one tree description from the compressed bytes: a byte holding the count
 /// of following bytes less one, then bytes of (repeat - 1) << 4 | (length - 1).
-/// Result 0 when they give exactly n lengths, else 4.
-int ReadTreeLengths(TDecodeState& state, std::uint16_t* lengths, unsigned n);
+/// True when they give exactly n lengths; a tree of any other count ends the entry.
+bool ReadTreeLengths(TDecodeState& state, std::uint16_t* lengths, unsigned n);
 
 }  // namespace kestrel
