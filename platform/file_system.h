@@ -56,7 +56,8 @@ bool MakeFolder(const std::string& path);
 bool RemoveFolder(const std::string& path);
 /// Creates a new folder "parent + prefix + unique suffix" that only the current
 /// user may enter (mode 0700), and returns its path ending with a separator.
-/// Two calls never return the same folder. Empty on failure, error code set.
+/// Two calls never return the same folder. Empty on failure, error code set; a
+/// folder that cannot be closed to others is a failure, never made open.
 std::string MakePrivateFolder(const std::string& parent, const std::string& prefix);
 
 // ---- Attributes ----------------------------------------------------------------
@@ -164,7 +165,9 @@ class TFile {
                     TFileCreation creation);
 
   bool IsOpen() const { return handle_ >= 0; }
-  /// Reads up to count bytes; fewer only at the end of the file. -1 on failure.
+  /// Reads up to count bytes; fewer at the end of the file, or when a read fails
+  /// after some bytes came (the count read so far; error code set). -1 when the
+  /// first read fails.
   std::int64_t Read(void* buffer, std::size_t count);
   /// Writes count bytes; returns the count written, less than count only on
   /// failure (error code set). -1 when nothing could be written.

@@ -196,10 +196,7 @@ int ExtractArchive(const TToolCommand& command) {
   unzip.SetZipName(command.Archive);
   unzip.SetDestDir(command.DestDir);
   unzip.SetPassword(command.Password);
-  if (command.Overwrite == "never") unzip.SetOverwriteMode(TUZOverwriteMode::Never);
-  else if (command.Overwrite == "newer") unzip.SetOverwriteMode(TUZOverwriteMode::ifNewer);
-  else if (command.Overwrite == "older") unzip.SetOverwriteMode(TUZOverwriteMode::ifOlder);
-  else unzip.SetOverwriteMode(TUZOverwriteMode::Always);
+  unzip.SetOverwriteMode(command.Overwrite);
   if (command.Patterns.empty()) unzip.SetDoAll(true);
   else unzip.SetFilesList(command.Patterns);
 
@@ -275,11 +272,12 @@ std::optional<TToolCommand> ParseToolCommand(const std::vector<std::string>& arg
       command.Password = arguments[++i];
     } else if (argument == "-o" && !haveOverwrite && i + 1 < arguments.size()) {
       haveOverwrite = true;
-      command.Overwrite = arguments[++i];
-      if (command.Overwrite != "always" && command.Overwrite != "never" && command.Overwrite != "newer" &&
-          command.Overwrite != "older") {
-        return std::nullopt;
-      }
+      const std::string& mode = arguments[++i];
+      if (mode == "always") command.Overwrite = TUZOverwriteMode::Always;
+      else if (mode == "never") command.Overwrite = TUZOverwriteMode::Never;
+      else if (mode == "newer") command.Overwrite = TUZOverwriteMode::ifNewer;
+      else if (mode == "older") command.Overwrite = TUZOverwriteMode::ifOlder;
+      else return std::nullopt;
     } else {
       return std::nullopt;
     }

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "unzip/kestrel_unzip.h"
+
 namespace kestrel::tool {
 
 /// Exit statuses.
@@ -22,7 +24,7 @@ struct TToolCommand {
   std::string DestDir;                ///< extraction: the destination folder
   std::vector<std::string> Patterns;  ///< extraction: the entries to take; all without any
   std::string Password;               ///< -P: the bytes as given
-  std::string Overwrite = "always";   ///< -o: always, never, newer or older
+  TUZOverwriteMode Overwrite = TUZOverwriteMode::Always;  ///< -o: always, never, newer or older
 };
 
 /// Parses the arguments (without the program name); nothing on a usage error.

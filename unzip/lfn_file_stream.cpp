@@ -15,9 +15,6 @@ TS_BufferStream::TS_BufferStream(TStream& inner, std::int32_t windowSize)
 
 TS_BufferStream::~TS_BufferStream() {
   if (mode_ == WindowWriting) CommitWindow();
-  if (syncOnClose_ && everWritten_) {
-    if (auto* file = dynamic_cast<TFileStream*>(inner_)) file->File().FlushToDisk();
-  }
 }
 
 bool TS_BufferStream::LoadWindow() {
@@ -150,8 +147,15 @@ std::int64_t TS_BufferStream::Seek(std::int64_t offset, std::int16_t origin) {
 
 TLFNFileStream::TLFNFileStream(const std::string& fileName, std::int32_t windowSize, bool flushOnClose,
                                std::uint16_t openMode)
-    : detail::TFileStreamHolder(fileName, openMode), TS_BufferStream(*fileStream_, windowSize) {
-  syncOnClose_ = flushOnClose && (openMode & 3) != 0;
+    : detail::TFileStreamHolder(fileName, openMode),
+      TS_BufferStream(*fileStream_, windowSize),
+      syncOnClose_(flushOnClose && (openMode & 3) != 0) {}
+
+TLFNFileStream::~TLFNFileStream() {
+  // The window's last bytes go into the file before the file goes to disk; the
+  // window's own destructor then finds nothing left to write.
+  Flush();
+  if (syncOnClose_ && EverWritten()) fileStream_->File().FlushToDisk();
 }
 
 }  // namespace kestrel

@@ -54,7 +54,6 @@ class TS_BufferStream : public TStream {
   virtual bool CommitWindow();
 
   TStream& Inner() { return *inner_; }
-  bool syncOnClose_ = false;
 
  private:
   std::int32_t BufferOffset() const;
@@ -88,12 +87,18 @@ class TLFNFileStream : private detail::TFileStreamHolder, public TS_BufferStream
   /// Opens the file; EFOpenError or EFCreateError propagate before anything else is
   /// allocated. flushOnClose takes effect only for a file opened for writing.
   TLFNFileStream(const std::string& fileName, std::int32_t windowSize, bool flushOnClose, std::uint16_t openMode);
+  /// Writes the window's last bytes, then, when the file was opened for writing
+  /// with flushOnClose, has the system put it on disk.
+  ~TLFNFileStream() override;
 
   /// The operating-system handle of the file.
   std::intptr_t Handle() const { return fileStream_->Handle(); }
   /// The open file, for its times.
   platform::TFile& File() { return fileStream_->File(); }
   const std::string& FileName() const { return fileStream_->FileName(); }
+
+ private:
+  bool syncOnClose_;
 };
 
 }  // namespace kestrel

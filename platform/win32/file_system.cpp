@@ -156,6 +156,12 @@ bool RemoveFolder(const std::string& path) { return ::RemoveDirectoryA(path.c_st
 
 std::string MakePrivateFolder(const std::string& parent, const std::string& prefix) {
   const auto descriptor = PrivateSecurityDescriptor();
+  if (!descriptor) {
+    // Without the user's own access list the folder would take the parent's,
+    // which may let others in: no folder rather than an open one.
+    if (::GetLastError() == ERROR_SUCCESS) ::SetLastError(ERROR_ACCESS_DENIED);
+    return {};
+  }
   SECURITY_ATTRIBUTES security{sizeof(SECURITY_ATTRIBUTES), descriptor.get(), FALSE};
   // A suffix from the process and the clock; creating the folder is the test of
   // uniqueness, so a name that exists already is passed over for the next one.
@@ -169,7 +175,7 @@ std::string MakePrivateFolder(const std::string& parent, const std::string& pref
     std::string name = parent + prefix;
     std::uint64_t bits = seed >> 16;
     for (int i = 0; i < 6; ++i, bits /= 36) name += Letters[bits % 36];
-    if (::CreateDirectoryA(name.c_str(), descriptor ? &security : nullptr)) return name + "\\";
+    if (::CreateDirectoryA(name.c_str(), &security)) return name + "\\";
     if (::GetLastError() != ERROR_ALREADY_EXISTS) return {};
   }
   return {};
