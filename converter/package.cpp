@@ -110,8 +110,8 @@ std::string EntryFailure(const std::string& input, const TWantedEntry& entry, co
 
 // What the package's directory offers the conversion.
 struct TPackagePlan {
-  std::vector<TWantedEntry> Parts;    ///< main parts at the top level, the preferred one first
-  std::optional<TWantedEntry> Book;   ///< the one book, when there are no main parts
+  std::vector<TWantedEntry> Parts;   ///< main parts at the top level, the preferred one first
+  std::optional<TWantedEntry> Book;  ///< the one book, when there are no main parts
   std::optional<TWantedEntry> Manifest;
   std::int32_t Books = 0;
   std::uint32_t ManifestSize = 0;

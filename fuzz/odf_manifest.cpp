@@ -14,7 +14,8 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view all(reinterpret_cast<const char*>(data), size);
   const std::size_t newline = all.find('\n');
-  const std::string_view part = newline == std::string_view::npos ? std::string_view("content.xml") : all.substr(0, newline);
+  const std::string_view part =
+      newline == std::string_view::npos ? std::string_view("content.xml") : all.substr(0, newline);
   const std::string_view manifest = newline == std::string_view::npos ? all : all.substr(newline + 1);
   const bool encrypted = corvane::ManifestMarksEncrypted(manifest, part);
   const bool folded = corvane::ManifestMarksEncrypted(manifest, part, true);

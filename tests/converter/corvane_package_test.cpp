@@ -170,10 +170,14 @@ TEST_F(CorvanePackages, OfficeEncryptedPartIsNotConverted) {
   const std::string manifest =
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
       "<manifest:manifest xmlns:manifest=\"urn:oasis:names:tc:opendocument:xmlns:manifest:1.0\">\n"
-      " <manifest:file-entry manifest:full-path=\"/\" manifest:media-type=\"application/vnd.oasis.opendocument.text\"/>\n"
-      " <manifest:file-entry manifest:full-path=\"content.xml\" manifest:media-type=\"text/xml\" manifest:size=\"999\">\n"
-      "  <manifest:encryption-data manifest:checksum-type=\"urn:oasis:names:tc:opendocument:xmlns:manifest:1.0#sha256-1k\""
-      " manifest:checksum=\"Zm9v\"><manifest:algorithm manifest:algorithm-name=\"http://www.w3.org/2001/04/xmlenc#aes256-cbc\""
+      " <manifest:file-entry manifest:full-path=\"/\" "
+      "manifest:media-type=\"application/vnd.oasis.opendocument.text\"/>\n"
+      " <manifest:file-entry manifest:full-path=\"content.xml\" manifest:media-type=\"text/xml\" "
+      "manifest:size=\"999\">\n"
+      "  <manifest:encryption-data "
+      "manifest:checksum-type=\"urn:oasis:names:tc:opendocument:xmlns:manifest:1.0#sha256-1k\""
+      " manifest:checksum=\"Zm9v\"><manifest:algorithm "
+      "manifest:algorithm-name=\"http://www.w3.org/2001/04/xmlenc#aes256-cbc\""
       " manifest:initialisation-vector=\"YmFy\"/></manifest:encryption-data>\n"
       " </manifest:file-entry>\n</manifest:manifest>\n";
   // Ciphertext that happens to hold a "<" before a ">".

@@ -113,8 +113,9 @@ TEST_F(CorvaneProgram, TemplatePathsThatNeedEscapingReachXsltproc) {
     EXPECT_EQ(result.Status, 0) << book << result.Err;
     EXPECT_EQ(result.Out, "") << book;
     const std::string xml = ReadFile(folder.Path() / "out" / (book + ".XML"));
-    EXPECT_NE(xml.find("href=\"" + folder.Path().string() + "/my%20%22x%26y%22%20%D0%9A%D0%BD%D0%B8%D0%B3%D0%B8/view.xsl\""),
-              std::string::npos)
+    EXPECT_NE(
+        xml.find("href=\"" + folder.Path().string() + "/my%20%22x%26y%22%20%D0%9A%D0%BD%D0%B8%D0%B3%D0%B8/view.xsl\""),
+        std::string::npos)
         << xml;
     ASSERT_EQ(testsupport::RunShell("xsltproc " + testsupport::ShellQuote(folder.Path() / "out" / (book + ".XML")) +
                                     " > " + testsupport::ShellQuote(folder / "applied.txt") + " 2>&1"),
@@ -136,9 +137,9 @@ TEST_F(CorvaneProgram, AnySpellingOfTheOutputFolderAndAPipeAsInput) {
     EXPECT_EQ(ReadFile(folder.Path() / out / "d.XML"), expected) << out;
   }
   // A pipe is the document itself, copied and converted as it streams in.
-  const std::string line = "cd " + testsupport::ShellQuote(folder.Path().string()) + " && cat d.xml | TMPDIR=" +
-                           testsupport::ShellQuote(folder / "temp") + " " + testsupport::ShellQuote(CORVANE_EXE) +
-                           " /dev/stdin view.xsl piped > piped.txt 2>&1";
+  const std::string line = "cd " + testsupport::ShellQuote(folder.Path().string()) +
+                           " && cat d.xml | TMPDIR=" + testsupport::ShellQuote(folder / "temp") + " " +
+                           testsupport::ShellQuote(CORVANE_EXE) + " /dev/stdin view.xsl piped > piped.txt 2>&1";
   EXPECT_EQ(testsupport::RunShell(line), 0) << ReadFile(folder / "piped.txt");
   EXPECT_EQ(ReadFile(folder.Path() / "piped/stdin.XML"), expected);
   EXPECT_TRUE(fs::is_empty(folder.Path() / "temp"));

@@ -13,8 +13,8 @@ namespace {
 // A manifest as an office suite writes it, with the entries given.
 std::string Manifest(const std::string& entries, const std::string& prefix = "manifest") {
   return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<" + prefix + ":manifest xmlns:" + prefix +
-         "=\"urn:oasis:names:tc:opendocument:xmlns:manifest:1.0\" " + prefix + ":version=\"1.2\">\n" + entries +
-         "</" + prefix + ":manifest>\n";
+         "=\"urn:oasis:names:tc:opendocument:xmlns:manifest:1.0\" " + prefix + ":version=\"1.2\">\n" + entries + "</" +
+         prefix + ":manifest>\n";
 }
 
 const std::string Encrypted =
@@ -22,7 +22,8 @@ const std::string Encrypted =
     "  <manifest:encryption-data manifest:checksum-type=\"SHA1/1K\" manifest:checksum=\"a=\">\n"
     "   <manifest:algorithm manifest:algorithm-name=\"Blowfish CFB\"/>\n"
     "  </manifest:encryption-data>\n </manifest:file-entry>\n";
-const std::string Plain = " <manifest:file-entry manifest:full-path=\"content.xml\" manifest:media-type=\"text/xml\"/>\n";
+const std::string Plain =
+    " <manifest:file-entry manifest:full-path=\"content.xml\" manifest:media-type=\"text/xml\"/>\n";
 const std::string EncryptedPicture =
     " <manifest:file-entry manifest:full-path=\"Pictures/a.png\"><manifest:encryption-data/></manifest:file-entry>\n";
 
@@ -45,8 +46,9 @@ TEST(ManifestEncryption, Table) {
                "</manifest:file-entry><manifest:encryption-data/>"),
       "content.xml"));
   // Names compare without regard to case only where the file system does.
-  const std::string upper = Manifest("<manifest:file-entry manifest:full-path=\"Content.XML\">"
-                                     "<manifest:encryption-data/></manifest:file-entry>");
+  const std::string upper = Manifest(
+      "<manifest:file-entry manifest:full-path=\"Content.XML\">"
+      "<manifest:encryption-data/></manifest:file-entry>");
   EXPECT_FALSE(ManifestMarksEncrypted(upper, "content.xml"));
   EXPECT_TRUE(ManifestMarksEncrypted(upper, "content.xml", true));
   // Text that breaks off anywhere is read as far as it goes.
