@@ -23,6 +23,8 @@ namespace {
 constexpr std::array<const char*, 3> MainParts = {"content.xml", "document.xml", "sheet1.xml"};
 // A FictionBook book, zipped as NAME.fb2.zip or NAME.fbz.
 constexpr std::string_view BookExtension = ".fb2";
+// Where an OpenDocument package encrypted as a whole keeps everything it holds.
+constexpr const char* EncryptedPackagePart = "encrypted-package";
 // Where an OpenDocument package says which of its parts are encrypted.
 constexpr const char* ManifestPath = "META-INF\\manifest.xml";
 // A manifest names every part in a line or two; one of millions of parts is no
@@ -116,6 +118,7 @@ struct TPackagePlan {
   std::int32_t Books = 0;
   std::uint32_t ManifestSize = 0;
   std::string NestedPart;  ///< a main part in a folder, for the message
+  bool WholePackageEncrypted = false;
 };
 
 TPackagePlan PlanPackage(kestrel::TKestrelUnZip& unzip, const platform::TPathRules& rules) {
@@ -139,6 +142,7 @@ TPackagePlan PlanPackage(kestrel::TKestrelUnZip& unzip, const platform::TPathRul
         plan.NestedPart = ShownPath(entry.StoredPath());
       }
     }
+    if (top && SameName(name, EncryptedPackagePart, rules)) plan.WholePackageEncrypted = true;
     if (EndsWithNoCase(name, BookExtension)) {
       ++plan.Books;
       plan.Book.emplace(i, entry.StoredPath());
@@ -216,6 +220,18 @@ void UnpackEntries(kestrel::TKestrelUnZip& unzip, const std::string& workFolder,
   unzip.UnZip();
 }
 
+// A password-protected Office Open XML document is no zip package but a compound
+// file that holds the encrypted package; so is an old binary .doc or .xls. Its
+// signature can never begin an XML document, so nothing convertible is refused.
+bool IsCompoundFile(const std::string& path) {
+  static constexpr char Signature[8] = {'\xD0', '\xCF', '\x11', '\xE0', '\xA1', '\xB1', '\x1A', '\xE1'};
+  platform::TFile file = platform::TFile::Open(path, platform::TFileAccess::Read, platform::TFileShare::ReadWrite,
+                                               platform::TFileCreation::OpenExisting);
+  char head[sizeof Signature] = {};
+  return file.IsOpen() && file.Read(head, sizeof head) == static_cast<std::int64_t>(sizeof head) &&
+         std::equal(head, head + sizeof head, Signature);
+}
+
 // An empty file passes for an archive without entries: it has no room for an end
 // record that could say otherwise.
 bool IsEmptyFile(const std::string& path) {
@@ -256,6 +272,12 @@ TPackageOutcome ExtractPackage(TConversionRun& run) {
     unzip.LoadZipDirectory();
     plan = PlanPackage(unzip, rules);
   } catch (const kestrel::ENotAZipFile&) {
+    if (IsCompoundFile(run.InputPath)) {
+      run.FailureReason = run.InputPath +
+                          ": the file is an office compound file (a password-protected .docx or .xlsx, or an old "
+                          "binary .doc or .xls), not XML";
+      return TPackageOutcome::poFailed;
+    }
     return TPackageOutcome::poNotAPackage;  // a plain document
   } catch (const kestrel::EFOpenError&) {
     return TPackageOutcome::poNotAPackage;  // the copy step reports what is wrong with it
@@ -269,7 +291,11 @@ TPackageOutcome ExtractPackage(TConversionRun& run) {
     if (unzip.EntryCount() == 0 && IsEmptyFile(run.InputPath)) {
       return TPackageOutcome::poNotAPackage;  // no archive, only a document without markup
     }
-    if (plan.Books > 1) {
+    if (plan.WholePackageEncrypted) {
+      run.FailureReason = run.InputPath +
+                          ": the package is encrypted by the office suite (the document has a password); save it "
+                          "without one to convert it";
+    } else if (plan.Books > 1) {
       run.FailureReason = run.InputPath + ": the zip package holds " + std::to_string(plan.Books) +
                           " FictionBook books (.fb2); only a package of one book can be converted";
     } else if (!plan.NestedPart.empty()) {

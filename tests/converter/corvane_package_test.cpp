@@ -191,6 +191,24 @@ TEST_F(CorvanePackages, OfficeEncryptedPartIsNotConverted) {
             "corvane: secret.odt: the part content.xml is encrypted by the office suite (the document has a "
             "password); save it without one to convert it\n");
   EXPECT_FALSE(fs::exists(folder.Path() / "out"));
+  // Encrypted as a whole, the package holds only the encrypted package.
+  MakeZip("whole.odt", {{"mimetype", "application/vnd.oasis.opendocument.text"},
+                        {"encrypted-package", "\x8F\x12<\xA0\x99>"},
+                        {"META-INF/manifest.xml", manifest}});
+  EXPECT_EQ(Corvane("whole.odt").Err,
+            "corvane: whole.odt: the package is encrypted by the office suite (the document has a password); save it "
+            "without one to convert it\n");
+  // A password-protected .docx is a compound file around the encrypted package,
+  // with an XML description of the encryption inside.
+  WriteFile(folder / "locked.docx", std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + std::string(500, '\0') +
+                                        "<?xml version=\"1.0\"?><encryption/>");
+  const auto docx = Corvane("locked.docx");
+  EXPECT_EQ(docx.Status, 2);
+  EXPECT_EQ(docx.Out, "Conversion failed!\n");
+  EXPECT_EQ(docx.Err,
+            "corvane: locked.docx: the file is an office compound file (a password-protected .docx or .xlsx, or an "
+            "old binary .doc or .xls), not XML\n");
+  EXPECT_FALSE(fs::exists(folder.Path() / "out"));
   EXPECT_TRUE(TempIsEmpty());
 }
 
