@@ -1,6 +1,7 @@
 #include "converter/file_utils.h"
 
 #include <cctype>
+#include <vector>
 
 namespace corvane {
 namespace {
@@ -81,17 +82,23 @@ TSplitName SplitFileName(const std::string& path, const TPathRules& rules) {
 }
 
 void ForceFolders(const std::string& path, const TPathRules& rules) {
-  if (path.empty()) return;
+  // Every spelling the system takes for a folder works: doubled and trailing
+  // separators ("out//"), "." steps. The folders missing from the innermost
+  // outwards are gathered first, then made outermost first; a path of thousands
+  // of steps costs no deeper stack than one of two.
+  std::vector<std::string> missing;
   std::string folder = path;
-  if (folder.back() == rules.Separator) folder.pop_back();
-  // A root or a bare drive always exists; short relative names such as "o" are
-  // folders like any other.
-  if (folder.empty() || IsBareDrive(folder, rules)) return;
-  if (FolderExists(folder)) return;
-  const std::string parent = PathFolderPart(folder, rules);
-  if (parent == folder) return;
-  ForceFolders(parent, rules);
-  platform::MakeFolder(folder);
+  for (;;) {
+    while (!folder.empty() && folder.back() != ':' && IsSeparator(folder.back(), rules)) folder.pop_back();
+    // A root or a bare drive always exists.
+    if (folder.empty() || IsBareDrive(folder, rules) || FolderExists(folder)) break;
+    missing.push_back(folder);
+    const std::size_t end = FolderEnd(folder, rules);
+    // No parent, or one that ends where the folder does ("X:" of a name "X:").
+    if (end == std::string::npos || end + 1 >= folder.size()) break;
+    folder.resize(end + 1);
+  }
+  for (auto step = missing.rbegin(); step != missing.rend(); ++step) platform::MakeFolder(*step);
 }
 
 bool ClearFolderTree(const std::string& path, bool removeFolder) {

@@ -37,8 +37,9 @@ struct TSplitName {
 /// only in a folder name gives no extension.
 TSplitName SplitFileName(const std::string& path, const TPathRules& rules = platform::HostPathRules());
 
-/// Creates a folder and its missing parents. An empty path, a root and a bare
-/// drive are left alone; failures are not reported.
+/// Creates a folder and its missing parents, however the path spells it (doubled
+/// or trailing separators, "." steps). An empty path, a root and a bare drive are
+/// left alone; failures are not reported.
 void ForceFolders(const std::string& path, const TPathRules& rules = platform::HostPathRules());
 
 /// Deletes everything inside a folder (read-only files included), and with

@@ -1,7 +1,7 @@
 #pragma once
-// The package step: an input that is a zip package of an office document is
-// unpacked into the run's private work folder, and its main XML part becomes the
-// document to convert.
+// The package step: an input that is a zip package of an office document, or a
+// zipped FictionBook book, gives the run's document: its main XML part (or the
+// book) is unpacked into the run's private work folder, and nothing else is.
 
 #include <string>
 
@@ -16,17 +16,23 @@ struct TConversionRun {
   bool HtmlPage = false;             ///< "--html" came first: the page is written too
   std::string WorkFolderPath;        ///< the run's private work folder, ending with a separator
   std::string DocumentPath;          ///< the input, or the main part taken out of a package
+  std::string PartName;              ///< that part as the package names it ("/" between folders)
+  std::string FailureReason;         ///< why the run failed, one line for the user
 };
 
 /// What the package step made of the input.
 enum class TPackageOutcome {
   poNotAPackage,  ///< not a zip archive (or unreadable): the input is the document
   poPartFound,    ///< a main part came out of the package and is the document
-  poFailed,       ///< a zip archive from which no main part came out
+  poFailed,       ///< a zip archive from which no main part came out (FailureReason says why)
 };
 
-/// Creates the run's work folder and, when the input is a package, unpacks it
-/// there and sets the document path to its main part. Prints nothing, never throws.
+/// When the input is a package, creates the run's work folder, unpacks the main
+/// part there and sets the document path to it: content.xml, document.xml or
+/// sheet1.xml at the package's top level (the last one found wins), else the
+/// package's one entry whose name ends in ".fb2". A part that the package's
+/// manifest marks as encrypted is refused. A pipe or a device is the document
+/// itself, and nothing is read from it here. Prints nothing, never throws.
 TPackageOutcome ExtractPackage(TConversionRun& run);
 
 }  // namespace corvane

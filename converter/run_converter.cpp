@@ -11,6 +11,17 @@ namespace {
 
 void PrintLine(std::string_view text) { platform::WriteConsoleLine(platform::TConsoleStream::Output, text); }
 
+// The reason for a failure, on stderr below the message on stdout, which stays
+// as it always was for the scripts that read it.
+void PrintReason(const std::string& reason) {
+  platform::WriteConsoleLine(platform::TConsoleStream::Error, "corvane: " + reason);
+}
+
+// The document as the user knows it: the input, or a part of the package named.
+std::string DocumentLabel(const TConversionRun& run) {
+  return run.PartName.empty() ? run.InputPath : run.PartName + " of " + run.InputPath;
+}
+
 void PrintUsage() {
   PrintLine("CORVANE Ver.1.0");
   PrintLine("Converts XML documents to HTML using XSL templates");
@@ -55,10 +66,12 @@ class TWorkFolderGuard {
 
 bool ConvertDocument(const TConversionRun& run, const std::string& documentPath) {
   const auto& rules = platform::HostPathRules();
-  ForceFolders(run.OutputFolderArgument);
   const std::string templatePath = ExpandPath(run.TemplateArgument);
   const std::string outputFolder = ExpandPath(run.OutputFolderArgument);
   const int expandError = outputFolder.empty() ? platform::LastSystemError() : 0;
+  // The folder in the system's own spelling, the one the copy goes to: "out//",
+  // "./out" and, on Windows, "out/sub" name it alike.
+  ForceFolders(outputFolder, rules);
   std::string outputPath = WithTrailingSeparator(outputFolder, rules) + PathNamePart(documentPath, rules);
   const TSplitName parts = SplitFileName(outputPath, rules);
   outputPath = parts.Folder + parts.Name + ".XML";
@@ -79,10 +92,12 @@ bool ConvertDocument(const TConversionRun& run, const std::string& documentPath)
     int code = platform::LastSystemError();
     if (code == 0) code = platform::ErrorFileNotFound;
     PrintLine("Temp file copy error: " + std::to_string(code));
+    PrintReason("cannot copy " + DocumentLabel(run) + " to " + outputPath + ": " + platform::SystemErrorText(code));
     return false;
   }
   if (outcome == TCopyOutcome::coNoInsertionPoint) {
     PrintLine("Conversion failed!");
+    PrintReason(DocumentLabel(run) + ": the document has no markup (no \"<\" followed by \">\")");
     platform::RemoveFile(outputPath);
     if (run.HtmlPage) platform::RemoveFile(pagePath);
     return false;
@@ -126,6 +141,7 @@ int RunConverter(const std::vector<std::string>& commandLine) {
   if (package == TPackageOutcome::poFailed) {
     // A package whose main part did not come out: its own bytes are no document.
     PrintLine("Conversion failed!");
+    PrintReason(run.FailureReason);
     return ExitConversion;
   }
   return ConvertDocument(run, ExpandPath(run.DocumentPath)) ? ExitSuccess : ExitConversion;

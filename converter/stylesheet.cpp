@@ -11,6 +11,16 @@ constexpr std::string_view DoctypeMark = "<!DOCTYPE";
 constexpr std::string_view InstructionHead = "\r\n<?xml-stylesheet href=\"";
 constexpr std::string_view InstructionTail = "\" type=\"text/xsl\"?>\r\n";
 
+// The first "<!DOCTYPE" of the text, or npos. A document without one is searched
+// to its end, and "<" stands every few bytes in XML: the search goes by "!",
+// which is rare outside declarations and comments.
+std::size_t FindDoctype(std::string_view text) {
+  for (std::size_t bang = text.find('!', 1); bang != std::string_view::npos; bang = text.find('!', bang + 1)) {
+    if (text[bang - 1] == '<' && text.substr(bang - 1, DoctypeMark.size()) == DoctypeMark) return bang - 1;
+  }
+  return std::string_view::npos;
+}
+
 // Finds c in the text with the removed span [gapStart, gapEnd) left out, from
 // position from on; npos when there is none.
 std::size_t FindOutsideGap(std::string_view text, char c, std::size_t from, std::size_t gapStart,
@@ -136,9 +146,30 @@ std::string AnsiToUtf8(const std::string& ansi) {
   return out;
 }
 
+std::string StylesheetHref(const std::string& templatePath, const platform::TPathRules& rules) {
+  static constexpr char Hex[] = "0123456789ABCDEF";
+  const std::string utf8 = AnsiToUtf8(templatePath);
+  std::string href;
+  href.reserve(utf8.size());
+  for (const char c : utf8) {
+    const auto byte = static_cast<unsigned char>(c);
+    const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+                       c == '.' || c == '_' || c == '~' || c == '/' || c == ':' ||
+                       rules.Separators.find(c) != std::string_view::npos;
+    if (plain) {
+      href += c;
+    } else {
+      href += '%';
+      href += Hex[byte >> 4];
+      href += Hex[byte & 0x0F];
+    }
+  }
+  return href;
+}
+
 std::optional<TStylesheetEdit> PlanStylesheetReference(std::string_view text, const std::string& templatePath) {
   TStylesheetEdit edit;
-  const std::size_t doctype = text.find(DoctypeMark);
+  const std::size_t doctype = FindDoctype(text);
   if (doctype != std::string_view::npos) {
     const std::size_t close = text.find('>', doctype);
     if (close != std::string_view::npos) {
@@ -152,7 +183,7 @@ std::optional<TStylesheetEdit> PlanStylesheetReference(std::string_view text, co
   const std::size_t close = FindOutsideGap(text, '>', open, edit.DoctypeStart, edit.DoctypeEnd);
   if (close == std::string_view::npos) return std::nullopt;
   edit.InsertAt = close + 1;
-  const std::string reference = AnsiToUtf8(templatePath);
+  const std::string reference = StylesheetHref(templatePath);
   edit.Instruction.reserve(InstructionHead.size() + reference.size() + InstructionTail.size());
   edit.Instruction.append(InstructionHead).append(reference).append(InstructionTail);
   return edit;
@@ -193,12 +224,15 @@ TCopyOutcome CopyWithStylesheetReference(const std::string& documentPath, const 
   if (!edit) return TCopyOutcome::coNoInsertionPoint;
   const auto pieces = EditedPieces(text, *edit);
   // The last piece is the long tail of the document: the system copies it straight
-  // from file to file.
+  // from file to file. A pipe has given its bytes once, into memory: they are
+  // written from there.
   const std::string_view tail = pieces[3];
   const auto tailOffset = static_cast<std::int64_t>(tail.data() - text.data());
   const auto tailSize = static_cast<std::int64_t>(tail.size());
+  const bool fromMemory = source.Kind() != platform::TFileKind::fkRegular;
   if (WritePieces(target, {pieces[0], pieces[1], pieces[2]}) &&
-      target.CopyFrom(source, tailOffset, tailSize) == tailSize && target.Close()) {
+      (fromMemory ? WritePieces(target, {tail}) : target.CopyFrom(source, tailOffset, tailSize) == tailSize) &&
+      target.Close()) {
     return TCopyOutcome::coDone;
   }
   // A copy that failed half-way leaves no half a document behind.

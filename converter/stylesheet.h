@@ -50,6 +50,14 @@ std::string AnsiToUtf8(const std::string& ansi);
 /// bytes written, the terminator included (0 only when capacity is 0).
 std::size_t EncodeUtf8(std::u16string_view units, char* dest, std::size_t capacity);
 
+/// The template path as the instruction's href, a URI reference: its UTF-8 form
+/// with every byte other than an ASCII letter or digit, "-", ".", "_", "~", "/",
+/// ":" and the separators of the rules ("\\" on Win32) written as "%XX" (upper-case
+/// hex). A blank, a quote, an "&" or a letter beyond ASCII in the path thus reach
+/// a browser or an XSLT processor intact, whatever the document's own encoding.
+std::string StylesheetHref(const std::string& templatePath,
+                           const platform::TPathRules& rules = platform::HostPathRules());
+
 /// Where the reference goes into a document, in the document's own byte offsets
 /// (0-based): the DOCTYPE declaration [DoctypeStart, DoctypeEnd) is left out, and
 /// the instruction goes in before the byte at InsertAt.

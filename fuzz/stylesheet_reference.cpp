@@ -1,6 +1,7 @@
 // The stylesheet insertion over arbitrary text: the planned edit stays inside the
 // text, and applying it gives exactly the text less the DOCTYPE plus the
-// instruction. The first bytes also serve as the template path.
+// instruction. The first bytes also serve as the template path, whose href must
+// be a URI reference that decodes to the path's UTF-8 form.
 
 #include <cstddef>
 #include <cstdint>
@@ -31,6 +32,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   if (edit->InsertAt > edit->DoctypeStart && edit->InsertAt < edit->DoctypeEnd) std::abort();
   if (edit->InsertAt == 0 || text[edit->InsertAt - 1] != '>') std::abort();
-  if (edit->Instruction.find(reference) == std::string::npos) std::abort();
+  // The href is the path's UTF-8 form as a URI reference: nothing in it can end
+  // the attribute or the instruction, and it decodes back to that form.
+  const std::string href = corvane::StylesheetHref(templatePath);
+  if (edit->Instruction.find("href=\"" + href + "\"") == std::string::npos) std::abort();
+  std::string decoded;
+  for (std::size_t i = 0; i < href.size(); ++i) {
+    const char c = href[i];
+    if (c == '"' || c == '&' || c == '<' || c == '>' || c == '?' || c == ' ' || static_cast<unsigned char>(c) >= 0x80)
+      std::abort();
+    if (c != '%') {
+      decoded += c;
+      continue;
+    }
+    if (i + 2 >= href.size()) std::abort();
+    decoded += static_cast<char>(std::stoi(href.substr(i + 1, 2), nullptr, 16));
+    i += 2;
+  }
+  if (decoded != reference) std::abort();
   return 0;
 }

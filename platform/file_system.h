@@ -176,6 +176,9 @@ class TFile {
   std::int64_t Seek(std::int64_t offset, TSeekOrigin origin);
   /// The file's size, or -1 on failure.
   std::int64_t Size();
+  /// What the open file is (fkOther: a pipe, a FIFO, a device, which can be read
+  /// only once, front to back); nothing when the system cannot say.
+  std::optional<TFileKind> Kind();
   /// Asks the system to write the file's buffers to disk.
   bool FlushToDisk();
   /// The file's last-write time.
@@ -215,14 +218,16 @@ class TFileBytes {
   TFileBytes& operator=(TFileBytes&& other) noexcept;
   ~TFileBytes();
 
-  /// Takes the bytes of the file from its start to its end. False on failure
-  /// (error code set); the view is then empty.
+  /// Takes the bytes of the file from its start to its end; a pipe or a device
+  /// (which has no start to go back to) from where it stands to its end. False on
+  /// failure (error code set); the view is then empty.
   bool Load(TFile& file);
   std::string_view View() const { return {data_, size_}; }
 
  private:
   void Release();
-  /// Reads the file from its start into memory: the view of a file that is not mapped.
+  /// Reads the file into memory, from its start (a pipe or a device from where it
+  /// stands): the view of a file that is not mapped.
   bool ReadAll(TFile& file);
   const char* data_ = nullptr;
   std::size_t size_ = 0;

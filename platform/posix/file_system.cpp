@@ -295,6 +295,13 @@ std::int64_t TFile::Size() {
   return st.st_size;
 }
 
+std::optional<TFileKind> TFile::Kind() {
+  struct stat st {};
+  if (::fstat(static_cast<int>(handle_), &st) != 0) return std::nullopt;
+  if (S_ISREG(st.st_mode)) return TFileKind::fkRegular;
+  return S_ISDIR(st.st_mode) ? TFileKind::fkFolder : TFileKind::fkOther;
+}
+
 bool TFile::FlushToDisk() { return RetryOnInterrupt([&] { return ::fsync(static_cast<int>(handle_)); }) == 0; }
 
 std::optional<TFileTime> TFile::LastWriteTime() {

@@ -409,6 +409,13 @@ std::int64_t TFile::Size() {
   return size.QuadPart;
 }
 
+std::optional<TFileKind> TFile::Kind() {
+  const DWORD type = ::GetFileType(AsHandle(handle_));
+  if (type == FILE_TYPE_UNKNOWN && ::GetLastError() != NO_ERROR) return std::nullopt;
+  // Open handles are never folders here: Open refuses them.
+  return type == FILE_TYPE_DISK ? TFileKind::fkRegular : TFileKind::fkOther;
+}
+
 bool TFile::FlushToDisk() { return ::FlushFileBuffers(AsHandle(handle_)) != FALSE; }
 
 std::optional<TFileTime> TFile::LastWriteTime() {

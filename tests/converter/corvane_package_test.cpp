@@ -1,11 +1,13 @@
-// corvane on zip packages: the main XML part of an office package is unpacked into
-// the run's private work folder and converted under the package's name.
+// corvane on zip packages: the main XML part of an office package (or the one book
+// of a zipped FictionBook) is unpacked into the run's private work folder and
+// converted under the package's name; a package that gives no document says why.
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
 #include "tests/support/test_support.h"
+#include "tests/unzip/zip_builder.h"
 
 namespace fs = std::filesystem;
 using testsupport::ReadFile;
@@ -27,9 +29,11 @@ class CorvanePackages : public ::testing::Test {
     fs::create_directory(folder.Path() / "temp");
     WriteFile(folder / "view.xsl", "<xsl:stylesheet/>");
   }
-  testsupport::TRunResult Corvane(const std::string& input, const std::string& out = "out") {
-    return RunProgram(CORVANE_EXE, {input, folder / "view.xsl", folder / out}, folder.Path().string(),
-                      "TMPDIR=" + ShellQuote(folder / "temp"));
+  testsupport::TRunResult Corvane(const std::string& input, const std::string& out = "out",
+                                  const std::vector<std::string>& more = {}) {
+    std::vector<std::string> args = {input, folder / "view.xsl", folder / out};
+    args.insert(args.end(), more.begin(), more.end());
+    return RunProgram(CORVANE_EXE, args, folder.Path().string(), "TMPDIR=" + ShellQuote(folder / "temp"));
   }
   // Writes a zip archive with Python's zipfile: name/text pairs, deflated.
   void MakeZip(const std::string& name, const std::vector<std::pair<std::string, std::string>>& entries) {
@@ -122,11 +126,19 @@ TEST_F(CorvanePackages, PackageNamedLikeItsPartOrHoldingItsOwnName) {
 TEST_F(CorvanePackages, ZipWithoutAMainPartFailsAndWritesNothing) {
   // The main part in a folder only, a damaged part, an encrypted part without a
   // password: no part comes out, and the package's own bytes are no document.
-  MakeZip("nested.docx", {{"word/document.xml", "<?xml version=\"1.0\"?><w/>"}});
+  // One line on stderr says why.
+  MakeZip("nested.docx", {{"[Content_Types].xml", "<Types/>"}, {"word/document.xml", "<?xml version=\"1.0\"?><w/>"}});
   auto result = Corvane("nested.docx", "out1");
   EXPECT_EQ(result.Status, 2);
   EXPECT_EQ(result.Out, "Conversion failed!\n");
+  EXPECT_EQ(result.Err,
+            "corvane: nested.docx: the main part of the zip package lies in a folder (word/document.xml); only "
+            "content.xml, document.xml or sheet1.xml at the top level of a package is read\n");
   EXPECT_FALSE(fs::exists(folder.Path() / "out1"));
+  MakeZip("none.zip", {{"a/b.txt", "text"}});
+  EXPECT_EQ(Corvane("none.zip", "out1").Err,
+            "corvane: none.zip: the zip package holds none of content.xml, document.xml and sheet1.xml at its top "
+            "level, and no FictionBook book (.fb2)\n");
 
   MakeZip("damaged.odt", {{"content.xml", std::string(5000, 'x')}});
   std::string bytes = ReadFile(folder.Path() / "damaged.odt");
@@ -136,6 +148,7 @@ TEST_F(CorvanePackages, ZipWithoutAMainPartFailsAndWritesNothing) {
   result = Corvane("damaged.odt", "out2");
   EXPECT_EQ(result.Status, 2);
   EXPECT_EQ(result.Out, "Conversion failed!\n");
+  EXPECT_EQ(result.Err, "corvane: damaged.odt: the part content.xml failed its CRC check: the package is damaged\n");
   EXPECT_FALSE(fs::exists(folder.Path() / "out2"));
 
   if (testsupport::HaveCommand("zip")) {
@@ -143,8 +156,112 @@ TEST_F(CorvanePackages, ZipWithoutAMainPartFailsAndWritesNothing) {
     ASSERT_EQ(RunShell("cd " + ShellQuote(folder.Path().string()) + " && zip -q -P pass locked.odt content.xml"), 0);
     result = Corvane("locked.odt", "out3");
     EXPECT_EQ(result.Status, 2);
+    EXPECT_EQ(result.Err,
+              "corvane: locked.odt: the part content.xml is encrypted (zip encryption), and corvane reads no "
+              "passwords\n");
     EXPECT_FALSE(fs::exists(folder.Path() / "out3"));
   }
+  EXPECT_TRUE(TempIsEmpty());
+}
+
+TEST_F(CorvanePackages, OfficeEncryptedPartIsNotConverted) {
+  // A password-protected OpenDocument package: the zip layer sees an ordinary
+  // deflated content.xml, and only the manifest says that it is ciphertext.
+  const std::string manifest =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+      "<manifest:manifest xmlns:manifest=\"urn:oasis:names:tc:opendocument:xmlns:manifest:1.0\">\n"
+      " <manifest:file-entry manifest:full-path=\"/\" "
+      "manifest:media-type=\"application/vnd.oasis.opendocument.text\"/>\n"
+      " <manifest:file-entry manifest:full-path=\"content.xml\" manifest:media-type=\"text/xml\" "
+      "manifest:size=\"999\">\n"
+      "  <manifest:encryption-data "
+      "manifest:checksum-type=\"urn:oasis:names:tc:opendocument:xmlns:manifest:1.0#sha256-1k\""
+      " manifest:checksum=\"Zm9v\"><manifest:algorithm "
+      "manifest:algorithm-name=\"http://www.w3.org/2001/04/xmlenc#aes256-cbc\""
+      " manifest:initialisation-vector=\"YmFy\"/></manifest:encryption-data>\n"
+      " </manifest:file-entry>\n</manifest:manifest>\n";
+  // Ciphertext that happens to hold a "<" before a ">".
+  MakeZip("secret.odt", {{"mimetype", "application/vnd.oasis.opendocument.text"},
+                         {"content.xml", "\x8F\x12<\xA0\x99>\x01\xFE"},
+                         {"META-INF/manifest.xml", manifest}});
+  const auto result = Corvane("secret.odt");
+  EXPECT_EQ(result.Status, 2);
+  EXPECT_EQ(result.Out, "Conversion failed!\n");
+  EXPECT_EQ(result.Err,
+            "corvane: secret.odt: the part content.xml is encrypted by the office suite (the document has a "
+            "password); save it without one to convert it\n");
+  EXPECT_FALSE(fs::exists(folder.Path() / "out"));
+  // Encrypted as a whole, the package holds only the encrypted package.
+  MakeZip("whole.odt", {{"mimetype", "application/vnd.oasis.opendocument.text"},
+                        {"encrypted-package", "\x8F\x12<\xA0\x99>"},
+                        {"META-INF/manifest.xml", manifest}});
+  EXPECT_EQ(Corvane("whole.odt").Err,
+            "corvane: whole.odt: the package is encrypted by the office suite (the document has a password); save it "
+            "without one to convert it\n");
+  // A password-protected .docx is a compound file around the encrypted package,
+  // with an XML description of the encryption inside.
+  WriteFile(folder / "locked.docx", std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + std::string(500, '\0') +
+                                        "<?xml version=\"1.0\"?><encryption/>");
+  const auto docx = Corvane("locked.docx");
+  EXPECT_EQ(docx.Status, 2);
+  EXPECT_EQ(docx.Out, "Conversion failed!\n");
+  EXPECT_EQ(docx.Err,
+            "corvane: locked.docx: the file is an office compound file (a password-protected .docx or .xlsx, or an "
+            "old binary .doc or .xls), not XML\n");
+  EXPECT_FALSE(fs::exists(folder.Path() / "out"));
+  EXPECT_TRUE(TempIsEmpty());
+}
+
+TEST_F(CorvanePackages, ZippedBooks) {
+  const std::string book =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?><FictionBook><body><p>lamp</p></body>"
+      "<binary id=\"cover.png\" content-type=\"image/png\">iVBORw0KGgo=</binary></FictionBook>";
+  // Python's zipfile: the book in a folder, under an upper-case extension, among
+  // other entries; and a package of two books.
+  MakeZip("lamp.fbz", {{"META-INF/info.txt", "x"}, {"books/Lamp.FB2", book}});
+  MakeZip("two.fb2.zip", {{"a.fb2", book}, {"b/c.fb2", book}});
+  auto result = Corvane("lamp.fbz", "out", {"1"});
+  EXPECT_EQ(result.Status, 0) << result.Err;
+  EXPECT_EQ(result.Err, "");
+  EXPECT_EQ(ReadFile(folder.Path() / "out/lamp.XML"), Converted(book));
+  EXPECT_EQ(ReadFile(folder.Path() / "out/cover.png"), "\x89PNG\r\n\x1A\n");
+  result = Corvane("two.fb2.zip", "out2");
+  EXPECT_EQ(result.Status, 2);
+  EXPECT_EQ(result.Out, "Conversion failed!\n");
+  EXPECT_EQ(result.Err,
+            "corvane: two.fb2.zip: the zip package holds 2 FictionBook books (.fb2); only a package of one book can "
+            "be converted\n");
+  EXPECT_FALSE(fs::exists(folder.Path() / "out2"));
+  // Info-ZIP zip: the book at the top, named as such packages are.
+  if (testsupport::HaveCommand("zip")) {
+    WriteFile(folder / "lamp.fb2", book);
+    ASSERT_EQ(RunShell("cd " + ShellQuote(folder.Path().string()) + " && zip -q -9 lamp.fb2.zip lamp.fb2"), 0);
+    result = Corvane("lamp.fb2.zip", "out3", {"1"});
+    EXPECT_EQ(result.Status, 0) << result.Err;
+    EXPECT_EQ(ReadFile(folder.Path() / "out3/lamp.fb2.XML"), Converted(book));
+    EXPECT_EQ(ReadFile(folder.Path() / "out3/cover.png"), "\x89PNG\r\n\x1A\n");
+  }
+  EXPECT_TRUE(TempIsEmpty());
+}
+
+TEST_F(CorvanePackages, OnlyTheMainPartIsUnpacked) {
+  // A picture that fails its CRC check and one in a method without a decoder are
+  // never unpacked, so they fail nothing.
+  const std::string content = "<?xml version=\"1.0\"?><office:document-content/>";
+  std::vector<ziptest::TEntrySpec> entries(3);
+  entries[0].Name = "Pictures/broken.png";
+  entries[0].Data = std::string(40000, 'p');
+  entries[0].Crc = 0x12345678;
+  entries[1].Name = "Pictures/lzma.png";
+  entries[1].Data = "no decoder";
+  entries[1].Method = 14;
+  entries[2].Name = "content.xml";
+  entries[2].Data = content;
+  WriteFile(folder / "pictures.odt", ziptest::BuildArchive(entries));
+  const auto result = Corvane("pictures.odt");
+  EXPECT_EQ(result.Status, 0) << result.Err;
+  EXPECT_EQ(result.Err, "");
+  EXPECT_EQ(ReadFile(folder.Path() / "out/pictures.XML"), Converted(content));
   EXPECT_TRUE(TempIsEmpty());
 }
 

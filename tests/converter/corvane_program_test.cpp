@@ -80,8 +80,8 @@ TEST_F(CorvaneProgram, MissingTemplateWarnsAndStillConverts) {
   const auto result = Corvane({"d.xml", "./gone/x&y.xsl", "out"});
   EXPECT_EQ(result.Status, 0);
   EXPECT_EQ(result.Out, "Warning! The xsl(t) template ./gone/x&y.xsl does not exist!\n");
-  // The reference names the expanded path, "&" unescaped.
-  EXPECT_EQ(ReadFile(folder.Path() / "out/d.XML"), "<root/>" + Reference(folder / "gone/x&y.xsl"));
+  // The reference names the expanded path as a URI reference.
+  EXPECT_EQ(ReadFile(folder.Path() / "out/d.XML"), "<root/>" + Reference(folder / "gone/x%26y.xsl"));
 }
 
 TEST_F(CorvaneProgram, NonAsciiTemplatePathIsUtf8InTheReference) {
@@ -89,17 +89,69 @@ TEST_F(CorvaneProgram, NonAsciiTemplatePathIsUtf8InTheReference) {
   WriteFile(folder / "vue\xC3\xA9.xsl", "<xsl/>");
   const auto result = Corvane({"d.xml", "vue\xC3\xA9.xsl", "out"});
   EXPECT_EQ(result.Out, "");
-  EXPECT_EQ(ReadFile(folder.Path() / "out/d.XML"), "<r/>" + Reference(folder / "vue\xC3\xA9.xsl"));
+  EXPECT_EQ(ReadFile(folder.Path() / "out/d.XML"), "<r/>" + Reference(folder / "vue%C3%A9.xsl"));
   // Bytes that are not UTF-8 never reach the reference as such.
   WriteFile(folder / "bad\xE9.xsl", "<xsl/>");
   Corvane({"d.xml", "bad\xE9.xsl", "out2"});
-  EXPECT_EQ(ReadFile(folder.Path() / "out2/d.XML"), "<r/>" + Reference(folder / "bad\xEF\xBF\xBD.xsl"));
+  EXPECT_EQ(ReadFile(folder.Path() / "out2/d.XML"), "<r/>" + Reference(folder / "bad%EF%BF%BD.xsl"));
+}
+
+TEST_F(CorvaneProgram, TemplatePathsThatNeedEscapingReachXsltproc) {
+  if (!testsupport::HaveCommand("xsltproc")) GTEST_SKIP() << "xsltproc is not installed";
+  // A blank, a quote, an ampersand and Cyrillic letters in the template's folder;
+  // books in UTF-8 and in windows-1251. xsltproc must find the template through
+  // the instruction alone.
+  const std::string tricky = "my \"x&y\" \xD0\x9A\xD0\xBD\xD0\xB8\xD0\xB3\xD0\xB8";
+  fs::create_directory(folder.Path() / tricky);
+  WriteFile(folder.Path() / tricky / "view.xsl",
+            "<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\">"
+            "<xsl:output method=\"text\" encoding=\"UTF-8\"/>"
+            "<xsl:template match=\"/\">applied: <xsl:value-of select=\"//p\"/></xsl:template></xsl:stylesheet>");
+  WriteFile(folder / "utf8.fb2", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<book><p>\xD0\x9B</p></book>\n");
+  WriteFile(folder / "cp1251.fb2", "<?xml version=\"1.0\" encoding=\"windows-1251\"?>\n<book><p>\xCB</p></book>\n");
+  for (const std::string book : {"utf8", "cp1251"}) {
+    const auto result = Corvane({book + ".fb2", tricky + "/view.xsl", "out"});
+    EXPECT_EQ(result.Status, 0) << book << result.Err;
+    EXPECT_EQ(result.Out, "") << book;
+    const std::string xml = ReadFile(folder.Path() / "out" / (book + ".XML"));
+    EXPECT_NE(
+        xml.find("href=\"" + folder.Path().string() + "/my%20%22x%26y%22%20%D0%9A%D0%BD%D0%B8%D0%B3%D0%B8/view.xsl\""),
+        std::string::npos)
+        << xml;
+    ASSERT_EQ(testsupport::RunShell("xsltproc " + testsupport::ShellQuote(folder.Path() / "out" / (book + ".XML")) +
+                                    " > " + testsupport::ShellQuote(folder / "applied.txt") + " 2>&1"),
+              0)
+        << ReadFile(folder / "applied.txt");
+    EXPECT_EQ(ReadFile(folder / "applied.txt"), "applied: \xD0\x9B") << book;
+  }
+  // A missing template is still named as given.
+  EXPECT_EQ(Corvane({"utf8.fb2", tricky + "/gone.xsl", "out"}).Out,
+            "Warning! The xsl(t) template " + tricky + "/gone.xsl does not exist!\n");
+}
+
+TEST_F(CorvaneProgram, AnySpellingOfTheOutputFolderAndAPipeAsInput) {
+  WriteFile(folder / "d.xml", "<?xml version=\"1.0\"?><d/>");
+  const std::string expected = "<?xml version=\"1.0\"?>" + Reference(folder / "view.xsl") + "<d/>";
+  for (const std::string out : {"out//", "./o2/", "o3//deep///", "./o4/./x/."}) {
+    const auto result = Corvane({"d.xml", "view.xsl", out});
+    EXPECT_EQ(result.Status, 0) << out << result.Out;
+    EXPECT_EQ(ReadFile(folder.Path() / out / "d.XML"), expected) << out;
+  }
+  // A pipe is the document itself, copied and converted as it streams in.
+  const std::string line = "cd " + testsupport::ShellQuote(folder.Path().string()) +
+                           " && cat d.xml | TMPDIR=" + testsupport::ShellQuote(folder / "temp") + " " +
+                           testsupport::ShellQuote(CORVANE_EXE) + " /dev/stdin view.xsl piped > piped.txt 2>&1";
+  EXPECT_EQ(testsupport::RunShell(line), 0) << ReadFile(folder / "piped.txt");
+  EXPECT_EQ(ReadFile(folder.Path() / "piped/stdin.XML"), expected);
+  EXPECT_TRUE(fs::is_empty(folder.Path() / "temp"));
 }
 
 TEST_F(CorvaneProgram, CopyFailuresReportTheSystemCode) {
   auto result = Corvane({"missing.xml", "view.xsl", "out"});
   EXPECT_EQ(result.Status, 2);
   EXPECT_EQ(result.Out, "Temp file copy error: 2\n");
+  EXPECT_EQ(result.Err,
+            "corvane: cannot copy missing.xml to " + (folder / "out/missing.XML") + ": No such file or directory\n");
   EXPECT_TRUE(fs::is_empty(folder.Path() / "temp"));
 
   // The input already is NAME.XML in the output folder: the copy fails and the
@@ -122,6 +174,7 @@ TEST_F(CorvaneProgram, DocumentWithoutMarkupFailsAndLeavesNoCopy) {
     const auto result = Corvane({"plain.txt", "view.xsl", "out"});
     EXPECT_EQ(result.Status, 2) << text;
     EXPECT_EQ(result.Out, "Conversion failed!\n") << text;
+    EXPECT_EQ(result.Err, "corvane: plain.txt: the document has no markup (no \"<\" followed by \">\")\n") << text;
     EXPECT_FALSE(fs::exists(folder.Path() / "out/plain.XML")) << text;
   }
 }

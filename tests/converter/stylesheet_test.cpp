@@ -52,13 +52,29 @@ TEST(StylesheetPlacement, Table) {
 TEST(StylesheetPlacement, InsertInPlaceKeepsFileOnFailure) {
   testsupport::TTempFolder tmp;
   testsupport::WriteFile(tmp / "d.xml", "<?xml?><!DOCTYPE d><d/>");
-  EXPECT_TRUE(InsertStylesheetReference(tmp / "d.xml", "C:\\x&y.xsl"));
+  EXPECT_TRUE(InsertStylesheetReference(tmp / "d.xml", "/x&y.xsl"));
   EXPECT_EQ(testsupport::ReadFile(tmp / "d.xml"),
-            "<?xml?>\r\n<?xml-stylesheet href=\"C:\\x&y.xsl\" type=\"text/xsl\"?>\r\n<d/>");
+            "<?xml?>\r\n<?xml-stylesheet href=\"/x%26y.xsl\" type=\"text/xsl\"?>\r\n<d/>");
   testsupport::WriteFile(tmp / "n.xml", "<!DOCTYPE d> no markup");
   EXPECT_FALSE(InsertStylesheetReference(tmp / "n.xml", "t"));
   EXPECT_EQ(testsupport::ReadFile(tmp / "n.xml"), "<!DOCTYPE d> no markup");
   EXPECT_FALSE(InsertStylesheetReference(tmp / "missing.xml", "t"));
+}
+
+TEST(StylesheetHrefEscaping, Table) {
+  const auto& posix = platform::PosixPathRules;
+  const auto& win32 = platform::Win32PathRules;
+  // A path of letters, digits and "-._~/:" stays byte for byte.
+  EXPECT_EQ(StylesheetHref("/usr/share/x-y_z.1~/View.XSL", posix), "/usr/share/x-y_z.1~/View.XSL");
+  EXPECT_EQ(StylesheetHref("C:\\xsl\\view.xsl", win32), "C:\\xsl\\view.xsl");
+  // A backslash separates folders only on Windows.
+  EXPECT_EQ(StylesheetHref("C:\\xsl\\view.xsl", posix), "C:%5Cxsl%5Cview.xsl");
+  // A blank, a quote, "&", "%", "#", "?" and UTF-8 bytes, upper-case hex.
+  EXPECT_EQ(StylesheetHref("/a b/\"q\"&%#?.xsl", posix), "/a%20b/%22q%22%26%25%23%3F.xsl");
+  EXPECT_EQ(StylesheetHref("C:\\\xD0\x9A\xD0\xB8 x\\v.xsl", win32), "C:\\%D0%9A%D0%B8%20x\\v.xsl");
+  // Bytes that are not UTF-8 are U+FFFD before they are escaped.
+  EXPECT_EQ(StylesheetHref("/\xE9", posix), "/%EF%BF%BD");
+  EXPECT_EQ(StylesheetHref("", posix), "");
 }
 
 TEST(WholeFileText, SaveRefusesEmptyAndLoadReadsAllBytes) {

@@ -111,9 +111,16 @@ TEST(PlatformFiles, OpenReadWriteSeekAndView) {
   EXPECT_EQ(file.Read(buffer, sizeof buffer), 5);
   EXPECT_EQ(std::string(buffer, 5), "world");
   EXPECT_EQ(file.Size(), 11);
+  EXPECT_EQ(file.Kind(), TFileKind::fkRegular);
   TFileBytes bytes;
   ASSERT_TRUE(bytes.Load(file));
   EXPECT_EQ(bytes.View(), "hello world");
+  // A device is read from where it stands, never sought back.
+  TFile device = TFile::Open("/dev/null", TFileAccess::Read, TFileShare::Read, TFileCreation::OpenExisting);
+  EXPECT_EQ(device.Kind(), TFileKind::fkOther);
+  TFileBytes nothing;
+  EXPECT_TRUE(nothing.Load(device));
+  EXPECT_EQ(nothing.View(), "");
   TFileBytes moved = std::move(bytes);
   EXPECT_EQ(moved.View(), "hello world");
   EXPECT_EQ(bytes.View(), "");

@@ -243,9 +243,16 @@ TEST_F(Win32Backend, LocalTimesRoundTrip) {
 TEST_F(Win32Backend, ReplacingAFileLeavesAnEarlierViewWhole) {
   Put(In("doc.xml"), "<old/>");
   TFile file = TFile::Open(In("doc.xml"), TFileAccess::Read, TFileShare::Read, TFileCreation::OpenExisting);
+  EXPECT_EQ(file.Kind(), TFileKind::fkRegular);
   TFileBytes bytes;
   ASSERT_TRUE(bytes.Load(file));
   file.Close();
+  // A device is read from where it stands, never sought back.
+  TFile device = TFile::Open("NUL", TFileAccess::Read, TFileShare::ReadWrite, TFileCreation::OpenExisting);
+  EXPECT_EQ(device.Kind(), TFileKind::fkOther);
+  TFileBytes nothing;
+  EXPECT_TRUE(nothing.Load(device));
+  EXPECT_EQ(nothing.View(), "");
   {
     TFileReplacement replacement;
     ASSERT_TRUE(replacement.Begin(In("doc.xml"), In("doc.xml")));

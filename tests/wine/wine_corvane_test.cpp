@@ -174,7 +174,7 @@ TEST_F(WineCorvanePaths, RelativeBackslashPathsFromTheWorkingFolder) {
   run = Corvane({"docs\\book.fb2", "gone\\x&y.xsl", "res\\out"}, work);
   EXPECT_EQ(run.Status, 0);
   EXPECT_EQ(run.Out, "Warning! The xsl(t) template gone\\x&y.xsl does not exist!\r\n");
-  EXPECT_EQ(Read("work/res/out/book.XML"), Converted(Book, Win("work/gone/x&y.xsl")));
+  EXPECT_EQ(Read("work/res/out/book.XML"), Converted(Book, Win("work/gone/x%26y.xsl")));
 }
 
 TEST_F(WineCorvanePaths, DriveRelativeNamesOnDriveC) {
@@ -296,7 +296,7 @@ TEST_F(WineCorvanePaths, NamesOutsideAsciiAreUtf8) {
   auto run = Corvane({docs + "\\" + book + ".fb2", xsl, out, "1"});
   EXPECT_EQ(run.Status, 0) << run.Out;
   EXPECT_EQ(run.Out, "");
-  EXPECT_EQ(Read(out + "/" + book + ".XML"), Converted(Book, Win(xsl)));
+  EXPECT_EQ(Read(out + "/" + book + ".XML"), Converted(Book, Win("vu%C3%A9.xsl")));
   EXPECT_EQ(Read(out + "/pic.png"), "\x89PNG\r\n\x1A\n");
   // A package named so takes its name to the copy; a missing template is named as given.
   WriteFile(folder.Path() / (book + ".odt"),
@@ -304,7 +304,37 @@ TEST_F(WineCorvanePaths, NamesOutsideAsciiAreUtf8) {
   run = Corvane({book + ".odt", "\xC3\xBC.xsl", out});
   EXPECT_EQ(run.Status, 0) << run.Out;
   EXPECT_EQ(run.Out, "Warning! The xsl(t) template \xC3\xBC.xsl does not exist!\r\n");
-  EXPECT_EQ(Read(out + "/" + book + ".XML"), Converted("<?xml version=\"1.0\"?><c/>", Win("\xC3\xBC.xsl")));
+  EXPECT_EQ(Read(out + "/" + book + ".XML"), Converted("<?xml version=\"1.0\"?><c/>", Win("%C3%BC.xsl")));
+}
+
+TEST_F(WineCorvanePaths, EscapedTemplateReferenceAndEveryFolderSpelling) {
+  // The reference keeps its backslashes and escapes the rest as on Linux.
+  const std::string tricky = "a b&c \xD0\x9A\xD0\xBD";
+  fs::create_directories(folder.Path() / tricky);
+  WriteFile(folder.Path() / tricky / "view.xsl", "<xsl/>");
+  WriteFile(folder / "book.fb2", Book);
+  auto run = Corvane({"book.fb2", tricky + "\\view.xsl", "out"});
+  EXPECT_EQ(run.Status, 0) << run.Out;
+  EXPECT_EQ(run.Out, "");
+  EXPECT_EQ(Read("out/book.XML"), Converted(Book, Win("a%20b%26c%20%D0%9A%D0%BD/view.xsl")));
+  // Doubled and trailing separators, forward slashes, "." steps, drive paths and
+  // drive-relative names: each names its folder.
+  winetest::TDriveCFolder driveC;
+  const std::string name = driveC.Name();
+  const std::vector<std::pair<std::string, fs::path>> spellings = {
+      {Win("o1") + "\\\\", folder.Path() / "o1"},
+      {"o2\\\\deep\\", folder.Path() / "o2/deep"},
+      {"o3/sub//", folder.Path() / "o3/sub"},
+      {".\\o4\\.\\x\\.", folder.Path() / "o4/x"},
+      {"C:\\" + name + "\\\\o5\\\\", driveC.Path() / "o5"},
+      {"C:" + name + "\\o6//", driveC.Path() / "o6"},
+  };
+  for (const auto& [spelling, place] : spellings) {
+    run = Corvane({"book.fb2", "view.xsl", spelling});
+    EXPECT_EQ(run.Status, 0) << spelling << run.Out;
+    EXPECT_EQ(run.Out, "") << spelling;
+    EXPECT_EQ(ReadFile(place / "book.XML"), Converted(Book, Win("view.xsl"))) << spelling;
+  }
 }
 
 // ---- Console text -------------------------------------------------------------------
@@ -349,6 +379,14 @@ TEST_F(WineCorvaneConsole, UsageMessagesAndExitStatusesAsOnLinuxWithCrLf) {
     EXPECT_EQ(win.Out.find("\r\r"), std::string::npos) << label;
   }
   EXPECT_FALSE(fs::exists(folder.Path() / "win/out/plain.XML")) << "no copy is left after a failed conversion";
+  // The reason on stderr names the system's text for the code.
+  const auto missing = Corvane({"missing.xml", "view.xsl", "out"}, (folder.Path() / "win").string());
+  const std::string reason = "corvane: cannot copy missing.xml to " + Win("win/out/missing.XML") + ": ";
+  const std::size_t at = missing.Err.find(reason);
+  ASSERT_NE(at, std::string::npos) << missing.Err;
+  EXPECT_NE(missing.Err.substr(at + reason.size(), 2), "\r\n") << missing.Err;
+  EXPECT_TRUE(HasLine(Corvane({"plain.txt", "view.xsl", "out"}, (folder.Path() / "win").string()).Err,
+                      "corvane: plain.txt: the document has no markup (no \"<\" followed by \">\")"));
 }
 
 // ---- The shipped example ------------------------------------------------------------

@@ -1,0 +1,21 @@
+#pragma once
+// The manifest of an OpenDocument package (META-INF/manifest.xml): one
+// manifest:file-entry per part, and inside the entry of a part that the office
+// suite encrypted with the document's password, a manifest:encryption-data
+// element. The zip layer sees such a part as an ordinary entry, so only the
+// manifest tells that its bytes are ciphertext.
+
+#include <string_view>
+
+namespace corvane {
+
+/// True when the manifest text marks the part at partPath ("content.xml", "/"
+/// between folders) as encrypted: a file-entry whose full-path names the part
+/// holds an encryption-data element. Namespace prefixes are not looked at, only
+/// local names. Text that is not a well-formed manifest is read as far as it
+/// goes; it never makes the scan fail, read past the text or take more than one
+/// pass over it. With caseInsensitive, the paths compare without regard to ASCII
+/// case (as names do on Windows).
+bool ManifestMarksEncrypted(std::string_view manifest, std::string_view partPath, bool caseInsensitive = false);
+
+}  // namespace corvane

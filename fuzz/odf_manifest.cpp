@@ -1,0 +1,27 @@
+// The manifest scan of an OpenDocument package over arbitrary bytes: the first
+// line is the part's path, the rest the manifest. The scan must end, stay inside
+// the text and give the same verdict for a manifest and for that manifest with
+// text after its end.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "converter/manifest.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string_view all(reinterpret_cast<const char*>(data), size);
+  const std::size_t newline = all.find('\n');
+  const std::string_view part =
+      newline == std::string_view::npos ? std::string_view("content.xml") : all.substr(0, newline);
+  const std::string_view manifest = newline == std::string_view::npos ? all : all.substr(newline + 1);
+  const bool encrypted = corvane::ManifestMarksEncrypted(manifest, part);
+  const bool folded = corvane::ManifestMarksEncrypted(manifest, part, true);
+  // Without regard to case, more paths match, never fewer.
+  if (encrypted && !folded) std::abort();
+  // Once found, more text cannot take the verdict back.
+  if (encrypted && !corvane::ManifestMarksEncrypted(std::string(manifest) + "\n</x><y>", part)) std::abort();
+  return 0;
+}
