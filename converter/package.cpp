@@ -13,6 +13,7 @@
 #include "converter/stylesheet.h"
 #include "platform/code_page.h"
 #include "platform/file_system.h"
+#include "unzip/dest_paths.h"
 #include "unzip/kestrel_unzip.h"
 
 namespace corvane {

@@ -4,7 +4,38 @@
 
 #include "platform/file_system.h"
 
+#include <vector>
+
 namespace platform {
+
+bool FolderExists(const std::string& path) {
+  const auto attributes = ReadAttributes(path);
+  return attributes && (*attributes & faDirectory) != 0;
+}
+
+bool FileExists(const std::string& path) {
+  const auto attributes = ReadAttributes(path);
+  return attributes && (*attributes & faDirectory) == 0;
+}
+
+void ForceFolders(const std::string& path, const TPathRules& rules) {
+  // The folders missing from the innermost outwards are gathered first, then made
+  // outermost first: a hostile path of thousands of steps costs no deeper stack
+  // than one of two.
+  std::vector<std::string> missing;
+  std::string folder = path;
+  auto isDrive = [&](const std::string& part) { return rules.HasDrives && part.back() == ':'; };
+  for (;;) {
+    while (!folder.empty() && !isDrive(folder) && IsPathSeparator(folder.back(), rules)) folder.pop_back();
+    // A root always exists; what stands before a ":" is a drive, never a folder.
+    if (folder.empty() || isDrive(folder) || FolderExists(folder)) break;
+    missing.push_back(folder);
+    const std::size_t parent = PathFolderPart(folder, rules).size();
+    if (parent == 0) break;
+    folder.resize(parent);
+  }
+  for (auto step = missing.rbegin(); step != missing.rend(); ++step) MakeFolder(*step);
+}
 
 TFile::TFile(TFile&& other) noexcept : handle_(other.handle_) { other.handle_ = -1; }
 

@@ -12,22 +12,9 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/path.h"
+
 namespace platform {
-
-/// How one operating system spells paths. Pure path routines take these as a
-/// parameter, so the Win32 rules are tested on any host.
-struct TPathRules {
-  std::string_view Separators;  ///< bytes that end a folder part
-  char Separator;               ///< the separator written when joining parts
-  bool HasDrives;               ///< a letter and ":" start a drive path
-  bool CaseInsensitive;         ///< file names compare without regard to case
-};
-
-inline constexpr TPathRules PosixPathRules{"/", '/', false, false};
-inline constexpr TPathRules Win32PathRules{"\\:", '\\', true, true};
-
-/// The rules of the system this build runs on.
-const TPathRules& HostPathRules();
 
 // ---- Last system error -------------------------------------------------------
 
@@ -52,6 +39,11 @@ std::string TempFolder();
 
 /// Creates one folder (its parent must exist). False on failure, error code set.
 bool MakeFolder(const std::string& path);
+/// Creates a folder and its missing parents, however the path spells it (doubled
+/// or trailing separators, "." steps), outermost first. An empty path, a root and a
+/// drive are left alone, and so is anything before a drive's ":". Failures are not
+/// reported: what needs the folder fails then.
+void ForceFolders(const std::string& path, const TPathRules& rules = HostPathRules());
 /// Removes one empty folder. False on failure, error code set.
 bool RemoveFolder(const std::string& path);
 /// Creates a new folder "parent + prefix + unique suffix" that only the current
@@ -80,6 +72,11 @@ std::optional<std::uint32_t> ReadAttributes(const std::string& path);
 /// Sets the attributes that the system can express (on POSIX: read-only clears
 /// every write bit, otherwise the owner may write). False on failure.
 bool WriteAttributes(const std::string& path, std::uint32_t attributes);
+/// True when the path names an existing folder.
+bool FolderExists(const std::string& path);
+/// True when the path names something that exists and is no folder.
+bool FileExists(const std::string& path);
+
 /// What a path names, as far as reading it goes.
 enum class TFileKind {
   fkRegular,  ///< a file on disk: it has a size and can be read anywhere in it

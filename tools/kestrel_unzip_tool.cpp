@@ -60,13 +60,9 @@ std::optional<std::string> UnsupportedReason(const TZipHeaderInfo& entry) {
 /// NAME.z01, NAME.z02, ...; the last part is the archive itself.
 std::string SplitPartName(const std::string& archive, std::int32_t part, std::int32_t parts) {
   if (part >= parts) return archive;
-  const auto dot = archive.find_last_of('.');
-  const auto separator = archive.find_last_of(platform::HostPathRules().Separators);
-  const std::string base =
-      dot == std::string::npos || (separator != std::string::npos && separator > dot) ? archive : archive.substr(0, dot);
   char extension[8];
   std::snprintf(extension, sizeof extension, ".z%02d", static_cast<int>(part % 100));
-  return base + extension;
+  return platform::ChangeExtension(archive, extension);
 }
 
 /// The archive-level refusal of a split archive, naming its first missing part.

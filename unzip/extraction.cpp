@@ -18,45 +18,13 @@
 #include "platform/host_ui.h"
 #include "unzip/decode/decode_state.h"
 #include "unzip/decode/decrypt.h"
+#include "unzip/dest_paths.h"
 #include "unzip/dos_date_time.h"
 #include "unzip/kestrel_unzip.h"
 #include "unzip/wildcard_match.h"
 
 namespace kestrel {
 namespace {
-
-bool IsSeparator(char c, const platform::TPathRules& rules) {
-  return rules.Separators.find(c) != std::string_view::npos;
-}
-
-bool IsFolder(const std::string& path) {
-  const auto attributes = platform::ReadAttributes(path);
-  return attributes && (*attributes & platform::faDirectory) != 0;
-}
-
-// Creates a folder and every missing parent, outermost first. A folder that cannot
-// be created is not reported: the output file's creation fails after it.
-void ForceFolders(const std::string& folder) {
-  if (folder.empty() || IsFolder(folder)) return;
-  const platform::TPathRules& rules = platform::HostPathRules();
-  // The prefix grows by one part at a time; a hostile name of thousands of parts
-  // costs one pass, not one copy per part.
-  std::string prefix;
-  prefix.reserve(folder.size());
-  bool missing = false;
-  auto visit = [&] {
-    if (prefix.empty() || IsSeparator(prefix.back(), rules)) return;
-    if (!missing && IsFolder(prefix)) return;
-    missing = true;
-    platform::MakeFolder(prefix);
-  };
-  for (const char c : folder) {
-    // What stands before a ":" is a drive ("C:"), never a folder to create here.
-    if (IsSeparator(c, rules) && c != ':') visit();
-    prefix += c;
-  }
-  visit();
-}
 
 // True when a part of path after its first baseLength bytes is a symbolic link.
 // The archive never makes links, so one found there was put in place by someone
@@ -65,7 +33,7 @@ bool PathHasLinks(const std::string& path, std::size_t baseLength) {
   const platform::TPathRules& rules = platform::HostPathRules();
   std::string prefix = path.substr(0, std::min(baseLength, path.size()));
   for (std::size_t i = prefix.size(); i < path.size(); ++i) {
-    if (IsSeparator(path[i], rules) && !prefix.empty() && !IsSeparator(prefix.back(), rules) &&
+    if (platform::IsPathSeparator(path[i], rules) && !prefix.empty() && !platform::IsPathSeparator(prefix.back(), rules) &&
         platform::IsSymbolicLink(prefix))
       return true;
     prefix += path[i];
@@ -95,58 +63,6 @@ std::optional<int> CompareEntryToFile(std::uint32_t entryTime, std::uint32_t fil
 }
 
 }  // namespace
-
-std::string EntryDestFolder(const std::string& destDir, const std::string& rootDir, const std::string& storedFolder,
-                            bool recreateDirs, const platform::TPathRules& rules) {
-  // An empty DestDir is the current folder, never the root of the file system.
-  std::string result = destDir.empty() ? std::string(".") : destDir;
-  if (!IsSeparator(result.back(), rules)) result += rules.Separator;
-  if (!recreateDirs || storedFolder.empty()) return result;
-
-  std::string folder = storedFolder;
-  if (!rootDir.empty()) {
-    // RootDir is kept with a trailing backslash; a caller on a "/" host may have
-    // spelled it with slashes.
-    std::string root = rootDir;
-    std::replace(root.begin(), root.end(), '/', '\\');
-    while (root.size() > 1 && root.back() == '\\' && root[root.size() - 2] == '\\') root.pop_back();
-    if (folder.size() >= root.size() && platform::AnsiCompareText(folder.substr(0, root.size()), root) == 0)
-      folder.erase(0, root.size());
-  }
-  // A stored drive ("C:\x\" or the drive-relative "C:x\") and any stored root
-  // ("\x\", "\\server\share\") are dropped: what follows goes below DestDir.
-  if (folder.size() >= 2 && folder[0] != '\\' && folder[1] == ':') folder.erase(0, 2);
-  folder.erase(0, std::min(folder.find_first_not_of('\\'), folder.size()));
-  if (folder.empty()) return result;
-  if (rules.Separator != '\\') std::replace(folder.begin(), folder.end(), '\\', rules.Separator);
-  if (folder.back() != rules.Separator) folder += rules.Separator;
-  return result + folder;
-}
-
-bool StoredPathClimbs(const std::string& storedPath, const platform::TPathRules& rules) {
-  if (storedPath.find('\0') != std::string::npos) return true;
-  std::size_t start = 0;
-  while (start <= storedPath.size()) {
-    std::size_t end = storedPath.find_first_of("\\/:", start);
-    if (end == std::string::npos) end = storedPath.size();
-    const std::string_view part(storedPath.data() + start, end - start);
-    if (part == "..") return true;
-    // Win32 drops trailing dots and blanks from a name, so ". ." or "..." would
-    // reach the parent there too.
-    if (rules.HasDrives && part.find_first_not_of(". ") == std::string_view::npos &&
-        std::count(part.begin(), part.end(), '.') >= 2)
-      return true;
-    start = end + 1;
-  }
-  return false;
-}
-
-std::string PathFolder(const std::string& path, const platform::TPathRules& rules) {
-  const std::size_t at = path.find_last_of(rules.Separators);
-  if (at == std::string::npos) return std::string();
-  // A drive's colon belongs to the folder ("C:" is a folder, "C" is not).
-  return path.substr(0, path[at] == ':' ? at + 1 : at);
-}
 
 // The decoding frame's view of the component: the archive stream and its volumes,
 // the message pump and cancel flag, OnDecrypt, and the progress events with their
@@ -222,7 +138,7 @@ std::int32_t TKestrelUnZip::UnZipSelected() {
     state = std::make_unique<TDecodeState>(host);
     destBase_ = EntryDestFolder(destDir_, std::string(), std::string(), false, platform::HostPathRules());
     verifiedFolder_.clear();
-    if (!destDir_.empty()) ForceFolders(destDir_);
+    if (!destDir_.empty()) platform::ForceFolders(destDir_);
     // The volumes of a set are visited in archive order, one after the other.
     if (endCentral_->ThisDisk != 0 && sortMode_ != ByNone) {
       savedSortMode = sortMode_;
@@ -376,7 +292,7 @@ void TKestrelUnZip::UnZipEntry(std::int32_t index, TDecodeState& state) {
     // A folder entry fires no events; one that climbs out of DestDir, or leads
     // through a link, is not made and not counted.
     if (climbs || PathHasLinks(dir, destBase_.size())) return;
-    if (recreateDirs_) ForceFolders(dir);
+    if (recreateDirs_) platform::ForceFolders(dir);
     ++fileCount_;
     return;
   }
@@ -395,13 +311,13 @@ void TKestrelUnZip::UnZipEntry(std::int32_t index, TDecodeState& state) {
 
   // A name the handler chose is the handler's; one made from the archive must not
   // pass through a link below DestDir, which the archive cannot have made.
-  if (fName == builtName && EntryPathHasLinks(fName, PathFolder(fName, rules))) {
+  if (fName == builtName && EntryPathHasLinks(fName, platform::PathFolder(fName, rules))) {
     ReportSkip(skCreateFailed, fName, index);
     DropFromTotals();
     return;
   }
   // A bare name (a handler's) is a file of the current folder: nothing to create.
-  ForceFolders(PathFolder(fName, rules));
+  platform::ForceFolders(platform::PathFolder(fName, rules));
 
   if (entry.Encrypted() && !CheckPassword(index, state)) return;
 

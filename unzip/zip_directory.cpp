@@ -22,23 +22,11 @@ bool PlausibleEndRecord(const TEndCentral& record) {
          (record.ThisDisk != 0 || record.TotalEntries == 0 || record.CentralDirOffset <= record.RecordsStart);
 }
 
-/// Where the extension of a file name starts (at its dot), or npos.
-std::size_t ExtensionStart(const std::string& name) {
-  const auto dot = name.find_last_of('.');
-  if (dot == std::string::npos) return std::string::npos;
-  const auto separator = name.find_last_of(std::string(platform::HostPathRules().Separators) + "\\");
-  if (separator != std::string::npos && separator > dot) return std::string::npos;
-  return dot;
-}
-
-std::string ChangeExtension(const std::string& name, const std::string& extension) {
-  const auto dot = ExtensionStart(name);
-  return (dot == std::string::npos ? name : name.substr(0, dot)) + extension;
-}
-
-bool FileExists(const std::string& name) {
-  const auto attributes = platform::ReadAttributes(name);
-  return attributes && (*attributes & platform::faDirectory) == 0;
+/// How the names of an archive and its volumes are spelled: the host's way, and
+/// with the backslash that the component's own paths use as a separator too.
+const platform::TPathRules& ArchiveNameRules() {
+  static constexpr platform::TPathRules withBackslash{"/\\", '/', false, false};
+  return platform::HostPathRules().HasDrives ? platform::HostPathRules() : withBackslash;
 }
 
 /// Bytes of the archive read in one go by the searches over its whole length.
@@ -252,8 +240,8 @@ void TKestrelUnZip::ReadZip() {
     // A multi-volume set may keep a copy of its central directory and end record
     // in a companion file of the same name with the extension ".zfc".
     endCentral_->Clear();
-    const std::string companion = ChangeExtension(zipName_, ".zfc");
-    if (FileExists(companion)) {
+    const std::string companion = platform::ChangeExtension(zipName_, ".zfc", ArchiveNameRules());
+    if (platform::FileExists(companion)) {
       try {
         companionStream_ = std::make_unique<TFileStream>(companion, fmOpenRead);
       } catch (const EFOpenError&) {
@@ -420,7 +408,7 @@ bool TKestrelUnZip::RebuildFromLocalHeaders() {
   const std::int64_t size = stream.Size();
 
   // A self-extracting archive starts with its program, which is never searched.
-  const auto dot = ExtensionStart(zipName_);
+  const auto dot = platform::ExtensionStart(zipName_, ArchiveNameRules());
   const bool selfExtractor = dot != std::string::npos && platform::AnsiCompareText(zipName_.substr(dot), ".EXE") == 0;
   const std::int64_t start = selfExtractor ? std::min<std::int64_t>(14000, std::max<std::int64_t>(size, 0)) : 0;
 
@@ -527,7 +515,7 @@ void TKestrelUnZip::DefaultGetNextDisk(std::int32_t nextDisk, std::string& fName
   if (spanMode_ == 2) {
     char extension[16];
     std::snprintf(extension, sizeof extension, ".%3.3d", static_cast<int>(nextDisk));
-    fName = ChangeExtension(fName, extension);
+    fName = platform::ChangeExtension(fName, extension, ArchiveNameRules());
   } else if (spanMode_ == 1) {
     const std::string text = "Please insert disk " + std::to_string(nextDisk) + " of the multi-disk set.";
     if (platform::ShowMessageBox("", text, platform::TMessageButtons::OkCancel) == platform::TMessageAnswer::Cancel)
@@ -542,7 +530,7 @@ void TKestrelUnZip::OpenVolume(std::int32_t n) {
   for (;;) {
     if (OnGetNextDisk) OnGetNextDisk(*this, n, name);
     if (name.empty()) throw EUserCanceled("User canceled loading new disk.");
-    if (!FileExists(name)) {
+    if (!platform::FileExists(name)) {
       // Asking again for a name that still names nothing would never end.
       if (missing == name) throw EUserCanceled("User canceled loading new disk.");
       missing = name;

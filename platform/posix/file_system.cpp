@@ -40,11 +40,6 @@ std::uint32_t AttributesOf(const struct stat& st) {
   return attributes;
 }
 
-std::string FolderOf(const std::string& path) {
-  const auto slash = path.find_last_of('/');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
 }  // namespace
 
 const TPathRules& HostPathRules() { return PosixPathRules; }
@@ -70,24 +65,8 @@ std::string FullPath(const std::string& path) {
     current.resize(std::strlen(current.c_str()));
     whole = current + "/" + path;
   }
-  // Fold "." and ".." lexically; links are not resolved, as the Win32 call does not.
-  std::vector<std::string> parts;
-  std::size_t start = 0;
-  while (start <= whole.size()) {
-    std::size_t end = whole.find('/', start);
-    if (end == std::string::npos) end = whole.size();
-    std::string part = whole.substr(start, end - start);
-    if (part == "..") {
-      if (!parts.empty()) parts.pop_back();
-    } else if (!part.empty() && part != ".") {
-      parts.push_back(std::move(part));
-    }
-    start = end + 1;
-  }
-  std::string result;
-  for (const auto& part : parts) result += "/" + part;
-  if (result.empty() || whole.back() == '/') result += "/";
-  return result;
+  // Links are not resolved, as the Win32 call does not resolve them.
+  return FoldDotSteps(whole, PosixPathRules);
 }
 
 std::string TempFolder() {
@@ -413,7 +392,7 @@ TFileReplacement::~TFileReplacement() {
 }
 
 bool TFileReplacement::Begin(const std::string& target, const std::string& permissionsFrom) {
-  std::string temporary = FolderOf(target) + ".corvane-XXXXXX";
+  std::string temporary = PathFolderPart(target, PosixPathRules) + ".corvane-XXXXXX";
   const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
   if (fd < 0) return false;
   temporary_ = temporary;

@@ -58,10 +58,9 @@ DWORD SettableFrom(std::uint32_t attributes) {
   return bits != 0 ? bits : FILE_ATTRIBUTE_NORMAL;
 }
 
-std::string FolderOf(const std::string& path) {
-  const auto split = path.find_last_of("\\/:");
-  return split == std::string::npos ? std::string() : path.substr(0, split + 1);
-}
+// The system calls take "/" for "\\" too: a file's folder, for a temporary file
+// beside it, ends at either.
+constexpr TPathRules SystemCallPathRules{"\\/:", '\\', true, true};
 
 // An open handle for identity and attribute queries: no access to the data, every
 // sharing mode, folders included.
@@ -503,7 +502,7 @@ TFileReplacement::~TFileReplacement() {
 
 bool TFileReplacement::Begin(const std::string& target, const std::string&) {
   // Permission bits do not exist here; the new file starts with normal attributes.
-  const std::string folder = FolderOf(target);
+  const std::string folder = PathFolderPart(target, SystemCallPathRules);
   char name[MAX_PATH];
   if (!::GetTempFileNameA(folder.empty() ? "." : folder.c_str(), "cvn", 0, name)) return false;
   temporary_ = name;  // created, so the destructor removes it from here on

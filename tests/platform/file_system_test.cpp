@@ -81,6 +81,26 @@ TEST(PlatformFolders, ListingShowsLinksAsFiles) {
   EXPECT_FALSE(QueryFileKind(tmp / "missing"));
 }
 
+TEST(PlatformFolders, ForceFoldersCreatesChainsAndShortRelativeNames) {
+  testsupport::TTempFolder tmp;
+  fs::create_directory(tmp.Path() / "a");
+  ForceFolders(tmp / "a/b/c/");
+  EXPECT_TRUE(fs::is_directory(tmp.Path() / "a/b/c"));
+  // Doubled and trailing separators and "." steps, as the system takes them.
+  ForceFolders(tmp / "d//e///");
+  ForceFolders(tmp / "f/./g/.");
+  EXPECT_TRUE(fs::is_directory(tmp.Path() / "d/e"));
+  EXPECT_TRUE(fs::is_directory(tmp.Path() / "f/g"));
+  const fs::path previous = fs::current_path();
+  fs::current_path(tmp.Path());
+  ForceFolders("o");
+  ForceFolders("ab/");
+  ForceFolders("");
+  fs::current_path(previous);
+  EXPECT_TRUE(fs::is_directory(tmp.Path() / "o"));
+  EXPECT_TRUE(fs::is_directory(tmp.Path() / "ab"));
+}
+
 TEST(PlatformTimes, LastWriteTimeRoundTripsThroughLocalTime) {
   testsupport::TTempFolder tmp;
   testsupport::WriteFile(tmp / "f", "x");

@@ -1,6 +1,6 @@
-// UnZipDestinationPaths: where entries land. The folder rules under both path
-// spellings, stored paths that try to leave DestDir (climbing, absolute, drive,
-// UNC, through a link), an empty DestDir, RootDir, and the converter's settings.
+// UnZipDestinationPaths: where entries land. Stored paths that try to leave DestDir
+// (climbing, absolute, drive, UNC, through a link), an empty DestDir, RootDir, and
+// the converter's settings.
 
 #include <gtest/gtest.h>
 
@@ -11,52 +11,8 @@
 namespace {
 
 using namespace extractiontest;
-using kestrel::EntryDestFolder;
-using kestrel::StoredPathClimbs;
 using kestrel::TKestrelUnZip;
-using platform::PosixPathRules;
-using platform::Win32PathRules;
 using testsupport::ReadFile;
-
-TEST(UnZipDestinationPaths, FolderRulesUnderBothSpellings) {
-  // DestDir, RootDir, stored folder, RecreateDirs -> Win32 result, POSIX result.
-  struct Case {
-    const char *dest, *root, *stored;
-    bool recreate;
-    const char *win32, *posix;
-  } cases[] = {
-      {"C:\\work", "", "", true, "C:\\work\\", "C:\\work/"},
-      {"out", "", "a\\b\\", true, "out\\a\\b\\", "out/a/b/"},
-      {"out", "", "a\\b\\", false, "out\\", "out/"},
-      {"out", "", "\\x\\", true, "out\\x\\", "out/x/"},             // stored root
-      {"out", "", "C:\\x\\", true, "out\\x\\", "out/x/"},           // drive and root
-      {"out", "", "C:dir\\", true, "out\\dir\\", "out/dir/"},       // drive-relative: not "outdir"
-      {"out", "", "C:\\", true, "out\\", "out/"},
-      {"out", "", "\\\\server\\share\\", true, "out\\server\\share\\", "out/server/share/"},
-      {"out", "docs\\", "DOCS\\img\\", true, "out\\img\\", "out/img/"},
-      {"out", "docs\\", "docsy\\img\\", true, "out\\docsy\\img\\", "out/docsy/img/"},
-      {"", "", "a\\", true, ".\\a\\", "./a/"},                      // the current folder,
-      {"", "", "\\abs\\", true, ".\\abs\\", "./abs/"},              // never the root
-      {"", "", "", false, ".\\", "./"},
-      {"/", "", "a\\", true, "/\\a\\", "/a/"},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(EntryDestFolder(c.dest, c.root, c.stored, c.recreate, Win32PathRules), c.win32) << c.stored;
-    EXPECT_EQ(EntryDestFolder(c.dest, c.root, c.stored, c.recreate, PosixPathRules), c.posix) << c.stored;
-  }
-}
-
-TEST(UnZipDestinationPaths, ClimbingStoredPaths) {
-  for (const char* path : {"..\\evil", "a\\..\\..\\evil", "..", "a\\..", "C:..\\x"})
-    EXPECT_TRUE(StoredPathClimbs(path, PosixPathRules)) << path;
-  for (const char* path : {"a\\b", "..a\\b", "a..\\b", "...", "a\\.\\b"})
-    EXPECT_FALSE(StoredPathClimbs(path, PosixPathRules)) << path;
-  // Win32 folds trailing dots and blanks: "..." and ". ." reach the parent there.
-  EXPECT_TRUE(StoredPathClimbs("a\\...\\x", Win32PathRules));
-  EXPECT_TRUE(StoredPathClimbs(".. \\x", Win32PathRules));
-  EXPECT_FALSE(StoredPathClimbs(".\\x", Win32PathRules));
-  EXPECT_TRUE(StoredPathClimbs(std::string("a\0b", 3), PosixPathRules));
-}
 
 // Every path below root, relative to it.
 std::set<std::string> Tree(const fs::path& root) {
