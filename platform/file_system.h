@@ -263,10 +263,12 @@ enum class TConsoleStream { Output, Error };
 
 /// The system's line ending on the console: LF on POSIX, CR LF on Win32.
 std::string_view ConsoleLineEnding();
-/// Writes one line and the system's line ending.
-void WriteConsoleLine(TConsoleStream stream, std::string_view text);
-/// Writes bytes as they are, with no line ending.
-void WriteConsoleText(TConsoleStream stream, std::string_view text);
+/// Writes one line and the system's line ending. False when not all of it reached
+/// the stream (a closed or full output; error code set).
+bool WriteConsoleLine(TConsoleStream stream, std::string_view text);
+/// Writes bytes as they are, with no line ending, and passes them on at once. False
+/// when not all of them reached the stream (error code set).
+bool WriteConsoleText(TConsoleStream stream, std::string_view text);
 /// True when the stream is a terminal that a person watches (not a file or a pipe):
 /// only there may a line be redrawn in place.
 bool ConsoleIsTerminal(TConsoleStream stream);

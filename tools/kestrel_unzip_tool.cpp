@@ -292,21 +292,16 @@ std::optional<TToolCommand> ParseToolCommand(const std::vector<std::string>& arg
   return command;
 }
 
-std::string ToolUsage(const std::string& programName) {
-  return "usage: " + programName + " -l ARCHIVE\n       " + programName +
-         " [-P PASSWORD] [-o always|never|newer|older] ARCHIVE DESTDIR [PATTERN ...]\n       " + programName +
-         " -h | --help | --version";
+std::vector<std::string> ToolUsage(const std::string& programName) {
+  const std::string indent(7, ' ');  // under the first form, after "usage: "
+  return {"usage: " + programName + " -l ARCHIVE",
+          indent + programName + " [-P PASSWORD] [-o always|never|newer|older] ARCHIVE DESTDIR [PATTERN ...]",
+          indent + programName + " -h | --help | --version"};
 }
 
 namespace {
-// The usage text line by line, each with the console's own line ending.
 void PrintUsage(platform::TConsoleStream stream, const std::string& programName) {
-  const std::string usage = ToolUsage(programName);
-  for (std::size_t start = 0; start <= usage.size();) {
-    const std::size_t end = std::min(usage.find('\n', start), usage.size());
-    platform::WriteConsoleLine(stream, std::string_view(usage).substr(start, end - start));
-    start = end + 1;
-  }
+  for (const std::string& line : ToolUsage(programName)) platform::WriteConsoleLine(stream, line);
 }
 }  // namespace
 

@@ -30,8 +30,8 @@ struct TToolCommand {
 /// Parses the arguments (without the program name); nothing on a usage error.
 std::optional<TToolCommand> ParseToolCommand(const std::vector<std::string>& arguments);
 
-/// The usage text, one line per form.
-std::string ToolUsage(const std::string& programName);
+/// The usage text: one line per form.
+std::vector<std::string> ToolUsage(const std::string& programName);
 
 /// Runs the tool; returns the exit status.
 int RunKestrelUnZip(const std::string& programName, const std::vector<std::string>& arguments);

@@ -417,9 +417,11 @@ bool TFileReplacement::Commit() {
 
 // ---- Console ----------------------------------------------------------------------
 
-void WriteConsoleText(TConsoleStream stream, std::string_view text) {
+bool WriteConsoleText(TConsoleStream stream, std::string_view text) {
   std::FILE* target = stream == TConsoleStream::Output ? stdout : stderr;
-  std::fwrite(text.data(), 1, text.size(), target);
+  const bool written = std::fwrite(text.data(), 1, text.size(), target) == text.size();
+  // A failed write of buffered bytes often shows only when they are passed on.
+  return std::fflush(target) == 0 && written;
 }
 
 std::string_view ConsoleLineEnding() { return "\n"; }
@@ -428,9 +430,10 @@ bool ConsoleIsTerminal(TConsoleStream stream) {
   return ::isatty(stream == TConsoleStream::Output ? STDOUT_FILENO : STDERR_FILENO) == 1;
 }
 
-void WriteConsoleLine(TConsoleStream stream, std::string_view text) {
-  WriteConsoleText(stream, text);
-  WriteConsoleText(stream, ConsoleLineEnding());
+bool WriteConsoleLine(TConsoleStream stream, std::string_view text) {
+  std::string line(text);
+  line += ConsoleLineEnding();
+  return WriteConsoleText(stream, line);
 }
 
 }  // namespace platform

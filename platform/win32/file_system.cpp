@@ -530,35 +530,44 @@ bool ConsoleIsTerminal(TConsoleStream stream) {
                           &mode) != 0;
 }
 
-void WriteConsoleText(TConsoleStream stream, std::string_view text) {
+bool WriteConsoleText(TConsoleStream stream, std::string_view text) {
   std::FILE* buffered = stream == TConsoleStream::Output ? stdout : stderr;
   std::fflush(buffered);
   const HANDLE handle = ::GetStdHandle(stream == TConsoleStream::Output ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
-  if (handle == nullptr || handle == INVALID_HANDLE_VALUE || text.empty()) return;
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
+    ::SetLastError(ERROR_INVALID_HANDLE);
+    return false;
+  }
+  if (text.empty()) return true;
   DWORD mode = 0;
   if (::GetConsoleMode(handle, &mode)) {
     // A console shows characters, whatever its own code page: give it UTF-16.
     const std::u16string wide = AnsiToUtf16(text);
     DWORD written = 0;
-    ::WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
-    return;
+    return ::WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr) != FALSE &&
+           written == wide.size();
   }
   // Redirected: the bytes as they are.
   std::size_t done = 0;
   while (done < text.size()) {
     DWORD written = 0;
     const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(text.size() - done, std::size_t{1} << 30));
-    if (!::WriteFile(handle, text.data() + done, piece, &written, nullptr) || written == 0) return;
+    if (!::WriteFile(handle, text.data() + done, piece, &written, nullptr)) return false;
+    if (written == 0) {
+      ::SetLastError(ERROR_WRITE_FAULT);
+      return false;
+    }
     done += written;
   }
+  return true;
 }
 
 std::string_view ConsoleLineEnding() { return "\r\n"; }
 
-void WriteConsoleLine(TConsoleStream stream, std::string_view text) {
+bool WriteConsoleLine(TConsoleStream stream, std::string_view text) {
   std::string line(text);
   line += ConsoleLineEnding();
-  WriteConsoleText(stream, line);
+  return WriteConsoleText(stream, line);
 }
 
 }  // namespace platform
