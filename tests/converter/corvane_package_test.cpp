@@ -36,20 +36,8 @@ class CorvanePackages : public ::testing::Test {
     return RunProgram(CORVANE_EXE, args, folder.Path().string(), "TMPDIR=" + ShellQuote(folder / "temp"));
   }
   // Writes a zip archive with Python's zipfile: name/text pairs, deflated.
-  void MakeZip(const std::string& name, const std::vector<std::pair<std::string, std::string>>& entries) {
-    std::string script = "import zipfile,sys\nz=zipfile.ZipFile(sys.argv[1],'w',zipfile.ZIP_DEFLATED)\n";
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-      WriteFile(folder / ("entry" + std::to_string(i)), entries[i].second);
-      script += "z.write(sys.argv[" + std::to_string(i + 2) + "]," + "'" + entries[i].first + "')\n";
-    }
-    script += "z.close()\n";
-    WriteFile(folder / "make.py", script);
-    std::string line = "python3 " + ShellQuote(folder / "make.py") + " " + ShellQuote(folder / name);
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-      line += ' ';
-      line += ShellQuote(folder / ("entry" + std::to_string(i)));
-    }
-    ASSERT_EQ(RunShell(line), 0);
+  void MakeZip(const std::string& name, const std::vector<testsupport::TPyZipEntry>& entries) {
+    testsupport::PythonZip(folder / name, entries, {"DEFLATED"});
   }
   std::string Reference() { return "\r\n<?xml-stylesheet href=\"" + (folder / "view.xsl") + "\" type=\"text/xsl\"?>\r\n"; }
   // The expected copy of an XML text that starts with a declaration.

@@ -108,6 +108,44 @@ void WriteSampleTree(const fs::path& tree, const std::string& lineEnd) {
   WriteFile(tree / "readme", "no dot in this name");
 }
 
+void PythonZip(const fs::path& archive, const std::vector<TPyZipEntry>& entries, const TPyZipOptions& options) {
+  // The entries' bytes go in one file and a line per entry (name, method, offset,
+  // size, ZIP64) in another, so that any bytes and any number of entries pass.
+  TTempFolder work;
+  std::string spec, blob;
+  for (const auto& e : entries) {
+    if (e.Name.find_first_of("\t\n") != std::string::npos) throw std::invalid_argument("a tab or line break in " + e.Name);
+    spec += e.Name + '\t' + e.Method + '\t' + std::to_string(blob.size()) + '\t' + std::to_string(e.Data.size()) +
+            (e.Zip64 ? "\t1\n" : "\t\n");
+    blob += e.Data;
+  }
+  WriteFile(work / "spec", spec);
+  WriteFile(work / "blob", blob);
+  static const char* const script = R"(import os, sys, zipfile
+archive, method, comment, tree, spec, blob = sys.argv[1:]
+kind = lambda m: getattr(zipfile, 'ZIP_' + (m or method))
+data = open(blob, 'rb').read()
+with zipfile.ZipFile(archive, 'w', kind(method)) as z:
+    z.comment = comment.encode()
+    for d, _, files in os.walk(tree) if tree else []:
+        for f in files:
+            z.write(os.path.join(d, f), os.path.relpath(os.path.join(d, f), tree))
+    for line in open(spec, encoding='utf-8').read().split('\n')[:-1]:
+        name, m, at, size, zip64 = line.split('\t')
+        part = data[int(at):int(at) + int(size)]
+        if zip64:
+            info = zipfile.ZipInfo(name)
+            info.compress_type = kind(m)
+            with z.open(info, 'w', force_zip64=True) as w:
+                w.write(part)
+        else:
+            z.writestr(name, part, kind(m))
+)";
+  const auto run = RunProgram("python3", {"-c", script, archive.string(), options.Method, options.Comment,
+                                          options.Tree.string(), work / "spec", work / "blob"});
+  if (run.Status != 0) throw std::runtime_error("python3 could not write " + archive.string() + ": " + run.Err);
+}
+
 fs::path Fixture(const std::string& relative) { return fs::path(KESTREL_FIXTURES_DIR) / relative; }
 fs::path SourceFile(const std::string& relative) { return fs::path(KESTREL_SOURCE_DIR) / relative; }
 

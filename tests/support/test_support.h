@@ -1,6 +1,7 @@
 #pragma once
 // Helpers shared by the tests: a temporary folder per test, running a built program
-// with its output captured, whole-file reads and writes, and the shared fixtures.
+// with its output captured, whole-file reads and writes, archives written by
+// Python's zipfile, and the shared fixtures.
 
 #include <filesystem>
 #include <string>
@@ -45,6 +46,32 @@ void WriteFile(const std::filesystem::path& path, const std::string& bytes);
 /// A small tree of files to archive: a text of 20,000 lines (with lineEnd) two
 /// folders down, an empty file, 150,000 bytes of binary data, a name without a dot.
 void WriteSampleTree(const std::filesystem::path& tree, const std::string& lineEnd);
+/// One entry of an archive written by Python's zipfile.
+struct TPyZipEntry {
+  std::string Name;  ///< a name ending in "/" is a folder entry
+  std::string Data;
+  /// zipfile's method without "ZIP_" (STORED, DEFLATED, BZIP2, LZMA); empty for
+  /// the archive's own.
+  std::string Method = {};
+  bool Zip64 = false;  ///< ZIP64 records though the entry is small (force_zip64)
+};
+struct TPyZipOptions {
+  std::string Method = "STORED";  ///< the archive's method
+  std::string Comment = {};
+  /// A folder whose every file (no folder entries) goes in first, named by its
+  /// path below the folder, in os.walk's order.
+  std::filesystem::path Tree = {};
+};
+/// Writes the archive with Python's zipfile (writestr, or open with force_zip64);
+/// throws when Python fails.
+void PythonZip(const std::filesystem::path& archive, const std::vector<TPyZipEntry>& entries,
+               const TPyZipOptions& options = {});
+/// The archive of every file below tree (see TPyZipOptions::Tree).
+inline void PythonZipTree(const std::filesystem::path& archive, const std::filesystem::path& tree,
+                          const std::string& method = "DEFLATED") {
+  PythonZip(archive, {}, {method, {}, tree});
+}
+
 /// Quotes a word for the shell.
 std::string ShellQuote(const std::string& word);
 

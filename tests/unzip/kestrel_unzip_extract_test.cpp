@@ -80,15 +80,18 @@ TEST_F(KestrelUnZipExtraction, Zip64Archives) {
     EXPECT_EQ(run.Status, 0) << run.Err;
     ExpectTree("fz");
   }
-  InTree("python3 -c \"import zipfile\nz=zipfile.ZipFile('../py64.zip','w',zipfile.ZIP_DEFLATED)\n"
-         "for n in ['docs/deep/text.txt','docs/empty.txt','binary.bin','readme']:\n"
-         "  with open(n,'rb') as f, z.open(n,'w',force_zip64=True) as w: w.write(f.read())\nz.close()\"");
+  std::vector<testsupport::TPyZipEntry> forced;
+  for (const std::string name : {"docs/deep/text.txt", "docs/empty.txt", "binary.bin", "readme"})
+    forced.push_back({name, ReadFile(folder.Path() / "tree" / name), "", true});
+  testsupport::PythonZip(folder / "py64.zip", forced, {"DEFLATED"});
   auto run = Unzip({folder / "py64.zip", folder / "py64"});
   EXPECT_EQ(run.Status, 0) << run.Err;
   ExpectTree("py64");
 
-  InTree("python3 -c \"import zipfile\nz=zipfile.ZipFile('../many.zip','w')\n"
-         "for i in range(70000): z.writestr('d%d/f%d'%(i%100,i),'%d'%i)\nz.close()\"");
+  std::vector<testsupport::TPyZipEntry> many;
+  for (int i = 0; i < 70000; ++i)
+    many.push_back({"d" + std::to_string(i % 100) + "/f" + std::to_string(i), std::to_string(i)});
+  testsupport::PythonZip(folder / "many.zip", many);
   run = Unzip({"-l", folder / "many.zip"});
   EXPECT_EQ(run.Status, 0) << run.Err;
   EXPECT_EQ(std::count(run.Out.begin(), run.Out.end(), '\n'), 70000);
@@ -109,8 +112,7 @@ TEST_F(KestrelUnZipExtraction, SevenZipAndPythonArchives) {
     EXPECT_EQ(run.Status, 0) << run.Err;
     ExpectTree("seven-crypt");
   }
-  InTree("python3 -c \"import zipfile,os\nz=zipfile.ZipFile('../py.zip','w',zipfile.ZIP_DEFLATED)\n"
-         "[z.write(os.path.join(d,f)) for d,_,fs in os.walk('.') for f in fs]\nz.close()\"");
+  testsupport::PythonZipTree(folder / "py.zip", folder.Path() / "tree");
   const auto run = Unzip({folder / "py.zip", folder / "py"});
   EXPECT_EQ(run.Status, 0) << run.Err;
   ExpectTree("py");
@@ -151,11 +153,10 @@ TEST_F(KestrelUnZipExtraction, PatternsOverwriteModesAndFailures) {
 }
 
 TEST_F(KestrelUnZipExtraction, HostileNamesNeverLeaveTheDestination) {
-  ASSERT_EQ(RunShell("cd " + ShellQuote(folder.Path().string()) +
-                     " && python3 -c \"import zipfile\nz=zipfile.ZipFile('evil.zip','w')\n"
-                     "for n in ['../escape.txt','a/../../escape2.txt','/abs/x.txt','C:dir/y.txt','ok.txt']:\n"
-                     "  z.writestr(n,'data')\nz.close()\""),
-            0);
+  std::vector<testsupport::TPyZipEntry> evil;
+  for (const char* name : {"../escape.txt", "a/../../escape2.txt", "/abs/x.txt", "C:dir/y.txt", "ok.txt"})
+    evil.push_back({name, "data"});
+  testsupport::PythonZip(folder / "evil.zip", evil);
   fs::create_directory(folder.Path() / "dest");
   const auto run = Unzip({folder / "evil.zip", folder / "dest"});
   EXPECT_EQ(run.Status, 1) << run.Err;
@@ -196,12 +197,9 @@ TEST_F(KestrelUnZipExtraction, RegressionInputsEndCleanly) {
 // entry and nothing more (no CRC line, no "wrong password"), or one line for the
 // archive and status 2.
 TEST_F(KestrelUnZipExtraction, WhatTheToolCannotDoIsSaid) {
-  ASSERT_EQ(RunShell("cd " + ShellQuote(folder.Path().string()) +
-                     " && python3 -c \"import zipfile\nz=zipfile.ZipFile('m.zip','w')\n"
-                     "z.writestr('ok.txt','ok')\n"
-                     "z.writestr('b.txt','b'*500,compress_type=zipfile.ZIP_BZIP2)\n"
-                     "z.writestr('l.txt','l'*500,compress_type=zipfile.ZIP_LZMA)\nz.close()\""),
-            0);
+  testsupport::PythonZip(folder / "m.zip", {{"ok.txt", "ok"},
+                                            {"b.txt", std::string(500, 'b'), "BZIP2"},
+                                            {"l.txt", std::string(500, 'l'), "LZMA"}});
   ziptest::TEntrySpec strong, method7;
   strong.Name = "strong.bin";
   strong.Flags = 0x0041;  // encrypted, strong encryption

@@ -79,21 +79,19 @@ TEST_F(KestrelUnZipListing, InfoZipArchives) {
 }
 
 TEST_F(KestrelUnZipListing, PythonArchives) {
-  const std::string script = folder_ / "make.py";
-  testsupport::WriteFile(script,
-                         "import sys, zipfile\n"
-                         "with zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
-                         "    z.writestr('stored.txt', 'plain ' * 50)\n"
-                         "    z.writestr(zipfile.ZipInfo('folder/'), '')\n"
-                         "    z.writestr('folder/deflated.txt', 'packed ' * 500, zipfile.ZIP_DEFLATED)\n"
-                         "    z.writestr('b\\u00e4r/\\u00fcber.txt', 'utf-8 name', zipfile.ZIP_DEFLATED)\n"
-                         "    z.writestr('bz.txt', 'bzip2 ' * 100, zipfile.ZIP_BZIP2)\n"
-                         "    z.comment = b'archive comment'\n"
-                         "with zipfile.ZipFile(sys.argv[2], 'w') as z:\n"
-                         "    pass\n");
-  ASSERT_EQ(RunShell("python3 " + ShellQuote(script) + " " + ShellQuote(folder_ / "py.zip") + " " +
-                     ShellQuote(folder_ / "empty.zip")),
-            0);
+  auto times = [](const std::string& text, int n) {
+    std::string out;
+    while (n-- > 0) out += text;
+    return out;
+  };
+  testsupport::PythonZip(folder_ / "py.zip",
+                         {{"stored.txt", times("plain ", 50)},
+                          {"folder/", ""},
+                          {"folder/deflated.txt", times("packed ", 500), "DEFLATED"},
+                          {"b\xC3\xA4r/\xC3\xBC" "ber.txt", "utf-8 name", "DEFLATED"},
+                          {"bz.txt", times("bzip2 ", 100), "BZIP2"}},
+                         {"STORED", "archive comment"});
+  testsupport::PythonZip(folder_ / "empty.zip", {});
   ExpectListingMatches(folder_ / "py.zip");
   const auto empty = RunProgram(KESTREL_UNZIP_EXE, {"-l", folder_ / "empty.zip"});
   EXPECT_EQ(empty.Status, 0);

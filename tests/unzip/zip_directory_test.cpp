@@ -480,10 +480,7 @@ TEST_F(ZipDirectoryLoading, RealArchivesFromZipAndPython) {
     EXPECT_EQ(unzip.ZipInfo()->Items(1)->UncompressedSize, 5000u);
     EXPECT_EQ(unzip.ZipInfo()->Items(1)->CompressionMethod, 8);
   }
-  ASSERT_EQ(testsupport::RunShell("python3 -c \"import zipfile; z = zipfile.ZipFile('" + folder_ / "p.zip" +
-                                  "', 'w', zipfile.ZIP_DEFLATED); z.writestr('q/r.txt', 'r' * 999); "
-                                  "z.comment = b'pc'; z.close()\""),
-            0);
+  testsupport::PythonZip(folder_ / "p.zip", {{"q/r.txt", std::string(999, 'r')}}, {"DEFLATED", "pc"});
   TKestrelUnZip unzip;
   Load(unzip, folder_ / "p.zip", izAssumeNotAZip);
   ASSERT_EQ(unzip.EntryCount(), 1);

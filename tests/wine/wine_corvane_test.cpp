@@ -503,22 +503,8 @@ class WineCorvanePackages : public WineCorvane {
     return names;
   }
   // Writes a zip archive with Python's zipfile, deflated: name/text pairs.
-  void PythonZip(const std::string& name, const std::vector<std::pair<std::string, std::string>>& entries) {
-    std::string script = "import zipfile,sys\nz=zipfile.ZipFile(sys.argv[1],'w',zipfile.ZIP_DEFLATED)\n";
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-      WriteFile(folder / ("part" + std::to_string(i)), entries[i].second);
-      script += "z.write(sys.argv[" + std::to_string(i + 2) + "],'" + entries[i].first + "')\n";
-    }
-    script += "z.close()\n";
-    WriteFile(folder / "make.py", script);
-    std::string line = "python3 " + ShellQuote(folder / "make.py") + " " + ShellQuote(folder / name);
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-      line += ' ';
-      line += ShellQuote(folder / ("part" + std::to_string(i)));
-    }
-    ASSERT_EQ(RunShell(line), 0);
-    for (std::size_t i = 0; i < entries.size(); ++i) fs::remove(folder.Path() / ("part" + std::to_string(i)));
-    fs::remove(folder.Path() / "make.py");
+  void PythonZip(const std::string& name, const std::vector<testsupport::TPyZipEntry>& entries) {
+    testsupport::PythonZip(folder / name, entries, {"DEFLATED"});
   }
   std::string Expected(const std::string& xml) { return Converted(xml, Win("view.xsl")); }
 };

@@ -130,10 +130,8 @@ TEST_F(WineUnzipExtraction, InfoZipArchivesStoredDeflatedAndEncrypted) {
 }
 
 TEST_F(WineUnzipExtraction, PythonArchivesStoredAndDeflated) {
-  for (const std::string method : {"ZIP_STORED", "ZIP_DEFLATED"}) {
-    InTree("python3 -c \"import zipfile,os\nz=zipfile.ZipFile('../" + method + ".zip','w',zipfile." + method +
-           ")\n[z.write(os.path.join(d,f)) for d,_,fs in os.walk('.') for f in fs]\nz.close()\"");
-  }
+  for (const std::string method : {"STORED", "DEFLATED"})
+    testsupport::PythonZipTree(folder / ("ZIP_" + method + ".zip"), folder.Path() / "tree", method);
   for (const auto& [archive, dest] : std::vector<std::pair<std::string, std::string>>{
            {"ZIP_STORED.zip", Win("ps")}, {"ZIP_DEFLATED.zip", Win("pd") + "\\"}}) {
     const auto run = Unzip({Win(archive), dest});
@@ -151,9 +149,7 @@ using WineUnzipListing = WineUnzip;
 
 TEST_F(WineUnzipListing, TheLinuxBuildsListingInCrLfLines) {
   std::vector<std::string> archives;
-  InTree(
-      "python3 -c \"import zipfile,os\nz=zipfile.ZipFile('../py.zip','w',zipfile.ZIP_DEFLATED)\n"
-      "[z.write(os.path.join(d,f)) for d,_,fs in os.walk('.') for f in fs]\nz.close()\"");
+  testsupport::PythonZipTree(folder / "py.zip", folder.Path() / "tree");
   archives.push_back(folder / "py.zip");
   if (testsupport::HaveCommand("zip")) {
     InTree("zip -q -r -9 ../info.zip .");

@@ -162,13 +162,10 @@ TEST(UnZipDamagedEntries, PrematureEndEndsTheRunForAStoredEntry) {
 TEST(UnZipDamagedEntries, PrematureEndFailsOnlyADeflatedEntry) {
   if (!testsupport::HaveCommand("python3")) GTEST_SKIP() << "python3 is not installed";
   testsupport::TTempFolder folder;
-  // Small enough that the first 32 KiB refill already comes up short.
-  testsupport::WriteFile(folder / "t.txt", Text(20000));
-  // The list is in archive order: the good entry first, then the deflated one,
-  // cut short with the archive after 2,000 bytes of its data.
-  ShellIn(folder.Path(), "python3 -c \"import zipfile\nz=zipfile.ZipFile('d.zip','w')\n"
-                         "z.writestr('good.txt','good')\n"
-                         "z.write('t.txt',compress_type=zipfile.ZIP_DEFLATED)\nz.close()\"");
+  // The list is in archive order: the good entry first, then the deflated one
+  // (small enough that the first 32 KiB refill already comes up short), cut short
+  // with the archive after 2,000 bytes of its data.
+  testsupport::PythonZip(folder / "d.zip", {{"good.txt", "good"}, {"t.txt", Text(20000), "DEFLATED"}});
   std::string bytes = ReadFile(folder / "d.zip");
   bytes.resize(bytes.find("t.txt") + 5 + 2000);
   testsupport::WriteFile(folder / "d.zip", bytes);

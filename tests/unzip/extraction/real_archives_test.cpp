@@ -74,12 +74,8 @@ TEST_F(UnZipRealArchives, InfoZipEveryLevelStreamedAndEncrypted) {
 }
 
 TEST_F(UnZipRealArchives, PythonZipfile) {
-  ShellIn(tree, "python3 -c \"import zipfile,os\n"
-                "for m,n in ((zipfile.ZIP_STORED,'s'),(zipfile.ZIP_DEFLATED,'d')):\n"
-                "  z=zipfile.ZipFile('../py'+n+'.zip','w',m)\n"
-                "  for r,ds,fs in os.walk('.'):\n"
-                "    for f in fs: z.write(os.path.join(r,f))\n"
-                "  z.close()\"");
+  testsupport::PythonZipTree(folder / "pys.zip", tree, "STORED");
+  testsupport::PythonZipTree(folder / "pyd.zip", tree, "DEFLATED");
   ExtractAndCompare(folder / "pys.zip");
   ExtractAndCompare(folder / "pyd.zip");
 }
