@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/chmtopic/help_project.h"
+#include "tests/support/end_to_end.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -16,8 +17,6 @@ using testsupport::ReadFile;
 using testsupport::RunProgram;
 using testsupport::TRunResult;
 using testsupport::WriteFile;
-
-const std::string NoChmMessage = "Could not find CHM index...\n";
 
 // A CHM compiled once per test whose default topic is "intro.htm".
 class TessalyCommandLine : public ::testing::Test {
@@ -71,14 +70,6 @@ TEST_F(TessalyCommandLine, ThirdArgumentIsIgnored) {
   EXPECT_FALSE(fs::exists(folder_ / "third.txt"));
 }
 
-TEST_F(TessalyCommandLine, OutputFileWithoutAChmIsNotCreated) {
-  const std::string output = folder_ / "topic.txt";
-  const TRunResult run = RunProgram(TESSALY_EXE, {folder_ / "missing.chm", output});
-  EXPECT_EQ(run.Status, 2);
-  EXPECT_EQ(run.Out, NoChmMessage);
-  EXPECT_FALSE(fs::exists(output));
-}
-
 TEST(TessalyUsage, NoArgumentShowsUsageWithInvocationName) {
   const TRunResult run = RunProgram(TESSALY_EXE, {});
   EXPECT_EQ(run.Status, 1);
@@ -87,16 +78,7 @@ TEST(TessalyUsage, NoArgumentShowsUsageWithInvocationName) {
 
 TEST(TessalyNotAChm, EveryUnopenableInputGivesStatus2) {
   testsupport::TTempFolder folder;
-  WriteFile(folder / "notes.txt", "This is a text file, not a compiled help file.\n");
-  WriteFile(folder / "empty.chm", "");
-  // The container signature alone, with nothing after it.
-  WriteFile(folder / "stub.chm", "ITSF");
-  for (const std::string& path : {folder / "notes.txt", folder / "empty.chm", folder / "stub.chm",
-                                 folder / "missing.chm", folder.Path().string(), std::string()}) {
-    const TRunResult run = RunProgram(TESSALY_EXE, {path});
-    EXPECT_EQ(run.Status, 2) << path;
-    EXPECT_EQ(run.Out, NoChmMessage) << path;
-  }
+  e2etest::CheckTessalyStatuses(e2etest::Native(TESSALY_EXE), folder.Path());
 }
 
 // When the output file cannot be opened the run fails with status 3 and one line on

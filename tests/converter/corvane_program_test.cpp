@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "tests/support/end_to_end.h"
 #include "tests/support/test_support.h"
 
 namespace fs = std::filesystem;
@@ -14,11 +15,6 @@ using testsupport::TTempFolder;
 using testsupport::WriteFile;
 
 namespace {
-
-const std::string Usage =
-    "CORVANE Ver.1.0\nConverts XML documents to HTML using XSL templates\n\nUsage:\n"
-    "  CORVANE.EXE <FileName> <XSL_Template> <Folder_to_put>\n"
-    "  CORVANE.EXE --html ...  also writes the HTML page itself (NAME.html)\n\n";
 
 class CorvaneProgram : public ::testing::Test {
  protected:
@@ -38,16 +34,11 @@ class CorvaneProgram : public ::testing::Test {
   TTempFolder& folder = tmp;
 };
 
-TEST_F(CorvaneProgram, UsageWhenArgumentsAreMissingOrEmpty) {
-  for (const auto& args : std::vector<std::vector<std::string>>{
-           {}, {"a.xml", "view.xsl"}, {"a.xml", "", "out"}, {"", "view.xsl", "out", "x"}}) {
-    const auto result = Corvane(args);
-    EXPECT_EQ(result.Status, 1);
-    EXPECT_EQ(result.Out, Usage);
-    EXPECT_EQ(result.Err, "");
-  }
-  EXPECT_FALSE(fs::exists(folder.Path() / "out"));
-  EXPECT_TRUE(fs::is_empty(folder.Path() / "temp")) << "no work folder for a usage error";
+TEST_F(CorvaneProgram, UsageMessagesAndExitStatuses) {
+  fs::create_directory(folder.Path() / "work");
+  e2etest::CheckCorvaneStatuses(e2etest::Native(CORVANE_EXE, "TMPDIR=" + testsupport::ShellQuote(folder / "temp")),
+                                folder.Path() / "work");
+  EXPECT_TRUE(fs::is_empty(folder.Path() / "temp")) << "no work folder is left, not even for a usage error";
 }
 
 TEST_F(CorvaneProgram, ConvertsAndInsertsTheReferenceAfterTheDeclaration) {

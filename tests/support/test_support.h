@@ -3,6 +3,7 @@
 // with its output captured, whole-file reads and writes, archives written by
 // Python's zipfile, and the shared fixtures.
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -79,6 +80,18 @@ std::string ShellQuote(const std::string& word);
 /// the shared folder beside it).
 #define KESTREL_REQUIRE_FIXTURE(path)                                                         \
   if (!std::filesystem::exists(path)) GTEST_SKIP() << "fixture missing: " << (path).string()
+
+/// One line of the legacy-method fixtures' EXPECTED.tsv.
+struct TLegacyFixtureEntry {
+  std::string Archive, Name;  ///< the archive below legacy-zip/; the entry's stored path
+  unsigned Method = 0;
+  std::uint64_t CompressedSize = 0, Size = 0;
+  std::uint32_t Crc = 0;
+  std::string Sha256, Verdict;  ///< the verdict: "ok", "dir" or "bad-crc"
+};
+/// The lines of legacy-zip/EXPECTED.tsv in their order; none without the fixtures.
+std::vector<TLegacyFixtureEntry> LegacyFixtureEntries();
+std::string Sha256Hex(const std::string& data);
 
 /// Path of a file under the shared fixtures folder.
 std::filesystem::path Fixture(const std::string& relative);

@@ -77,6 +77,17 @@ testsupport::TRunResult RunWine(const fs::path& exe, const std::vector<std::stri
   return testsupport::RunProgram("wine", wineArgs, workingFolder, prefix);
 }
 
+e2etest::TProgram WineProgram(const fs::path& exe) {
+  e2etest::TProgram program;
+  program.Run = [exe](const std::vector<std::string>& args, const fs::path& work) {
+    return RunWine(exe, args, work.string());
+  };
+  program.Path = [](const fs::path& path) { return WindowsPath(path); };
+  program.LineEnd = "\r\n";
+  program.ExactErr = false;
+  return program;
+}
+
 bool HasLine(const std::string& text, const std::string& line) {
   const std::string wanted = line + "\r\n";
   for (std::size_t at = text.find(wanted); at != std::string::npos; at = text.find(wanted, at + 1)) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/end_to_end.h"
 #include "tests/support/test_support.h"
 
 namespace winetest {
@@ -46,6 +47,10 @@ bool WineRequired();
 /// Wine's own, so look for expected lines in it with HasLine.
 testsupport::TRunResult RunWine(const std::filesystem::path& exe, const std::vector<std::string>& args,
                                 const std::string& workingFolder = {}, const std::string& environment = {});
+
+/// A Windows program as the end-to-end tables run it: under Wine, with Windows
+/// paths, CR LF line ends, and Wine's own lines allowed on standard error.
+e2etest::TProgram WineProgram(const std::filesystem::path& exe);
 
 /// True when text holds line as a whole line ending in CR LF.
 bool HasLine(const std::string& text, const std::string& line);

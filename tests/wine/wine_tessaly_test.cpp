@@ -46,18 +46,12 @@ TEST_F(WineTessaly, OutputFileAndFailures) {
   EXPECT_EQ(written.Status, 0);
   EXPECT_EQ(ReadFile(tmp.Path() / "topic.txt"), "mk:@msitstore:" + WindowsPath(chm) + "::/DotZLib.html");
 
-  // Not a help file: the message in the console's line ending, status 2.
-  const auto notChm = RunWine(winetest::TessalyExe(), {WindowsPath(Fixture("chm/README.txt"))});
-  EXPECT_EQ(notChm.Status, 2);
-  EXPECT_EQ(notChm.Out, "Could not find CHM index...\r\n");
   // Names ignore case on Windows.
   const auto anyCase = RunWine(winetest::TessalyExe(), {WindowsPath(chm.parent_path() / "dotzlib.CHM")});
   EXPECT_EQ(anyCase.Status, 0);
-  // An output file that cannot be created: status 3, nothing on stdout.
-  const auto noFolder =
-      RunWine(winetest::TessalyExe(), {WindowsPath(chm), WindowsPath(tmp.Path() / "missing" / "topic.txt")});
-  EXPECT_EQ(noFolder.Status, 3);
-  EXPECT_EQ(noFolder.Out, "");
+  // Not a help file, an output file that cannot be created: as on Linux.
+  fs::create_directory(tmp.Path() / "table");
+  e2etest::CheckTessalyStatuses(winetest::WineProgram(winetest::TessalyExe()), tmp.Path() / "table");
 }
 
 }  // namespace

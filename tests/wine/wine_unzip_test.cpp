@@ -160,9 +160,6 @@ TEST_F(WineUnzipListing, TheLinuxBuildsListingInCrLfLines) {
                                                                "a", MadeOnDos),
                                                          Entry("\xCE\xA9mega.txt", "b", 0x0314, Utf8Name)}));
   archives.push_back(folder / "names.zip");
-  for (const std::string legacy : {"legacy-zip/public/sc-Zip.implode.zip", "legacy-zip/public/cc-SHRUNK.ZIP"}) {
-    if (fs::exists(testsupport::Fixture(legacy))) archives.push_back(testsupport::Fixture(legacy).string());
-  }
   for (const auto& archive : archives) {
     const auto win = Unzip({"-l", WindowsPath(archive)});
     const auto linux = LinuxUnzip({"-l", archive});
@@ -370,79 +367,18 @@ TEST_F(WineUnzipDates, LocalTimesOfBothSeasonsAsTheLinuxBuildSetsThem) {
 using WineUnzipStatuses = WineUnzip;
 
 TEST_F(WineUnzipStatuses, ExitStatusesAndMessagesAsOnLinux) {
-  const std::string text = ReadFile(folder.Path() / "tree/docs/deep/text.txt");
-  WriteFile(folder / "good.zip", ziptest::BuildArchive({Entry("a.txt", "alpha"), Entry("b/c.txt", text)}));
-  // b/c.txt with one byte changed in its stored data: a CRC error, deleted.
-  std::string damaged = ReadFile(folder.Path() / "good.zip");
-  damaged[damaged.find("b/c.txt") + 7 + 40000] ^= 0x01;
-  WriteFile(folder / "damaged.zip", damaged);
-  WriteFile(folder / "plain.xml", "<p/>");
-
-  struct TCase {
-    std::vector<std::string> Args;
-    int Status;
-    std::string Line;  ///< a line expected on stderr, empty for none
-  };
-  const std::vector<TCase> cases = {
-      {{"good.zip", "ok"}, 0, ""},
-      {{"-o", "never", "good.zip", "ok"}, 1, "skipped, file exists: a.txt"},
-      {{"-o", "always", "good.zip", "ok", "*.TXT"}, 0, ""},
-      {{"damaged.zip", "bad"}, 1, ""},
-      {{"plain.xml", "x"}, 2, "Not a valid zip file!"},
-      {{"-l", "plain.xml"}, 2, "Not a valid zip file!"},
-      {{"missing.zip", "x"}, 2, ""},
-      {{}, 3, ""},
-      {{"only-archive.zip"}, 3, ""},
-      {{"-o", "sometimes", "good.zip", "d"}, 3, ""},
-      {{"-P"}, 3, ""},
-      {{"-l", "-P", "x", "good.zip"}, 3, ""},
-  };
-  for (const auto& c : cases) {
-    std::string label;
-    for (const auto& arg : c.Args) label += "[" + arg + "]";
-    const auto win = Unzip(c.Args);
-    EXPECT_EQ(win.Status, c.Status) << label << win.Err;
-    const auto linux = LinuxUnzip(c.Args);
-    EXPECT_EQ(linux.Status, c.Status) << label << linux.Err;
-    if (!c.Line.empty()) {
-      EXPECT_TRUE(HasLine(win.Err, c.Line)) << label << win.Err;
-    }
-    if (c.Status == 3) {
-      EXPECT_NE(win.Err.find("usage: "), std::string::npos) << label << win.Err;
-      EXPECT_FALSE(fs::exists(folder.Path() / "d"));
-    }
-    if (c.Status == 2) {
-      EXPECT_FALSE(fs::exists(folder.Path() / "x")) << label;
-    }
-  }
-  // The CRC error names both values, as the Linux build does, and leaves no file.
-  const auto win = Unzip({"damaged.zip", "bad2"});
-  const auto linux = LinuxUnzip({"damaged.zip", "bad3"});
-  ASSERT_TRUE(linux.Err.starts_with("CRC error (computed ")) << linux.Err;
-  EXPECT_TRUE(HasLine(win.Err, linux.Err.substr(0, linux.Err.size() - 1))) << win.Err;
-  EXPECT_EQ(winetest::FilesBelow(folder.Path() / "bad2"), std::set<std::string>{"a.txt"});
-  // A missing archive: the message names it.
-  const auto missing = Unzip({"missing.zip", "x"});
-  EXPECT_NE(missing.Err.find("missing.zip"), std::string::npos) << missing.Err;
+  e2etest::CheckKestrelUnzipStatuses(winetest::WineProgram(winetest::KestrelUnzipExe()), folder.Path());
 }
 
 // ---- The legacy-method fixtures -------------------------------------------------------
 
 TEST(WineUnzipLegacyArchives, EveryFixtureEntryAsListedAndAsOnLinux) {
   KESTREL_REQUIRE_WINE_PROGRAM(winetest::KestrelUnzipExe());
-  const auto expected = testsupport::Fixture("legacy-zip/EXPECTED.tsv");
-  KESTREL_REQUIRE_FIXTURE(expected);
+  KESTREL_REQUIRE_FIXTURE(testsupport::Fixture("legacy-zip/EXPECTED.tsv"));
   TTempFolder folder;
-  // Both builds extract every archive; the Windows one must agree with the list and
-  // report what the Linux one reports.
-  const std::string report = folder / "report.txt";
-  ASSERT_EQ(RunShell("WINEDEBUG=-all LC_ALL=C.UTF-8 python3 " +
-                     ShellQuote(testsupport::SourceFile("tests/support/check_legacy_fixtures.py")) + " " +
-                     ShellQuote(expected.string()) + " " + ShellQuote(folder.Path().string()) + " " +
-                     ShellQuote(LINUX_KESTREL_UNZIP_EXE) + " --wine " +
-                     ShellQuote(winetest::KestrelUnzipExe().string()) + " > " + ShellQuote(report)),
-            0);
-  EXPECT_EQ(ReadFile(report), "");
+  // The Windows build must agree with the list and report what the Linux one reports.
+  const e2etest::TProgram linux = e2etest::Native(LINUX_KESTREL_UNZIP_EXE);
+  e2etest::CheckLegacyFixtures(winetest::WineProgram(winetest::KestrelUnzipExe()), folder.Path(), &linux);
 }
 
 }  // namespace

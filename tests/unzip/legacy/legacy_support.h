@@ -1,8 +1,7 @@
 #pragma once
 // Helpers for the legacy-method tests: entries decoded in memory through the
-// decoding frame, a tiny zip writer for archives that Info-ZIP unzip can check, a
-// reader of the central directory to find entries in the fixtures, CRC-32 and
-// SHA-256 of results, and deterministic test data.
+// decoding frame, a tiny zip writer for archives that Info-ZIP unzip can check,
+// CRC-32 of results, and deterministic test data.
 
 #include <cstdint>
 #include <memory>
@@ -54,7 +53,6 @@ class TLegacyDecoder {
 TDecoded DecodeEntry(const std::string& data, std::uint16_t method, std::uint32_t size, std::uint16_t flags = 0);
 
 std::uint32_t Crc32(const std::string& data);
-std::string Sha256Hex(const std::string& data);
 
 /// A zip archive of stored-as-given entries: the data is already compressed.
 class TZipWriter {
@@ -67,14 +65,6 @@ class TZipWriter {
   std::string local_, central_;
   std::uint16_t count_ = 0;
 };
-
-/// One entry found through the central directory.
-struct TZipEntry {
-  std::string name;
-  kestrel::TDecodeEntry entry;
-  std::uint32_t crc = 0;
-};
-std::vector<TZipEntry> ReadZipEntries(const std::string& archive);
 
 /// Deterministic data: English-like text, random bytes, structured binary.
 std::string TextData(std::size_t size, std::uint32_t seed);

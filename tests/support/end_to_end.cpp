@@ -1,0 +1,236 @@
+#include "tests/support/end_to_end.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+
+#include "tests/unzip/zip_builder.h"
+
+namespace fs = std::filesystem;
+
+namespace e2etest {
+namespace {
+
+// The tokens of a row replaced, and "\n" made the program's line end when lineEnd
+// is given.
+std::string Expand(std::string text, const TProgram& program, const fs::path& work, const fs::path& chm,
+                   const std::string& lineEnd = "\n") {
+  for (std::size_t at; (at = text.find("{chm}")) != std::string::npos;) text.replace(at, 5, program.Path(chm));
+  for (std::size_t at; (at = text.find("{@")) != std::string::npos;) {
+    const std::size_t end = text.find('}', at);
+    const std::string name = text.substr(at + 2, end - at - 2);
+    text.replace(at, end + 1 - at, program.Path(name.empty() ? work : work / name));
+  }
+  std::string out;
+  for (const char c : text) out += c == '\n' ? lineEnd : std::string(1, c);
+  return out;
+}
+
+// "..." at the end of expected asks only for its start (or, where other text may
+// come in between, for the text anywhere).
+void ExpectText(const std::string& actual, const std::string& expected, bool exact, const std::string& lineEnd,
+                const char* what) {
+  if (expected.ends_with("...")) {
+    const std::string start = expected.substr(0, expected.size() - 3);
+    EXPECT_TRUE(exact ? actual.starts_with(start) : actual.find(start) != std::string::npos) << what << ": " << actual;
+  } else if (exact) {
+    EXPECT_EQ(actual, expected) << what;
+  } else {
+    // Each expected line as a whole line of the text.
+    for (std::size_t at = 0, end; (end = expected.find(lineEnd, at)) != std::string::npos; at = end + lineEnd.size()) {
+      const std::string line = expected.substr(at, end + lineEnd.size() - at);
+      const std::size_t found = ("\n" + actual).find("\n" + line);
+      EXPECT_NE(found, std::string::npos) << what << " lacks the line " << line << ": " << actual;
+    }
+  }
+}
+
+std::string Hex8(std::uint32_t value) {
+  char hex[9];
+  std::snprintf(hex, sizeof hex, "%08x", static_cast<unsigned>(value));
+  return hex;
+}
+
+}  // namespace
+
+TProgram Native(const std::string& exe, const std::string& environment) {
+  TProgram program;
+  program.Run = [exe, environment](const std::vector<std::string>& args, const fs::path& work) {
+    return testsupport::RunProgram(exe, args, work.string(), environment);
+  };
+  program.Path = [](const fs::path& path) { return path.string(); };
+  return program;
+}
+
+void RunRows(const TProgram& program, const fs::path& work, const std::vector<TRow>& rows, const fs::path& chm) {
+  for (const TRow& row : rows) {
+    std::vector<std::string> args;
+    std::string label;
+    for (const std::string& arg : row.Args) {
+      args.push_back(Expand(arg, program, work, chm));
+      label += "[" + arg + "]";
+    }
+    SCOPED_TRACE(label);
+    const auto run = program.Run(args, work);
+    EXPECT_EQ(run.Status, row.Status) << run.Err;
+    ExpectText(run.Out, Expand(row.Out, program, work, chm, program.LineEnd), true, program.LineEnd, "stdout");
+    ExpectText(run.Err, Expand(row.Err, program, work, chm, program.LineEnd), program.ExactErr, program.LineEnd,
+               "stderr");
+    for (const std::string& name : row.Absent) EXPECT_FALSE(fs::exists(work / name)) << name;
+    for (const std::string& name : row.Present) EXPECT_TRUE(fs::exists(work / name)) << name;
+  }
+}
+
+void CheckCorvaneStatuses(const TProgram& corvane, const fs::path& work) {
+  testsupport::WriteFile(work / "view.xsl", "<xsl/>");
+  testsupport::WriteFile(work / "d.xml", "<?xml version=\"1.0\"?><d/>");
+  testsupport::WriteFile(work / "plain.txt", "no markup at all");
+  const std::string usage =
+      "CORVANE Ver.1.0\nConverts XML documents to HTML using XSL templates\n\nUsage:\n"
+      "  CORVANE.EXE <FileName> <XSL_Template> <Folder_to_put>\n"
+      "  CORVANE.EXE --html ...  also writes the HTML page itself (NAME.html)\n\n";
+  const std::string noMarkup = "corvane: plain.txt: the document has no markup (no \"<\" followed by \">\")\n";
+  const std::string missingTemplate = "Warning! The xsl(t) template missing.xsl does not exist!\n";
+  RunRows(corvane, work,
+          {
+              // Missing or empty arguments: the usage text and no output folder.
+              {{}, 1, usage, "", {"out"}},
+              {{"d.xml", "view.xsl"}, 1, usage, "", {"out"}},
+              {{"a.xml", "", "out"}, 1, usage, "", {"out"}},
+              {{"d.xml", "", "out", "1"}, 1, usage, "", {"out"}},
+              {{"", "view.xsl", "out", "x"}, 1, usage, "", {"out"}},
+              {{"d.xml", "view.xsl", "out"}, 0, "", "", {}, {"out/d.XML"}},
+              {{"d.xml", "missing.xsl", "out"}, 0, missingTemplate, ""},
+              // The system's code of a missing file; the reason names the copy.
+              {{"missing.xml", "view.xsl", "out"},
+               2,
+               "Temp file copy error: 2\n",
+               "corvane: cannot copy missing.xml to {@out/missing.XML}: ...",
+               {"out/missing.XML"}},
+              // No copy is left after a failed conversion.
+              {{"plain.txt", "view.xsl", "out"}, 2, "Conversion failed!\n", noMarkup, {"out/plain.XML"}},
+              {{"plain.txt", "missing.xsl", "out"},
+               2,
+               missingTemplate + "Conversion failed!\n",
+               noMarkup,
+               {"out/plain.XML"}},
+          });
+}
+
+void CheckKestrelUnzipStatuses(const TProgram& unzip, const fs::path& work) {
+  std::string text;
+  for (int i = 0; i < 20000; ++i) text += "line " + std::to_string(i) + " of some text\n";
+  ziptest::TEntrySpec a, c;
+  a.Name = "a.txt";
+  a.Data = "alpha";
+  c.Name = "b/c.txt";
+  c.Data = text;
+  std::string good = ziptest::BuildArchive({a, c});
+  testsupport::WriteFile(work / "good.zip", good);
+  // b/c.txt with one byte changed in its stored data: a CRC error, and no file.
+  good[good.find("b/c.txt") + 7 + 40000] ^= 0x01;
+  text[40000] ^= 0x01;
+  testsupport::WriteFile(work / "damaged.zip", good);
+  testsupport::WriteFile(work / "plain.xml", "<p/>");
+  const std::string crcError =
+      "CRC error (computed " + Hex8(ziptest::Crc32(text)) + ", stored " + Hex8(ziptest::Crc32(c.Data)) + "): b/c.txt\n";
+  const std::string notZip = "Not a valid zip file!\n";
+  const std::string cannotOpen = "Cannot open file {@missing.zip}\n";
+  std::vector<TRow> rows = {
+      {{"good.zip", "ok"}, 0, "", "", {}, {"ok/a.txt", "ok/b/c.txt"}},
+      {{"-o", "never", "good.zip", "ok"}, 1, "", "skipped, file exists: a.txt\nskipped, file exists: b/c.txt\n"},
+      // Patterns match case-insensitively.
+      {{"-o", "always", "good.zip", "ok", "*.TXT"}, 0, "", ""},
+      {{"damaged.zip", "bad"}, 1, "", crcError, {"bad/b/c.txt"}, {"bad/a.txt"}},
+      {{"plain.xml", "x"}, 2, "", notZip, {"x"}},
+      {{"-l", "plain.xml"}, 2, "", notZip},
+      {{"{@missing.zip}", "x"}, 2, "", cannotOpen, {"x"}},
+      {{"-l", "{@missing.zip}"}, 2, "", cannotOpen},
+      {{"-h"}, 0, "usage: ...", ""},
+      {{"--help"}, 0, "usage: ...", ""},
+      {{"--version"}, 0, "kestrel-unzip ...", ""},
+  };
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {}, {"-l"}, {"-x", "a.zip"}, {"-x", "a.zip", "d"}, {"-l", "a.zip", "b.zip"}, {"-l", "-P", "p", "a.zip"},
+           {"-l", ""}, {"only-archive.zip"}, {"-o", "sometimes", "good.zip", "d"}, {"-P"}, {"-l", "-P", "x", "good.zip"}}) {
+    rows.push_back({args, 3, "", "usage: ...", {"d"}});
+  }
+  RunRows(unzip, work, rows);
+}
+
+void CheckTessalyStatuses(const TProgram& tessaly, const fs::path& work) {
+  testsupport::WriteFile(work / "notes.txt", "This is a text file, not a compiled help file.\n");
+  testsupport::WriteFile(work / "empty.chm", "");
+  // The container signature alone, with nothing after it.
+  testsupport::WriteFile(work / "stub.chm", "ITSF");
+  const std::string noChm = "Could not find CHM index...\n";
+  std::vector<TRow> rows;
+  for (const std::string input : {"notes.txt", "empty.chm", "stub.chm", "missing.chm", "{@}", ""}) {
+    rows.push_back({{input}, 2, noChm, ""});
+  }
+  // No output file without a help file.
+  rows.push_back({{"missing.chm", "topic.txt"}, 2, noChm, "", {"topic.txt"}});
+  const fs::path chm = testsupport::Fixture("chm/DotZLib.chm");
+  // An output file that cannot be created: status 3, and nothing on stdout.
+  if (fs::exists(chm)) {
+    rows.push_back({{"{chm}", "{@missing/topic.txt}"},
+                    3,
+                    "",
+                    "tessaly: cannot open output file \"{@missing/topic.txt}\": ...",
+                    {"missing"}});
+  }
+  RunRows(tessaly, work, rows, chm);
+}
+
+void CheckLegacyFixtures(const TProgram& unzip, const fs::path& work, const TProgram* reference) {
+  std::map<std::string, std::vector<testsupport::TLegacyFixtureEntry>> archives;
+  for (const auto& entry : testsupport::LegacyFixtureEntries()) archives[entry.Archive].push_back(entry);
+  ASSERT_GT(archives.size(), 50u);
+  int n = 0;
+  for (const auto& [archive, entries] : archives) {
+    SCOPED_TRACE(archive);
+    const fs::path source = testsupport::Fixture("legacy-zip/" + archive);
+    const fs::path dest = work / std::to_string(++n);
+    std::string listing, damaged;
+    for (const auto& e : entries) {
+      listing += std::to_string(e.Method) + ' ' + std::to_string(e.CompressedSize) + ' ' + std::to_string(e.Size) +
+                 ' ' + Hex8(e.Crc) + ' ' + e.Name + unzip.LineEnd;
+      if (e.Verdict == "bad-crc") damaged += ", stored " + Hex8(e.Crc) + "): " + e.Name + "\n";
+    }
+    const auto list = unzip.Run({"-l", unzip.Path(source)}, work);
+    EXPECT_EQ(list.Status, 0) << list.Err;
+    EXPECT_EQ(list.Out, listing);
+    const auto run = unzip.Run({unzip.Path(source), unzip.Path(dest)}, work);
+    EXPECT_EQ(run.Status, damaged.empty() ? 0 : 1) << run.Err;
+    // One line for each damaged entry: "CRC error (computed X, stored Y): NAME".
+    std::string reported;
+    for (std::size_t at = 0; (at = run.Err.find("CRC error (computed ", at)) != std::string::npos;) {
+      const std::size_t end = run.Err.find('\n', at);
+      reported += run.Err.substr(at + 28, end - at - 28 - (unzip.LineEnd.size() - 1)) + "\n";
+      at = end;
+    }
+    EXPECT_EQ(reported, damaged);
+    if (unzip.ExactErr) {
+      EXPECT_EQ(std::count(run.Err.begin(), run.Err.end(), '\n'), std::count(damaged.begin(), damaged.end(), '\n'));
+    }
+    for (const auto& e : entries) {
+      const fs::path file = dest / e.Name;
+      if (e.Verdict == "ok") {
+        EXPECT_EQ(testsupport::Sha256Hex(testsupport::ReadFile(file)), e.Sha256) << e.Name;
+      } else if (e.Verdict == "dir") {
+        EXPECT_TRUE(fs::is_directory(file)) << e.Name;
+      } else {
+        EXPECT_FALSE(fs::exists(file)) << e.Name << ": a damaged entry left a file";
+      }
+    }
+    if (reference != nullptr) {
+      const auto linux = reference->Run({source.string(), (work / ("reference-" + std::to_string(n))).string()}, work);
+      ExpectText(run.Err, Expand(linux.Err, unzip, work, {}, unzip.LineEnd), false, unzip.LineEnd,
+                 "what the reference reports");
+    }
+  }
+}
+
+}  // namespace e2etest
