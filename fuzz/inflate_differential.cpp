@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "fuzz/decoder_fuzz.h"
+#include "fuzz/fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   constexpr std::size_t kHeader = 8;
@@ -55,18 +55,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   packed.resize(z.total_out);
   deflateEnd(&z);
 
-  decoderfuzz::THost host;
-  host.archive.data = std::string(30, '\0') + packed;
-  kestrel::TDecodeState state(host);
-  kestrel::TDecodeEntry entry;
-  entry.CompressionMethod = 8;
-  entry.CompressedSize = static_cast<std::uint32_t>(packed.size());
-  entry.UncompressedSize = static_cast<std::uint32_t>(original.size());
-  decoderfuzz::TBytes output;
-  output.keep = true;
-  if (!state.DecodeEntryData(entry, output)) std::abort();
+  fuzzsupport::TEntryRun run(packed, 8, static_cast<std::uint32_t>(original.size()));
+  run.output.keep = true;
+  if (!run.Decode()) std::abort();
   const auto crc = static_cast<std::uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(original.data()),
                                                     static_cast<uInt>(original.size())));
-  if (output.data != original || ~state.CrcRegister != crc) std::abort();
+  if (run.output.data != original || ~run.state.CrcRegister != crc) std::abort();
   return 0;
 }

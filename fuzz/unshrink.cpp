@@ -1,7 +1,7 @@
 // Unshrink (method 1) over arbitrary entry data. Byte 0 is unused.
 
-#include "fuzz/decoder_fuzz.h"
+#include "fuzz/fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  return decoderfuzz::DecodeOne(data, size, 1, 0);
+  return fuzzsupport::DecodeOne(data, size, 1, 0);
 }

@@ -9,16 +9,10 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/file_system.h"
+#include "fuzz/fuzz_support.h"
 #include "unzip/kestrel_unzip.h"
 
 namespace {
-
-/// A private folder for this fuzzing process.
-const std::string& WorkFolder() {
-  static const std::string folder = platform::MakePrivateFolder(platform::TempFolder(), "kestrel-fuzz-extract-");
-  return folder;
-}
 
 // Removes a folder's contents, depth first; links are removed, never followed.
 void ClearFolder(const std::string& folder) {
@@ -37,20 +31,14 @@ void ClearFolder(const std::string& folder) {
   }
 }
 
-bool WriteInput(const std::string& name, const std::uint8_t* data, std::size_t size) {
-  platform::TFile file = platform::TFile::Open(name, platform::TFileAccess::Write, platform::TFileShare::None,
-                                               platform::TFileCreation::CreateAlways);
-  return file.IsOpen() && (size == 0 || file.Write(data, size) == static_cast<std::int64_t>(size));
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::string& work = WorkFolder();
+  const std::string& work = fuzzsupport::WorkFolder("kestrel-fuzz-extract-");
   if (work.empty()) return 0;
   const std::string archive = work + "input.zip";
   const std::string dest = work + "dest";
-  if (!WriteInput(archive, data, size)) return 0;
+  if (!fuzzsupport::WriteInput(archive, data, size)) return 0;
   {
     kestrel::TKestrelUnZip unzip;
     unzip.SetIncompleteZipMode(static_cast<kestrel::TIncompleteZipMode>(size > 0 ? data[0] % 3 : 0));

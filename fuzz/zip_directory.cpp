@@ -7,30 +7,15 @@
 #include <exception>
 #include <string>
 
-#include "platform/file_system.h"
+#include "fuzz/fuzz_support.h"
 #include "unzip/kestrel_unzip.h"
 
-namespace {
-
-/// A private folder for this fuzzing process's input file.
-const std::string& WorkFolder() {
-  static const std::string folder = platform::MakePrivateFolder(platform::TempFolder(), "kestrel-fuzz-zip-");
-  return folder;
-}
-
-bool WriteInput(const std::string& name, const std::uint8_t* data, std::size_t size) {
-  platform::TFile file = platform::TFile::Open(name, platform::TFileAccess::Write, platform::TFileShare::None,
-                                               platform::TFileCreation::CreateAlways);
-  return file.IsOpen() && (size == 0 || file.Write(data, size) == static_cast<std::int64_t>(size));
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  if (WorkFolder().empty()) return 0;
+  const std::string& work = fuzzsupport::WorkFolder("kestrel-fuzz-zip-");
+  if (work.empty()) return 0;
   // Some inputs go in as self-extractors, whose search starts at 14,000.
-  const std::string name = WorkFolder() + (size > 0 && (data[0] & 1) != 0 ? "input.exe" : "input.zip");
-  if (!WriteInput(name, data, size)) return 0;
+  const std::string name = work + (size > 0 && (data[0] & 1) != 0 ? "input.exe" : "input.zip");
+  if (!fuzzsupport::WriteInput(name, data, size)) return 0;
 
   for (kestrel::TIncompleteZipMode mode : {kestrel::izAssumeMulti, kestrel::izAssumeBad, kestrel::izAssumeNotAZip}) {
     kestrel::TKestrelUnZip unzip;

@@ -236,16 +236,10 @@ TEST_F(CorvanePackages, OnlyTheMainPartIsUnpacked) {
   // A picture that fails its CRC check and one in a method without a decoder are
   // never unpacked, so they fail nothing.
   const std::string content = "<?xml version=\"1.0\"?><office:document-content/>";
-  std::vector<ziptest::TEntrySpec> entries(3);
-  entries[0].Name = "Pictures/broken.png";
-  entries[0].Data = std::string(40000, 'p');
-  entries[0].Crc = 0x12345678;
-  entries[1].Name = "Pictures/lzma.png";
-  entries[1].Data = "no decoder";
-  entries[1].Method = 14;
-  entries[2].Name = "content.xml";
-  entries[2].Data = content;
-  WriteFile(folder / "pictures.odt", ziptest::BuildArchive(entries));
+  WriteFile(folder / "pictures.odt",
+            ziptest::BuildArchive({{.Name = "Pictures/broken.png", .Data = std::string(40000, 'p'), .Crc = 0x12345678},
+                                   {"Pictures/lzma.png", "no decoder", 14},
+                                   {"content.xml", content}}));
   const auto result = Corvane("pictures.odt");
   EXPECT_EQ(result.Status, 0) << result.Err;
   EXPECT_EQ(result.Err, "");

@@ -122,11 +122,7 @@ void CheckCorvaneStatuses(const TProgram& corvane, const fs::path& work) {
 void CheckKestrelUnzipStatuses(const TProgram& unzip, const fs::path& work) {
   std::string text;
   for (int i = 0; i < 20000; ++i) text += "line " + std::to_string(i) + " of some text\n";
-  ziptest::TEntrySpec a, c;
-  a.Name = "a.txt";
-  a.Data = "alpha";
-  c.Name = "b/c.txt";
-  c.Data = text;
+  const ziptest::TEntrySpec a{"a.txt", "alpha"}, c{"b/c.txt", text};
   std::string good = ziptest::BuildArchive({a, c});
   testsupport::WriteFile(work / "good.zip", good);
   // b/c.txt with one byte changed in its stored data: a CRC error, and no file.

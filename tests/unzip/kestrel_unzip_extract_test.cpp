@@ -203,13 +203,9 @@ TEST_F(KestrelUnZipExtraction, WhatTheToolCannotDoIsSaid) {
   testsupport::PythonZip(folder / "m.zip", {{"ok.txt", "ok"},
                                             {"b.txt", std::string(500, 'b'), "BZIP2"},
                                             {"l.txt", std::string(500, 'l'), "LZMA"}});
-  ziptest::TEntrySpec strong, method7;
-  strong.Name = "strong.bin";
-  strong.Flags = 0x0041;  // encrypted, strong encryption
-  strong.Data = "ciphertext";
-  method7.Name = "seven.bin";
-  method7.Method = 7;
-  WriteFile(folder.Path() / "s.zip", ziptest::BuildArchive({strong, method7}));
+  // strong.bin: encrypted, with strong encryption.
+  WriteFile(folder.Path() / "s.zip",
+            ziptest::BuildArchive({{.Name = "strong.bin", .Data = "ciphertext", .Flags = 0x0041}, {"seven.bin", "", 7}}));
   auto run = Unzip({folder / "m.zip", folder / "m"});
   EXPECT_EQ(run.Status, 1);
   EXPECT_EQ(run.Err,

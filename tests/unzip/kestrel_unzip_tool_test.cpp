@@ -120,11 +120,7 @@ TEST(KestrelUnZipLegacyArchives, EveryFixtureEntryAsListed) {
 }
 
 TEST_F(KestrelUnZipListing, CraftedDuplicateOffsetsAreRebuilt) {
-  ziptest::TEntrySpec a, b;
-  a.Name = "a.txt";
-  a.Data = "alpha";
-  b.Name = "b.txt";
-  b.Data = "bravo";
+  const ziptest::TEntrySpec a{"a.txt", "alpha"}, b{"b.txt", "bravo"};
   const std::string body = ziptest::LocalHeader(a) + a.Data + ziptest::LocalHeader(b) + b.Data;
   const std::string central = ziptest::CentralHeader(a, 0) + ziptest::CentralHeader(b, 0);
   ziptest::TEndSpec end;

@@ -13,17 +13,17 @@ void PutU32(std::string& out, std::uint32_t value);
 
 /// One entry as its headers describe it.
 struct TEntrySpec {
-  std::string Name;
-  std::string Data;  ///< stored as is (method 0 unless Method says otherwise)
+  std::string Name = {};
+  std::string Data = {};  ///< stored as is (method 0 unless Method says otherwise)
   std::uint16_t Method = 0;
   std::uint16_t Flags = 0;
   std::uint16_t VersionMadeBy = 0x0314;  ///< Unix, 2.0
   std::uint16_t VersionNeeded = 20;
   std::uint32_t DosDateTime = 0x5A2E6000;  ///< 2025-01-14 12:00:00
   std::uint32_t Crc = 0;                   ///< 0 means: compute it
-  std::string CentralExtra;
-  std::string LocalExtra;
-  std::string Comment;
+  std::string CentralExtra = {};
+  std::string LocalExtra = {};
+  std::string Comment = {};
   std::uint32_t ExternalAttributes = 0x81A40000;
   /// Writes zero sizes and CRC in the local header and a data descriptor with
   /// its signature after the data (flag bit 3 is set for it).
@@ -43,7 +43,7 @@ struct TEndSpec {
   std::uint16_t TotalEntries = 0;
   std::uint32_t CentralDirSize = 0;
   std::uint32_t CentralDirOffset = 0;
-  std::string Comment;
+  std::string Comment = {};
   /// Written as the comment length when not 0xFFFFFFFF.
   std::uint32_t AnnouncedCommentLength = 0xFFFFFFFF;
 };

@@ -47,15 +47,7 @@ std::string FailureOf(const std::function<void()>& action) {
   return "no failure";
 }
 
-std::vector<TEntrySpec> ThreeEntries() {
-  TEntrySpec a, b, c;
-  a.Name = "a.txt";
-  a.Data = "alpha";
-  b.Name = "dir/b.txt";
-  b.Data = "bravo bravo";
-  c.Name = "dir/";
-  return {a, b, c};
-}
+std::vector<TEntrySpec> ThreeEntries() { return {{"a.txt", "alpha"}, {"dir/b.txt", "bravo bravo"}, {"dir/", ""}}; }
 
 class ZipDirectoryLoading : public ::testing::Test {
  protected:
@@ -272,9 +264,7 @@ TEST_F(ZipDirectoryLoading, SharedLocalOffsetRebuildsTheDirectory) {
 
 TEST_F(ZipDirectoryLoading, SelfExtractorIsSearchedFrom14000) {
   // A stub that holds a local header of its own at offset 100, which must not count.
-  TEntrySpec decoy;
-  decoy.Name = "decoy.txt";
-  decoy.Data = "no";
+  const TEntrySpec decoy{"decoy.txt", "no"};
   std::string stub(15000, 'M');
   const std::string decoyBytes = ziptest::LocalHeader(decoy) + decoy.Data;
   stub.replace(100, decoyBytes.size(), decoyBytes);
@@ -361,9 +351,7 @@ TEST_F(ZipDirectoryLoading, ArchiveTimesWithoutDosFormReadNormally) {
   EXPECT_EQ(unzip.EntryCount(), 3);
 
   // A changed file with another time is read again; an unchanged one is not.
-  TEntrySpec one;
-  one.Name = "only.txt";
-  testsupport::WriteFile(name, ziptest::BuildArchive({one}));
+  testsupport::WriteFile(name, ziptest::BuildArchive({{"only.txt", ""}}));
   {
     platform::TFile file = platform::TFile::Open(name, platform::TFileAccess::Write, platform::TFileShare::ReadWrite,
                                                  platform::TFileCreation::OpenExisting);
@@ -428,9 +416,7 @@ TEST_F(ZipDirectoryLoading, NumberedVolumesAndCompanionFile) {
 
 TEST_F(ZipDirectoryLoading, HugeLocalSizeCannotTurnTheSearchBack) {
   // A local header whose compressed size reads as a negative 32-bit offset.
-  TEntrySpec a;
-  a.Name = "a.txt";
-  a.Data = "alpha";
+  const TEntrySpec a{"a.txt", "alpha"};
   std::string local = ziptest::LocalHeader(a) + a.Data;
   std::string size;
   ziptest::PutU32(size, 0xFFFFFFE0);
@@ -441,13 +427,8 @@ TEST_F(ZipDirectoryLoading, HugeLocalSizeCannotTurnTheSearchBack) {
 }
 
 TEST_F(ZipDirectoryLoading, NamesFromMsDosAndUtf8Flag) {
-  TEntrySpec oem, utf8;
-  oem.Name = "\x84rger.txt";
-  oem.Comment = "after a converted name";
-  oem.VersionMadeBy = 0x0014;
-  utf8.Name = "\xC3\xA4rger2.txt";
-  utf8.VersionMadeBy = 0x0014;
-  utf8.Flags = 0x0800;
+  const TEntrySpec oem{.Name = "\x84rger.txt", .VersionMadeBy = 0x0014, .Comment = "after a converted name"};
+  const TEntrySpec utf8{.Name = "\xC3\xA4rger2.txt", .Flags = 0x0800, .VersionMadeBy = 0x0014};
   TKestrelUnZip unzip;
   Load(unzip, Write("names.zip", ziptest::BuildArchive({oem, utf8})), izAssumeNotAZip);
   ASSERT_EQ(unzip.EntryCount(), 2);

@@ -72,12 +72,7 @@ std::string Package(const std::vector<std::pair<std::string, std::string>>& part
                     std::uint32_t attributes = 0x81A40000) {
   std::vector<ziptest::TEntrySpec> entries;
   for (const auto& [name, data] : parts) {
-    ziptest::TEntrySpec entry;
-    entry.Name = name;
-    entry.Data = data;
-    entry.VersionMadeBy = madeBy;
-    entry.ExternalAttributes = attributes;
-    entries.push_back(entry);
+    entries.push_back({.Name = name, .Data = data, .VersionMadeBy = madeBy, .ExternalAttributes = attributes});
   }
   return ziptest::BuildArchive(entries);
 }
@@ -544,13 +539,9 @@ TEST_F(WineCorvanePackages, ReadOnlyFilesInTheWorkFolderAndReadOnlyInput) {
                                                                                    {"META-INF/manifest.xml", "<m/>"},
                                                                                    {"styles.xml", "<s/>"},
                                                                                    {"content.xml", Content}}) {
-    ziptest::TEntrySpec entry;
-    entry.Name = name;
-    entry.Data = data;
-    entry.VersionMadeBy = MadeOnDos;
     // A folder entry that is read-only too.
-    entry.ExternalAttributes = name.ends_with("/") ? 0x11 : ReadOnly;
-    entries.push_back(entry);
+    entries.push_back({.Name = name, .Data = data, .VersionMadeBy = MadeOnDos,
+                       .ExternalAttributes = name.ends_with("/") ? 0x11u : ReadOnly});
   }
   WriteFile(folder / "ro.odt", ziptest::BuildArchive(entries));
   auto run = Convert("ro.odt");

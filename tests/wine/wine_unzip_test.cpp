@@ -34,12 +34,7 @@ constexpr std::uint16_t Utf8Name = 0x0800;
 
 ziptest::TEntrySpec Entry(const std::string& name, const std::string& data, std::uint16_t madeBy = 0x0314,
                           std::uint16_t flags = 0) {
-  ziptest::TEntrySpec entry;
-  entry.Name = name;
-  entry.Data = data;
-  entry.VersionMadeBy = madeBy;
-  entry.Flags = flags;
-  return entry;
+  return {.Name = name, .Data = data, .Flags = flags, .VersionMadeBy = madeBy};
 }
 
 class WineUnzip : public ::testing::Test {

@@ -22,14 +22,10 @@ std::string Text(std::size_t n) {
 
 TEST(UnZipDamagedEntries, CrcFailureIsDeletedAndLaterEntriesStillCome) {
   testsupport::TTempFolder folder;
-  std::vector<ziptest::TEntrySpec> entries(2);
-  entries[0].Name = "bad.txt";
-  entries[0].Data = Text(50000);
-  entries[0].Crc = 0xDEADBEEF;
-  entries[1].Name = "good.txt";
-  entries[1].Data = "good";
   TKestrelUnZip unzip;
-  SetUpAll(unzip, WriteArchive(folder, "c.zip", entries), folder / "out");
+  SetUpAll(unzip,
+           WriteArchive(folder, "c.zip", {{.Name = "bad.txt", .Data = Text(50000), .Crc = 0xDEADBEEF}, {"good.txt", "good"}}),
+           folder / "out");
   std::uint32_t computed = 0, stored = 0;
   unzip.OnBadCRC = [&](TKestrelUnZip&, std::uint32_t c, std::uint32_t s, std::int32_t) {
     computed = c;
@@ -47,12 +43,8 @@ TEST(UnZipDamagedEntries, CrcFailureIsDeletedAndLaterEntriesStillCome) {
 // and again), and an entry that runs into the central directory: the archive is
 // refused before anything is written.
 TEST(UnZipDamagedEntries, OverlappingEntriesAreRefusedBeforeAnythingIsWritten) {
-  ziptest::TEntrySpec inner;
-  inner.Name = "inner.bin";
-  inner.Data = Text(100000);
-  ziptest::TEntrySpec outer;
-  outer.Name = "outer.bin";
-  outer.Data = ziptest::LocalHeader(inner) + inner.Data;
+  const ziptest::TEntrySpec inner{"inner.bin", Text(100000)};
+  const ziptest::TEntrySpec outer{"outer.bin", ziptest::LocalHeader(inner) + inner.Data};
   std::string bomb = ziptest::LocalHeader(outer) + outer.Data;
   const std::string central = ziptest::CentralHeader(outer, 0) + ziptest::CentralHeader(inner, 30 + 9);
   ziptest::TEndSpec end;
@@ -61,10 +53,7 @@ TEST(UnZipDamagedEntries, OverlappingEntriesAreRefusedBeforeAnythingIsWritten) {
   end.CentralDirOffset = static_cast<std::uint32_t>(bomb.size());
   bomb += central + ziptest::EndRecord(end);
 
-  std::vector<ziptest::TEntrySpec> one(1);
-  one[0].Name = "long.txt";
-  one[0].Data = Text(5000);
-  std::string intoDirectory = ziptest::BuildArchive(one);
+  std::string intoDirectory = ziptest::BuildArchive({{"long.txt", Text(5000)}});
   PatchSize(intoDirectory, 0, 20, 18, 5010);
 
   for (const auto& [bytes, message] :
@@ -86,14 +75,9 @@ TEST(UnZipDamagedEntries, OverlappingEntriesAreRefusedBeforeAnythingIsWritten) {
 
 TEST(UnZipDamagedEntries, MethodsWithoutDecoderAreUnknown) {
   testsupport::TTempFolder folder;
-  std::vector<ziptest::TEntrySpec> entries(2);
-  entries[0].Name = "m9.bin";
-  entries[0].Data = "deflate64 bytes";
-  entries[0].Method = 9;
-  entries[1].Name = "m12.bin";  // bzip2, and nothing in it: its CRC 0 passes
-  entries[1].Method = 12;
+  // m12.bin is bzip2, and nothing in it: its CRC 0 passes.
   TKestrelUnZip unzip;
-  SetUpAll(unzip, WriteArchive(folder, "m.zip", entries), folder / "out");
+  SetUpAll(unzip, WriteArchive(folder, "m.zip", {{"m9.bin", "deflate64 bytes", 9}, {"m12.bin", "", 12}}), folder / "out");
   TRecorder rec;
   rec.Attach(unzip);
   EXPECT_EQ(unzip.UnZip(), 1);
@@ -105,12 +89,7 @@ TEST(UnZipDamagedEntries, MethodsWithoutDecoderAreUnknown) {
 
 TEST(UnZipDamagedEntries, OutputBeyondTheDeclaredSizeFailsTheEntry) {
   testsupport::TTempFolder folder;
-  std::vector<ziptest::TEntrySpec> entries(2);
-  entries[0].Name = "big.txt";
-  entries[0].Data = Text(40000);
-  entries[1].Name = "next.txt";
-  entries[1].Data = "next";
-  std::string bytes = ziptest::BuildArchive(entries);
+  std::string bytes = ziptest::BuildArchive({{"big.txt", Text(40000)}, {"next.txt", "next"}});
   PatchSize(bytes, 0, 24, 22, 100);  // uncompressed size 100, 40,000 stored
   testsupport::WriteFile(folder / "g.zip", bytes);
   TKestrelUnZip unzip;
@@ -135,12 +114,7 @@ std::string CutShort(const std::vector<ziptest::TEntrySpec>& entries, std::size_
 
 TEST(UnZipDamagedEntries, PrematureEndEndsTheRunForAStoredEntry) {
   testsupport::TTempFolder folder;
-  std::vector<ziptest::TEntrySpec> entries(2);
-  entries[0].Name = "never.txt";
-  entries[0].Data = "never";
-  entries[1].Name = "cut.txt";
-  entries[1].Data = Text(100000);
-  testsupport::WriteFile(folder / "s.zip", CutShort(entries, 1000));
+  testsupport::WriteFile(folder / "s.zip", CutShort({{"never.txt", "never"}, {"cut.txt", Text(100000)}}, 1000));
   TKestrelUnZip unzip;
   SetUpAll(unzip, folder / "s.zip", folder / "out");
   unzip.SetIncompleteZipMode(kestrel::izAssumeBad);

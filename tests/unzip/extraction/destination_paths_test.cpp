@@ -26,14 +26,10 @@ TEST(UnZipDestinationPaths, NothingLeavesDestDir) {
   testsupport::TTempFolder folder;
   const fs::path base = folder.Path() / "box";
   fs::create_directories(base);
-  std::vector<ziptest::TEntrySpec> entries(8);
-  const char* names[] = {"../evil",    "a/../../evil2", "/abs/x",          "C:dir/x",
-                         "C:/y",       "\\\\server\\share\\z", "../up/",  "ok.txt"};
-  for (int i = 0; i < 8; ++i) {
-    entries[i].Name = names[i];
-    entries[i].Data = names[i][std::string(names[i]).size() - 1] == '/' ? "" : "data";
-  }
-  const std::string archive = WriteArchive(folder, "slip.zip", entries);
+  const std::string archive =
+      WriteArchive(folder, "slip.zip",
+                   {{"../evil", "data"}, {"a/../../evil2", "data"}, {"/abs/x", "data"}, {"C:dir/x", "data"},
+                    {"C:/y", "data"}, {"\\\\server\\share\\z", "data"}, {"../up/", ""}, {"ok.txt", "data"}});
   TKestrelUnZip unzip;
   SetUpAll(unzip, archive, (base / "dest").string());
   TRecorder rec;
@@ -56,14 +52,9 @@ TEST(UnZipDestinationPaths, LinksInsideDestDirAreNotFollowed) {
   testsupport::WriteFile(folder.Path() / "target.txt", "untouched");
   fs::create_directory_symlink(folder.Path() / "outside", dest / "link");
   fs::create_symlink(folder.Path() / "target.txt", dest / "file.txt");
-  std::vector<ziptest::TEntrySpec> entries(3);
-  entries[0].Name = "link/evil.txt";
-  entries[0].Data = "evil";
-  entries[1].Name = "file.txt";
-  entries[1].Data = "evil";
-  entries[2].Name = "link/sub/";
   TKestrelUnZip unzip;
-  SetUpAll(unzip, WriteArchive(folder, "l.zip", entries), dest.string());
+  SetUpAll(unzip, WriteArchive(folder, "l.zip", {{"link/evil.txt", "evil"}, {"file.txt", "evil"}, {"link/sub/", ""}}),
+           dest.string());
   TRecorder rec;
   rec.Attach(unzip);
   EXPECT_EQ(unzip.UnZip(), 0);
@@ -75,12 +66,7 @@ TEST(UnZipDestinationPaths, LinksInsideDestDirAreNotFollowed) {
 
 TEST(UnZipDestinationPaths, EmptyDestDirIsTheCurrentFolder) {
   testsupport::TTempFolder folder;
-  std::vector<ziptest::TEntrySpec> entries(2);
-  entries[0].Name = "/abs/x.txt";
-  entries[0].Data = "x";
-  entries[1].Name = "a.txt";
-  entries[1].Data = "a";
-  const std::string archive = WriteArchive(folder, "e.zip", entries);
+  const std::string archive = WriteArchive(folder, "e.zip", {{"/abs/x.txt", "x"}, {"a.txt", "a"}});
   fs::create_directories(folder.Path() / "cwd");
   const fs::path saved = fs::current_path();
   fs::current_path(folder.Path() / "cwd");
@@ -94,12 +80,7 @@ TEST(UnZipDestinationPaths, EmptyDestDirIsTheCurrentFolder) {
 
 TEST(UnZipDestinationPaths, DestDirSpellingsAndRootDir) {
   testsupport::TTempFolder folder;
-  std::vector<ziptest::TEntrySpec> entries(2);
-  entries[0].Name = "a.txt";
-  entries[0].Data = "a";
-  entries[1].Name = "DOCS/img/a.png";
-  entries[1].Data = "png";
-  const std::string archive = WriteArchive(folder, "r.zip", entries);
+  const std::string archive = WriteArchive(folder, "r.zip", {{"a.txt", "a"}, {"DOCS/img/a.png", "png"}});
 
   TKestrelUnZip unzip;
   unzip.SetDestDir("x\\");
@@ -120,17 +101,12 @@ TEST(UnZipDestinationPaths, DestDirSpellingsAndRootDir) {
 
 TEST(UnZipDestinationPaths, ConverterSettings) {
   testsupport::TTempFolder folder;
-  std::vector<ziptest::TEntrySpec> entries(5);
-  entries[0].Name = "mimetype";
-  entries[0].Data = "application/vnd.oasis.opendocument.text";
-  entries[1].Name = "META-INF/";
-  entries[2].Name = "META-INF/manifest.xml";
-  entries[2].Data = "<manifest/>";
-  entries[3].Name = "word/document.xml";
-  entries[3].Data = "<doc/>";
-  entries[4].Name = "content.xml";
-  entries[4].Data = "<content/>";
-  const std::string archive = WriteArchive(folder, "odt.zip", entries);
+  const std::string archive = WriteArchive(folder, "odt.zip",
+                                            {{"mimetype", "application/vnd.oasis.opendocument.text"},
+                                             {"META-INF/", ""},
+                                             {"META-INF/manifest.xml", "<manifest/>"},
+                                             {"word/document.xml", "<doc/>"},
+                                             {"content.xml", "<content/>"}});
   const fs::path dest = folder.Path() / "work";
   fs::create_directories(dest);
   testsupport::WriteFile(dest / "content.xml", "old");

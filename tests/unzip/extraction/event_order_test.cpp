@@ -14,18 +14,10 @@ using testsupport::ReadFile;
 
 TEST(UnZipEventOrder, ScriptedRunWithEveryEvent) {
   testsupport::TTempFolder folder;
-  std::vector<ziptest::TEntrySpec> entries(6);
-  entries[0].Name = "d/";
-  entries[1].Name = "d/one.txt";
-  entries[1].Data = "hello";
-  entries[2].Name = "bad.txt";
-  entries[2].Data = "broken";
+  std::vector<ziptest::TEntrySpec> entries = {{"d/", ""}, {"d/one.txt", "hello"}, {"bad.txt", "broken"},
+                                              {"skip.txt", "s"}, {"exists.txt", "e"},
+                                              EncryptedEntry("lock.txt", "right", "secret data")};  // 23 bytes stored
   entries[2].Crc = 0x12345678;
-  entries[3].Name = "skip.txt";
-  entries[3].Data = "s";
-  entries[4].Name = "exists.txt";
-  entries[4].Data = "e";
-  entries[5] = EncryptedEntry("lock.txt", "right", "secret data");  // 23 bytes stored
   const std::string archive = WriteArchive(folder, "events.zip", entries);
   const std::string dest = folder / "out";
   fs::create_directories(dest);
@@ -81,12 +73,7 @@ TEST(UnZipEventOrder, ScriptedRunWithEveryEvent) {
 
 TEST(UnZipEventOrder, StopNowAndTheSecondRunWithoutPatterns) {
   testsupport::TTempFolder folder;
-  std::vector<ziptest::TEntrySpec> entries(2);
-  entries[0].Name = "a.txt";
-  entries[0].Data = "a";
-  entries[1].Name = "b.txt";
-  entries[1].Data = "b";
-  const std::string archive = WriteArchive(folder, "two.zip", entries);
+  const std::string archive = WriteArchive(folder, "two.zip", {{"a.txt", "a"}, {"b.txt", "b"}});
   const std::string dest = folder / "out";
 
   TKestrelUnZip unzip;
@@ -121,9 +108,7 @@ TEST(UnZipEventOrder, StopNowAndTheSecondRunWithoutPatterns) {
 
 TEST(UnZipEventOrder, FolderEntriesCountWithoutEvents) {
   testsupport::TTempFolder folder;
-  std::vector<ziptest::TEntrySpec> entries(2);
-  entries[0].Name = "x/";
-  entries[1].Name = "x/y/";
+  std::vector<ziptest::TEntrySpec> entries = {{"x/", ""}, {"x/y/", ""}};
   const std::string archive = WriteArchive(folder, "folders.zip", entries);
   TKestrelUnZip unzip;
   SetUpAll(unzip, archive, folder / "out");
@@ -135,9 +120,7 @@ TEST(UnZipEventOrder, FolderEntriesCountWithoutEvents) {
   EXPECT_FALSE(fs::exists(folder / "out/x"));
 
   // Beside a file, the folders are made and each counts one.
-  entries.push_back({});
-  entries.back().Name = "z.txt";
-  entries.back().Data = "z";
+  entries.push_back({"z.txt", "z"});
   TKestrelUnZip again;
   SetUpAll(again, WriteArchive(folder, "mixed.zip", entries), folder / "out2");
   EXPECT_EQ(again.UnZip(), 3);

@@ -25,13 +25,8 @@ class UnZipOverwritePolicy : public ::testing::Test {
   // recorded events.
   std::vector<std::string> Run(TUZOverwriteMode mode, std::uint32_t existingTime,
                                std::uint32_t entryTime = kEntryTime) {
-    std::vector<ziptest::TEntrySpec> entries(2);
-    entries[0].Name = "new.txt";
-    entries[0].Data = "new";
-    entries[0].DosDateTime = entryTime;
-    entries[1].Name = "after.txt";
-    entries[1].Data = "after";
-    const std::string archive = WriteArchive(folder, "o.zip", entries);
+    const std::string archive =
+        WriteArchive(folder, "o.zip", {{.Name = "new.txt", .Data = "new", .DosDateTime = entryTime}, {"after.txt", "after"}});
     fs::remove_all(dest);
     fs::create_directories(dest);
     testsupport::WriteFile(dest + "/new.txt", "old");
@@ -83,10 +78,7 @@ TEST_F(UnZipOverwritePolicy, DamagedEntryDateKeepsTheFileAndTheRunGoesOn) {
     EXPECT_EQ(lines.at(2), "skip 1 0 new.txt");
   }
   // Nothing to compare with: a new file is simply written.
-  std::vector<ziptest::TEntrySpec> entries(1);
-  entries[0].Name = "fresh.txt";
-  entries[0].Data = "fresh";
-  entries[0].DosDateTime = kFebruary31;
+  const std::vector<ziptest::TEntrySpec> entries = {{.Name = "fresh.txt", .Data = "fresh", .DosDateTime = kFebruary31}};
   TKestrelUnZip unzip;
   SetUpAll(unzip, WriteArchive(folder, "f.zip", entries), dest);
   unzip.SetOverwriteMode(TUZOverwriteMode::ifNewer);
@@ -95,10 +87,7 @@ TEST_F(UnZipOverwritePolicy, DamagedEntryDateKeepsTheFileAndTheRunGoesOn) {
 }
 
 TEST_F(UnZipOverwritePolicy, PromptHandlerDecidesAndMayRename) {
-  std::vector<ziptest::TEntrySpec> entries(1);
-  entries[0].Name = "new.txt";
-  entries[0].Data = "new";
-  const std::string archive = WriteArchive(folder, "p.zip", entries);
+  const std::string archive = WriteArchive(folder, "p.zip", {{"new.txt", "new"}});
   fs::create_directories(dest);
   testsupport::WriteFile(dest + "/new.txt", "old");
   TKestrelUnZip unzip;
@@ -115,10 +104,7 @@ TEST_F(UnZipOverwritePolicy, PromptHandlerDecidesAndMayRename) {
 }
 
 TEST_F(UnZipOverwritePolicy, ReadOnlyTargetNeedsReplaceReadOnly) {
-  std::vector<ziptest::TEntrySpec> entries(1);
-  entries[0].Name = "ro.txt";
-  entries[0].Data = "new";
-  const std::string archive = WriteArchive(folder, "r.zip", entries);
+  const std::string archive = WriteArchive(folder, "r.zip", {{"ro.txt", "new"}});
   fs::create_directories(dest);
   // The read-only attribute decides, not the permission check of the system,
   // so this holds for root too.

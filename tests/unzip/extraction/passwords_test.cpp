@@ -14,9 +14,7 @@ using testsupport::ReadFile;
 
 TEST(UnZipPasswords, WrongPasswordWithoutHandlerSkipsWithoutOutput) {
   testsupport::TTempFolder folder;
-  std::vector<ziptest::TEntrySpec> entries{EncryptedEntry("dir/lock.txt", "right", "secret"), {}};
-  entries[1].Name = "open.txt";
-  entries[1].Data = "open";
+  const std::vector<ziptest::TEntrySpec> entries{EncryptedEntry("dir/lock.txt", "right", "secret"), {"open.txt", "open"}};
   TKestrelUnZip unzip;
   SetUpAll(unzip, WriteArchive(folder, "p.zip", entries), folder / "out");
   unzip.SetPassword("wrong");
