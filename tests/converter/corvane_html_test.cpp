@@ -81,7 +81,7 @@ TEST_F(CorvaneHtml, PagesAreWhatXsltprocMakesOfTheCopy) {
   // An office package: its content.xml becomes the document.
   fs::create_directory(folder.Path() / "pkg");
   WriteFile(folder.Path() / "pkg/content.xml", "<?xml version=\"1.0\"?><office><text>Report</text></office>");
-  ASSERT_EQ(RunShell("cd " + ShellQuote(folder / "pkg") + " && zip -q ../report.odt content.xml"), 0);
+  testsupport::ShellIn(folder.Path() / "pkg", "zip -q ../report.odt content.xml");
   struct TCase {
     std::string Document, Template, Name;
     std::string Holds;  ///< what the page holds, beyond agreeing with xsltproc

@@ -141,7 +141,7 @@ TEST_F(CorvanePackages, ZipWithoutAMainPartFailsAndWritesNothing) {
 
   if (testsupport::HaveCommand("zip")) {
     WriteFile(folder / "content.xml", "<?xml version=\"1.0\"?><secret/>");
-    ASSERT_EQ(RunShell("cd " + ShellQuote(folder.Path().string()) + " && zip -q -P pass locked.odt content.xml"), 0);
+    testsupport::ShellIn(folder.Path(), "zip -q -P pass locked.odt content.xml");
     result = Corvane("locked.odt", "out3");
     EXPECT_EQ(result.Status, 2);
     EXPECT_EQ(result.Err,
@@ -223,7 +223,7 @@ TEST_F(CorvanePackages, ZippedBooks) {
   // Info-ZIP zip: the book at the top, named as such packages are.
   if (testsupport::HaveCommand("zip")) {
     WriteFile(folder / "lamp.fb2", book);
-    ASSERT_EQ(RunShell("cd " + ShellQuote(folder.Path().string()) + " && zip -q -9 lamp.fb2.zip lamp.fb2"), 0);
+    testsupport::ShellIn(folder.Path(), "zip -q -9 lamp.fb2.zip lamp.fb2");
     result = Corvane("lamp.fb2.zip", "out3", {"1"});
     EXPECT_EQ(result.Status, 0) << result.Err;
     EXPECT_EQ(ReadFile(folder.Path() / "out3/lamp.fb2.XML"), Converted(book));

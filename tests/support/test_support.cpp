@@ -1,5 +1,7 @@
 #include "tests/support/test_support.h"
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
@@ -55,6 +57,10 @@ int RunShell(const std::string& commandLine) {
   // std::system returns a wait status on POSIX.
   if ((status & 0x7F) != 0) return -1;
   return (status >> 8) & 0xFF;
+}
+
+void ShellIn(const fs::path& folder, const std::string& commandLine) {
+  ASSERT_EQ(RunShell("cd " + ShellQuote(folder.string()) + " && " + commandLine), 0) << commandLine;
 }
 
 bool HaveCommand(const std::string& name) {

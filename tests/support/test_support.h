@@ -39,6 +39,8 @@ TRunResult RunProgram(const std::string& program, const std::vector<std::string>
 
 /// Runs a shell command line; the exit status, or -1.
 int RunShell(const std::string& commandLine);
+/// Runs a shell command line in folder; the test fails when it does not succeed.
+void ShellIn(const std::filesystem::path& folder, const std::string& commandLine);
 /// True when a command of that name is on PATH.
 bool HaveCommand(const std::string& name);
 

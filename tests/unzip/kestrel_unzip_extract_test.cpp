@@ -28,9 +28,7 @@ class KestrelUnZipExtraction : public ::testing::Test {
     testsupport::WriteSampleTree(folder.Path() / "tree", "\n");
   }
   // Runs a shell line in the tree folder.
-  void InTree(const std::string& line) {
-    ASSERT_EQ(RunShell("cd " + ShellQuote((folder.Path() / "tree").string()) + " && " + line), 0) << line;
-  }
+  void InTree(const std::string& line) { testsupport::ShellIn(folder.Path() / "tree", line); }
   testsupport::TRunResult Unzip(std::vector<std::string> args) { return RunProgram(KESTREL_UNZIP_EXE, args); }
   // Every file of the tree came out unchanged under dest.
   void ExpectTree(const std::string& dest) {

@@ -59,7 +59,7 @@ class KestrelUnZipListing : public ::testing::Test {
     EXPECT_EQ(run.Out, OracleListing(archive, folder_)) << archive;
   }
 
-  std::string InTree(const std::string& command) { return "cd " + ShellQuote(tree_) + " && " + command; }
+  void InTree(const std::string& command) { testsupport::ShellIn(tree_, command); }
 
   testsupport::TTempFolder folder_;
   std::string tree_;
@@ -67,12 +67,12 @@ class KestrelUnZipListing : public ::testing::Test {
 
 TEST_F(KestrelUnZipListing, InfoZipArchives) {
   if (!testsupport::HaveCommand("zip")) GTEST_SKIP() << "Info-ZIP zip is not installed";
-  ASSERT_EQ(RunShell(InTree("zip -qr ../deflated.zip .")), 0);
+  InTree("zip -qr ../deflated.zip .");
   ExpectListingMatches(folder_ / "deflated.zip");
-  ASSERT_EQ(RunShell(InTree("zip -qr0 ../stored.zip docs binary.bin")), 0);
+  InTree("zip -qr0 ../stored.zip docs binary.bin");
   ExpectListingMatches(folder_ / "stored.zip");
   // Streamed through a pipe: data descriptors after every entry.
-  ASSERT_EQ(RunShell(InTree("cat binary.bin | zip -q - - > ../streamed.zip")), 0);
+  InTree("cat binary.bin | zip -q - - > ../streamed.zip");
   ExpectListingMatches(folder_ / "streamed.zip");
 }
 
@@ -98,13 +98,13 @@ TEST_F(KestrelUnZipListing, PythonArchives) {
 
 TEST_F(KestrelUnZipListing, SevenZipAndJarArchives) {
   if (testsupport::HaveCommand("7z")) {
-    ASSERT_EQ(RunShell(InTree("7z a -tzip -bd ../seven.zip . > /dev/null")), 0);
+    InTree("7z a -tzip -bd ../seven.zip . > /dev/null");
     ExpectListingMatches(folder_ / "seven.zip");
-    ASSERT_EQ(RunShell(InTree("7z a -tzip -mm=Deflate64 -bd ../seven64.zip docs > /dev/null")), 0);
+    InTree("7z a -tzip -mm=Deflate64 -bd ../seven64.zip docs > /dev/null");
     ExpectListingMatches(folder_ / "seven64.zip");
   }
   if (testsupport::HaveCommand("jar")) {
-    ASSERT_EQ(RunShell(InTree("jar cf ../classes.jar docs binary.bin")), 0);
+    InTree("jar cf ../classes.jar docs binary.bin");
     ExpectListingMatches(folder_ / "classes.jar");
   }
 }

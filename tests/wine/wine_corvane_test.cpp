@@ -20,14 +20,12 @@
 namespace fs = std::filesystem;
 using testsupport::ReadFile;
 using testsupport::RunProgram;
-using testsupport::RunShell;
 using testsupport::ShellQuote;
 using testsupport::TRunResult;
 using testsupport::TTempFolder;
 using testsupport::WriteFile;
 using winetest::HasLine;
 using winetest::WindowsPath;
-using winetest::WithCrLf;
 
 namespace {
 
@@ -479,8 +477,7 @@ TEST_F(WineCorvanePackages, OpenDocumentFromInfoZipAndPython) {
     WriteFile(folder.Path() / "src/mimetype", "application/vnd.oasis.opendocument.text");
     WriteFile(folder.Path() / "src/META-INF/manifest.xml", "<manifest/>");
     WriteFile(folder.Path() / "src/content.xml", Content);
-    ASSERT_EQ(
-        RunShell("cd " + ShellQuote(folder / "src") + " && zip -q -r -9 ../info.odt mimetype META-INF content.xml"), 0);
+    testsupport::ShellIn(folder.Path() / "src", "zip -q -r -9 ../info.odt mimetype META-INF content.xml");
     run = Convert("info.odt");
     EXPECT_EQ(run.Status, 0) << run.Out;
     EXPECT_EQ(Read("out/info.XML"), Expected(Content));
@@ -519,7 +516,7 @@ TEST_F(WineCorvanePackages, PackageWithoutAMainPartFailsAndWritesNothing) {
   EXPECT_FALSE(fs::exists(folder.Path() / "out1"));
   if (testsupport::HaveCommand("zip")) {
     WriteFile(folder / "content.xml", Content);
-    ASSERT_EQ(RunShell("cd " + ShellQuote(folder.Path().string()) + " && zip -q -P pass locked.odt content.xml"), 0);
+    testsupport::ShellIn(folder.Path(), "zip -q -P pass locked.odt content.xml");
     fs::remove(folder.Path() / "content.xml");
     run = Convert("locked.odt", "out2");
     EXPECT_EQ(run.Status, 2);

@@ -18,7 +18,6 @@
 namespace fs = std::filesystem;
 using testsupport::ReadFile;
 using testsupport::RunProgram;
-using testsupport::RunShell;
 using testsupport::ShellQuote;
 using testsupport::TRunResult;
 using testsupport::TTempFolder;
@@ -50,9 +49,7 @@ class WineUnzip : public ::testing::Test {
   TRunResult LinuxUnzip(const std::vector<std::string>& args) {
     return RunProgram(LINUX_KESTREL_UNZIP_EXE, args, folder.Path().string());
   }
-  void InTree(const std::string& line) {
-    ASSERT_EQ(RunShell("cd " + ShellQuote(folder / "tree") + " && " + line), 0) << line;
-  }
+  void InTree(const std::string& line) { testsupport::ShellIn(folder.Path() / "tree", line); }
   std::string Win(const std::string& name) { return WindowsPath(folder.Path() / name); }
   // Every file of the tree came out unchanged under dest, and nothing else did.
   void ExpectTree(const std::string& dest) {

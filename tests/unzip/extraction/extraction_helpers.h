@@ -26,10 +26,7 @@ inline std::string WriteArchive(const testsupport::TTempFolder& folder, const st
   return path;
 }
 
-/// Runs a shell line in a folder; the test fails when it does not succeed.
-inline void ShellIn(const fs::path& folder, const std::string& line) {
-  ASSERT_EQ(testsupport::RunShell("cd " + testsupport::ShellQuote(folder.string()) + " && " + line), 0) << line;
-}
+using testsupport::ShellIn;
 
 /// The bytes Info-ZIP unzip gives for one entry.
 inline std::string InfoZipBytes(const std::string& archive, const std::string& entry,
