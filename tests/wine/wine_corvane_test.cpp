@@ -101,6 +101,24 @@ class WineCorvane : public ::testing::Test {
     return RunProgram(LINUX_CORVANE_EXE, args, workingFolder.empty() ? folder.Path().string() : workingFolder,
                       "TMPDIR=" + ShellQuote(folder / "linux-temp"));
   }
+  // win-out holds the files of linux-out (minimum of them at least), byte for byte but
+  // for the reference in copy, which names the template as each system writes it.
+  void ExpectAsOnLinux(const std::string& copy, const std::string& linuxTemplate, const std::string& windowsTemplate,
+                       std::size_t minimum) {
+    const auto names = winetest::FilesBelow(folder.Path() / "linux-out");
+    EXPECT_GE(names.size(), minimum) << "the copy and its payloads";
+    EXPECT_EQ(winetest::FilesBelow(folder.Path() / "win-out"), names);
+    for (const auto& name : names) {
+      std::string expected = Read("linux-out/" + name);
+      if (name == copy) {
+        const std::string linuxHref = "href=\"" + linuxTemplate + "\"";
+        const std::size_t at = expected.find(linuxHref);
+        ASSERT_NE(at, std::string::npos) << copy;
+        expected.replace(at, linuxHref.size(), "href=\"" + windowsTemplate + "\"");
+      }
+      EXPECT_TRUE(Read("win-out/" + name) == expected) << name;
+    }
+  }
   // The Windows path of a name in the test folder.
   std::string Win(const std::string& name) { return WindowsPath(folder.Path() / name); }
   std::string Read(const std::string& name) { return ReadFile(folder.Path() / name); }
@@ -351,21 +369,9 @@ TEST_F(WineCorvaneExample, LampBookWithPayloadsAsTheLinuxBuildWrites) {
   EXPECT_EQ(win.Out, "");
   const auto linux = LinuxCorvane({book.string(), xsl.string(), folder / "linux-out", "1"});
   ASSERT_EQ(linux.Status, 0) << linux.Out;
-
-  const auto names = winetest::FilesBelow(folder.Path() / "linux-out");
-  EXPECT_EQ(names.size(), 3u) << "lamp.XML and the two images";
-  EXPECT_EQ(winetest::FilesBelow(folder.Path() / "win-out"), names);
-  for (const auto& name : names) {
-    std::string expected = ReadFile(folder.Path() / "linux-out" / name);
-    if (name == "lamp.XML") {
-      // The same bytes, the reference naming the template in Windows form.
-      const std::string linuxHref = "href=\"" + xsl.string() + "\"";
-      const std::size_t at = expected.find(linuxHref);
-      ASSERT_NE(at, std::string::npos);
-      expected.replace(at, linuxHref.size(), "href=\"" + WindowsPath(xsl) + "\"");
-    }
-    EXPECT_TRUE(ReadFile(folder.Path() / "win-out" / name) == expected) << name;
-  }
+  // lamp.XML and the two images.
+  ExpectAsOnLinux("lamp.XML", xsl.string(), WindowsPath(xsl), 3);
+  EXPECT_EQ(winetest::FilesBelow(folder.Path() / "linux-out").size(), 3u);
 }
 
 // The page of --html: the same bytes as the Linux build's, a legacy code page in
@@ -591,21 +597,8 @@ TEST_F(WineCorvaneBooks, DocsFixturesAsTheLinuxBuildWritesThem) {
     EXPECT_EQ(win.Out, "") << book;
     const auto linux = LinuxCorvane({source.string(), "view.xsl", "linux-out", "x"});
     ASSERT_EQ(linux.Status, 0) << book << linux.Out;
-
-    const auto names = winetest::FilesBelow(folder.Path() / "linux-out");
-    EXPECT_GE(names.size(), 31u) << book << ": the copy and its payloads";
-    EXPECT_EQ(winetest::FilesBelow(folder.Path() / "win-out"), names) << book;
-    const std::string xmlName = source.stem().string() + ".XML";
-    for (const auto& name : names) {
-      std::string expected = ReadFile(folder.Path() / "linux-out" / name);
-      if (name == xmlName) {
-        const std::string linuxHref = "href=\"" + (folder / "view.xsl") + "\"";
-        const std::size_t at = expected.find(linuxHref);
-        ASSERT_NE(at, std::string::npos) << book;
-        expected.replace(at, linuxHref.size(), "href=\"" + Win("view.xsl") + "\"");
-      }
-      EXPECT_TRUE(ReadFile(folder.Path() / "win-out" / name) == expected) << book << ": " << name;
-    }
+    SCOPED_TRACE(book);
+    ExpectAsOnLinux(source.stem().string() + ".XML", folder / "view.xsl", Win("view.xsl"), 31);
   }
 }
 
