@@ -1,10 +1,10 @@
 // The tessaly command line end to end: arguments, the output to stdout or a file,
 // the usage text and the exit statuses.
 
+#include <gtest/gtest.h>
+
 #include <filesystem>
 #include <string>
-
-#include <gtest/gtest.h>
 
 #include "tests/chmtopic/help_project.h"
 #include "tests/support/end_to_end.h"

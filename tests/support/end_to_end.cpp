@@ -148,9 +148,18 @@ void CheckKestrelUnzipStatuses(const TProgram& unzip, const fs::path& work) {
       {{"--help"}, 0, "usage: ...", ""},
       {{"--version"}, 0, "kestrel-unzip ...", ""},
   };
-  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-           {}, {"-l"}, {"-x", "a.zip"}, {"-x", "a.zip", "d"}, {"-l", "a.zip", "b.zip"}, {"-l", "-P", "p", "a.zip"},
-           {"-l", ""}, {"only-archive.zip"}, {"-o", "sometimes", "good.zip", "d"}, {"-P"}, {"-l", "-P", "x", "good.zip"}}) {
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{},
+                                             {"-l"},
+                                             {"-x", "a.zip"},
+                                             {"-x", "a.zip", "d"},
+                                             {"-l", "a.zip", "b.zip"},
+                                             {"-l", "-P", "p", "a.zip"},
+                                             {"-l", ""},
+                                             {"only-archive.zip"},
+                                             {"-o", "sometimes", "good.zip", "d"},
+                                             {"-P"},
+                                             {"-l", "-P", "x", "good.zip"}}) {
     rows.push_back({args, 3, "", "usage: ...", {"d"}});
   }
   RunRows(unzip, work, rows);

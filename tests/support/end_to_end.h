@@ -56,7 +56,6 @@ void CheckTessalyStatuses(const TProgram& tessaly, const std::filesystem::path& 
 /// into work: the listing holds EXPECTED.tsv's fields, every good entry comes out
 /// with its SHA-256, every damaged one is reported and leaves no file. With a
 /// reference, every line the reference reports stands in the program's report too.
-void CheckLegacyFixtures(const TProgram& unzip, const std::filesystem::path& work,
-                         const TProgram* reference = nullptr);
+void CheckLegacyFixtures(const TProgram& unzip, const std::filesystem::path& work, const TProgram* reference = nullptr);
 
 }  // namespace e2etest

@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -122,7 +122,8 @@ void PythonZip(const fs::path& archive, const std::vector<TPyZipEntry>& entries,
   TTempFolder work;
   std::string spec, blob;
   for (const auto& e : entries) {
-    if (e.Name.find_first_of("\t\n") != std::string::npos) throw std::invalid_argument("a tab or line break in " + e.Name);
+    if (e.Name.find_first_of("\t\n") != std::string::npos)
+      throw std::invalid_argument("a tab or line break in " + e.Name);
     spec += e.Name + '\t' + e.Method + '\t' + std::to_string(blob.size()) + '\t' + std::to_string(e.Data.size()) +
             (e.Zip64 ? "\t1\n" : "\t\n");
     blob += e.Data;
@@ -164,8 +165,7 @@ std::string Sha256Hex(const std::string& data) {
       0xa2bfe8a1, 0xa81a664b, 0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070,
       0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
       0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2};
-  std::uint32_t h[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
-                        0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
+  std::uint32_t h[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
   std::string msg = data;
   const std::uint64_t bits = static_cast<std::uint64_t>(data.size()) * 8;
   msg.push_back(static_cast<char>(0x80));

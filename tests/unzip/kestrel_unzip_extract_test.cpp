@@ -198,12 +198,13 @@ TEST_F(KestrelUnZipExtraction, RegressionInputsEndCleanly) {
 // entry and nothing more (no CRC line, no "wrong password"), or one line for the
 // archive and status 2.
 TEST_F(KestrelUnZipExtraction, WhatTheToolCannotDoIsSaid) {
-  testsupport::PythonZip(folder / "m.zip", {{"ok.txt", "ok"},
-                                            {"b.txt", std::string(500, 'b'), "BZIP2"},
-                                            {"l.txt", std::string(500, 'l'), "LZMA"}});
+  testsupport::PythonZip(
+      folder / "m.zip",
+      {{"ok.txt", "ok"}, {"b.txt", std::string(500, 'b'), "BZIP2"}, {"l.txt", std::string(500, 'l'), "LZMA"}});
   // strong.bin: encrypted, with strong encryption.
-  WriteFile(folder.Path() / "s.zip",
-            ziptest::BuildArchive({{.Name = "strong.bin", .Data = "ciphertext", .Flags = 0x0041}, {"seven.bin", "", 7}}));
+  WriteFile(
+      folder.Path() / "s.zip",
+      ziptest::BuildArchive({{.Name = "strong.bin", .Data = "ciphertext", .Flags = 0x0041}, {"seven.bin", "", 7}}));
   auto run = Unzip({folder / "m.zip", folder / "m"});
   EXPECT_EQ(run.Status, 1);
   EXPECT_EQ(run.Err,

@@ -543,7 +543,9 @@ TEST_F(WineCorvanePackages, ReadOnlyFilesInTheWorkFolderAndReadOnlyInput) {
                                                                                    {"styles.xml", "<s/>"},
                                                                                    {"content.xml", Content}}) {
     // A folder entry that is read-only too.
-    entries.push_back({.Name = name, .Data = data, .VersionMadeBy = MadeOnDos,
+    entries.push_back({.Name = name,
+                       .Data = data,
+                       .VersionMadeBy = MadeOnDos,
                        .ExternalAttributes = name.ends_with("/") ? 0x11u : ReadOnly});
   }
   WriteFile(folder / "ro.odt", ziptest::BuildArchive(entries));

@@ -24,7 +24,8 @@ TEST(UnZipDamagedEntries, CrcFailureIsDeletedAndLaterEntriesStillCome) {
   testsupport::TTempFolder folder;
   TKestrelUnZip unzip;
   SetUpAll(unzip,
-           WriteArchive(folder, "c.zip", {{.Name = "bad.txt", .Data = Text(50000), .Crc = 0xDEADBEEF}, {"good.txt", "good"}}),
+           WriteArchive(folder, "c.zip",
+                        {{.Name = "bad.txt", .Data = Text(50000), .Crc = 0xDEADBEEF}, {"good.txt", "good"}}),
            folder / "out");
   std::uint32_t computed = 0, stored = 0;
   unzip.OnBadCRC = [&](TKestrelUnZip&, std::uint32_t c, std::uint32_t s, std::int32_t) {
@@ -77,7 +78,8 @@ TEST(UnZipDamagedEntries, MethodsWithoutDecoderAreUnknown) {
   testsupport::TTempFolder folder;
   // m12.bin is bzip2, and nothing in it: its CRC 0 passes.
   TKestrelUnZip unzip;
-  SetUpAll(unzip, WriteArchive(folder, "m.zip", {{"m9.bin", "deflate64 bytes", 9}, {"m12.bin", "", 12}}), folder / "out");
+  SetUpAll(unzip, WriteArchive(folder, "m.zip", {{"m9.bin", "deflate64 bytes", 9}, {"m12.bin", "", 12}}),
+           folder / "out");
   TRecorder rec;
   rec.Attach(unzip);
   EXPECT_EQ(unzip.UnZip(), 1);

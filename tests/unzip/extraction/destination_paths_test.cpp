@@ -26,10 +26,15 @@ TEST(UnZipDestinationPaths, NothingLeavesDestDir) {
   testsupport::TTempFolder folder;
   const fs::path base = folder.Path() / "box";
   fs::create_directories(base);
-  const std::string archive =
-      WriteArchive(folder, "slip.zip",
-                   {{"../evil", "data"}, {"a/../../evil2", "data"}, {"/abs/x", "data"}, {"C:dir/x", "data"},
-                    {"C:/y", "data"}, {"\\\\server\\share\\z", "data"}, {"../up/", ""}, {"ok.txt", "data"}});
+  const std::string archive = WriteArchive(folder, "slip.zip",
+                                           {{"../evil", "data"},
+                                            {"a/../../evil2", "data"},
+                                            {"/abs/x", "data"},
+                                            {"C:dir/x", "data"},
+                                            {"C:/y", "data"},
+                                            {"\\\\server\\share\\z", "data"},
+                                            {"../up/", ""},
+                                            {"ok.txt", "data"}});
   TKestrelUnZip unzip;
   SetUpAll(unzip, archive, (base / "dest").string());
   TRecorder rec;
@@ -102,11 +107,11 @@ TEST(UnZipDestinationPaths, DestDirSpellingsAndRootDir) {
 TEST(UnZipDestinationPaths, ConverterSettings) {
   testsupport::TTempFolder folder;
   const std::string archive = WriteArchive(folder, "odt.zip",
-                                            {{"mimetype", "application/vnd.oasis.opendocument.text"},
-                                             {"META-INF/", ""},
-                                             {"META-INF/manifest.xml", "<manifest/>"},
-                                             {"word/document.xml", "<doc/>"},
-                                             {"content.xml", "<content/>"}});
+                                           {{"mimetype", "application/vnd.oasis.opendocument.text"},
+                                            {"META-INF/", ""},
+                                            {"META-INF/manifest.xml", "<manifest/>"},
+                                            {"word/document.xml", "<doc/>"},
+                                            {"content.xml", "<content/>"}});
   const fs::path dest = folder.Path() / "work";
   fs::create_directories(dest);
   testsupport::WriteFile(dest / "content.xml", "old");

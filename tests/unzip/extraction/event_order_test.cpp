@@ -14,8 +14,11 @@ using testsupport::ReadFile;
 
 TEST(UnZipEventOrder, ScriptedRunWithEveryEvent) {
   testsupport::TTempFolder folder;
-  std::vector<ziptest::TEntrySpec> entries = {{"d/", ""}, {"d/one.txt", "hello"}, {"bad.txt", "broken"},
-                                              {"skip.txt", "s"}, {"exists.txt", "e"},
+  std::vector<ziptest::TEntrySpec> entries = {{"d/", ""},
+                                              {"d/one.txt", "hello"},
+                                              {"bad.txt", "broken"},
+                                              {"skip.txt", "s"},
+                                              {"exists.txt", "e"},
                                               EncryptedEntry("lock.txt", "right", "secret data")};  // 23 bytes stored
   entries[2].Crc = 0x12345678;
   const std::string archive = WriteArchive(folder, "events.zip", entries);

@@ -25,8 +25,8 @@ class UnZipOverwritePolicy : public ::testing::Test {
   // recorded events.
   std::vector<std::string> Run(TUZOverwriteMode mode, std::uint32_t existingTime,
                                std::uint32_t entryTime = kEntryTime) {
-    const std::string archive =
-        WriteArchive(folder, "o.zip", {{.Name = "new.txt", .Data = "new", .DosDateTime = entryTime}, {"after.txt", "after"}});
+    const std::string archive = WriteArchive(
+        folder, "o.zip", {{.Name = "new.txt", .Data = "new", .DosDateTime = entryTime}, {"after.txt", "after"}});
     fs::remove_all(dest);
     fs::create_directories(dest);
     testsupport::WriteFile(dest + "/new.txt", "old");

@@ -14,7 +14,8 @@ using testsupport::ReadFile;
 
 TEST(UnZipPasswords, WrongPasswordWithoutHandlerSkipsWithoutOutput) {
   testsupport::TTempFolder folder;
-  const std::vector<ziptest::TEntrySpec> entries{EncryptedEntry("dir/lock.txt", "right", "secret"), {"open.txt", "open"}};
+  const std::vector<ziptest::TEntrySpec> entries{EncryptedEntry("dir/lock.txt", "right", "secret"),
+                                                 {"open.txt", "open"}};
   TKestrelUnZip unzip;
   SetUpAll(unzip, WriteArchive(folder, "p.zip", entries), folder / "out");
   unzip.SetPassword("wrong");
