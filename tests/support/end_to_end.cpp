@@ -98,6 +98,7 @@ void CheckCorvaneStatuses(const TProgram& corvane, const fs::path& work) {
               // Missing or empty arguments: the usage text and no output folder.
               {{}, 1, usage, "", {"out"}},
               {{"d.xml", "view.xsl"}, 1, usage, "", {"out"}},
+              {{"a.xml", "view.xsl"}, 1, usage, "", {"out"}},
               {{"a.xml", "", "out"}, 1, usage, "", {"out"}},
               {{"d.xml", "", "out", "1"}, 1, usage, "", {"out"}},
               {{"", "view.xsl", "out", "x"}, 1, usage, "", {"out"}},
@@ -163,6 +164,7 @@ void CheckKestrelUnzipStatuses(const TProgram& unzip, const fs::path& work) {
     rows.push_back({args, 3, "", "usage: ...", {"d"}});
   }
   RunRows(unzip, work, rows);
+  EXPECT_EQ(testsupport::FilesBelow(work / "bad"), std::set<std::string>{"a.txt"}) << "the damaged entry left no file";
 }
 
 void CheckTessalyStatuses(const TProgram& tessaly, const fs::path& work) {

@@ -93,6 +93,26 @@ TRunResult RunProgram(const std::string& program, const std::vector<std::string>
   return result;
 }
 
+std::set<std::string> FilesBelow(const fs::path& folder) {
+  std::set<std::string> files;
+  std::error_code error;
+  for (auto it = fs::recursive_directory_iterator(folder, error); !error && it != fs::recursive_directory_iterator();
+       it.increment(error)) {
+    if (it->is_regular_file()) files.insert(fs::relative(it->path(), folder).generic_string());
+  }
+  return files;
+}
+
+std::set<std::string> EntriesBelow(const fs::path& folder) {
+  std::set<std::string> entries;
+  std::error_code error;
+  for (auto it = fs::recursive_directory_iterator(folder, error); !error && it != fs::recursive_directory_iterator();
+       it.increment(error)) {
+    entries.insert(fs::relative(it->path(), folder).generic_string());
+  }
+  return entries;
+}
+
 std::string ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());

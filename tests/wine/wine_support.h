@@ -75,10 +75,8 @@ std::set<std::string> CorvaneWorkFolders();
 /// another test program in the same prefix a moment to remove its own.
 std::set<std::string> WorkFoldersLeftSince(const std::set<std::string>& before);
 
-/// Regular files below folder, as "/"-separated relative paths.
-std::set<std::string> FilesBelow(const std::filesystem::path& folder);
-/// Entries of any kind (files, folders) below folder, as relative paths.
-std::set<std::string> EntriesBelow(const std::filesystem::path& folder);
+using testsupport::EntriesBelow;
+using testsupport::FilesBelow;
 
 /// A fresh folder at the root of Wine's drive C:, removed with its contents by the
 /// destructor; for names that only drive C: can resolve ("C:name", "C:\name").
