@@ -1,7 +1,7 @@
 #pragma once
 // Helpers shared by the tests: a temporary folder per test, running a built program
-// with its output captured, whole-file reads and writes, archives written by
-// Python's zipfile, and the shared fixtures.
+// with its output captured, whole files and folder listings, archives written by
+// Python's zipfile, and the shared fixtures (the legacy-method list among them).
 
 #include <cstdint>
 #include <filesystem>
@@ -55,6 +55,7 @@ void WriteFile(const std::filesystem::path& path, const std::string& bytes);
 /// A small tree of files to archive: a text of 20,000 lines (with lineEnd) two
 /// folders down, an empty file, 150,000 bytes of binary data, a name without a dot.
 void WriteSampleTree(const std::filesystem::path& tree, const std::string& lineEnd);
+
 /// One entry of an archive written by Python's zipfile.
 struct TPyZipEntry {
   std::string Name;  ///< a name ending in "/" is a folder entry
@@ -99,6 +100,7 @@ struct TLegacyFixtureEntry {
 };
 /// The lines of legacy-zip/EXPECTED.tsv in their order; none without the fixtures.
 std::vector<TLegacyFixtureEntry> LegacyFixtureEntries();
+/// The SHA-256 of data in lower-case hex, as EXPECTED.tsv lists it.
 std::string Sha256Hex(const std::string& data);
 
 /// Path of a file under the shared fixtures folder.
