@@ -167,6 +167,61 @@ void CheckKestrelUnzipStatuses(const TProgram& unzip, const fs::path& work) {
   EXPECT_EQ(testsupport::FilesBelow(work / "bad"), std::set<std::string>{"a.txt"}) << "the damaged entry left no file";
 }
 
+void CheckArchivesOfOtherTools(const TProgram& unzip, const fs::path& work) {
+  const fs::path tree = work / "tree";
+  testsupport::WriteSampleTree(tree, unzip.LineEnd);
+  std::vector<std::pair<std::string, std::string>> archives;  // name, password
+  if (testsupport::HaveCommand("zip")) {
+    for (const std::string level : {"-0", "-1", "-6", "-9"}) {
+      testsupport::ShellIn(tree, "zip -q -r " + level + " ../zip" + level + ".zip .");
+      archives.push_back({"zip" + level + ".zip", ""});
+    }
+    testsupport::ShellIn(tree, "zip -q -r -P 'se cret' ../locked.zip .");
+    archives.push_back({"locked.zip", "se cret"});
+  }
+  for (const std::string method : {"STORED", "DEFLATED"}) {
+    testsupport::PythonZipTree(work / ("py-" + method + ".zip"), tree, method);
+    archives.push_back({"py-" + method + ".zip", ""});
+  }
+  if (testsupport::HaveCommand("7z")) {
+    testsupport::ShellIn(tree, "7z a -tzip -bso0 -bsp0 ../seven.zip .");
+    testsupport::ShellIn(tree, "7z a -tzip -mem=ZipCrypto -pkey -bso0 -bsp0 ../seven-crypt.zip .");
+    archives.insert(archives.end(), {{"seven.zip", ""}, {"seven-crypt.zip", "key"}});
+  }
+  const auto files = testsupport::FilesBelow(tree);
+  for (const auto& [name, password] : archives) {
+    SCOPED_TRACE(name);
+    const fs::path dest = work / ("out-" + name);
+    std::vector<std::string> args = {unzip.Path(work / name), unzip.Path(dest)};
+    if (!password.empty()) args.insert(args.begin(), {"-P", password});
+    const auto run = unzip.Run(args, work);
+    EXPECT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(run.Out, "");
+    // No line of an entry that did not come out.
+    EXPECT_TRUE(!unzip.ExactErr || run.Err.empty()) << run.Err;
+    EXPECT_EQ(run.Err.find("skipped, "), std::string::npos) << run.Err;
+    EXPECT_EQ(run.Err.find("CRC error"), std::string::npos) << run.Err;
+    EXPECT_EQ(testsupport::FilesBelow(dest), files);
+    for (const auto& file : files) {
+      EXPECT_TRUE(testsupport::ReadFile(dest / file) == testsupport::ReadFile(tree / file)) << file;
+    }
+  }
+  // Nothing but the tree, the archives and their destinations in the working folder.
+  for (const auto& entry : fs::directory_iterator(work)) {
+    const std::string name = entry.path().filename().string();
+    EXPECT_TRUE(name == "tree" || name == "wrong" || name.ends_with(".zip")) << name;
+  }
+  if (fs::exists(work / "locked.zip")) {
+    const auto wrong = unzip.Run({"-P", "wrong", unzip.Path(work / "locked.zip"), unzip.Path(work / "wrong")}, work);
+    EXPECT_EQ(wrong.Status, 1);
+    const std::string line = "\nskipped, wrong password: docs/deep/text.txt" + unzip.LineEnd;
+    EXPECT_NE(("\n" + wrong.Err).find(line), std::string::npos) << wrong.Err;
+    for (const char* name : {"docs/deep/text.txt", "binary.bin", "readme"}) {
+      EXPECT_FALSE(fs::exists(work / "wrong" / name)) << name;
+    }
+  }
+}
+
 void CheckTessalyStatuses(const TProgram& tessaly, const fs::path& work) {
   testsupport::WriteFile(work / "notes.txt", "This is a text file, not a compiled help file.\n");
   testsupport::WriteFile(work / "empty.chm", "");

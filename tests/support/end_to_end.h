@@ -49,6 +49,11 @@ void RunRows(const TProgram& program, const std::filesystem::path& work, const s
 void CheckCorvaneStatuses(const TProgram& corvane, const std::filesystem::path& work);
 /// kestrel-unzip's usage, listing and extraction statuses; writes its archives into work.
 void CheckKestrelUnzipStatuses(const TProgram& unzip, const std::filesystem::path& work);
+/// kestrel-unzip extracts archives of Info-ZIP zip (every level, encrypted), Python's
+/// zipfile (stored, deflated) and 7-Zip (deflated, ZipCrypto), made of the sample tree
+/// in work/tree, byte for byte into destinations that do not exist yet; a wrong
+/// password skips the files. Tools that are not installed are left out.
+void CheckArchivesOfOtherTools(const TProgram& unzip, const std::filesystem::path& work);
 /// tessaly on inputs that are no help file and on an output file it cannot create.
 void CheckTessalyStatuses(const TProgram& tessaly, const std::filesystem::path& work);
 
