@@ -45,6 +45,7 @@ TEST_F(KestrelUnZipExtraction, InfoZipArchivesOfEveryLevel) {
   e2etest::CheckArchivesOfOtherTools(e2etest::Native(KESTREL_UNZIP_EXE), folder.Path() / "all");
 }
 
+// The encrypted entries are CheckArchivesOfOtherTools's.
 TEST_F(KestrelUnZipExtraction, StreamedAndEncryptedEntries) {
   if (!testsupport::HaveCommand("zip")) GTEST_SKIP() << "Info-ZIP zip is not installed";
   // From stdin: sizes and CRC follow the data (general-purpose bit 3).
