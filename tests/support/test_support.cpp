@@ -93,22 +93,12 @@ TRunResult RunProgram(const std::string& program, const std::vector<std::string>
   return result;
 }
 
-std::set<std::string> FilesBelow(const fs::path& folder) {
-  std::set<std::string> files;
-  std::error_code error;
-  for (auto it = fs::recursive_directory_iterator(folder, error); !error && it != fs::recursive_directory_iterator();
-       it.increment(error)) {
-    if (it->is_regular_file()) files.insert(fs::relative(it->path(), folder).generic_string());
-  }
-  return files;
-}
-
-std::set<std::string> EntriesBelow(const fs::path& folder) {
+std::set<std::string> EntriesBelow(const fs::path& folder, bool filesOnly) {
   std::set<std::string> entries;
   std::error_code error;
   for (auto it = fs::recursive_directory_iterator(folder, error); !error && it != fs::recursive_directory_iterator();
        it.increment(error)) {
-    entries.insert(fs::relative(it->path(), folder).generic_string());
+    if (!filesOnly || it->is_regular_file()) entries.insert(fs::relative(it->path(), folder).generic_string());
   }
   return entries;
 }

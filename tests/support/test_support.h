@@ -45,10 +45,10 @@ void ShellIn(const std::filesystem::path& folder, const std::string& commandLine
 /// True when a command of that name is on PATH.
 bool HaveCommand(const std::string& name);
 
-/// Regular files below folder, as "/"-separated relative paths.
-std::set<std::string> FilesBelow(const std::filesystem::path& folder);
-/// Entries of any kind (files, folders) below folder, as relative paths.
-std::set<std::string> EntriesBelow(const std::filesystem::path& folder);
+/// Entries of any kind (files, folders) below folder, or its regular files only, as
+/// "/"-separated relative paths.
+std::set<std::string> EntriesBelow(const std::filesystem::path& folder, bool filesOnly = false);
+inline std::set<std::string> FilesBelow(const std::filesystem::path& folder) { return EntriesBelow(folder, true); }
 
 std::string ReadFile(const std::filesystem::path& path);
 void WriteFile(const std::filesystem::path& path, const std::string& bytes);
