@@ -33,7 +33,6 @@ void TZipHeaderInfo::Clear() {
   fileName_.clear();
   directory_.clear();
   comment_.reset();
-  storedNameLength_ = 0;
   rawName_.clear();
 }
 
@@ -84,6 +83,34 @@ std::string TZipHeaderInfo::StoredName(const std::string& raw, bool convertFromO
     name = (Flags & FlagUtf8Name) == 0 ? platform::OemToAnsi(name) : platform::Utf8ToAnsi(name);
   }
   return name;
+}
+
+// From "version needed to extract" to the uncompressed size both headers hold the
+// same fields in the same order: from offset 4 of a local header, 6 of a central one.
+void TZipHeaderInfo::TakeSharedFields(const std::uint8_t* fields) {
+  using L = TLocalHeaderLayout;
+  using C = TCentralHeaderLayout;
+  static_assert(C::UncompressedSizeAt - C::VersionNeededAt == L::UncompressedSizeAt - L::VersionNeededAt &&
+                C::FlagsAt - C::VersionNeededAt == L::FlagsAt - L::VersionNeededAt);
+  auto at = [&](std::size_t offset) { return fields + (offset - L::VersionNeededAt); };
+  VersionNeeded = GetU16(at(L::VersionNeededAt));
+  Flags = GetU16(at(L::FlagsAt));
+  CompressionMethod = GetU16(at(L::MethodAt));
+  DateTime = RepairDosDateTime(GetU32(at(L::DateTimeAt)));
+  CRC32 = GetU32(at(L::CrcAt));
+  CompressedSize = GetU32(at(L::CompressedSizeAt));
+  UncompressedSize = GetU32(at(L::UncompressedSizeAt));
+}
+
+void TZipHeaderInfo::TakeName(std::string raw, bool convertFromOem) {
+  fileName_.clear();
+  directory_.clear();
+  SetStoredPath(StoredName(raw, convertFromOem));
+  NameLength = static_cast<std::uint16_t>(directory_.size() + fileName_.size());
+  rawName_ = std::move(raw);
+  comment_.reset();
+  Selected = false;
+  Marked = false;
 }
 
 bool TZipHeaderInfo::ReadZip64Extra(TStream& stream, std::uint16_t length, bool central) {
@@ -167,13 +194,7 @@ bool TZipHeaderInfo::ReadCentralHeader(TStream& stream, const TNextVolume& nextV
 
   using L = TCentralHeaderLayout;
   VersionMadeBy = GetU16(header + L::VersionMadeByAt);
-  VersionNeeded = GetU16(header + L::VersionNeededAt);
-  Flags = GetU16(header + L::FlagsAt);
-  CompressionMethod = GetU16(header + L::MethodAt);
-  DateTime = RepairDosDateTime(GetU32(header + L::DateTimeAt));
-  CRC32 = GetU32(header + L::CrcAt);
-  CompressedSize = GetU32(header + L::CompressedSizeAt);
-  UncompressedSize = GetU32(header + L::UncompressedSizeAt);
+  TakeSharedFields(header + L::VersionNeededAt);
   CentralExtraLength = GetU16(header + L::ExtraLengthAt);
   CommentLength = GetU16(header + L::CommentLengthAt);
   DiskStart = GetU16(header + L::DiskStartAt);
@@ -183,17 +204,9 @@ bool TZipHeaderInfo::ReadCentralHeader(TStream& stream, const TNextVolume& nextV
   LocalExtraLength = 0;
   Zip64Local = false;
   if (!ReadZip64Extra(*source, CentralExtraLength, true)) return fail();
-  // Only a name made on MS-DOS (host 0) is in the OEM code page.
-  fileName_.clear();
-  directory_.clear();
-  SetStoredPath(StoredName(raw, (VersionMadeBy >> 8) == 0));
-  NameLength = static_cast<std::uint16_t>(directory_.size() + fileName_.size());
-  storedNameLength_ = nameLength;
-  rawName_ = std::move(raw);
   CentralHeaderOffset = static_cast<std::uint64_t>(start);
-  comment_.reset();
-  Selected = false;
-  Marked = false;
+  // Only a name made on MS-DOS (host 0) is in the OEM code page.
+  TakeName(std::move(raw), (VersionMadeBy >> 8) == 0);
   return true;
 }
 
@@ -212,13 +225,7 @@ bool TZipHeaderInfo::ReadLocalHeader(TStream& stream) {
 
   using L = TLocalHeaderLayout;
   VersionMadeBy = 0;
-  VersionNeeded = GetU16(header + L::VersionNeededAt);
-  Flags = GetU16(header + L::FlagsAt);
-  CompressionMethod = GetU16(header + L::MethodAt);
-  DateTime = RepairDosDateTime(GetU32(header + L::DateTimeAt));
-  CRC32 = GetU32(header + L::CrcAt);
-  CompressedSize = GetU32(header + L::CompressedSizeAt);
-  UncompressedSize = GetU32(header + L::UncompressedSizeAt);
+  TakeSharedFields(header + L::VersionNeededAt);
   LocalExtraLength = GetU16(header + L::ExtraLengthAt);
   CentralExtraLength = 0;
   CommentLength = 0;
@@ -229,18 +236,10 @@ bool TZipHeaderInfo::ReadLocalHeader(TStream& stream) {
   LocalHeaderOffset = 0;
   Zip64Local = false;
   if (!ReadZip64Extra(stream, LocalExtraLength, false)) return fail();
+  LocalHeaderOffset = static_cast<std::uint64_t>(start);
   // A local header names no host system, so its name is converted whenever the
   // component converts at all.
-  fileName_.clear();
-  directory_.clear();
-  SetStoredPath(StoredName(raw, true));
-  NameLength = static_cast<std::uint16_t>(directory_.size() + fileName_.size());
-  storedNameLength_ = nameLength;
-  rawName_ = std::move(raw);
-  LocalHeaderOffset = static_cast<std::uint64_t>(start);
-  comment_.reset();
-  Selected = false;
-  Marked = false;
+  TakeName(std::move(raw), true);
   return true;
 }
 

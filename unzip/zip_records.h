@@ -92,6 +92,11 @@ class TZipHeaderInfo {
 
  private:
   std::string StoredName(const std::string& raw, bool convertFromOem) const;
+  /// The fields the local and the central header share, from the first of them.
+  void TakeSharedFields(const std::uint8_t* fields);
+  /// The stored name: raw as read, the path split into Directory and FileName
+  /// (converted from the OEM code page when asked), the comment and marks cleared.
+  void TakeName(std::string raw, bool convertFromOem);
   /// Reads the extra field that follows the name (length bytes) and takes the
   /// ZIP64 values for the fields that hold their escape value (in a central
   /// header the offset and the disk too); a local header notes whether it has
@@ -101,7 +106,6 @@ class TZipHeaderInfo {
   std::string fileName_;
   std::string directory_;
   std::optional<std::string> comment_;
-  std::uint16_t storedNameLength_ = 0;
   std::string rawName_;
 };
 
