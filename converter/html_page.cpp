@@ -235,11 +235,11 @@ int ConverterResult(platform::TConversionResult result, std::size_t consumed, st
   *outLength = static_cast<int>(produced);
   *inLength = static_cast<int>(consumed);
   switch (result) {
-    case platform::TConversionResult::crDone:
+    case platform::TConversionResult::Done:
       return 0;
-    case platform::TConversionResult::crOutputFull:
+    case platform::TConversionResult::OutputFull:
       return -1;
-    case platform::TConversionResult::crInvalid:
+    case platform::TConversionResult::Invalid:
       break;
   }
   return -2;

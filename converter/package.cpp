@@ -33,14 +33,14 @@ constexpr const char* ManifestPath = "META-INF\\manifest.xml";
 constexpr std::uint32_t ManifestLimit = 64u << 20;
 
 // What became of one entry the package step asked the component for.
-enum class TEntryState { esPending, esDone, esBadCrc, esEncrypted, esNotWritten, esUnknownMethod, esClimbs };
+enum class TEntryState { Pending, Done, BadCrc, Encrypted, NotWritten, UnknownMethod, Climbs };
 
 struct TWantedEntry {
   TWantedEntry(std::int32_t index, std::string storedPath) : Index(index), StoredPath(std::move(storedPath)) {}
   std::int32_t Index = -1;
   std::string StoredPath;  ///< as the component lists it, backslash separators
   std::string Target;      ///< where it is unpacked to
-  TEntryState State = TEntryState::esPending;
+  TEntryState State = TEntryState::Pending;
   int Error = 0;  ///< the system's code when it could not be written
 };
 
@@ -95,16 +95,16 @@ bool HasDecoder(std::uint16_t method) { return method <= 6 || method == 8; }
 std::string EntryFailure(const std::string& input, const TWantedEntry& entry, const std::string& workFolder) {
   const std::string part = input + ": the part " + ShownPath(entry.StoredPath);
   switch (entry.State) {
-    case TEntryState::esBadCrc:
+    case TEntryState::BadCrc:
       return part + " failed its CRC check: the package is damaged";
-    case TEntryState::esEncrypted:
+    case TEntryState::Encrypted:
       return part + " is encrypted (zip encryption), and corvane reads no passwords";
-    case TEntryState::esNotWritten:
+    case TEntryState::NotWritten:
       return part + " could not be unpacked into the work folder " + workFolder +
              (entry.Error != 0 ? ": " + platform::SystemErrorText(entry.Error) : std::string());
-    case TEntryState::esUnknownMethod:
+    case TEntryState::UnknownMethod:
       return part + " is compressed with a method that corvane cannot unpack";
-    case TEntryState::esClimbs:
+    case TEntryState::Climbs:
       return part + " has a name that leads out of the package (\"..\"), and is not unpacked";
     default:
       return part + " did not come out of the package";
@@ -169,10 +169,10 @@ void UnpackEntries(kestrel::TKestrelUnZip& unzip, const std::string& workFolder,
     const kestrel::TZipHeaderInfo& info = *unzip.ZipInfo()->Items(entry->Index);
     if (kestrel::StoredPathClimbs(entry->StoredPath, platform::HostPathRules())) {
       // The component refuses such a name before anyone may place it elsewhere.
-      entry->State = TEntryState::esClimbs;
+      entry->State = TEntryState::Climbs;
     } else if (!HasDecoder(info.CompressionMethod)) {
       // Without a decoder the component would only show a notice and fail the CRC.
-      entry->State = TEntryState::esUnknownMethod;
+      entry->State = TEntryState::UnknownMethod;
     } else {
       return false;
     }
@@ -202,19 +202,19 @@ void UnpackEntries(kestrel::TKestrelUnZip& unzip, const std::string& workFolder,
     fName = entry->Target;
   };
   unzip.OnEndUnZip = [&](kestrel::TKestrelUnZip&, std::int32_t index, const std::string&) {
-    if (TWantedEntry* entry = find(index)) entry->State = TEntryState::esDone;
+    if (TWantedEntry* entry = find(index)) entry->State = TEntryState::Done;
   };
   unzip.OnBadCRC = [&](kestrel::TKestrelUnZip&, std::uint32_t, std::uint32_t, std::int32_t index) {
-    if (TWantedEntry* entry = find(index)) entry->State = TEntryState::esBadCrc;
+    if (TWantedEntry* entry = find(index)) entry->State = TEntryState::BadCrc;
   };
   unzip.OnSkippingFile = [&](kestrel::TKestrelUnZip&, kestrel::TSkipReason reason, const std::string&,
                              std::int32_t index, bool&) {
     TWantedEntry* entry = find(index);
     if (entry == nullptr) return;
     if (reason == kestrel::skBadPassword) {
-      entry->State = TEntryState::esEncrypted;
+      entry->State = TEntryState::Encrypted;
     } else {
-      entry->State = TEntryState::esNotWritten;
+      entry->State = TEntryState::NotWritten;
       entry->Error = platform::LastSystemError();
     }
   };
@@ -262,7 +262,7 @@ TPackageOutcome ExtractPackage(TConversionRun& run) {
   run.FailureReason.clear();
   // A pipe, a FIFO or a device has no directory at its end to look at, and what
   // was read from it would be lost to the copy: it is the document itself.
-  if (platform::QueryFileKind(run.InputPath) == platform::TFileKind::fkOther) return TPackageOutcome::poNotAPackage;
+  if (platform::QueryFileKind(run.InputPath) == platform::TFileKind::Other) return TPackageOutcome::NotAPackage;
 
   kestrel::TKestrelUnZip unzip;
   TPackagePlan plan;
@@ -277,20 +277,20 @@ TPackageOutcome ExtractPackage(TConversionRun& run) {
       run.FailureReason = run.InputPath +
                           ": the file is an office compound file (a password-protected .docx or .xlsx, or an old "
                           "binary .doc or .xls), not XML";
-      return TPackageOutcome::poFailed;
+      return TPackageOutcome::Failed;
     }
-    return TPackageOutcome::poNotAPackage;  // a plain document
+    return TPackageOutcome::NotAPackage;  // a plain document
   } catch (const kestrel::EFOpenError&) {
-    return TPackageOutcome::poNotAPackage;  // the copy step reports what is wrong with it
+    return TPackageOutcome::NotAPackage;  // the copy step reports what is wrong with it
   } catch (...) {
     // A zip archive whose directory cannot be read: its own bytes are no document.
     run.FailureReason = ArchiveFailure(run.InputPath, std::current_exception());
-    return TPackageOutcome::poFailed;
+    return TPackageOutcome::Failed;
   }
 
   if (plan.Parts.empty() && !plan.Book) {
     if (unzip.EntryCount() == 0 && IsEmptyFile(run.InputPath)) {
-      return TPackageOutcome::poNotAPackage;  // no archive, only a document without markup
+      return TPackageOutcome::NotAPackage;  // no archive, only a document without markup
     }
     if (plan.WholePackageEncrypted) {
       run.FailureReason = run.InputPath +
@@ -307,7 +307,7 @@ TPackageOutcome ExtractPackage(TConversionRun& run) {
                           ": the zip package holds none of content.xml, document.xml and sheet1.xml at its top "
                           "level, and no FictionBook book (.fb2)";
     }
-    return TPackageOutcome::poFailed;
+    return TPackageOutcome::Failed;
   }
 
   // A fresh folder of this run's own: concurrent runs never meet, and nothing an
@@ -317,7 +317,7 @@ TPackageOutcome ExtractPackage(TConversionRun& run) {
     const int error = platform::LastSystemError();
     run.FailureReason = run.InputPath + ": no work folder can be made in " + platform::TempFolder() +
                         (error != 0 ? ": " + platform::SystemErrorText(error) : std::string());
-    return TPackageOutcome::poFailed;
+    return TPackageOutcome::Failed;
   }
 
   // Each entry goes into a folder of its own, numbered after it, under a name of
@@ -339,7 +339,7 @@ TPackageOutcome ExtractPackage(TConversionRun& run) {
   } catch (...) {
     // The unpacking broke off: its own bytes are no document.
     run.FailureReason = ArchiveFailure(run.InputPath, std::current_exception());
-    return TPackageOutcome::poFailed;
+    return TPackageOutcome::Failed;
   }
 
   // The preferred part that came out; the reason of the first one when none did.
@@ -349,15 +349,15 @@ TPackageOutcome ExtractPackage(TConversionRun& run) {
   } else {
     document = &plan.Parts.front();
     for (const TWantedEntry& part : plan.Parts) {
-      if (part.State == TEntryState::esDone) {
+      if (part.State == TEntryState::Done) {
         document = &part;
         break;
       }
     }
   }
-  if (document->State != TEntryState::esDone) {
+  if (document->State != TEntryState::Done) {
     run.FailureReason = EntryFailure(run.InputPath, *document, run.WorkFolderPath);
-    return TPackageOutcome::poFailed;
+    return TPackageOutcome::Failed;
   }
 
   // A part that the office suite encrypted looks like any other entry to the zip
@@ -366,11 +366,11 @@ TPackageOutcome ExtractPackage(TConversionRun& run) {
     if (!readManifest) {
       run.FailureReason = run.InputPath + ": the part " + ShownPath(ManifestPath) +
                           " is too large for a manifest; the package is damaged";
-      return TPackageOutcome::poFailed;
+      return TPackageOutcome::Failed;
     }
-    if (plan.Manifest->State != TEntryState::esDone) {
+    if (plan.Manifest->State != TEntryState::Done) {
       run.FailureReason = EntryFailure(run.InputPath, *plan.Manifest, run.WorkFolderPath);
-      return TPackageOutcome::poFailed;
+      return TPackageOutcome::Failed;
     }
     TFileText manifest;
     if (LoadFileText(plan.Manifest->Target, manifest) &&
@@ -378,13 +378,13 @@ TPackageOutcome ExtractPackage(TConversionRun& run) {
       run.FailureReason = run.InputPath + ": the part " + ShownPath(document->StoredPath) +
                           " is encrypted by the office suite (the document has a password); save it without one "
                           "to convert it";
-      return TPackageOutcome::poFailed;
+      return TPackageOutcome::Failed;
     }
   }
 
   run.DocumentPath = document->Target;
   run.PartName = ShownPath(document->StoredPath);
-  return TPackageOutcome::poPartFound;
+  return TPackageOutcome::PartFound;
 }
 
 }  // namespace corvane

@@ -22,9 +22,9 @@ struct TConversionRun {
 
 /// What the package step made of the input.
 enum class TPackageOutcome {
-  poNotAPackage,  ///< not a zip archive (or unreadable): the input is the document
-  poPartFound,    ///< a main part came out of the package and is the document
-  poFailed,       ///< a zip archive from which no main part came out (FailureReason says why)
+  NotAPackage,  ///< not a zip archive (or unreadable): the input is the document
+  PartFound,    ///< a main part came out of the package and is the document
+  Failed,       ///< a zip archive from which no main part came out (FailureReason says why)
 };
 
 /// When the input is a package, creates the run's work folder, unpacks the main

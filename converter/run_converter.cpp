@@ -78,7 +78,7 @@ bool ConvertDocument(const TConversionRun& run, const std::string& documentPath)
   const std::string pagePath = parts.Folder + parts.Name + ".html";
 
   platform::SetLastSystemError(0);
-  TCopyOutcome outcome = TCopyOutcome::coCopyFailed;
+  TCopyOutcome outcome = TCopyOutcome::CopyFailed;
   if (outputFolder.empty()) {
     // Without an absolute output folder the copy would land in the root. The
     // reason is the one the folder could not be expanded for (a path too long for
@@ -87,7 +87,7 @@ bool ConvertDocument(const TConversionRun& run, const std::string& documentPath)
   } else {
     outcome = CopyWithStylesheetReference(documentPath, outputPath, templatePath);
   }
-  if (outcome == TCopyOutcome::coCopyFailed) {
+  if (outcome == TCopyOutcome::CopyFailed) {
     // The code of the failed call itself, never one left behind by an earlier call.
     int code = platform::LastSystemError();
     if (code == 0) code = platform::ErrorFileNotFound;
@@ -95,7 +95,7 @@ bool ConvertDocument(const TConversionRun& run, const std::string& documentPath)
     PrintReason("cannot copy " + DocumentLabel(run) + " to " + outputPath + ": " + platform::SystemErrorText(code));
     return false;
   }
-  if (outcome == TCopyOutcome::coNoInsertionPoint) {
+  if (outcome == TCopyOutcome::NoInsertionPoint) {
     PrintLine("Conversion failed!");
     PrintReason(DocumentLabel(run) + ": the document has no markup (no \"<\" followed by \">\")");
     platform::RemoveFile(outputPath);
@@ -133,12 +133,12 @@ int RunConverter(const std::vector<std::string>& commandLine) {
   TWorkFolderGuard cleanup(run.WorkFolderPath);
   // Nothing of the work folder takes part when the input is converted as it
   // stands: it goes now, before the document's bytes keep the disk busy.
-  if (package == TPackageOutcome::poNotAPackage) cleanup.RemoveNow();
+  if (package == TPackageOutcome::NotAPackage) cleanup.RemoveNow();
 
   if (!FileReadable(ExpandPath(run.TemplateArgument))) {
     PrintLine("Warning! The xsl(t) template " + run.TemplateArgument + " does not exist!");
   }
-  if (package == TPackageOutcome::poFailed) {
+  if (package == TPackageOutcome::Failed) {
     // A package whose main part did not come out: its own bytes are no document.
     PrintLine("Conversion failed!");
     PrintReason(run.FailureReason);

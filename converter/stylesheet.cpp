@@ -205,13 +205,13 @@ TCopyOutcome CopyWithStylesheetReference(const std::string& documentPath, const 
     // Copying a file onto itself would destroy it; the platform's copy refuses it
     // untouched and leaves its own error code for the message.
     platform::CopyFileOver(documentPath, targetPath);
-    return TCopyOutcome::coCopyFailed;
+    return TCopyOutcome::CopyFailed;
   }
   platform::TFile source = platform::TFile::Open(documentPath, platform::TFileAccess::Read,
                                                  platform::TFileShare::Read, platform::TFileCreation::OpenExisting);
-  if (!source.IsOpen()) return TCopyOutcome::coCopyFailed;
+  if (!source.IsOpen()) return TCopyOutcome::CopyFailed;
   platform::TFileBytes bytes;
-  if (!bytes.Load(source)) return TCopyOutcome::coCopyFailed;
+  if (!bytes.Load(source)) return TCopyOutcome::CopyFailed;
   const std::string_view text = bytes.View();
   // The target is another file than the document (checked above). An older copy
   // is deleted rather than truncated: a fresh file is written out at the system's
@@ -219,9 +219,9 @@ TCopyOutcome CopyWithStylesheetReference(const std::string& documentPath, const 
   platform::RemoveFile(targetPath);
   platform::TFile target = platform::TFile::Open(targetPath, platform::TFileAccess::Write,
                                                  platform::TFileShare::None, platform::TFileCreation::CreateAlways);
-  if (!target.IsOpen()) return TCopyOutcome::coCopyFailed;
+  if (!target.IsOpen()) return TCopyOutcome::CopyFailed;
   const auto edit = PlanStylesheetReference(text, templatePath);
-  if (!edit) return TCopyOutcome::coNoInsertionPoint;
+  if (!edit) return TCopyOutcome::NoInsertionPoint;
   const auto pieces = EditedPieces(text, *edit);
   // The last piece is the long tail of the document: the system copies it straight
   // from file to file. A pipe has given its bytes once, into memory: they are
@@ -229,18 +229,18 @@ TCopyOutcome CopyWithStylesheetReference(const std::string& documentPath, const 
   const std::string_view tail = pieces[3];
   const auto tailOffset = static_cast<std::int64_t>(tail.data() - text.data());
   const auto tailSize = static_cast<std::int64_t>(tail.size());
-  const bool fromMemory = source.Kind() != platform::TFileKind::fkRegular;
+  const bool fromMemory = source.Kind() != platform::TFileKind::Regular;
   if (WritePieces(target, {pieces[0], pieces[1], pieces[2]}) &&
       (fromMemory ? WritePieces(target, {tail}) : target.CopyFrom(source, tailOffset, tailSize) == tailSize) &&
       target.Close()) {
-    return TCopyOutcome::coDone;
+    return TCopyOutcome::Done;
   }
   // A copy that failed half-way leaves no half a document behind.
   const int error = platform::LastSystemError();
   target.Close();
   platform::RemoveFile(targetPath);
   platform::SetLastSystemError(error);
-  return TCopyOutcome::coCopyFailed;
+  return TCopyOutcome::CopyFailed;
 }
 
 }  // namespace corvane

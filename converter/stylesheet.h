@@ -78,7 +78,7 @@ std::optional<TStylesheetEdit> PlanStylesheetReference(std::string_view text, co
 bool InsertStylesheetReference(const std::string& documentPath, const std::string& templatePath);
 
 /// The outcome of CopyWithStylesheetReference.
-enum class TCopyOutcome { coDone, coCopyFailed, coNoInsertionPoint };
+enum class TCopyOutcome { Done, CopyFailed, NoInsertionPoint };
 
 /// The copy step and the insertion in one pass: writes the document to the target,
 /// replacing it, with the DOCTYPE removed and the instruction inserted, so the

@@ -50,9 +50,9 @@ struct TSystemEncoding {
 std::vector<TSystemEncoding> SystemEncodings();
 
 enum class TConversionResult {
-  crDone,        ///< everything consumed, but an incomplete character left at the end
-  crOutputFull,  ///< stopped for lack of room in the output
-  crInvalid,     ///< stopped at a character that cannot be converted
+  Done,        ///< everything consumed, but an incomplete character left at the end
+  OutputFull,  ///< stopped for lack of room in the output
+  Invalid,     ///< stopped at a character that cannot be converted
 };
 
 /// Converts text of one of the SystemEncodings into UTF-8, whole characters only.

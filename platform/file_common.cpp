@@ -74,7 +74,7 @@ TFileBytes::~TFileBytes() { Release(); }
 
 bool TFileBytes::ReadAll(TFile& file) {
   // A pipe cannot go back: what it gives from here on is all there is.
-  if (file.Kind() != TFileKind::fkOther && file.Seek(0, TSeekOrigin::Begin) < 0) return false;
+  if (file.Kind() != TFileKind::Other && file.Seek(0, TSeekOrigin::Begin) < 0) return false;
   char chunk[65536];
   for (;;) {
     const std::int64_t got = file.Read(chunk, sizeof chunk);

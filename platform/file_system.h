@@ -79,9 +79,9 @@ bool FileExists(const std::string& path);
 
 /// What a path names, as far as reading it goes.
 enum class TFileKind {
-  fkRegular,  ///< a file on disk: it has a size and can be read anywhere in it
-  fkFolder,
-  fkOther,  ///< a pipe, a FIFO, a device, a socket: read once, front to back
+  Regular,  ///< a file on disk: it has a size and can be read anywhere in it
+  Folder,
+  Other,  ///< a pipe, a FIFO, a device, a socket: read once, front to back
 };
 /// The kind of what the path names (a link: of what it points to), asked without
 /// opening it, so that nothing is taken from a pipe; nothing when it cannot be

@@ -120,7 +120,7 @@ int ListArchive(const std::string& archive) {
   }
   unzip.CloseZip();
   platform::WriteConsoleText(platform::TConsoleStream::Output, out);
-  return kExitSuccess;
+  return ExitSuccess;
 }
 
 // One line on stderr for an entry that did not come out.
@@ -239,7 +239,7 @@ int ExtractArchive(const TToolCommand& command) {
     if (unzip.EndCentral().ThisDisk != 0) RefuseSplitArchive(command.Archive, unzip.EndCentral().ThisDisk + 1);
     unzip.UnZip();
   });
-  return entryFailed ? kExitEntryFailure : kExitSuccess;
+  return entryFailed ? ExitEntryFailure : ExitSuccess;
 }
 
 }  // namespace
@@ -309,28 +309,28 @@ int RunKestrelUnZip(const std::string& programName, const std::vector<std::strin
   const auto command = ParseToolCommand(arguments);
   if (!command) {
     PrintUsage(platform::TConsoleStream::Error, programName);
-    return kExitUsage;
+    return ExitUsage;
   }
   try {
     switch (command->Action) {
       case TToolAction::List: return ListArchive(command->Archive);
       case TToolAction::Extract: return ExtractArchive(*command);
-      case TToolAction::Help: PrintUsage(platform::TConsoleStream::Output, programName); return kExitSuccess;
+      case TToolAction::Help: PrintUsage(platform::TConsoleStream::Output, programName); return ExitSuccess;
       case TToolAction::Version:
         platform::WriteConsoleLine(platform::TConsoleStream::Output, "kestrel-unzip " KESTREL_VERSION);
-        return kExitSuccess;
+        return ExitSuccess;
     }
   } catch (const ECantWriteUCF& failure) {
     // Which write failed is the component's to say; why, the system's.
     std::string message = failure.what();
     if (failure.SystemError != 0) message += ": " + platform::SystemErrorText(failure.SystemError);
     platform::WriteConsoleLine(platform::TConsoleStream::Error, message);
-    return kExitArchiveFailure;
+    return ExitArchiveFailure;
   } catch (const std::exception& failure) {
     platform::WriteConsoleLine(platform::TConsoleStream::Error, failure.what());
-    return kExitArchiveFailure;
+    return ExitArchiveFailure;
   }
-  return kExitUsage;
+  return ExitUsage;
 }
 
 }  // namespace kestrel::tool

@@ -9,11 +9,13 @@
 
 namespace kestrel::tool {
 
-/// Exit statuses.
-inline constexpr int kExitSuccess = 0;
-inline constexpr int kExitEntryFailure = 1;    ///< an entry was skipped or failed its CRC
-inline constexpr int kExitArchiveFailure = 2;  ///< the archive as a whole could not be read
-inline constexpr int kExitUsage = 3;
+/// Exit statuses of kestrel-unzip.
+enum : int {
+  ExitSuccess = 0,         ///< listed, or every selected entry extracted
+  ExitEntryFailure = 1,    ///< an entry was skipped or failed its CRC
+  ExitArchiveFailure = 2,  ///< the archive as a whole could not be read, or the run ended
+  ExitUsage = 3,           ///< the command line is not valid
+};
 
 enum class TToolAction { List, Extract, Help, Version };
 

@@ -168,7 +168,7 @@ void TKestrelUnZip::OpenZip() {
     // The directory lies at the end: a pipe, a FIFO or a device cannot be read from
     // there, and what an open or a read took from a pipe would be lost to whoever
     // reads it next. Such an input is refused before it is opened.
-    if (platform::QueryFileKind(zipName_) == platform::TFileKind::fkOther)
+    if (platform::QueryFileKind(zipName_) == platform::TFileKind::Other)
       throw EFOpenError("Cannot open file " + zipName_ + " (not a regular file)");
     archiveStream_ = std::make_unique<TLFNFileStream>(zipName_, kStreamBufferSize, flushFilesOnClose_, fmShareDenyWrite);
   }

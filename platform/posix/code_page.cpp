@@ -140,13 +140,13 @@ std::vector<TSystemEncoding> SystemEncodings() { return {}; }
 TConversionResult ConvertToUtf8(std::uint32_t, std::string_view, std::size_t& consumed, char*, std::size_t,
                                 std::size_t& produced) {
   consumed = produced = 0;
-  return TConversionResult::crInvalid;
+  return TConversionResult::Invalid;
 }
 
 TConversionResult ConvertFromUtf8(std::uint32_t, std::string_view, std::size_t& consumed, char*, std::size_t,
                                   std::size_t& produced) {
   consumed = produced = 0;
-  return TConversionResult::crInvalid;
+  return TConversionResult::Invalid;
 }
 
 }  // namespace platform

@@ -111,8 +111,8 @@ bool WriteAttributes(const std::string& path, std::uint32_t attributes) {
 std::optional<TFileKind> QueryFileKind(const std::string& path) {
   struct stat st {};
   if (RetryOnInterrupt([&] { return ::stat(path.c_str(), &st); }) != 0) return std::nullopt;
-  if (S_ISREG(st.st_mode)) return TFileKind::fkRegular;
-  return S_ISDIR(st.st_mode) ? TFileKind::fkFolder : TFileKind::fkOther;
+  if (S_ISREG(st.st_mode)) return TFileKind::Regular;
+  return S_ISDIR(st.st_mode) ? TFileKind::Folder : TFileKind::Other;
 }
 
 bool IsSymbolicLink(const std::string& path) {
@@ -277,8 +277,8 @@ std::int64_t TFile::Size() {
 std::optional<TFileKind> TFile::Kind() {
   struct stat st {};
   if (::fstat(static_cast<int>(handle_), &st) != 0) return std::nullopt;
-  if (S_ISREG(st.st_mode)) return TFileKind::fkRegular;
-  return S_ISDIR(st.st_mode) ? TFileKind::fkFolder : TFileKind::fkOther;
+  if (S_ISREG(st.st_mode)) return TFileKind::Regular;
+  return S_ISDIR(st.st_mode) ? TFileKind::Folder : TFileKind::Other;
 }
 
 bool TFile::FlushToDisk() { return RetryOnInterrupt([&] { return ::fsync(static_cast<int>(handle_)); }) == 0; }

@@ -203,7 +203,7 @@ TConversionResult ConvertCharacters(UINT from, UINT to, std::string_view in, std
   while (consumed < in.size()) {
     // A run of whole characters that fits the output room.
     std::size_t end = consumed, characters = 0;
-    TConversionResult stop = TConversionResult::crDone;
+    TConversionResult stop = TConversionResult::Done;
     bool stopped = false;
     while (end < in.size() && end - consumed < RunLength) {
       const std::size_t length = step(end);
@@ -212,12 +212,12 @@ TConversionResult ConvertCharacters(UINT from, UINT to, std::string_view in, std
         break;
       }
       if (length == 0) {
-        stop = TConversionResult::crInvalid;
+        stop = TConversionResult::Invalid;
         stopped = true;
         break;
       }
       if (produced + (characters + 1) * maxOutPerChar > capacity) {
-        stop = TConversionResult::crOutputFull;
+        stop = TConversionResult::OutputFull;
         stopped = true;
         break;
       }
@@ -234,14 +234,14 @@ TConversionResult ConvertCharacters(UINT from, UINT to, std::string_view in, std
       while (consumed < end) {
         const std::size_t length = step(consumed);
         const int one = ConvertExactly(from, to, in.data() + consumed, length, out + produced, capacity - produced);
-        if (one < 0) return TConversionResult::crInvalid;
+        if (one < 0) return TConversionResult::Invalid;
         consumed += length;
         produced += static_cast<std::size_t>(one);
       }
     }
     if (stopped) return stop;
   }
-  return TConversionResult::crDone;
+  return TConversionResult::Done;
 }
 
 }  // namespace

@@ -200,12 +200,12 @@ bool WriteAttributes(const std::string& path, std::uint32_t attributes) {
 std::optional<TFileKind> QueryFileKind(const std::string& path) {
   const std::optional<std::uint32_t> attributes = ReadAttributes(path);
   if (!attributes) return std::nullopt;
-  if ((*attributes & faDirectory) != 0) return TFileKind::fkFolder;
+  if ((*attributes & faDirectory) != 0) return TFileKind::Folder;
   // A device name ("CON", "NUL") or a pipe: a handle that asks nothing of the data
   // tells which without taking a byte.
   const TQueryHandle query(path);
   if (query.Handle == INVALID_HANDLE_VALUE) return std::nullopt;
-  return ::GetFileType(query.Handle) == FILE_TYPE_DISK ? TFileKind::fkRegular : TFileKind::fkOther;
+  return ::GetFileType(query.Handle) == FILE_TYPE_DISK ? TFileKind::Regular : TFileKind::Other;
 }
 
 bool IsSymbolicLink(const std::string& path) {
@@ -412,7 +412,7 @@ std::optional<TFileKind> TFile::Kind() {
   const DWORD type = ::GetFileType(AsHandle(handle_));
   if (type == FILE_TYPE_UNKNOWN && ::GetLastError() != NO_ERROR) return std::nullopt;
   // Open handles are never folders here: Open refuses them.
-  return type == FILE_TYPE_DISK ? TFileKind::fkRegular : TFileKind::fkOther;
+  return type == FILE_TYPE_DISK ? TFileKind::Regular : TFileKind::Other;
 }
 
 bool TFile::FlushToDisk() { return ::FlushFileBuffers(AsHandle(handle_)) != FALSE; }

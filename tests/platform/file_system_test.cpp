@@ -74,10 +74,10 @@ TEST(PlatformFolders, ListingShowsLinksAsFiles) {
 
   // What a path names, without opening it: a FIFO with no writer would block an open.
   ASSERT_EQ(::mkfifo((tmp / "fifo").c_str(), 0600), 0);
-  EXPECT_EQ(QueryFileKind(tmp / "fifo"), TFileKind::fkOther);
-  EXPECT_EQ(QueryFileKind("/dev/null"), TFileKind::fkOther);
-  EXPECT_EQ(QueryFileKind(tmp / "ro"), TFileKind::fkRegular);
-  EXPECT_EQ(QueryFileKind(tmp / "link"), TFileKind::fkFolder);
+  EXPECT_EQ(QueryFileKind(tmp / "fifo"), TFileKind::Other);
+  EXPECT_EQ(QueryFileKind("/dev/null"), TFileKind::Other);
+  EXPECT_EQ(QueryFileKind(tmp / "ro"), TFileKind::Regular);
+  EXPECT_EQ(QueryFileKind(tmp / "link"), TFileKind::Folder);
   EXPECT_FALSE(QueryFileKind(tmp / "missing"));
 }
 
@@ -131,13 +131,13 @@ TEST(PlatformFiles, OpenReadWriteSeekAndView) {
   EXPECT_EQ(file.Read(buffer, sizeof buffer), 5);
   EXPECT_EQ(std::string(buffer, 5), "world");
   EXPECT_EQ(file.Size(), 11);
-  EXPECT_EQ(file.Kind(), TFileKind::fkRegular);
+  EXPECT_EQ(file.Kind(), TFileKind::Regular);
   TFileBytes bytes;
   ASSERT_TRUE(bytes.Load(file));
   EXPECT_EQ(bytes.View(), "hello world");
   // A device is read from where it stands, never sought back.
   TFile device = TFile::Open("/dev/null", TFileAccess::Read, TFileShare::Read, TFileCreation::OpenExisting);
-  EXPECT_EQ(device.Kind(), TFileKind::fkOther);
+  EXPECT_EQ(device.Kind(), TFileKind::Other);
   TFileBytes nothing;
   EXPECT_TRUE(nothing.Load(device));
   EXPECT_EQ(nothing.View(), "");

@@ -243,13 +243,13 @@ TEST_F(Win32Backend, LocalTimesRoundTrip) {
 TEST_F(Win32Backend, ReplacingAFileLeavesAnEarlierViewWhole) {
   Put(In("doc.xml"), "<old/>");
   TFile file = TFile::Open(In("doc.xml"), TFileAccess::Read, TFileShare::Read, TFileCreation::OpenExisting);
-  EXPECT_EQ(file.Kind(), TFileKind::fkRegular);
+  EXPECT_EQ(file.Kind(), TFileKind::Regular);
   TFileBytes bytes;
   ASSERT_TRUE(bytes.Load(file));
   file.Close();
   // A device is read from where it stands, never sought back.
   TFile device = TFile::Open("NUL", TFileAccess::Read, TFileShare::ReadWrite, TFileCreation::OpenExisting);
-  EXPECT_EQ(device.Kind(), TFileKind::fkOther);
+  EXPECT_EQ(device.Kind(), TFileKind::Other);
   TFileBytes nothing;
   EXPECT_TRUE(nothing.Load(device));
   EXPECT_EQ(nothing.View(), "");
