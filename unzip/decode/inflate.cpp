@@ -42,6 +42,9 @@ constexpr std::size_t kBufferEnd = kHistory + TInflateWorkspace::kChunks * kDeco
 // entered again at once.
 constexpr std::uint32_t kFastMargin = 16;
 constexpr std::uint32_t kFastInput = 24;
+// The entry's input still ahead from which a dynamic block's literal table gets
+// slots of two literals.
+constexpr std::int64_t kPairingInput = 4096;
 // The bits one symbol takes at most: a 15-bit length code with 5 extra bits and
 // a 15-bit distance code with 13.
 constexpr unsigned kMaxSymbolBits = 48;
@@ -536,7 +539,11 @@ int TInflater::InflateDynamicBlock() {
   // literal/length codes fails before it reads a bit, one without distance codes
   // holds literals only.
   bool absent = false;
-  result = BuildInflateTable(lengths, nl, TInflateCode::Literal, work_.LiteralTable, absent);
+  // Slots of two literals cost about as much again as the table: they pay for
+  // themselves only over many symbols, which a block with this much input ahead of
+  // it is likely to have.
+  const bool pairLiterals = s_.CompressedLeft >= kPairingInput;
+  result = BuildInflateTable(lengths, nl, TInflateCode::Literal, work_.LiteralTable, absent, pairLiterals);
   if (result != ctComplete) return result;
   if (absent) return ibBadData;
   result = BuildInflateTable(lengths + nl, nd, TInflateCode::Distance, work_.DistanceTable, absent);

@@ -17,6 +17,7 @@
 
 #include "unzip/decode/inflate_table.h"
 
+#include <algorithm>
 #include <array>
 
 #include "unzip/decode/code_table.h"
@@ -47,25 +48,18 @@ constexpr std::uint32_t Slot(TSymbolEntry s, unsigned codeBits) {
   return s.entry | codeBits << 8 | (codeBits + s.extra);
 }
 
-// Where a first-level slot's bits hold a literal's code and after it the whole
-// code of a second literal, the slot gives both. The bits after the first code are
-// the slot's index shifted down, with zeros above them; a second code within those
-// bits owns that index. The walk goes down, so that the slot it reads there still
-// holds one literal.
-constexpr void PairLiterals(std::uint32_t* table, unsigned tableBits) {
-  for (std::uint32_t slot = 1u << tableBits; slot-- > 0;) {
-    const std::uint32_t first = table[slot];
-    if ((first & ieLiteral) == 0) continue;
-    const unsigned firstBits = first & 0xFF;
-    const std::uint32_t second = table[slot >> firstBits];
-    if ((second & ieLiteral) == 0 || firstBits + (second & 0xFF) > tableBits) continue;
-    table[slot] = (second & 0xFF0000) << 8 | (first & 0xFF0000) | ieTwoLiterals | firstBits << 8 |
-                  (firstBits + (second & 0xFF));
+constexpr void NextCode(std::uint32_t& reversed, unsigned length) {
+  // Add one at the code's last bit, which is bit length - 1 here.
+  std::uint32_t bit = 1u << (length - 1);
+  while ((reversed & bit) != 0) {
+    reversed ^= bit;
+    bit >>= 1;
   }
+  reversed |= bit;
 }
 
 constexpr int BuildTable(const std::uint16_t* lengths, unsigned n, TInflateCode code, std::uint32_t* table,
-                         bool& absent) {
+                         bool& absent, bool pairLiterals) {
   const unsigned tableBits = code == TInflateCode::Literal ? kLiteralTableBits : kDistanceTableBits;
   const unsigned tableSlots = 1u << tableBits;
   absent = false;
@@ -81,12 +75,17 @@ constexpr int BuildTable(const std::uint16_t* lengths, unsigned n, TInflateCode 
     for (unsigned i = 0; i < tableSlots; ++i) table[i] = ieInvalid;
     return ctComplete;
   }
+  unsigned shortest = 1;
+  while (count[shortest] == 0) ++shortest;
   unsigned longest = kMaxCodeBits;
   while (count[longest] == 0) --longest;
   // Patterns still free, counted at the longest length.
   std::int64_t free = std::int64_t{1} << longest;
   for (unsigned k = 1; k <= longest; ++k) free -= static_cast<std::int64_t>(count[k]) << (longest - k);
   if (free < 0) return ctOverSubscribed;
+  // Every slot of a complete code belongs to some code; an incomplete one leaves
+  // slots that must read as invalid.
+  const bool incomplete = free != 0;
 
   // Symbols in canonical order.
   unsigned start[kMaxCodeBits + 2] = {};
@@ -96,58 +95,78 @@ constexpr int BuildTable(const std::uint16_t* lengths, unsigned n, TInflateCode 
     if (lengths[v] != 0) sorted[start[lengths[v]]++] = static_cast<std::uint16_t>(v);
   const unsigned used = n - count[0];
 
-  // Every slot of a complete code belongs to some code; an incomplete one leaves
-  // slots that must read as invalid.
-  const bool incomplete = free != 0;
-  if (incomplete)
-    for (unsigned i = 0; i < tableSlots; ++i) table[i] = ieInvalid;
-
-  unsigned left[kMaxCodeBits + 1] = {};  // codes of each length not yet placed
-  for (unsigned k = 0; k <= kMaxCodeBits; ++k) left[k] = count[k];
+  // The first level is filled at the shortest code's width and doubled, a copy of
+  // itself behind it, before each longer length: a code takes one slot of the
+  // table as wide as itself, and the copies give it every slot whose higher bits
+  // it leaves open.
   std::uint32_t reversed = 0;
+  std::uint32_t reversedOf[kMaxSymbols] = {};  // of the codes that fit the first level
+  unsigned width = shortest < tableBits ? shortest : tableBits;
+  if (incomplete)
+    for (unsigned i = 0; i < (1u << width); ++i) table[i] = ieInvalid;
+  unsigned i = 0;
+  for (; i < used && lengths[sorted[i]] <= tableBits; ++i) {
+    const unsigned v = sorted[i];
+    const unsigned length = lengths[v];
+    for (; width < length; ++width) std::copy_n(table, 1u << width, table + (1u << width));
+    table[reversed] = Slot(SymbolEntry(code, v), length);
+    reversedOf[i] = reversed;
+    NextCode(reversed, length);
+  }
+  for (; width < tableBits; ++width) std::copy_n(table, 1u << width, table + (1u << width));
+
+  unsigned left[kMaxCodeBits + 1] = {};  // longer codes of each length not yet placed
+  for (unsigned k = tableBits + 1; k <= kMaxCodeBits; ++k) left[k] = count[k];
   unsigned nextSlot = tableSlots;  // where the next sub-table goes
   std::uint32_t subPrefix = ~0u;   // first-level slot of the current sub-table
   unsigned subStart = 0, subBits = 0;
-  for (unsigned i = 0; i < used; ++i) {
+  for (; i < used; ++i) {
     const unsigned v = sorted[i];
     const unsigned length = lengths[v];
-    const TSymbolEntry symbol = SymbolEntry(code, v);
-    if (length <= tableBits) {
-      const std::uint32_t slot = Slot(symbol, length);
-      for (std::uint32_t at = reversed; at < tableSlots; at += 1u << length) table[at] = slot;
-    } else {
-      const std::uint32_t prefix = reversed & (tableSlots - 1);
-      if (prefix != subPrefix) {
-        unsigned width = length - tableBits;
-        std::int64_t room = std::int64_t{1} << width;
-        while (tableBits + width < longest) {
-          room -= left[tableBits + width];
-          if (room <= 0) break;
-          ++width;
-          room *= 2;
-        }
-        subPrefix = prefix;
-        subStart = nextSlot;
-        subBits = width;
-        nextSlot += 1u << width;
-        if (incomplete)
-          for (unsigned j = 0; j < (1u << width); ++j) table[subStart + j] = ieInvalid;
-        table[prefix] = ieSpecial | ieLink | subStart << 16 | width << 8 | tableBits;
+    const std::uint32_t prefix = reversed & (tableSlots - 1);
+    if (prefix != subPrefix) {
+      unsigned subWidth = length - tableBits;
+      std::int64_t room = std::int64_t{1} << subWidth;
+      while (tableBits + subWidth < longest) {
+        room -= left[tableBits + subWidth];
+        if (room <= 0) break;
+        ++subWidth;
+        room *= 2;
       }
-      const unsigned rest = length - tableBits;
-      const std::uint32_t slot = Slot(symbol, rest);
-      for (std::uint32_t at = reversed >> tableBits; at < (1u << subBits); at += 1u << rest) table[subStart + at] = slot;
+      subPrefix = prefix;
+      subStart = nextSlot;
+      subBits = subWidth;
+      nextSlot += 1u << subWidth;
+      if (incomplete)
+        for (unsigned j = 0; j < (1u << subWidth); ++j) table[subStart + j] = ieInvalid;
+      table[prefix] = ieSpecial | ieLink | subStart << 16 | subWidth << 8 | tableBits;
     }
+    const unsigned rest = length - tableBits;
+    const std::uint32_t slot = Slot(SymbolEntry(code, v), rest);
+    for (std::uint32_t at = reversed >> tableBits; at < (1u << subBits); at += 1u << rest) table[subStart + at] = slot;
     --left[length];
-    // The next code: add one at the code's last bit, which is bit length - 1 here.
-    std::uint32_t bit = 1u << (length - 1);
-    while ((reversed & bit) != 0) {
-      reversed ^= bit;
-      bit >>= 1;
-    }
-    reversed |= bit;
+    NextCode(reversed, length);
   }
-  if (code == TInflateCode::Literal) PairLiterals(table, tableBits);
+
+  if (pairLiterals && code == TInflateCode::Literal) {
+    // Where a slot's bits hold a literal's code and after it the whole code of a
+    // second literal, the slot gives both. With the first code's bits fixed, the
+    // bits after them are the index k of the slot that decodes the second code,
+    // which at that point holds one literal or, already paired, two: its first
+    // one and that one's length are what count.
+    for (unsigned c = 0; c < used && lengths[sorted[c]] + shortest <= tableBits; ++c) {
+      const unsigned firstBits = lengths[sorted[c]];
+      if (sorted[c] >= 256) continue;
+      const std::uint32_t first = sorted[c] << 16;
+      for (std::uint32_t k = 0; k < (1u << (tableBits - firstBits)); ++k) {
+        const std::uint32_t second = table[k];
+        const unsigned secondBits = (second >> 8) & 15;
+        if ((second & ieLiteral) == 0 || firstBits + secondBits > tableBits) continue;
+        table[reversedOf[c] | k << firstBits] = (second & 0xFF0000) << 8 | first | ieTwoLiterals | firstBits << 8 |
+                                                (firstBits + secondBits);
+      }
+    }
+  }
   // A lone code of length 1 leaves half the patterns free, and still counts as
   // complete: a compressor may send such a code for a block of one distance.
   return incomplete && longest != 1 ? ctIncomplete : ctComplete;
@@ -167,7 +186,7 @@ constexpr std::array<std::uint32_t, kSlots> MakeFixedTable(TInflateCode code) {
   }
   std::array<std::uint32_t, kSlots> table{};
   bool absent = false;
-  BuildTable(lengths, n, code, table.data(), absent);
+  BuildTable(lengths, n, code, table.data(), absent, false);
   return table;
 }
 
@@ -191,8 +210,8 @@ static_assert(FixedDistanceTable[0b11111] == ieInvalid);
 
 
 int BuildInflateTable(const std::uint16_t* lengths, unsigned n, TInflateCode code, std::uint32_t* table,
-                      bool& absent) {
-  return BuildTable(lengths, n, code, table, absent);
+                      bool& absent, bool pairLiterals) {
+  return BuildTable(lengths, n, code, table, absent, pairLiterals);
 }
 
 }  // namespace kestrel

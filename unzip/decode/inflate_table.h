@@ -76,9 +76,11 @@ enum class TInflateCode { Literal, Distance };
 /// ctOverSubscribed), with the same rule that a lone code of length 1 is
 /// complete. absent is set when every length is 0: the table then decodes every
 /// pattern as invalid. Unused patterns of an incomplete code decode as invalid;
-/// an over-subscribed code leaves the table undefined.
+/// an over-subscribed code leaves the table undefined. pairLiterals makes slots of
+/// two literals where the first level's bits hold two whole literal codes: they
+/// take as long to find as the table to fill, so they pay only in a long block.
 int BuildInflateTable(const std::uint16_t* lengths, unsigned n, TInflateCode code, std::uint32_t* table,
-                      bool& absent);
+                      bool& absent, bool pairLiterals = false);
 
 /// The tables of the fixed codes of the format, built at compile time.
 extern const std::array<std::uint32_t, 1u << kLiteralTableBits> FixedLiteralTable;
