@@ -41,6 +41,22 @@ TEST(InflateZlibStreams, RepetitiveData) {
   for (int level : {1, 9}) ExpectRoundTrip(data, level, "repetitive");
 }
 
+// A random block of 30,000 bytes over and over: nearly every match reaches back
+// 30,000 bytes and is 258 long, so matches run across every 32 KiB chunk's end and
+// across the end of inflate's buffer, whose last 32 KiB then move to its front.
+// The output still leaves in whole chunks of 32 KiB, then the rest.
+TEST(InflateZlibStreams, MatchesAcrossChunkAndBufferEnds) {
+  const std::string block = RandomData(30000, 14);
+  std::string data;
+  for (int i = 0; i < 20; ++i) data += block;
+  data += TextData(40000, 15);
+  ExpectRoundTrip(data, 9, "repeated block");
+  const TDecoded d = DecodeData(PythonDeflate(data, 9), 8, static_cast<std::uint32_t>(data.size()));
+  std::vector<std::int32_t> chunks(data.size() / 32768, 32768);
+  chunks.push_back(static_cast<std::int32_t>(data.size() % 32768));
+  EXPECT_EQ(d.writes, chunks);
+}
+
 TEST(InflateZlibStreams, SmallAndEmptyInputs) {
   for (std::size_t n : {std::size_t{0}, std::size_t{1}, std::size_t{2}, std::size_t{100}, std::size_t{32768},
                         std::size_t{32769}, std::size_t{65536}})
