@@ -176,6 +176,9 @@ template <class TBits, bool kWholeHistory>
   std::uint32_t bk = f.bk;
   std::uint8_t* out = f.out;
   const std::uint32_t* const lt = f.lt;
+  const std::uint32_t* const dt = f.dt;
+  const std::uint8_t* const inLimit = f.inLimit;
+  std::uint8_t* const outLimit = f.outLimit;
   int result = kMore;
 
 #define KESTREL_REFILL()               \
@@ -192,7 +195,7 @@ template <class TBits, bool kWholeHistory>
 
   KESTREL_REFILL();
   std::uint32_t e = lt[bb & kLiteralMask];
-  while (in <= f.inLimit && out < f.outLimit) {
+  while (in <= inLimit && out < outLimit) {
     KESTREL_REFILL();  // e was looked up in bits the refill leaves as they are
     if (e & ieLiteral) {
       // One or two literals per slot; a slot of one writes a second byte that the
@@ -231,12 +234,12 @@ template <class TBits, bool kWholeHistory>
     KESTREL_CONSUME(e);
     const std::uint32_t len = (e >> 16) + TBits::ExtraBits(saved, e);
 
-    std::uint32_t d = f.dt[bb & kDistanceMask];
+    std::uint32_t d = dt[bb & kDistanceMask];
     if (d & ieSpecial) {
       if (d & ieLink) {
         bb >>= kDistanceTableBits;
         bk -= kDistanceTableBits;
-        d = f.dt[(d >> 16) + LowBits(bb, (d >> 8) & 15)];
+        d = dt[(d >> 16) + LowBits(bb, (d >> 8) & 15)];
       }
       if (d & ieSpecial) {  // an invalid code, or a block without distance codes
         result = kBadData;
