@@ -1,23 +1,25 @@
 // Inflate.
 //
-// Output goes straight into the workspace's buffer (32 KiB of history, then four
-// 32 KiB chunks, then slack). A chunk leaves through the frame's window flush as
-// soon as the symbol that completes it is decoded, before any further input is
-// read, so writes, CRC and progress events fall exactly where a 32 KiB window
-// would be flushed. A symbol may run on past the chunk's end: into the next
-// chunk, or after the last one into the slack. Once the last chunk has left,
-// the buffer's final 32 KiB (and what ran past them) move to the front as the
-// history of what follows, so a match never wraps around.
+// Output goes straight into the workspace's buffer: 32 KiB of history, then eight
+// 32 KiB chunks, then slack. A chunk leaves through the frame's window flush once
+// the symbol that completes it is decoded, before any further input is read and
+// before the block can fail, so writes, CRC and progress events fall exactly where
+// the flushes of a 32 KiB window would. A symbol may run on past the chunk's end,
+// into the next chunk or, after the last one, into the slack. Once the last chunk
+// has left, the buffer's final 32 KiB (with what ran past them) move to the front
+// as the history of what follows: a match never wraps around. The buffer is as
+// large for an entry of 1 GB as for one of 1 MB.
 //
 // Symbols are decoded on three paths:
 // - the fast loop, while kFastInput bytes of the input chunk remain: a 64-bit bit
 //   buffer refilled a word at a time without branches, the fast tables that give
-//   a literal, or a length or distance with its extra bits, in one lookup, up to
-//   three literals per refill, matches copied a word at a time;
+//   one or two literals, or a length or distance with its extra bits, in one
+//   lookup, up to four literal slots per refill, matches copied 16 bytes at a
+//   time;
 // - near the end of an input chunk with more to come: symbol by symbol through
-//   the frame's bit reader and the code tables of code_table.h, so that the
-//   refill, and with it the message pump, the cancel test and the archive read,
-//   comes at exactly the bit it always has;
+//   the frame's bit reader and the code tables of code_table.h, asking for bits
+//   as a decoder with only those tables does, so that the refill, and with it the
+//   message pump, the cancel test and the archive read, comes where it always has;
 // - near the end of the entry's data, where no refill is left: the fast tables
 //   through the frame's bit reader, which repeats the last byte past the end.
 // The fast loop hands back the whole bytes it read ahead, so all paths read the
@@ -124,7 +126,10 @@ inline std::uint8_t* CopyMatch(std::uint8_t* out, std::uint32_t dist, std::uint3
     for (out += 32, src += 32; out < end; out += 8, src += 8) Copy8(out, src);
   } else if (dist == 1) {
     const std::uint64_t v = *src * std::uint64_t{0x0101010101010101};
-    for (; out < end; out += 8) std::memcpy(out, &v, 8);
+    std::uint8_t pattern[16];
+    std::memcpy(pattern, &v, 8);
+    std::memcpy(pattern + 8, &v, 8);
+    for (; out < end; out += 16) std::memcpy(out, pattern, 16);
   } else {
     // A period of 2 to 7 bytes: the first bytes one by one, until the pattern
     // repeats at a distance of 8 or more (a whole number of periods), then words
