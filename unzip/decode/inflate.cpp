@@ -1,14 +1,14 @@
 // Inflate.
 //
 // Output goes straight into the workspace's buffer: 32 KiB of history, then eight
-// 32 KiB chunks, then slack. A chunk leaves through the frame's window flush once
-// the symbol that completes it is decoded, before any further input is read and
-// before the block can fail, so writes, CRC and progress events fall exactly where
-// the flushes of a 32 KiB window would. A symbol may run on past the chunk's end,
-// into the next chunk or, after the last one, into the slack. Once the last chunk
-// has left, the buffer's final 32 KiB (with what ran past them) move to the front
-// as the history of what follows: a match never wraps around. The buffer is as
-// large for an entry of 1 GB as for one of 1 MB.
+// 32 KiB chunks, then slack. A completed chunk leaves through the frame's window
+// flush before any further input is read and before the block can end or fail,
+// so writes, CRC and progress events fall where the flushes of a 32 KiB window
+// would. A symbol may run on past a chunk's end, into the next chunk or, after the
+// last one, into the slack. Once the last chunk has left, the buffer's final
+// 32 KiB (with what ran past them) move to the front as the history of what
+// follows: a match never wraps around. The buffer is as large for an entry of
+// 1 GB as for one of 1 MB.
 //
 // Symbols are decoded on three paths:
 // - the fast loop, while kFastInput bytes of the input chunk remain: a 64-bit bit
@@ -151,7 +151,7 @@ struct TFastLoop {
   // taken off left there (a slot's low byte is its bit count, the rest is not).
   std::uint32_t bk;
   std::uint8_t* out;
-  std::uint8_t* outLimit;  // the end of the current chunk
+  std::uint8_t* outLimit;  // the end of the buffer's last chunk
   const std::uint8_t* hist;
   const std::uint32_t* lt;
   const std::uint32_t* dt;
@@ -348,8 +348,10 @@ class TInflater {
     *out_++ = byte;
     if (out_ == chunkEnd_) ChunkDone();
   }
-  // Writes the chunk that has just been completed. Every path calls it as soon as
-  // out_ reaches chunkEnd_, so that between symbols out_ is always below it.
+  // Writes the chunk that ends at chunkEnd_, which out_ has reached, and moves on
+  // to the next. The symbol-by-symbol paths call it as soon as out_ reaches the
+  // chunk's end, the fast loop's caller after each run, so that out_ is below
+  // chunkEnd_ whenever a refill or a block's end may come.
   void ChunkDone();
 
   TDecodeState& s_;
@@ -612,16 +614,18 @@ int TInflater::InflateCodes(TBlockCodes& codes) {
       if (!codes.tablesReady && !PrepareCodeTables(codes)) return kBadData;
       result = CarefulSymbol(codes);
     }
-    // A failed symbol writes nothing, but the symbols before it in the same turn
-    // of the fast loop may have completed the chunk.
-    if (out_ >= chunkEnd_) ChunkDone();
+    // The fast loop runs on past the chunks it completes: it reads no input but
+    // its own chunk's and can show nothing on the way, so the chunks leave here, in
+    // order, before anything else can happen: a refill, the next block's header, or
+    // the end of a block that failed (a failed symbol writes nothing).
+    while (out_ >= chunkEnd_) ChunkDone();
     if (result != kMore) return result;
   }
 }
 
 int TInflater::FastCodes(const std::uint32_t* lt, const std::uint32_t* dt) {
   const std::uint8_t* const start = s_.InputPtr;
-  TFastLoop f{start, start + s_.InputCount - kFastMargin, bb_, bk_, out_, chunkEnd_, histStart_, lt, dt};
+  TFastLoop f{start, start + s_.InputCount - kFastMargin, bb_, bk_, out_, work_.Output + kBufferEnd, histStart_, lt, dt};
   const int result = ChooseFastLoop(f.out - f.hist >= static_cast<std::ptrdiff_t>(kHistory))(f);
 
   // Hand back the whole bytes read ahead in this run.
