@@ -14,8 +14,8 @@
 // - the fast loop, while kFastInput bytes of the input chunk remain: a 64-bit bit
 //   buffer refilled a word at a time without branches, the fast tables that give
 //   one or two literals, or a length or distance with its extra bits, in one
-//   lookup, up to four literal slots per refill, matches copied 16 bytes at a
-//   time;
+//   lookup, literal slots one after the other while a refill's bits last,
+//   matches copied 16 bytes at a time;
 // - near the end of an input chunk with more to come: symbol by symbol through
 //   the frame's bit reader and the code tables of code_table.h, asking for bits
 //   as a decoder with only those tables does, so that the refill, and with it the
@@ -50,10 +50,10 @@ constexpr std::int64_t kPairingInput = 4096;
 // The bits one symbol takes at most: a 15-bit length code with 5 extra bits and
 // a 15-bit distance code with 13.
 constexpr unsigned kMaxSymbolBits = 48;
-constexpr std::uint64_t kLiteralMask = (1u << kLiteralTableBits) - 1;
 constexpr std::uint64_t kDistanceMask = (1u << kDistanceTableBits) - 1;
-// A turn of the fast loop writes at most eight literals (and one byte after them)
-// or one match of 258, and a match copy writes up to 32 bytes past its end.
+// A turn of the fast loop writes fewer literals than the bit buffer's 64 bits
+// (and one byte after them), or one match of 258, and a match copy writes up to
+// 32 bytes past its end.
 constexpr std::size_t kMaxOvershoot = 258 + 32;
 static_assert(TInflateWorkspace::kSlack >= kMaxOvershoot);
 static_assert(TInflateWorkspace::kChunks >= 2, "the slide copies the last 32 KiB to the front without overlap");
@@ -155,21 +155,19 @@ struct TFastLoop {
   const std::uint8_t* hist;
   const std::uint32_t* lt;
   const std::uint32_t* dt;
+  std::uint64_t literalMask;  // of the literal/length table's first-level bits
 };
 
 constexpr int kEndOfBlock = 0, kBadData = 1, kMore = -1;
 
-// Literal slots a turn takes at most: four of at most 11 bits leave the 11 bits
-// the next lookup needs out of the 56 a refill gives.
-constexpr int kLiteralSlotsPerTurn = 4;
-static_assert((kLiteralSlotsPerTurn + 1) * kLiteralTableBits <= 56);
-
 // Entry: at least kFastMargin bytes from in to the end of the input chunk, out
 // below outLimit, bk below 64 (no higher bits), bb clear above bk. Each turn
 // starts with the slot of its first symbol looked up and a refill to 56 or more
-// bits, which leaves the bits the slot came from as they are. A length and a
-// distance with their extra bits take at most 48 bits; the rare match that leaves
-// fewer than the next lookup needs refills before it. The slot of a turn's next
+// bits, which leaves the bits the slot came from as they are. Literal slots (at
+// most 12 bits each) follow one another while the bits for one more and the
+// lookup after it are there. A length and a distance with their extra bits take
+// at most 48 bits; the rare match that leaves fewer than a lookup needs refills
+// before the next one. The slot of a turn's next
 // symbol is looked up as soon as its bits are there, so that the lookup's latency
 // overlaps the work that ends the turn. A turn writes at most kMaxOvershoot bytes
 // past outLimit. Returns kMore when in or out reached its limit. kWholeHistory:
@@ -182,6 +180,7 @@ template <class TBits, bool kWholeHistory>
   std::uint8_t* out = f.out;
   const std::uint32_t* const lt = f.lt;
   const std::uint32_t* const dt = f.dt;
+  const std::uint64_t literalMask = f.literalMask;
   const std::uint8_t* const inLimit = f.inLimit;
   std::uint8_t* const outLimit = f.outLimit;
   int result = kMore;
@@ -199,29 +198,28 @@ template <class TBits, bool kWholeHistory>
   } while (false)
 
   KESTREL_REFILL();
-  std::uint32_t e = lt[bb & kLiteralMask];
+  std::uint32_t e = lt[bb & literalMask];
   while (in <= inLimit && out < outLimit) {
     KESTREL_REFILL();  // e was looked up in bits the refill leaves as they are
     if (e & ieLiteral) {
       // One or two literals per slot; a slot of one writes a second byte that the
       // next symbol overwrites.
-      int slots = 0;
+      // A slot takes at most 12 bits, and the lookup after it needs 12 more.
       do {
         KESTREL_CONSUME(e);
         PutLiterals(out, e);
-        e = lt[bb & kLiteralMask];
-      } while ((e & ieLiteral) && ++slots < kLiteralSlotsPerTurn);
+        e = lt[bb & literalMask];
+      } while ((e & ieLiteral) && (bk & 63) >= 2 * kWideLiteralTableBits);
       continue;
     }
     if (e & ieSpecial) {
-      if (e & ieLink) {  // a code longer than the first level
-        bb >>= kLiteralTableBits;
-        bk -= kLiteralTableBits;
+      if (e & ieLink) {  // a code longer than the first level, whose bits the link takes
+        KESTREL_CONSUME(e);
         e = lt[(e >> 16) + LowBits(bb, (e >> 8) & 15)];
         if (e & ieLiteral) {
           KESTREL_CONSUME(e);
           *out++ = static_cast<std::uint8_t>(e >> 16);
-          e = lt[bb & kLiteralMask];
+          e = lt[bb & literalMask];
           continue;
         }
       }
@@ -256,8 +254,8 @@ template <class TBits, bool kWholeHistory>
     const std::uint32_t dist = (d >> 16) + TBits::ExtraBits(saved, d);
     // The next slot comes from the bits at hand when there are enough; the refill
     // at the next turn's start then runs beside the lookup.
-    if ((bk & 63) < kLiteralTableBits) KESTREL_REFILL();
-    e = lt[bb & kLiteralMask];
+    if ((bk & 63) < kWideLiteralTableBits) KESTREL_REFILL();
+    e = lt[bb & literalMask];
     // A distance that reaches before the entry's first byte names history the
     // entry does not have. Other decoders reject such a stream; so do we, rather
     // than copy whatever an earlier entry left in the buffer.
@@ -318,6 +316,7 @@ class TInflater {
   struct TBlockCodes {
     const std::uint32_t* literals;
     const std::uint32_t* distances;
+    std::uint64_t literalMask;  // of the literal/length table's first-level bits
     bool fixed;
     bool tablesReady = false;
     const TCodeTableEntry* lt = nullptr;
@@ -334,8 +333,8 @@ class TInflater {
   int InflateFixedBlock();
   int InflateDynamicBlock();
   int InflateCodes(TBlockCodes& codes);
-  int FastCodes(const std::uint32_t* lt, const std::uint32_t* dt);
-  int TailSymbol(const std::uint32_t* lt, const std::uint32_t* dt);
+  int FastCodes(const TBlockCodes& codes);
+  int TailSymbol(const TBlockCodes& codes);
   int CarefulSymbol(const TBlockCodes& codes);
   bool PrepareCodeTables(TBlockCodes& codes);
   int Build(const std::uint16_t* lengths, unsigned n, unsigned simple, const std::uint16_t* base,
@@ -469,7 +468,7 @@ int TInflater::InflateStoredBlock() {
 }
 
 int TInflater::InflateFixedBlock() {
-  TBlockCodes codes{FixedLiteralTable.data(), FixedDistanceTable.data(), true};
+  TBlockCodes codes{FixedLiteralTable.data(), FixedDistanceTable.data(), (1u << kLiteralTableBits) - 1, true};
   return InflateCodes(codes) != 0 ? ibBadData : ibOk;
 }
 
@@ -551,15 +550,23 @@ int TInflater::InflateDynamicBlock() {
   bool absent = false;
   // Slots of two literals cost about as much again as the table: they pay for
   // themselves only over many symbols, which a block with this much input ahead of
-  // it is likely to have.
+  // it is likely to have. Two literal codes take at least twice the shortest one's
+  // bits: with codes of 6 bits and more (data of some 64 byte values or more,
+  // evenly spread), only a first level of 12 bits holds two.
   const bool pairLiterals = s_.CompressedLeft >= kPairingInput;
-  result = BuildInflateTable(lengths, nl, TInflateCode::Literal, work_.LiteralTable, absent, pairLiterals);
+  unsigned shortestLiteral = 16;
+  for (unsigned v = 0; v < 256; ++v)
+    if (lengths[v] != 0 && lengths[v] < shortestLiteral) shortestLiteral = lengths[v];
+  const unsigned literalBits =
+      pairLiterals && 2 * shortestLiteral == kWideLiteralTableBits ? kWideLiteralTableBits : kLiteralTableBits;
+  result =
+      BuildInflateTable(lengths, nl, TInflateCode::Literal, work_.LiteralTable, absent, literalBits, pairLiterals);
   if (result != ctComplete) return result;
   if (absent) return ibBadData;
   result = BuildInflateTable(lengths + nl, nd, TInflateCode::Distance, work_.DistanceTable, absent);
   if (result != ctComplete) return result;
 
-  TBlockCodes codes{work_.LiteralTable, work_.DistanceTable, false};
+  TBlockCodes codes{work_.LiteralTable, work_.DistanceTable, (std::uint64_t{1} << literalBits) - 1, false};
   const int decoded = InflateCodes(codes);
   ReleaseCodeTables(s_.LiteralCodes);
   ReleaseCodeTables(s_.DistanceCodes);
@@ -607,9 +614,9 @@ int TInflater::InflateCodes(TBlockCodes& codes) {
   for (;;) {
     int result;
     if (s_.InputCount >= kFastInput) {
-      result = FastCodes(codes.literals, codes.distances);
+      result = FastCodes(codes);
     } else if (s_.CompressedSize == 0) {
-      result = TailSymbol(codes.literals, codes.distances);
+      result = TailSymbol(codes);
     } else {
       if (!codes.tablesReady && !PrepareCodeTables(codes)) return kBadData;
       result = CarefulSymbol(codes);
@@ -623,9 +630,10 @@ int TInflater::InflateCodes(TBlockCodes& codes) {
   }
 }
 
-int TInflater::FastCodes(const std::uint32_t* lt, const std::uint32_t* dt) {
+int TInflater::FastCodes(const TBlockCodes& codes) {
   const std::uint8_t* const start = s_.InputPtr;
-  TFastLoop f{start, start + s_.InputCount - kFastMargin, bb_, bk_, out_, work_.Output + kBufferEnd, histStart_, lt, dt};
+  TFastLoop f{start,      start + s_.InputCount - kFastMargin, bb_, bk_, out_, work_.Output + kBufferEnd,
+              histStart_, codes.literals, codes.distances, codes.literalMask};
   const int result = ChooseFastLoop(f.out - f.hist >= static_cast<std::ptrdiff_t>(kHistory))(f);
 
   // Hand back the whole bytes read ahead in this run.
@@ -649,16 +657,18 @@ int TInflater::FastCodes(const std::uint32_t* lt, const std::uint32_t* dt) {
 // One symbol near the end of the entry's data, through the frame's bit reader: no
 // refill is left, so how many bits it asks for changes nothing but how many
 // repeated last bytes it takes in.
-int TInflater::TailSymbol(const std::uint32_t* lt, const std::uint32_t* dt) {
+int TInflater::TailSymbol(const TBlockCodes& codes) {
   // Once a symbol has taken bits of the repeated last byte, the data has run out in
   // the middle of a block: such made-up bits could go on copying until the declared
   // size, which a few hostile bytes can set to 4 GiB. Stop the entry (its CRC
   // comparison reports it).
   if (static_cast<std::uint64_t>(s_.MissedBytes) * 8 > bk_) return kBadData;
+  const std::uint32_t* const lt = codes.literals;
+  const std::uint32_t* const dt = codes.distances;
   Need(kMaxSymbolBits);
-  std::uint32_t e = lt[bb_ & kLiteralMask];
+  std::uint32_t e = lt[bb_ & codes.literalMask];
   if (e & ieLink) {
-    Drop(kLiteralTableBits);
+    Drop(e & 0xFF);
     e = lt[(e >> 16) + LowBits(bb_, (e >> 8) & 15)];
   }
   if (e & ieLiteral) {

@@ -17,10 +17,11 @@ enum : int {
   ibOutOfMemory = 3  ///< a code table could not be built
 };
 
-/// Inflate's storage for one extraction run, made for its first deflated entry.
-/// Decoding goes straight into Output: the 32 KiB of history a distance may reach
-/// back into, then kChunks chunks of 32 KiB, each written out as soon as it is
-/// complete, then room for the longest symbol to run past the last chunk's end.
+/// Inflate's storage for one extraction run (some 330 KB), made for its first
+/// deflated entry. Decoding goes straight into Output: the 32 KiB of history a
+/// distance may reach back into, then kChunks chunks of 32 KiB, each written out
+/// once complete and before any further input is read, then room for a turn of
+/// the fast loop to run past the last chunk's end.
 struct TInflateWorkspace {
   static constexpr std::size_t kHistory = 32768;
   static constexpr std::size_t kChunks = 8;

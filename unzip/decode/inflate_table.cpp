@@ -59,8 +59,8 @@ constexpr void NextCode(std::uint32_t& reversed, unsigned length) {
 }
 
 constexpr int BuildTable(const std::uint16_t* lengths, unsigned n, TInflateCode code, std::uint32_t* table,
-                         bool& absent, bool pairLiterals) {
-  const unsigned tableBits = code == TInflateCode::Literal ? kLiteralTableBits : kDistanceTableBits;
+                         bool& absent, unsigned literalBits, bool pairLiterals) {
+  const unsigned tableBits = code == TInflateCode::Literal ? literalBits : kDistanceTableBits;
   const unsigned tableSlots = 1u << tableBits;
   absent = false;
   if (n > kMaxSymbols) return ctOverSubscribed;
@@ -186,7 +186,7 @@ constexpr std::array<std::uint32_t, kSlots> MakeFixedTable(TInflateCode code) {
   }
   std::array<std::uint32_t, kSlots> table{};
   bool absent = false;
-  BuildTable(lengths, n, code, table.data(), absent, false);
+  BuildTable(lengths, n, code, table.data(), absent, kLiteralTableBits, false);
   return table;
 }
 
@@ -210,8 +210,9 @@ static_assert(FixedDistanceTable[0b11111] == ieInvalid);
 
 
 int BuildInflateTable(const std::uint16_t* lengths, unsigned n, TInflateCode code, std::uint32_t* table,
-                      bool& absent, bool pairLiterals) {
-  return BuildTable(lengths, n, code, table, absent, pairLiterals);
+                      bool& absent, unsigned literalBits, bool pairLiterals) {
+  if (literalBits != kWideLiteralTableBits) literalBits = kLiteralTableBits;
+  return BuildTable(lengths, n, code, table, absent, literalBits, pairLiterals);
 }
 
 }  // namespace kestrel

@@ -29,14 +29,17 @@ inline constexpr std::uint8_t DistanceExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2, 3, 3,
 static_assert(LengthBase[28] == 258 && LengthBase[27] + (1 << LengthExtra[27]) - 1 == 258);
 static_assert(DistanceBase[29] + (1 << DistanceExtra[29]) - 1 == 32768);
 
-/// First-level widths: a literal/length table resolves 11 bits, a distance table
-/// 8; longer codes continue in a sub-table behind the first level.
+/// First-level widths: a literal/length table resolves 11 bits, or 12 where that
+/// lets two literal codes share a slot; a distance table resolves 8. Longer codes
+/// continue in a sub-table behind the first level.
 inline constexpr unsigned kLiteralTableBits = 11;
+inline constexpr unsigned kWideLiteralTableBits = 12;
 inline constexpr unsigned kDistanceTableBits = 8;
 /// Slots of the two tables, sub-tables included. A sub-table holds at most
 /// 2^(15 - first-level width) slots and there is at most one per code longer
 /// than the first level (288 literal/length codes, 30 distance codes).
-inline constexpr unsigned kLiteralTableSize = (1u << kLiteralTableBits) + 288 * (1u << (15 - kLiteralTableBits));
+inline constexpr unsigned kLiteralTableSize =
+    (1u << kWideLiteralTableBits) + 288 * (1u << (15 - kLiteralTableBits));
 inline constexpr unsigned kDistanceTableSize = (1u << kDistanceTableBits) + 30 * (1u << (15 - kDistanceTableBits));
 
 /// One slot, 32 bits. A literal slot (bits 12-13 not both clear):
@@ -76,11 +79,13 @@ enum class TInflateCode { Literal, Distance };
 /// ctOverSubscribed), with the same rule that a lone code of length 1 is
 /// complete. absent is set when every length is 0: the table then decodes every
 /// pattern as invalid. Unused patterns of an incomplete code decode as invalid;
-/// an over-subscribed code leaves the table undefined. pairLiterals makes slots of
-/// two literals where the first level's bits hold two whole literal codes: they
-/// take as long to find as the table to fill, so they pay only in a long block.
+/// an over-subscribed code leaves the table undefined. A literal/length table's
+/// first level is literalBits wide (kLiteralTableBits or kWideLiteralTableBits).
+/// pairLiterals makes slots of two literals where the first level's bits hold two
+/// whole literal codes: they take as long to find as the table to fill, so they
+/// pay only in a long block.
 int BuildInflateTable(const std::uint16_t* lengths, unsigned n, TInflateCode code, std::uint32_t* table,
-                      bool& absent, bool pairLiterals = false);
+                      bool& absent, unsigned literalBits = kLiteralTableBits, bool pairLiterals = false);
 
 /// The tables of the fixed codes of the format, built at compile time.
 extern const std::array<std::uint32_t, 1u << kLiteralTableBits> FixedLiteralTable;

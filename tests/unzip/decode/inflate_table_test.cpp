@@ -72,7 +72,8 @@ std::vector<std::uint16_t> RandomCode(std::mt19937& rng, unsigned n, unsigned us
   return lengths;
 }
 
-void ExpectSameDecoding(const std::vector<std::uint16_t>& lengths, bool literals, const char* what) {
+void ExpectSameDecoding(const std::vector<std::uint16_t>& lengths, bool literals, const char* what,
+                        unsigned literalBits = kLiteralTableBits) {
   const unsigned n = static_cast<unsigned>(lengths.size());
   TCodeSet set;
   int m = literals ? 9 : 6;
@@ -81,10 +82,10 @@ void ExpectSameDecoding(const std::vector<std::uint16_t>& lengths, bool literals
   std::vector<std::uint32_t> table(literals ? kLiteralTableSize : kDistanceTableSize);
   bool absent = false;
   ASSERT_EQ(BuildInflateTable(lengths.data(), n, literals ? TInflateCode::Literal : TInflateCode::Distance,
-                              table.data(), absent, literals),
+                              table.data(), absent, literalBits, literals),
             expected)
       << what;
-  const unsigned width = literals ? kLiteralTableBits : kDistanceTableBits;
+  const unsigned width = literals ? literalBits : kDistanceTableBits;
   for (std::uint32_t pattern = 0; pattern < (1u << 15); ++pattern) {
     TDecodedSymbol second{0, 0, 0};
     const TDecodedSymbol got = ThroughFastTable(table.data(), width, pattern, &second);
@@ -102,7 +103,9 @@ TEST(InflateTables, EveryPatternDecodesAsWithTheCodeTables) {
     // Few symbols give short codes and many slots of two literals; many give codes
     // up to 15 bits behind both table levels.
     const unsigned used = 2 + rng() % (round < 20 ? 40 : 280);
-    ExpectSameDecoding(RandomCode(rng, 288, std::min(used, 286u)), true, "literal/length code");
+    const auto literalLengths = RandomCode(rng, 288, std::min(used, 286u));
+    ExpectSameDecoding(literalLengths, true, "literal/length code");
+    ExpectSameDecoding(literalLengths, true, "literal/length code, 12-bit first level", kWideLiteralTableBits);
     ExpectSameDecoding(RandomCode(rng, 30, 2 + rng() % 28), false, "distance code");
   }
   // A lone code of length 1, and the fixed distance code, which leaves 30 and 31
