@@ -167,11 +167,11 @@ constexpr int kEndOfBlock = 0, kBadData = 1, kMore = -1;
 // most 12 bits each) follow one another while the bits for one more and the
 // lookup after it are there. A length and a distance with their extra bits take
 // at most 48 bits; the rare match that leaves fewer than a lookup needs refills
-// before the next one. The slot of a turn's next
-// symbol is looked up as soon as its bits are there, so that the lookup's latency
-// overlaps the work that ends the turn. A turn writes at most kMaxOvershoot bytes
-// past outLimit. Returns kMore when in or out reached its limit. kWholeHistory:
-// out - hist is 32 KiB or more, so that no distance can reach before the entry.
+// before the next one. The slot of a turn's next symbol is looked up as soon as
+// its bits are there, so that the lookup's latency overlaps the work that ends
+// the turn. A turn writes at most kMaxOvershoot bytes past outLimit. Returns
+// kMore when in or out reached its limit. kWholeHistory: out - hist is 32 KiB or
+// more, so that no distance can reach before the entry.
 template <class TBits, bool kWholeHistory>
 [[gnu::always_inline]] inline int RunFastLoop(TFastLoop& f) {
   const std::uint8_t* in = f.in;
@@ -204,7 +204,6 @@ template <class TBits, bool kWholeHistory>
     if (e & ieLiteral) {
       // One or two literals per slot; a slot of one writes a second byte that the
       // next symbol overwrites.
-      // A slot takes at most 12 bits, and the lookup after it needs 12 more.
       do {
         KESTREL_CONSUME(e);
         PutLiterals(out, e);
