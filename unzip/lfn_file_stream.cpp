@@ -73,6 +73,14 @@ std::int32_t TS_BufferStream::Write(const void* buffer, std::int32_t count) {
     mode_ = WindowEmpty;
     cursor_ = nullptr;
   }
+  if (count >= windowSize_ && mode_ != WindowWriting) {
+    // Nothing pending and at least a window's worth: the bytes go to Inner as they
+    // are, in one call, where the window would have passed them on in pieces.
+    const std::int32_t n = inner_->Write(buffer, count);
+    mode_ = WindowEmpty;
+    everWritten_ = true;
+    return std::max<std::int32_t>(n, 0);
+  }
   if (mode_ != WindowWriting) {
     cursor_ = buffer_.get();
     windowEnd_ = buffer_.get() + windowSize_;

@@ -120,6 +120,23 @@ TEST(BufferStreamWindow, OneWindowWrittenIsOneInnerWrite) {
   EXPECT_EQ(inner.Data().back(), 'x');
 }
 
+// Several windows' worth with nothing pending go to Inner in one call; behind a
+// pending byte they go through the window, after that byte.
+TEST(BufferStreamWindow, LargeWritesPassTheWindowOnlyWhenNothingIsPending) {
+  TCountingStream inner;
+  const std::string data = Bytes(20000);
+  {
+    TS_BufferStream stream(inner, 8192);
+    EXPECT_EQ(stream.Write(data.data(), 20000), 20000);
+    EXPECT_EQ(inner.WriteSizes, (std::vector<std::int32_t>{20000}));
+    EXPECT_EQ(stream.Write("x", 1), 1);
+    EXPECT_EQ(stream.Write(data.data(), 20000), 20000);
+    EXPECT_EQ(stream.Position(), 40001);
+  }
+  EXPECT_EQ(inner.WriteSizes, (std::vector<std::int32_t>{20000, 8192, 8192, 3617}));
+  EXPECT_EQ(inner.Data(), data + "x" + data);
+}
+
 TEST(BufferStreamWindow, ReadAfterWriteSeesTheWrittenBytes) {
   TCountingStream inner(Bytes(100));
   TS_BufferStream stream(inner, 16);

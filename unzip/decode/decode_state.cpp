@@ -45,6 +45,8 @@ TDecodeState::TDecodeState(TDecodeHost& host)
   OutputPtr = OutputBuffer.data();
 }
 
+TDecodeState::~TDecodeState() = default;
+
 bool TDecodeState::DecodeEntryData(const TDecodeEntry& entry, TStream& output) {
   Entry = entry;
   OutputStream = &output;
@@ -156,8 +158,7 @@ void TDecodeState::RefillCodeBits() {
   }
 }
 
-void TDecodeState::FlushWindow(std::uint32_t n) {
-  const std::uint8_t* from = Window.data();
+void TDecodeState::FlushWindow(const std::uint8_t* from, std::uint32_t n) {
   // A whole window into an empty output buffer goes straight out: same bytes, same
   // chunk, one copy less.
   if (n == kDecodeChunk && OutputCount == 0) {

@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,6 +25,8 @@
 #include "unzip/decode/zip_format.h"
 
 namespace kestrel {
+
+struct TInflateWorkspace;  // inflate.h
 
 /// What the decoding frame asks of the component that drives it. Every hook but
 /// ArchiveStream has a default that fits a host without that facility, so a test
@@ -120,6 +123,7 @@ inline constexpr std::uint16_t BitMask[17] = {0x0000, 0x0001, 0x0003, 0x0007, 0x
 class TDecodeState {
  public:
   explicit TDecodeState(TDecodeHost& host);
+  ~TDecodeState();
   TDecodeState(const TDecodeState&) = delete;
   TDecodeState& operator=(const TDecodeState&) = delete;
 
@@ -197,7 +201,9 @@ class TDecodeState {
   }
   /// Moves the first n (0 to 32,768) window bytes to the output, flushing every
   /// full 32 KiB.
-  void FlushWindow(std::uint32_t n);
+  void FlushWindow(std::uint32_t n) { FlushWindow(Window.data(), n); }
+  /// The same for a decoder that keeps its window elsewhere: n bytes from `from`.
+  void FlushWindow(const std::uint8_t* from, std::uint32_t n);
   /// Writes the output buffer: size guard, write, CRC, progress events.
   void FlushOutput();
   /// Method 0: copies the data chunk by chunk, decrypting an encrypted entry.
@@ -243,9 +249,12 @@ class TDecodeState {
   /// The cipher of the current entry.
   TZipKeys Keys;
 
-  /// Code tables, kept with their storage for the whole run so that a block
-  /// builds its codes without allocating. The fixed codes of inflate are built
-  /// once, on first use.
+  /// Inflate's output buffer and fast tables, made for the run's first deflated
+  /// entry.
+  std::unique_ptr<TInflateWorkspace> InflateWork;
+  /// Inflate's code tables of the symbol-by-symbol path, kept with their storage
+  /// for the whole run so that a block builds its codes without allocating. The
+  /// fixed codes are built once, on first use.
   TCodeSet LiteralCodes, DistanceCodes, BitLengthCodes;
   TCodeSet FixedLiteralCodes, FixedDistanceCodes;
   int FixedLiteralBits = 0, FixedDistanceBits = 0;

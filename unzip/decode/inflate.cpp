@@ -1,87 +1,328 @@
-// Inflate. Each block is decoded by a fast loop while at least 16 input bytes and
-// 258 free window bytes remain (64-bit bit buffer refilled a word at a time, no
-// calls, no flushes), and symbol by symbol through the frame's byte reader near the
-// end of an input chunk or of the window, where refills, the repeated last byte
-// past the end of the data, and window flushes happen exactly as the byte reader
-// and the window flush define them. The fast loop hands back the whole bytes it
-// read ahead, so both paths see the same byte stream.
+// Inflate.
+//
+// Output goes straight into the workspace's buffer: 32 KiB of history, then eight
+// 32 KiB chunks, then slack. A completed chunk leaves through the frame's window
+// flush before any further input is read and before the block can end or fail,
+// so writes, CRC and progress events fall where the flushes of a 32 KiB window
+// would. A symbol may run on past a chunk's end, into the next chunk or, after the
+// last one, into the slack. Once the last chunk has left, the buffer's final
+// 32 KiB (with what ran past them) move to the front as the history of what
+// follows: a match never wraps around. The buffer is as large for an entry of
+// 1 GB as for one of 1 MB.
+//
+// Symbols are decoded on three paths:
+// - the fast loop, while kFastInput bytes of the input chunk remain: a 64-bit bit
+//   buffer refilled a word at a time without branches, the fast tables that give
+//   one or two literals, or a length or distance with its extra bits, in one
+//   lookup, literal slots one after the other while a refill's bits last,
+//   matches copied 16 bytes at a time;
+// - near the end of an input chunk with more to come: symbol by symbol through
+//   the frame's bit reader and the code tables of code_table.h, asking for bits
+//   as a decoder with only those tables does, so that the refill, and with it the
+//   message pump, the cancel test and the archive read, comes where it always has;
+// - near the end of the entry's data, where no refill is left: the fast tables
+//   through the frame's bit reader, which repeats the last byte past the end.
+// The fast loop hands back the whole bytes it read ahead, so all paths read the
+// same byte stream.
 
 #include "unzip/decode/inflate.h"
 
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <memory>
+#include <new>
 
 namespace kestrel {
 namespace {
 
-constexpr std::uint32_t kWindow = kDecodeChunk;  // the sliding window proper
-constexpr std::uint32_t kMaxMatch = 258;
-// The fast loop needs 8 readable bytes for each refill; it starts with 16 so that
-// a loop that hands back its read-ahead is not entered again at once.
-constexpr std::uint32_t kFastInput = 16;
-constexpr std::uint32_t kFastWindowLimit = kWindow - kMaxMatch;
-
-// Base lengths and extra bits of length codes 257-285; codes 286 and 287 may be
-// coded in a fixed block but mean nothing (extra 99 makes them invalid).
-constexpr std::uint16_t kLengthBase[31] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27, 31,
-                                           35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258, 0,  0};
-constexpr std::uint8_t kLengthExtra[31] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2,
-                                           3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0, 99, 99};
-constexpr std::uint16_t kDistanceBase[30] = {1,   2,   3,   4,   5,   7,    9,    13,   17,   25,   33,   49,   65,    97,    129,
-                                             193, 257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
-constexpr std::uint8_t kDistanceExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
-static_assert(kLengthBase[28] == 258 && kDistanceBase[29] + (1 << kDistanceExtra[29]) - 1 == 32768);
+constexpr std::size_t kHistory = TInflateWorkspace::kHistory;
+constexpr std::size_t kBufferEnd = kHistory + TInflateWorkspace::kChunks * kDecodeChunk;
+// The fast loop reads 8 bytes at each refill, and refills at most twice per turn,
+// 7 bytes apart: a turn starts with 16 bytes in the input chunk. It is entered
+// with a few more, so that a loop that has just handed back its read-ahead is not
+// entered again at once.
+constexpr std::uint32_t kFastMargin = 16;
+constexpr std::uint32_t kFastInput = 24;
+// The entry's input still ahead from which a dynamic block's literal table gets
+// slots of two literals.
+constexpr std::int64_t kPairingInput = 4096;
+// The bits one symbol takes at most: a 15-bit length code with 5 extra bits and
+// a 15-bit distance code with 13.
+constexpr unsigned kMaxSymbolBits = 48;
+constexpr std::uint64_t kDistanceMask = (1u << kDistanceTableBits) - 1;
+// A turn of the fast loop writes fewer literals than the bit buffer's 64 bits
+// (and one byte after them), or one match of 258, and a match copy writes up to
+// 32 bytes past its end.
+constexpr std::size_t kMaxOvershoot = 258 + 32;
+static_assert(TInflateWorkspace::kSlack >= kMaxOvershoot);
+static_assert(TInflateWorkspace::kChunks >= 2, "the slide copies the last 32 KiB to the front without overlap");
 
 // Order in which the code-length code lengths are sent.
 constexpr std::uint8_t kBitLengthOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
 
-constexpr std::uint32_t kLiteralWidth = 9;   // first-level lookup of dynamic literal/length codes
-constexpr std::uint32_t kDistanceWidth = 6;  // and of dynamic distance codes
+constexpr std::uint32_t kLiteralWidth = 9;   // first-level width of dynamic literal/length code tables
+constexpr std::uint32_t kDistanceWidth = 6;  // and of dynamic distance code tables
 
-std::uint64_t Load64(const std::uint8_t* p) {
+inline std::uint64_t Load64(const std::uint8_t* p) {
   std::uint64_t v;
   std::memcpy(&v, p, 8);
   if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
   return v;
 }
-
-// Copies a match of len bytes from dist bytes back, both inside the window and
-// dst + len not past its end. Overlapping copies repeat the pattern, as a byte
-// loop in increasing order would; nothing past dst + len is written, since those
-// window bytes are still history for long distances.
-inline void CopyMatch(std::uint8_t* dst, std::uint32_t dist, std::uint32_t len) {
-  const std::uint8_t* src = dst - dist;
-  if (dist >= 8) {
-    if (len >= 8) {
-      std::uint32_t done = 0;
-      do {
-        std::memcpy(dst + done, src + done, 8);
-        done += 8;
-      } while (done + 8 <= len);
-      // The last, overlapping word: its source bytes are final (dist >= 8).
-      if (done < len) std::memcpy(dst + len - 8, src + len - 8, 8);
-    } else if (len >= 4) {
-      std::memcpy(dst, src, 4);
-      std::memcpy(dst + len - 4, src + len - 4, 4);
-    } else {
-      for (std::uint32_t i = 0; i < len; ++i) dst[i] = src[i];
-    }
-  } else if (dist == 1) {
-    std::memset(dst, *src, len);
+inline void Copy8(std::uint8_t* to, const std::uint8_t* from) { std::memcpy(to, from, 8); }
+// Writes the literals of a literal slot e (bits 16-31) and advances out by their
+// count (bits 12-13).
+inline void PutLiterals(std::uint8_t*& out, std::uint32_t e) {
+  const auto pair = static_cast<std::uint16_t>(e >> 16);
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(out, &pair, 2);
   } else {
-    for (std::uint32_t i = 0; i < len; ++i) dst[i] = src[i];
+    out[0] = static_cast<std::uint8_t>(pair);
+    out[1] = static_cast<std::uint8_t>(pair >> 8);
   }
+  out += (e >> 12) & 3;
+}
+inline std::uint64_t LowBits(std::uint64_t v, unsigned n) { return v & ((std::uint64_t{1} << n) - 1); }
+// The extra bits of a length or distance slot e, from the bit buffer as it was
+// before the slot's bits were taken off: they follow the code's bits (bits 8-11
+// of the slot; bits 12-13 are clear in such a slot), up to the slot's count.
+struct TPlainBits {
+  static std::uint32_t ExtraBits(std::uint64_t saved, std::uint32_t e) {
+    return static_cast<std::uint32_t>(LowBits(saved, e & 0xFF) >> ((e >> 8) & 63));
+  }
+};
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define KESTREL_INFLATE_BMI2 1
+// The same with BMI2's instruction that clears the bits from a position up (the
+// position is the low byte of e); compilers do not always find it themselves.
+struct TBmi2Bits {
+  static std::uint32_t ExtraBits(std::uint64_t saved, std::uint32_t e) {
+    std::uint64_t low;
+    asm("bzhi %2, %1, %0" : "=r"(low) : "r"(saved), "r"(static_cast<std::uint64_t>(e)));
+    return static_cast<std::uint32_t>(low >> ((e >> 8) & 63));
+  }
+};
+#endif
+
+// Writes a match of len (3 to 258) bytes from dist (1 or more) bytes back at out
+// and returns its end. Overlapping matches repeat their pattern, as a byte loop in
+// increasing order would. Up to 32 bytes past the end are overwritten: they are
+// not yet output and not history. Most matches are short: the first 32 bytes are
+// copied whatever the length, which spares a branch that is hard to predict.
+inline std::uint8_t* CopyMatch(std::uint8_t* out, std::uint32_t dist, std::uint32_t len) {
+  std::uint8_t* const end = out + len;
+  const std::uint8_t* src = out - dist;
+  if (dist >= 16) {
+    // Each piece's source lies before its destination, so it is final.
+    std::memcpy(out, src, 16);
+    std::memcpy(out + 16, src + 16, 16);
+    for (out += 32, src += 32; out < end; out += 16, src += 16) std::memcpy(out, src, 16);
+  } else if (dist >= 8) {
+    Copy8(out, src);
+    Copy8(out + 8, src + 8);
+    Copy8(out + 16, src + 16);
+    Copy8(out + 24, src + 24);
+    for (out += 32, src += 32; out < end; out += 8, src += 8) Copy8(out, src);
+  } else if (dist == 1) {
+    const std::uint64_t v = *src * std::uint64_t{0x0101010101010101};
+    std::uint8_t pattern[16];
+    std::memcpy(pattern, &v, 8);
+    std::memcpy(pattern + 8, &v, 8);
+    for (; out < end; out += 16) std::memcpy(out, pattern, 16);
+  } else {
+    // A period of 2 to 7 bytes: the first bytes one by one, until the pattern
+    // repeats at a distance of 8 or more (a whole number of periods), then words
+    // from that distance back.
+    const std::uint32_t stride = dist * ((8 + dist - 1) / dist);
+    const std::uint32_t first = std::min(stride, len);
+    for (std::uint32_t i = 0; i < first; ++i) out[i] = src[i];
+    for (out += first; out < end; out += 8) Copy8(out, out - stride);
+  }
+  return end;
+}
+
+// The state of the fast loop, in and out.
+struct TFastLoop {
+  const std::uint8_t* in;
+  const std::uint8_t* inLimit;  // the last position a turn may start at
+  std::uint64_t bb;
+  // The bits held are the low 6 bits; the bits above them carry whatever the slots
+  // taken off left there (a slot's low byte is its bit count, the rest is not).
+  std::uint32_t bk;
+  std::uint8_t* out;
+  std::uint8_t* outLimit;  // the end of the buffer's last chunk
+  const std::uint8_t* hist;
+  const std::uint32_t* lt;
+  const std::uint32_t* dt;
+  std::uint64_t literalMask;  // of the literal/length table's first-level bits
+};
+
+constexpr int kEndOfBlock = 0, kBadData = 1, kMore = -1;
+
+// Entry: at least kFastMargin bytes from in to the end of the input chunk, out
+// below outLimit, bk below 64 (no higher bits), bb clear above bk. Each turn
+// starts with the slot of its first symbol looked up and a refill to 56 or more
+// bits, which leaves the bits the slot came from as they are. Literal slots (at
+// most 12 bits each) follow one another while the bits for one more and the
+// lookup after it are there. A length and a distance with their extra bits take
+// at most 48 bits; the rare match that leaves fewer than a lookup needs refills
+// before the next one. The slot of a turn's next symbol is looked up as soon as
+// its bits are there, so that the lookup's latency overlaps the work that ends
+// the turn. A turn writes at most kMaxOvershoot bytes past outLimit. Returns
+// kMore when in or out reached its limit. kWholeHistory: out - hist is 32 KiB or
+// more, so that no distance can reach before the entry.
+template <class TBits, bool kWholeHistory>
+[[gnu::always_inline]] inline int RunFastLoop(TFastLoop& f) {
+  const std::uint8_t* in = f.in;
+  std::uint64_t bb = f.bb;
+  std::uint32_t bk = f.bk;
+  std::uint8_t* out = f.out;
+  const std::uint32_t* const lt = f.lt;
+  const std::uint32_t* const dt = f.dt;
+  const std::uint64_t literalMask = f.literalMask;
+  const std::uint8_t* const inLimit = f.inLimit;
+  std::uint8_t* const outLimit = f.outLimit;
+  int result = kMore;
+
+#define KESTREL_REFILL()               \
+  do {                                 \
+    bb |= Load64(in) << (bk & 63);     \
+    in += 7 - ((bk >> 3) & 7);         \
+    bk |= 56;                          \
+  } while (false)
+#define KESTREL_CONSUME(e) \
+  do {                     \
+    bb >>= (e) & 63;       \
+    bk -= (e);             \
+  } while (false)
+
+  KESTREL_REFILL();
+  std::uint32_t e = lt[bb & literalMask];
+  while (in <= inLimit && out < outLimit) {
+    KESTREL_REFILL();  // e was looked up in bits the refill leaves as they are
+    if (e & ieLiteral) {
+      // One or two literals per slot; a slot of one writes a second byte that the
+      // next symbol overwrites.
+      do {
+        KESTREL_CONSUME(e);
+        PutLiterals(out, e);
+        e = lt[bb & literalMask];
+      } while ((e & ieLiteral) && (bk & 63) >= 2 * kWideLiteralTableBits);
+      continue;
+    }
+    if (e & ieSpecial) {
+      if (e & ieLink) {  // a code longer than the first level, whose bits the link takes
+        KESTREL_CONSUME(e);
+        e = lt[(e >> 16) + LowBits(bb, (e >> 8) & 15)];
+        if (e & ieLiteral) {
+          KESTREL_CONSUME(e);
+          *out++ = static_cast<std::uint8_t>(e >> 16);
+          e = lt[bb & literalMask];
+          continue;
+        }
+      }
+      if (e & ieSpecial) {
+        if (e & ieEndOfBlock) {
+          KESTREL_CONSUME(e);
+          result = kEndOfBlock;
+        } else {
+          result = kBadData;
+        }
+        break;
+      }
+    }
+    std::uint64_t saved = bb;
+    KESTREL_CONSUME(e);
+    const std::uint32_t len = (e >> 16) + TBits::ExtraBits(saved, e);
+
+    std::uint32_t d = dt[bb & kDistanceMask];
+    if (d & ieSpecial) {
+      if (d & ieLink) {
+        bb >>= kDistanceTableBits;
+        bk -= kDistanceTableBits;
+        d = dt[(d >> 16) + LowBits(bb, (d >> 8) & 15)];
+      }
+      if (d & ieSpecial) {  // an invalid code, or a block without distance codes
+        result = kBadData;
+        break;
+      }
+    }
+    saved = bb;
+    KESTREL_CONSUME(d);
+    const std::uint32_t dist = (d >> 16) + TBits::ExtraBits(saved, d);
+    // The next slot comes from the bits at hand when there are enough; the refill
+    // at the next turn's start then runs beside the lookup.
+    if ((bk & 63) < kWideLiteralTableBits) KESTREL_REFILL();
+    e = lt[bb & literalMask];
+    // A distance that reaches before the entry's first byte names history the
+    // entry does not have. Other decoders reject such a stream; so do we, rather
+    // than copy whatever an earlier entry left in the buffer.
+    if (!kWholeHistory && dist > static_cast<std::size_t>(out - f.hist)) {
+      result = kBadData;
+      break;
+    }
+    out = CopyMatch(out, dist, len);
+  }
+#undef KESTREL_REFILL
+#undef KESTREL_CONSUME
+  f.in = in;
+  f.bb = bb;
+  f.bk = bk;
+  f.out = out;
+  return result;
+}
+
+using TFastLoopFunction = int (*)(TFastLoop&);
+
+int RunFastLoopPlain(TFastLoop& f) { return RunFastLoop<TPlainBits, false>(f); }
+int RunFastLoopPlainWhole(TFastLoop& f) { return RunFastLoop<TPlainBits, true>(f); }
+#ifdef KESTREL_INFLATE_BMI2
+// Processors with BMI2 shift by a register's count, and clear a value's bits from
+// a position up, in one instruction each: the loop's every step does both.
+[[gnu::target("bmi2")]] int RunFastLoopBmi2(TFastLoop& f) { return RunFastLoop<TBmi2Bits, false>(f); }
+[[gnu::target("bmi2")]] int RunFastLoopBmi2Whole(TFastLoop& f) { return RunFastLoop<TBmi2Bits, true>(f); }
+#endif
+
+TFastLoopFunction ChooseFastLoop(bool wholeHistory) {
+#ifdef KESTREL_INFLATE_BMI2
+  // The compiler's runtime caches the processor's answer.
+  if (__builtin_cpu_supports("bmi2")) return wholeHistory ? RunFastLoopBmi2Whole : RunFastLoopBmi2;
+#endif
+  return wholeHistory ? RunFastLoopPlainWhole : RunFastLoopPlain;
 }
 
 class TInflater {
  public:
-  explicit TInflater(TDecodeState& state) : s_(state), window_(state.Window.data()) {}
+  TInflater(TDecodeState& state, TInflateWorkspace& work)
+      : s_(state),
+        work_(work),
+        out_(work.Output + kHistory),
+        chunkEnd_(out_ + kDecodeChunk),
+        histStart_(out_) {}
 
   int InflateBlock(bool& last);
-  std::uint32_t WindowPosition() const { return wpos_; }
+  /// After the last block: the bytes of the incomplete chunk, and the output.
+  void Finish() {
+    const std::uint8_t* const chunk = chunkEnd_ - kDecodeChunk;
+    s_.FlushWindow(chunk, static_cast<std::uint32_t>(out_ - chunk));
+    s_.FlushOutput();
+  }
 
  private:
+  // A block's codes: the fast tables, and the code tables of the symbol-by-symbol
+  // path, built when that path first needs them.
+  struct TBlockCodes {
+    const std::uint32_t* literals;
+    const std::uint32_t* distances;
+    std::uint64_t literalMask;  // of the literal/length table's first-level bits
+    bool fixed;
+    bool tablesReady = false;
+    const TCodeTableEntry* lt = nullptr;
+    const TCodeTableEntry* dt = nullptr;  // none in a block without distance codes
+    unsigned bl = 0, bd = 0;
+  };
+
   void ReleaseBlockCodes() {
     ReleaseCodeTables(s_.LiteralCodes);
     ReleaseCodeTables(s_.DistanceCodes);
@@ -90,40 +331,54 @@ class TInflater {
   int InflateStoredBlock();
   int InflateFixedBlock();
   int InflateDynamicBlock();
-  int InflateCodes(const TCodeSet& literals, const TCodeSet& distances, unsigned bl, unsigned bd);
-  int FastCodes(const TCodeTableEntry* lt, const TCodeTableEntry* dt, unsigned bl, unsigned bd);
-  int SlowSymbol(const TCodeTableEntry* lt, const TCodeTableEntry* dt, unsigned bl, unsigned bd);
+  int InflateCodes(TBlockCodes& codes);
+  int FastCodes(const TBlockCodes& codes);
+  int TailSymbol(const TBlockCodes& codes);
+  int CarefulSymbol(const TBlockCodes& codes);
+  bool PrepareCodeTables(TBlockCodes& codes);
   int Build(const std::uint16_t* lengths, unsigned n, unsigned simple, const std::uint16_t* base,
             const std::uint8_t* extra, TCodeSet& set, int& m);
 
   void Need(unsigned n) { s_.EnsureBits(n, bb_, bk_); }
   void Drop(unsigned n) { TDecodeState::DropBits(n, bb_, bk_); }
   unsigned Peek(unsigned n) const { return static_cast<unsigned>(bb_) & BitMask[n]; }
-  void PutWindow(std::uint8_t byte) {
-    window_[wpos_++] = byte;
-    if (wpos_ == kWindow) FlushFullWindow();
+  void PutByte(std::uint8_t byte) {
+    *out_++ = byte;
+    if (out_ == chunkEnd_) ChunkDone();
   }
-  // Every path that fills the window ends here, so that outside it wpos_ is always
-  // below kWindow: a position at the end would leave no room for the next byte.
-  void FlushFullWindow() {
-    wpos_ = 0;
-    wrapped_ = true;
-    s_.FlushWindow(kWindow);
-  }
-  // A distance that reaches before the entry's first byte names history the entry
-  // does not have. Other decoders reject such a stream; so do we, rather than copy
-  // whatever an earlier entry left in the window.
-  bool ReachesBeforeData(std::uint32_t dist) const { return !wrapped_ && dist > wpos_; }
-
-  static constexpr int kMore = -1;  // FastCodes/SlowSymbol: the block goes on
+  // Writes the chunk that ends at chunkEnd_, which out_ has reached, and moves on
+  // to the next. The symbol-by-symbol paths call it as soon as out_ reaches the
+  // chunk's end, the fast loop's caller after each run, so that out_ is below
+  // chunkEnd_ whenever a refill or a block's end may come.
+  void ChunkDone();
 
   TDecodeState& s_;
-  std::uint8_t* window_;
+  TInflateWorkspace& work_;
   std::uint64_t bb_ = 0;  // bit buffer: bits not yet used, first bit lowest
   unsigned bk_ = 0;       // valid bits in bb_; bits above them are zero
-  std::uint32_t wpos_ = 0;  // next window slot, always below kWindow between symbols
-  bool wrapped_ = false;    // the window has been flushed whole at least once
+  std::uint8_t* out_;     // next output byte
+  std::uint8_t* chunkEnd_;         // end of the chunk out_ is in
+  const std::uint8_t* histStart_;  // the entry's first byte still in the buffer
+  // The code lengths of the current dynamic block, for its code tables.
+  std::uint16_t lengths_[286 + 30] = {};
+  unsigned nl_ = 0, nd_ = 0;
 };
+
+void TInflater::ChunkDone() {
+  s_.FlushWindow(chunkEnd_ - kDecodeChunk, kDecodeChunk);
+  if (chunkEnd_ != work_.Output + kBufferEnd) {
+    chunkEnd_ += kDecodeChunk;
+    return;
+  }
+  // The buffer's last chunk: its 32 KiB, with what ran past them, become the
+  // history at the front.
+  const std::uint8_t* const from = chunkEnd_ - kHistory;
+  const auto keep = static_cast<std::size_t>(out_ - from);
+  std::memcpy(work_.Output, from, keep);
+  out_ = work_.Output + keep;
+  chunkEnd_ = work_.Output + kHistory + kDecodeChunk;
+  histStart_ = work_.Output;
+}
 
 int TInflater::Build(const std::uint16_t* lengths, unsigned n, unsigned simple, const std::uint16_t* base,
                      const std::uint8_t* extra, TCodeSet& set, int& m) {
@@ -184,27 +439,27 @@ int TInflater::InflateStoredBlock() {
     if (bk_ >= 8) {  // whole bytes still in the bit buffer come first
       const auto byte = static_cast<std::uint8_t>(bb_);
       Drop(8);
-      PutWindow(byte);
+      PutByte(byte);
       --left;
     } else if (s_.InputCount > 0 && s_.CompressedLeft > 0) {
-      // Straight from the input chunk, as far as input, window and block allow.
+      // Straight from the input chunk, as far as input, chunk and block allow.
       std::uint32_t take = left;
       take = std::min(take, s_.InputCount);
       take = static_cast<std::uint32_t>(std::min<std::int64_t>(take, s_.CompressedLeft));
-      take = std::min(take, kWindow - wpos_);
-      std::memcpy(window_ + wpos_, s_.InputPtr, take);
+      take = std::min(take, static_cast<std::uint32_t>(chunkEnd_ - out_));
+      std::memcpy(out_, s_.InputPtr, take);
       s_.InputPtr += take;
       s_.InputCount -= take;
       s_.CompressedLeft -= take;
       s_.LastByte = s_.InputPtr[-1];
-      wpos_ += take;
+      out_ += take;
       left -= take;
-      if (wpos_ == kWindow) FlushFullWindow();
+      if (out_ == chunkEnd_) ChunkDone();
     } else {  // a refill, or the repeated last byte past the end of the data
       Need(8);
       const auto byte = static_cast<std::uint8_t>(bb_);
       Drop(8);
-      PutWindow(byte);
+      PutByte(byte);
       --left;
     }
   }
@@ -212,33 +467,8 @@ int TInflater::InflateStoredBlock() {
 }
 
 int TInflater::InflateFixedBlock() {
-  if (!s_.FixedCodesReady) {
-    // 288 literal/length lengths: 0-143 8 bits, 144-255 9, 256-279 7, 280-287 8.
-    std::uint16_t lengths[288];
-    for (int i = 0; i < 144; ++i) lengths[i] = 8;
-    for (int i = 144; i < 256; ++i) lengths[i] = 9;
-    for (int i = 256; i < 280; ++i) lengths[i] = 7;
-    for (int i = 280; i < 288; ++i) lengths[i] = 8;
-    int bl = 7;
-    int result = Build(lengths, 288, 257, kLengthBase, kLengthExtra, s_.FixedLiteralCodes, bl);
-    if (result != ctComplete) return result;
-    // 30 distance codes of 5 bits: the set is incomplete (codes 30 and 31 are
-    // invalid), which is accepted here.
-    for (int i = 0; i < 30; ++i) lengths[i] = 5;
-    int bd = 5;
-    result = Build(lengths, 30, 0, kDistanceBase, kDistanceExtra, s_.FixedDistanceCodes, bd);
-    if (result > ctIncomplete) {
-      ReleaseCodeTables(s_.FixedLiteralCodes);
-      return result;
-    }
-    s_.FixedLiteralBits = bl;
-    s_.FixedDistanceBits = bd;
-    s_.FixedCodesReady = true;
-  }
-  return InflateCodes(s_.FixedLiteralCodes, s_.FixedDistanceCodes, static_cast<unsigned>(s_.FixedLiteralBits),
-                      static_cast<unsigned>(s_.FixedDistanceBits)) != 0
-             ? ibBadData
-             : ibOk;
+  TBlockCodes codes{FixedLiteralTable.data(), FixedDistanceTable.data(), (1u << kLiteralTableBits) - 1, true};
+  return InflateCodes(codes) != 0 ? ibBadData : ibOk;
 }
 
 int TInflater::InflateDynamicBlock() {
@@ -253,7 +483,8 @@ int TInflater::InflateDynamicBlock() {
   Drop(4);
   if (nl > 286 || nd > 30) return ibBadData;
 
-  std::uint16_t lengths[286 + 30] = {};
+  std::uint16_t* const lengths = lengths_;
+  std::fill(lengths, lengths + 19, std::uint16_t{0});
   for (unsigned j = 0; j < nb; ++j) {
     Need(3);
     lengths[kBitLengthOrder[j]] = static_cast<std::uint16_t>(Peek(3));
@@ -309,158 +540,174 @@ int TInflater::InflateDynamicBlock() {
     while (repeat-- > 0) lengths[i++] = static_cast<std::uint16_t>(value);
   }
   ReleaseCodeTables(s_.BitLengthCodes);
+  nl_ = nl;
+  nd_ = nd;
 
-  int bl = kLiteralWidth;
-  result = Build(lengths, nl, 257, kLengthBase, kLengthExtra, s_.LiteralCodes, bl);
-  if (result != ctComplete) {  // an incomplete literal/length code is an error
-    if (result == ctIncomplete) ReleaseCodeTables(s_.LiteralCodes);
-    return result;
-  }
-  int bd = kDistanceWidth;
-  result = Build(lengths + nl, nd, 0, kDistanceBase, kDistanceExtra, s_.DistanceCodes, bd);
-  if (result != ctComplete) {  // and so is an incomplete distance code
-    if (result == ctIncomplete) ReleaseCodeTables(s_.DistanceCodes);
-    ReleaseCodeTables(s_.LiteralCodes);
-    return result;
-  }
-  const int decoded = InflateCodes(s_.LiteralCodes, s_.DistanceCodes, static_cast<unsigned>(bl), static_cast<unsigned>(bd));
+  // Incomplete literal/length and distance codes are errors; a block without
+  // literal/length codes fails before it reads a bit, one without distance codes
+  // holds literals only.
+  bool absent = false;
+  // Slots of two literals cost about as much again as the table: they pay for
+  // themselves only over many symbols, which a block with this much input ahead of
+  // it is likely to have. Two literal codes take at least twice the shortest one's
+  // bits: with codes of 6 bits and more (data of some 64 byte values or more,
+  // evenly spread), only a first level of 12 bits holds two.
+  const bool pairLiterals = s_.CompressedLeft >= kPairingInput;
+  unsigned shortestLiteral = 16;
+  for (unsigned v = 0; v < 256; ++v)
+    if (lengths[v] != 0 && lengths[v] < shortestLiteral) shortestLiteral = lengths[v];
+  const unsigned literalBits =
+      pairLiterals && 2 * shortestLiteral == kWideLiteralTableBits ? kWideLiteralTableBits : kLiteralTableBits;
+  result =
+      BuildInflateTable(lengths, nl, TInflateCode::Literal, work_.LiteralTable, absent, literalBits, pairLiterals);
+  if (result != ctComplete) return result;
+  if (absent) return ibBadData;
+  result = BuildInflateTable(lengths + nl, nd, TInflateCode::Distance, work_.DistanceTable, absent);
+  if (result != ctComplete) return result;
+
+  TBlockCodes codes{work_.LiteralTable, work_.DistanceTable, (std::uint64_t{1} << literalBits) - 1, false};
+  const int decoded = InflateCodes(codes);
   ReleaseCodeTables(s_.LiteralCodes);
   ReleaseCodeTables(s_.DistanceCodes);
   return decoded != 0 ? ibBadData : ibOk;
 }
 
-int TInflater::InflateCodes(const TCodeSet& literals, const TCodeSet& distances, unsigned bl, unsigned bd) {
-  if (literals.Absent()) return 1;
-  const TCodeTableEntry* lt = literals.Root();
-  const TCodeTableEntry* dt = distances.Absent() ? nullptr : distances.Root();
-  for (;;) {
-    if (s_.InputCount >= kFastInput && wpos_ <= kFastWindowLimit) {
-      const int result = FastCodes(lt, dt, bl, bd);
-      if (result != kMore) return result;
+// The code tables of the symbol-by-symbol path, from the same lengths as the fast
+// tables, which were accepted: only an allocation can fail here.
+bool TInflater::PrepareCodeTables(TBlockCodes& codes) {
+  if (codes.fixed) {
+    if (!s_.FixedCodesReady) {
+      std::uint16_t lengths[288];
+      for (unsigned i = 0; i < 288; ++i) lengths[i] = i < 144 ? 8 : i < 256 ? 9 : i < 280 ? 7 : 8;
+      int bl = 7;
+      if (Build(lengths, 288, 257, LengthBase, LengthExtra, s_.FixedLiteralCodes, bl) != ctComplete) return false;
+      for (unsigned i = 0; i < 30; ++i) lengths[i] = 5;
+      int bd = 5;
+      if (Build(lengths, 30, 0, DistanceBase, DistanceExtra, s_.FixedDistanceCodes, bd) > ctIncomplete) {
+        ReleaseCodeTables(s_.FixedLiteralCodes);
+        return false;
+      }
+      s_.FixedLiteralBits = bl;
+      s_.FixedDistanceBits = bd;
+      s_.FixedCodesReady = true;
     }
-    const int result = SlowSymbol(lt, dt, bl, bd);
+    codes.lt = s_.FixedLiteralCodes.Root();
+    codes.dt = s_.FixedDistanceCodes.Root();
+    codes.bl = static_cast<unsigned>(s_.FixedLiteralBits);
+    codes.bd = static_cast<unsigned>(s_.FixedDistanceBits);
+  } else {
+    int bl = kLiteralWidth;
+    if (Build(lengths_, nl_, 257, LengthBase, LengthExtra, s_.LiteralCodes, bl) != ctComplete) return false;
+    int bd = kDistanceWidth;
+    if (Build(lengths_ + nl_, nd_, 0, DistanceBase, DistanceExtra, s_.DistanceCodes, bd) != ctComplete) return false;
+    codes.lt = s_.LiteralCodes.Root();
+    codes.dt = s_.DistanceCodes.Absent() ? nullptr : s_.DistanceCodes.Root();
+    codes.bl = static_cast<unsigned>(bl);
+    codes.bd = static_cast<unsigned>(bd);
+  }
+  codes.tablesReady = true;
+  return true;
+}
+
+int TInflater::InflateCodes(TBlockCodes& codes) {
+  for (;;) {
+    int result;
+    if (s_.InputCount >= kFastInput) {
+      result = FastCodes(codes);
+    } else if (s_.CompressedSize == 0) {
+      result = TailSymbol(codes);
+    } else {
+      if (!codes.tablesReady && !PrepareCodeTables(codes)) return kBadData;
+      result = CarefulSymbol(codes);
+    }
+    // The fast loop runs on past the chunks it completes: it reads no input but
+    // its own chunk's and can show nothing on the way, so the chunks leave here, in
+    // order, before anything else can happen: a refill, the next block's header, or
+    // the end of a block that failed (a failed symbol writes nothing).
+    while (out_ >= chunkEnd_) ChunkDone();
     if (result != kMore) return result;
   }
 }
 
-// Entry: at least kFastInput bytes in the input chunk, wpos_ <= kFastWindowLimit.
-// Each turn refills the bit buffer to 56 or more bits, enough for the longest
-// symbol (15 + 5 + 15 + 13 bits), and writes at most 258 window bytes, so neither
-// a refill nor a window flush is ever needed inside. Leaves when fewer than 8
-// input bytes or 258 window bytes remain, handing back the unused whole bytes; a
-// window filled to its very end by the last match is flushed on the way out.
-int TInflater::FastCodes(const TCodeTableEntry* lt, const TCodeTableEntry* dt, unsigned bl, unsigned bd) {
+int TInflater::FastCodes(const TBlockCodes& codes) {
   const std::uint8_t* const start = s_.InputPtr;
-  const std::uint8_t* in = start;
-  const std::uint8_t* const refillLimit = start + s_.InputCount - 8;
-  std::uint8_t* const win = window_;
-  std::uint64_t bb = bb_;
-  unsigned bk = bk_;
-  std::uint32_t wpos = wpos_;
-  const std::uint64_t ml = BitMask[bl];
-  const std::uint64_t md = BitMask[bd];
-  int result = kMore;
+  TFastLoop f{start,      start + s_.InputCount - kFastMargin, bb_, bk_, out_, work_.Output + kBufferEnd,
+              histStart_, codes.literals, codes.distances, codes.literalMask};
+  const int result = ChooseFastLoop(f.out - f.hist >= static_cast<std::ptrdiff_t>(kHistory))(f);
 
-  while (in <= refillLimit && wpos <= kFastWindowLimit) {
-    bb |= Load64(in) << bk;
-    in += (63 - bk) >> 3;
-    bk |= 56;
-
-    TCodeTableEntry e = lt[bb & ml];
-    while (e.Extra > ceLiteral) {
-      if (e.Extra == ceInvalid) {
-        result = 1;
-        goto done;
-      }
-      bb >>= e.Bits;
-      bk -= e.Bits;
-      e = lt[e.Value + (bb & BitMask[e.Extra - 16])];
-    }
-    bb >>= e.Bits;
-    bk -= e.Bits;
-    if (e.Extra == ceLiteral) {
-      win[wpos++] = static_cast<std::uint8_t>(e.Value);
-      continue;
-    }
-    if (e.Extra == ceEndOfBlock) {
-      result = 0;
-      break;
-    }
-    const std::uint32_t len = e.Value + static_cast<std::uint32_t>(bb & BitMask[e.Extra]);
-    bb >>= e.Extra;
-    bk -= e.Extra;
-    if (dt == nullptr) {  // a length code in a literal-only block
-      result = 1;
-      break;
-    }
-    TCodeTableEntry d = dt[bb & md];
-    while (d.Extra > ceLiteral) {
-      if (d.Extra == ceInvalid) {
-        result = 1;
-        goto done;
-      }
-      bb >>= d.Bits;
-      bk -= d.Bits;
-      d = dt[d.Value + (bb & BitMask[d.Extra - 16])];
-    }
-    bb >>= d.Bits;
-    bk -= d.Bits;
-    const std::uint32_t dist = d.Value + static_cast<std::uint32_t>(bb & BitMask[d.Extra]);
-    bb >>= d.Extra;
-    bk -= d.Extra;
-
-    std::uint32_t left = len;
-    if (dist > wpos) {
-      if (!wrapped_) {  // before the entry's first byte
-        result = 1;
-        break;
-      }
-      // The source starts near the window's end (bytes of the previous cycle):
-      // copy up to the end, in increasing order, then go on from slot 0.
-      const std::uint32_t from = wpos + kWindow - dist;
-      const std::uint32_t piece = std::min(left, kWindow - from);
-      std::memmove(win + wpos, win + from, piece);
-      wpos += piece;
-      left -= piece;
-    }
-    if (left > 0) {
-      CopyMatch(win + wpos, dist, left);
-      wpos += left;
-    }
-  }
-done:
   // Hand back the whole bytes read ahead in this run.
+  unsigned bk = f.bk & 63;
   std::uint32_t back = bk >> 3;
-  const auto used = static_cast<std::uint32_t>(in - start);
+  const auto used = static_cast<std::uint32_t>(f.in - start);
   if (back > used) back = used;
-  in -= back;
+  const std::uint8_t* const in = f.in - back;
   bk -= back * 8;
-  bb &= (std::uint64_t{1} << bk) - 1;
   const auto consumed = static_cast<std::uint32_t>(in - start);
   if (consumed > 0) s_.LastByte = in[-1];
   s_.InputPtr = in;
   s_.InputCount -= consumed;
   s_.CompressedLeft -= consumed;
-  bb_ = bb;
+  bb_ = LowBits(f.bb, bk);
   bk_ = bk;
-  wpos_ = wpos;
-  // The last match may have ended exactly at the window's end; the state above is
-  // complete before the flush, which may throw.
-  if (wpos_ == kWindow) FlushFullWindow();
+  out_ = f.out;
   return result;
 }
 
-// One symbol through the frame's byte reader and window flush.
-int TInflater::SlowSymbol(const TCodeTableEntry* lt, const TCodeTableEntry* dt, unsigned bl, unsigned bd) {
+// One symbol near the end of the entry's data, through the frame's bit reader: no
+// refill is left, so how many bits it asks for changes nothing but how many
+// repeated last bytes it takes in.
+int TInflater::TailSymbol(const TBlockCodes& codes) {
   // Once a symbol has taken bits of the repeated last byte, the data has run out in
   // the middle of a block: such made-up bits could go on copying until the declared
   // size, which a few hostile bytes can set to 4 GiB. Stop the entry (its CRC
   // comparison reports it).
-  if (static_cast<std::uint64_t>(s_.MissedBytes) * 8 > bk_) return 1;
-  Need(bl);
-  TCodeTableEntry e = lt[Peek(bl)];
+  if (static_cast<std::uint64_t>(s_.MissedBytes) * 8 > bk_) return kBadData;
+  const std::uint32_t* const lt = codes.literals;
+  const std::uint32_t* const dt = codes.distances;
+  Need(kMaxSymbolBits);
+  std::uint32_t e = lt[bb_ & codes.literalMask];
+  if (e & ieLink) {
+    Drop(e & 0xFF);
+    e = lt[(e >> 16) + LowBits(bb_, (e >> 8) & 15)];
+  }
+  if (e & ieLiteral) {
+    // Only the first of two literals: the second one's bits may be made up, and
+    // the check above must come before each symbol.
+    Drop((e >> 8) & 15);
+    *out_++ = static_cast<std::uint8_t>(e >> 16);
+    return kMore;
+  }
+  if (e & ieSpecial) {
+    if (!(e & ieEndOfBlock)) return kBadData;
+    Drop(e & 0xFF);
+    return kEndOfBlock;
+  }
+  const std::uint32_t len = (e >> 16) + static_cast<std::uint32_t>(LowBits(bb_, e & 0xFF) >> ((e >> 8) & 15));
+  Drop(e & 0xFF);
+  std::uint32_t d = dt[bb_ & kDistanceMask];
+  if (d & ieLink) {
+    Drop(kDistanceTableBits);
+    d = dt[(d >> 16) + LowBits(bb_, (d >> 8) & 15)];
+  }
+  if (d & ieSpecial) return kBadData;
+  const std::uint32_t dist = (d >> 16) + static_cast<std::uint32_t>(LowBits(bb_, d & 0xFF) >> ((d >> 8) & 15));
+  Drop(d & 0xFF);
+  if (dist > static_cast<std::size_t>(out_ - histStart_)) return kBadData;
+  out_ = CopyMatch(out_, dist, len);
+  return kMore;
+}
+
+// One symbol through the frame's bit reader and the code tables, asking for bits
+// exactly as a decoder that knows only those tables would: the refill comes when
+// such a decoder's would.
+int TInflater::CarefulSymbol(const TBlockCodes& codes) {
+  if (static_cast<std::uint64_t>(s_.MissedBytes) * 8 > bk_) return kBadData;
+  const TCodeTableEntry* const lt = codes.lt;
+  const TCodeTableEntry* const dt = codes.dt;
+  Need(codes.bl);
+  TCodeTableEntry e = lt[Peek(codes.bl)];
   while (e.Extra > ceLiteral) {
-    if (e.Extra == ceInvalid) return 1;
+    if (e.Extra == ceInvalid) return kBadData;
     Drop(e.Bits);
     const unsigned n = e.Extra - 16u;
     Need(n);
@@ -468,19 +715,19 @@ int TInflater::SlowSymbol(const TCodeTableEntry* lt, const TCodeTableEntry* dt, 
   }
   Drop(e.Bits);
   if (e.Extra == ceLiteral) {
-    PutWindow(static_cast<std::uint8_t>(e.Value));
+    *out_++ = static_cast<std::uint8_t>(e.Value);
     return kMore;
   }
-  if (e.Extra == ceEndOfBlock) return 0;
+  if (e.Extra == ceEndOfBlock) return kEndOfBlock;
 
   Need(e.Extra);
-  std::uint32_t len = e.Value + Peek(e.Extra);
+  const std::uint32_t len = e.Value + Peek(e.Extra);
   Drop(e.Extra);
-  if (dt == nullptr) return 1;
-  Need(bd);
-  TCodeTableEntry d = dt[Peek(bd)];
+  if (dt == nullptr) return kBadData;
+  Need(codes.bd);
+  TCodeTableEntry d = dt[Peek(codes.bd)];
   while (d.Extra > ceLiteral) {
-    if (d.Extra == ceInvalid) return 1;
+    if (d.Extra == ceInvalid) return kBadData;
     Drop(d.Bits);
     const unsigned n = d.Extra - 16u;
     Need(n);
@@ -490,38 +737,28 @@ int TInflater::SlowSymbol(const TCodeTableEntry* lt, const TCodeTableEntry* dt, 
   Need(d.Extra);
   const std::uint32_t dist = d.Value + Peek(d.Extra);
   Drop(d.Extra);
-  if (ReachesBeforeData(dist)) return 1;
-  std::uint32_t from = wpos_ - dist;
-
-  // In pieces that end at the window's end or the source's, flushing the window
-  // whenever it fills.
-  do {
-    from &= kWindow - 1;
-    std::uint32_t piece = kWindow - std::max(from, wpos_);
-    if (piece > len) piece = len;
-    if (wpos_ >= from + piece) {
-      std::memcpy(window_ + wpos_, window_ + from, piece);
-    } else {
-      for (std::uint32_t i = 0; i < piece; ++i) window_[wpos_ + i] = window_[from + i];
-    }
-    wpos_ += piece;
-    from += piece;
-    len -= piece;
-    if (wpos_ == kWindow) FlushFullWindow();
-  } while (len > 0);
+  if (dist > static_cast<std::size_t>(out_ - histStart_)) return kBadData;
+  out_ = CopyMatch(out_, dist, len);
   return kMore;
 }
 
 }  // namespace
 
 void Inflate(TDecodeState& state) {
-  TInflater inflater(state);
+  if (!state.InflateWork) {
+    try {
+      state.InflateWork = std::make_unique_for_overwrite<TInflateWorkspace>();
+    } catch (const std::bad_alloc&) {
+      state.ReportOutOfMemory();
+      return;
+    }
+  }
+  TInflater inflater(state, *state.InflateWork);
   bool last = false;
   do {
     if (inflater.InflateBlock(last) != ibOk) return;
   } while (!last);
-  state.FlushWindow(inflater.WindowPosition());
-  state.FlushOutput();
+  inflater.Finish();
 }
 
 }  // namespace kestrel

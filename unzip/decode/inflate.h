@@ -1,7 +1,11 @@
 #pragma once
-// Method 8: the Deflate format, decoded through the 32 KiB window of the frame.
+// Method 8: the Deflate format.
+
+#include <cstddef>
+#include <cstdint>
 
 #include "unzip/decode/decode_state.h"
+#include "unzip/decode/inflate_table.h"
 
 namespace kestrel {
 
@@ -13,10 +17,26 @@ enum : int {
   ibOutOfMemory = 3  ///< a code table could not be built
 };
 
+/// Inflate's storage for one extraction run (some 330 KB), made for its first
+/// deflated entry. Decoding goes straight into Output: the 32 KiB of history a
+/// distance may reach back into, then kChunks chunks of 32 KiB, each written out
+/// once complete and before any further input is read, then room for a turn of
+/// the fast loop to run past the last chunk's end.
+struct TInflateWorkspace {
+  static constexpr std::size_t kHistory = 32768;
+  static constexpr std::size_t kChunks = 8;
+  static constexpr std::size_t kSlack = 512;
+
+  /// The fast tables of the current block's dynamic codes.
+  std::uint32_t LiteralTable[kLiteralTableSize];
+  std::uint32_t DistanceTable[kDistanceTableSize];
+  std::uint8_t Output[kHistory + kChunks * kDecodeChunk + kSlack];
+};
+
 /// Inflates the current entry. On a failed block it stops at once and flushes
-/// nothing (the driver's CRC comparison then reports the entry); after the last
-/// block it flushes the window and the output. Only a cancel, a failed write, and
-/// the exceptions of the two final flushes, leave it.
+/// nothing more (the driver's CRC comparison then reports the entry); after the
+/// last block it flushes the window and the output. Only a cancel, a failed
+/// write, and the exceptions of the two final flushes, leave it.
 void Inflate(TDecodeState& state);
 
 }  // namespace kestrel

@@ -31,6 +31,11 @@ TEST(InflateZlibStreams, TextAtEveryLevel) {
 TEST(InflateZlibStreams, RandomDataAtEveryLevel) {
   const std::string data = RandomData(200000, 2);
   for (int level : {1, 6, 9}) ExpectRoundTrip(data, level, "random");
+  // Bytes of 64 values get literal codes of 6 bits, which share a slot only in the
+  // literal table's wider first level.
+  std::string narrow = RandomData(200000, 3);
+  for (char& c : narrow) c = static_cast<char>(static_cast<unsigned char>(c) % 64);
+  ExpectRoundTrip(narrow, 6, "64 values");
 }
 
 // Long runs: matches of 258 at distance 1 and far matches near 32 KiB.
@@ -39,6 +44,22 @@ TEST(InflateZlibStreams, RepetitiveData) {
   const std::string block = RandomData(30000, 5);
   data += block + TextData(2000, 9) + block + std::string(5000, '\0') + block;
   for (int level : {1, 9}) ExpectRoundTrip(data, level, "repetitive");
+}
+
+// A random block of 30,000 bytes over and over: nearly every match reaches back
+// 30,000 bytes and is 258 long, so matches run across every 32 KiB chunk's end and
+// across the end of inflate's buffer, whose last 32 KiB then move to its front.
+// The output still leaves in whole chunks of 32 KiB, then the rest.
+TEST(InflateZlibStreams, MatchesAcrossChunkAndBufferEnds) {
+  const std::string block = RandomData(30000, 14);
+  std::string data;
+  for (int i = 0; i < 20; ++i) data += block;
+  data += TextData(40000, 15);
+  ExpectRoundTrip(data, 9, "repeated block");
+  const TDecoded d = DecodeData(PythonDeflate(data, 9), 8, static_cast<std::uint32_t>(data.size()));
+  std::vector<std::int32_t> chunks(data.size() / 32768, 32768);
+  chunks.push_back(static_cast<std::int32_t>(data.size() % 32768));
+  EXPECT_EQ(d.writes, chunks);
 }
 
 TEST(InflateZlibStreams, SmallAndEmptyInputs) {
