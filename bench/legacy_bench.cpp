@@ -73,7 +73,7 @@ std::uint32_t DecodeOnce(TMemoryHost& host, kestrel::TDecodeState& state, const 
     else
       kestrel::Unreduce(state);
   }
-  return ~state.CrcRegister;
+  return state.Crc();
 }
 
 double Median(std::vector<double> x) {

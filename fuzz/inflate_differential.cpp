@@ -18,11 +18,11 @@
 #include "fuzz/fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  constexpr std::size_t kHeader = 8;
-  if (size < kHeader) return 0;
+  constexpr std::size_t Header = 8;
+  if (size < Header) return 0;
   const int level = data[0] % 10;
-  static constexpr int kStrategies[] = {Z_DEFAULT_STRATEGY, Z_FILTERED, Z_HUFFMAN_ONLY, Z_RLE, Z_FIXED};
-  const int strategy = kStrategies[data[1] % 5];
+  static constexpr int Strategies[] = {Z_DEFAULT_STRATEGY, Z_FILTERED, Z_HUFFMAN_ONLY, Z_RLE, Z_FIXED};
+  const int strategy = Strategies[data[1] % 5];
   const int windowBits = 9 + data[2] % 7;
   const int memLevel = 1 + data[3] % 9;
   const int repeats = 1 + data[4] % 64;
@@ -30,21 +30,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::uint8_t pattern = data[7];
 
   std::string original;
-  for (int i = 0; i < repeats; ++i) original.append(reinterpret_cast<const char*>(data + kHeader), size - kHeader);
+  for (int i = 0; i < repeats; ++i) original.append(reinterpret_cast<const char*>(data + Header), size - Header);
 
   z_stream z{};
   if (deflateInit2(&z, level, Z_DEFLATED, -windowBits, memLevel, strategy) != Z_OK) std::abort();
   std::string packed(deflateBound(&z, original.size()) + 64 * (original.size() / piece + 2), '\0');
   z.next_out = reinterpret_cast<Bytef*>(packed.data());
   z.avail_out = static_cast<uInt>(packed.size());
-  static constexpr int kFlushes[] = {Z_NO_FLUSH, Z_SYNC_FLUSH, Z_FULL_FLUSH, Z_BLOCK, Z_PARTIAL_FLUSH, Z_NO_FLUSH};
+  static constexpr int Flushes[] = {Z_NO_FLUSH, Z_SYNC_FLUSH, Z_FULL_FLUSH, Z_BLOCK, Z_PARTIAL_FLUSH, Z_NO_FLUSH};
   std::size_t at = 0;
   for (unsigned turn = 0; at < original.size(); ++turn) {
     const std::size_t n = std::min(piece, original.size() - at);
     z.next_in = reinterpret_cast<Bytef*>(original.data() + at);
     z.avail_in = static_cast<uInt>(n);
     at += n;
-    const int flush = at == original.size() ? Z_FINISH : kFlushes[(pattern >> (turn % 6)) % 6];
+    const int flush = at == original.size() ? Z_FINISH : Flushes[(pattern >> (turn % 6)) % 6];
     if (deflate(&z, flush) == Z_STREAM_ERROR || z.avail_in != 0) std::abort();
     // A change of level in mid-stream ends the block and starts one of the new kind.
     if ((pattern & 0x80) != 0 && at < original.size() &&
@@ -60,6 +60,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!run.Decode()) std::abort();
   const auto crc = static_cast<std::uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(original.data()),
                                                     static_cast<uInt>(original.size())));
-  if (run.output.data != original || ~run.state.CrcRegister != crc) std::abort();
+  if (run.output.data != original || run.state.Crc() != crc) std::abort();
   return 0;
 }

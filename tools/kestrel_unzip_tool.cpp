@@ -47,11 +47,11 @@ std::optional<std::string> UnsupportedReason(const TZipHeaderInfo& entry) {
     std::uint16_t Method;
     const char* Name;
   };
-  static constexpr TMethodName kNames[] = {{9, "Deflate64"}, {12, "bzip2"},     {14, "LZMA"},    {18, "IBM TERSE"},
+  static constexpr TMethodName KnownMethods[] = {{9, "Deflate64"}, {12, "bzip2"},     {14, "LZMA"},    {18, "IBM TERSE"},
                                            {19, "IBM LZ77"},  {93, "Zstandard"}, {95, "xz"},      {96, "JPEG"},
                                            {97, "WavPack"},   {98, "PPMd"}};
   std::string reason = "skipped, unsupported compression method " + std::to_string(entry.CompressionMethod);
-  for (const TMethodName& known : kNames)
+  for (const TMethodName& known : KnownMethods)
     if (known.Method == entry.CompressionMethod) reason += std::string(" (") + known.Name + ")";
   return reason;
 }
@@ -149,8 +149,8 @@ class TProgressLine {
                   static_cast<double>(bytes) / 1e6);
     std::string line = figures;
     // One terminal line: a long path keeps its end, which names the file.
-    constexpr std::size_t kWidth = 79;
-    const std::size_t room = kWidth - line.size();
+    constexpr std::size_t LineWidth = 79;
+    const std::size_t room = LineWidth - line.size();
     line += file_.size() <= room ? file_ : "..." + file_.substr(file_.size() - (room - 3));
     Draw(line);
   }

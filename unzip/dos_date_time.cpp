@@ -111,7 +111,7 @@ void ApplyDosDateTime(platform::TFile& file, std::uint32_t value) {
 }
 
 std::uint32_t CalendarToDosDateTime(const platform::TCalendar& local) {
-  if (local.Year < 1980 || local.Year > 2107) return kNoDosDateTime;
+  if (local.Year < 1980 || local.Year > 2107) return NoDosDateTime;
   const std::uint32_t date = static_cast<std::uint32_t>(local.Day) + static_cast<std::uint32_t>(local.Month) * 32 +
                              static_cast<std::uint32_t>(local.Year - 1980) * 512;
   const std::uint32_t time = static_cast<std::uint32_t>(local.Second) / 2 +
@@ -122,9 +122,9 @@ std::uint32_t CalendarToDosDateTime(const platform::TCalendar& local) {
 
 std::uint32_t FileDosDateTime(platform::TFile& file) {
   const auto written = file.LastWriteTime();
-  if (!written) return kNoDosDateTime;
+  if (!written) return NoDosDateTime;
   const auto local = platform::UtcToLocal(*written);
-  if (!local) return kNoDosDateTime;
+  if (!local) return NoDosDateTime;
   return CalendarToDosDateTime(*local);
 }
 

@@ -15,7 +15,7 @@ namespace kestrel {
 
 /// A value with no DOS form: a file time before 1980 or after 2107, or a failed
 /// platform call. Its month field is 15, so DosDateTimeToCalendar rejects it.
-inline constexpr std::uint32_t kNoDosDateTime = 0xFFFFFFFF;
+inline constexpr std::uint32_t NoDosDateTime = 0xFFFFFFFF;
 
 /// Clamps each field of a header's value into its range (hour 23, minute and
 /// second 59, year 2099, month 1 to 12, day at least 1). A value that needs no
@@ -40,10 +40,10 @@ void ApplyDosDateTime(const std::string& fileName, std::uint32_t value);
 void ApplyDosDateTime(platform::TFile& file, std::uint32_t value);
 
 /// An open file's last-write time in local time as a DOS date-time, or
-/// kNoDosDateTime when it has no DOS form or cannot be read.
+/// NoDosDateTime when it has no DOS form or cannot be read.
 std::uint32_t FileDosDateTime(platform::TFile& file);
 
-/// The DOS date-time of a local calendar time, or kNoDosDateTime outside
+/// The DOS date-time of a local calendar time, or NoDosDateTime outside
 /// 1980 to 2107.
 std::uint32_t CalendarToDosDateTime(const platform::TCalendar& local);
 

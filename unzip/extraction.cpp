@@ -42,7 +42,7 @@ bool PathHasLinks(const std::string& path, std::size_t baseLength) {
 }
 
 // A destination exists when its last-write time can be read; dosTime receives
-// that time in DOS form (kNoDosDateTime when it has none).
+// that time in DOS form (NoDosDateTime when it has none).
 bool DestinationExists(const std::string& fName, std::uint32_t& dosTime) {
   platform::TFile file = platform::TFile::Open(fName, platform::TFileAccess::Read, platform::TFileShare::ReadWrite,
                                                platform::TFileCreation::OpenExisting);
@@ -321,7 +321,7 @@ void TKestrelUnZip::UnZipEntry(std::int32_t index, TDecodeState& state) {
 
   if (entry.Encrypted() && !CheckPassword(index, state)) return;
 
-  std::uint32_t existingTime = kNoDosDateTime;
+  std::uint32_t existingTime = NoDosDateTime;
   if (DestinationExists(fName, existingTime) && !OverwriteAllowed(index, fName)) {
     ReportSkip(skFileExists, fName, index);
     DropFromTotals();
@@ -371,7 +371,7 @@ void TKestrelUnZip::UnZipEntry(std::int32_t index, TDecodeState& state) {
     throw ECantWriteUCF("Cant write uncompressed file", writeError);
   }
 
-  const std::uint32_t crc = ~state.CrcRegister;
+  const std::uint32_t crc = state.Crc();
   if (crc == entry.CRC32) {
     if (OnEndUnZip) OnEndUnZip(*this, index, fName);
     ++fileCount_;
@@ -437,7 +437,7 @@ bool TKestrelUnZip::OverwriteAllowed(std::int32_t index, std::string& fName) {
     }
     case TUZOverwriteMode::ifNewer:
     case TUZOverwriteMode::ifOlder: {
-      std::uint32_t fileTime = kNoDosDateTime;
+      std::uint32_t fileTime = NoDosDateTime;
       if (!DestinationExists(fName, fileTime)) return true;
       // A date that cannot be compared keeps the existing file: replacing it on a
       // guess could lose the newer one.
@@ -468,7 +468,7 @@ std::unique_ptr<TLFNFileStream> TKestrelUnZip::CreateOutput(const std::string& f
       const auto attributes = platform::ReadAttributes(fName);
       if (attributes && (*attributes & platform::faReadOnly) != 0 && (*attributes & platform::faDirectory) == 0)
         throw EFCreateError("Cannot create file " + fName);
-      return std::make_unique<TLFNFileStream>(fName, kStreamBufferSize, flushFilesOnClose_, fmCreate);
+      return std::make_unique<TLFNFileStream>(fName, StreamBufferSize, flushFilesOnClose_, fmCreate);
     } catch (const EFCreateError&) {
       if (!replaceReadOnly_ || !firstAttempt) return nullptr;
       firstAttempt = false;

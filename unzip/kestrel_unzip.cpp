@@ -103,7 +103,7 @@ std::string TKestrelUnZip::ReadArchiveText(std::uint64_t offset, std::uint16_t c
   std::unique_ptr<TLFNFileStream> opened;
   TStream* stream = archiveStream_.get();
   if (stream == nullptr) {
-    opened = std::make_unique<TLFNFileStream>(zipName_, kStreamBufferSize, flushFilesOnClose_, fmShareDenyWrite);
+    opened = std::make_unique<TLFNFileStream>(zipName_, StreamBufferSize, flushFilesOnClose_, fmShareDenyWrite);
     stream = opened.get();
   }
   const std::int64_t here = stream->Position();

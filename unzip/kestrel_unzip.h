@@ -70,9 +70,9 @@ class TKestrelUnZip {
  public:
   /// The version number that ThisVersion gives: handlers written for this
   /// interface may ask for it, and it never changes.
-  static constexpr std::int32_t kThisVersion = 223;
+  static constexpr std::int32_t VersionNumber = 223;
   /// The window of every file stream the component opens.
-  static constexpr std::int32_t kStreamBufferSize = 8192;
+  static constexpr std::int32_t StreamBufferSize = 8192;
 
   TKestrelUnZip();
   ~TKestrelUnZip();
@@ -92,7 +92,7 @@ class TKestrelUnZip {
   std::int32_t ThisVersion() const { return thisVersion_; }
   /// The version cannot be set: code written for this interface may still try,
   /// and keeps compiling, but the value stays.
-  void SetThisVersion(std::int32_t) { thisVersion_ = kThisVersion; }
+  void SetThisVersion(std::int32_t) { thisVersion_ = VersionNumber; }
 
   const std::string& ZipName() const { return zipName_; }
   /// Drops the directory and closes the archive when the name changes; a name
@@ -271,7 +271,7 @@ class TKestrelUnZip {
   void ReadDirectoryEntries();
   TStream& NextVolumeForHeader();
 
-  std::int32_t thisVersion_ = kThisVersion;
+  std::int32_t thisVersion_ = VersionNumber;
   std::string zipName_;
   std::string destDir_;
   std::string rootDir_;

@@ -15,7 +15,7 @@
 namespace kestrel {
 
 /// Capacity can never exceed this many slots.
-inline constexpr std::int32_t kMaxListSize = 536870910;  // 0x1FFFFFFE
+inline constexpr std::int32_t MaxListSize = 536870910;  // 0x1FFFFFFE
 
 /// A growable array of object references. When OwnsItems is set, the destructor
 /// frees every item; Clear never does.
@@ -73,12 +73,12 @@ class TObjectList {
 
   void SetCapacity(std::int32_t capacity) {
     if (capacity == capacity_) return;
-    if (capacity < Count() || capacity > kMaxListSize) Error(capacity);
+    if (capacity < Count() || capacity > MaxListSize) Error(capacity);
     capacity_ = capacity;
   }
   /// Items beyond the new count are not freed; new slots are empty.
   void SetCount(std::int32_t count) {
-    if (count < 0 || count > kMaxListSize) Error(count);
+    if (count < 0 || count > MaxListSize) Error(count);
     if (count > capacity_) capacity_ = count;
     items_.resize(static_cast<std::size_t>(count), nullptr);
   }

@@ -30,9 +30,9 @@ const platform::TPathRules& ArchiveNameRules() {
 }
 
 /// Bytes of the archive read in one go by the searches over its whole length.
-constexpr std::int32_t kScanBlock = 65536;
+constexpr std::int32_t ScanBlock = 65536;
 /// Bytes scanned between two turns of the host's message pump.
-constexpr std::int32_t kPumpInterval = 10240;
+constexpr std::int32_t PumpInterval = 10240;
 
 /// Reads a stream forward in large blocks, for the searches that look at every byte.
 class TByteScanner {
@@ -43,7 +43,7 @@ class TByteScanner {
   /// The next byte, or -1 at the end.
   int Next() {
     if (at_ == got_) {
-      got_ = std::max<std::int32_t>(stream_.Read(block_.data(), kScanBlock), 0);
+      got_ = std::max<std::int32_t>(stream_.Read(block_.data(), ScanBlock), 0);
       at_ = 0;
       if (got_ == 0) return -1;
     }
@@ -55,7 +55,7 @@ class TByteScanner {
 
  private:
   TStream& stream_;
-  std::vector<std::uint8_t> block_ = std::vector<std::uint8_t>(kScanBlock);
+  std::vector<std::uint8_t> block_ = std::vector<std::uint8_t>(ScanBlock);
   std::int32_t got_ = 0, at_ = 0;
   std::int64_t position_;
 };
@@ -83,11 +83,11 @@ TFoundDescriptor FindDataDescriptor(TStream& stream, std::int64_t dataStart, std
   };
   // Blocks overlap by 24 bytes, so a descriptor without its signature in front of
   // the next record, or one with its signature, is always seen whole.
-  constexpr std::int64_t kOverlap = 24;
-  std::vector<std::uint8_t> block(static_cast<std::size_t>(kScanBlock + 2 * kOverlap));
-  for (std::int64_t base = dataStart; base + bare <= size; base += kScanBlock) {
-    const std::int64_t from = std::max(dataStart, base - kOverlap);
-    const auto want = static_cast<std::int32_t>(std::min<std::int64_t>(base + kScanBlock + kOverlap, size) - from);
+  constexpr std::int64_t Overlap = 24;
+  std::vector<std::uint8_t> block(static_cast<std::size_t>(ScanBlock + 2 * Overlap));
+  for (std::int64_t base = dataStart; base + bare <= size; base += ScanBlock) {
+    const std::int64_t from = std::max(dataStart, base - Overlap);
+    const auto want = static_cast<std::int32_t>(std::min<std::int64_t>(base + ScanBlock + Overlap, size) - from);
     stream.SetPosition(from);
     const std::int32_t got = stream.Read(block.data(), want);
     if (got <= 0) break;
@@ -170,7 +170,7 @@ void TKestrelUnZip::OpenZip() {
     // reads it next. Such an input is refused before it is opened.
     if (platform::QueryFileKind(zipName_) == platform::TFileKind::Other)
       throw EFOpenError("Cannot open file " + zipName_ + " (not a regular file)");
-    archiveStream_ = std::make_unique<TLFNFileStream>(zipName_, kStreamBufferSize, flushFilesOnClose_, fmShareDenyWrite);
+    archiveStream_ = std::make_unique<TLFNFileStream>(zipName_, StreamBufferSize, flushFilesOnClose_, fmShareDenyWrite);
   }
   if (!directoryList_) {
     ReadZip();
@@ -435,7 +435,7 @@ bool TKestrelUnZip::RebuildFromLocalHeaders() {
       }
       // A mismatch restarts the comparison at the mismatching byte.
       matched = byte == signature[0] ? 1 : 0;
-      if (matched == 0 && ++pumpCount >= kPumpInterval) {
+      if (matched == 0 && ++pumpCount >= PumpInterval) {
         pumpCount = 0;
         if (doProcessMessages_) {
           platform::ProcessHostMessages();
@@ -544,7 +544,7 @@ void TKestrelUnZip::OpenVolume(std::int32_t n) {
     }
     break;
   }
-  archiveStream_ = std::make_unique<TLFNFileStream>(name, kStreamBufferSize, flushFilesOnClose_, fmOpenRead);
+  archiveStream_ = std::make_unique<TLFNFileStream>(name, StreamBufferSize, flushFilesOnClose_, fmOpenRead);
   currentDisk_ = n - 1;
   archiveDate_ = ArchiveFileTime();
   zipName_ = name;

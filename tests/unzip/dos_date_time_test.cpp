@@ -45,7 +45,7 @@ TEST(DosDateTimeRepair, CalendarConversion) {
   EXPECT_EQ(calendar.Minute, 30);
   EXPECT_EQ(calendar.Second, 42);
   try {
-    DosDateTimeToCalendar(kNoDosDateTime);
+    DosDateTimeToCalendar(NoDosDateTime);
     FAIL();
   } catch (const EConvertError& e) {
     EXPECT_STREQ(e.what(), "Invalid argument to date encode");
@@ -72,13 +72,13 @@ TEST(DosDateTimeRepair, StampAndReadBack) {
   EXPECT_EQ(FileDosDateTime(file), stamp);
   // A missing file or an invalid value is ignored.
   ApplyDosDateTime(folder / "missing", stamp);
-  ApplyDosDateTime(name, kNoDosDateTime);
+  ApplyDosDateTime(name, NoDosDateTime);
   EXPECT_EQ(FileDosDateTime(file), stamp);
 }
 
 TEST(DosDateTimeRepair, TimesWithoutDosForm) {
-  EXPECT_EQ(CalendarToDosDateTime({1979, 12, 31, 23, 59, 59, 0}), kNoDosDateTime);
-  EXPECT_EQ(CalendarToDosDateTime({2108, 1, 1, 0, 0, 0, 0}), kNoDosDateTime);
+  EXPECT_EQ(CalendarToDosDateTime({1979, 12, 31, 23, 59, 59, 0}), NoDosDateTime);
+  EXPECT_EQ(CalendarToDosDateTime({2108, 1, 1, 0, 0, 0, 0}), NoDosDateTime);
   EXPECT_EQ(CalendarToDosDateTime({1980, 1, 1, 0, 0, 0, 0}), 0x00210000u);
 }
 

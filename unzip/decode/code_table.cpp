@@ -16,11 +16,11 @@
 namespace kestrel {
 namespace {
 
-constexpr int kMaxCodeBits = 16;
-constexpr unsigned kMaxSymbols = 288;
+constexpr int MaxCodeBits = 16;
+constexpr unsigned MaxSymbols = 288;
 // Link values are 16-bit slot indexes. The callers' codes stay far below this
 // (at most 288 real codes, each opening at most one table per level).
-constexpr std::size_t kMaxSlots = 0x10000;
+constexpr std::size_t MaxSlots = 0x10000;
 
 struct TCode {
   std::uint32_t Bits;    // the code, first bit in the highest of its Length bits
@@ -45,7 +45,7 @@ class TTableWriter {
   /// indexes would no longer fit a link.
   bool NewTable(unsigned bits, std::size_t& start) {
     start = set_.Entries.size();
-    if (start + (std::size_t{1} << bits) > kMaxSlots) return false;
+    if (start + (std::size_t{1} << bits) > MaxSlots) return false;
     // An unused pattern reads as invalid. Its width and value matter only to the
     // code-length decoder, which takes no invalid code except the unused half of
     // a code that has a single length-1 code; there it repeats that symbol.
@@ -95,23 +95,23 @@ class TTableWriter {
 
 }  // namespace
 
-int BuildCodeTable(const std::uint16_t* lengths, unsigned n, unsigned s, const std::uint16_t* base,
+TCodeResult BuildCodeTable(const std::uint16_t* lengths, unsigned n, unsigned s, const std::uint16_t* base,
                    const std::uint8_t* extra, TCodeSet& set, int& m) {
   ReleaseCodeTables(set);
-  if (n > kMaxSymbols) return ctOverSubscribed;
+  if (n > MaxSymbols) return TCodeResult::OverSubscribed;
 
-  unsigned count[kMaxCodeBits + 1] = {};
+  unsigned count[MaxCodeBits + 1] = {};
   for (unsigned i = 0; i < n; ++i) {
-    if (lengths[i] > kMaxCodeBits) return ctOverSubscribed;
+    if (lengths[i] > MaxCodeBits) return TCodeResult::OverSubscribed;
     ++count[lengths[i]];
   }
   if (count[0] == n) {
     m = 0;
-    return ctComplete;
+    return TCodeResult::Complete;
   }
   int shortest = 1;
   while (count[shortest] == 0) ++shortest;
-  int longest = kMaxCodeBits;
+  int longest = MaxCodeBits;
   while (count[longest] == 0) --longest;
   m = std::clamp(m, shortest, longest);
 
@@ -119,16 +119,16 @@ int BuildCodeTable(const std::uint16_t* lengths, unsigned n, unsigned s, const s
   // below zero the lengths ask for more codes than there are bit patterns.
   std::int64_t free = std::int64_t{1} << longest;
   for (int k = 1; k <= longest; ++k) free -= static_cast<std::int64_t>(count[k]) << (longest - k);
-  if (free < 0) return ctOverSubscribed;
+  if (free < 0) return TCodeResult::OverSubscribed;
 
   // The first code of each length, left-aligned to that length: the codes of a
   // length follow on from where the shorter ones ended.
-  std::uint32_t nextCode[kMaxCodeBits + 2] = {};
-  for (int k = 1; k <= kMaxCodeBits; ++k) nextCode[k + 1] = (nextCode[k] + count[k]) << 1;
-  unsigned position[kMaxCodeBits + 1] = {};  // where each length starts in canonical order
-  for (int k = 2; k <= kMaxCodeBits; ++k) position[k] = position[k - 1] + count[k - 1];
+  std::uint32_t nextCode[MaxCodeBits + 2] = {};
+  for (int k = 1; k <= MaxCodeBits; ++k) nextCode[k + 1] = (nextCode[k] + count[k]) << 1;
+  unsigned position[MaxCodeBits + 1] = {};  // where each length starts in canonical order
+  for (int k = 2; k <= MaxCodeBits; ++k) position[k] = position[k - 1] + count[k - 1];
 
-  TCode codes[kMaxSymbols];
+  TCode codes[MaxSymbols];
   const unsigned used = n - count[0];
   for (unsigned v = 0; v < n; ++v) {
     const unsigned k = lengths[v];
@@ -145,15 +145,15 @@ int BuildCodeTable(const std::uint16_t* lengths, unsigned n, unsigned s, const s
     std::size_t root = 0;
     if (!writer.NewTable(static_cast<unsigned>(m), root) || !writer.Fill(root, static_cast<unsigned>(m), 0, 0, used)) {
       ReleaseCodeTables(set);
-      return ctOutOfMemory;
+      return TCodeResult::OutOfMemory;
     }
   } catch (const std::bad_alloc&) {
     ReleaseCodeTables(set);
-    return ctOutOfMemory;
+    return TCodeResult::OutOfMemory;
   }
   // A lone code of length 1 leaves half the patterns free, and still counts as
   // complete: a compressor may send such a code for a block of one distance.
-  return free != 0 && longest != 1 ? ctIncomplete : ctComplete;
+  return free != 0 && longest != 1 ? TCodeResult::Incomplete : TCodeResult::Complete;
 }
 
 }  // namespace kestrel

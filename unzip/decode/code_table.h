@@ -42,12 +42,12 @@ class TCodeSet {
   std::vector<TCodeTableEntry> Entries;
 };
 
-/// Results of BuildCodeTable.
-enum : int {
-  ctComplete = 0,        ///< every bit pattern belongs to a symbol
-  ctIncomplete = 1,      ///< some patterns are unused (they decode as invalid)
-  ctOverSubscribed = 2,  ///< more codes than the lengths allow
-  ctOutOfMemory = 3,     ///< the tables could not be allocated
+/// Results of BuildCodeTable and of the other table builders.
+enum class TCodeResult {
+  Complete,        ///< every bit pattern belongs to a symbol
+  Incomplete,      ///< some patterns are unused (they decode as invalid)
+  OverSubscribed,  ///< more codes than the lengths allow
+  OutOfMemory,     ///< the tables could not be allocated
 };
 
 /// Builds the tables of the code given by n code lengths (0 = symbol unused, at
@@ -55,10 +55,10 @@ enum : int {
 /// symbol 256 (end of block); symbol v from s on takes `Value` base[v - s] and
 /// `Extra` extra[v - s]. m is the requested first-level width in bits; it comes
 /// back raised to the shortest length or lowered to the longest. All lengths 0
-/// leave the set absent with m = 0 and result ctComplete. An incomplete code whose
+/// leave the set absent with m = 0 and result Complete. An incomplete code whose
 /// only length is 1 counts as complete. The set is released first in every case,
-/// and on every result but ctComplete and ctIncomplete it is left absent.
-int BuildCodeTable(const std::uint16_t* lengths, unsigned n, unsigned s, const std::uint16_t* base,
+/// and on every result but Complete and Incomplete it is left absent.
+TCodeResult BuildCodeTable(const std::uint16_t* lengths, unsigned n, unsigned s, const std::uint16_t* base,
                    const std::uint8_t* extra, TCodeSet& set, int& m);
 
 /// Drops every table of the set; releasing an absent set does nothing.

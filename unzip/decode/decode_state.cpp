@@ -40,7 +40,7 @@ void TDecodeHost::ShowError(const std::string& text, const std::string& caption)
 }
 
 TDecodeState::TDecodeState(TDecodeHost& host)
-    : Host(host), InputBuffer(kInputBufferSize), OutputBuffer(kOutputBufferSize), Window(kWindowSize) {
+    : Host(host), InputBuffer(InputBufferSize), OutputBuffer(OutputBufferSize), Window(WindowSize) {
   InputPtr = InputBuffer.data();
   OutputPtr = OutputBuffer.data();
 }
@@ -137,7 +137,7 @@ void TDecodeState::ReadArchive(std::uint8_t* buffer, std::int32_t n) {
 
 bool TDecodeState::RefillInput() {
   PumpAndCheckCancel();
-  const std::int32_t n = static_cast<std::int32_t>(std::min<std::uint64_t>(CompressedSize, kDecodeChunk));
+  const std::int32_t n = static_cast<std::int32_t>(std::min<std::uint64_t>(CompressedSize, DecodeChunk));
   CompressedSize -= static_cast<std::uint64_t>(n);
   ReadArchive(InputBuffer.data(), n);
   InputCount = static_cast<std::uint32_t>(n);
@@ -161,18 +161,18 @@ void TDecodeState::RefillCodeBits() {
 void TDecodeState::FlushWindow(const std::uint8_t* from, std::uint32_t n) {
   // A whole window into an empty output buffer goes straight out: same bytes, same
   // chunk, one copy less.
-  if (n == kDecodeChunk && OutputCount == 0) {
-    WriteChunk(from, kDecodeChunk);
+  if (n == DecodeChunk && OutputCount == 0) {
+    WriteChunk(from, DecodeChunk);
     return;
   }
   while (n > 0) {
-    const std::uint32_t take = std::min<std::uint32_t>(n, kDecodeChunk - OutputCount);
+    const std::uint32_t take = std::min<std::uint32_t>(n, DecodeChunk - OutputCount);
     std::memcpy(OutputPtr, from, take);
     OutputPtr += take;
     OutputCount += take;
     from += take;
     n -= take;
-    if (OutputCount == kDecodeChunk) FlushOutput();
+    if (OutputCount == DecodeChunk) FlushOutput();
   }
 }
 
@@ -200,15 +200,15 @@ void TDecodeState::WriteChunk(const std::uint8_t* data, std::int32_t count) {
 
 void TDecodeState::CopyStored() {
   // Chunks go from the archive straight into the output buffer.
-  OutputCount = static_cast<std::uint32_t>(std::min<std::uint64_t>(CompressedSize, kDecodeChunk));
+  OutputCount = static_cast<std::uint32_t>(std::min<std::uint64_t>(CompressedSize, DecodeChunk));
   while (CompressedSize > 0) {
     PumpAndCheckCancel();
-    const std::int32_t n = static_cast<std::int32_t>(std::min<std::uint64_t>(CompressedSize, kDecodeChunk));
+    const std::int32_t n = static_cast<std::int32_t>(std::min<std::uint64_t>(CompressedSize, DecodeChunk));
     CompressedSize -= static_cast<std::uint64_t>(n);
     ReadArchive(OutputBuffer.data(), n);
     if (Entry.Encrypted()) Keys.DecryptBuffer(OutputBuffer.data(), OutputCount);
     FlushOutput();
-    OutputCount = static_cast<std::uint32_t>(std::min<std::uint64_t>(CompressedSize, kDecodeChunk));
+    OutputCount = static_cast<std::uint32_t>(std::min<std::uint64_t>(CompressedSize, DecodeChunk));
   }
 }
 

@@ -103,14 +103,14 @@ struct TDecodeEntry {
 };
 
 /// Size of one refill, one output chunk and the sliding window.
-inline constexpr std::int32_t kDecodeChunk = 32768;
+inline constexpr std::int32_t DecodeChunk = 32768;
 /// The input and output buffers hold one chunk and a spare byte.
-inline constexpr std::size_t kInputBufferSize = 32769;
-inline constexpr std::size_t kOutputBufferSize = 32769;
+inline constexpr std::size_t InputBufferSize = 32769;
+inline constexpr std::size_t OutputBufferSize = 32769;
 /// The window: the 32 KiB dictionary of inflate and explode, the 16 KiB window
 /// and follower table of unreduce, the code tables and stack of unshrink (whose
 /// string stack ends at byte 32,777).
-inline constexpr std::size_t kWindowSize = 32780;
+inline constexpr std::size_t WindowSize = 32780;
 
 /// Masks of the low 0 to 16 bits.
 inline constexpr std::uint16_t BitMask[17] = {0x0000, 0x0001, 0x0003, 0x0007, 0x000F, 0x001F,
@@ -131,9 +131,11 @@ class TDecodeState {
   /// is sought to the entry's data (past the encryption header of an encrypted
   /// entry, which the password check has read, leaving Keys at the data). False
   /// when the output-size guard stopped the entry; every other exception passes.
-  /// Afterwards the driver closes the output and compares ~CrcRegister with the
-  /// stored CRC.
+  /// Afterwards the driver closes the output and compares Crc() with the stored
+  /// CRC.
   bool DecodeEntryData(const TDecodeEntry& entry, TStream& output);
+  /// The CRC-32 of the bytes the last entry decoded so far.
+  std::uint32_t Crc() const { return ~CrcRegister; }
 
   /// Reads the 12-byte encryption header at the archive's position, lowers
   /// compressedSize by 12, starts Keys from the password and returns the last
@@ -197,7 +199,7 @@ class TDecodeState {
 
   void PutOutputByte(std::uint8_t c) {
     *OutputPtr++ = c;
-    if (++OutputCount == kDecodeChunk) FlushOutput();
+    if (++OutputCount == DecodeChunk) FlushOutput();
   }
   /// Moves the first n (0 to 32,768) window bytes to the output, flushing every
   /// full 32 KiB.

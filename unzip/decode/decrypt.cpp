@@ -14,7 +14,7 @@ namespace kestrel {
 
 namespace {
 
-constexpr std::uint32_t kKey1Multiplier = 134775813u;
+constexpr std::uint32_t Key1Multiplier = 134775813u;
 
 constexpr bool CrcTableIsLinear() {
   for (std::uint32_t a = 0; a < 256; ++a) {
@@ -52,7 +52,7 @@ constexpr TCipherTables MakeCipherTables() {
   }
   for (std::uint32_t b = 0; b < 256; ++b) {
     tables.KeyBits[b] = static_cast<std::uint16_t>((CrcTable[b] >> 2) & 0x3FFF);
-    tables.Key1Step[b] = (CrcTable[b] & 0xFF) * kKey1Multiplier + 1;
+    tables.Key1Step[b] = (CrcTable[b] & 0xFF) * Key1Multiplier + 1;
     tables.CrcLowInverse[CrcTable[b] & 0xFF] = static_cast<std::uint8_t>(b);
   }
   return tables;
@@ -106,7 +106,7 @@ void TZipKeys::DecryptBuffer(std::uint8_t* buffer, std::size_t length) {
     const std::uint8_t cipher = buffer[i];
     buffer[i] = static_cast<std::uint8_t>(cipher ^ key);
     k0 = CrcTable[(k0 ^ cipher ^ key) & 0xFF] ^ (k0 >> 8);
-    k1 = k1 * kKey1Multiplier + CipherTables.Key1Step[key ^ lowIndex];
+    k1 = k1 * Key1Multiplier + CipherTables.Key1Step[key ^ lowIndex];
     high = k1 >> 24;
     rest = CrcStep(k2, 0);
     const std::uint8_t next = i + 1 < length ? buffer[i + 1] : 0;

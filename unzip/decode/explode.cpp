@@ -5,16 +5,15 @@
 
 #include "unzip/decode/explode.h"
 
-#include <algorithm>
 #include <array>
-#include <cstring>
 
 #include "unzip/decode/code_table.h"
+#include "unzip/decode/window_copy.h"
 
 namespace kestrel {
 namespace {
 
-constexpr std::uint32_t kWindow = 32768;
+constexpr std::uint32_t ExplodeWindow = 32768;
 
 constexpr std::array<std::uint16_t, 64> Bases(unsigned first, unsigned step) {
   std::array<std::uint16_t, 64> bases{};
@@ -23,30 +22,30 @@ constexpr std::array<std::uint16_t, 64> Bases(unsigned first, unsigned step) {
 }
 
 // Match lengths from length codes 0-63: from 2 with two trees, from 3 with three.
-constexpr auto kLengthBase2 = Bases(2, 1);
-constexpr auto kLengthBase3 = Bases(3, 1);
+constexpr auto LengthBase2 = Bases(2, 1);
+constexpr auto LengthBase3 = Bases(3, 1);
 // Distances from distance codes 0-63, less the raw low bits: the 4 KiB dictionary
 // sends 6 low bits, the 8 KiB one 7.
-constexpr auto kDistanceBase4 = Bases(1, 64);
-constexpr auto kDistanceBase8 = Bases(1, 128);
+constexpr auto DistanceBase4 = Bases(1, 64);
+constexpr auto DistanceBase8 = Bases(1, 128);
 // Extra bits after a code: only length code 63 has any (8). Distance codes share
 // the table but their extra-bit count is never used.
-constexpr std::array<std::uint8_t, 64> kExtraBits = [] {
+constexpr std::array<std::uint8_t, 64> CodeExtraBits = [] {
   std::array<std::uint8_t, 64> extra{};
   extra[63] = 8;
   return extra;
 }();
-static_assert(kLengthBase2[63] + 255 == 320 && kLengthBase3[63] + 255 == 321);
-static_assert(kDistanceBase4[63] + 63 == 4096 && kDistanceBase8[63] + 127 == 8192);
+static_assert(LengthBase2[63] + 255 == 320 && LengthBase3[63] + 255 == 321);
+static_assert(DistanceBase4[63] + 63 == 4096 && DistanceBase8[63] + 127 == 8192);
 
 // Literal codes are looked up 9 bits at a time at the first level, lengths and
 // distances 7; an entry of more than 200,000 compressed bytes looks distances up
 // 8 bits at a time, which pays off only on entries that long.
-constexpr int kLiteralWidth = 9;
-constexpr int kLengthWidth = 7;
-constexpr int kDistanceWidth = 7;
-constexpr int kLongDistanceWidth = 8;
-constexpr std::int32_t kLongEntry = 200000;
+constexpr int LiteralWidth = 9;
+constexpr int LengthWidth = 7;
+constexpr int DistanceWidth = 7;
+constexpr int LongDistanceWidth = 8;
+constexpr std::int32_t LongEntry = 200000;
 
 // The decoding loop over one entry's tokens, after the trees are built. Bit
 // buffer, bit count and window position are locals, written nowhere else; the
@@ -66,7 +65,7 @@ class TExploder {
   }
 
  private:
-  template <bool kLiteralTree>
+  template <bool LiteralTree>
   void Run(const TCodeTableEntry* lt, int bl, const TCodeTableEntry* mt, int bm, const TCodeTableEntry* dt, int bd);
 
   TDecodeState& s_;
@@ -74,7 +73,7 @@ class TExploder {
   const unsigned lowBits_;
 };
 
-template <bool kLiteralTree>
+template <bool LiteralTree>
 void TExploder::Run(const TCodeTableEntry* lt, int bl, const TCodeTableEntry* mt, int bm, const TCodeTableEntry* dt,
                     int bd) {
   std::uint32_t bb = 0;  // bit buffer, first bit lowest
@@ -86,7 +85,7 @@ void TExploder::Run(const TCodeTableEntry* lt, int bl, const TCodeTableEntry* mt
   auto need = [&](unsigned n) { s_.EnsureBits(n, bb, bk); };
   auto drop = [&](unsigned n) { TDecodeState::DropBits(n, bb, bk); };
   auto windowFull = [&] {
-    s_.FlushWindow(kWindow);
+    s_.FlushWindow(ExplodeWindow);
     wpos = 0;
     firstPass = false;
   };
@@ -120,7 +119,7 @@ void TExploder::Run(const TCodeTableEntry* lt, int bl, const TCodeTableEntry* mt
       drop(1);
       --left;
       std::uint8_t byte;
-      if constexpr (kLiteralTree) {
+      if constexpr (LiteralTree) {
         if (!decode(lt, static_cast<unsigned>(bl), e)) return;
         byte = static_cast<std::uint8_t>(e.Value);
       } else {
@@ -129,7 +128,7 @@ void TExploder::Run(const TCodeTableEntry* lt, int bl, const TCodeTableEntry* mt
         drop(8);
       }
       window_[wpos++] = byte;
-      if (wpos == kWindow) windowFull();
+      if (wpos == ExplodeWindow) windowFull();
       continue;
     }
 
@@ -151,37 +150,16 @@ void TExploder::Run(const TCodeTableEntry* lt, int bl, const TCodeTableEntry* mt
     // judges the entry.
     left -= static_cast<std::int32_t>(n);
 
-    // Copy in pieces that end at the window's end or the source's wrap.
-    do {
-      d &= kWindow - 1;
-      std::uint32_t piece = kWindow - std::max(d, wpos);
-      if (piece > n) piece = n;
-      n -= piece;
-      if (firstPass && d >= wpos) {
-        // The source lies before the entry's first byte: zeros, not the window's
-        // leftovers from an earlier entry.
-        std::memset(window_ + wpos, 0, piece);
-        wpos += piece;
-        d += piece;
-      } else if (wpos - d >= piece) {  // no overlap (or source after destination)
-        std::memcpy(window_ + wpos, window_ + d, piece);
-        wpos += piece;
-        d += piece;
-      } else {  // overlapping: byte by byte, so that the copy repeats its pattern
-        do window_[wpos++] = window_[d++];
-        while (--piece != 0);
-      }
-      if (wpos == kWindow) windowFull();
-    } while (n != 0);
+    CopyWindowMatch(window_, ExplodeWindow, wpos, firstPass, d, n, windowFull);
   }
   s_.FlushWindow(wpos);
 }
 
 // Builds a tree's code set, reporting a table that could not be allocated.
-int BuildTree(TDecodeState& state, const std::uint16_t* lengths, unsigned n, unsigned s, const std::uint16_t* base,
+TCodeResult BuildTree(TDecodeState& state, const std::uint16_t* lengths, unsigned n, unsigned s, const std::uint16_t* base,
               TCodeSet& set, int& width) {
-  const int result = BuildCodeTable(lengths, n, s, base, kExtraBits.data(), set, width);
-  if (result == ctOutOfMemory) state.ReportOutOfMemory();
+  const TCodeResult result = BuildCodeTable(lengths, n, s, base, CodeExtraBits.data(), set, width);
+  if (result == TCodeResult::OutOfMemory) state.ReportOutOfMemory();
   return result;
 }
 
@@ -205,9 +183,9 @@ bool ReadTreeLengths(TDecodeState& state, std::uint16_t* lengths, unsigned n) {
 void Explode(TDecodeState& state) {
   const bool dictionary8K = (state.Entry.Flags & FlagImplode8KDictionary) != 0;
   const bool literalTree = (state.Entry.Flags & FlagImplodeLiteralTree) != 0;
-  int bl = kLiteralWidth;
-  int bm = kLengthWidth;
-  int bd = state.CompressedLeft > kLongEntry ? kLongDistanceWidth : kDistanceWidth;
+  int bl = LiteralWidth;
+  int bm = LengthWidth;
+  int bd = state.CompressedLeft > LongEntry ? LongDistanceWidth : DistanceWidth;
 
   // Released on every path, an exception of the output path included.
   TCodeSet literals, matchLengths, distances;
@@ -216,15 +194,15 @@ void Explode(TDecodeState& state) {
   // not make a complete code, ends the entry before any output.
   if (literalTree) {
     if (!ReadTreeLengths(state, lengths, 256)) return;
-    if (BuildTree(state, lengths, 256, 256, nullptr, literals, bl) != ctComplete) return;
+    if (BuildTree(state, lengths, 256, 256, nullptr, literals, bl) != TCodeResult::Complete) return;
   }
   if (!ReadTreeLengths(state, lengths, 64)) return;
-  if (BuildTree(state, lengths, 64, 0, literalTree ? kLengthBase3.data() : kLengthBase2.data(), matchLengths, bm) !=
-      ctComplete)
+  if (BuildTree(state, lengths, 64, 0, literalTree ? LengthBase3.data() : LengthBase2.data(), matchLengths, bm) !=
+      TCodeResult::Complete)
     return;
   if (!ReadTreeLengths(state, lengths, 64)) return;
-  if (BuildTree(state, lengths, 64, 0, dictionary8K ? kDistanceBase8.data() : kDistanceBase4.data(), distances, bd) !=
-      ctComplete)
+  if (BuildTree(state, lengths, 64, 0, dictionary8K ? DistanceBase8.data() : DistanceBase4.data(), distances, bd) !=
+      TCodeResult::Complete)
     return;
 
   TExploder exploder(state, dictionary8K);

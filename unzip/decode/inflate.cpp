@@ -11,7 +11,7 @@
 // 1 GB as for one of 1 MB.
 //
 // Symbols are decoded on three paths:
-// - the fast loop, while kFastInput bytes of the input chunk remain: a 64-bit bit
+// - the fast loop, while FastInput bytes of the input chunk remain: a 64-bit bit
 //   buffer refilled a word at a time without branches, the fast tables that give
 //   one or two literals, or a length or distance with its extra bits, in one
 //   lookup, literal slots one after the other while a refill's bits last,
@@ -36,33 +36,33 @@
 namespace kestrel {
 namespace {
 
-constexpr std::size_t kHistory = TInflateWorkspace::kHistory;
-constexpr std::size_t kBufferEnd = kHistory + TInflateWorkspace::kChunks * kDecodeChunk;
+constexpr std::size_t History = TInflateWorkspace::History;
+constexpr std::size_t BufferEnd = History + TInflateWorkspace::Chunks * DecodeChunk;
 // The fast loop reads 8 bytes at each refill, and refills at most twice per turn,
 // 7 bytes apart: a turn starts with 16 bytes in the input chunk. It is entered
 // with a few more, so that a loop that has just handed back its read-ahead is not
 // entered again at once.
-constexpr std::uint32_t kFastMargin = 16;
-constexpr std::uint32_t kFastInput = 24;
+constexpr std::uint32_t FastMargin = 16;
+constexpr std::uint32_t FastInput = 24;
 // The entry's input still ahead from which a dynamic block's literal table gets
 // slots of two literals.
-constexpr std::int64_t kPairingInput = 4096;
+constexpr std::int64_t PairingInput = 4096;
 // The bits one symbol takes at most: a 15-bit length code with 5 extra bits and
 // a 15-bit distance code with 13.
-constexpr unsigned kMaxSymbolBits = 48;
-constexpr std::uint64_t kDistanceMask = (1u << kDistanceTableBits) - 1;
+constexpr unsigned MaxSymbolBits = 48;
+constexpr std::uint64_t DistanceMask = (1u << DistanceTableBits) - 1;
 // A turn of the fast loop writes fewer literals than the bit buffer's 64 bits
 // (and one byte after them), or one match of 258, and a match copy writes up to
 // 32 bytes past its end.
-constexpr std::size_t kMaxOvershoot = 258 + 32;
-static_assert(TInflateWorkspace::kSlack >= kMaxOvershoot);
-static_assert(TInflateWorkspace::kChunks >= 2, "the slide copies the last 32 KiB to the front without overlap");
+constexpr std::size_t MaxOvershoot = 258 + 32;
+static_assert(TInflateWorkspace::Slack >= MaxOvershoot);
+static_assert(TInflateWorkspace::Chunks >= 2, "the slide copies the last 32 KiB to the front without overlap");
 
 // Order in which the code-length code lengths are sent.
-constexpr std::uint8_t kBitLengthOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+constexpr std::uint8_t BitLengthOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
 
-constexpr std::uint32_t kLiteralWidth = 9;   // first-level width of dynamic literal/length code tables
-constexpr std::uint32_t kDistanceWidth = 6;  // and of dynamic distance code tables
+constexpr std::uint32_t LiteralWidth = 9;   // first-level width of dynamic literal/length code tables
+constexpr std::uint32_t DistanceWidth = 6;  // and of dynamic distance code tables
 
 inline std::uint64_t Load64(const std::uint8_t* p) {
   std::uint64_t v;
@@ -158,9 +158,44 @@ struct TFastLoop {
   std::uint64_t literalMask;  // of the literal/length table's first-level bits
 };
 
-constexpr int kEndOfBlock = 0, kBadData = 1, kMore = -1;
+// How a symbol, or a run of them, ended.
+enum class TSymbolResult {
+  More,        // the run reached the end of its input or output: go on
+  EndOfBlock,  // the block's end code
+  BadData,     // a code no symbol owns, or a distance before the entry's first byte
+};
 
-// Entry: at least kFastMargin bytes from in to the end of the input chunk, out
+// How a block ended. Every result but Ok ends the entry, whose CRC comparison then
+// reports it.
+enum class TBlockResult {
+  Ok,           // decoded
+  BadData,      // invalid data, or an exception other than a cancel inside the block
+  BadBlock,     // block type 3, or over-subscribed code lengths
+  OutOfMemory,  // a code table could not be built
+};
+
+// A block whose symbols ran to the end code is whole; any other end is bad data.
+TBlockResult BlockResultOf(TSymbolResult r) {
+  return r == TSymbolResult::EndOfBlock ? TBlockResult::Ok : TBlockResult::BadData;
+}
+
+// A code that could not be built, as its block's result: an incomplete code has
+// patterns no symbol owns, an over-subscribed one is not a code at all.
+TBlockResult BlockResultOf(TCodeResult r) {
+  switch (r) {
+    case TCodeResult::Complete:
+      return TBlockResult::Ok;
+    case TCodeResult::Incomplete:
+      return TBlockResult::BadData;
+    case TCodeResult::OverSubscribed:
+      return TBlockResult::BadBlock;
+    case TCodeResult::OutOfMemory:
+      return TBlockResult::OutOfMemory;
+  }
+  return TBlockResult::BadData;
+}
+
+// Entry: at least FastMargin bytes from in to the end of the input chunk, out
 // below outLimit, bk below 64 (no higher bits), bb clear above bk. Each turn
 // starts with the slot of its first symbol looked up and a refill to 56 or more
 // bits, which leaves the bits the slot came from as they are. Literal slots (at
@@ -169,11 +204,11 @@ constexpr int kEndOfBlock = 0, kBadData = 1, kMore = -1;
 // at most 48 bits; the rare match that leaves fewer than a lookup needs refills
 // before the next one. The slot of a turn's next symbol is looked up as soon as
 // its bits are there, so that the lookup's latency overlaps the work that ends
-// the turn. A turn writes at most kMaxOvershoot bytes past outLimit. Returns
-// kMore when in or out reached its limit. kWholeHistory: out - hist is 32 KiB or
+// the turn. A turn writes at most MaxOvershoot bytes past outLimit. Returns
+// TSymbolResult::More when in or out reached its limit. WholeHistory: out - hist is 32 KiB or
 // more, so that no distance can reach before the entry.
-template <class TBits, bool kWholeHistory>
-[[gnu::always_inline]] inline int RunFastLoop(TFastLoop& f) {
+template <class TBits, bool WholeHistory>
+[[gnu::always_inline]] inline TSymbolResult RunFastLoop(TFastLoop& f) {
   const std::uint8_t* in = f.in;
   std::uint64_t bb = f.bb;
   std::uint32_t bk = f.bk;
@@ -183,7 +218,7 @@ template <class TBits, bool kWholeHistory>
   const std::uint64_t literalMask = f.literalMask;
   const std::uint8_t* const inLimit = f.inLimit;
   std::uint8_t* const outLimit = f.outLimit;
-  int result = kMore;
+  TSymbolResult result = TSymbolResult::More;
 
 #define KESTREL_REFILL()               \
   do {                                 \
@@ -208,7 +243,7 @@ template <class TBits, bool kWholeHistory>
         KESTREL_CONSUME(e);
         PutLiterals(out, e);
         e = lt[bb & literalMask];
-      } while ((e & ieLiteral) && (bk & 63) >= 2 * kWideLiteralTableBits);
+      } while ((e & ieLiteral) && (bk & 63) >= 2 * WideLiteralTableBits);
       continue;
     }
     if (e & ieSpecial) {
@@ -225,9 +260,9 @@ template <class TBits, bool kWholeHistory>
       if (e & ieSpecial) {
         if (e & ieEndOfBlock) {
           KESTREL_CONSUME(e);
-          result = kEndOfBlock;
+          result = TSymbolResult::EndOfBlock;
         } else {
-          result = kBadData;
+          result = TSymbolResult::BadData;
         }
         break;
       }
@@ -236,15 +271,15 @@ template <class TBits, bool kWholeHistory>
     KESTREL_CONSUME(e);
     const std::uint32_t len = (e >> 16) + TBits::ExtraBits(saved, e);
 
-    std::uint32_t d = dt[bb & kDistanceMask];
+    std::uint32_t d = dt[bb & DistanceMask];
     if (d & ieSpecial) {
       if (d & ieLink) {
-        bb >>= kDistanceTableBits;
-        bk -= kDistanceTableBits;
+        bb >>= DistanceTableBits;
+        bk -= DistanceTableBits;
         d = dt[(d >> 16) + LowBits(bb, (d >> 8) & 15)];
       }
       if (d & ieSpecial) {  // an invalid code, or a block without distance codes
-        result = kBadData;
+        result = TSymbolResult::BadData;
         break;
       }
     }
@@ -253,13 +288,13 @@ template <class TBits, bool kWholeHistory>
     const std::uint32_t dist = (d >> 16) + TBits::ExtraBits(saved, d);
     // The next slot comes from the bits at hand when there are enough; the refill
     // at the next turn's start then runs beside the lookup.
-    if ((bk & 63) < kWideLiteralTableBits) KESTREL_REFILL();
+    if ((bk & 63) < WideLiteralTableBits) KESTREL_REFILL();
     e = lt[bb & literalMask];
     // A distance that reaches before the entry's first byte names history the
     // entry does not have. Other decoders reject such a stream; so do we, rather
     // than copy whatever an earlier entry left in the buffer.
-    if (!kWholeHistory && dist > static_cast<std::size_t>(out - f.hist)) {
-      result = kBadData;
+    if (!WholeHistory && dist > static_cast<std::size_t>(out - f.hist)) {
+      result = TSymbolResult::BadData;
       break;
     }
     out = CopyMatch(out, dist, len);
@@ -273,15 +308,15 @@ template <class TBits, bool kWholeHistory>
   return result;
 }
 
-using TFastLoopFunction = int (*)(TFastLoop&);
+using TFastLoopFunction = TSymbolResult (*)(TFastLoop&);
 
-int RunFastLoopPlain(TFastLoop& f) { return RunFastLoop<TPlainBits, false>(f); }
-int RunFastLoopPlainWhole(TFastLoop& f) { return RunFastLoop<TPlainBits, true>(f); }
+TSymbolResult RunFastLoopPlain(TFastLoop& f) { return RunFastLoop<TPlainBits, false>(f); }
+TSymbolResult RunFastLoopPlainWhole(TFastLoop& f) { return RunFastLoop<TPlainBits, true>(f); }
 #ifdef KESTREL_INFLATE_BMI2
 // Processors with BMI2 shift by a register's count, and clear a value's bits from
 // a position up, in one instruction each: the loop's every step does both.
-[[gnu::target("bmi2")]] int RunFastLoopBmi2(TFastLoop& f) { return RunFastLoop<TBmi2Bits, false>(f); }
-[[gnu::target("bmi2")]] int RunFastLoopBmi2Whole(TFastLoop& f) { return RunFastLoop<TBmi2Bits, true>(f); }
+[[gnu::target("bmi2")]] TSymbolResult RunFastLoopBmi2(TFastLoop& f) { return RunFastLoop<TBmi2Bits, false>(f); }
+[[gnu::target("bmi2")]] TSymbolResult RunFastLoopBmi2Whole(TFastLoop& f) { return RunFastLoop<TBmi2Bits, true>(f); }
 #endif
 
 TFastLoopFunction ChooseFastLoop(bool wholeHistory) {
@@ -297,14 +332,14 @@ class TInflater {
   TInflater(TDecodeState& state, TInflateWorkspace& work)
       : s_(state),
         work_(work),
-        out_(work.Output + kHistory),
-        chunkEnd_(out_ + kDecodeChunk),
+        out_(work.Output + History),
+        chunkEnd_(out_ + DecodeChunk),
         histStart_(out_) {}
 
-  int InflateBlock(bool& last);
+  TBlockResult InflateBlock(bool& last);
   /// After the last block: the bytes of the incomplete chunk, and the output.
   void Finish() {
-    const std::uint8_t* const chunk = chunkEnd_ - kDecodeChunk;
+    const std::uint8_t* const chunk = chunkEnd_ - DecodeChunk;
     s_.FlushWindow(chunk, static_cast<std::uint32_t>(out_ - chunk));
     s_.FlushOutput();
   }
@@ -328,15 +363,15 @@ class TInflater {
     ReleaseCodeTables(s_.DistanceCodes);
     ReleaseCodeTables(s_.BitLengthCodes);
   }
-  int InflateStoredBlock();
-  int InflateFixedBlock();
-  int InflateDynamicBlock();
-  int InflateCodes(TBlockCodes& codes);
-  int FastCodes(const TBlockCodes& codes);
-  int TailSymbol(const TBlockCodes& codes);
-  int CarefulSymbol(const TBlockCodes& codes);
+  TBlockResult InflateStoredBlock();
+  TBlockResult InflateFixedBlock();
+  TBlockResult InflateDynamicBlock();
+  TSymbolResult InflateCodes(TBlockCodes& codes);
+  TSymbolResult FastCodes(const TBlockCodes& codes);
+  TSymbolResult TailSymbol(const TBlockCodes& codes);
+  TSymbolResult CarefulSymbol(const TBlockCodes& codes);
   bool PrepareCodeTables(TBlockCodes& codes);
-  int Build(const std::uint16_t* lengths, unsigned n, unsigned simple, const std::uint16_t* base,
+  TCodeResult Build(const std::uint16_t* lengths, unsigned n, unsigned simple, const std::uint16_t* base,
             const std::uint8_t* extra, TCodeSet& set, int& m);
 
   void Need(unsigned n) { s_.EnsureBits(n, bb_, bk_); }
@@ -365,33 +400,33 @@ class TInflater {
 };
 
 void TInflater::ChunkDone() {
-  s_.FlushWindow(chunkEnd_ - kDecodeChunk, kDecodeChunk);
-  if (chunkEnd_ != work_.Output + kBufferEnd) {
-    chunkEnd_ += kDecodeChunk;
+  s_.FlushWindow(chunkEnd_ - DecodeChunk, DecodeChunk);
+  if (chunkEnd_ != work_.Output + BufferEnd) {
+    chunkEnd_ += DecodeChunk;
     return;
   }
   // The buffer's last chunk: its 32 KiB, with what ran past them, become the
   // history at the front.
-  const std::uint8_t* const from = chunkEnd_ - kHistory;
+  const std::uint8_t* const from = chunkEnd_ - History;
   const auto keep = static_cast<std::size_t>(out_ - from);
   std::memcpy(work_.Output, from, keep);
   out_ = work_.Output + keep;
-  chunkEnd_ = work_.Output + kHistory + kDecodeChunk;
+  chunkEnd_ = work_.Output + History + DecodeChunk;
   histStart_ = work_.Output;
 }
 
-int TInflater::Build(const std::uint16_t* lengths, unsigned n, unsigned simple, const std::uint16_t* base,
+TCodeResult TInflater::Build(const std::uint16_t* lengths, unsigned n, unsigned simple, const std::uint16_t* base,
                      const std::uint8_t* extra, TCodeSet& set, int& m) {
-  const int result = BuildCodeTable(lengths, n, simple, base, extra, set, m);
-  if (result == ctOutOfMemory) s_.ReportOutOfMemory();
+  const TCodeResult result = BuildCodeTable(lengths, n, simple, base, extra, set, m);
+  if (result == TCodeResult::OutOfMemory) s_.ReportOutOfMemory();
   return result;
 }
 
-int TInflater::InflateBlock(bool& last) {
+TBlockResult TInflater::InflateBlock(bool& last) {
   // A damaged stream whose data has run out can go on forever with empty blocks
   // made of the repeated last byte. A block that would start with no real bit
   // left is such a block: stop the entry (its CRC comparison reports it).
-  if (s_.MissedBytes > 0 && static_cast<std::uint64_t>(s_.MissedBytes) * 8 >= bk_) return ibBadData;
+  if (s_.MissedBytes > 0 && static_cast<std::uint64_t>(s_.MissedBytes) * 8 >= bk_) return TBlockResult::BadData;
   try {
     Need(1);
     last = (bb_ & 1) != 0;
@@ -407,7 +442,7 @@ int TInflater::InflateBlock(bool& last) {
       case 2:
         return InflateDynamicBlock();
       default:
-        return ibBadBlock;
+        return TBlockResult::BadBlock;
     }
   } catch (const EUserCanceled&) {
     ReleaseBlockCodes();
@@ -421,11 +456,11 @@ int TInflater::InflateBlock(bool& last) {
     // The size guard, the premature end of the archive: the entry fails, the
     // run goes on.
     ReleaseBlockCodes();
-    return ibBadData;
+    return TBlockResult::BadData;
   }
 }
 
-int TInflater::InflateStoredBlock() {
+TBlockResult TInflater::InflateStoredBlock() {
   Drop(bk_ & 7);  // a stored block starts at the next byte boundary
   Need(16);
   const unsigned len = Peek(16);
@@ -433,7 +468,7 @@ int TInflater::InflateStoredBlock() {
   Need(16);
   const unsigned nlen = Peek(16);
   Drop(16);
-  if (len != (~nlen & 0xFFFF)) return ibBadData;
+  if (len != (~nlen & 0xFFFF)) return TBlockResult::BadData;
 
   for (unsigned left = len; left > 0;) {
     if (bk_ >= 8) {  // whole bytes still in the bit buffer come first
@@ -463,15 +498,15 @@ int TInflater::InflateStoredBlock() {
       --left;
     }
   }
-  return ibOk;
+  return TBlockResult::Ok;
 }
 
-int TInflater::InflateFixedBlock() {
-  TBlockCodes codes{FixedLiteralTable.data(), FixedDistanceTable.data(), (1u << kLiteralTableBits) - 1, true};
-  return InflateCodes(codes) != 0 ? ibBadData : ibOk;
+TBlockResult TInflater::InflateFixedBlock() {
+  TBlockCodes codes{FixedLiteralTable.data(), FixedDistanceTable.data(), (1u << LiteralTableBits) - 1, true};
+  return BlockResultOf(InflateCodes(codes));
 }
 
-int TInflater::InflateDynamicBlock() {
+TBlockResult TInflater::InflateDynamicBlock() {
   Need(5);
   const unsigned nl = 257 + Peek(5);
   Drop(5);
@@ -481,20 +516,20 @@ int TInflater::InflateDynamicBlock() {
   Need(4);
   const unsigned nb = 4 + Peek(4);
   Drop(4);
-  if (nl > 286 || nd > 30) return ibBadData;
+  if (nl > 286 || nd > 30) return TBlockResult::BadData;
 
   std::uint16_t* const lengths = lengths_;
   std::fill(lengths, lengths + 19, std::uint16_t{0});
   for (unsigned j = 0; j < nb; ++j) {
     Need(3);
-    lengths[kBitLengthOrder[j]] = static_cast<std::uint16_t>(Peek(3));
+    lengths[BitLengthOrder[j]] = static_cast<std::uint16_t>(Peek(3));
     Drop(3);
   }
   int bb = 7;
-  int result = Build(lengths, 19, 19, nullptr, nullptr, s_.BitLengthCodes, bb);
-  if (result != ctComplete) {
-    if (result == ctIncomplete) ReleaseCodeTables(s_.BitLengthCodes);
-    return result;
+  TCodeResult result = Build(lengths, 19, 19, nullptr, nullptr, s_.BitLengthCodes, bb);
+  if (result != TCodeResult::Complete) {
+    if (result == TCodeResult::Incomplete) ReleaseCodeTables(s_.BitLengthCodes);
+    return BlockResultOf(result);
   }
 
   // The literal/length and distance lengths, run-length coded. Code-length codes
@@ -535,7 +570,7 @@ int TInflater::InflateDynamicBlock() {
     }
     if (i + repeat > total) {
       ReleaseCodeTables(s_.BitLengthCodes);
-      return ibBadData;
+      return TBlockResult::BadData;
     }
     while (repeat-- > 0) lengths[i++] = static_cast<std::uint16_t>(value);
   }
@@ -552,24 +587,24 @@ int TInflater::InflateDynamicBlock() {
   // it is likely to have. Two literal codes take at least twice the shortest one's
   // bits: with codes of 6 bits and more (data of some 64 byte values or more,
   // evenly spread), only a first level of 12 bits holds two.
-  const bool pairLiterals = s_.CompressedLeft >= kPairingInput;
+  const bool pairLiterals = s_.CompressedLeft >= PairingInput;
   unsigned shortestLiteral = 16;
   for (unsigned v = 0; v < 256; ++v)
     if (lengths[v] != 0 && lengths[v] < shortestLiteral) shortestLiteral = lengths[v];
   const unsigned literalBits =
-      pairLiterals && 2 * shortestLiteral == kWideLiteralTableBits ? kWideLiteralTableBits : kLiteralTableBits;
+      pairLiterals && 2 * shortestLiteral == WideLiteralTableBits ? WideLiteralTableBits : LiteralTableBits;
   result =
       BuildInflateTable(lengths, nl, TInflateCode::Literal, work_.LiteralTable, absent, literalBits, pairLiterals);
-  if (result != ctComplete) return result;
-  if (absent) return ibBadData;
+  if (result != TCodeResult::Complete) return BlockResultOf(result);
+  if (absent) return TBlockResult::BadData;
   result = BuildInflateTable(lengths + nl, nd, TInflateCode::Distance, work_.DistanceTable, absent);
-  if (result != ctComplete) return result;
+  if (result != TCodeResult::Complete) return BlockResultOf(result);
 
   TBlockCodes codes{work_.LiteralTable, work_.DistanceTable, (std::uint64_t{1} << literalBits) - 1, false};
-  const int decoded = InflateCodes(codes);
+  const TSymbolResult decoded = InflateCodes(codes);
   ReleaseCodeTables(s_.LiteralCodes);
   ReleaseCodeTables(s_.DistanceCodes);
-  return decoded != 0 ? ibBadData : ibOk;
+  return BlockResultOf(decoded);
 }
 
 // The code tables of the symbol-by-symbol path, from the same lengths as the fast
@@ -580,10 +615,10 @@ bool TInflater::PrepareCodeTables(TBlockCodes& codes) {
       std::uint16_t lengths[288];
       for (unsigned i = 0; i < 288; ++i) lengths[i] = i < 144 ? 8 : i < 256 ? 9 : i < 280 ? 7 : 8;
       int bl = 7;
-      if (Build(lengths, 288, 257, LengthBase, LengthExtra, s_.FixedLiteralCodes, bl) != ctComplete) return false;
+      if (Build(lengths, 288, 257, LengthBase, LengthExtra, s_.FixedLiteralCodes, bl) != TCodeResult::Complete) return false;
       for (unsigned i = 0; i < 30; ++i) lengths[i] = 5;
       int bd = 5;
-      if (Build(lengths, 30, 0, DistanceBase, DistanceExtra, s_.FixedDistanceCodes, bd) > ctIncomplete) {
+      if (Build(lengths, 30, 0, DistanceBase, DistanceExtra, s_.FixedDistanceCodes, bd) > TCodeResult::Incomplete) {
         ReleaseCodeTables(s_.FixedLiteralCodes);
         return false;
       }
@@ -596,10 +631,10 @@ bool TInflater::PrepareCodeTables(TBlockCodes& codes) {
     codes.bl = static_cast<unsigned>(s_.FixedLiteralBits);
     codes.bd = static_cast<unsigned>(s_.FixedDistanceBits);
   } else {
-    int bl = kLiteralWidth;
-    if (Build(lengths_, nl_, 257, LengthBase, LengthExtra, s_.LiteralCodes, bl) != ctComplete) return false;
-    int bd = kDistanceWidth;
-    if (Build(lengths_ + nl_, nd_, 0, DistanceBase, DistanceExtra, s_.DistanceCodes, bd) != ctComplete) return false;
+    int bl = LiteralWidth;
+    if (Build(lengths_, nl_, 257, LengthBase, LengthExtra, s_.LiteralCodes, bl) != TCodeResult::Complete) return false;
+    int bd = DistanceWidth;
+    if (Build(lengths_ + nl_, nd_, 0, DistanceBase, DistanceExtra, s_.DistanceCodes, bd) != TCodeResult::Complete) return false;
     codes.lt = s_.LiteralCodes.Root();
     codes.dt = s_.DistanceCodes.Absent() ? nullptr : s_.DistanceCodes.Root();
     codes.bl = static_cast<unsigned>(bl);
@@ -609,15 +644,15 @@ bool TInflater::PrepareCodeTables(TBlockCodes& codes) {
   return true;
 }
 
-int TInflater::InflateCodes(TBlockCodes& codes) {
+TSymbolResult TInflater::InflateCodes(TBlockCodes& codes) {
   for (;;) {
-    int result;
-    if (s_.InputCount >= kFastInput) {
+    TSymbolResult result;
+    if (s_.InputCount >= FastInput) {
       result = FastCodes(codes);
     } else if (s_.CompressedSize == 0) {
       result = TailSymbol(codes);
     } else {
-      if (!codes.tablesReady && !PrepareCodeTables(codes)) return kBadData;
+      if (!codes.tablesReady && !PrepareCodeTables(codes)) return TSymbolResult::BadData;
       result = CarefulSymbol(codes);
     }
     // The fast loop runs on past the chunks it completes: it reads no input but
@@ -625,15 +660,15 @@ int TInflater::InflateCodes(TBlockCodes& codes) {
     // order, before anything else can happen: a refill, the next block's header, or
     // the end of a block that failed (a failed symbol writes nothing).
     while (out_ >= chunkEnd_) ChunkDone();
-    if (result != kMore) return result;
+    if (result != TSymbolResult::More) return result;
   }
 }
 
-int TInflater::FastCodes(const TBlockCodes& codes) {
+TSymbolResult TInflater::FastCodes(const TBlockCodes& codes) {
   const std::uint8_t* const start = s_.InputPtr;
-  TFastLoop f{start,      start + s_.InputCount - kFastMargin, bb_, bk_, out_, work_.Output + kBufferEnd,
+  TFastLoop f{start,      start + s_.InputCount - FastMargin, bb_, bk_, out_, work_.Output + BufferEnd,
               histStart_, codes.literals, codes.distances, codes.literalMask};
-  const int result = ChooseFastLoop(f.out - f.hist >= static_cast<std::ptrdiff_t>(kHistory))(f);
+  const TSymbolResult result = ChooseFastLoop(f.out - f.hist >= static_cast<std::ptrdiff_t>(History))(f);
 
   // Hand back the whole bytes read ahead in this run.
   unsigned bk = f.bk & 63;
@@ -656,15 +691,15 @@ int TInflater::FastCodes(const TBlockCodes& codes) {
 // One symbol near the end of the entry's data, through the frame's bit reader: no
 // refill is left, so how many bits it asks for changes nothing but how many
 // repeated last bytes it takes in.
-int TInflater::TailSymbol(const TBlockCodes& codes) {
+TSymbolResult TInflater::TailSymbol(const TBlockCodes& codes) {
   // Once a symbol has taken bits of the repeated last byte, the data has run out in
   // the middle of a block: such made-up bits could go on copying until the declared
   // size, which a few hostile bytes can set to 4 GiB. Stop the entry (its CRC
   // comparison reports it).
-  if (static_cast<std::uint64_t>(s_.MissedBytes) * 8 > bk_) return kBadData;
+  if (static_cast<std::uint64_t>(s_.MissedBytes) * 8 > bk_) return TSymbolResult::BadData;
   const std::uint32_t* const lt = codes.literals;
   const std::uint32_t* const dt = codes.distances;
-  Need(kMaxSymbolBits);
+  Need(MaxSymbolBits);
   std::uint32_t e = lt[bb_ & codes.literalMask];
   if (e & ieLink) {
     Drop(e & 0xFF);
@@ -675,39 +710,39 @@ int TInflater::TailSymbol(const TBlockCodes& codes) {
     // the check above must come before each symbol.
     Drop((e >> 8) & 15);
     *out_++ = static_cast<std::uint8_t>(e >> 16);
-    return kMore;
+    return TSymbolResult::More;
   }
   if (e & ieSpecial) {
-    if (!(e & ieEndOfBlock)) return kBadData;
+    if (!(e & ieEndOfBlock)) return TSymbolResult::BadData;
     Drop(e & 0xFF);
-    return kEndOfBlock;
+    return TSymbolResult::EndOfBlock;
   }
   const std::uint32_t len = (e >> 16) + static_cast<std::uint32_t>(LowBits(bb_, e & 0xFF) >> ((e >> 8) & 15));
   Drop(e & 0xFF);
-  std::uint32_t d = dt[bb_ & kDistanceMask];
+  std::uint32_t d = dt[bb_ & DistanceMask];
   if (d & ieLink) {
-    Drop(kDistanceTableBits);
+    Drop(DistanceTableBits);
     d = dt[(d >> 16) + LowBits(bb_, (d >> 8) & 15)];
   }
-  if (d & ieSpecial) return kBadData;
+  if (d & ieSpecial) return TSymbolResult::BadData;
   const std::uint32_t dist = (d >> 16) + static_cast<std::uint32_t>(LowBits(bb_, d & 0xFF) >> ((d >> 8) & 15));
   Drop(d & 0xFF);
-  if (dist > static_cast<std::size_t>(out_ - histStart_)) return kBadData;
+  if (dist > static_cast<std::size_t>(out_ - histStart_)) return TSymbolResult::BadData;
   out_ = CopyMatch(out_, dist, len);
-  return kMore;
+  return TSymbolResult::More;
 }
 
 // One symbol through the frame's bit reader and the code tables, asking for bits
 // exactly as a decoder that knows only those tables would: the refill comes when
 // such a decoder's would.
-int TInflater::CarefulSymbol(const TBlockCodes& codes) {
-  if (static_cast<std::uint64_t>(s_.MissedBytes) * 8 > bk_) return kBadData;
+TSymbolResult TInflater::CarefulSymbol(const TBlockCodes& codes) {
+  if (static_cast<std::uint64_t>(s_.MissedBytes) * 8 > bk_) return TSymbolResult::BadData;
   const TCodeTableEntry* const lt = codes.lt;
   const TCodeTableEntry* const dt = codes.dt;
   Need(codes.bl);
   TCodeTableEntry e = lt[Peek(codes.bl)];
   while (e.Extra > ceLiteral) {
-    if (e.Extra == ceInvalid) return kBadData;
+    if (e.Extra == ceInvalid) return TSymbolResult::BadData;
     Drop(e.Bits);
     const unsigned n = e.Extra - 16u;
     Need(n);
@@ -716,18 +751,18 @@ int TInflater::CarefulSymbol(const TBlockCodes& codes) {
   Drop(e.Bits);
   if (e.Extra == ceLiteral) {
     *out_++ = static_cast<std::uint8_t>(e.Value);
-    return kMore;
+    return TSymbolResult::More;
   }
-  if (e.Extra == ceEndOfBlock) return kEndOfBlock;
+  if (e.Extra == ceEndOfBlock) return TSymbolResult::EndOfBlock;
 
   Need(e.Extra);
   const std::uint32_t len = e.Value + Peek(e.Extra);
   Drop(e.Extra);
-  if (dt == nullptr) return kBadData;
+  if (dt == nullptr) return TSymbolResult::BadData;
   Need(codes.bd);
   TCodeTableEntry d = dt[Peek(codes.bd)];
   while (d.Extra > ceLiteral) {
-    if (d.Extra == ceInvalid) return kBadData;
+    if (d.Extra == ceInvalid) return TSymbolResult::BadData;
     Drop(d.Bits);
     const unsigned n = d.Extra - 16u;
     Need(n);
@@ -737,9 +772,9 @@ int TInflater::CarefulSymbol(const TBlockCodes& codes) {
   Need(d.Extra);
   const std::uint32_t dist = d.Value + Peek(d.Extra);
   Drop(d.Extra);
-  if (dist > static_cast<std::size_t>(out_ - histStart_)) return kBadData;
+  if (dist > static_cast<std::size_t>(out_ - histStart_)) return TSymbolResult::BadData;
   out_ = CopyMatch(out_, dist, len);
-  return kMore;
+  return TSymbolResult::More;
 }
 
 }  // namespace
@@ -756,7 +791,7 @@ void Inflate(TDecodeState& state) {
   TInflater inflater(state, *state.InflateWork);
   bool last = false;
   do {
-    if (inflater.InflateBlock(last) != ibOk) return;
+    if (inflater.InflateBlock(last) != TBlockResult::Ok) return;
   } while (!last);
   inflater.Finish();
 }

@@ -9,28 +9,20 @@
 
 namespace kestrel {
 
-/// Results of the block decoders.
-enum : int {
-  ibOk = 0,          ///< block decoded
-  ibBadData = 1,     ///< invalid data, or an exception other than a cancel inside the block
-  ibBadBlock = 2,    ///< block type 3, or over-subscribed code lengths
-  ibOutOfMemory = 3  ///< a code table could not be built
-};
-
 /// Inflate's storage for one extraction run (some 330 KB), made for its first
 /// deflated entry. Decoding goes straight into Output: the 32 KiB of history a
-/// distance may reach back into, then kChunks chunks of 32 KiB, each written out
-/// once complete and before any further input is read, then room for a turn of
-/// the fast loop to run past the last chunk's end.
+/// distance may reach back into, then eight (Chunks) chunks of 32 KiB, each
+/// written out once complete and before any further input is read, then room for
+/// a turn of the fast loop to run past the last chunk's end.
 struct TInflateWorkspace {
-  static constexpr std::size_t kHistory = 32768;
-  static constexpr std::size_t kChunks = 8;
-  static constexpr std::size_t kSlack = 512;
+  static constexpr std::size_t History = 32768;
+  static constexpr std::size_t Chunks = 8;
+  static constexpr std::size_t Slack = 512;
 
   /// The fast tables of the current block's dynamic codes.
-  std::uint32_t LiteralTable[kLiteralTableSize];
-  std::uint32_t DistanceTable[kDistanceTableSize];
-  std::uint8_t Output[kHistory + kChunks * kDecodeChunk + kSlack];
+  std::uint32_t LiteralTable[LiteralTableSize];
+  std::uint32_t DistanceTable[DistanceTableSize];
+  std::uint8_t Output[History + Chunks * DecodeChunk + Slack];
 };
 
 /// Inflates the current entry. On a failed block it stops at once and flushes

@@ -20,13 +20,11 @@
 #include <algorithm>
 #include <array>
 
-#include "unzip/decode/code_table.h"
-
 namespace kestrel {
 namespace {
 
-constexpr unsigned kMaxCodeBits = 15;
-constexpr unsigned kMaxSymbols = 288;
+constexpr unsigned MaxCodeBits = 15;
+constexpr unsigned MaxSymbols = 288;
 
 struct TSymbolEntry {
   std::uint32_t entry;  // the slot without its bit counts
@@ -58,39 +56,39 @@ constexpr void NextCode(std::uint32_t& reversed, unsigned length) {
   reversed |= bit;
 }
 
-constexpr int BuildTable(const std::uint16_t* lengths, unsigned n, TInflateCode code, std::uint32_t* table,
+constexpr TCodeResult BuildTable(const std::uint16_t* lengths, unsigned n, TInflateCode code, std::uint32_t* table,
                          bool& absent, unsigned literalBits, bool pairLiterals) {
-  const unsigned tableBits = code == TInflateCode::Literal ? literalBits : kDistanceTableBits;
+  const unsigned tableBits = code == TInflateCode::Literal ? literalBits : DistanceTableBits;
   const unsigned tableSlots = 1u << tableBits;
   absent = false;
-  if (n > kMaxSymbols) return ctOverSubscribed;
+  if (n > MaxSymbols) return TCodeResult::OverSubscribed;
 
-  unsigned count[kMaxCodeBits + 1] = {};
+  unsigned count[MaxCodeBits + 1] = {};
   for (unsigned v = 0; v < n; ++v) {
-    if (lengths[v] > kMaxCodeBits) return ctOverSubscribed;
+    if (lengths[v] > MaxCodeBits) return TCodeResult::OverSubscribed;
     ++count[lengths[v]];
   }
   if (count[0] == n) {
     absent = true;
     for (unsigned i = 0; i < tableSlots; ++i) table[i] = ieInvalid;
-    return ctComplete;
+    return TCodeResult::Complete;
   }
   unsigned shortest = 1;
   while (count[shortest] == 0) ++shortest;
-  unsigned longest = kMaxCodeBits;
+  unsigned longest = MaxCodeBits;
   while (count[longest] == 0) --longest;
   // Patterns still free, counted at the longest length.
   std::int64_t free = std::int64_t{1} << longest;
   for (unsigned k = 1; k <= longest; ++k) free -= static_cast<std::int64_t>(count[k]) << (longest - k);
-  if (free < 0) return ctOverSubscribed;
+  if (free < 0) return TCodeResult::OverSubscribed;
   // Every slot of a complete code belongs to some code; an incomplete one leaves
   // slots that must read as invalid.
   const bool incomplete = free != 0;
 
   // Symbols in canonical order.
-  unsigned start[kMaxCodeBits + 2] = {};
-  for (unsigned k = 1; k <= kMaxCodeBits; ++k) start[k + 1] = start[k] + count[k];
-  std::uint16_t sorted[kMaxSymbols] = {};
+  unsigned start[MaxCodeBits + 2] = {};
+  for (unsigned k = 1; k <= MaxCodeBits; ++k) start[k + 1] = start[k] + count[k];
+  std::uint16_t sorted[MaxSymbols] = {};
   for (unsigned v = 0; v < n; ++v)
     if (lengths[v] != 0) sorted[start[lengths[v]]++] = static_cast<std::uint16_t>(v);
   const unsigned used = n - count[0];
@@ -100,7 +98,7 @@ constexpr int BuildTable(const std::uint16_t* lengths, unsigned n, TInflateCode 
   // table as wide as itself, and the copies give it every slot whose higher bits
   // it leaves open.
   std::uint32_t reversed = 0;
-  std::uint32_t reversedOf[kMaxSymbols] = {};  // of the codes that fit the first level
+  std::uint32_t reversedOf[MaxSymbols] = {};  // of the codes that fit the first level
   unsigned width = shortest < tableBits ? shortest : tableBits;
   if (incomplete)
     for (unsigned i = 0; i < (1u << width); ++i) table[i] = ieInvalid;
@@ -115,8 +113,8 @@ constexpr int BuildTable(const std::uint16_t* lengths, unsigned n, TInflateCode 
   }
   for (; width < tableBits; ++width) std::copy_n(table, 1u << width, table + (1u << width));
 
-  unsigned left[kMaxCodeBits + 1] = {};  // longer codes of each length not yet placed
-  for (unsigned k = tableBits + 1; k <= kMaxCodeBits; ++k) left[k] = count[k];
+  unsigned left[MaxCodeBits + 1] = {};  // longer codes of each length not yet placed
+  for (unsigned k = tableBits + 1; k <= MaxCodeBits; ++k) left[k] = count[k];
   unsigned nextSlot = tableSlots;  // where the next sub-table goes
   std::uint32_t subPrefix = ~0u;   // first-level slot of the current sub-table
   unsigned subStart = 0, subBits = 0;
@@ -169,11 +167,11 @@ constexpr int BuildTable(const std::uint16_t* lengths, unsigned n, TInflateCode 
   }
   // A lone code of length 1 leaves half the patterns free, and still counts as
   // complete: a compressor may send such a code for a block of one distance.
-  return incomplete && longest != 1 ? ctIncomplete : ctComplete;
+  return incomplete && longest != 1 ? TCodeResult::Incomplete : TCodeResult::Complete;
 }
 
-template <std::size_t kSlots>
-constexpr std::array<std::uint32_t, kSlots> MakeFixedTable(TInflateCode code) {
+template <std::size_t Slots>
+constexpr std::array<std::uint32_t, Slots> MakeFixedTable(TInflateCode code) {
   // 288 literal/length lengths: 0-143 8 bits, 144-255 9, 256-279 7, 280-287 8;
   // 30 distance codes of 5 bits, an incomplete code (30 and 31 are unused).
   std::uint16_t lengths[288] = {};
@@ -184,18 +182,18 @@ constexpr std::array<std::uint32_t, kSlots> MakeFixedTable(TInflateCode code) {
   } else {
     for (unsigned i = 0; i < 30; ++i) lengths[i] = 5;
   }
-  std::array<std::uint32_t, kSlots> table{};
+  std::array<std::uint32_t, Slots> table{};
   bool absent = false;
-  BuildTable(lengths, n, code, table.data(), absent, kLiteralTableBits, false);
+  BuildTable(lengths, n, code, table.data(), absent, LiteralTableBits, false);
   return table;
 }
 
 }  // namespace
 
-constexpr std::array<std::uint32_t, 1u << kLiteralTableBits> FixedLiteralTable =
-    MakeFixedTable<1u << kLiteralTableBits>(TInflateCode::Literal);
-constexpr std::array<std::uint32_t, 1u << kDistanceTableBits> FixedDistanceTable =
-    MakeFixedTable<1u << kDistanceTableBits>(TInflateCode::Distance);
+constexpr std::array<std::uint32_t, 1u << LiteralTableBits> FixedLiteralTable =
+    MakeFixedTable<1u << LiteralTableBits>(TInflateCode::Literal);
+constexpr std::array<std::uint32_t, 1u << DistanceTableBits> FixedDistanceTable =
+    MakeFixedTable<1u << DistanceTableBits>(TInflateCode::Distance);
 
 // Fixed code 0000000 (256, end of block) and 00110000 ('\0'): first bits lowest.
 static_assert(FixedLiteralTable[0] == (ieEndOfBlock | ieSpecial | 7 << 8 | 7));
@@ -209,9 +207,9 @@ static_assert(FixedDistanceTable[0b10111] == (24577u << 16 | 5 << 8 | 18));
 static_assert(FixedDistanceTable[0b11111] == ieInvalid);
 
 
-int BuildInflateTable(const std::uint16_t* lengths, unsigned n, TInflateCode code, std::uint32_t* table,
+TCodeResult BuildInflateTable(const std::uint16_t* lengths, unsigned n, TInflateCode code, std::uint32_t* table,
                       bool& absent, unsigned literalBits, bool pairLiterals) {
-  if (literalBits != kWideLiteralTableBits) literalBits = kLiteralTableBits;
+  if (literalBits != WideLiteralTableBits) literalBits = LiteralTableBits;
   return BuildTable(lengths, n, code, table, absent, literalBits, pairLiterals);
 }
 

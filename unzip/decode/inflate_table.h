@@ -11,6 +11,8 @@
 #include <array>
 #include <cstdint>
 
+#include "unzip/decode/code_table.h"
+
 namespace kestrel {
 
 /// Base lengths and extra bits of length codes 257-285; codes 286 and 287 may be
@@ -32,15 +34,15 @@ static_assert(DistanceBase[29] + (1 << DistanceExtra[29]) - 1 == 32768);
 /// First-level widths: a literal/length table resolves 11 bits, or 12 where that
 /// lets two literal codes share a slot; a distance table resolves 8. Longer codes
 /// continue in a sub-table behind the first level.
-inline constexpr unsigned kLiteralTableBits = 11;
-inline constexpr unsigned kWideLiteralTableBits = 12;
-inline constexpr unsigned kDistanceTableBits = 8;
+inline constexpr unsigned LiteralTableBits = 11;
+inline constexpr unsigned WideLiteralTableBits = 12;
+inline constexpr unsigned DistanceTableBits = 8;
 /// Slots of the two tables, sub-tables included. A sub-table holds at most
 /// 2^(15 - first-level width) slots and there is at most one per code longer
 /// than the first level (288 literal/length codes, 30 distance codes).
-inline constexpr unsigned kLiteralTableSize =
-    (1u << kWideLiteralTableBits) + 288 * (1u << (15 - kLiteralTableBits));
-inline constexpr unsigned kDistanceTableSize = (1u << kDistanceTableBits) + 30 * (1u << (15 - kDistanceTableBits));
+inline constexpr unsigned LiteralTableSize =
+    (1u << WideLiteralTableBits) + 288 * (1u << (15 - LiteralTableBits));
+inline constexpr unsigned DistanceTableSize = (1u << DistanceTableBits) + 30 * (1u << (15 - DistanceTableBits));
 
 /// One slot, 32 bits. A literal slot (bits 12-13 not both clear):
 ///   bits 0-7   bits the slot takes off the bit buffer: the codes of its literals
@@ -72,23 +74,22 @@ inline constexpr std::uint32_t ieInvalid = ieSpecial;
 enum class TInflateCode { Literal, Distance };
 
 /// Builds the table of the code given by n code lengths (0 = symbol unused, at
-/// most 15) into table, which holds kLiteralTableSize or kDistanceTableSize
+/// most 15) into table, which holds LiteralTableSize or DistanceTableSize
 /// slots. Literal/length symbols 0-255 are literals, 256 ends the block, 257-285
 /// are lengths and 286-287 invalid; distance symbols 0-29 are distances and 30-31
-/// invalid. Results as BuildCodeTable's (ctComplete, ctIncomplete,
-/// ctOverSubscribed), with the same rule that a lone code of length 1 is
-/// complete. absent is set when every length is 0: the table then decodes every
-/// pattern as invalid. Unused patterns of an incomplete code decode as invalid;
+/// invalid. Results as BuildCodeTable's (Complete, Incomplete, OverSubscribed),
+/// with the same rule that a lone code of length 1 is complete. absent is set
+/// when every length is 0: the table then decodes every pattern as invalid. Unused patterns of an incomplete code decode as invalid;
 /// an over-subscribed code leaves the table undefined. A literal/length table's
-/// first level is literalBits wide (kLiteralTableBits or kWideLiteralTableBits).
+/// first level is literalBits wide (LiteralTableBits or WideLiteralTableBits).
 /// pairLiterals makes slots of two literals where the first level's bits hold two
 /// whole literal codes: they take as long to find as the table to fill, so they
 /// pay only in a long block.
-int BuildInflateTable(const std::uint16_t* lengths, unsigned n, TInflateCode code, std::uint32_t* table,
-                      bool& absent, unsigned literalBits = kLiteralTableBits, bool pairLiterals = false);
+TCodeResult BuildInflateTable(const std::uint16_t* lengths, unsigned n, TInflateCode code, std::uint32_t* table,
+                      bool& absent, unsigned literalBits = LiteralTableBits, bool pairLiterals = false);
 
 /// The tables of the fixed codes of the format, built at compile time.
-extern const std::array<std::uint32_t, 1u << kLiteralTableBits> FixedLiteralTable;
-extern const std::array<std::uint32_t, 1u << kDistanceTableBits> FixedDistanceTable;
+extern const std::array<std::uint32_t, 1u << LiteralTableBits> FixedLiteralTable;
+extern const std::array<std::uint32_t, 1u << DistanceTableBits> FixedDistanceTable;
 
 }  // namespace kestrel

@@ -4,19 +4,19 @@
 
 #include "unzip/decode/unreduce.h"
 
-#include <algorithm>
 #include <array>
-#include <cstring>
+
+#include "unzip/decode/window_copy.h"
 
 namespace kestrel {
 namespace {
 
-constexpr std::uint8_t kDle = 144;
-constexpr std::uint32_t kRowSize = 64;
+constexpr std::uint8_t Dle = 144;
+constexpr std::uint32_t RowSize = 64;
 
 // Bits of a follower index for a set of N entries: enough to count to N - 1, at
 // least 1; 8 for an empty set, whose bytes always come as 8 plain bits.
-constexpr std::array<std::uint8_t, 256> kIndexBits = [] {
+constexpr std::array<std::uint8_t, 256> IndexBits = [] {
   std::array<std::uint8_t, 256> bits{};
   bits[0] = 8;
   for (unsigned n = 1; n < 256; ++n) {
@@ -26,20 +26,20 @@ constexpr std::array<std::uint8_t, 256> kIndexBits = [] {
   }
   return bits;
 }();
-static_assert(kIndexBits[1] == 1 && kIndexBits[2] == 1 && kIndexBits[3] == 2 && kIndexBits[32] == 5 &&
-              kIndexBits[33] == 6 && kIndexBits[63] == 6);
+static_assert(IndexBits[1] == 1 && IndexBits[2] == 1 && IndexBits[3] == 2 && IndexBits[32] == 5 &&
+              IndexBits[33] == 6 && IndexBits[63] == 6);
 
 enum : int { rsPlain, rsAfterDle, rsLengthByte, rsDistanceByte };
 
 }  // namespace
 
 void LoadFollowerSets(TDecodeState& state, std::uint8_t sizes[256]) {
-  std::uint8_t* rows = state.Window.data() + kFollowerSetsAt;
+  std::uint8_t* rows = state.Window.data() + FollowerSetsAt;
   for (int x = 255; x >= 0; --x) {
     // 6 bits: at most 63 followers, so a row never overflows.
     const auto n = static_cast<std::uint8_t>(state.ReadCodeBits(6));
     sizes[x] = n;
-    std::uint8_t* row = rows + static_cast<std::uint32_t>(x) * kRowSize;
+    std::uint8_t* row = rows + static_cast<std::uint32_t>(x) * RowSize;
     for (unsigned i = 0; i < n; ++i) row[i] = static_cast<std::uint8_t>(state.ReadCodeBits(8));
   }
 }
@@ -54,7 +54,7 @@ void Unreduce(TDecodeState& state) {
   std::uint8_t sizes[256];
   LoadFollowerSets(state, sizes);
   std::uint8_t* const window = state.Window.data();
-  const std::uint8_t* const rows = window + kFollowerSetsAt;
+  const std::uint8_t* const rows = window + FollowerSetsAt;
 
   std::int64_t left = state.EntrySize;
   std::uint32_t wpos = 0;
@@ -65,14 +65,14 @@ void Unreduce(TDecodeState& state) {
   unsigned length = 0;
 
   auto windowFull = [&] {
-    state.FlushWindow(kReduceWindow);
+    state.FlushWindow(ReduceWindow);
     wpos = 0;
     firstPass = false;
   };
   auto put = [&](std::uint8_t byte) {
     window[wpos++] = byte;
     --left;
-    if (wpos == kReduceWindow) windowFull();
+    if (wpos == ReduceWindow) windowFull();
   };
 
   // Past the end of the data the code reader delivers zero bits, and its bit count
@@ -87,18 +87,18 @@ void Unreduce(TDecodeState& state) {
     if (n == 0 || state.ReadCodeBits(1) != 0)
       c = state.ReadCodeBits(8);
     else
-      c = rows[previous * kRowSize + state.ReadCodeBits(kIndexBits[n])];
+      c = rows[previous * RowSize + state.ReadCodeBits(IndexBits[n])];
 
     switch (expand) {
       case rsPlain:
-        if (c != kDle)
+        if (c != Dle)
           put(static_cast<std::uint8_t>(c));
         else
           expand = rsAfterDle;
         break;
       case rsAfterDle:
         if (c == 0) {
-          put(kDle);
+          put(Dle);
           expand = rsPlain;
         } else {
           v = c;
@@ -116,25 +116,7 @@ void Unreduce(TDecodeState& state) {
         // A copy may run past the size; it is made whole and the output-size guard
         // judges the entry.
         left -= static_cast<std::int32_t>(n);
-        do {
-          d &= kReduceWindow - 1;
-          std::uint32_t piece = kReduceWindow - std::max(d, wpos);
-          if (piece > n) piece = n;
-          n -= piece;
-          if (firstPass && d >= wpos) {  // before the entry's first byte: zeros
-            std::memset(window + wpos, 0, piece);
-            wpos += piece;
-            d += piece;
-          } else if (wpos - d >= piece) {
-            std::memcpy(window + wpos, window + d, piece);
-            wpos += piece;
-            d += piece;
-          } else {  // overlapping: byte by byte, repeating the pattern
-            do window[wpos++] = window[d++];
-            while (--piece != 0);
-          }
-          if (wpos == kReduceWindow) windowFull();
-        } while (n != 0);
+        CopyWindowMatch(window, ReduceWindow, wpos, firstPass, d, n, windowFull);
         expand = rsPlain;
         break;
       }

@@ -11,9 +11,9 @@
 
 namespace kestrel {
 
-inline constexpr std::uint32_t kReduceWindow = 16384;
-inline constexpr std::size_t kFollowerSetsAt = 16384;
-static_assert(kFollowerSetsAt + 256 * 64 <= kWindowSize);
+inline constexpr std::uint32_t ReduceWindow = 16384;
+inline constexpr std::size_t FollowerSetsAt = 16384;
+static_assert(FollowerSetsAt + 256 * 64 <= WindowSize);
 
 /// Decodes the current entry of the state (methods 2-5) into the output path, up
 /// to its uncompressed size.

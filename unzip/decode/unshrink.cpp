@@ -12,25 +12,25 @@
 namespace kestrel {
 namespace {
 
-constexpr std::uint32_t kFirstFree = 257;
-constexpr std::uint32_t kInitialCodeSize = 9;
-constexpr std::uint32_t kMaxCodeSize = 13;
-constexpr std::int16_t kFreeCode = -1;
+constexpr std::uint32_t FirstFree = 257;
+constexpr std::uint32_t InitialCodeSize = 9;
+constexpr std::uint32_t MaxCodeSize = 13;
+constexpr std::int16_t FreeCode = -1;
 // Bit 15 of a prefix marks a leaf while a partial clear runs.
-constexpr std::uint16_t kLeafMark = 0x8000;
+constexpr std::uint16_t LeafMark = 0x8000;
 
 // The prefix table sits in the byte window; these read and write its 16-bit entries.
 inline std::int16_t Prefix(const std::uint8_t* window, std::uint32_t code) {
   std::int16_t value;
-  std::memcpy(&value, window + kShrinkPrefixAt + 2 * code, 2);
+  std::memcpy(&value, window + ShrinkPrefixAt + 2 * code, 2);
   return value;
 }
 inline void SetPrefix(std::uint8_t* window, std::uint32_t code, std::int16_t value) {
-  std::memcpy(window + kShrinkPrefixAt + 2 * code, &value, 2);
+  std::memcpy(window + ShrinkPrefixAt + 2 * code, &value, 2);
 }
 
 std::uint32_t NextFreeFrom(const std::uint8_t* window, std::uint32_t code) {
-  while (code < kShrinkTableLimit && Prefix(window, code) != kFreeCode) ++code;
+  while (code < ShrinkTableLimit && Prefix(window, code) != FreeCode) ++code;
   return code;
 }
 
@@ -41,37 +41,37 @@ std::uint32_t PartialClear(std::uint8_t* window, std::uint32_t nextFree) {
   // as its prefix, then free what is still marked. A free code stays free even
   // when a defined code still names it (a code defined right after a clear that
   // freed its prefix): unmarking it would turn it into a code with prefix 0x7FFF.
-  for (std::uint32_t code = kFirstFree; code < nextFree; ++code) {
+  for (std::uint32_t code = FirstFree; code < nextFree; ++code) {
     const std::int16_t p = Prefix(window, code);
-    if (p != kFreeCode) SetPrefix(window, code, static_cast<std::int16_t>(p | kLeafMark));
+    if (p != FreeCode) SetPrefix(window, code, static_cast<std::int16_t>(p | LeafMark));
   }
-  for (std::uint32_t code = kFirstFree; code < nextFree; ++code) {
+  for (std::uint32_t code = FirstFree; code < nextFree; ++code) {
     const std::int16_t p = Prefix(window, code);
-    if (p == kFreeCode) continue;
+    if (p == FreeCode) continue;
     const std::uint32_t parent = static_cast<std::uint16_t>(p) & 0x7FFFu;
-    if (parent < kFirstFree || parent >= kShrinkTableLimit) continue;
+    if (parent < FirstFree || parent >= ShrinkTableLimit) continue;
     const std::int16_t pp = Prefix(window, parent);
-    if (pp != kFreeCode) SetPrefix(window, parent, static_cast<std::int16_t>(pp & 0x7FFF));
+    if (pp != FreeCode) SetPrefix(window, parent, static_cast<std::int16_t>(pp & 0x7FFF));
   }
-  for (std::uint32_t code = kFirstFree; code < nextFree; ++code)
-    if ((static_cast<std::uint16_t>(Prefix(window, code)) & kLeafMark) != 0) SetPrefix(window, code, kFreeCode);
-  return NextFreeFrom(window, kFirstFree);
+  for (std::uint32_t code = FirstFree; code < nextFree; ++code)
+    if ((static_cast<std::uint16_t>(Prefix(window, code)) & LeafMark) != 0) SetPrefix(window, code, FreeCode);
+  return NextFreeFrom(window, FirstFree);
 }
 
 void Unshrink(TDecodeState& state) {
   std::uint8_t* const window = state.Window.data();
-  std::uint8_t* const suffix = window + kShrinkSuffixAt;
-  std::uint8_t* const stackBottom = window + kShrinkStackAt;
-  std::uint8_t* const stackEnd = stackBottom + kShrinkStackSize;
+  std::uint8_t* const suffix = window + ShrinkSuffixAt;
+  std::uint8_t* const stackBottom = window + ShrinkStackAt;
+  std::uint8_t* const stackEnd = stackBottom + ShrinkStackSize;
 
   for (std::uint32_t code = 0; code < 256; ++code) {
     SetPrefix(window, code, 0);
     suffix[code] = static_cast<std::uint8_t>(code);
   }
-  for (std::uint32_t code = 256; code <= kShrinkTableLimit; ++code) SetPrefix(window, code, kFreeCode);
+  for (std::uint32_t code = 256; code <= ShrinkTableLimit; ++code) SetPrefix(window, code, FreeCode);
 
-  std::uint32_t codeSize = kInitialCodeSize;
-  std::uint32_t nextFree = kFirstFree;
+  std::uint32_t codeSize = InitialCodeSize;
+  std::uint32_t nextFree = FirstFree;
 
   // The next code, false when the compressed data no longer holds all its bits.
   // A code cut short by the end of the data ends the entry too: the code reader's
@@ -105,7 +105,7 @@ void Unshrink(TDecodeState& state) {
       }
       if (escape == 1) {
         // Valid data never goes past 13 bits; damaged data ends here.
-        if (++codeSize > kMaxCodeSize) {
+        if (++codeSize > MaxCodeSize) {
           stop = true;
           break;
         }
@@ -125,13 +125,13 @@ void Unshrink(TDecodeState& state) {
     // A string longer than the stack exists only in damaged data and ends the entry.
     const std::uint32_t incoming = code;
     std::uint8_t* sp = stackEnd;
-    while (code >= kFirstFree) {
+    while (code >= FirstFree) {
       if (sp == stackBottom) {
         stop = true;
         break;
       }
       const std::int16_t p = Prefix(window, code);
-      if (p == kFreeCode) {
+      if (p == FreeCode) {
         *--sp = firstByte;
         code = previous;
       } else {
@@ -146,16 +146,16 @@ void Unshrink(TDecodeState& state) {
     // Out in pieces that end where the output buffer fills.
     std::uint32_t length = static_cast<std::uint32_t>(stackEnd - sp);
     while (length > 0) {
-      const std::uint32_t take = std::min<std::uint32_t>(length, kDecodeChunk - state.OutputCount);
+      const std::uint32_t take = std::min<std::uint32_t>(length, DecodeChunk - state.OutputCount);
       std::memcpy(state.OutputPtr, sp, take);
       state.OutputPtr += take;
       state.OutputCount += take;
       sp += take;
       length -= take;
-      if (state.OutputCount == static_cast<std::uint32_t>(kDecodeChunk)) state.FlushOutput();
+      if (state.OutputCount == static_cast<std::uint32_t>(DecodeChunk)) state.FlushOutput();
     }
 
-    if (nextFree < kShrinkTableLimit) {
+    if (nextFree < ShrinkTableLimit) {
       SetPrefix(window, nextFree, static_cast<std::int16_t>(previous));
       suffix[nextFree] = firstByte;
       nextFree = NextFreeFrom(window, nextFree + 1);

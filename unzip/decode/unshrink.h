@@ -13,13 +13,13 @@
 
 namespace kestrel {
 
-inline constexpr std::size_t kShrinkPrefixAt = 0;
-inline constexpr std::size_t kShrinkSuffixAt = 16390;
-inline constexpr std::size_t kShrinkStackAt = 24585;
-inline constexpr std::uint32_t kShrinkStackSize = 8192;
+inline constexpr std::size_t ShrinkPrefixAt = 0;
+inline constexpr std::size_t ShrinkSuffixAt = 16390;
+inline constexpr std::size_t ShrinkStackAt = 24585;
+inline constexpr std::uint32_t ShrinkStackSize = 8192;
 /// Codes 0-8,191 exist; the table is full when the next free code is 8,192.
-inline constexpr std::uint32_t kShrinkTableLimit = 8192;
-static_assert(kShrinkStackAt + kShrinkStackSize <= kWindowSize);
+inline constexpr std::uint32_t ShrinkTableLimit = 8192;
+static_assert(ShrinkStackAt + ShrinkStackSize <= WindowSize);
 
 /// Decodes the current entry of the state (method 1) into the output path. Ends at
 /// the first code that the compressed data no longer holds. Damaged data that would

@@ -11,7 +11,7 @@ namespace {
 using kestrel::BuildCodeTable;
 using kestrel::TCodeSet;
 
-int Build(std::vector<std::uint16_t> lengths, unsigned s, TCodeSet& set, int& m) {
+kestrel::TCodeResult Build(std::vector<std::uint16_t> lengths, unsigned s, TCodeSet& set, int& m) {
   return BuildCodeTable(lengths.data(), static_cast<unsigned>(lengths.size()), s, nullptr, nullptr, set, m);
 }
 
@@ -28,17 +28,17 @@ kestrel::TCodeTableEntry Lookup(const TCodeSet& set, int m, std::uint32_t bits) 
 TEST(BuildCodeTable, ResultsOfLengthSets) {
   struct Case {
     std::vector<std::uint16_t> lengths;
-    int result;
+    kestrel::TCodeResult result;
     const char* why;
   };
   const Case cases[] = {
-      {{0, 0, 0}, kestrel::ctComplete, "all lengths 0: the set is absent"},
-      {{1, 1}, kestrel::ctComplete, "two codes of length 1 fill the code"},
-      {{1}, kestrel::ctComplete, "a single code of length 1 counts as complete"},
-      {{2, 2}, kestrel::ctIncomplete, "two codes of length 2 leave two patterns unused"},
-      {{1, 1, 1}, kestrel::ctOverSubscribed, "three codes of length 1"},
-      {{1, 2, 3, 3}, kestrel::ctComplete, "a complete code of three lengths"},
-      {{2, 2, 2, 3, 3, 3}, kestrel::ctOverSubscribed, "3/4 + 3/8 is more than one"},
+      {{0, 0, 0}, kestrel::TCodeResult::Complete, "all lengths 0: the set is absent"},
+      {{1, 1}, kestrel::TCodeResult::Complete, "two codes of length 1 fill the code"},
+      {{1}, kestrel::TCodeResult::Complete, "a single code of length 1 counts as complete"},
+      {{2, 2}, kestrel::TCodeResult::Incomplete, "two codes of length 2 leave two patterns unused"},
+      {{1, 1, 1}, kestrel::TCodeResult::OverSubscribed, "three codes of length 1"},
+      {{1, 2, 3, 3}, kestrel::TCodeResult::Complete, "a complete code of three lengths"},
+      {{2, 2, 2, 3, 3, 3}, kestrel::TCodeResult::OverSubscribed, "3/4 + 3/8 is more than one"},
   };
   for (const auto& c : cases) {
     TCodeSet set;
@@ -50,13 +50,13 @@ TEST(BuildCodeTable, ResultsOfLengthSets) {
 TEST(BuildCodeTable, FirstLevelWidthIsClampedToTheLengths) {
   TCodeSet set;
   int m = 9;
-  ASSERT_EQ(Build({1, 2, 3, 3}, 19, set, m), kestrel::ctComplete);
+  ASSERT_EQ(Build({1, 2, 3, 3}, 19, set, m), kestrel::TCodeResult::Complete);
   EXPECT_EQ(m, 3);
   m = 1;
-  ASSERT_EQ(Build({3, 3, 3, 3, 3, 3, 3, 3}, 19, set, m), kestrel::ctComplete);
+  ASSERT_EQ(Build({3, 3, 3, 3, 3, 3, 3, 3}, 19, set, m), kestrel::TCodeResult::Complete);
   EXPECT_EQ(m, 3);
   m = 5;
-  ASSERT_EQ(Build({0, 0}, 19, set, m), kestrel::ctComplete);
+  ASSERT_EQ(Build({0, 0}, 19, set, m), kestrel::TCodeResult::Complete);
   EXPECT_EQ(m, 0);
   EXPECT_TRUE(set.Absent());
 }
@@ -70,7 +70,7 @@ TEST(BuildCodeTable, LongCodesDecodeThroughSubTables) {
   lengths[15] = 15;  // 1, 2, ..., 14, 15, 15: complete
   TCodeSet set;
   int m = 6;
-  ASSERT_EQ(Build(lengths, 19, set, m), kestrel::ctComplete);
+  ASSERT_EQ(Build(lengths, 19, set, m), kestrel::TCodeResult::Complete);
   // Canonical code of symbol i < 14 is i ones then a zero; read first bit lowest.
   for (unsigned sym = 0; sym < 16; ++sym) {
     const unsigned len = lengths[sym];
@@ -85,7 +85,7 @@ TEST(BuildCodeTable, LongCodesDecodeThroughSubTables) {
 TEST(BuildCodeTable, UnusedPatternsOfAnIncompleteCodeAreInvalid) {
   TCodeSet set;
   int m = 7;
-  ASSERT_EQ(Build({2, 2}, 19, set, m), kestrel::ctIncomplete);
+  ASSERT_EQ(Build({2, 2}, 19, set, m), kestrel::TCodeResult::Incomplete);
   EXPECT_EQ(Lookup(set, m, 0b00).Value, 0);
   EXPECT_EQ(Lookup(set, m, 0b10).Value, 1);  // code 01, first bit lowest
   EXPECT_EQ(Lookup(set, m, 0b01).Extra, kestrel::ceInvalid);
@@ -95,7 +95,7 @@ TEST(BuildCodeTable, UnusedPatternsOfAnIncompleteCodeAreInvalid) {
 TEST(BuildCodeTable, ReleaseLeavesTheSetAbsent) {
   TCodeSet set;
   int m = 7;
-  ASSERT_EQ(Build({1, 1}, 19, set, m), kestrel::ctComplete);
+  ASSERT_EQ(Build({1, 1}, 19, set, m), kestrel::TCodeResult::Complete);
   EXPECT_FALSE(set.Absent());
   kestrel::ReleaseCodeTables(set);
   EXPECT_TRUE(set.Absent());

@@ -1,6 +1,6 @@
 // The decoding frame: stored entries chunk by chunk, the output-size guard, the
 // premature end of the archive, unknown methods, progress events, cancellation and
-// short writes.
+// short writes; the circular window's match copy.
 
 #include <gtest/gtest.h>
 
@@ -8,6 +8,7 @@
 
 #include "decode_test_support.h"
 #include "unzip/decode/crc32.h"
+#include "unzip/decode/window_copy.h"
 
 namespace {
 using namespace decodetest;
@@ -96,7 +97,7 @@ TEST(DecodeStoredEntries, PrematureEndFailsOnlyADeflatedEntry) {
   entry.UncompressedSize = static_cast<std::uint32_t>(text.size());
   TMemoryStream out;
   EXPECT_TRUE(state.DecodeEntryData(entry, out));
-  EXPECT_NE(~state.CrcRegister, Crc(text));
+  EXPECT_NE(state.Crc(), Crc(text));
 }
 
 // A short write ends the run, stored or deflated: the bytes are lost, not damaged.
@@ -214,7 +215,7 @@ TEST(DecodeStoredEntries, EntryOfFourGiBLessOneByte) {
   TPattern out;
   ASSERT_TRUE(state.DecodeEntryData(entry, out));
   EXPECT_EQ(out.pos, 0xFFFFFFFFll);
-  EXPECT_EQ(~state.CrcRegister, 0xD796DC51u);  // Python's zlib.crc32 of the same bytes
+  EXPECT_EQ(state.Crc(), 0xD796DC51u);  // Python's zlib.crc32 of the same bytes
   EXPECT_EQ(host.btsDone, 0xFFFFFFFFll);
   EXPECT_EQ(host.filePercents.back(), 100);
   EXPECT_EQ(host.filePercents[65535], 50);  // 2 GiB of 4
@@ -238,6 +239,44 @@ TEST(DecodeCodeReader, ReadsCodesAndFlagsExhaustion) {
   EXPECT_EQ(state.ReadCodeBits(7), 0x01);
   state.ReadCodeBits(9);
   EXPECT_EQ(state.InputExhausted, -1);
+}
+
+}  // namespace
+
+namespace {
+
+// The circular window's match copy against the plain rule: each byte is the one
+// `distance` bytes back in the whole output, or a zero before the first byte. A
+// window of 16 bytes makes sources wrap, matches straddle the window's end and
+// overlap their destination, on the first pass and later ones.
+TEST(CircularWindowCopy, EveryByteIsTheOneDistanceBack) {
+  constexpr std::uint32_t WindowBytes = 16;
+  std::uint8_t window[WindowBytes];
+  std::memset(window, 0xEE, WindowBytes);  // an earlier entry's leftovers: never output
+  std::uint32_t pos = 0;
+  bool firstPass = true;
+  std::string flushed, expected;
+  auto full = [&] {
+    flushed.append(reinterpret_cast<const char*>(window), WindowBytes);
+    pos = 0;
+    firstPass = false;
+  };
+  std::uint32_t seed = 7;
+  auto next = [&](std::uint32_t n) { return (seed = seed * 1103515245u + 12345u) / 65536u % n; };
+  for (int i = 0; i < 400; ++i) {
+    if (next(3) == 0) {  // a literal
+      const auto byte = static_cast<std::uint8_t>('a' + next(26));
+      expected += static_cast<char>(byte);
+      window[pos++] = byte;
+      if (pos == WindowBytes) full();
+      continue;
+    }
+    const std::uint32_t distance = 1 + next(WindowBytes), n = 1 + next(40);
+    for (std::uint32_t k = 0; k < n; ++k)
+      expected += expected.size() >= distance ? expected[expected.size() - distance] : '\0';
+    kestrel::CopyWindowMatch(window, WindowBytes, pos, firstPass, pos - distance, n, full);
+    ASSERT_EQ(flushed + std::string(reinterpret_cast<const char*>(window), pos), expected) << "match " << i;
+  }
 }
 
 }  // namespace

@@ -25,7 +25,7 @@ TDecoded DecodeData(const std::string& data, std::uint16_t method, std::uint32_t
   TDecoded result;
   result.ok = state.DecodeEntryData(entry, out);
   result.output = out.data;
-  result.crc = ~state.CrcRegister;
+  result.crc = state.Crc();
   result.writes = out.writes;
   return result;
 }

@@ -52,7 +52,7 @@ TOutcome Extract(const TArchive& a, const std::string& password) {
   TMemoryStream out;
   state.DecodeEntryData(entry, out);
   o.output = out.data;
-  o.crc = ~state.CrcRegister;
+  o.crc = state.Crc();
   return o;
 }
 

@@ -73,19 +73,19 @@ std::vector<std::uint16_t> RandomCode(std::mt19937& rng, unsigned n, unsigned us
 }
 
 void ExpectSameDecoding(const std::vector<std::uint16_t>& lengths, bool literals, const char* what,
-                        unsigned literalBits = kLiteralTableBits) {
+                        unsigned literalBits = LiteralTableBits) {
   const unsigned n = static_cast<unsigned>(lengths.size());
   TCodeSet set;
   int m = literals ? 9 : 6;
-  const int expected = literals ? BuildCodeTable(lengths.data(), n, 257, LengthBase, LengthExtra, set, m)
+  const kestrel::TCodeResult expected = literals ? BuildCodeTable(lengths.data(), n, 257, LengthBase, LengthExtra, set, m)
                                 : BuildCodeTable(lengths.data(), n, 0, DistanceBase, DistanceExtra, set, m);
-  std::vector<std::uint32_t> table(literals ? kLiteralTableSize : kDistanceTableSize);
+  std::vector<std::uint32_t> table(literals ? LiteralTableSize : DistanceTableSize);
   bool absent = false;
   ASSERT_EQ(BuildInflateTable(lengths.data(), n, literals ? TInflateCode::Literal : TInflateCode::Distance,
                               table.data(), absent, literalBits, literals),
             expected)
       << what;
-  const unsigned width = literals ? literalBits : kDistanceTableBits;
+  const unsigned width = literals ? literalBits : DistanceTableBits;
   for (std::uint32_t pattern = 0; pattern < (1u << 15); ++pattern) {
     TDecodedSymbol second{0, 0, 0};
     const TDecodedSymbol got = ThroughFastTable(table.data(), width, pattern, &second);
@@ -105,7 +105,7 @@ TEST(InflateTables, EveryPatternDecodesAsWithTheCodeTables) {
     const unsigned used = 2 + rng() % (round < 20 ? 40 : 280);
     const auto literalLengths = RandomCode(rng, 288, std::min(used, 286u));
     ExpectSameDecoding(literalLengths, true, "literal/length code");
-    ExpectSameDecoding(literalLengths, true, "literal/length code, 12-bit first level", kWideLiteralTableBits);
+    ExpectSameDecoding(literalLengths, true, "literal/length code, 12-bit first level", WideLiteralTableBits);
     ExpectSameDecoding(RandomCode(rng, 30, 2 + rng() % 28), false, "distance code");
   }
   // A lone code of length 1, and the fixed distance code, which leaves 30 and 31

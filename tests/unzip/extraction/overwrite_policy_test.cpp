@@ -14,17 +14,17 @@ using kestrel::TKestrelUnZip;
 using kestrel::TUZOverwriteMode;
 using testsupport::ReadFile;
 
-constexpr std::uint32_t kEntryTime = 0x5A2E6000;   // 2025-01-14 12:00:00
-constexpr std::uint32_t kEarlier = 0x4A2E6000;     // 2017-01-14 12:00:00
-constexpr std::uint32_t kLater = 0x6A2E6000;       // 2033-01-14 12:00:00
-constexpr std::uint32_t kFebruary31 = 0x525F6000;  // 2021-02-31: no such day
+constexpr std::uint32_t EntryTime = 0x5A2E6000;   // 2025-01-14 12:00:00
+constexpr std::uint32_t Earlier = 0x4A2E6000;     // 2017-01-14 12:00:00
+constexpr std::uint32_t Later = 0x6A2E6000;       // 2033-01-14 12:00:00
+constexpr std::uint32_t February31 = 0x525F6000;  // 2021-02-31: no such day
 
 class UnZipOverwritePolicy : public ::testing::Test {
  protected:
   // Extracts new.txt over an existing file stamped existingTime; returns the
   // recorded events.
   std::vector<std::string> Run(TUZOverwriteMode mode, std::uint32_t existingTime,
-                               std::uint32_t entryTime = kEntryTime) {
+                               std::uint32_t entryTime = EntryTime) {
     const std::string archive = WriteArchive(
         folder, "o.zip", {{.Name = "new.txt", .Data = "new", .DosDateTime = entryTime}, {"after.txt", "after"}});
     fs::remove_all(dest);
@@ -47,9 +47,9 @@ class UnZipOverwritePolicy : public ::testing::Test {
 };
 
 TEST_F(UnZipOverwritePolicy, AlwaysAndNever) {
-  Run(TUZOverwriteMode::Always, kLater);
+  Run(TUZOverwriteMode::Always, Later);
   EXPECT_TRUE(Replaced());
-  const auto lines = Run(TUZOverwriteMode::Never, kEarlier);
+  const auto lines = Run(TUZOverwriteMode::Never, Earlier);
   EXPECT_FALSE(Replaced());
   // Skipped as existing, and taken out of the totals (8 bytes of two files remain 5).
   EXPECT_EQ(lines, (std::vector<std::string>{"info 2 8", "start 0 new.txt", "skip 1 0 new.txt", "start 1 after.txt",
@@ -57,28 +57,28 @@ TEST_F(UnZipOverwritePolicy, AlwaysAndNever) {
 }
 
 TEST_F(UnZipOverwritePolicy, NewerAndOlderCompareStrictly) {
-  Run(TUZOverwriteMode::ifNewer, kEntryTime);  // equal times: kept
+  Run(TUZOverwriteMode::ifNewer, EntryTime);  // equal times: kept
   EXPECT_FALSE(Replaced());
-  Run(TUZOverwriteMode::ifOlder, kEntryTime);
+  Run(TUZOverwriteMode::ifOlder, EntryTime);
   EXPECT_FALSE(Replaced());
-  Run(TUZOverwriteMode::ifNewer, kEarlier);  // the entry is newer
+  Run(TUZOverwriteMode::ifNewer, Earlier);  // the entry is newer
   EXPECT_TRUE(Replaced());
-  Run(TUZOverwriteMode::ifNewer, kLater);
+  Run(TUZOverwriteMode::ifNewer, Later);
   EXPECT_FALSE(Replaced());
-  Run(TUZOverwriteMode::ifOlder, kLater);  // the entry is older
+  Run(TUZOverwriteMode::ifOlder, Later);  // the entry is older
   EXPECT_TRUE(Replaced());
-  Run(TUZOverwriteMode::ifOlder, kEarlier);
+  Run(TUZOverwriteMode::ifOlder, Earlier);
   EXPECT_FALSE(Replaced());
 }
 
 TEST_F(UnZipOverwritePolicy, DamagedEntryDateKeepsTheFileAndTheRunGoesOn) {
   for (TUZOverwriteMode mode : {TUZOverwriteMode::ifNewer, TUZOverwriteMode::ifOlder}) {
-    const auto lines = Run(mode, kEarlier, kFebruary31);
+    const auto lines = Run(mode, Earlier, February31);
     EXPECT_FALSE(Replaced());
     EXPECT_EQ(lines.at(2), "skip 1 0 new.txt");
   }
   // Nothing to compare with: a new file is simply written.
-  const std::vector<ziptest::TEntrySpec> entries = {{.Name = "fresh.txt", .Data = "fresh", .DosDateTime = kFebruary31}};
+  const std::vector<ziptest::TEntrySpec> entries = {{.Name = "fresh.txt", .Data = "fresh", .DosDateTime = February31}};
   TKestrelUnZip unzip;
   SetUpAll(unzip, WriteArchive(folder, "f.zip", entries), dest);
   unzip.SetOverwriteMode(TUZOverwriteMode::ifNewer);

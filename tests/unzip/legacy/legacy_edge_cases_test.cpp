@@ -119,7 +119,7 @@ TEST(UnshrinkEdgeCases, CodeSizeEscapeWidensTheNextCode) {
 }
 
 TEST(UnshrinkEdgeCases, PartialClearFreesTheLeavesAndReusesTheLowestCode) {
-  std::vector<std::uint8_t> window(kestrel::kWindowSize);
+  std::vector<std::uint8_t> window(kestrel::WindowSize);
   auto set = [&](unsigned code, std::int16_t prefix) { std::memcpy(window.data() + 2 * code, &prefix, 2); };
   auto get = [&](unsigned code) {
     std::int16_t p;

@@ -32,14 +32,14 @@ std::string TBitWriter::Bytes() const {
 
 namespace {
 
-constexpr int kShrinkCodes = 8192;
-constexpr int kFirstFree = 257;
+constexpr int ShrinkCodes = 8192;
+constexpr int FirstFree = 257;
 
 // The decoder's table: prefix -1 marks a free code. child[] finds a code by its
 // prefix and suffix, for the encoder's longest-match walk.
 class TShrinkTable {
  public:
-  TShrinkTable() : prefix_(kShrinkCodes + 1, -1), suffix_(kShrinkCodes, 0), child_(kShrinkCodes * 256, -1) {
+  TShrinkTable() : prefix_(ShrinkCodes + 1, -1), suffix_(ShrinkCodes, 0), child_(ShrinkCodes * 256, -1) {
     for (int c = 0; c < 256; ++c) {
       prefix_[c] = 0;
       suffix_[c] = c;
@@ -51,7 +51,7 @@ class TShrinkTable {
 
   // The decoder adds (previous code, first byte of this string) on each code.
   void Add(int prev, int byte) {
-    if (nextFree_ >= kShrinkCodes) return;
+    if (nextFree_ >= ShrinkCodes) return;
     const int code = nextFree_;
     prefix_[code] = prev;
     suffix_[code] = byte;
@@ -63,26 +63,26 @@ class TShrinkTable {
 
   // Frees every code no defined code uses as prefix, among 257 .. next free - 1.
   void PartialClear() {
-    std::vector<char> isParent(kShrinkCodes, 0);
-    for (int c = kFirstFree; c < nextFree_; ++c)
+    std::vector<char> isParent(ShrinkCodes, 0);
+    for (int c = FirstFree; c < nextFree_; ++c)
       if (prefix_[c] >= 0 && prefix_[c] > 256 && prefix_[prefix_[c]] >= 0) isParent[prefix_[c]] = 1;
-    for (int c = kFirstFree; c < nextFree_; ++c) {
+    for (int c = FirstFree; c < nextFree_; ++c) {
       if (prefix_[c] < 0 || isParent[c]) continue;
       if (child_[prefix_[c] * 256 + suffix_[c]] == c) child_[prefix_[c] * 256 + suffix_[c]] = -1;
       prefix_[c] = -1;
     }
-    nextFree_ = kFirstFree;
-    while (nextFree_ < kShrinkCodes && prefix_[nextFree_] >= 0) ++nextFree_;
+    nextFree_ = FirstFree;
+    while (nextFree_ < ShrinkCodes && prefix_[nextFree_] >= 0) ++nextFree_;
   }
 
  private:
   void Advance() {
-    while (nextFree_ < kShrinkCodes && prefix_[nextFree_] >= 0) ++nextFree_;
+    while (nextFree_ < ShrinkCodes && prefix_[nextFree_] >= 0) ++nextFree_;
   }
 
   std::vector<int> prefix_, suffix_;
   std::vector<std::int16_t> child_;
-  int nextFree_ = kFirstFree;
+  int nextFree_ = FirstFree;
 };
 
 }  // namespace
@@ -115,14 +115,14 @@ std::string ShrinkEncode(const std::string& data, const TShrinkOptions& options)
       continue;
     }
     emit(cur);
-    const bool full = table.NextFree() >= kShrinkCodes;
+    const bool full = table.NextFree() >= ShrinkCodes;
     if ((options.ClearWhenFull && full) || (options.ClearEvery != 0 && emitted % options.ClearEvery == 0)) {
       escape(2);
       table.PartialClear();
     }
     table.Add(cur, byte);
     if (options.EagerSizeIncrease && codeSize < 13 && table.NextFree() >= (1 << codeSize) &&
-        table.NextFree() < kShrinkCodes) {
+        table.NextFree() < ShrinkCodes) {
       escape(1);
       ++codeSize;
     }
@@ -136,7 +136,7 @@ std::string ShrinkEncode(const std::string& data, const TShrinkOptions& options)
 
 namespace {
 
-constexpr std::uint8_t kDle = 144;
+constexpr std::uint8_t Dle = 144;
 
 int FollowerIndexBits(int n) {
   if (n == 0) return 8;
@@ -223,7 +223,7 @@ std::string ReduceEncode(const std::string& data, int factor, const TReduceOptio
     // DLE 0 means a literal DLE, so a match whose V byte would be 0 cannot be sent.
     if (len >= 3 && !(len == 3 && high == 0)) {
       const std::size_t lenField = std::min<std::size_t>(len - 3, lengthMask);
-      stream.push_back(kDle);
+      stream.push_back(Dle);
       stream.push_back(static_cast<std::uint8_t>(high << distanceShift | lenField));
       if (lenField == lengthMask) stream.push_back(static_cast<std::uint8_t>(len - 3 - lengthMask));
       stream.push_back(static_cast<std::uint8_t>((dist - 1) & 0xFF));
@@ -232,7 +232,7 @@ std::string ReduceEncode(const std::string& data, int factor, const TReduceOptio
     } else {
       const auto b = static_cast<std::uint8_t>(buffer[pos]);
       stream.push_back(b);
-      if (b == kDle) stream.push_back(0);
+      if (b == Dle) stream.push_back(0);
       finder.Insert(pos);
       ++pos;
     }

@@ -22,7 +22,7 @@ TDecoded TLegacyDecoder::Decode(const std::string& archive, const kestrel::TDeco
   TDecoded result;
   result.sizeGuard = !state->DecodeEntryData(entry, output);
   result.output = output.data;
-  result.crc = ~state->CrcRegister;
+  result.crc = state->Crc();
   return result;
 }
 
