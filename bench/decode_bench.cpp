@@ -14,9 +14,9 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <ctime>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -42,8 +42,9 @@ class TInput : public kestrel::TStream {
   }
   std::int32_t Write(const void*, std::int32_t) override { return 0; }
   std::int64_t Seek(std::int64_t offset, std::int16_t origin) override {
-    pos_ = origin == kestrel::soFromBeginning ? offset : origin == kestrel::soFromCurrent ? pos_ + offset
-                                                                                          : static_cast<std::int32_t>(data_.size()) + offset;
+    pos_ = origin == kestrel::soFromBeginning ? offset
+           : origin == kestrel::soFromCurrent ? pos_ + offset
+                                              : static_cast<std::int32_t>(data_.size()) + offset;
     return pos_;
   }
 
@@ -103,14 +104,26 @@ double Median(std::vector<double> v) {
 }
 
 std::string TextLike(std::size_t size) {
-  static const char* words[] = {"<text:p text:style-name=\"P1\">", "the ", "archive ", "window ", "</text:p>\n",
-                                "of ", "deflate ", "and ", "stream ", "kilobytes ", "a ", "entry "};
+  static const char* words[] = {"<text:p text:style-name=\"P1\">",
+                                "the ",
+                                "archive ",
+                                "window ",
+                                "</text:p>\n",
+                                "of ",
+                                "deflate ",
+                                "and ",
+                                "stream ",
+                                "kilobytes ",
+                                "a ",
+                                "entry "};
   std::mt19937 rng(1);
   std::string s;
   while (s.size() < size) {
     const auto r = rng();
-    if (r % 9 == 0) s += std::to_string(r % 1000003);
-    else s += words[r % 12];
+    if (r % 9 == 0)
+      s += std::to_string(r % 1000003);
+    else
+      s += words[r % 12];
   }
   s.resize(size);
   return s;
@@ -126,7 +139,8 @@ void BenchInflate(const char* name, const std::string& original, int level, int 
   entry.CompressionMethod = 8;
   entry.CompressedSize = static_cast<std::uint32_t>(packed.size());
   entry.UncompressedSize = static_cast<std::uint32_t>(original.size());
-  const std::uint32_t expectedCrc = static_cast<std::uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(original.data()), static_cast<uInt>(original.size())));
+  const std::uint32_t expectedCrc = static_cast<std::uint32_t>(
+      crc32(0, reinterpret_cast<const Bytef*>(original.data()), static_cast<uInt>(original.size())));
 
   libdeflate_decompressor* const fast = libdeflate_alloc_decompressor();
   std::vector<double> ours, oursCounted, zlibs, libdeflates;
@@ -162,7 +176,8 @@ void BenchInflate(const char* name, const std::string& original, int level, int 
     {
       std::size_t produced = 0;
       const double t0 = Now();
-      const auto rc = libdeflate_deflate_decompress(fast, packed.data(), packed.size(), out.data(), out.size(), &produced);
+      const auto rc =
+          libdeflate_deflate_decompress(fast, packed.data(), packed.size(), out.data(), out.size(), &produced);
       const double s = Now() - t0;
       if (rc != LIBDEFLATE_SUCCESS || produced != original.size()) {
         std::fprintf(stderr, "libdeflate failed\n");
@@ -178,8 +193,9 @@ void BenchInflate(const char* name, const std::string& original, int level, int 
 }
 
 void PrintInflateHeading() {
-  std::printf("inflate, MB/s of output; ours with CRC-32, its chunks kept in the output buffer or only counted,\n"
-              "and as a fraction of libdeflate's speed\n");
+  std::printf(
+      "inflate, MB/s of output; ours with CRC-32, its chunks kept in the output buffer or only counted,\n"
+      "and as a fraction of libdeflate's speed\n");
   std::printf("%-18s %2s %7s %6s %9s %6s %9s %6s %7s %10s\n", "data", "L", "out MB", "in MB", "ours kept", "ratio",
               "counted", "ratio", "zlib", "libdeflate");
 }
@@ -205,8 +221,12 @@ void BenchCrc(int rounds) {
     for (std::size_t at = 0; at < buffer.size(); at += 32768) crc = update(crc, buffer.data() + at, 32768);
     return ~crc;
   };
-  const auto ours = rate([&] { return chunks([](std::uint32_t c, const void* p, std::size_t n) { return kestrel::UpdateCrc(c, p, n); }); });
-  const auto sliced = rate([&] { return chunks([](std::uint32_t c, const void* p, std::size_t n) { return kestrel::UpdateCrcSliced(c, p, n); }); });
+  const auto ours = rate([&] {
+    return chunks([](std::uint32_t c, const void* p, std::size_t n) { return kestrel::UpdateCrc(c, p, n); });
+  });
+  const auto sliced = rate([&] {
+    return chunks([](std::uint32_t c, const void* p, std::size_t n) { return kestrel::UpdateCrcSliced(c, p, n); });
+  });
   const auto zlibs = rate([&] {
     uLong crc = 0;
     for (std::size_t at = 0; at < buffer.size(); at += 32768) crc = crc32(crc, buffer.data() + at, 32768);

@@ -100,11 +100,17 @@ int main(int argc, char** argv) {
     variants.push_back({name, 6, ImplodeFlags(o), ImplodeEncode(data, o), true, {}, {}});
   }
   for (int factor = 1; factor <= 4; ++factor)
-    variants.push_back({"reduce " + std::to_string(factor), static_cast<std::uint16_t>(factor + 1), 0,
-                        ReduceEncode(data, factor), false, {}, {}});
+    variants.push_back({"reduce " + std::to_string(factor),
+                        static_cast<std::uint16_t>(factor + 1),
+                        0,
+                        ReduceEncode(data, factor),
+                        false,
+                        {},
+                        {}});
 
   const bool haveUnzip = std::system("command -v unzip >/dev/null 2>&1") == 0;
-  const auto folder = std::filesystem::temp_directory_path() / ("kestrel-legacy-bench-" + std::to_string(TClock::now().time_since_epoch().count()));
+  const auto folder = std::filesystem::temp_directory_path() /
+                      ("kestrel-legacy-bench-" + std::to_string(TClock::now().time_since_epoch().count()));
   std::filesystem::create_directories(folder);
   TZipWriter zip;
   for (const auto& v : variants)
@@ -138,7 +144,8 @@ int main(int argc, char** argv) {
     const double mb = static_cast<double>(data.size()) / 1e6;
     const double ours = mb / Median(v.ours);
     const double theirs = v.theirs.empty() ? 0 : mb / Median(v.theirs);
-    std::printf("%-14s %9.1f%% %12.1f", v.name.c_str(), 100.0 * static_cast<double>(v.compressed.size()) / static_cast<double>(data.size()), ours);
+    std::printf("%-14s %9.1f%% %12.1f", v.name.c_str(),
+                100.0 * static_cast<double>(v.compressed.size()) / static_cast<double>(data.size()), ours);
     if (theirs > 0)
       std::printf(" %12.1f %7.2fx\n", theirs, ours / theirs);
     else

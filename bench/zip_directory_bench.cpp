@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "platform/file_system.h"
-#include "unzip/kestrel_unzip.h"
 #include "unzip/decode/zip_format.h"
+#include "unzip/kestrel_unzip.h"
 
 namespace {
 

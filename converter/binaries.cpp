@@ -111,8 +111,10 @@ void ExtractBinaries(const std::string& documentPath, const std::string& folder)
     const std::string bytes = DecodeBase64(payload);
     // A payload named like the document itself replaces it on disk while the
     // scan goes on over the text as it was loaded.
-    if (platform::SameFile(target, documentPath)) ReplaceFileText(target, {bytes});
-    else SaveFileText(target, bytes);
+    if (platform::SameFile(target, documentPath))
+      ReplaceFileText(target, {bytes});
+    else
+      SaveFileText(target, bytes);
   }
 }
 

@@ -3,8 +3,8 @@
 #include <libexslt/exslt.h>
 #include <libxml/parser.h>
 #include <libxml/uri.h>
-#include <libxml/xmlerror.h>
 #include <libxml/xmlIO.h>
+#include <libxml/xmlerror.h>
 #include <libxslt/imports.h>
 #include <libxslt/security.h>
 #include <libxslt/transform.h>
@@ -248,10 +248,9 @@ int ConverterResult(platform::TConversionResult result, std::size_t consumed, st
 template <std::size_t Slot>
 int DecodeSlot(unsigned char* out, int* outLength, const unsigned char* in, int* inLength) {
   std::size_t consumed = 0, produced = 0;
-  const auto result = platform::ConvertToUtf8(SlotCodePage(Slot),
-                                              {reinterpret_cast<const char*>(in), static_cast<std::size_t>(*inLength)},
-                                              consumed, reinterpret_cast<char*>(out),
-                                              static_cast<std::size_t>(*outLength), produced);
+  const auto result = platform::ConvertToUtf8(
+      SlotCodePage(Slot), {reinterpret_cast<const char*>(in), static_cast<std::size_t>(*inLength)}, consumed,
+      reinterpret_cast<char*>(out), static_cast<std::size_t>(*outLength), produced);
   return ConverterResult(result, consumed, produced, outLength, inLength);
 }
 
@@ -259,8 +258,7 @@ template <std::size_t Slot>
 int EncodeSlot(unsigned char* out, int* outLength, const unsigned char* in, int* inLength) {
   std::size_t consumed = 0, produced = 0;
   const auto result = platform::ConvertFromUtf8(
-      SlotCodePage(Slot),
-      {reinterpret_cast<const char*>(in), static_cast<std::size_t>(*inLength)}, consumed,
+      SlotCodePage(Slot), {reinterpret_cast<const char*>(in), static_cast<std::size_t>(*inLength)}, consumed,
       reinterpret_cast<char*>(out), static_cast<std::size_t>(*outLength), produced);
   return ConverterResult(result, consumed, produced, outLength, inLength);
 }
@@ -293,7 +291,7 @@ void RegisterSystemEncodings() {
       continue;  // libxml2 reads it already
     }
     void* h = xmlNewCharEncodingHandler(name.c_str(), Converters[mine].first, Converters[mine].second);
-      if (h == nullptr) break;
+    if (h == nullptr) break;
     handlerName = name;
   }
 }
@@ -429,8 +427,8 @@ bool MakePage(TMessageLog& log, const std::string& documentPath, const std::stri
   // The template, as the user's own file: it may import, include and read local
   // files; without it nothing else matters.
   {
-    platform::TFile probe = platform::TFile::Open(templatePath, platform::TFileAccess::Read,
-                                                  platform::TFileShare::Read, platform::TFileCreation::OpenExisting);
+    platform::TFile probe = platform::TFile::Open(templatePath, platform::TFileAccess::Read, platform::TFileShare::Read,
+                                                  platform::TFileCreation::OpenExisting);
     if (!probe.IsOpen()) {
       error = {templatePath, 0, "cannot read the template: " + SystemReason(platform::LastSystemError())};
       return false;

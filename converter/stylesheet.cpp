@@ -23,8 +23,7 @@ std::size_t FindDoctype(std::string_view text) {
 
 // Finds c in the text with the removed span [gapStart, gapEnd) left out, from
 // position from on; npos when there is none.
-std::size_t FindOutsideGap(std::string_view text, char c, std::size_t from, std::size_t gapStart,
-                           std::size_t gapEnd) {
+std::size_t FindOutsideGap(std::string_view text, char c, std::size_t from, std::size_t gapStart, std::size_t gapEnd) {
   if (from < gapStart) {
     const std::size_t hit = text.substr(0, gapStart).find(c, from);
     if (hit != std::string_view::npos) return hit;
@@ -40,8 +39,8 @@ std::vector<std::string_view> EditedPieces(std::string_view text, const TStylesh
   std::vector<std::string_view> pieces;
   const std::string_view instruction = edit.Instruction;
   if (edit.InsertAt <= edit.DoctypeStart) {
-    pieces = {text.substr(0, edit.InsertAt), instruction,
-              text.substr(edit.InsertAt, edit.DoctypeStart - edit.InsertAt), text.substr(edit.DoctypeEnd)};
+    pieces = {text.substr(0, edit.InsertAt), instruction, text.substr(edit.InsertAt, edit.DoctypeStart - edit.InsertAt),
+              text.substr(edit.DoctypeEnd)};
   } else {
     pieces = {text.substr(0, edit.DoctypeStart), text.substr(edit.DoctypeEnd, edit.InsertAt - edit.DoctypeEnd),
               instruction, text.substr(edit.InsertAt)};
@@ -207,8 +206,8 @@ TCopyOutcome CopyWithStylesheetReference(const std::string& documentPath, const 
     platform::CopyFileOver(documentPath, targetPath);
     return TCopyOutcome::CopyFailed;
   }
-  platform::TFile source = platform::TFile::Open(documentPath, platform::TFileAccess::Read,
-                                                 platform::TFileShare::Read, platform::TFileCreation::OpenExisting);
+  platform::TFile source = platform::TFile::Open(documentPath, platform::TFileAccess::Read, platform::TFileShare::Read,
+                                                 platform::TFileCreation::OpenExisting);
   if (!source.IsOpen()) return TCopyOutcome::CopyFailed;
   platform::TFileBytes bytes;
   if (!bytes.Load(source)) return TCopyOutcome::CopyFailed;
@@ -217,8 +216,8 @@ TCopyOutcome CopyWithStylesheetReference(const std::string& documentPath, const 
   // is deleted rather than truncated: a fresh file is written out at the system's
   // own pace, where a truncated one is flushed to disk when it is closed.
   platform::RemoveFile(targetPath);
-  platform::TFile target = platform::TFile::Open(targetPath, platform::TFileAccess::Write,
-                                                 platform::TFileShare::None, platform::TFileCreation::CreateAlways);
+  platform::TFile target = platform::TFile::Open(targetPath, platform::TFileAccess::Write, platform::TFileShare::None,
+                                                 platform::TFileCreation::CreateAlways);
   if (!target.IsOpen()) return TCopyOutcome::CopyFailed;
   const auto edit = PlanStylesheetReference(text, templatePath);
   if (!edit) return TCopyOutcome::NoInsertionPoint;

@@ -58,8 +58,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fuzzsupport::TEntryRun run(packed, 8, static_cast<std::uint32_t>(original.size()));
   run.output.keep = true;
   if (!run.Decode()) std::abort();
-  const auto crc = static_cast<std::uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(original.data()),
-                                                    static_cast<uInt>(original.size())));
+  const auto crc = static_cast<std::uint32_t>(
+      crc32(0, reinterpret_cast<const Bytef*>(original.data()), static_cast<uInt>(original.size())));
   if (run.output.data != original || run.state.Crc() != crc) std::abort();
   return 0;
 }

@@ -2,9 +2,9 @@
 // view, and reading a file into memory where it is not mapped. Opening, closing,
 // Release and Load are the backend's.
 
-#include "platform/file_system.h"
-
 #include <vector>
+
+#include "platform/file_system.h"
 
 namespace platform {
 

@@ -158,8 +158,7 @@ class TFile {
 
   /// Opens or creates a file. The result is closed on failure (error code set).
   /// A folder cannot be opened.
-  static TFile Open(const std::string& path, TFileAccess access, TFileShare share,
-                    TFileCreation creation);
+  static TFile Open(const std::string& path, TFileAccess access, TFileShare share, TFileCreation creation);
 
   bool IsOpen() const { return handle_ >= 0; }
   /// Reads up to count bytes; fewer at the end of the file, or when a read fails

@@ -16,8 +16,7 @@ enum class TMessageAnswer { Ok, Cancel, Yes, No };
 /// Shows a modal message box and returns the answer. Never waits when nobody can
 /// answer: without a terminal a Yes/No box is answered No, an Ok box Ok, and a
 /// box with Cancel is cancelled.
-TMessageAnswer ShowMessageBox(std::string_view caption, std::string_view text,
-                              TMessageButtons buttons);
+TMessageAnswer ShowMessageBox(std::string_view caption, std::string_view text, TMessageButtons buttons);
 
 /// Lets the host handle pending window messages; nothing to do on a console.
 void ProcessHostMessages();

@@ -40,16 +40,25 @@ std::optional<std::string> UnsupportedReason(const TZipHeaderInfo& entry) {
   // extra field.
   if (entry.CompressionMethod == 99) return "skipped, AES encryption is not supported";
   switch (entry.CompressionMethod) {
-    case 0: case 1: case 2: case 3: case 4: case 5: case 6: case 8: return std::nullopt;
-    default: break;
+    case 0:
+    case 1:
+    case 2:
+    case 3:
+    case 4:
+    case 5:
+    case 6:
+    case 8:
+      return std::nullopt;
+    default:
+      break;
   }
   struct TMethodName {
     std::uint16_t Method;
     const char* Name;
   };
-  static constexpr TMethodName KnownMethods[] = {{9, "Deflate64"}, {12, "bzip2"},     {14, "LZMA"},    {18, "IBM TERSE"},
-                                           {19, "IBM LZ77"},  {93, "Zstandard"}, {95, "xz"},      {96, "JPEG"},
-                                           {97, "WavPack"},   {98, "PPMd"}};
+  static constexpr TMethodName KnownMethods[] = {{9, "Deflate64"}, {12, "bzip2"},     {14, "LZMA"}, {18, "IBM TERSE"},
+                                                 {19, "IBM LZ77"}, {93, "Zstandard"}, {95, "xz"},   {96, "JPEG"},
+                                                 {97, "WavPack"},  {98, "PPMd"}};
   std::string reason = "skipped, unsupported compression method " + std::to_string(entry.CompressionMethod);
   for (const TMethodName& known : KnownMethods)
     if (known.Method == entry.CompressionMethod) reason += std::string(" (") + known.Name + ")";
@@ -193,8 +202,10 @@ int ExtractArchive(const TToolCommand& command) {
   unzip.SetDestDir(command.DestDir);
   unzip.SetPassword(command.Password);
   unzip.SetOverwriteMode(command.Overwrite);
-  if (command.Patterns.empty()) unzip.SetDoAll(true);
-  else unzip.SetFilesList(command.Patterns);
+  if (command.Patterns.empty())
+    unzip.SetDoAll(true);
+  else
+    unzip.SetFilesList(command.Patterns);
 
   std::optional<TProgressLine> progress;
   if (platform::ConsoleIsTerminal(platform::TConsoleStream::Error)) {
@@ -221,8 +232,7 @@ int ExtractArchive(const TToolCommand& command) {
     }
     if (progress) progress->File(SlashPath(entry));
   };
-  unzip.OnSkippingFile = [&](TKestrelUnZip& sender, TSkipReason reason, const std::string&, std::int32_t index,
-                             bool&) {
+  unzip.OnSkippingFile = [&](TKestrelUnZip& sender, TSkipReason reason, const std::string&, std::int32_t index, bool&) {
     entryFailed = true;
     const char* why = reason == skBadPassword  ? "skipped, wrong password"
                       : reason == skFileExists ? "skipped, file exists"
@@ -269,11 +279,16 @@ std::optional<TToolCommand> ParseToolCommand(const std::vector<std::string>& arg
     } else if (argument == "-o" && !haveOverwrite && i + 1 < arguments.size()) {
       haveOverwrite = true;
       const std::string& mode = arguments[++i];
-      if (mode == "always") command.Overwrite = TUZOverwriteMode::Always;
-      else if (mode == "never") command.Overwrite = TUZOverwriteMode::Never;
-      else if (mode == "newer") command.Overwrite = TUZOverwriteMode::ifNewer;
-      else if (mode == "older") command.Overwrite = TUZOverwriteMode::ifOlder;
-      else return std::nullopt;
+      if (mode == "always")
+        command.Overwrite = TUZOverwriteMode::Always;
+      else if (mode == "never")
+        command.Overwrite = TUZOverwriteMode::Never;
+      else if (mode == "newer")
+        command.Overwrite = TUZOverwriteMode::ifNewer;
+      else if (mode == "older")
+        command.Overwrite = TUZOverwriteMode::ifOlder;
+      else
+        return std::nullopt;
     } else {
       return std::nullopt;
     }
@@ -313,9 +328,13 @@ int RunKestrelUnZip(const std::string& programName, const std::vector<std::strin
   }
   try {
     switch (command->Action) {
-      case TToolAction::List: return ListArchive(command->Archive);
-      case TToolAction::Extract: return ExtractArchive(*command);
-      case TToolAction::Help: PrintUsage(platform::TConsoleStream::Output, programName); return ExitSuccess;
+      case TToolAction::List:
+        return ListArchive(command->Archive);
+      case TToolAction::Extract:
+        return ExtractArchive(*command);
+      case TToolAction::Help:
+        PrintUsage(platform::TConsoleStream::Output, programName);
+        return ExitSuccess;
       case TToolAction::Version:
         platform::WriteConsoleLine(platform::TConsoleStream::Output, "kestrel-unzip " KESTREL_VERSION);
         return ExitSuccess;

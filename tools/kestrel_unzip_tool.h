@@ -23,9 +23,9 @@ enum class TToolAction { List, Extract, Help, Version };
 struct TToolCommand {
   TToolAction Action = TToolAction::List;
   std::string Archive;
-  std::string DestDir;                ///< extraction: the destination folder
-  std::vector<std::string> Patterns;  ///< extraction: the entries to take; all without any
-  std::string Password;               ///< -P: the bytes as given
+  std::string DestDir;                                    ///< extraction: the destination folder
+  std::vector<std::string> Patterns;                      ///< extraction: the entries to take; all without any
+  std::string Password;                                   ///< -P: the bytes as given
   TUZOverwriteMode Overwrite = TUZOverwriteMode::Always;  ///< -o: always, never, newer or older
 };
 

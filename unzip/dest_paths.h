@@ -16,9 +16,8 @@ namespace kestrel {
 /// ("\x\", "C:\x\", "C:x\") is dropped, so the folder always lies below
 /// destDir with one separator between. An empty destDir stands for the current
 /// folder (".").
-std::string EntryDestFolder(const std::string& destDir, const std::string& rootDir,
-                            const std::string& storedFolder, bool recreateDirs,
-                            const platform::TPathRules& rules);
+std::string EntryDestFolder(const std::string& destDir, const std::string& rootDir, const std::string& storedFolder,
+                            bool recreateDirs, const platform::TPathRules& rules);
 /// True when a stored path (backslash separators) must not be written anywhere:
 /// it has a ".." component (one of dots and blanks only, with two dots or more,
 /// under rules with drives, which fold such names to ".."), or a NUL byte.

@@ -1,7 +1,6 @@
 #include "unzip/dos_date_time.h"
 
 #include <optional>
-
 #include <tuple>
 
 #include "unzip/unzip_errors.h"

@@ -33,8 +33,8 @@ bool PathHasLinks(const std::string& path, std::size_t baseLength) {
   const platform::TPathRules& rules = platform::HostPathRules();
   std::string prefix = path.substr(0, std::min(baseLength, path.size()));
   for (std::size_t i = prefix.size(); i < path.size(); ++i) {
-    if (platform::IsPathSeparator(path[i], rules) && !prefix.empty() && !platform::IsPathSeparator(prefix.back(), rules) &&
-        platform::IsSymbolicLink(prefix))
+    if (platform::IsPathSeparator(path[i], rules) && !prefix.empty() &&
+        !platform::IsPathSeparator(prefix.back(), rules) && platform::IsSymbolicLink(prefix))
       return true;
     prefix += path[i];
   }
@@ -227,7 +227,8 @@ void TKestrelUnZip::CheckEntriesApart() {
     std::uint8_t header[TLocalHeaderLayout::Size] = {};
     std::uint64_t lengths = entry.NameLength;
     archive.Seek(entry.LocalHeaderOffset, soFromBeginning);
-    if (archive.Read(header, TLocalHeaderLayout::Size) == TLocalHeaderLayout::Size && GetU32(header) == TLocalHeaderLayout::Signature)
+    if (archive.Read(header, TLocalHeaderLayout::Size) == TLocalHeaderLayout::Size &&
+        GetU32(header) == TLocalHeaderLayout::Signature)
       lengths = std::uint64_t{GetU16(header + TLocalHeaderLayout::NameLengthAt)} +
                 GetU16(header + TLocalHeaderLayout::ExtraLengthAt);
     const std::uint64_t from = entry.LocalHeaderOffset;

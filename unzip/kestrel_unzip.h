@@ -53,8 +53,8 @@ using TPromptForOverwrite =
 using TSkippingFile = std::function<void(TKestrelUnZip& Sender, TSkipReason Reason, const std::string& FName,
                                          std::int32_t FileIndex, bool& Retry)>;
 using TBadPassword = std::function<void(TKestrelUnZip& Sender, std::int32_t FileIndex, std::string& NewPassword)>;
-using TBadCRC = std::function<void(TKestrelUnZip& Sender, std::uint32_t CalcCRC, std::uint32_t StoredCRC,
-                                   std::int32_t FileIndex)>;
+using TBadCRC =
+    std::function<void(TKestrelUnZip& Sender, std::uint32_t CalcCRC, std::uint32_t StoredCRC, std::int32_t FileIndex)>;
 using TIncompleteZip = std::function<void(TKestrelUnZip& Sender, TIncompleteZipMode& IncompleteMode)>;
 using TGetNextDisk = std::function<void(TKestrelUnZip& Sender, std::int32_t NextDisk, std::string& FName)>;
 using TUnZipComplete = std::function<void(TKestrelUnZip& Sender, std::int32_t FileCount)>;

@@ -40,9 +40,12 @@ bool TS_BufferStream::Flush() {
 
 std::int32_t TS_BufferStream::BufferOffset() const {
   switch (mode_) {
-    case WindowReading: return static_cast<std::int32_t>(cursor_ - windowEnd_);
-    case WindowWriting: return static_cast<std::int32_t>(cursor_ - buffer_.get());
-    default: return 0;
+    case WindowReading:
+      return static_cast<std::int32_t>(cursor_ - windowEnd_);
+    case WindowWriting:
+      return static_cast<std::int32_t>(cursor_ - buffer_.get());
+    default:
+      return 0;
   }
 }
 
@@ -99,8 +102,8 @@ std::int32_t TS_BufferStream::Write(const void* buffer, std::int32_t count) {
       const std::int64_t before = inner_->Seek(0, soFromCurrent);
       if (!CommitWindow()) {
         const std::int64_t after = inner_->Seek(0, soFromCurrent);
-        const auto accepted =
-            static_cast<std::int32_t>(before >= 0 && after >= before ? std::min<std::int64_t>(after - before, windowSize_) : 0);
+        const auto accepted = static_cast<std::int32_t>(
+            before >= 0 && after >= before ? std::min<std::int64_t>(after - before, windowSize_) : 0);
         // Inner refuses the tail of the window, which holds this call's bytes; bytes
         // of earlier calls were reported already and cannot come off this count.
         const std::int32_t refused = windowSize_ - accepted;
@@ -119,8 +122,12 @@ std::int64_t TS_BufferStream::Seek(std::int64_t offset, std::int16_t origin) {
   const std::int64_t current = innerPosition + BufferOffset();
   std::int64_t target;
   switch (origin) {
-    case soFromBeginning: target = offset; break;
-    case soFromCurrent: target = current + offset; break;
+    case soFromBeginning:
+      target = offset;
+      break;
+    case soFromCurrent:
+      target = current + offset;
+      break;
     case soFromEnd: {
       const std::int64_t size = std::max(current, inner_->Size());
       // The sign of the offset does not matter: both forms count back from the end.
@@ -130,7 +137,8 @@ std::int64_t TS_BufferStream::Seek(std::int64_t offset, std::int16_t origin) {
       target = size - back;
       break;
     }
-    default: throw Exception("Invalid seek origin (" + std::to_string(origin) + ")");
+    default:
+      throw Exception("Invalid seek origin (" + std::to_string(origin) + ")");
   }
   if (target == current) return target;
 

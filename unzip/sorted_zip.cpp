@@ -38,22 +38,28 @@ int CompareFoldedText(const std::string& a, const std::string& b) {
 int CompressionRate(const TZipHeaderInfo& entry) {
   if (entry.UncompressedSize == 0) return 0;
   // nearbyint rounds halves to even under the default rounding mode.
-  const double rate = std::nearbyint(static_cast<double>(entry.CompressedSize) * 100.0 /
-                                     static_cast<double>(entry.UncompressedSize));
+  const double rate =
+      std::nearbyint(static_cast<double>(entry.CompressedSize) * 100.0 / static_cast<double>(entry.UncompressedSize));
   return rate > 100.0 ? 100 : static_cast<int>(rate);
 }
 
 int TSortedZip::Compare(const TZipHeaderInfo* a, const TZipHeaderInfo* b) const {
   switch (SortKey) {
-    case ByName: return CompareFoldedText(a->StoredPath(), b->StoredPath());
-    case ByFileName: return CompareFoldedText(a->FileName(), b->FileName());
-    case ByDirectoryName: return CompareFoldedText(a->Directory(), b->Directory());
+    case ByName:
+      return CompareFoldedText(a->StoredPath(), b->StoredPath());
+    case ByFileName:
+      return CompareFoldedText(a->FileName(), b->FileName());
+    case ByDirectoryName:
+      return CompareFoldedText(a->Directory(), b->Directory());
     case ByDate:
       // Never equal: the newest first, and an equal date behind its equals.
       return CompareCalendar(CalendarOrZero(b->DateTime), CalendarOrZero(a->DateTime)) > 0 ? 1 : -1;
-    case ByCompressedSize: return CompareSizes(a->CompressedSize, b->CompressedSize);
-    case ByUnCompressedSize: return CompareSizes(a->UncompressedSize, b->UncompressedSize);
-    case ByRate: return CompressionRate(*b) - CompressionRate(*a);
+    case ByCompressedSize:
+      return CompareSizes(a->CompressedSize, b->CompressedSize);
+    case ByUnCompressedSize:
+      return CompareSizes(a->UncompressedSize, b->UncompressedSize);
+    case ByRate:
+      return CompressionRate(*b) - CompressionRate(*a);
     case ByNone: {
       if (a->DiskStart != b->DiskStart) return a->DiskStart > b->DiskStart ? 1 : -1;
       return a->LocalHeaderOffset > b->LocalHeaderOffset ? 1 : a->LocalHeaderOffset < b->LocalHeaderOffset ? -1 : 0;

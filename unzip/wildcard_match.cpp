@@ -6,9 +6,7 @@ namespace kestrel {
 namespace {
 
 /// The byte at a 0-based position; past the end reads as NUL.
-unsigned char At(const std::string& s, std::size_t i) {
-  return i < s.size() ? static_cast<unsigned char>(s[i]) : 0;
-}
+unsigned char At(const std::string& s, std::size_t i) { return i < s.size() ? static_cast<unsigned char>(s[i]) : 0; }
 
 }  // namespace
 

@@ -12,13 +12,13 @@ namespace kestrel {
 
 /// The outcome of the core matcher; only moValid is a match.
 enum TMatchOutcome : std::uint8_t {
-  moUndecided = 0,       ///< only passed between the two inner routines
-  moValid = 1,           ///< a match
-  moPatternEnd = 2,      ///< the pattern ran out before the name
-  moAbort = 3,           ///< the name ran out, a star cannot be satisfied, or its class was empty
-  moClassMismatch = 4,   ///< a "<...>" class did not take the character
+  moUndecided = 0,        ///< only passed between the two inner routines
+  moValid = 1,            ///< a match
+  moPatternEnd = 2,       ///< the pattern ran out before the name
+  moAbort = 3,            ///< the name ran out, a star cannot be satisfied, or its class was empty
+  moClassMismatch = 4,    ///< a "<...>" class did not take the character
   moLiteralMismatch = 5,  ///< a plain character differed
-  moBadPattern = 6,      ///< a malformed class
+  moBadPattern = 6,       ///< a malformed class
 };
 
 /// The class of a "*<...>" star: one bit per byte value and a negation flag. It

@@ -37,9 +37,7 @@ constexpr std::int32_t PumpInterval = 10240;
 /// Reads a stream forward in large blocks, for the searches that look at every byte.
 class TByteScanner {
  public:
-  TByteScanner(TStream& stream, std::int64_t start) : stream_(stream), position_(start) {
-    stream_.SetPosition(start);
-  }
+  TByteScanner(TStream& stream, std::int64_t start) : stream_(stream), position_(start) { stream_.SetPosition(start); }
   /// The next byte, or -1 at the end.
   int Next() {
     if (at_ == got_) {
@@ -122,7 +120,6 @@ struct TLoadAttempt {
   std::int64_t Size = -1;
 };
 
-
 bool SameAttempt(const TLoadAttempt& a, const TLoadAttempt& b) {
   return a.Name == b.Name && a.Time == b.Time && a.Size == b.Size;
 }
@@ -145,8 +142,8 @@ TStream& TKestrelUnZip::DirectoryStream() {
 }
 
 void TKestrelUnZip::SetZipName(const std::string& value) {
-  const bool same = platform::HostPathRules().CaseInsensitive ? platform::AnsiCompareText(value, zipName_) == 0
-                                                               : value == zipName_;
+  const bool same =
+      platform::HostPathRules().CaseInsensitive ? platform::AnsiCompareText(value, zipName_) == 0 : value == zipName_;
   if (same) return;
   std::string name = value;
   if (!name.empty() && name.back() == '?') {
@@ -290,14 +287,16 @@ void TKestrelUnZip::ReadZip() {
       incompleteZipMode_ = mode;
     }
     switch (mode) {
-      case izAssumeNotAZip: throw ENotAZipFile("Not a valid zip file!");
+      case izAssumeNotAZip:
+        throw ENotAZipFile("Not a valid zip file!");
       case izAssumeBad:
         if (!RebuildFromLocalHeaders()) {
           ResetZip();
           throw EBadZipFile("Not a valid zip file!");
         }
         break;
-      default: throw EIncompleteZip("Incomplete Zip File");
+      default:
+        throw EIncompleteZip("Incomplete Zip File");
     }
   }
 

@@ -217,7 +217,8 @@ bool TZipHeaderInfo::ReadLocalHeader(TStream& stream) {
     stream.SetPosition(start);
     return false;
   };
-  if (stream.Read(header, TLocalHeaderLayout::Size) != TLocalHeaderLayout::Size || GetU32(header) != TLocalHeaderLayout::Signature)
+  if (stream.Read(header, TLocalHeaderLayout::Size) != TLocalHeaderLayout::Size ||
+      GetU32(header) != TLocalHeaderLayout::Signature)
     return fail();
   const std::uint16_t nameLength = GetU16(header + TLocalHeaderLayout::NameLengthAt);
   std::string raw(nameLength, '\0');
@@ -303,7 +304,8 @@ bool TEndCentral::FindZip64Locator(TStream& stream) {
   const std::uint64_t at = RecordsStart - TZip64LocatorLayout::Size;
   std::uint8_t locator[TZip64LocatorLayout::Size];
   stream.SetPosition(static_cast<std::int64_t>(at));
-  if (stream.Read(locator, TZip64LocatorLayout::Size) != TZip64LocatorLayout::Size || GetU32(locator) != TZip64LocatorLayout::Signature)
+  if (stream.Read(locator, TZip64LocatorLayout::Size) != TZip64LocatorLayout::Size ||
+      GetU32(locator) != TZip64LocatorLayout::Signature)
     return false;
   locatorPos_ = at;
   // The disk that holds the ZIP64 record is the last one, this file, in every set
@@ -318,7 +320,8 @@ bool TEndCentral::ReadZip64EndCentral(TStream& stream) {
   std::uint8_t record[TZip64EndCentralLayout::Size];
   std::uint64_t at = zip64RecordOffset_;
   auto readAt = [&](std::uint64_t offset) {
-    if (offset > locatorPos_ || locatorPos_ - offset < static_cast<std::uint64_t>(TZip64EndCentralLayout::Size)) return false;
+    if (offset > locatorPos_ || locatorPos_ - offset < static_cast<std::uint64_t>(TZip64EndCentralLayout::Size))
+      return false;
     stream.SetPosition(static_cast<std::int64_t>(offset));
     return stream.Read(record, TZip64EndCentralLayout::Size) == TZip64EndCentralLayout::Size &&
            GetU32(record) == TZip64EndCentralLayout::Signature;

@@ -10,7 +10,8 @@
 namespace platform {
 namespace {
 
-// Code page 437, bytes 0x80 to 0xFF, as Unicode code points.
+// Code page 437, bytes 0x80 to 0xFF, as Unicode code points, eight to a row.
+// clang-format off
 constexpr std::array<char16_t, 128> Cp437High = {
     0x00C7, 0x00FC, 0x00E9, 0x00E2, 0x00E4, 0x00E0, 0x00E5, 0x00E7,
     0x00EA, 0x00EB, 0x00E8, 0x00EF, 0x00EE, 0x00EC, 0x00C4, 0x00C5,
@@ -29,6 +30,7 @@ constexpr std::array<char16_t, 128> Cp437High = {
     0x2261, 0x00B1, 0x2265, 0x2264, 0x2320, 0x2321, 0x00F7, 0x2248,
     0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0,
 };
+// clang-format on
 static_assert(Cp437High[0] == 0x00C7 && Cp437High[0x7F] == 0x00A0);
 
 void AppendUtf8(std::string& out, char32_t cp) {
@@ -62,23 +64,33 @@ std::u16string AnsiToUtf16(std::string_view ansi) {
     int length = 0;
     char32_t cp = 0;
     unsigned low = 0x80, high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) { length = 2; cp = lead & 0x1F; }
-    else if (lead >= 0xE0 && lead <= 0xEF) {
-      length = 3; cp = lead & 0x0F;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+      length = 2;
+      cp = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      length = 3;
+      cp = lead & 0x0F;
       if (lead == 0xE0) low = 0xA0;
       if (lead == 0xED) high = 0x9F;
     } else if (lead >= 0xF0 && lead <= 0xF4) {
-      length = 4; cp = lead & 0x07;
+      length = 4;
+      cp = lead & 0x07;
       if (lead == 0xF0) low = 0x90;
       if (lead == 0xF4) high = 0x8F;
     }
     int taken = 1;
     bool valid = length > 0;
     while (valid && taken < length) {
-      if (p + taken >= end) { valid = false; break; }
+      if (p + taken >= end) {
+        valid = false;
+        break;
+      }
       const unsigned next = p[taken];
       const unsigned min = taken == 1 ? low : 0x80, max = taken == 1 ? high : 0xBF;
-      if (next < min || next > max) { valid = false; break; }
+      if (next < min || next > max) {
+        valid = false;
+        break;
+      }
       cp = (cp << 6) | (next & 0x3F);
       ++taken;
     }
@@ -110,8 +122,10 @@ std::string OemToAnsi(std::string_view oem) {
   out.reserve(oem.size());
   for (const char c : oem) {
     const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x80) out += c;
-    else AppendUtf8(out, Cp437High[byte - 0x80]);
+    if (byte < 0x80)
+      out += c;
+    else
+      AppendUtf8(out, Cp437High[byte - 0x80]);
   }
   return out;
 }

@@ -9,12 +9,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <algorithm>
 
 namespace platform {
 namespace {
@@ -182,23 +182,24 @@ bool RemoveFile(const std::string& path) {
 bool SameFile(const std::string& a, const std::string& b) {
   if (a == b) return true;
   const int saved = errno;
-  struct stat sa {}, sb {};
-  const bool same = ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 &&
-                    sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+  struct stat sa {
+  }, sb{};
+  const bool same =
+      ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
   errno = saved;
   return same;
 }
 
 std::optional<TCalendar> UtcToLocal(TFileTime time) {
   const std::time_t seconds = static_cast<std::time_t>(time.Seconds);
-  std::tm local {};
+  std::tm local{};
   if (::localtime_r(&seconds, &local) == nullptr) return std::nullopt;
-  return TCalendar{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-                   local.tm_min,         local.tm_sec,     time.Nanoseconds / 1000000};
+  return TCalendar{local.tm_year + 1900, local.tm_mon + 1,          local.tm_mday, local.tm_hour, local.tm_min,
+                   local.tm_sec,         time.Nanoseconds / 1000000};
 }
 
 std::optional<TFileTime> LocalToUtc(const TCalendar& c) {
-  std::tm local {};
+  std::tm local{};
   local.tm_year = c.Year - 1900;
   local.tm_mon = c.Month - 1;
   local.tm_mday = c.Day;
@@ -221,9 +222,15 @@ TFile::~TFile() {
 TFile TFile::Open(const std::string& path, TFileAccess access, TFileShare, TFileCreation creation) {
   int flags = O_CLOEXEC;
   switch (access) {
-    case TFileAccess::Read: flags |= O_RDONLY; break;
-    case TFileAccess::Write: flags |= O_WRONLY; break;
-    case TFileAccess::ReadWrite: flags |= O_RDWR; break;
+    case TFileAccess::Read:
+      flags |= O_RDONLY;
+      break;
+    case TFileAccess::Write:
+      flags |= O_WRONLY;
+      break;
+    case TFileAccess::ReadWrite:
+      flags |= O_RDWR;
+      break;
   }
   if (creation == TFileCreation::CreateAlways) flags |= O_CREAT | O_TRUNC;
   const int fd = RetryOnInterrupt([&] { return ::open(path.c_str(), flags, 0666); });
@@ -253,7 +260,8 @@ std::int64_t TFile::Write(const void* buffer, std::size_t count) {
   const auto* bytes = static_cast<const char*>(buffer);
   std::size_t done = 0;
   while (done < count) {
-    const ssize_t put = RetryOnInterrupt([&] { return ::write(static_cast<int>(handle_), bytes + done, count - done); });
+    const ssize_t put =
+        RetryOnInterrupt([&] { return ::write(static_cast<int>(handle_), bytes + done, count - done); });
     if (put <= 0) {
       if (put == 0) errno = ENOSPC;
       return done > 0 ? static_cast<std::int64_t>(done) : -1;
@@ -281,7 +289,9 @@ std::optional<TFileKind> TFile::Kind() {
   return S_ISDIR(st.st_mode) ? TFileKind::Folder : TFileKind::Other;
 }
 
-bool TFile::FlushToDisk() { return RetryOnInterrupt([&] { return ::fsync(static_cast<int>(handle_)); }) == 0; }
+bool TFile::FlushToDisk() {
+  return RetryOnInterrupt([&] { return ::fsync(static_cast<int>(handle_)); }) == 0;
+}
 
 std::optional<TFileTime> TFile::LastWriteTime() {
   struct stat st {};

@@ -123,6 +123,7 @@ namespace {
 // page that converts it. libxml2 holds 50 encodings at most and fills 22 places
 // with its own, so the list stays at two dozen code pages; other names of them are
 // aliases and take no place.
+// clang-format off
 constexpr TSystemEncoding KnownEncodings[] = {
     {"windows-1250", 1250}, {"cp1250", 1250}, {"x-cp1250", 1250},
     {"windows-1251", 1251}, {"cp1251", 1251}, {"x-cp1251", 1251},
@@ -149,6 +150,7 @@ constexpr TSystemEncoding KnownEncodings[] = {
     {"euc-kr", 949},        {"ks_c_5601-1987", 949}, {"cp949", 949},
     {"big5", 950},          {"cp950", 950},
 };
+// clang-format on
 
 // Which bytes begin a two-byte character of a code page (none in a single-byte one).
 struct TLeadBytes {

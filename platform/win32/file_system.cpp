@@ -4,8 +4,8 @@
 
 #include "platform/file_system.h"
 
-#include <windows.h>
 #include <sddl.h>
+#include <windows.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -50,8 +50,8 @@ void CloseQuietly(HANDLE handle) {
 }
 
 // The attribute bits that files can be given.
-constexpr DWORD SettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                                     FILE_ATTRIBUTE_ARCHIVE;
+constexpr DWORD SettableAttributes =
+    FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
 
 DWORD SettableFrom(std::uint32_t attributes) {
   const DWORD bits = attributes & SettableAttributes;
@@ -116,13 +116,13 @@ void SetLastSystemError(int code) { ::SetLastError(static_cast<DWORD>(code)); }
 
 std::string SystemErrorText(int code) {
   char* text = nullptr;
-  const DWORD length = ::FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-      static_cast<DWORD>(code), 0, reinterpret_cast<char*>(&text), 0, nullptr);
+  const DWORD length =
+      ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<char*>(&text), 0, nullptr);
   const std::unique_ptr<char, TLocalFree> owned(text);
   std::string message = length > 0 ? std::string(text, length) : "error " + std::to_string(code);
-  while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' ' ||
-                              message.back() == '.')) {
+  while (!message.empty() &&
+         (message.back() == '\n' || message.back() == '\r' || message.back() == ' ' || message.back() == '.')) {
     message.pop_back();
   }
   return message;
@@ -166,8 +166,8 @@ std::string MakePrivateFolder(const std::string& parent, const std::string& pref
   // uniqueness, so a name that exists already is passed over for the next one.
   LARGE_INTEGER clock{};
   ::QueryPerformanceCounter(&clock);
-  std::uint64_t seed = (static_cast<std::uint64_t>(::GetCurrentProcessId()) << 40) ^
-                       static_cast<std::uint64_t>(clock.QuadPart);
+  std::uint64_t seed =
+      (static_cast<std::uint64_t>(::GetCurrentProcessId()) << 40) ^ static_cast<std::uint64_t>(clock.QuadPart);
   static constexpr char Letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
   for (int attempt = 0; attempt < 1000; ++attempt) {
     seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
@@ -295,8 +295,8 @@ std::optional<TCalendar> UtcToLocal(TFileTime time) {
   if (!::FileTimeToSystemTime(&utc, &utcParts) || !::SystemTimeToTzSpecificLocalTime(nullptr, &utcParts, &parts)) {
     return std::nullopt;
   }
-  return TCalendar{parts.wYear, parts.wMonth, parts.wDay, parts.wHour, parts.wMinute, parts.wSecond,
-                   parts.wMilliseconds};
+  return TCalendar{parts.wYear,   parts.wMonth,  parts.wDay,         parts.wHour,
+                   parts.wMinute, parts.wSecond, parts.wMilliseconds};
 }
 
 std::optional<TFileTime> LocalToUtc(const TCalendar& c) {
@@ -325,16 +325,30 @@ TFile::~TFile() {
 TFile TFile::Open(const std::string& path, TFileAccess access, TFileShare share, TFileCreation creation) {
   DWORD desired = 0;
   switch (access) {
-    case TFileAccess::Read: desired = GENERIC_READ; break;
-    case TFileAccess::Write: desired = GENERIC_WRITE; break;
-    case TFileAccess::ReadWrite: desired = GENERIC_READ | GENERIC_WRITE; break;
+    case TFileAccess::Read:
+      desired = GENERIC_READ;
+      break;
+    case TFileAccess::Write:
+      desired = GENERIC_WRITE;
+      break;
+    case TFileAccess::ReadWrite:
+      desired = GENERIC_READ | GENERIC_WRITE;
+      break;
   }
   DWORD sharing = 0;
   switch (share) {
-    case TFileShare::None: sharing = 0; break;
-    case TFileShare::Read: sharing = FILE_SHARE_READ; break;
-    case TFileShare::Write: sharing = FILE_SHARE_WRITE; break;
-    case TFileShare::ReadWrite: sharing = FILE_SHARE_READ | FILE_SHARE_WRITE; break;
+    case TFileShare::None:
+      sharing = 0;
+      break;
+    case TFileShare::Read:
+      sharing = FILE_SHARE_READ;
+      break;
+    case TFileShare::Write:
+      sharing = FILE_SHARE_WRITE;
+      break;
+    case TFileShare::ReadWrite:
+      sharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
+      break;
   }
   const DWORD disposition = creation == TFileCreation::CreateAlways ? CREATE_ALWAYS : OPEN_EXISTING;
   // Without backup semantics a folder cannot be opened: the system refuses it.
@@ -394,8 +408,9 @@ std::int64_t TFile::Write(const void* buffer, std::size_t count) {
 }
 
 std::int64_t TFile::Seek(std::int64_t offset, TSeekOrigin origin) {
-  const DWORD method = origin == TSeekOrigin::Begin ? FILE_BEGIN : origin == TSeekOrigin::Current ? FILE_CURRENT
-                                                                                                    : FILE_END;
+  const DWORD method = origin == TSeekOrigin::Begin     ? FILE_BEGIN
+                       : origin == TSeekOrigin::Current ? FILE_CURRENT
+                                                        : FILE_END;
   LARGE_INTEGER distance{}, position{};
   distance.QuadPart = offset;
   if (!::SetFilePointerEx(AsHandle(handle_), distance, &position, method)) return -1;

@@ -6,9 +6,9 @@
 
 #include "platform/host_ui.h"
 
-#include <windows.h>
 #include <commdlg.h>
 #include <shlobj.h>
+#include <windows.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -65,17 +65,29 @@ TMessageAnswer ShowMessageBox(std::string_view caption, std::string_view text, T
   if (!IsWindowedHost()) return AskOnConsole(caption, text, buttons);
   UINT style = MB_OK;
   switch (buttons) {
-    case TMessageButtons::Ok: style = MB_OK; break;
-    case TMessageButtons::OkCancel: style = MB_OKCANCEL; break;
-    case TMessageButtons::YesNo: style = MB_YESNO; break;
-    case TMessageButtons::YesNoCancel: style = MB_YESNOCANCEL; break;
+    case TMessageButtons::Ok:
+      style = MB_OK;
+      break;
+    case TMessageButtons::OkCancel:
+      style = MB_OKCANCEL;
+      break;
+    case TMessageButtons::YesNo:
+      style = MB_YESNO;
+      break;
+    case TMessageButtons::YesNoCancel:
+      style = MB_YESNOCANCEL;
+      break;
   }
   const std::string captionText(caption), bodyText(text);
   switch (::MessageBoxA(nullptr, bodyText.c_str(), captionText.c_str(), style | MB_TASKMODAL)) {
-    case IDYES: return TMessageAnswer::Yes;
-    case IDNO: return TMessageAnswer::No;
-    case IDCANCEL: return TMessageAnswer::Cancel;
-    case IDOK: return TMessageAnswer::Ok;
+    case IDYES:
+      return TMessageAnswer::Yes;
+    case IDNO:
+      return TMessageAnswer::No;
+    case IDCANCEL:
+      return TMessageAnswer::Cancel;
+    case IDOK:
+      return TMessageAnswer::Ok;
     default:
       // The box could not be shown: nobody answered.
       if (buttons == TMessageButtons::YesNo) return TMessageAnswer::No;
@@ -140,8 +152,8 @@ bool DriveIsRemovable(const std::string& path) {
 std::string VolumeLabel(const std::string& path) {
   const std::string root = DriveRoot(path);
   char label[MAX_PATH + 1] = {};
-  if (!::GetVolumeInformationA(root.empty() ? nullptr : root.c_str(), label, sizeof label, nullptr, nullptr,
-                               nullptr, nullptr, 0)) {
+  if (!::GetVolumeInformationA(root.empty() ? nullptr : root.c_str(), label, sizeof label, nullptr, nullptr, nullptr,
+                               nullptr, 0)) {
     return {};
   }
   return label;

@@ -2,13 +2,13 @@
 // several code-2 records, empty and unterminated values, offsets and records that
 // run past the bytes the container yields.
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "chmtopic/default_topic.h"
 #include "chmtopic/memory_object_reader.h"
@@ -145,10 +145,10 @@ TEST(WindowDefaultFileLookup, NameRunningToTheEndOfStringsWithoutNul) {
 TEST(SystemDefaultTopicLookup, FirstNonEmptyCodeTwoRecordWins) {
   TMemoryObjectReader chm;
   chm.AddObject("/#SYSTEM", System({{9, std::string("HHA Version 4.74.8702\0", 22)},
-                                     {2, ""},
-                                     {2, std::string("\0", 1)},
-                                     {2, std::string("first.htm\0", 10)},
-                                     {2, std::string("second.htm\0", 11)}}));
+                                    {2, ""},
+                                    {2, std::string("\0", 1)},
+                                    {2, std::string("first.htm\0", 10)},
+                                    {2, std::string("second.htm\0", 11)}}));
   EXPECT_EQ(FindSystemDefaultTopic(chm), "first.htm");
 }
 

@@ -1,8 +1,8 @@
 #include "tests/chmtopic/help_project.h"
 
-#include <filesystem>
-
 #include <gtest/gtest.h>
+
+#include <filesystem>
 
 namespace tessalytest {
 
@@ -15,7 +15,8 @@ std::string CompileHelp(const testsupport::TTempFolder& folder, const THelpProje
                         const std::string& chmName) {
   namespace fs = std::filesystem;
   const fs::path root = folder.Path();
-  std::string hhp = "[OPTIONS]\nCompiled file=" + chmName + "\nTitle=Test help\nLanguage=0x409 English (United States)\n";
+  std::string hhp =
+      "[OPTIONS]\nCompiled file=" + chmName + "\nTitle=Test help\nLanguage=0x409 English (United States)\n";
   if (project.DefaultTopic) hhp += "Default topic=" + *project.DefaultTopic + "\n";
   if (project.WindowDefaultFile) {
     // name="title","contents","index","default file","home",... as HTML Help Workshop writes it.
@@ -26,7 +27,8 @@ std::string CompileHelp(const testsupport::TTempFolder& folder, const THelpProje
   for (const std::string& page : project.Pages) {
     const fs::path pagePath = root / page;
     fs::create_directories(pagePath.parent_path());
-    testsupport::WriteFile(pagePath, "<html><head><title>" + page + "</title></head><body>" + page + "</body></html>\n");
+    testsupport::WriteFile(pagePath,
+                           "<html><head><title>" + page + "</title></head><body>" + page + "</body></html>\n");
     hhp += page + "\n";
   }
   const fs::path chmPath = root / chmName;

@@ -1,9 +1,9 @@
 // Where tessaly finds the default topic of real CHM files: files compiled here by
 // chmcmd from small projects, and files compiled by HTML Help Workshop.
 
-#include <string>
-
 #include <gtest/gtest.h>
+
+#include <string>
 
 #include "tests/chmtopic/help_project.h"
 #include "tests/support/test_support.h"

@@ -13,10 +13,10 @@ TEST(Base64Decoding, Table) {
   EXPECT_EQ(DecodeBase64("TWFu"), "Man");
   EXPECT_EQ(DecodeBase64("TWE="), "Ma");
   EXPECT_EQ(DecodeBase64("TQ=="), "M");
-  EXPECT_EQ(DecodeBase64("TQ==TWFu"), "M");            // nothing after a padded group
-  EXPECT_EQ(DecodeBase64("TWFuTQ"), "Man");            // an incomplete group gives nothing
-  EXPECT_EQ(DecodeBase64(" T\r\nW\tF-u*"), "Man");     // other bytes are skipped
-  EXPECT_EQ(DecodeBase64("=AAA"), "");                 // malformed padding ends the payload
+  EXPECT_EQ(DecodeBase64("TQ==TWFu"), "M");         // nothing after a padded group
+  EXPECT_EQ(DecodeBase64("TWFuTQ"), "Man");         // an incomplete group gives nothing
+  EXPECT_EQ(DecodeBase64(" T\r\nW\tF-u*"), "Man");  // other bytes are skipped
+  EXPECT_EQ(DecodeBase64("=AAA"), "");              // malformed padding ends the payload
   EXPECT_EQ(DecodeBase64("TWFu=A=="), "Man");
   EXPECT_EQ(DecodeBase64("////"), "\xFF\xFF\xFF");
 }

@@ -18,8 +18,7 @@ using testsupport::WriteFile;
 
 namespace {
 
-const std::string XslHead =
-    "<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\">\n";
+const std::string XslHead = "<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\">\n";
 
 // A FictionBook book in windows-1251 that names a stylesheet of its own, and a
 // template that writes its page in windows-1251 too.
@@ -55,9 +54,9 @@ class CorvaneHtml : public ::testing::Test {
   // What xsltproc makes of a document with a template.
   std::string Xsltproc(const std::string& xsl, const std::string& document) {
     const std::string out = folder / "xsltproc.out";
-    EXPECT_EQ(RunShell("xsltproc " + ShellQuote(xsl) + " " + ShellQuote(document) + " >" + ShellQuote(out) +
-                       " 2>/dev/null"),
-              0);
+    EXPECT_EQ(
+        RunShell("xsltproc " + ShellQuote(xsl) + " " + ShellQuote(document) + " >" + ShellQuote(out) + " 2>/dev/null"),
+        0);
     return ReadFile(out);
   }
   std::vector<std::string> Names(const std::string& sub) {
@@ -100,7 +99,8 @@ TEST_F(CorvaneHtml, PagesAreWhatXsltprocMakesOfTheCopy) {
   // Real books, with the benchmark's template of the whole FictionBook format.
   for (const std::string book : {"test-book-ru", "test-book-en"}) {
     const fs::path source = testsupport::Fixture("docs/" + book + ".fb2");
-    if (fs::exists(source)) cases.push_back({source, testsupport::SourceFile("bench/fb2_page.xsl"), book, "<h1 class=\"book-title\">"});
+    if (fs::exists(source))
+      cases.push_back({source, testsupport::SourceFile("bench/fb2_page.xsl"), book, "<h1 class=\"book-title\">"});
   }
   for (const auto& c : cases) {
     fs::remove_all(folder.Path() / "with");
@@ -138,7 +138,8 @@ TEST_F(CorvaneHtml, FailuresGiveOneLineAndNoPage) {
       {"<r/>", "", (folder / "missing.xsl") + ": cannot read the template: No such file or directory"},
       {"<r/>", "<html/>", (folder / "t.xsl") + ":1: xsltParseStylesheetProcess : document is not a stylesheet"},
       {"<r/>", "<xsl:stylesheet/>", (folder / "t.xsl") + ":1: Namespace prefix xsl on stylesheet is not defined"},
-      {"<r/>", XslHead + "<xsl:template match=\"/\">\n<xsl:value-of select=\"$nope\"/>\n</xsl:template></xsl:stylesheet>",
+      {"<r/>",
+       XslHead + "<xsl:template match=\"/\">\n<xsl:value-of select=\"$nope\"/>\n</xsl:template></xsl:stylesheet>",
        (folder / "t.xsl") + ":3: Variable 'nope' has not been declared."},
       {"<r/>",
        XslHead + "<xsl:template match=\"/\"><xsl:message>note</xsl:message>"
@@ -150,7 +151,8 @@ TEST_F(CorvaneHtml, FailuresGiveOneLineAndNoPage) {
        (folder / "t.xsl") + ":2: File write for ../written.txt refused"},
       // The document: not well-formed (NAME.XML has the instruction's two lines more),
       // nested deeper or with a text larger than libxml2's limits.
-      {"<?xml version=\"1.0\"?>\n<r>\n<b>\n</r>\n", "view", out + "d.XML:6: Opening and ending tag mismatch: b line 5 and r"},
+      {"<?xml version=\"1.0\"?>\n<r>\n<b>\n</r>\n", "view",
+       out + "d.XML:6: Opening and ending tag mismatch: b line 5 and r"},
       {deep, "view", out + "d.XML:3: Excessive depth in document: 256 use XML_PARSE_HUGE option"},
       {"<r>" + std::string(10'000'001, 'x') + "</r>", "view", out + "d.XML:3: xmlSAX2Characters: huge text node"},
   };

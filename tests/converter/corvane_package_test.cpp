@@ -39,7 +39,9 @@ class CorvanePackages : public ::testing::Test {
   void MakeZip(const std::string& name, const std::vector<testsupport::TPyZipEntry>& entries) {
     testsupport::PythonZip(folder / name, entries, {"DEFLATED"});
   }
-  std::string Reference() { return "\r\n<?xml-stylesheet href=\"" + (folder / "view.xsl") + "\" type=\"text/xsl\"?>\r\n"; }
+  std::string Reference() {
+    return "\r\n<?xml-stylesheet href=\"" + (folder / "view.xsl") + "\" type=\"text/xsl\"?>\r\n";
+  }
   // The expected copy of an XML text that starts with a declaration.
   std::string Converted(const std::string& xml) {
     const std::size_t end = xml.find("?>") + 2;
@@ -77,9 +79,9 @@ TEST_F(CorvanePackages, OfficeDocumentsFromARealProducer) {
     EXPECT_EQ(result.Status, 0) << package << result.Out;
     EXPECT_EQ(result.Out, "") << package;
     // The part as an independent extractor sees it, with the reference inserted.
-    ASSERT_EQ(RunShell("unzip -p " + ShellQuote(folder / package) + " content.xml > " +
-                       ShellQuote(folder / "expected.xml")),
-              0);
+    ASSERT_EQ(
+        RunShell("unzip -p " + ShellQuote(folder / package) + " content.xml > " + ShellQuote(folder / "expected.xml")),
+        0);
     EXPECT_EQ(ReadFile(folder.Path() / "out" / (name + ".XML")), Converted(ReadFile(folder.Path() / "expected.xml")))
         << package;
     EXPECT_TRUE(TempIsEmpty()) << package;

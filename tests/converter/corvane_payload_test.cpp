@@ -63,8 +63,8 @@ TEST_F(CorvanePayloads, LineBreaksPaddingAndIncompleteGroups) {
   std::string lines;
   for (std::size_t i = 0; i < encoded.size(); i += 76) lines += encoded.substr(i, 76) + "\r\n";
   const std::string doc = "<r><binary id=\"lines.bin\">\r\n" + lines + "</binary>" +
-                          "<binary id=\"pad1.bin\">QUI=QUJD</binary>" +   // "AB", the rest ignored
-                          "<binary id=\"pad2.bin\">QQ==</binary>" +       // "A"
+                          "<binary id=\"pad1.bin\">QUI=QUJD</binary>" +    // "AB", the rest ignored
+                          "<binary id=\"pad2.bin\">QQ==</binary>" +        // "A"
                           "<binary id=\"short.bin\">QUJDRA</binary></r>";  // "ABC", "RA" incomplete
   ASSERT_EQ(Convert(doc).Status, 0);
   EXPECT_EQ(Out("lines.bin"), data);

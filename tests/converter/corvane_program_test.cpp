@@ -24,8 +24,7 @@ class CorvaneProgram : public ::testing::Test {
   }
   // Runs corvane in the test folder with a private temporary-files directory.
   testsupport::TRunResult Corvane(const std::vector<std::string>& args) {
-    return RunProgram(CORVANE_EXE, args, folder.Path().string(),
-                      "TMPDIR=" + testsupport::ShellQuote(folder / "temp"));
+    return RunProgram(CORVANE_EXE, args, folder.Path().string(), "TMPDIR=" + testsupport::ShellQuote(folder / "temp"));
   }
   std::string Reference(const std::string& templatePath) {
     return "\r\n<?xml-stylesheet href=\"" + templatePath + "\" type=\"text/xsl\"?>\r\n";
@@ -185,9 +184,9 @@ TEST_F(CorvaneProgram, ConcurrentRunsUsePrivateWorkFolders) {
   WriteFile(folder / "d.xml", "<d/>");
   // Several runs at once under one temporary-files directory all succeed and all
   // leave it empty.
-  const std::string line = "cd " + testsupport::ShellQuote(folder.Path().string()) + " && for i in 1 2 3 4 5 6 7 8; do TMPDIR=" +
-                           testsupport::ShellQuote(folder / "temp") + " " + testsupport::ShellQuote(CORVANE_EXE) +
-                           " d.xml view.xsl out$i >/dev/null & done; wait";
+  const std::string line = "cd " + testsupport::ShellQuote(folder.Path().string()) +
+                           " && for i in 1 2 3 4 5 6 7 8; do TMPDIR=" + testsupport::ShellQuote(folder / "temp") + " " +
+                           testsupport::ShellQuote(CORVANE_EXE) + " d.xml view.xsl out$i >/dev/null & done; wait";
   EXPECT_EQ(testsupport::RunShell(line), 0);
   for (int i = 1; i <= 8; ++i) EXPECT_TRUE(fs::exists(folder.Path() / ("out" + std::to_string(i)) / "d.XML"));
   EXPECT_TRUE(fs::is_empty(folder.Path() / "temp"));

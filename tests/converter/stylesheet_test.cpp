@@ -20,8 +20,8 @@ std::string Edited(const std::string& text, const std::string& templatePath = "T
     out = text.substr(0, edit->InsertAt) + "|" + text.substr(edit->InsertAt, edit->DoctypeStart - edit->InsertAt) +
           text.substr(edit->DoctypeEnd);
   } else {
-    out = text.substr(0, edit->DoctypeStart) + text.substr(edit->DoctypeEnd, edit->InsertAt - edit->DoctypeEnd) +
-          "|" + text.substr(edit->InsertAt);
+    out = text.substr(0, edit->DoctypeStart) + text.substr(edit->DoctypeEnd, edit->InsertAt - edit->DoctypeEnd) + "|" +
+          text.substr(edit->InsertAt);
   }
   EXPECT_EQ(edit->Instruction, "\r\n<?xml-stylesheet href=\"" + templatePath + "\" type=\"text/xsl\"?>\r\n");
   return out;
@@ -118,7 +118,9 @@ TEST(Utf8Encoding, SurrogatesAndCapacity) {
   // A lone half becomes U+FFFD.
   const char16_t lone[] = {0xD800, u'a', 0};
   EXPECT_EQ(EncodeUtf8(lone, out, sizeof out), 5u);
-  EXPECT_EQ(std::string(out), "\xEF\xBF\xBD" "a");
+  EXPECT_EQ(std::string(out),
+            "\xEF\xBF\xBD"
+            "a");
   // Encoding stops before a character that does not fit; the terminator always fits.
   EXPECT_EQ(EncodeUtf8(u"a\u00E9", out, 3), 2u);
   EXPECT_EQ(std::string(out), "a");

@@ -9,10 +9,10 @@ using namespace platform;
 TEST(PlatformCodePages, AnsiIsStrictUtf8) {
   EXPECT_EQ(AnsiToUtf16("a\xC3\xA9"), u"a\u00E9");
   EXPECT_EQ(AnsiToUtf16("\xF0\x9F\x98\x80"), u"\U0001F600");
-  EXPECT_EQ(AnsiToUtf16("\xE9"), u"\uFFFD");                       // Latin-1 byte
-  EXPECT_EQ(AnsiToUtf16("\xC0\xAF"), u"\uFFFD\uFFFD");            // overlong "/"
-  EXPECT_EQ(AnsiToUtf16("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD");  // encoded surrogate
-  EXPECT_EQ(AnsiToUtf16("\xE2\x82"), u"\uFFFD");                  // cut short
+  EXPECT_EQ(AnsiToUtf16("\xE9"), u"\uFFFD");                                // Latin-1 byte
+  EXPECT_EQ(AnsiToUtf16("\xC0\xAF"), u"\uFFFD\uFFFD");                      // overlong "/"
+  EXPECT_EQ(AnsiToUtf16("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD");            // encoded surrogate
+  EXPECT_EQ(AnsiToUtf16("\xE2\x82"), u"\uFFFD");                            // cut short
   EXPECT_EQ(AnsiToUtf16("\xF4\x90\x80\x80"), u"\uFFFD\uFFFD\uFFFD\uFFFD");  // past U+10FFFF
 }
 

@@ -3,7 +3,6 @@
 #include "platform/file_system.h"
 
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -121,8 +120,8 @@ TEST(PlatformTimes, LastWriteTimeRoundTripsThroughLocalTime) {
 
 TEST(PlatformFiles, OpenReadWriteSeekAndView) {
   testsupport::TTempFolder tmp;
-  EXPECT_FALSE(TFile::Open(tmp.Path().string(), TFileAccess::Read, TFileShare::Read, TFileCreation::OpenExisting)
-                   .IsOpen());
+  EXPECT_FALSE(
+      TFile::Open(tmp.Path().string(), TFileAccess::Read, TFileShare::Read, TFileCreation::OpenExisting).IsOpen());
   TFile file = TFile::Open(tmp / "f", TFileAccess::ReadWrite, TFileShare::None, TFileCreation::CreateAlways);
   ASSERT_TRUE(file.IsOpen());
   EXPECT_EQ(file.Write("hello world", 11), 11);

@@ -45,8 +45,10 @@ TTempFolder::~TTempFolder() {
 std::string ShellQuote(const std::string& word) {
   std::string quoted = "'";
   for (const char c : word) {
-    if (c == '\'') quoted += "'\\''";
-    else quoted += c;
+    if (c == '\'')
+      quoted += "'\\''";
+    else
+      quoted += c;
   }
   return quoted + "'";
 }

@@ -87,7 +87,7 @@ std::string ShellQuote(const std::string& word);
 
 /// Skips the current test when a shared fixture is not at hand (a checkout without
 /// the shared folder beside it).
-#define KESTREL_REQUIRE_FIXTURE(path)                                                         \
+#define KESTREL_REQUIRE_FIXTURE(path) \
   if (!std::filesystem::exists(path)) GTEST_SKIP() << "fixture missing: " << (path).string()
 
 /// One line of the legacy-method fixtures' EXPECTED.tsv.

@@ -35,8 +35,9 @@ class TCountingStream : public TStream {
     return n;
   }
   std::int64_t Seek(std::int64_t offset, std::int16_t origin) override {
-    const std::int64_t base = origin == 0 ? 0 : origin == 1 ? static_cast<std::int64_t>(position_)
-                                                              : static_cast<std::int64_t>(data_.size());
+    const std::int64_t base = origin == 0   ? 0
+                              : origin == 1 ? static_cast<std::int64_t>(position_)
+                                            : static_cast<std::int64_t>(data_.size());
     position_ = static_cast<std::size_t>(std::max<std::int64_t>(base + offset, 0));
     return static_cast<std::int64_t>(position_);
   }

@@ -24,15 +24,15 @@ TEST(UnZipDestinationPaths, FolderRulesUnderBothSpellings) {
       {"C:\\work", "", "", true, "C:\\work\\", "C:\\work/"},
       {"out", "", "a\\b\\", true, "out\\a\\b\\", "out/a/b/"},
       {"out", "", "a\\b\\", false, "out\\", "out/"},
-      {"out", "", "\\x\\", true, "out\\x\\", "out/x/"},             // stored root
-      {"out", "", "C:\\x\\", true, "out\\x\\", "out/x/"},           // drive and root
-      {"out", "", "C:dir\\", true, "out\\dir\\", "out/dir/"},       // drive-relative: not "outdir"
+      {"out", "", "\\x\\", true, "out\\x\\", "out/x/"},        // stored root
+      {"out", "", "C:\\x\\", true, "out\\x\\", "out/x/"},      // drive and root
+      {"out", "", "C:dir\\", true, "out\\dir\\", "out/dir/"},  // drive-relative: not "outdir"
       {"out", "", "C:\\", true, "out\\", "out/"},
       {"out", "", "\\\\server\\share\\", true, "out\\server\\share\\", "out/server/share/"},
       {"out", "docs\\", "DOCS\\img\\", true, "out\\img\\", "out/img/"},
       {"out", "docs\\", "docsy\\img\\", true, "out\\docsy\\img\\", "out/docsy/img/"},
-      {"", "", "a\\", true, ".\\a\\", "./a/"},                      // the current folder,
-      {"", "", "\\abs\\", true, ".\\abs\\", "./abs/"},              // never the root
+      {"", "", "a\\", true, ".\\a\\", "./a/"},          // the current folder,
+      {"", "", "\\abs\\", true, ".\\abs\\", "./abs/"},  // never the root
       {"", "", "", false, ".\\", "./"},
       {"/", "", "a\\", true, "/\\a\\", "/a/"},
   };

@@ -1,10 +1,11 @@
 // DosDateTimeRepair: the repair of header date-times, the calendar conversion and
 // the file stamps.
 
+#include "unzip/dos_date_time.h"
+
 #include <gtest/gtest.h>
 
 #include "tests/support/test_support.h"
-#include "unzip/dos_date_time.h"
 #include "unzip/unzip_errors.h"
 
 namespace kestrel {

@@ -24,9 +24,7 @@ namespace {
 
 class KestrelUnZipExtraction : public ::testing::Test {
  protected:
-  void SetUp() override {
-    testsupport::WriteSampleTree(folder.Path() / "tree", "\n");
-  }
+  void SetUp() override { testsupport::WriteSampleTree(folder.Path() / "tree", "\n"); }
   // Runs a shell line in the tree folder.
   void InTree(const std::string& line) { testsupport::ShellIn(folder.Path() / "tree", line); }
   testsupport::TRunResult Unzip(std::vector<std::string> args) { return RunProgram(KESTREL_UNZIP_EXE, args); }

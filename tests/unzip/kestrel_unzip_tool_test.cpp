@@ -22,15 +22,16 @@ using testsupport::ShellQuote;
 /// other hosts' bytes unchanged).
 std::string OracleListing(const std::string& archive, const testsupport::TTempFolder& folder) {
   const std::string script = folder / "oracle.py";
-  testsupport::WriteFile(script,
-                         "import sys, zipfile\n"
-                         "out = sys.stdout.buffer\n"
-                         "z = zipfile.ZipFile(sys.argv[1])\n"
-                         "for i in sorted(z.infolist(), key=lambda i: i.header_offset):\n"
-                         "    raw = i.filename.encode('utf-8') if i.flag_bits & 0x800 else i.filename.encode('cp437')\n"
-                         "    name = raw if (i.flag_bits & 0x800 or i.create_system != 0) else i.filename.encode('utf-8')\n"
-                         "    out.write(b'%d %d %d %08x ' % (i.compress_type, i.compress_size, i.file_size, i.CRC))\n"
-                         "    out.write(name + b'\\n')\n");
+  testsupport::WriteFile(
+      script,
+      "import sys, zipfile\n"
+      "out = sys.stdout.buffer\n"
+      "z = zipfile.ZipFile(sys.argv[1])\n"
+      "for i in sorted(z.infolist(), key=lambda i: i.header_offset):\n"
+      "    raw = i.filename.encode('utf-8') if i.flag_bits & 0x800 else i.filename.encode('cp437')\n"
+      "    name = raw if (i.flag_bits & 0x800 or i.create_system != 0) else i.filename.encode('utf-8')\n"
+      "    out.write(b'%d %d %d %08x ' % (i.compress_type, i.compress_size, i.file_size, i.CRC))\n"
+      "    out.write(name + b'\\n')\n");
   const std::string output = folder / "oracle.txt";
   EXPECT_EQ(RunShell("python3 " + ShellQuote(script) + " " + ShellQuote(archive) + " > " + ShellQuote(output)), 0);
   return testsupport::ReadFile(output);

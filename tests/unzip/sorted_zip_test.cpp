@@ -1,13 +1,13 @@
 // SortedZipKeys: the object lists' bounds and growth, the duplicate policies, and
 // every sort key of TSortedZip with ties.
 
+#include "unzip/sorted_zip.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
 #include <vector>
-
-#include "unzip/sorted_zip.h"
 
 namespace kestrel {
 namespace {
@@ -112,10 +112,10 @@ std::vector<std::string> Order(TEntries& entries, TZipSortMode key) {
 TEST(SortedZipKeys, EveryKeyWithTies) {
   TEntries entries;
   const std::uint32_t older = 0x30210000, newer = 0x50210000;
-  entries.Add("b\\x.txt", 10, newer, 50, 100);   // rate 50
-  entries.Add("A\\y.txt", 20, older, 10, 100);   // rate 10
-  entries.Add("a\\x.TXT", 30, newer, 100, 100);  // stored: rate 100
-  entries.Add("c.txt", 40, older, 30, 0);        // empty: rate 0
+  entries.Add("b\\x.txt", 10, newer, 50, 100);       // rate 50
+  entries.Add("A\\y.txt", 20, older, 10, 100);       // rate 10
+  entries.Add("a\\x.TXT", 30, newer, 100, 100);      // stored: rate 100
+  entries.Add("c.txt", 40, older, 30, 0);            // empty: rate 0
   entries.Add("b\\x.txt", 50, 0xFFFFFFFF, 50, 100);  // same path as the first; a date that does not convert
 
   EXPECT_EQ(Order(entries, ByName),

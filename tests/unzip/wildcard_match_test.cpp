@@ -1,8 +1,8 @@
 // WildcardMatchExamples: the matcher's examples as a table, one line and one reason each.
 
-#include <gtest/gtest.h>
-
 #include "unzip/wildcard_match.h"
+
+#include <gtest/gtest.h>
 
 namespace kestrel {
 namespace {

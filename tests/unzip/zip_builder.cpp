@@ -59,8 +59,8 @@ std::string CentralHeader(const TEntrySpec& entry, std::uint32_t localOffset, st
   PutU32(out, static_cast<std::uint32_t>(entry.Data.size()));
   PutU32(out, static_cast<std::uint32_t>(entry.Data.size()));
   PutU16(out, static_cast<std::uint32_t>(entry.Name.size()));
-  PutU16(out, announcedExtraLength != 0xFFFF ? announcedExtraLength
-                                             : static_cast<std::uint32_t>(entry.CentralExtra.size()));
+  PutU16(out,
+         announcedExtraLength != 0xFFFF ? announcedExtraLength : static_cast<std::uint32_t>(entry.CentralExtra.size()));
   PutU16(out, static_cast<std::uint32_t>(entry.Comment.size()));
   PutU16(out, 0);
   PutU16(out, 0);

@@ -144,7 +144,10 @@ TEST_F(ZipDirectoryLoading, ImplausibleEndRecordsCountAsMissing) {
   for (const TCase& c : cases) {
     std::string bytes = archive;
     std::string field;
-    if (c.Width == 2) ziptest::PutU16(field, c.Value); else ziptest::PutU32(field, c.Value);
+    if (c.Width == 2)
+      ziptest::PutU16(field, c.Value);
+    else
+      ziptest::PutU32(field, c.Value);
     bytes.replace(c.Offset, field.size(), field);
     TKestrelUnZip unzip;
     const std::string name = Write("odd.zip", bytes);
@@ -274,8 +277,7 @@ TEST_F(ZipDirectoryLoading, SelfExtractorIsSearchedFrom14000) {
   TKestrelUnZip exe;
   Load(exe, Write("setup.EXE", bytes), izAssumeNotAZip);
   EXPECT_TRUE(exe.Rebuilt());
-  EXPECT_EQ(Listing(exe),
-            (std::vector<std::string>{"a.txt 5@15000", "dir\\b.txt 11@15040", "dir\\ 0@15090"}));
+  EXPECT_EQ(Listing(exe), (std::vector<std::string>{"a.txt 5@15000", "dir\\b.txt 11@15040", "dir\\ 0@15090"}));
 
   TKestrelUnZip zip;
   Load(zip, Write("setup.zip", bytes), izAssumeNotAZip);
@@ -371,8 +373,7 @@ TEST_F(ZipDirectoryLoading, MissingVolumeEndsTheNextDiskLoop) {
   const std::string name = Write("set.zip", archive);
   {
     TKestrelUnZip unzip;
-    EXPECT_EQ(FailureOf<EUserCanceled>([&] { Load(unzip, name, izAssumeNotAZip); }),
-              "User canceled loading new disk.");
+    EXPECT_EQ(FailureOf<EUserCanceled>([&] { Load(unzip, name, izAssumeNotAZip); }), "User canceled loading new disk.");
   }
   TKestrelUnZip unzip;
   int asked = 0;

@@ -1,11 +1,12 @@
 // EndCentralSearch and CentralHeaderNames: the end record search and the header
 // readers on crafted bytes.
 
+#include "unzip/zip_records.h"
+
 #include <gtest/gtest.h>
 
 #include "tests/support/test_support.h"
 #include "unzip/lfn_file_stream.h"
-#include "unzip/zip_records.h"
 #include "zip_builder.h"
 
 namespace kestrel {
@@ -101,10 +102,10 @@ TEST(CentralHeaderNames, OemNamesAreConvertedOnlyFromMsDos) {
     std::string Expected;
   };
   const TCase cases[] = {
-      {0x0014, 0, true, "\xC3\xA4rger.txt"},    // MS-DOS: code page 437 to UTF-8
-      {0x0014, 0, false, oem},                   // OEMConvert off
-      {0x0B14, 0, true, oem},                    // host 11 keeps its bytes
-      {0x0314, 0, true, oem},                    // Unix keeps its bytes
+      {0x0014, 0, true, "\xC3\xA4rger.txt"},  // MS-DOS: code page 437 to UTF-8
+      {0x0014, 0, false, oem},                // OEMConvert off
+      {0x0B14, 0, true, oem},                 // host 11 keeps its bytes
+      {0x0314, 0, true, oem},                 // Unix keeps its bytes
   };
   for (const TCase& c : cases) {
     TRecordFile file(CentralFor(oem, c.MadeBy, c.Flags));

@@ -21,8 +21,13 @@ TEST(LegacyCodePage, NamesTheCodePageCannotHoldAreNeverSilentlyRenamed) {
   EXPECT_EQ(Utf8ToAnsi("caf\xC3\xA9"), "caf\xE9");
   // Not held ("░" from the OEM page, "ł" and "Ω" from UTF-8): "?", never a best-fit
   // letter such as "l".
-  EXPECT_EQ(OemToAnsi("a\xB0" "b"), "a?b");
-  EXPECT_EQ(Utf8ToAnsi("\xC5\x82\xC3\xB3" "d\xC5\xBA"), "?\xF3" "d?");
+  EXPECT_EQ(OemToAnsi("a\xB0"
+                      "b"),
+            "a?b");
+  EXPECT_EQ(Utf8ToAnsi("\xC5\x82\xC3\xB3"
+                       "d\xC5\xBA"),
+            "?\xF3"
+            "d?");
   EXPECT_EQ(Utf8ToAnsi("\xCE\xA9mega"), "?mega");
 
   // And "?" is no part of a file name: such an entry fails to be created.

@@ -285,10 +285,15 @@ TEST_F(Win32Backend, NamesBeyondTheLegacyCodePagesArePreserved) {
   EXPECT_EQ(OemToAnsi("plain.txt"), "plain.txt");
 
   EXPECT_EQ(AnsiToUtf16("\xC3\xA9t\xC3\xA9"), u"\u00E9t\u00E9");
-  EXPECT_EQ(AnsiToUtf16("a\xFF" "b"), u"a\uFFFDb");
+  EXPECT_EQ(AnsiToUtf16("a\xFF"
+                        "b"),
+            u"a\uFFFDb");
   // Case: only ASCII changes byte by byte; whole texts compare by the user's rules.
   EXPECT_EQ(AnsiLowerCase("CONTENT.XML"), "content.xml");
-  EXPECT_EQ(AnsiLowerCase("\xC3\x84" "BC"), "\xC3\x84" "bc");
+  EXPECT_EQ(AnsiLowerCase("\xC3\x84"
+                          "BC"),
+            "\xC3\x84"
+            "bc");
   EXPECT_EQ(AnsiCompareText("Content.XML", "content.xml"), 0);
   EXPECT_EQ(AnsiCompareText("\xC3\x84rger", "\xC3\xA4RGER"), 0);
   EXPECT_LT(AnsiCompareText("a.txt", "B.txt"), 0);

@@ -405,7 +405,8 @@ TEST_F(WineCorvaneExample, PagesAsTheLinuxBuildWritesThem) {
   WriteFile(folder / "bad.xml", "<?xml version=\"1.0\"?>\n<r>\n<b>\n</r>\n");
   const auto bad = Corvane({"--html", Win("bad.xml"), Win("cp.xsl"), Win("win-out")});
   EXPECT_EQ(bad.Status, 2);
-  EXPECT_TRUE(HasLine(bad.Err, "corvane: " + Win("win-out/bad.XML") + ":6: Opening and ending tag mismatch: b line 5 and r"))
+  EXPECT_TRUE(
+      HasLine(bad.Err, "corvane: " + Win("win-out/bad.XML") + ":6: Opening and ending tag mismatch: b line 5 and r"))
       << bad.Err;
   EXPECT_TRUE(fs::exists(folder.Path() / "win-out/bad.XML"));
   EXPECT_FALSE(fs::exists(folder.Path() / "win-out/bad.html"));
@@ -414,8 +415,8 @@ TEST_F(WineCorvaneExample, PagesAsTheLinuxBuildWritesThem) {
 TEST_F(WineCorvaneExample, PayloadIdsNeverNameAFileOutsideTheOutputFolder) {
   // Ids that would leave the folder, name a drive, or name a device on Windows,
   // between two ordinary ones that must still be written.
-  const std::vector<std::string> hostile = {"..\\up.png", "../up2.png", "C:drive.png", "Z:\\root.png", "..",
-                                            "NUL",        "con.png",    "sub\\in.png"};
+  const std::vector<std::string> hostile = {"..\\up.png", "../up2.png", "C:drive.png", "Z:\\root.png",
+                                            "..",         "NUL",        "con.png",     "sub\\in.png"};
   std::string book = "<?xml version=\"1.0\"?><FictionBook><body/>";
   book += "<binary id=\"first.png\">Zmlyc3Q=</binary>";
   for (const auto& id : hostile) book += "<binary id=\"" + id + "\">ZXZpbA==</binary>";
@@ -428,9 +429,9 @@ TEST_F(WineCorvaneExample, PayloadIdsNeverNameAFileOutsideTheOutputFolder) {
   EXPECT_EQ(Read("out/first.png"), "first");
   EXPECT_EQ(Read("out/last.png"), "last");
   // Nothing beside the output folder or at the roots of the drives.
-  EXPECT_EQ(winetest::EntriesBelow(folder.Path()),
-            (std::set<std::string>{"view.xsl", "in", "in/book.fb2", "out", "out/book.XML", "out/first.png",
-                                   "out/last.png"}));
+  EXPECT_EQ(
+      winetest::EntriesBelow(folder.Path()),
+      (std::set<std::string>{"view.xsl", "in", "in/book.fb2", "out", "out/book.XML", "out/first.png", "out/last.png"}));
   for (const char* name : {"up.png", "up2.png", "drive.png", "root.png", "in.png"}) {
     EXPECT_FALSE(fs::exists(winetest::WineDriveC() / name)) << name;
     EXPECT_FALSE(fs::exists(fs::path("/") / name)) << name;

@@ -23,7 +23,7 @@ constexpr unsigned MaxSymbols = 288;
 constexpr std::size_t MaxSlots = 0x10000;
 
 struct TCode {
-  std::uint32_t Bits;    // the code, first bit in the highest of its Length bits
+  std::uint32_t Bits;  // the code, first bit in the highest of its Length bits
   std::uint8_t Length;
   TCodeTableEntry Entry;  // what the code decodes to; its Bits field set per table
 };
@@ -77,9 +77,8 @@ class TTableWriter {
       const unsigned width = std::min(longest, m_);
       std::size_t sub = 0;
       if (!NewTable(width, sub)) return false;
-      set_.Entries[start + ReversedBits(code, resolved, bits)] =
-          TCodeTableEntry{static_cast<std::uint8_t>(16 + width), static_cast<std::uint8_t>(bits),
-                          static_cast<std::uint16_t>(sub)};
+      set_.Entries[start + ReversedBits(code, resolved, bits)] = TCodeTableEntry{
+          static_cast<std::uint8_t>(16 + width), static_cast<std::uint8_t>(bits), static_cast<std::uint16_t>(sub)};
       if (!Fill(sub, width, resolved + bits, i, end)) return false;
       i = end;
     }
@@ -96,7 +95,7 @@ class TTableWriter {
 }  // namespace
 
 TCodeResult BuildCodeTable(const std::uint16_t* lengths, unsigned n, unsigned s, const std::uint16_t* base,
-                   const std::uint8_t* extra, TCodeSet& set, int& m) {
+                           const std::uint8_t* extra, TCodeSet& set, int& m) {
   ReleaseCodeTables(set);
   if (n > MaxSymbols) return TCodeResult::OverSubscribed;
 
@@ -136,8 +135,10 @@ TCodeResult BuildCodeTable(const std::uint16_t* lengths, unsigned n, unsigned s,
     TCode& code = codes[position[k]++];
     code.Bits = nextCode[k]++;
     code.Length = static_cast<std::uint8_t>(k);
-    if (v < s) code.Entry = {v < 256 ? ceLiteral : ceEndOfBlock, 0, static_cast<std::uint16_t>(v)};
-    else code.Entry = {extra[v - s], 0, base[v - s]};
+    if (v < s)
+      code.Entry = {v < 256 ? ceLiteral : ceEndOfBlock, 0, static_cast<std::uint16_t>(v)};
+    else
+      code.Entry = {extra[v - s], 0, base[v - s]};
   }
 
   try {

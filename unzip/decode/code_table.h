@@ -59,7 +59,7 @@ enum class TCodeResult {
 /// only length is 1 counts as complete. The set is released first in every case,
 /// and on every result but Complete and Incomplete it is left absent.
 TCodeResult BuildCodeTable(const std::uint16_t* lengths, unsigned n, unsigned s, const std::uint16_t* base,
-                   const std::uint8_t* extra, TCodeSet& set, int& m);
+                           const std::uint8_t* extra, TCodeSet& set, int& m);
 
 /// Drops every table of the set; releasing an absent set does nothing.
 inline void ReleaseCodeTables(TCodeSet& set) { set.Entries.clear(); }

@@ -107,7 +107,7 @@ __attribute__((target("pclmul,sse2"))) inline __m128i LoadBlock(const unsigned c
 
 // length: a multiple of 16, at least 64.
 __attribute__((target("pclmul,sse2"))) std::uint32_t UpdateCrcFolded(std::uint32_t crc, const unsigned char* p,
-                                                                      std::size_t length) {
+                                                                     std::size_t length) {
   // Four running lanes over consecutive blocks hide the multiplier's latency.
   __m128i lane[4];
   for (int i = 0; i < 4; ++i) lane[i] = LoadBlock(p + 16 * i);

@@ -113,9 +113,8 @@ inline constexpr std::size_t OutputBufferSize = 32769;
 inline constexpr std::size_t WindowSize = 32780;
 
 /// Masks of the low 0 to 16 bits.
-inline constexpr std::uint16_t BitMask[17] = {0x0000, 0x0001, 0x0003, 0x0007, 0x000F, 0x001F,
-                                              0x003F, 0x007F, 0x00FF, 0x01FF, 0x03FF, 0x07FF,
-                                              0x0FFF, 0x1FFF, 0x3FFF, 0x7FFF, 0xFFFF};
+inline constexpr std::uint16_t BitMask[17] = {0x0000, 0x0001, 0x0003, 0x0007, 0x000F, 0x001F, 0x003F, 0x007F, 0x00FF,
+                                              0x01FF, 0x03FF, 0x07FF, 0x0FFF, 0x1FFF, 0x3FFF, 0x7FFF, 0xFFFF};
 
 /// The decoding buffers of one extraction run and the per-entry state all decoders
 /// share. One object serves a whole run: the driver creates it before the first
@@ -142,8 +141,7 @@ class TDecodeState {
   /// decrypted header byte, to be compared with EncryptionCheckByte. Keys are left
   /// at the start of the entry's data. A header cut short by the end of the
   /// archive reads as zero bytes.
-  std::uint8_t ReadEncryptionHeader(std::string_view password, TStream& archive,
-                                    std::uint64_t& compressedSize);
+  std::uint8_t ReadEncryptionHeader(std::string_view password, TStream& archive, std::uint64_t& compressedSize);
 
   // --- Byte source ------------------------------------------------------------
 

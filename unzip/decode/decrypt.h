@@ -48,10 +48,9 @@ struct TZipKeys {
 /// modification time when the entry's sizes and CRC follow its data (flag bit 3,
 /// the writer did not know the CRC when it wrote the header), else the high byte
 /// of the stored CRC-32.
-constexpr std::uint8_t EncryptionCheckByte(std::uint16_t flags, std::uint32_t dosDateTime,
-                                           std::uint32_t crc32) {
+constexpr std::uint8_t EncryptionCheckByte(std::uint16_t flags, std::uint32_t dosDateTime, std::uint32_t crc32) {
   return (flags & FlagDataDescriptor) != 0 ? static_cast<std::uint8_t>((dosDateTime >> 8) & 0xFF)
-                          : static_cast<std::uint8_t>(crc32 >> 24);
+                                           : static_cast<std::uint8_t>(crc32 >> 24);
 }
 
 }  // namespace kestrel

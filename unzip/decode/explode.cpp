@@ -52,7 +52,8 @@ constexpr std::int32_t LongEntry = 200000;
 // byte reader, window flushes and the output path go through the state.
 class TExploder {
  public:
-  TExploder(TDecodeState& state, bool dictionary8K) : s_(state), window_(state.Window.data()), lowBits_(dictionary8K ? 7 : 6) {}
+  TExploder(TDecodeState& state, bool dictionary8K)
+      : s_(state), window_(state.Window.data()), lowBits_(dictionary8K ? 7 : 6) {}
 
   /// Three trees: literals are codes of the literal tree.
   void ExplodeWithLiteralTree(const TCodeSet& literals, int bl, const TCodeSet& lengths, int bm,
@@ -156,8 +157,8 @@ void TExploder::Run(const TCodeTableEntry* lt, int bl, const TCodeTableEntry* mt
 }
 
 // Builds a tree's code set, reporting a table that could not be allocated.
-TCodeResult BuildTree(TDecodeState& state, const std::uint16_t* lengths, unsigned n, unsigned s, const std::uint16_t* base,
-              TCodeSet& set, int& width) {
+TCodeResult BuildTree(TDecodeState& state, const std::uint16_t* lengths, unsigned n, unsigned s,
+                      const std::uint16_t* base, TCodeSet& set, int& width) {
   const TCodeResult result = BuildCodeTable(lengths, n, s, base, CodeExtraBits.data(), set, width);
   if (result == TCodeResult::OutOfMemory) state.ReportOutOfMemory();
   return result;

@@ -220,15 +220,15 @@ template <class TBits, bool WholeHistory>
   std::uint8_t* const outLimit = f.outLimit;
   TSymbolResult result = TSymbolResult::More;
 
-#define KESTREL_REFILL()               \
-  do {                                 \
-    bb |= Load64(in) << (bk & 63);     \
-    in += 7 - ((bk >> 3) & 7);         \
-    bk |= 56;                          \
+#define KESTREL_REFILL()           \
+  do {                             \
+    bb |= Load64(in) << (bk & 63); \
+    in += 7 - ((bk >> 3) & 7);     \
+    bk |= 56;                      \
   } while (false)
 #define KESTREL_CONSUME(e) \
   do {                     \
-    bb >>= (e) & 63;       \
+    bb >>= (e)&63;         \
     bk -= (e);             \
   } while (false)
 
@@ -330,11 +330,7 @@ TFastLoopFunction ChooseFastLoop(bool wholeHistory) {
 class TInflater {
  public:
   TInflater(TDecodeState& state, TInflateWorkspace& work)
-      : s_(state),
-        work_(work),
-        out_(work.Output + History),
-        chunkEnd_(out_ + DecodeChunk),
-        histStart_(out_) {}
+      : s_(state), work_(work), out_(work.Output + History), chunkEnd_(out_ + DecodeChunk), histStart_(out_) {}
 
   TBlockResult InflateBlock(bool& last);
   /// After the last block: the bytes of the incomplete chunk, and the output.
@@ -372,7 +368,7 @@ class TInflater {
   TSymbolResult CarefulSymbol(const TBlockCodes& codes);
   bool PrepareCodeTables(TBlockCodes& codes);
   TCodeResult Build(const std::uint16_t* lengths, unsigned n, unsigned simple, const std::uint16_t* base,
-            const std::uint8_t* extra, TCodeSet& set, int& m);
+                    const std::uint8_t* extra, TCodeSet& set, int& m);
 
   void Need(unsigned n) { s_.EnsureBits(n, bb_, bk_); }
   void Drop(unsigned n) { TDecodeState::DropBits(n, bb_, bk_); }
@@ -389,9 +385,9 @@ class TInflater {
 
   TDecodeState& s_;
   TInflateWorkspace& work_;
-  std::uint64_t bb_ = 0;  // bit buffer: bits not yet used, first bit lowest
-  unsigned bk_ = 0;       // valid bits in bb_; bits above them are zero
-  std::uint8_t* out_;     // next output byte
+  std::uint64_t bb_ = 0;           // bit buffer: bits not yet used, first bit lowest
+  unsigned bk_ = 0;                // valid bits in bb_; bits above them are zero
+  std::uint8_t* out_;              // next output byte
   std::uint8_t* chunkEnd_;         // end of the chunk out_ is in
   const std::uint8_t* histStart_;  // the entry's first byte still in the buffer
   // The code lengths of the current dynamic block, for its code tables.
@@ -416,7 +412,7 @@ void TInflater::ChunkDone() {
 }
 
 TCodeResult TInflater::Build(const std::uint16_t* lengths, unsigned n, unsigned simple, const std::uint16_t* base,
-                     const std::uint8_t* extra, TCodeSet& set, int& m) {
+                             const std::uint8_t* extra, TCodeSet& set, int& m) {
   const TCodeResult result = BuildCodeTable(lengths, n, simple, base, extra, set, m);
   if (result == TCodeResult::OutOfMemory) s_.ReportOutOfMemory();
   return result;
@@ -593,8 +589,7 @@ TBlockResult TInflater::InflateDynamicBlock() {
     if (lengths[v] != 0 && lengths[v] < shortestLiteral) shortestLiteral = lengths[v];
   const unsigned literalBits =
       pairLiterals && 2 * shortestLiteral == WideLiteralTableBits ? WideLiteralTableBits : LiteralTableBits;
-  result =
-      BuildInflateTable(lengths, nl, TInflateCode::Literal, work_.LiteralTable, absent, literalBits, pairLiterals);
+  result = BuildInflateTable(lengths, nl, TInflateCode::Literal, work_.LiteralTable, absent, literalBits, pairLiterals);
   if (result != TCodeResult::Complete) return BlockResultOf(result);
   if (absent) return TBlockResult::BadData;
   result = BuildInflateTable(lengths + nl, nd, TInflateCode::Distance, work_.DistanceTable, absent);
@@ -615,7 +610,8 @@ bool TInflater::PrepareCodeTables(TBlockCodes& codes) {
       std::uint16_t lengths[288];
       for (unsigned i = 0; i < 288; ++i) lengths[i] = i < 144 ? 8 : i < 256 ? 9 : i < 280 ? 7 : 8;
       int bl = 7;
-      if (Build(lengths, 288, 257, LengthBase, LengthExtra, s_.FixedLiteralCodes, bl) != TCodeResult::Complete) return false;
+      if (Build(lengths, 288, 257, LengthBase, LengthExtra, s_.FixedLiteralCodes, bl) != TCodeResult::Complete)
+        return false;
       for (unsigned i = 0; i < 30; ++i) lengths[i] = 5;
       int bd = 5;
       if (Build(lengths, 30, 0, DistanceBase, DistanceExtra, s_.FixedDistanceCodes, bd) > TCodeResult::Incomplete) {
@@ -634,7 +630,8 @@ bool TInflater::PrepareCodeTables(TBlockCodes& codes) {
     int bl = LiteralWidth;
     if (Build(lengths_, nl_, 257, LengthBase, LengthExtra, s_.LiteralCodes, bl) != TCodeResult::Complete) return false;
     int bd = DistanceWidth;
-    if (Build(lengths_ + nl_, nd_, 0, DistanceBase, DistanceExtra, s_.DistanceCodes, bd) != TCodeResult::Complete) return false;
+    if (Build(lengths_ + nl_, nd_, 0, DistanceBase, DistanceExtra, s_.DistanceCodes, bd) != TCodeResult::Complete)
+      return false;
     codes.lt = s_.LiteralCodes.Root();
     codes.dt = s_.DistanceCodes.Absent() ? nullptr : s_.DistanceCodes.Root();
     codes.bl = static_cast<unsigned>(bl);
@@ -666,8 +663,16 @@ TSymbolResult TInflater::InflateCodes(TBlockCodes& codes) {
 
 TSymbolResult TInflater::FastCodes(const TBlockCodes& codes) {
   const std::uint8_t* const start = s_.InputPtr;
-  TFastLoop f{start,      start + s_.InputCount - FastMargin, bb_, bk_, out_, work_.Output + BufferEnd,
-              histStart_, codes.literals, codes.distances, codes.literalMask};
+  TFastLoop f{start,
+              start + s_.InputCount - FastMargin,
+              bb_,
+              bk_,
+              out_,
+              work_.Output + BufferEnd,
+              histStart_,
+              codes.literals,
+              codes.distances,
+              codes.literalMask};
   const TSymbolResult result = ChooseFastLoop(f.out - f.hist >= static_cast<std::ptrdiff_t>(History))(f);
 
   // Hand back the whole bytes read ahead in this run.

@@ -57,7 +57,7 @@ constexpr void NextCode(std::uint32_t& reversed, unsigned length) {
 }
 
 constexpr TCodeResult BuildTable(const std::uint16_t* lengths, unsigned n, TInflateCode code, std::uint32_t* table,
-                         bool& absent, unsigned literalBits, bool pairLiterals) {
+                                 bool& absent, unsigned literalBits, bool pairLiterals) {
   const unsigned tableBits = code == TInflateCode::Literal ? literalBits : DistanceTableBits;
   const unsigned tableSlots = 1u << tableBits;
   absent = false;
@@ -160,8 +160,8 @@ constexpr TCodeResult BuildTable(const std::uint16_t* lengths, unsigned n, TInfl
         const std::uint32_t second = table[k];
         const unsigned secondBits = (second >> 8) & 15;
         if ((second & ieLiteral) == 0 || firstBits + secondBits > tableBits) continue;
-        table[reversedOf[c] | k << firstBits] = (second & 0xFF0000) << 8 | first | ieTwoLiterals | firstBits << 8 |
-                                                (firstBits + secondBits);
+        table[reversedOf[c] | k << firstBits] =
+            (second & 0xFF0000) << 8 | first | ieTwoLiterals | firstBits << 8 | (firstBits + secondBits);
       }
     }
   }
@@ -206,9 +206,8 @@ static_assert((FixedLiteralTable[0b01100011] & (ieLiteral | ieSpecial | ieLink |
 static_assert(FixedDistanceTable[0b10111] == (24577u << 16 | 5 << 8 | 18));
 static_assert(FixedDistanceTable[0b11111] == ieInvalid);
 
-
 TCodeResult BuildInflateTable(const std::uint16_t* lengths, unsigned n, TInflateCode code, std::uint32_t* table,
-                      bool& absent, unsigned literalBits, bool pairLiterals) {
+                              bool& absent, unsigned literalBits, bool pairLiterals) {
   if (literalBits != WideLiteralTableBits) literalBits = LiteralTableBits;
   return BuildTable(lengths, n, code, table, absent, literalBits, pairLiterals);
 }

@@ -18,15 +18,15 @@ namespace kestrel {
 /// Base lengths and extra bits of length codes 257-285; codes 286 and 287 may be
 /// coded in a fixed block but mean nothing (extra 99 makes them invalid in the
 /// code tables of code_table.h).
-inline constexpr std::uint16_t LengthBase[31] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27, 31,
+inline constexpr std::uint16_t LengthBase[31] = {3,  4,  5,  6,  7,  8,  9,  10,  11,  13,  15,  17,  19,  23, 27, 31,
                                                  35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258, 0,  0};
-inline constexpr std::uint8_t LengthExtra[31] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2,
+inline constexpr std::uint8_t LengthExtra[31] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2,  2, 2,
                                                  3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0, 99, 99};
 /// Base distances and extra bits of distance codes 0-29.
-inline constexpr std::uint16_t DistanceBase[30] = {1,    2,    3,    4,    5,    7,     9,     13,    17,  25,
-                                                   33,   49,   65,   97,   129,  193,   257,   385,   513, 769,
+inline constexpr std::uint16_t DistanceBase[30] = {1,    2,    3,    4,    5,    7,    9,    13,    17,    25,
+                                                   33,   49,   65,   97,   129,  193,  257,  385,   513,   769,
                                                    1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
-inline constexpr std::uint8_t DistanceExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6,
+inline constexpr std::uint8_t DistanceExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
                                                    6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
 static_assert(LengthBase[28] == 258 && LengthBase[27] + (1 << LengthExtra[27]) - 1 == 258);
 static_assert(DistanceBase[29] + (1 << DistanceExtra[29]) - 1 == 32768);
@@ -40,8 +40,7 @@ inline constexpr unsigned DistanceTableBits = 8;
 /// Slots of the two tables, sub-tables included. A sub-table holds at most
 /// 2^(15 - first-level width) slots and there is at most one per code longer
 /// than the first level (288 literal/length codes, 30 distance codes).
-inline constexpr unsigned LiteralTableSize =
-    (1u << WideLiteralTableBits) + 288 * (1u << (15 - LiteralTableBits));
+inline constexpr unsigned LiteralTableSize = (1u << WideLiteralTableBits) + 288 * (1u << (15 - LiteralTableBits));
 inline constexpr unsigned DistanceTableSize = (1u << DistanceTableBits) + 30 * (1u << (15 - DistanceTableBits));
 
 /// One slot, 32 bits. A literal slot (bits 12-13 not both clear):
@@ -79,14 +78,15 @@ enum class TInflateCode { Literal, Distance };
 /// are lengths and 286-287 invalid; distance symbols 0-29 are distances and 30-31
 /// invalid. Results as BuildCodeTable's (Complete, Incomplete, OverSubscribed),
 /// with the same rule that a lone code of length 1 is complete. absent is set
-/// when every length is 0: the table then decodes every pattern as invalid. Unused patterns of an incomplete code decode as invalid;
-/// an over-subscribed code leaves the table undefined. A literal/length table's
-/// first level is literalBits wide (LiteralTableBits or WideLiteralTableBits).
-/// pairLiterals makes slots of two literals where the first level's bits hold two
-/// whole literal codes: they take as long to find as the table to fill, so they
-/// pay only in a long block.
+/// when every length is 0: the table then decodes every pattern as invalid.
+/// Unused patterns of an incomplete code decode as invalid; an over-subscribed
+/// code leaves the table undefined. A literal/length table's first level is
+/// literalBits wide (LiteralTableBits or WideLiteralTableBits). pairLiterals
+/// makes slots of two literals where the first level's bits hold two whole
+/// literal codes: they take as long to find as the table to fill, so they pay
+/// only in a long block.
 TCodeResult BuildInflateTable(const std::uint16_t* lengths, unsigned n, TInflateCode code, std::uint32_t* table,
-                      bool& absent, unsigned literalBits = LiteralTableBits, bool pairLiterals = false);
+                              bool& absent, unsigned literalBits = LiteralTableBits, bool pairLiterals = false);
 
 /// The tables of the fixed codes of the format, built at compile time.
 extern const std::array<std::uint32_t, 1u << LiteralTableBits> FixedLiteralTable;

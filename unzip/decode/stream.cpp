@@ -13,10 +13,14 @@ namespace {
 
 platform::TFileShare ShareOf(std::uint16_t mode) {
   switch (mode & 0xF0) {
-    case fmShareExclusive: return platform::TFileShare::None;
-    case fmShareDenyWrite: return platform::TFileShare::Read;
-    case fmShareDenyRead: return platform::TFileShare::Write;
-    default: return platform::TFileShare::ReadWrite;
+    case fmShareExclusive:
+      return platform::TFileShare::None;
+    case fmShareDenyWrite:
+      return platform::TFileShare::Read;
+    case fmShareDenyRead:
+      return platform::TFileShare::Write;
+    default:
+      return platform::TFileShare::ReadWrite;
   }
 }
 

@@ -26,8 +26,8 @@ constexpr std::array<std::uint8_t, 256> IndexBits = [] {
   }
   return bits;
 }();
-static_assert(IndexBits[1] == 1 && IndexBits[2] == 1 && IndexBits[3] == 2 && IndexBits[32] == 5 &&
-              IndexBits[33] == 6 && IndexBits[63] == 6);
+static_assert(IndexBits[1] == 1 && IndexBits[2] == 1 && IndexBits[3] == 2 && IndexBits[32] == 5 && IndexBits[33] == 6 &&
+              IndexBits[63] == 6);
 
 enum : int { rsPlain, rsAfterDle, rsLengthByte, rsDistanceByte };
 

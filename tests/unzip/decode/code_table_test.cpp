@@ -1,11 +1,11 @@
 // Code tables from code lengths: the result of each kind of length set, and
 // lookups of the tables built.
 
+#include "unzip/decode/code_table.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
-
-#include "unzip/decode/code_table.h"
 
 namespace {
 using kestrel::BuildCodeTable;

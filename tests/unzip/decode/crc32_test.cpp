@@ -1,9 +1,10 @@
 // CRC-32 over buffers: the sliced and folded paths against the one-step definition.
 
+#include "unzip/decode/crc32.h"
+
 #include <gtest/gtest.h>
 
 #include "decode_test_support.h"
-#include "unzip/decode/crc32.h"
 
 namespace {
 
@@ -25,8 +26,10 @@ TEST(DecodeCrc32, AllLengthsAndAlignmentsMatchOneStepDefinition) {
   for (std::size_t offset = 0; offset < 16; ++offset)
     for (std::size_t n = 0; n <= 300; ++n) {
       const std::uint32_t expected = Bytewise(0x12345678u, data, offset, n);
-      ASSERT_EQ(kestrel::UpdateCrc(0x12345678u, data.data() + offset, n), expected) << "offset " << offset << " length " << n;
-      ASSERT_EQ(kestrel::UpdateCrcSliced(0x12345678u, data.data() + offset, n), expected) << "offset " << offset << " length " << n;
+      ASSERT_EQ(kestrel::UpdateCrc(0x12345678u, data.data() + offset, n), expected)
+          << "offset " << offset << " length " << n;
+      ASSERT_EQ(kestrel::UpdateCrcSliced(0x12345678u, data.data() + offset, n), expected)
+          << "offset " << offset << " length " << n;
     }
 }
 

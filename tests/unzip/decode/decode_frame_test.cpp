@@ -21,10 +21,10 @@ TEST(DecodeStoredEntries, ChunkSizes) {
     std::vector<std::int32_t> writes;
   };
   const Case cases[] = {
-      {0, {}},                      // nothing written, no event, CRC 0
+      {0, {}},  // nothing written, no event, CRC 0
       {1, {1}},
-      {32768, {32768}},             // exactly one chunk
-      {32769, {32768, 1}},          // one more byte: a second chunk
+      {32768, {32768}},     // exactly one chunk
+      {32769, {32768, 1}},  // one more byte: a second chunk
       {100000, {32768, 32768, 32768, 1696}},
   };
   for (const auto& c : cases) {
@@ -35,8 +35,10 @@ TEST(DecodeStoredEntries, ChunkSizes) {
     EXPECT_TRUE(d.output == data) << c.size;
     EXPECT_EQ(d.writes, c.writes) << c.size;
     EXPECT_EQ(d.crc, Crc(data)) << c.size;
-    if (c.size == 0) EXPECT_TRUE(host.filePercents.empty());
-    else EXPECT_EQ(host.filePercents.back(), 100);
+    if (c.size == 0)
+      EXPECT_TRUE(host.filePercents.empty());
+    else
+      EXPECT_EQ(host.filePercents.back(), 100);
     EXPECT_EQ(host.pumps, static_cast<int>(c.writes.size()));  // the pump runs once per chunk
   }
 }
@@ -197,7 +199,9 @@ TEST(DecodeStoredEntries, EntryOfFourGiBLessOneByte) {
       return count;
     }
     std::int64_t Seek(std::int64_t offset, std::int16_t origin) override {
-      return pos = origin == kestrel::soFromBeginning ? offset : origin == kestrel::soFromCurrent ? pos + offset : size + offset;
+      return pos = origin == kestrel::soFromBeginning ? offset
+                   : origin == kestrel::soFromCurrent ? pos + offset
+                                                      : size + offset;
     }
     std::int64_t pos = 0, size = 0;
   };

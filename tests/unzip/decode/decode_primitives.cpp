@@ -16,17 +16,22 @@ std::int32_t TMemoryStream::Read(void* buffer, std::int32_t count) {
 std::int32_t TMemoryStream::Write(const void* buffer, std::int32_t count) {
   writes.push_back(count);
   std::int32_t n = count;
-  if (writeLimit >= 0) n = static_cast<std::int32_t>(std::max<std::int64_t>(0, std::min<std::int64_t>(count, writeLimit - pos)));
-  if (static_cast<std::size_t>(pos) + static_cast<std::size_t>(n) > data.size()) data.resize(static_cast<std::size_t>(pos + n));
+  if (writeLimit >= 0)
+    n = static_cast<std::int32_t>(std::max<std::int64_t>(0, std::min<std::int64_t>(count, writeLimit - pos)));
+  if (static_cast<std::size_t>(pos) + static_cast<std::size_t>(n) > data.size())
+    data.resize(static_cast<std::size_t>(pos + n));
   std::memcpy(data.data() + pos, buffer, static_cast<std::size_t>(n));
   pos += n;
   return n;
 }
 
 std::int64_t TMemoryStream::Seek(std::int64_t offset, std::int16_t origin) {
-  if (origin == kestrel::soFromBeginning) pos = offset;
-  else if (origin == kestrel::soFromCurrent) pos += offset;
-  else pos = static_cast<std::int64_t>(data.size()) + offset;
+  if (origin == kestrel::soFromBeginning)
+    pos = offset;
+  else if (origin == kestrel::soFromCurrent)
+    pos += offset;
+  else
+    pos = static_cast<std::int64_t>(data.size()) + offset;
   return pos;
 }
 

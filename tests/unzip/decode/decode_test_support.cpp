@@ -68,12 +68,15 @@ std::string TBitWriter::Bytes() const {
 }
 
 void TBitWriter::FixedLiteral(unsigned symbol) {
-  if (symbol < 144) Code(0x30 + symbol, 8);
-  else if (symbol < 256) Code(0x190 + symbol - 144, 9);
-  else if (symbol < 280) Code(symbol - 256, 7);
-  else Code(0xC0 + symbol - 280, 8);
+  if (symbol < 144)
+    Code(0x30 + symbol, 8);
+  else if (symbol < 256)
+    Code(0x190 + symbol - 144, 9);
+  else if (symbol < 280)
+    Code(symbol - 256, 7);
+  else
+    Code(0xC0 + symbol - 280, 8);
 }
-
 
 void DynamicHeader(TBitWriter& w, const std::vector<int>& literalLengths, const std::vector<int>& distanceLengths) {
   w.Bits(static_cast<std::uint32_t>(literalLengths.size() - 257), 5);
@@ -123,15 +126,18 @@ std::vector<TZipEntry> ReadZipEntries(const std::string& archive) {
 }
 
 std::string TextData(std::size_t size, std::uint32_t seed) {
-  static const char* words[] = {"the ", "deflate ", "window ", "of ", "thirty-two ", "kilobytes ", "and ",
-                                "a ", "stream ", "<para>", "</para>\n", "archive ", "entry ", "CRC ", "0x1F "};
+  static const char* words[] = {"the ",       "deflate ", "window ", "of ",     "thirty-two ",
+                                "kilobytes ", "and ",     "a ",      "stream ", "<para>",
+                                "</para>\n",  "archive ", "entry ",  "CRC ",    "0x1F "};
   std::mt19937 rng(seed);
   std::string s;
   s.reserve(size);
   while (s.size() < size) {
     const auto r = rng();
-    if (r % 23 == 0) s += std::to_string(r % 100000);
-    else s += words[r % 15];
+    if (r % 23 == 0)
+      s += std::to_string(r % 100000);
+    else
+      s += words[r % 15];
   }
   s.resize(size);
   return s;

@@ -84,7 +84,6 @@ class TBitWriter {
   int count_ = 0;
 };
 
-
 /// Writes a dynamic block header (after BFINAL/BTYPE) sending every length as
 /// itself, with the code-length code giving symbols 0-15 four bits each.
 void DynamicHeader(TBitWriter& w, const std::vector<int>& literalLengths, const std::vector<int>& distanceLengths);

@@ -3,11 +3,12 @@
 // streamed from standard input (sizes and CRC after the data, check byte from the
 // modification time).
 
+#include "unzip/decode/decrypt.h"
+
 #include <gtest/gtest.h>
 
 #include "decode_test_support.h"
 #include "tests/support/test_support.h"
-#include "unzip/decode/decrypt.h"
 
 namespace {
 using namespace decodetest;
@@ -22,8 +23,9 @@ TArchive MakeZip(const std::string& options, const std::string& content, bool fr
   testsupport::WriteFile(folder / "file.txt", content);
   const std::string zip = folder / "a.zip";
   const std::string command =
-      fromStdin ? "cd " + testsupport::ShellQuote(folder.Path().string()) + " && zip -q " + options + " a.zip - < file.txt"
-                : "cd " + testsupport::ShellQuote(folder.Path().string()) + " && zip -q " + options + " a.zip file.txt";
+      fromStdin
+          ? "cd " + testsupport::ShellQuote(folder.Path().string()) + " && zip -q " + options + " a.zip - < file.txt"
+          : "cd " + testsupport::ShellQuote(folder.Path().string()) + " && zip -q " + options + " a.zip file.txt";
   EXPECT_EQ(testsupport::RunShell(command), 0) << command;
   TArchive a;
   a.bytes = testsupport::ReadFile(zip);
@@ -44,8 +46,9 @@ TOutcome Extract(const TArchive& a, const std::string& password) {
   TTestHost host(a.bytes);
   kestrel::TDecodeState state(host);
   kestrel::TDecodeEntry entry = z.entry;
-  host.archive_.Seek(static_cast<std::int32_t>(entry.LocalHeaderOffset + 30 + entry.FileNameLength + entry.ExtraFieldLength),
-                     kestrel::soFromBeginning);
+  host.archive_.Seek(
+      static_cast<std::int32_t>(entry.LocalHeaderOffset + 30 + entry.FileNameLength + entry.ExtraFieldLength),
+      kestrel::soFromBeginning);
   const std::uint8_t check = state.ReadEncryptionHeader(password, host.archive_, entry.CompressedSize);
   o.passwordFits = check == kestrel::EncryptionCheckByte(entry.Flags, z.dosDateTime, z.crc);
   if (!o.passwordFits) return o;
@@ -191,8 +194,9 @@ TEST(DecryptEntries, DecryptEventTakesOverForCompressedEntries) {
   host.keys = &state.Keys;
   const TZipEntry& z = a.entries[0];
   kestrel::TDecodeEntry entry = z.entry;
-  host.archive_.Seek(static_cast<std::int32_t>(entry.LocalHeaderOffset + 30 + entry.FileNameLength + entry.ExtraFieldLength),
-                     kestrel::soFromBeginning);
+  host.archive_.Seek(
+      static_cast<std::int32_t>(entry.LocalHeaderOffset + 30 + entry.FileNameLength + entry.ExtraFieldLength),
+      kestrel::soFromBeginning);
   state.ReadEncryptionHeader("ev", host.archive_, entry.CompressedSize);
   TMemoryStream out;
   state.DecodeEntryData(entry, out);

@@ -253,21 +253,21 @@ TEST(InflateDynamicBlocks, FirstRepeatSymbolRepeatsLengthZero) {
   for (int sym : order) w.Bits(sym == 16 ? 1 : (sym == 0 || sym == 1) ? 2 : 0, 3);
   auto sixZeros = [&w](int times) {
     for (int i = 0; i < times; ++i) {
-      w.Code(0, 1);   // 16
-      w.Bits(3, 2);   // 3 + 3 repeats
+      w.Code(0, 1);  // 16
+      w.Bits(3, 2);  // 3 + 3 repeats
     }
   };
-  sixZeros(16);       // symbols 0-95, starting with a 16
-  w.Code(0b10, 2);    // 96: 0
-  w.Code(0b11, 2);    // 97 'a': 1
-  w.Code(0b10, 2);    // 98: 0
-  sixZeros(26);       // 99-254
-  w.Code(0b10, 2);    // 255: 0
-  w.Code(0b11, 2);    // 256: 1
-  w.Code(0b10, 2);    // distance 0: 0 (no distance codes)
-  w.Code(0, 1);       // 'a'
-  w.Code(0, 1);       // 'a'
-  w.Code(1, 1);       // end of block
+  sixZeros(16);     // symbols 0-95, starting with a 16
+  w.Code(0b10, 2);  // 96: 0
+  w.Code(0b11, 2);  // 97 'a': 1
+  w.Code(0b10, 2);  // 98: 0
+  sixZeros(26);     // 99-254
+  w.Code(0b10, 2);  // 255: 0
+  w.Code(0b11, 2);  // 256: 1
+  w.Code(0b10, 2);  // distance 0: 0 (no distance codes)
+  w.Code(0, 1);     // 'a'
+  w.Code(0, 1);     // 'a'
+  w.Code(1, 1);     // end of block
   EXPECT_EQ(Inflated(w).output, "aa");
 }
 

@@ -2,6 +2,8 @@
 // bit pattern decodes to the same symbol with the same number of bits, and a slot
 // of two literals holds exactly the two codes its bits begin with.
 
+#include "unzip/decode/inflate_table.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,7 +11,6 @@
 #include <vector>
 
 #include "unzip/decode/code_table.h"
-#include "unzip/decode/inflate_table.h"
 
 namespace {
 using namespace kestrel;
@@ -44,12 +45,12 @@ TDecodedSymbol ThroughFastTable(const std::uint32_t* table, unsigned width, std:
   }
   if (e & ieLiteral) {
     const unsigned firstBits = (e >> 8) & 15;
-    if ((e & ieTwoLiterals) && second != nullptr)
-      *second = {ceLiteral, (e >> 24) & 0xFF, (e & 0xFF) - firstBits};
+    if ((e & ieTwoLiterals) && second != nullptr) *second = {ceLiteral, (e >> 24) & 0xFF, (e & 0xFF) - firstBits};
     return {ceLiteral, (e >> 16) & 0xFF, bits + firstBits};
   }
-  if (e & ieSpecial) return (e & ieEndOfBlock) ? TDecodedSymbol{ceEndOfBlock, 256, bits + ((e >> 8) & 15)}
-                                               : TDecodedSymbol{ceInvalid, 0, 0};
+  if (e & ieSpecial)
+    return (e & ieEndOfBlock) ? TDecodedSymbol{ceEndOfBlock, 256, bits + ((e >> 8) & 15)}
+                              : TDecodedSymbol{ceInvalid, 0, 0};
   const unsigned codeBits = (e >> 8) & 15;
   return {(e & 0xFF) - codeBits, e >> 16, bits + codeBits};
 }
@@ -77,8 +78,9 @@ void ExpectSameDecoding(const std::vector<std::uint16_t>& lengths, bool literals
   const unsigned n = static_cast<unsigned>(lengths.size());
   TCodeSet set;
   int m = literals ? 9 : 6;
-  const kestrel::TCodeResult expected = literals ? BuildCodeTable(lengths.data(), n, 257, LengthBase, LengthExtra, set, m)
-                                : BuildCodeTable(lengths.data(), n, 0, DistanceBase, DistanceExtra, set, m);
+  const kestrel::TCodeResult expected = literals
+                                            ? BuildCodeTable(lengths.data(), n, 257, LengthBase, LengthExtra, set, m)
+                                            : BuildCodeTable(lengths.data(), n, 0, DistanceBase, DistanceExtra, set, m);
   std::vector<std::uint32_t> table(literals ? LiteralTableSize : DistanceTableSize);
   bool absent = false;
   ASSERT_EQ(BuildInflateTable(lengths.data(), n, literals ? TInflateCode::Literal : TInflateCode::Distance,

@@ -57,8 +57,8 @@ TEST(UnZipDamagedEntries, OverlappingEntriesAreRefusedBeforeAnythingIsWritten) {
   std::string intoDirectory = ziptest::BuildArchive({{"long.txt", Text(5000)}});
   PatchSize(intoDirectory, 0, 20, 18, 5010);
 
-  for (const auto& [bytes, message] :
-       {std::pair{bomb, "outer.bin runs into inner.bin"}, std::pair{intoDirectory, "long.txt runs into the central directory"}}) {
+  for (const auto& [bytes, message] : {std::pair{bomb, "outer.bin runs into inner.bin"},
+                                       std::pair{intoDirectory, "long.txt runs into the central directory"}}) {
     testsupport::TTempFolder folder;
     testsupport::WriteFile(folder / "o.zip", bytes);
     TKestrelUnZip unzip;

@@ -40,9 +40,9 @@ TEST(UnZipDestinationPaths, NothingLeavesDestDir) {
   TRecorder rec;
   rec.Attach(unzip);
   EXPECT_EQ(unzip.UnZip(), 5);
-  EXPECT_EQ(Tree(base), (std::set<std::string>{"dest", "dest/abs", "dest/abs/x", "dest/dir", "dest/dir/x",
-                                               "dest/y", "dest/server", "dest/server/share", "dest/server/share/z",
-                                               "dest/ok.txt"}));
+  EXPECT_EQ(Tree(base),
+            (std::set<std::string>{"dest", "dest/abs", "dest/abs/x", "dest/dir", "dest/dir/x", "dest/y", "dest/server",
+                                   "dest/server/share", "dest/server/share/z", "dest/ok.txt"}));
   // The climbing ones are refused as not creatable and leave the totals.
   EXPECT_EQ(rec.Lines.at(0), "info 7 28");
   EXPECT_EQ(rec.Lines.at(1), "skip 3 0 evil");
@@ -126,8 +126,8 @@ TEST(UnZipDestinationPaths, ConverterSettings) {
   unzip.FilesList().clear();
   unzip.FilesList().push_back("*.*");
   EXPECT_EQ(unzip.UnZip(), 3);
-  EXPECT_EQ(Tree(dest), (std::set<std::string>{"META-INF", "META-INF/manifest.xml", "word", "word/document.xml",
-                                               "content.xml"}));
+  EXPECT_EQ(Tree(dest),
+            (std::set<std::string>{"META-INF", "META-INF/manifest.xml", "word", "word/document.xml", "content.xml"}));
   EXPECT_EQ(ReadFile(dest / "content.xml"), "<content/>");
 }
 

@@ -37,12 +37,9 @@ TEST(UnZipEventOrder, ScriptedRunWithEveryEvent) {
     skip = TRecorder::Base(fName) == "skip.txt";
   };
   unzip.OnFilePercentDone = [&](TKestrelUnZip&, std::int32_t p) { rec.Lines.push_back("file " + std::to_string(p)); };
-  unzip.OnTotalPercentDone = [&](TKestrelUnZip&, std::int32_t p) {
-    rec.Lines.push_back("total " + std::to_string(p));
-  };
+  unzip.OnTotalPercentDone = [&](TKestrelUnZip&, std::int32_t p) { rec.Lines.push_back("total " + std::to_string(p)); };
   unzip.OnPromptForOverwrite = [&](TKestrelUnZip&, bool& overWriteIt, std::int32_t i, std::string& fName) {
-    rec.Lines.push_back("prompt " + std::to_string(i) + " " + TRecorder::Base(fName) + " " +
-                        (overWriteIt ? "1" : "0"));
+    rec.Lines.push_back("prompt " + std::to_string(i) + " " + TRecorder::Base(fName) + " " + (overWriteIt ? "1" : "0"));
   };
   unzip.OnBadPassword = [&](TKestrelUnZip&, std::int32_t i, std::string& password) {
     rec.Lines.push_back("badpassword " + std::to_string(i) + " " + password);
@@ -55,14 +52,25 @@ TEST(UnZipEventOrder, ScriptedRunWithEveryEvent) {
   EXPECT_EQ(unzip.UnZip(), 3);
   // Totals: 5 + 6 + 1 + 1 + 23 = 36 bytes over five files; the declined overwrite
   // takes its byte out, so the last entry's 22 of 35 show as 63 %.
-  const std::vector<std::string> expected{
-      "info 5 36",
-      "start 1 one.txt", "file 100", "total 14", "end 1 one.txt",
-      "start 2 bad.txt", "file 100", "total 31", "badcrc 2",
-      "start 3 skip.txt",
-      "start 4 exists.txt", "prompt 4 exists.txt 0", "skip 1 4 exists.txt",
-      "start 5 lock.txt", "badpassword 5 wrong", "file 48", "total 63", "end 5 lock.txt",
-      "complete 3"};
+  const std::vector<std::string> expected{"info 5 36",
+                                          "start 1 one.txt",
+                                          "file 100",
+                                          "total 14",
+                                          "end 1 one.txt",
+                                          "start 2 bad.txt",
+                                          "file 100",
+                                          "total 31",
+                                          "badcrc 2",
+                                          "start 3 skip.txt",
+                                          "start 4 exists.txt",
+                                          "prompt 4 exists.txt 0",
+                                          "skip 1 4 exists.txt",
+                                          "start 5 lock.txt",
+                                          "badpassword 5 wrong",
+                                          "file 48",
+                                          "total 63",
+                                          "end 5 lock.txt",
+                                          "complete 3"};
   EXPECT_EQ(rec.Lines, expected);
   EXPECT_EQ(ReadFile(dest + "/d/one.txt"), "hello");
   EXPECT_FALSE(fs::exists(dest + "/bad.txt"));

@@ -77,10 +77,8 @@ struct TRecorder {
     unzip.OnEndUnZip = [this](TKestrelUnZip&, std::int32_t i, const std::string& fName) {
       Lines.push_back("end " + std::to_string(i) + " " + Base(fName));
     };
-    unzip.OnSkippingFile = [this](TKestrelUnZip&, TSkipReason reason, const std::string& fName, std::int32_t i,
-                                  bool&) {
-      Lines.push_back("skip " + std::to_string(static_cast<int>(reason)) + " " + std::to_string(i) + " " +
-                      Base(fName));
+    unzip.OnSkippingFile = [this](TKestrelUnZip&, TSkipReason reason, const std::string& fName, std::int32_t i, bool&) {
+      Lines.push_back("skip " + std::to_string(static_cast<int>(reason)) + " " + std::to_string(i) + " " + Base(fName));
     };
     unzip.OnBadCRC = [this](TKestrelUnZip&, std::uint32_t, std::uint32_t, std::int32_t i) {
       Lines.push_back("badcrc " + std::to_string(i));

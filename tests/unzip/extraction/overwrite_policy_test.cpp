@@ -23,8 +23,7 @@ class UnZipOverwritePolicy : public ::testing::Test {
  protected:
   // Extracts new.txt over an existing file stamped existingTime; returns the
   // recorded events.
-  std::vector<std::string> Run(TUZOverwriteMode mode, std::uint32_t existingTime,
-                               std::uint32_t entryTime = EntryTime) {
+  std::vector<std::string> Run(TUZOverwriteMode mode, std::uint32_t existingTime, std::uint32_t entryTime = EntryTime) {
     const std::string archive = WriteArchive(
         folder, "o.zip", {{.Name = "new.txt", .Data = "new", .DosDateTime = entryTime}, {"after.txt", "after"}});
     fs::remove_all(dest);
@@ -53,7 +52,7 @@ TEST_F(UnZipOverwritePolicy, AlwaysAndNever) {
   EXPECT_FALSE(Replaced());
   // Skipped as existing, and taken out of the totals (8 bytes of two files remain 5).
   EXPECT_EQ(lines, (std::vector<std::string>{"info 2 8", "start 0 new.txt", "skip 1 0 new.txt", "start 1 after.txt",
-                                         "end 1 after.txt", "complete 1"}));
+                                             "end 1 after.txt", "complete 1"}));
 }
 
 TEST_F(UnZipOverwritePolicy, NewerAndOlderCompareStrictly) {

@@ -75,8 +75,8 @@ TEST(UnZipPasswords, CrcFailureAsksForAnotherPasswordAndStartsTheEntryAgain) {
     password = "right";
   };
   EXPECT_EQ(unzip.UnZip(), 1);
-  EXPECT_EQ(rec.Lines, (std::vector<std::string>{"info 1 40", "start 0 a.txt", "badpassword 0 lucky",
-                                                 "start 0 a.txt", "end 0 a.txt", "complete 1"}));
+  EXPECT_EQ(rec.Lines, (std::vector<std::string>{"info 1 40", "start 0 a.txt", "badpassword 0 lucky", "start 0 a.txt",
+                                                 "end 0 a.txt", "complete 1"}));
   EXPECT_EQ(ReadFile(folder / "out/a.txt"), plain);
 }
 

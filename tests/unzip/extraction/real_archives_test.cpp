@@ -38,8 +38,9 @@ class UnZipRealArchives : public ::testing::Test {
     SetUpAll(unzip, archive, dest);
     unzip.SetPassword(password);
     int failures = 0;
-    unzip.OnSkippingFile = [&](TKestrelUnZip&, kestrel::TSkipReason, const std::string& name, std::int32_t,
-                               bool&) { ADD_FAILURE() << "skipped " << name, ++failures; };
+    unzip.OnSkippingFile = [&](TKestrelUnZip&, kestrel::TSkipReason, const std::string& name, std::int32_t, bool&) {
+      ADD_FAILURE() << "skipped " << name, ++failures;
+    };
     unzip.OnBadCRC = [&](TKestrelUnZip&, std::uint32_t, std::uint32_t, std::int32_t i) {
       ADD_FAILURE() << "bad CRC at " << i, ++failures;
     };

@@ -45,8 +45,8 @@ TEST(ExplodeEdgeCases, LengthCode63WithExtraByte255) {
     Literal(w, threeTrees, 'x');
     Match(w, 6, 0, 0, 63, 255);  // distance 1: 65 + 255 = 320 (or 66 + 255 = 321) bytes
     const std::string expected(threeTrees ? 322 : 321, 'x');
-    const TDecoded got = DecodeEntry(ExplodeHeader(threeTrees) + w.Bytes(), 6, static_cast<std::uint32_t>(expected.size()),
-                                     threeTrees ? 4 : 0);
+    const TDecoded got = DecodeEntry(ExplodeHeader(threeTrees) + w.Bytes(), 6,
+                                     static_cast<std::uint32_t>(expected.size()), threeTrees ? 4 : 0);
     EXPECT_EQ(got.output, expected);
     EXPECT_FALSE(got.sizeGuard);
   }
@@ -131,8 +131,8 @@ TEST(UnshrinkEdgeCases, PartialClearFreesTheLeavesAndReusesTheLowestCode) {
   set(258, 257);  // "a??"  leaf
   set(259, 'b');  // leaf
   set(260, 259);  // "b??", leaf; makes 259 a parent
-  set(261, -1);       // already free
-  set(262, 261);      // names a free code: that code must stay free
+  set(261, -1);   // already free
+  set(262, 261);  // names a free code: that code must stay free
   EXPECT_EQ(kestrel::PartialClear(window.data(), 263), 258u);
   EXPECT_EQ(get(257), 'a');
   EXPECT_EQ(get(258), -1);
@@ -176,7 +176,13 @@ std::string PlainReduced(const std::string& bytes) {
 
 TEST(UnreduceEdgeCases, DleFollowedByZeroIsOneDleByte) {
   for (std::uint16_t method = 2; method <= 5; ++method)
-    EXPECT_EQ(DecodeEntry(PlainReduced(std::string("a\x90\x00" "b", 4)), method, 3).output, "a\x90" "b");
+    EXPECT_EQ(DecodeEntry(PlainReduced(std::string("a\x90\x00"
+                                                   "b",
+                                                   4)),
+                          method, 3)
+                  .output,
+              "a\x90"
+              "b");
 }
 
 TEST(UnreduceEdgeCases, Factor1LengthEscapeAndDistance512BeforeTheFirstByte) {

@@ -149,8 +149,13 @@ int FollowerIndexBits(int n) {
 class TMatchFinder {
  public:
   TMatchFinder(const std::string& buffer, std::size_t maxDistance, std::size_t maxLength, int depth)
-      : buf_(buffer), maxDist_(maxDistance), maxLen_(maxLength), depth_(depth), head_(1 << 16, -1),
-        prev_(buffer.size(), -1), pair_(1 << 16, -1) {}
+      : buf_(buffer),
+        maxDist_(maxDistance),
+        maxLen_(maxLength),
+        depth_(depth),
+        head_(1 << 16, -1),
+        prev_(buffer.size(), -1),
+        pair_(1 << 16, -1) {}
 
   void Insert(std::size_t pos) {
     if (pos + 1 < buf_.size()) {
@@ -194,7 +199,9 @@ class TMatchFinder {
 
  private:
   unsigned Byte(std::size_t i) const { return static_cast<std::uint8_t>(buf_[i]); }
-  unsigned Hash(std::size_t i) const { return ((Byte(i) << 8) ^ (Byte(i + 1) << 4) ^ Byte(i + 2) * 2654435761u) & 0xFFFF; }
+  unsigned Hash(std::size_t i) const {
+    return ((Byte(i) << 8) ^ (Byte(i + 1) << 4) ^ Byte(i + 2) * 2654435761u) & 0xFFFF;
+  }
 
   const std::string& buf_;
   std::size_t maxDist_, maxLen_;

@@ -5,11 +5,11 @@
 // must handle (code-size escapes and partial clears, DLE bytes and the length
 // escape, copies from before the first byte, every tree and dictionary variant).
 
-#include "tests/unzip/decode/decode_primitives.h"
-
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "tests/unzip/decode/decode_primitives.h"
 
 namespace legacytest {
 

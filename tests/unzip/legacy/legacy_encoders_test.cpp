@@ -2,12 +2,13 @@
 // shrink and implode (not reduce). Everything the other tests build with these
 // encoders rests on this.
 
+#include "legacy_encoders.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "legacy_encoders.h"
 #include "legacy_support.h"
 #include "tests/support/test_support.h"
 

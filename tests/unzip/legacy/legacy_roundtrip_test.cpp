@@ -26,7 +26,8 @@ const std::vector<TSample>& Samples() {
       {"one DLE", "\x90"},
       {"DLE pairs", std::string(50, '\x90') + "x\x90\x90y" + std::string(3, '\x90')},
       {"run", std::string(70000, 'a')},
-      {"abc", [] {
+      {"abc",
+       [] {
          std::string s;
          while (s.size() < 50000) s += "abc";
          return s;
@@ -34,13 +35,15 @@ const std::vector<TSample>& Samples() {
       {"random", RandomData(40000, 11)},
       {"text past the windows", TextData(120000, 12)},
       {"binary", BinaryData(40000, 13)},
-      {"all bytes", [] {
+      {"all bytes",
+       [] {
          std::string s;
          for (int r = 0; r < 64; ++r)
            for (int b = 0; b < 256; ++b) s.push_back(static_cast<char>(b));
          return s;
        }()},
-      {"repeats at the largest distances", [] {
+      {"repeats at the largest distances",
+       [] {
          const std::string a = RandomData(4096, 14), b = RandomData(8192, 15);
          return a + a + a + b + b + RandomData(512, 16) + RandomData(512, 16);
        }()},
@@ -67,7 +70,8 @@ TEST(ShrinkRoundTrips, EveryVariant) {
   };
   for (const auto& [variant, options] : variants)
     for (const auto& sample : Samples())
-      ExpectRoundTrip(ShrinkEncode(sample.data, options), 1, 0, sample.data, std::string(variant) + " / " + sample.name);
+      ExpectRoundTrip(ShrinkEncode(sample.data, options), 1, 0, sample.data,
+                      std::string(variant) + " / " + sample.name);
 }
 
 TEST(ShrinkRoundTrips, LongTextFillsAndClearsTheTableRepeatedly) {
@@ -97,9 +101,9 @@ TEST(ImplodeRoundTrips, EveryTreeAndDictionaryVariant) {
         o.ThreeTrees = (flags & 2) != 0;
         o.FlatTrees = style == 1;
         o.CopyBeforeStart = style == 2;
-        ExpectRoundTrip(ImplodeEncode(sample.data, o), 6, ImplodeFlags(o), sample.data,
-                        "flags " + std::to_string(ImplodeFlags(o)) + " style " + std::to_string(style) + " / " +
-                            sample.name);
+        ExpectRoundTrip(
+            ImplodeEncode(sample.data, o), 6, ImplodeFlags(o), sample.data,
+            "flags " + std::to_string(ImplodeFlags(o)) + " style " + std::to_string(style) + " / " + sample.name);
       }
 }
 

@@ -112,9 +112,9 @@ std::uint32_t NextRandom(std::uint32_t& state) {
 }  // namespace
 
 std::string TextData(std::size_t size, std::uint32_t seed) {
-  static const char* const words[] = {"the ",   "shrink ", "of ",   "and ",    "window ", "a ",     "reduce ",
-                                      "tree ",  "code ",   "to ",   "follow ", "DLE ",    "in ",    "archive ",
-                                      "entry ", "byte ",   "is ",   "match ",  "with ",   "length ", "\r\n"};
+  static const char* const words[] = {"the ",   "shrink ", "of ", "and ",    "window ", "a ",      "reduce ",
+                                      "tree ",  "code ",   "to ", "follow ", "DLE ",    "in ",     "archive ",
+                                      "entry ", "byte ",   "is ", "match ",  "with ",   "length ", "\r\n"};
   std::uint32_t r = seed * 2654435761u + 1;
   std::string out;
   while (out.size() < size) {
