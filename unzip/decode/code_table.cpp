@@ -99,25 +99,17 @@ TCodeResult BuildCodeTable(const std::uint16_t* lengths, unsigned n, unsigned s,
   ReleaseCodeTables(set);
   if (n > MaxSymbols) return TCodeResult::OverSubscribed;
 
-  unsigned count[MaxCodeBits + 1] = {};
-  for (unsigned i = 0; i < n; ++i) {
-    if (lengths[i] > MaxCodeBits) return TCodeResult::OverSubscribed;
-    ++count[lengths[i]];
-  }
+  TLengthCount lengthCount;
+  if (!CountCodeLengths(lengths, n, MaxCodeBits, lengthCount)) return TCodeResult::OverSubscribed;
+  const unsigned* const count = lengthCount.Count;
   if (count[0] == n) {
     m = 0;
     return TCodeResult::Complete;
   }
-  int shortest = 1;
-  while (count[shortest] == 0) ++shortest;
-  int longest = MaxCodeBits;
-  while (count[longest] == 0) --longest;
-  m = std::clamp(m, shortest, longest);
-
-  // Patterns still free after each length, as a count of longest-length codes;
-  // below zero the lengths ask for more codes than there are bit patterns.
-  std::int64_t free = std::int64_t{1} << longest;
-  for (int k = 1; k <= longest; ++k) free -= static_cast<std::int64_t>(count[k]) << (longest - k);
+  const int longest = static_cast<int>(lengthCount.Longest);
+  m = std::clamp(m, static_cast<int>(lengthCount.Shortest), longest);
+  // Below zero the lengths ask for more codes than there are bit patterns.
+  const std::int64_t free = lengthCount.Free;
   if (free < 0) return TCodeResult::OverSubscribed;
 
   // The first code of each length, left-aligned to that length: the codes of a

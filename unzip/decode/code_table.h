@@ -50,6 +50,32 @@ enum class TCodeResult {
   OutOfMemory,     ///< the tables could not be allocated
 };
 
+/// A code's lengths counted, as both table builders first need them: how many
+/// codes of each length, the shortest and the longest length used (0 when every
+/// length is 0), and the bit patterns the code leaves unused, counted at the
+/// longest length (below zero: more codes than there are patterns).
+struct TLengthCount {
+  unsigned Count[17] = {};
+  unsigned Shortest = 0, Longest = 0;
+  std::int64_t Free = 0;
+};
+
+/// Counts n lengths; false when one passes maxBits (at most 16).
+constexpr bool CountCodeLengths(const std::uint16_t* lengths, unsigned n, unsigned maxBits, TLengthCount& c) {
+  for (unsigned i = 0; i < n; ++i) {
+    if (lengths[i] > maxBits) return false;
+    ++c.Count[lengths[i]];
+  }
+  if (c.Count[0] == n) return true;
+  c.Shortest = 1;
+  while (c.Count[c.Shortest] == 0) ++c.Shortest;
+  c.Longest = maxBits;
+  while (c.Count[c.Longest] == 0) --c.Longest;
+  c.Free = std::int64_t{1} << c.Longest;
+  for (unsigned k = 1; k <= c.Longest; ++k) c.Free -= static_cast<std::int64_t>(c.Count[k]) << (c.Longest - k);
+  return true;
+}
+
 /// Builds the tables of the code given by n code lengths (0 = symbol unused, at
 /// most 16; n at most 288). Symbols below s are plain: `Extra` 16, or 15 for
 /// symbol 256 (end of block); symbol v from s on takes `Value` base[v - s] and

@@ -63,23 +63,17 @@ constexpr TCodeResult BuildTable(const std::uint16_t* lengths, unsigned n, TInfl
   absent = false;
   if (n > MaxSymbols) return TCodeResult::OverSubscribed;
 
-  unsigned count[MaxCodeBits + 1] = {};
-  for (unsigned v = 0; v < n; ++v) {
-    if (lengths[v] > MaxCodeBits) return TCodeResult::OverSubscribed;
-    ++count[lengths[v]];
-  }
+  TLengthCount lengthCount;
+  if (!CountCodeLengths(lengths, n, MaxCodeBits, lengthCount)) return TCodeResult::OverSubscribed;
+  const unsigned* const count = lengthCount.Count;
   if (count[0] == n) {
     absent = true;
     for (unsigned i = 0; i < tableSlots; ++i) table[i] = ieInvalid;
     return TCodeResult::Complete;
   }
-  unsigned shortest = 1;
-  while (count[shortest] == 0) ++shortest;
-  unsigned longest = MaxCodeBits;
-  while (count[longest] == 0) --longest;
-  // Patterns still free, counted at the longest length.
-  std::int64_t free = std::int64_t{1} << longest;
-  for (unsigned k = 1; k <= longest; ++k) free -= static_cast<std::int64_t>(count[k]) << (longest - k);
+  const unsigned shortest = lengthCount.Shortest;
+  const unsigned longest = lengthCount.Longest;
+  const std::int64_t free = lengthCount.Free;
   if (free < 0) return TCodeResult::OverSubscribed;
   // Every slot of a complete code belongs to some code; an incomplete one leaves
   // slots that must read as invalid.
