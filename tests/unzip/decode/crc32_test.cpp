@@ -19,12 +19,12 @@ TEST(DecodeCrc32, CheckValues) {
   EXPECT_EQ(~kestrel::UpdateCrc(0xFFFFFFFFu, "", 0), 0u);
 }
 
-// Every length from 0 to 300 at every alignment 0-15 (covers the tails of the
-// 8-byte and 16/64-byte paths), and chunked runs as the output path makes them.
+// Every length from 0 to 700 at every alignment 0-15 (covers the tails of the
+// 8-byte and 16/64/256-byte paths), and chunked runs as the output path makes them.
 TEST(DecodeCrc32, AllLengthsAndAlignmentsMatchOneStepDefinition) {
-  const std::string data = decodetest::RandomData(400, 7);
+  const std::string data = decodetest::RandomData(720, 7);
   for (std::size_t offset = 0; offset < 16; ++offset)
-    for (std::size_t n = 0; n <= 300; ++n) {
+    for (std::size_t n = 0; n <= 700; ++n) {
       const std::uint32_t expected = Bytewise(0x12345678u, data, offset, n);
       ASSERT_EQ(kestrel::UpdateCrc(0x12345678u, data.data() + offset, n), expected)
           << "offset " << offset << " length " << n;
