@@ -26,8 +26,11 @@ inline void CopyWindowMatch(std::uint8_t* window, std::uint32_t size, std::uint3
       std::memset(window + pos, 0, piece);
       pos += piece;
       from += piece;
-    } else if (pos - from >= piece) {  // no overlap (or the source after the destination)
-      std::memcpy(window + pos, window + from, piece);
+    } else if (from > pos || pos - from >= piece) {
+      // A source after its destination is older history and is read before it is
+      // overwritten, as in a forward byte loop; one before it that does not reach
+      // it is copied as it is.
+      std::memmove(window + pos, window + from, piece);
       pos += piece;
       from += piece;
     } else {
