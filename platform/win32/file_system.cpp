@@ -4,8 +4,11 @@
 
 #include "platform/file_system.h"
 
-#include <sddl.h>
+// windows.h first: the other Windows headers build on its types.
+// clang-format off
 #include <windows.h>
+#include <sddl.h>
+// clang-format on
 
 #include <algorithm>
 #include <cstdio>

@@ -6,9 +6,12 @@
 
 #include "platform/host_ui.h"
 
+// windows.h first: the other Windows headers build on its types.
+// clang-format off
+#include <windows.h>
 #include <commdlg.h>
 #include <shlobj.h>
-#include <windows.h>
+// clang-format on
 
 #include <algorithm>
 #include <cstdio>
