@@ -164,8 +164,9 @@ void TKestrelUnZip::OpenZip() {
   if (!archiveStream_) {
     // The directory lies at the end: a pipe, a FIFO or a device cannot be read from
     // there, and what an open or a read took from a pipe would be lost to whoever
-    // reads it next. Such an input is refused before it is opened.
-    if (platform::QueryFileKind(zipName_) == platform::TFileKind::Other)
+    // reads it next. Such an input, and a folder, is refused before it is opened.
+    const auto kind = platform::QueryFileKind(zipName_);
+    if (kind == platform::TFileKind::Other || kind == platform::TFileKind::Folder)
       throw EFOpenError("Cannot open file " + zipName_ + " (not a regular file)");
     archiveStream_ = std::make_unique<TLFNFileStream>(zipName_, StreamBufferSize, flushFilesOnClose_, fmShareDenyWrite);
   }

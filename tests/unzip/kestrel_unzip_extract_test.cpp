@@ -194,6 +194,7 @@ TEST_F(KestrelUnZipExtraction, WhatTheToolCannotDoIsSaid) {
   const std::pair<std::string, std::string> archives[] = {
       {folder / "split.zip", "split archives are not supported (this is the last of 3 parts)\n"},
       {folder / "fifo", "Cannot open file " + folder / "fifo" + " (not a regular file)\n"},
+      {folder.Path().string(), "Cannot open file " + folder.Path().string() + " (not a regular file)\n"},
   };
   for (const auto& [archive, message] : archives) {
     run = Unzip({archive, folder / "x"});
