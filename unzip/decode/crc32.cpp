@@ -111,6 +111,21 @@ __attribute__((target("pclmul,sse2"))) inline __m128i LoadBlock(const unsigned c
   return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
 }
 
+// The end of both folding paths: four running blocks that stand one after the
+// other, then the 16-byte blocks of the length left, into one block, whose CRC
+// with a zero register the byte tables give.
+__attribute__((target("pclmul,sse2"))) std::uint32_t FinishFolding(const __m128i (&lane)[4], const unsigned char* p,
+                                                                   std::size_t length) {
+  const __m128i by128 = Constants(FoldBy128);
+  __m128i folded = lane[0];
+  for (int i = 1; i < 4; ++i) folded = _mm_xor_si128(Fold(folded, by128), lane[i]);
+  for (; length >= 16; p += 16, length -= 16) folded = _mm_xor_si128(Fold(folded, by128), LoadBlock(p));
+
+  unsigned char rest[16];
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(rest), folded);
+  return UpdateCrcSliced(0, rest, 16);
+}
+
 // length: a multiple of 16, at least 64.
 __attribute__((target("pclmul,sse2"))) std::uint32_t UpdateCrcFolded(std::uint32_t crc, const unsigned char* p,
                                                                      std::size_t length) {
@@ -124,14 +139,7 @@ __attribute__((target("pclmul,sse2"))) std::uint32_t UpdateCrcFolded(std::uint32
   for (; length >= 64; p += 64, length -= 64)
     for (int i = 0; i < 4; ++i) lane[i] = _mm_xor_si128(Fold(lane[i], by512), LoadBlock(p + 16 * i));
 
-  const __m128i by128 = Constants(FoldBy128);
-  __m128i folded = lane[0];
-  for (int i = 1; i < 4; ++i) folded = _mm_xor_si128(Fold(folded, by128), lane[i]);
-  for (; length >= 16; p += 16, length -= 16) folded = _mm_xor_si128(Fold(folded, by128), LoadBlock(p));
-
-  unsigned char rest[16];
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(rest), folded);
-  return UpdateCrcSliced(0, rest, 16);
+  return FinishFolding(lane, p, length);
 }
 
 bool HaveCarrylessMultiply() {
@@ -182,14 +190,9 @@ __attribute__((target(KESTREL_CRC_WIDE_TARGET))) std::uint32_t UpdateCrcFoldedWi
 
   unsigned char blocks[64];
   _mm512_storeu_si512(blocks, wide);
-  const __m128i by128 = Constants(FoldBy128);
-  __m128i folded = LoadBlock(blocks);
-  for (int i = 1; i < 4; ++i) folded = _mm_xor_si128(Fold(folded, by128), LoadBlock(blocks + 16 * i));
-  for (; length >= 16; p += 16, length -= 16) folded = _mm_xor_si128(Fold(folded, by128), LoadBlock(p));
-
-  unsigned char rest[16];
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(rest), folded);
-  return UpdateCrcSliced(0, rest, 16);
+  __m128i lane[4];
+  for (int i = 0; i < 4; ++i) lane[i] = LoadBlock(blocks + 16 * i);
+  return FinishFolding(lane, p, length);
 }
 
 bool HaveWideCarrylessMultiply() {
