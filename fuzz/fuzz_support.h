@@ -13,6 +13,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/file_system.h"
 #include "unzip/decode/decode_errors.h"
@@ -42,9 +43,17 @@ class TBytes : public kestrel::TStream {
     pos = origin == kestrel::soFromBeginning ? offset : origin == kestrel::soFromCurrent ? pos + offset : size + offset;
     return pos;
   }
+  // Memory of exactly the size asked for, so that the sanitizer sees a write past it.
+  std::uint8_t* DirectStorage(std::int64_t count) override {
+    if (!inPlace || count > (std::int64_t{1} << 26)) return nullptr;
+    storage = std::vector<std::uint8_t>(static_cast<std::size_t>(count));
+    return storage.data();
+  }
   std::string data;
   std::int64_t pos = 0, size = 0;
-  bool keep = false;  ///< an output that keeps what is written in data
+  bool keep = false;     ///< an output that keeps what is written in data
+  bool inPlace = false;  ///< an output that offers memory to be written in place
+  std::vector<std::uint8_t> storage;
 };
 
 class THost : public kestrel::TDecodeHost {
@@ -73,12 +82,14 @@ struct TEntryRun {
 };
 
 /// Decodes the input's data as one entry of the method; flags bit 0 runs the
-/// password check and the cipher first.
-inline int DecodeOne(const std::uint8_t* data, std::size_t size, std::uint16_t method, std::uint16_t flags) {
+/// password check and the cipher first. With inPlace the output offers its memory.
+inline int DecodeOne(const std::uint8_t* data, std::size_t size, std::uint16_t method, std::uint16_t flags,
+                     bool inPlace = false) {
   if (size < 4) return 0;
   TEntryRun run(std::string_view(reinterpret_cast<const char*>(data + 4), size - 4), method,
                 (data[1] | data[2] << 8 | data[3] << 16) & 0xFFFFF);
   run.entry.Flags = flags;
+  run.output.inPlace = inPlace;
   if (run.entry.Encrypted()) {
     run.host.archive.Seek(30, kestrel::soFromBeginning);
     // The header check's outcome does not matter here: decode either way.

@@ -4,8 +4,9 @@
 // valid deflate stream; these are the streams users have.
 //
 // Input: byte 0 level (0-9), byte 1 strategy, byte 2 window bits (9-15), byte 3
-// memory level (1-9), byte 4 how many times the data is repeated (1-64, so that
-// small inputs still wrap the 32 KiB window and reach back across it), bytes 5-6
+// memory level (1-9), byte 4 how many times the data is repeated (bits 0-5: 1-64,
+// so that small inputs still wrap the 32 KiB window and reach back across it; bit
+// 6: into an output that offers its memory for decoding in place), bytes 5-6
 // the size of the pieces handed to deflate, byte 7 the flush after each piece and
 // whether the level changes between pieces; then the data.
 
@@ -57,6 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   fuzzsupport::TEntryRun run(packed, 8, static_cast<std::uint32_t>(original.size()));
   run.output.keep = true;
+  run.output.inPlace = (data[4] & 0x40) != 0;
   if (!run.Decode()) std::abort();
   const auto crc = static_cast<std::uint32_t>(
       crc32(0, reinterpret_cast<const Bytef*>(original.data()), static_cast<uInt>(original.size())));

@@ -10,6 +10,13 @@
 // follows: a match never wraps around. The buffer is as large for an entry of
 // 1 GB as for one of 1 MB.
 //
+// An output stream that keeps its bytes in memory and offers room for the whole
+// entry (TStream::DirectStorage) is decoded into in place, as if that room were the
+// buffer: its chunks leave from where they are, with the same writes and events,
+// and no byte is copied. Should the entry run past its declared size, and so past
+// that room, the last 32 KiB move into the workspace and decoding goes on there
+// until the size guard stops it.
+//
 // Symbols are decoded on three paths:
 // - the fast loop, while FastInput bytes of the input chunk remain: a 64-bit bit
 //   buffer refilled a word at a time without branches, the fast tables that give
@@ -57,6 +64,9 @@ constexpr std::uint64_t DistanceMask = (1u << DistanceTableBits) - 1;
 constexpr std::size_t MaxOvershoot = 258 + 32;
 static_assert(TInflateWorkspace::Slack >= MaxOvershoot);
 static_assert(TInflateWorkspace::Chunks >= 2, "the slide copies the last 32 KiB to the front without overlap");
+// The most chunks (512 GiB) an entry decoded in its output stream's memory may
+// have: the room asked for stays far from overflowing.
+constexpr std::uint64_t MaxDirectChunks = std::uint64_t{1} << 24;
 
 // Order in which the code-length code lengths are sent.
 constexpr std::uint8_t BitLengthOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
@@ -329,8 +339,25 @@ TFastLoopFunction ChooseFastLoop(bool wholeHistory) {
 
 class TInflater {
  public:
-  TInflater(TDecodeState& state, TInflateWorkspace& work)
-      : s_(state), work_(work), out_(work.Output + History), chunkEnd_(out_ + DecodeChunk), histStart_(out_) {}
+  TInflater(TDecodeState& state, TInflateWorkspace& work) : s_(state), work_(work) {
+    // In place when the output stream offers room for the declared size in whole
+    // chunks, with the slack the fast loop may run into.
+    const std::uint64_t chunks =
+        std::max<std::uint64_t>(1, (s_.Entry.UncompressedSize + DecodeChunk - 1) / DecodeChunk);
+    std::uint8_t* direct = nullptr;
+    if (chunks <= MaxDirectChunks)
+      direct =
+          s_.OutputStream->DirectStorage(static_cast<std::int64_t>(chunks * DecodeChunk + TInflateWorkspace::Slack));
+    if (direct != nullptr) {
+      out_ = direct;
+      bufferEnd_ = direct + chunks * DecodeChunk;
+    } else {
+      out_ = work.Output + History;
+      bufferEnd_ = work.Output + BufferEnd;
+    }
+    chunkEnd_ = out_ + DecodeChunk;
+    histStart_ = out_;
+  }
 
   TBlockResult InflateBlock(bool& last);
   /// After the last block: the bytes of the incomplete chunk, and the output.
@@ -389,6 +416,7 @@ class TInflater {
   unsigned bk_ = 0;                // valid bits in bb_; bits above them are zero
   std::uint8_t* out_;              // next output byte
   std::uint8_t* chunkEnd_;         // end of the chunk out_ is in
+  std::uint8_t* bufferEnd_;        // end of the last chunk of the buffer out_ is in
   const std::uint8_t* histStart_;  // the entry's first byte still in the buffer
   // The code lengths of the current dynamic block, for its code tables.
   std::uint16_t lengths_[286 + 30] = {};
@@ -397,17 +425,18 @@ class TInflater {
 
 void TInflater::ChunkDone() {
   s_.FlushWindow(chunkEnd_ - DecodeChunk, DecodeChunk);
-  if (chunkEnd_ != work_.Output + BufferEnd) {
+  if (chunkEnd_ != bufferEnd_) {
     chunkEnd_ += DecodeChunk;
     return;
   }
   // The buffer's last chunk: its 32 KiB, with what ran past them, become the
-  // history at the front.
+  // history at the workspace's front.
   const std::uint8_t* const from = chunkEnd_ - History;
   const auto keep = static_cast<std::size_t>(out_ - from);
   std::memcpy(work_.Output, from, keep);
   out_ = work_.Output + keep;
   chunkEnd_ = work_.Output + History + DecodeChunk;
+  bufferEnd_ = work_.Output + BufferEnd;
   histStart_ = work_.Output;
 }
 
@@ -668,7 +697,7 @@ TSymbolResult TInflater::FastCodes(const TBlockCodes& codes) {
               bb_,
               bk_,
               out_,
-              work_.Output + BufferEnd,
+              bufferEnd_,
               histStart_,
               codes.literals,
               codes.distances,

@@ -10,7 +10,8 @@
 namespace kestrel {
 
 /// Inflate's storage for one extraction run (some 330 KB), made for its first
-/// deflated entry. Decoding goes straight into Output: the 32 KiB of history a
+/// deflated entry. Decoding goes straight into Output (or into the output stream's
+/// own memory, where it offers room for the entry): the 32 KiB of history a
 /// distance may reach back into, then eight (Chunks) chunks of 32 KiB, each
 /// written out once complete and before any further input is read, then room for
 /// a turn of the fast loop to run past the last chunk's end.

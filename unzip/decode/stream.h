@@ -47,6 +47,14 @@ class TStream {
   /// Moves to offset from origin 0 (beginning), 1 (current) or 2 (end); returns the
   /// new position.
   virtual std::int64_t Seek(std::int64_t offset, std::int16_t origin) = 0;
+  /// The stream's own memory for the next count bytes from its position, or
+  /// nullptr when it keeps its bytes elsewhere (a file does). A writer may build
+  /// its bytes there and pass them to Write from there, which then keeps them
+  /// without a copy. The memory stays the stream's: it is valid while the stream
+  /// is only written and asked its position, and bytes in it count only once
+  /// written. Inflate asks for room for an entry's declared size, which an archive
+  /// may overstate: a stream that would have to grow that far should decline.
+  virtual std::uint8_t* DirectStorage(std::int64_t /*count*/) { return nullptr; }
 
   std::int64_t Position() { return Seek(0, soFromCurrent); }
   void SetPosition(std::int64_t position) { Seek(position, soFromBeginning); }

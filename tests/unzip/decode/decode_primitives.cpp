@@ -35,6 +35,12 @@ std::int64_t TMemoryStream::Seek(std::int64_t offset, std::int16_t origin) {
   return pos;
 }
 
+std::uint8_t* TMemoryStream::DirectStorage(std::int64_t count) {
+  if (!inPlace) return nullptr;
+  storage = std::vector<std::uint8_t>(static_cast<std::size_t>(count));
+  return storage.data();
+}
+
 std::vector<std::uint32_t> CanonicalCodes(const std::vector<int>& lengths) {
   int count[17] = {};
   for (int l : lengths) ++count[l];

@@ -21,11 +21,16 @@ class TMemoryStream : public kestrel::TStream {
   std::int32_t Read(void* buffer, std::int32_t count) override;
   std::int32_t Write(const void* buffer, std::int32_t count) override;
   std::int64_t Seek(std::int64_t offset, std::int16_t origin) override;
+  /// With inPlace, fresh memory of exactly count bytes; what is written from there
+  /// is copied into data all the same.
+  std::uint8_t* DirectStorage(std::int64_t count) override;
 
   std::string data;
   std::int64_t pos = 0;
   std::int64_t writeLimit = -1;
   std::vector<std::int32_t> writes;
+  bool inPlace = false;
+  std::vector<std::uint8_t> storage;
 };
 
 /// Canonical codes of the given lengths (0 = unused).

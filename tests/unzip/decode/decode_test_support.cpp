@@ -12,21 +12,60 @@ namespace decodetest {
 
 std::string WithLocalHeader(const std::string& data) { return std::string(30, '\0') + data; }
 
-TDecoded DecodeData(const std::string& data, std::uint16_t method, std::uint32_t uncompressedSize, TTestHost* host) {
-  TTestHost local(WithLocalHeader(data));
-  TTestHost& h = host ? *host : local;
-  if (host) h.archive_.data = WithLocalHeader(data);
-  kestrel::TDecodeState state(h);
+namespace {
+
+TDecoded DecodeWith(TTestHost& host, const std::string& data, std::uint16_t method, std::uint32_t uncompressedSize,
+                    bool inPlace) {
+  kestrel::TDecodeState state(host);
   kestrel::TDecodeEntry entry;
   entry.CompressionMethod = method;
   entry.CompressedSize = static_cast<std::uint32_t>(data.size());
   entry.UncompressedSize = uncompressedSize;
   TMemoryStream out;
+  out.inPlace = inPlace;
   TDecoded result;
   result.ok = state.DecodeEntryData(entry, out);
   result.output = out.data;
   result.crc = state.Crc();
   result.writes = out.writes;
+  return result;
+}
+
+}  // namespace
+
+TDecoded DecodeData(const std::string& data, std::uint16_t method, std::uint32_t uncompressedSize, TTestHost* host) {
+  TTestHost local(WithLocalHeader(data));
+  TTestHost& h = host ? *host : local;
+  if (host) h.archive_.data = WithLocalHeader(data);
+  // Inflate decodes in place into an output that offers its memory: every deflate
+  // case runs that way too, on a twin of the host, and must give the same
+  // results, writes and events (or fail as well).
+  TTestHost twin = h;
+  TDecoded inPlace;
+  bool twinFailed = false;
+  if (method == 8) try {
+      inPlace = DecodeWith(twin, data, method, uncompressedSize, true);
+    } catch (...) {
+      twinFailed = true;
+    }
+  TDecoded result;
+  try {
+    result = DecodeWith(h, data, method, uncompressedSize, false);
+  } catch (...) {
+    EXPECT_TRUE(method != 8 || twinFailed) << "decoding in place did not fail";
+    throw;
+  }
+  if (method == 8) {
+    EXPECT_FALSE(twinFailed) << "decoding in place failed";
+    EXPECT_EQ(inPlace.ok, result.ok);
+    EXPECT_EQ(inPlace.output, result.output) << "decoded in place";
+    EXPECT_EQ(inPlace.crc, result.crc);
+    EXPECT_EQ(inPlace.writes, result.writes);
+    EXPECT_EQ(twin.pumps, h.pumps);
+    EXPECT_EQ(twin.filePercents, h.filePercents);
+    EXPECT_EQ(twin.totalPercents, h.totalPercents);
+    EXPECT_EQ(twin.errors, h.errors);
+  }
   return result;
 }
 
