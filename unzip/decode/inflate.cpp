@@ -19,10 +19,10 @@
 //
 // Symbols are decoded on three paths:
 // - the fast loop, while FastInput bytes of the input chunk remain: a 64-bit bit
-//   buffer refilled a word at a time without branches, the fast tables that give
-//   one or two literals, or a length or distance with its extra bits, in one
-//   lookup, literal slots one after the other while a refill's bits last,
-//   matches copied 16 bytes at a time;
+//   buffer topped up a word at a time without branches, the fast tables of
+//   inflate_table.h, whose slots give one or two literals, or a length or
+//   distance with its extra bits, in one lookup, literal slots one after the
+//   other while the buffer's bits last, matches copied 16 bytes at a time;
 // - near the end of an input chunk with more to come: symbol by symbol through
 //   the frame's bit reader and the code tables of code_table.h, asking for bits
 //   as a decoder with only those tables does, so that the refill, and with it the
@@ -45,23 +45,29 @@ namespace {
 
 constexpr std::size_t History = TInflateWorkspace::History;
 constexpr std::size_t BufferEnd = History + TInflateWorkspace::Chunks * DecodeChunk;
-// The fast loop reads 8 bytes at each refill, and refills at most twice per turn,
-// 7 bytes apart: a turn starts with 16 bytes in the input chunk. It is entered
-// with a few more, so that a loop that has just handed back its read-ahead is not
-// entered again at once.
+// A refill reads 8 bytes and moves on by at most 7, and the fast loop refills at
+// most twice before it looks at its limits again: it may start a turn with 16
+// bytes left in the input chunk. It is entered with a few more, so that a loop
+// that has just handed back its read-ahead is not entered again at once.
 constexpr std::uint32_t FastMargin = 16;
 constexpr std::uint32_t FastInput = 24;
 // The entry's input still ahead from which a dynamic block's literal table gets
 // slots of two literals.
 constexpr std::int64_t PairingInput = 4096;
-// The bits one symbol takes at most: a 15-bit length code with 5 extra bits and
-// a 15-bit distance code with 13.
-constexpr unsigned MaxSymbolBits = 48;
+// The bits one length and its distance take at most: a 15-bit length code with 5
+// extra bits and a 15-bit distance code with 13.
+constexpr unsigned MaxMatchBits = 48;
+// The fast loop goes on with literals while the buffer holds the bits of the
+// slot in hand and of the lookup after it: two first-level slots of the widest
+// literal table.
+constexpr unsigned LiteralRunBits = 2 * WideLiteralTableBits;
+static_assert(MaxMatchBits <= 56, "a refill holds a whole match");
 constexpr std::uint64_t DistanceMask = (1u << DistanceTableBits) - 1;
-// A turn of the fast loop writes fewer literals than the bit buffer's 64 bits
-// (and one byte after them), or one match of 258, and a match copy writes up to
-// 32 bytes past its end.
-constexpr std::size_t MaxOvershoot = 258 + 32;
+// Between two looks at its limits the fast loop writes at most one match of 258
+// and the literals of fewer than 64 bits, two a bit at most, with the spare
+// second byte of a slot of one. A match copy writes up to 32 bytes past its end;
+// literals after it cover that ground first.
+constexpr std::size_t MaxOvershoot = 258 + 2 * 64;
 static_assert(TInflateWorkspace::Slack >= MaxOvershoot);
 static_assert(TInflateWorkspace::Chunks >= 2, "the slide copies the last 32 KiB to the front without overlap");
 // The most chunks (512 GiB) an entry decoded in its output stream's memory may
@@ -81,39 +87,32 @@ inline std::uint64_t Load64(const std::uint8_t* p) {
   return v;
 }
 inline void Copy8(std::uint8_t* to, const std::uint8_t* from) { std::memcpy(to, from, 8); }
-// Writes the literals of a literal slot e (bits 16-31) and advances out by their
-// count (bits 12-13).
-inline void PutLiterals(std::uint8_t*& out, std::uint32_t e) {
-  const auto pair = static_cast<std::uint16_t>(e >> 16);
+// The low n bits of v, n below 64.
+inline std::uint64_t LowBits(std::uint64_t v, unsigned n) { return v & ~(~std::uint64_t{0} << n); }
+
+// Writes the literal or two of a literal slot, both bytes whatever their count
+// (the next symbol overwrites the second one of a slot of one), and moves out on
+// by the count.
+inline void PutLiterals(std::uint8_t*& out, TFastSlot slot) {
+  const auto bytes = static_cast<std::uint16_t>(slot >> SlotValueShift);
   if constexpr (std::endian::native == std::endian::little) {
-    std::memcpy(out, &pair, 2);
+    std::memcpy(out, &bytes, 2);
   } else {
-    out[0] = static_cast<std::uint8_t>(pair);
-    out[1] = static_cast<std::uint8_t>(pair >> 8);
+    out[0] = static_cast<std::uint8_t>(bytes);
+    out[1] = static_cast<std::uint8_t>(bytes >> 8);
   }
-  out += (e >> 12) & 3;
+  out += SlotLiterals(slot);
 }
-inline std::uint64_t LowBits(std::uint64_t v, unsigned n) { return v & ((std::uint64_t{1} << n) - 1); }
-// The extra bits of a length or distance slot e, from the bit buffer as it was
-// before the slot's bits were taken off: they follow the code's bits (bits 8-11
-// of the slot; bits 12-13 are clear in such a slot), up to the slot's count.
-struct TPlainBits {
-  static std::uint32_t ExtraBits(std::uint64_t saved, std::uint32_t e) {
-    return static_cast<std::uint32_t>(LowBits(saved, e & 0xFF) >> ((e >> 8) & 63));
-  }
-};
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#define KESTREL_INFLATE_BMI2 1
-// The same with BMI2's instruction that clears the bits from a position up (the
-// position is the low byte of e); compilers do not always find it themselves.
-struct TBmi2Bits {
-  static std::uint32_t ExtraBits(std::uint64_t saved, std::uint32_t e) {
-    std::uint64_t low;
-    asm("bzhi %2, %1, %0" : "=r"(low) : "r"(saved), "r"(static_cast<std::uint64_t>(e)));
-    return static_cast<std::uint32_t>(low >> ((e >> 8) & 63));
-  }
-};
-#endif
+
+// The value of a length or distance slot: its base plus its extra bits, taken
+// from the bits as they stood before the slot was consumed, where the extra bits
+// follow the code's bits. The slot has no flag set, so its Extra field is all
+// that lies above SlotExtraShift.
+inline std::uint32_t MatchValue(TFastSlot slot, std::uint64_t before) {
+  const unsigned extraBits = slot >> SlotExtraShift;
+  const unsigned codeBits = SlotDrop(slot) - extraBits;
+  return SlotValue(slot) + static_cast<std::uint32_t>(LowBits(before >> codeBits, extraBits));
+}
 
 // Writes a match of len (3 to 258) bytes from dist (1 or more) bytes back at out
 // and returns its end. Overlapping matches repeat their pattern, as a byte loop in
@@ -141,31 +140,85 @@ inline std::uint8_t* CopyMatch(std::uint8_t* out, std::uint32_t dist, std::uint3
     std::memcpy(pattern + 8, &v, 8);
     for (; out < end; out += 16) std::memcpy(out, pattern, 16);
   } else {
-    // A period of 2 to 7 bytes: the first bytes one by one, until the pattern
-    // repeats at a distance of 8 or more (a whole number of periods), then words
-    // from that distance back.
-    const std::uint32_t stride = dist * ((8 + dist - 1) / dist);
-    const std::uint32_t first = std::min(stride, len);
-    for (std::uint32_t i = 0; i < first; ++i) out[i] = src[i];
-    for (out += first; out < end; out += 8) Copy8(out, out - stride);
+    // A period of 2 to 7 bytes. The first word is the period doubled in a
+    // register until it fills 8 bytes; after it come words
+    // from a whole number of periods back, 8 bytes or more, so that each one
+    // copies what is already written.
+    constexpr std::uint8_t WordStride[8] = {0, 0, 8, 9, 8, 10, 12, 14};
+    std::uint64_t pattern = LowBits(Load64(src), 8 * dist);
+    pattern |= pattern << (8 * dist);
+    if (dist < 4) pattern |= pattern << (16 * dist);
+    if constexpr (std::endian::native == std::endian::big) pattern = __builtin_bswap64(pattern);
+    std::memcpy(out, &pattern, 8);
+    for (out += 8; out < end; out += 8) Copy8(out, out - WordStride[dist]);
   }
   return end;
 }
 
-// The state of the fast loop, in and out.
-struct TFastLoop {
+// The fast loop's bit reader. `word` holds the stream's next bits, the first one
+// lowest; `count` of them are paid for, their bytes lie before `in`. The bits
+// above `count` are the bytes at `in` and after, read ahead by the last refill (or
+// zeros): a lookup may see them, and the next refill puts the same bits there
+// again. So the buffer needs no masking between refills, only at the loop's end.
+struct TFastBits {
   const std::uint8_t* in;
-  const std::uint8_t* inLimit;  // the last position a turn may start at
-  std::uint64_t bb;
-  // The bits held are the low 6 bits; the bits above them carry whatever the slots
-  // taken off left there (a slot's low byte is its bit count, the rest is not).
-  std::uint32_t bk;
+  std::uint64_t word;
+  unsigned count;  // 0 to 63
+
+  // Tops the buffer up to 56 bits or more with one unaligned load and no branch:
+  // the 8 bytes at `in` go in above the bits held, and `in` moves past the whole
+  // bytes that found room. (The "lookahead" refill that Fabian Giesen describes in
+  // "Reading bits in far too many ways", part 2.)
+  void Refill() {
+    word |= Load64(in) << count;
+    in += 7 - count / 8;
+    count |= 56;
+  }
+  // Takes off the bits a slot says it uses.
+  void Consume(TFastSlot slot) {
+    word >>= SlotDrop(slot);
+    count -= SlotDrop(slot);
+  }
+  // The slot of a sub-table that a link leads to, after the link's first-level
+  // bits are consumed.
+  TFastSlot Follow(const TFastSlot* table, TFastSlot link) {
+    Consume(link);
+    return table[SlotValue(link) + LowBits(word, SlotExtra(link))];
+  }
+};
+
+// The fast loop's limits. From one look at them to the next, the loop refills at
+// most twice, so it reads at most TurnInput bytes, and writes at most
+// MaxOvershoot; so many such turns fit before either limit that the loop looks at
+// them only once they are used up, or when they are near.
+struct TFastLimits {
+  static constexpr std::size_t TurnInput = 2 * 7;
+
+  const std::uint8_t* inLimit;  // the furthest `in` may be at a look at the limits
+  std::uint8_t* outLimit;       // the end of the buffer's last chunk
+  std::size_t turns = 0;        // turns that may start without a look
+
+  /// True when another turn may start.
+  bool Allow(const std::uint8_t* in, const std::uint8_t* out) {
+    if (turns != 0) [[likely]] {
+      --turns;
+      return true;
+    }
+    if (in > inLimit || out >= outLimit) return false;
+    turns = std::min(static_cast<std::size_t>(inLimit - in) / TurnInput,
+                     static_cast<std::size_t>(outLimit - out - 1) / MaxOvershoot);
+    return true;
+  }
+};
+
+// What the fast loop works with, and where it stops.
+struct TFastLoop {
+  TFastBits bits;
+  TFastLimits limits;
   std::uint8_t* out;
-  std::uint8_t* outLimit;  // the end of the buffer's last chunk
-  const std::uint8_t* hist;
-  const std::uint32_t* lt;
-  const std::uint32_t* dt;
-  std::uint64_t literalMask;  // of the literal/length table's first-level bits
+  const std::uint8_t* entryStart;  // the entry's first byte in the buffer
+  const TFastSlot* literals;
+  const TFastSlot* distances;
 };
 
 // How a symbol, or a run of them, ended.
@@ -205,136 +258,128 @@ TBlockResult BlockResultOf(TCodeResult r) {
   return TBlockResult::BadData;
 }
 
-// Entry: at least FastMargin bytes from in to the end of the input chunk, out
-// below outLimit, bk below 64 (no higher bits), bb clear above bk. Each turn
-// starts with the slot of its first symbol looked up and a refill to 56 or more
-// bits, which leaves the bits the slot came from as they are. Literal slots (at
-// most 12 bits each) follow one another while the bits for one more and the
-// lookup after it are there. A length and a distance with their extra bits take
-// at most 48 bits; the rare match that leaves fewer than a lookup needs refills
-// before the next one. The slot of a turn's next symbol is looked up as soon as
-// its bits are there, so that the lookup's latency overlaps the work that ends
-// the turn. A turn writes at most MaxOvershoot bytes past outLimit. Returns
-// TSymbolResult::More when in or out reached its limit. WholeHistory: out - hist is 32 KiB or
-// more, so that no distance can reach before the entry.
-template <class TBits, bool WholeHistory>
+// The fast loop. On entry: FastMargin bytes or more from `in` to the end of the
+// input chunk, out below outLimit, count below 64 with zeros above it in word. It
+// stops with TSymbolResult::More at a look at its limits that finds `in` past
+// inLimit or out at outLimit or beyond, having written at most MaxOvershoot bytes
+// past outLimit.
+//
+// Literals come one or two a slot while the buffer holds the bits of the slot in
+// hand and of the lookup after it; below that the limits are looked at and the
+// buffer refilled. A length and its distance take at most MaxMatchBits: one refill
+// before them covers both, and one after them the lookup of the next symbol, which
+// is made before the match is copied so that the table read overlaps the copy.
+// WholeHistory: 32 KiB or more of the entry lie before out, so that no distance can
+// reach before the entry's first byte.
+// LiteralBits: the width of the literal/length table's first level.
+template <unsigned LiteralBits, bool WholeHistory>
 [[gnu::always_inline]] inline TSymbolResult RunFastLoop(TFastLoop& f) {
-  const std::uint8_t* in = f.in;
-  std::uint64_t bb = f.bb;
-  std::uint32_t bk = f.bk;
+  TFastBits b = f.bits;
   std::uint8_t* out = f.out;
-  const std::uint32_t* const lt = f.lt;
-  const std::uint32_t* const dt = f.dt;
-  const std::uint64_t literalMask = f.literalMask;
-  const std::uint8_t* const inLimit = f.inLimit;
-  std::uint8_t* const outLimit = f.outLimit;
+  const TFastSlot* const literals = f.literals;
+  const TFastSlot* const distances = f.distances;
+  constexpr std::uint64_t literalMask = (1u << LiteralBits) - 1;
+  TFastLimits limits = f.limits;
   TSymbolResult result = TSymbolResult::More;
 
-#define KESTREL_REFILL()           \
-  do {                             \
-    bb |= Load64(in) << (bk & 63); \
-    in += 7 - ((bk >> 3) & 7);     \
-    bk |= 56;                      \
-  } while (false)
-#define KESTREL_CONSUME(e) \
-  do {                     \
-    bb >>= (e)&63;         \
-    bk -= (e);             \
-  } while (false)
-
-  KESTREL_REFILL();
-  std::uint32_t e = lt[bb & literalMask];
-  while (in <= inLimit && out < outLimit) {
-    KESTREL_REFILL();  // e was looked up in bits the refill leaves as they are
-    if (e & ieLiteral) {
-      // One or two literals per slot; a slot of one writes a second byte that the
-      // next symbol overwrites.
-      do {
-        KESTREL_CONSUME(e);
-        PutLiterals(out, e);
-        e = lt[bb & literalMask];
-      } while ((e & ieLiteral) && (bk & 63) >= 2 * WideLiteralTableBits);
-      continue;
+  b.Refill();
+  TFastSlot slot = literals[b.word & literalMask];
+  for (;;) {
+    while (slot & SlotLiteralsMask) {
+      if (b.count < LiteralRunBits) {
+        if (!limits.Allow(b.in, out)) break;
+        b.Refill();
+      }
+      b.Consume(slot);
+      PutLiterals(out, slot);
+      slot = literals[b.word & literalMask];
     }
-    if (e & ieSpecial) {
-      if (e & ieLink) {  // a code longer than the first level, whose bits the link takes
-        KESTREL_CONSUME(e);
-        e = lt[(e >> 16) + LowBits(bb, (e >> 8) & 15)];
-        if (e & ieLiteral) {
-          KESTREL_CONSUME(e);
-          *out++ = static_cast<std::uint8_t>(e >> 16);
-          e = lt[bb & literalMask];
+    if (!limits.Allow(b.in, out)) break;
+    b.Refill();
+
+    if (SlotIsSpecial(slot)) {
+      if (slot & SlotLink) {
+        slot = b.Follow(literals, slot);
+        if (slot & SlotLiteralsMask) {  // a literal of a code longer than the first level
+          b.Consume(slot);
+          PutLiterals(out, slot);
+          slot = literals[b.word & literalMask];
           continue;
         }
       }
-      if (e & ieSpecial) {
-        if (e & ieEndOfBlock) {
-          KESTREL_CONSUME(e);
-          result = TSymbolResult::EndOfBlock;
-        } else {
-          result = TSymbolResult::BadData;
-        }
+      if (slot & SlotEndOfBlock) {
+        b.Consume(slot);
+        result = TSymbolResult::EndOfBlock;
         break;
       }
-    }
-    std::uint64_t saved = bb;
-    KESTREL_CONSUME(e);
-    const std::uint32_t len = (e >> 16) + TBits::ExtraBits(saved, e);
-
-    std::uint32_t d = dt[bb & DistanceMask];
-    if (d & ieSpecial) {
-      if (d & ieLink) {
-        bb >>= DistanceTableBits;
-        bk -= DistanceTableBits;
-        d = dt[(d >> 16) + LowBits(bb, (d >> 8) & 15)];
-      }
-      if (d & ieSpecial) {  // an invalid code, or a block without distance codes
+      if (slot & SlotInvalid) {
         result = TSymbolResult::BadData;
         break;
       }
     }
-    saved = bb;
-    KESTREL_CONSUME(d);
-    const std::uint32_t dist = (d >> 16) + TBits::ExtraBits(saved, d);
-    // The next slot comes from the bits at hand when there are enough; the refill
-    // at the next turn's start then runs beside the lookup.
-    if ((bk & 63) < WideLiteralTableBits) KESTREL_REFILL();
-    e = lt[bb & literalMask];
+
+    const std::uint64_t beforeLength = b.word;
+    b.Consume(slot);
+    const std::uint32_t length = MatchValue(slot, beforeLength);
+    TFastSlot distanceSlot = distances[b.word & DistanceMask];
+    if (SlotIsSpecial(distanceSlot)) {
+      if (distanceSlot & SlotLink) distanceSlot = b.Follow(distances, distanceSlot);
+      // A pattern no distance owns, or a block without distance codes.
+      if (SlotIsSpecial(distanceSlot)) {
+        result = TSymbolResult::BadData;
+        break;
+      }
+    }
+    const std::uint64_t beforeDistance = b.word;
+    b.Consume(distanceSlot);
+    const std::uint32_t distance = MatchValue(distanceSlot, beforeDistance);
+    slot = literals[b.word & literalMask];
     // A distance that reaches before the entry's first byte names history the
     // entry does not have. Other decoders reject such a stream; so do we, rather
     // than copy whatever an earlier entry left in the buffer.
-    if (!WholeHistory && dist > static_cast<std::size_t>(out - f.hist)) {
+    if (!WholeHistory && distance > static_cast<std::size_t>(out - f.entryStart)) {
       result = TSymbolResult::BadData;
       break;
     }
-    out = CopyMatch(out, dist, len);
+    out = CopyMatch(out, distance, length);
   }
-#undef KESTREL_REFILL
-#undef KESTREL_CONSUME
-  f.in = in;
-  f.bb = bb;
-  f.bk = bk;
+  f.bits = b;
   f.out = out;
   return result;
 }
 
-using TFastLoopFunction = TSymbolResult (*)(TFastLoop&);
+using TFastLoopRun = TSymbolResult (*)(TFastLoop&);
 
-TSymbolResult RunFastLoopPlain(TFastLoop& f) { return RunFastLoop<TPlainBits, false>(f); }
-TSymbolResult RunFastLoopPlainWhole(TFastLoop& f) { return RunFastLoop<TPlainBits, true>(f); }
-#ifdef KESTREL_INFLATE_BMI2
-// Processors with BMI2 shift by a register's count, and clear a value's bits from
-// a position up, in one instruction each: the loop's every step does both.
-[[gnu::target("bmi2")]] TSymbolResult RunFastLoopBmi2(TFastLoop& f) { return RunFastLoop<TBmi2Bits, false>(f); }
-[[gnu::target("bmi2")]] TSymbolResult RunFastLoopBmi2Whole(TFastLoop& f) { return RunFastLoop<TBmi2Bits, true>(f); }
+template <unsigned LiteralBits, bool WholeHistory>
+TSymbolResult RunFastLoopPlain(TFastLoop& f) {
+  return RunFastLoop<LiteralBits, WholeHistory>(f);
+}
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define KESTREL_INFLATE_BMI 1
+// The loop shifts by counts held in registers and keeps the low bits of values at
+// nearly every step. Processors with BMI1 and BMI2 do each in one instruction that
+// needs no fixed count register; the same loop compiled for them is faster.
+template <unsigned LiteralBits, bool WholeHistory>
+[[gnu::target("bmi,bmi2")]] TSymbolResult RunFastLoopBmi(TFastLoop& f) {
+  return RunFastLoop<LiteralBits, WholeHistory>(f);
+}
 #endif
 
-TFastLoopFunction ChooseFastLoop(bool wholeHistory) {
-#ifdef KESTREL_INFLATE_BMI2
-  // The compiler's runtime caches the processor's answer.
-  if (__builtin_cpu_supports("bmi2")) return wholeHistory ? RunFastLoopBmi2Whole : RunFastLoopBmi2;
+// The loop for a literal/length table of literalBits (LiteralTableBits or
+// WideLiteralTableBits), and for output that is 32 KiB or more into the entry.
+TFastLoopRun ChooseFastLoop(unsigned literalBits, bool wholeHistory) {
+  const bool wide = literalBits == WideLiteralTableBits;
+#ifdef KESTREL_INFLATE_BMI
+  // The compiler's runtime keeps the processor's answer.
+  if (__builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2")) {
+    if (wide)
+      return wholeHistory ? RunFastLoopBmi<WideLiteralTableBits, true> : RunFastLoopBmi<WideLiteralTableBits, false>;
+    return wholeHistory ? RunFastLoopBmi<LiteralTableBits, true> : RunFastLoopBmi<LiteralTableBits, false>;
+  }
 #endif
-  return wholeHistory ? RunFastLoopPlainWhole : RunFastLoopPlain;
+  if (wide)
+    return wholeHistory ? RunFastLoopPlain<WideLiteralTableBits, true> : RunFastLoopPlain<WideLiteralTableBits, false>;
+  return wholeHistory ? RunFastLoopPlain<LiteralTableBits, true> : RunFastLoopPlain<LiteralTableBits, false>;
 }
 
 class TInflater {
@@ -371,14 +416,14 @@ class TInflater {
   // A block's codes: the fast tables, and the code tables of the symbol-by-symbol
   // path, built when that path first needs them.
   struct TBlockCodes {
-    const std::uint32_t* literals;
-    const std::uint32_t* distances;
+    const TFastSlot* literals;
+    const TFastSlot* distances;
     std::uint64_t literalMask;  // of the literal/length table's first-level bits
     bool fixed;
     bool tablesReady = false;
-    const TCodeTableEntry* lt = nullptr;
-    const TCodeTableEntry* dt = nullptr;  // none in a block without distance codes
-    unsigned bl = 0, bd = 0;
+    const TCodeTableEntry* literalCodes = nullptr;
+    const TCodeTableEntry* distanceCodes = nullptr;  // none in a block without distance codes
+    unsigned literalWidth = 0, distanceWidth = 0;    // their first levels' widths
   };
 
   void ReleaseBlockCodes() {
@@ -397,9 +442,9 @@ class TInflater {
   TCodeResult Build(const std::uint16_t* lengths, unsigned n, unsigned simple, const std::uint16_t* base,
                     const std::uint8_t* extra, TCodeSet& set, int& m);
 
-  void Need(unsigned n) { s_.EnsureBits(n, bb_, bk_); }
-  void Drop(unsigned n) { TDecodeState::DropBits(n, bb_, bk_); }
-  unsigned Peek(unsigned n) const { return static_cast<unsigned>(bb_) & BitMask[n]; }
+  void Need(unsigned n) { s_.EnsureBits(n, bitBuffer_, bitCount_); }
+  void Drop(unsigned n) { TDecodeState::DropBits(n, bitBuffer_, bitCount_); }
+  unsigned Peek(unsigned n) const { return static_cast<unsigned>(bitBuffer_) & BitMask[n]; }
   void PutByte(std::uint8_t byte) {
     *out_++ = byte;
     if (out_ == chunkEnd_) ChunkDone();
@@ -412,8 +457,8 @@ class TInflater {
 
   TDecodeState& s_;
   TInflateWorkspace& work_;
-  std::uint64_t bb_ = 0;           // bit buffer: bits not yet used, first bit lowest
-  unsigned bk_ = 0;                // valid bits in bb_; bits above them are zero
+  std::uint64_t bitBuffer_ = 0;    // bits not yet used, first bit lowest
+  unsigned bitCount_ = 0;          // valid bits in bitBuffer_; the bits above them are zero
   std::uint8_t* out_;              // next output byte
   std::uint8_t* chunkEnd_;         // end of the chunk out_ is in
   std::uint8_t* bufferEnd_;        // end of the last chunk of the buffer out_ is in
@@ -451,10 +496,10 @@ TBlockResult TInflater::InflateBlock(bool& last) {
   // A damaged stream whose data has run out can go on forever with empty blocks
   // made of the repeated last byte. A block that would start with no real bit
   // left is such a block: stop the entry (its CRC comparison reports it).
-  if (s_.MissedBytes > 0 && static_cast<std::uint64_t>(s_.MissedBytes) * 8 >= bk_) return TBlockResult::BadData;
+  if (s_.MissedBytes > 0 && static_cast<std::uint64_t>(s_.MissedBytes) * 8 >= bitCount_) return TBlockResult::BadData;
   try {
     Need(1);
-    last = (bb_ & 1) != 0;
+    last = (bitBuffer_ & 1) != 0;
     Drop(1);
     Need(2);
     const unsigned type = Peek(2);
@@ -486,7 +531,7 @@ TBlockResult TInflater::InflateBlock(bool& last) {
 }
 
 TBlockResult TInflater::InflateStoredBlock() {
-  Drop(bk_ & 7);  // a stored block starts at the next byte boundary
+  Drop(bitCount_ & 7);  // a stored block starts at the next byte boundary
   Need(16);
   const unsigned len = Peek(16);
   Drop(16);
@@ -496,8 +541,8 @@ TBlockResult TInflater::InflateStoredBlock() {
   if (len != (~nlen & 0xFFFF)) return TBlockResult::BadData;
 
   for (unsigned left = len; left > 0;) {
-    if (bk_ >= 8) {  // whole bytes still in the bit buffer come first
-      const auto byte = static_cast<std::uint8_t>(bb_);
+    if (bitCount_ >= 8) {  // whole bytes still in the bit buffer come first
+      const auto byte = static_cast<std::uint8_t>(bitBuffer_);
       Drop(8);
       PutByte(byte);
       --left;
@@ -517,7 +562,7 @@ TBlockResult TInflater::InflateStoredBlock() {
       if (out_ == chunkEnd_) ChunkDone();
     } else {  // a refill, or the repeated last byte past the end of the data
       Need(8);
-      const auto byte = static_cast<std::uint8_t>(bb_);
+      const auto byte = static_cast<std::uint8_t>(bitBuffer_);
       Drop(8);
       PutByte(byte);
       --left;
@@ -550,8 +595,8 @@ TBlockResult TInflater::InflateDynamicBlock() {
     lengths[BitLengthOrder[j]] = static_cast<std::uint16_t>(Peek(3));
     Drop(3);
   }
-  int bb = 7;
-  TCodeResult result = Build(lengths, 19, 19, nullptr, nullptr, s_.BitLengthCodes, bb);
+  int codeLengthWidth = 7;
+  TCodeResult result = Build(lengths, 19, 19, nullptr, nullptr, s_.BitLengthCodes, codeLengthWidth);
   if (result != TCodeResult::Complete) {
     if (result == TCodeResult::Incomplete) ReleaseCodeTables(s_.BitLengthCodes);
     return BlockResultOf(result);
@@ -561,7 +606,7 @@ TBlockResult TInflater::InflateDynamicBlock() {
   // are at most 7 bits, so one table level holds them all. An absent code-length
   // code (all lengths 0) decodes every symbol as length 0.
   const TCodeTableEntry* table = s_.BitLengthCodes.Root();
-  const unsigned width = static_cast<unsigned>(bb);
+  const unsigned width = static_cast<unsigned>(codeLengthWidth);
   const unsigned total = nl + nd;
   unsigned previous = 0;
   for (unsigned i = 0; i < total;) {
@@ -638,33 +683,37 @@ bool TInflater::PrepareCodeTables(TBlockCodes& codes) {
     if (!s_.FixedCodesReady) {
       std::uint16_t lengths[288];
       for (unsigned i = 0; i < 288; ++i) lengths[i] = i < 144 ? 8 : i < 256 ? 9 : i < 280 ? 7 : 8;
-      int bl = 7;
-      if (Build(lengths, 288, 257, LengthBase, LengthExtra, s_.FixedLiteralCodes, bl) != TCodeResult::Complete)
+      int literalWidth = 7;
+      if (Build(lengths, 288, 257, LengthBase, LengthExtra, s_.FixedLiteralCodes, literalWidth) !=
+          TCodeResult::Complete)
         return false;
       for (unsigned i = 0; i < 30; ++i) lengths[i] = 5;
-      int bd = 5;
-      if (Build(lengths, 30, 0, DistanceBase, DistanceExtra, s_.FixedDistanceCodes, bd) > TCodeResult::Incomplete) {
+      int distanceWidth = 5;
+      if (Build(lengths, 30, 0, DistanceBase, DistanceExtra, s_.FixedDistanceCodes, distanceWidth) >
+          TCodeResult::Incomplete) {
         ReleaseCodeTables(s_.FixedLiteralCodes);
         return false;
       }
-      s_.FixedLiteralBits = bl;
-      s_.FixedDistanceBits = bd;
+      s_.FixedLiteralBits = literalWidth;
+      s_.FixedDistanceBits = distanceWidth;
       s_.FixedCodesReady = true;
     }
-    codes.lt = s_.FixedLiteralCodes.Root();
-    codes.dt = s_.FixedDistanceCodes.Root();
-    codes.bl = static_cast<unsigned>(s_.FixedLiteralBits);
-    codes.bd = static_cast<unsigned>(s_.FixedDistanceBits);
+    codes.literalCodes = s_.FixedLiteralCodes.Root();
+    codes.distanceCodes = s_.FixedDistanceCodes.Root();
+    codes.literalWidth = static_cast<unsigned>(s_.FixedLiteralBits);
+    codes.distanceWidth = static_cast<unsigned>(s_.FixedDistanceBits);
   } else {
-    int bl = LiteralWidth;
-    if (Build(lengths_, nl_, 257, LengthBase, LengthExtra, s_.LiteralCodes, bl) != TCodeResult::Complete) return false;
-    int bd = DistanceWidth;
-    if (Build(lengths_ + nl_, nd_, 0, DistanceBase, DistanceExtra, s_.DistanceCodes, bd) != TCodeResult::Complete)
+    int literalWidth = LiteralWidth;
+    if (Build(lengths_, nl_, 257, LengthBase, LengthExtra, s_.LiteralCodes, literalWidth) != TCodeResult::Complete)
       return false;
-    codes.lt = s_.LiteralCodes.Root();
-    codes.dt = s_.DistanceCodes.Absent() ? nullptr : s_.DistanceCodes.Root();
-    codes.bl = static_cast<unsigned>(bl);
-    codes.bd = static_cast<unsigned>(bd);
+    int distanceWidth = DistanceWidth;
+    if (Build(lengths_ + nl_, nd_, 0, DistanceBase, DistanceExtra, s_.DistanceCodes, distanceWidth) !=
+        TCodeResult::Complete)
+      return false;
+    codes.literalCodes = s_.LiteralCodes.Root();
+    codes.distanceCodes = s_.DistanceCodes.Absent() ? nullptr : s_.DistanceCodes.Root();
+    codes.literalWidth = static_cast<unsigned>(literalWidth);
+    codes.distanceWidth = static_cast<unsigned>(distanceWidth);
   }
   codes.tablesReady = true;
   return true;
@@ -692,32 +741,30 @@ TSymbolResult TInflater::InflateCodes(TBlockCodes& codes) {
 
 TSymbolResult TInflater::FastCodes(const TBlockCodes& codes) {
   const std::uint8_t* const start = s_.InputPtr;
-  TFastLoop f{start,
-              start + s_.InputCount - FastMargin,
-              bb_,
-              bk_,
+  TFastLoop f{{start, bitBuffer_, bitCount_},
+              {start + s_.InputCount - FastMargin, bufferEnd_},
               out_,
-              bufferEnd_,
               histStart_,
               codes.literals,
-              codes.distances,
-              codes.literalMask};
-  const TSymbolResult result = ChooseFastLoop(f.out - f.hist >= static_cast<std::ptrdiff_t>(History))(f);
+              codes.distances};
+  const TSymbolResult result =
+      ChooseFastLoop(std::popcount(codes.literalMask), f.out - f.entryStart >= static_cast<std::ptrdiff_t>(History))(f);
 
-  // Hand back the whole bytes read ahead in this run.
-  unsigned bk = f.bk & 63;
-  std::uint32_t back = bk >> 3;
-  const auto used = static_cast<std::uint32_t>(f.in - start);
-  if (back > used) back = used;
-  const std::uint8_t* const in = f.in - back;
-  bk -= back * 8;
+  // The loop stops with whole bytes read ahead in its buffer. They go back to the
+  // input chunk as far as they came from it in this run (the bits the run started
+  // with came through the frame's reader), so that every path reads on from the
+  // same byte.
+  const TFastBits& b = f.bits;
+  const std::uint32_t unread = std::min<std::uint32_t>(b.count / 8, static_cast<std::uint32_t>(b.in - start));
+  const std::uint8_t* const in = b.in - unread;
+  const unsigned count = b.count - 8 * unread;
   const auto consumed = static_cast<std::uint32_t>(in - start);
   if (consumed > 0) s_.LastByte = in[-1];
   s_.InputPtr = in;
   s_.InputCount -= consumed;
   s_.CompressedLeft -= consumed;
-  bb_ = LowBits(f.bb, bk);
-  bk_ = bk;
+  bitBuffer_ = LowBits(b.word, count);
+  bitCount_ = count;
   out_ = f.out;
   return result;
 }
@@ -730,39 +777,37 @@ TSymbolResult TInflater::TailSymbol(const TBlockCodes& codes) {
   // the middle of a block: such made-up bits could go on copying until the declared
   // size, which a few hostile bytes can set to 4 GiB. Stop the entry (its CRC
   // comparison reports it).
-  if (static_cast<std::uint64_t>(s_.MissedBytes) * 8 > bk_) return TSymbolResult::BadData;
-  const std::uint32_t* const lt = codes.literals;
-  const std::uint32_t* const dt = codes.distances;
-  Need(MaxSymbolBits);
-  std::uint32_t e = lt[bb_ & codes.literalMask];
-  if (e & ieLink) {
-    Drop(e & 0xFF);
-    e = lt[(e >> 16) + LowBits(bb_, (e >> 8) & 15)];
+  if (static_cast<std::uint64_t>(s_.MissedBytes) * 8 > bitCount_) return TSymbolResult::BadData;
+  Need(MaxMatchBits);
+  TFastSlot slot = codes.literals[bitBuffer_ & codes.literalMask];
+  if (slot & SlotLink) {
+    Drop(SlotDrop(slot));
+    slot = codes.literals[SlotValue(slot) + LowBits(bitBuffer_, SlotExtra(slot))];
   }
-  if (e & ieLiteral) {
+  if (slot & SlotLiteralsMask) {
     // Only the first of two literals: the second one's bits may be made up, and
     // the check above must come before each symbol.
-    Drop((e >> 8) & 15);
-    *out_++ = static_cast<std::uint8_t>(e >> 16);
+    Drop(SlotExtra(slot));
+    *out_++ = static_cast<std::uint8_t>(SlotValue(slot));
     return TSymbolResult::More;
   }
-  if (e & ieSpecial) {
-    if (!(e & ieEndOfBlock)) return TSymbolResult::BadData;
-    Drop(e & 0xFF);
+  if (SlotIsSpecial(slot)) {
+    if (!(slot & SlotEndOfBlock)) return TSymbolResult::BadData;
+    Drop(SlotDrop(slot));
     return TSymbolResult::EndOfBlock;
   }
-  const std::uint32_t len = (e >> 16) + static_cast<std::uint32_t>(LowBits(bb_, e & 0xFF) >> ((e >> 8) & 15));
-  Drop(e & 0xFF);
-  std::uint32_t d = dt[bb_ & DistanceMask];
-  if (d & ieLink) {
-    Drop(DistanceTableBits);
-    d = dt[(d >> 16) + LowBits(bb_, (d >> 8) & 15)];
+  const std::uint32_t length = MatchValue(slot, bitBuffer_);
+  Drop(SlotDrop(slot));
+  TFastSlot distanceSlot = codes.distances[bitBuffer_ & DistanceMask];
+  if (distanceSlot & SlotLink) {
+    Drop(SlotDrop(distanceSlot));
+    distanceSlot = codes.distances[SlotValue(distanceSlot) + LowBits(bitBuffer_, SlotExtra(distanceSlot))];
   }
-  if (d & ieSpecial) return TSymbolResult::BadData;
-  const std::uint32_t dist = (d >> 16) + static_cast<std::uint32_t>(LowBits(bb_, d & 0xFF) >> ((d >> 8) & 15));
-  Drop(d & 0xFF);
-  if (dist > static_cast<std::size_t>(out_ - histStart_)) return TSymbolResult::BadData;
-  out_ = CopyMatch(out_, dist, len);
+  if (SlotIsSpecial(distanceSlot)) return TSymbolResult::BadData;
+  const std::uint32_t distance = MatchValue(distanceSlot, bitBuffer_);
+  Drop(SlotDrop(distanceSlot));
+  if (distance > static_cast<std::size_t>(out_ - histStart_)) return TSymbolResult::BadData;
+  out_ = CopyMatch(out_, distance, length);
   return TSymbolResult::More;
 }
 
@@ -770,44 +815,42 @@ TSymbolResult TInflater::TailSymbol(const TBlockCodes& codes) {
 // exactly as a decoder that knows only those tables would: the refill comes when
 // such a decoder's would.
 TSymbolResult TInflater::CarefulSymbol(const TBlockCodes& codes) {
-  if (static_cast<std::uint64_t>(s_.MissedBytes) * 8 > bk_) return TSymbolResult::BadData;
-  const TCodeTableEntry* const lt = codes.lt;
-  const TCodeTableEntry* const dt = codes.dt;
-  Need(codes.bl);
-  TCodeTableEntry e = lt[Peek(codes.bl)];
-  while (e.Extra > ceLiteral) {
-    if (e.Extra == ceInvalid) return TSymbolResult::BadData;
-    Drop(e.Bits);
-    const unsigned n = e.Extra - 16u;
-    Need(n);
-    e = lt[e.Value + Peek(n)];
-  }
-  Drop(e.Bits);
-  if (e.Extra == ceLiteral) {
-    *out_++ = static_cast<std::uint8_t>(e.Value);
+  if (static_cast<std::uint64_t>(s_.MissedBytes) * 8 > bitCount_) return TSymbolResult::BadData;
+  // Looks a symbol up level by level, each link's bits asked for as it is met.
+  auto lookUp = [this](const TCodeTableEntry* table, unsigned width, TCodeTableEntry& entry) {
+    Need(width);
+    entry = table[Peek(width)];
+    while (entry.Extra > ceLiteral) {
+      if (entry.Extra == ceInvalid) return false;
+      Drop(entry.Bits);
+      const unsigned more = entry.Extra - 16u;
+      Need(more);
+      entry = table[entry.Value + Peek(more)];
+    }
+    Drop(entry.Bits);
+    return true;
+  };
+  // The extra bits of a length or distance, added to its base.
+  auto withExtraBits = [this](const TCodeTableEntry& entry) {
+    Need(entry.Extra);
+    const std::uint32_t value = entry.Value + Peek(entry.Extra);
+    Drop(entry.Extra);
+    return value;
+  };
+
+  TCodeTableEntry symbol;
+  if (!lookUp(codes.literalCodes, codes.literalWidth, symbol)) return TSymbolResult::BadData;
+  if (symbol.Extra == ceLiteral) {
+    *out_++ = static_cast<std::uint8_t>(symbol.Value);
     return TSymbolResult::More;
   }
-  if (e.Extra == ceEndOfBlock) return TSymbolResult::EndOfBlock;
-
-  Need(e.Extra);
-  const std::uint32_t len = e.Value + Peek(e.Extra);
-  Drop(e.Extra);
-  if (dt == nullptr) return TSymbolResult::BadData;
-  Need(codes.bd);
-  TCodeTableEntry d = dt[Peek(codes.bd)];
-  while (d.Extra > ceLiteral) {
-    if (d.Extra == ceInvalid) return TSymbolResult::BadData;
-    Drop(d.Bits);
-    const unsigned n = d.Extra - 16u;
-    Need(n);
-    d = dt[d.Value + Peek(n)];
-  }
-  Drop(d.Bits);
-  Need(d.Extra);
-  const std::uint32_t dist = d.Value + Peek(d.Extra);
-  Drop(d.Extra);
-  if (dist > static_cast<std::size_t>(out_ - histStart_)) return TSymbolResult::BadData;
-  out_ = CopyMatch(out_, dist, len);
+  if (symbol.Extra == ceEndOfBlock) return TSymbolResult::EndOfBlock;
+  const std::uint32_t length = withExtraBits(symbol);
+  if (codes.distanceCodes == nullptr || !lookUp(codes.distanceCodes, codes.distanceWidth, symbol))
+    return TSymbolResult::BadData;
+  const std::uint32_t distance = withExtraBits(symbol);
+  if (distance > static_cast<std::size_t>(out_ - histStart_)) return TSymbolResult::BadData;
+  out_ = CopyMatch(out_, distance, length);
   return TSymbolResult::More;
 }
 

@@ -21,8 +21,8 @@ struct TInflateWorkspace {
   static constexpr std::size_t Slack = 512;
 
   /// The fast tables of the current block's dynamic codes.
-  std::uint32_t LiteralTable[LiteralTableSize];
-  std::uint32_t DistanceTable[DistanceTableSize];
+  TFastSlot LiteralTable[LiteralTableSize];
+  TFastSlot DistanceTable[DistanceTableSize];
   std::uint8_t Output[History + Chunks * DecodeChunk + Slack];
 };
 

@@ -1,24 +1,20 @@
 // Canonical codes to the fast loop's tables.
 //
-// The codes are walked in canonical order (by length, equal lengths by symbol),
-// holding the current code bit-reversed: the stream sends a code's first bit
-// first, and the table is indexed by the buffer's lowest bits, so a code of
-// length L owns every first-level slot whose low L bits are its reversed bits.
-// Counting up in canonical order is counting at the code's last bit, which in
-// the reversed form is bit L - 1, carrying downwards; a longer code continues
-// where the shorter ones ended with zeros appended, which leaves the reversed
-// form as it is.
+// In canonical order (by length, equal lengths by symbol) the codes count upwards
+// as bit strings whose first bit is the highest. The table is indexed by the bit
+// buffer's lowest bits, where the stream's first bit lies, so a code is placed by
+// its bits reversed: a code of L bits owns the slots whose low L bits are its
+// reversed bits, one slot in every 2^L.
 //
-// Codes longer than the first level share their first-level bits with the codes
-// next to them in canonical order: such a run fills one subtree, and gets one
-// sub-table as wide as its longest code needs. The width follows from the counts
-// alone: the subtree's room at a depth, less the codes of that length still to
-// come, is either used up there or doubles at the next depth.
+// The codes longer than the first level that share their first-level bits are
+// neighbours in canonical order, and the last of such a run is its longest. The
+// run gets one sub-table, as wide as that code has bits beyond the first level,
+// behind a link in the slot of the shared bits, and its codes are placed there as
+// the short ones are in the first level.
 
 #include "unzip/decode/inflate_table.h"
 
 #include <algorithm>
-#include <array>
 
 namespace kestrel {
 namespace {
@@ -26,28 +22,43 @@ namespace {
 constexpr unsigned MaxCodeBits = 15;
 constexpr unsigned MaxSymbols = 288;
 
-struct TSymbolEntry {
-  std::uint32_t entry;  // the slot without its bit counts
-  unsigned extra;       // extra bits after the code
+// What a symbol decodes to, before the bits of its code are known: the slot's
+// Literals, Value and flags, and the extra bits that follow the code.
+struct TMeaning {
+  TFastSlot fields;
+  unsigned extra;
 };
 
-constexpr TSymbolEntry SymbolEntry(TInflateCode code, unsigned v) {
+constexpr TMeaning MeaningOf(TInflateCode code, unsigned symbol) {
   if (code == TInflateCode::Literal) {
-    if (v < 256) return {ieOneLiteral | v << 16, 0};
-    if (v == 256) return {ieSpecial | ieEndOfBlock, 0};
-    if (v <= 285) return {static_cast<std::uint32_t>(LengthBase[v - 257]) << 16, LengthExtra[v - 257]};
-    return {ieInvalid, 0};
+    if (symbol < 256) return {1u << SlotLiteralsShift | symbol << SlotValueShift, 0};
+    if (symbol == 256) return {SlotEndOfBlock, 0};
+    if (symbol <= 285) return {TFastSlot{LengthBase[symbol - 257]} << SlotValueShift, LengthExtra[symbol - 257]};
+  } else if (symbol < 30) {
+    return {TFastSlot{DistanceBase[symbol]} << SlotValueShift, DistanceExtra[symbol]};
   }
-  if (v < 30) return {static_cast<std::uint32_t>(DistanceBase[v]) << 16, DistanceExtra[v]};
-  return {ieInvalid, 0};
+  return {SlotInvalid, 0};
 }
 
-constexpr std::uint32_t Slot(TSymbolEntry s, unsigned codeBits) {
-  return s.entry | codeBits << 8 | (codeBits + s.extra);
+// The slot of a symbol whose code has codeBits bits at the table level it is
+// placed in.
+constexpr TFastSlot SymbolSlot(TMeaning meaning, unsigned codeBits) {
+  if (meaning.fields & SlotInvalid) return SlotInvalid;
+  // A literal's Extra field keeps its code's bits, for the decoding of the first
+  // literal alone; a length's or distance's keeps its extra bits.
+  if (meaning.fields & SlotLiteralsMask) return meaning.fields | codeBits << SlotExtraShift | codeBits;
+  return meaning.fields | meaning.extra << SlotExtraShift | (codeBits + meaning.extra);
 }
 
+constexpr TFastSlot LinkSlot(unsigned start, unsigned width, unsigned firstLevelBits) {
+  return SlotLink | width << SlotExtraShift | start << SlotValueShift | firstLevelBits;
+}
+
+// The canonical code after `reversed`, a code of `length` bits held reversed:
+// counting up adds one at the code's last bit, which reversed is bit length - 1,
+// with the carry running downwards. A longer code goes on from the shorter ones
+// with zeros appended, which leaves the reversed form as it is.
 constexpr void NextCode(std::uint32_t& reversed, unsigned length) {
-  // Add one at the code's last bit, which is bit length - 1 here.
   std::uint32_t bit = 1u << (length - 1);
   while ((reversed & bit) != 0) {
     reversed ^= bit;
@@ -56,116 +67,99 @@ constexpr void NextCode(std::uint32_t& reversed, unsigned length) {
   reversed |= bit;
 }
 
-constexpr TCodeResult BuildTable(const std::uint16_t* lengths, unsigned n, TInflateCode code, std::uint32_t* table,
+// Every slot whose index ends in the low `codeBits` bits `index`, in a table of
+// `slots` slots, gets `slot`.
+constexpr void PlaceCode(TFastSlot* table, unsigned slots, std::uint32_t index, unsigned codeBits, TFastSlot slot) {
+  for (std::uint32_t at = index; at < slots; at += 1u << codeBits) table[at] = slot;
+}
+
+// Where the first-level bits hold a literal's code and after it the whole code of
+// a second literal, the slot gives both. With the first code's bits fixed, the
+// bits after them are the index k of a slot that decodes the second code; that
+// slot holds one literal or, already paired, two, and only its first literal and
+// that one's code bits count.
+constexpr void PairLiterals(TFastSlot* table, unsigned tableBits, const std::uint16_t* symbols,
+                            const std::uint32_t* reversed, const std::uint16_t* lengths, unsigned used,
+                            unsigned shortest) {
+  for (unsigned c = 0; c < used && lengths[symbols[c]] + shortest <= tableBits; ++c) {
+    if (symbols[c] >= 256) continue;
+    const unsigned firstBits = lengths[symbols[c]];
+    const TFastSlot first = TFastSlot{symbols[c]} << SlotValueShift | firstBits << SlotExtraShift;
+    for (std::uint32_t k = 0; k < (1u << (tableBits - firstBits)); ++k) {
+      const TFastSlot second = table[k];
+      if ((second & SlotLiteralsMask) == 0) continue;
+      const unsigned bits = firstBits + SlotExtra(second);
+      if (bits > tableBits) continue;
+      const TFastSlot secondLiteral = (second >> SlotValueShift & 0xFF) << (SlotValueShift + 8);
+      table[reversed[c] | k << firstBits] = first | secondLiteral | 2u << SlotLiteralsShift | bits;
+    }
+  }
+}
+
+constexpr TCodeResult BuildTable(const std::uint16_t* lengths, unsigned n, TInflateCode code, TFastSlot* table,
                                  bool& absent, unsigned literalBits, bool pairLiterals) {
   const unsigned tableBits = code == TInflateCode::Literal ? literalBits : DistanceTableBits;
-  const unsigned tableSlots = 1u << tableBits;
+  const unsigned firstSlots = 1u << tableBits;
   absent = false;
   if (n > MaxSymbols) return TCodeResult::OverSubscribed;
 
-  TLengthCount lengthCount;
-  if (!CountCodeLengths(lengths, n, MaxCodeBits, lengthCount)) return TCodeResult::OverSubscribed;
-  const unsigned* const count = lengthCount.Count;
-  if (count[0] == n) {
+  TLengthCount counted;
+  if (!CountCodeLengths(lengths, n, MaxCodeBits, counted)) return TCodeResult::OverSubscribed;
+  if (counted.Count[0] == n) {
     absent = true;
-    for (unsigned i = 0; i < tableSlots; ++i) table[i] = ieInvalid;
+    std::fill_n(table, firstSlots, SlotInvalid);
     return TCodeResult::Complete;
   }
-  const unsigned shortest = lengthCount.Shortest;
-  const unsigned longest = lengthCount.Longest;
-  const std::int64_t free = lengthCount.Free;
-  if (free < 0) return TCodeResult::OverSubscribed;
-  // Every slot of a complete code belongs to some code; an incomplete one leaves
-  // slots that must read as invalid.
-  const bool incomplete = free != 0;
+  if (counted.Free < 0) return TCodeResult::OverSubscribed;
+  // The patterns an incomplete code leaves to no symbol must read as invalid.
+  const bool incomplete = counted.Free != 0;
 
-  // Symbols in canonical order.
-  unsigned start[MaxCodeBits + 2] = {};
-  for (unsigned k = 1; k <= MaxCodeBits; ++k) start[k + 1] = start[k] + count[k];
-  std::uint16_t sorted[MaxSymbols] = {};
+  // The symbols in canonical order, and their codes reversed.
+  unsigned start[MaxCodeBits + 1] = {};
+  for (unsigned k = 2; k <= MaxCodeBits; ++k) start[k] = start[k - 1] + counted.Count[k - 1];
+  std::uint16_t symbols[MaxSymbols] = {};
   for (unsigned v = 0; v < n; ++v)
-    if (lengths[v] != 0) sorted[start[lengths[v]]++] = static_cast<std::uint16_t>(v);
-  const unsigned used = n - count[0];
+    if (lengths[v] != 0) symbols[start[lengths[v]]++] = static_cast<std::uint16_t>(v);
+  const unsigned used = n - counted.Count[0];
+  std::uint32_t reversed[MaxSymbols] = {};
+  std::uint32_t next = 0;
+  for (unsigned i = 0; i < used; ++i) {
+    reversed[i] = next;
+    NextCode(next, lengths[symbols[i]]);
+  }
 
-  // The first level is filled at the shortest code's width and doubled, a copy of
-  // itself behind it, before each longer length: a code takes one slot of the
-  // table as wide as itself, and the copies give it every slot whose higher bits
-  // it leaves open.
-  std::uint32_t reversed = 0;
-  std::uint32_t reversedOf[MaxSymbols] = {};  // of the codes that fit the first level
-  unsigned width = shortest < tableBits ? shortest : tableBits;
-  if (incomplete)
-    for (unsigned i = 0; i < (1u << width); ++i) table[i] = ieInvalid;
+  if (incomplete) std::fill_n(table, firstSlots, SlotInvalid);
   unsigned i = 0;
-  for (; i < used && lengths[sorted[i]] <= tableBits; ++i) {
-    const unsigned v = sorted[i];
-    const unsigned length = lengths[v];
-    for (; width < length; ++width) std::copy_n(table, 1u << width, table + (1u << width));
-    table[reversed] = Slot(SymbolEntry(code, v), length);
-    reversedOf[i] = reversed;
-    NextCode(reversed, length);
-  }
-  for (; width < tableBits; ++width) std::copy_n(table, 1u << width, table + (1u << width));
-
-  unsigned left[MaxCodeBits + 1] = {};  // longer codes of each length not yet placed
-  for (unsigned k = tableBits + 1; k <= MaxCodeBits; ++k) left[k] = count[k];
-  unsigned nextSlot = tableSlots;  // where the next sub-table goes
-  std::uint32_t subPrefix = ~0u;   // first-level slot of the current sub-table
-  unsigned subStart = 0, subBits = 0;
-  for (; i < used; ++i) {
-    const unsigned v = sorted[i];
-    const unsigned length = lengths[v];
-    const std::uint32_t prefix = reversed & (tableSlots - 1);
-    if (prefix != subPrefix) {
-      unsigned subWidth = length - tableBits;
-      std::int64_t room = std::int64_t{1} << subWidth;
-      while (tableBits + subWidth < longest) {
-        room -= left[tableBits + subWidth];
-        if (room <= 0) break;
-        ++subWidth;
-        room *= 2;
-      }
-      subPrefix = prefix;
-      subStart = nextSlot;
-      subBits = subWidth;
-      nextSlot += 1u << subWidth;
-      if (incomplete)
-        for (unsigned j = 0; j < (1u << subWidth); ++j) table[subStart + j] = ieInvalid;
-      table[prefix] = ieSpecial | ieLink | subStart << 16 | subWidth << 8 | tableBits;
-    }
-    const unsigned rest = length - tableBits;
-    const std::uint32_t slot = Slot(SymbolEntry(code, v), rest);
-    for (std::uint32_t at = reversed >> tableBits; at < (1u << subBits); at += 1u << rest) table[subStart + at] = slot;
-    --left[length];
-    NextCode(reversed, length);
+  for (; i < used && lengths[symbols[i]] <= tableBits; ++i) {
+    const unsigned length = lengths[symbols[i]];
+    PlaceCode(table, firstSlots, reversed[i], length, SymbolSlot(MeaningOf(code, symbols[i]), length));
   }
 
-  if (pairLiterals && code == TInflateCode::Literal) {
-    // Where a slot's bits hold a literal's code and after it the whole code of a
-    // second literal, the slot gives both. With the first code's bits fixed, the
-    // bits after them are the index k of the slot that decodes the second code,
-    // which at that point holds one literal or, already paired, two: its first
-    // one and that one's length are what count.
-    for (unsigned c = 0; c < used && lengths[sorted[c]] + shortest <= tableBits; ++c) {
-      const unsigned firstBits = lengths[sorted[c]];
-      if (sorted[c] >= 256) continue;
-      const std::uint32_t first = sorted[c] << 16;
-      for (std::uint32_t k = 0; k < (1u << (tableBits - firstBits)); ++k) {
-        const std::uint32_t second = table[k];
-        const unsigned secondBits = (second >> 8) & 15;
-        if ((second & ieLiteral) == 0 || firstBits + secondBits > tableBits) continue;
-        table[reversedOf[c] | k << firstBits] =
-            (second & 0xFF0000) << 8 | first | ieTwoLiterals | firstBits << 8 | (firstBits + secondBits);
-      }
+  unsigned subTable = firstSlots;
+  while (i < used) {
+    const std::uint32_t shared = reversed[i] & (firstSlots - 1);
+    unsigned end = i + 1;
+    while (end < used && (reversed[end] & (firstSlots - 1)) == shared) ++end;
+    const unsigned width = lengths[symbols[end - 1]] - tableBits;
+    const unsigned slots = 1u << width;
+    if (incomplete) std::fill_n(table + subTable, slots, SlotInvalid);
+    table[shared] = LinkSlot(subTable, width, tableBits);
+    for (; i < end; ++i) {
+      const unsigned rest = lengths[symbols[i]] - tableBits;
+      PlaceCode(table + subTable, slots, reversed[i] >> tableBits, rest, SymbolSlot(MeaningOf(code, symbols[i]), rest));
     }
+    subTable += slots;
   }
+
+  if (pairLiterals && code == TInflateCode::Literal)
+    PairLiterals(table, tableBits, symbols, reversed, lengths, used, counted.Shortest);
   // A lone code of length 1 leaves half the patterns free, and still counts as
   // complete: a compressor may send such a code for a block of one distance.
-  return incomplete && longest != 1 ? TCodeResult::Incomplete : TCodeResult::Complete;
+  return incomplete && counted.Longest != 1 ? TCodeResult::Incomplete : TCodeResult::Complete;
 }
 
 template <std::size_t Slots>
-constexpr std::array<std::uint32_t, Slots> MakeFixedTable(TInflateCode code) {
+constexpr std::array<TFastSlot, Slots> MakeFixedTable(TInflateCode code) {
   // 288 literal/length lengths: 0-143 8 bits, 144-255 9, 256-279 7, 280-287 8;
   // 30 distance codes of 5 bits, an incomplete code (30 and 31 are unused).
   std::uint16_t lengths[288] = {};
@@ -176,7 +170,7 @@ constexpr std::array<std::uint32_t, Slots> MakeFixedTable(TInflateCode code) {
   } else {
     for (unsigned i = 0; i < 30; ++i) lengths[i] = 5;
   }
-  std::array<std::uint32_t, Slots> table{};
+  std::array<TFastSlot, Slots> table{};
   bool absent = false;
   BuildTable(lengths, n, code, table.data(), absent, LiteralTableBits, false);
   return table;
@@ -184,23 +178,24 @@ constexpr std::array<std::uint32_t, Slots> MakeFixedTable(TInflateCode code) {
 
 }  // namespace
 
-constexpr std::array<std::uint32_t, 1u << LiteralTableBits> FixedLiteralTable =
+constexpr std::array<TFastSlot, 1u << LiteralTableBits> FixedLiteralTable =
     MakeFixedTable<1u << LiteralTableBits>(TInflateCode::Literal);
-constexpr std::array<std::uint32_t, 1u << DistanceTableBits> FixedDistanceTable =
+constexpr std::array<TFastSlot, 1u << DistanceTableBits> FixedDistanceTable =
     MakeFixedTable<1u << DistanceTableBits>(TInflateCode::Distance);
 
-// Fixed code 0000000 (256, end of block) and 00110000 ('\0'): first bits lowest.
-static_assert(FixedLiteralTable[0] == (ieEndOfBlock | ieSpecial | 7 << 8 | 7));
-// (Two fixed literal codes take at least 16 bits: no slot holds two.)
-static_assert(FixedLiteralTable[0b00001100] == (ieOneLiteral | 0 << 16 | 8 << 8 | 8));
-// 11000101 is code 285 (length 258, no extra bits); 11000110 is 286 (invalid).
-static_assert(FixedLiteralTable[0b10100011] == (258u << 16 | 8 << 8 | 8));
-static_assert((FixedLiteralTable[0b01100011] & (ieLiteral | ieSpecial | ieLink | ieEndOfBlock)) == ieInvalid);
+// Fixed code 0000000 is 256, the end of the block; 00110000 is '\0'. The table
+// index holds a code's first bit lowest.
+static_assert(FixedLiteralTable[0] == (SlotEndOfBlock | 7));
+static_assert(FixedLiteralTable[0b00001100] == (1u << SlotLiteralsShift | 8u << SlotExtraShift | 8));
+// 11000101 is code 285, length 258 without extra bits; 11000110 is 286, invalid.
+static_assert(FixedLiteralTable[0b10100011] == (258u << SlotValueShift | 8));
+static_assert(FixedLiteralTable[0b01100011] == SlotInvalid);
 // Distance code 29 (11101): base 24577, 13 extra bits; code 31 is invalid.
-static_assert(FixedDistanceTable[0b10111] == (24577u << 16 | 5 << 8 | 18));
-static_assert(FixedDistanceTable[0b11111] == ieInvalid);
+static_assert(FixedDistanceTable[0b10111] == (24577u << SlotValueShift | 13u << SlotExtraShift | 18));
+static_assert(FixedDistanceTable[0b11111] == SlotInvalid);
+// Two fixed literal codes take at least 16 bits: no fixed slot holds two.
 
-TCodeResult BuildInflateTable(const std::uint16_t* lengths, unsigned n, TInflateCode code, std::uint32_t* table,
+TCodeResult BuildInflateTable(const std::uint16_t* lengths, unsigned n, TInflateCode code, TFastSlot* table,
                               bool& absent, unsigned literalBits, bool pairLiterals) {
   if (literalBits != WideLiteralTableBits) literalBits = LiteralTableBits;
   return BuildTable(lengths, n, code, table, absent, literalBits, pairLiterals);

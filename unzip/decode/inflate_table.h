@@ -1,8 +1,17 @@
 #pragma once
-// The decoding tables of inflate's fast loop: one 32-bit word per slot that says
-// everything a symbol needs, so that a literal, or a length or distance with its
-// extra bits, costs one lookup (two for the few codes longer than the first
-// level) and one shift of the bit buffer.
+// The decoding tables of inflate's fast loop.
+//
+// The loop's every step is: look a slot up by the low bits of the bit buffer, shift
+// the buffer by what the slot says, and act on the slot. So a slot carries the shift
+// in its lowest six bits, where the processor's variable shifts take their count
+// from, and the loop shifts by the slot as it comes; what the slot decodes to sits
+// above that. A literal slot gives one byte, or two where the table's bits hold two
+// whole literal codes, ready to be stored as they lie. A length or distance slot
+// gives the base and the number of extra bits, and its shift takes the extra bits
+// too, so one shift consumes the whole symbol; the extra bits are then read from
+// the buffer as it stood before the shift, where they follow the code's bits. A
+// code longer than the first level leads through a link slot to a sub-table, sized
+// for the run of codes that share its first-level bits.
 //
 // The code tables of code_table.h stay: the code-length code of a dynamic block
 // and the symbol-by-symbol decoding next to an input refill are read through
@@ -43,31 +52,43 @@ inline constexpr unsigned DistanceTableBits = 8;
 inline constexpr unsigned LiteralTableSize = (1u << WideLiteralTableBits) + 288 * (1u << (15 - LiteralTableBits));
 inline constexpr unsigned DistanceTableSize = (1u << DistanceTableBits) + 30 * (1u << (15 - DistanceTableBits));
 
-/// One slot, 32 bits. A literal slot (bits 12-13 not both clear):
-///   bits 0-7   bits the slot takes off the bit buffer: the codes of its literals
-///   bits 8-11  the bits of the first literal's code
-///   bits 12-13 how many literals the slot holds: 1, or 2 where the first-level
-///              bits hold a second whole code after the first
-///   bits 16-23 the first literal; bits 24-31 the second
-/// Any other slot (bits 12-13 clear):
-///   bits 0-7   bits the slot takes off the bit buffer: the code bits resolved at
-///              this level plus the extra bits that follow the code (for a link,
-///              the first level's width)
-///   bits 8-11  the code bits resolved at this level; the extra bits start there
-///              (for a link, the sub-table's width)
-///   bit 14     with bit 15: a link to the sub-table that starts at the slot in
-///              bits 16-30
-///   bit 15     not a length or distance: a link, the end of the block, or, alone,
-///              a bit pattern no symbol owns (an invalid code)
-///   bits 16-30 the base length or distance, or the sub-table's first slot
-///   bit 31     with bit 15: the end of the block
-inline constexpr std::uint32_t ieLiteral = 0x3000u;
-inline constexpr std::uint32_t ieOneLiteral = 0x1000u;
-inline constexpr std::uint32_t ieTwoLiterals = 0x2000u;
-inline constexpr std::uint32_t ieSpecial = 0x8000u;
-inline constexpr std::uint32_t ieLink = 0x4000u;
-inline constexpr std::uint32_t ieEndOfBlock = 0x80000000u;
-inline constexpr std::uint32_t ieInvalid = ieSpecial;
+/// One slot of a fast table, 32 bits:
+///   bits 0-5    Drop: the bits the slot takes off the buffer. A literal slot: its
+///               code's bits (both codes' in a slot of two literals). A length or
+///               distance: the code's bits at this level and the extra bits after
+///               them. The end of the block: its code's bits. A link: the first
+///               level's width. An invalid pattern: 0.
+///   bits 6-7    Literals: how many literals the slot writes, 1 or 2; 0 in every
+///               other kind of slot, so that one test tells literals apart.
+///   bits 8-23   Value. A literal slot: the first literal in bits 8-15, the second
+///               one in bits 16-23. A length or distance: its base. A link: the
+///               sub-table's first slot.
+///   bits 24-28  Extra. A length or distance: the number of extra bits (its code's
+///               bits are Drop less Extra). A literal slot: the first literal's
+///               code bits. A link: the sub-table's index width.
+///   bit 29      a link to a sub-table
+///   bit 30      the end of the block
+///   bit 31      a bit pattern that no symbol owns
+/// A length or distance slot has none of the three flags, so it reads as below
+/// SlotLink, and its Extra field is the slot shifted down by SlotExtraShift.
+using TFastSlot = std::uint32_t;
+
+inline constexpr TFastSlot SlotDropMask = 0x3F;
+inline constexpr unsigned SlotLiteralsShift = 6;
+inline constexpr TFastSlot SlotLiteralsMask = 3u << SlotLiteralsShift;
+inline constexpr unsigned SlotValueShift = 8;
+inline constexpr unsigned SlotExtraShift = 24;
+inline constexpr TFastSlot SlotLink = 1u << 29;
+inline constexpr TFastSlot SlotEndOfBlock = 1u << 30;
+inline constexpr TFastSlot SlotInvalid = 1u << 31;
+
+constexpr unsigned SlotDrop(TFastSlot slot) { return slot & SlotDropMask; }
+constexpr unsigned SlotLiterals(TFastSlot slot) { return (slot >> SlotLiteralsShift) & 3; }
+constexpr std::uint32_t SlotValue(TFastSlot slot) { return (slot >> SlotValueShift) & 0xFFFF; }
+constexpr unsigned SlotExtra(TFastSlot slot) { return (slot >> SlotExtraShift) & 31; }
+/// A link, the end of the block or an invalid pattern: anything but a literal, a
+/// length or a distance.
+constexpr bool SlotIsSpecial(TFastSlot slot) { return slot >= SlotLink; }
 
 /// Which symbols a table decodes.
 enum class TInflateCode { Literal, Distance };
@@ -85,11 +106,11 @@ enum class TInflateCode { Literal, Distance };
 /// makes slots of two literals where the first level's bits hold two whole
 /// literal codes: they take as long to find as the table to fill, so they pay
 /// only in a long block.
-TCodeResult BuildInflateTable(const std::uint16_t* lengths, unsigned n, TInflateCode code, std::uint32_t* table,
+TCodeResult BuildInflateTable(const std::uint16_t* lengths, unsigned n, TInflateCode code, TFastSlot* table,
                               bool& absent, unsigned literalBits = LiteralTableBits, bool pairLiterals = false);
 
 /// The tables of the fixed codes of the format, built at compile time.
-extern const std::array<std::uint32_t, 1u << LiteralTableBits> FixedLiteralTable;
-extern const std::array<std::uint32_t, 1u << DistanceTableBits> FixedDistanceTable;
+extern const std::array<TFastSlot, 1u << LiteralTableBits> FixedLiteralTable;
+extern const std::array<TFastSlot, 1u << DistanceTableBits> FixedDistanceTable;
 
 }  // namespace kestrel

@@ -35,24 +35,23 @@ TDecodedSymbol ThroughCodeTables(const TCodeSet& set, int m, std::uint32_t patte
 }
 
 // The first symbol of the pattern, and of a slot of two the second one as well.
-TDecodedSymbol ThroughFastTable(const std::uint32_t* table, unsigned width, std::uint32_t pattern,
+TDecodedSymbol ThroughFastTable(const TFastSlot* table, unsigned width, std::uint32_t pattern,
                                 TDecodedSymbol* second = nullptr) {
-  std::uint32_t e = table[pattern & ((1u << width) - 1)];
+  TFastSlot slot = table[pattern & ((1u << width) - 1)];
   unsigned bits = 0;
-  if ((e & ieLiteral) == 0 && (e & ieLink) != 0) {
-    bits = width;
-    e = table[(e >> 16) + ((pattern >> width) & ((1u << ((e >> 8) & 15)) - 1))];
+  if (slot & SlotLink) {
+    bits = SlotDrop(slot);
+    slot = table[SlotValue(slot) + ((pattern >> bits) & ((1u << SlotExtra(slot)) - 1))];
   }
-  if (e & ieLiteral) {
-    const unsigned firstBits = (e >> 8) & 15;
-    if ((e & ieTwoLiterals) && second != nullptr) *second = {ceLiteral, (e >> 24) & 0xFF, (e & 0xFF) - firstBits};
-    return {ceLiteral, (e >> 16) & 0xFF, bits + firstBits};
+  if (SlotLiterals(slot) != 0) {
+    const unsigned firstBits = SlotExtra(slot);
+    if (SlotLiterals(slot) == 2 && second != nullptr)
+      *second = {ceLiteral, SlotValue(slot) >> 8, SlotDrop(slot) - firstBits};
+    return {ceLiteral, SlotValue(slot) & 0xFF, bits + firstBits};
   }
-  if (e & ieSpecial)
-    return (e & ieEndOfBlock) ? TDecodedSymbol{ceEndOfBlock, 256, bits + ((e >> 8) & 15)}
-                              : TDecodedSymbol{ceInvalid, 0, 0};
-  const unsigned codeBits = (e >> 8) & 15;
-  return {(e & 0xFF) - codeBits, e >> 16, bits + codeBits};
+  if (slot & SlotEndOfBlock) return {ceEndOfBlock, 256, bits + SlotDrop(slot)};
+  if (SlotIsSpecial(slot)) return {ceInvalid, 0, 0};
+  return {SlotExtra(slot), SlotValue(slot), bits + SlotDrop(slot) - SlotExtra(slot)};
 }
 
 // A complete code with lengths up to 15 on `used` of n symbols: leaves split at
@@ -81,7 +80,7 @@ void ExpectSameDecoding(const std::vector<std::uint16_t>& lengths, bool literals
   const kestrel::TCodeResult expected = literals
                                             ? BuildCodeTable(lengths.data(), n, 257, LengthBase, LengthExtra, set, m)
                                             : BuildCodeTable(lengths.data(), n, 0, DistanceBase, DistanceExtra, set, m);
-  std::vector<std::uint32_t> table(literals ? LiteralTableSize : DistanceTableSize);
+  std::vector<TFastSlot> table(literals ? LiteralTableSize : DistanceTableSize);
   bool absent = false;
   ASSERT_EQ(BuildInflateTable(lengths.data(), n, literals ? TInflateCode::Literal : TInflateCode::Distance,
                               table.data(), absent, literalBits, literals),
