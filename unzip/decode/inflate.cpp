@@ -45,29 +45,27 @@ namespace {
 
 constexpr std::size_t History = TInflateWorkspace::History;
 constexpr std::size_t BufferEnd = History + TInflateWorkspace::Chunks * DecodeChunk;
-// A refill reads 8 bytes and moves on by at most 7, and the fast loop refills at
-// most twice before it looks at its limits again: it may start a turn with 16
-// bytes left in the input chunk. It is entered with a few more, so that a loop
-// that has just handed back its read-ahead is not entered again at once.
+// A refill reads 8 bytes and moves on by at most 7. The fast loop refills once a
+// turn, after a look at its limits, so it may start a turn with 8 bytes left in
+// the input chunk; it is entered with more, so that a loop that has just handed
+// back its read-ahead is not entered again at once.
 constexpr std::uint32_t FastMargin = 16;
 constexpr std::uint32_t FastInput = 24;
 // The entry's input still ahead from which a dynamic block's literal table gets
 // slots of two literals.
 constexpr std::int64_t PairingInput = 4096;
+// The bits a refill leaves in the buffer at least.
+constexpr unsigned RefillBits = 56;
 // The bits one length and its distance take at most: a 15-bit length code with 5
 // extra bits and a 15-bit distance code with 13.
 constexpr unsigned MaxMatchBits = 48;
-// The fast loop goes on with literals while the buffer holds the bits of the
-// slot in hand and of the lookup after it: two first-level slots of the widest
-// literal table.
-constexpr unsigned LiteralRunBits = 2 * WideLiteralTableBits;
-static_assert(MaxMatchBits <= 56, "a refill holds a whole match");
+static_assert(MaxMatchBits <= RefillBits, "a refill holds a whole match");
 constexpr std::uint64_t DistanceMask = (1u << DistanceTableBits) - 1;
-// Between two looks at its limits the fast loop writes at most one match of 258
-// and the literals of fewer than 64 bits, two a bit at most, with the spare
-// second byte of a slot of one. A match copy writes up to 32 bytes past its end;
-// literals after it cover that ground first.
-constexpr std::size_t MaxOvershoot = 258 + 2 * 64;
+// A turn of the fast loop moves out on by at most one match of 258, and the copy
+// of a match writes up to 32 bytes past its end; a turn of literals writes far
+// fewer.
+constexpr std::size_t MaxTurnOutput = 258;
+constexpr std::size_t MaxOvershoot = MaxTurnOutput + 32;
 static_assert(TInflateWorkspace::Slack >= MaxOvershoot);
 static_assert(TInflateWorkspace::Chunks >= 2, "the slide copies the last 32 KiB to the front without overlap");
 // The most chunks (512 GiB) an entry decoded in its output stream's memory may
@@ -119,15 +117,13 @@ inline std::uint32_t MatchValue(TFastSlot slot, std::uint64_t before) {
 // increasing order would. Up to 32 bytes past the end are overwritten: they are
 // not yet output and not history. Most matches are short: the first 32 bytes are
 // copied whatever the length, which spares a branch that is hard to predict.
-inline std::uint8_t* CopyMatch(std::uint8_t* out, std::uint32_t dist, std::uint32_t len) {
+//
+// CopyNearMatch takes the distances below 16, which are rare; it stays out of the
+// loops that copy, so that its registers do not crowd theirs.
+[[gnu::noinline]] std::uint8_t* CopyNearMatch(std::uint8_t* out, std::uint32_t dist, std::uint32_t len) {
   std::uint8_t* const end = out + len;
   const std::uint8_t* src = out - dist;
-  if (dist >= 16) {
-    // Each piece's source lies before its destination, so it is final.
-    std::memcpy(out, src, 16);
-    std::memcpy(out + 16, src + 16, 16);
-    for (out += 32, src += 32; out < end; out += 16, src += 16) std::memcpy(out, src, 16);
-  } else if (dist >= 8) {
+  if (dist >= 8) {
     Copy8(out, src);
     Copy8(out + 8, src + 8);
     Copy8(out + 16, src + 16);
@@ -141,9 +137,9 @@ inline std::uint8_t* CopyMatch(std::uint8_t* out, std::uint32_t dist, std::uint3
     for (; out < end; out += 16) std::memcpy(out, pattern, 16);
   } else {
     // A period of 2 to 7 bytes. The first word is the period doubled in a
-    // register until it fills 8 bytes; after it come words
-    // from a whole number of periods back, 8 bytes or more, so that each one
-    // copies what is already written.
+    // register until it fills 8 bytes; after it come words from a whole number
+    // of periods back, 8 bytes or more, so that each one copies what is already
+    // written.
     constexpr std::uint8_t WordStride[8] = {0, 0, 8, 9, 8, 10, 12, 14};
     std::uint64_t pattern = LowBits(Load64(src), 8 * dist);
     pattern |= pattern << (8 * dist);
@@ -152,6 +148,20 @@ inline std::uint8_t* CopyMatch(std::uint8_t* out, std::uint32_t dist, std::uint3
     std::memcpy(out, &pattern, 8);
     for (out += 8; out < end; out += 8) Copy8(out, out - WordStride[dist]);
   }
+  return end;
+}
+
+inline std::uint8_t* CopyMatch(std::uint8_t* out, std::uint32_t dist, std::uint32_t len) {
+  if (dist < 16) [[unlikely]]
+    return CopyNearMatch(out, dist, len);
+  // Each piece's source lies before its destination, so it is final.
+  std::uint8_t* const end = out + len;
+  const std::uint8_t* src = out - dist;
+  Copy8(out, src);
+  Copy8(out + 8, src + 8);
+  Copy8(out + 16, src + 16);
+  Copy8(out + 24, src + 24);
+  for (out += 32, src += 32; out < end; out += 16, src += 16) std::memcpy(out, src, 16);
   return end;
 }
 
@@ -187,12 +197,12 @@ struct TFastBits {
   }
 };
 
-// The fast loop's limits. From one look at them to the next, the loop refills at
-// most twice, so it reads at most TurnInput bytes, and writes at most
-// MaxOvershoot; so many such turns fit before either limit that the loop looks at
-// them only once they are used up, or when they are near.
+// The fast loop's limits. A turn reads at most TurnInput bytes (one refill) and
+// moves out on by at most MaxTurnOutput, so many turns fit before either limit:
+// the loop looks at the limits themselves only once those are used up, or when
+// they are near.
 struct TFastLimits {
-  static constexpr std::size_t TurnInput = 2 * 7;
+  static constexpr std::size_t TurnInput = 7;
 
   const std::uint8_t* inLimit;  // the furthest `in` may be at a look at the limits
   std::uint8_t* outLimit;       // the end of the buffer's last chunk
@@ -206,7 +216,7 @@ struct TFastLimits {
     }
     if (in > inLimit || out >= outLimit) return false;
     turns = std::min(static_cast<std::size_t>(inLimit - in) / TurnInput,
-                     static_cast<std::size_t>(outLimit - out - 1) / MaxOvershoot);
+                     static_cast<std::size_t>(outLimit - out - 1) / MaxTurnOutput);
     return true;
   }
 };
@@ -264,84 +274,89 @@ TBlockResult BlockResultOf(TCodeResult r) {
 // inLimit or out at outLimit or beyond, having written at most MaxOvershoot bytes
 // past outLimit.
 //
-// Literals come one or two a slot while the buffer holds the bits of the slot in
-// hand and of the lookup after it; below that the limits are looked at and the
-// buffer refilled. A length and its distance take at most MaxMatchBits: one refill
-// before them covers both, and one after them the lookup of the next symbol, which
-// is made before the match is copied so that the table read overlaps the copy.
-// WholeHistory: 32 KiB or more of the entry lie before out, so that no distance can
-// reach before the entry's first byte.
-// LiteralBits: the width of the literal/length table's first level.
+// The loop goes in turns, each started with the buffer refilled and the slot of
+// its first symbol in hand, and ended with a look at the limits and a refill. A
+// turn decodes literal slots, as many as the bits of a refill hold together with
+// the lookup after the last one (a run of literals takes as many turns as it
+// needs), or one match, or a literal of a code longer than the first level. A
+// length and its distance take at most MaxMatchBits of the refill, which leaves
+// bits enough for the lookup of the next symbol: it is made before the match is
+// copied, so that the table read overlaps the copy.
+// LiteralBits: the width of the literal/length table's first level. WholeHistory:
+// 32 KiB or more of the entry lie before out, so that no distance can reach before
+// the entry's first byte.
 template <unsigned LiteralBits, bool WholeHistory>
 [[gnu::always_inline]] inline TSymbolResult RunFastLoop(TFastLoop& f) {
+  constexpr std::uint64_t literalMask = (1u << LiteralBits) - 1;
+  constexpr unsigned literalSlotsPerTurn = (RefillBits - LiteralBits) / LiteralBits;
   TFastBits b = f.bits;
   std::uint8_t* out = f.out;
   const TFastSlot* const literals = f.literals;
   const TFastSlot* const distances = f.distances;
-  constexpr std::uint64_t literalMask = (1u << LiteralBits) - 1;
   TFastLimits limits = f.limits;
   TSymbolResult result = TSymbolResult::More;
 
   b.Refill();
   TFastSlot slot = literals[b.word & literalMask];
   for (;;) {
-    while (slot & SlotLiteralsMask) {
-      if (b.count < LiteralRunBits) {
-        if (!limits.Allow(b.in, out)) break;
-        b.Refill();
+    if (slot & SlotLiteralsMask) {
+      for (unsigned n = 0; n < literalSlotsPerTurn; ++n) {
+        b.Consume(slot);
+        PutLiterals(out, slot);
+        slot = literals[b.word & literalMask];
+        if (!(slot & SlotLiteralsMask)) break;
       }
+    } else {
+      if (SlotIsSpecial(slot)) [[unlikely]] {
+        if (slot & SlotLink) {
+          slot = b.Follow(literals, slot);
+          if (slot & SlotLiteralsMask) {  // a literal of a code longer than the first level
+            b.Consume(slot);
+            PutLiterals(out, slot);
+            slot = literals[b.word & literalMask];
+            if (!limits.Allow(b.in, out)) break;
+            b.Refill();
+            continue;
+          }
+        }
+        if (slot & SlotEndOfBlock) {
+          b.Consume(slot);
+          result = TSymbolResult::EndOfBlock;
+          break;
+        }
+        if (slot & SlotInvalid) {
+          result = TSymbolResult::BadData;
+          break;
+        }
+      }
+
+      const std::uint64_t beforeLength = b.word;
       b.Consume(slot);
-      PutLiterals(out, slot);
+      const std::uint32_t length = MatchValue(slot, beforeLength);
+      TFastSlot distanceSlot = distances[b.word & DistanceMask];
+      if (SlotIsSpecial(distanceSlot)) [[unlikely]] {
+        if (distanceSlot & SlotLink) distanceSlot = b.Follow(distances, distanceSlot);
+        // A pattern no distance owns, or a block without distance codes.
+        if (SlotIsSpecial(distanceSlot)) {
+          result = TSymbolResult::BadData;
+          break;
+        }
+      }
+      const std::uint64_t beforeDistance = b.word;
+      b.Consume(distanceSlot);
+      const std::uint32_t distance = MatchValue(distanceSlot, beforeDistance);
       slot = literals[b.word & literalMask];
+      // A distance that reaches before the entry's first byte names history the
+      // entry does not have. Other decoders reject such a stream; so do we, rather
+      // than copy whatever an earlier entry left in the buffer.
+      if (!WholeHistory && distance > static_cast<std::size_t>(out - f.entryStart)) {
+        result = TSymbolResult::BadData;
+        break;
+      }
+      out = CopyMatch(out, distance, length);
     }
     if (!limits.Allow(b.in, out)) break;
     b.Refill();
-
-    if (SlotIsSpecial(slot)) {
-      if (slot & SlotLink) {
-        slot = b.Follow(literals, slot);
-        if (slot & SlotLiteralsMask) {  // a literal of a code longer than the first level
-          b.Consume(slot);
-          PutLiterals(out, slot);
-          slot = literals[b.word & literalMask];
-          continue;
-        }
-      }
-      if (slot & SlotEndOfBlock) {
-        b.Consume(slot);
-        result = TSymbolResult::EndOfBlock;
-        break;
-      }
-      if (slot & SlotInvalid) {
-        result = TSymbolResult::BadData;
-        break;
-      }
-    }
-
-    const std::uint64_t beforeLength = b.word;
-    b.Consume(slot);
-    const std::uint32_t length = MatchValue(slot, beforeLength);
-    TFastSlot distanceSlot = distances[b.word & DistanceMask];
-    if (SlotIsSpecial(distanceSlot)) {
-      if (distanceSlot & SlotLink) distanceSlot = b.Follow(distances, distanceSlot);
-      // A pattern no distance owns, or a block without distance codes.
-      if (SlotIsSpecial(distanceSlot)) {
-        result = TSymbolResult::BadData;
-        break;
-      }
-    }
-    const std::uint64_t beforeDistance = b.word;
-    b.Consume(distanceSlot);
-    const std::uint32_t distance = MatchValue(distanceSlot, beforeDistance);
-    slot = literals[b.word & literalMask];
-    // A distance that reaches before the entry's first byte names history the
-    // entry does not have. Other decoders reject such a stream; so do we, rather
-    // than copy whatever an earlier entry left in the buffer.
-    if (!WholeHistory && distance > static_cast<std::size_t>(out - f.entryStart)) {
-      result = TSymbolResult::BadData;
-      break;
-    }
-    out = CopyMatch(out, distance, length);
   }
   f.bits = b;
   f.out = out;

@@ -67,8 +67,8 @@ constexpr void NextCode(std::uint32_t& reversed, unsigned length) {
   reversed |= bit;
 }
 
-// Every slot whose index ends in the low `codeBits` bits `index`, in a table of
-// `slots` slots, gets `slot`.
+// Every slot of a sub-table of `slots` slots whose index ends in the `codeBits`
+// bits `index` gets `slot`.
 constexpr void PlaceCode(TFastSlot* table, unsigned slots, std::uint32_t index, unsigned codeBits, TFastSlot slot) {
   for (std::uint32_t at = index; at < slots; at += 1u << codeBits) table[at] = slot;
 }
@@ -128,12 +128,18 @@ constexpr TCodeResult BuildTable(const std::uint16_t* lengths, unsigned n, TInfl
     NextCode(next, lengths[symbols[i]]);
   }
 
-  if (incomplete) std::fill_n(table, firstSlots, SlotInvalid);
+  // The codes that end within the first level, shortest first. A code of L bits
+  // owns every 2^L-th slot, so the level is filled as wide as the code at hand
+  // and doubled, its slots copied above themselves, whenever the codes grow longer.
+  unsigned width = std::min(counted.Shortest, tableBits);
+  if (incomplete) std::fill_n(table, 1u << width, SlotInvalid);
   unsigned i = 0;
   for (; i < used && lengths[symbols[i]] <= tableBits; ++i) {
     const unsigned length = lengths[symbols[i]];
-    PlaceCode(table, firstSlots, reversed[i], length, SymbolSlot(MeaningOf(code, symbols[i]), length));
+    for (; width < length; ++width) std::copy_n(table, 1u << width, table + (1u << width));
+    table[reversed[i]] = SymbolSlot(MeaningOf(code, symbols[i]), length);
   }
+  for (; width < tableBits; ++width) std::copy_n(table, 1u << width, table + (1u << width));
 
   unsigned subTable = firstSlots;
   while (i < used) {
