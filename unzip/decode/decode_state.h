@@ -164,21 +164,22 @@ class TDecodeState {
     return 8;
   }
 
-  /// Appends whole bytes to the caller's bit buffer b (count k) until it holds at
-  /// least n bits. Past the end of the data the last byte is shifted in again.
+  /// Appends whole bytes to the caller's bit buffer `bits` (holding `count` bits)
+  /// until it holds at least n bits. Past the end of the data the last byte is
+  /// shifted in again.
   template <class TBits>
-  void EnsureBits(unsigned n, TBits& b, unsigned& k) {
-    while (k < n) {
+  void EnsureBits(unsigned n, TBits& bits, unsigned& count) {
+    while (count < n) {
       ReadCompressedByte(LastByte);
-      b |= static_cast<TBits>(LastByte) << k;
-      k += 8;
+      bits |= static_cast<TBits>(LastByte) << count;
+      count += 8;
     }
   }
   /// Shifts n bits out of the caller's bit buffer.
   template <class TBits>
-  static void DropBits(unsigned n, TBits& b, unsigned& k) {
-    b >>= n;
-    k -= n;
+  static void DropBits(unsigned n, TBits& bits, unsigned& count) {
+    bits >>= n;
+    count -= n;
   }
 
   /// The shared code reader of unshrink and unreduce: fills CodeBits to at least

@@ -56,18 +56,19 @@ class TExploder {
       : s_(state), window_(state.Window.data()), lowBits_(dictionary8K ? 7 : 6) {}
 
   /// Three trees: literals are codes of the literal tree.
-  void ExplodeWithLiteralTree(const TCodeSet& literals, int bl, const TCodeSet& lengths, int bm,
-                              const TCodeSet& distances, int bd) {
-    Run<true>(literals.Root(), bl, lengths.Root(), bm, distances.Root(), bd);
+  void ExplodeWithLiteralTree(const TCodeSet& literals, int literalWidth, const TCodeSet& lengths, int lengthWidth,
+                              const TCodeSet& distances, int distanceWidth) {
+    Run<true>(literals.Root(), literalWidth, lengths.Root(), lengthWidth, distances.Root(), distanceWidth);
   }
   /// Two trees: literals are 8 raw bits.
-  void ExplodeRawLiterals(const TCodeSet& lengths, int bm, const TCodeSet& distances, int bd) {
-    Run<false>(nullptr, 0, lengths.Root(), bm, distances.Root(), bd);
+  void ExplodeRawLiterals(const TCodeSet& lengths, int lengthWidth, const TCodeSet& distances, int distanceWidth) {
+    Run<false>(nullptr, 0, lengths.Root(), lengthWidth, distances.Root(), distanceWidth);
   }
 
  private:
   template <bool LiteralTree>
-  void Run(const TCodeTableEntry* lt, int bl, const TCodeTableEntry* mt, int bm, const TCodeTableEntry* dt, int bd);
+  void Run(const TCodeTableEntry* literalTable, int literalWidth, const TCodeTableEntry* lengthTable, int lengthWidth,
+           const TCodeTableEntry* distanceTable, int distanceWidth);
 
   TDecodeState& s_;
   std::uint8_t* window_;
@@ -75,85 +76,86 @@ class TExploder {
 };
 
 template <bool LiteralTree>
-void TExploder::Run(const TCodeTableEntry* lt, int bl, const TCodeTableEntry* mt, int bm, const TCodeTableEntry* dt,
-                    int bd) {
-  std::uint32_t bb = 0;  // bit buffer, first bit lowest
-  unsigned bk = 0;       // bits held in bb
-  std::uint32_t wpos = 0;
+void TExploder::Run(const TCodeTableEntry* literalTable, int literalWidth, const TCodeTableEntry* lengthTable,
+                    int lengthWidth, const TCodeTableEntry* distanceTable, int distanceWidth) {
+  std::uint32_t bits = 0;  // bits not yet used, first bit lowest
+  unsigned bitCount = 0;   // bits held in `bits`
+  std::uint32_t windowPos = 0;
   bool firstPass = true;  // until the window is flushed once: bytes before it are zeros
   std::int64_t left = s_.EntrySize;
 
-  auto need = [&](unsigned n) { s_.EnsureBits(n, bb, bk); };
-  auto drop = [&](unsigned n) { TDecodeState::DropBits(n, bb, bk); };
+  auto need = [&](unsigned n) { s_.EnsureBits(n, bits, bitCount); };
+  auto drop = [&](unsigned n) { TDecodeState::DropBits(n, bits, bitCount); };
   auto windowFull = [&] {
     s_.FlushWindow(ExplodeWindow);
-    wpos = 0;
+    windowPos = 0;
     firstPass = false;
   };
   // One symbol of a tree; false on a bit pattern no symbol owns. Slots are indexed
   // by the complemented bits, at every level.
-  auto decode = [&](const TCodeTableEntry* table, unsigned width, TCodeTableEntry& e) {
+  auto decode = [&](const TCodeTableEntry* table, unsigned width, TCodeTableEntry& entry) {
     need(width);
-    e = table[~bb & BitMask[width]];
-    while (e.Extra > ceLiteral) {
-      if (e.Extra == ceInvalid) return false;
-      drop(e.Bits);
-      const unsigned more = e.Extra - 16u;
+    entry = table[~bits & BitMask[width]];
+    while (entry.Extra > ceLiteral) {
+      if (entry.Extra == ceInvalid) return false;
+      drop(entry.Bits);
+      const unsigned more = entry.Extra - 16u;
       need(more);
-      e = table[e.Value + (~bb & BitMask[more])];
+      entry = table[entry.Value + (~bits & BitMask[more])];
     }
-    drop(e.Bits);
+    drop(entry.Bits);
     return true;
   };
 
   const unsigned lowMask = BitMask[lowBits_];
-  TCodeTableEntry e;
-  // Entry: bb holds bk < 32 bits; the window holds wpos < 32,768 bytes not yet flushed.
+  TCodeTableEntry entry;
+  // Entry: `bits` holds bitCount < 32 bits; the window holds windowPos < 32,768 bytes
+  // not yet flushed.
   while (left > 0) {
     // Past the end of the data the last byte is shifted in again. Once a symbol
     // has taken any of those made-up bits the stream is damaged: decoding stops
     // rather than writing made-up bytes up to the declared size, which a few
     // hostile bytes can set to 2 GiB; the CRC then reports the entry.
-    if (static_cast<std::uint64_t>(s_.MissedBytes) * 8 > bk) break;
+    if (static_cast<std::uint64_t>(s_.MissedBytes) * 8 > bitCount) break;
     need(1);
-    if (bb & 1) {  // a literal
+    if (bits & 1) {  // a literal
       drop(1);
       --left;
       std::uint8_t byte;
       if constexpr (LiteralTree) {
-        if (!decode(lt, static_cast<unsigned>(bl), e)) return;
-        byte = static_cast<std::uint8_t>(e.Value);
+        if (!decode(literalTable, static_cast<unsigned>(literalWidth), entry)) return;
+        byte = static_cast<std::uint8_t>(entry.Value);
       } else {
         need(8);
-        byte = static_cast<std::uint8_t>(bb);
+        byte = static_cast<std::uint8_t>(bits);
         drop(8);
       }
-      window_[wpos++] = byte;
-      if (wpos == ExplodeWindow) windowFull();
+      window_[windowPos++] = byte;
+      if (windowPos == ExplodeWindow) windowFull();
       continue;
     }
 
     // A match: low distance bits, distance code, length code, its extra bits.
     drop(1);
     need(lowBits_);
-    const std::uint32_t low = bb & lowMask;
+    const std::uint32_t low = bits & lowMask;
     drop(lowBits_);
-    if (!decode(dt, static_cast<unsigned>(bd), e)) return;
-    std::uint32_t d = wpos - low - e.Value;
-    if (!decode(mt, static_cast<unsigned>(bm), e)) return;
-    std::uint32_t n = e.Value;
-    if (e.Extra != 0) {
-      need(e.Extra);
-      n += bb & BitMask[e.Extra];
-      drop(e.Extra);
+    if (!decode(distanceTable, static_cast<unsigned>(distanceWidth), entry)) return;
+    const std::uint32_t from = windowPos - low - entry.Value;
+    if (!decode(lengthTable, static_cast<unsigned>(lengthWidth), entry)) return;
+    std::uint32_t length = entry.Value;
+    if (entry.Extra != 0) {
+      need(entry.Extra);
+      length += bits & BitMask[entry.Extra];
+      drop(entry.Extra);
     }
     // A match may run past the size; it is copied whole and the output-size guard
     // judges the entry.
-    left -= static_cast<std::int32_t>(n);
+    left -= static_cast<std::int32_t>(length);
 
-    CopyWindowMatch(window_, ExplodeWindow, wpos, firstPass, d, n, windowFull);
+    CopyWindowMatch(window_, ExplodeWindow, windowPos, firstPass, from, length, windowFull);
   }
-  s_.FlushWindow(wpos);
+  s_.FlushWindow(windowPos);
 }
 
 // Builds a tree's code set, reporting a table that could not be allocated.
@@ -184,9 +186,9 @@ bool ReadTreeLengths(TDecodeState& state, std::uint16_t* lengths, unsigned n) {
 void Explode(TDecodeState& state) {
   const bool dictionary8K = (state.Entry.Flags & FlagImplode8KDictionary) != 0;
   const bool literalTree = (state.Entry.Flags & FlagImplodeLiteralTree) != 0;
-  int bl = LiteralWidth;
-  int bm = LengthWidth;
-  int bd = state.CompressedLeft > LongEntry ? LongDistanceWidth : DistanceWidth;
+  int literalWidth = LiteralWidth;
+  int lengthWidth = LengthWidth;
+  int distanceWidth = state.CompressedLeft > LongEntry ? LongDistanceWidth : DistanceWidth;
 
   // Released on every path, an exception of the output path included.
   TCodeSet literals, matchLengths, distances;
@@ -195,22 +197,22 @@ void Explode(TDecodeState& state) {
   // not make a complete code, ends the entry before any output.
   if (literalTree) {
     if (!ReadTreeLengths(state, lengths, 256)) return;
-    if (BuildTree(state, lengths, 256, 256, nullptr, literals, bl) != TCodeResult::Complete) return;
+    if (BuildTree(state, lengths, 256, 256, nullptr, literals, literalWidth) != TCodeResult::Complete) return;
   }
   if (!ReadTreeLengths(state, lengths, 64)) return;
-  if (BuildTree(state, lengths, 64, 0, literalTree ? LengthBase3.data() : LengthBase2.data(), matchLengths, bm) !=
-      TCodeResult::Complete)
+  if (BuildTree(state, lengths, 64, 0, literalTree ? LengthBase3.data() : LengthBase2.data(), matchLengths,
+                lengthWidth) != TCodeResult::Complete)
     return;
   if (!ReadTreeLengths(state, lengths, 64)) return;
-  if (BuildTree(state, lengths, 64, 0, dictionary8K ? DistanceBase8.data() : DistanceBase4.data(), distances, bd) !=
-      TCodeResult::Complete)
+  if (BuildTree(state, lengths, 64, 0, dictionary8K ? DistanceBase8.data() : DistanceBase4.data(), distances,
+                distanceWidth) != TCodeResult::Complete)
     return;
 
   TExploder exploder(state, dictionary8K);
   if (literalTree)
-    exploder.ExplodeWithLiteralTree(literals, bl, matchLengths, bm, distances, bd);
+    exploder.ExplodeWithLiteralTree(literals, literalWidth, matchLengths, lengthWidth, distances, distanceWidth);
   else
-    exploder.ExplodeRawLiterals(matchLengths, bm, distances, bd);
+    exploder.ExplodeRawLiterals(matchLengths, lengthWidth, distances, distanceWidth);
   ReleaseCodeTables(literals);
   ReleaseCodeTables(matchLengths);
   ReleaseCodeTables(distances);
