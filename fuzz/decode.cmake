@@ -3,3 +3,6 @@ kestrel_add_fuzzer(inflate LIBS kestrel_decode)
 # Inflate of the streams zlib's deflate makes of the fuzzer's bytes, against the bytes.
 find_package(ZLIB REQUIRED)
 kestrel_add_fuzzer(inflate_differential LIBS kestrel_decode ZLIB::ZLIB)
+# Deflate64 of the programs of literals and matches read from the fuzzer's bytes and
+# written with the fixed codes, against the bytes the programs give.
+kestrel_add_fuzzer(deflate64_differential LIBS kestrel_decode)

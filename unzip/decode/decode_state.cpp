@@ -74,7 +74,7 @@ bool TDecodeState::DecodeEntryData(const TDecodeEntry& entry, TStream& output) {
 
   try {
     // One case per method with a decoder: 0 stored, 1 shrunk, 2 to 5 reduced with
-    // factors 1 to 4, 6 imploded, 8 deflated.
+    // factors 1 to 4, 6 imploded, 8 deflated, 9 Deflate64.
     switch (entry.CompressionMethod) {
       case 0:
         CopyStored();
@@ -93,6 +93,9 @@ bool TDecodeState::DecodeEntryData(const TDecodeEntry& entry, TStream& output) {
         break;
       case 8:
         Inflate(*this);
+        break;
+      case 9:
+        Inflate64(*this);
         break;
       default:
         ReportUnknownMethod();

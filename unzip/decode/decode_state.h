@@ -26,7 +26,8 @@
 
 namespace kestrel {
 
-struct TInflateWorkspace;  // inflate.h
+struct TInflateWorkspace;    // inflate.h
+struct TInflate64Workspace;  // inflate.h
 
 /// What the decoding frame asks of the component that drives it. Every hook but
 /// ArchiveStream has a default that fits a host without that facility, so a test
@@ -253,6 +254,8 @@ class TDecodeState {
   /// Inflate's output buffer and fast tables, made for the run's first deflated
   /// entry.
   std::unique_ptr<TInflateWorkspace> InflateWork;
+  /// The same for the run's first Deflate64 entry.
+  std::unique_ptr<TInflate64Workspace> Inflate64Work;
   /// Inflate's code tables of the symbol-by-symbol path, kept with their storage
   /// for the whole run so that a block builds its codes without allocating. The
   /// fixed codes are built once, on first use.

@@ -43,31 +43,39 @@
 namespace kestrel {
 namespace {
 
-constexpr std::size_t History = TInflateWorkspace::History;
-constexpr std::size_t BufferEnd = History + TInflateWorkspace::Chunks * DecodeChunk;
-// A refill reads 8 bytes and moves on by at most 7. The fast loop refills once a
-// turn, after a look at its limits, so it may start a turn with 8 bytes left in
-// the input chunk; it is entered with more, so that a loop that has just handed
-// back its read-ahead is not entered again at once.
-constexpr std::uint32_t FastMargin = 16;
-constexpr std::uint32_t FastInput = 24;
 // The entry's input still ahead from which a dynamic block's literal table gets
 // slots of two literals.
 constexpr std::int64_t PairingInput = 4096;
 // The bits a refill leaves in the buffer at least.
 constexpr unsigned RefillBits = 56;
-// The bits one length and its distance take at most: a 15-bit length code with 5
-// extra bits and a 15-bit distance code with 13.
-constexpr unsigned MaxMatchBits = 48;
-static_assert(MaxMatchBits <= RefillBits, "a refill holds a whole match");
+// The bits of a Deflate64 distance at most: a 15-bit code with 14 extra bits.
+constexpr unsigned MaxDistance64Bits = 29;
 constexpr std::uint64_t DistanceMask = (1u << DistanceTableBits) - 1;
-// A turn of the fast loop moves out on by at most one match of 258, and the copy
-// of a match writes up to 32 bytes past its end; a turn of literals writes far
-// fewer.
-constexpr std::size_t MaxTurnOutput = 258;
-constexpr std::size_t MaxOvershoot = MaxTurnOutput + 32;
-static_assert(TInflateWorkspace::Slack >= MaxOvershoot);
-static_assert(TInflateWorkspace::Chunks >= 2, "the slide copies the last 32 KiB to the front without overlap");
+
+// The fast loop's bounds for a format. It refills once a turn, after a look at its
+// limits, and in Deflate64, whose length and distance may take more bits than a
+// refill holds, up to twice more within the turn. A refill reads 8 bytes and moves
+// on by at most 7, so a turn may start with FastMargin bytes left in the input
+// chunk; the loop is entered with more, so that a loop that has just handed back
+// its read-ahead is not entered again at once. A turn moves out on by at most one
+// match, whose copy writes up to 32 bytes past its end; a turn of literals writes
+// far fewer.
+template <class TFormat>
+struct TFastBounds {
+  static constexpr unsigned RefillsPerTurn = TFormat::Deflate64 ? 3 : 1;
+  static constexpr std::size_t TurnInput = 7 * RefillsPerTurn;
+  static constexpr std::uint32_t FastMargin = TFormat::Deflate64 ? 24 : 16;
+  static constexpr std::uint32_t FastInput = FastMargin + 8;
+  static constexpr std::size_t TurnOutput = TFormat::LongestMatch;
+  static constexpr std::size_t Overshoot = TurnOutput + 32;
+  static constexpr std::size_t BufferEnd =
+      TInflateWorkspaceOf<TFormat>::History + TInflateWorkspaceOf<TFormat>::Chunks * DecodeChunk;
+  static_assert(7 * (RefillsPerTurn - 1) + 8 <= FastMargin);
+  static_assert(TFormat::Deflate64 || TFormat::MaxMatchBits <= RefillBits, "a refill holds a whole match");
+  static_assert(TInflateWorkspaceOf<TFormat>::Slack >= Overshoot);
+  static_assert(TInflateWorkspaceOf<TFormat>::Chunks * DecodeChunk >= TInflateWorkspaceOf<TFormat>::History + Overshoot,
+                "the slide copies the history and what ran past it to the front without overlap");
+};
 // The most chunks (512 GiB) an entry decoded in its output stream's memory may
 // have: the room asked for stays far from overflowing.
 constexpr std::uint64_t MaxDirectChunks = std::uint64_t{1} << 24;
@@ -197,12 +205,12 @@ struct TFastBits {
   }
 };
 
-// The fast loop's limits. A turn reads at most TurnInput bytes (one refill) and
-// moves out on by at most MaxTurnOutput, so many turns fit before either limit:
-// the loop looks at the limits themselves only once those are used up, or when
-// they are near.
+// The fast loop's limits. A turn reads at most TurnInput bytes and moves out on by
+// at most TurnOutput, so many turns fit before either limit: the loop looks at the
+// limits themselves only once those are used up, or when they are near.
+template <class TFormat>
 struct TFastLimits {
-  static constexpr std::size_t TurnInput = 7;
+  using TBounds = TFastBounds<TFormat>;
 
   const std::uint8_t* inLimit;  // the furthest `in` may be at a look at the limits
   std::uint8_t* outLimit;       // the end of the buffer's last chunk
@@ -215,16 +223,17 @@ struct TFastLimits {
       return true;
     }
     if (in > inLimit || out >= outLimit) return false;
-    turns = std::min(static_cast<std::size_t>(inLimit - in) / TurnInput,
-                     static_cast<std::size_t>(outLimit - out - 1) / MaxTurnOutput);
+    turns = std::min(static_cast<std::size_t>(inLimit - in) / TBounds::TurnInput,
+                     static_cast<std::size_t>(outLimit - out - 1) / TBounds::TurnOutput);
     return true;
   }
 };
 
 // What the fast loop works with, and where it stops.
+template <class TFormat>
 struct TFastLoop {
   TFastBits bits;
-  TFastLimits limits;
+  TFastLimits<TFormat> limits;
   std::uint8_t* out;
   const std::uint8_t* entryStart;  // the entry's first byte in the buffer
   const TFastSlot* literals;
@@ -271,7 +280,7 @@ TBlockResult BlockResultOf(TCodeResult r) {
 // The fast loop. On entry: FastMargin bytes or more from `in` to the end of the
 // input chunk, out below outLimit, count below 64 with zeros above it in word. It
 // stops with TSymbolResult::More at a look at its limits that finds `in` past
-// inLimit or out at outLimit or beyond, having written at most MaxOvershoot bytes
+// inLimit or out at outLimit or beyond, having written at most Overshoot bytes
 // past outLimit.
 //
 // The loop goes in turns, each started with the buffer refilled and the slot of
@@ -279,21 +288,23 @@ TBlockResult BlockResultOf(TCodeResult r) {
 // turn decodes literal slots, as many as the bits of a refill hold together with
 // the lookup after the last one (a run of literals takes as many turns as it
 // needs), or one match, or a literal of a code longer than the first level. A
-// length and its distance take at most MaxMatchBits of the refill, which leaves
-// bits enough for the lookup of the next symbol: it is made before the match is
-// copied, so that the table read overlaps the copy.
+// Deflate length and its distance take at most 48 bits of the refill, which
+// leaves bits enough for the lookup of the next symbol: it is made before the
+// match is copied, so that the table read overlaps the copy. A Deflate64 length
+// and distance may take up to 60 bits: the buffer is refilled when it holds too few
+// for the distance, or for the lookup after it.
 // LiteralBits: the width of the literal/length table's first level. WholeHistory:
 // 32 KiB or more of the entry lie before out, so that no distance can reach before
 // the entry's first byte.
-template <unsigned LiteralBits, bool WholeHistory>
-[[gnu::always_inline]] inline TSymbolResult RunFastLoop(TFastLoop& f) {
+template <class TFormat, unsigned LiteralBits, bool WholeHistory>
+[[gnu::always_inline]] inline TSymbolResult RunFastLoop(TFastLoop<TFormat>& f) {
   constexpr std::uint64_t literalMask = (1u << LiteralBits) - 1;
   constexpr unsigned literalSlotsPerTurn = (RefillBits - LiteralBits) / LiteralBits;
   TFastBits b = f.bits;
   std::uint8_t* out = f.out;
   const TFastSlot* const literals = f.literals;
   const TFastSlot* const distances = f.distances;
-  TFastLimits limits = f.limits;
+  TFastLimits<TFormat> limits = f.limits;
   TSymbolResult result = TSymbolResult::More;
 
   b.Refill();
@@ -333,6 +344,9 @@ template <unsigned LiteralBits, bool WholeHistory>
       const std::uint64_t beforeLength = b.word;
       b.Consume(slot);
       const std::uint32_t length = MatchValue(slot, beforeLength);
+      if constexpr (TFormat::Deflate64) {
+        if (b.count < MaxDistance64Bits) b.Refill();
+      }
       TFastSlot distanceSlot = distances[b.word & DistanceMask];
       if (SlotIsSpecial(distanceSlot)) [[unlikely]] {
         if (distanceSlot & SlotLink) distanceSlot = b.Follow(distances, distanceSlot);
@@ -345,6 +359,9 @@ template <unsigned LiteralBits, bool WholeHistory>
       const std::uint64_t beforeDistance = b.word;
       b.Consume(distanceSlot);
       const std::uint32_t distance = MatchValue(distanceSlot, beforeDistance);
+      if constexpr (TFormat::Deflate64) {
+        if (b.count < LiteralBits) b.Refill();
+      }
       slot = literals[b.word & literalMask];
       // A distance that reaches before the entry's first byte names history the
       // entry does not have. Other decoders reject such a stream; so do we, rather
@@ -363,57 +380,91 @@ template <unsigned LiteralBits, bool WholeHistory>
   return result;
 }
 
-using TFastLoopRun = TSymbolResult (*)(TFastLoop&);
+template <class TFormat>
+using TFastLoopRun = TSymbolResult (*)(TFastLoop<TFormat>&);
 
-template <unsigned LiteralBits, bool WholeHistory>
-TSymbolResult RunFastLoopPlain(TFastLoop& f) {
-  return RunFastLoop<LiteralBits, WholeHistory>(f);
+template <class TFormat, unsigned LiteralBits, bool WholeHistory>
+TSymbolResult RunFastLoopPlain(TFastLoop<TFormat>& f) {
+  return RunFastLoop<TFormat, LiteralBits, WholeHistory>(f);
 }
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define KESTREL_INFLATE_BMI 1
 // The loop shifts by counts held in registers and keeps the low bits of values at
 // nearly every step. Processors with BMI1 and BMI2 do each in one instruction that
 // needs no fixed count register; the same loop compiled for them is faster.
-template <unsigned LiteralBits, bool WholeHistory>
-[[gnu::target("bmi,bmi2")]] TSymbolResult RunFastLoopBmi(TFastLoop& f) {
-  return RunFastLoop<LiteralBits, WholeHistory>(f);
+template <class TFormat, unsigned LiteralBits, bool WholeHistory>
+[[gnu::target("bmi,bmi2")]] TSymbolResult RunFastLoopBmi(TFastLoop<TFormat>& f) {
+  return RunFastLoop<TFormat, LiteralBits, WholeHistory>(f);
 }
 #endif
 
 // The loop for a literal/length table of literalBits (LiteralTableBits or
-// WideLiteralTableBits), and for output that is 32 KiB or more into the entry.
-TFastLoopRun ChooseFastLoop(unsigned literalBits, bool wholeHistory) {
-  const bool wide = literalBits == WideLiteralTableBits;
+// WideLiteralTableBits), and for output that is a whole history or more into the
+// entry.
+template <class TFormat>
+TFastLoopRun<TFormat> ChooseFastLoop(unsigned literalBits, bool wholeHistory) {
+  constexpr unsigned Narrow = LiteralTableBits;
+  constexpr unsigned Wide = WideLiteralTableBits;
+  const bool wide = literalBits == Wide;
 #ifdef KESTREL_INFLATE_BMI
   // The compiler's runtime keeps the processor's answer.
   if (__builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2")) {
-    if (wide)
-      return wholeHistory ? RunFastLoopBmi<WideLiteralTableBits, true> : RunFastLoopBmi<WideLiteralTableBits, false>;
-    return wholeHistory ? RunFastLoopBmi<LiteralTableBits, true> : RunFastLoopBmi<LiteralTableBits, false>;
+    if (wide) return wholeHistory ? RunFastLoopBmi<TFormat, Wide, true> : RunFastLoopBmi<TFormat, Wide, false>;
+    return wholeHistory ? RunFastLoopBmi<TFormat, Narrow, true> : RunFastLoopBmi<TFormat, Narrow, false>;
   }
 #endif
-  if (wide)
-    return wholeHistory ? RunFastLoopPlain<WideLiteralTableBits, true> : RunFastLoopPlain<WideLiteralTableBits, false>;
-  return wholeHistory ? RunFastLoopPlain<LiteralTableBits, true> : RunFastLoopPlain<LiteralTableBits, false>;
+  if (wide) return wholeHistory ? RunFastLoopPlain<TFormat, Wide, true> : RunFastLoopPlain<TFormat, Wide, false>;
+  return wholeHistory ? RunFastLoopPlain<TFormat, Narrow, true> : RunFastLoopPlain<TFormat, Narrow, false>;
+}
+
+// The format of the entry at hand, as the decoder needs it outside the fast loop.
+struct TFormatInfo {
+  bool deflate64;
+  std::size_t history;
+  std::size_t slack;
+  std::size_t bufferEnd;
+  std::uint32_t fastInput;
+  const TInflateRows& rows;
+  unsigned distanceCodes;
+  const TFastSlot* fixedLiterals;
+  const TFastSlot* fixedDistances;
+};
+
+template <class TFormat>
+constexpr TFormatInfo FormatInfoOf(const TFastSlot* fixedLiterals, const TFastSlot* fixedDistances) {
+  return {TFormat::Deflate64,
+          TFormat::History,
+          TInflateWorkspaceOf<TFormat>::Slack,
+          TFastBounds<TFormat>::BufferEnd,
+          TFastBounds<TFormat>::FastInput,
+          TFormat::Rows,
+          TFormat::DistanceCodes,
+          fixedLiterals,
+          fixedDistances};
 }
 
 class TInflater {
  public:
-  TInflater(TDecodeState& state, TInflateWorkspace& work) : s_(state), work_(work) {
+  template <class TFormat>
+  TInflater(TDecodeState& state, TInflateWorkspaceOf<TFormat>& work, const TFormatInfo& format)
+      : s_(state),
+        format_(format),
+        output_(work.Output),
+        literalTable_(work.LiteralTable),
+        distanceTable_(work.DistanceTable) {
     // In place when the output stream offers room for the declared size in whole
     // chunks, with the slack the fast loop may run into.
     const std::uint64_t chunks =
         std::max<std::uint64_t>(1, (s_.Entry.UncompressedSize + DecodeChunk - 1) / DecodeChunk);
     std::uint8_t* direct = nullptr;
     if (chunks <= MaxDirectChunks)
-      direct =
-          s_.OutputStream->DirectStorage(static_cast<std::int64_t>(chunks * DecodeChunk + TInflateWorkspace::Slack));
+      direct = s_.OutputStream->DirectStorage(static_cast<std::int64_t>(chunks * DecodeChunk + format_.slack));
     if (direct != nullptr) {
       out_ = direct;
       bufferEnd_ = direct + chunks * DecodeChunk;
     } else {
-      out_ = work.Output + History;
-      bufferEnd_ = work.Output + BufferEnd;
+      out_ = output_ + format_.history;
+      bufferEnd_ = output_ + format_.bufferEnd;
     }
     chunkEnd_ = out_ + DecodeChunk;
     histStart_ = out_;
@@ -451,6 +502,8 @@ class TInflater {
   TBlockResult InflateDynamicBlock();
   TSymbolResult InflateCodes(TBlockCodes& codes);
   TSymbolResult FastCodes(const TBlockCodes& codes);
+  template <class TFormat>
+  TSymbolResult FastCodesOf(const TBlockCodes& codes);
   TSymbolResult TailSymbol(const TBlockCodes& codes);
   TSymbolResult CarefulSymbol(const TBlockCodes& codes);
   bool PrepareCodeTables(TBlockCodes& codes);
@@ -471,7 +524,10 @@ class TInflater {
   void ChunkDone();
 
   TDecodeState& s_;
-  TInflateWorkspace& work_;
+  const TFormatInfo& format_;
+  std::uint8_t* const output_;  // the workspace's buffer
+  TFastSlot* const literalTable_;
+  TFastSlot* const distanceTable_;
   std::uint64_t bitBuffer_ = 0;    // bits not yet used, first bit lowest
   unsigned bitCount_ = 0;          // valid bits in bitBuffer_; the bits above them are zero
   std::uint8_t* out_;              // next output byte
@@ -479,7 +535,7 @@ class TInflater {
   std::uint8_t* bufferEnd_;        // end of the last chunk of the buffer out_ is in
   const std::uint8_t* histStart_;  // the entry's first byte still in the buffer
   // The code lengths of the current dynamic block, for its code tables.
-  std::uint16_t lengths_[286 + 30] = {};
+  std::uint16_t lengths_[286 + 32] = {};
   unsigned nl_ = 0, nd_ = 0;
 };
 
@@ -489,15 +545,15 @@ void TInflater::ChunkDone() {
     chunkEnd_ += DecodeChunk;
     return;
   }
-  // The buffer's last chunk: its 32 KiB, with what ran past them, become the
+  // The buffer's last chunk: its last history, with what ran past it, becomes the
   // history at the workspace's front.
-  const std::uint8_t* const from = chunkEnd_ - History;
+  const std::uint8_t* const from = chunkEnd_ - format_.history;
   const auto keep = static_cast<std::size_t>(out_ - from);
-  std::memcpy(work_.Output, from, keep);
-  out_ = work_.Output + keep;
-  chunkEnd_ = work_.Output + History + DecodeChunk;
-  bufferEnd_ = work_.Output + BufferEnd;
-  histStart_ = work_.Output;
+  std::memcpy(output_, from, keep);
+  out_ = output_ + keep;
+  chunkEnd_ = output_ + format_.history + DecodeChunk;
+  bufferEnd_ = output_ + format_.bufferEnd;
+  histStart_ = output_;
 }
 
 TCodeResult TInflater::Build(const std::uint16_t* lengths, unsigned n, unsigned simple, const std::uint16_t* base,
@@ -587,7 +643,7 @@ TBlockResult TInflater::InflateStoredBlock() {
 }
 
 TBlockResult TInflater::InflateFixedBlock() {
-  TBlockCodes codes{FixedLiteralTable.data(), FixedDistanceTable.data(), (1u << LiteralTableBits) - 1, true};
+  TBlockCodes codes{format_.fixedLiterals, format_.fixedDistances, (1u << LiteralTableBits) - 1, true};
   return BlockResultOf(InflateCodes(codes));
 }
 
@@ -601,7 +657,7 @@ TBlockResult TInflater::InflateDynamicBlock() {
   Need(4);
   const unsigned nb = 4 + Peek(4);
   Drop(4);
-  if (nl > 286 || nd > 30) return TBlockResult::BadData;
+  if (nl > 286 || nd > format_.distanceCodes) return TBlockResult::BadData;
 
   std::uint16_t* const lengths = lengths_;
   std::fill(lengths, lengths + 19, std::uint16_t{0});
@@ -678,13 +734,14 @@ TBlockResult TInflater::InflateDynamicBlock() {
     if (lengths[v] != 0 && lengths[v] < shortestLiteral) shortestLiteral = lengths[v];
   const unsigned literalBits =
       pairLiterals && 2 * shortestLiteral == WideLiteralTableBits ? WideLiteralTableBits : LiteralTableBits;
-  result = BuildInflateTable(lengths, nl, TInflateCode::Literal, work_.LiteralTable, absent, literalBits, pairLiterals);
+  result = BuildInflateTable(lengths, nl, TInflateCode::Literal, format_.rows, literalTable_, absent, literalBits,
+                             pairLiterals);
   if (result != TCodeResult::Complete) return BlockResultOf(result);
   if (absent) return TBlockResult::BadData;
-  result = BuildInflateTable(lengths + nl, nd, TInflateCode::Distance, work_.DistanceTable, absent);
+  result = BuildInflateTable(lengths + nl, nd, TInflateCode::Distance, format_.rows, distanceTable_, absent);
   if (result != TCodeResult::Complete) return BlockResultOf(result);
 
-  TBlockCodes codes{work_.LiteralTable, work_.DistanceTable, (std::uint64_t{1} << literalBits) - 1, false};
+  TBlockCodes codes{literalTable_, distanceTable_, (std::uint64_t{1} << literalBits) - 1, false};
   const TSymbolResult decoded = InflateCodes(codes);
   ReleaseCodeTables(s_.LiteralCodes);
   ReleaseCodeTables(s_.DistanceCodes);
@@ -737,9 +794,12 @@ bool TInflater::PrepareCodeTables(TBlockCodes& codes) {
 TSymbolResult TInflater::InflateCodes(TBlockCodes& codes) {
   for (;;) {
     TSymbolResult result;
-    if (s_.InputCount >= FastInput) {
+    if (s_.InputCount >= format_.fastInput) {
       result = FastCodes(codes);
-    } else if (s_.CompressedSize == 0) {
+    } else if (s_.CompressedSize == 0 || format_.deflate64) {
+      // Deflate64 has no code tables of code_table.h (its longest length code has
+      // more extra bits than they hold) and no earlier refills to keep in step
+      // with: its fast tables serve near a refill too.
       result = TailSymbol(codes);
     } else {
       if (!codes.tablesReady && !PrepareCodeTables(codes)) return TSymbolResult::BadData;
@@ -755,15 +815,20 @@ TSymbolResult TInflater::InflateCodes(TBlockCodes& codes) {
 }
 
 TSymbolResult TInflater::FastCodes(const TBlockCodes& codes) {
+  return format_.deflate64 ? FastCodesOf<TDeflate64Format>(codes) : FastCodesOf<TDeflateFormat>(codes);
+}
+
+template <class TFormat>
+TSymbolResult TInflater::FastCodesOf(const TBlockCodes& codes) {
   const std::uint8_t* const start = s_.InputPtr;
-  TFastLoop f{{start, bitBuffer_, bitCount_},
-              {start + s_.InputCount - FastMargin, bufferEnd_},
-              out_,
-              histStart_,
-              codes.literals,
-              codes.distances};
-  const TSymbolResult result =
-      ChooseFastLoop(std::popcount(codes.literalMask), f.out - f.entryStart >= static_cast<std::ptrdiff_t>(History))(f);
+  TFastLoop<TFormat> f{{start, bitBuffer_, bitCount_},
+                       {start + s_.InputCount - TFastBounds<TFormat>::FastMargin, bufferEnd_},
+                       out_,
+                       histStart_,
+                       codes.literals,
+                       codes.distances};
+  const bool wholeHistory = f.out - f.entryStart >= static_cast<std::ptrdiff_t>(TFormat::History);
+  const TSymbolResult result = ChooseFastLoop<TFormat>(std::popcount(codes.literalMask), wholeHistory)(f);
 
   // The loop stops with whole bytes read ahead in its buffer. They go back to the
   // input chunk as far as they came from it in this run (the bits the run started
@@ -786,14 +851,16 @@ TSymbolResult TInflater::FastCodes(const TBlockCodes& codes) {
 
 // One symbol near the end of the entry's data, through the frame's bit reader: no
 // refill is left, so how many bits it asks for changes nothing but how many
-// repeated last bytes it takes in.
+// repeated last bytes it takes in. (Deflate64 comes here near every refill.)
 TSymbolResult TInflater::TailSymbol(const TBlockCodes& codes) {
   // Once a symbol has taken bits of the repeated last byte, the data has run out in
   // the middle of a block: such made-up bits could go on copying until the declared
   // size, which a few hostile bytes can set to 4 GiB. Stop the entry (its CRC
   // comparison reports it).
   if (static_cast<std::uint64_t>(s_.MissedBytes) * 8 > bitCount_) return TSymbolResult::BadData;
-  Need(MaxMatchBits);
+  // A Deflate length and distance at once; a Deflate64 length first, and its
+  // distance after it, which the 64-bit buffer could not hold together.
+  Need(format_.deflate64 ? TDeflate64Format::MaxMatchBits - MaxDistance64Bits : TDeflateFormat::MaxMatchBits);
   TFastSlot slot = codes.literals[bitBuffer_ & codes.literalMask];
   if (slot & SlotLink) {
     Drop(SlotDrop(slot));
@@ -813,6 +880,7 @@ TSymbolResult TInflater::TailSymbol(const TBlockCodes& codes) {
   }
   const std::uint32_t length = MatchValue(slot, bitBuffer_);
   Drop(SlotDrop(slot));
+  if (format_.deflate64) Need(MaxDistance64Bits);
   TFastSlot distanceSlot = codes.distances[bitBuffer_ & DistanceMask];
   if (distanceSlot & SlotLink) {
     Drop(SlotDrop(distanceSlot));
@@ -871,21 +939,39 @@ TSymbolResult TInflater::CarefulSymbol(const TBlockCodes& codes) {
 
 }  // namespace
 
-void Inflate(TDecodeState& state) {
-  if (!state.InflateWork) {
+namespace {
+
+// Inflates with the workspace of the run, made for its first entry of the format.
+template <class TFormat, class TWorkspace>
+void InflateEntry(TDecodeState& state, std::unique_ptr<TWorkspace>& work, const TFormatInfo& format) {
+  if (!work) {
     try {
-      state.InflateWork = std::make_unique_for_overwrite<TInflateWorkspace>();
+      work = std::make_unique_for_overwrite<TWorkspace>();
     } catch (const std::bad_alloc&) {
       state.ReportOutOfMemory();
       return;
     }
   }
-  TInflater inflater(state, *state.InflateWork);
+  TInflater inflater(state, static_cast<TInflateWorkspaceOf<TFormat>&>(*work), format);
   bool last = false;
   do {
     if (inflater.InflateBlock(last) != TBlockResult::Ok) return;
   } while (!last);
   inflater.Finish();
+}
+
+}  // namespace
+
+void Inflate(TDecodeState& state) {
+  static constexpr TFormatInfo Format =
+      FormatInfoOf<TDeflateFormat>(FixedLiteralTable.data(), FixedDistanceTable.data());
+  InflateEntry<TDeflateFormat>(state, state.InflateWork, Format);
+}
+
+void Inflate64(TDecodeState& state) {
+  static constexpr TFormatInfo Format =
+      FormatInfoOf<TDeflate64Format>(FixedLiteral64Table.data(), FixedDistance64Table.data());
+  InflateEntry<TDeflate64Format>(state, state.Inflate64Work, Format);
 }
 
 }  // namespace kestrel

@@ -1,5 +1,6 @@
 #pragma once
-// Method 8: the Deflate format.
+// Method 8, the Deflate format, and method 9, Deflate64, its variant with a 64 KiB
+// window.
 
 #include <cstddef>
 #include <cstdint>
@@ -9,27 +10,57 @@
 
 namespace kestrel {
 
-/// Inflate's storage for one extraction run (some 330 KB), made for its first
-/// deflated entry. Decoding goes straight into Output (or into the output stream's
-/// own memory, where it offers room for the entry): the 32 KiB of history a
-/// distance may reach back into, then eight (Chunks) chunks of 32 KiB, each
-/// written out once complete and before any further input is read, then room for
-/// a turn of the fast loop to run past the last chunk's end.
-struct TInflateWorkspace {
+/// What the two formats differ in, for the decoder: the history a distance may
+/// reach back into, the longest match (and so how far past a chunk's end one turn
+/// of the fast loop may write), the rows of the lengths and distances, the count
+/// of distance codes a dynamic block may send, and the bits of one length with its
+/// distance.
+struct TDeflateFormat {
+  static constexpr bool Deflate64 = false;
   static constexpr std::size_t History = 32768;
+  static constexpr std::size_t LongestMatch = 258;
+  static constexpr const TInflateRows& Rows = DeflateRows;
+  static constexpr unsigned DistanceCodes = 30;
+  // A 15-bit length code with 5 extra bits and a 15-bit distance code with 13.
+  static constexpr unsigned MaxMatchBits = 48;
+};
+struct TDeflate64Format {
+  static constexpr bool Deflate64 = true;
+  static constexpr std::size_t History = 65536;
+  static constexpr std::size_t LongestMatch = 65538;
+  static constexpr const TInflateRows& Rows = Deflate64Rows;
+  static constexpr unsigned DistanceCodes = 32;
+  // A 15-bit length code with 16 extra bits and a 15-bit distance code with 14.
+  static constexpr unsigned MaxMatchBits = 60;
+};
+
+/// Inflate's storage for one extraction run, made for its first entry of the
+/// format. Decoding goes straight into Output (or into the output stream's own
+/// memory, where it offers room for the entry): the history a distance may reach
+/// back into, then eight (Chunks) chunks of 32 KiB, each written out once complete
+/// and before any further input is read, then room for a turn of the fast loop to
+/// run past the last chunk's end: a match and the 32 bytes its copy may write
+/// beyond it. Some 330 KB for Deflate, 460 KB for Deflate64.
+template <class TFormat>
+struct TInflateWorkspaceOf {
+  static constexpr std::size_t History = TFormat::History;
   static constexpr std::size_t Chunks = 8;
-  static constexpr std::size_t Slack = 512;
+  static constexpr std::size_t Slack = TFormat::LongestMatch + 254;
 
   /// The fast tables of the current block's dynamic codes.
   TFastSlot LiteralTable[LiteralTableSize];
   TFastSlot DistanceTable[DistanceTableSize];
   std::uint8_t Output[History + Chunks * DecodeChunk + Slack];
 };
+struct TInflateWorkspace : TInflateWorkspaceOf<TDeflateFormat> {};
+struct TInflate64Workspace : TInflateWorkspaceOf<TDeflate64Format> {};
 
 /// Inflates the current entry. On a failed block it stops at once and flushes
 /// nothing more (the driver's CRC comparison then reports the entry); after the
 /// last block it flushes the window and the output. Only a cancel, a failed
 /// write, and the exceptions of the two final flushes, leave it.
 void Inflate(TDecodeState& state);
+/// The same for a Deflate64 entry.
+void Inflate64(TDecodeState& state);
 
 }  // namespace kestrel

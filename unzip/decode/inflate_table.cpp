@@ -29,13 +29,14 @@ struct TMeaning {
   unsigned extra;
 };
 
-constexpr TMeaning MeaningOf(TInflateCode code, unsigned symbol) {
+constexpr TMeaning MeaningOf(TInflateCode code, const TInflateRows& rows, unsigned symbol) {
   if (code == TInflateCode::Literal) {
     if (symbol < 256) return {1u << SlotLiteralsShift | symbol << SlotValueShift, 0};
     if (symbol == 256) return {SlotEndOfBlock, 0};
-    if (symbol <= 285) return {TFastSlot{LengthBase[symbol - 257]} << SlotValueShift, LengthExtra[symbol - 257]};
-  } else if (symbol < 30) {
-    return {TFastSlot{DistanceBase[symbol]} << SlotValueShift, DistanceExtra[symbol]};
+    if (symbol <= 285)
+      return {TFastSlot{rows.LengthBase[symbol - 257]} << SlotValueShift, rows.LengthExtra[symbol - 257]};
+  } else if (symbol < rows.DistanceCodes) {
+    return {TFastSlot{rows.DistanceBase[symbol]} << SlotValueShift, rows.DistanceExtra[symbol]};
   }
   return {SlotInvalid, 0};
 }
@@ -96,8 +97,8 @@ constexpr void PairLiterals(TFastSlot* table, unsigned tableBits, const std::uin
   }
 }
 
-constexpr TCodeResult BuildTable(const std::uint16_t* lengths, unsigned n, TInflateCode code, TFastSlot* table,
-                                 bool& absent, unsigned literalBits, bool pairLiterals) {
+constexpr TCodeResult BuildTable(const std::uint16_t* lengths, unsigned n, TInflateCode code, const TInflateRows& rows,
+                                 TFastSlot* table, bool& absent, unsigned literalBits, bool pairLiterals) {
   const unsigned tableBits = code == TInflateCode::Literal ? literalBits : DistanceTableBits;
   const unsigned firstSlots = 1u << tableBits;
   absent = false;
@@ -137,7 +138,7 @@ constexpr TCodeResult BuildTable(const std::uint16_t* lengths, unsigned n, TInfl
   for (; i < used && lengths[symbols[i]] <= tableBits; ++i) {
     const unsigned length = lengths[symbols[i]];
     for (; width < length; ++width) std::copy_n(table, 1u << width, table + (1u << width));
-    table[reversed[i]] = SymbolSlot(MeaningOf(code, symbols[i]), length);
+    table[reversed[i]] = SymbolSlot(MeaningOf(code, rows, symbols[i]), length);
   }
   for (; width < tableBits; ++width) std::copy_n(table, 1u << width, table + (1u << width));
 
@@ -152,7 +153,7 @@ constexpr TCodeResult BuildTable(const std::uint16_t* lengths, unsigned n, TInfl
     table[shared] = LinkSlot(subTable, width, tableBits);
     for (; i < end; ++i) {
       const unsigned rest = lengths[symbols[i]] - tableBits;
-      PlaceCode(table + subTable, slots, reversed[i] >> tableBits, rest, SymbolSlot(MeaningOf(code, symbols[i]), rest));
+      PlaceCode(table + subTable, slots, reversed[i] >> tableBits, rest, SymbolSlot(MeaningOf(code, rows, symbols[i]), rest));
     }
     subTable += slots;
   }
@@ -165,29 +166,34 @@ constexpr TCodeResult BuildTable(const std::uint16_t* lengths, unsigned n, TInfl
 }
 
 template <std::size_t Slots>
-constexpr std::array<TFastSlot, Slots> MakeFixedTable(TInflateCode code) {
-  // 288 literal/length lengths: 0-143 8 bits, 144-255 9, 256-279 7, 280-287 8;
-  // 30 distance codes of 5 bits, an incomplete code (30 and 31 are unused).
+constexpr std::array<TFastSlot, Slots> MakeFixedTable(TInflateCode code, const TInflateRows& rows) {
+  // 288 literal/length lengths: 0-143 8 bits, 144-255 9, 256-279 7, 280-287 8; the
+  // distance codes all 5 bits. Of Deflate's 30 distance codes that is an
+  // incomplete code, and codes 30 and 31 are invalid.
   std::uint16_t lengths[288] = {};
-  unsigned n = 30;
+  unsigned n = rows.DistanceCodes;
   if (code == TInflateCode::Literal) {
     n = 288;
     for (unsigned i = 0; i < 288; ++i) lengths[i] = i < 144 ? 8 : i < 256 ? 9 : i < 280 ? 7 : 8;
   } else {
-    for (unsigned i = 0; i < 30; ++i) lengths[i] = 5;
+    for (unsigned i = 0; i < n; ++i) lengths[i] = 5;
   }
   std::array<TFastSlot, Slots> table{};
   bool absent = false;
-  BuildTable(lengths, n, code, table.data(), absent, LiteralTableBits, false);
+  BuildTable(lengths, n, code, rows, table.data(), absent, LiteralTableBits, false);
   return table;
 }
 
 }  // namespace
 
 constexpr std::array<TFastSlot, 1u << LiteralTableBits> FixedLiteralTable =
-    MakeFixedTable<1u << LiteralTableBits>(TInflateCode::Literal);
+    MakeFixedTable<1u << LiteralTableBits>(TInflateCode::Literal, DeflateRows);
 constexpr std::array<TFastSlot, 1u << DistanceTableBits> FixedDistanceTable =
-    MakeFixedTable<1u << DistanceTableBits>(TInflateCode::Distance);
+    MakeFixedTable<1u << DistanceTableBits>(TInflateCode::Distance, DeflateRows);
+constexpr std::array<TFastSlot, 1u << LiteralTableBits> FixedLiteral64Table =
+    MakeFixedTable<1u << LiteralTableBits>(TInflateCode::Literal, Deflate64Rows);
+constexpr std::array<TFastSlot, 1u << DistanceTableBits> FixedDistance64Table =
+    MakeFixedTable<1u << DistanceTableBits>(TInflateCode::Distance, Deflate64Rows);
 
 // Fixed code 0000000 is 256, the end of the block; 00110000 is '\0'. The table
 // index holds a code's first bit lowest.
@@ -199,12 +205,16 @@ static_assert(FixedLiteralTable[0b01100011] == SlotInvalid);
 // Distance code 29 (11101): base 24577, 13 extra bits; code 31 is invalid.
 static_assert(FixedDistanceTable[0b10111] == (24577u << SlotValueShift | 13u << SlotExtraShift | 18));
 static_assert(FixedDistanceTable[0b11111] == SlotInvalid);
+// In Deflate64, 285 is a length of 3 with 16 extra bits, and 31 a distance of 49153
+// with 14.
+static_assert(FixedLiteral64Table[0b10100011] == (3u << SlotValueShift | 16u << SlotExtraShift | 24));
+static_assert(FixedDistance64Table[0b11111] == (49153u << SlotValueShift | 14u << SlotExtraShift | 19));
 // Two fixed literal codes take at least 16 bits: no fixed slot holds two.
 
-TCodeResult BuildInflateTable(const std::uint16_t* lengths, unsigned n, TInflateCode code, TFastSlot* table,
-                              bool& absent, unsigned literalBits, bool pairLiterals) {
+TCodeResult BuildInflateTable(const std::uint16_t* lengths, unsigned n, TInflateCode code, const TInflateRows& rows,
+                              TFastSlot* table, bool& absent, unsigned literalBits, bool pairLiterals) {
   if (literalBits != WideLiteralTableBits) literalBits = LiteralTableBits;
-  return BuildTable(lengths, n, code, table, absent, literalBits, pairLiterals);
+  return BuildTable(lengths, n, code, rows, table, absent, literalBits, pairLiterals);
 }
 
 }  // namespace kestrel

@@ -40,6 +40,34 @@ inline constexpr std::uint8_t DistanceExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  
 static_assert(LengthBase[28] == 258 && LengthBase[27] + (1 << LengthExtra[27]) - 1 == 258);
 static_assert(DistanceBase[29] + (1 << DistanceExtra[29]) - 1 == 32768);
 
+/// Deflate64, the format with a 64 KiB window, differs in three codes: length code
+/// 285 is a length of 3 plus 16 extra bits (up to 65,538), and distance codes 30 and
+/// 31 reach back to 65,536 with 14 extra bits each.
+inline constexpr std::uint16_t Length64Base[31] = {3,  4,  5,  6,  7,  8,  9,  10,  11,  13,  15,  17,  19,  23, 27, 31,
+                                                   35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 3,   0,  0};
+inline constexpr std::uint8_t Length64Extra[31] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2,  2,  2,
+                                                   3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 16, 99, 99};
+inline constexpr std::uint16_t Distance64Base[32] = {1,    2,    3,    4,    5,    7,     9,     13,    17,    25,   33,
+                                                     49,   65,   97,   129,  193,  257,   385,   513,   769,   1025, 1537,
+                                                     2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577, 32769, 49153};
+inline constexpr std::uint8_t Distance64Extra[32] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,  6,
+                                                     7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13, 14, 14};
+static_assert(Length64Base[28] + (1 << Length64Extra[28]) - 1 == 65538);
+static_assert(Distance64Base[31] + (1 << Distance64Extra[31]) - 1 == 65536);
+
+/// The rows of the format a table is built for: the bases and extra bits of length
+/// codes 257-287 and of the distance codes, and how many distance codes mean
+/// something (the others are invalid).
+struct TInflateRows {
+  const std::uint16_t* LengthBase;
+  const std::uint8_t* LengthExtra;
+  const std::uint16_t* DistanceBase;
+  const std::uint8_t* DistanceExtra;
+  unsigned DistanceCodes;
+};
+inline constexpr TInflateRows DeflateRows = {LengthBase, LengthExtra, DistanceBase, DistanceExtra, 30};
+inline constexpr TInflateRows Deflate64Rows = {Length64Base, Length64Extra, Distance64Base, Distance64Extra, 32};
+
 /// First-level widths: a literal/length table resolves 11 bits, or 12 where that
 /// lets two literal codes share a slot; a distance table resolves 8. Longer codes
 /// continue in a sub-table behind the first level.
@@ -48,9 +76,9 @@ inline constexpr unsigned WideLiteralTableBits = 12;
 inline constexpr unsigned DistanceTableBits = 8;
 /// Slots of the two tables, sub-tables included. A sub-table holds at most
 /// 2^(15 - first-level width) slots and there is at most one per code longer
-/// than the first level (288 literal/length codes, 30 distance codes).
+/// than the first level (288 literal/length codes, 32 distance codes).
 inline constexpr unsigned LiteralTableSize = (1u << WideLiteralTableBits) + 288 * (1u << (15 - LiteralTableBits));
-inline constexpr unsigned DistanceTableSize = (1u << DistanceTableBits) + 30 * (1u << (15 - DistanceTableBits));
+inline constexpr unsigned DistanceTableSize = (1u << DistanceTableBits) + 32 * (1u << (15 - DistanceTableBits));
 
 /// One slot of a fast table, 32 bits:
 ///   bits 0-5    Drop: the bits the slot takes off the buffer. A literal slot: its
@@ -63,8 +91,8 @@ inline constexpr unsigned DistanceTableSize = (1u << DistanceTableBits) + 30 * (
 ///   bits 8-23   Value. A literal slot: the first literal in bits 8-15, the second
 ///               one in bits 16-23. A length or distance: its base. A link: the
 ///               sub-table's first slot.
-///   bits 24-28  Extra. A length or distance: the number of extra bits (its code's
-///               bits are Drop less Extra). A literal slot: the first literal's
+///   bits 24-28  Extra. A length or distance: the number of extra bits, 0 to 16
+///               (its code's bits are Drop less Extra). A literal slot: the first literal's
 ///               code bits. A link: the sub-table's index width.
 ///   bit 29      a link to a sub-table
 ///   bit 30      the end of the block
@@ -95,9 +123,9 @@ enum class TInflateCode { Literal, Distance };
 
 /// Builds the table of the code given by n code lengths (0 = symbol unused, at
 /// most 15) into table, which holds LiteralTableSize or DistanceTableSize
-/// slots. Literal/length symbols 0-255 are literals, 256 ends the block, 257-285
-/// are lengths and 286-287 invalid; distance symbols 0-29 are distances and 30-31
-/// invalid. Results as BuildCodeTable's (Complete, Incomplete, OverSubscribed),
+/// slots, with the lengths and distances of rows. Literal/length symbols 0-255 are
+/// literals, 256 ends the block, 257-285 are lengths and 286-287 invalid; distance
+/// symbols below rows.DistanceCodes are distances and the others invalid. Results as BuildCodeTable's (Complete, Incomplete, OverSubscribed),
 /// with the same rule that a lone code of length 1 is complete. absent is set
 /// when every length is 0: the table then decodes every pattern as invalid.
 /// Unused patterns of an incomplete code decode as invalid; an over-subscribed
@@ -106,11 +134,15 @@ enum class TInflateCode { Literal, Distance };
 /// makes slots of two literals where the first level's bits hold two whole
 /// literal codes: they take as long to find as the table to fill, so they pay
 /// only in a long block.
-TCodeResult BuildInflateTable(const std::uint16_t* lengths, unsigned n, TInflateCode code, TFastSlot* table,
-                              bool& absent, unsigned literalBits = LiteralTableBits, bool pairLiterals = false);
+TCodeResult BuildInflateTable(const std::uint16_t* lengths, unsigned n, TInflateCode code, const TInflateRows& rows,
+                              TFastSlot* table, bool& absent, unsigned literalBits = LiteralTableBits,
+                              bool pairLiterals = false);
 
-/// The tables of the fixed codes of the format, built at compile time.
+/// The tables of the fixed codes of the format and of Deflate64 (whose fixed
+/// distance code has all 32 codes), built at compile time.
 extern const std::array<TFastSlot, 1u << LiteralTableBits> FixedLiteralTable;
 extern const std::array<TFastSlot, 1u << DistanceTableBits> FixedDistanceTable;
+extern const std::array<TFastSlot, 1u << LiteralTableBits> FixedLiteral64Table;
+extern const std::array<TFastSlot, 1u << DistanceTableBits> FixedDistance64Table;
 
 }  // namespace kestrel

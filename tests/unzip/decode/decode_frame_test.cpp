@@ -139,7 +139,7 @@ TEST(DecodeStoredEntries, CancelBeforeAChunkEndsTheRun) {
 }
 
 TEST(DecodeUnknownMethods, ShowTheNoticeAndWriteNothing) {
-  for (std::uint16_t method : {7, 9, 12, 99}) {
+  for (std::uint16_t method : {7, 10, 12, 99}) {
     TTestHost host("");
     const TDecoded d = DecodeData("some compressed bytes", method, 100, &host);
     EXPECT_TRUE(d.ok);

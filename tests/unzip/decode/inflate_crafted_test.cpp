@@ -110,6 +110,37 @@ TEST(InflateFixedBlocks, DistanceCodes30And31AreInvalid) {
   }
 }
 
+// Deflate64: length code 285 is 3 plus 16 extra bits, and distance codes 30 and 31
+// reach back past 32 KiB, to 65,536 at most.
+TEST(InflateFixedBlocks, Deflate64LongestMatchAndFarDistances) {
+  TBitWriter w;
+  w.Bits(1, 1);
+  w.Bits(1, 2);
+  w.FixedLiteral('a');
+  w.FixedLiteral('b');
+  w.FixedLiteral(285);
+  w.Bits(65535, 16);  // 65,538
+  w.FixedDistance(1);  // 2
+  w.FixedLiteral('c');
+  w.FixedLiteral(257);  // 3
+  w.FixedDistance(31);
+  w.Bits(16383, 14);  // 65,536
+  w.FixedLiteral(257);
+  w.FixedDistance(30);
+  w.Bits(0, 14);  // 32,769
+  w.FixedLiteral(256);
+  std::string want = "ab";
+  auto copy = [&want](std::size_t length, std::size_t distance) {
+    for (std::size_t i = 0; i < length; ++i) want += want[want.size() - distance];
+  };
+  copy(65538, 2);
+  want += 'c';
+  copy(3, 65536);
+  copy(3, 32769);
+  const TDecoded d = DecodeData(w.Bytes(), 9, static_cast<std::uint32_t>(want.size()));
+  EXPECT_TRUE(d.ok && d.output == want && d.crc == Crc(want));
+}
+
 TEST(InflateFixedBlocks, BlockType3Fails) {
   TBitWriter w;
   FixedAb(w);

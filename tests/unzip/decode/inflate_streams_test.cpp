@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "decode_test_support.h"
+#include "tests/support/test_support.h"
 #include "unzip/decode/crc32.h"
 
 namespace {
@@ -103,6 +104,30 @@ TEST(InflateZlibStreams, SameStateServesEntryAfterEntry) {
     ASSERT_TRUE(state.DecodeEntryData(eb, ob));
     EXPECT_TRUE(ob.data == b);
     EXPECT_EQ(state.Crc(), Crc(b));
+  }
+}
+
+// Deflate64 entries that 7-Zip wrote: text, matches that reach back further than
+// 32 KiB (a random block three times, 90,000 bytes apart) and a long run.
+TEST(InflateDeflate64, SevenZipEntries) {
+  if (!testsupport::HaveCommand("7z")) GTEST_SKIP() << "7z is not installed";
+  testsupport::TTempFolder folder;
+  const std::string block = RandomData(40000, 21);
+  const std::vector<std::pair<std::string, std::string>> files = {
+      {"far.bin", block + TextData(50000, 22) + block + std::string(200000, 'a') + block},
+      {"text.txt", TextData(1200000, 23)}};
+  for (const auto& [name, data] : files) testsupport::WriteFile(folder.Path() / name, data);
+  testsupport::ShellIn(folder.Path(), "7z a -tzip -mm=Deflate64 -mx=9 -bd d64.zip far.bin text.txt > /dev/null");
+  const std::string archive = testsupport::ReadFile(folder.Path() / "d64.zip");
+  const auto entries = ReadZipEntries(archive);
+  ASSERT_EQ(entries.size(), files.size());
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    const kestrel::TDecodeEntry& e = entries[i].entry;
+    ASSERT_EQ(e.CompressionMethod, 9) << files[i].first;
+    const std::string data = archive.substr(e.LocalHeaderOffset + 30 + e.FileNameLength + e.ExtraFieldLength,
+                                            e.CompressedSize);
+    const TDecoded d = DecodeData(data, 9, static_cast<std::uint32_t>(files[i].second.size()));
+    EXPECT_TRUE(d.ok && d.output == files[i].second && d.crc == entries[i].crc) << files[i].first;
   }
 }
 

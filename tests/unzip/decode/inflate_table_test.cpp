@@ -83,7 +83,7 @@ void ExpectSameDecoding(const std::vector<std::uint16_t>& lengths, bool literals
   std::vector<TFastSlot> table(literals ? LiteralTableSize : DistanceTableSize);
   bool absent = false;
   ASSERT_EQ(BuildInflateTable(lengths.data(), n, literals ? TInflateCode::Literal : TInflateCode::Distance,
-                              table.data(), absent, literalBits, literals),
+                              DeflateRows, table.data(), absent, literalBits, literals),
             expected)
       << what;
   const unsigned width = literals ? literalBits : DistanceTableBits;
