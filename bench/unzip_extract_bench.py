@@ -11,6 +11,10 @@ processor time (user and system) the command took. The load average before and
 after is printed too: on a busy machine elapsed times grow, processor times less.
 
     python3 bench/unzip_extract_bench.py [--build build] [--rounds 5] [--scale 1.0] [--no-odt]
+                                         [--baseline OTHER_BUILD]
+
+With --baseline, the kestrel-unzip of another build (an earlier commit's, say) runs
+beside this one in the same rounds, as "baseline".
 """
 import argparse
 import os
@@ -73,6 +77,7 @@ def main():
     parser.add_argument('--rounds', type=int, default=5)
     parser.add_argument('--scale', type=float, default=1.0, help='fraction of the full sizes')
     parser.add_argument('--no-odt', action='store_true', help='leave out corvane on the office package')
+    parser.add_argument('--baseline', help='another build folder whose kestrel-unzip runs beside this one')
     args = parser.parse_args()
     unzip_tool = os.path.abspath(os.path.join(args.build, 'tools', 'kestrel-unzip'))
     corvane = os.path.abspath(os.path.join(args.build, 'converter', 'corvane'))
@@ -95,7 +100,7 @@ def main():
         with open(big_gz, 'wb') as f:
             subprocess.run(['gzip', '-6', '-c', os.path.join(work, 'big', 'big.txt')], stdout=f, check=True)
 
-        tools = ('unzip', 'kestrel-unzip', 'bsdtar', '7z', 'libdeflate-gunzip')
+        tools = ('unzip', 'kestrel-unzip', 'baseline', 'bsdtar', '7z', 'libdeflate-gunzip')
 
         def extractors(name, archive, dest):
             commands = {
@@ -104,6 +109,9 @@ def main():
                 'bsdtar': ['bsdtar', '-xf', archive, '-C', dest],
                 '7z': ['7z', 'x', '-y', '-bso0', '-bsp0', '-o' + dest, archive],
             }
+            if args.baseline:
+                commands['baseline'] = [os.path.abspath(os.path.join(args.baseline, 'tools', 'kestrel-unzip')), archive,
+                                        dest]
             if name == 'one 100 MB text file' and shutil.which('libdeflate-gunzip'):
                 commands['libdeflate-gunzip'] = [
                     'sh', '-c', 'libdeflate-gunzip -c "$1" > "$2"', 'sh', big_gz, os.path.join(dest, 'big.txt')]
