@@ -126,18 +126,12 @@ inline std::uint32_t MatchValue(TFastSlot slot, std::uint64_t before) {
 // not yet output and not history. Most matches are short: the first 32 bytes are
 // copied whatever the length, which spares a branch that is hard to predict.
 //
-// CopyNearMatch takes the distances below 16, which are rare; it stays out of the
+// CopyNearMatch takes the distances below 8, which are rare; it stays out of the
 // loops that copy, so that its registers do not crowd theirs.
 [[gnu::noinline]] std::uint8_t* CopyNearMatch(std::uint8_t* out, std::uint32_t dist, std::uint32_t len) {
   std::uint8_t* const end = out + len;
   const std::uint8_t* src = out - dist;
-  if (dist >= 8) {
-    Copy8(out, src);
-    Copy8(out + 8, src + 8);
-    Copy8(out + 16, src + 16);
-    Copy8(out + 24, src + 24);
-    for (out += 32, src += 32; out < end; out += 8, src += 8) Copy8(out, src);
-  } else if (dist == 1) {
+  if (dist == 1) {
     const std::uint64_t v = *src * std::uint64_t{0x0101010101010101};
     std::uint8_t pattern[16];
     std::memcpy(pattern, &v, 8);
@@ -160,16 +154,25 @@ inline std::uint32_t MatchValue(TFastSlot slot, std::uint64_t before) {
 }
 
 inline std::uint8_t* CopyMatch(std::uint8_t* out, std::uint32_t dist, std::uint32_t len) {
-  if (dist < 16) [[unlikely]]
+  if (dist < 8) [[unlikely]]
     return CopyNearMatch(out, dist, len);
-  // Each piece's source lies before its destination, so it is final.
+  // Words of 8 bytes: each one's source lies before its destination, so it is
+  // final. Past the first 32 bytes, a distance of 16 or more allows pieces of 16.
   std::uint8_t* const end = out + len;
   const std::uint8_t* src = out - dist;
   Copy8(out, src);
   Copy8(out + 8, src + 8);
   Copy8(out + 16, src + 16);
   Copy8(out + 24, src + 24);
-  for (out += 32, src += 32; out < end; out += 16, src += 16) std::memcpy(out, src, 16);
+  out += 32;
+  src += 32;
+  if (out < end) [[unlikely]] {
+    if (dist >= 16) {
+      for (; out < end; out += 16, src += 16) std::memcpy(out, src, 16);
+    } else {
+      for (; out < end; out += 8, src += 8) Copy8(out, src);
+    }
+  }
   return end;
 }
 

@@ -75,24 +75,30 @@ constexpr void PlaceCode(TFastSlot* table, unsigned slots, std::uint32_t index, 
 }
 
 // Where the first-level bits hold a literal's code and after it the whole code of
-// a second literal, the slot gives both. With the first code's bits fixed, the
-// bits after them are the index k of a slot that decodes the second code; that
-// slot holds one literal or, already paired, two, and only its first literal and
-// that one's code bits count.
+// a second literal, the slot gives both. Such a slot's index is the first code's
+// reversed bits, then the second's, then any bits: each pair of literal codes that
+// fits the first level fills the slots it owns, as a code of their joint length
+// would. The literals come in canonical order, shortest first, so the second ones
+// for a first stop at the first that no longer fits.
 constexpr void PairLiterals(TFastSlot* table, unsigned tableBits, const std::uint16_t* symbols,
-                            const std::uint32_t* reversed, const std::uint16_t* lengths, unsigned used,
-                            unsigned shortest) {
-  for (unsigned c = 0; c < used && lengths[symbols[c]] + shortest <= tableBits; ++c) {
-    if (symbols[c] >= 256) continue;
-    const unsigned firstBits = lengths[symbols[c]];
-    const TFastSlot first = TFastSlot{symbols[c]} << SlotValueShift | firstBits << SlotExtraShift;
-    for (std::uint32_t k = 0; k < (1u << (tableBits - firstBits)); ++k) {
-      const TFastSlot second = table[k];
-      if ((second & SlotLiteralsMask) == 0) continue;
-      const unsigned bits = firstBits + SlotExtra(second);
-      if (bits > tableBits) continue;
-      const TFastSlot secondLiteral = (second >> SlotValueShift & 0xFF) << (SlotValueShift + 8);
-      table[reversed[c] | k << firstBits] = first | secondLiteral | 2u << SlotLiteralsShift | bits;
+                            const std::uint32_t* reversed, const std::uint16_t* lengths, unsigned used) {
+  std::uint16_t literal[256] = {};
+  std::uint32_t literalCode[256] = {};
+  unsigned literals = 0;
+  for (unsigned i = 0; i < used; ++i)
+    if (symbols[i] < 256) {
+      literal[literals] = symbols[i];
+      literalCode[literals++] = reversed[i];
+    }
+  for (unsigned a = 0; a < literals; ++a) {
+    const unsigned firstBits = lengths[literal[a]];
+    const TFastSlot first = TFastSlot{literal[a]} << SlotValueShift | firstBits << SlotExtraShift;
+    for (unsigned b = 0; b < literals; ++b) {
+      const unsigned bits = firstBits + lengths[literal[b]];
+      if (bits > tableBits) break;
+      const TFastSlot pair = first | TFastSlot{literal[b]} << (SlotValueShift + 8) | 2u << SlotLiteralsShift | bits;
+      for (std::uint32_t at = literalCode[a] | literalCode[b] << firstBits; at < (1u << tableBits); at += 1u << bits)
+        table[at] = pair;
     }
   }
 }
@@ -153,13 +159,13 @@ constexpr TCodeResult BuildTable(const std::uint16_t* lengths, unsigned n, TInfl
     table[shared] = LinkSlot(subTable, width, tableBits);
     for (; i < end; ++i) {
       const unsigned rest = lengths[symbols[i]] - tableBits;
-      PlaceCode(table + subTable, slots, reversed[i] >> tableBits, rest, SymbolSlot(MeaningOf(code, rows, symbols[i]), rest));
+      PlaceCode(table + subTable, slots, reversed[i] >> tableBits, rest,
+                SymbolSlot(MeaningOf(code, rows, symbols[i]), rest));
     }
     subTable += slots;
   }
 
-  if (pairLiterals && code == TInflateCode::Literal)
-    PairLiterals(table, tableBits, symbols, reversed, lengths, used, counted.Shortest);
+  if (pairLiterals && code == TInflateCode::Literal) PairLiterals(table, tableBits, symbols, reversed, lengths, used);
   // A lone code of length 1 leaves half the patterns free, and still counts as
   // complete: a compressor may send such a code for a block of one distance.
   return incomplete && counted.Longest != 1 ? TCodeResult::Incomplete : TCodeResult::Complete;
