@@ -43,14 +43,14 @@ static_assert(DistanceBase[29] + (1 << DistanceExtra[29]) - 1 == 32768);
 /// Deflate64, the format with a 64 KiB window, differs in three codes: length code
 /// 285 is a length of 3 plus 16 extra bits (up to 65,538), and distance codes 30 and
 /// 31 reach back to 65,536 with 14 extra bits each.
-inline constexpr std::uint16_t Length64Base[31] = {3,  4,  5,  6,  7,  8,  9,  10,  11,  13,  15,  17,  19,  23, 27, 31,
-                                                   35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 3,   0,  0};
-inline constexpr std::uint8_t Length64Extra[31] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2,  2,  2,
+inline constexpr std::uint16_t Length64Base[31] = {3,  4,  5,  6,  7,  8,  9,  10,  11,  13,  15,  17,  19, 23, 27, 31,
+                                                   35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 3,  0,  0};
+inline constexpr std::uint8_t Length64Extra[31] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2,  2,  2, 2,
                                                    3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 16, 99, 99};
-inline constexpr std::uint16_t Distance64Base[32] = {1,    2,    3,    4,    5,    7,     9,     13,    17,    25,   33,
-                                                     49,   65,   97,   129,  193,  257,   385,   513,   769,   1025, 1537,
-                                                     2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577, 32769, 49153};
-inline constexpr std::uint8_t Distance64Extra[32] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,  6,
+inline constexpr std::uint16_t Distance64Base[32] = {
+    1,   2,   3,   4,   5,    7,    9,    13,   17,   25,   33,   49,    65,    97,    129,   193,
+    257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577, 32769, 49153};
+inline constexpr std::uint8_t Distance64Extra[32] = {0, 0, 0, 0, 1, 1, 2,  2,  3,  3,  4,  4,  5,  5,  6,  6,
                                                      7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13, 14, 14};
 static_assert(Length64Base[28] + (1 << Length64Extra[28]) - 1 == 65538);
 static_assert(Distance64Base[31] + (1 << Distance64Extra[31]) - 1 == 65536);
@@ -125,15 +125,12 @@ enum class TInflateCode { Literal, Distance };
 /// most 15) into table, which holds LiteralTableSize or DistanceTableSize
 /// slots, with the lengths and distances of rows. Literal/length symbols 0-255 are
 /// literals, 256 ends the block, 257-285 are lengths and 286-287 invalid; distance
-/// symbols below rows.DistanceCodes are distances and the others invalid. Results as BuildCodeTable's (Complete, Incomplete, OverSubscribed),
-/// with the same rule that a lone code of length 1 is complete. absent is set
-/// when every length is 0: the table then decodes every pattern as invalid.
-/// Unused patterns of an incomplete code decode as invalid; an over-subscribed
-/// code leaves the table undefined. A literal/length table's first level is
-/// literalBits wide (LiteralTableBits or WideLiteralTableBits). pairLiterals
-/// makes slots of two literals where the first level's bits hold two whole
-/// literal codes: they take as long to find as the table to fill, so they pay
-/// only in a long block.
+/// symbols below rows.DistanceCodes are distances and the others invalid. Results as BuildCodeTable's (Complete,
+/// Incomplete, OverSubscribed), with the same rule that a lone code of length 1 is complete. absent is set when every
+/// length is 0: the table then decodes every pattern as invalid. Unused patterns of an incomplete code decode as
+/// invalid; an over-subscribed code leaves the table undefined. A literal/length table's first level is literalBits
+/// wide (LiteralTableBits or WideLiteralTableBits). pairLiterals makes slots of two literals where the first level's
+/// bits hold two whole literal codes: they take as long to find as the table to fill, so they pay only in a long block.
 TCodeResult BuildInflateTable(const std::uint16_t* lengths, unsigned n, TInflateCode code, const TInflateRows& rows,
                               TFastSlot* table, bool& absent, unsigned literalBits = LiteralTableBits,
                               bool pairLiterals = false);

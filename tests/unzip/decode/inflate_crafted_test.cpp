@@ -119,7 +119,7 @@ TEST(InflateFixedBlocks, Deflate64LongestMatchAndFarDistances) {
   w.FixedLiteral('a');
   w.FixedLiteral('b');
   w.FixedLiteral(285);
-  w.Bits(65535, 16);  // 65,538
+  w.Bits(65535, 16);   // 65,538
   w.FixedDistance(1);  // 2
   w.FixedLiteral('c');
   w.FixedLiteral(257);  // 3

@@ -124,8 +124,8 @@ TEST(InflateDeflate64, SevenZipEntries) {
   for (std::size_t i = 0; i < files.size(); ++i) {
     const kestrel::TDecodeEntry& e = entries[i].entry;
     ASSERT_EQ(e.CompressionMethod, 9) << files[i].first;
-    const std::string data = archive.substr(e.LocalHeaderOffset + 30 + e.FileNameLength + e.ExtraFieldLength,
-                                            e.CompressedSize);
+    const std::string data =
+        archive.substr(e.LocalHeaderOffset + 30 + e.FileNameLength + e.ExtraFieldLength, e.CompressedSize);
     const TDecoded d = DecodeData(data, 9, static_cast<std::uint32_t>(files[i].second.size()));
     EXPECT_TRUE(d.ok && d.output == files[i].second && d.crc == entries[i].crc) << files[i].first;
   }

@@ -82,8 +82,8 @@ void ExpectSameDecoding(const std::vector<std::uint16_t>& lengths, bool literals
                                             : BuildCodeTable(lengths.data(), n, 0, DistanceBase, DistanceExtra, set, m);
   std::vector<TFastSlot> table(literals ? LiteralTableSize : DistanceTableSize);
   bool absent = false;
-  ASSERT_EQ(BuildInflateTable(lengths.data(), n, literals ? TInflateCode::Literal : TInflateCode::Distance,
-                              DeflateRows, table.data(), absent, literalBits, literals),
+  ASSERT_EQ(BuildInflateTable(lengths.data(), n, literals ? TInflateCode::Literal : TInflateCode::Distance, DeflateRows,
+                              table.data(), absent, literalBits, literals),
             expected)
       << what;
   const unsigned width = literals ? literalBits : DistanceTableBits;
