@@ -217,17 +217,15 @@ struct TFastLimits {
 
   const std::uint8_t* inLimit;  // the furthest `in` may be at a look at the limits
   std::uint8_t* outLimit;       // the end of the buffer's last chunk
-  std::size_t turns = 0;        // turns that may start without a look
+  std::ptrdiff_t turns = 0;     // turns that may start without a look
 
   /// True when another turn may start.
   bool Allow(const std::uint8_t* in, const std::uint8_t* out) {
-    if (turns != 0) [[likely]] {
-      --turns;
+    if (--turns >= 0) [[likely]]
       return true;
-    }
     if (in > inLimit || out >= outLimit) return false;
-    turns = std::min(static_cast<std::size_t>(inLimit - in) / TBounds::TurnInput,
-                     static_cast<std::size_t>(outLimit - out - 1) / TBounds::TurnOutput);
+    turns = std::min((inLimit - in) / static_cast<std::ptrdiff_t>(TBounds::TurnInput),
+                     (outLimit - out - 1) / static_cast<std::ptrdiff_t>(TBounds::TurnOutput));
     return true;
   }
 };
