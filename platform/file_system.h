@@ -27,6 +27,9 @@ int LastSystemError();
 void SetLastSystemError(int code);
 /// A short text for a system error code, for messages on stderr.
 std::string SystemErrorText(int code);
+/// The system's code for a denied access (EACCES, ERROR_ACCESS_DENIED), for a
+/// caller that refuses an access itself and reports it as the system would.
+int AccessDeniedError();
 
 // ---- Paths and folders -------------------------------------------------------
 
@@ -271,5 +274,8 @@ bool WriteConsoleText(TConsoleStream stream, std::string_view text);
 /// True when the stream is a terminal that a person watches (not a file or a pipe):
 /// only there may a line be redrawn in place.
 bool ConsoleIsTerminal(TConsoleStream stream);
+/// The width in columns of the terminal the stream shows on, asked anew each time
+/// (the window may have been resized); 0 when it is no terminal or cannot say.
+int ConsoleWidth(TConsoleStream stream);
 
 }  // namespace platform

@@ -2,7 +2,8 @@
 // The few user-interface services the zip component can reach. A console has no
 // dialogs: message boxes become a line on stderr (a Yes/No box is asked on the
 // terminal when stdin is one, and answered No otherwise), and every dialog counts
-// as cancelled.
+// as cancelled. Also what a console program needs to ask its user a question, to
+// read a password without showing it, and to end cleanly on Ctrl-C.
 
 #include <optional>
 #include <string>
@@ -37,6 +38,34 @@ class TBusyCursor {
 std::optional<std::string> SelectFolderDialog(std::string_view caption);
 /// File-open dialog; nothing when cancelled (always, on a console).
 std::optional<std::string> OpenFileDialog(std::string_view title, std::string_view initialName);
+
+// ---- Questions on the console and Ctrl-C ----------------------------------------
+
+/// True when standard input is a terminal that a person types at: only then may a
+/// program ask and wait for an answer.
+bool InputIsTerminal();
+/// Writes the prompt to standard error and reads one line of standard input,
+/// without its line end. Nothing at the end of the input, on a read error, or when
+/// Ctrl-C interrupted the wait (see TInterruptCatcher).
+std::optional<std::string> ReadAnswer(std::string_view prompt);
+/// The same for a secret: what is typed is not shown (the terminal's echo is off
+/// while the line is read, and back as it was afterwards, Ctrl-C included). Asks
+/// only a terminal: nothing when standard input is none.
+std::optional<std::string> ReadSecret(std::string_view prompt);
+
+/// Catches Ctrl-C for its lifetime. A first Ctrl-C no longer ends the process: it
+/// is noted for InterruptRequested, and a ReadAnswer or ReadSecret that waits gives
+/// up, so that the program can remove what it left half done and end by itself. A
+/// second Ctrl-C ends the process as usual. One catcher at a time.
+class TInterruptCatcher {
+ public:
+  TInterruptCatcher();
+  ~TInterruptCatcher();
+  TInterruptCatcher(const TInterruptCatcher&) = delete;
+  TInterruptCatcher& operator=(const TInterruptCatcher&) = delete;
+};
+/// True once Ctrl-C was pressed while a TInterruptCatcher lived.
+bool InterruptRequested();
 
 /// True when the path lies on a removable drive (never on POSIX).
 bool DriveIsRemovable(const std::string& path);

@@ -4,8 +4,13 @@
 #include <chrono>
 #include <cstdio>
 #include <exception>
+#include <functional>
+#include <optional>
 
 #include "platform/file_system.h"
+#include "platform/host_ui.h"
+#include "tools/terminal_text.h"
+#include "tools/unzip_listing.h"
 #include "unzip/decode/decode_errors.h"
 #include "unzip/kestrel_unzip.h"
 #include "unzip/unzip_errors.h"
@@ -13,55 +18,98 @@
 namespace kestrel::tool {
 namespace {
 
-/// The stored path with "/" between folders.
-std::string SlashPath(const TZipHeaderInfo& entry) {
-  std::string path = entry.StoredPath();
-  for (char& c : path)
-    if (c == '\\') c = '/';
-  return path;
+std::string Plural(std::uint64_t count, const char* noun) {
+  return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
 }
 
-/// One listing line: method, compressed size, uncompressed size, CRC-32 and the
-/// stored path with "/" separators.
-std::string ListingLine(const TZipHeaderInfo& entry) {
-  char crc[9];
-  std::snprintf(crc, sizeof crc, "%08x", static_cast<unsigned>(entry.CRC32));
-  const std::string path = SlashPath(entry);
-  return std::to_string(entry.CompressionMethod) + ' ' + std::to_string(entry.CompressedSize) + ' ' +
-         std::to_string(entry.UncompressedSize) + ' ' + crc + ' ' + path;
+std::string Hex8(std::uint32_t value) {
+  char text[9];
+  std::snprintf(text, sizeof text, "%08x", static_cast<unsigned>(value));
+  return text;
 }
 
-/// Why the component cannot decode an entry, or nothing when it can: the line
-/// kestrel-unzip prints instead of a misleading CRC error or wrong-password line.
+/// The progress line of a run on a terminal: shown once the run has taken a
+/// second, redrawn in place at most ten times a second within the terminal's
+/// width, and cleared before any other line and at the end.
+class TProgressLine {
+ public:
+  using TClock = std::chrono::steady_clock;
+
+  void File(const std::string& path) { file_ = path; }
+  void Update(std::int32_t percent, std::int64_t bytes) {
+    const auto now = TClock::now();
+    if (now - started_ < std::chrono::seconds(1) || (shown_ && now - drawn_ < std::chrono::milliseconds(100))) return;
+    drawn_ = now;
+    char figures[48];
+    std::snprintf(figures, sizeof figures, "%3d%%  %8.1f MB  ", static_cast<int>(percent),
+                  static_cast<double>(bytes) / 1e6);
+    // One column short of the width: a line that fills it would wrap on some
+    // terminals, and "\r" would then no longer reach its start.
+    const int width = platform::ConsoleWidth(platform::TConsoleStream::Error);
+    const std::size_t columns = width > 0 ? static_cast<std::size_t>(width) - 1 : 79;
+    std::string line = figures;
+    if (line.size() >= columns) line.clear();
+    line += FitToWidth(file_, columns - line.size());
+    Draw(line);
+  }
+  /// Called before any other line goes to stderr, and at the end.
+  void Clear() {
+    if (shown_) Draw(std::string());
+    shown_ = false;
+  }
+  ~TProgressLine() { Clear(); }
+
+ private:
+  void Draw(const std::string& line) {
+    // Back to the line's start; blanks cover what the last line had beyond this one.
+    const std::size_t width = DisplayWidth(line);
+    std::string text = "\r" + line;
+    if (width < width_) text += std::string(width_ - width, ' ') + "\r" + line;
+    platform::WriteConsoleText(platform::TConsoleStream::Error, text);
+    width_ = width;
+    shown_ = !line.empty();
+  }
+
+  TClock::time_point started_ = TClock::now();
+  TClock::time_point drawn_;
+  std::string file_;
+  std::size_t width_ = 0;
+  bool shown_ = false;
+};
+
+/// The lines on stderr of one run, each "kestrel-unzip: ARCHIVE: ...", and the
+/// worst status seen.
+class TReport {
+ public:
+  explicit TReport(const std::string& archive) : archive_(TerminalText(archive)) {}
+
+  void SetProgress(TProgressLine* progress) { progress_ = progress; }
+  void Say(const std::string& text) {
+    if (progress_ != nullptr) progress_->Clear();
+    platform::WriteConsoleLine(platform::TConsoleStream::Error, "kestrel-unzip: " + archive_ + ": " + text);
+  }
+  void SayEntry(const TZipHeaderInfo& entry, const std::string& text) { Say(ListedPath(entry) + ": " + text); }
+  void Raise(int status) { status_ = std::max(status_, status); }
+  int Status() const { return status_; }
+  const std::string& Archive() const { return archive_; }
+
+ private:
+  std::string archive_;
+  TProgressLine* progress_ = nullptr;
+  int status_ = ExitSuccess;
+};
+
+/// Why the component cannot decode an entry, or nothing when it can.
 std::optional<std::string> UnsupportedReason(const TZipHeaderInfo& entry) {
   // Bit 6: the strong encryption of the format's owner, whose keys are not ours.
   if ((entry.Flags & FlagStrongEncryption) != 0) return "skipped, strong encryption is not supported";
   // WinZip's AES marks the entry as method 99 and keeps the real method in an
   // extra field.
   if (entry.CompressionMethod == 99) return "skipped, AES encryption is not supported";
-  switch (entry.CompressionMethod) {
-    case 0:
-    case 1:
-    case 2:
-    case 3:
-    case 4:
-    case 5:
-    case 6:
-    case 8:
-      return std::nullopt;
-    default:
-      break;
-  }
-  struct TMethodName {
-    std::uint16_t Method;
-    const char* Name;
-  };
-  static constexpr TMethodName KnownMethods[] = {{9, "Deflate64"}, {12, "bzip2"},     {14, "LZMA"}, {18, "IBM TERSE"},
-                                                 {19, "IBM LZ77"}, {93, "Zstandard"}, {95, "xz"},   {96, "JPEG"},
-                                                 {97, "WavPack"},  {98, "PPMd"}};
+  const TMethodInfo method = MethodOf(entry);
+  if (method.Decoded) return std::nullopt;
   std::string reason = "skipped, unsupported compression method " + std::to_string(entry.CompressionMethod);
-  for (const TMethodName& known : KnownMethods)
-    if (known.Method == entry.CompressionMethod) reason += std::string(" (") + known.Name + ")";
+  if (!method.Name.empty()) reason += " (" + method.Name + ")";
   return reason;
 }
 
@@ -95,8 +143,7 @@ class TSplitGuard {
       fName.clear();
     };
   }
-  template <class TWork>
-  void Run(const std::string& archive, TWork work) {
+  void Run(const std::string& archive, const std::function<void()>& work) {
     try {
       work();
     } catch (const EUserCanceled&) {
@@ -109,247 +156,451 @@ class TSplitGuard {
   std::int32_t parts_ = 0;
 };
 
-int ListArchive(const std::string& archive) {
-  TKestrelUnZip unzip;
-  // An input without an end record is reported, not guessed at.
-  unzip.SetIncompleteZipMode(izAssumeNotAZip);
-  unzip.SetZipName(archive);
-  TSplitGuard split(unzip);
-  split.Run(archive, [&] {
-    unzip.LoadZipDirectory();
-    // As an extraction does: this raises what loading the directory let pass.
-    unzip.OpenZip();
-  });
-  std::string out;
-  if (const TSortedZip* entries = unzip.ZipInfo()) {
-    for (std::int32_t i = 0; i < entries->Count(); ++i) {
-      out += ListingLine(*entries->Items(i));
-      out += platform::ConsoleLineEnding();
-    }
-  }
-  unzip.CloseZip();
-  platform::WriteConsoleText(platform::TConsoleStream::Output, out);
-  return ExitSuccess;
-}
-
-// One line on stderr for an entry that did not come out.
-void ReportEntry(const std::string& what, const TKestrelUnZip& unzip, std::int32_t index) {
-  std::string path;
-  if (const TSortedZip* entries = unzip.ZipInfo(); entries != nullptr && index >= 0 && index < entries->Count()) {
-    path = SlashPath(*entries->Items(index));
-  }
-  platform::WriteConsoleLine(platform::TConsoleStream::Error, what + ": " + path);
-}
-
-/// The progress line of an extraction on a terminal: shown once the extraction has
-/// run for a second, redrawn in place at most ten times a second, and cleared at
-/// the end, so that it never mixes with the lines about entries.
-class TProgressLine {
+/// Takes what it is given and keeps nothing: -t decodes every entry into it, and
+/// only the CRC is left.
+class TDiscardStream final : public TStream {
  public:
-  using TClock = std::chrono::steady_clock;
-
-  void File(const std::string& path) { file_ = path; }
-  void Update(std::int32_t percent, std::int64_t bytes) {
-    const auto now = TClock::now();
-    if (now - started_ < std::chrono::seconds(1) || (shown_ && now - drawn_ < std::chrono::milliseconds(100))) return;
-    drawn_ = now;
-    char figures[48];
-    std::snprintf(figures, sizeof figures, "%3d%%  %8.1f MB  ", static_cast<int>(percent),
-                  static_cast<double>(bytes) / 1e6);
-    std::string line = figures;
-    // One terminal line: a long path keeps its end, which names the file.
-    constexpr std::size_t LineWidth = 79;
-    const std::size_t room = LineWidth - line.size();
-    line += file_.size() <= room ? file_ : "..." + file_.substr(file_.size() - (room - 3));
-    Draw(line);
+  std::int32_t Read(void*, std::int32_t) override { return 0; }
+  std::int32_t Write(const void*, std::int32_t count) override {
+    position_ += count;
+    return count;
   }
-  /// Called before any other line goes to stderr, and at the end.
-  void Clear() {
-    if (shown_) Draw(std::string());
-    shown_ = false;
+  std::int64_t Seek(std::int64_t offset, std::int16_t origin) override {
+    if (origin == soFromBeginning) position_ = offset;
+    if (origin == soFromCurrent) position_ += offset;
+    return position_;
   }
-  ~TProgressLine() { Clear(); }
 
  private:
-  void Draw(const std::string& line) {
-    // Back to the line's start; blanks cover what the last line had beyond this one.
-    std::string text = "\r" + line;
-    if (line.size() < width_) text += std::string(width_ - line.size(), ' ') + "\r" + line;
-    platform::WriteConsoleText(platform::TConsoleStream::Error, text);
-    width_ = line.size();
-    shown_ = !line.empty();
-  }
-
-  TClock::time_point started_ = TClock::now();
-  TClock::time_point drawn_;
-  std::string file_;
-  std::size_t width_ = 0;
-  bool shown_ = false;
+  std::int64_t position_ = 0;
 };
 
-std::string Hex8(std::uint32_t value) {
-  char text[9];
-  std::snprintf(text, sizeof text, "%08x", static_cast<unsigned>(value));
-  return text;
-}
-
-int ExtractArchive(const TToolCommand& command) {
-  TKestrelUnZip unzip;
-  unzip.SetIncompleteZipMode(izAssumeNotAZip);
-  TSplitGuard split(unzip);
-  unzip.SetRecreateDirs(true);
-  unzip.SetZipName(command.Archive);
-  unzip.SetDestDir(command.DestDir);
-  unzip.SetPassword(command.Password);
-  unzip.SetOverwriteMode(command.Overwrite);
-  if (command.Patterns.empty())
-    unzip.SetDoAll(true);
-  else
-    unzip.SetFilesList(command.Patterns);
-
-  std::optional<TProgressLine> progress;
-  if (platform::ConsoleIsTerminal(platform::TConsoleStream::Error)) {
-    progress.emplace();
-    unzip.OnTotalPercentDone = [&](TKestrelUnZip& sender, std::int32_t percent) {
-      progress->Update(percent, sender.BtsDone());
-    };
+/// Standard output, for -p: the entries' bytes as they are.
+class TStandardOutputStream final : public TStream {
+ public:
+  std::int32_t Read(void*, std::int32_t) override { return 0; }
+  std::int32_t Write(const void* buffer, std::int32_t count) override {
+    if (!platform::WriteConsoleText(platform::TConsoleStream::Output,
+                                    {static_cast<const char*>(buffer), static_cast<std::size_t>(count)}))
+      return 0;
+    position_ += count;
+    return count;
   }
-  auto report = [&](const std::string& what, const TKestrelUnZip& sender, std::int32_t index) {
-    if (progress) progress->Clear();
-    ReportEntry(what, sender, index);
-  };
+  std::int64_t Seek(std::int64_t offset, std::int16_t origin) override {
+    if (origin == soFromBeginning) position_ = offset;
+    if (origin == soFromCurrent) position_ += offset;
+    return position_;
+  }
 
-  bool entryFailed = false;
-  // What the component cannot decode is said as such, and never started: no
-  // "wrong password" for an AES entry, no CRC error after an unknown method.
-  unzip.OnStartUnZip = [&](TKestrelUnZip& sender, std::int32_t index, std::string&, bool& skip) {
-    const TZipHeaderInfo& entry = *sender.ZipInfo()->Items(index);
-    if (const auto reason = UnsupportedReason(entry)) {
-      entryFailed = true;
-      skip = true;
-      report(*reason, sender, index);
+ private:
+  std::int64_t position_ = 0;
+};
+
+/// One run over one archive: the directory loaded, the members matched, then a
+/// listing or an extraction (into files, into nothing for -t, to stdout for -p).
+class TArchiveRun {
+ public:
+  TArchiveRun(const TToolCommand& command, const std::string& archive)
+      : command_(command), archive_(archive), report_(archive), split_(unzip_) {
+    unzip_.SetIncompleteZipMode(izAssumeNotAZip);
+    unzip_.SetZipName(archive);
+  }
+
+  int Run() {
+    try {
+      split_.Run(archive_, [&] {
+        unzip_.LoadZipDirectory();
+        // The entries of a split archive lie in its other parts.
+        if (unzip_.EndCentral().ThisDisk != 0) RefuseSplitArchive(archive_, unzip_.EndCentral().ThisDisk + 1);
+      });
+      if (!CheckArchive()) return report_.Status();
+      switch (command_.Action) {
+        case TToolAction::List:
+          return List(TListingKind::Short);
+        case TToolAction::ListVerbose:
+          return List(TListingKind::Verbose);
+        case TToolAction::ListNames:
+          return List(TListingKind::NamesOnly);
+        default:
+          return Extract();
+      }
+    } catch (const std::exception& failure) {
+      return Failure(failure);
+    }
+  }
+
+ private:
+  // ---- Before any entry -------------------------------------------------------
+
+  /// Says what the archive as a whole needs said; false when there is nothing to do.
+  bool CheckArchive() {
+    const TSortedZip* entries = unzip_.ZipInfo();
+    if (entries == nullptr || entries->Count() == 0) {
+      report_.Say("warning: zipfile is empty");
+      report_.Raise(ExitWarning);
+      return false;
+    }
+    if (unzip_.Rebuilt()) {
+      report_.Say("warning: the central directory does not match the entries; they were read from their local headers");
+      report_.Raise(ExitWarning);
+    }
+    MatchMembers();
+    return true;
+  }
+
+  /// Which members and exclusions match which entries, and what is selected.
+  void MatchMembers() {
+    const TSortedZip& entries = *unzip_.ZipInfo();
+    const TEntryPatterns members(command_.Members), exclusions(command_.Exclusions);
+    std::vector<bool> memberHit(members.Count(), false), exclusionHit(exclusions.Count(), false);
+    selected_.assign(static_cast<std::size_t>(entries.Count()), false);
+    for (std::int32_t i = 0; i < entries.Count(); ++i) {
+      const TZipHeaderInfo& entry = *entries.Items(i);
+      bool taken = members.Count() == 0;
+      for (std::size_t m = 0; m < members.Count(); ++m)
+        if (members.Match(m, entry)) taken = memberHit[m] = true;
+      for (std::size_t x = 0; x < exclusions.Count(); ++x)
+        if (exclusions.Match(x, entry)) taken = false, exclusionHit[x] = true;
+      selected_[static_cast<std::size_t>(i)] = taken;
+      if (taken) ++selectedCount_;
+    }
+    for (std::size_t m = 0; m < members.Count(); ++m) {
+      if (memberHit[m]) continue;
+      ++unmatched_;
+      report_.Say("caution: filename not matched: " + TerminalText(command_.Members[m]));
+    }
+    for (std::size_t x = 0; x < exclusions.Count(); ++x) {
+      if (!exclusionHit[x])
+        report_.Say("caution: excluded filename not matched: " + TerminalText(command_.Exclusions[x]));
+    }
+  }
+
+  bool Filtered() const { return !command_.Members.empty() || !command_.Exclusions.empty(); }
+
+  // ---- Listings -----------------------------------------------------------------
+
+  int List(TListingKind kind) {
+    TListing listing(kind, command_.Quiet);
+    listing.Begin(archive_, unzip_.ZipComment());
+    const TSortedZip& entries = *unzip_.ZipInfo();
+    for (std::int32_t i = 0; i < entries.Count(); ++i) {
+      if (platform::InterruptRequested()) throw EUserCanceled("User Aborted Operation");
+      if (!selected_[static_cast<std::size_t>(i)]) continue;
+      listing.Entry(*entries.Items(i), kind == TListingKind::NamesOnly ? std::string() : unzip_.FileComment(i));
+    }
+    listing.End();
+    platform::WriteConsoleText(platform::TConsoleStream::Output, listing.Text());
+    // A listing of a few entries does not fail for a member that matched nothing.
+    if (report_.Status() <= ExitWarning && Filtered() && selectedCount_ == 0) return ExitNoMatch;
+    return report_.Status();
+  }
+
+  // ---- Extraction, test and pipe ------------------------------------------------
+
+  int Extract() {
+    const bool toFiles = command_.Action == TToolAction::Extract;
+    TDiscardStream discard;
+    TStandardOutputStream standardOutput;
+    if (command_.Action == TToolAction::Test) unzip_.SetOutputStream(&discard);
+    if (command_.Action == TToolAction::Pipe) unzip_.SetOutputStream(&standardOutput);
+
+    unzip_.SetRecreateDirs(!command_.JunkPaths);
+    unzip_.SetDestDir(command_.DestDir);
+    if (command_.Password) unzip_.SetPassword(*command_.Password);
+    unzip_.SetOverwriteMode(OverwriteMode());
+    if (command_.Members.empty())
+      unzip_.SetDoAll(true);
+    else
+      unzip_.SetFilesList(command_.Members);
+    unzip_.SetExcludeList(command_.Exclusions);
+
+    std::optional<TProgressLine> progress;
+    if (command_.Action != TToolAction::Pipe && command_.Quiet == 0 &&
+        platform::ConsoleIsTerminal(platform::TConsoleStream::Error)) {
+      progress.emplace();
+      report_.SetProgress(&*progress);
+    }
+    unzip_.OnTotalPercentDone = [&](TKestrelUnZip& sender, std::int32_t percent) {
+      // Ctrl-C stops the decoding at its next chunk; the component deletes the
+      // partial file.
+      if (platform::InterruptRequested()) sender.CancelRequested = true;
+      if (progress) progress->Update(percent, sender.BtsDone());
+    };
+    unzip_.OnStartUnZipInfo = [&](TKestrelUnZip&, std::int32_t numFiles, std::int64_t, bool& stopNow) {
+      if (toFiles && numFiles > 0) stopNow = !MakeDestination();
+    };
+    unzip_.OnStartUnZip = [&](TKestrelUnZip& sender, std::int32_t index, std::string& fName, bool& skip) {
+      if (platform::InterruptRequested()) throw EUserCanceled("User Aborted Operation");
+      const TZipHeaderInfo& entry = *sender.ZipInfo()->Items(index);
+      if (const auto reason = UnsupportedReason(entry)) {
+        ++unsupported_;
+        skip = true;
+        report_.SayEntry(entry, *reason);
+        report_.Raise(ExitWarning);
+        return;
+      }
+      // -f makes no file that is not there yet.
+      if (toFiles && command_.Freshen && !platform::FileExists(fName)) {
+        skip = true;
+        return;
+      }
+      const std::string stored = entry.StoredPath();
+      if (toFiles && !command_.JunkPaths && (stored.starts_with('\\') || (stored.size() > 1 && stored[1] == ':'))) {
+        report_.SayEntry(entry, "warning: stripped the absolute path; it goes below the destination");
+        report_.Raise(ExitWarning);
+      }
+      if (progress) progress->File(ListedPath(entry));
+    };
+    unzip_.OnEndUnZip = [&](TKestrelUnZip&, std::int32_t, const std::string&) { ++succeeded_; };
+    unzip_.OnSkippingFile = [&](TKestrelUnZip& sender, TSkipReason reason, const std::string&, std::int32_t index,
+                                bool&) { Skipped(*sender.ZipInfo()->Items(index), reason); };
+    unzip_.OnBadCRC = [&](TKestrelUnZip& sender, std::uint32_t computed, std::uint32_t stored, std::int32_t index) {
+      ++crcErrors_;
+      std::string text = "bad CRC " + Hex8(computed) + " (should be " + Hex8(stored) + ")";
+      if (toFiles) text += "; the damaged file was removed";
+      report_.SayEntry(*sender.ZipInfo()->Items(index), text);
+      report_.Raise(ExitFormatError);
+    };
+    unzip_.OnBadPassword = [&](TKestrelUnZip& sender, std::int32_t index, std::string& newPassword) {
+      AskPassword(*sender.ZipInfo()->Items(index), index, newPassword);
+    };
+    unzip_.OnPromptForOverwrite = [&](TKestrelUnZip& sender, bool& overWriteIt, std::int32_t index,
+                                      std::string& fName) { overWriteIt = MayReplace(sender, index, fName); };
+
+    unzip_.UnZip();
+    if (progress) progress->Clear();
+    report_.SetProgress(nullptr);
+
+    if (keptUnasked_ > 0) {
+      report_.Say(Plural(keptUnasked_, "existing file") +
+                  " kept: there is no terminal to ask on (-o replaces them, -n keeps them without this warning)");
+      report_.Raise(ExitWarning);
+    }
+    if (command_.Action == TToolAction::Test && command_.Quiet < 2 && selectedCount_ > 0) TestSummary();
+
+    int status = report_.Status();
+    if (status <= ExitWarning) {
+      if (unmatched_ > 0 || (Filtered() && selectedCount_ == 0))
+        status = ExitNoMatch;
+      else if (badPasswords_ > 0 && succeeded_ == 0)
+        status = ExitBadPassword;
+      else if (unsupported_ > 0)
+        status = ExitUnsupported;
+    }
+    return status;
+  }
+
+  TUZOverwriteMode OverwriteMode() const {
+    switch (command_.Overwrite) {
+      case TOverwrite::Never:
+        return TUZOverwriteMode::Never;
+      case TOverwrite::Always:
+        return command_.Update || command_.Freshen ? TUZOverwriteMode::ifNewer : TUZOverwriteMode::Always;
+      case TOverwrite::Ask:
+        break;
+    }
+    return TUZOverwriteMode::Prompt;
+  }
+
+  /// Makes the destination folder, or says in one line why it cannot be made.
+  bool MakeDestination() {
+    const std::string& folder = command_.DestDir;
+    if (folder.empty()) return true;
+    platform::ForceFolders(folder);
+    if (platform::FolderExists(folder)) return true;
+    // Asked once more, the system says why: a file in the way, a missing right.
+    const int error = platform::MakeFolder(folder) ? 0 : platform::LastSystemError();
+    if (error == 0 && platform::FolderExists(folder)) return true;
+    report_.Say("cannot create the destination " + TerminalText(folder) + ": " + platform::SystemErrorText(error));
+    report_.Raise(ExitFormatError);
+    return false;
+  }
+
+  void Skipped(const TZipHeaderInfo& entry, TSkipReason reason) {
+    switch (reason) {
+      case skBadPassword:
+        ++badPasswords_;
+        report_.SayEntry(entry, command_.Password || passwordAsked_ ? "skipped, incorrect password"
+                                : platform::InputIsTerminal()
+                                    ? "skipped, no password given"
+                                    : "skipped, encrypted and no password given (-P, or a terminal to ask on)");
+        break;
+      case skFileExists:
+        // Kept as asked (-n, -u, -f, an answer) needs no word; kept unasked does, once.
+        if (keptWithoutAsking_) ++keptUnasked_;
+        keptWithoutAsking_ = false;
+        return;
+      case skPathClimbs:
+        report_.SayEntry(entry, "refused: its path climbs out of the destination");
+        break;
+      case skPathThroughLink:
+        report_.SayEntry(entry, "refused: its path leads through a symbolic link");
+        break;
+      default: {
+        const int error = platform::LastSystemError();
+        report_.SayEntry(entry, "skipped, cannot create the file" +
+                                    (error != 0 ? ": " + platform::SystemErrorText(error) : std::string()));
+        break;
+      }
+    }
+    report_.Raise(ExitWarning);
+  }
+
+  /// The password prompts of an encrypted entry, as unzip asks them: the entry's
+  /// name first, then up to two more tries; an empty answer gives up on every
+  /// entry of the archive that needs a password. With -P nothing is asked.
+  void AskPassword(const TZipHeaderInfo& entry, std::int32_t index, std::string& newPassword) {
+    if (index != passwordEntry_) passwordEntry_ = index, passwordTries_ = 0;
+    if (command_.Password || passwordGivenUp_ || passwordTries_ >= 3 || !platform::InputIsTerminal()) return;
+    const std::string prompt = passwordTries_ == 0 ? "[" + report_.Archive() + "] " + ListedPath(entry) + " password: "
+                                                   : "password incorrect--reenter: ";
+    ++passwordTries_;
+    const std::optional<std::string> answer = platform::ReadSecret(prompt);
+    if (platform::InterruptRequested()) throw EUserCanceled("User Aborted Operation");
+    if (!answer || answer->empty()) {
+      passwordGivenUp_ = true;
       return;
     }
-    if (progress) progress->File(SlashPath(entry));
-  };
-  unzip.OnSkippingFile = [&](TKestrelUnZip& sender, TSkipReason reason, const std::string&, std::int32_t index, bool&) {
-    entryFailed = true;
-    const char* why = reason == skBadPassword  ? "skipped, wrong password"
-                      : reason == skFileExists ? "skipped, file exists"
-                                               : "skipped, cannot create the file";
-    report(why, sender, index);
-  };
-  unzip.OnBadCRC = [&](TKestrelUnZip& sender, std::uint32_t computed, std::uint32_t stored, std::int32_t index) {
-    entryFailed = true;
-    report("CRC error (computed " + Hex8(computed) + ", stored " + Hex8(stored) + ")", sender, index);
-  };
-  split.Run(command.Archive, [&] {
-    unzip.LoadZipDirectory();
-    // Even with the directory at hand, the entries lie in the other parts.
-    if (unzip.EndCentral().ThisDisk != 0) RefuseSplitArchive(command.Archive, unzip.EndCentral().ThisDisk + 1);
-    unzip.UnZip();
-  });
-  return entryFailed ? ExitEntryFailure : ExitSuccess;
-}
+    passwordAsked_ = true;
+    newPassword = *answer;
+  }
 
-}  // namespace
-
-std::optional<TToolCommand> ParseToolCommand(const std::vector<std::string>& arguments) {
-  TToolCommand command;
-  std::vector<std::string> operands;
-  bool list = false;
-  bool optionsEnded = false;
-  bool havePassword = false;
-  bool haveOverwrite = false;
-  for (std::size_t i = 0; i < arguments.size(); ++i) {
-    const std::string& argument = arguments[i];
-    if (optionsEnded || argument.size() < 2 || argument[0] != '-') {
-      operands.push_back(argument);
-    } else if (argument == "--") {
-      optionsEnded = true;
-    } else if (argument == "-h" || argument == "--help" || argument == "--version") {
-      // Asked for alone, whatever else the line holds.
-      command.Action = argument == "--version" ? TToolAction::Version : TToolAction::Help;
-      return command;
-    } else if (argument == "-l" && !list) {
-      list = true;
-    } else if (argument == "-P" && !havePassword && i + 1 < arguments.size()) {
-      havePassword = true;
-      command.Password = arguments[++i];
-    } else if (argument == "-o" && !haveOverwrite && i + 1 < arguments.size()) {
-      haveOverwrite = true;
-      const std::string& mode = arguments[++i];
-      if (mode == "always")
-        command.Overwrite = TUZOverwriteMode::Always;
-      else if (mode == "never")
-        command.Overwrite = TUZOverwriteMode::Never;
-      else if (mode == "newer")
-        command.Overwrite = TUZOverwriteMode::ifNewer;
-      else if (mode == "older")
-        command.Overwrite = TUZOverwriteMode::ifOlder;
-      else
-        return std::nullopt;
-    } else {
-      return std::nullopt;
+  /// Whether an existing file may be replaced: with -u or -f only by a newer
+  /// entry; then as answered on the terminal, or kept when there is none.
+  bool MayReplace(TKestrelUnZip& sender, std::int32_t index, std::string& fName) {
+    if (command_.Update || command_.Freshen) {
+      const std::optional<int> order = sender.CompareWithFile(index, fName);
+      if (!order || *order <= 0) return false;
+    }
+    if (answerForAll_) return *answerForAll_;
+    if (!platform::InputIsTerminal()) {
+      keptWithoutAsking_ = true;
+      return false;
+    }
+    for (;;) {
+      const std::optional<std::string> answer =
+          platform::ReadAnswer("replace " + TerminalText(fName) + "? [y]es, [n]o, [A]ll, [N]one, [r]ename: ");
+      if (platform::InterruptRequested()) throw EUserCanceled("User Aborted Operation");
+      // The end of the input answers "None", as nobody is left to ask.
+      const std::string reply = answer ? *answer : "N";
+      if (reply == "y" || reply == "Y") return true;
+      if (reply == "n") return false;
+      if (reply == "A" || reply == "N") {
+        answerForAll_ = reply == "A";
+        return *answerForAll_;
+      }
+      if (reply == "r" || reply == "R") {
+        const std::optional<std::string> name = platform::ReadAnswer("new name: ");
+        if (platform::InterruptRequested()) throw EUserCanceled("User Aborted Operation");
+        if (!name || name->empty()) return false;
+        // The new name stands beside the old one, in the entry's folder.
+        const platform::TPathRules& rules = platform::HostPathRules();
+        std::string folder = platform::PathFolder(fName, rules);
+        if (!folder.empty() && !platform::IsPathSeparator(folder.back(), rules)) folder += rules.Separator;
+        fName = folder + *name;
+        if (!platform::FileExists(fName)) return true;
+        continue;
+      }
+      report_.Say("invalid response [" + TerminalText(reply) + "]");
     }
   }
-  if (list) {
-    if (havePassword || haveOverwrite || operands.size() != 1 || operands[0].empty()) return std::nullopt;
-    command.Action = TToolAction::List;
-    command.Archive = operands[0];
-    return command;
+
+  void TestSummary() {
+    const std::uint64_t tested = succeeded_ + crcErrors_;
+    std::vector<std::string> lines;
+    const std::string& name = report_.Archive();
+    if (crcErrors_ > 0)
+      lines.push_back("Errors detected in " + std::to_string(crcErrors_) + " of the " + Plural(tested, "entry") +
+                      " tested in " + name + ".");
+    else if (tested == 0)
+      lines.push_back("Caution: zero files tested in " + name + ".");
+    else if (badPasswords_ + unsupported_ == 0)
+      lines.push_back("No errors detected in compressed data of " + name + ".");
+    else
+      lines.push_back("No errors detected in " + name + " for the " + Plural(tested, "file") + " tested.");
+    if (badPasswords_ > 0) lines.push_back(Plural(badPasswords_, "file") + " skipped because of incorrect password.");
+    if (unsupported_ > 0)
+      lines.push_back(Plural(unsupported_, "file") + " skipped because of unsupported compression or encoding.");
+    for (const std::string& line : lines) platform::WriteConsoleLine(platform::TConsoleStream::Output, line);
   }
-  if (operands.size() < 2 || operands[0].empty() || operands[1].empty()) return std::nullopt;
-  command.Action = TToolAction::Extract;
-  command.Archive = operands[0];
-  command.DestDir = operands[1];
-  command.Patterns.assign(operands.begin() + 2, operands.end());
-  return command;
+
+  // ---- Archive-level failures ---------------------------------------------------
+
+  int Failure(const std::exception& failure) {
+    std::string message = failure.what();
+    int status = ExitSevereError;
+    if (const auto* notZip = dynamic_cast<const ENotAZipFile*>(&failure)) {
+      if (!notZip->Cause.empty()) message += " (" + notZip->Cause + ")";
+      // unzip's status for a file without an end record: no zip archive was found.
+      if (!notZip->RecordFound) status = ExitNotFound;
+    } else if (const auto* bad = dynamic_cast<const EBadZipFile*>(&failure)) {
+      if (!bad->Cause.empty()) message += " (" + bad->Cause + ")";
+    } else if (dynamic_cast<const EFOpenError*>(&failure) != nullptr) {
+      status = ExitNotFound;
+    } else if (const auto* write = dynamic_cast<const ECantWriteUCF*>(&failure)) {
+      // Which write failed is the component's to say; why, the system's.
+      if (write->SystemError != 0) message += ": " + platform::SystemErrorText(write->SystemError);
+      status = ExitDiskFull;
+    } else if (dynamic_cast<const EUserCanceled*>(&failure) != nullptr && platform::InterruptRequested()) {
+      message = "interrupted";
+      status = ExitInterrupted;
+    }
+    report_.Say(TerminalText(message));
+    return std::max(status, report_.Status());
+  }
+
+  const TToolCommand& command_;
+  std::string archive_;
+  TReport report_;
+  TKestrelUnZip unzip_;
+  TSplitGuard split_;
+  std::vector<bool> selected_;
+  std::uint64_t selectedCount_ = 0, unmatched_ = 0;
+  std::uint64_t succeeded_ = 0, crcErrors_ = 0, badPasswords_ = 0, unsupported_ = 0, keptUnasked_ = 0;
+  bool keptWithoutAsking_ = false;
+  std::optional<bool> answerForAll_;
+  std::int32_t passwordEntry_ = -1;
+  int passwordTries_ = 0;
+  bool passwordGivenUp_ = false, passwordAsked_ = false;
+};
+
+/// The archive as named, or NAME.zip (NAME.ZIP) when NAME is not there, as unzip
+/// finds it; the error of the name as given when none is there.
+std::optional<std::string> FindArchive(const std::string& name, int& error) {
+  if (platform::QueryFileKind(name)) return name;
+  error = platform::LastSystemError();
+  for (const char* extension : {".zip", ".ZIP"})
+    if (platform::QueryFileKind(name + extension)) return name + extension;
+  return std::nullopt;
 }
 
-std::vector<std::string> ToolUsage(const std::string& programName) {
-  const std::string indent(7, ' ');  // under the first form, after "usage: "
-  return {"usage: " + programName + " -l ARCHIVE",
-          indent + programName + " [-P PASSWORD] [-o always|never|newer|older] ARCHIVE DESTDIR [PATTERN ...]",
-          indent + programName + " -h | --help | --version"};
-}
-
-namespace {
-void PrintUsage(platform::TConsoleStream stream, const std::string& programName) {
-  for (const std::string& line : ToolUsage(programName)) platform::WriteConsoleLine(stream, line);
-}
 }  // namespace
 
-int RunKestrelUnZip(const std::string& programName, const std::vector<std::string>& arguments) {
-  const auto command = ParseToolCommand(arguments);
-  if (!command) {
-    PrintUsage(platform::TConsoleStream::Error, programName);
+int RunKestrelUnZip(const std::vector<std::string>& arguments) {
+  const TParsedCommand parsed = ParseToolCommand(arguments);
+  if (!parsed.Command) {
+    platform::WriteConsoleLine(platform::TConsoleStream::Error, "kestrel-unzip: " + TerminalText(parsed.Error));
+    platform::WriteConsoleLine(platform::TConsoleStream::Error, ToolSynopsis());
+    platform::WriteConsoleLine(platform::TConsoleStream::Error, "(kestrel-unzip -h lists the options)");
     return ExitUsage;
   }
-  try {
-    switch (command->Action) {
-      case TToolAction::List:
-        return ListArchive(command->Archive);
-      case TToolAction::Extract:
-        return ExtractArchive(*command);
-      case TToolAction::Help:
-        PrintUsage(platform::TConsoleStream::Output, programName);
-        return ExitSuccess;
-      case TToolAction::Version:
-        platform::WriteConsoleLine(platform::TConsoleStream::Output, "kestrel-unzip " KESTREL_VERSION);
-        return ExitSuccess;
-    }
-  } catch (const ECantWriteUCF& failure) {
-    // Which write failed is the component's to say; why, the system's.
-    std::string message = failure.what();
-    if (failure.SystemError != 0) message += ": " + platform::SystemErrorText(failure.SystemError);
-    platform::WriteConsoleLine(platform::TConsoleStream::Error, message);
-    return ExitArchiveFailure;
-  } catch (const std::exception& failure) {
-    platform::WriteConsoleLine(platform::TConsoleStream::Error, failure.what());
-    return ExitArchiveFailure;
+  const TToolCommand& command = *parsed.Command;
+  if (command.Action == TToolAction::Help) {
+    for (const std::string& line : ToolUsage()) platform::WriteConsoleLine(platform::TConsoleStream::Output, line);
+    return ExitSuccess;
   }
-  return ExitUsage;
+  if (command.Action == TToolAction::Version) {
+    platform::WriteConsoleLine(platform::TConsoleStream::Output, "kestrel-unzip " KESTREL_VERSION);
+    return ExitSuccess;
+  }
+  platform::TInterruptCatcher interrupts;
+  int error = 0;
+  const std::optional<std::string> archive = FindArchive(command.Archive, error);
+  if (!archive) {
+    TReport(command.Archive).Say("cannot find or open the archive: " + platform::SystemErrorText(error));
+    return ExitNotFound;
+  }
+  return TArchiveRun(command, *archive).Run();
 }
 
 }  // namespace kestrel::tool

@@ -1,41 +1,29 @@
 #pragma once
-// kestrel-unzip: the command line over the zip component.
+// kestrel-unzip: unzip's command line over the zip component.
 
-#include <optional>
 #include <string>
 #include <vector>
 
-#include "unzip/kestrel_unzip.h"
+#include "tools/unzip_options.h"
 
 namespace kestrel::tool {
 
-/// Exit statuses of kestrel-unzip.
+/// Exit statuses of kestrel-unzip, unzip's own, which scripts test for.
 enum : int {
-  ExitSuccess = 0,         ///< listed, or every selected entry extracted
-  ExitEntryFailure = 1,    ///< an entry was skipped or failed its CRC
-  ExitArchiveFailure = 2,  ///< the archive as a whole could not be read, or the run ended
-  ExitUsage = 3,           ///< the command line is not valid
+  ExitSuccess = 0,
+  ExitWarning = 1,      ///< some entries were skipped or failed, or the archive needed a work-around
+  ExitFormatError = 2,  ///< a format error: an entry failed its CRC; the destination cannot be made
+  ExitSevereError = 3,  ///< a severe format error: the archive cannot be read, or ended inside an entry
+  ExitNotFound = 9,     ///< the archive was not found, or is no zip archive
+  ExitUsage = 10,       ///< bad options
+  ExitNoMatch = 11,     ///< a member matched no entry
+  ExitDiskFull = 50,    ///< a file could not be written
+  ExitInterrupted = 80,
+  ExitUnsupported = 81,  ///< entries skipped for a compression method or an encryption without a decoder
+  ExitBadPassword = 82,  ///< no entry came out, and some were skipped for a wrong password
 };
 
-enum class TToolAction { List, Extract, Help, Version };
-
-/// A parsed command line.
-struct TToolCommand {
-  TToolAction Action = TToolAction::List;
-  std::string Archive;
-  std::string DestDir;                                    ///< extraction: the destination folder
-  std::vector<std::string> Patterns;                      ///< extraction: the entries to take; all without any
-  std::string Password;                                   ///< -P: the bytes as given
-  TUZOverwriteMode Overwrite = TUZOverwriteMode::Always;  ///< -o: always, never, newer or older
-};
-
-/// Parses the arguments (without the program name); nothing on a usage error.
-std::optional<TToolCommand> ParseToolCommand(const std::vector<std::string>& arguments);
-
-/// The usage text: one line per form.
-std::vector<std::string> ToolUsage(const std::string& programName);
-
-/// Runs the tool; returns the exit status.
-int RunKestrelUnZip(const std::string& programName, const std::vector<std::string>& arguments);
+/// Runs the tool on the arguments (without the program name); returns the exit status.
+int RunKestrelUnZip(const std::vector<std::string>& arguments);
 
 }  // namespace kestrel::tool

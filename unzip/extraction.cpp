@@ -64,6 +64,54 @@ std::optional<int> CompareEntryToFile(std::uint32_t entryTime, std::uint32_t fil
 
 }  // namespace
 
+TEntryPatterns::TEntryPatterns(const std::vector<std::string>& patterns) {
+  patterns_.reserve(patterns.size());
+  // Stored paths carry backslashes; on a host whose separator is "/", a pattern
+  // spelled with it ("docs/*") means the same folders. No stored path holds a "/",
+  // so such a pattern could match nothing otherwise.
+  const char hostSeparator = platform::HostPathRules().Separator;
+  for (const std::string& pattern : patterns) {
+    std::string lowered = platform::AnsiLowerCase(pattern);
+    if (hostSeparator != '\\') std::replace(lowered.begin(), lowered.end(), hostSeparator, '\\');
+    patterns_.push_back(std::move(lowered));
+  }
+}
+
+bool TEntryPatterns::MatchAny(const TZipHeaderInfo& entry) const {
+  if (patterns_.empty()) return false;
+  const std::string path = platform::AnsiLowerCase(entry.StoredPath());
+  return std::any_of(patterns_.begin(), patterns_.end(),
+                     [&](const std::string& pattern) { return WildcardMatch(pattern, path); });
+}
+
+bool TEntryPatterns::Match(std::size_t i, const TZipHeaderInfo& entry) const {
+  return WildcardMatch(patterns_.at(i), platform::AnsiLowerCase(entry.StoredPath()));
+}
+
+// A caller's output stream as one entry sees it: its position counts from the
+// entry's first byte, so that the size guard of the decoding frame measures this
+// entry alone, while the bytes go on to the caller's stream one entry after another.
+class TEntryOutput final : public TStream {
+ public:
+  explicit TEntryOutput(TStream& target) : target_(target) {}
+  std::int32_t Read(void*, std::int32_t) override { return 0; }
+  std::int32_t Write(const void* buffer, std::int32_t count) override {
+    const std::int32_t written = target_.Write(buffer, count);
+    position_ += std::max(written, 0);
+    return written;
+  }
+  std::int64_t Seek(std::int64_t offset, std::int16_t origin) override {
+    // Only the position is ever asked for; a stream written front to back has no other.
+    if (origin == soFromBeginning) position_ = offset;
+    if (origin == soFromCurrent) position_ += offset;
+    return position_;
+  }
+
+ private:
+  TStream& target_;
+  std::int64_t position_ = 0;
+};
+
 // The decoding frame's view of the component: the archive stream and its volumes,
 // the message pump and cancel flag, OnDecrypt, and the progress events with their
 // byte counters.
@@ -138,7 +186,6 @@ std::int32_t TKestrelUnZip::UnZipSelected() {
     state = std::make_unique<TDecodeState>(host);
     destBase_ = EntryDestFolder(destDir_, std::string(), std::string(), false, platform::HostPathRules());
     verifiedFolder_.clear();
-    if (!destDir_.empty()) platform::ForceFolders(destDir_);
     // The volumes of a set are visited in archive order, one after the other.
     if (endCentral_->ThisDisk != 0 && sortMode_ != ByNone) {
       savedSortMode = sortMode_;
@@ -150,32 +197,21 @@ std::int32_t TKestrelUnZip::UnZipSelected() {
     const TSortedZip* list = ZipInfo();
     const std::int32_t count = list ? list->Count() : 0;
     std::int32_t numFiles = count;
-    std::vector<bool> selected(static_cast<std::size_t>(count), false);
-    std::vector<std::string> patterns;
-    patterns.reserve(filesList_.size());
-    // Stored paths carry backslashes; on a host whose separator is "/", a pattern
-    // spelled with it ("docs/*") means the same folders. No stored path holds a "/",
-    // so such a pattern could match nothing otherwise.
-    const char hostSeparator = platform::HostPathRules().Separator;
-    for (const std::string& pattern : filesList_) {
-      std::string lowered = platform::AnsiLowerCase(pattern);
-      if (hostSeparator != '\\') std::replace(lowered.begin(), lowered.end(), hostSeparator, '\\');
-      patterns.push_back(std::move(lowered));
-    }
+    // The entries visited: the selected ones, or with DoAll every one that is
+    // not excluded (folder entries too, which then count without being made).
+    std::vector<bool> visit(static_cast<std::size_t>(count), false);
+    const TEntryPatterns patterns(filesList_), exclusions(excludeList_);
     for (std::int32_t i = 0; i < count; ++i) {
       const TZipHeaderInfo& entry = *list->Items(i);
       const bool isFolder = entry.FileName().empty();
+      const bool excluded = exclusions.MatchAny(entry);
+      visit[static_cast<std::size_t>(i)] = doAll_ && !excluded;
       if (isFolder && !recreateDirs_) {
         --numFiles;
         continue;
       }
-      bool chosen = doAll_;
-      if (!chosen) {
-        const std::string path = platform::AnsiLowerCase(entry.StoredPath());
-        chosen = std::any_of(patterns.begin(), patterns.end(),
-                             [&](const std::string& pattern) { return WildcardMatch(pattern, path); });
-      }
-      selected[static_cast<std::size_t>(i)] = chosen;
+      const bool chosen = (doAll_ || patterns.MatchAny(entry)) && !excluded;
+      if (chosen) visit[static_cast<std::size_t>(i)] = true;
       if (chosen && !isFolder)
         totalBytes_ += entry.UncompressedSize;
       else
@@ -187,8 +223,11 @@ std::int32_t TKestrelUnZip::UnZipSelected() {
 
     fileCount_ = 0;
     if (numFiles > 0 && !stopNow) {
+      // Made only now, when something goes there: a selection of nothing leaves
+      // no empty folder behind.
+      if (!destDir_.empty() && outputStream_ == nullptr) platform::ForceFolders(destDir_);
       for (std::int32_t i = 0; i < count; ++i) {
-        if (!doAll_ && !selected[static_cast<std::size_t>(i)]) continue;
+        if (!visit[static_cast<std::size_t>(i)]) continue;
         do {
           UnZipEntry(i, *state);
         } while (retryEntry_);
@@ -286,8 +325,25 @@ void TKestrelUnZip::UnZipEntry(std::int32_t index, TDecodeState& state) {
                  soFromCurrent);
   }
 
+  if (outputStream_ != nullptr) {
+    // Into the caller's stream: nothing is made on disk, so no destination rule
+    // applies, and a folder entry has nothing to give.
+    if (isFolder) return;
+    std::string fName = entry.StoredPath();
+    bool skip = false;
+    if (OnStartUnZip) OnStartUnZip(*this, index, fName, skip);
+    if (skip) return;
+    if (entry.Encrypted() && !CheckPassword(index, state)) return;
+    // A stream takes no date: that the size guard stopped the entry shows in its CRC.
+    TEntryOutput output(*outputStream_);
+    state.DecodeEntryData(DecodeEntryOf(entry, localHeader), output);
+    JudgeCrc(index, state.Crc(), fName);
+    return;
+  }
+
   const std::string dir = EntryDestDir();
-  const bool climbs = StoredPathClimbs(entry.StoredPath(), rules);
+  // Without the stored folders only the file's own name reaches the disk.
+  const bool climbs = StoredPathClimbs(recreateDirs_ ? entry.StoredPath() : entry.FileName(), rules);
 
   if (isFolder) {
     // A folder entry fires no events; one that climbs out of DestDir, or leads
@@ -300,7 +356,7 @@ void TKestrelUnZip::UnZipEntry(std::int32_t index, TDecodeState& state) {
 
   std::string fName = dir + entry.FileName();
   if (climbs) {
-    ReportSkip(skCreateFailed, fName, index);
+    ReportSkip(skPathClimbs, fName, index);
     DropFromTotals();
     return;
   }
@@ -313,7 +369,7 @@ void TKestrelUnZip::UnZipEntry(std::int32_t index, TDecodeState& state) {
   // A name the handler chose is the handler's; one made from the archive must not
   // pass through a link below DestDir, which the archive cannot have made.
   if (fName == builtName && EntryPathHasLinks(fName, platform::PathFolder(fName, rules))) {
-    ReportSkip(skCreateFailed, fName, index);
+    ReportSkip(skPathThroughLink, fName, index);
     DropFromTotals();
     return;
   }
@@ -331,26 +387,21 @@ void TKestrelUnZip::UnZipEntry(std::int32_t index, TDecodeState& state) {
 
   std::unique_ptr<TLFNFileStream> output = CreateOutput(fName);
   if (!output) {
-    ReportSkip(skCreateFailed, fName, index);
+    // The handler hears why from the system's last error code, as left by the
+    // failed creation.
+    const int error = platform::LastSystemError();
     DropFromTotals();
+    platform::SetLastSystemError(error);
+    ReportSkip(skCreateFailed, fName, index);
     return;
   }
-
-  TDecodeEntry decodeEntry;
-  decodeEntry.Flags = entry.Flags;
-  decodeEntry.CompressionMethod = entry.CompressionMethod;
-  decodeEntry.CompressedSize = entry.CompressedSize;
-  decodeEntry.UncompressedSize = entry.UncompressedSize;
-  decodeEntry.LocalHeaderOffset = entry.LocalHeaderOffset;
-  decodeEntry.FileNameLength = GetU16(localHeader + TLocalHeaderLayout::NameLengthAt);
-  decodeEntry.ExtraFieldLength = GetU16(localHeader + TLocalHeaderLayout::ExtraLengthAt);
 
   // Any exception but the size guard's ends the run: a failed write, the archive's
   // premature end, a cancel. The file being written is incomplete then, and goes
   // as a file that fails its CRC does.
   bool ok = false;
   try {
-    ok = state.DecodeEntryData(decodeEntry, *output);
+    ok = state.DecodeEntryData(DecodeEntryOf(entry, localHeader), *output);
   } catch (...) {
     output.reset();
     platform::RemoveFile(fName);
@@ -371,12 +422,27 @@ void TKestrelUnZip::UnZipEntry(std::int32_t index, TDecodeState& state) {
     platform::RemoveFile(fName);
     throw ECantWriteUCF("Cant write uncompressed file", writeError);
   }
+  if (!JudgeCrc(index, state.Crc(), fName)) platform::RemoveFile(fName);
+}
 
-  const std::uint32_t crc = state.Crc();
+TDecodeEntry TKestrelUnZip::DecodeEntryOf(const TZipHeaderInfo& entry, const std::uint8_t* localHeader) {
+  TDecodeEntry decodeEntry;
+  decodeEntry.Flags = entry.Flags;
+  decodeEntry.CompressionMethod = entry.CompressionMethod;
+  decodeEntry.CompressedSize = entry.CompressedSize;
+  decodeEntry.UncompressedSize = entry.UncompressedSize;
+  decodeEntry.LocalHeaderOffset = entry.LocalHeaderOffset;
+  decodeEntry.FileNameLength = GetU16(localHeader + TLocalHeaderLayout::NameLengthAt);
+  decodeEntry.ExtraFieldLength = GetU16(localHeader + TLocalHeaderLayout::ExtraLengthAt);
+  return decodeEntry;
+}
+
+bool TKestrelUnZip::JudgeCrc(std::int32_t index, std::uint32_t crc, const std::string& fName) {
+  const TZipHeaderInfo& entry = *currentEntry_;
   if (crc == entry.CRC32) {
     if (OnEndUnZip) OnEndUnZip(*this, index, fName);
     ++fileCount_;
-    return;
+    return true;
   }
   if (entry.Encrypted()) {
     // With a password that passed the header check by chance (one in 256), the
@@ -393,7 +459,7 @@ void TKestrelUnZip::UnZipEntry(std::int32_t index, TDecodeState& state) {
   } else if (OnBadCRC) {
     OnBadCRC(*this, crc, entry.CRC32, index);
   }
-  platform::RemoveFile(fName);
+  return false;
 }
 
 bool TKestrelUnZip::CheckPassword(std::int32_t index, TDecodeState& state) {
@@ -450,6 +516,13 @@ bool TKestrelUnZip::OverwriteAllowed(std::int32_t index, std::string& fName) {
   return false;
 }
 
+std::optional<int> TKestrelUnZip::CompareWithFile(std::int32_t index, const std::string& fName) {
+  CheckIndex(index);
+  std::uint32_t fileTime = NoDosDateTime;
+  if (!DestinationExists(fName, fileTime)) return std::nullopt;
+  return CompareEntryToFile(Entry(index).DateTime, fileTime);
+}
+
 bool TKestrelUnZip::EntryPathHasLinks(const std::string& fName, const std::string& folder) {
   // Entries of one folder follow each other; the folder part checked for the last
   // one needs no second look (the extraction only ever adds real folders to it).
@@ -467,8 +540,10 @@ std::unique_ptr<TLFNFileStream> TKestrelUnZip::CreateOutput(const std::string& f
       // administrator cannot open one for writing; so the outcome does not depend
       // on who runs the extraction.
       const auto attributes = platform::ReadAttributes(fName);
-      if (attributes && (*attributes & platform::faReadOnly) != 0 && (*attributes & platform::faDirectory) == 0)
+      if (attributes && (*attributes & platform::faReadOnly) != 0 && (*attributes & platform::faDirectory) == 0) {
+        platform::SetLastSystemError(platform::AccessDeniedError());
         throw EFCreateError("Cannot create file " + fName);
+      }
       return std::make_unique<TLFNFileStream>(fName, StreamBufferSize, flushFilesOnClose_, fmCreate);
     } catch (const EFCreateError&) {
       if (!replaceReadOnly_ || !firstAttempt) return nullptr;

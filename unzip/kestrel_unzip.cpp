@@ -29,6 +29,7 @@ void TKestrelUnZip::Assign(const TKestrelUnZip& source) {
   recreateDirs_ = source.recreateDirs_;
   overwriteMode_ = source.overwriteMode_;
   filesList_ = source.filesList_;
+  excludeList_ = source.excludeList_;
   doAll_ = source.doAll_;
   incompleteZipMode_ = source.incompleteZipMode_;
   keepZipOpen_ = source.keepZipOpen_;

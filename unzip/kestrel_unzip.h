@@ -32,12 +32,32 @@ enum TIncompleteZipMode : std::uint8_t {
 enum TSkipReason : std::uint8_t {
   skBadPassword = 0,
   skFileExists = 1,
-  skNotReported = 2,  ///< a value this component never reports
-  skCreateFailed = 3,
+  skNotReported = 2,      ///< a value this component never reports
+  skCreateFailed = 3,     ///< the system refused the file: its last error code says why
+  skPathClimbs = 4,       ///< the stored path climbs out of DestDir with ".."; refused
+  skPathThroughLink = 5,  ///< the path leads through a symbolic link below DestDir; refused
+};
+
+/// The selection rule of an extraction, for one list of patterns: a pattern
+/// matches an entry when WildcardMatch takes it for the entry's stored path, both
+/// lower-cased, with the host's separator standing for the stored backslash. A
+/// caller that lists entries selects them as an extraction would.
+class TEntryPatterns {
+ public:
+  explicit TEntryPatterns(const std::vector<std::string>& patterns);
+  /// True when one of the patterns matches the entry.
+  bool MatchAny(const TZipHeaderInfo& entry) const;
+  /// True when pattern i (in the order given) matches the entry.
+  bool Match(std::size_t i, const TZipHeaderInfo& entry) const;
+  std::size_t Count() const { return patterns_.size(); }
+
+ private:
+  std::vector<std::string> patterns_;
 };
 
 class TKestrelUnZip;
 class TDecodeState;
+struct TDecodeEntry;
 
 // Events. An unassigned event is not called; reference parameters are the ones a
 // handler may change.
@@ -80,7 +100,8 @@ class TKestrelUnZip {
   TKestrelUnZip& operator=(const TKestrelUnZip&) = delete;
 
   /// Copies the settings and the handlers (not OnReadZip) of another component;
-  /// ZipName and DestDir are copied as they are, without their setters.
+  /// ZipName and DestDir are copied as they are, without their setters. A caller's
+  /// OutputStream stays the caller's: it is not copied.
   void Assign(const TKestrelUnZip& source);
 
   // ---- Settings and state ----------------------------------------------------------
@@ -119,6 +140,11 @@ class TKestrelUnZip {
   std::vector<std::string>& FilesList() { return filesList_; }
   const std::vector<std::string>& FilesList() const { return filesList_; }
   void SetFilesList(const std::vector<std::string>& value) { filesList_ = value; }
+  /// Patterns of entries to leave out, whatever FilesList and DoAll select;
+  /// cleared with FilesList.
+  std::vector<std::string>& ExcludeList() { return excludeList_; }
+  const std::vector<std::string>& ExcludeList() const { return excludeList_; }
+  void SetExcludeList(const std::vector<std::string>& value) { excludeList_ = value; }
   bool DoAll() const { return doAll_; }
   void SetDoAll(bool value) { doAll_ = value; }
   TIncompleteZipMode IncompleteZipMode() const { return incompleteZipMode_; }
@@ -178,6 +204,18 @@ class TKestrelUnZip {
   /// The password for encrypted entries; empty by default.
   const std::string& Password() const { return password_; }
   void SetPassword(const std::string& value) { password_ = value; }
+  /// Where the entries go instead of files, or null (the default: files under
+  /// DestDir). When set, every selected file entry is decoded into this stream in
+  /// turn: no folder or file is made, no destination is checked or compared, and
+  /// the entry's name reaches the events as its stored path. Folder entries are
+  /// passed over. Decoding into a stream that drops the bytes tests the entries.
+  TStream* OutputStream() const { return outputStream_; }
+  void SetOutputStream(TStream* value) { outputStream_ = value; }
+  /// The entry's date-time against the last-write time of the file fName, as the
+  /// overwrite modes ifNewer and ifOlder compare them: negative when the entry is
+  /// older, 0 when both are the same, positive when newer; nothing when the file
+  /// cannot be read or either time has no calendar form.
+  std::optional<int> CompareWithFile(std::int32_t index, const std::string& fName);
 
   // ---- Entries -----------------------------------------------------------------------
 
@@ -238,6 +276,12 @@ class TKestrelUnZip {
   /// The password check of an encrypted entry, retried through OnBadPassword;
   /// false when it rejects the entry (reported and taken out of the totals).
   bool CheckPassword(std::int32_t index, TDecodeState& state);
+  /// The decoding frame's view of an entry, with the local header's lengths.
+  static TDecodeEntry DecodeEntryOf(const TZipHeaderInfo& entry, const std::uint8_t* localHeader);
+  /// The verdict on CurrentEntry's CRC: OnEndUnZip and a count when it matches;
+  /// otherwise OnBadPassword (a new password sets RetryEntry) or OnSkippingFile
+  /// for an encrypted entry, OnBadCRC for another. False when it failed.
+  bool JudgeCrc(std::int32_t index, std::uint32_t crc, const std::string& fName);
   /// Whether an existing destination may be replaced under OverwriteMode.
   bool OverwriteAllowed(std::int32_t index, std::string& fName);
   /// Creates the output file, clearing a read-only attribute once when
@@ -279,6 +323,8 @@ class TKestrelUnZip {
   bool recreateDirs_ = false;
   TUZOverwriteMode overwriteMode_ = TUZOverwriteMode::Prompt;
   std::vector<std::string> filesList_;
+  std::vector<std::string> excludeList_;
+  TStream* outputStream_ = nullptr;
   bool doAll_ = false;
   TIncompleteZipMode incompleteZipMode_ = izAssumeMulti;
   bool keepZipOpen_ = false;

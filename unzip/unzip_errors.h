@@ -5,23 +5,34 @@
 // (EFatalUnzipError, EUserCanceled, EBiggerThanUncompressed, ECantWriteUCF) come
 // from decode_errors.h and belong to the same vocabulary.
 
+#include <string>
+#include <utility>
+
 #include "unzip/decode/decode_errors.h"
 #include "unzip/decode/stream.h"
 
 namespace kestrel {
 
 /// The input has no end-of-central-directory record and IncompleteZipMode is
-/// izAssumeNotAZip: "Not a valid zip file!".
+/// izAssumeNotAZip: "Not a valid zip file!". Cause says what was found, for a
+/// caller that tells its user more than the message.
 class ENotAZipFile : public Exception {
  public:
-  using Exception::Exception;
+  explicit ENotAZipFile(const std::string& message, std::string cause = {}, bool recordFound = false)
+      : Exception(message), Cause(std::move(cause)), RecordFound(recordFound) {}
+  std::string Cause;
+  /// An end record was there, but no archive can have it: a damaged archive
+  /// rather than another kind of file.
+  bool RecordFound;
 };
 
 /// The directory could not be read, not even rebuilt from the local headers:
-/// "Not a valid zip file!".
+/// "Not a valid zip file!". Cause says what was found.
 class EBadZipFile : public Exception {
  public:
-  using Exception::Exception;
+  explicit EBadZipFile(const std::string& message, std::string cause = {})
+      : Exception(message), Cause(std::move(cause)) {}
+  std::string Cause;
 };
 
 /// No end record and IncompleteZipMode is izAssumeMulti: "Incomplete Zip File".

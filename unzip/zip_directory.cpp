@@ -231,9 +231,18 @@ void TKestrelUnZip::ReadZip() {
   // there, or says other than the classic fields, cannot be read right.
   if (found && endCentral_->FindZip64Locator(*archiveStream_) && !endCentral_->ReadZip64EndCentral(*archiveStream_)) {
     ResetZip();
-    throw EBadZipFile("Not a valid zip file!");
+    throw EBadZipFile("Not a valid zip file!", "its ZIP64 end record is missing or contradicts the end record");
   }
-  found = found && PlausibleEndRecord(*endCentral_);
+  // What a caller is told when no directory can be found.
+  std::string missing = "no end-of-central-directory record";
+  const bool recordFound = found;
+  if (found && !PlausibleEndRecord(*endCentral_)) {
+    found = false;
+    missing = endCentral_->ThisDisk > 999 || endCentral_->CentralDirDisk > 999 ||
+                      endCentral_->ThisDisk < endCentral_->CentralDirDisk
+                  ? "the end-of-central-directory record names disks no archive has"
+                  : "the end-of-central-directory record points past the end of the archive";
+  }
   if (!found) {
     // A multi-volume set may keep a copy of its central directory and end record
     // in a companion file of the same name with the extension ".zfc".
@@ -289,11 +298,11 @@ void TKestrelUnZip::ReadZip() {
     }
     switch (mode) {
       case izAssumeNotAZip:
-        throw ENotAZipFile("Not a valid zip file!");
+        throw ENotAZipFile("Not a valid zip file!", missing, recordFound);
       case izAssumeBad:
         if (!RebuildFromLocalHeaders()) {
           ResetZip();
-          throw EBadZipFile("Not a valid zip file!");
+          throw EBadZipFile("Not a valid zip file!", missing + ", and no local header");
         }
         break;
       default:
@@ -343,7 +352,8 @@ void TKestrelUnZip::ReadDirectoryEntries() {
       if (rebuilt_) break;
       if (spanMode_ != 0 || !RebuildFromLocalHeaders()) {
         ResetZip();
-        throw EBadZipFile("Not a valid zip file!");
+        throw EBadZipFile("Not a valid zip file!",
+                          "no central directory header where the end record points, and no local header");
       }
       restart();
       i = 0;
@@ -378,7 +388,7 @@ void TKestrelUnZip::ReadDirectoryEntries() {
         continue;
       }
       ResetZip();
-      throw EBadZipFile("Not a valid zip file!");
+      throw EBadZipFile("Not a valid zip file!", "two entries claim one local header, and no local header was found");
     }
     TZipHeaderInfo* added = entry.release();
 

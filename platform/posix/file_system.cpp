@@ -5,6 +5,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -47,6 +48,7 @@ const TPathRules& HostPathRules() { return PosixPathRules; }
 int LastSystemError() { return errno; }
 void SetLastSystemError(int code) { errno = code; }
 std::string SystemErrorText(int code) { return std::strerror(code); }
+int AccessDeniedError() { return EACCES; }
 
 std::string FullPath(const std::string& path) {
   if (path.empty()) {
@@ -444,6 +446,12 @@ bool WriteConsoleLine(TConsoleStream stream, std::string_view text) {
   std::string line(text);
   line += ConsoleLineEnding();
   return WriteConsoleText(stream, line);
+}
+
+int ConsoleWidth(TConsoleStream stream) {
+  winsize size{};
+  if (::ioctl(stream == TConsoleStream::Output ? STDOUT_FILENO : STDERR_FILENO, TIOCGWINSZ, &size) != 0) return 0;
+  return size.ws_col;
 }
 
 }  // namespace platform

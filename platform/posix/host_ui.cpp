@@ -1,14 +1,84 @@
 // POSIX backend of the host user interface: a console has no windows, so message
-// boxes become lines on stderr and dialogs are always cancelled.
+// boxes become lines on stderr and dialogs are always cancelled. Questions are read
+// from standard input with read(2), so that Ctrl-C, caught without SA_RESTART,
+// ends a wait for an answer.
 
 #include "platform/host_ui.h"
 
+#include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <string>
 
 namespace platform {
+namespace {
+
+// Set by the signal handler; a handler may touch nothing else.
+volatile std::sig_atomic_t interrupted = 0;
+
+extern "C" void NoteInterrupt(int) {
+  if (interrupted != 0) {
+    // The second Ctrl-C: whatever the program is doing, it ends now.
+    std::signal(SIGINT, SIG_DFL);
+    std::raise(SIGINT);
+    return;
+  }
+  interrupted = 1;
+}
+
+struct sigaction previousAction;
+
+std::optional<std::string> ReadLine(std::string_view prompt) {
+  std::fflush(stdout);
+  std::fwrite(prompt.data(), 1, prompt.size(), stderr);
+  std::fflush(stderr);
+  std::string line;
+  for (;;) {
+    char c = 0;
+    const ssize_t got = ::read(STDIN_FILENO, &c, 1);
+    if (got < 0 && errno == EINTR && interrupted == 0) continue;
+    if (got <= 0) return std::nullopt;
+    if (c == '\n') break;
+    line += c;
+  }
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line;
+}
+
+}  // namespace
+
+bool InputIsTerminal() { return ::isatty(STDIN_FILENO) == 1; }
+
+std::optional<std::string> ReadAnswer(std::string_view prompt) { return ReadLine(prompt); }
+
+std::optional<std::string> ReadSecret(std::string_view prompt) {
+  termios saved{};
+  if (::tcgetattr(STDIN_FILENO, &saved) != 0) return std::nullopt;
+  termios quiet = saved;
+  quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+  quiet.c_lflag |= ECHONL;  // the line end still shows, so the next line starts afresh
+  if (::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) != 0) return std::nullopt;
+  std::optional<std::string> secret = ReadLine(prompt);
+  ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+  if (!secret) std::fputc('\n', stderr);
+  return secret;
+}
+
+TInterruptCatcher::TInterruptCatcher() {
+  interrupted = 0;
+  struct sigaction action {};
+  action.sa_handler = NoteInterrupt;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = 0;  // no SA_RESTART: a read that waits for an answer gives up
+  ::sigaction(SIGINT, &action, &previousAction);
+}
+
+TInterruptCatcher::~TInterruptCatcher() { ::sigaction(SIGINT, &previousAction, nullptr); }
+
+bool InterruptRequested() { return interrupted != 0; }
 
 TMessageAnswer ShowMessageBox(std::string_view caption, std::string_view text, TMessageButtons buttons) {
   std::string line(caption);

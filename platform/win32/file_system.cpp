@@ -115,6 +115,7 @@ std::unique_ptr<void, TLocalFree> PrivateSecurityDescriptor() {
 const TPathRules& HostPathRules() { return Win32PathRules; }
 
 int LastSystemError() { return static_cast<int>(::GetLastError()); }
+int AccessDeniedError() { return ERROR_ACCESS_DENIED; }
 void SetLastSystemError(int code) { ::SetLastError(static_cast<DWORD>(code)); }
 
 std::string SystemErrorText(int code) {
@@ -581,6 +582,14 @@ bool WriteConsoleText(TConsoleStream stream, std::string_view text) {
 }
 
 std::string_view ConsoleLineEnding() { return "\r\n"; }
+
+int ConsoleWidth(TConsoleStream stream) {
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  if (!::GetConsoleScreenBufferInfo(
+          ::GetStdHandle(stream == TConsoleStream::Output ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE), &info))
+    return 0;
+  return info.srWindow.Right - info.srWindow.Left + 1;
+}
 
 bool WriteConsoleLine(TConsoleStream stream, std::string_view text) {
   std::string line(text);

@@ -14,11 +14,52 @@
 // clang-format on
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <string>
 
 namespace platform {
 namespace {
+
+// Set by the console's control handler, which runs on a thread of its own.
+std::atomic<int> interrupts{0};
+
+BOOL WINAPI NoteInterrupt(DWORD event) {
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+  // The second Ctrl-C goes on to the next handler, the system's, which ends the process.
+  return interrupts.fetch_add(1) == 0 ? TRUE : FALSE;
+}
+
+// One line typed at the console (UTF-16, turned into the ANSI code page), or the
+// bytes of a redirected standard input up to the line end.
+std::optional<std::string> ReadLineFrom(HANDLE input) {
+  DWORD mode = 0;
+  std::string line;
+  if (::GetConsoleMode(input, &mode)) {
+    std::wstring wide;
+    for (;;) {
+      wchar_t c = 0;
+      DWORD got = 0;
+      if (!::ReadConsoleW(input, &c, 1, &got, nullptr) || got == 0 || interrupts.load() != 0) return std::nullopt;
+      if (c == L'\n') break;
+      if (c != L'\r') wide += c;
+    }
+    if (wide.empty()) return line;
+    const int size =
+        ::WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
+    line.resize(static_cast<std::size_t>(std::max(size, 0)));
+    ::WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), line.data(), size, nullptr, nullptr);
+    return line;
+  }
+  for (;;) {
+    char c = 0;
+    DWORD got = 0;
+    if (!::ReadFile(input, &c, 1, &got, nullptr) || got == 0) return std::nullopt;
+    if (c == '\n') break;
+    if (c != '\r') line += c;
+  }
+  return line;
+}
 
 bool HasStream(DWORD which) {
   const HANDLE handle = ::GetStdHandle(which);
@@ -146,6 +187,35 @@ std::optional<std::string> OpenFileDialog(std::string_view title, std::string_vi
   if (!::GetOpenFileNameA(&dialog)) return std::nullopt;
   return std::string(path);
 }
+
+bool InputIsTerminal() { return IsConsole(STD_INPUT_HANDLE); }
+
+std::optional<std::string> ReadAnswer(std::string_view prompt) {
+  WriteError(std::string(prompt));
+  return ReadLineFrom(::GetStdHandle(STD_INPUT_HANDLE));
+}
+
+std::optional<std::string> ReadSecret(std::string_view prompt) {
+  const HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
+  DWORD saved = 0;
+  if (!::GetConsoleMode(input, &saved)) return std::nullopt;
+  // The console's own no-echo mode; the line end is shown by hand.
+  ::SetConsoleMode(input, saved & ~static_cast<DWORD>(ENABLE_ECHO_INPUT));
+  WriteError(std::string(prompt));
+  std::optional<std::string> secret = ReadLineFrom(input);
+  ::SetConsoleMode(input, saved);
+  WriteError("\r\n");
+  return secret;
+}
+
+TInterruptCatcher::TInterruptCatcher() {
+  interrupts.store(0);
+  ::SetConsoleCtrlHandler(NoteInterrupt, TRUE);
+}
+
+TInterruptCatcher::~TInterruptCatcher() { ::SetConsoleCtrlHandler(NoteInterrupt, FALSE); }
+
+bool InterruptRequested() { return interrupts.load() != 0; }
 
 bool DriveIsRemovable(const std::string& path) {
   const std::string root = DriveRoot(path);

@@ -1,0 +1,115 @@
+#include "tools/terminal_text.h"
+
+#include <cstdint>
+#include <cstdio>
+
+namespace kestrel::tool {
+namespace {
+
+/// The length of the UTF-8 character that starts at text[at] (its code point in
+/// codePoint), or 0 when no well-formed character starts there.
+std::size_t Utf8Character(std::string_view text, std::size_t at, std::uint32_t& codePoint) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(at);
+  std::size_t length = 0;
+  std::uint32_t minimum = 0;
+  if (lead < 0x80) {
+    codePoint = lead;
+    return 1;
+  } else if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2, codePoint = lead & 0x1F, minimum = 0x80;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3, codePoint = lead & 0x0F, minimum = 0x800;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4, codePoint = lead & 0x07, minimum = 0x10000;
+  } else {
+    return 0;
+  }
+  if (at + length > text.size()) return 0;
+  for (std::size_t i = 1; i < length; ++i) {
+    if ((byte(at + i) & 0xC0) != 0x80) return 0;
+    codePoint = (codePoint << 6) | (byte(at + i) & 0x3F);
+  }
+  const bool surrogate = codePoint >= 0xD800 && codePoint <= 0xDFFF;
+  return codePoint < minimum || codePoint > 0x10FFFF || surrogate ? 0 : length;
+}
+
+std::string Hex(std::uint32_t value) {
+  char text[8];
+  std::snprintf(text, sizeof text, "\\x%02x", static_cast<unsigned>(value));
+  return text;
+}
+
+int CharacterWidth(std::uint32_t c) {
+  // Combining marks take no column of their own.
+  if ((c >= 0x0300 && c <= 0x036F) || (c >= 0x200B && c <= 0x200F) || (c >= 0xFE00 && c <= 0xFE0F)) return 0;
+  const bool wide = (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0xA4CF) || (c >= 0xAC00 && c <= 0xD7A3) ||
+                    (c >= 0xF900 && c <= 0xFAFF) || (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFF60) ||
+                    (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x1F300 && c <= 0x1FAFF) || (c >= 0x20000 && c <= 0x3FFFD);
+  return wide ? 2 : 1;
+}
+
+}  // namespace
+
+std::string TerminalText(std::string_view text, bool keepLineEnds) {
+  std::string shown;
+  shown.reserve(text.size());
+  for (std::size_t at = 0; at < text.size();) {
+    const auto c = static_cast<unsigned char>(text[at]);
+    if (keepLineEnds && (c == '\n' || (c == '\r' && at + 1 < text.size() && text[at + 1] == '\n'))) {
+      shown += text[at++];
+    } else if (c < 0x20 || c == 0x7F) {
+      shown += '^';
+      shown += static_cast<char>(c ^ 0x40);
+      ++at;
+    } else if (c < 0x80) {
+      shown += text[at++];
+    } else {
+      std::uint32_t codePoint = 0;
+      const std::size_t length = Utf8Character(text, at, codePoint);
+      if (length == 0) {
+        // Not UTF-8: a byte of another code page, which a terminal may still take
+        // for a C1 control.
+        shown += c <= 0x9F ? Hex(c) : std::string(1, text[at]);
+        ++at;
+      } else {
+        shown += codePoint <= 0x9F ? Hex(codePoint) : std::string(text.substr(at, length));
+        at += length;
+      }
+    }
+  }
+  return shown;
+}
+
+std::size_t DisplayWidth(std::string_view text) {
+  std::size_t width = 0;
+  for (std::size_t at = 0; at < text.size();) {
+    std::uint32_t codePoint = 0;
+    const std::size_t length = Utf8Character(text, at, codePoint);
+    width += length == 0 ? 1 : static_cast<std::size_t>(CharacterWidth(codePoint));
+    at += length == 0 ? 1 : length;
+  }
+  return width;
+}
+
+std::string FitToWidth(std::string_view text, std::size_t columns) {
+  if (DisplayWidth(text) <= columns) return std::string(text);
+  if (columns < 3) return std::string(columns, '.');
+  // The longest end of the text that fits beside "...", taken character by character.
+  std::size_t start = text.size();
+  std::size_t width = 0;
+  while (start > 0) {
+    std::size_t from = start - 1;
+    while (from > 0 && (static_cast<unsigned char>(text[from]) & 0xC0) == 0x80 && start - from < 4) --from;
+    std::uint32_t codePoint = 0;
+    std::size_t length = Utf8Character(text, from, codePoint);
+    if (length != start - from) from = start - 1, length = 0;
+    const std::size_t add = length == 0 ? 1 : static_cast<std::size_t>(CharacterWidth(codePoint));
+    if (width + add > columns - 3) break;
+    width += add;
+    start = from;
+  }
+  return "..." + std::string(text.substr(start));
+}
+
+}  // namespace kestrel::tool

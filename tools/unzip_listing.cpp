@@ -1,0 +1,170 @@
+#include "tools/unzip_listing.h"
+
+#include <cinttypes>
+#include <cstdio>
+
+#include "platform/file_system.h"
+#include "tools/terminal_text.h"
+
+namespace kestrel::tool {
+namespace {
+
+struct TMethodRow {
+  std::uint16_t Method;
+  const char* Label;
+  const char* Name;
+  bool Decoded;
+};
+
+// The methods of the format: the -v label, the name for messages, and whether the
+// component has a decoder. Deflate's and Deflate64's labels gain their level.
+constexpr TMethodRow MethodTable[] = {
+    {0, "Stored", "stored", true},
+    {1, "Shrunk", "shrunk", true},
+    {2, "Reduce1", "reduced", true},
+    {3, "Reduce2", "reduced", true},
+    {4, "Reduce3", "reduced", true},
+    {5, "Reduce4", "reduced", true},
+    {6, "Implode", "imploded", true},
+    {7, "Token", "tokenized", false},
+    {8, "Defl:", "deflated", true},
+    {9, "Def64", "Deflate64", false},
+    {10, "ImplDCL", "PKWARE DCL implode", false},
+    {12, "BZip2", "bzip2", false},
+    {14, "LZMA", "LZMA", false},
+    {18, "Terse", "IBM TERSE", false},
+    {19, "IBMLZ77", "IBM LZ77", false},
+    {93, "Unk:093", "Zstandard", false},
+    {95, "Unk:095", "xz", false},
+    {96, "Unk:096", "JPEG", false},
+    {97, "WavPack", "WavPack", false},
+    {98, "PPMd", "PPMd", false},
+};
+
+std::string Number(std::uint64_t value, int width) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%*" PRIu64, width, value);
+  return text;
+}
+
+std::string Padded(std::string text, std::size_t width, bool left) {
+  if (text.size() >= width) return text;
+  return left ? text + std::string(width - text.size(), ' ') : std::string(width - text.size(), ' ') + text;
+}
+
+// "YYYY-MM-DD HH:MM" of a DOS date-time.
+std::string DateAndTime(std::uint32_t dos) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u", 1980 + (dos >> 25), (dos >> 21) & 0x0F,
+                (dos >> 16) & 0x1F, (dos >> 11) & 0x1F, (dos >> 5) & 0x3F);
+  return text;
+}
+
+std::string Files(std::uint64_t count) { return std::to_string(count) + (count == 1 ? " file" : " files"); }
+
+// The compressed size as unzip counts it: without the 12 bytes of an encryption header.
+std::uint64_t ListedCompressedSize(const TZipHeaderInfo& entry) {
+  if (!entry.Encrypted()) return entry.CompressedSize;
+  return entry.CompressedSize >= 12 ? entry.CompressedSize - 12 : 0;
+}
+
+}  // namespace
+
+TMethodInfo MethodOf(const TZipHeaderInfo& entry) {
+  for (const TMethodRow& row : MethodTable) {
+    if (row.Method != entry.CompressionMethod) continue;
+    TMethodInfo info{row.Label, row.Name, row.Decoded};
+    if (row.Method == 8 || row.Method == 9) info.Label += "NXFS"[(entry.Flags >> 1) & 3];
+    return info;
+  }
+  char label[16];
+  std::snprintf(label, sizeof label, "Unk:%03u", static_cast<unsigned>(entry.CompressionMethod));
+  return {label, "", false};
+}
+
+std::string CompressionRatio(std::uint64_t uncompressed, std::uint64_t compressed) {
+  if (uncompressed == 0) return "0%";
+  // The share saved in tenths of a per cent, rounded half away from zero; past 2
+  // million bytes in steps of a thousandth of the size, so nothing overflows.
+  const bool loss = compressed > uncompressed;
+  const std::uint64_t difference = loss ? compressed - uncompressed : uncompressed - compressed;
+  std::uint64_t tenths = 0;
+  if (uncompressed > 2000000) {
+    const std::uint64_t step = uncompressed / 1000;
+    tenths = (difference + step / 2) / step;
+  } else {
+    tenths = (difference * 1000 + uncompressed / 2) / uncompressed;
+  }
+  const std::uint64_t percent = (tenths + 5) / 10;
+  if (percent == 100) return "100%";
+  // A loss shows its sign once it reaches a tenth of a per cent, even when the
+  // per cents round to 0.
+  std::string ratio = loss && tenths > 0 ? "-" : "";
+  return ratio.append(std::to_string(percent)).append("%");
+}
+
+std::string ListedPath(const TZipHeaderInfo& entry) {
+  std::string path = entry.StoredPath();
+  for (char& c : path)
+    if (c == '\\') c = '/';
+  return TerminalText(path);
+}
+
+void TListing::Line(const std::string& line) {
+  text_ += line;
+  text_ += platform::ConsoleLineEnding();
+}
+
+void TListing::Begin(const std::string& archive, const std::string& comment) {
+  if (kind_ == TListingKind::NamesOnly) return;
+  if (quiet_ == 0) {
+    Line("Archive:  " + TerminalText(archive));
+    if (!comment.empty()) Line(TerminalText(comment, true));
+  }
+  if (quiet_ >= 2) return;
+  if (kind_ == TListingKind::Short) {
+    Line("  Length      Date    Time    Name");
+    Line("---------  ---------- -----   ----");
+  } else {
+    Line(" Length   Method    Size  Cmpr    Date    Time   CRC-32   Name");
+    Line("--------  ------  ------- ---- ---------- ----- --------  ----");
+  }
+}
+
+void TListing::Entry(const TZipHeaderInfo& entry, const std::string& comment) {
+  ++entries_;
+  uncompressed_ += entry.UncompressedSize;
+  compressed_ += ListedCompressedSize(entry);
+  const std::string path = ListedPath(entry);
+  if (kind_ == TListingKind::NamesOnly) {
+    Line(path);
+    return;
+  }
+  const std::string when = DateAndTime(entry.DateTime);
+  if (kind_ == TListingKind::Short) {
+    Line(Number(entry.UncompressedSize, 9) + "  " + when + "   " + path);
+  } else {
+    char crc[16];
+    std::snprintf(crc, sizeof crc, "%08x", static_cast<unsigned>(entry.CRC32));
+    const std::uint64_t compressed = ListedCompressedSize(entry);
+    Line(Number(entry.UncompressedSize, 8) + "  " + Padded(MethodOf(entry).Label, 7, true) +
+         Number(compressed, 8) + " " + Padded(CompressionRatio(entry.UncompressedSize, compressed), 4, false) + " " +
+         when + " " + crc + "  " + path);
+  }
+  if (quiet_ == 0 && !comment.empty()) Line(TerminalText(comment, true));
+}
+
+void TListing::End() {
+  if (kind_ == TListingKind::NamesOnly || quiet_ >= 2) return;
+  if (kind_ == TListingKind::Short) {
+    Line("---------                     -------");
+    Line(Number(uncompressed_, 9) + "                     " + Files(entries_));
+  } else {
+    Line("--------          -------  ---                            -------");
+    Line(Number(uncompressed_, 8) + "         " + Number(compressed_, 8) + " " +
+         Padded(CompressionRatio(uncompressed_, compressed_), 4, false) + "                            " +
+         Files(entries_));
+  }
+}
+
+}  // namespace kestrel::tool

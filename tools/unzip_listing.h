@@ -1,0 +1,61 @@
+#pragma once
+// kestrel-unzip's listings, laid out column for column as unzip's: -l (length,
+// date, time, name, totals), -v (length, method, size, ratio, date, time, CRC-32,
+// name, totals) and -Z1 (names only). The numbers are the component's.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "unzip/zip_records.h"
+
+namespace kestrel::tool {
+
+/// What one compression method is called and whether the component decodes it.
+struct TMethodInfo {
+  /// The -v column as unzip writes it ("Stored", "Defl:N", "BZip2", "Unk:099").
+  std::string Label;
+  /// Its name in a message ("bzip2", "LZMA"); empty for a method known by number only.
+  std::string Name;
+  bool Decoded = false;
+};
+/// The one table of compression methods, for the listing and for the messages
+/// about entries that cannot be decoded. Deflate's label carries the level its
+/// flags give (N normal, X maximum, F fast, S super fast).
+TMethodInfo MethodOf(const TZipHeaderInfo& entry);
+
+/// The compression ratio as unzip shows it: the share saved, rounded to a whole
+/// per cent ("59%", "-1%", "-0%" for a loss below half a per cent; "100%" when
+/// it rounds to 100 either way).
+std::string CompressionRatio(std::uint64_t uncompressed, std::uint64_t compressed);
+
+enum class TListingKind { Short, Verbose, NamesOnly };
+
+/// Collects the lines of one listing.
+class TListing {
+ public:
+  /// quiet 1 leaves out the archive line and the comments, 2 the headings and totals too.
+  TListing(TListingKind kind, int quiet) : kind_(kind), quiet_(quiet) {}
+
+  /// The archive's line and its comment (empty: none).
+  void Begin(const std::string& archive, const std::string& comment);
+  /// One entry, with its comment (empty: none).
+  void Entry(const TZipHeaderInfo& entry, const std::string& comment);
+  /// The totals.
+  void End();
+  /// The lines so far, each ending with the console's line end.
+  const std::string& Text() const { return text_; }
+
+ private:
+  void Line(const std::string& line);
+  TListingKind kind_;
+  int quiet_;
+  std::string text_;
+  std::uint64_t entries_ = 0, uncompressed_ = 0, compressed_ = 0;
+};
+
+/// The stored path as listings show it: "/" between folders, control characters escaped.
+std::string ListedPath(const TZipHeaderInfo& entry);
+
+}  // namespace kestrel::tool

@@ -1,0 +1,57 @@
+#pragma once
+// kestrel-unzip's command line: one table holds every option once (its spelling,
+// its argument, its meaning), and both the parser and the usage text are made
+// from it. The form is unzip's:
+//   kestrel-unzip [OPTIONS] ARCHIVE [MEMBER ...] [-x MEMBER ...] [-d DIR]
+// with options before or after the archive, single letters grouped ("-qo"), and an
+// option's argument attached ("-dDIR") or as the next word.
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kestrel::tool {
+
+/// What a run does. Several listing and testing options may be given together;
+/// the strongest wins, as with unzip: -Z1, then -t, then -p, then -v, then -l.
+enum class TToolAction { Extract, List, ListVerbose, ListNames, Test, Pipe, Help, Version };
+
+/// What happens to a file that exists where an entry goes.
+enum class TOverwrite {
+  Ask,     ///< ask on a terminal; without one keep it and say so
+  Always,  ///< -o
+  Never,   ///< -n: keep it without a word
+};
+
+/// A parsed command line.
+struct TToolCommand {
+  TToolAction Action = TToolAction::Extract;
+  std::string Archive;
+  std::vector<std::string> Members;     ///< patterns of the entries to take; all without any
+  std::vector<std::string> Exclusions;  ///< -x: patterns of the entries to leave out
+  std::string DestDir;                  ///< -d; empty: the current folder
+  bool JunkPaths = false;               ///< -j
+  int Quiet = 0;                        ///< -q, -qq
+  TOverwrite Overwrite = TOverwrite::Ask;
+  bool Update = false;                  ///< -u: newer entries replace files, new ones are added
+  bool Freshen = false;                 ///< -f: only newer entries replace existing files
+  std::optional<std::string> Password;  ///< -P: the bytes as given
+};
+
+/// The outcome of parsing: a command, or why the line is not one.
+struct TParsedCommand {
+  std::optional<TToolCommand> Command;
+  std::string Error;  ///< when there is no command: what is wrong, for the user
+};
+
+/// Parses the arguments (without the program name).
+TParsedCommand ParseToolCommand(const std::vector<std::string>& arguments);
+
+/// The usage text, one line per element: the synopsis, every option of the table
+/// with its meaning, and the commands people type most.
+std::vector<std::string> ToolUsage();
+/// The synopsis alone, for a usage error.
+std::string ToolSynopsis();
+
+}  // namespace kestrel::tool
