@@ -207,12 +207,11 @@ class TArchiveRun {
   }
 
   int Run() {
+    const bool listing = command_.Action == TToolAction::List || command_.Action == TToolAction::ListVerbose;
+    if (listing && command_.Quiet == 0)
+      platform::WriteConsoleLine(platform::TConsoleStream::Output, TListing::ArchiveLine(archive_));
     try {
-      split_.Run(archive_, [&] {
-        unzip_.LoadZipDirectory();
-        // The entries of a split archive lie in its other parts.
-        if (unzip_.EndCentral().ThisDisk != 0) RefuseSplitArchive(archive_, unzip_.EndCentral().ThisDisk + 1);
-      });
+      split_.Run(archive_, [&] { unzip_.LoadZipDirectory(); });
       if (!CheckArchive()) return report_.Status();
       switch (command_.Action) {
         case TToolAction::List:
@@ -281,7 +280,7 @@ class TArchiveRun {
 
   int List(TListingKind kind) {
     TListing listing(kind, command_.Quiet);
-    listing.Begin(archive_, unzip_.ZipComment());
+    listing.Begin(unzip_.ZipComment());
     const TSortedZip& entries = *unzip_.ZipInfo();
     for (std::int32_t i = 0; i < entries.Count(); ++i) {
       if (platform::InterruptRequested()) throw EUserCanceled("User Aborted Operation");
@@ -298,6 +297,8 @@ class TArchiveRun {
   // ---- Extraction, test and pipe ------------------------------------------------
 
   int Extract() {
+    // The directory of a split archive lists, but its entries lie in the other parts.
+    if (unzip_.EndCentral().ThisDisk != 0) RefuseSplitArchive(archive_, unzip_.EndCentral().ThisDisk + 1);
     const bool toFiles = command_.Action == TToolAction::Extract;
     TDiscardStream discard;
     TStandardOutputStream standardOutput;
@@ -313,6 +314,8 @@ class TArchiveRun {
     else
       unzip_.SetFilesList(command_.Members);
     unzip_.SetExcludeList(command_.Exclusions);
+    // -f makes nothing new, not even a folder.
+    if (command_.Freshen) unzip_.ExcludeList().push_back("*\\");
 
     std::optional<TProgressLine> progress;
     if (command_.Action != TToolAction::Pipe && command_.Quiet == 0 &&
@@ -327,7 +330,12 @@ class TArchiveRun {
       if (progress) progress->Update(percent, sender.BtsDone());
     };
     unzip_.OnStartUnZipInfo = [&](TKestrelUnZip&, std::int32_t numFiles, std::int64_t, bool& stopNow) {
-      if (toFiles && numFiles > 0) stopNow = !MakeDestination();
+      if (!toFiles || numFiles == 0) return;
+      // Where there is no destination, -f finds nothing to freshen.
+      if (command_.Freshen && !command_.DestDir.empty() && !platform::FolderExists(command_.DestDir))
+        stopNow = true;
+      else
+        stopNow = !MakeDestination();
     };
     unzip_.OnStartUnZip = [&](TKestrelUnZip& sender, std::int32_t index, std::string& fName, bool& skip) {
       if (platform::InterruptRequested()) throw EUserCanceled("User Aborted Operation");

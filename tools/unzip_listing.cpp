@@ -115,12 +115,11 @@ void TListing::Line(const std::string& line) {
   text_ += platform::ConsoleLineEnding();
 }
 
-void TListing::Begin(const std::string& archive, const std::string& comment) {
+std::string TListing::ArchiveLine(const std::string& archive) { return "Archive:  " + TerminalText(archive); }
+
+void TListing::Begin(const std::string& comment) {
   if (kind_ == TListingKind::NamesOnly) return;
-  if (quiet_ == 0) {
-    Line("Archive:  " + TerminalText(archive));
-    if (!comment.empty()) Line(TerminalText(comment, true));
-  }
+  if (quiet_ == 0 && !comment.empty()) Line(TerminalText(comment, true));
   if (quiet_ >= 2) return;
   if (kind_ == TListingKind::Short) {
     Line("  Length      Date    Time    Name");
@@ -147,9 +146,9 @@ void TListing::Entry(const TZipHeaderInfo& entry, const std::string& comment) {
     char crc[16];
     std::snprintf(crc, sizeof crc, "%08x", static_cast<unsigned>(entry.CRC32));
     const std::uint64_t compressed = ListedCompressedSize(entry);
-    Line(Number(entry.UncompressedSize, 8) + "  " + Padded(MethodOf(entry).Label, 7, true) +
-         Number(compressed, 8) + " " + Padded(CompressionRatio(entry.UncompressedSize, compressed), 4, false) + " " +
-         when + " " + crc + "  " + path);
+    Line(Number(entry.UncompressedSize, 8) + "  " + Padded(MethodOf(entry).Label, 7, true) + Number(compressed, 8) +
+         " " + Padded(CompressionRatio(entry.UncompressedSize, compressed), 4, false) + " " + when + " " + crc + "  " +
+         path);
   }
   if (quiet_ == 0 && !comment.empty()) Line(TerminalText(comment, true));
 }

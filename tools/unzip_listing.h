@@ -38,8 +38,11 @@ class TListing {
   /// quiet 1 leaves out the archive line and the comments, 2 the headings and totals too.
   TListing(TListingKind kind, int quiet) : kind_(kind), quiet_(quiet) {}
 
-  /// The archive's line and its comment (empty: none).
-  void Begin(const std::string& archive, const std::string& comment);
+  /// The line that names the archive, on its own: it comes first, before the
+  /// archive is read.
+  static std::string ArchiveLine(const std::string& archive);
+  /// The archive's comment (empty: none) and the headings.
+  void Begin(const std::string& comment);
   /// One entry, with its comment (empty: none).
   void Entry(const TZipHeaderInfo& entry, const std::string& comment);
   /// The totals.

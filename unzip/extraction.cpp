@@ -373,9 +373,6 @@ void TKestrelUnZip::UnZipEntry(std::int32_t index, TDecodeState& state) {
     DropFromTotals();
     return;
   }
-  // A bare name (a handler's) is a file of the current folder: nothing to create.
-  platform::ForceFolders(platform::PathFolder(fName, rules));
-
   if (entry.Encrypted() && !CheckPassword(index, state)) return;
 
   std::uint32_t existingTime = NoDosDateTime;
@@ -385,6 +382,10 @@ void TKestrelUnZip::UnZipEntry(std::int32_t index, TDecodeState& state) {
     return;
   }
 
+  // The folders are made only for a file that is written: an entry refused for
+  // its password or kept as it was leaves no empty folder. A bare name (a
+  // handler's) is a file of the current folder: nothing to create.
+  platform::ForceFolders(platform::PathFolder(fName, rules));
   std::unique_ptr<TLFNFileStream> output = CreateOutput(fName);
   if (!output) {
     // The handler hears why from the system's last error code, as left by the
