@@ -37,8 +37,8 @@ std::int64_t TMemoryStream::Seek(std::int64_t offset, std::int16_t origin) {
 
 std::uint8_t* TMemoryStream::DirectStorage(std::int64_t count) {
   if (!inPlace) return nullptr;
-  storage = std::vector<std::uint8_t>(static_cast<std::size_t>(count));
-  return storage.data();
+  storage = std::make_shared_for_overwrite<std::uint8_t[]>(static_cast<std::size_t>(count));
+  return storage.get();
 }
 
 std::vector<std::uint32_t> CanonicalCodes(const std::vector<int>& lengths) {

@@ -4,6 +4,7 @@
 // Huffman codes from code lengths.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,8 +22,11 @@ class TMemoryStream : public kestrel::TStream {
   std::int32_t Read(void* buffer, std::int32_t count) override;
   std::int32_t Write(const void* buffer, std::int32_t count) override;
   std::int64_t Seek(std::int64_t offset, std::int16_t origin) override;
-  /// With inPlace, fresh memory of exactly count bytes; what is written from there
-  /// is copied into data all the same.
+  /// With inPlace, fresh memory of exactly count bytes, left unfilled: an entry
+  /// may declare megabytes and write a few, and filling them cost more than the
+  /// decoding under the sanitizers (a decoder must not read what it has not
+  /// written anyway). What is written from there is copied into data all the
+  /// same. A copy of the stream shares the memory; streams are copied unwritten.
   std::uint8_t* DirectStorage(std::int64_t count) override;
 
   std::string data;
@@ -30,7 +34,7 @@ class TMemoryStream : public kestrel::TStream {
   std::int64_t writeLimit = -1;
   std::vector<std::int32_t> writes;
   bool inPlace = false;
-  std::vector<std::uint8_t> storage;
+  std::shared_ptr<std::uint8_t[]> storage;
 };
 
 /// Canonical codes of the given lengths (0 = unused).
