@@ -156,31 +156,15 @@ class TSplitGuard {
   std::int32_t parts_ = 0;
 };
 
-/// Takes what it is given and keeps nothing: -t decodes every entry into it, and
-/// only the CRC is left.
-class TDiscardStream final : public TStream {
+/// Where -t and -p send the entries' bytes: nowhere, so that only the CRC is
+/// left (-t), or to standard output as they are (-p).
+class TEntrySink final : public TStream {
  public:
-  std::int32_t Read(void*, std::int32_t) override { return 0; }
-  std::int32_t Write(const void*, std::int32_t count) override {
-    position_ += count;
-    return count;
-  }
-  std::int64_t Seek(std::int64_t offset, std::int16_t origin) override {
-    if (origin == soFromBeginning) position_ = offset;
-    if (origin == soFromCurrent) position_ += offset;
-    return position_;
-  }
-
- private:
-  std::int64_t position_ = 0;
-};
-
-/// Standard output, for -p: the entries' bytes as they are.
-class TStandardOutputStream final : public TStream {
- public:
+  explicit TEntrySink(bool toStandardOutput) : toStandardOutput_(toStandardOutput) {}
   std::int32_t Read(void*, std::int32_t) override { return 0; }
   std::int32_t Write(const void* buffer, std::int32_t count) override {
-    if (!platform::WriteConsoleText(platform::TConsoleStream::Output,
+    if (toStandardOutput_ &&
+        !platform::WriteConsoleText(platform::TConsoleStream::Output,
                                     {static_cast<const char*>(buffer), static_cast<std::size_t>(count)}))
       return 0;
     position_ += count;
@@ -193,6 +177,7 @@ class TStandardOutputStream final : public TStream {
   }
 
  private:
+  bool toStandardOutput_;
   std::int64_t position_ = 0;
 };
 
@@ -300,10 +285,8 @@ class TArchiveRun {
     // The directory of a split archive lists, but its entries lie in the other parts.
     if (unzip_.EndCentral().ThisDisk != 0) RefuseSplitArchive(archive_, unzip_.EndCentral().ThisDisk + 1);
     const bool toFiles = command_.Action == TToolAction::Extract;
-    TDiscardStream discard;
-    TStandardOutputStream standardOutput;
-    if (command_.Action == TToolAction::Test) unzip_.SetOutputStream(&discard);
-    if (command_.Action == TToolAction::Pipe) unzip_.SetOutputStream(&standardOutput);
+    TEntrySink sink(command_.Action == TToolAction::Pipe);
+    if (!toFiles) unzip_.SetOutputStream(&sink);
 
     unzip_.SetRecreateDirs(!command_.JunkPaths);
     unzip_.SetDestDir(command_.DestDir);
