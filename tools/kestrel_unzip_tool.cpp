@@ -501,7 +501,7 @@ class TArchiveRun {
     std::vector<std::string> lines;
     const std::string& name = report_.Archive();
     if (crcErrors_ > 0)
-      lines.push_back("Errors detected in " + std::to_string(crcErrors_) + " of the " + Plural(tested, "entry") +
+      lines.push_back("Errors detected in " + std::to_string(crcErrors_) + " of the " + Plural(tested, "file") +
                       " tested in " + name + ".");
     else if (tested == 0)
       lines.push_back("Caution: zero files tested in " + name + ".");
