@@ -85,17 +85,15 @@ TMessageAnswer ShowMessageBox(std::string_view caption, std::string_view text, T
   if (!line.empty()) line += ": ";
   for (const char c : text) line += (c == '\r' || c == '\n') ? ' ' : c;
   const bool asks = buttons == TMessageButtons::YesNo || buttons == TMessageButtons::YesNoCancel;
-  if (asks && ::isatty(STDIN_FILENO) == 1) line += " [y/N] ";
-  std::fwrite(line.data(), 1, line.size(), stderr);
-  if (!asks || ::isatty(STDIN_FILENO) != 1) {
-    std::fputc('\n', stderr);
-    if (asks) return TMessageAnswer::No;
-    return buttons == TMessageButtons::OkCancel ? TMessageAnswer::Cancel : TMessageAnswer::Ok;
+  if (asks && InputIsTerminal()) {
+    const std::optional<std::string> answer = ReadLine(line + " [y/N] ");
+    return answer && !answer->empty() && ((*answer)[0] == 'y' || (*answer)[0] == 'Y') ? TMessageAnswer::Yes
+                                                                                      : TMessageAnswer::No;
   }
-  std::fflush(stderr);
-  std::string answer;
-  for (int c = std::getchar(); c != EOF && c != '\n'; c = std::getchar()) answer += static_cast<char>(c);
-  return (!answer.empty() && (answer[0] == 'y' || answer[0] == 'Y')) ? TMessageAnswer::Yes : TMessageAnswer::No;
+  line += '\n';
+  std::fwrite(line.data(), 1, line.size(), stderr);
+  if (asks) return TMessageAnswer::No;
+  return buttons == TMessageButtons::OkCancel ? TMessageAnswer::Cancel : TMessageAnswer::Ok;
 }
 
 void ProcessHostMessages() {}

@@ -92,10 +92,9 @@ TMessageAnswer AskOnConsole(std::string_view caption, std::string_view text, TMe
     return buttons == TMessageButtons::OkCancel ? TMessageAnswer::Cancel : TMessageAnswer::Ok;
   }
   WriteError(line + " [y/N] ");
-  char answer[16] = {};
-  DWORD got = 0;
-  ::ReadFile(::GetStdHandle(STD_INPUT_HANDLE), answer, sizeof answer - 1, &got, nullptr);
-  return (got > 0 && (answer[0] == 'y' || answer[0] == 'Y')) ? TMessageAnswer::Yes : TMessageAnswer::No;
+  const std::optional<std::string> answer = ReadLineFrom(::GetStdHandle(STD_INPUT_HANDLE));
+  return answer && !answer->empty() && ((*answer)[0] == 'y' || (*answer)[0] == 'Y') ? TMessageAnswer::Yes
+                                                                                    : TMessageAnswer::No;
 }
 
 std::string DriveRoot(const std::string& path) {
