@@ -18,16 +18,6 @@
 namespace kestrel::tool {
 namespace {
 
-std::string Plural(std::uint64_t count, const char* noun) {
-  return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
-}
-
-std::string Hex8(std::uint32_t value) {
-  char text[9];
-  std::snprintf(text, sizeof text, "%08x", static_cast<unsigned>(value));
-  return text;
-}
-
 /// The progress line of a run on a terminal: shown once the run has taken a
 /// second, redrawn in place at most ten times a second within the terminal's
 /// width, and cleared before any other line and at the end.
@@ -347,7 +337,7 @@ class TArchiveRun {
                                 bool&) { Skipped(*sender.ZipInfo()->Items(index), reason); };
     unzip_.OnBadCRC = [&](TKestrelUnZip& sender, std::uint32_t computed, std::uint32_t stored, std::int32_t index) {
       ++crcErrors_;
-      std::string text = "bad CRC " + Hex8(computed) + " (should be " + Hex8(stored) + ")";
+      std::string text = "bad CRC " + CrcText(computed) + " (should be " + CrcText(stored) + ")";
       if (toFiles) text += "; the damaged file was removed";
       report_.SayEntry(*sender.ZipInfo()->Items(index), text);
       report_.Raise(ExitFormatError);

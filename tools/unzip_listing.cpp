@@ -60,8 +60,6 @@ std::string DateAndTime(std::uint32_t dos) {
   return text;
 }
 
-std::string Files(std::uint64_t count) { return std::to_string(count) + (count == 1 ? " file" : " files"); }
-
 // The compressed size as unzip counts it: without the 12 bytes of an encryption header.
 std::uint64_t ListedCompressedSize(const TZipHeaderInfo& entry) {
   if (!entry.Encrypted()) return entry.CompressedSize;
@@ -110,6 +108,16 @@ std::string ListedPath(const TZipHeaderInfo& entry) {
   return TerminalText(path);
 }
 
+std::string CrcText(std::uint32_t crc) {
+  char text[9];
+  std::snprintf(text, sizeof text, "%08x", static_cast<unsigned>(crc));
+  return text;
+}
+
+std::string Plural(std::uint64_t count, const char* noun) {
+  return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+}
+
 void TListing::Line(const std::string& line) {
   text_ += line;
   text_ += platform::ConsoleLineEnding();
@@ -143,12 +151,10 @@ void TListing::Entry(const TZipHeaderInfo& entry, const std::string& comment) {
   if (kind_ == TListingKind::Short) {
     Line(Number(entry.UncompressedSize, 9) + "  " + when + "   " + path);
   } else {
-    char crc[16];
-    std::snprintf(crc, sizeof crc, "%08x", static_cast<unsigned>(entry.CRC32));
     const std::uint64_t compressed = ListedCompressedSize(entry);
     Line(Number(entry.UncompressedSize, 8) + "  " + Padded(MethodOf(entry).Label, 7, true) + Number(compressed, 8) +
-         " " + Padded(CompressionRatio(entry.UncompressedSize, compressed), 4, false) + " " + when + " " + crc + "  " +
-         path);
+         " " + Padded(CompressionRatio(entry.UncompressedSize, compressed), 4, false) + " " + when + " " +
+         CrcText(entry.CRC32) + "  " + path);
   }
   if (quiet_ == 0 && !comment.empty()) Line(TerminalText(comment, true));
 }
@@ -157,12 +163,12 @@ void TListing::End() {
   if (kind_ == TListingKind::NamesOnly || quiet_ >= 2) return;
   if (kind_ == TListingKind::Short) {
     Line("---------                     -------");
-    Line(Number(uncompressed_, 9) + "                     " + Files(entries_));
+    Line(Number(uncompressed_, 9) + "                     " + Plural(entries_, "file"));
   } else {
     Line("--------          -------  ---                            -------");
     Line(Number(uncompressed_, 8) + "         " + Number(compressed_, 8) + " " +
          Padded(CompressionRatio(uncompressed_, compressed_), 4, false) + "                            " +
-         Files(entries_));
+         Plural(entries_, "file"));
   }
 }
 

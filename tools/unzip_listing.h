@@ -61,4 +61,9 @@ class TListing {
 /// The stored path as listings show it: "/" between folders, control characters escaped.
 std::string ListedPath(const TZipHeaderInfo& entry);
 
+/// A CRC-32 as the listings and the messages write it: eight lower-case hex digits.
+std::string CrcText(std::uint32_t crc);
+/// A count and its noun, "1 file", "2 files", as the totals and summaries write them.
+std::string Plural(std::uint64_t count, const char* noun);
+
 }  // namespace kestrel::tool
