@@ -50,9 +50,11 @@ int main(int argc, char** argv) {
   unzip.OnSkippingFile = [&](kestrel::TKestrelUnZip& sender, kestrel::TSkipReason reason, const std::string&,
                              std::int32_t index, bool&) {
     entryFailed = true;
-    const char* why = reason == kestrel::skBadPassword  ? "wrong password"
-                      : reason == kestrel::skFileExists ? "file exists"
-                                                        : "cannot create the file";
+    const char* why = reason == kestrel::skBadPassword       ? "wrong password"
+                      : reason == kestrel::skFileExists      ? "file exists"
+                      : reason == kestrel::skPathClimbs      ? "its path climbs out of the destination"
+                      : reason == kestrel::skPathThroughLink ? "its path leads through a symbolic link"
+                                                             : "cannot create the file";
     std::printf("skipped (%s): %s\n", why, EntryPath(sender, index).c_str());
   };
   unzip.OnBadCRC = [&](kestrel::TKestrelUnZip& sender, std::uint32_t computed, std::uint32_t stored,
