@@ -105,13 +105,16 @@ def main():
         def extractors(name, archive, dest):
             commands = {
                 'unzip': ['unzip', '-q', '-o', archive, '-d', dest],
-                'kestrel-unzip': [unzip_tool, archive, dest],
+                'kestrel-unzip': [unzip_tool, '-qq', '-o', archive, '-d', dest],
                 'bsdtar': ['bsdtar', '-xf', archive, '-C', dest],
                 '7z': ['7z', 'x', '-y', '-bso0', '-bsp0', '-o' + dest, archive],
             }
             if args.baseline:
-                commands['baseline'] = [os.path.abspath(os.path.join(args.baseline, 'tools', 'kestrel-unzip')), archive,
-                                        dest]
+                baseline = os.path.abspath(os.path.join(args.baseline, 'tools', 'kestrel-unzip'))
+                # A build from before unzip's command line took ARCHIVE DESTDIR.
+                usage = subprocess.run([baseline, '-h'], capture_output=True, text=True).stdout
+                commands['baseline'] = ([baseline, '-qq', '-o', archive, '-d', dest] if '-d DIR' in usage else
+                                        [baseline, archive, dest])
             if name == 'one 100 MB text file' and shutil.which('libdeflate-gunzip'):
                 commands['libdeflate-gunzip'] = [
                     'sh', '-c', 'libdeflate-gunzip -c "$1" > "$2"', 'sh', big_gz, os.path.join(dest, 'big.txt')]
