@@ -21,6 +21,15 @@ std::size_t FindDoctype(std::string_view text) {
   return std::string_view::npos;
 }
 
+// Whether the "<" at open begins an element's start tag: a name follows it (an
+// ASCII letter, "_", ":" or a byte of a character beyond ASCII), where a
+// declaration, comment or instruction has "?" or "!" and an end tag "/".
+bool StartsElement(std::string_view text, std::size_t open) {
+  if (open + 1 >= text.size()) return false;
+  const auto c = static_cast<unsigned char>(text[open + 1]);
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c == ':' || c >= 0x80;
+}
+
 // Finds c in the text with the removed span [gapStart, gapEnd) left out, from
 // position from on; npos when there is none.
 std::size_t FindOutsideGap(std::string_view text, char c, std::size_t from, std::size_t gapStart, std::size_t gapEnd) {
@@ -181,7 +190,11 @@ std::optional<TStylesheetEdit> PlanStylesheetReference(std::string_view text, co
   if (open == std::string_view::npos) return std::nullopt;
   const std::size_t close = FindOutsideGap(text, '>', open, edit.DoctypeStart, edit.DoctypeEnd);
   if (close == std::string_view::npos) return std::nullopt;
-  edit.InsertAt = close + 1;
+  // After a declaration, a comment or an instruction the reference stays in the
+  // prolog. Right after the root element's start tag it would lie inside the
+  // element, where browsers ignore it: a document without a prolog (as many
+  // generators write their XML) gets it in front of that tag instead.
+  edit.InsertAt = StartsElement(text, open) ? open : close + 1;
   const std::string reference = StylesheetHref(templatePath);
   edit.Instruction.reserve(InstructionHead.size() + reference.size() + InstructionTail.size());
   edit.Instruction.append(InstructionHead).append(reference).append(InstructionTail);

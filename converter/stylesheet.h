@@ -1,9 +1,10 @@
 #pragma once
 // The stylesheet reference: the document's first DOCTYPE declaration goes, and an
 // xml-stylesheet instruction naming the template goes right after the first markup
-// item, so that a browser opening the document applies the template itself. The
-// document is handled as bytes and never parsed. Also the whole-file text routines
-// and the UTF-8 encoding of the template path.
+// item (in front of it when that is the root element's start tag), so that a
+// browser opening the document applies the template itself. The document is
+// handled as bytes and never parsed. Also the whole-file text routines and the
+// UTF-8 encoding of the template path.
 
 #include <cstddef>
 #include <initializer_list>

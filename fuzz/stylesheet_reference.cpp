@@ -31,7 +31,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::abort();
   }
   if (edit->InsertAt > edit->DoctypeStart && edit->InsertAt < edit->DoctypeEnd) std::abort();
-  if (edit->InsertAt == 0 || text[edit->InsertAt - 1] != '>') std::abort();
+  // Right after a ">", or right before the first "<" of the text less its DOCTYPE.
+  const bool afterMarkup = edit->InsertAt > 0 && text[edit->InsertAt - 1] == '>';
+  std::size_t firstOpen = text.substr(0, edit->DoctypeStart).find('<');
+  if (firstOpen == std::string_view::npos) firstOpen = text.find('<', edit->DoctypeEnd);
+  const bool beforeRoot = edit->InsertAt == firstOpen;
+  if (!afterMarkup && !beforeRoot) std::abort();
   // The href is the path's UTF-8 form as a URI reference: nothing in it can end
   // the attribute or the instruction, and it decodes back to that form.
   const std::string href = corvane::StylesheetHref(templatePath);

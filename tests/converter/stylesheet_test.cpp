@@ -30,21 +30,30 @@ std::string Edited(const std::string& text, const std::string& templatePath = "T
 TEST(StylesheetPlacement, Table) {
   // "|" marks the instruction.
   EXPECT_EQ(Edited("<?xml version=\"1.0\"?>\n<!DOCTYPE a>\n<a/>"), "<?xml version=\"1.0\"?>|\n\n<a/>");
-  EXPECT_EQ(Edited("<root><x/></root>"), "<root>|<x/></root>");
+  // Without a prolog the instruction goes in front of the root element, never
+  // inside it: a name after the "<" makes it a start tag (a letter, "_", ":" or a
+  // byte beyond ASCII), after a BOM or a removed DOCTYPE too.
+  EXPECT_EQ(Edited("<root><x/></root>"), "|<root><x/></root>");
+  EXPECT_EQ(Edited("\xEF\xBB\xBF\n<w:document/>"), "\xEF\xBB\xBF\n|<w:document/>");
+  EXPECT_EQ(Edited("<_a/>"), "|<_a/>");
+  EXPECT_EQ(Edited("<\xC3\xA9t\xC3\xA9/>"), "|<\xC3\xA9t\xC3\xA9/>");
+  EXPECT_EQ(Edited("<!DOCTYPE a>\n<a/>"), "\n|<a/>");
   EXPECT_EQ(Edited("<!-- c --><r/>"), "<!-- c -->|<r/>");
+  EXPECT_EQ(Edited("< r/>"), "< r/>|");
+  EXPECT_EQ(Edited("</r>"), "</r>|");
   // The removal stops at the first ">", leaving the rest of an internal subset.
-  EXPECT_EQ(Edited("<!DOCTYPE a [<!ENTITY e \"v\">]>\n<a/>"), "]>\n<a/>|");
-  EXPECT_EQ(Edited("<!DOCTYPE a [<!ENTITY e \"v\">]><a/>"), "]><a/>|");
+  EXPECT_EQ(Edited("<!DOCTYPE a [<!ENTITY e \"v\">]>\n<a/>"), "]>\n|<a/>");
+  EXPECT_EQ(Edited("<!DOCTYPE a [<!ENTITY e \"v\">]><a/>"), "]>|<a/>");
   // Lower case is left alone; so is a second DOCTYPE.
   EXPECT_EQ(Edited("<!doctype a><a/>"), "<!doctype a>|<a/>");
-  EXPECT_EQ(Edited("<a/><!DOCTYPE b><!DOCTYPE c>"), "<a/>|<!DOCTYPE c>");
+  EXPECT_EQ(Edited("<a/><!DOCTYPE b><!DOCTYPE c>"), "|<a/><!DOCTYPE c>");
   // A DOCTYPE without ">" is not removed.
   EXPECT_EQ(Edited("<!DOCTYPE a"), "<none>");
   EXPECT_EQ(Edited("x<!DOCTYPE a>y"), "<none>");
   EXPECT_EQ(Edited(""), "<none>");
   EXPECT_EQ(Edited("a < b"), "<none>");
   // The first "<" comes before the DOCTYPE and its ">" after it.
-  EXPECT_EQ(Edited("<a <!DOCTYPE q> b>c"), "<a  b>|c");
+  EXPECT_EQ(Edited("<a <!DOCTYPE q> b>c"), "|<a  b>c");
   // Bytes are bytes: NULs and UTF-16 text are searched as they stand.
   EXPECT_EQ(Edited(std::string("\0<\0>\0", 5)), std::string("\0<\0>|\0", 6));
 }
