@@ -8,8 +8,10 @@
 #include <utility>
 #include <vector>
 
+#include "converter/binaries.h"
 #include "converter/file_utils.h"
 #include "converter/manifest.h"
+#include "converter/ooxml.h"
 #include "converter/stylesheet.h"
 #include "platform/code_page.h"
 #include "platform/file_system.h"
@@ -28,9 +30,13 @@ constexpr std::string_view BookExtension = ".fb2";
 constexpr const char* EncryptedPackagePart = "encrypted-package";
 // Where an OpenDocument package says which of its parts are encrypted.
 constexpr const char* ManifestPath = "META-INF\\manifest.xml";
-// A manifest names every part in a line or two; one of millions of parts is no
-// real document's, and is not read.
-constexpr std::uint32_t ManifestLimit = 64u << 20;
+// The package's own XML parts that are read into memory (a manifest, the
+// relationships, content types and workbook of an Office Open XML package) name
+// each part in a line or two; one that would name millions is no real
+// document's, and is not read.
+constexpr std::uint32_t PartTextLimit = 64u << 20;
+// Where an Office Open XML package names its main part.
+constexpr std::string_view PackageRelationshipsPart = "_rels/.rels";
 
 // What became of one entry the package step asked the component for.
 enum class TEntryState { Pending, Done, BadCrc, Encrypted, NotWritten, UnknownMethod, Climbs };
@@ -111,54 +117,87 @@ std::string EntryFailure(const std::string& input, const TWantedEntry& entry, co
   }
 }
 
-// What the package's directory offers the conversion.
-struct TPackagePlan {
+// One entry of the package as the probe lists it.
+struct TPackageEntry {
+  std::int32_t Index = -1;
+  std::string StoredPath;  ///< backslash separators, as the component lists it
+  std::string Name;        ///< the part name, "/" between folders
+  std::uint64_t Size = 0;  ///< uncompressed
+};
+
+// The kinds of package, each with its own way to the document.
+enum class TPackageKind { None, TopLevelPart, OfficeOpenXml, Book };
+
+// What one look at the package's directory found.
+struct TPackageDirectory {
+  TPackageKind Kind = TPackageKind::None;
   std::vector<TWantedEntry> Parts;   ///< main parts at the top level, the preferred one first
   std::optional<TWantedEntry> Book;  ///< the one book, when there are no main parts
   std::optional<TWantedEntry> Manifest;
   std::int32_t Books = 0;
-  std::uint32_t ManifestSize = 0;
+  std::uint64_t ManifestSize = 0;
   std::string NestedPart;  ///< a main part in a folder, for the message
   bool WholePackageEncrypted = false;
+  std::vector<TPackageEntry> Entries;  ///< every file entry, for the parts a package names
+
+  /// The entry of a part name; of two spellings of one name the later, which
+  /// would have been unpacked over the earlier.
+  const TPackageEntry* Find(std::string_view part) const {
+    for (auto entry = Entries.rbegin(); entry != Entries.rend(); ++entry) {
+      if (SamePartName(entry->Name, part)) return &*entry;
+    }
+    return nullptr;
+  }
 };
 
-TPackagePlan PlanPackage(kestrel::TKestrelUnZip& unzip, const platform::TPathRules& rules) {
-  TPackagePlan plan;
+TPackageDirectory ProbePackage(kestrel::TKestrelUnZip& unzip, const platform::TPathRules& rules) {
+  TPackageDirectory package;
   // Of two entries of one name (in two spellings, where names ignore case) the
   // later counts: it would have been unpacked over the earlier.
   std::array<std::int32_t, MainParts.size()> latest;
   latest.fill(-1);
+  bool officeOpenXml = false;
   const kestrel::TSortedZip* list = unzip.ZipInfo();
   const std::int32_t count = list != nullptr ? list->Count() : 0;
   for (std::int32_t i = 0; i < count; ++i) {
     const kestrel::TZipHeaderInfo& entry = *list->Items(i);
     const std::string& name = entry.FileName();
     if (name.empty()) continue;  // a folder
+    package.Entries.push_back({i, entry.StoredPath(), ShownPath(entry.StoredPath()), entry.UncompressedSize});
     const bool top = AtTopLevel(entry.Directory());
     for (std::size_t rank = 0; rank < MainParts.size(); ++rank) {
       if (!SameName(name, MainParts[rank], rules)) continue;
       if (top) {
         latest[rank] = i;
-      } else if (plan.NestedPart.empty()) {
-        plan.NestedPart = ShownPath(entry.StoredPath());
+      } else if (package.NestedPart.empty()) {
+        package.NestedPart = ShownPath(entry.StoredPath());
       }
     }
-    if (top && SameName(name, EncryptedPackagePart, rules)) plan.WholePackageEncrypted = true;
+    if (top && SameName(name, EncryptedPackagePart, rules)) package.WholePackageEncrypted = true;
     if (EndsWithNoCase(name, BookExtension)) {
-      ++plan.Books;
-      plan.Book.emplace(i, entry.StoredPath());
+      ++package.Books;
+      package.Book.emplace(i, entry.StoredPath());
     }
     if (SameName(entry.StoredPath(), ManifestPath, rules)) {
-      plan.Manifest.emplace(i, entry.StoredPath());
-      plan.ManifestSize = entry.UncompressedSize;
+      package.Manifest.emplace(i, entry.StoredPath());
+      package.ManifestSize = entry.UncompressedSize;
     }
+    const std::string& shown = package.Entries.back().Name;
+    if (SamePartName(shown, PackageRelationshipsPart) || SamePartName(shown, ContentTypesPart)) officeOpenXml = true;
   }
   // The last one found wins: sheet1.xml over document.xml over content.xml.
   for (std::size_t rank = MainParts.size(); rank-- > 0;) {
-    if (latest[rank] >= 0) plan.Parts.emplace_back(latest[rank], list->Items(latest[rank])->StoredPath());
+    if (latest[rank] >= 0) package.Parts.emplace_back(latest[rank], list->Items(latest[rank])->StoredPath());
   }
-  if (!plan.Parts.empty() || plan.Books != 1) plan.Book.reset();
-  return plan;
+  if (!package.Parts.empty() || package.Books != 1) package.Book.reset();
+  if (!package.Parts.empty()) {
+    package.Kind = TPackageKind::TopLevelPart;
+  } else if (officeOpenXml) {
+    package.Kind = TPackageKind::OfficeOpenXml;
+  } else if (package.Book) {
+    package.Kind = TPackageKind::Book;
+  }
+  return package;
 }
 
 // Unpacks the wanted entries, each to its own Target, and nothing else. Per-entry
@@ -253,25 +292,369 @@ std::string ArchiveFailure(const std::string& input, std::exception_ptr failure)
   return input + ": the zip package cannot be read" + (message.empty() ? std::string() : ": " + message);
 }
 
+// The package step of one run: the component with the package's directory read,
+// and the work folder, made when the first entry is to be unpacked.
+class TPackageStep {
+ public:
+  TPackageStep(TConversionRun& run, kestrel::TKestrelUnZip& unzip) : run_(run), unzip_(unzip) {}
+
+  TConversionRun& Run() { return run_; }
+  const std::string& Input() const { return run_.InputPath; }
+
+  TPackageOutcome Fail(std::string reason) {
+    run_.FailureReason = std::move(reason);
+    return TPackageOutcome::Failed;
+  }
+  TPackageOutcome Fail(const TWantedEntry& entry) { return Fail(EntryFailure(Input(), entry, run_.WorkFolderPath)); }
+
+  /// The document found: it is converted under the package's name.
+  TPackageOutcome Found(const TWantedEntry& document) {
+    run_.DocumentPath = document.Target;
+    run_.PartName = ShownPath(document.StoredPath);
+    return TPackageOutcome::PartFound;
+  }
+
+  /// Unpacks the entries, each into a folder of its own, numbered after it, under
+  /// the name given. False (the reason set) when the work folder cannot be made or
+  /// the unpacking breaks off; the entries' states tell the rest.
+  bool Unpack(const std::vector<std::pair<TWantedEntry*, std::string>>& entries) {
+    const auto& rules = platform::HostPathRules();
+    if (run_.WorkFolderPath.empty()) {
+      // A fresh folder of this run's own: concurrent runs never meet, and nothing
+      // an earlier run left behind takes part.
+      run_.WorkFolderPath = platform::MakePrivateFolder(platform::TempFolder(), "corvane-");
+      if (run_.WorkFolderPath.empty()) {
+        const int error = platform::LastSystemError();
+        Fail(Input() + ": no work folder can be made in " + platform::TempFolder() +
+             (error != 0 ? ": " + platform::SystemErrorText(error) : std::string()));
+        return false;
+      }
+    }
+    std::vector<TWantedEntry*> wanted;
+    for (const auto& [entry, name] : entries) {
+      entry->Target = run_.WorkFolderPath + std::to_string(entry->Index) + rules.Separator + name;
+      wanted.push_back(entry);
+    }
+    try {
+      UnpackEntries(unzip_, run_.WorkFolderPath, wanted);
+    } catch (...) {
+      // The unpacking broke off: the package's own bytes are no document.
+      Fail(ArchiveFailure(Input(), std::current_exception()));
+      return false;
+    }
+    return true;
+  }
+
+  /// Unpacks a small XML part of the package and reads it whole. False (the
+  /// reason set) when it is too large, does not come out or cannot be read.
+  bool ReadPart(const TPackageEntry& part, TFileText& text) {
+    if (part.Size > PartTextLimit) {
+      Fail(Input() + ": the part " + part.Name + " is too large for what it holds; the package is damaged");
+      return false;
+    }
+    TWantedEntry entry(part.Index, part.StoredPath);
+    if (!Unpack({{&entry, PathNamePart(ShownPath(part.StoredPath), platform::PosixPathRules)}})) return false;
+    if (entry.State != TEntryState::Done) {
+      Fail(entry);
+      return false;
+    }
+    if (!LoadFileText(entry.Target, text)) {
+      Fail(Input() + ": the part " + part.Name + " cannot be read back from the work folder " + run_.WorkFolderPath +
+           ": " + platform::SystemErrorText(platform::LastSystemError()));
+      return false;
+    }
+    return true;
+  }
+
+ private:
+  TConversionRun& run_;
+  kestrel::TKestrelUnZip& unzip_;
+};
+
+std::string XmlFailure(const std::string& input, const std::string& part, const TXmlFault& fault) {
+  return input + ": the part " + part + " is not well-formed XML" +
+         (fault.Line > 0 ? " (line " + std::to_string(fault.Line) + ": " : " (") + fault.Message + ")";
+}
+
+// A part that the office suite encrypted looks like any other entry to the zip
+// layer; its ciphertext is no document. Only an OpenDocument manifest tells. False
+// (the reason set) when the document must not be converted.
+bool PassesManifest(TPackageStep& step, TPackageDirectory& package, const TWantedEntry& document) {
+  if (!package.Manifest) return true;
+  if (package.ManifestSize > PartTextLimit) {
+    step.Fail(step.Input() + ": the part " + ShownPath(ManifestPath) +
+              " is too large for a manifest; the package is damaged");
+    return false;
+  }
+  if (package.Manifest->State != TEntryState::Done) {
+    step.Fail(*package.Manifest);
+    return false;
+  }
+  TFileText manifest;
+  if (LoadFileText(package.Manifest->Target, manifest) &&
+      ManifestMarksEncrypted(manifest.View(), ShownPath(document.StoredPath),
+                             platform::HostPathRules().CaseInsensitive)) {
+    step.Fail(step.Input() + ": the part " + ShownPath(document.StoredPath) +
+              " is encrypted by the office suite (the document has a password); save it without one to convert it");
+    return false;
+  }
+  return true;
+}
+
+// The document and, when there is one, the manifest, in one unpacking.
+bool UnpackWithManifest(TPackageStep& step, TPackageDirectory& package,
+                        std::vector<std::pair<TWantedEntry*, std::string>> entries) {
+  if (package.Manifest && package.ManifestSize <= PartTextLimit)
+    entries.emplace_back(&*package.Manifest, "manifest.xml");
+  return step.Unpack(entries);
+}
+
+// content.xml, document.xml or sheet1.xml at the top level: the first of them that
+// comes out, in the order of preference.
+TPackageOutcome UnpackTopLevelPart(TPackageStep& step, TPackageDirectory& package) {
+  const std::string packageName = PathNamePart(step.Input());
+  std::vector<std::pair<TWantedEntry*, std::string>> entries;
+  for (TWantedEntry& part : package.Parts) entries.emplace_back(&part, packageName);
+  if (!UnpackWithManifest(step, package, entries)) return TPackageOutcome::Failed;
+  // The preferred part that came out; the reason of the first one when none did.
+  const TWantedEntry* document = &package.Parts.front();
+  for (const TWantedEntry& part : package.Parts) {
+    if (part.State == TEntryState::Done) {
+      document = &part;
+      break;
+    }
+  }
+  if (document->State != TEntryState::Done) return step.Fail(*document);
+  if (!PassesManifest(step, package, *document)) return TPackageOutcome::Failed;
+  return step.Found(*document);
+}
+
+// The one FictionBook book of a zipped book, named after the package (book.fb2.zip
+// gives book.fb2.XML).
+TPackageOutcome UnpackBook(TPackageStep& step, TPackageDirectory& package) {
+  TWantedEntry& book = *package.Book;
+  if (!UnpackWithManifest(step, package, {{&book, PathNamePart(step.Input())}})) return TPackageOutcome::Failed;
+  if (book.State != TEntryState::Done) return step.Fail(book);
+  if (!PassesManifest(step, package, book)) return TPackageOutcome::Failed;
+  return step.Found(book);
+}
+
+// The way through an Office Open XML package's relationships to its document.
+class TOfficeOpenXml {
+ public:
+  TOfficeOpenXml(TPackageStep& step, const TPackageDirectory& package) : step_(step), package_(package) {}
+
+  TPackageOutcome Unpack() {
+    std::vector<TRelationship> relationships;
+    if (!ReadRelationshipsOf("", relationships, true)) return TPackageOutcome::Failed;
+    const auto office = std::find_if(relationships.begin(), relationships.end(),
+                                     [](const TRelationship& r) { return IsRelationship(r, "officeDocument"); });
+    if (office == relationships.end()) {
+      return step_.Fail(step_.Input() + ": " + std::string(PackageRelationshipsPart) +
+                        " names no main part (it has no officeDocument relationship)");
+    }
+    const TPackageEntry* main = Follow("", *office, "the main part");
+    if (main == nullptr) return TPackageOutcome::Failed;
+
+    const TPackageEntry* types = package_.Find(ContentTypesPart);
+    if (types == nullptr) {
+      return step_.Fail(step_.Input() + ": the Office Open XML package has no " + std::string(ContentTypesPart) +
+                        ", which gives the type of its main part " + main->Name);
+    }
+    TFileText typesText;
+    if (!step_.ReadPart(*types, typesText)) return TPackageOutcome::Failed;
+    TContentTypes contentTypes;
+    if (const auto fault = ReadContentTypes(typesText.View(), contentTypes)) {
+      return step_.Fail(XmlFailure(step_.Input(), types->Name, *fault));
+    }
+    const std::string type = LowerAscii(contentTypes.Of(main->Name));
+    if (type.empty()) {
+      return step_.Fail(step_.Input() + ": " + std::string(ContentTypesPart) +
+                        " gives no content type for the main part " + main->Name);
+    }
+    // "...+xml" names an XML part; a binary workbook (.xlsb) is none.
+    const bool xml = type.ends_with("+xml") || type == "application/xml" || type == "text/xml";
+    if (!xml) {
+      return step_.Fail(step_.Input() + ": the main part " + main->Name + " is not XML (its content type is " +
+                        contentTypes.Of(main->Name) + ")");
+    }
+    const TPackageEntry* document = main;
+    // A workbook is a list of its sheets; its first sheet is what a reader sees.
+    if (type.find("spreadsheetml") != std::string::npos || type.find("ms-excel") != std::string::npos) {
+      document = FirstSheet(*main);
+      if (document == nullptr) return TPackageOutcome::Failed;
+    }
+    return UnpackDocument(*document);
+  }
+
+ private:
+  // Reads the relationships of a part (of the package for an empty name). A part
+  // without a relationships part has none, unless they are required.
+  bool ReadRelationshipsOf(const std::string& part, std::vector<TRelationship>& relationships, bool required,
+                           const TPackageEntry** found = nullptr) {
+    relationships.clear();
+    const std::string name = RelationshipsPartOf(part);
+    const TPackageEntry* entry = package_.Find(name);
+    if (found != nullptr) *found = entry;
+    if (entry == nullptr) {
+      if (!required) return true;
+      step_.Fail(step_.Input() + ": the Office Open XML package has no " + name + ", which names " +
+                 (part.empty() ? std::string("its main part") : "the sheets of " + part));
+      return false;
+    }
+    TFileText text;
+    if (!step_.ReadPart(*entry, text)) return false;
+    if (const auto fault = ReadRelationships(text.View(), relationships)) {
+      step_.Fail(XmlFailure(step_.Input(), entry->Name, *fault));
+      return false;
+    }
+    return true;
+  }
+
+  // The part a relationship of the source part leads to: inside the package,
+  // present, and none met on the way to it (nor a part of the package's own
+  // bookkeeping). Nothing (the reason set) otherwise.
+  const TPackageEntry* Follow(const std::string& source, const TRelationship& relationship, const std::string& role) {
+    const std::string from = RelationshipsPartOf(source);
+    const std::optional<std::string> part =
+        relationship.External ? std::nullopt : ResolvePartName(source, relationship.Target);
+    if (!part) {
+      step_.Fail(step_.Input() + ": " + from + " puts " + role + " outside the package (" + relationship.Target + ")");
+      return nullptr;
+    }
+    const bool bookkeeping = SamePartName(*part, ContentTypesPart) || LowerAscii(*part).ends_with(".rels");
+    const bool met = SamePartName(*part, source) || std::any_of(visited_.begin(), visited_.end(),
+                                                                [&](const auto& p) { return SamePartName(p, *part); });
+    if (bookkeeping || met) {
+      step_.Fail(step_.Input() + ": the relationships of the package run in a loop: " + from + " names " + *part +
+                 " as " + role);
+      return nullptr;
+    }
+    const TPackageEntry* entry = package_.Find(*part);
+    if (entry == nullptr) {
+      step_.Fail(step_.Input() + ": " + from + " names " + *part + " as " + role +
+                 ", which is missing from the package");
+      return nullptr;
+    }
+    visited_.push_back(*part);
+    return entry;
+  }
+
+  const TPackageEntry* FirstSheet(const TPackageEntry& workbook) {
+    std::vector<TRelationship> relationships;
+    if (!ReadRelationshipsOf(workbook.Name, relationships, true)) return nullptr;
+    TFileText text;
+    if (!step_.ReadPart(workbook, text)) return nullptr;
+    std::string id;
+    if (const auto fault = ReadFirstSheetId(text.View(), id)) {
+      step_.Fail(XmlFailure(step_.Input(), workbook.Name, *fault));
+      return nullptr;
+    }
+    if (id.empty()) {
+      step_.Fail(step_.Input() + ": the workbook " + workbook.Name + " names no sheet");
+      return nullptr;
+    }
+    const auto sheet =
+        std::find_if(relationships.begin(), relationships.end(), [&](const TRelationship& r) { return r.Id == id; });
+    if (sheet == relationships.end()) {
+      step_.Fail(step_.Input() + ": the first sheet of the workbook " + workbook.Name + " (" + id +
+                 ") has no relationship in " + RelationshipsPartOf(workbook.Name));
+      return nullptr;
+    }
+    return Follow(workbook.Name, *sheet, "the first sheet");
+  }
+
+  // The document under the package's name; with the payloads asked for, also its
+  // images and the relationships that name them, each under its own name.
+  TPackageOutcome UnpackDocument(const TPackageEntry& part) {
+    TWantedEntry document(part.Index, part.StoredPath);
+    std::vector<std::pair<TWantedEntry*, std::string>> entries{{&document, PathNamePart(step_.Input())}};
+    std::vector<TWantedEntry> files;
+    std::vector<std::string> names;
+    if (step_.Run().ExtractFlag) {
+      std::vector<TRelationship> relationships;
+      const TPackageEntry* relationshipsPart = nullptr;
+      if (!ReadRelationshipsOf(part.Name, relationships, false, &relationshipsPart)) return TPackageOutcome::Failed;
+      for (const TRelationship& relationship : relationships) {
+        if (relationship.External || !IsRelationship(relationship, "image")) continue;
+        const std::optional<std::string> image = ResolvePartName(part.Name, relationship.Target);
+        const TPackageEntry* entry = image ? package_.Find(*image) : nullptr;
+        // An image outside the package, missing, or named so that it would leave
+        // the output folder is passed over, as a payload is.
+        if (entry == nullptr) continue;
+        const std::string name = PathNamePart(entry->Name, platform::PosixPathRules);
+        if (!PayloadIdIsSafe(name)) continue;
+        files.emplace_back(entry->Index, entry->StoredPath);
+        names.push_back(name);
+      }
+      if (!files.empty()) {
+        files.emplace_back(relationshipsPart->Index, relationshipsPart->StoredPath);
+        names.push_back(PathNamePart(relationshipsPart->Name, platform::PosixPathRules));
+      }
+    }
+    for (std::size_t i = 0; i < files.size(); ++i) entries.emplace_back(&files[i], names[i]);
+    if (!step_.Unpack(entries)) return TPackageOutcome::Failed;
+    if (document.State != TEntryState::Done) return step_.Fail(document);
+    for (const TWantedEntry& file : files) {
+      if (file.State == TEntryState::Done) {
+        step_.Run().PackageFiles.push_back({file.Target, PathNamePart(file.Target)});
+      }
+    }
+    return step_.Found(document);
+  }
+
+  static std::string LowerAscii(std::string_view text) {
+    std::string lower(text);
+    for (char& c : lower) {
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return lower;
+  }
+
+  TPackageStep& step_;
+  const TPackageDirectory& package_;
+  std::vector<std::string> visited_;
+};
+
+// Why a zip archive gave no document at all.
+std::string NoDocumentReason(const std::string& input, const TPackageDirectory& package) {
+  if (package.WholePackageEncrypted) {
+    return input +
+           ": the package is encrypted by the office suite (the document has a password); save it without one to "
+           "convert it";
+  }
+  if (package.Books > 1) {
+    return input + ": the zip package holds " + std::to_string(package.Books) +
+           " FictionBook books (.fb2); only a package of one book can be converted";
+  }
+  if (!package.NestedPart.empty()) {
+    return input + ": the main part of the zip package lies in a folder (" + package.NestedPart +
+           "), and the package has no " + std::string(PackageRelationshipsPart) + " that names it";
+  }
+  return input +
+         ": the zip package holds none of content.xml, document.xml and sheet1.xml at its top level, no "
+         "Office Open XML main part and no FictionBook book (.fb2)";
+}
+
 }  // namespace
 
 TPackageOutcome ExtractPackage(TConversionRun& run) {
-  const auto& rules = platform::HostPathRules();
   run.DocumentPath = run.InputPath;
   run.PartName.clear();
   run.FailureReason.clear();
+  run.PackageFiles.clear();
   // A pipe, a FIFO or a device has no directory at its end to look at, and what
   // was read from it would be lost to the copy: it is the document itself.
   if (platform::QueryFileKind(run.InputPath) == platform::TFileKind::Other) return TPackageOutcome::NotAPackage;
 
   kestrel::TKestrelUnZip unzip;
-  TPackagePlan plan;
+  TPackageDirectory package;
   try {
     unzip.SetIncompleteZipMode(kestrel::izAssumeNotAZip);
     unzip.SetDoProcessMessages(true);
     unzip.SetZipName(run.InputPath);
     unzip.LoadZipDirectory();
-    plan = PlanPackage(unzip, rules);
+    package = ProbePackage(unzip, platform::HostPathRules());
   } catch (const kestrel::ENotAZipFile&) {
     if (IsCompoundFile(run.InputPath)) {
       run.FailureReason = run.InputPath +
@@ -288,103 +671,21 @@ TPackageOutcome ExtractPackage(TConversionRun& run) {
     return TPackageOutcome::Failed;
   }
 
-  if (plan.Parts.empty() && !plan.Book) {
-    if (unzip.EntryCount() == 0 && IsEmptyFile(run.InputPath)) {
-      return TPackageOutcome::NotAPackage;  // no archive, only a document without markup
-    }
-    if (plan.WholePackageEncrypted) {
-      run.FailureReason = run.InputPath +
-                          ": the package is encrypted by the office suite (the document has a password); save it "
-                          "without one to convert it";
-    } else if (plan.Books > 1) {
-      run.FailureReason = run.InputPath + ": the zip package holds " + std::to_string(plan.Books) +
-                          " FictionBook books (.fb2); only a package of one book can be converted";
-    } else if (!plan.NestedPart.empty()) {
-      run.FailureReason = run.InputPath + ": the main part of the zip package lies in a folder (" + plan.NestedPart +
-                          "); only content.xml, document.xml or sheet1.xml at the top level of a package is read";
-    } else {
-      run.FailureReason = run.InputPath +
-                          ": the zip package holds none of content.xml, document.xml and sheet1.xml at its top "
-                          "level, and no FictionBook book (.fb2)";
-    }
-    return TPackageOutcome::Failed;
+  TPackageStep step(run, unzip);
+  switch (package.Kind) {
+    case TPackageKind::TopLevelPart:
+      return UnpackTopLevelPart(step, package);
+    case TPackageKind::OfficeOpenXml:
+      return TOfficeOpenXml(step, package).Unpack();
+    case TPackageKind::Book:
+      return UnpackBook(step, package);
+    case TPackageKind::None:
+      break;
   }
-
-  // A fresh folder of this run's own: concurrent runs never meet, and nothing an
-  // earlier run left behind takes part.
-  run.WorkFolderPath = platform::MakePrivateFolder(platform::TempFolder(), "corvane-");
-  if (run.WorkFolderPath.empty()) {
-    const int error = platform::LastSystemError();
-    run.FailureReason = run.InputPath + ": no work folder can be made in " + platform::TempFolder() +
-                        (error != 0 ? ": " + platform::SystemErrorText(error) : std::string());
-    return TPackageOutcome::Failed;
+  if (unzip.EntryCount() == 0 && IsEmptyFile(run.InputPath)) {
+    return TPackageOutcome::NotAPackage;  // no archive, only a document without markup
   }
-
-  // Each entry goes into a folder of its own, numbered after it, under a name of
-  // its own: the document part under the package's name, so that the copy is
-  // named after the package (book.fb2.zip gives book.fb2.XML).
-  const std::string packageName = PathNamePart(run.InputPath, rules);
-  std::vector<TWantedEntry*> wanted;
-  auto place = [&](TWantedEntry& entry, const std::string& name) {
-    entry.Target = run.WorkFolderPath + std::to_string(entry.Index) + rules.Separator + name;
-    wanted.push_back(&entry);
-  };
-  for (TWantedEntry& part : plan.Parts) place(part, packageName);
-  if (plan.Book) place(*plan.Book, packageName);
-  const bool readManifest = plan.Manifest && plan.ManifestSize <= ManifestLimit;
-  if (readManifest) place(*plan.Manifest, "manifest.xml");
-
-  try {
-    UnpackEntries(unzip, run.WorkFolderPath, wanted);
-  } catch (...) {
-    // The unpacking broke off: its own bytes are no document.
-    run.FailureReason = ArchiveFailure(run.InputPath, std::current_exception());
-    return TPackageOutcome::Failed;
-  }
-
-  // The preferred part that came out; the reason of the first one when none did.
-  const TWantedEntry* document = nullptr;
-  if (plan.Book) {
-    document = &*plan.Book;
-  } else {
-    document = &plan.Parts.front();
-    for (const TWantedEntry& part : plan.Parts) {
-      if (part.State == TEntryState::Done) {
-        document = &part;
-        break;
-      }
-    }
-  }
-  if (document->State != TEntryState::Done) {
-    run.FailureReason = EntryFailure(run.InputPath, *document, run.WorkFolderPath);
-    return TPackageOutcome::Failed;
-  }
-
-  // A part that the office suite encrypted looks like any other entry to the zip
-  // layer; its ciphertext is no document. Only the manifest tells.
-  if (plan.Manifest) {
-    if (!readManifest) {
-      run.FailureReason = run.InputPath + ": the part " + ShownPath(ManifestPath) +
-                          " is too large for a manifest; the package is damaged";
-      return TPackageOutcome::Failed;
-    }
-    if (plan.Manifest->State != TEntryState::Done) {
-      run.FailureReason = EntryFailure(run.InputPath, *plan.Manifest, run.WorkFolderPath);
-      return TPackageOutcome::Failed;
-    }
-    TFileText manifest;
-    if (LoadFileText(plan.Manifest->Target, manifest) &&
-        ManifestMarksEncrypted(manifest.View(), ShownPath(document->StoredPath), rules.CaseInsensitive)) {
-      run.FailureReason = run.InputPath + ": the part " + ShownPath(document->StoredPath) +
-                          " is encrypted by the office suite (the document has a password); save it without one "
-                          "to convert it";
-      return TPackageOutcome::Failed;
-    }
-  }
-
-  run.DocumentPath = document->Target;
-  run.PartName = ShownPath(document->StoredPath);
-  return TPackageOutcome::PartFound;
+  return step.Fail(NoDocumentReason(run.InputPath, package));
 }
 
 }  // namespace corvane

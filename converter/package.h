@@ -1,23 +1,33 @@
 #pragma once
 // The package step: an input that is a zip package of an office document, or a
 // zipped FictionBook book, gives the run's document: its main XML part (or the
-// book) is unpacked into the run's private work folder, and nothing else is.
+// book) is unpacked into the run's private work folder, with what the run's
+// options need of the package and nothing else.
 
 #include <string>
+#include <vector>
 
 namespace corvane {
 
+/// A file of the package that goes beside the copy with the payloads: an image
+/// of an Office Open XML document, or the relationships that name its images.
+struct TPackageFile {
+  std::string Path;  ///< where it was unpacked, in the work folder
+  std::string Name;  ///< its own name, under which it goes into the output folder
+};
+
 /// The values of one conversion run, all byte strings in the ANSI code page.
 struct TConversionRun {
-  std::string InputPath;             ///< argument 1: the file the user named
-  std::string TemplateArgument;      ///< argument 2, unchanged
-  std::string OutputFolderArgument;  ///< argument 3, unchanged
-  bool ExtractFlag = false;          ///< a fourth argument was given
-  bool HtmlPage = false;             ///< "--html" came first: the page is written too
-  std::string WorkFolderPath;        ///< the run's private work folder, ending with a separator
-  std::string DocumentPath;          ///< the input, or the main part taken out of a package
-  std::string PartName;              ///< that part as the package names it ("/" between folders)
-  std::string FailureReason;         ///< why the run failed, one line for the user
+  std::string InputPath;                   ///< argument 1: the file the user named
+  std::string TemplateArgument;            ///< argument 2, unchanged
+  std::string OutputFolderArgument;        ///< argument 3, unchanged
+  bool ExtractFlag = false;                ///< a fourth argument was given
+  bool HtmlPage = false;                   ///< "--html" came first: the page is written too
+  std::string WorkFolderPath;              ///< the run's private work folder, ending with a separator
+  std::string DocumentPath;                ///< the input, or the main part taken out of a package
+  std::string PartName;                    ///< that part as the package names it ("/" between folders)
+  std::string FailureReason;               ///< why the run failed, one line for the user
+  std::vector<TPackageFile> PackageFiles;  ///< written beside the copy when ExtractFlag is set
 };
 
 /// What the package step made of the input.
@@ -28,11 +38,18 @@ enum class TPackageOutcome {
 };
 
 /// When the input is a package, creates the run's work folder, unpacks the main
-/// part there and sets the document path to it: content.xml, document.xml or
-/// sheet1.xml at the package's top level (the last one found wins), else the
-/// package's one entry whose name ends in ".fb2". A part that the package's
-/// manifest marks as encrypted is refused. A pipe or a device is the document
-/// itself, and nothing is read from it here. Prints nothing, never throws.
+/// part there and sets the document path to it. One look at the package's
+/// directory tells its kind, and each kind has its own way to the part:
+/// - content.xml, document.xml or sheet1.xml at the package's top level
+///   (OpenDocument and flat packages; the last one found wins);
+/// - else an Office Open XML package (_rels/.rels, [Content_Types].xml): the part
+///   that the package's officeDocument relationship names, and of a workbook its
+///   first sheet; with ExtractFlag also the images that the part's relationships
+///   name, and those relationships, for PackageFiles;
+/// - else the package's one entry whose name ends in ".fb2".
+/// A part that the package's manifest marks as encrypted is refused. A pipe or a
+/// device is the document itself, and nothing is read from it here. Prints
+/// nothing, never throws.
 TPackageOutcome ExtractPackage(TConversionRun& run);
 
 }  // namespace corvane

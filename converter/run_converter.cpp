@@ -102,7 +102,12 @@ bool ConvertDocument(const TConversionRun& run, const std::string& documentPath)
     if (run.HtmlPage) platform::RemoveFile(pagePath);
     return false;
   }
-  if (run.ExtractFlag) ExtractBinaries(outputPath, PathFolderPart(outputPath, rules));
+  if (run.ExtractFlag) {
+    const std::string folder = PathFolderPart(outputPath, rules);
+    ExtractBinaries(outputPath, folder);
+    // The package's images beside their payload counterparts; silent as those.
+    for (const TPackageFile& file : run.PackageFiles) platform::CopyFileOver(file.Path, folder + file.Name);
+  }
   // The page comes last, so that it is the template's page even when a payload
   // bears its name.
   if (run.HtmlPage) return WriteHtmlPage(outputPath, templatePath, pagePath);

@@ -1,0 +1,97 @@
+#include "converter/xml_reader.h"
+
+#include <libxml/parser.h>
+#include <libxml/tree.h>
+#include <libxml/xmlerror.h>
+#include <libxml/xmlreader.h>
+
+#include <climits>
+#include <memory>
+
+namespace corvane {
+namespace {
+
+struct TFreeReader {
+  void operator()(xmlTextReaderPtr reader) const { xmlFreeTextReader(reader); }
+};
+
+// No network, no DTD loaded or checked, no entity substituted; the messages go
+// to the reader's own handler, never to stderr.
+constexpr int PartParseOptions = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
+
+std::string Text(const xmlChar* text) { return text != nullptr ? reinterpret_cast<const char*>(text) : ""; }
+
+// The name after its prefix. A prefix that no namespace declaration binds stays
+// part of the name the parser gives, and is taken off here just the same.
+std::string LocalPart(const xmlChar* name) {
+  const std::string whole = Text(name);
+  const std::size_t colon = whole.rfind(':');
+  return colon == std::string::npos ? whole : whole.substr(colon + 1);
+}
+
+// The attribute's value from its text alone: an entity reference of the
+// document's own DTD stays out instead of being expanded.
+std::string AttributeText(const xmlAttr& attribute) {
+  std::string value;
+  for (const xmlNode* child = attribute.children; child != nullptr; child = child->next) {
+    if (child->type == XML_TEXT_NODE) value += Text(child->content);
+  }
+  return value;
+}
+
+// The first fatal message of the parser, else its first error.
+struct TFaultLog {
+  std::optional<TXmlFault> First;
+  bool Fatal = false;
+
+  static void Take(void* log, xmlErrorPtr error) {
+    auto& self = *static_cast<TFaultLog*>(log);
+    if (error == nullptr || error->level < XML_ERR_ERROR || self.Fatal) return;
+    const bool fatal = error->level == XML_ERR_FATAL;
+    if (self.First && !fatal) return;
+    std::string message = Text(reinterpret_cast<const xmlChar*>(error->message));
+    while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) message.pop_back();
+    self.First = TXmlFault{error->line, message};
+    self.Fatal = fatal;
+  }
+};
+
+}  // namespace
+
+const std::string* TXmlElement::Attribute(std::string_view localName, bool qualified) const {
+  for (const TXmlAttribute& attribute : Attributes) {
+    if (attribute.LocalName == localName && attribute.Qualified == qualified) return &attribute.Value;
+  }
+  return nullptr;
+}
+
+std::optional<TXmlFault> ReadXmlElements(std::string_view text,
+                                         const std::function<bool(const TXmlElement&)>& onElement) {
+  if (text.size() > static_cast<std::size_t>(INT_MAX)) return TXmlFault{0, "the part is too large"};
+  xmlInitParser();
+  std::unique_ptr<xmlTextReader, TFreeReader> reader(
+      xmlReaderForMemory(text.data(), static_cast<int>(text.size()), nullptr, nullptr, PartParseOptions));
+  if (!reader) return TXmlFault{0, "out of memory"};
+  TFaultLog log;
+  xmlTextReaderSetStructuredErrorHandler(reader.get(), &TFaultLog::Take, &log);
+  int status;
+  while ((status = xmlTextReaderRead(reader.get())) == 1) {
+    if (xmlTextReaderNodeType(reader.get()) != XML_READER_TYPE_ELEMENT) continue;
+    const xmlNode* node = xmlTextReaderCurrentNode(reader.get());
+    if (node == nullptr) continue;
+    TXmlElement element;
+    element.LocalName = LocalPart(node->name);
+    element.Depth = xmlTextReaderDepth(reader.get());
+    for (const xmlAttr* attribute = node->properties; attribute != nullptr; attribute = attribute->next) {
+      const std::string name = Text(attribute->name);
+      element.Attributes.push_back({LocalPart(attribute->name),
+                                    attribute->ns != nullptr || name.find(':') != std::string::npos,
+                                    AttributeText(*attribute)});
+    }
+    if (!onElement(element)) return std::nullopt;
+  }
+  if (status == 0) return std::nullopt;
+  return log.First.value_or(TXmlFault{0, "the text is not well-formed XML"});
+}
+
+}  // namespace corvane
