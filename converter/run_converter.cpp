@@ -1,5 +1,7 @@
 #include "converter/run_converter.h"
 
+#include <cstddef>
+
 #include "converter/binaries.h"
 #include "converter/file_utils.h"
 #include "converter/html_page.h"
@@ -28,8 +30,39 @@ void PrintUsage() {
   PrintLine("");
   PrintLine("Usage:");
   PrintLine("  CORVANE.EXE <FileName> <XSL_Template> <Folder_to_put>");
+  PrintLine("  CORVANE.EXE <FileName> <XSL_Template> <Folder_to_put> <Extract>");
+  PrintLine("               <Extract>: any value: also write the embedded images");
   PrintLine("  CORVANE.EXE --html ...  also writes the HTML page itself (NAME.html)");
+  PrintLine("  CORVANE.EXE --help | --version");
+  PrintLine("  A document whose name begins with \"-\" is given as ./-name.");
   PrintLine("");
+}
+
+// The folders that ForceFolders would create for the folder, innermost first:
+// the ones that do not exist yet.
+std::vector<std::string> MissingFolders(const std::string& folder) {
+  const auto& rules = platform::HostPathRules();
+  std::vector<std::string> missing;
+  std::string path = folder;
+  // "out/" is the folder "out"; a root ("/", "C:\") keeps its separator.
+  while (path.size() > 1 && platform::IsPathSeparator(path.back(), rules) &&
+         !platform::IsPathSeparator(path[path.size() - 2], rules))
+    path.pop_back();
+  while (!path.empty() && !FolderExists(path)) {
+    missing.push_back(path);
+    const std::string parent = platform::PathFolder(path, rules);
+    if (parent.size() >= path.size()) break;  // a root or a drive
+    path = parent;
+  }
+  return missing;
+}
+
+// A failed conversion takes back the output folders it made, while they are
+// empty: the user finds the folder as it was before the run.
+void RemoveFoldersMade(const std::vector<std::string>& made) {
+  for (const std::string& folder : made) {
+    if (!platform::RemoveFolder(folder)) break;
+  }
 }
 
 // The page of --html, made from the copy at outputPath; on failure one line on
@@ -64,14 +97,12 @@ class TWorkFolderGuard {
 
 }  // namespace
 
-bool ConvertDocument(const TConversionRun& run, const std::string& documentPath) {
+namespace {
+
+bool ConvertInto(const TConversionRun& run, const std::string& documentPath, const std::string& outputFolder,
+                 int expandError) {
   const auto& rules = platform::HostPathRules();
   const std::string templatePath = ExpandPath(run.TemplateArgument);
-  const std::string outputFolder = ExpandPath(run.OutputFolderArgument);
-  const int expandError = outputFolder.empty() ? platform::LastSystemError() : 0;
-  // The folder in the system's own spelling, the one the copy goes to: "out//",
-  // "./out" and, on Windows, "out/sub" name it alike.
-  ForceFolders(outputFolder, rules);
   std::string outputPath = WithTrailingSeparator(outputFolder, rules) + PathNamePart(documentPath, rules);
   const TSplitName parts = SplitFileName(outputPath, rules);
   outputPath = parts.Folder + parts.Name + ".XML";
@@ -114,11 +145,55 @@ bool ConvertDocument(const TConversionRun& run, const std::string& documentPath)
   return true;
 }
 
+}  // namespace
+
+bool ConvertDocument(const TConversionRun& run, const std::string& documentPath) {
+  const std::string outputFolder = ExpandPath(run.OutputFolderArgument);
+  const int expandError = outputFolder.empty() ? platform::LastSystemError() : 0;
+  const std::vector<std::string> made = MissingFolders(outputFolder);
+  // The folder in the system's own spelling, the one the copy goes to: "out//",
+  // "./out" and, on Windows, "out/sub" name it alike.
+  ForceFolders(outputFolder, platform::HostPathRules());
+  if (ConvertInto(run, documentPath, outputFolder, expandError)) return true;
+  RemoveFoldersMade(made);
+  return false;
+}
+
 int RunConverter(const std::vector<std::string>& commandLine) {
-  // "--html" counts only as the first argument; a document of that name is
-  // reached as "./--html".
-  const bool htmlPage = !commandLine.empty() && commandLine[0] == "--html";
-  const std::vector<std::string> arguments(commandLine.begin() + (htmlPage ? 1 : 0), commandLine.end());
+  // Options come first; "--" ends them. A document whose name begins with "-" is
+  // reached as "./-name" (or after "--"), so a mistyped option is never taken for
+  // a document that does not exist.
+  bool htmlPage = false, help = false, version = false;
+  std::size_t first = 0;
+  for (; first < commandLine.size(); ++first) {
+    const std::string& option = commandLine[first];
+    if (option == "--") {
+      ++first;
+      break;
+    }
+    if (option.size() < 2 || option[0] != '-') break;
+    if (option == "--html") {
+      htmlPage = true;
+    } else if (option == "--help" || option == "-h") {
+      help = true;
+    } else if (option == "--version") {
+      version = true;
+    } else {
+      PrintReason("unknown option " + option + " (a document whose name begins with \"-\" is given as ./" + option +
+                  ")");
+      PrintUsage();
+      return ExitUsage;
+    }
+  }
+  if (help) {
+    PrintUsage();
+    return ExitSuccess;
+  }
+  if (version) {
+    PrintLine("corvane " KESTREL_VERSION);
+    return ExitSuccess;
+  }
+  const std::vector<std::string> arguments(commandLine.begin() + static_cast<std::ptrdiff_t>(first), commandLine.end());
   // The argument count stops at the first empty argument.
   std::size_t count = 0;
   while (count < arguments.size() && !arguments[count].empty()) ++count;
@@ -140,8 +215,11 @@ int RunConverter(const std::vector<std::string>& commandLine) {
   // stands: it goes now, before the document's bytes keep the disk busy.
   if (package == TPackageOutcome::NotAPackage) cleanup.RemoveNow();
 
-  if (!FileReadable(ExpandPath(run.TemplateArgument))) {
+  const std::string templatePath = ExpandPath(run.TemplateArgument);
+  if (!FileReadable(templatePath)) {
     PrintLine("Warning! The xsl(t) template " + run.TemplateArgument + " does not exist!");
+    PrintReason("the copy refers to the template " + templatePath +
+                ", which cannot be read: its page will not render until the template is there");
   }
   if (package == TPackageOutcome::Failed) {
     // A package whose main part did not come out: its own bytes are no document.
