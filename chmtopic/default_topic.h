@@ -50,6 +50,20 @@ std::optional<std::string> FindWindowDefaultFile(TChmObjectReader& chm);
 /// when there is no "/#SYSTEM" or no such record lies complete within its bytes.
 std::optional<std::string> FindSystemDefaultTopic(TChmObjectReader& chm);
 
+/// The "/#SYSTEM" record code of the project's language: its data begins with the
+/// Windows language identifier (LCID), little-endian.
+inline constexpr std::uint16_t SystemLanguageCode = 4;
+
+/// The language the help project was compiled for: the LCID of the first code-4
+/// record of "/#SYSTEM". Nothing when there is none within its bytes.
+std::optional<std::uint32_t> FindSystemLanguage(TChmObjectReader& chm);
+
+/// The Windows ANSI code page of a language (LCID), the one the help compiler
+/// wrote the project's file names in: 1251 for Russian, 932 for Japanese, 1252
+/// for the languages of Western Europe ... 0 for a language without one (Hindi,
+/// Georgian ...) and for the neutral language.
+std::uint32_t AnsiCodePageOfLanguage(std::uint32_t lcid);
+
 /// The default topic: the window's default file when the window lookup finds one
 /// (even an empty one), otherwise the "/#SYSTEM" topic, otherwise empty.
 std::string LookUpDefaultTopic(TChmObjectReader& chm);

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,6 +27,11 @@ std::string OemToAnsi(std::string_view oem);
 /// ANSI form of a UTF-8 name (a name flagged as UTF-8 in an archive). Unchanged
 /// when the ANSI code page is UTF-8; otherwise characters it cannot hold become "?".
 std::string Utf8ToAnsi(std::string_view utf8);
+
+/// UTF-8 form of text in a Windows code page (1251, 932 ...). Nothing when the
+/// system does not know the code page, or the text holds a byte sequence that is
+/// no character of it.
+std::optional<std::string> CodePageToUtf8(std::uint32_t codePage, std::string_view text);
 
 /// Lower case of one ANSI byte; on POSIX only ASCII letters change.
 char AnsiLowerChar(char c);

@@ -4,8 +4,11 @@
 
 #include "platform/code_page.h"
 
+#include <iconv.h>
+
 #include <array>
 #include <cstdint>
+#include <string>
 
 namespace platform {
 namespace {
@@ -127,6 +130,22 @@ std::string OemToAnsi(std::string_view oem) {
     else
       AppendUtf8(out, Cp437High[byte - 0x80]);
   }
+  return out;
+}
+
+std::optional<std::string> CodePageToUtf8(std::uint32_t codePage, std::string_view text) {
+  // The C library knows the Windows code pages as "CP" and the number.
+  const iconv_t converter = ::iconv_open("UTF-8", ("CP" + std::to_string(codePage)).c_str());
+  if (converter == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
+  std::string out(text.size() * 4 + 4, '\0');  // a character of these code pages takes at most 4 bytes of UTF-8
+  char* in = const_cast<char*>(text.data());
+  std::size_t inLeft = text.size();
+  char* next = out.data();
+  std::size_t outLeft = out.size();
+  const bool whole = ::iconv(converter, &in, &inLeft, &next, &outLeft) != static_cast<std::size_t>(-1) && inLeft == 0;
+  ::iconv_close(converter);
+  if (!whole) return std::nullopt;
+  out.resize(out.size() - outLeft);
   return out;
 }
 

@@ -72,6 +72,22 @@ std::u16string AnsiToUtf16(std::string_view ansi) {
   return std::u16string(wide.begin(), wide.end());
 }
 
+std::optional<std::string> CodePageToUtf8(std::uint32_t codePage, std::string_view text) {
+  if (text.empty()) return std::string();
+  if (!::IsValidCodePage(codePage)) return std::nullopt;
+  // Every byte sequence must be a character of the code page: no replacement.
+  const int size = static_cast<int>(text.size());
+  const int units = ::MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, text.data(), size, nullptr, 0);
+  if (units <= 0) return std::nullopt;
+  std::wstring wide(static_cast<std::size_t>(units), L'\0');
+  ::MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, text.data(), size, wide.data(), units);
+  const int length = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, nullptr, 0, nullptr, nullptr);
+  if (length <= 0) return std::nullopt;
+  std::string utf8(static_cast<std::size_t>(length), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, utf8.data(), length, nullptr, nullptr);
+  return utf8;
+}
+
 std::string OemToAnsi(std::string_view oem) {
   // A name of plain ASCII is the same in every code page.
   bool ascii = true;
