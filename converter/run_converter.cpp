@@ -218,8 +218,11 @@ int RunConverter(const std::vector<std::string>& commandLine) {
   const std::string templatePath = ExpandPath(run.TemplateArgument);
   if (!FileReadable(templatePath)) {
     PrintLine("Warning! The xsl(t) template " + run.TemplateArgument + " does not exist!");
-    PrintReason("the copy refers to the template " + templatePath +
-                ", which cannot be read: its page will not render until the template is there");
+    // With --html the page's own failure says so.
+    if (!run.HtmlPage) {
+      PrintReason("the copy refers to the template " + templatePath +
+                  ", which cannot be read: its page will not render until the template is there");
+    }
   }
   if (package == TPackageOutcome::Failed) {
     // A package whose main part did not come out: its own bytes are no document.

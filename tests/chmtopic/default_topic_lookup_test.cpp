@@ -225,6 +225,26 @@ TEST(SystemDefaultTopicLookup, RecordsBeyondAPieceBoundary) {
   EXPECT_EQ(FindSystemDefaultTopic(chm), "far.htm");
 }
 
+TEST(SystemLanguageLookup, LanguageRecordAndItsCodePage) {
+  TMemoryObjectReader chm;
+  // The first code-4 record counts; one cut short of its LCID gives none.
+  chm.AddObject("/#SYSTEM", System({{2, std::string("a.htm\0", 6)},
+                                    {4, LittleEndian32(0x419) + std::string(32, '\0')},
+                                    {4, LittleEndian32(0x411)}}));
+  EXPECT_EQ(tessaly::FindSystemLanguage(chm), 0x419u);
+  TMemoryObjectReader cut;
+  cut.AddObject("/#SYSTEM", System({{4, "\x19\x04"}}));
+  EXPECT_EQ(tessaly::FindSystemLanguage(cut), std::nullopt);
+  // Language, or language and script, to code page; 0 where Windows has none.
+  for (const auto& [lcid, codePage] : std::vector<std::pair<std::uint32_t, std::uint32_t>>{
+           {0x0419, 1251}, {0x0409, 1252}, {0x0407, 1252}, {0x0411, 932},  {0x0804, 936},  {0x0404, 950},
+           {0x0C04, 950},  {0x0412, 949},  {0x0405, 1250}, {0x081A, 1250}, {0x0C1A, 1251}, {0x0408, 1253},
+           {0x041F, 1254}, {0x042C, 1254}, {0x082C, 1251}, {0x040D, 1255}, {0x0401, 1256}, {0x0426, 1257},
+           {0x042A, 1258}, {0x041E, 874},  {0x0439, 0},    {0x0000, 0}}) {
+    EXPECT_EQ(tessaly::AnsiCodePageOfLanguage(lcid), codePage) << std::hex << lcid;
+  }
+}
+
 TEST(DefaultTopicOrder, NothingToGoByGivesAnEmptyTopic) {
   TMemoryObjectReader none;
   EXPECT_EQ(LookUpDefaultTopic(none), "");

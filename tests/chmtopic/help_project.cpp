@@ -15,8 +15,7 @@ std::string CompileHelp(const testsupport::TTempFolder& folder, const THelpProje
                         const std::string& chmName) {
   namespace fs = std::filesystem;
   const fs::path root = folder.Path();
-  std::string hhp =
-      "[OPTIONS]\nCompiled file=" + chmName + "\nTitle=Test help\nLanguage=0x409 English (United States)\n";
+  std::string hhp = "[OPTIONS]\nCompiled file=" + chmName + "\nTitle=Test help\nLanguage=" + project.Language + "\n";
   if (project.DefaultTopic) hhp += "Default topic=" + *project.DefaultTopic + "\n";
   if (project.WindowDefaultFile) {
     // name="title","contents","index","default file","home",... as HTML Help Workshop writes it.

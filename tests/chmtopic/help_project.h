@@ -17,6 +17,8 @@ struct THelpProject {
   std::optional<std::string> WindowDefaultFile;
   /// The window's home page (the field after the default file).
   std::string WindowHome;
+  /// The [OPTIONS] "Language" line: the LCID and the language's name.
+  std::string Language = "0x409 English (United States)";
   /// Pages written and listed under [FILES]; folders in their names are created.
   std::vector<std::string> Pages{"index.htm"};
 };

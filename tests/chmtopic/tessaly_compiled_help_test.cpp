@@ -26,7 +26,8 @@ class TessalyCompiledHelp : public ::testing::Test {
     if (chm.empty()) return {};
     const testsupport::TRunResult run = RunProgram(TESSALY_EXE, {chm});
     EXPECT_EQ(run.Status, 0) << run.Err;
-    EXPECT_EQ(run.Err, "");
+    // The bare address says on stderr that the help file names no topic.
+    EXPECT_EQ(run.Err, run.Out.ends_with("::/") ? "tessaly: " + chm + ": the help file names no default topic\n" : "");
     chm_ = chm;
     return run.Out;
   }
@@ -98,6 +99,20 @@ TEST_F(TessalyCompiledHelp, LongestWholeWindowNameIsKept) {
   project.WindowDefaultFile = page;
   const std::string address = AddressOf(project);
   EXPECT_EQ(address, "mk:@msitstore:" + chm_ + "::/" + page);
+}
+
+TEST_F(TessalyCompiledHelp, TopicInTheCodePageOfTheLanguageComesAsUtf8) {
+  // "Введение.htm" as a Russian project names it, in windows-1251; a project in
+  // UTF-8 keeps its name.
+  const std::string utf8 = "\u0412\u0432\u0435\u0434\u0435\u043d\u0438\u0435.htm";
+  for (const std::string name : {std::string("\xC2\xE2\xE5\xE4\xE5\xED\xE8\xE5.htm"), utf8}) {
+    THelpProject project;
+    project.Language = "0x419 Russian";
+    project.Pages = {name};
+    project.DefaultTopic = name;
+    const std::string address = AddressOf(project);
+    EXPECT_EQ(address, "mk:@msitstore:" + chm_ + "::/" + utf8);
+  }
 }
 
 // Compiled by HTML Help Workshop; what each holds is listed beside them.

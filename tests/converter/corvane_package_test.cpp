@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <set>
+#include <tuple>
 
 #include "tests/support/test_support.h"
 #include "tests/unzip/zip_builder.h"
@@ -117,18 +119,18 @@ TEST_F(CorvanePackages, ZipWithoutAMainPartFailsAndWritesNothing) {
   // The main part in a folder only, a damaged part, an encrypted part without a
   // password: no part comes out, and the package's own bytes are no document.
   // One line on stderr says why.
-  MakeZip("nested.docx", {{"[Content_Types].xml", "<Types/>"}, {"word/document.xml", "<?xml version=\"1.0\"?><w/>"}});
+  MakeZip("nested.docx", {{"word/document.xml", "<?xml version=\"1.0\"?><w/>"}});
   auto result = Corvane("nested.docx", "out1");
   EXPECT_EQ(result.Status, 2);
   EXPECT_EQ(result.Out, "Conversion failed!\n");
   EXPECT_EQ(result.Err,
-            "corvane: nested.docx: the main part of the zip package lies in a folder (word/document.xml); only "
-            "content.xml, document.xml or sheet1.xml at the top level of a package is read\n");
+            "corvane: nested.docx: the main part of the zip package lies in a folder (word/document.xml), and the "
+            "package has no _rels/.rels that names it\n");
   EXPECT_FALSE(fs::exists(folder.Path() / "out1"));
   MakeZip("none.zip", {{"a/b.txt", "text"}});
   EXPECT_EQ(Corvane("none.zip", "out1").Err,
             "corvane: none.zip: the zip package holds none of content.xml, document.xml and sheet1.xml at its top "
-            "level, and no FictionBook book (.fb2)\n");
+            "level, no Office Open XML main part and no FictionBook book (.fb2)\n");
 
   MakeZip("damaged.odt", {{"content.xml", std::string(5000, 'x')}});
   std::string bytes = ReadFile(folder.Path() / "damaged.odt");
@@ -231,6 +233,202 @@ TEST_F(CorvanePackages, ZippedBooks) {
     EXPECT_EQ(ReadFile(folder.Path() / "out3/lamp.fb2.XML"), Converted(book));
     EXPECT_EQ(ReadFile(folder.Path() / "out3/cover.png"), "\x89PNG\r\n\x1A\n");
   }
+  EXPECT_TRUE(TempIsEmpty());
+}
+
+// The parts of an Office Open XML package around its main part: the package's
+// relationships name it (and its content type says what it is).
+std::vector<testsupport::TPyZipEntry> OfficePackage(const std::string& relationships, const std::string& types,
+                                                    std::vector<testsupport::TPyZipEntry> parts) {
+  const std::string ns = "http://schemas.openxmlformats.org/package/2006/";
+  parts.insert(parts.begin(), {{"[Content_Types].xml", "<Types xmlns=\"" + ns + "content-types\">" +
+                                                           "<Default Extension=\"rels\" ContentType=\"application/"
+                                                           "vnd.openxmlformats-package.relationships+xml\"/>" +
+                                                           types + "</Types>"},
+                               {"_rels/.rels", "<Relationships xmlns=\"" + ns + "relationships\">" + relationships +
+                                                   "</Relationships>"}});
+  return parts;
+}
+const std::string Transitional = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/";
+const std::string Strict = "http://purl.oclc.org/ooxml/officeDocument/relationships/";
+std::string Relationship(const std::string& id, const std::string& type, const std::string& target,
+                         const std::string& more = "") {
+  return "<Relationship Id=\"" + id + "\" Type=\"" + type + "\" Target=\"" + target + "\"" + more + "/>";
+}
+std::string Override(const std::string& part, const std::string& type) {
+  return "<Override PartName=\"" + part + "\" ContentType=\"application/vnd." + type + "\"/>";
+}
+const std::string WordType = "openxmlformats-officedocument.wordprocessingml.document.main+xml";
+const std::string SheetType = "openxmlformats-officedocument.spreadsheetml.sheet.main+xml";
+
+TEST_F(CorvanePackages, OfficeOpenXmlMainParts) {
+  // Parts without an XML declaration, as many generators write them: the
+  // reference goes in front of the root element.
+  const std::string document = "<w:document xmlns:w=\"urn:w\"><w:body/></w:document>";
+  const std::string first = "<worksheet><sheetData>first in the workbook's order</sheetData></worksheet>";
+  const std::string slides = "<?xml version=\"1.0\"?><p:presentation xmlns:p=\"urn:p\"/>";
+  // A workbook of Strict Open XML whose first sheet is not the first by name.
+  const std::string workbook =
+      "<workbook xmlns:r=\"http://purl.oclc.org/ooxml/officeDocument/relationships\"><sheets>"
+      "<sheet name=\"Zeta\" sheetId=\"2\" r:id=\"rId7\"/><sheet name=\"Alpha\" sheetId=\"1\" r:id=\"rId1\"/>"
+      "</sheets></workbook>";
+  const std::string workbookRelationships =
+      "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">" +
+      Relationship("rId1", Strict + "worksheet", "worksheets/sheet1.xml") +
+      Relationship("rId7", Strict + "worksheet", "./worksheets/../worksheets/sheet2.xml") + "</Relationships>";
+  MakeZip("letter.docx", OfficePackage(Relationship("rId1", Transitional + "officeDocument", "word/document.xml"),
+                                       Override("/word/document.xml", WordType),
+                                       {{"word/document.xml", document}, {"word/styles.xml", "<styles/>"}}));
+  MakeZip("sums.xlsm", OfficePackage(Relationship("rId1", Strict + "officeDocument", "/xl/Workbook.xml"),
+                                     Override("/XL/workbook.xml", "ms-excel.sheet.macroEnabled.main+xml"),
+                                     {{"xl/worksheets/sheet1.xml", "<worksheet/>"},
+                                      {"xl/worksheets/sheet2.xml", first},
+                                      {"xl/workbook.xml", workbook},
+                                      {"xl/_rels/workbook.xml.rels", workbookRelationships}}));
+  MakeZip("talk.pptx",
+          OfficePackage(Relationship("rId1", Transitional + "officeDocument", "ppt/presentation.xml"),
+                        "<Default Extension=\"xml\" ContentType=\"application/vnd.openxmlformats-officedocument."
+                        "presentationml.presentation.main+xml\"/>",
+                        {{"ppt/presentation.xml", slides}}));
+  for (const auto& [package, expected] :
+       std::vector<std::pair<std::string, std::string>>{{"letter.docx", Reference() + document},
+                                                        {"sums.xlsm", Reference() + first},
+                                                        {"talk.pptx", Converted(slides)}}) {
+    const auto result = Corvane(package, "out", {"1"});
+    EXPECT_EQ(result.Status, 0) << package << result.Err;
+    EXPECT_EQ(result.Err, "") << package;
+    const std::string name = package.substr(0, package.find('.'));
+    EXPECT_EQ(ReadFile(folder.Path() / "out" / (name + ".XML")), expected) << package;
+  }
+  EXPECT_EQ(testsupport::FilesBelow(folder.Path() / "out"),
+            (std::set<std::string>{"letter.XML", "sums.XML", "talk.XML"}));
+  EXPECT_TRUE(TempIsEmpty());
+}
+
+TEST_F(CorvanePackages, OfficeOpenXmlImagesWithThePayloads) {
+  const std::string document = "<?xml version=\"1.0\"?><w:document/>";
+  const std::string relationships =
+      "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">" +
+      Relationship("rId4", Transitional + "image", "media/image1.png") +
+      Relationship("rId5", Strict + "image", "media/photo%202.jpeg") +
+      Relationship("rId6", Transitional + "image", "http://example.invalid/x.png", " TargetMode=\"External\"") +
+      Relationship("rId7", Transitional + "image", "../../../outside.png") +
+      Relationship("rId8", Transitional + "image", "media/a:b.png") +
+      Relationship("rId9", Transitional + "styles", "styles.xml") + "</Relationships>";
+  MakeZip("pictures.docx", OfficePackage(Relationship("rId1", Transitional + "officeDocument", "word/document.xml"),
+                                         Override("/word/document.xml", WordType),
+                                         {{"word/document.xml", document},
+                                          {"word/_rels/document.xml.rels", relationships},
+                                          {"word/media/image1.png", "\x89PNG one"},
+                                          {"word/media/photo 2.jpeg", "\xFF\xD8 two"},
+                                          {"word/media/a:b.png", "a name no folder takes"},
+                                          {"word/styles.xml", "<styles/>"}}));
+  ASSERT_EQ(Corvane("pictures.docx", "plain").Status, 0);
+  EXPECT_EQ(testsupport::FilesBelow(folder.Path() / "plain"), std::set<std::string>{"pictures.XML"});
+  const auto result = Corvane("pictures.docx", "out", {"1"});
+  EXPECT_EQ(result.Status, 0) << result.Err;
+  EXPECT_EQ(testsupport::FilesBelow(folder.Path() / "out"),
+            (std::set<std::string>{"pictures.XML", "image1.png", "photo 2.jpeg", "document.xml.rels"}));
+  EXPECT_EQ(ReadFile(folder.Path() / "out/photo 2.jpeg"), "\xFF\xD8 two");
+  EXPECT_EQ(ReadFile(folder.Path() / "out/document.xml.rels"), relationships);
+  EXPECT_TRUE(TempIsEmpty());
+}
+
+TEST_F(CorvanePackages, OfficeOpenXmlPackagesThatGiveNoDocument) {
+  const std::string office = Transitional + "officeDocument";
+  const std::string word = Override("/word/document.xml", WordType);
+  const testsupport::TPyZipEntry part{"word/document.xml", "<w:document/>"};
+  const std::string workbook =
+      "<workbook xmlns:r=\"urn:r\"><sheets><sheet name=\"S\" r:id=\"rId1\"/></sheets></workbook>";
+  auto workbookLinks = [](const std::string& target) {
+    return testsupport::TPyZipEntry{
+        "xl/_rels/workbook.xml.rels",
+        "<Relationships>" + Relationship("rId1", Strict + "worksheet", target) + "</Relationships>"};
+  };
+  const std::vector<std::tuple<std::string, std::vector<testsupport::TPyZipEntry>, std::string>> cases = {
+      {"external.docx",
+       OfficePackage(Relationship("rId1", office, "http://example.invalid/d.xml", " TargetMode=\"External\""), word,
+                     {part}),
+       "_rels/.rels puts the main part outside the package (http://example.invalid/d.xml)"},
+      {"climbs.docx", OfficePackage(Relationship("rId1", office, "../word/document.xml"), word, {part}),
+       "_rels/.rels puts the main part outside the package (../word/document.xml)"},
+      {"missing.docx", OfficePackage(Relationship("rId1", office, "word/gone.xml"), word, {part}),
+       "_rels/.rels names word/gone.xml as the main part, which is missing from the package"},
+      {"itself.docx", OfficePackage(Relationship("rId1", office, "_rels/.rels"), word, {part}),
+       "the relationships of the package run in a loop: _rels/.rels names _rels/.rels as the main part"},
+      {"loop.xlsx",
+       OfficePackage(Relationship("rId1", office, "xl/workbook.xml"), Override("/xl/workbook.xml", SheetType),
+                     {{"xl/workbook.xml", workbook}, workbookLinks("/xl/workbook.xml")}),
+       "the relationships of the package run in a loop: xl/_rels/workbook.xml.rels names xl/workbook.xml as the "
+       "first sheet"},
+      {"nosheet.xlsx",
+       OfficePackage(Relationship("rId1", office, "xl/workbook.xml"), Override("/xl/workbook.xml", SheetType),
+                     {{"xl/workbook.xml", "<workbook><sheets/></workbook>"}, workbookLinks("sheet.xml")}),
+       "the workbook xl/workbook.xml names no sheet"},
+      {"binary.xlsb",
+       OfficePackage(Relationship("rId1", office, "xl/workbook.bin"),
+                     Override("/xl/workbook.bin", "ms-excel.sheet.binary.macroEnabled.main"),
+                     {{"xl/workbook.bin", "\x83\x01<>"}}),
+       "the main part xl/workbook.bin is not XML (its content type is "
+       "application/vnd.ms-excel.sheet.binary.macroEnabled.main)"},
+      {"untyped.docx", OfficePackage(Relationship("rId1", office, "word/document.xml"), "", {part}),
+       "[Content_Types].xml gives no content type for the main part word/document.xml"},
+      {"nomain.docx", OfficePackage(Relationship("rId1", Transitional + "styles", "word/styles.xml"), word, {part}),
+       "_rels/.rels names no main part (it has no officeDocument relationship)"},
+      {"broken.docx",
+       {{"[Content_Types].xml", "<Types/>"}, {"_rels/.rels", "<Relationships><Relationship>"}, part},
+       "the part _rels/.rels is not well-formed XML (line 1: ...)"},
+  };
+  for (const auto& [name, entries, reason] : cases) {
+    MakeZip(name, entries);
+    const auto result = Corvane(name);
+    EXPECT_EQ(result.Status, 2) << name;
+    EXPECT_EQ(result.Out, "Conversion failed!\n") << name;
+    const std::string expected = "corvane: " + name + ": " + reason;
+    if (reason.ends_with("...)")) {
+      EXPECT_TRUE(result.Err.starts_with(expected.substr(0, expected.size() - 4))) << result.Err;
+    } else {
+      EXPECT_EQ(result.Err, expected + "\n") << name;
+    }
+    EXPECT_FALSE(fs::exists(folder.Path() / "out")) << name;
+  }
+  EXPECT_TRUE(TempIsEmpty());
+}
+
+TEST_F(CorvanePackages, OfficeOpenXmlFromRealProducers) {
+  // python-docx and openpyxl write what office suites write, openpyxl without an
+  // XML declaration.
+  if (RunShell(std::string(SystemPython) + " -c 'import docx, openpyxl' 2>/dev/null") != 0) {
+    GTEST_SKIP() << "python3-docx or python3-openpyxl is not installed";
+  }
+  const std::string script =
+      "import sys, zlib, struct, docx, openpyxl\n"
+      "def chunk(t, d): return struct.pack('>I', len(d)) + t + d + struct.pack('>I', zlib.crc32(t + d))\n"
+      "png = b'\\x89PNG\\r\\n\\x1a\\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', 2, 2, 8, 2, 0, 0, 0)) + "
+      "chunk(b'IDAT', zlib.compress(b'\\0' + b'\\xff\\0\\0' * 2 + b'\\0' + b'\\0\\0\\xff' * 2)) + chunk(b'IEND', b'')\n"
+      "open(sys.argv[1] + '/dot.png', 'wb').write(png)\n"
+      "d = docx.Document(); d.add_heading('The lamp', 1); d.add_paragraph('Its keeper.')\n"
+      "d.add_picture(sys.argv[1] + '/dot.png'); d.save(sys.argv[1] + '/keeper.docx')\n"
+      "w = openpyxl.Workbook(); w.active['A1'] = 'later'; w.create_sheet('Front', 0)['A1'] = 'first'\n"
+      "w.save(sys.argv[1] + '/book.xlsx')\n";
+  WriteFile(folder / "make_office.py", script);
+  ASSERT_EQ(RunShell(std::string(SystemPython) + " " + ShellQuote(folder / "make_office.py") + " " +
+                     ShellQuote(folder.Path().string())),
+            0);
+  for (const auto& [package, part] : std::vector<std::pair<std::string, std::string>>{
+           {"keeper.docx", "word/document.xml"}, {"book.xlsx", "xl/worksheets/sheet1.xml"}}) {
+    const auto result = Corvane(package, "out", {"1"});
+    EXPECT_EQ(result.Status, 0) << package << result.Err;
+    ASSERT_EQ(
+        RunShell("unzip -p " + ShellQuote(folder / package) + " " + part + " > " + ShellQuote(folder / "expected.xml")),
+        0);
+    const std::string expected = ReadFile(folder.Path() / "expected.xml");
+    const std::string name = package.substr(0, package.find('.'));
+    EXPECT_EQ(ReadFile(folder.Path() / "out" / (name + ".XML")),
+              expected.starts_with("<?xml") ? Converted(expected) : Reference() + expected)
+        << package;
+  }
+  EXPECT_EQ(ReadFile(folder.Path() / "out/image1.png"), ReadFile(folder.Path() / "dot.png"));
   EXPECT_TRUE(TempIsEmpty());
 }
 

@@ -91,9 +91,16 @@ void CheckCorvaneStatuses(const TProgram& corvane, const fs::path& work) {
   const std::string usage =
       "CORVANE Ver.1.0\nConverts XML documents to HTML using XSL templates\n\nUsage:\n"
       "  CORVANE.EXE <FileName> <XSL_Template> <Folder_to_put>\n"
-      "  CORVANE.EXE --html ...  also writes the HTML page itself (NAME.html)\n\n";
+      "  CORVANE.EXE <FileName> <XSL_Template> <Folder_to_put> <Extract>\n"
+      "               <Extract>: any value: also write the embedded images\n"
+      "  CORVANE.EXE --html ...  also writes the HTML page itself (NAME.html)\n"
+      "  CORVANE.EXE --help | --version\n"
+      "  A document whose name begins with \"-\" is given as ./-name.\n\n";
   const std::string noMarkup = "corvane: plain.txt: the document has no markup (no \"<\" followed by \">\")\n";
   const std::string missingTemplate = "Warning! The xsl(t) template missing.xsl does not exist!\n";
+  const std::string wontRender =
+      "corvane: the copy refers to the template {@missing.xsl}, which cannot be read: its "
+      "page will not render until the template is there\n";
   RunRows(corvane, work,
           {
               // Missing or empty arguments: the usage text and no output folder.
@@ -103,20 +110,30 @@ void CheckCorvaneStatuses(const TProgram& corvane, const fs::path& work) {
               {{"a.xml", "", "out"}, 1, usage, "", {"out"}},
               {{"d.xml", "", "out", "1"}, 1, usage, "", {"out"}},
               {{"", "view.xsl", "out", "x"}, 1, usage, "", {"out"}},
-              {{"d.xml", "view.xsl", "out"}, 0, "", "", {}, {"out/d.XML"}},
-              {{"d.xml", "missing.xsl", "out"}, 0, missingTemplate, ""},
-              // The system's code of a missing file; the reason names the copy.
-              {{"missing.xml", "view.xsl", "out"},
+              // Options come before the documents; an unknown one is no document.
+              {{"--help"}, 0, usage, ""},
+              {{"--html", "--help", "d.xml"}, 0, usage, ""},
+              {{"--version"}, 0, "corvane ...", ""},
+              {{"--bogus", "view.xsl", "out"},
+               1,
+               usage,
+               "corvane: unknown option --bogus (a document whose name begins with \"-\" is given as ./--bogus)\n",
+               {"out"}},
+              // The system's code of a missing file; the reason names the copy. The
+              // output folders the run made go again.
+              {{"missing.xml", "view.xsl", "new/out"},
                2,
                "Temp file copy error: 2\n",
-               "corvane: cannot copy missing.xml to {@out/missing.XML}: ...",
-               {"out/missing.XML"}},
-              // No copy is left after a failed conversion.
-              {{"plain.txt", "view.xsl", "out"}, 2, "Conversion failed!\n", noMarkup, {"out/plain.XML"}},
+               "corvane: cannot copy missing.xml to {@new/out/missing.XML}: ...",
+               {"new"}},
+              {{"d.xml", "view.xsl", "out"}, 0, "", "", {}, {"out/d.XML"}},
+              {{"d.xml", "missing.xsl", "out"}, 0, missingTemplate, wontRender},
+              // No copy is left after a failed conversion; the folder was there before.
+              {{"plain.txt", "view.xsl", "out"}, 2, "Conversion failed!\n", noMarkup, {"out/plain.XML"}, {"out"}},
               {{"plain.txt", "missing.xsl", "out"},
                2,
                missingTemplate + "Conversion failed!\n",
-               noMarkup,
+               wontRender + noMarkup,
                {"out/plain.XML"}},
           });
 }
@@ -250,12 +267,20 @@ void CheckTessalyStatuses(const TProgram& tessaly, const fs::path& work) {
   // The container signature alone, with nothing after it.
   testsupport::WriteFile(work / "stub.chm", "ITSF");
   const std::string noChm = "Could not find CHM index...\n";
-  std::vector<TRow> rows;
-  for (const std::string input : {"notes.txt", "empty.chm", "stub.chm", "missing.chm", "{@}", ""}) {
-    rows.push_back({{input}, 2, noChm, ""});
-  }
-  // No output file without a help file.
-  rows.push_back({{"missing.chm", "topic.txt"}, 2, noChm, "", {"topic.txt"}});
+  // Callers read stdout; a person reads on stderr what was wrong with which file.
+  const std::string notChm = ": not a CHM file (Compiled HTML Help)\n";
+  std::vector<TRow> rows = {
+      {{"notes.txt"}, 2, noChm, "tessaly: notes.txt" + notChm},
+      {{"empty.chm"}, 2, noChm, "tessaly: empty.chm" + notChm},
+      {{"stub.chm"}, 2, noChm, "tessaly: stub.chm" + notChm},
+      {{"missing.chm"}, 2, noChm, "tessaly: missing.chm: no such file\n"},
+      {{"{@}"}, 2, noChm, "tessaly: {@}: a folder, not a file\n"},
+      {{""}, 2, noChm, "tessaly: : ..."},
+      // No output file without a help file.
+      {{"missing.chm", "topic.txt"}, 2, noChm, "tessaly: missing.chm: no such file\n", {"topic.txt"}},
+      {{"--help"}, 0, "Tessaly\nusage: ...", ""},
+      {{"--version"}, 0, "tessaly ...", ""},
+  };
   const fs::path chm = testsupport::Fixture("chm/DotZLib.chm");
   // An output file that cannot be created: status 3, and nothing on stdout.
   if (fs::exists(chm)) {
