@@ -1,4 +1,5 @@
-# corvane's scanners of document text.
+# corvane's scanners of document text, and the readers of a package's own parts.
 kestrel_add_fuzzer(payload_scanner LIBS corvane_core)
 kestrel_add_fuzzer(stylesheet_reference LIBS corvane_core)
 kestrel_add_fuzzer(odf_manifest LIBS corvane_core)
+kestrel_add_fuzzer(ooxml_parts LIBS corvane_core)
