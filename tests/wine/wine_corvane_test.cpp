@@ -444,9 +444,12 @@ class WineCorvanePackages : public WineCorvane {
  protected:
   // Runs corvane.exe on a package in the test folder and checks that nothing but
   // the output folder appeared in the working folder.
-  TRunResult Convert(const std::string& package, const std::string& out = "out") {
+  TRunResult Convert(const std::string& package, const std::string& out = "out",
+                     const std::vector<std::string>& more = {}) {
     const std::set<std::string> before = TopLevel();
-    const auto run = Corvane({package, "view.xsl", out});
+    std::vector<std::string> args = {package, "view.xsl", out};
+    args.insert(args.end(), more.begin(), more.end());
+    const auto run = Corvane(args);
     std::set<std::string> stray;
     for (const auto& name : TopLevel()) {
       if (!before.contains(name) && name != out) stray.insert(name);
@@ -512,6 +515,26 @@ TEST_F(WineCorvanePackages, MainPartsAreFoundInAnyCase) {
     const std::string base = package.substr(0, package.find('.'));
     EXPECT_EQ(Read("out/" + base + ".XML"), Expected(xml)) << package;
   }
+}
+
+TEST_F(WineCorvanePackages, OfficeOpenXmlMainPartAndImagesAsOnLinux) {
+  // The relationships name the part in another case than the archive stores it.
+  const std::string links = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/";
+  const std::string document = "<w:document><w:body/></w:document>";
+  WriteFile(folder / "letter.docx",
+            Package({{"[Content_Types].xml",
+                      "<Types><Override PartName=\"/word/document.xml\" ContentType=\"application/"
+                      "vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml\"/></Types>"},
+                     {"_rels/.rels", "<Relationships><Relationship Id=\"r\" Type=\"" + links +
+                                         "officeDocument\" Target=\"Word/Document.XML\"/></Relationships>"},
+                     {"word/document.xml", document},
+                     {"word/_rels/document.xml.rels", "<Relationships><Relationship Id=\"i\" Type=\"" + links +
+                                                          "image\" Target=\"media/pic.png\"/></Relationships>"},
+                     {"word/media/pic.png", "\x89PNG"}}));
+  const auto run = Convert("letter.docx", "out", {"1"});
+  EXPECT_EQ(run.Status, 0) << run.Out << run.Err;
+  EXPECT_EQ(Read("out/letter.XML"), Reference(Win("view.xsl")) + document);
+  EXPECT_EQ(Read("out/pic.png"), "\x89PNG");
 }
 
 TEST_F(WineCorvanePackages, PackageWithoutAMainPartFailsAndWritesNothing) {
