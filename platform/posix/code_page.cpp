@@ -142,7 +142,12 @@ std::optional<std::string> CodePageToUtf8(std::uint32_t codePage, std::string_vi
   std::size_t inLeft = text.size();
   char* next = out.data();
   std::size_t outLeft = out.size();
-  const bool whole = ::iconv(converter, &in, &inLeft, &next, &outLeft) != static_cast<std::size_t>(-1) && inLeft == 0;
+  const std::size_t failed = static_cast<std::size_t>(-1);
+  // The converters of Hebrew and Vietnamese hold each character back until the
+  // next one shows whether a combining mark joins it: the closing call with no
+  // input hands over the last one.
+  const bool whole = ::iconv(converter, &in, &inLeft, &next, &outLeft) != failed && inLeft == 0 &&
+                     ::iconv(converter, nullptr, nullptr, &next, &outLeft) != failed;
   ::iconv_close(converter);
   if (!whole) return std::nullopt;
   out.resize(out.size() - outLeft);

@@ -27,3 +27,13 @@ TEST(PlatformCodePages, CaseRulesTouchAsciiOnly) {
   EXPECT_LT(AnsiCompareText("a", "B"), 0);
   EXPECT_GT(AnsiCompareText("ab", "A"), 0);
 }
+
+TEST(PlatformCodePages, WindowsCodePagesToUtf8) {
+  EXPECT_EQ(CodePageToUtf8(1251, "\xC2\xE2\xE5\xE4\xE5\xED\xE8\xE5.htm"),
+            "\xD0\x92\xD0\xB2\xD0\xB5\xD0\xB4\xD0\xB5\xD0\xBD\xD0\xB8\xD0\xB5.htm");
+  // Hebrew and Vietnamese converters hold the last character back until the end.
+  EXPECT_EQ(CodePageToUtf8(1255, "a.htm\xE0"), "a.htm\xD7\x90");
+  EXPECT_EQ(CodePageToUtf8(1258, "\xD5.htm"), "\xC6\xA0.htm");
+  EXPECT_EQ(CodePageToUtf8(932, "\x82"), std::nullopt);  // a lead byte without its trail
+  EXPECT_EQ(CodePageToUtf8(1, "a"), std::nullopt);       // no such code page
+}
