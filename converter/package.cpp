@@ -467,7 +467,7 @@ class TOfficeOpenXml {
     if (const auto fault = ReadContentTypes(typesText.View(), contentTypes)) {
       return step_.Fail(XmlFailure(step_.Input(), types->Name, *fault));
     }
-    const std::string type = LowerAscii(contentTypes.Of(main->Name));
+    const std::string type = platform::AnsiLowerCase(contentTypes.Of(main->Name));
     if (type.empty()) {
       return step_.Fail(step_.Input() + ": " + std::string(ContentTypesPart) +
                         " gives no content type for the main part " + main->Name);
@@ -522,7 +522,7 @@ class TOfficeOpenXml {
       step_.Fail(step_.Input() + ": " + from + " puts " + role + " outside the package (" + relationship.Target + ")");
       return nullptr;
     }
-    const bool bookkeeping = SamePartName(*part, ContentTypesPart) || LowerAscii(*part).ends_with(".rels");
+    const bool bookkeeping = SamePartName(*part, ContentTypesPart) || EndsWithNoCase(*part, ".rels");
     const bool met = SamePartName(*part, source) || std::any_of(visited_.begin(), visited_.end(),
                                                                 [&](const auto& p) { return SamePartName(p, *part); });
     if (bookkeeping || met) {
@@ -601,14 +601,6 @@ class TOfficeOpenXml {
       }
     }
     return step_.Found(document);
-  }
-
-  static std::string LowerAscii(std::string_view text) {
-    std::string lower(text);
-    for (char& c : lower) {
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return lower;
   }
 
   TPackageStep& step_;
