@@ -353,7 +353,9 @@ class TPackageStep {
       return false;
     }
     TWantedEntry entry(part.Index, part.StoredPath);
-    if (!Unpack({{&entry, PathNamePart(ShownPath(part.StoredPath), platform::PosixPathRules)}})) return false;
+    // Only read back, never shown: a name of our own, so that no name from the
+    // package (a device's, a stream's) decides what is opened for writing.
+    if (!Unpack({{&entry, "part.xml"}})) return false;
     if (entry.State != TEntryState::Done) {
       Fail(entry);
       return false;
@@ -575,22 +577,21 @@ class TOfficeOpenXml {
       std::vector<TRelationship> relationships;
       const TPackageEntry* relationshipsPart = nullptr;
       if (!ReadRelationshipsOf(part.Name, relationships, false, &relationshipsPart)) return TPackageOutcome::Failed;
+      // A file whose name would leave the output folder is passed over, as a
+      // payload is.
+      auto take = [&](const TPackageEntry& entry) {
+        const std::string name = PathNamePart(entry.Name, platform::PosixPathRules);
+        if (!PayloadIdIsSafe(name)) return;
+        files.emplace_back(entry.Index, entry.StoredPath);
+        names.push_back(name);
+      };
       for (const TRelationship& relationship : relationships) {
         if (relationship.External || !IsRelationship(relationship, "image")) continue;
+        // An image outside the package, or missing from it, is passed over too.
         const std::optional<std::string> image = ResolvePartName(part.Name, relationship.Target);
-        const TPackageEntry* entry = image ? package_.Find(*image) : nullptr;
-        // An image outside the package, missing, or named so that it would leave
-        // the output folder is passed over, as a payload is.
-        if (entry == nullptr) continue;
-        const std::string name = PathNamePart(entry->Name, platform::PosixPathRules);
-        if (!PayloadIdIsSafe(name)) continue;
-        files.emplace_back(entry->Index, entry->StoredPath);
-        names.push_back(name);
+        if (const TPackageEntry* entry = image ? package_.Find(*image) : nullptr) take(*entry);
       }
-      if (!files.empty()) {
-        files.emplace_back(relationshipsPart->Index, relationshipsPart->StoredPath);
-        names.push_back(PathNamePart(relationshipsPart->Name, platform::PosixPathRules));
-      }
+      if (!files.empty()) take(*relationshipsPart);
     }
     for (std::size_t i = 0; i < files.size(); ++i) entries.emplace_back(&files[i], names[i]);
     if (!step_.Unpack(entries)) return TPackageOutcome::Failed;
