@@ -105,7 +105,7 @@ TEST_F(TessalyCompiledHelp, TopicInTheCodePageOfTheLanguageComesAsUtf8) {
   // "Введение.htm" as a Russian project names it, in windows-1251; a project in
   // UTF-8 keeps its name.
   const std::string utf8 = "\u0412\u0432\u0435\u0434\u0435\u043d\u0438\u0435.htm";
-  for (const std::string name : {std::string("\xC2\xE2\xE5\xE4\xE5\xED\xE8\xE5.htm"), utf8}) {
+  for (const std::string& name : {std::string("\xC2\xE2\xE5\xE4\xE5\xED\xE8\xE5.htm"), utf8}) {
     THelpProject project;
     project.Language = "0x419 Russian";
     project.Pages = {name};
