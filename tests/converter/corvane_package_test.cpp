@@ -50,6 +50,19 @@ class CorvanePackages : public ::testing::Test {
     return xml.substr(0, end) + Reference() + xml.substr(end);
   }
   bool TempIsEmpty() { return fs::is_empty(folder.Path() / "temp"); }
+  // Runs a Python script that writes its files into the test folder, given as its argument.
+  int RunPython(const std::string& script) {
+    WriteFile(folder / "make_office.py", script);
+    return RunShell(std::string(SystemPython) + " " + ShellQuote(folder / "make_office.py") + " " +
+                    ShellQuote(folder.Path().string()));
+  }
+  // A part of a package as an independent extractor sees it.
+  std::string Unzipped(const std::string& package, const std::string& part) {
+    EXPECT_EQ(
+        RunShell("unzip -p " + ShellQuote(folder / package) + " " + part + " > " + ShellQuote(folder / "expected.xml")),
+        0);
+    return ReadFile(folder.Path() / "expected.xml");
+  }
   TTempFolder folder;
 };
 
@@ -71,20 +84,14 @@ TEST_F(CorvanePackages, OfficeDocumentsFromARealProducer) {
       "p=OpenDocumentPresentation(); pl=PageLayout(name='PL'); p.automaticstyles.addElement(pl)\n"
       "mp=MasterPage(name='M', pagelayoutname=pl); p.masterstyles.addElement(mp)\n"
       "pg=Page(masterpagename=mp); p.presentation.addElement(pg); p.save(sys.argv[1]+'/slides.odp')\n";
-  WriteFile(folder / "make_office.py", script);
-  ASSERT_EQ(RunShell(std::string(SystemPython) + " " + ShellQuote(folder / "make_office.py") + " " +
-                     ShellQuote(folder.Path().string())),
-            0);
+  ASSERT_EQ(RunPython(script), 0);
   for (const std::string name : {"report", "sums", "slides"}) {
     const std::string package = name == "report" ? "report.odt" : name == "sums" ? "sums.ods" : "slides.odp";
     const auto result = Corvane(package);
     EXPECT_EQ(result.Status, 0) << package << result.Out;
     EXPECT_EQ(result.Out, "") << package;
     // The part as an independent extractor sees it, with the reference inserted.
-    ASSERT_EQ(
-        RunShell("unzip -p " + ShellQuote(folder / package) + " content.xml > " + ShellQuote(folder / "expected.xml")),
-        0);
-    EXPECT_EQ(ReadFile(folder.Path() / "out" / (name + ".XML")), Converted(ReadFile(folder.Path() / "expected.xml")))
+    EXPECT_EQ(ReadFile(folder.Path() / "out" / (name + ".XML")), Converted(Unzipped(package, "content.xml")))
         << package;
     EXPECT_TRUE(TempIsEmpty()) << package;
   }
@@ -411,18 +418,12 @@ TEST_F(CorvanePackages, OfficeOpenXmlFromRealProducers) {
       "d.add_picture(sys.argv[1] + '/dot.png'); d.save(sys.argv[1] + '/keeper.docx')\n"
       "w = openpyxl.Workbook(); w.active['A1'] = 'later'; w.create_sheet('Front', 0)['A1'] = 'first'\n"
       "w.save(sys.argv[1] + '/book.xlsx')\n";
-  WriteFile(folder / "make_office.py", script);
-  ASSERT_EQ(RunShell(std::string(SystemPython) + " " + ShellQuote(folder / "make_office.py") + " " +
-                     ShellQuote(folder.Path().string())),
-            0);
+  ASSERT_EQ(RunPython(script), 0);
   for (const auto& [package, part] : std::vector<std::pair<std::string, std::string>>{
            {"keeper.docx", "word/document.xml"}, {"book.xlsx", "xl/worksheets/sheet1.xml"}}) {
     const auto result = Corvane(package, "out", {"1"});
     EXPECT_EQ(result.Status, 0) << package << result.Err;
-    ASSERT_EQ(
-        RunShell("unzip -p " + ShellQuote(folder / package) + " " + part + " > " + ShellQuote(folder / "expected.xml")),
-        0);
-    const std::string expected = ReadFile(folder.Path() / "expected.xml");
+    const std::string expected = Unzipped(package, part);
     const std::string name = package.substr(0, package.find('.'));
     EXPECT_EQ(ReadFile(folder.Path() / "out" / (name + ".XML")),
               expected.starts_with("<?xml") ? Converted(expected) : Reference() + expected)
