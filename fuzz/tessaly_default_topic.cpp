@@ -1,5 +1,6 @@
 // Fuzzes the default-topic lookup with crafted "/#WINDOWS", "/#STRINGS" and
-// "/#SYSTEM" objects.
+// "/#SYSTEM" objects, and the topic's conversion from the code page of the
+// language that "/#SYSTEM" names.
 //
 // Input layout: one flag byte (bit 0, 1, 2: "/#WINDOWS", "/#STRINGS", "/#SYSTEM"
 // exist; bit 3, 4: the windows or strings directory entry claims 64 KiB more than can
@@ -15,6 +16,7 @@
 
 #include "chmtopic/default_topic.h"
 #include "chmtopic/memory_object_reader.h"
+#include "platform/code_page.h"
 
 namespace {
 
@@ -57,5 +59,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string topic = tessaly::LookUpDefaultTopic(chm);
   // A topic is a NUL-free piece of the bytes given, never longer than all of them.
   if (topic.find('\0') != std::string::npos || topic.size() > inputSize) __builtin_trap();
+  if (const auto language = tessaly::FindSystemLanguage(chm)) {
+    if (const std::uint32_t codePage = tessaly::AnsiCodePageOfLanguage(*language)) {
+      platform::CodePageToUtf8(codePage, topic);
+    }
+  }
   return 0;
 }
