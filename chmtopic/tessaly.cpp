@@ -148,8 +148,7 @@ int RunTessaly(const std::string& programName, const std::vector<std::string>& a
     ReportHelpFile(chmPath, WhyNoChm(chmPath));
     return ExitNoChm;
   }
-  if (address.size() == TopicAddress(chmPath, {}).size())
-    ReportHelpFile(chmPath, "the help file names no default topic");
+  if (address == TopicAddress(chmPath, {})) ReportHelpFile(chmPath, "the help file names no default topic");
   if (arguments.size() >= 2) return WriteAddressFile(arguments[1], address) ? ExitSuccess : ExitOutputFailed;
   return PrintAddress(address) ? ExitSuccess : ExitOutputFailed;
 }
