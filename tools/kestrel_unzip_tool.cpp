@@ -157,18 +157,14 @@ class TEntrySink final : public TStream {
         !platform::WriteConsoleText(platform::TConsoleStream::Output,
                                     {static_cast<const char*>(buffer), static_cast<std::size_t>(count)}))
       return 0;
-    position_ += count;
     return count;
   }
-  std::int64_t Seek(std::int64_t offset, std::int16_t origin) override {
-    if (origin == soFromBeginning) position_ = offset;
-    if (origin == soFromCurrent) position_ += offset;
-    return position_;
-  }
+  // The component keeps each entry's position in its own view of this stream
+  // and never asks the sink.
+  std::int64_t Seek(std::int64_t, std::int16_t) override { return 0; }
 
  private:
   bool toStandardOutput_;
-  std::int64_t position_ = 0;
 };
 
 /// One run over one archive: the directory loaded, the members matched, then a
