@@ -15,6 +15,7 @@
 #include "converter/stylesheet.h"
 #include "platform/code_page.h"
 #include "platform/file_system.h"
+#include "unzip/decode/methods.h"
 #include "unzip/dest_paths.h"
 #include "unzip/kestrel_unzip.h"
 
@@ -92,10 +93,6 @@ std::string SelectionPattern(const std::string& storedPath) {
   }
   return pattern;
 }
-
-// The compression methods the component has decoders for: stored, shrunk, reduced
-// (2 to 5), imploded and deflated.
-bool HasDecoder(std::uint16_t method) { return method <= 6 || method == 8; }
 
 // One line for the user on why a wanted entry did not come out.
 std::string EntryFailure(const std::string& input, const TWantedEntry& entry, const std::string& workFolder) {
@@ -209,7 +206,7 @@ void UnpackEntries(kestrel::TKestrelUnZip& unzip, const std::string& workFolder,
     if (kestrel::StoredPathClimbs(entry->StoredPath, platform::HostPathRules())) {
       // The component refuses such a name before anyone may place it elsewhere.
       entry->State = TEntryState::Climbs;
-    } else if (!HasDecoder(info.CompressionMethod)) {
+    } else if (!kestrel::MethodDecoded(info.CompressionMethod)) {
       // Without a decoder the component would only show a notice and fail the CRC.
       entry->State = TEntryState::UnknownMethod;
     } else {

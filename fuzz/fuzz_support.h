@@ -72,8 +72,8 @@ struct TEntryRun {
     entry.CompressedSize = data.size();
     entry.UncompressedSize = size;
   }
-  /// DecodeEntryData into output: false when the output-size guard stopped it.
-  bool Decode() { return state.DecodeEntryData(entry, output); }
+  /// DecodeEntryData into output.
+  kestrel::TDecodeResult Decode() { return state.DecodeEntryData(entry, output); }
 
   THost host;
   kestrel::TDecodeState state{host};

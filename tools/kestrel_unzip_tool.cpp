@@ -12,6 +12,7 @@
 #include "tools/terminal_text.h"
 #include "tools/unzip_listing.h"
 #include "unzip/decode/decode_errors.h"
+#include "unzip/decode/methods.h"
 #include "unzip/kestrel_unzip.h"
 #include "unzip/unzip_errors.h"
 
@@ -93,13 +94,13 @@ class TReport {
 std::optional<std::string> UnsupportedReason(const TZipHeaderInfo& entry) {
   // Bit 6: the strong encryption of the format's owner, whose keys are not ours.
   if ((entry.Flags & FlagStrongEncryption) != 0) return "skipped, strong encryption is not supported";
+  const TCompressionMethod* method = FindMethod(entry.CompressionMethod);
+  if (method != nullptr && method->Decode != nullptr) return std::nullopt;
   // WinZip's AES marks the entry as method 99 and keeps the real method in an
   // extra field.
-  if (entry.CompressionMethod == 99) return "skipped, AES encryption is not supported";
-  const TMethodInfo method = MethodOf(entry);
-  if (method.Decoded) return std::nullopt;
+  if (method != nullptr && method->Encryption) return std::string("skipped, ") + method->Name + " is not supported";
   std::string reason = "skipped, unsupported compression method " + std::to_string(entry.CompressionMethod);
-  if (!method.Name.empty()) reason += " (" + method.Name + ")";
+  if (method != nullptr) reason += std::string(" (") + method->Name + ")";
   return reason;
 }
 
@@ -333,7 +334,15 @@ class TArchiveRun {
                                 bool&) { Skipped(*sender.ZipInfo()->Items(index), reason); };
     unzip_.OnBadCRC = [&](TKestrelUnZip& sender, std::uint32_t computed, std::uint32_t stored, std::int32_t index) {
       ++crcErrors_;
+      // Where the decoder saw the damage, it says so, and the CRC of what it wrote
+      // has nothing to add; output past the declared size is cut off and leaves
+      // the CRC to tell.
+      const TDecodeResult result = sender.DecodeResult();
       std::string text = "bad CRC " + CrcText(computed) + " (should be " + CrcText(stored) + ")";
+      if (result == drTooLarge)
+        text += "; " + DecodeResultText(result, sender.DecodeDetail());
+      else if (result != drDecoded)
+        text = DecodeResultText(result, sender.DecodeDetail());
       if (toFiles) text += "; the damaged file was removed";
       report_.SayEntry(*sender.ZipInfo()->Items(index), text);
       report_.Raise(ExitFormatError);

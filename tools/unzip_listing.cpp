@@ -5,41 +5,10 @@
 
 #include "platform/file_system.h"
 #include "tools/terminal_text.h"
+#include "unzip/decode/methods.h"
 
 namespace kestrel::tool {
 namespace {
-
-struct TMethodRow {
-  std::uint16_t Method;
-  const char* Label;
-  const char* Name;
-  bool Decoded;
-};
-
-// The methods of the format: the -v label, the name for messages, and whether the
-// component has a decoder. Deflate's and Deflate64's labels gain their level.
-constexpr TMethodRow MethodTable[] = {
-    {0, "Stored", "stored", true},
-    {1, "Shrunk", "shrunk", true},
-    {2, "Reduce1", "reduced", true},
-    {3, "Reduce2", "reduced", true},
-    {4, "Reduce3", "reduced", true},
-    {5, "Reduce4", "reduced", true},
-    {6, "Implode", "imploded", true},
-    {7, "Token", "tokenized", false},
-    {8, "Defl:", "deflated", true},
-    {9, "Def64", "Deflate64", false},
-    {10, "ImplDCL", "PKWARE DCL implode", false},
-    {12, "BZip2", "bzip2", false},
-    {14, "LZMA", "LZMA", false},
-    {18, "Terse", "IBM TERSE", false},
-    {19, "IBMLZ77", "IBM LZ77", false},
-    {93, "Unk:093", "Zstandard", false},
-    {95, "Unk:095", "xz", false},
-    {96, "Unk:096", "JPEG", false},
-    {97, "WavPack", "WavPack", false},
-    {98, "PPMd", "PPMd", false},
-};
 
 std::string Number(std::uint64_t value, int width) {
   char text[32];
@@ -67,18 +36,6 @@ std::uint64_t ListedCompressedSize(const TZipHeaderInfo& entry) {
 }
 
 }  // namespace
-
-TMethodInfo MethodOf(const TZipHeaderInfo& entry) {
-  for (const TMethodRow& row : MethodTable) {
-    if (row.Method != entry.CompressionMethod) continue;
-    TMethodInfo info{row.Label, row.Name, row.Decoded};
-    if (row.Method == 8 || row.Method == 9) info.Label += "NXFS"[(entry.Flags >> 1) & 3];
-    return info;
-  }
-  char label[16];
-  std::snprintf(label, sizeof label, "Unk:%03u", static_cast<unsigned>(entry.CompressionMethod));
-  return {label, "", false};
-}
 
 std::string CompressionRatio(std::uint64_t uncompressed, std::uint64_t compressed) {
   if (uncompressed == 0) return "0%";
@@ -152,9 +109,9 @@ void TListing::Entry(const TZipHeaderInfo& entry, const std::string& comment) {
     Line(Number(entry.UncompressedSize, 9) + "  " + when + "   " + path);
   } else {
     const std::uint64_t compressed = ListedCompressedSize(entry);
-    Line(Number(entry.UncompressedSize, 8) + "  " + Padded(MethodOf(entry).Label, 7, true) + Number(compressed, 8) +
-         " " + Padded(CompressionRatio(entry.UncompressedSize, compressed), 4, false) + " " + when + " " +
-         CrcText(entry.CRC32) + "  " + path);
+    Line(Number(entry.UncompressedSize, 8) + "  " + Padded(MethodLabel(entry.CompressionMethod, entry.Flags), 7, true) +
+         Number(compressed, 8) + " " + Padded(CompressionRatio(entry.UncompressedSize, compressed), 4, false) + " " +
+         when + " " + CrcText(entry.CRC32) + "  " + path);
   }
   if (quiet_ == 0 && !comment.empty()) Line(TerminalText(comment, true));
 }

@@ -12,19 +12,6 @@
 
 namespace kestrel::tool {
 
-/// What one compression method is called and whether the component decodes it.
-struct TMethodInfo {
-  /// The -v column as unzip writes it ("Stored", "Defl:N", "BZip2", "Unk:099").
-  std::string Label;
-  /// Its name in a message ("bzip2", "LZMA"); empty for a method known by number only.
-  std::string Name;
-  bool Decoded = false;
-};
-/// The one table of compression methods, for the listing and for the messages
-/// about entries that cannot be decoded. Deflate's label carries the level its
-/// flags give (N normal, X maximum, F fast, S super fast).
-TMethodInfo MethodOf(const TZipHeaderInfo& entry);
-
 /// The compression ratio as unzip shows it: the share saved, rounded to a whole
 /// per cent ("59%", "-1%", "-0%" for a loss below half a per cent; "100%" when
 /// it rounds to 100 either way).

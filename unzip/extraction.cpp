@@ -302,6 +302,8 @@ void TKestrelUnZip::DropFromTotals() { totalBytes_ -= currentEntry_->Uncompresse
 
 void TKestrelUnZip::UnZipEntry(std::int32_t index, TDecodeState& state) {
   retryEntry_ = false;
+  decodeResult_ = drDecoded;
+  decodeDetail_.clear();
   currentEntry_->Assign(Entry(index));
   TZipHeaderInfo& entry = *currentEntry_;
   const platform::TPathRules& rules = platform::HostPathRules();
@@ -334,9 +336,9 @@ void TKestrelUnZip::UnZipEntry(std::int32_t index, TDecodeState& state) {
     if (OnStartUnZip) OnStartUnZip(*this, index, fName, skip);
     if (skip) return;
     if (entry.Encrypted() && !CheckPassword(index, state)) return;
-    // A stream takes no date: that the size guard stopped the entry shows in its CRC.
+    // A stream takes no date: how the decoder ended counts in the verdict alone.
     TEntryOutput output(*outputStream_);
-    state.DecodeEntryData(DecodeEntryOf(entry, localHeader), output);
+    DecodeEntry(state, localHeader, output);
     JudgeCrc(index, state.Crc(), fName);
     return;
   }
@@ -402,7 +404,7 @@ void TKestrelUnZip::UnZipEntry(std::int32_t index, TDecodeState& state) {
   // as a file that fails its CRC does.
   bool ok = false;
   try {
-    ok = state.DecodeEntryData(DecodeEntryOf(entry, localHeader), *output);
+    ok = DecodeEntry(state, localHeader, *output);
   } catch (...) {
     output.reset();
     platform::RemoveFile(fName);
@@ -438,9 +440,17 @@ TDecodeEntry TKestrelUnZip::DecodeEntryOf(const TZipHeaderInfo& entry, const std
   return decodeEntry;
 }
 
+bool TKestrelUnZip::DecodeEntry(TDecodeState& state, const std::uint8_t* localHeader, TStream& output) {
+  decodeResult_ = state.DecodeEntryData(DecodeEntryOf(*currentEntry_, localHeader), output);
+  decodeDetail_ = state.FailureDetail;
+  return decodeResult_ == drDecoded;
+}
+
 bool TKestrelUnZip::JudgeCrc(std::int32_t index, std::uint32_t crc, const std::string& fName) {
   const TZipHeaderInfo& entry = *currentEntry_;
-  if (crc == entry.CRC32) {
+  // A decoder that failed has written less, or other bytes, than the entry holds,
+  // whatever the CRC of what it wrote.
+  if (crc == entry.CRC32 && decodeResult_ == drDecoded) {
     if (OnEndUnZip) OnEndUnZip(*this, index, fName);
     ++fileCount_;
     return true;

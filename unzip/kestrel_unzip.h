@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/file_system.h"
+#include "unzip/decode/decode_result.h"
 #include "unzip/lfn_file_stream.h"
 #include "unzip/sorted_zip.h"
 #include "unzip/unzip_errors.h"
@@ -201,6 +202,12 @@ class TKestrelUnZip {
   /// leave as exceptions (ENotAZipFile, EBadZipFile, EIncompleteZip, ...).
   /// FilesList is cleared once the directory is loaded.
   std::int32_t UnZip();
+  /// How the decoder ended the entry decoded last: drDecoded, or why it failed,
+  /// with the decoder's own words (a library's message) in DecodeDetail. Read in
+  /// OnBadCRC and OnSkippingFile, it tells damaged data from a mere CRC mismatch.
+  /// An entry whose decoder failed fails even when its CRC matches.
+  TDecodeResult DecodeResult() const { return decodeResult_; }
+  const std::string& DecodeDetail() const { return decodeDetail_; }
   /// The password for encrypted entries; empty by default.
   const std::string& Password() const { return password_; }
   void SetPassword(const std::string& value) { password_ = value; }
@@ -278,9 +285,11 @@ class TKestrelUnZip {
   bool CheckPassword(std::int32_t index, TDecodeState& state);
   /// The decoding frame's view of an entry, with the local header's lengths.
   static TDecodeEntry DecodeEntryOf(const TZipHeaderInfo& entry, const std::uint8_t* localHeader);
-  /// The verdict on CurrentEntry's CRC: OnEndUnZip and a count when it matches;
-  /// otherwise OnBadPassword (a new password sets RetryEntry) or OnSkippingFile
-  /// for an encrypted entry, OnBadCRC for another. False when it failed.
+  /// Decodes CurrentEntry into output and keeps the decoder's result.
+  bool DecodeEntry(TDecodeState& state, const std::uint8_t* localHeader, TStream& output);
+  /// The verdict on CurrentEntry's CRC and its decoder's result: OnEndUnZip and a
+  /// count when the CRC matches and the decoder succeeded; otherwise OnBadPassword (a new password sets RetryEntry) or
+  /// OnSkippingFile for an encrypted entry, OnBadCRC for another. False when it failed.
   bool JudgeCrc(std::int32_t index, std::uint32_t crc, const std::string& fName);
   /// Whether an existing destination may be replaced under OverwriteMode.
   bool OverwriteAllowed(std::int32_t index, std::string& fName);
@@ -342,6 +351,8 @@ class TKestrelUnZip {
   std::int32_t fileCount_ = 0;
   std::string password_;
   std::unique_ptr<TZipHeaderInfo> currentEntry_;
+  TDecodeResult decodeResult_ = drDecoded;
+  std::string decodeDetail_;
   /// Set when the same entry must be extracted again with a new password.
   bool retryEntry_ = false;
   /// The Retry variable handed to OnSkippingFile; its value has no effect.

@@ -4,14 +4,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #include "platform/file_system.h"
 #include "platform/host_ui.h"
 #include "unzip/decode/crc32.h"
-#include "unzip/decode/explode.h"
-#include "unzip/decode/inflate.h"
-#include "unzip/decode/unreduce.h"
-#include "unzip/decode/unshrink.h"
+#include "unzip/decode/methods.h"
 
 namespace kestrel {
 namespace {
@@ -47,7 +45,7 @@ TDecodeState::TDecodeState(TDecodeHost& host)
 
 TDecodeState::~TDecodeState() = default;
 
-bool TDecodeState::DecodeEntryData(const TDecodeEntry& entry, TStream& output) {
+TDecodeResult TDecodeState::DecodeEntryData(const TDecodeEntry& entry, TStream& output) {
   Entry = entry;
   OutputStream = &output;
   CompressedSize = entry.CompressedSize;
@@ -72,39 +70,26 @@ bool TDecodeState::DecodeEntryData(const TDecodeEntry& entry, TStream& output) {
   archive.Seek(TLocalHeaderLayout::Size + entry.FileNameLength + entry.ExtraFieldLength, soFromCurrent);
   if (entry.Encrypted()) archive.Seek(EncryptionHeaderSize, soFromCurrent);
 
-  try {
-    // One case per method with a decoder: 0 stored, 1 shrunk, 2 to 5 reduced with
-    // factors 1 to 4, 6 imploded, 8 deflated, 9 Deflate64.
-    switch (entry.CompressionMethod) {
-      case 0:
-        CopyStored();
-        break;
-      case 1:
-        Unshrink(*this);
-        break;
-      case 2:
-      case 3:
-      case 4:
-      case 5:
-        Unreduce(*this);
-        break;
-      case 6:
-        Explode(*this);
-        break;
-      case 8:
-        Inflate(*this);
-        break;
-      case 9:
-        Inflate64(*this);
-        break;
-      default:
-        ReportUnknownMethod();
-        break;
-    }
-  } catch (const EBiggerThanUncompressed&) {
-    return false;
+  FailureDetail.clear();
+  // Some writers give an empty file a method and no data at all: there is
+  // nothing to decode, and nothing is missing.
+  const bool empty = entry.CompressedSize == 0 && entry.UncompressedSize == 0;
+  const TCompressionMethod* method = FindMethod(entry.CompressionMethod);
+  if (method == nullptr || method->Decode == nullptr) {
+    ReportUnknownMethod();
+    return empty ? drDecoded : drUnsupported;
   }
-  return true;
+  if (empty) return drDecoded;
+  try {
+    return method->Decode(*this);
+  } catch (const EBiggerThanUncompressed&) {
+    return drTooLarge;
+  } catch (const std::bad_alloc&) {
+    // A decoder's store or a library's context that could not be had fails the
+    // entry; the run goes on.
+    ReportOutOfMemory();
+    return drOutOfMemory;
+  }
 }
 
 std::uint8_t TDecodeState::ReadEncryptionHeader(std::string_view password, TStream& archive,
@@ -149,6 +134,15 @@ bool TDecodeState::RefillInput() {
   if (InputCount == 0) return false;
   InputPtr = InputBuffer.data();
   return true;
+}
+
+std::span<const std::uint8_t> TDecodeState::TakeInput() {
+  if (InputCount == 0 && (CompressedLeft <= 0 || !RefillInput())) return {};
+  const std::span<const std::uint8_t> piece(InputPtr, InputCount);
+  CompressedLeft -= InputCount;
+  InputPtr += InputCount;
+  InputCount = 0;
+  return piece;
 }
 
 void TDecodeState::RefillCodeBits() {

@@ -3,7 +3,7 @@
 // run, the supply of compressed bytes from the archive (refill, volume
 // continuation, decryption, cancellation), the bit readers, the output path
 // (window flush, output buffer, size guard, write, CRC-32, progress), the choice
-// of decoder by compression method, and the stored copy (method 0).
+// of the decoder from the methods table, and the stored copy (method 0).
 //
 // The frame knows nothing of the component that drives it. What it needs from
 // there (the archive stream, the next volume, the message pump and the cancel
@@ -14,20 +14,18 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "unzip/decode/code_table.h"
 #include "unzip/decode/decode_errors.h"
+#include "unzip/decode/decode_result.h"
 #include "unzip/decode/decrypt.h"
 #include "unzip/decode/stream.h"
 #include "unzip/decode/zip_format.h"
 
 namespace kestrel {
-
-struct TInflateWorkspace;    // inflate.h
-struct TInflate64Workspace;  // inflate.h
 
 /// What the decoding frame asks of the component that drives it. Every hook but
 /// ArchiveStream has a default that fits a host without that facility, so a test
@@ -117,6 +115,14 @@ inline constexpr std::size_t WindowSize = 32780;
 inline constexpr std::uint16_t BitMask[17] = {0x0000, 0x0001, 0x0003, 0x0007, 0x000F, 0x001F, 0x003F, 0x007F, 0x00FF,
                                               0x01FF, 0x03FF, 0x07FF, 0x0FFF, 0x1FFF, 0x3FFF, 0x7FFF, 0xFFFF};
 
+/// What a decoder keeps for the entries of one run beyond the shared buffers: its
+/// tables, workspace or library context, made for the run's first entry that
+/// needs it (see TDecodeState::Store).
+class TDecoderStore {
+ public:
+  virtual ~TDecoderStore() = default;
+};
+
 /// The decoding buffers of one extraction run and the per-entry state all decoders
 /// share. One object serves a whole run: the driver creates it before the first
 /// entry and drops it after the last; the window is not cleared between entries.
@@ -129,11 +135,14 @@ class TDecodeState {
 
   /// Decodes one entry into output, which the driver has just created. The archive
   /// is sought to the entry's data (past the encryption header of an encrypted
-  /// entry, which the password check has read, leaving Keys at the data). False
-  /// when the output-size guard stopped the entry; every other exception passes.
-  /// Afterwards the driver closes the output and compares Crc() with the stored
-  /// CRC.
-  bool DecodeEntryData(const TDecodeEntry& entry, TStream& output);
+  /// entry, which the password check has read, leaving Keys at the data), and the
+  /// methods table's decoder for the entry's method decodes it. The result says
+  /// how it ended: drTooLarge when the output-size guard stopped it, drUnsupported
+  /// for a method without a decoder (after "Unknown Compression Method"), and the
+  /// decoder's own result otherwise, with its reason in FailureDetail. Every other
+  /// exception passes. Afterwards the driver closes the output and compares Crc()
+  /// with the stored CRC.
+  TDecodeResult DecodeEntryData(const TDecodeEntry& entry, TStream& output);
   /// The CRC-32 of the bytes the last entry decoded so far.
   std::uint32_t Crc() const { return ~CrcRegister; }
 
@@ -164,6 +173,12 @@ class TDecodeState {
     LastByte = byte;
     return 8;
   }
+
+  /// For a decoder that takes its input in pieces, as a library does: the rest of
+  /// the input buffer, taken whole, after a refill (with its message pump, cancel
+  /// test, decryption and next volume) when it is empty. Empty at the end of the
+  /// entry's data.
+  std::span<const std::uint8_t> TakeInput();
 
   /// Appends whole bytes to the caller's bit buffer `bits` (holding `count` bits)
   /// until it holds at least n bits. Past the end of the data the last byte is
@@ -200,6 +215,19 @@ class TDecodeState {
   void PutOutputByte(std::uint8_t c) {
     *OutputPtr++ = c;
     if (++OutputCount == DecodeChunk) FlushOutput();
+  }
+  /// For a decoder that writes into the output buffer itself, as a library does:
+  /// where its next byte goes; room receives the bytes free there (1 to 32,768).
+  std::uint8_t* OutputSpace(std::size_t& room) {
+    room = DecodeChunk - OutputCount;
+    return OutputPtr;
+  }
+  /// Takes n bytes written at OutputSpace into the output, writing the buffer out
+  /// once it is full.
+  void OutputWritten(std::size_t n) {
+    OutputPtr += n;
+    OutputCount += static_cast<std::uint32_t>(n);
+    if (OutputCount == DecodeChunk) FlushOutput();
   }
   /// Moves the first n (0 to 32,768) window bytes to the output, flushing every
   /// full 32 KiB.
@@ -251,20 +279,26 @@ class TDecodeState {
   /// The cipher of the current entry.
   TZipKeys Keys;
 
-  /// Inflate's output buffer and fast tables, made for the run's first deflated
-  /// entry.
-  std::unique_ptr<TInflateWorkspace> InflateWork;
-  /// The same for the run's first Deflate64 entry.
-  std::unique_ptr<TInflate64Workspace> Inflate64Work;
-  /// Inflate's code tables of the symbol-by-symbol path, kept with their storage
-  /// for the whole run so that a block builds its codes without allocating. The
-  /// fixed codes are built once, on first use.
-  TCodeSet LiteralCodes, DistanceCodes, BitLengthCodes;
-  TCodeSet FixedLiteralCodes, FixedDistanceCodes;
-  int FixedLiteralBits = 0, FixedDistanceBits = 0;
-  bool FixedCodesReady = false;
+  /// Why the decoder failed the entry, in its own words (a library's message);
+  /// empty when it decoded or gave no reason.
+  std::string FailureDetail;
+
+  /// The decoder's store of type TStore for this run, made on first use (it may
+  /// throw std::bad_alloc then). One object of each type serves every entry of
+  /// the run and goes with the state.
+  template <class TStore>
+  TStore& Store() {
+    for (const std::unique_ptr<TDecoderStore>& store : stores_)
+      if (auto* found = dynamic_cast<TStore*>(store.get())) return *found;
+    auto made = std::make_unique<TStore>();
+    TStore& result = *made;
+    stores_.push_back(std::move(made));
+    return result;
+  }
 
  private:
+  std::vector<std::unique_ptr<TDecoderStore>> stores_;
+
   bool RefillInput();
   void PumpAndCheckCancel();
   void ReadArchive(std::uint8_t* buffer, std::int32_t n);

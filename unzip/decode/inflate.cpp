@@ -255,6 +255,8 @@ enum class TBlockResult {
   BadData,      // invalid data, or an exception other than a cancel inside the block
   BadBlock,     // block type 3, or over-subscribed code lengths
   OutOfMemory,  // a code table could not be built
+  Truncated,    // the entry's data, or the archive, ended inside the stream
+  TooLarge,     // the output-size guard stopped the entry
 };
 
 // A block whose symbols ran to the end code is whole; any other end is bad data.
@@ -444,11 +446,25 @@ constexpr TFormatInfo FormatInfoOf(const TFastSlot* fixedLiterals, const TFastSl
           fixedDistances};
 }
 
+// Inflate's storage for one run, beside the frame's buffers: the workspace of
+// each format, made for the run's first entry of it, and the code tables of the
+// symbol-by-symbol path, kept with their storage so that a block builds its codes
+// without allocating. The fixed codes are built once, on first use.
+struct TInflateStore final : TDecoderStore {
+  std::unique_ptr<TInflateWorkspace> Work;
+  std::unique_ptr<TInflate64Workspace> Work64;
+  TCodeSet LiteralCodes, DistanceCodes, BitLengthCodes;
+  TCodeSet FixedLiteralCodes, FixedDistanceCodes;
+  int FixedLiteralBits = 0, FixedDistanceBits = 0;
+  bool FixedCodesReady = false;
+};
+
 class TInflater {
  public:
   template <class TFormat>
-  TInflater(TDecodeState& state, TInflateWorkspaceOf<TFormat>& work, const TFormatInfo& format)
+  TInflater(TDecodeState& state, TInflateStore& store, TInflateWorkspaceOf<TFormat>& work, const TFormatInfo& format)
       : s_(state),
+        store_(store),
         format_(format),
         output_(work.Output),
         literalTable_(work.LiteralTable),
@@ -494,9 +510,9 @@ class TInflater {
   };
 
   void ReleaseBlockCodes() {
-    ReleaseCodeTables(s_.LiteralCodes);
-    ReleaseCodeTables(s_.DistanceCodes);
-    ReleaseCodeTables(s_.BitLengthCodes);
+    ReleaseCodeTables(store_.LiteralCodes);
+    ReleaseCodeTables(store_.DistanceCodes);
+    ReleaseCodeTables(store_.BitLengthCodes);
   }
   TBlockResult InflateStoredBlock();
   TBlockResult InflateFixedBlock();
@@ -525,6 +541,7 @@ class TInflater {
   void ChunkDone();
 
   TDecodeState& s_;
+  TInflateStore& store_;
   const TFormatInfo& format_;
   std::uint8_t* const output_;  // the workspace's buffer
   TFastSlot* const literalTable_;
@@ -567,8 +584,8 @@ TCodeResult TInflater::Build(const std::uint16_t* lengths, unsigned n, unsigned 
 TBlockResult TInflater::InflateBlock(bool& last) {
   // A damaged stream whose data has run out can go on forever with empty blocks
   // made of the repeated last byte. A block that would start with no real bit
-  // left is such a block: stop the entry (its CRC comparison reports it).
-  if (s_.MissedBytes > 0 && static_cast<std::uint64_t>(s_.MissedBytes) * 8 >= bitCount_) return TBlockResult::BadData;
+  // left is such a block: stop the entry.
+  if (s_.MissedBytes > 0 && static_cast<std::uint64_t>(s_.MissedBytes) * 8 >= bitCount_) return TBlockResult::Truncated;
   try {
     Need(1);
     last = (bitBuffer_ & 1) != 0;
@@ -594,9 +611,15 @@ TBlockResult TInflater::InflateBlock(bool& last) {
     // after this one too, and the bytes are lost, not damaged.
     ReleaseBlockCodes();
     throw;
-  } catch (...) {
-    // The size guard, the premature end of the archive: the entry fails, the
+  } catch (const EBiggerThanUncompressed&) {
+    // The size guard and the premature end of the archive fail the entry; the
     // run goes on.
+    ReleaseBlockCodes();
+    return TBlockResult::TooLarge;
+  } catch (const EFatalUnzipError&) {
+    ReleaseBlockCodes();
+    return TBlockResult::Truncated;
+  } catch (...) {
     ReleaseBlockCodes();
     return TBlockResult::BadData;
   }
@@ -668,16 +691,16 @@ TBlockResult TInflater::InflateDynamicBlock() {
     Drop(3);
   }
   int codeLengthWidth = 7;
-  TCodeResult result = Build(lengths, 19, 19, nullptr, nullptr, s_.BitLengthCodes, codeLengthWidth);
+  TCodeResult result = Build(lengths, 19, 19, nullptr, nullptr, store_.BitLengthCodes, codeLengthWidth);
   if (result != TCodeResult::Complete) {
-    if (result == TCodeResult::Incomplete) ReleaseCodeTables(s_.BitLengthCodes);
+    if (result == TCodeResult::Incomplete) ReleaseCodeTables(store_.BitLengthCodes);
     return BlockResultOf(result);
   }
 
   // The literal/length and distance lengths, run-length coded. Code-length codes
   // are at most 7 bits, so one table level holds them all. An absent code-length
   // code (all lengths 0) decodes every symbol as length 0.
-  const TCodeTableEntry* table = s_.BitLengthCodes.Root();
+  const TCodeTableEntry* table = store_.BitLengthCodes.Root();
   const unsigned width = static_cast<unsigned>(codeLengthWidth);
   const unsigned total = nl + nd;
   unsigned previous = 0;
@@ -711,12 +734,12 @@ TBlockResult TInflater::InflateDynamicBlock() {
       value = previous = 0;
     }
     if (i + repeat > total) {
-      ReleaseCodeTables(s_.BitLengthCodes);
+      ReleaseCodeTables(store_.BitLengthCodes);
       return TBlockResult::BadData;
     }
     while (repeat-- > 0) lengths[i++] = static_cast<std::uint16_t>(value);
   }
-  ReleaseCodeTables(s_.BitLengthCodes);
+  ReleaseCodeTables(store_.BitLengthCodes);
   nl_ = nl;
   nd_ = nd;
 
@@ -744,8 +767,8 @@ TBlockResult TInflater::InflateDynamicBlock() {
 
   TBlockCodes codes{literalTable_, distanceTable_, (std::uint64_t{1} << literalBits) - 1, false};
   const TSymbolResult decoded = InflateCodes(codes);
-  ReleaseCodeTables(s_.LiteralCodes);
-  ReleaseCodeTables(s_.DistanceCodes);
+  ReleaseCodeTables(store_.LiteralCodes);
+  ReleaseCodeTables(store_.DistanceCodes);
   return BlockResultOf(decoded);
 }
 
@@ -753,38 +776,38 @@ TBlockResult TInflater::InflateDynamicBlock() {
 // tables, which were accepted: only an allocation can fail here.
 bool TInflater::PrepareCodeTables(TBlockCodes& codes) {
   if (codes.fixed) {
-    if (!s_.FixedCodesReady) {
+    if (!store_.FixedCodesReady) {
       std::uint16_t lengths[288];
       for (unsigned i = 0; i < 288; ++i) lengths[i] = i < 144 ? 8 : i < 256 ? 9 : i < 280 ? 7 : 8;
       int literalWidth = 7;
-      if (Build(lengths, 288, 257, LengthBase, LengthExtra, s_.FixedLiteralCodes, literalWidth) !=
+      if (Build(lengths, 288, 257, LengthBase, LengthExtra, store_.FixedLiteralCodes, literalWidth) !=
           TCodeResult::Complete)
         return false;
       for (unsigned i = 0; i < 30; ++i) lengths[i] = 5;
       int distanceWidth = 5;
-      if (Build(lengths, 30, 0, DistanceBase, DistanceExtra, s_.FixedDistanceCodes, distanceWidth) >
+      if (Build(lengths, 30, 0, DistanceBase, DistanceExtra, store_.FixedDistanceCodes, distanceWidth) >
           TCodeResult::Incomplete) {
-        ReleaseCodeTables(s_.FixedLiteralCodes);
+        ReleaseCodeTables(store_.FixedLiteralCodes);
         return false;
       }
-      s_.FixedLiteralBits = literalWidth;
-      s_.FixedDistanceBits = distanceWidth;
-      s_.FixedCodesReady = true;
+      store_.FixedLiteralBits = literalWidth;
+      store_.FixedDistanceBits = distanceWidth;
+      store_.FixedCodesReady = true;
     }
-    codes.literalCodes = s_.FixedLiteralCodes.Root();
-    codes.distanceCodes = s_.FixedDistanceCodes.Root();
-    codes.literalWidth = static_cast<unsigned>(s_.FixedLiteralBits);
-    codes.distanceWidth = static_cast<unsigned>(s_.FixedDistanceBits);
+    codes.literalCodes = store_.FixedLiteralCodes.Root();
+    codes.distanceCodes = store_.FixedDistanceCodes.Root();
+    codes.literalWidth = static_cast<unsigned>(store_.FixedLiteralBits);
+    codes.distanceWidth = static_cast<unsigned>(store_.FixedDistanceBits);
   } else {
     int literalWidth = LiteralWidth;
-    if (Build(lengths_, nl_, 257, LengthBase, LengthExtra, s_.LiteralCodes, literalWidth) != TCodeResult::Complete)
+    if (Build(lengths_, nl_, 257, LengthBase, LengthExtra, store_.LiteralCodes, literalWidth) != TCodeResult::Complete)
       return false;
     int distanceWidth = DistanceWidth;
-    if (Build(lengths_ + nl_, nd_, 0, DistanceBase, DistanceExtra, s_.DistanceCodes, distanceWidth) !=
+    if (Build(lengths_ + nl_, nd_, 0, DistanceBase, DistanceExtra, store_.DistanceCodes, distanceWidth) !=
         TCodeResult::Complete)
       return false;
-    codes.literalCodes = s_.LiteralCodes.Root();
-    codes.distanceCodes = s_.DistanceCodes.Absent() ? nullptr : s_.DistanceCodes.Root();
+    codes.literalCodes = store_.LiteralCodes.Root();
+    codes.distanceCodes = store_.DistanceCodes.Absent() ? nullptr : store_.DistanceCodes.Root();
     codes.literalWidth = static_cast<unsigned>(literalWidth);
     codes.distanceWidth = static_cast<unsigned>(distanceWidth);
   }
@@ -942,37 +965,62 @@ TSymbolResult TInflater::CarefulSymbol(const TBlockCodes& codes) {
 
 namespace {
 
+// How a block's failure ends the entry, and in which words.
+TDecodeResult EntryResultOf(TBlockResult result, std::string& detail) {
+  switch (result) {
+    case TBlockResult::Ok:
+      return drDecoded;
+    case TBlockResult::BadData:
+      detail = "invalid code, length or distance";
+      return drBadData;
+    case TBlockResult::BadBlock:
+      detail = "invalid block type or code lengths";
+      return drBadData;
+    case TBlockResult::Truncated:
+      detail = "the data ends inside the stream";
+      return drBadData;
+    case TBlockResult::OutOfMemory:
+      return drOutOfMemory;
+    case TBlockResult::TooLarge:
+      return drTooLarge;
+  }
+  return drBadData;
+}
+
 // Inflates with the workspace of the run, made for its first entry of the format.
 template <class TFormat, class TWorkspace>
-void InflateEntry(TDecodeState& state, std::unique_ptr<TWorkspace>& work, const TFormatInfo& format) {
-  if (!work) {
-    try {
-      work = std::make_unique_for_overwrite<TWorkspace>();
-    } catch (const std::bad_alloc&) {
-      state.ReportOutOfMemory();
-      return;
-    }
+TDecodeResult InflateEntry(TDecodeState& state, std::unique_ptr<TWorkspace> TInflateStore::*work,
+                           const TFormatInfo& format) {
+  TInflateStore* store = nullptr;
+  try {
+    store = &state.Store<TInflateStore>();
+    if (!(store->*work)) store->*work = std::make_unique_for_overwrite<TWorkspace>();
+  } catch (const std::bad_alloc&) {
+    state.ReportOutOfMemory();
+    return drOutOfMemory;
   }
-  TInflater inflater(state, static_cast<TInflateWorkspaceOf<TFormat>&>(*work), format);
+  TInflater inflater(state, *store, static_cast<TInflateWorkspaceOf<TFormat>&>(*(store->*work)), format);
   bool last = false;
   do {
-    if (inflater.InflateBlock(last) != TBlockResult::Ok) return;
+    const TBlockResult result = inflater.InflateBlock(last);
+    if (result != TBlockResult::Ok) return EntryResultOf(result, state.FailureDetail);
   } while (!last);
   inflater.Finish();
+  return drDecoded;
 }
 
 }  // namespace
 
-void Inflate(TDecodeState& state) {
+TDecodeResult Inflate(TDecodeState& state) {
   static constexpr TFormatInfo Format =
       FormatInfoOf<TDeflateFormat>(FixedLiteralTable.data(), FixedDistanceTable.data());
-  InflateEntry<TDeflateFormat>(state, state.InflateWork, Format);
+  return InflateEntry<TDeflateFormat>(state, &TInflateStore::Work, Format);
 }
 
-void Inflate64(TDecodeState& state) {
+TDecodeResult Inflate64(TDecodeState& state) {
   static constexpr TFormatInfo Format =
       FormatInfoOf<TDeflate64Format>(FixedLiteral64Table.data(), FixedDistance64Table.data());
-  InflateEntry<TDeflate64Format>(state, state.Inflate64Work, Format);
+  return InflateEntry<TDeflate64Format>(state, &TInflateStore::Work64, Format);
 }
 
 }  // namespace kestrel

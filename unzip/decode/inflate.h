@@ -34,7 +34,7 @@ struct TDeflate64Format {
   static constexpr unsigned MaxMatchBits = 60;
 };
 
-/// Inflate's storage for one extraction run, made for its first entry of the
+/// Inflate's workspace for one extraction run, made for its first entry of the
 /// format. Decoding goes straight into Output (or into the output stream's own
 /// memory, where it offers room for the entry): the history a distance may reach
 /// back into, then eight (Chunks) chunks of 32 KiB, each written out once complete
@@ -55,12 +55,13 @@ struct TInflateWorkspaceOf {
 struct TInflateWorkspace : TInflateWorkspaceOf<TDeflateFormat> {};
 struct TInflate64Workspace : TInflateWorkspaceOf<TDeflate64Format> {};
 
-/// Inflates the current entry. On a failed block it stops at once and flushes
-/// nothing more (the driver's CRC comparison then reports the entry); after the
-/// last block it flushes the window and the output. Only a cancel, a failed
-/// write, and the exceptions of the two final flushes, leave it.
-void Inflate(TDecodeState& state);
+/// Inflates the current entry. On a failed block it stops at once, flushes
+/// nothing more and returns why (drBadData with the kind of damage, drTooLarge,
+/// drOutOfMemory); after the last block it flushes the window and the output and
+/// returns drDecoded. Only a cancel, a failed write, and the exceptions of the two
+/// final flushes, leave it.
+TDecodeResult Inflate(TDecodeState& state);
 /// The same for a Deflate64 entry.
-void Inflate64(TDecodeState& state);
+TDecodeResult Inflate64(TDecodeState& state);
 
 }  // namespace kestrel

@@ -24,7 +24,8 @@ TDecoded DecodeWith(TTestHost& host, const std::string& data, std::uint16_t meth
   TMemoryStream out;
   out.inPlace = inPlace;
   TDecoded result;
-  result.ok = state.DecodeEntryData(entry, out);
+  result.result = state.DecodeEntryData(entry, out);
+  result.ok = result.result == kestrel::drDecoded;
   result.output = out.data;
   result.crc = state.Crc();
   result.writes = out.writes;

@@ -46,7 +46,8 @@ class TTestHost : public kestrel::TDecodeHost {
 
 /// The outcome of decoding one entry.
 struct TDecoded {
-  bool ok = false;
+  kestrel::TDecodeResult result = kestrel::drDecoded;
+  bool ok = false;  ///< drDecoded
   std::string output;
   std::uint32_t crc = 0;  ///< complemented CRC register
   std::vector<std::int32_t> writes;

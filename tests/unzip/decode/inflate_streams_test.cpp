@@ -92,7 +92,7 @@ TEST(InflateZlibStreams, SameStateServesEntryAfterEntry) {
     ea.UncompressedSize = static_cast<std::uint32_t>(a.size());
     TMemoryStream oa;
     oa.inPlace = round == 0;  // in place after the workspace's entries, and before them
-    ASSERT_TRUE(state.DecodeEntryData(ea, oa));
+    ASSERT_EQ(state.DecodeEntryData(ea, oa), kestrel::drDecoded);
     EXPECT_TRUE(oa.data == a);
     EXPECT_EQ(state.Crc(), Crc(a));
     kestrel::TDecodeEntry eb = ea;
@@ -101,7 +101,7 @@ TEST(InflateZlibStreams, SameStateServesEntryAfterEntry) {
     eb.UncompressedSize = static_cast<std::uint32_t>(b.size());
     TMemoryStream ob;
     ob.inPlace = round == 1;
-    ASSERT_TRUE(state.DecodeEntryData(eb, ob));
+    ASSERT_EQ(state.DecodeEntryData(eb, ob), kestrel::drDecoded);
     EXPECT_TRUE(ob.data == b);
     EXPECT_EQ(state.Crc(), Crc(b));
   }

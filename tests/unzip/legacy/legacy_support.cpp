@@ -20,7 +20,7 @@ TDecoded TLegacyDecoder::Decode(const std::string& archive, const kestrel::TDeco
   host.archive = TMemoryStream(archive);
   TMemoryStream output;
   TDecoded result;
-  result.sizeGuard = !state->DecodeEntryData(entry, output);
+  result.sizeGuard = state->DecodeEntryData(entry, output) == kestrel::drTooLarge;
   result.output = output.data;
   result.crc = state->Crc();
   return result;
