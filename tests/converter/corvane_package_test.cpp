@@ -107,6 +107,10 @@ TEST_F(CorvanePackages, FlatPackagesAndTheProbeOrder) {
   EXPECT_EQ(ReadFile(folder.Path() / "out/letter.XML"), Converted(doc));
   ASSERT_EQ(Corvane("book.xlsx").Status, 0);
   EXPECT_EQ(ReadFile(folder.Path() / "out/book.XML"), Converted(sheet)) << "sheet1.xml wins";
+  // A part compressed with a method of a library.
+  testsupport::PythonZip(folder / "xz.docx", {{"document.xml", doc, "XZ"}});
+  ASSERT_EQ(Corvane("xz.docx").Status, 0);
+  EXPECT_EQ(ReadFile(folder.Path() / "out/xz.XML"), Converted(doc));
   // Dot-named entries such as _rels/.rels go with the work folder.
   EXPECT_TRUE(TempIsEmpty());
 }

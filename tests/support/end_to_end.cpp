@@ -215,8 +215,13 @@ void CheckArchivesOfOtherTools(const TProgram& unzip, const fs::path& work) {
     }
     testsupport::ShellIn(tree, "zip -q -r -P 'se cret' ../locked.zip .");
     archives.push_back({"locked.zip", "se cret"});
+    testsupport::ShellIn(tree, "zip -q -r -Z bzip2 ../zip-bzip2.zip .");
+    archives.push_back({"zip-bzip2.zip", ""});
   }
-  for (const std::string method : {"STORED", "DEFLATED"}) {
+  // xz and Zstandard entries are the xz and zstd programs' output.
+  for (const std::string method : {"STORED", "DEFLATED", "BZIP2", "LZMA", "XZ", "ZSTD"}) {
+    if ((method == "XZ" && !testsupport::HaveCommand("xz")) || (method == "ZSTD" && !testsupport::HaveCommand("zstd")))
+      continue;
     testsupport::PythonZipTree(work / ("py-" + method + ".zip"), tree, method);
     archives.push_back({"py-" + method + ".zip", ""});
   }
@@ -224,6 +229,10 @@ void CheckArchivesOfOtherTools(const TProgram& unzip, const fs::path& work) {
     testsupport::ShellIn(tree, "7z a -tzip -bso0 -bsp0 ../seven.zip .");
     testsupport::ShellIn(tree, "7z a -tzip -mem=ZipCrypto -pkey -bso0 -bsp0 ../seven-crypt.zip .");
     archives.insert(archives.end(), {{"seven.zip", ""}, {"seven-crypt.zip", "key"}});
+    for (const std::string method : {"Deflate64", "BZip2", "LZMA"}) {
+      testsupport::ShellIn(tree, "7z a -tzip -mm=" + method + " -bso0 -bsp0 ../seven-" + method + ".zip .");
+      archives.push_back({"seven-" + method + ".zip", ""});
+    }
   }
   const auto files = testsupport::FilesBelow(tree);
   for (const auto& [name, password] : archives) {

@@ -49,8 +49,9 @@ void RunRows(const TProgram& program, const std::filesystem::path& work, const s
 void CheckCorvaneStatuses(const TProgram& corvane, const std::filesystem::path& work);
 /// kestrel-unzip's usage, listing and extraction statuses; writes its archives into work.
 void CheckKestrelUnzipStatuses(const TProgram& unzip, const std::filesystem::path& work);
-/// kestrel-unzip extracts archives of Info-ZIP zip (every level, encrypted), Python's
-/// zipfile (stored, deflated) and 7-Zip (deflated, ZipCrypto), made of the sample tree
+/// kestrel-unzip extracts archives of Info-ZIP zip (every level, encrypted, bzip2),
+/// Python's zipfile (stored, deflated, bzip2, LZMA, and xz and Zstandard from their
+/// programs) and 7-Zip (deflated, ZipCrypto, Deflate64, bzip2, LZMA), made of the sample tree
 /// in work/tree, byte for byte into destinations that do not exist yet; a wrong
 /// password skips the files. Tools that are not installed are left out.
 void CheckArchivesOfOtherTools(const TProgram& unzip, const std::filesystem::path& work);

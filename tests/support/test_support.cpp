@@ -142,8 +142,19 @@ void PythonZip(const fs::path& archive, const std::vector<TPyZipEntry>& entries,
   }
   WriteFile(work / "spec", spec);
   WriteFile(work / "blob", blob);
-  static const char* const script = R"(import os, sys, zipfile
+  static const char* const script = R"(import os, subprocess, sys, zipfile
 archive, method, comment, tree, spec, blob = sys.argv[1:]
+# xz (95) and Zstandard (93), which zipfile does not write, through the xz and
+# zstd programs: each entry's bytes go through the tool whole at its end.
+class Tool:
+    def __init__(self, command): self.command, self.data = command, b''
+    def compress(self, data): self.data += data; return b''
+    def flush(self): return subprocess.run(self.command, input=self.data, capture_output=True, check=True).stdout
+tools = {95: ['xz', '-c'], 93: ['zstd', '-c', '-q']}
+zipfile.ZIP_XZ, zipfile.ZIP_ZSTD = 95, 93
+check, compressor = zipfile._check_compression, zipfile._get_compressor
+zipfile._check_compression = lambda m: None if m in tools else check(m)
+zipfile._get_compressor = lambda m, level=None: Tool(tools[m]) if m in tools else compressor(m, level)
 kind = lambda m: getattr(zipfile, 'ZIP_' + (m or method))
 data = open(blob, 'rb').read()
 with zipfile.ZipFile(archive, 'w', kind(method)) as z:

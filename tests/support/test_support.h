@@ -60,8 +60,8 @@ void WriteSampleTree(const std::filesystem::path& tree, const std::string& lineE
 struct TPyZipEntry {
   std::string Name;  ///< a name ending in "/" is a folder entry
   std::string Data;
-  /// zipfile's method without "ZIP_" (STORED, DEFLATED, BZIP2, LZMA); empty for
-  /// the archive's own.
+  /// zipfile's method without "ZIP_" (STORED, DEFLATED, BZIP2, LZMA), or XZ or
+  /// ZSTD (the xz and zstd programs' output); empty for the archive's own.
   std::string Method = {};
   bool Zip64 = false;  ///< ZIP64 records though the entry is small (force_zip64)
 };

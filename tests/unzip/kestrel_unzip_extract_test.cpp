@@ -166,9 +166,9 @@ TEST_F(KestrelUnZipExtraction, RegressionInputsEndCleanly) {
 // entry and nothing more (no CRC line, no "wrong password"), or one line for the
 // archive and status 2.
 TEST_F(KestrelUnZipExtraction, WhatTheToolCannotDoIsSaid) {
-  testsupport::PythonZip(
-      folder / "m.zip",
-      {{"ok.txt", "ok"}, {"b.txt", std::string(500, 'b'), "BZIP2"}, {"l.txt", std::string(500, 'l'), "LZMA"}});
+  WriteFile(folder.Path() / "m.zip", ziptest::BuildArchive({{"ok.txt", "ok"},
+                                                            {.Name = "p.txt", .Data = "PPMd data", .Method = 98},
+                                                            {.Name = "w.wav", .Data = "WavPack", .Method = 97}}));
   // strong.bin: encrypted, with strong encryption.
   WriteFile(
       folder.Path() / "s.zip",
@@ -176,10 +176,10 @@ TEST_F(KestrelUnZipExtraction, WhatTheToolCannotDoIsSaid) {
   auto run = Unzip({folder / "m.zip", "-d", folder / "m"});
   EXPECT_EQ(run.Status, 81);
   const std::string m = "kestrel-unzip: " + folder / "m.zip" + ": ";
-  EXPECT_EQ(run.Err, m + "b.txt: skipped, unsupported compression method 12 (bzip2)\n" + m +
-                         "l.txt: skipped, unsupported compression method 14 (LZMA)\n");
+  EXPECT_EQ(run.Err, m + "p.txt: skipped, unsupported compression method 98 (PPMd)\n" + m +
+                         "w.wav: skipped, unsupported compression method 97 (WavPack)\n");
   EXPECT_EQ(ReadFile(folder.Path() / "m/ok.txt"), "ok");
-  EXPECT_FALSE(fs::exists(folder.Path() / "m/b.txt"));
+  EXPECT_FALSE(fs::exists(folder.Path() / "m/p.txt"));
   run = Unzip({"-P", "x", folder / "s.zip", "-d", folder / "s"});
   EXPECT_EQ(run.Status, 81);
   const std::string s = "kestrel-unzip: " + folder / "s.zip" + ": ";
@@ -211,6 +211,37 @@ TEST_F(KestrelUnZipExtraction, WhatTheToolCannotDoIsSaid) {
   EXPECT_EQ(run.Err, "kestrel-unzip: " + folder / "split.zip" + ": split archives are not supported (the part " +
                          folder / "split.z01" + " is missing)\n");
   EXPECT_FALSE(fs::exists(folder.Path() / "x"));
+}
+
+// A stream of each library's method with a byte changed, or cut short: its entry
+// fails with the library's reason and leaves no file. -v names the methods.
+TEST_F(KestrelUnZipExtraction, DamagedLibraryStreamsNameTheLibrary) {
+  std::string text;
+  for (int i = 0; i < 30000; ++i) text += "line " + std::to_string(i * 7919 % 10007) + "\n";
+  const std::pair<std::string, std::string> methods[] = {
+      {"BZIP2", "BZip2"}, {"LZMA", "LZMA"}, {"XZ", "XZ"}, {"ZSTD", "Zstd"}};
+  for (const auto& [method, label] : methods) {
+    const std::string archive = folder / (method + ".zip");
+    testsupport::PythonZip(archive, {{"d.txt", text, method}});
+    EXPECT_NE(Unzip({"-v", archive}).Out.find(" " + label + " "), std::string::npos) << method;
+    const std::string whole = ReadFile(archive);
+    const std::uint32_t size = static_cast<unsigned char>(whole[18]) | static_cast<unsigned char>(whole[19]) << 8 |
+                               static_cast<unsigned char>(whole[20]) << 16;
+    std::string flipped = whole, cut = whole;
+    flipped[30 + 5 + size / 2] ^= 0x10;
+    // The compressed size, in the local and the central header, halved.
+    const std::size_t central = whole.rfind("PK\x01\x02");
+    for (const std::size_t at : {std::size_t{18}, central + 20}) {
+      for (int k = 0; k < 4; ++k) cut[at + k] = static_cast<char>((size / 2) >> (8 * k));
+    }
+    for (const std::string& bytes : {flipped, cut}) {
+      WriteFile(archive, bytes);
+      const auto run = Unzip({archive, "-d", folder / "d"});
+      EXPECT_EQ(run.Status, 2) << method;
+      EXPECT_NE(run.Err.find(": d.txt: damaged data (lib"), std::string::npos) << run.Err;
+      EXPECT_FALSE(fs::exists(folder.Path() / "d/d.txt")) << method;
+    }
+  }
 }
 
 // A full disk is a failed write, not a damaged entry: the run ends with the

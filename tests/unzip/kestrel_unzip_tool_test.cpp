@@ -53,7 +53,9 @@ class KestrelUnZipAsUnzip : public ::testing::Test {
     testsupport::ShellIn(tree, "find . -exec touch -d '2024-05-06 07:08:10' {} +");
     testsupport::ShellIn(tree, "zip -qr ../t.zip . && zip -q -P secret ../enc.zip readme docs/deep/text.txt");
     testsupport::ShellIn(tree, "zip -q -P secret ../mixed.zip readme && zip -q ../mixed.zip binary.bin");
-    testsupport::PythonZip(work_.Path() / "lz.zip", {{"ok.txt", "ok"}, {"l.txt", std::string(500, 'l'), "LZMA"}});
+    testsupport::PythonZip(work_.Path() / "bz.zip", {{"ok.txt", "ok"}, {"b.txt", std::string(500, 'b'), "BZIP2"}});
+    testsupport::WriteFile(work_.Path() / "ppmd.zip",
+                           ziptest::BuildArchive({{"ok.txt", "ok"}, {.Name = "p.txt", .Data = "PPMd", .Method = 98}}));
     testsupport::PythonZip(
         work_.Path() / "evil.zip",
         {{"../escape.txt", "e"}, {"a/../../escape2.txt", "e2"}, {"/abs/x.txt", "x"}, {"ok.txt", "ok"}});
@@ -124,9 +126,11 @@ TEST_F(KestrelUnZipAsUnzip, SameFilesStatusesAndListings) {
       {"enc.zip", {"-v", "@"}},
       {"mixed.zip", {"-P", "wrong", "@", "-d", "out"}},
       // What neither decodes, damage, hostile names, no archive.
-      {"lz.zip", {"@", "-d", "out"}},
-      {"lz.zip", {"-t", "@"}},
-      {"lz.zip", {"-v", "@"}},
+      {"bz.zip", {"@", "-d", "out"}},
+      {"bz.zip", {"-v", "@"}},
+      {"ppmd.zip", {"@", "-d", "out"}},
+      {"ppmd.zip", {"-t", "@"}},
+      {"ppmd.zip", {"-v", "@"}},
       {"crc.zip", {"@", "-d", "out"}, {"out/b.txt"}},
       {"crc.zip", {"-t", "@"}},
       {"evil.zip", {"@", "-d", "out"}, {"out/escape.txt", "out/a", "out/a/escape2.txt"}},

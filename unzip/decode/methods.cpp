@@ -5,6 +5,7 @@
 #include "unzip/decode/decode_state.h"
 #include "unzip/decode/explode.h"
 #include "unzip/decode/inflate.h"
+#include "unzip/decode/library_decoders.h"
 #include "unzip/decode/unreduce.h"
 #include "unzip/decode/unshrink.h"
 
@@ -44,14 +45,14 @@ constexpr TCompressionMethod Methods[] = {
     {8, "Defl:", "deflated", Inflate, nullptr, false},
     {9, "Def64", "Deflate64", Inflate64, nullptr, false},
     {10, "ImplDCL", "PKWARE DCL implode", nullptr, nullptr, false},
-    {12, "BZip2", "bzip2", nullptr, nullptr, false},
-    {14, "LZMA", "LZMA", nullptr, nullptr, false},
+    {12, "BZip2", "bzip2", Bunzip2, "libbz2", false},
+    {14, "LZMA", "LZMA", DecodeLzma, "liblzma", false},
     {18, "Terse", "IBM TERSE", nullptr, nullptr, false},
     {19, "IBMLZ77", "IBM LZ77", nullptr, nullptr, false},
     // Zstandard's number before the format gave it 93; early writers still use it.
-    {20, "Zstd", "Zstandard", nullptr, nullptr, false},
-    {93, "Zstd", "Zstandard", nullptr, nullptr, false},
-    {95, "XZ", "xz", nullptr, nullptr, false},
+    {20, "Zstd", "Zstandard", DecodeZstd, "libzstd", false},
+    {93, "Zstd", "Zstandard", DecodeZstd, "libzstd", false},
+    {95, "XZ", "xz", DecodeXz, "liblzma", false},
     {96, "Unk:096", "JPEG", nullptr, nullptr, false},
     {97, "WavPack", "WavPack", nullptr, nullptr, false},
     {98, "PPMd", "PPMd", nullptr, nullptr, false},
