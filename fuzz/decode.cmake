@@ -6,3 +6,7 @@ kestrel_add_fuzzer(inflate_differential LIBS kestrel_decode ZLIB::ZLIB)
 # Deflate64 of the programs of literals and matches read from the fuzzer's bytes and
 # written with the fixed codes, against the bytes the programs give.
 kestrel_add_fuzzer(deflate64_differential LIBS kestrel_decode)
+# The methods decoded through libraries: a library's refusal is the entry's failure.
+foreach(target bunzip2 lzma xz zstd)
+  kestrel_add_fuzzer(${target} LIBS kestrel_decode)
+endforeach()

@@ -60,6 +60,9 @@ class THost : public kestrel::TDecodeHost {
  public:
   kestrel::TStream& ArchiveStream() override { return archive; }
   void ShowError(const std::string&, const std::string&) override {}
+  // A stream that asks for a window of gigabytes is refused below the fuzzer's
+  // memory limit.
+  std::uint64_t HistoryLimit() override { return std::uint64_t{256} << 20; }
   TBytes archive;
 };
 

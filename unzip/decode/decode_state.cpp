@@ -9,6 +9,7 @@
 #include "platform/file_system.h"
 #include "platform/host_ui.h"
 #include "unzip/decode/crc32.h"
+#include "unzip/decode/library_decoders.h"
 #include "unzip/decode/methods.h"
 
 namespace kestrel {
@@ -30,6 +31,8 @@ std::int32_t Percent(std::int64_t part, std::int64_t whole) {
 }  // namespace
 
 void TDecodeHost::ProcessMessages() { platform::ProcessHostMessages(); }
+
+std::uint64_t TDecodeHost::HistoryLimit() { return LibraryHistoryLimit; }
 
 std::int64_t TDecodeHost::AddBytesDone(std::int32_t count) { return bytesDone_ += count; }
 

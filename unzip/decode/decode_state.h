@@ -73,6 +73,12 @@ class TDecodeHost {
   virtual std::int64_t TotalBytes() { return 0; }
   virtual void TotalPercentDone(std::int32_t /*percent*/) {}
 
+  /// The most memory a stream decoded through a library may ask for its history
+  /// (dictionary, window); a stream that asks for more is refused. By default
+  /// LibraryHistoryLimit (library_decoders.h), which every setting of the tools
+  /// stays within; a host with less memory to give may lower it.
+  virtual std::uint64_t HistoryLimit();
+
   /// Shows the modal message box (text, caption, an Ok button); the component keeps
   /// the text as the last error it showed.
   virtual void ShowError(const std::string& text, const std::string& caption);

@@ -6,6 +6,7 @@
 #include <zstd_errors.h>
 
 #include <algorithm>
+#include <bit>
 #include <climits>
 #include <cstddef>
 #include <new>
@@ -233,10 +234,6 @@ struct TZstdStore final : TDecoderStore {
   ZSTD_DCtx* Context;
 };
 
-// The window of the largest frames we take, as a power of two.
-constexpr int ZstdWindowLogLimit = 31;
-static_assert(std::uint64_t{1} << ZstdWindowLogLimit == LibraryHistoryLimit);
-
 class TZstdStream final : public TLibraryStream {
  public:
   explicit TZstdStream(ZSTD_DCtx* context) : context_(context) {}
@@ -310,13 +307,14 @@ TDecodeResult DecodeLzma(TDecodeState& state) {
   // No distance reaches further back than the entry is long: a dictionary larger
   // than the entry is never filled, and is not allocated.
   const std::uint64_t size = state.Entry.UncompressedSize;
-  options.dict_size = static_cast<std::uint32_t>(
-      std::clamp<std::uint64_t>(std::min(dictionary, size), LZMA_DICT_SIZE_MIN, LibraryHistoryLimit));
-  if (std::min(dictionary, size) > LibraryHistoryLimit) {
+  const std::uint64_t limit = state.Host.HistoryLimit();
+  if (std::min(dictionary, size) > limit) {
     state.FailureDetail = "liblzma: a dictionary of " + std::to_string(dictionary >> 20) + " MiB, above the limit of " +
-                          std::to_string(LibraryHistoryLimit >> 20) + " MiB";
+                          std::to_string(limit >> 20) + " MiB";
     return drUnsupported;
   }
+  options.dict_size =
+      static_cast<std::uint32_t>(std::max<std::uint64_t>(std::min(dictionary, size), LZMA_DICT_SIZE_MIN));
   // The entry's size ends the data; an end marker may follow it (flag bit 1
   // promises one, but writers differ), nowhere else.
   options.ext_flags = LZMA_LZMA1EXT_ALLOW_EOPM;
@@ -335,7 +333,7 @@ TDecodeResult DecodeLzma(TDecodeState& state) {
 TDecodeResult DecodeXz(TDecodeState& state) {
   TLzmaStore& store = state.Store<TLzmaStore>();
   TLzmaStream stream(store.Stream);
-  if (!stream.Started(lzma_stream_decoder(&store.Stream, LibraryHistoryLimit + (1u << 20), LZMA_CONCATENATED))) {
+  if (!stream.Started(lzma_stream_decoder(&store.Stream, state.Host.HistoryLimit() + (1u << 20), LZMA_CONCATENATED))) {
     state.FailureDetail = "liblzma: " + stream.Reason;
     return stream.Result;
   }
@@ -345,7 +343,10 @@ TDecodeResult DecodeXz(TDecodeState& state) {
 TDecodeResult DecodeZstd(TDecodeState& state) {
   ZSTD_DCtx* context = state.Store<TZstdStore>().Context;
   ZSTD_DCtx_reset(context, ZSTD_reset_session_and_parameters);
-  ZSTD_DCtx_setParameter(context, ZSTD_d_windowLogMax, ZstdWindowLogLimit);
+  // The largest window within the limit, as a power of two (2^31 is the format's
+  // largest on 64-bit systems).
+  const int windowLog = static_cast<int>(std::bit_width(std::max<std::uint64_t>(state.Host.HistoryLimit(), 1024))) - 1;
+  ZSTD_DCtx_setParameter(context, ZSTD_d_windowLogMax, std::min(windowLog, 31));
   TZstdStream stream(context);
   return RunLibraryStream(state, stream, "libzstd");
 }
