@@ -11,7 +11,12 @@ processor time (user and system) the command took. The load average before and
 after is printed too: on a busy machine elapsed times grow, processor times less.
 
     python3 bench/unzip_extract_bench.py [--build build] [--rounds 5] [--scale 1.0] [--no-odt]
-                                         [--baseline OTHER_BUILD]
+                                         [--baseline OTHER_BUILD] [--methods]
+
+With --methods, the one large text file is also archived by 7-Zip with Deflate64,
+bzip2 and LZMA, and as xz and Zstandard entries (the xz and zstd programs' output,
+levels 6 and 3); those archives are timed against 7-Zip (unzip decodes none of
+them but bzip2), and their ratio column is to 7-Zip's time.
 
 With --baseline, the kestrel-unzip of another build (an earlier commit's, say) runs
 beside this one in the same rounds, as "baseline".
@@ -54,6 +59,32 @@ def make_tree(root, files, total, rng):
             f.write(data)
 
 
+def zip_of_tool(archive, path, method, command):
+    """A zip of one file whose entry is the compressed output of command (xz, zstd),
+    which Python's zipfile does not write itself."""
+    import zipfile
+
+    class Tool:
+        def __init__(self):
+            self.data = b''
+
+        def compress(self, data):
+            self.data += data
+            return b''
+
+        def flush(self):
+            return subprocess.run(command, input=self.data, capture_output=True, check=True).stdout
+
+    check, compressor = zipfile._check_compression, zipfile._get_compressor
+    zipfile._check_compression = lambda m: None if m == method else check(m)
+    zipfile._get_compressor = lambda m, level=None: Tool() if m == method else compressor(m, level)
+    try:
+        with zipfile.ZipFile(archive, 'w', method) as z:
+            z.write(path, os.path.basename(path))
+    finally:
+        zipfile._check_compression, zipfile._get_compressor = check, compressor
+
+
 def children_cpu():
     usage = resource.getrusage(resource.RUSAGE_CHILDREN)
     return usage.ru_utime + usage.ru_stime
@@ -78,6 +109,7 @@ def main():
     parser.add_argument('--scale', type=float, default=1.0, help='fraction of the full sizes')
     parser.add_argument('--no-odt', action='store_true', help='leave out corvane on the office package')
     parser.add_argument('--baseline', help='another build folder whose kestrel-unzip runs beside this one')
+    parser.add_argument('--methods', action='store_true', help='also Deflate64, bzip2, LZMA, xz and Zstandard')
     args = parser.parse_args()
     unzip_tool = os.path.abspath(os.path.join(args.build, 'tools', 'kestrel-unzip'))
     corvane = os.path.abspath(os.path.join(args.build, 'converter', 'corvane'))
@@ -96,6 +128,19 @@ def main():
             path = os.path.join(work, name.replace(' ', '_').replace(',', '') + '.zip')
             subprocess.run(['zip', '-q', '-r', level, path, '.'], cwd=os.path.join(work, folder), check=True)
             archives[name] = path
+        against_7z = set()
+        if args.methods:
+            for method in ('Deflate64', 'BZip2', 'LZMA'):
+                name = 'one text file, 7z ' + method
+                archives[name] = os.path.join(work, 'big-%s.zip' % method)
+                subprocess.run(['7z', 'a', '-tzip', '-mm=' + method, '-bso0', '-bsp0', archives[name], 'big.txt'],
+                               cwd=os.path.join(work, 'big'), check=True)
+                against_7z.add(name)
+            for method, number, command in (('xz', 95, ['xz', '-6', '-c']), ('zstd', 93, ['zstd', '-3', '-c', '-q'])):
+                name = 'one text file, ' + method
+                archives[name] = os.path.join(work, 'big-%s.zip' % method)
+                zip_of_tool(archives[name], os.path.join(work, 'big', 'big.txt'), number, command)
+                against_7z.add(name)
         big_gz = os.path.join(work, 'big.txt.gz')
         with open(big_gz, 'wb') as f:
             subprocess.run(['gzip', '-6', '-c', os.path.join(work, 'big', 'big.txt')], stdout=f, check=True)
@@ -127,20 +172,28 @@ def main():
                 for tool, command in extractors(name, archive, os.path.join(out, 'x')).items():
                     if shutil.which(command[0]) is None and not os.path.exists(command[0]):
                         continue
+                    if name in against_7z and tool not in ('kestrel-unzip', 'baseline', '7z'):
+                        continue
                     shutil.rmtree(os.path.join(out, 'x'), ignore_errors=True)
                     os.makedirs(os.path.join(out, 'x'))
-                    results.setdefault((name, tool), []).append(timed(command))
+                    try:
+                        results.setdefault((name, tool), []).append(timed(command))
+                    except subprocess.CalledProcessError:
+                        print('%s cannot extract %s' % (tool, name))
         shutil.rmtree(os.path.join(out, 'x'), ignore_errors=True)
         print('load average after:  %s' % load())
 
-        print('%-26s %-18s %9s %9s %9s' % ('archive', 'tool', 'median s', 'vs unzip', 'cpu s'))
+        print('%-32s %-18s %9s %9s %9s' % ('archive', 'tool', 'median s', 'vs unzip', 'cpu s'))
         for name in archives:
-            base = statistics.median(t for t, _ in results[(name, 'unzip')])
+            reference = '7z' if name in against_7z else 'unzip'
+            if not results.get((name, reference)):
+                continue
+            base = statistics.median(t for t, _ in results[(name, reference)])
             for tool in tools:
-                if (name, tool) in results:
+                if results.get((name, tool)):
                     m = statistics.median(t for t, _ in results[(name, tool)])
                     cpu = statistics.median(c for _, c in results[(name, tool)])
-                    print('%-26s %-18s %9.3f %9.2f %9.3f' % (name, tool, m, m / base, cpu))
+                    print('%-32s %-18s %9.3f %9.2f %9.3f' % (name, tool, m, m / base, cpu))
             if (name, 'libdeflate-gunzip') in results:
                 ours = statistics.median(t for t, _ in results[(name, 'kestrel-unzip')])
                 fastest = statistics.median(t for t, _ in results[(name, 'libdeflate-gunzip')])
