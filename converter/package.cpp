@@ -206,7 +206,7 @@ void UnpackEntries(kestrel::TKestrelUnZip& unzip, const std::string& workFolder,
     if (kestrel::StoredPathClimbs(entry->StoredPath, platform::HostPathRules())) {
       // The component refuses such a name before anyone may place it elsewhere.
       entry->State = TEntryState::Climbs;
-    } else if (!kestrel::MethodDecoded(info.CompressionMethod)) {
+    } else if (!kestrel::MethodDecoded(info.DataMethod())) {
       // Without a decoder the component would only show a notice and fail the CRC.
       entry->State = TEntryState::UnknownMethod;
     } else {

@@ -94,12 +94,13 @@ class TReport {
 std::optional<std::string> UnsupportedReason(const TZipHeaderInfo& entry) {
   // Bit 6: the strong encryption of the format's owner, whose keys are not ours.
   if ((entry.Flags & FlagStrongEncryption) != 0) return "skipped, strong encryption is not supported";
-  const TCompressionMethod* method = FindMethod(entry.CompressionMethod);
-  if (method != nullptr && method->Decode != nullptr) return std::nullopt;
   // WinZip's AES marks the entry as method 99 and keeps the real method in an
-  // extra field.
-  if (method != nullptr && method->Encryption) return std::string("skipped, ") + method->Name + " is not supported";
-  std::string reason = "skipped, unsupported compression method " + std::to_string(entry.CompressionMethod);
+  // extra field: that method is the one to decode.
+  const TCompressionMethod* method = FindMethod(entry.DataMethod());
+  if (method != nullptr && method->Decode != nullptr) return std::nullopt;
+  if (method != nullptr && method->Encryption)
+    return std::string("skipped, ") + method->Name + " without a valid extra field (0x9901) is not supported";
+  std::string reason = "skipped, unsupported compression method " + std::to_string(entry.DataMethod());
   if (method != nullptr) reason += std::string(" (") + method->Name + ")";
   return reason;
 }

@@ -437,6 +437,7 @@ TDecodeEntry TKestrelUnZip::DecodeEntryOf(const TZipHeaderInfo& entry, const std
   decodeEntry.LocalHeaderOffset = entry.LocalHeaderOffset;
   decodeEntry.FileNameLength = GetU16(localHeader + TLocalHeaderLayout::NameLengthAt);
   decodeEntry.ExtraFieldLength = GetU16(localHeader + TLocalHeaderLayout::ExtraLengthAt);
+  decodeEntry.Aes = entry.Aes;
   return decodeEntry;
 }
 
@@ -449,13 +450,18 @@ bool TKestrelUnZip::DecodeEntry(TDecodeState& state, const std::uint8_t* localHe
 bool TKestrelUnZip::JudgeCrc(std::int32_t index, std::uint32_t crc, const std::string& fName) {
   const TZipHeaderInfo& entry = *currentEntry_;
   // A decoder that failed has written less, or other bytes, than the entry holds,
-  // whatever the CRC of what it wrote.
-  if (crc == entry.CRC32 && decodeResult_ == drDecoded) {
+  // whatever the CRC of what it wrote. An AE-2 entry has no CRC: its
+  // authentication code, checked in the decoding, vouches for it.
+  const bool crcMatches = crc == entry.CRC32 || (entry.AesEncrypted() && !entry.Aes.HasCrc());
+  if (crcMatches && decodeResult_ == drDecoded) {
     if (OnEndUnZip) OnEndUnZip(*this, index, fName);
     ++fileCount_;
     return true;
   }
-  if (entry.Encrypted()) {
+  // An AES entry's password passed its verifier, and a wrong one that passes by
+  // chance (one in 65,536) fails the authentication code: what fails after that
+  // is damage, not the password.
+  if (entry.Encrypted() && !entry.AesEncrypted()) {
     // With a password that passed the header check by chance (one in 256), the
     // CRC is where a wrong password shows.
     if (OnBadPassword) {
@@ -478,15 +484,21 @@ bool TKestrelUnZip::CheckPassword(std::int32_t index, TDecodeState& state) {
   const std::uint8_t check = EncryptionCheckByte(entry.Flags, entry.DateTime, entry.CRC32);
   for (;;) {
     TStream& archive = *archiveStream_;
-    if (state.ReadEncryptionHeader(password_, archive, entry.CompressedSize) == check) return true;
+    const std::int64_t headerStart = archive.Position();
+    const std::uint64_t compressedSize = entry.CompressedSize;
+    // The traditional cipher checks one byte of its 12-byte header; WinZip AES
+    // the 2-byte verifier after its salt.
+    if (entry.AesEncrypted() ? state.ReadAesHeader(password_, archive, entry.Aes, entry.CompressedSize)
+                             : state.ReadEncryptionHeader(password_, archive, entry.CompressedSize) == check)
+      return true;
     if (OnBadPassword) {
       std::string newPassword = password_;
       OnBadPassword(*this, index, newPassword);
       if (newPassword != password_) {
         password_ = newPassword;
-        // The same 12 header bytes are read again with keys from the new password.
-        archive.Seek(-12, soFromCurrent);
-        entry.CompressedSize += 12;
+        // The same header bytes are read again with keys from the new password.
+        archive.SetPosition(headerStart);
+        entry.CompressedSize = compressedSize;
         continue;
       }
     }

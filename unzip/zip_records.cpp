@@ -28,6 +28,7 @@ void TZipHeaderInfo::Clear() {
   LocalHeaderOffset = 0;
   CentralHeaderOffset = 0;
   Zip64Local = false;
+  Aes = TAesExtra();
   Selected = false;
   Marked = false;
   fileName_.clear();
@@ -113,32 +114,35 @@ void TZipHeaderInfo::TakeName(std::string raw, bool convertFromOem) {
   Marked = false;
 }
 
-bool TZipHeaderInfo::ReadZip64Extra(TStream& stream, std::uint16_t length, bool central) {
+bool TZipHeaderInfo::ReadExtraFields(TStream& stream, std::uint16_t length, bool central) {
   const bool needUncompressed = UncompressedSize == 0xFFFFFFFF;
   const bool needCompressed = CompressedSize == 0xFFFFFFFF;
   const bool needOffset = central && LocalHeaderOffset == 0xFFFFFFFF;
   const bool needDisk = central && DiskStart == 0xFFFF;
   const bool needed = needUncompressed || needCompressed || needOffset || needDisk;
-  // A local header's block also decides the size of the data descriptor, so it is
-  // looked for even when no field needs it.
-  if (!needed && (central || length == 0)) return true;
+  Aes = TAesExtra();
+  // A local header's ZIP64 block also decides the size of the data descriptor,
+  // and an AES entry's real method lies in its block, so those are looked for
+  // even when no field needs them.
+  if (!needed && CompressionMethod != AesMethod && (central || length == 0)) return true;
 
   std::vector<std::uint8_t> extra(length);
   const std::int64_t afterName = stream.Position();
   const bool read = length == 0 || stream.Read(extra.data(), length) == length;
   stream.SetPosition(afterName);
   if (!read) return !needed;
-  // Blocks of a 2-byte ID and a 2-byte length. The ZIP64 block holds, in this
-  // order, only the values whose classic field holds the escape value.
+  // Blocks of a 2-byte ID and a 2-byte length. The first ZIP64 block holds, in
+  // this order, only the values whose classic field holds the escape value.
+  bool zip64Read = false;
   for (std::size_t at = 0; at + 4 <= extra.size();) {
     const std::uint16_t id = GetU16(&extra[at]);
     const std::size_t data = at + 4;
     const std::size_t end = data + GetU16(&extra[at + 2]);
     if (end > extra.size()) break;
-    if (id != Zip64ExtraId) {
-      at = end;
-      continue;
-    }
+    at = end;
+    if (id == AesExtraId && !Aes.Valid()) Aes = TAesExtra::Parse(&extra[data], end - data);
+    if (id != Zip64ExtraId || zip64Read) continue;
+    zip64Read = true;
     if (!central) Zip64Local = true;
     std::size_t field = data;
     auto take64 = [&](std::uint64_t& value) {
@@ -154,9 +158,8 @@ bool TZipHeaderInfo::ReadZip64Extra(TStream& stream, std::uint16_t length, bool 
       if (field + 4 > end) return false;
       DiskStart = GetU32(&extra[field]);
     }
-    return true;
   }
-  return !needed;
+  return zip64Read || !needed;
 }
 
 bool TZipHeaderInfo::ReadCentralHeader(TStream& stream, const TNextVolume& nextVolume) {
@@ -203,7 +206,7 @@ bool TZipHeaderInfo::ReadCentralHeader(TStream& stream, const TNextVolume& nextV
   LocalHeaderOffset = GetU32(header + L::LocalHeaderOffsetAt);
   LocalExtraLength = 0;
   Zip64Local = false;
-  if (!ReadZip64Extra(*source, CentralExtraLength, true)) return fail();
+  if (!ReadExtraFields(*source, CentralExtraLength, true)) return fail();
   CentralHeaderOffset = static_cast<std::uint64_t>(start);
   // Only a name made on MS-DOS (host 0) is in the OEM code page.
   TakeName(std::move(raw), (VersionMadeBy >> 8) == 0);
@@ -236,7 +239,7 @@ bool TZipHeaderInfo::ReadLocalHeader(TStream& stream) {
   CentralHeaderOffset = 0;
   LocalHeaderOffset = 0;
   Zip64Local = false;
-  if (!ReadZip64Extra(stream, LocalExtraLength, false)) return fail();
+  if (!ReadExtraFields(stream, LocalExtraLength, false)) return fail();
   LocalHeaderOffset = static_cast<std::uint64_t>(start);
   // A local header names no host system, so its name is converted whenever the
   // component converts at all.

@@ -47,6 +47,8 @@ class TZipHeaderInfo {
   /// The local header holds a ZIP64 extra field: a data descriptor after the data
   /// then has 8-byte sizes.
   bool Zip64Local = false;
+  /// The entry's WinZip AES block (0x9901); invalid when it has none.
+  TAesExtra Aes;
   bool Selected;
   bool Marked;
   bool OEMConvert = true;  ///< convert names from the OEM code page when reading
@@ -87,6 +89,11 @@ class TZipHeaderInfo {
   void CacheComment(std::string value) { comment_ = std::move(value); }
 
   bool Encrypted() const { return (Flags & FlagEncrypted) != 0; }
+  /// Encrypted with WinZip's AES (method 99 and a valid 0x9901 block).
+  bool AesEncrypted() const { return IsAesEntry(Flags, CompressionMethod, Aes); }
+  /// The compression method of the entry's data: an AES entry's real method,
+  /// otherwise the header's.
+  std::uint16_t DataMethod() const { return AesEncrypted() ? Aes.Method : CompressionMethod; }
   bool HasDataDescriptor() const { return (Flags & FlagDataDescriptor) != 0; }
   bool HasComment() const { return CommentLength != 0; }
 
@@ -99,10 +106,11 @@ class TZipHeaderInfo {
   void TakeName(std::string raw, bool convertFromOem);
   /// Reads the extra field that follows the name (length bytes) and takes the
   /// ZIP64 values for the fields that hold their escape value (in a central
-  /// header the offset and the disk too); a local header notes whether it has
-  /// the ZIP64 block at all. The stream goes back to the end of the name. False
-  /// when a value is needed and not there, or past what a file can hold.
-  bool ReadZip64Extra(TStream& stream, std::uint16_t length, bool central);
+  /// header the offset and the disk too) and, for method 99, the AES block; a
+  /// local header notes whether it has the ZIP64 block at all. The stream goes
+  /// back to the end of the name. False when a value is needed and not there, or
+  /// past what a file can hold.
+  bool ReadExtraFields(TStream& stream, std::uint16_t length, bool central);
   std::string fileName_;
   std::string directory_;
   std::optional<std::string> comment_;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "platform/file_system.h"
 #include "platform/host_ui.h"
@@ -67,24 +68,39 @@ TDecodeResult TDecodeState::DecodeEntryData(const TDecodeEntry& entry, TStream& 
   CrcRegister = 0xFFFFFFFFu;
 
   // To the entry's data: past the local header, its name and extra field, and the
-  // encryption header the password check has already read.
+  // encryption header (an AES entry's salt and verifier) the password check has
+  // already read.
   TStream& archive = Host.ArchiveStream();
   archive.Seek(entry.LocalHeaderOffset, soFromBeginning);
   archive.Seek(TLocalHeaderLayout::Size + entry.FileNameLength + entry.ExtraFieldLength, soFromCurrent);
-  if (entry.Encrypted()) archive.Seek(EncryptionHeaderSize, soFromCurrent);
+  const bool aes = entry.AesEncrypted();
+  if (entry.Encrypted())
+    archive.Seek(aes ? static_cast<std::int64_t>(entry.Aes.SaltSize() + AesVerifierSize) : EncryptionHeaderSize,
+                 soFromCurrent);
+  // Keys serve the one entry they were derived for.
+  const bool aesKeyed = std::exchange(aesKeyed_, false);
 
   FailureDetail.clear();
   // Some writers give an empty file a method and no data at all: there is
   // nothing to decode, and nothing is missing.
   const bool empty = entry.CompressedSize == 0 && entry.UncompressedSize == 0;
-  const TCompressionMethod* method = FindMethod(entry.CompressionMethod);
+  const TCompressionMethod* method = FindMethod(entry.DataMethod());
   if (method == nullptr || method->Decode == nullptr) {
     ReportUnknownMethod();
-    return empty ? drDecoded : drUnsupported;
+    return empty && !aes ? drDecoded : drUnsupported;
   }
-  if (empty) return drDecoded;
+  if (!aes) return empty ? drDecoded : RunDecoder(method->Decode);
+  if (!aesKeyed) {
+    FailureDetail = "too short for its salt, password verifier and authentication code";
+    return drBadData;
+  }
+  // An empty file has its authentication code too.
+  return Authenticate(empty ? drDecoded : RunDecoder(method->Decode));
+}
+
+TDecodeResult TDecodeState::RunDecoder(TDecodeResult (*decoder)(TDecodeState&)) {
   try {
-    return method->Decode(*this);
+    return decoder(*this);
   } catch (const EBiggerThanUncompressed&) {
     return drTooLarge;
   } catch (const std::bad_alloc&) {
@@ -93,6 +109,38 @@ TDecodeResult TDecodeState::DecodeEntryData(const TDecodeEntry& entry, TStream& 
     ReportOutOfMemory();
     return drOutOfMemory;
   }
+}
+
+TDecodeResult TDecodeState::Authenticate(TDecodeResult result) {
+  // The code covers all the encrypted data, also what follows where the decoder
+  // stopped (the bytes it did not ask for, or all of them after a failure).
+  while (CompressedSize > 0) {
+    PumpAndCheckCancel();
+    const std::int32_t n = static_cast<std::int32_t>(std::min<std::uint64_t>(CompressedSize, DecodeChunk));
+    CompressedSize -= static_cast<std::uint64_t>(n);
+    ReadArchive(InputBuffer.data(), n);
+    aes_.Authenticate(InputBuffer.data(), static_cast<std::size_t>(n));
+  }
+  InputCount = 0;
+  std::uint8_t code[AesCodeSize];
+  ReadArchive(code, AesCodeSize);
+  if (aes_.CodeMatches(code)) return result;
+  // Whatever the decoder saw, the data is not what was encrypted: a library's
+  // reason about it would mislead.
+  FailureDetail.clear();
+  return drAuthenticationFailed;
+}
+
+bool TDecodeState::ReadAesHeader(std::string_view password, TStream& archive, const TAesExtra& aes,
+                                 std::uint64_t& compressedSize) {
+  aesKeyed_ = false;
+  if (compressedSize < aes.Overhead()) return true;
+  std::uint8_t header[16 + AesVerifierSize] = {};
+  const std::size_t saltSize = aes.SaltSize();
+  archive.Read(header, static_cast<std::int32_t>(saltSize + AesVerifierSize));
+  compressedSize -= aes.Overhead();
+  aesKeyed_ = aes_.Start(password, aes, header, header + saltSize);
+  return aesKeyed_;
 }
 
 std::uint8_t TDecodeState::ReadEncryptionHeader(std::string_view password, TStream& archive,
@@ -132,8 +180,7 @@ bool TDecodeState::RefillInput() {
   CompressedSize -= static_cast<std::uint64_t>(n);
   ReadArchive(InputBuffer.data(), n);
   InputCount = static_cast<std::uint32_t>(n);
-  if (Entry.Encrypted() && n > 0 && !Host.DecryptInput(InputBuffer.data(), n))
-    Keys.DecryptBuffer(InputBuffer.data(), static_cast<std::size_t>(n));
+  if (Entry.Encrypted() && n > 0) DecryptChunk(InputBuffer.data(), n, true);
   if (InputCount == 0) return false;
   InputPtr = InputBuffer.data();
   return true;
@@ -206,10 +253,18 @@ void TDecodeState::CopyStored() {
     const std::int32_t n = static_cast<std::int32_t>(std::min<std::uint64_t>(CompressedSize, DecodeChunk));
     CompressedSize -= static_cast<std::uint64_t>(n);
     ReadArchive(OutputBuffer.data(), n);
-    if (Entry.Encrypted()) Keys.DecryptBuffer(OutputBuffer.data(), OutputCount);
+    if (Entry.Encrypted()) DecryptChunk(OutputBuffer.data(), n, false);
     FlushOutput();
     OutputCount = static_cast<std::uint32_t>(std::min<std::uint64_t>(CompressedSize, DecodeChunk));
   }
+}
+
+void TDecodeState::DecryptChunk(std::uint8_t* data, std::int32_t n, bool hostCipher) {
+  // OnDecrypt stands in for the traditional cipher only.
+  if (Entry.AesEncrypted())
+    aes_.Decrypt(data, static_cast<std::size_t>(n));
+  else if (!hostCipher || !Host.DecryptInput(data, n))
+    Keys.DecryptBuffer(data, static_cast<std::size_t>(n));
 }
 
 void TDecodeState::UpdateCrc(const std::uint8_t* buffer, std::size_t length) {

@@ -23,6 +23,7 @@
 #include "unzip/decode/decode_result.h"
 #include "unzip/decode/decrypt.h"
 #include "unzip/decode/stream.h"
+#include "unzip/decode/winzip_aes.h"
 #include "unzip/decode/zip_format.h"
 
 namespace kestrel {
@@ -103,8 +104,14 @@ struct TDecodeEntry {
   /// which may differ from the central header's.
   std::uint16_t FileNameLength = 0;
   std::uint16_t ExtraFieldLength = 0;
+  /// The entry's 0x9901 block (from its central header).
+  TAesExtra Aes;
 
   bool Encrypted() const { return (Flags & FlagEncrypted) != 0; }
+  /// Encrypted with WinZip's AES rather than the traditional cipher.
+  bool AesEncrypted() const { return IsAesEntry(Flags, CompressionMethod, Aes); }
+  /// The method of the data once it is decrypted.
+  std::uint16_t DataMethod() const { return AesEncrypted() ? Aes.Method : CompressionMethod; }
 };
 
 /// Size of one refill, one output chunk and the sliding window.
@@ -141,13 +148,16 @@ class TDecodeState {
 
   /// Decodes one entry into output, which the driver has just created. The archive
   /// is sought to the entry's data (past the encryption header of an encrypted
-  /// entry, which the password check has read, leaving Keys at the data), and the
-  /// methods table's decoder for the entry's method decodes it. The result says
-  /// how it ended: drTooLarge when the output-size guard stopped it, drUnsupported
-  /// for a method without a decoder (after "Unknown Compression Method"), and the
-  /// decoder's own result otherwise, with its reason in FailureDetail. Every other
-  /// exception passes. Afterwards the driver closes the output and compares Crc()
-  /// with the stored CRC.
+  /// entry, which the password check has read, leaving Keys at the data; past the
+  /// salt and verifier of an AES entry, which ReadAesHeader has read), and the
+  /// methods table's decoder for the entry's method (an AES entry's real method)
+  /// decodes it. The result says how it ended: drTooLarge when the output-size
+  /// guard stopped it, drUnsupported for a method without a decoder (after
+  /// "Unknown Compression Method"), drAuthenticationFailed when an AES entry's
+  /// data fails its authentication code (whatever the decoder made of it), and
+  /// the decoder's own result otherwise, with its reason in FailureDetail. Every
+  /// other exception passes. Afterwards the driver closes the output and compares
+  /// Crc() with the stored CRC.
   TDecodeResult DecodeEntryData(const TDecodeEntry& entry, TStream& output);
   /// The CRC-32 of the bytes the last entry decoded so far.
   std::uint32_t Crc() const { return ~CrcRegister; }
@@ -158,6 +168,13 @@ class TDecodeState {
   /// at the start of the entry's data. A header cut short by the end of the
   /// archive reads as zero bytes.
   std::uint8_t ReadEncryptionHeader(std::string_view password, TStream& archive, std::uint64_t& compressedSize);
+  /// The same for an AES entry: reads the salt and the password verifier at the
+  /// archive's position, derives the keys for the next DecodeEntryData from the
+  /// password and lowers compressedSize to the encrypted data alone (less salt,
+  /// verifier and authentication code). True when the verifier fits the
+  /// password; also when the data is too short to hold what it must, which
+  /// DecodeEntryData then fails as damaged.
+  bool ReadAesHeader(std::string_view password, TStream& archive, const TAesExtra& aes, std::uint64_t& compressedSize);
 
   // --- Byte source ------------------------------------------------------------
 
@@ -304,7 +321,20 @@ class TDecodeState {
 
  private:
   std::vector<std::unique_ptr<TDecoderStore>> stores_;
+  /// The AES cipher and authentication of the current entry, and whether
+  /// ReadAesHeader has keyed it for the next entry.
+  TWinZipAes aes_;
+  bool aesKeyed_ = false;
 
+  /// Runs the entry's decoder; the size guard and a failed allocation end it as
+  /// results.
+  TDecodeResult RunDecoder(TDecodeResult (*decoder)(TDecodeState&));
+  /// Decrypts a chunk of an encrypted entry's data in place; hostCipher lets the
+  /// host's OnDecrypt take a chunk of traditional encryption.
+  void DecryptChunk(std::uint8_t* data, std::int32_t n, bool hostCipher);
+  /// After an AES entry's decoder: takes the data it left unread into the
+  /// authentication code and compares the code stored after the data.
+  TDecodeResult Authenticate(TDecodeResult result);
   bool RefillInput();
   void PumpAndCheckCancel();
   void ReadArchive(std::uint8_t* buffer, std::int32_t n);

@@ -45,8 +45,9 @@ void LoadFollowerSets(TDecodeState& state, std::uint8_t sizes[256]) {
 }
 
 void Unreduce(TDecodeState& state) {
-  // Factor f = method - 1: V keeps 8 - f bits of length and f bits of distance.
-  const unsigned factor = std::clamp<unsigned>(state.Entry.CompressionMethod, 2, 5) - 1u;
+  // Factor f = method - 1 (of an AES entry, its real method): V keeps 8 - f bits
+  // of length and f bits of distance.
+  const unsigned factor = std::clamp<unsigned>(state.Entry.DataMethod(), 2, 5) - 1u;
   const unsigned lengthMask = 0xFFu >> factor;
   const unsigned distanceShift = 8 - factor;
   const unsigned distanceMask = (1u << factor) - 1u;

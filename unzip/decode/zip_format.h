@@ -134,7 +134,7 @@ inline constexpr std::uint32_t DataDescriptorSig = 0x08074B50;  // "PK\7\8"
 
 // ---- General-purpose flags ---------------------------------------------------------
 
-inline constexpr std::uint16_t FlagEncrypted = 0x0001;  ///< traditional encryption
+inline constexpr std::uint16_t FlagEncrypted = 0x0001;  ///< traditional or WinZip AES encryption
 /// Implode: an 8 KiB dictionary (7 low distance bits) instead of 4 KiB.
 inline constexpr std::uint16_t FlagImplode8KDictionary = 0x0002;
 /// Implode: three trees (literals coded too) instead of two.
@@ -151,5 +151,62 @@ inline constexpr std::uint16_t FlagUtf8Name = 0x0800;
 /// The encryption header in front of an encrypted entry's data: 12 bytes whose
 /// last one, decrypted, checks the password.
 inline constexpr std::int32_t EncryptionHeaderSize = 12;
+
+// ---- WinZip AES encryption --------------------------------------------------------
+//
+// WinZip's AES encryption marks its entries as method 99 (with flag bit 0 set) and
+// keeps the rest in the block 0x9901:
+//
+//   0                 2           4          5                7
+//   | vendor version | vendor id | strength | real method    |
+//     1 AE-1, 2 AE-2   "AE"        1, 2, 3:   the compression of
+//                                  AES-128,   the data once it is
+//                                  -192, -256 decrypted
+//
+// The entry's data is then: a salt (8, 12 or 16 bytes by strength), a 2-byte
+// password verifier, the encrypted compressed data, and a 10-byte authentication
+// code. AE-1 keeps the CRC-32 of the content; AE-2 stores 0 there, as a CRC of
+// known content would tell something of it, and the code alone vouches for it.
+inline constexpr std::uint16_t AesExtraId = 0x9901;
+inline constexpr std::uint16_t AesMethod = 99;
+inline constexpr std::size_t AesExtraSize = 7;
+inline constexpr std::size_t AesVerifierSize = 2;
+inline constexpr std::size_t AesCodeSize = 10;
+
+/// What an entry's 0x9901 block says; Strength 0 when it has no valid one.
+struct TAesExtra {
+  std::uint16_t Version = 0;  ///< 1 AE-1, 2 AE-2
+  std::uint8_t Strength = 0;  ///< 1, 2, 3: AES-128, -192, -256
+  std::uint16_t Method = 0;   ///< the compression method of the decrypted data
+
+  bool Valid() const { return Strength != 0; }
+  /// AE-1 keeps the content's CRC-32; AE-2 has none to check.
+  bool HasCrc() const { return Version == 1; }
+  /// Bytes of the AES key, and of the HMAC key: 16, 24, 32.
+  std::size_t KeySize() const { return 8 + 8 * std::size_t{Strength}; }
+  /// Bytes of the salt: 8, 12, 16.
+  std::size_t SaltSize() const { return 4 + 4 * std::size_t{Strength}; }
+  /// What the entry's data holds besides the encrypted data: salt, verifier, code.
+  std::size_t Overhead() const { return SaltSize() + AesVerifierSize + AesCodeSize; }
+
+  /// Reads a 0x9901 block's data; a block that is short, or names another vendor,
+  /// version or strength, leaves the result invalid.
+  static TAesExtra Parse(const std::uint8_t* data, std::size_t length) {
+    TAesExtra aes;
+    if (length < AesExtraSize || data[2] != 'A' || data[3] != 'E') return aes;
+    const std::uint16_t version = GetU16(data);
+    if ((version != 1 && version != 2) || data[4] < 1 || data[4] > 3) return aes;
+    aes.Version = version;
+    aes.Strength = data[4];
+    aes.Method = GetU16(data + 5);
+    return aes;
+  }
+};
+
+/// Whether an entry is WinZip AES encrypted in a way that can be decrypted: method
+/// 99, flag bit 0, and a valid 0x9901 block.
+inline bool IsAesEntry(std::uint16_t flags, std::uint16_t method, const TAesExtra& aes) {
+  return (flags & FlagEncrypted) != 0 && method == AesMethod && aes.Valid();
+}
 
 }  // namespace kestrel
