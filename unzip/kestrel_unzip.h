@@ -177,6 +177,8 @@ class TKestrelUnZip {
   TGetNextDisk OnGetNextDisk;
   TUnZipComplete OnUnZipComplete;
   TGetNextBuffer OnGetNextBuffer;
+  /// Stands in for the traditional cipher on the refilled input of a compressed
+  /// entry; WinZip AES entries never come here.
   TDecryptEvent OnDecrypt;
   /// Kept so that handlers written for this interface keep compiling: no operation
   /// here hands an entry over while reading, so it is never called, and Assign
@@ -280,16 +282,19 @@ class TKestrelUnZip {
   /// The destination folder of CurrentEntry, ending with the host separator.
   std::string EntryDestDir() const;
   void UnZipEntry(std::int32_t index, TDecodeState& state);
-  /// The password check of an encrypted entry, retried through OnBadPassword;
-  /// false when it rejects the entry (reported and taken out of the totals).
+  /// The password check of an encrypted entry (the traditional header's check byte,
+  /// or an AES entry's verifier), retried through OnBadPassword; false when it
+  /// rejects the entry (reported and taken out of the totals).
   bool CheckPassword(std::int32_t index, TDecodeState& state);
   /// The decoding frame's view of an entry, with the local header's lengths.
   static TDecodeEntry DecodeEntryOf(const TZipHeaderInfo& entry, const std::uint8_t* localHeader);
   /// Decodes CurrentEntry into output and keeps the decoder's result.
   bool DecodeEntry(TDecodeState& state, const std::uint8_t* localHeader, TStream& output);
   /// The verdict on CurrentEntry's CRC and its decoder's result: OnEndUnZip and a
-  /// count when the CRC matches and the decoder succeeded; otherwise OnBadPassword (a new password sets RetryEntry) or
-  /// OnSkippingFile for an encrypted entry, OnBadCRC for another. False when it failed.
+  /// count when the CRC matches (an AE-2 entry has none) and the decoder succeeded;
+  /// otherwise OnBadPassword (a new password sets RetryEntry) or OnSkippingFile for
+  /// an entry of the traditional cipher, OnBadCRC for another (an AES entry's
+  /// password passed its verifier already). False when it failed.
   bool JudgeCrc(std::int32_t index, std::uint32_t crc, const std::string& fName);
   /// Whether an existing destination may be replaced under OverwriteMode.
   bool OverwriteAllowed(std::int32_t index, std::string& fName);

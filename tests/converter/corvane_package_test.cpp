@@ -154,9 +154,12 @@ TEST_F(CorvanePackages, ZipWithoutAMainPartFailsAndWritesNothing) {
   EXPECT_EQ(result.Err, "corvane: damaged.odt: the part content.xml failed its CRC check: the package is damaged\n");
   EXPECT_FALSE(fs::exists(folder.Path() / "out2"));
 
-  if (testsupport::HaveCommand("zip")) {
-    WriteFile(folder / "content.xml", "<?xml version=\"1.0\"?><secret/>");
-    testsupport::ShellIn(folder.Path(), "zip -q -P pass locked.odt content.xml");
+  // Traditional encryption (Info-ZIP zip) and WinZip AES (7-Zip) alike.
+  WriteFile(folder / "content.xml", "<?xml version=\"1.0\"?><secret/>");
+  for (const auto& [tool, line] : {std::pair{"zip", "zip -q -P pass"}, {"7z", "7z a -tzip -mem=AES256 -ppass -bso0"}}) {
+    if (!testsupport::HaveCommand(tool)) continue;
+    fs::remove(folder.Path() / "locked.odt");
+    testsupport::ShellIn(folder.Path(), std::string(line) + " locked.odt content.xml");
     result = Corvane("locked.odt", "out3");
     EXPECT_EQ(result.Status, 2);
     EXPECT_EQ(result.Err,

@@ -233,6 +233,20 @@ void CheckArchivesOfOtherTools(const TProgram& unzip, const fs::path& work) {
       testsupport::ShellIn(tree, "7z a -tzip -mm=" + method + " -bso0 -bsp0 ../seven-" + method + ".zip .");
       archives.push_back({"seven-" + method + ".zip", ""});
     }
+    // WinZip AES of each strength over each method; 7-Zip writes AE-2 entries.
+    for (const std::string strength : {"128", "192", "256"}) {
+      for (const std::string method : {"Copy", "Deflate", "Deflate64", "BZip2", "LZMA"}) {
+        const std::string name = "seven-aes" + strength + "-" + method + ".zip";
+        testsupport::ShellIn(
+            tree, "7z a -tzip -mem=AES" + strength + " -mm=" + method + " '-pse cret' -bso0 -bsp0 ../" + name + " .");
+        archives.push_back({name, "se cret"});
+      }
+    }
+  }
+  // bsdtar writes AE-1 entries (with their CRC), and AE-2 for the smallest.
+  if (testsupport::HaveCommand("bsdtar")) {
+    testsupport::ShellIn(tree, "bsdtar -a --options zip:encryption=aes128 --passphrase key -cf ../bsdtar-aes.zip *");
+    archives.push_back({"bsdtar-aes.zip", "key"});
   }
   const auto files = testsupport::FilesBelow(tree);
   for (const auto& [name, password] : archives) {
@@ -256,12 +270,12 @@ void CheckArchivesOfOtherTools(const TProgram& unzip, const fs::path& work) {
     const std::string name = entry.path().filename().string();
     EXPECT_TRUE(name == "tree" || name == "wrong" || name.ends_with(".zip")) << name;
   }
-  if (fs::exists(work / "locked.zip")) {
-    const auto wrong =
-        unzip.Run({"-P", "wrong", unzip.Path(work / "locked.zip"), "-d", unzip.Path(work / "wrong")}, work);
-    // No entry came out, every one for the password.
+  for (const std::string locked : {"locked.zip", "seven-aes256-Deflate.zip"}) {
+    if (!fs::exists(work / locked)) continue;
+    const auto wrong = unzip.Run({"-P", "wrong", unzip.Path(work / locked), "-d", unzip.Path(work / "wrong")}, work);
+    // No entry came out, every one for the password (AES: its verifier).
     EXPECT_EQ(wrong.Status, 82);
-    const std::string line = "\nkestrel-unzip: " + unzip.Path(work / "locked.zip") +
+    const std::string line = "\nkestrel-unzip: " + unzip.Path(work / locked) +
                              ": docs/deep/text.txt: skipped, incorrect password" + unzip.LineEnd;
     EXPECT_NE(("\n" + wrong.Err).find(line), std::string::npos) << wrong.Err;
     for (const char* name : {"docs/deep/text.txt", "binary.bin", "readme"}) {

@@ -51,9 +51,11 @@ void CheckCorvaneStatuses(const TProgram& corvane, const std::filesystem::path& 
 void CheckKestrelUnzipStatuses(const TProgram& unzip, const std::filesystem::path& work);
 /// kestrel-unzip extracts archives of Info-ZIP zip (every level, encrypted, bzip2),
 /// Python's zipfile (stored, deflated, bzip2, LZMA, and xz and Zstandard from their
-/// programs) and 7-Zip (deflated, ZipCrypto, Deflate64, bzip2, LZMA), made of the sample tree
-/// in work/tree, byte for byte into destinations that do not exist yet; a wrong
-/// password skips the files. Tools that are not installed are left out.
+/// programs), 7-Zip (deflated, ZipCrypto, Deflate64, bzip2, LZMA, and WinZip AES of
+/// each strength over stored, deflated, Deflate64, bzip2 and LZMA) and bsdtar (AES),
+/// made of the sample tree in work/tree, byte for byte into destinations that do not
+/// exist yet; a wrong password skips the files. Tools that are not installed are
+/// left out.
 void CheckArchivesOfOtherTools(const TProgram& unzip, const std::filesystem::path& work);
 /// tessaly on inputs that are no help file and on an output file it cannot create.
 void CheckTessalyStatuses(const TProgram& tessaly, const std::filesystem::path& work);
