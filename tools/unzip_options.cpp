@@ -253,8 +253,9 @@ std::vector<std::string> ToolUsage() {
       "Extracts, lists or tests the entries of a zip archive. MEMBERs are patterns of",
       "the stored paths (*, ?, <a-z>), matched without regard to case; options may",
       "stand before or after the archive. Decodes stored, shrunk, reduced, imploded,",
-      "deflated, Deflate64, bzip2, LZMA, xz and Zstandard entries and traditional",
-      "encryption; entries of other methods or encryptions are skipped, with the reason.",
+      "deflated, Deflate64, bzip2, LZMA, xz and Zstandard entries, traditional and",
+      "WinZip AES encryption; entries of other methods or encryptions are skipped,",
+      "with the reason.",
       "",
   };
   // Spellings of one option share a line: "-h, --help".
