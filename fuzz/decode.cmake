@@ -10,3 +10,6 @@ kestrel_add_fuzzer(deflate64_differential LIBS kestrel_decode)
 foreach(target bunzip2 lzma xz zstd)
   kestrel_add_fuzzer(${target} LIBS kestrel_decode)
 endforeach()
+# WinZip AES: the password check, the decryption, a real method's decoder and the
+# authentication code over arbitrary entry data.
+kestrel_add_fuzzer(winzip_aes LIBS kestrel_decode)
