@@ -14,9 +14,10 @@ after is printed too: on a busy machine elapsed times grow, processor times less
                                          [--baseline OTHER_BUILD] [--methods]
 
 With --methods, the one large text file is also archived by 7-Zip with Deflate64,
-bzip2 and LZMA, and as xz and Zstandard entries (the xz and zstd programs' output,
-levels 6 and 3); those archives are timed against 7-Zip (unzip decodes none of
-them but bzip2), and their ratio column is to 7-Zip's time.
+bzip2 and LZMA, and deflated with WinZip AES-256 encryption (password "bench"),
+and as xz and Zstandard entries (the xz and zstd programs' output, levels 6 and
+3); those archives are timed against 7-Zip (unzip decodes none of them but
+bzip2), and their ratio column is to 7-Zip's time.
 
 With --baseline, the kestrel-unzip of another build (an earlier commit's, say) runs
 beside this one in the same rounds, as "baseline".
@@ -109,7 +110,7 @@ def main():
     parser.add_argument('--scale', type=float, default=1.0, help='fraction of the full sizes')
     parser.add_argument('--no-odt', action='store_true', help='leave out corvane on the office package')
     parser.add_argument('--baseline', help='another build folder whose kestrel-unzip runs beside this one')
-    parser.add_argument('--methods', action='store_true', help='also Deflate64, bzip2, LZMA, xz and Zstandard')
+    parser.add_argument('--methods', action='store_true', help='also Deflate64, bzip2, LZMA, AES, xz and Zstandard')
     args = parser.parse_args()
     unzip_tool = os.path.abspath(os.path.join(args.build, 'tools', 'kestrel-unzip'))
     corvane = os.path.abspath(os.path.join(args.build, 'converter', 'corvane'))
@@ -136,6 +137,11 @@ def main():
                 subprocess.run(['7z', 'a', '-tzip', '-mm=' + method, '-bso0', '-bsp0', archives[name], 'big.txt'],
                                cwd=os.path.join(work, 'big'), check=True)
                 against_7z.add(name)
+            name = 'one text file, 7z AES-256'
+            archives[name] = os.path.join(work, 'big-aes.zip')
+            subprocess.run(['7z', 'a', '-tzip', '-mem=AES256', '-pbench', '-bso0', '-bsp0', archives[name], 'big.txt'],
+                           cwd=os.path.join(work, 'big'), check=True)
+            against_7z.add(name)
             for method, number, command in (('xz', 95, ['xz', '-6', '-c']), ('zstd', 93, ['zstd', '-3', '-c', '-q'])):
                 name = 'one text file, ' + method
                 archives[name] = os.path.join(work, 'big-%s.zip' % method)
@@ -150,9 +156,10 @@ def main():
         def extractors(name, archive, dest):
             commands = {
                 'unzip': ['unzip', '-q', '-o', archive, '-d', dest],
-                'kestrel-unzip': [unzip_tool, '-qq', '-o', archive, '-d', dest],
+                # The AES archive's password; the others need none and ignore it.
+                'kestrel-unzip': [unzip_tool, '-qq', '-o', '-P', 'bench', archive, '-d', dest],
                 'bsdtar': ['bsdtar', '-xf', archive, '-C', dest],
-                '7z': ['7z', 'x', '-y', '-bso0', '-bsp0', '-o' + dest, archive],
+                '7z': ['7z', 'x', '-y', '-bso0', '-bsp0', '-pbench', '-o' + dest, archive],
             }
             if args.baseline:
                 baseline = os.path.abspath(os.path.join(args.baseline, 'tools', 'kestrel-unzip'))
