@@ -259,7 +259,12 @@ class TKestrelUnZip {
   void CloseZip();
   /// Closes the archive, drops the directory and empties ZipName.
   void ResetZip();
-  /// Reads the directory from the open archive.
+  /// Reads the directory of the open archive into DirectoryList and builds
+  /// ZipInfo: from the central directory that the end records name (or the .zfc
+  /// companion of a set), or, without one, as IncompleteZipMode says (rebuilt from
+  /// the local headers, or ENotAZipFile, or EIncompleteZip). A central directory
+  /// that cannot be read is rebuilt from the local headers too; EBadZipFile when
+  /// that finds nothing. Any previous directory is dropped first.
   void ReadZip();
   /// Rebuilds the directory from the local headers; false when none was found or a
   /// rebuild was done already in this read.
@@ -326,6 +331,20 @@ class TKestrelUnZip {
   /// Reads count bytes at offset of the archive, opening it for the read when it is
   /// closed.
   std::string ReadArchiveText(std::uint64_t offset, std::uint16_t count);
+  /// Finds the end records and settles the ZIP64 ones; false, with what is
+  /// missing for the user, when the archive has none that an archive can have
+  /// (recordFound: one was there, but implausible). EBadZipFile when the records
+  /// contradict each other.
+  bool LocateEndRecords(std::string& missing, bool& recordFound);
+  /// Opens the .zfc companion of a set and finds its end record; false without one.
+  bool OpenCompanionDirectory();
+  /// Sets the span mode from the end record (reading a set's archive comment at
+  /// once) and places the directory stream at the first central header.
+  void StartDirectoryRead();
+  /// What an archive without a usable end record is taken for, as
+  /// IncompleteZipMode (or OnInCompleteZip) says: rebuilt from its local headers,
+  /// or one of the exceptions.
+  void TakeMissingDirectory(const std::string& missing, bool recordFound);
   void ReadDirectoryEntries();
   TStream& NextVolumeForHeader();
 

@@ -225,90 +225,12 @@ void TKestrelUnZip::ReadZip() {
   FreeDirectory();
   companionStream_.reset();
 
-  bool found = endCentral_->FindEndCentral(*archiveStream_);
-  // A ZIP64 locator in front of the end record: the counts, the directory's size
-  // and offset are in the ZIP64 record it names. An archive whose record is not
-  // there, or says other than the classic fields, cannot be read right.
-  if (found && endCentral_->FindZip64Locator(*archiveStream_) && !endCentral_->ReadZip64EndCentral(*archiveStream_)) {
-    ResetZip();
-    throw EBadZipFile("Not a valid zip file!", "its ZIP64 end record is missing or contradicts the end record");
-  }
-  // What a caller is told when no directory can be found.
-  std::string missing = "no end-of-central-directory record";
-  const bool recordFound = found;
-  if (found && !PlausibleEndRecord(*endCentral_)) {
-    found = false;
-    missing = endCentral_->ThisDisk > 999 || endCentral_->CentralDirDisk > 999 ||
-                      endCentral_->ThisDisk < endCentral_->CentralDirDisk
-                  ? "the end-of-central-directory record names disks no archive has"
-                  : "the end-of-central-directory record points past the end of the archive";
-  }
-  if (!found) {
-    // A multi-volume set may keep a copy of its central directory and end record
-    // in a companion file of the same name with the extension ".zfc".
-    endCentral_->Clear();
-    const std::string companion = platform::ChangeExtension(zipName_, ".zfc", ArchiveNameRules());
-    if (platform::FileExists(companion)) {
-      try {
-        companionStream_ = std::make_unique<TFileStream>(companion, fmOpenRead);
-      } catch (const EFOpenError&) {
-        companionStream_.reset();
-      }
-      // An empty companion would pass for an archive without entries.
-      if (companionStream_ && companionStream_->Size() >= TEndCentralLayout::Size &&
-          endCentral_->FindEndCentral(*companionStream_) && PlausibleEndRecord(*endCentral_)) {
-        found = true;
-      } else {
-        companionStream_.reset();
-        endCentral_->Clear();
-      }
-    }
-  }
-
-  if (found) {
-    const bool fromCompanion = companionStream_ != nullptr;
-    currentDisk_ = fromCompanion ? 0 : endCentral_->ThisDisk;
-    if (endCentral_->ThisDisk == 0) {
-      spanMode_ = 0;
-    } else {
-      std::string drive = zipName_.substr(0, 3);
-      for (char& c : drive) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
-      spanMode_ = zipName_.size() > 1 && zipName_[1] == ':' && platform::DriveIsRemovable(drive) ? 1 : 2;
-      // The archive comment of a set lies in the file that holds the end record;
-      // it is read now, before another volume takes the archive's place.
-      if (endCentral_->HasComment()) {
-        TStream& holder = DirectoryStream();
-        std::string comment(endCentral_->CommentLength, '\0');
-        holder.SetPosition(endCentral_->CommentPos);
-        comment.resize(static_cast<std::size_t>(std::max(holder.Read(comment.data(), endCentral_->CommentLength), 0)));
-        endCentral_->SetComment(comment);
-      }
-    }
-    if (endCentral_->TotalEntries > 0) {
-      // Disk numbers are at most 999 here (a plausible end record).
-      const auto directoryDisk = static_cast<std::int32_t>(endCentral_->CentralDirDisk);
-      if (!fromCompanion && spanMode_ != 0 && directoryDisk != currentDisk_) OpenVolume(directoryDisk + 1);
-      DirectoryStream().SetPosition(fromCompanion ? 0 : static_cast<std::int64_t>(endCentral_->CentralDirOffset));
-    }
-  } else {
-    TIncompleteZipMode mode = incompleteZipMode_;
-    if (OnInCompleteZip) {
-      OnInCompleteZip(*this, mode);
-      incompleteZipMode_ = mode;
-    }
-    switch (mode) {
-      case izAssumeNotAZip:
-        throw ENotAZipFile("Not a valid zip file!", missing, recordFound);
-      case izAssumeBad:
-        if (!RebuildFromLocalHeaders()) {
-          ResetZip();
-          throw EBadZipFile("Not a valid zip file!", missing + ", and no local header");
-        }
-        break;
-      default:
-        throw EIncompleteZip("Incomplete Zip File");
-    }
-  }
+  std::string missing;
+  bool recordFound = false;
+  if (LocateEndRecords(missing, recordFound) || OpenCompanionDirectory())
+    StartDirectoryRead();
+  else
+    TakeMissingDirectory(missing, recordFound);
 
   if (EntryCount() == 0) {
     FreeDirectory();
@@ -319,6 +241,89 @@ void TKestrelUnZip::ReadZip() {
   currentDisk_ = companionStream_ ? 0 : endCentral_->ThisDisk;
   SortDirectory(sortMode_);
   companionStream_.reset();
+}
+
+bool TKestrelUnZip::LocateEndRecords(std::string& missing, bool& recordFound) {
+  missing = "no end-of-central-directory record";
+  recordFound = endCentral_->FindEndCentral(*archiveStream_);
+  if (!recordFound) return false;
+  if (!endCentral_->SettleZip64Records(*archiveStream_)) {
+    ResetZip();
+    throw EBadZipFile("Not a valid zip file!", "its ZIP64 end record is missing or contradicts the end record");
+  }
+  if (PlausibleEndRecord(*endCentral_)) return true;
+  missing = endCentral_->ThisDisk > 999 || endCentral_->CentralDirDisk > 999 ||
+                    endCentral_->ThisDisk < endCentral_->CentralDirDisk
+                ? "the end-of-central-directory record names disks no archive has"
+                : "the end-of-central-directory record points past the end of the archive";
+  return false;
+}
+
+bool TKestrelUnZip::OpenCompanionDirectory() {
+  // A multi-volume set may keep a copy of its central directory and end record
+  // in a companion file of the same name with the extension ".zfc".
+  endCentral_->Clear();
+  const std::string companion = platform::ChangeExtension(zipName_, ".zfc", ArchiveNameRules());
+  if (!platform::FileExists(companion)) return false;
+  try {
+    companionStream_ = std::make_unique<TFileStream>(companion, fmOpenRead);
+  } catch (const EFOpenError&) {
+    companionStream_.reset();
+  }
+  // An empty companion would pass for an archive without entries.
+  if (companionStream_ && companionStream_->Size() >= TEndCentralLayout::Size &&
+      endCentral_->FindEndCentral(*companionStream_) && PlausibleEndRecord(*endCentral_))
+    return true;
+  companionStream_.reset();
+  endCentral_->Clear();
+  return false;
+}
+
+void TKestrelUnZip::StartDirectoryRead() {
+  const bool fromCompanion = companionStream_ != nullptr;
+  currentDisk_ = fromCompanion ? 0 : endCentral_->ThisDisk;
+  if (endCentral_->ThisDisk == 0) {
+    spanMode_ = 0;
+  } else {
+    std::string drive = zipName_.substr(0, 3);
+    for (char& c : drive) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
+    spanMode_ = zipName_.size() > 1 && zipName_[1] == ':' && platform::DriveIsRemovable(drive) ? 1 : 2;
+    // The archive comment of a set lies in the file that holds the end record;
+    // it is read now, before another volume takes the archive's place.
+    if (endCentral_->HasComment()) {
+      TStream& holder = DirectoryStream();
+      std::string comment(endCentral_->CommentLength, '\0');
+      holder.SetPosition(endCentral_->CommentPos);
+      comment.resize(static_cast<std::size_t>(std::max(holder.Read(comment.data(), endCentral_->CommentLength), 0)));
+      endCentral_->SetComment(comment);
+    }
+  }
+  if (endCentral_->TotalEntries > 0) {
+    // Disk numbers are at most 999 here (a plausible end record).
+    const auto directoryDisk = static_cast<std::int32_t>(endCentral_->CentralDirDisk);
+    if (!fromCompanion && spanMode_ != 0 && directoryDisk != currentDisk_) OpenVolume(directoryDisk + 1);
+    DirectoryStream().SetPosition(fromCompanion ? 0 : static_cast<std::int64_t>(endCentral_->CentralDirOffset));
+  }
+}
+
+void TKestrelUnZip::TakeMissingDirectory(const std::string& missing, bool recordFound) {
+  TIncompleteZipMode mode = incompleteZipMode_;
+  if (OnInCompleteZip) {
+    OnInCompleteZip(*this, mode);
+    incompleteZipMode_ = mode;
+  }
+  switch (mode) {
+    case izAssumeNotAZip:
+      throw ENotAZipFile("Not a valid zip file!", missing, recordFound);
+    case izAssumeBad:
+      if (!RebuildFromLocalHeaders()) {
+        ResetZip();
+        throw EBadZipFile("Not a valid zip file!", missing + ", and no local header");
+      }
+      return;
+    default:
+      throw EIncompleteZip("Incomplete Zip File");
+  }
 }
 
 TStream& TKestrelUnZip::NextVolumeForHeader() {

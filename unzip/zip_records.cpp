@@ -344,6 +344,12 @@ bool TEndCentral::ReadZip64EndCentral(TStream& stream) {
   if (totalEntries > LargestZip64Value || entriesThisDisk > LargestZip64Value || centralDirSize > LargestZip64Value ||
       centralDirOffset > LargestZip64Value)
     return false;
+  // The record's own length covers at least its fixed fields; the directory lies
+  // in front of it (offsets count from the archive proper, so bytes in front of
+  // the archive only widen the gap); a disk holds no more entries than the set.
+  if (GetU64(record + 4) < TZip64EndCentralLayout::Size - 12 || centralDirOffset + centralDirSize > at ||
+      entriesThisDisk > totalEntries || thisDisk < centralDirDisk)
+    return false;
   // A classic field that does not send the reader here must say the same.
   auto agrees = [](std::uint64_t classic, std::uint64_t escape, std::uint64_t value) {
     return classic == escape || classic == value;
@@ -360,6 +366,33 @@ bool TEndCentral::ReadZip64EndCentral(TStream& stream) {
   CentralDirOffset = centralDirOffset;
   RecordsStart = at;
   return true;
+}
+
+bool TEndCentral::DirectoryStartsWhereSaid(TStream& stream) const {
+  if (TotalEntries == 0) return true;
+  if (CentralDirOffset > RecordsStart || RecordsStart - CentralDirOffset < 4) return false;
+  std::uint8_t signature[4];
+  stream.SetPosition(static_cast<std::int64_t>(CentralDirOffset));
+  return stream.Read(signature, 4) == 4 && GetU32(signature) == TCentralHeaderLayout::Signature;
+}
+
+bool TEndCentral::SettleZip64Records(TStream& stream) {
+  const bool escaped = ThisDisk == 0xFFFF || CentralDirDisk == 0xFFFF || EntriesThisDisk == 0xFFFF ||
+                       TotalEntries == 0xFFFF || CentralDirSize == 0xFFFFFFFF || CentralDirOffset == 0xFFFFFFFF;
+  const bool locator = FindZip64Locator(stream);
+  TEndCentral zip64 = *this;
+  const bool checksOut = locator && zip64.ReadZip64EndCentral(stream);
+  // Without escape values the classic record says everything; a record that
+  // checks out says the same by then.
+  if (!escaped) return true;
+  if (checksOut) {
+    if (zip64.DirectoryStartsWhereSaid(stream) || !DirectoryStartsWhereSaid(stream)) *this = zip64;
+    return true;
+  }
+  // No locator: the classic values are all there is, and the directory read
+  // decides. A locator whose record does not check out leaves escape values that
+  // nothing explains, unless the directory is where they say.
+  return !locator || DirectoryStartsWhereSaid(stream);
 }
 
 }  // namespace kestrel

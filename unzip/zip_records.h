@@ -148,18 +148,35 @@ class TEndCentral {
   /// True, with the fields filled, when found or when the stream is empty (an
   /// archive without entries).
   bool FindEndCentral(TStream& stream);
-  /// After FindEndCentral: whether a ZIP64 locator stands in front of the end record.
-  bool FindZip64Locator(TStream& stream);
-  /// Reads the ZIP64 end record that the locator names and takes its values.
-  /// False when there is no such record, or when it contradicts a classic field
-  /// that does not hold its escape value; the fields are then unchanged.
-  bool ReadZip64EndCentral(TStream& stream);
+  /// After FindEndCentral: settles which end records give the archive's counts,
+  /// sizes and offsets. A ZIP64 locator and record count only when they check out:
+  /// the record where the locator says (or right in front of it), its values
+  /// within what a file can hold and consistent with each other, and every classic
+  /// field that does not hold its escape value (0xFFFF, 0xFFFFFFFF) saying the
+  /// same. A classic record without escape values stands on its own, whatever the
+  /// bytes in front of it look like: a file name may hold the ZIP64 signatures.
+  /// When a classic escape value could be a real value too (65,535 entries) and a
+  /// ZIP64 record checks out, the reading under which a central header starts
+  /// where the directory is said to start wins. False, with the classic fields
+  /// kept, when the classic record needs ZIP64 records that are not there or
+  /// contradict it.
+  bool SettleZip64Records(TStream& stream);
 
   bool HasComment() const { return CommentLength != 0; }
   const std::optional<std::string>& Comment() const { return comment_; }
   void SetComment(std::optional<std::string> value) { comment_ = std::move(value); }
 
  private:
+  /// Whether a ZIP64 locator stands in front of the end record; notes where it
+  /// stands and the record offset it gives.
+  bool FindZip64Locator(TStream& stream);
+  /// Reads the ZIP64 end record that the locator names and takes its values;
+  /// false, with the fields unchanged, when it does not check out.
+  bool ReadZip64EndCentral(TStream& stream);
+  /// Whether a central header starts where this reading says the directory starts
+  /// (or the reading has no entries).
+  bool DirectoryStartsWhereSaid(TStream& stream) const;
+
   std::optional<std::string> comment_;
   std::uint64_t locatorPos_ = 0;
   std::uint64_t zip64RecordOffset_ = 0;

@@ -201,6 +201,39 @@ TEST_F(ZipDirectoryLoading, Zip64RecordsAndTheirDamage) {
   }
 }
 
+// Names that hold the ZIP64 signatures, so that bytes in front of the end record
+// look like a locator, pointing at nothing or at a record inside the name: an end
+// record without escape values stands. An archive that needs its ZIP64 records
+// finds them past such a name.
+TEST_F(ZipDirectoryLoading, Zip64SignaturesInNames) {
+  const std::filesystem::path fixture = testsupport::Fixture("regressions/zip64_magic_in_filename_1.zip");
+  KESTREL_REQUIRE_FIXTURE(fixture);
+  std::string record = "PK\x06\x06";
+  ziptest::PutU32(record, 44);
+  record += std::string(48, '\0');  // the rest of the size, and every count and offset 0
+  std::string locator = "PK\x06\x07";
+  locator += std::string(16, '\0');  // record on disk 0 at offset 0, no disks
+  std::vector<TEntrySpec> entries = ThreeEntries();
+  entries.push_back({"magic" + record + locator, "data"});
+  std::string pointed = ziptest::BuildArchive(entries);
+  // The locator names the record inside the central name.
+  std::string at;
+  ziptest::PutU32(at, static_cast<std::uint32_t>(pointed.rfind("PK\x06\x06")));
+  pointed.replace(pointed.size() - 22 - 12, 4, at);
+  const std::pair<std::string, std::size_t> cases[] = {
+      {testsupport::ReadFile(fixture), 1},
+      {ziptest::BuildArchive(entries), 4},
+      {pointed, 4},
+      {ziptest::BuildZip64Archive(entries), 4},
+  };
+  for (const auto& [bytes, count] : cases) {
+    TKestrelUnZip unzip;
+    Load(unzip, Write("magic.zip", bytes), izAssumeNotAZip);
+    EXPECT_FALSE(unzip.Rebuilt()) << count;
+    EXPECT_EQ(unzip.EntryCount(), static_cast<std::int32_t>(count));
+  }
+}
+
 TEST_F(ZipDirectoryLoading, ZeroEntriesNeedNoSeek) {
   ziptest::TEndSpec end;
   end.CentralDirOffset = 0x7FFFFFF0;  // never visited
