@@ -40,7 +40,7 @@ constexpr std::uint32_t PartTextLimit = 64u << 20;
 constexpr std::string_view PackageRelationshipsPart = "_rels/.rels";
 
 // What became of one entry the package step asked the component for.
-enum class TEntryState { Pending, Done, BadCrc, Encrypted, NotWritten, UnknownMethod, Climbs };
+enum class TEntryState { Pending, Done, BadCrc, Encrypted, NotWritten, UnknownMethod, Climbs, Overlaps, CutShort };
 
 struct TWantedEntry {
   TWantedEntry(std::int32_t index, std::string storedPath) : Index(index), StoredPath(std::move(storedPath)) {}
@@ -48,7 +48,8 @@ struct TWantedEntry {
   std::string StoredPath;  ///< as the component lists it, backslash separators
   std::string Target;      ///< where it is unpacked to
   TEntryState State = TEntryState::Pending;
-  int Error = 0;  ///< the system's code when it could not be written
+  int Error = 0;      ///< the system's code when it could not be written
+  std::string Other;  ///< what it overlaps, as users write it
 };
 
 bool SameName(const std::string& a, const std::string& b, const platform::TPathRules& rules) {
@@ -109,6 +110,10 @@ std::string EntryFailure(const std::string& input, const TWantedEntry& entry, co
       return part + " is compressed with a method that corvane cannot unpack";
     case TEntryState::Climbs:
       return part + " has a name that leads out of the package (\"..\"), and is not unpacked";
+    case TEntryState::Overlaps:
+      return part + " overlaps " + entry.Other + ": the package is damaged (or a zip bomb)";
+    case TEntryState::CutShort:
+      return part + " is cut short: the package ends inside it";
     default:
       return part + " did not come out of the package";
   }
@@ -249,6 +254,12 @@ void UnpackEntries(kestrel::TKestrelUnZip& unzip, const std::string& workFolder,
     if (entry == nullptr) return;
     if (reason == kestrel::skBadPassword) {
       entry->State = TEntryState::Encrypted;
+    } else if (reason == kestrel::skOverlaps) {
+      const kestrel::TZipHeaderInfo* other = unzip.EntryDamage(index).Other;
+      entry->State = TEntryState::Overlaps;
+      entry->Other = other != nullptr ? ShownPath(other->StoredPath()) : "the central directory";
+    } else if (reason == kestrel::skCutShort) {
+      entry->State = TEntryState::CutShort;
     } else {
       entry->State = TEntryState::NotWritten;
       entry->Error = platform::LastSystemError();

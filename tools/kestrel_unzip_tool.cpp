@@ -332,7 +332,7 @@ class TArchiveRun {
     };
     unzip_.OnEndUnZip = [&](TKestrelUnZip&, std::int32_t, const std::string&) { ++succeeded_; };
     unzip_.OnSkippingFile = [&](TKestrelUnZip& sender, TSkipReason reason, const std::string&, std::int32_t index,
-                                bool&) { Skipped(*sender.ZipInfo()->Items(index), reason); };
+                                bool&) { Skipped(*sender.ZipInfo()->Items(index), index, reason); };
     unzip_.OnBadCRC = [&](TKestrelUnZip& sender, std::uint32_t computed, std::uint32_t stored, std::int32_t index) {
       ++crcErrors_;
       // Where the decoder saw the damage, it says so, and the CRC of what it wrote
@@ -403,7 +403,7 @@ class TArchiveRun {
     return false;
   }
 
-  void Skipped(const TZipHeaderInfo& entry, TSkipReason reason) {
+  void Skipped(const TZipHeaderInfo& entry, std::int32_t index, TSkipReason reason) {
     switch (reason) {
       case skBadPassword:
         ++badPasswords_;
@@ -422,6 +422,17 @@ class TArchiveRun {
         break;
       case skPathThroughLink:
         report_.SayEntry(entry, "refused: its path leads through a symbolic link");
+        break;
+      case skOverlaps: {
+        const TZipHeaderInfo* other = unzip_.EntryDamage(index).Other;
+        report_.SayEntry(entry, "skipped: its data overlaps " +
+                                    (other != nullptr ? ListedPath(*other) : std::string("the central directory")) +
+                                    " (the archive is damaged or a zip bomb)");
+        report_.Raise(ExitFormatError);
+        break;
+      }
+      case skCutShort:
+        report_.SayEntry(entry, "skipped: the archive ends inside its data");
         break;
       default: {
         const int error = platform::LastSystemError();

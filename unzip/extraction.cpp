@@ -179,9 +179,9 @@ std::int32_t TKestrelUnZip::UnZipSelected() {
   };
 
   try {
-    // Before anything is written: an archive whose entries share bytes is refused
-    // as a whole.
-    CheckEntriesApart();
+    // Before anything is written: entries that share bytes, or run past the end
+    // of the archive, are left out one by one.
+    FindDamagedEntries();
     // One set of decoding buffers serves every entry of the run.
     state = std::make_unique<TDecodeState>(host);
     destBase_ = EntryDestFolder(destDir_, std::string(), std::string(), false, platform::HostPathRules());
@@ -228,6 +228,12 @@ std::int32_t TKestrelUnZip::UnZipSelected() {
       if (!destDir_.empty() && outputStream_ == nullptr) platform::ForceFolders(destDir_);
       for (std::int32_t i = 0; i < count; ++i) {
         if (!visit[static_cast<std::size_t>(i)]) continue;
+        if (const TSkipReason damage = damage_[static_cast<std::size_t>(i)].Reason; damage != skNotReported) {
+          currentEntry_->Assign(*list->Items(i));
+          ReportSkip(damage, currentEntry_->StoredPath(), i);
+          DropFromTotals();
+          continue;
+        }
         do {
           UnZipEntry(i, *state);
         } while (retryEntry_);
@@ -243,51 +249,101 @@ std::int32_t TKestrelUnZip::UnZipSelected() {
 
 // Entries that share bytes are how a few kilobytes unpack to gigabytes: each
 // entry's data runs on into the next entry, whose local header it quotes in a
-// stored block, so every byte is counted again by every entry before it. No tool
-// writes such an archive. Each entry's span runs from its local header through the
-// end of its compressed data by the sizes the headers give; in archive order each
-// must end where the next one starts or before, and none may reach into the
-// central directory.
-void TKestrelUnZip::CheckEntriesApart() {
+// stored block, or every central header names one local header, so the same
+// bytes are counted again and again. No tool writes such an archive, and an
+// entry whose size was damaged runs into the next one as well. Either way only
+// the entry at fault is left out: each one's span runs from its local header
+// through its compressed data (and the CRC and sizes of a data descriptor) by the
+// sizes the headers give, and must end where the next local header starts or
+// before, clear of the central directory and within the file.
+void TKestrelUnZip::FindDamagedEntries() {
+  const TSortedZip* list = ZipInfo();
+  const std::int32_t count = list ? list->Count() : 0;
+  damage_.assign(static_cast<std::size_t>(count), TEntryDamage{});
   // Offsets count from the start of each volume of a set.
-  if (!directoryList_ || !archiveStream_ || endCentral_->ThisDisk != 0) return;
+  if (count == 0 || !archiveStream_ || endCentral_->ThisDisk != 0) return;
   TStream& archive = *archiveStream_;
   const std::int64_t restore = archive.Position();
+  const auto size = static_cast<std::uint64_t>(archive.Size());
   struct TSpan {
     std::uint64_t From, To;
-    const TZipHeaderInfo* Entry;
+    std::int32_t Index;
+    bool NamedHere;  ///< the local header names this entry
   };
   std::vector<TSpan> spans;
-  spans.reserve(static_cast<std::size_t>(directoryList_->Count()));
-  for (std::int32_t i = 0; i < directoryList_->Count(); ++i) {
-    const TZipHeaderInfo& entry = *directoryList_->Items(i);
+  spans.reserve(static_cast<std::size_t>(count));
+  for (std::int32_t i = 0; i < count; ++i) {
+    const TZipHeaderInfo& entry = *list->Items(i);
+    if (entry.FileName().empty()) continue;  // a folder writes no bytes
     // The local header's lengths say where the data starts; a header that is not
     // there fails its entry later, and counts here with the central lengths.
     std::uint8_t header[TLocalHeaderLayout::Size] = {};
     std::uint64_t lengths = entry.NameLength;
-    archive.Seek(entry.LocalHeaderOffset, soFromBeginning);
+    bool namedHere = false;
+    archive.SetPosition(static_cast<std::int64_t>(entry.LocalHeaderOffset));
     if (archive.Read(header, TLocalHeaderLayout::Size) == TLocalHeaderLayout::Size &&
-        GetU32(header) == TLocalHeaderLayout::Signature)
-      lengths = std::uint64_t{GetU16(header + TLocalHeaderLayout::NameLengthAt)} +
-                GetU16(header + TLocalHeaderLayout::ExtraLengthAt);
+        GetU32(header) == TLocalHeaderLayout::Signature) {
+      const std::uint16_t nameLength = GetU16(header + TLocalHeaderLayout::NameLengthAt);
+      lengths = std::uint64_t{nameLength} + GetU16(header + TLocalHeaderLayout::ExtraLengthAt);
+      std::string name(nameLength, '\0');
+      namedHere = archive.Read(name.data(), nameLength) == nameLength && name == entry.RawName();
+    }
+    // A descriptor has at least the CRC and two 4-byte sizes.
+    const std::uint64_t descriptor = entry.HasDataDescriptor() ? 12 : 0;
     const std::uint64_t from = entry.LocalHeaderOffset;
-    spans.push_back({from, from + TLocalHeaderLayout::Size + lengths + entry.CompressedSize, &entry});
+    spans.push_back(
+        {from, from + TLocalHeaderLayout::Size + lengths + entry.CompressedSize + descriptor, i, namedHere});
   }
   archive.SetPosition(restore);
-  std::sort(spans.begin(), spans.end(), [](const TSpan& a, const TSpan& b) { return a.From < b.From; });
+  std::stable_sort(spans.begin(), spans.end(), [](const TSpan& a, const TSpan& b) { return a.From < b.From; });
 
-  auto refuse = [](const TZipHeaderInfo& entry, const std::string& other) {
-    throw EBadZipFile("Not a valid zip file: the entries overlap (" + entry.StoredPath() + " runs into " + other + ")");
-  };
-  for (std::size_t i = 1; i < spans.size(); ++i)
-    if (spans[i - 1].To > spans[i].From) refuse(*spans[i - 1].Entry, spans[i].Entry->StoredPath());
   // A rebuilt directory has no central directory of its own to keep clear of.
-  if (!rebuilt_ && companionStream_ == nullptr && endCentral_->TotalEntries > 0) {
-    const std::uint64_t directoryStart = endCentral_->CentralDirOffset;
-    const std::uint64_t directoryEnd = directoryStart + endCentral_->CentralDirSize;
-    for (const TSpan& span : spans)
-      if (span.From < directoryEnd && directoryStart < span.To) refuse(*span.Entry, "the central directory");
+  const bool hasDirectory = !rebuilt_ && companionStream_ == nullptr && endCentral_->TotalEntries > 0;
+  const std::uint64_t directoryStart = endCentral_->CentralDirOffset;
+  const std::uint64_t directoryEnd = directoryStart + endCentral_->CentralDirSize;
+  auto mark = [&](const TSpan& span, TSkipReason reason, const TSpan* other) {
+    damage_[static_cast<std::size_t>(span.Index)] = {reason, other ? list->Items(other->Index) : nullptr};
+  };
+  std::size_t owner = 0;  // the span that keeps the local header of the current group
+  for (std::size_t i = 0; i < spans.size(); ++i) {
+    // Of the entries at one local header, the one it names keeps it (else the
+    // first); the others share its bytes.
+    if (i == 0 || spans[i].From != spans[i - 1].From) {
+      owner = i;
+      for (std::size_t j = i; j < spans.size() && spans[j].From == spans[i].From; ++j) {
+        if (spans[j].NamedHere) {
+          owner = j;
+          break;
+        }
+      }
+    }
+    if (i != owner) {
+      mark(spans[i], skOverlaps, &spans[owner]);
+      continue;
+    }
+    std::size_t next = i + 1;
+    while (next < spans.size() && spans[next].From == spans[i].From) ++next;
+    if (next < spans.size() && spans[i].To > spans[next].From) {
+      // The entry that keeps that header, which is the one that comes out.
+      std::size_t keeper = next;
+      for (std::size_t j = next; j < spans.size() && spans[j].From == spans[next].From; ++j) {
+        if (spans[j].NamedHere) {
+          keeper = j;
+          break;
+        }
+      }
+      mark(spans[i], skOverlaps, &spans[keeper]);
+    } else if (hasDirectory && spans[i].From < directoryEnd && directoryStart < spans[i].To) {
+      mark(spans[i], skOverlaps, nullptr);
+    } else if (spans[i].To > size) {
+      mark(spans[i], skCutShort, nullptr);
+    }
   }
+}
+
+TEntryDamage TKestrelUnZip::EntryDamage(std::int32_t index) const {
+  if (index < 0 || static_cast<std::size_t>(index) >= damage_.size()) return {};
+  return damage_[static_cast<std::size_t>(index)];
 }
 
 std::string TKestrelUnZip::EntryDestDir() const {

@@ -37,6 +37,19 @@ enum TSkipReason : std::uint8_t {
   skCreateFailed = 3,     ///< the system refused the file: its last error code says why
   skPathClimbs = 4,       ///< the stored path climbs out of DestDir with ".."; refused
   skPathThroughLink = 5,  ///< the path leads through a symbolic link below DestDir; refused
+  skOverlaps = 6,         ///< its bytes run into another entry or the central directory (EntryDamage says which)
+  skCutShort = 7,         ///< the archive ends inside its bytes
+};
+
+struct TZipHeaderInfo;
+
+/// Why an entry that the directory lists cannot come out whole.
+struct TEntryDamage {
+  /// skOverlaps or skCutShort; skNotReported for an entry that is whole.
+  TSkipReason Reason = skNotReported;
+  /// The entry whose bytes it runs into (or shares a local header with); null for
+  /// the central directory and the end of the archive.
+  const TZipHeaderInfo* Other = nullptr;
 };
 
 /// The selection rule of an extraction, for one list of patterns: a pattern
@@ -245,6 +258,9 @@ class TKestrelUnZip {
   const TEndCentral& EndCentral() const { return *endCentral_; }
   /// True when the directory was rebuilt from the local headers.
   bool Rebuilt() const { return rebuilt_; }
+  /// What keeps entry index from coming out whole, as the last UnZip found before
+  /// it wrote anything; a whole entry (or any entry before an UnZip) has none.
+  TEntryDamage EntryDamage(std::int32_t index) const;
 
   // ---- The archive and its directory (zip_directory.cpp) -------------------------
 
@@ -281,9 +297,12 @@ class TKestrelUnZip {
   // ---- The extraction driver (extraction.cpp) ---------------------------------
   class TDriverHost;
   std::int32_t UnZipSelected();
-  /// Raises EBadZipFile when an entry's bytes (its local header through its
-  /// compressed data) overlap another entry's or the central directory.
-  void CheckEntriesApart();
+  /// Finds, before anything is written, the entries whose bytes (local header
+  /// through data descriptor) run into another entry's local header or into the
+  /// central directory, the entries after the first of those that share one
+  /// local header, and those that the end of the archive cuts short. Fills
+  /// damage_, by the index of ZipInfo.
+  void FindDamagedEntries();
   /// The destination folder of CurrentEntry, ending with the host separator.
   std::string EntryDestDir() const;
   void UnZipEntry(std::int32_t index, TDecodeState& state);
@@ -387,6 +406,8 @@ class TKestrelUnZip {
   /// The folder part of the last archive-made name found free of links in this
   /// extraction.
   std::string verifiedFolder_;
+  /// The damage of each entry of ZipInfo, found by the last UnZip.
+  std::vector<TEntryDamage> damage_;
 
   // The directory.
   std::unique_ptr<TEndCentral> endCentral_;

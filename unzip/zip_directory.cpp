@@ -232,9 +232,11 @@ void TKestrelUnZip::ReadZip() {
   else
     TakeMissingDirectory(missing, recordFound);
 
+  // Central headers that name one local header are all listed; the extraction
+  // takes the one that the local header names and leaves out the others.
   if (EntryCount() == 0) {
     FreeDirectory();
-    directoryList_ = std::make_unique<TSortedZip>(DuplicatesRejected);
+    directoryList_ = std::make_unique<TSortedZip>(DuplicatesAllowed);
   }
   ReadDirectoryEntries();
 
@@ -383,18 +385,7 @@ void TKestrelUnZip::ReadDirectoryEntries() {
       continue;
     }
 
-    try {
-      directoryList_->Add(entry.get());
-    } catch (const EListError&) {
-      // Two entries at one local header: the central directory cannot be trusted.
-      if (RebuildFromLocalHeaders()) {
-        restart();
-        i = 0;
-        continue;
-      }
-      ResetZip();
-      throw EBadZipFile("Not a valid zip file!", "two entries claim one local header, and no local header was found");
-    }
+    directoryList_->Add(entry.get());
     TZipHeaderInfo* added = entry.release();
 
     TStream& stream = DirectoryStream();

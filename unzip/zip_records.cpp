@@ -75,7 +75,9 @@ void TZipHeaderInfo::SetComment(std::optional<std::string> value) {
 }
 
 std::string TZipHeaderInfo::StoredName(const std::string& raw, bool convertFromOem) const {
-  std::string name = raw;
+  // A name ends at a NUL byte, as it does for the systems that made and read such
+  // archives: no file name can hold one, and the bytes after it name nothing.
+  std::string name = raw.substr(0, raw.find('\0'));
   std::replace(name.begin(), name.end(), '/', '\\');
   // A name flagged as UTF-8 (general-purpose bit 11) is in the system's form
   // already where the ANSI code page is UTF-8; the others are in the OEM code page

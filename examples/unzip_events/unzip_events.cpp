@@ -54,6 +54,8 @@ int main(int argc, char** argv) {
                       : reason == kestrel::skFileExists      ? "file exists"
                       : reason == kestrel::skPathClimbs      ? "its path climbs out of the destination"
                       : reason == kestrel::skPathThroughLink ? "its path leads through a symbolic link"
+                      : reason == kestrel::skOverlaps        ? "its data overlaps another entry's"
+                      : reason == kestrel::skCutShort        ? "the archive ends inside it"
                                                              : "cannot create the file";
     std::printf("skipped (%s): %s\n", why, EntryPath(sender, index).c_str());
   };

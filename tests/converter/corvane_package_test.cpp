@@ -170,6 +170,30 @@ TEST_F(CorvanePackages, ZipWithoutAMainPartFailsAndWritesNothing) {
   EXPECT_TRUE(TempIsEmpty());
 }
 
+// A damaged entry costs only itself: a spare one whose size runs into the main
+// part leaves the document whole; a main part that runs into the directory is
+// named as such.
+TEST_F(CorvanePackages, DamagedEntryCostsOnlyItself) {
+  const std::string xml = "<?xml version=\"1.0\"?><doc/>";
+  auto withFirstSize = [](std::string archive, std::uint32_t size) {
+    std::string field;
+    ziptest::PutU32(field, size);
+    return archive.replace(archive.find("PK\x01\x02") + 20, 4, field);
+  };
+  WriteFile(folder / "spare.odt",
+            withFirstSize(ziptest::BuildArchive({{"spare.bin", "spare"}, {"content.xml", xml}}), 99));
+  auto result = Corvane("spare.odt");
+  EXPECT_EQ(result.Status, 0) << result.Err;
+  EXPECT_EQ(ReadFile(folder.Path() / "out/spare.XML"), Converted(xml));
+  WriteFile(folder / "bad.odt", withFirstSize(ziptest::BuildArchive({{"content.xml", xml}}), 999));
+  result = Corvane("bad.odt", "out2");
+  EXPECT_EQ(result.Status, 2);
+  EXPECT_EQ(result.Err,
+            "corvane: bad.odt: the part content.xml overlaps the central directory: the package is damaged (or a zip "
+            "bomb)\n");
+  EXPECT_TRUE(TempIsEmpty());
+}
+
 TEST_F(CorvanePackages, OfficeEncryptedPartIsNotConverted) {
   // A password-protected OpenDocument package: the zip layer sees an ordinary
   // deflated content.xml, and only the manifest says that it is ciphertext.

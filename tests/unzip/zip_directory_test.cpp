@@ -231,6 +231,10 @@ TEST_F(ZipDirectoryLoading, Zip64SignaturesInNames) {
     Load(unzip, Write("magic.zip", bytes), izAssumeNotAZip);
     EXPECT_FALSE(unzip.Rebuilt()) << count;
     EXPECT_EQ(unzip.EntryCount(), static_cast<std::int32_t>(count));
+    // A name ends at a NUL byte, as other readers take it.
+    if (count == 1) {
+      EXPECT_EQ(unzip.FileName(0), "PK\x06\x06");
+    }
   }
 }
 
@@ -273,29 +277,23 @@ TEST_F(ZipDirectoryLoading, CommentsAndLyingExtraLengths) {
   EXPECT_EQ(backUp.ZipInfo()->Items(1)->StoredPath(), "dir\\");
 }
 
-TEST_F(ZipDirectoryLoading, SharedLocalOffsetRebuildsTheDirectory) {
+// Central headers that share a local header are all listed, in archive order;
+// the extraction sorts out which one the header is (UnZipDamagedEntries).
+TEST_F(ZipDirectoryLoading, SharedLocalOffsetsAreAllListed) {
   std::vector<TEntrySpec> entries = ThreeEntries();
   std::string body;
-  std::vector<std::uint32_t> offsets;
-  for (const TEntrySpec& e : entries) {
-    offsets.push_back(static_cast<std::uint32_t>(body.size()));
-    body += ziptest::LocalHeader(e) + e.Data;
-  }
+  for (const TEntrySpec& e : entries) body += ziptest::LocalHeader(e) + e.Data;
   // The third central header points at the first local header.
-  const std::string central = ziptest::CentralHeader(entries[0], offsets[0]) +
-                              ziptest::CentralHeader(entries[1], offsets[1]) +
-                              ziptest::CentralHeader(entries[2], offsets[0]);
+  const std::string central = ziptest::CentralHeader(entries[0], 0) + ziptest::CentralHeader(entries[1], 40) +
+                              ziptest::CentralHeader(entries[2], 0);
   ziptest::TEndSpec end;
   end.TotalEntries = end.EntriesThisDisk = 3;
   end.CentralDirOffset = static_cast<std::uint32_t>(body.size());
   end.CentralDirSize = static_cast<std::uint32_t>(central.size());
   TKestrelUnZip unzip;
   Load(unzip, Write("dup.zip", body + central + ziptest::EndRecord(end)), izAssumeNotAZip);
-  EXPECT_TRUE(unzip.Rebuilt());
-  EXPECT_EQ(Listing(unzip), (std::vector<std::string>{"a.txt 5@0", "dir\\b.txt 11@40", "dir\\ 0@90"}));
-  // Completed from the central headers: attributes and the host system came back.
-  EXPECT_EQ(unzip.ZipInfo()->Items(1)->ExternalAttributes, 0x81A40000u);
-  EXPECT_EQ(unzip.ZipInfo()->Items(1)->VersionMadeBy, 0x0314);
+  EXPECT_FALSE(unzip.Rebuilt());
+  EXPECT_EQ(Listing(unzip), (std::vector<std::string>{"dir\\ 0@0", "a.txt 5@0", "dir\\b.txt 11@40"}));
 }
 
 TEST_F(ZipDirectoryLoading, SelfExtractorIsSearchedFrom14000) {
