@@ -119,10 +119,7 @@ class TKestrelUnZip::TDriverHost final : public TDecodeHost {
  public:
   explicit TDriverHost(TKestrelUnZip& unzip) : unzip_(unzip) {}
 
-  TStream& ArchiveStream() override {
-    if (!unzip_.archiveStream_) throw EFatalUnzipError("Premature end of file reached");
-    return *unzip_.archiveStream_;
-  }
+  TStream& ArchiveStream() override { return unzip_.EntrySource(); }
   bool CanContinueOnNextVolume() override {
     return unzip_.endCentral_->ThisDisk != 0 && static_cast<bool>(unzip_.OnGetNextDisk);
   }
@@ -341,6 +338,11 @@ void TKestrelUnZip::FindDamagedEntries() {
   }
 }
 
+TStream& TKestrelUnZip::EntrySource() {
+  if (!archiveStream_) throw EFatalUnzipError("Premature end of file reached");
+  return *archiveStream_;
+}
+
 TEntryDamage TKestrelUnZip::EntryDamage(std::int32_t index) const {
   if (index < 0 || static_cast<std::size_t>(index) >= damage_.size()) return {};
   return damage_[static_cast<std::size_t>(index)];
@@ -361,89 +363,104 @@ void TKestrelUnZip::UnZipEntry(std::int32_t index, TDecodeState& state) {
   decodeResult_ = drDecoded;
   decodeDetail_.clear();
   currentEntry_->Assign(Entry(index));
-  TZipHeaderInfo& entry = *currentEntry_;
-  const platform::TPathRules& rules = platform::HostPathRules();
-  const bool isFolder = entry.FileName().empty();
-
+  const bool isFolder = currentEntry_->FileName().empty();
   // The local header's name and extra-field lengths may differ from the central
   // header's; only they tell where the data starts.
   std::uint8_t localHeader[TLocalHeaderLayout::Size] = {};
-  if (!isFolder) {
-    if (endCentral_->ThisDisk != 0 && entry.DiskStart != static_cast<std::uint32_t>(currentDisk_)) {
-      // An entry on a disk the set does not have is damage: its data is not there.
-      if (entry.DiskStart > endCentral_->ThisDisk) throw EFatalUnzipError("Premature end of file reached");
-      OpenVolume(static_cast<std::int32_t>(entry.DiskStart) + 1);
-    }
-    if (!archiveStream_) throw EFatalUnzipError("Premature end of file reached");
-    TStream& archive = *archiveStream_;
-    archive.Seek(entry.LocalHeaderOffset, soFromBeginning);
-    archive.Read(localHeader, TLocalHeaderLayout::Size);
-    archive.Seek(GetU16(localHeader + TLocalHeaderLayout::NameLengthAt) +
-                     GetU16(localHeader + TLocalHeaderLayout::ExtraLengthAt),
-                 soFromCurrent);
-  }
-
+  if (!isFolder) ReadEntryLocalHeader(localHeader);
   if (outputStream_ != nullptr) {
-    // Into the caller's stream: nothing is made on disk, so no destination rule
-    // applies, and a folder entry has nothing to give.
-    if (isFolder) return;
-    std::string fName = entry.StoredPath();
-    bool skip = false;
-    if (OnStartUnZip) OnStartUnZip(*this, index, fName, skip);
-    if (skip) return;
-    if (entry.Encrypted() && !CheckPassword(index, state)) return;
-    // A stream takes no date: how the decoder ended counts in the verdict alone.
-    TEntryOutput output(*outputStream_);
-    DecodeEntry(state, localHeader, output);
-    JudgeCrc(index, state.Crc(), fName);
-    return;
+    // Into the caller's stream: nothing is made on disk, and a folder entry has
+    // nothing to give.
+    if (!isFolder) UnZipEntryToStream(index, state, localHeader);
+  } else if (isFolder) {
+    MakeFolderEntry();
+  } else {
+    UnZipEntryToFile(index, state, localHeader);
   }
+}
 
+void TKestrelUnZip::ReadEntryLocalHeader(std::uint8_t* localHeader) {
+  const TZipHeaderInfo& entry = *currentEntry_;
+  if (endCentral_->ThisDisk != 0 && entry.DiskStart != static_cast<std::uint32_t>(currentDisk_)) {
+    // An entry on a disk the set does not have is damage: its data is not there.
+    if (entry.DiskStart > endCentral_->ThisDisk) throw EFatalUnzipError("Premature end of file reached");
+    OpenVolume(static_cast<std::int32_t>(entry.DiskStart) + 1);
+  }
+  TStream& archive = EntrySource();
+  archive.Seek(static_cast<std::int64_t>(entry.LocalHeaderOffset), soFromBeginning);
+  archive.Read(localHeader, TLocalHeaderLayout::Size);
+  archive.Seek(
+      GetU16(localHeader + TLocalHeaderLayout::NameLengthAt) + GetU16(localHeader + TLocalHeaderLayout::ExtraLengthAt),
+      soFromCurrent);
+}
+
+void TKestrelUnZip::UnZipEntryToStream(std::int32_t index, TDecodeState& state, const std::uint8_t* localHeader) {
+  const TZipHeaderInfo& entry = *currentEntry_;
+  std::string fName = entry.StoredPath();
+  bool skip = false;
+  if (OnStartUnZip) OnStartUnZip(*this, index, fName, skip);
+  if (skip) return;
+  if (entry.Encrypted() && !CheckPassword(index, state)) return;
+  // A stream takes no date: how the decoder ended counts in the verdict alone.
+  TEntryOutput output(*outputStream_);
+  DecodeEntry(state, localHeader, output);
+  JudgeCrc(index, state.Crc(), fName);
+}
+
+void TKestrelUnZip::MakeFolderEntry() {
   const std::string dir = EntryDestDir();
+  // A folder entry fires no events; one that climbs out of DestDir, or leads
+  // through a link, is not made and not counted.
+  const std::string& stored = recreateDirs_ ? currentEntry_->StoredPath() : currentEntry_->FileName();
+  if (StoredPathClimbs(stored, platform::HostPathRules()) || PathHasLinks(dir, destBase_.size())) return;
+  if (recreateDirs_) platform::ForceFolders(dir);
+  ++fileCount_;
+}
+
+std::optional<std::string> TKestrelUnZip::EntryDestination(std::int32_t index, TDecodeState& state) {
+  const TZipHeaderInfo& entry = *currentEntry_;
+  const platform::TPathRules& rules = platform::HostPathRules();
+  std::string fName = EntryDestDir() + entry.FileName();
   // Without the stored folders only the file's own name reaches the disk.
-  const bool climbs = StoredPathClimbs(recreateDirs_ ? entry.StoredPath() : entry.FileName(), rules);
-
-  if (isFolder) {
-    // A folder entry fires no events; one that climbs out of DestDir, or leads
-    // through a link, is not made and not counted.
-    if (climbs || PathHasLinks(dir, destBase_.size())) return;
-    if (recreateDirs_) platform::ForceFolders(dir);
-    ++fileCount_;
-    return;
-  }
-
-  std::string fName = dir + entry.FileName();
-  if (climbs) {
+  if (StoredPathClimbs(recreateDirs_ ? entry.StoredPath() : entry.FileName(), rules)) {
     ReportSkip(skPathClimbs, fName, index);
     DropFromTotals();
-    return;
+    return std::nullopt;
   }
   const std::string builtName = fName;
 
   bool skip = false;
   if (OnStartUnZip) OnStartUnZip(*this, index, fName, skip);
-  if (skip) return;
+  if (skip) return std::nullopt;
 
   // A name the handler chose is the handler's; one made from the archive must not
   // pass through a link below DestDir, which the archive cannot have made.
   if (fName == builtName && EntryPathHasLinks(fName, platform::PathFolder(fName, rules))) {
     ReportSkip(skPathThroughLink, fName, index);
     DropFromTotals();
-    return;
+    return std::nullopt;
   }
-  if (entry.Encrypted() && !CheckPassword(index, state)) return;
+  if (entry.Encrypted() && !CheckPassword(index, state)) return std::nullopt;
 
   std::uint32_t existingTime = NoDosDateTime;
   if (DestinationExists(fName, existingTime) && !OverwriteAllowed(index, fName)) {
     ReportSkip(skFileExists, fName, index);
     DropFromTotals();
-    return;
+    return std::nullopt;
   }
+  return fName;
+}
+
+void TKestrelUnZip::UnZipEntryToFile(std::int32_t index, TDecodeState& state, const std::uint8_t* localHeader) {
+  const std::optional<std::string> destination = EntryDestination(index, state);
+  if (!destination) return;
+  const std::string& fName = *destination;
+  const TZipHeaderInfo& entry = *currentEntry_;
 
   // The folders are made only for a file that is written: an entry refused for
   // its password or kept as it was leaves no empty folder. A bare name (a
   // handler's) is a file of the current folder: nothing to create.
-  platform::ForceFolders(platform::PathFolder(fName, rules));
+  platform::ForceFolders(platform::PathFolder(fName, platform::HostPathRules()));
   std::unique_ptr<TLFNFileStream> output = CreateOutput(fName);
   if (!output) {
     // The handler hears why from the system's last error code, as left by the
@@ -539,7 +556,7 @@ bool TKestrelUnZip::CheckPassword(std::int32_t index, TDecodeState& state) {
   TZipHeaderInfo& entry = *currentEntry_;
   const std::uint8_t check = EncryptionCheckByte(entry.Flags, entry.DateTime, entry.CRC32);
   for (;;) {
-    TStream& archive = *archiveStream_;
+    TStream& archive = EntrySource();
     const std::int64_t headerStart = archive.Position();
     const std::uint64_t compressedSize = entry.CompressedSize;
     // The traditional cipher checks one byte of its 12-byte header; WinZip AES

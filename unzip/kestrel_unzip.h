@@ -305,7 +305,31 @@ class TKestrelUnZip {
   void FindDamagedEntries();
   /// The destination folder of CurrentEntry, ending with the host separator.
   std::string EntryDestDir() const;
+  /// Extracts entry index of ZipInfo (through CurrentEntry): into the caller's
+  /// OutputStream when one is set, else into its file under DestDir, or makes its
+  /// folder. Per-entry problems are reported through the events and leave the
+  /// entry out; RetryEntry is set when a new password asks for another try; the
+  /// archive's own failures (its premature end, a failed write, a cancel) leave
+  /// as exceptions, with no partial file left behind.
   void UnZipEntry(std::int32_t index, TDecodeState& state);
+  /// Reads CurrentEntry's local header (30 bytes) into localHeader, opening its
+  /// volume of a set, and leaves the archive at the entry's data.
+  void ReadEntryLocalHeader(std::uint8_t* localHeader);
+  /// Decodes CurrentEntry into the caller's OutputStream, after OnStartUnZip and
+  /// the password check, and judges its CRC.
+  void UnZipEntryToStream(std::int32_t index, TDecodeState& state, const std::uint8_t* localHeader);
+  /// Makes CurrentEntry's folder (a folder entry) below DestDir and counts it;
+  /// fires no event.
+  void MakeFolderEntry();
+  /// Where CurrentEntry's file goes, after the checks that may leave it out, each
+  /// reported: a path that climbs out or leads through a link, OnStartUnZip, the
+  /// password, an existing file. Nothing when it is left out.
+  std::optional<std::string> EntryDestination(std::int32_t index, TDecodeState& state);
+  /// Writes CurrentEntry's file where EntryDestination says, stamps its date and
+  /// attributes, and judges its CRC; a file that fails is removed.
+  void UnZipEntryToFile(std::int32_t index, TDecodeState& state, const std::uint8_t* localHeader);
+  /// The stream the entries' data is read from.
+  TStream& EntrySource();
   /// The password check of an encrypted entry (the traditional header's check byte,
   /// or an AES entry's verifier), retried through OnBadPassword; false when it
   /// rejects the entry (reported and taken out of the totals).
