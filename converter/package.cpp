@@ -280,6 +280,31 @@ bool IsCompoundFile(const std::string& path) {
          std::equal(head, head + sizeof head, Signature);
 }
 
+// A file that starts with a local header is a zip archive, whole or not: no XML
+// document can start so.
+bool StartsWithLocalHeader(const std::string& path) {
+  platform::TFile file = platform::TFile::Open(path, platform::TFileAccess::Read, platform::TFileShare::ReadWrite,
+                                               platform::TFileCreation::OpenExisting);
+  char head[4] = {};
+  return file.IsOpen() && file.Read(head, sizeof head) == static_cast<std::int64_t>(sizeof head) &&
+         std::string_view(head, sizeof head) == "PK\x03\x04";
+}
+
+// Reads the package's directory. A package cut off before its end record (a
+// download that stopped early) is read from its local headers, so that a whole
+// main part still comes out; anything else without an end record is no package.
+void LoadPackageDirectory(kestrel::TKestrelUnZip& unzip, const std::string& path) {
+  try {
+    unzip.SetZipName(path);
+    unzip.LoadZipDirectory();
+  } catch (const kestrel::ENotAZipFile& notZip) {
+    if (notZip.RecordFound || !StartsWithLocalHeader(path)) throw;
+    unzip.SetIncompleteZipMode(kestrel::izAssumeBad);
+    unzip.SetZipName(path);
+    unzip.LoadZipDirectory();
+  }
+}
+
 // An empty file passes for an archive without entries: it has no room for an end
 // record that could say otherwise.
 bool IsEmptyFile(const std::string& path) {
@@ -653,8 +678,7 @@ TPackageOutcome ExtractPackage(TConversionRun& run) {
   try {
     unzip.SetIncompleteZipMode(kestrel::izAssumeNotAZip);
     unzip.SetDoProcessMessages(true);
-    unzip.SetZipName(run.InputPath);
-    unzip.LoadZipDirectory();
+    LoadPackageDirectory(unzip, run.InputPath);
     package = ProbePackage(unzip, platform::HostPathRules());
   } catch (const kestrel::ENotAZipFile&) {
     if (IsCompoundFile(run.InputPath)) {

@@ -184,7 +184,7 @@ class TArchiveRun {
     if (listing && command_.Quiet == 0)
       platform::WriteConsoleLine(platform::TConsoleStream::Output, TListing::ArchiveLine(archive_));
     try {
-      split_.Run(archive_, [&] { unzip_.LoadZipDirectory(); });
+      split_.Run(archive_, [&] { LoadDirectory(); });
       if (!CheckArchive()) return report_.Status();
       switch (command_.Action) {
         case TToolAction::List:
@@ -204,6 +204,27 @@ class TArchiveRun {
  private:
   // ---- Before any entry -------------------------------------------------------
 
+  /// Loads the directory. An archive without an end record (cut off, or never
+  /// finished) is read from its local headers, as unzip repairs what it can; a
+  /// file in which they find no entry is no archive, as first said.
+  void LoadDirectory() {
+    try {
+      unzip_.LoadZipDirectory();
+    } catch (const ENotAZipFile& notZip) {
+      if (notZip.RecordFound) throw;
+      const ENotAZipFile first = notZip;
+      unzip_.SetIncompleteZipMode(izAssumeBad);
+      unzip_.SetZipName(archive_);
+      try {
+        unzip_.LoadZipDirectory();
+      } catch (const EBadZipFile&) {
+        throw first;
+      }
+      if (unzip_.EntryCount() == 0) throw first;
+      cutShort_ = true;
+    }
+  }
+
   /// Says what the archive as a whole needs said; false when there is nothing to do.
   bool CheckArchive() {
     const TSortedZip* entries = unzip_.ZipInfo();
@@ -212,7 +233,13 @@ class TArchiveRun {
       report_.Raise(ExitWarning);
       return false;
     }
-    if (unzip_.Rebuilt()) {
+    if (cutShort_ && command_.Action != TToolAction::Extract && command_.Action != TToolAction::Test &&
+        command_.Action != TToolAction::Pipe) {
+      report_.Say(
+          "warning: the archive is cut short (no end-of-central-directory record): its entries were read "
+          "from their local headers");
+      report_.Raise(ExitWarning);
+    } else if (unzip_.Rebuilt() && !cutShort_) {
       report_.Say("warning: the central directory does not match the entries; they were read from their local headers");
       report_.Raise(ExitWarning);
     }
@@ -361,6 +388,11 @@ class TArchiveRun {
     if (keptUnasked_ > 0) {
       report_.Say(Plural(keptUnasked_, "existing file") +
                   " kept: there is no terminal to ask on (-o replaces them, -n keeps them without this warning)");
+      report_.Raise(ExitWarning);
+    }
+    if (cutShort_) {
+      report_.Say("the archive is cut short: " + std::to_string(succeeded_) +
+                  (succeeded_ == 1 ? " entry" : " entries") + " recovered");
       report_.Raise(ExitWarning);
     }
     if (command_.Action == TToolAction::Test && command_.Quiet < 2 && selectedCount_ > 0) TestSummary();
@@ -560,6 +592,8 @@ class TArchiveRun {
   std::int32_t passwordEntry_ = -1;
   int passwordTries_ = 0;
   bool passwordGivenUp_ = false, passwordAsked_ = false;
+  /// The archive has no end record: its entries come from their local headers.
+  bool cutShort_ = false;
 };
 
 /// The archive as named, or NAME.zip (NAME.ZIP) when NAME is not there, as unzip

@@ -171,8 +171,8 @@ TEST_F(CorvanePackages, ZipWithoutAMainPartFailsAndWritesNothing) {
 }
 
 // A damaged entry costs only itself: a spare one whose size runs into the main
-// part leaves the document whole; a main part that runs into the directory is
-// named as such.
+// part, or that the end of a cut-off package cuts into, leaves the document whole;
+// a main part that runs into the directory is named as such.
 TEST_F(CorvanePackages, DamagedEntryCostsOnlyItself) {
   const std::string xml = "<?xml version=\"1.0\"?><doc/>";
   auto withFirstSize = [](std::string archive, std::uint32_t size) {
@@ -185,6 +185,12 @@ TEST_F(CorvanePackages, DamagedEntryCostsOnlyItself) {
   auto result = Corvane("spare.odt");
   EXPECT_EQ(result.Status, 0) << result.Err;
   EXPECT_EQ(ReadFile(folder.Path() / "out/spare.XML"), Converted(xml));
+  // A package cut off before its end record still gives a whole main part.
+  const std::string whole = ziptest::BuildArchive({{"content.xml", xml}, {"spare.bin", std::string(500, 's')}});
+  WriteFile(folder / "cut.odt", whole.substr(0, whole.size() - 100));
+  result = Corvane("cut.odt", "out3");
+  EXPECT_EQ(result.Status, 0) << result.Err;
+  EXPECT_EQ(ReadFile(folder.Path() / "out3/cut.XML"), Converted(xml));
   WriteFile(folder / "bad.odt", withFirstSize(ziptest::BuildArchive({{"content.xml", xml}}), 999));
   result = Corvane("bad.odt", "out2");
   EXPECT_EQ(result.Status, 2);

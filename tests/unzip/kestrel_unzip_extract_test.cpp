@@ -120,6 +120,30 @@ TEST_F(KestrelUnZipExtraction, PatternsOverwriteModesAndFailures) {
   EXPECT_TRUE(fs::exists(folder.Path() / "bad/docs/deep/text.txt"));
 }
 
+// A download that stopped early: without its end record the archive is read from
+// its local headers; every whole entry comes out byte for byte, the one the end
+// cuts into is left out, and the run ends with a warning.
+TEST_F(KestrelUnZipExtraction, CutOffArchivesGiveTheirWholeEntries) {
+  if (!testsupport::HaveCommand("zip")) GTEST_SKIP() << "Info-ZIP zip is not installed";
+  InTree("zip -q -r " + ShellQuote(folder / "t.zip") + " .");
+  const std::string bytes = ReadFile(folder.Path() / "t.zip");
+  WriteFile(folder / "cut.zip", bytes.substr(0, bytes.size() - 30));
+  auto run = Unzip({folder / "cut.zip", "-d", folder / "cut"});
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_EQ(run.Err, "kestrel-unzip: " + folder / "cut.zip" + ": the archive is cut short: 4 entries recovered\n");
+  ExpectTree("cut");
+  WriteFile(folder / "half.zip", bytes.substr(0, bytes.find("binary.bin") + 100));
+  run = Unzip({folder / "half.zip", "-d", folder / "half"});
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_NE(run.Err.find(": binary.bin: skipped: the archive ends inside its data\n"), std::string::npos) << run.Err;
+  EXPECT_FALSE(fs::exists(folder.Path() / "half/binary.bin"));
+  for (const char* name : {"docs/deep/text.txt", "docs/empty.txt", "readme"}) {
+    if (fs::exists(folder.Path() / "half" / name)) {
+      EXPECT_TRUE(ReadFile(folder.Path() / "half" / name) == ReadFile(folder.Path() / "tree" / name)) << name;
+    }
+  }
+}
+
 TEST_F(KestrelUnZipExtraction, HostileNamesNeverLeaveTheDestination) {
   std::vector<testsupport::TPyZipEntry> evil;
   for (const char* name : {"../escape.txt", "a/../../escape2.txt", "/abs/x.txt", "C:dir/y.txt", "ok.txt"})
