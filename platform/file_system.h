@@ -162,6 +162,9 @@ class TFile {
   /// Opens or creates a file. The result is closed on failure (error code set).
   /// A folder cannot be opened.
   static TFile Open(const std::string& path, TFileAccess access, TFileShare share, TFileCreation creation);
+  /// The process's standard input, as a file of its own (closing it leaves the
+  /// standard input open); closed when there is none (error code set).
+  static TFile StandardInput();
 
   bool IsOpen() const { return handle_ >= 0; }
   /// Reads up to count bytes; fewer at the end of the file, or when a read fails

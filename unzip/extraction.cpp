@@ -20,6 +20,7 @@
 #include "unzip/decode/decrypt.h"
 #include "unzip/dest_paths.h"
 #include "unzip/dos_date_time.h"
+#include "unzip/driver_host.h"
 #include "unzip/kestrel_unzip.h"
 #include "unzip/wildcard_match.h"
 
@@ -112,45 +113,9 @@ class TEntryOutput final : public TStream {
   std::int64_t position_ = 0;
 };
 
-// The decoding frame's view of the component: the archive stream and its volumes,
-// the message pump and cancel flag, OnDecrypt, and the progress events with their
-// byte counters.
-class TKestrelUnZip::TDriverHost final : public TDecodeHost {
- public:
-  explicit TDriverHost(TKestrelUnZip& unzip) : unzip_(unzip) {}
-
-  TStream& ArchiveStream() override { return unzip_.EntrySource(); }
-  bool CanContinueOnNextVolume() override {
-    return unzip_.endCentral_->ThisDisk != 0 && static_cast<bool>(unzip_.OnGetNextDisk);
-  }
-  bool ContinueOnNextVolume() override {
-    unzip_.OpenVolume(unzip_.currentDisk_ + 2);
-    return unzip_.archiveStream_ != nullptr;
-  }
-  bool DoProcessMessages() override { return unzip_.doProcessMessages_; }
-  bool TakeCancelRequest() override {
-    const bool requested = unzip_.CancelRequested;
-    unzip_.CancelRequested = false;
-    return requested;
-  }
-  bool DecryptInput(std::uint8_t* buffer, std::int32_t length) override {
-    if (!unzip_.OnDecrypt) return false;
-    unzip_.OnDecrypt(unzip_, buffer, length, unzip_.password_);
-    return true;
-  }
-  bool HasFilePercentDone() override { return static_cast<bool>(unzip_.OnFilePercentDone); }
-  void FilePercentDone(std::int32_t percent) override { unzip_.OnFilePercentDone(unzip_, percent); }
-  bool HasTotalPercentDone() override { return static_cast<bool>(unzip_.OnTotalPercentDone); }
-  std::int64_t AddBytesDone(std::int32_t count) override { return unzip_.btsDone_ += count; }
-  std::int64_t TotalBytes() override { return unzip_.totalBytes_; }
-  void TotalPercentDone(std::int32_t percent) override { unzip_.OnTotalPercentDone(unzip_, percent); }
-
- private:
-  TKestrelUnZip& unzip_;
-};
-
 std::int32_t TKestrelUnZip::UnZip() {
   if (destDir_ == "?") return 0;
+  if (inputStream_ != nullptr) return UnZipStream();
   LoadZipDirectory();
   OpenZip();
   const std::int32_t done = UnZipSelected();
@@ -339,6 +304,7 @@ void TKestrelUnZip::FindDamagedEntries() {
 }
 
 TStream& TKestrelUnZip::EntrySource() {
+  if (streamSource_) return *streamSource_;
   if (!archiveStream_) throw EFatalUnzipError("Premature end of file reached");
   return *archiveStream_;
 }
@@ -356,7 +322,10 @@ void TKestrelUnZip::ReportSkip(TSkipReason reason, const std::string& fName, std
   if (OnSkippingFile) OnSkippingFile(*this, reason, fName, index, skipRetry_);
 }
 
-void TKestrelUnZip::DropFromTotals() { totalBytes_ -= currentEntry_->UncompressedSize; }
+void TKestrelUnZip::DropFromTotals() {
+  // An archive read from a stream has no totals: its sizes arrive with its entries.
+  if (!streamSource_) totalBytes_ -= currentEntry_->UncompressedSize;
+}
 
 void TKestrelUnZip::UnZipEntry(std::int32_t index, TDecodeState& state) {
   retryEntry_ = false;
@@ -404,6 +373,7 @@ void TKestrelUnZip::UnZipEntryToStream(std::int32_t index, TDecodeState& state, 
   // A stream takes no date: how the decoder ended counts in the verdict alone.
   TEntryOutput output(*outputStream_);
   DecodeEntry(state, localHeader, output);
+  if (streamSource_) CompleteStreamedEntry(index);
   JudgeCrc(index, state.Crc(), fName);
 }
 
@@ -478,6 +448,7 @@ void TKestrelUnZip::UnZipEntryToFile(std::int32_t index, TDecodeState& state, co
   bool ok = false;
   try {
     ok = DecodeEntry(state, localHeader, *output);
+    if (streamSource_) CompleteStreamedEntry(index);
   } catch (...) {
     output.reset();
     platform::RemoveFile(fName);

@@ -14,6 +14,7 @@
 #include "unzip/decode/decode_result.h"
 #include "unzip/lfn_file_stream.h"
 #include "unzip/sorted_zip.h"
+#include "unzip/stream_source.h"
 #include "unzip/unzip_errors.h"
 #include "unzip/zip_records.h"
 
@@ -39,6 +40,18 @@ enum TSkipReason : std::uint8_t {
   skPathThroughLink = 5,  ///< the path leads through a symbolic link below DestDir; refused
   skOverlaps = 6,         ///< its bytes run into another entry or the central directory (EntryDamage says which)
   skCutShort = 7,         ///< the archive ends inside its bytes
+  /// Read from a stream, its sizes follow its data, and it is not deflated: where
+  /// such data ends cannot be told in a stream (a stored entry may hold anything).
+  skStreamedSize = 8,
+};
+
+/// What the end of an archive read from a stream said of the entries before it.
+struct TStreamCheck {
+  bool DirectorySeen = false;  ///< the central directory arrived
+  /// Entries that it does not confirm (name, CRC and sizes at their local header
+  /// offset), central headers that name no entry read, and stretches of damage
+  /// passed over between entries.
+  std::int32_t Disagreements = 0;
 };
 
 struct TZipHeaderInfo;
@@ -233,6 +246,20 @@ class TKestrelUnZip {
   /// passed over. Decoding into a stream that drops the bytes tests the entries.
   TStream* OutputStream() const { return outputStream_; }
   void SetOutputStream(TStream* value) { outputStream_ = value; }
+  /// The archive as a stream that is read once, front to back (standard input, a
+  /// pipe), instead of ZipName; null (the default) reads ZipName. UnZip then
+  /// extracts the entries in one pass by their local headers, as they arrive
+  /// (OnStartUnZipInfo hears -1 for the count and the total, which are not known
+  /// yet; no new password can be tried on an entry that has passed), and
+  /// LoadZipDirectory reads the stream through for a listing: either once. An
+  /// entry whose sizes follow its data ends at its data descriptor when it is
+  /// deflated, and is left out (skStreamedSize) otherwise. The central directory,
+  /// when it arrives, completes the entries read and is checked against them
+  /// (StreamCheck). The stream stays the caller's.
+  TStream* InputStream() const { return inputStream_; }
+  void SetInputStream(TStream* value);
+  /// What the central directory of a streamed archive said of its entries.
+  const TStreamCheck& StreamCheck() const { return streamCheck_; }
   /// The entry's date-time against the last-write time of the file fName, as the
   /// overwrite modes ifNewer and ifOlder compare them: negative when the entry is
   /// older, 0 when both are the same, positive when newer; nothing when the file
@@ -330,6 +357,29 @@ class TKestrelUnZip {
   void UnZipEntryToFile(std::int32_t index, TDecodeState& state, const std::uint8_t* localHeader);
   /// The stream the entries' data is read from.
   TStream& EntrySource();
+
+  // ---- An archive read from a stream (zip_stream.cpp) -----------------------------
+  /// Starts the one reading of InputStream, with an empty directory.
+  TStreamSource& StartStream();
+  /// Reads the whole stream into the directory, for a listing.
+  void ReadStreamDirectory();
+  /// The extraction of a streamed archive, in one pass.
+  std::int32_t UnZipStream();
+  /// The entry whose local header comes next, added to the directory; null at
+  /// the central directory or the stream's end. Damage between entries is passed
+  /// over to the next local header; a stream that starts with none is no archive
+  /// (ENotAZipFile).
+  TZipHeaderInfo* NextStreamedEntry();
+  /// Whether a local header leaves the sizes to a data descriptor.
+  static bool StreamedSizeUnknown(const TZipHeaderInfo& entry);
+  /// After the decoding of an entry whose sizes follow its data: its CRC from the
+  /// descriptor, for the verdict.
+  void CompleteStreamedEntry(std::int32_t index);
+  /// Moves the stream past the entry's data and descriptor, and gives an entry
+  /// whose sizes followed its data the descriptor's.
+  void FinishStreamedEntry(TZipHeaderInfo& entry);
+  /// Reads the central directory and the end records that follow the entries.
+  void CheckStreamedDirectory();
   /// The password check of an encrypted entry (the traditional header's check byte,
   /// or an AES entry's verifier), retried through OnBadPassword; false when it
   /// rejects the entry (reported and taken out of the totals).
@@ -401,6 +451,7 @@ class TKestrelUnZip {
   std::vector<std::string> filesList_;
   std::vector<std::string> excludeList_;
   TStream* outputStream_ = nullptr;
+  TStream* inputStream_ = nullptr;
   bool doAll_ = false;
   TIncompleteZipMode incompleteZipMode_ = izAssumeMulti;
   bool keepZipOpen_ = false;
@@ -442,6 +493,12 @@ class TKestrelUnZip {
   std::optional<platform::TFileTime> archiveDate_;
   bool rebuilt_ = false;
   std::int32_t currentDisk_ = 0;
+
+  // An archive read from a stream.
+  std::unique_ptr<TStreamSource> streamSource_;
+  TStreamCheck streamCheck_;
+  std::int64_t streamedDataStart_ = 0;  ///< where the current entry's data starts
+  bool streamedSizeUnknown_ = false;    ///< its sizes follow its data
 };
 
 }  // namespace kestrel

@@ -196,6 +196,10 @@ void TKestrelUnZip::ResetZip() {
 
 void TKestrelUnZip::LoadZipDirectory() {
   CancelRequested = false;
+  if (inputStream_ != nullptr) {
+    ReadStreamDirectory();
+    return;
+  }
   // A handler of OnInCompleteZip may make another volume available and ask for
   // another try; the same file, unchanged, would fail the same way for ever.
   std::optional<TLoadAttempt> previous;

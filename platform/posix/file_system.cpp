@@ -246,6 +246,11 @@ TFile TFile::Open(const std::string& path, TFileAccess access, TFileShare, TFile
   return TFile(fd);
 }
 
+TFile TFile::StandardInput() {
+  const int fd = ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0);
+  return fd < 0 ? TFile() : TFile(fd);
+}
+
 std::int64_t TFile::Read(void* buffer, std::size_t count) {
   auto* bytes = static_cast<char*>(buffer);
   std::size_t done = 0;

@@ -379,6 +379,17 @@ TFile TFile::Open(const std::string& path, TFileAccess access, TFileShare share,
   return TFile(reinterpret_cast<std::intptr_t>(handle));
 }
 
+TFile TFile::StandardInput() {
+  const HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
+  HANDLE copy = nullptr;
+  if (input == nullptr || input == INVALID_HANDLE_VALUE ||
+      !::DuplicateHandle(::GetCurrentProcess(), input, ::GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+    if (input == nullptr) ::SetLastError(ERROR_INVALID_HANDLE);
+    return TFile();
+  }
+  return TFile(reinterpret_cast<std::intptr_t>(copy));
+}
+
 std::int64_t TFile::Read(void* buffer, std::size_t count) {
   auto* bytes = static_cast<char*>(buffer);
   std::size_t done = 0;

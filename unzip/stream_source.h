@@ -1,0 +1,83 @@
+#pragma once
+// An archive that arrives once, front to back, from a pipe: the stream the
+// component reads it through. It keeps a stretch of the bytes behind the read
+// position, so that the readers may go back over the local header they just read
+// and over the decoders' read-ahead, and it watches the bytes as they pass for the
+// data descriptor that ends an entry whose sizes follow its data.
+
+#include <cstdint>
+#include <vector>
+
+#include "platform/file_system.h"
+#include "unzip/decode/stream.h"
+
+namespace kestrel {
+
+/// An open file read front to back (standard input, a pipe): reads only.
+class TPipeStream final : public TStream {
+ public:
+  explicit TPipeStream(platform::TFile file) : file_(std::move(file)) {}
+  std::int32_t Read(void* buffer, std::int32_t count) override;
+  std::int32_t Write(const void*, std::int32_t) override { return 0; }
+  /// Only the position can be asked for; anything else raises an Exception.
+  std::int64_t Seek(std::int64_t offset, std::int16_t origin) override;
+  bool IsOpen() const { return file_.IsOpen(); }
+
+ private:
+  platform::TFile file_;
+  std::int64_t position_ = 0;
+};
+
+/// The data descriptor that ends an entry whose sizes follow its data.
+struct TStreamedDescriptor {
+  std::int64_t End = -1;  ///< where the next record starts; -1 when none was found
+  std::uint32_t Crc = 0;
+  std::uint64_t CompressedSize = 0, UncompressedSize = 0;
+};
+
+/// The archive as the component reads it from a pipe. Positions count from the
+/// first byte of the stream. Reads and seeks serve the kept bytes, and reach
+/// forward as far as the stream goes; a seek back past the kept bytes raises
+/// EFatalUnzipError, and so does asking for the size or the end.
+class TStreamSource final : public TStream {
+ public:
+  /// Bytes kept behind the read position: the longest local header (30 bytes, a
+  /// name and an extra field of 65,535 each) and a refill of the decoders.
+  static constexpr std::int64_t KeptBehind = 256 * 1024;
+
+  explicit TStreamSource(TStream& inner) : inner_(inner) {}
+  std::int32_t Read(void* buffer, std::int32_t count) override;
+  std::int32_t Write(const void*, std::int32_t) override { return 0; }
+  std::int64_t Seek(std::int64_t offset, std::int16_t origin) override;
+
+  /// Watches the bytes from dataStart on, as they arrive, for the descriptor of an
+  /// entry whose sizes follow its data: the signature and the CRC and sizes, whose
+  /// compressed size is the descriptor's distance from dataStart; or the CRC and
+  /// sizes alone, so placed, right in front of the next record's signature. The
+  /// first such place ends the entry. wide: the sizes have 8 bytes each.
+  void WatchForDescriptor(std::int64_t dataStart, bool wide);
+  /// Reads on until the watched descriptor has arrived, or the stream ends, and
+  /// stands after it (at the stream's end when none came); what was found.
+  TStreamedDescriptor FindDescriptor();
+  /// True when the stream has no byte after the position.
+  bool AtEnd();
+
+ private:
+  /// Reads the next block of the stream behind the kept bytes; false at its end.
+  bool Fill();
+  /// Looks for the descriptor at each place whose bytes have all arrived.
+  void Scan();
+
+  TStream& inner_;
+  std::vector<std::uint8_t> kept_;
+  std::int64_t keptStart_ = 0;  ///< the stream offset of kept_[0]
+  std::int64_t position_ = 0;
+  bool ended_ = false;
+  bool watching_ = false;
+  bool wide_ = false;
+  std::int64_t dataStart_ = 0;
+  std::int64_t scanFrom_ = 0;
+  TStreamedDescriptor found_;
+};
+
+}  // namespace kestrel

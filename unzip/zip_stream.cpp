@@ -1,0 +1,237 @@
+// An archive read once, front to back, from a stream (standard input, a pipe):
+// its entries taken by their local headers as they arrive, extracted in the same
+// pass, and the central directory, when it comes, checked against them.
+
+#include <algorithm>
+#include <memory>
+
+#include "platform/file_system.h"
+#include "unzip/decode/decode_state.h"
+#include "unzip/dest_paths.h"
+#include "unzip/driver_host.h"
+#include "unzip/kestrel_unzip.h"
+#include "unzip/stream_source.h"
+
+namespace kestrel {
+namespace {
+
+bool IsDirectorySignature(std::uint32_t signature) {
+  return signature == TCentralHeaderLayout::Signature || signature == TEndCentralLayout::Signature ||
+         signature == TZip64EndCentralLayout::Signature || signature == TZip64LocatorLayout::Signature;
+}
+
+/// The signature at the stream's position, which stays; 0 at the end.
+std::uint32_t PeekSignature(TStream& stream) {
+  std::uint8_t bytes[4];
+  const std::int32_t got = stream.Read(bytes, 4);
+  stream.Seek(-got, soFromCurrent);
+  return got == 4 ? GetU32(bytes) : 0;
+}
+
+}  // namespace
+
+void TKestrelUnZip::SetInputStream(TStream* value) {
+  inputStream_ = value;
+  streamSource_.reset();
+  FreeDirectory();
+  endCentral_->Clear();
+  streamCheck_ = {};
+}
+
+TStreamSource& TKestrelUnZip::StartStream() {
+  // The stream can be read once: a second reading finds it where the first left it.
+  if (streamSource_) throw EFatalUnzipError("Premature end of file reached");
+  streamSource_ = std::make_unique<TStreamSource>(*inputStream_);
+  FreeDirectory();
+  endCentral_->Clear();
+  rebuilt_ = false;
+  streamCheck_ = {};
+  directoryList_ = std::make_unique<TSortedZip>(DuplicatesAllowed);
+  return *streamSource_;
+}
+
+bool TKestrelUnZip::StreamedSizeUnknown(const TZipHeaderInfo& entry) {
+  return entry.HasDataDescriptor() && entry.CompressedSize == 0;
+}
+
+TZipHeaderInfo* TKestrelUnZip::NextStreamedEntry() {
+  TStreamSource& source = *streamSource_;
+  // A split archive's first part starts with the descriptor signature.
+  if (source.Position() == 0 && PeekSignature(source) == DataDescriptorSig) source.Seek(4, soFromCurrent);
+  const bool first = source.Position() <= 4;
+  for (;;) {
+    auto entry = NewEntry();
+    if (entry->ReadLocalHeader(source)) {
+      streamedDataStart_ = source.Position() + entry->LocalExtraLength;
+      streamedSizeUnknown_ = StreamedSizeUnknown(*entry);
+      if (streamedSizeUnknown_) {
+        // Decoded as far as the data goes; the descriptor then gives the sizes
+        // and the CRC.
+        entry->CompressedSize = entry->UncompressedSize = LargestZip64Value;
+        source.WatchForDescriptor(streamedDataStart_, entry->Zip64Local);
+      }
+      directoryList_->Add(entry.get());
+      return entry.release();
+    }
+    const std::uint32_t signature = PeekSignature(source);
+    if (signature == 0 || IsDirectorySignature(signature)) return nullptr;
+    if (first) throw ENotAZipFile("Not a valid zip file!", "no local header at the start of the stream");
+    // Damage between entries costs the bytes up to the next local header.
+    ++streamCheck_.Disagreements;
+    std::uint8_t byte = 0;
+    for (std::uint32_t window = 0; source.Read(&byte, 1) == 1;) {
+      window = (window >> 8) | (std::uint32_t{byte} << 24);
+      if (window == TLocalHeaderLayout::Signature || IsDirectorySignature(window)) {
+        source.Seek(-4, soFromCurrent);
+        break;
+      }
+    }
+    if (source.AtEnd()) return nullptr;
+  }
+}
+
+void TKestrelUnZip::CompleteStreamedEntry(std::int32_t index) {
+  if (!streamedSizeUnknown_) return;
+  const TStreamedDescriptor descriptor = streamSource_->FindDescriptor();
+  // Without a descriptor the data has no CRC to pass.
+  currentEntry_->CRC32 = descriptor.End >= 0 ? descriptor.Crc : ~currentEntry_->CRC32;
+  Entry(index).CRC32 = currentEntry_->CRC32;
+}
+
+void TKestrelUnZip::FinishStreamedEntry(TZipHeaderInfo& entry) {
+  TStreamSource& source = *streamSource_;
+  if (streamedSizeUnknown_) {
+    // After the descriptor, wherever the decoding stopped.
+    const TStreamedDescriptor descriptor = source.FindDescriptor();
+    entry.CRC32 = descriptor.Crc;
+    entry.CompressedSize = descriptor.CompressedSize;
+    entry.UncompressedSize = descriptor.UncompressedSize;
+    return;
+  }
+  source.Seek(streamedDataStart_ + static_cast<std::int64_t>(entry.CompressedSize), soFromBeginning);
+  if (!entry.HasDataDescriptor()) return;
+  // The descriptor after data of known size: its signature is optional.
+  const std::int64_t bare = entry.Zip64Local ? 20 : 12;
+  source.Seek(PeekSignature(source) == DataDescriptorSig ? 4 + bare : bare, soFromCurrent);
+}
+
+void TKestrelUnZip::CheckStreamedDirectory() {
+  TStreamSource& source = *streamSource_;
+  std::vector<bool> confirmed(static_cast<std::size_t>(directoryList_->Count()), false);
+  for (;;) {
+    auto central = NewEntry();
+    if (!central->ReadCentralHeader(source)) break;
+    streamCheck_.DirectorySeen = true;
+    source.Seek(central->CentralExtraLength, soFromCurrent);
+    std::string comment(central->CommentLength, '\0');
+    comment.resize(static_cast<std::size_t>(std::max(source.Read(comment.data(), central->CommentLength), 0)));
+    std::int32_t at = 0;
+    TZipHeaderInfo* listed = directoryList_->Find(central.get(), at) ? directoryList_->Items(at) : nullptr;
+    if (listed == nullptr || listed->RawName() != central->RawName() || listed->CRC32 != central->CRC32 ||
+        listed->CompressedSize != central->CompressedSize || listed->UncompressedSize != central->UncompressedSize) {
+      ++streamCheck_.Disagreements;
+      continue;
+    }
+    // The central header completes what the local header lacks: the host system,
+    // the attributes, the comment.
+    listed->Assign(*central);
+    listed->CacheComment(comment);
+    confirmed[static_cast<std::size_t>(at)] = true;
+  }
+  if (streamCheck_.DirectorySeen)
+    streamCheck_.Disagreements += static_cast<std::int32_t>(std::count(confirmed.begin(), confirmed.end(), false));
+  // The end records: the ZIP64 ones are passed over, the classic one gives the
+  // archive comment.
+  for (std::uint32_t signature; (signature = PeekSignature(source)) != 0;) {
+    if (signature == TZip64EndCentralLayout::Signature) {
+      std::uint8_t head[12];
+      if (source.Read(head, 12) != 12) break;
+      source.Seek(static_cast<std::int64_t>(std::min(GetU64(head + 4), LargestZip64Value)), soFromCurrent);
+    } else if (signature == TZip64LocatorLayout::Signature) {
+      source.Seek(TZip64LocatorLayout::Size, soFromCurrent);
+    } else if (signature == TEndCentralLayout::Signature) {
+      std::uint8_t record[TEndCentralLayout::Size];
+      if (source.Read(record, TEndCentralLayout::Size) != TEndCentralLayout::Size) break;
+      std::string comment(GetU16(record + TEndCentralLayout::CommentLengthAt), '\0');
+      comment.resize(static_cast<std::size_t>(
+          std::max(source.Read(comment.data(), static_cast<std::int32_t>(comment.size())), 0)));
+      endCentral_->CommentLength = static_cast<std::uint16_t>(comment.size());
+      endCentral_->SetComment(comment);
+      break;
+    } else {
+      break;
+    }
+  }
+}
+
+void TKestrelUnZip::ReadStreamDirectory() {
+  StartStream();
+  while (TZipHeaderInfo* entry = NextStreamedEntry()) FinishStreamedEntry(*entry);
+  CheckStreamedDirectory();
+  endCentral_->TotalEntries = static_cast<std::uint64_t>(EntryCount());
+  SortDirectory(sortMode_);
+}
+
+std::int32_t TKestrelUnZip::UnZipStream() {
+  skipRetry_ = false;
+  fileCount_ = 0;
+  TDriverHost host(*this);
+  std::unique_ptr<TDecodeState> state;
+  auto finish = [&] {
+    state.reset();
+    filesList_.clear();
+    if (OnUnZipComplete) OnUnZipComplete(*this, fileCount_);
+  };
+  try {
+    TStreamSource& source = StartStream();
+    sortedView_.reset();
+    state = std::make_unique<TDecodeState>(host);
+    destBase_ = EntryDestFolder(destDir_, std::string(), std::string(), false, platform::HostPathRules());
+    verifiedFolder_.clear();
+    // Neither the count nor the sizes are known before the entries have passed.
+    totalBytes_ = 0;
+    btsDone_ = 0;
+    bool stopNow = false;
+    if (OnStartUnZipInfo) OnStartUnZipInfo(*this, -1, -1, stopNow);
+    if (!stopNow) {
+      if (!destDir_.empty() && outputStream_ == nullptr) platform::ForceFolders(destDir_);
+      const TEntryPatterns patterns(filesList_), exclusions(excludeList_);
+      while (TZipHeaderInfo* entry = NextStreamedEntry()) {
+        const std::int32_t index = directoryList_->Count() - 1;
+        const bool isFolder = entry->FileName().empty();
+        const bool chosen = (doAll_ || patterns.MatchAny(*entry)) && !exclusions.MatchAny(*entry);
+        if (chosen && !(isFolder && (!recreateDirs_ || outputStream_ != nullptr))) {
+          // Only a deflated entry ends where its data says; a stored one could
+          // hold anything, a descriptor's bytes included.
+          const std::uint16_t method = entry->CompressionMethod;
+          if (streamedSizeUnknown_ && !isFolder && method != 8 && method != 9) {
+            currentEntry_->Assign(*entry);
+            ReportSkip(skStreamedSize, entry->StoredPath(), index);
+          } else {
+            try {
+              UnZipEntry(index, *state);
+            } catch (const EFatalUnzipError&) {
+              // The stream ended inside the entry: nothing follows it.
+              if (!source.AtEnd()) throw;
+              currentEntry_->Assign(*entry);
+              ReportSkip(skCutShort, entry->StoredPath(), index);
+              break;
+            }
+            // Its data has passed: a new password cannot be tried on it.
+            retryEntry_ = false;
+          }
+        }
+        FinishStreamedEntry(*entry);
+      }
+      CheckStreamedDirectory();
+    }
+    endCentral_->TotalEntries = static_cast<std::uint64_t>(EntryCount());
+  } catch (...) {
+    finish();
+    throw;
+  }
+  finish();
+  return fileCount_;
+}
+
+}  // namespace kestrel
