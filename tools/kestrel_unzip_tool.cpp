@@ -90,6 +90,9 @@ class TReport {
   int status_ = ExitSuccess;
 };
 
+/// The archive name that stands for standard input.
+constexpr const char* StandardInputName = "-";
+
 /// Why the component cannot decode an entry, or nothing when it can.
 std::optional<std::string> UnsupportedReason(const TZipHeaderInfo& entry) {
   // Bit 6: the strong encryption of the format's owner, whose keys are not ours.
@@ -176,7 +179,12 @@ class TArchiveRun {
   TArchiveRun(const TToolCommand& command, const std::string& archive)
       : command_(command), archive_(archive), report_(archive), split_(unzip_) {
     unzip_.SetIncompleteZipMode(izAssumeNotAZip);
-    unzip_.SetZipName(archive);
+    if (archive == StandardInputName) {
+      pipe_.emplace(platform::TFile::StandardInput());
+      unzip_.SetInputStream(&*pipe_);
+    } else {
+      unzip_.SetZipName(archive);
+    }
   }
 
   int Run() {
@@ -184,8 +192,11 @@ class TArchiveRun {
     if (listing && command_.Quiet == 0)
       platform::WriteConsoleLine(platform::TConsoleStream::Output, TListing::ArchiveLine(archive_));
     try {
-      split_.Run(archive_, [&] { LoadDirectory(); });
-      if (!CheckArchive()) return report_.Status();
+      // A stream is extracted as it arrives: its directory is known only at its end.
+      if (!pipe_ || listing) {
+        split_.Run(archive_, [&] { LoadDirectory(); });
+        if (!CheckArchive()) return report_.Status();
+      }
       switch (command_.Action) {
         case TToolAction::List:
           return List(TListingKind::Short);
@@ -210,6 +221,7 @@ class TArchiveRun {
   void LoadDirectory() {
     try {
       unzip_.LoadZipDirectory();
+      if (pipe_) StreamFindings();
     } catch (const ENotAZipFile& notZip) {
       if (notZip.RecordFound) throw;
       const ENotAZipFile first = notZip;
@@ -222,6 +234,19 @@ class TArchiveRun {
       }
       if (unzip_.EntryCount() == 0) throw first;
       cutShort_ = true;
+    }
+  }
+
+  /// What the end of a streamed archive said: no central directory (the stream
+  /// was cut off), or one that disagrees with the entries read.
+  void StreamFindings() {
+    const TStreamCheck& check = unzip_.StreamCheck();
+    if (!check.DirectorySeen && unzip_.EntryCount() > 0) {
+      cutShort_ = true;
+    } else if (check.Disagreements > 0) {
+      report_.Say("warning: the central directory disagrees with the local headers read from the stream (" +
+                  std::to_string(check.Disagreements) + (check.Disagreements == 1 ? " entry)" : " entries)"));
+      report_.Raise(ExitWarning);
     }
   }
 
@@ -384,6 +409,10 @@ class TArchiveRun {
     unzip_.UnZip();
     if (progress) progress->Clear();
     report_.SetProgress(nullptr);
+    if (pipe_) {
+      StreamFindings();
+      if (!CheckArchive()) return report_.Status();
+    }
 
     if (keptUnasked_ > 0) {
       report_.Say(Plural(keptUnasked_, "existing file") +
@@ -465,6 +494,11 @@ class TArchiveRun {
       }
       case skCutShort:
         report_.SayEntry(entry, "skipped: the archive ends inside its data");
+        break;
+      case skStreamedSize:
+        report_.SayEntry(entry,
+                         "skipped: its sizes follow its data, and in a stream only a deflated entry so "
+                         "written shows where it ends");
         break;
       default: {
         const int error = platform::LastSystemError();
@@ -594,6 +628,8 @@ class TArchiveRun {
   bool passwordGivenUp_ = false, passwordAsked_ = false;
   /// The archive has no end record: its entries come from their local headers.
   bool cutShort_ = false;
+  /// Standard input, when the archive is read from it ("-").
+  std::optional<TPipeStream> pipe_;
 };
 
 /// The archive as named, or NAME.zip (NAME.ZIP) when NAME is not there, as unzip
@@ -626,6 +662,7 @@ int RunKestrelUnZip(const std::vector<std::string>& arguments) {
     return ExitSuccess;
   }
   platform::TInterruptCatcher interrupts;
+  if (command.Archive == StandardInputName) return TArchiveRun(command, command.Archive).Run();
   int error = 0;
   const std::optional<std::string> archive = FindArchive(command.Archive, error);
   if (!archive) {

@@ -373,7 +373,10 @@ void TKestrelUnZip::UnZipEntryToStream(std::int32_t index, TDecodeState& state, 
   // A stream takes no date: how the decoder ended counts in the verdict alone.
   TEntryOutput output(*outputStream_);
   DecodeEntry(state, localHeader, output);
-  if (streamSource_) CompleteStreamedEntry(index);
+  if (streamSource_ && !CompleteStreamedEntry(index)) {
+    ReportSkip(skCutShort, entry.StoredPath(), index);
+    return;
+  }
   JudgeCrc(index, state.Crc(), fName);
 }
 
@@ -448,7 +451,8 @@ void TKestrelUnZip::UnZipEntryToFile(std::int32_t index, TDecodeState& state, co
   bool ok = false;
   try {
     ok = DecodeEntry(state, localHeader, *output);
-    if (streamSource_) CompleteStreamedEntry(index);
+    // A stream that ended inside the entry gave only the start of its data.
+    if (streamSource_ && !CompleteStreamedEntry(index)) throw EFatalUnzipError("Premature end of file reached");
   } catch (...) {
     output.reset();
     platform::RemoveFile(fName);

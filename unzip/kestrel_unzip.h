@@ -372,9 +372,10 @@ class TKestrelUnZip {
   TZipHeaderInfo* NextStreamedEntry();
   /// Whether a local header leaves the sizes to a data descriptor.
   static bool StreamedSizeUnknown(const TZipHeaderInfo& entry);
-  /// After the decoding of an entry whose sizes follow its data: its CRC from the
-  /// descriptor, for the verdict.
-  void CompleteStreamedEntry(std::int32_t index);
+  /// After the decoding of a streamed entry: false when the stream ended inside
+  /// its data; otherwise, for an entry whose sizes follow its data, its CRC from
+  /// the descriptor, for the verdict.
+  bool CompleteStreamedEntry(std::int32_t index);
   /// Moves the stream past the entry's data and descriptor, and gives an entry
   /// whose sizes followed its data the descriptor's.
   void FinishStreamedEntry(TZipHeaderInfo& entry);

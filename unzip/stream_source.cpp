@@ -39,7 +39,12 @@ std::int32_t TStreamSource::Read(void* buffer, std::int32_t count) {
   auto* out = static_cast<std::uint8_t*>(buffer);
   std::int32_t total = 0;
   while (total < count) {
-    if (position_ >= keptStart_ + static_cast<std::int64_t>(kept_.size()) && !Fill()) break;
+    if (position_ >= keptStart_ + static_cast<std::int64_t>(kept_.size()) && !Fill()) {
+      if (!padding_) break;
+      std::memset(out + total, 0, static_cast<std::size_t>(count - total));
+      position_ += count - total;
+      return count;
+    }
     const std::int64_t available = keptStart_ + static_cast<std::int64_t>(kept_.size()) - position_;
     const auto take = static_cast<std::int32_t>(std::min<std::int64_t>(available, count - total));
     std::memcpy(out + total, kept_.data() + (position_ - keptStart_), static_cast<std::size_t>(take));
@@ -135,6 +140,15 @@ TStreamedDescriptor TStreamSource::FindDescriptor() {
   else
     position_ = keptStart_ + static_cast<std::int64_t>(kept_.size());
   return found_;
+}
+
+bool TStreamSource::ReachesTo(std::int64_t end) {
+  for (;;) {
+    const std::int64_t head = keptStart_ + static_cast<std::int64_t>(kept_.size());
+    if (head >= end) return true;
+    position_ = std::max(position_, head);
+    if (!Fill()) return false;
+  }
 }
 
 bool TStreamSource::AtEnd() { return position_ >= keptStart_ + static_cast<std::int64_t>(kept_.size()) && !Fill(); }

@@ -64,6 +64,7 @@ TZipHeaderInfo* TKestrelUnZip::NextStreamedEntry() {
     if (entry->ReadLocalHeader(source)) {
       streamedDataStart_ = source.Position() + entry->LocalExtraLength;
       streamedSizeUnknown_ = StreamedSizeUnknown(*entry);
+      source.SetPadding(streamedSizeUnknown_);
       if (streamedSizeUnknown_) {
         // Decoded as far as the data goes; the descriptor then gives the sizes
         // and the CRC.
@@ -74,7 +75,9 @@ TZipHeaderInfo* TKestrelUnZip::NextStreamedEntry() {
       return entry.release();
     }
     const std::uint32_t signature = PeekSignature(source);
-    if (signature == 0 || IsDirectorySignature(signature)) return nullptr;
+    if (IsDirectorySignature(signature)) return nullptr;
+    // An empty stream is an archive without entries, as an empty file is.
+    if (source.AtEnd() && (!first || source.Position() == 0)) return nullptr;
     if (first) throw ENotAZipFile("Not a valid zip file!", "no local header at the start of the stream");
     // Damage between entries costs the bytes up to the next local header.
     ++streamCheck_.Disagreements;
@@ -90,16 +93,19 @@ TZipHeaderInfo* TKestrelUnZip::NextStreamedEntry() {
   }
 }
 
-void TKestrelUnZip::CompleteStreamedEntry(std::int32_t index) {
-  if (!streamedSizeUnknown_) return;
-  const TStreamedDescriptor descriptor = streamSource_->FindDescriptor();
-  // Without a descriptor the data has no CRC to pass.
-  currentEntry_->CRC32 = descriptor.End >= 0 ? descriptor.Crc : ~currentEntry_->CRC32;
-  Entry(index).CRC32 = currentEntry_->CRC32;
+bool TKestrelUnZip::CompleteStreamedEntry(std::int32_t index) {
+  TStreamSource& source = *streamSource_;
+  if (!streamedSizeUnknown_)
+    return source.ReachesTo(streamedDataStart_ + static_cast<std::int64_t>(currentEntry_->CompressedSize));
+  const TStreamedDescriptor descriptor = source.FindDescriptor();
+  if (descriptor.End < 0) return false;
+  currentEntry_->CRC32 = Entry(index).CRC32 = descriptor.Crc;
+  return true;
 }
 
 void TKestrelUnZip::FinishStreamedEntry(TZipHeaderInfo& entry) {
   TStreamSource& source = *streamSource_;
+  source.SetPadding(false);
   if (streamedSizeUnknown_) {
     // After the descriptor, wherever the decoding stopped.
     const TStreamedDescriptor descriptor = source.FindDescriptor();
