@@ -144,6 +144,53 @@ TEST_F(KestrelUnZipExtraction, CutOffArchivesGiveTheirWholeEntries) {
   }
 }
 
+// From a pipe ("-"): the files, the listing and the test of the file, for Info-ZIP
+// zip's archives (plain, ZIP64, encrypted, and written to a pipe itself: sizes
+// after the data) and Python's written to a pipe; a stored entry whose sizes
+// follow its data is refused with the reason, and a stream cut off gives its whole
+// entries.
+TEST_F(KestrelUnZipExtraction, ArchiveFromAPipe) {
+  if (!testsupport::HaveCommand("zip")) GTEST_SKIP() << "Info-ZIP zip is not installed";
+  InTree(
+      "zip -q -r ../p.zip . && zip -q -r -fz ../p64.zip . && zip -q -r -P pw ../pe.zip . && "
+      "zip -q - - < docs/deep/text.txt | cat > ../ps.zip");
+  const std::string python = "import sys, zipfile\nz = zipfile.ZipFile(sys.stdout.buffer, 'w', zipfile.ZIP_";
+  InTree("python3 -c \"" + python + "DEFLATED)\nz.writestr('a/d.txt', 'x' * 70000)\nz.close()\" | cat > ../pyd.zip");
+  InTree("python3 -c \"" + python + "STORED)\nz.writestr('s.txt', 'stored')\nz.close()\" | cat > ../pys.zip");
+  const std::string unzip = ShellQuote(KESTREL_UNZIP_EXE) + " -P pw ";
+  auto pipe = [&](const std::string& archive, const std::string& options) {
+    const std::string out = folder / "pipe.out", err = folder / "pipe.err";
+    const int status = RunShell("cat " + ShellQuote(folder / archive) + " | " + unzip + options + " - >" +
+                                ShellQuote(out) + " 2>" + ShellQuote(err));
+    return testsupport::TRunResult{status, ReadFile(out), ReadFile(err)};
+  };
+  for (const std::string archive : {"p.zip", "p64.zip", "pe.zip", "ps.zip", "pyd.zip"}) {
+    const auto fromFile = Unzip({"-P", "pw", folder / archive, "-d", folder / ("f" + archive)});
+    const auto fromPipe = pipe(archive, "-d " + ShellQuote(folder / ("p" + archive)));
+    EXPECT_EQ(fromPipe.Status, 0) << archive << fromPipe.Err;
+    const auto files = testsupport::FilesBelow(folder.Path() / ("f" + archive));
+    EXPECT_EQ(testsupport::FilesBelow(folder.Path() / ("p" + archive)), files) << archive;
+    for (const std::string& name : files)
+      EXPECT_TRUE(ReadFile(folder.Path() / ("p" + archive) / name) == ReadFile(folder.Path() / ("f" + archive) / name));
+    const std::string listing = Unzip({"-l", folder / archive}).Out;
+    EXPECT_EQ(pipe(archive, "-l").Out, "Archive:  -" + listing.substr(listing.find('\n')));
+    EXPECT_EQ(pipe(archive, "-tq").Status, 0) << archive;
+  }
+  auto run = pipe("pys.zip", "-d " + ShellQuote(folder / "pys"));
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_EQ(run.Err,
+            "kestrel-unzip: -: s.txt: skipped: its sizes follow its data, and in a stream only a deflated "
+            "entry so written shows where it ends\n");
+  const std::string whole = ReadFile(folder.Path() / "p.zip");
+  WriteFile(folder / "cut.zip", whole.substr(0, whole.find("binary.bin") + 100));
+  run = pipe("cut.zip", "-d " + ShellQuote(folder / "cut"));
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_NE(run.Err.find("kestrel-unzip: -: binary.bin: skipped: the archive ends inside its data\n"),
+            std::string::npos)
+      << run.Err;
+  EXPECT_FALSE(fs::exists(folder.Path() / "cut/binary.bin"));
+}
+
 TEST_F(KestrelUnZipExtraction, HostileNamesNeverLeaveTheDestination) {
   std::vector<testsupport::TPyZipEntry> evil;
   for (const char* name : {"../escape.txt", "a/../../escape2.txt", "/abs/x.txt", "C:dir/y.txt", "ok.txt"})
