@@ -40,10 +40,12 @@ std::int32_t TStreamSource::Read(void* buffer, std::int32_t count) {
   std::int32_t total = 0;
   while (total < count) {
     if (position_ >= keptStart_ + static_cast<std::int64_t>(kept_.size()) && !Fill()) {
-      if (!padding_) break;
-      std::memset(out + total, 0, static_cast<std::size_t>(count - total));
-      position_ += count - total;
-      return count;
+      // Zeros for one refill at most: data that does not end in them never ends.
+      const std::int32_t pad = std::min<std::int32_t>(count - total, padLeft_);
+      std::memset(out + total, 0, static_cast<std::size_t>(pad));
+      padLeft_ -= pad;
+      position_ += pad;
+      return total + pad;
     }
     const std::int64_t available = keptStart_ + static_cast<std::int64_t>(kept_.size()) - position_;
     const auto take = static_cast<std::int32_t>(std::min<std::int64_t>(available, count - total));

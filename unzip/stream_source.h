@@ -64,10 +64,11 @@ class TStreamSource final : public TStream {
   /// Reads on, the position going along, until the stream has given the bytes
   /// before end; false when it ends sooner.
   bool ReachesTo(std::int64_t end);
-  /// While set, a read past the end of the stream gives zero bytes instead of
-  /// coming up short: a decoder asks for a whole refill of an entry whose size it
-  /// does not know, and stops where its data ends.
-  void SetPadding(bool value) { padding_ = value; }
+  /// While set, a read past the end of the stream gives zero bytes (as many as
+  /// one refill of the decoders asks for, 64 KiB) instead of coming up short: a
+  /// decoder asks for a whole refill of an entry whose size it does not know, and
+  /// stops where its data ends.
+  void SetPadding(bool value) { padLeft_ = value ? 65536 : 0; }
 
  private:
   /// Reads the next block of the stream behind the kept bytes; false at its end.
@@ -80,7 +81,7 @@ class TStreamSource final : public TStream {
   std::int64_t keptStart_ = 0;  ///< the stream offset of kept_[0]
   std::int64_t position_ = 0;
   bool ended_ = false;
-  bool padding_ = false;
+  std::int32_t padLeft_ = 0;  ///< zero bytes still to give past the end
   bool watching_ = false;
   bool wide_ = false;
   std::int64_t dataStart_ = 0;

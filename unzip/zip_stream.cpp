@@ -79,8 +79,10 @@ TZipHeaderInfo* TKestrelUnZip::NextStreamedEntry() {
     // An empty stream is an archive without entries, as an empty file is.
     if (source.AtEnd() && (!first || source.Position() == 0)) return nullptr;
     if (first) throw ENotAZipFile("Not a valid zip file!", "no local header at the start of the stream");
-    // Damage between entries costs the bytes up to the next local header.
+    // Damage between entries costs the bytes up to the next local header (past
+    // the signature of the one that could not be read).
     ++streamCheck_.Disagreements;
+    source.Seek(1, soFromCurrent);
     std::uint8_t byte = 0;
     for (std::uint32_t window = 0; source.Read(&byte, 1) == 1;) {
       window = (window >> 8) | (std::uint32_t{byte} << 24);

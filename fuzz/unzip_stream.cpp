@@ -1,0 +1,77 @@
+// Reads arbitrary archive bytes as a stream that cannot seek (a pipe): once for a
+// listing, once extracting every entry into nothing, as -t does. Exceptions of the
+// component are fine; a crash, a hang, a huge allocation, or more output than the
+// bytes can hold (a deflated byte gives at most 1,032), is not.
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "unzip/kestrel_unzip.h"
+
+namespace {
+
+// The input as a pipe gives it: read front to back, and its position asked for.
+class TPipe final : public kestrel::TStream {
+ public:
+  TPipe(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+  std::int32_t Read(void* buffer, std::int32_t count) override {
+    const auto n = static_cast<std::int32_t>(std::min<std::size_t>(static_cast<std::size_t>(count), size_ - at_));
+    if (n > 0) std::memcpy(buffer, data_ + at_, static_cast<std::size_t>(n));
+    at_ += static_cast<std::size_t>(n);
+    return n;
+  }
+  std::int32_t Write(const void*, std::int32_t) override { return 0; }
+  std::int64_t Seek(std::int64_t offset, std::int16_t origin) override {
+    if (origin != kestrel::soFromCurrent || offset != 0) std::abort();  // a pipe cannot seek
+    return static_cast<std::int64_t>(at_);
+  }
+
+ private:
+  const std::uint8_t* data_;
+  std::size_t size_;
+  std::size_t at_ = 0;
+};
+
+// Counts what the entries decode to.
+class TCount final : public kestrel::TStream {
+ public:
+  std::int32_t Read(void*, std::int32_t) override { return 0; }
+  std::int32_t Write(const void*, std::int32_t count) override {
+    Bytes += static_cast<std::uint64_t>(count);
+    return count;
+  }
+  std::int64_t Seek(std::int64_t, std::int16_t) override { return static_cast<std::int64_t>(Bytes); }
+  std::uint64_t Bytes = 0;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  {
+    TPipe pipe(data, size);
+    kestrel::TKestrelUnZip unzip;
+    unzip.SetInputStream(&pipe);
+    try {
+      unzip.LoadZipDirectory();
+      for (std::int32_t i = 0; i < unzip.EntryCount(); ++i) unzip.FileComment(i);
+    } catch (const kestrel::Exception&) {
+    }
+  }
+  TPipe pipe(data, size);
+  TCount output;
+  kestrel::TKestrelUnZip unzip;
+  unzip.SetInputStream(&pipe);
+  unzip.SetOutputStream(&output);
+  unzip.SetDoAll(true);
+  unzip.SetPassword("password");
+  try {
+    unzip.UnZip();
+  } catch (const kestrel::Exception&) {
+  }
+  // Deflate's densest form: 258 bytes from 2 bits.
+  if (output.Bytes > 1032 * static_cast<std::uint64_t>(size) + 65536) std::abort();
+  return 0;
+}
