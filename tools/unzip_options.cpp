@@ -252,10 +252,11 @@ std::vector<std::string> ToolUsage() {
       "",
       "Extracts, lists or tests the entries of a zip archive. MEMBERs are patterns of",
       "the stored paths (*, ?, <a-z>), matched without regard to case; options may",
-      "stand before or after the archive. Decodes stored, shrunk, reduced, imploded,",
-      "deflated, Deflate64, bzip2, LZMA, xz and Zstandard entries, traditional and",
-      "WinZip AES encryption; entries of other methods or encryptions are skipped,",
-      "with the reason.",
+      "stand before or after the archive. ARCHIVE \"-\" reads it from standard input",
+      "(a pipe), extracting the entries as they arrive. Decodes stored, shrunk,",
+      "reduced, imploded, deflated, Deflate64, bzip2, LZMA, xz and Zstandard entries,",
+      "traditional and WinZip AES encryption; entries of other methods or",
+      "encryptions are skipped, with the reason.",
       "",
   };
   // Spellings of one option share a line: "-h, --help".
@@ -281,6 +282,7 @@ std::vector<std::string> ToolUsage() {
                                 "  kestrel-unzip a.zip -d DIR   extract into DIR",
                                 "  kestrel-unzip -l a.zip       list the entries",
                                 "  kestrel-unzip -t a.zip       test the entries",
+                                "  curl URL | kestrel-unzip -   extract an archive as it downloads",
                             });
   return lines;
 }
