@@ -54,8 +54,6 @@ struct TStreamCheck {
   std::int32_t Disagreements = 0;
 };
 
-struct TZipHeaderInfo;
-
 /// Why an entry that the directory lists cannot come out whole.
 struct TEntryDamage {
   /// skOverlaps or skCutShort; skNotReported for an entry that is whole.

@@ -64,11 +64,13 @@ class TStreamSource final : public TStream {
   /// Reads on, the position going along, until the stream has given the bytes
   /// before end; false when it ends sooner.
   bool ReachesTo(std::int64_t end);
-  /// While set, a read past the end of the stream gives zero bytes (as many as
-  /// one refill of the decoders asks for, 64 KiB) instead of coming up short: a
-  /// decoder asks for a whole refill of an entry whose size it does not know, and
-  /// stops where its data ends.
-  void SetPadding(bool value) { padLeft_ = value ? 65536 : 0; }
+  /// Zero bytes given past the end of the stream while padding: one refill of the
+  /// decoders.
+  static constexpr std::int32_t PaddingSize = 32768;
+  /// While set, a read past the end of the stream gives zero bytes (PaddingSize at
+  /// most) instead of coming up short: a decoder asks for a whole refill of an
+  /// entry whose size it does not know, and stops where its data ends.
+  void SetPadding(bool value) { padLeft_ = value ? PaddingSize : 0; }
 
  private:
   /// Reads the next block of the stream behind the kept bytes; false at its end.
