@@ -215,9 +215,9 @@ std::int32_t TKestrelUnZip::UnZipSelected() {
 // bytes are counted again and again. No tool writes such an archive, and an
 // entry whose size was damaged runs into the next one as well. Either way only
 // the entry at fault is left out: each one's span runs from its local header
-// through its compressed data (and the CRC and sizes of a data descriptor) by the
-// sizes the headers give, and must end where the next local header starts or
-// before, clear of the central directory and within the file.
+// through its compressed data by the sizes the headers give, and must end where
+// the next local header starts or before, clear of the central directory and
+// within the file.
 void TKestrelUnZip::FindDamagedEntries() {
   const TSortedZip* list = ZipInfo();
   const std::int32_t count = list ? list->Count() : 0;
@@ -250,11 +250,10 @@ void TKestrelUnZip::FindDamagedEntries() {
       std::string name(nameLength, '\0');
       namedHere = archive.Read(name.data(), nameLength) == nameLength && name == entry.RawName();
     }
-    // A descriptor has at least the CRC and two 4-byte sizes.
-    const std::uint64_t descriptor = entry.HasDataDescriptor() ? 12 : 0;
+    // A data descriptor is not counted: no byte of it is decoded, and some writers
+    // set flag bit 3 without writing one.
     const std::uint64_t from = entry.LocalHeaderOffset;
-    spans.push_back(
-        {from, from + TLocalHeaderLayout::Size + lengths + entry.CompressedSize + descriptor, i, namedHere});
+    spans.push_back({from, from + TLocalHeaderLayout::Size + lengths + entry.CompressedSize, i, namedHere});
   }
   archive.SetPosition(restore);
   std::stable_sort(spans.begin(), spans.end(), [](const TSpan& a, const TSpan& b) { return a.From < b.From; });

@@ -323,10 +323,10 @@ class TKestrelUnZip {
   class TDriverHost;
   std::int32_t UnZipSelected();
   /// Finds, before anything is written, the entries whose bytes (local header
-  /// through data descriptor) run into another entry's local header or into the
-  /// central directory, the entries after the first of those that share one
-  /// local header, and those that the end of the archive cuts short. Fills
-  /// damage_, by the index of ZipInfo.
+  /// through data) run into another entry's local header or into the central
+  /// directory, of the entries that share one local header all but the one it
+  /// names (or the first), and those that the end of the archive cuts short.
+  /// Fills damage_, by the index of ZipInfo.
   void FindDamagedEntries();
   /// The destination folder of CurrentEntry, ending with the host separator.
   std::string EntryDestDir() const;
