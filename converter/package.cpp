@@ -332,7 +332,10 @@ class TPackageStep {
   TPackageStep(TConversionRun& run, kestrel::TKestrelUnZip& unzip) : run_(run), unzip_(unzip) {}
 
   TConversionRun& Run() { return run_; }
-  const std::string& Input() const { return run_.InputPath; }
+  /// The input as messages name it.
+  const std::string& Input() const { return run_.InputName; }
+  /// The input's own name, which the document is converted under.
+  std::string InputFileName() const { return PathNamePart(run_.InputPath); }
 
   TPackageOutcome Fail(std::string reason) {
     run_.FailureReason = std::move(reason);
@@ -352,17 +355,7 @@ class TPackageStep {
   /// the unpacking breaks off; the entries' states tell the rest.
   bool Unpack(const std::vector<std::pair<TWantedEntry*, std::string>>& entries) {
     const auto& rules = platform::HostPathRules();
-    if (run_.WorkFolderPath.empty()) {
-      // A fresh folder of this run's own: concurrent runs never meet, and nothing
-      // an earlier run left behind takes part.
-      run_.WorkFolderPath = platform::MakePrivateFolder(platform::TempFolder(), "corvane-");
-      if (run_.WorkFolderPath.empty()) {
-        const int error = platform::LastSystemError();
-        Fail(Input() + ": no work folder can be made in " + platform::TempFolder() +
-             (error != 0 ? ": " + platform::SystemErrorText(error) : std::string()));
-        return false;
-      }
-    }
+    if (!MakeWorkFolder(run_)) return false;
     std::vector<TWantedEntry*> wanted;
     for (const auto& [entry, name] : entries) {
       entry->Target = run_.WorkFolderPath + std::to_string(entry->Index) + rules.Separator + name;
@@ -447,7 +440,7 @@ bool UnpackWithManifest(TPackageStep& step, TPackageDirectory& package,
 // content.xml, document.xml or sheet1.xml at the top level: the first of them that
 // comes out, in the order of preference.
 TPackageOutcome UnpackTopLevelPart(TPackageStep& step, TPackageDirectory& package) {
-  const std::string packageName = PathNamePart(step.Input());
+  const std::string packageName = step.InputFileName();
   std::vector<std::pair<TWantedEntry*, std::string>> entries;
   for (TWantedEntry& part : package.Parts) entries.emplace_back(&part, packageName);
   if (!UnpackWithManifest(step, package, entries)) return TPackageOutcome::Failed;
@@ -468,7 +461,7 @@ TPackageOutcome UnpackTopLevelPart(TPackageStep& step, TPackageDirectory& packag
 // gives book.fb2.XML).
 TPackageOutcome UnpackBook(TPackageStep& step, TPackageDirectory& package) {
   TWantedEntry& book = *package.Book;
-  if (!UnpackWithManifest(step, package, {{&book, PathNamePart(step.Input())}})) return TPackageOutcome::Failed;
+  if (!UnpackWithManifest(step, package, {{&book, step.InputFileName()}})) return TPackageOutcome::Failed;
   if (book.State != TEntryState::Done) return step.Fail(book);
   if (!PassesManifest(step, package, book)) return TPackageOutcome::Failed;
   return step.Found(book);
@@ -603,7 +596,7 @@ class TOfficeOpenXml {
   // images and the relationships that name them, each under its own name.
   TPackageOutcome UnpackDocument(const TPackageEntry& part) {
     TWantedEntry document(part.Index, part.StoredPath);
-    std::vector<std::pair<TWantedEntry*, std::string>> entries{{&document, PathNamePart(step_.Input())}};
+    std::vector<std::pair<TWantedEntry*, std::string>> entries{{&document, step_.InputFileName()}};
     std::vector<TWantedEntry> files;
     std::vector<std::string> names;
     if (step_.Run().ExtractFlag) {
@@ -664,6 +657,47 @@ std::string NoDocumentReason(const std::string& input, const TPackageDirectory& 
 
 }  // namespace
 
+bool MakeWorkFolder(TConversionRun& run) {
+  if (!run.WorkFolderPath.empty()) return true;
+  // A fresh folder of this run's own: concurrent runs never meet, and nothing an
+  // earlier run left behind takes part.
+  run.WorkFolderPath = platform::MakePrivateFolder(platform::TempFolder(), "corvane-");
+  if (!run.WorkFolderPath.empty()) return true;
+  const int error = platform::LastSystemError();
+  run.FailureReason = run.InputName + ": no work folder can be made in " + platform::TempFolder() +
+                      (error != 0 ? ": " + platform::SystemErrorText(error) : std::string());
+  return false;
+}
+
+bool TakeStandardInput(TConversionRun& run) {
+  run.InputName = "standard input";
+  if (!MakeWorkFolder(run)) return false;
+  const std::string path = run.WorkFolderPath + StandardInputFileName;
+  platform::TFile input = platform::TFile::StandardInput();
+  platform::TFile kept;
+  if (input.IsOpen()) {
+    kept = platform::TFile::Open(path, platform::TFileAccess::Write, platform::TFileShare::None,
+                                 platform::TFileCreation::CreateAlways);
+  }
+  auto fail = [&](const std::string& what) {
+    const int error = platform::LastSystemError();
+    run.FailureReason = run.InputName + ": " + what + (error != 0 ? ": " + platform::SystemErrorText(error) : "");
+    return false;
+  };
+  if (!input.IsOpen()) return fail("it cannot be opened");
+  if (!kept.IsOpen()) return fail("it cannot be kept in " + path);
+  std::vector<std::uint8_t> buffer(1 << 20);
+  for (;;) {
+    const std::int64_t got = input.Read(buffer.data(), buffer.size());
+    if (got < 0) return fail("it cannot be read");
+    if (got == 0) break;
+    if (kept.Write(buffer.data(), static_cast<std::size_t>(got)) != got) return fail("it cannot be kept in " + path);
+  }
+  if (!kept.Close()) return fail("it cannot be kept in " + path);
+  run.InputPath = path;
+  return true;
+}
+
 TPackageOutcome ExtractPackage(TConversionRun& run) {
   run.DocumentPath = run.InputPath;
   run.PartName.clear();
@@ -682,7 +716,7 @@ TPackageOutcome ExtractPackage(TConversionRun& run) {
     package = ProbePackage(unzip, platform::HostPathRules());
   } catch (const kestrel::ENotAZipFile&) {
     if (IsCompoundFile(run.InputPath)) {
-      run.FailureReason = run.InputPath +
+      run.FailureReason = run.InputName +
                           ": the file is an office compound file (a password-protected .docx or .xlsx, or an old "
                           "binary .doc or .xls), not XML";
       return TPackageOutcome::Failed;
@@ -692,7 +726,7 @@ TPackageOutcome ExtractPackage(TConversionRun& run) {
     return TPackageOutcome::NotAPackage;  // the copy step reports what is wrong with it
   } catch (...) {
     // A zip archive whose directory cannot be read: its own bytes are no document.
-    run.FailureReason = ArchiveFailure(run.InputPath, std::current_exception());
+    run.FailureReason = ArchiveFailure(run.InputName, std::current_exception());
     return TPackageOutcome::Failed;
   }
 
@@ -710,7 +744,7 @@ TPackageOutcome ExtractPackage(TConversionRun& run) {
   if (unzip.EntryCount() == 0 && IsEmptyFile(run.InputPath)) {
     return TPackageOutcome::NotAPackage;  // no archive, only a document without markup
   }
-  return step.Fail(NoDocumentReason(run.InputPath, package));
+  return step.Fail(NoDocumentReason(run.InputName, package));
 }
 
 }  // namespace corvane

@@ -19,6 +19,7 @@ struct TPackageFile {
 /// The values of one conversion run, all byte strings in the ANSI code page.
 struct TConversionRun {
   std::string InputPath;                   ///< argument 1: the file the user named
+  std::string InputName;                   ///< the input in messages: argument 1, or "standard input"
   std::string TemplateArgument;            ///< argument 2, unchanged
   std::string OutputFolderArgument;        ///< argument 3, unchanged
   bool ExtractFlag = false;                ///< a fourth argument was given
@@ -29,6 +30,20 @@ struct TConversionRun {
   std::string FailureReason;               ///< why the run failed, one line for the user
   std::vector<TPackageFile> PackageFiles;  ///< written beside the copy when ExtractFlag is set
 };
+
+/// The name under which a document or package read from standard input ("-")
+/// is converted: the copy is stdin.XML.
+inline constexpr const char* StandardInputFileName = "stdin";
+
+/// Makes the run's private work folder (WorkFolderPath) when it has none yet.
+/// False, with FailureReason set, when none can be made.
+bool MakeWorkFolder(TConversionRun& run);
+
+/// Reads the whole standard input into the work folder as StandardInputFileName
+/// and makes that file the run's input: a package is read from its directory at
+/// the end, and a document is read again by the copy. False, with FailureReason
+/// set, when it cannot be kept.
+bool TakeStandardInput(TConversionRun& run);
 
 /// What the package step made of the input.
 enum class TPackageOutcome {

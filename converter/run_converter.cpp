@@ -21,7 +21,7 @@ void PrintReason(const std::string& reason) {
 
 // The document as the user knows it: the input, or a part of the package named.
 std::string DocumentLabel(const TConversionRun& run) {
-  return run.PartName.empty() ? run.InputPath : run.PartName + " of " + run.InputPath;
+  return run.PartName.empty() ? run.InputName : run.PartName + " of " + run.InputName;
 }
 
 void PrintUsage() {
@@ -34,6 +34,8 @@ void PrintUsage() {
   PrintLine("               <Extract>: any value: also write the embedded images");
   PrintLine("  CORVANE.EXE --html ...  also writes the HTML page itself (NAME.html)");
   PrintLine("  CORVANE.EXE --help | --version");
+  PrintLine("  <FileName> \"-\" reads the document or package from standard input;");
+  PrintLine("  the copy is then stdin.XML.");
   PrintLine("  A document whose name begins with \"-\" is given as ./-name.");
   PrintLine("");
 }
@@ -204,16 +206,21 @@ int RunConverter(const std::vector<std::string>& commandLine) {
 
   TConversionRun run;
   run.InputPath = arguments[0];
+  run.InputName = arguments[0];
   run.TemplateArgument = arguments[1];
   run.OutputFolderArgument = arguments[2];
   run.ExtractFlag = count >= 4;
   run.HtmlPage = htmlPage;
 
-  const TPackageOutcome package = ExtractPackage(run);
   TWorkFolderGuard cleanup(run.WorkFolderPath);
+  // Standard input is read once: it is kept in the work folder, where the package
+  // step and the copy can read it as a file.
+  const bool fromStandardInput = run.InputPath == "-";
+  TPackageOutcome package = TPackageOutcome::Failed;
+  if (!fromStandardInput || TakeStandardInput(run)) package = ExtractPackage(run);
   // Nothing of the work folder takes part when the input is converted as it
   // stands: it goes now, before the document's bytes keep the disk busy.
-  if (package == TPackageOutcome::NotAPackage) cleanup.RemoveNow();
+  if (package == TPackageOutcome::NotAPackage && !fromStandardInput) cleanup.RemoveNow();
 
   const std::string templatePath = ExpandPath(run.TemplateArgument);
   if (!FileReadable(templatePath)) {
@@ -225,7 +232,8 @@ int RunConverter(const std::vector<std::string>& commandLine) {
     }
   }
   if (package == TPackageOutcome::Failed) {
-    // A package whose main part did not come out: its own bytes are no document.
+    // A package whose main part did not come out (its own bytes are no document),
+    // or standard input that could not be kept.
     PrintLine("Conversion failed!");
     PrintReason(run.FailureReason);
     return ExitConversion;

@@ -135,6 +135,26 @@ TEST_F(CorvaneProgram, AnySpellingOfTheOutputFolderAndAPipeAsInput) {
   EXPECT_EQ(testsupport::RunShell(line), 0) << ReadFile(folder / "piped.txt");
   EXPECT_EQ(ReadFile(folder.Path() / "piped/stdin.XML"), expected);
   EXPECT_TRUE(fs::is_empty(folder.Path() / "temp"));
+
+  // "-" reads standard input, a document or a package (whose directory lies at
+  // its end), into stdin.XML; a damaged one is named "standard input".
+  testsupport::PythonZip(folder / "d.odt", {{"content.xml", "<?xml version=\"1.0\"?><d/>"}}, {"DEFLATED"});
+  WriteFile(folder / "bad.odt", ReadFile(folder / "d.odt").substr(0, 40) + std::string(60, 'x'));
+  for (const std::string input : {"d.xml", "d.odt", "bad.odt"}) {
+    const std::string dashLine = "cd " + testsupport::ShellQuote(folder.Path().string()) + " && cat " + input +
+                                 " | TMPDIR=" + testsupport::ShellQuote(folder / "temp") + " " +
+                                 testsupport::ShellQuote(CORVANE_EXE) + " - view.xsl dash > dash.txt 2>&1";
+    const int status = testsupport::RunShell(dashLine);
+    if (input == "bad.odt") {
+      EXPECT_EQ(status, 2);
+      EXPECT_NE(ReadFile(folder / "dash.txt").find("corvane: standard input: "), std::string::npos)
+          << ReadFile(folder / "dash.txt");
+    } else {
+      EXPECT_EQ(status, 0) << input << ReadFile(folder / "dash.txt");
+      EXPECT_EQ(ReadFile(folder.Path() / "dash/stdin.XML"), expected) << input;
+    }
+    EXPECT_TRUE(fs::is_empty(folder.Path() / "temp")) << input;
+  }
 }
 
 TEST_F(CorvaneProgram, CopyFailuresReportTheSystemCode) {

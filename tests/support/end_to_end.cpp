@@ -95,6 +95,8 @@ void CheckCorvaneStatuses(const TProgram& corvane, const fs::path& work) {
       "               <Extract>: any value: also write the embedded images\n"
       "  CORVANE.EXE --html ...  also writes the HTML page itself (NAME.html)\n"
       "  CORVANE.EXE --help | --version\n"
+      "  <FileName> \"-\" reads the document or package from standard input;\n"
+      "  the copy is then stdin.XML.\n"
       "  A document whose name begins with \"-\" is given as ./-name.\n\n";
   const std::string noMarkup = "corvane: plain.txt: the document has no markup (no \"<\" followed by \">\")\n";
   const std::string missingTemplate = "Warning! The xsl(t) template missing.xsl does not exist!\n";
