@@ -150,6 +150,9 @@ void CheckKestrelUnzipStatuses(const TProgram& unzip, const fs::path& work) {
   good[good.find("b/c.txt") + 7 + 40000] ^= 0x01;
   text[40000] ^= 0x01;
   testsupport::WriteFile(work / "damaged.zip", good);
+  // Cut off before its end records: both entries whole, read by their local headers.
+  const std::string whole = ziptest::BuildArchive({a, c});
+  testsupport::WriteFile(work / "cut.zip", whole.substr(0, whole.size() - 30));
   testsupport::WriteFile(work / "plain.xml", "<p/>");
   testsupport::WriteFile(work / "names.zip", ziptest::BuildArchive({{"red\x1b[31m.txt", "r"}, {"new\nline.txt", "n"}}));
   testsupport::WriteFile(work / "file", "a file where the destination should be");
@@ -174,6 +177,12 @@ void CheckKestrelUnzipStatuses(const TProgram& unzip, const fs::path& work) {
        "kestrel-unzip: good.zip: caution: filename not matched: nothing*\n",
        {"none"}},
       {{"damaged.zip", "-d", "bad"}, 2, "", crcError, {"bad/b/c.txt"}, {"bad/a.txt"}},
+      {{"cut.zip", "-d", "cut"},
+       1,
+       "",
+       "kestrel-unzip: cut.zip: the archive is cut short: 2 entries recovered\n",
+       {},
+       {"cut/a.txt", "cut/b/c.txt"}},
       {{"-t", "good.zip"}, 0, "No errors detected in compressed data of good.zip.\n", "", {"a.txt"}},
       {{"-t", "damaged.zip"},
        2,
@@ -201,6 +210,18 @@ void CheckKestrelUnzipStatuses(const TProgram& unzip, const fs::path& work) {
                                                                                     {"-l", ""},
                                                                                     {"-q"}}) {
     rows.push_back({args, 10, "", usage, {"d"}});
+  }
+  // One entry overlapping another costs only itself.
+  const fs::path overlap = testsupport::Fixture("regressions/quoted-overlap.zip");
+  if (fs::exists(overlap)) {
+    fs::copy_file(overlap, work / "overlap.zip", fs::copy_options::overwrite_existing);
+    rows.push_back(
+        {{"overlap.zip", "-d", "ov"},
+         2,
+         "",
+         "kestrel-unzip: overlap.zip: a: skipped: its data overlaps b (the archive is damaged or a zip bomb)\n",
+         {"ov/a"},
+         {"ov/b"}});
   }
   RunRows(unzip, work, rows);
   EXPECT_EQ(testsupport::FilesBelow(work / "bad"), std::set<std::string>{"a.txt"}) << "the damaged entry left no file";

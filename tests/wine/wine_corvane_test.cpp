@@ -493,7 +493,14 @@ TEST_F(WineCorvanePackages, OpenDocumentFromInfoZipAndPython) {
     EXPECT_EQ(run.Status, 0) << run.Out;
     EXPECT_EQ(Read("out/info.XML"), Expected(Content));
   }
-  std::set<std::string> written = {"py.XML"};
+  // The package on standard input ("-") is kept in the work folder and converted
+  // as stdin.XML.
+  const std::string line =
+      "cd " + testsupport::ShellQuote(folder.Path().string()) + " && cat py.odt | WINEDEBUG=-all LC_ALL=C.UTF-8 wine " +
+      testsupport::ShellQuote(winetest::CorvaneExe().string()) + " - view.xsl out > piped.txt 2>&1";
+  EXPECT_EQ(testsupport::RunShell(line), 0) << Read("piped.txt");
+  EXPECT_EQ(Read("out/stdin.XML"), Expected(Content));
+  std::set<std::string> written = {"py.XML", "stdin.XML"};
   if (testsupport::HaveCommand("zip")) written.insert("info.XML");
   EXPECT_EQ(winetest::FilesBelow(folder.Path() / "out"), written);
 }

@@ -1,7 +1,8 @@
 // kestrel-unzip.exe under Wine, end to end: archives of independent tools extracted
 // byte for byte into Z:\ destinations, the listing next to the Linux build's, names
 // that try to leave the destination, names in the OEM code page and in UTF-8, the
-// 260-character limit, the exit statuses, and the legacy-method fixtures.
+// 260-character limit, the exit statuses, an archive from a pipe, and the
+// legacy-method fixtures.
 
 #include <gtest/gtest.h>
 
@@ -109,6 +110,17 @@ TEST_F(WineUnzipExtraction, InfoZipArchivesStoredDeflatedAndEncrypted) {
 // Info-ZIP zip at every level and encrypted, Python's zipfile, 7-Zip, as natively.
 TEST_F(WineUnzipExtraction, PythonArchivesStoredAndDeflated) {
   e2etest::CheckArchivesOfOtherTools(winetest::WineProgram(winetest::KestrelUnzipExe()), folder.Path() / "all");
+}
+
+// A pipe on standard input ("-") gives the files of the archive, in one pass.
+TEST_F(WineUnzipExtraction, ArchiveFromAPipe) {
+  // zip writing to a pipe puts each entry's sizes after its data.
+  const std::string line = "cd " + ShellQuote((folder.Path() / "tree").string()) +
+                           " && zip -q -r - . | WINEDEBUG=-all LC_ALL=C.UTF-8 wine " +
+                           ShellQuote(winetest::KestrelUnzipExe().string()) + " -q - -d " + ShellQuote(Win("piped")) +
+                           " > ../piped.txt 2>&1";
+  EXPECT_EQ(testsupport::RunShell(line), 0) << ReadFile(folder.Path() / "piped.txt");
+  ExpectTree("piped");
 }
 
 // ---- The listing ----------------------------------------------------------------------
