@@ -28,6 +28,26 @@ std::uint32_t PeekSignature(TStream& stream) {
   return got == 4 ? GetU32(bytes) : 0;
 }
 
+/// True when an entry whose sizes follow its data has none: its descriptor, all
+/// zeros, comes right at dataStart (with its signature, or bare before the next
+/// record). zip writing to a pipe stores an empty file so, whatever the method.
+bool StreamedEntryIsEmpty(TStream& stream, std::int64_t dataStart, bool wide) {
+  const std::int32_t bare = wide ? 20 : 12;  // the CRC and the two sizes
+  std::uint8_t bytes[4 + 20 + 4] = {};
+  const std::int64_t here = stream.Position();
+  stream.Seek(dataStart, soFromBeginning);
+  const std::int32_t got = stream.Read(bytes, 4 + bare + 4);
+  stream.Seek(here, soFromBeginning);
+  const bool signed_ = got >= 4 + bare && GetU32(bytes) == DataDescriptorSig;
+  const std::uint8_t* descriptor = signed_ ? bytes + 4 : bytes;
+  if (got < (signed_ ? 4 : 0) + bare ||
+      std::any_of(descriptor, descriptor + bare, [](std::uint8_t b) { return b != 0; }))
+    return false;
+  if (signed_) return true;
+  const std::uint32_t next = got >= bare + 4 ? GetU32(bytes + bare) : 0;
+  return next == TLocalHeaderLayout::Signature || IsDirectorySignature(next);
+}
+
 }  // namespace
 
 void TKestrelUnZip::SetInputStream(TStream* value) {
@@ -63,7 +83,8 @@ TZipHeaderInfo* TKestrelUnZip::NextStreamedEntry() {
     auto entry = NewEntry();
     if (entry->ReadLocalHeader(source)) {
       streamedDataStart_ = source.Position() + entry->LocalExtraLength;
-      streamedSizeUnknown_ = StreamedSizeUnknown(*entry);
+      streamedSizeUnknown_ =
+          StreamedSizeUnknown(*entry) && !StreamedEntryIsEmpty(source, streamedDataStart_, entry->Zip64Local);
       source.SetPadding(streamedSizeUnknown_);
       if (streamedSizeUnknown_) {
         // Decoded as far as the data goes; the descriptor then gives the sizes

@@ -146,14 +146,14 @@ TEST_F(KestrelUnZipExtraction, CutOffArchivesGiveTheirWholeEntries) {
 
 // From a pipe ("-"): the files, the listing and the test of the file, for Info-ZIP
 // zip's archives (plain, ZIP64, encrypted, and written to a pipe itself: sizes
-// after the data) and Python's written to a pipe; a stored entry whose sizes
-// follow its data is refused with the reason, and a stream cut off gives its whole
-// entries.
+// after the data, an empty file stored so) and Python's written to a pipe; a
+// stored entry whose sizes follow its data is refused with the reason, and a
+// stream cut off gives its whole entries.
 TEST_F(KestrelUnZipExtraction, ArchiveFromAPipe) {
   if (!testsupport::HaveCommand("zip")) GTEST_SKIP() << "Info-ZIP zip is not installed";
   InTree(
       "zip -q -r ../p.zip . && zip -q -r -fz ../p64.zip . && zip -q -r -P pw ../pe.zip . && "
-      "zip -q - - < docs/deep/text.txt | cat > ../ps.zip");
+      "zip -q - - < docs/deep/text.txt | cat > ../ps.zip && zip -q -r - . | cat > ../pz.zip");
   const std::string python = "import sys, zipfile\nz = zipfile.ZipFile(sys.stdout.buffer, 'w', zipfile.ZIP_";
   InTree("python3 -c \"" + python + "DEFLATED)\nz.writestr('a/d.txt', 'x' * 70000)\nz.close()\" | cat > ../pyd.zip");
   InTree("python3 -c \"" + python + "STORED)\nz.writestr('s.txt', 'stored')\nz.close()\" | cat > ../pys.zip");
@@ -164,7 +164,7 @@ TEST_F(KestrelUnZipExtraction, ArchiveFromAPipe) {
                                 ShellQuote(out) + " 2>" + ShellQuote(err));
     return testsupport::TRunResult{status, ReadFile(out), ReadFile(err)};
   };
-  for (const std::string archive : {"p.zip", "p64.zip", "pe.zip", "ps.zip", "pyd.zip"}) {
+  for (const std::string archive : {"p.zip", "p64.zip", "pe.zip", "ps.zip", "pz.zip", "pyd.zip"}) {
     const auto fromFile = Unzip({"-P", "pw", folder / archive, "-d", folder / ("f" + archive)});
     const auto fromPipe = pipe(archive, "-d " + ShellQuote(folder / ("p" + archive)));
     EXPECT_EQ(fromPipe.Status, 0) << archive << fromPipe.Err;
