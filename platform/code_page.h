@@ -33,6 +33,16 @@ std::string Utf8ToAnsi(std::string_view utf8);
 /// no character of it.
 std::optional<std::string> CodePageToUtf8(std::uint32_t codePage, std::string_view text);
 
+/// True when the system converts text from the character set a user names:
+/// what iconv knows on POSIX ("CP866", "SHIFT_JIS", "GBK" ...), the Windows code
+/// pages on Windows ("CP866", "866", "windows-1251", "shift_jis" ...). A bare
+/// number names a Windows code page on both.
+bool CharsetKnown(std::string_view charset);
+/// ANSI form of text in a named character set, as CharsetKnown takes the name.
+/// Nothing when the set is unknown or the text holds a byte sequence that is no
+/// character of it; characters the ANSI code page cannot hold become "?".
+std::optional<std::string> CharsetToAnsi(std::string_view charset, std::string_view text);
+
 /// Lower case of one ANSI byte; on POSIX only ASCII letters change.
 char AnsiLowerChar(char c);
 /// Lower case of an ANSI string, byte by byte as AnsiLowerChar.

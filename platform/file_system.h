@@ -94,6 +94,13 @@ std::optional<TFileKind> QueryFileKind(const std::string& path);
 /// target included); false for anything else or when it cannot be queried.
 bool IsSymbolicLink(const std::string& path);
 
+/// Makes a symbolic link at path that leads to target, kept as given (a relative
+/// target counts from the link's folder). Fails when anything is at path. On
+/// Windows only where the process may (developer mode, or the privilege to make
+/// links); the link is a folder link when its target is a folder now. False on
+/// failure (error code set).
+bool MakeSymbolicLink(const std::string& target, const std::string& path);
+
 /// One entry of a folder listing. A link is listed as a plain file, never as a
 /// folder, so that a walk deletes the link and never follows it.
 struct TFolderEntry {
@@ -132,6 +139,10 @@ struct TFileTime {
 struct TCalendar {
   int Year = 0, Month = 0, Day = 0, Hour = 0, Minute = 0, Second = 0, Millisecond = 0;
 };
+
+/// Sets the last-write time of what the path names, a link itself rather than
+/// what it leads to, a folder included. False on failure (error code set).
+bool SetPathLastWriteTime(const std::string& path, TFileTime time);
 
 /// The local calendar time of a UTC time; nothing when the system cannot say.
 std::optional<TCalendar> UtcToLocal(TFileTime time);

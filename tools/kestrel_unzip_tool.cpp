@@ -310,7 +310,9 @@ class TArchiveRun {
     for (std::int32_t i = 0; i < entries.Count(); ++i) {
       if (platform::InterruptRequested()) throw EUserCanceled("User Aborted Operation");
       if (!selected_[static_cast<std::size_t>(i)]) continue;
-      listing.Entry(*entries.Items(i), kind == TListingKind::NamesOnly ? std::string() : unzip_.FileComment(i));
+      const bool verbose = kind == TListingKind::Verbose;
+      listing.Entry(*entries.Items(i), kind == TListingKind::NamesOnly ? std::string() : unzip_.FileComment(i),
+                    verbose ? unzip_.LinkTarget(i) : std::nullopt);
     }
     listing.End();
     platform::WriteConsoleText(platform::TConsoleStream::Output, listing.Text());
@@ -495,6 +497,18 @@ class TArchiveRun {
       case skCutShort:
         report_.SayEntry(entry, "skipped: the archive ends inside its data");
         break;
+      case skLinkTarget:
+        report_.SayEntry(entry, "refused: the symbolic link leads out of the destination (an absolute or climbing target)");
+        break;
+      case skLinkOverFolder:
+        report_.SayEntry(entry, "refused: a symbolic link does not replace the folder that stands there");
+        break;
+      case skLinkFailed: {
+        const int error = platform::LastSystemError();
+        report_.SayEntry(entry, "skipped, the system made no symbolic link" +
+                                    (error != 0 ? ": " + platform::SystemErrorText(error) : std::string()));
+        break;
+      }
       case skStreamedSize:
         report_.SayEntry(entry,
                          "skipped: its sizes follow its data, and in a stream only a deflated entry so "

@@ -5,6 +5,7 @@
 
 #include "platform/file_system.h"
 #include "tools/terminal_text.h"
+#include "unzip/dos_date_time.h"
 #include "unzip/decode/methods.h"
 
 namespace kestrel::tool {
@@ -95,7 +96,8 @@ void TListing::Begin(const std::string& comment) {
   }
 }
 
-void TListing::Entry(const TZipHeaderInfo& entry, const std::string& comment) {
+void TListing::Entry(const TZipHeaderInfo& entry, const std::string& comment,
+                     const std::optional<std::string>& linkTarget) {
   ++entries_;
   uncompressed_ += entry.UncompressedSize;
   compressed_ += ListedCompressedSize(entry);
@@ -104,14 +106,21 @@ void TListing::Entry(const TZipHeaderInfo& entry, const std::string& comment) {
     Line(path);
     return;
   }
-  const std::string when = DateAndTime(entry.DateTime);
+  // The exact time, where the entry has one, in this system's local time: what
+  // extraction gives the file.
+  std::uint32_t dos = entry.DateTime;
+  if (entry.ModifiedTime) {
+    const std::uint32_t exact = UtcToDosDateTime(*entry.ModifiedTime);
+    if (exact != NoDosDateTime) dos = exact;
+  }
+  const std::string when = DateAndTime(dos);
   if (kind_ == TListingKind::Short) {
     Line(Number(entry.UncompressedSize, 9) + "  " + when + "   " + path);
   } else {
     const std::uint64_t compressed = ListedCompressedSize(entry);
     Line(Number(entry.UncompressedSize, 8) + "  " + Padded(MethodLabel(entry.CompressionMethod, entry.Flags), 7, true) +
          Number(compressed, 8) + " " + Padded(CompressionRatio(entry.UncompressedSize, compressed), 4, false) + " " +
-         when + " " + CrcText(entry.CRC32) + "  " + path);
+         when + " " + CrcText(entry.CRC32) + "  " + path + (linkTarget ? " -> " + TerminalText(*linkTarget) : ""));
   }
   if (quiet_ == 0 && !comment.empty()) Line(TerminalText(comment, true));
 }

@@ -31,7 +31,10 @@ class TListing {
   /// The archive's comment (empty: none) and the headings.
   void Begin(const std::string& comment);
   /// One entry, with its comment (empty: none).
-  void Entry(const TZipHeaderInfo& entry, const std::string& comment);
+  /// A symbolic link's target, when given, follows its name in the verbose form:
+  /// "NAME -> TARGET".
+  void Entry(const TZipHeaderInfo& entry, const std::string& comment,
+             const std::optional<std::string>& linkTarget = std::nullopt);
   /// The totals.
   void End();
   /// The lines so far, each ending with the console's line end.

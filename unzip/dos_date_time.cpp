@@ -81,9 +81,6 @@ int CompareCalendar(const platform::TCalendar& a, const platform::TCalendar& b) 
   return 0;
 }
 
-namespace {
-
-// The UTC time of a DOS date-time taken as local time; nothing when it has none.
 std::optional<platform::TFileTime> DosDateTimeToUtc(std::uint32_t value) {
   platform::TCalendar local;
   try {
@@ -93,8 +90,6 @@ std::optional<platform::TFileTime> DosDateTimeToUtc(std::uint32_t value) {
   }
   return platform::LocalToUtc(local);
 }
-
-}  // namespace
 
 void ApplyDosDateTime(const std::string& fileName, std::uint32_t value) {
   const auto utc = DosDateTimeToUtc(value);
@@ -119,12 +114,16 @@ std::uint32_t CalendarToDosDateTime(const platform::TCalendar& local) {
   return time + date * 65536;
 }
 
+std::uint32_t UtcToDosDateTime(platform::TFileTime time) {
+  const auto local = platform::UtcToLocal(time);
+  if (!local) return NoDosDateTime;
+  return CalendarToDosDateTime(*local);
+}
+
 std::uint32_t FileDosDateTime(platform::TFile& file) {
   const auto written = file.LastWriteTime();
   if (!written) return NoDosDateTime;
-  const auto local = platform::UtcToLocal(*written);
-  if (!local) return NoDosDateTime;
-  return CalendarToDosDateTime(*local);
+  return UtcToDosDateTime(*written);
 }
 
 }  // namespace kestrel

@@ -7,6 +7,7 @@
 //   bits 11-15  hours           bits 25-31  year - 1980
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "platform/file_system.h"
@@ -38,6 +39,12 @@ int CompareCalendar(const platform::TCalendar& a, const platform::TCalendar& b);
 void ApplyDosDateTime(const std::string& fileName, std::uint32_t value);
 /// The same on a file that is open for writing, without opening it again.
 void ApplyDosDateTime(platform::TFile& file, std::uint32_t value);
+
+/// The UTC time of a value taken as local time; nothing when it has no calendar
+/// form or the local time does not exist.
+std::optional<platform::TFileTime> DosDateTimeToUtc(std::uint32_t value);
+/// A UTC time as a local DOS date-time, or NoDosDateTime when it has no DOS form.
+std::uint32_t UtcToDosDateTime(platform::TFileTime time);
 
 /// An open file's last-write time in local time as a DOS date-time, or
 /// NoDosDateTime when it has no DOS form or cannot be read.

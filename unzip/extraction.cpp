@@ -4,7 +4,10 @@
 //
 // Destinations never leave DestDir: a stored path that climbs with ".." is refused,
 // stored roots and drives are placed below DestDir, and a link met inside DestDir
-// on the way to an archive-made name is never written through.
+// on the way to an archive-made name is never written through. The archive's own
+// symbolic links are made last, once every file is written, so that no entry can
+// be written through one; a link whose target is absolute or climbs out of
+// DestDir is refused.
 
 #include <algorithm>
 #include <cstdint>
@@ -42,26 +45,62 @@ bool PathHasLinks(const std::string& path, std::size_t baseLength) {
   return prefix.size() > baseLength && platform::IsSymbolicLink(prefix);
 }
 
-// A destination exists when its last-write time can be read; dosTime receives
-// that time in DOS form (NoDosDateTime when it has none).
-bool DestinationExists(const std::string& fName, std::uint32_t& dosTime) {
+// The last-write time of an existing destination; nothing when it cannot be read
+// (then it is taken as absent).
+std::optional<platform::TFileTime> DestinationTime(const std::string& fName) {
   platform::TFile file = platform::TFile::Open(fName, platform::TFileAccess::Read, platform::TFileShare::ReadWrite,
                                                platform::TFileCreation::OpenExisting);
-  if (!file.IsOpen() || !file.LastWriteTime()) return false;
-  dosTime = FileDosDateTime(file);
-  return true;
+  if (!file.IsOpen()) return std::nullopt;
+  return file.LastWriteTime();
 }
 
 // The entry's time against the existing file's: negative when the entry is older.
-// Nothing when either has no calendar form (a damaged header date, or a file
-// dated before 1980), and then newer and older cannot be told.
-std::optional<int> CompareEntryToFile(std::uint32_t entryTime, std::uint32_t fileTime) {
+// An exact time counts to the second, as file systems keep at least that much; a
+// DOS time against the file's in the same form. Nothing when either has no
+// calendar form (a damaged header date, or a file dated before 1980), and then
+// newer and older cannot be told.
+std::optional<int> CompareEntryToFile(const TZipHeaderInfo& entry, platform::TFileTime fileTime) {
+  if (entry.ModifiedTime) {
+    const std::int64_t a = entry.ModifiedTime->Seconds, b = fileTime.Seconds;
+    return a < b ? -1 : (a > b ? 1 : 0);
+  }
   try {
-    return CompareCalendar(DosDateTimeToCalendar(entryTime), DosDateTimeToCalendar(fileTime));
+    return CompareCalendar(DosDateTimeToCalendar(entry.DateTime), DosDateTimeToCalendar(UtcToDosDateTime(fileTime)));
   } catch (const EConvertError&) {
     return std::nullopt;
   }
 }
+
+// Stamps an open file with the entry's exact time, where it has one and the file
+// system holds it (read back to the second), else with its DOS time.
+void StampEntryTime(platform::TFile& file, const TZipHeaderInfo& entry) {
+  if (entry.ModifiedTime && file.SetLastWriteTime(*entry.ModifiedTime)) {
+    const std::optional<platform::TFileTime> written = file.LastWriteTime();
+    if (written && written->Seconds == entry.ModifiedTime->Seconds) return;
+  }
+  ApplyDosDateTime(file, RepairDosDateTime(entry.DateTime));
+}
+
+// The same for a folder or a link, by its path.
+void StampPathTime(const std::string& path, const std::optional<platform::TFileTime>& exact, std::uint32_t dosTime) {
+  if (exact && platform::SetPathLastWriteTime(path, *exact)) return;
+  if (const auto utc = DosDateTimeToUtc(RepairDosDateTime(dosTime))) platform::SetPathLastWriteTime(path, *utc);
+}
+
+// The longest link target kept: longer ones name nothing a system can follow.
+constexpr std::uint64_t LongestLinkTarget = 4095;
+
+// A link's target as decoded: the bytes of the entry, kept in memory.
+class TTargetOutput final : public TStream {
+ public:
+  std::int32_t Read(void*, std::int32_t) override { return 0; }
+  std::int32_t Write(const void* buffer, std::int32_t count) override {
+    if (count > 0) Text.append(static_cast<const char*>(buffer), static_cast<std::size_t>(count));
+    return count;
+  }
+  std::int64_t Seek(std::int64_t, std::int16_t) override { return static_cast<std::int64_t>(Text.size()); }
+  std::string Text;
+};
 
 }  // namespace
 
@@ -148,6 +187,8 @@ std::int32_t TKestrelUnZip::UnZipSelected() {
     state = std::make_unique<TDecodeState>(host);
     destBase_ = EntryDestFolder(destDir_, std::string(), std::string(), false, platform::HostPathRules());
     verifiedFolder_.clear();
+    pendingLinks_.clear();
+    folderTimes_.clear();
     // The volumes of a set are visited in archive order, one after the other.
     if (endCentral_->ThisDisk != 0 && sortMode_ != ByNone) {
       savedSortMode = sortMode_;
@@ -200,6 +241,7 @@ std::int32_t TKestrelUnZip::UnZipSelected() {
           UnZipEntry(i, *state);
         } while (retryEntry_);
       }
+      FinishExtraction();
     }
   } catch (...) {
     finish();
@@ -385,7 +427,10 @@ void TKestrelUnZip::MakeFolderEntry() {
   // through a link, is not made and not counted.
   const std::string& stored = recreateDirs_ ? currentEntry_->StoredPath() : currentEntry_->FileName();
   if (StoredPathClimbs(stored, platform::HostPathRules()) || PathHasLinks(dir, destBase_.size())) return;
-  if (recreateDirs_) platform::ForceFolders(dir);
+  if (recreateDirs_) {
+    platform::ForceFolders(dir);
+    folderTimes_.push_back({dir, currentEntry_->ModifiedTime, currentEntry_->DateTime});
+  }
   ++fileCount_;
 }
 
@@ -407,15 +452,17 @@ std::optional<std::string> TKestrelUnZip::EntryDestination(std::int32_t index, T
 
   // A name the handler chose is the handler's; one made from the archive must not
   // pass through a link below DestDir, which the archive cannot have made.
-  if (fName == builtName && EntryPathHasLinks(fName, platform::PathFolder(fName, rules))) {
+  // A link entry replaces a link that stands where it goes: only its folders count.
+  const std::string folder = platform::PathFolder(fName, rules);
+  if (fName == builtName && (entry.IsSymbolicLink() ? PathHasLinks(folder, destBase_.size())
+                                                    : EntryPathHasLinks(fName, folder))) {
     ReportSkip(skPathThroughLink, fName, index);
     DropFromTotals();
     return std::nullopt;
   }
   if (entry.Encrypted() && !CheckPassword(index, state)) return std::nullopt;
 
-  std::uint32_t existingTime = NoDosDateTime;
-  if (DestinationExists(fName, existingTime) && !OverwriteAllowed(index, fName)) {
+  if (DestinationTime(fName) && !OverwriteAllowed(index, fName)) {
     ReportSkip(skFileExists, fName, index);
     DropFromTotals();
     return std::nullopt;
@@ -424,6 +471,10 @@ std::optional<std::string> TKestrelUnZip::EntryDestination(std::int32_t index, T
 }
 
 void TKestrelUnZip::UnZipEntryToFile(std::int32_t index, TDecodeState& state, const std::uint8_t* localHeader) {
+  if (currentEntry_->IsSymbolicLink()) {
+    UnZipLinkEntry(index, state, localHeader);
+    return;
+  }
   const std::optional<std::string> destination = EntryDestination(index, state);
   if (!destination) return;
   const std::string& fName = *destination;
@@ -464,7 +515,7 @@ void TKestrelUnZip::UnZipEntryToFile(std::int32_t index, TDecodeState& state, co
   if (written && ok) {
     // Every byte is in the file: the date and attributes go on through the open
     // handle, which spares opening the file again; closing changes neither.
-    ApplyDosDateTime(output->File(), RepairDosDateTime(entry.DateTime));
+    StampEntryTime(output->File(), entry);
     if (retainAttributes_) ApplyEntryAttributes(output->File());
   }
   output.reset();
@@ -494,13 +545,14 @@ bool TKestrelUnZip::DecodeEntry(TDecodeState& state, const std::uint8_t* localHe
   return decodeResult_ == drDecoded;
 }
 
-bool TKestrelUnZip::JudgeCrc(std::int32_t index, std::uint32_t crc, const std::string& fName) {
+bool TKestrelUnZip::JudgeCrc(std::int32_t index, std::uint32_t crc, const std::string& fName, bool announce) {
   const TZipHeaderInfo& entry = *currentEntry_;
   // A decoder that failed has written less, or other bytes, than the entry holds,
   // whatever the CRC of what it wrote. An AE-2 entry has no CRC: its
   // authentication code, checked in the decoding, vouches for it.
   const bool crcMatches = crc == entry.CRC32 || (entry.AesEncrypted() && !entry.Aes.HasCrc());
   if (crcMatches && decodeResult_ == drDecoded) {
+    if (!announce) return true;
     if (OnEndUnZip) OnEndUnZip(*this, index, fName);
     ++fileCount_;
     return true;
@@ -574,11 +626,11 @@ bool TKestrelUnZip::OverwriteAllowed(std::int32_t index, std::string& fName) {
     }
     case TUZOverwriteMode::ifNewer:
     case TUZOverwriteMode::ifOlder: {
-      std::uint32_t fileTime = NoDosDateTime;
-      if (!DestinationExists(fName, fileTime)) return true;
+      const std::optional<platform::TFileTime> fileTime = DestinationTime(fName);
+      if (!fileTime) return true;
       // A date that cannot be compared keeps the existing file: replacing it on a
       // guess could lose the newer one.
-      const std::optional<int> order = CompareEntryToFile(entry.DateTime, fileTime);
+      const std::optional<int> order = CompareEntryToFile(entry, *fileTime);
       if (!order) return false;
       return overwriteMode_ == TUZOverwriteMode::ifNewer ? *order > 0 : *order < 0;
     }
@@ -588,9 +640,9 @@ bool TKestrelUnZip::OverwriteAllowed(std::int32_t index, std::string& fName) {
 
 std::optional<int> TKestrelUnZip::CompareWithFile(std::int32_t index, const std::string& fName) {
   CheckIndex(index);
-  std::uint32_t fileTime = NoDosDateTime;
-  if (!DestinationExists(fName, fileTime)) return std::nullopt;
-  return CompareEntryToFile(Entry(index).DateTime, fileTime);
+  const std::optional<platform::TFileTime> fileTime = DestinationTime(fName);
+  if (!fileTime) return std::nullopt;
+  return CompareEntryToFile(Entry(index), *fileTime);
 }
 
 bool TKestrelUnZip::EntryPathHasLinks(const std::string& fName, const std::string& folder) {
@@ -625,6 +677,143 @@ std::unique_ptr<TLFNFileStream> TKestrelUnZip::CreateOutput(const std::string& f
       return nullptr;
     }
   }
+}
+
+void TKestrelUnZip::UnZipLinkEntry(std::int32_t index, TDecodeState& state, const std::uint8_t* localHeader) {
+  const std::optional<std::string> destination = EntryDestination(index, state);
+  if (!destination) return;
+  const std::string& fName = *destination;
+  const TZipHeaderInfo& entry = *currentEntry_;
+  if (entry.UncompressedSize > LongestLinkTarget) {
+    ReportSkip(skLinkTarget, fName, index);
+    DropFromTotals();
+    return;
+  }
+  TTargetOutput target;
+  DecodeEntry(state, localHeader, target);
+  if (streamSource_ && !CompleteStreamedEntry(index)) throw EFatalUnzipError("Premature end of file reached");
+  if (!JudgeCrc(index, state.Crc(), fName, false)) return;
+  // The folder is made now, as for a file; the link itself once every file is in.
+  platform::ForceFolders(platform::PathFolder(fName, platform::HostPathRules()));
+  pendingLinks_.push_back({index, fName, std::move(target.Text), entry.ModifiedTime, entry.DateTime});
+}
+
+std::optional<std::string> TKestrelUnZip::LinkTarget(std::int32_t index) {
+  CheckIndex(index);
+  const TZipHeaderInfo& entry = Entry(index);
+  if (!entry.IsSymbolicLink() || entry.Encrypted() || entry.UncompressedSize > LongestLinkTarget ||
+      inputStream_ != nullptr || endCentral_->ThisDisk != 0)
+    return std::nullopt;
+  OpenZip();
+  // The listing's own decoding: no progress reaches the caller's handlers.
+  currentEntry_->Assign(entry);
+  const TDecodeResult savedResult = decodeResult_;
+  const std::string savedDetail = decodeDetail_;
+  const std::int64_t savedDone = btsDone_, savedTotal = totalBytes_;
+  TDriverHost host(*this);
+  TDecodeState state(host);
+  std::uint8_t localHeader[TLocalHeaderLayout::Size] = {};
+  ReadEntryLocalHeader(localHeader);
+  TTargetOutput target;
+  const bool decoded = DecodeEntry(state, localHeader, target) && state.Crc() == entry.CRC32;
+  decodeResult_ = savedResult;
+  decodeDetail_ = savedDetail;
+  btsDone_ = savedDone;
+  totalBytes_ = savedTotal;
+  CloseZip();
+  if (!decoded) return std::nullopt;
+  return std::move(target.Text);
+}
+
+void TKestrelUnZip::FinishExtraction() {
+  MakePendingLinks();
+  for (const TFolderTime& folder : folderTimes_) StampPathTime(folder.Path, folder.Time, folder.DosTime);
+  folderTimes_.clear();
+}
+
+void TKestrelUnZip::MakePendingLinks() {
+  const platform::TPathRules& rules = platform::HostPathRules();
+  std::vector<std::string> linkNames;
+  for (const TPendingLink& link : pendingLinks_) linkNames.push_back(link.FName);
+  for (const TPendingLink& link : pendingLinks_) {
+    // A link made before this one may stand in its folders now.
+    if (PathHasLinks(platform::PathFolder(link.FName, rules), destBase_.size())) {
+      ReportSkip(skPathThroughLink, link.FName, link.Index);
+      continue;
+    }
+    if (!LinkTargetStaysInside(link.FName, link.Target, linkNames)) {
+      ReportSkip(skLinkTarget, link.FName, link.Index);
+      continue;
+    }
+    // What stands there was allowed to go by the overwrite policy; a folder never
+    // goes, and a link is replaced, never followed.
+    if (platform::IsSymbolicLink(link.FName)) {
+      platform::RemoveFile(link.FName);
+    } else if (platform::FolderExists(link.FName)) {
+      ReportSkip(skLinkOverFolder, link.FName, link.Index);
+      continue;
+    } else if (platform::FileExists(link.FName)) {
+      platform::RemoveFile(link.FName);
+    }
+    if (!platform::MakeSymbolicLink(link.Target, link.FName)) {
+      ReportSkip(skLinkFailed, link.FName, link.Index);
+      continue;
+    }
+    StampPathTime(link.FName, link.Time, link.DosTime);
+    if (OnEndUnZip) OnEndUnZip(*this, link.Index, link.FName);
+    ++fileCount_;
+  }
+  pendingLinks_.clear();
+}
+
+bool TKestrelUnZip::LinkTargetStaysInside(const std::string& fName, const std::string& target,
+                                          const std::vector<std::string>& linkNames) const {
+  const platform::TPathRules& rules = platform::HostPathRules();
+  auto separator = [&](char c) { return c == '/' || platform::IsPathSeparator(c, rules); };
+  // A root or a drive leads anywhere.
+  if (target.empty() || target.find('\0') != std::string::npos || separator(target[0]) ||
+      (target.size() > 1 && target[1] == ':'))
+    return false;
+  // The folders from DestDir down to the link; a name a handler chose outside
+  // DestDir's own part allows no climbing at all.
+  std::vector<std::string> steps;
+  auto split = [&](const std::string& path, auto take) {
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= path.size(); ++i) {
+      if (i < path.size() && !separator(path[i])) continue;
+      if (!take(path.substr(start, i - start))) return false;
+      start = i + 1;
+    }
+    return true;
+  };
+  const std::string folder = platform::PathFolder(fName, rules);
+  if (fName.starts_with(destBase_) && folder.size() > destBase_.size()) {
+    split(folder.substr(destBase_.size()), [&](const std::string& step) {
+      if (!step.empty() && step != ".") steps.push_back(step);
+      return true;
+    });
+  }
+  // Lexically, step by step. A ".." after a step through a link would climb from
+  // wherever that link leads, which no spelling shows: refused.
+  bool throughLink = false;
+  return split(target, [&](const std::string& step) {
+    if (step.empty() || step == ".") return true;
+    if (step == "..") {
+      if (steps.empty() || throughLink) return false;
+      steps.pop_back();
+      return true;
+    }
+    steps.push_back(step);
+    if (!throughLink) {
+      std::string path = destBase_;
+      for (const std::string& part : steps) {
+        if (!path.empty() && !platform::IsPathSeparator(path.back(), rules)) path += rules.Separator;
+        path += part;
+      }
+      throughLink = platform::IsSymbolicLink(path) || std::find(linkNames.begin(), linkNames.end(), path) != linkNames.end();
+    }
+    return true;
+  });
 }
 
 void TKestrelUnZip::ApplyEntryAttributes(platform::TFile& file) const {

@@ -36,6 +36,7 @@ void TKestrelUnZip::Assign(const TKestrelUnZip& source) {
   doProcessMessages_ = source.doProcessMessages_;
   retainAttributes_ = source.retainAttributes_;
   replaceReadOnly_ = source.replaceReadOnly_;
+  SetNameCharsets(source.nameCharsets_);
   OnStartUnZipInfo = source.OnStartUnZipInfo;
   OnFilePercentDone = source.OnFilePercentDone;
   OnTotalPercentDone = source.OnTotalPercentDone;
@@ -74,6 +75,14 @@ void TKestrelUnZip::SetRootDir(const std::string& value) {
   if (rootDir_.back() != '\\') rootDir_ += '\\';
 }
 
+void TKestrelUnZip::SetNameCharsets(const TNameCharsets& value) {
+  if (value.Oem == nameCharsets_.Oem && value.Unix == nameCharsets_.Unix) return;
+  nameCharsets_ = value;
+  currentEntry_->NameCharsets = value;
+  // The names of a loaded directory were read under the old sets.
+  if (directoryList_ && !inputStream_) FreeDirectory();
+}
+
 void TKestrelUnZip::SetOEMConvert(bool value) {
   oemConvert_ = value;
   currentEntry_->OEMConvert = value;
@@ -82,6 +91,7 @@ void TKestrelUnZip::SetOEMConvert(bool value) {
 std::unique_ptr<TZipHeaderInfo> TKestrelUnZip::NewEntry() const {
   auto entry = std::make_unique<TZipHeaderInfo>();
   entry->OEMConvert = oemConvert_;
+  entry->NameCharsets = nameCharsets_;
   return entry;
 }
 
@@ -130,7 +140,7 @@ std::string TKestrelUnZip::FileComment(std::int32_t index) {
   using L = TCentralHeaderLayout;
   const std::uint64_t at =
       entry.CentralHeaderOffset + L::Size + GetU16(raw + L::NameLengthAt) + GetU16(raw + L::ExtraLengthAt);
-  std::string comment = ReadArchiveText(at, GetU16(raw + L::CommentLengthAt));
+  std::string comment = entry.CommentText(ReadArchiveText(at, GetU16(raw + L::CommentLengthAt)));
   entry.CacheComment(comment);
   return comment;
 }

@@ -43,6 +43,14 @@ enum TSkipReason : std::uint8_t {
   /// Read from a stream, its sizes follow its data, and it is not deflated: where
   /// such data ends cannot be told in a stream (a stored entry may hold anything).
   skStreamedSize = 8,
+  /// A symbolic link whose target is absolute, climbs out of DestDir (or back out
+  /// of another link), or is longer than any path: refused, nothing made.
+  skLinkTarget = 9,
+  /// A symbolic link where a folder stands: refused, the folder stays.
+  skLinkOverFolder = 10,
+  /// The system made no symbolic link (on Windows without developer mode or the
+  /// privilege): its last error code says why; nothing was written for it.
+  skLinkFailed = 11,
 };
 
 /// What the end of an archive read from a stream said of the entries before it.
@@ -186,6 +194,11 @@ class TKestrelUnZip {
   void SetFlushFilesOnClose(bool value) { flushFilesOnClose_ = value; }
   bool OEMConvert() const { return oemConvert_; }
   void SetOEMConvert(bool value);
+  /// The character sets of stored names without the UTF-8 flag (empty: the
+  /// default reading); a Unicode path field still wins over them. A change drops
+  /// a directory read under the old sets, to be read again when next needed.
+  const TNameCharsets& NameCharsets() const { return nameCharsets_; }
+  void SetNameCharsets(const TNameCharsets& value);
 
   TStartUnzipInfo OnStartUnZipInfo;
   TFilePercentDone OnFilePercentDone;
@@ -283,6 +296,10 @@ class TKestrelUnZip {
   const TEndCentral& EndCentral() const { return *endCentral_; }
   /// True when the directory was rebuilt from the local headers.
   bool Rebuilt() const { return rebuilt_; }
+  /// The target of a symbolic link entry, decoded from its data, for a listing;
+  /// nothing for another entry, an encrypted or damaged one, or an archive read
+  /// from a stream (its data has passed). Fires no event.
+  std::optional<std::string> LinkTarget(std::int32_t index);
   /// What keeps entry index from coming out whole, as the last UnZip found before
   /// it wrote anything; a whole entry (or any entry before an UnZip) has none.
   TEntryDamage EntryDamage(std::int32_t index) const;
@@ -392,7 +409,9 @@ class TKestrelUnZip {
   /// otherwise OnBadPassword (a new password sets RetryEntry) or OnSkippingFile for
   /// an entry of the traditional cipher, OnBadCRC for another (an AES entry's
   /// password passed its verifier already). False when it failed.
-  bool JudgeCrc(std::int32_t index, std::uint32_t crc, const std::string& fName);
+  /// With announce false a success is only returned: its event and count
+  /// come later (a link, once it is made).
+  bool JudgeCrc(std::int32_t index, std::uint32_t crc, const std::string& fName, bool announce = true);
   /// Whether an existing destination may be replaced under OverwriteMode.
   bool OverwriteAllowed(std::int32_t index, std::string& fName);
   /// Creates the output file, clearing a read-only attribute once when
@@ -403,6 +422,18 @@ class TKestrelUnZip {
   /// Takes CurrentEntry's size out of TotalBytes, the denominator of the total
   /// percentage.
   void DropFromTotals();
+  /// Decodes a symbolic link entry's target (its data) after the same checks as
+  /// a file's, and keeps it for MakePendingLinks.
+  void UnZipLinkEntry(std::int32_t index, TDecodeState& state, const std::uint8_t* localHeader);
+  /// What comes once every file is written: the links, then the folders' times
+  /// (making a link inside a folder would change its time).
+  void FinishExtraction();
+  /// Makes the links kept in this extraction, each after its checks.
+  void MakePendingLinks();
+  /// Whether the link's target, taken from the link's folder, stays below
+  /// DestDir and never steps back out of another link.
+  bool LinkTargetStaysInside(const std::string& fName, const std::string& target,
+                             const std::vector<std::string>& linkNames) const;
   /// Gives an extracted file the entry's stored attributes.
   void ApplyEntryAttributes(platform::TFile& file) const;
   /// True when an archive-made name passes through, or is, a link below DestDir.
@@ -459,6 +490,7 @@ class TKestrelUnZip {
   bool replaceReadOnly_ = false;
   bool flushFilesOnClose_ = false;
   bool oemConvert_ = true;
+  TNameCharsets nameCharsets_;
   bool verifyDiskLabels_ = true;
   std::uint8_t spanMode_ = 0;
 
@@ -480,6 +512,23 @@ class TKestrelUnZip {
   /// The folder part of the last archive-made name found free of links in this
   /// extraction.
   std::string verifiedFolder_;
+  /// A symbolic link of this extraction, made once every file is written: no
+  /// entry is ever written through a link that the archive made.
+  struct TPendingLink {
+    std::int32_t Index;
+    std::string FName;
+    std::string Target;
+    std::optional<platform::TFileTime> Time;
+    std::uint32_t DosTime;
+  };
+  std::vector<TPendingLink> pendingLinks_;
+  /// The folder entries made in this extraction, given their times at its end.
+  struct TFolderTime {
+    std::string Path;
+    std::optional<platform::TFileTime> Time;
+    std::uint32_t DosTime;
+  };
+  std::vector<TFolderTime> folderTimes_;
   /// The damage of each entry of ZipInfo, found by the last UnZip.
   std::vector<TEntryDamage> damage_;
 

@@ -5,9 +5,61 @@
 #include <vector>
 
 #include "platform/code_page.h"
+#include "unzip/decode/crc32.h"
 #include "unzip/dos_date_time.h"
 
 namespace kestrel {
+namespace {
+
+// Extra fields of the names and times as their makers meant them.
+constexpr std::uint16_t NtfsExtraId = 0x000A;              // NTFS times, 100 ns ticks since 1601, UTC
+constexpr std::uint16_t ExtendedTimestampId = 0x5455;      // "UT": Unix seconds, UTC
+constexpr std::uint16_t UnicodePathId = 0x7075;            // "up": UTF-8 name and the CRC-32 of the stored one
+constexpr std::uint16_t UnicodeCommentId = 0x6375;         // "uc": UTF-8 comment, likewise
+constexpr std::int64_t NtfsTicksPerSecond = 10000000;
+constexpr std::int64_t NtfsEpochToUnix = 11644473600;      // seconds from 1601-01-01 to 1970-01-01
+constexpr std::uint16_t HostUnix = 3, HostOsX = 19;
+
+std::uint32_t CrcOfText(const std::string& text) {
+  return ~UpdateCrc(0xFFFFFFFFu, text.data(), text.size());
+}
+
+// The NTFS field: 4 reserved bytes, then tagged attributes; tag 1 (24 bytes)
+// holds the last-write, last-access and creation times.
+std::optional<platform::TFileTime> NtfsModifiedTime(const std::uint8_t* data, std::size_t size) {
+  for (std::size_t at = 4; at + 4 <= size;) {
+    const std::uint16_t tag = GetU16(data + at);
+    const std::size_t length = GetU16(data + at + 2);
+    at += 4;
+    if (length > size - at) break;
+    if (tag == 1 && length >= 24) {
+      const std::uint64_t ticks = GetU64(data + at);
+      // A writer that knew no time leaves 0; ticks past the year 30828 are no time either.
+      if (ticks == 0 || ticks >= (std::uint64_t{1} << 63)) return std::nullopt;
+      const auto whole = static_cast<std::int64_t>(ticks);
+      return platform::TFileTime{whole / NtfsTicksPerSecond - NtfsEpochToUnix,
+                                 static_cast<std::int32_t>(whole % NtfsTicksPerSecond * 100)};
+    }
+    at += length;
+  }
+  return std::nullopt;
+}
+
+// The extended timestamp: a flags byte, then the times its bits name, the
+// last-write time (bit 0) first. A central header carries only that one.
+std::optional<platform::TFileTime> ExtendedModifiedTime(const std::uint8_t* data, std::size_t size,
+                                                        std::uint32_t dosDateTime) {
+  if (size < 5 || (data[0] & 1) == 0) return std::nullopt;
+  const std::uint32_t raw = GetU32(data + 1);
+  // The field is a signed 32-bit count. A negative one (before 1970) beside a DOS
+  // date of 2038 or later comes from a writer that counts without sign, past
+  // 2038: the DOS date tells the two apart.
+  std::int64_t seconds = static_cast<std::int32_t>(raw);
+  if (seconds < 0 && ((dosDateTime >> 25) & 0x7F) + 1980 >= 2038) seconds = raw;
+  return platform::TFileTime{seconds, 0};
+}
+
+}  // namespace
 
 void TZipHeaderInfo::Clear() {
   VersionMadeBy = 20;
@@ -29,6 +81,9 @@ void TZipHeaderInfo::Clear() {
   CentralHeaderOffset = 0;
   Zip64Local = false;
   Aes = TAesExtra();
+  ModifiedTime.reset();
+  UnicodeComment.reset();
+  unicodeName_.reset();
   Selected = false;
   Marked = false;
   fileName_.clear();
@@ -40,8 +95,10 @@ void TZipHeaderInfo::Clear() {
 void TZipHeaderInfo::Assign(const TZipHeaderInfo& source) {
   if (&source == this) return;
   const bool oemConvert = OEMConvert;
+  TNameCharsets charsets = std::move(NameCharsets);
   *this = source;
   OEMConvert = oemConvert;
+  NameCharsets = std::move(charsets);
 }
 
 void TZipHeaderInfo::SetFileName(const std::string& value) {
@@ -75,17 +132,51 @@ void TZipHeaderInfo::SetComment(std::optional<std::string> value) {
 }
 
 std::string TZipHeaderInfo::StoredName(const std::string& raw, bool convertFromOem) const {
-  // A name ends at a NUL byte, as it does for the systems that made and read such
-  // archives: no file name can hold one, and the bytes after it name nothing.
-  std::string name = raw.substr(0, raw.find('\0'));
-  std::replace(name.begin(), name.end(), '/', '\\');
-  // A name flagged as UTF-8 (general-purpose bit 11) is in the system's form
-  // already where the ANSI code page is UTF-8; the others are in the OEM code page
-  // of the archiving system.
-  if (convertFromOem && OEMConvert) {
-    name = (Flags & FlagUtf8Name) == 0 ? platform::OemToAnsi(name) : platform::Utf8ToAnsi(name);
+  std::string name;
+  if (unicodeName_ && unicodeName_->first == CrcOfText(raw)) {
+    // The Unicode path field stands for the stored name it names by CRC-32; a
+    // tool that renamed the entry without knowing the field left a CRC that no
+    // longer fits, and the stored name stands.
+    name = platform::Utf8ToAnsi(unicodeName_->second);
+  } else {
+    // A name ends at a NUL byte, as it does for the systems that made and read
+    // such archives: no file name can hold one, and the bytes after it name nothing.
+    name = raw.substr(0, raw.find('\0'));
+    const std::uint16_t host = VersionMadeBy >> 8;
+    const bool fromUnix = host == HostUnix || host == HostOsX;
+    const std::string& charset = fromUnix ? NameCharsets.Unix : NameCharsets.Oem;
+    std::optional<std::string> converted;
+    // A name flagged as UTF-8 (general-purpose bit 11) says what it is; the
+    // others are in the code page of the archiving system, which the user may
+    // name. A name that is no text of it keeps the default reading.
+    if ((Flags & FlagUtf8Name) == 0 && !charset.empty()) converted = platform::CharsetToAnsi(charset, name);
+    if (converted) {
+      name = std::move(*converted);
+    } else if (convertFromOem && OEMConvert) {
+      // The UTF-8 name is in the system's form already where the ANSI code page
+      // is UTF-8; the others are in the OEM code page of MS-DOS.
+      name = (Flags & FlagUtf8Name) == 0 ? platform::OemToAnsi(name) : platform::Utf8ToAnsi(name);
+    }
   }
+  name.resize(std::min(name.size(), name.find('\0')));
+  std::replace(name.begin(), name.end(), '/', '\\');
   return name;
+}
+
+std::string TZipHeaderInfo::CommentText(const std::string& stored) const {
+  if (UnicodeComment && UnicodeComment->StoredCrc == CrcOfText(stored))
+    return platform::Utf8ToAnsi(UnicodeComment->Utf8);
+  return stored;
+}
+
+bool TZipHeaderInfo::HasUnixMode() const {
+  const std::uint16_t host = VersionMadeBy >> 8;
+  return (host == HostUnix || host == HostOsX) && (ExternalAttributes >> 16) != 0;
+}
+
+bool TZipHeaderInfo::IsSymbolicLink() const {
+  // The file type bits of the mode: 0120000 is a symbolic link.
+  return HasUnixMode() && ((ExternalAttributes >> 16) & 0170000) == 0120000;
 }
 
 // From "version needed to extract" to the uncompressed size both headers hold the
@@ -123,10 +214,10 @@ bool TZipHeaderInfo::ReadExtraFields(TStream& stream, std::uint16_t length, bool
   const bool needDisk = central && DiskStart == 0xFFFF;
   const bool needed = needUncompressed || needCompressed || needOffset || needDisk;
   Aes = TAesExtra();
-  // A local header's ZIP64 block also decides the size of the data descriptor,
-  // and an AES entry's real method lies in its block, so those are looked for
-  // even when no field needs them.
-  if (!needed && CompressionMethod != AesMethod && (central || length == 0)) return true;
+  ModifiedTime.reset();
+  UnicodeComment.reset();
+  unicodeName_.reset();
+  if (length == 0) return !needed;
 
   std::vector<std::uint8_t> extra(length);
   const std::int64_t afterName = stream.Position();
@@ -136,6 +227,7 @@ bool TZipHeaderInfo::ReadExtraFields(TStream& stream, std::uint16_t length, bool
   // Blocks of a 2-byte ID and a 2-byte length. The first ZIP64 block holds, in
   // this order, only the values whose classic field holds the escape value.
   bool zip64Read = false;
+  std::optional<platform::TFileTime> ntfsTime, extendedTime;
   for (std::size_t at = 0; at + 4 <= extra.size();) {
     const std::uint16_t id = GetU16(&extra[at]);
     const std::size_t data = at + 4;
@@ -143,6 +235,16 @@ bool TZipHeaderInfo::ReadExtraFields(TStream& stream, std::uint16_t length, bool
     if (end > extra.size()) break;
     at = end;
     if (id == AesExtraId && !Aes.Valid()) Aes = TAesExtra::Parse(&extra[data], end - data);
+    if (id == NtfsExtraId && !ntfsTime) ntfsTime = NtfsModifiedTime(&extra[data], end - data);
+    if (id == ExtendedTimestampId && !extendedTime)
+      extendedTime = ExtendedModifiedTime(&extra[data], end - data, DateTime);
+    // The Unicode fields: version 1, the CRC-32 of the stored text, the UTF-8 text.
+    if ((id == UnicodePathId || id == UnicodeCommentId) && end - data >= 5 && extra[data] == 1) {
+      std::string text(reinterpret_cast<const char*>(&extra[data + 5]), end - data - 5);
+      if (id == UnicodePathId && !unicodeName_) unicodeName_.emplace(GetU32(&extra[data + 1]), std::move(text));
+      if (id == UnicodeCommentId && !UnicodeComment)
+        UnicodeComment = TUnicodeComment{GetU32(&extra[data + 1]), std::move(text)};
+    }
     if (id != Zip64ExtraId || zip64Read) continue;
     zip64Read = true;
     if (!central) Zip64Local = true;
@@ -161,6 +263,9 @@ bool TZipHeaderInfo::ReadExtraFields(TStream& stream, std::uint16_t length, bool
       DiskStart = GetU32(&extra[field]);
     }
   }
+  // The NTFS times are the finer ones; either is exact where the DOS time is
+  // local and counts in two-second steps.
+  ModifiedTime = ntfsTime ? ntfsTime : extendedTime;
   return zip64Read || !needed;
 }
 

@@ -8,7 +8,9 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 
+#include "platform/file_system.h"
 #include "unzip/decode/stream.h"
 #include "unzip/decode/zip_format.h"
 
@@ -17,6 +19,21 @@ namespace kestrel {
 /// Opens the next volume of a multi-volume set when a central header runs off the
 /// end of the current one, and returns its stream, positioned at its start.
 using TNextVolume = std::function<TStream&()>;
+
+/// The character sets of stored names that carry no UTF-8 flag, as the user names
+/// them (platform::CharsetKnown); empty: the default, the OEM code page for names
+/// made on MS-DOS and the bytes as they are for others.
+struct TNameCharsets {
+  std::string Oem;   ///< names made on a system other than Unix, and local headers
+  std::string Unix;  ///< names made on Unix (host 3 or 19)
+};
+
+/// A Unicode comment extra field (0x6375): it stands for the stored comment
+/// whose CRC-32 it carries.
+struct TUnicodeComment {
+  std::uint32_t StoredCrc = 0;
+  std::string Utf8;
+};
 
 /// One archive entry: the fields of its central (or local) header, the stored path
 /// split into Directory (ending in a backslash) and FileName, and the comment,
@@ -49,14 +66,21 @@ class TZipHeaderInfo {
   bool Zip64Local = false;
   /// The entry's WinZip AES block (0x9901); invalid when it has none.
   TAesExtra Aes;
+  /// The exact last-write time, UTC, from the NTFS extra field (0x000a, 100 ns
+  /// ticks since 1601) or else the extended timestamp (0x5455, seconds since
+  /// 1970); nothing when the entry has neither, and DateTime is all there is.
+  std::optional<platform::TFileTime> ModifiedTime;
+  /// The entry's Unicode comment field, when it has one.
+  std::optional<TUnicodeComment> UnicodeComment;
   bool Selected;
   bool Marked;
   bool OEMConvert = true;  ///< convert names from the OEM code page when reading
+  TNameCharsets NameCharsets;  ///< the user's character sets of stored names
 
   /// Every field to its default, names empty, no comment, the marks false.
   /// OEMConvert stays.
   void Clear();
-  /// Copies every field but OEMConvert, the comment text included.
+  /// Copies every field but OEMConvert and NameCharsets, the comment text included.
   void Assign(const TZipHeaderInfo& source);
   void AssignTo(TZipHeaderInfo& dest) const { dest.Assign(*this); }
 
@@ -96,8 +120,20 @@ class TZipHeaderInfo {
   std::uint16_t DataMethod() const { return AesEncrypted() ? Aes.Method : CompressionMethod; }
   bool HasDataDescriptor() const { return (Flags & FlagDataDescriptor) != 0; }
   bool HasComment() const { return CommentLength != 0; }
+  /// The comment as the entry means it: the Unicode comment field's text when its
+  /// CRC-32 is that of the stored bytes, else the stored bytes.
+  std::string CommentText(const std::string& stored) const;
+  /// Made on Unix (host 3, or 19 for OS X): the high 16 bits of the external
+  /// attributes are the file's mode.
+  bool HasUnixMode() const;
+  /// A symbolic link: a Unix mode whose file type says so. Its data is the target.
+  bool IsSymbolicLink() const;
 
  private:
+  /// The stored name in the system's form: the Unicode path field's name when
+  /// its CRC-32 is that of the raw name; else UTF-8 (flag bit 11), or a name in
+  /// the user's character set, or in the OEM code page (made on MS-DOS), or the
+  /// bytes as they are.
   std::string StoredName(const std::string& raw, bool convertFromOem) const;
   /// The fields the local and the central header share, from the first of them.
   void TakeSharedFields(const std::uint8_t* fields);
@@ -106,8 +142,9 @@ class TZipHeaderInfo {
   void TakeName(std::string raw, bool convertFromOem);
   /// Reads the extra field that follows the name (length bytes) and takes the
   /// ZIP64 values for the fields that hold their escape value (in a central
-  /// header the offset and the disk too) and, for method 99, the AES block; a
-  /// local header notes whether it has the ZIP64 block at all. The stream goes
+  /// header the offset and the disk too), for method 99 the AES block, the
+  /// exact times and the Unicode name and comment; a local header notes whether
+  /// it has the ZIP64 block at all. The stream goes
   /// back to the end of the name. False when a value is needed and not there, or
   /// past what a file can hold.
   bool ReadExtraFields(TStream& stream, std::uint16_t length, bool central);
@@ -115,6 +152,9 @@ class TZipHeaderInfo {
   std::string directory_;
   std::optional<std::string> comment_;
   std::string rawName_;
+  /// The Unicode path field (0x7075) read with the header: the CRC-32 of the
+  /// name it stands for, and its UTF-8 name.
+  std::optional<std::pair<std::uint32_t, std::string>> unicodeName_;
 };
 
 /// The end-of-central-directory record.

@@ -164,7 +164,7 @@ void TKestrelUnZip::CheckStreamedDirectory() {
     // The central header completes what the local header lacks: the host system,
     // the attributes, the comment.
     listed->Assign(*central);
-    listed->CacheComment(comment);
+    listed->CacheComment(listed->CommentText(comment));
     confirmed[static_cast<std::size_t>(at)] = true;
   }
   if (streamCheck_.DirectorySeen)
@@ -217,6 +217,8 @@ std::int32_t TKestrelUnZip::UnZipStream() {
     state = std::make_unique<TDecodeState>(host);
     destBase_ = EntryDestFolder(destDir_, std::string(), std::string(), false, platform::HostPathRules());
     verifiedFolder_.clear();
+    pendingLinks_.clear();
+    folderTimes_.clear();
     // Neither the count nor the sizes are known before the entries have passed.
     totalBytes_ = 0;
     btsDone_ = 0;
@@ -253,6 +255,7 @@ std::int32_t TKestrelUnZip::UnZipStream() {
         FinishStreamedEntry(*entry);
       }
       CheckStreamedDirectory();
+      FinishExtraction();
     }
     endCentral_->TotalEntries = static_cast<std::uint64_t>(EntryCount());
   } catch (...) {

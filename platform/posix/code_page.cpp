@@ -133,11 +133,20 @@ std::string OemToAnsi(std::string_view oem) {
   return out;
 }
 
-std::optional<std::string> CodePageToUtf8(std::uint32_t codePage, std::string_view text) {
-  // The C library knows the Windows code pages as "CP" and the number.
-  const iconv_t converter = ::iconv_open("UTF-8", ("CP" + std::to_string(codePage)).c_str());
+namespace {
+
+// The name iconv knows a character set by: a bare number is a Windows code page,
+// which the C library calls "CP" and the number.
+std::string IconvName(std::string_view charset) {
+  const bool number =
+      !charset.empty() && charset.find_first_not_of("0123456789") == std::string_view::npos && charset.size() < 8;
+  return number ? "CP" + std::string(charset) : std::string(charset);
+}
+
+std::optional<std::string> IconvToUtf8(const std::string& from, std::string_view text) {
+  const iconv_t converter = ::iconv_open("UTF-8", from.c_str());
   if (converter == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
-  std::string out(text.size() * 4 + 4, '\0');  // a character of these code pages takes at most 4 bytes of UTF-8
+  std::string out(text.size() * 4 + 4, '\0');  // a character of these sets takes at most 4 bytes of UTF-8
   char* in = const_cast<char*>(text.data());
   std::size_t inLeft = text.size();
   char* next = out.data();
@@ -152,6 +161,25 @@ std::optional<std::string> CodePageToUtf8(std::uint32_t codePage, std::string_vi
   if (!whole) return std::nullopt;
   out.resize(out.size() - outLeft);
   return out;
+}
+
+}  // namespace
+
+std::optional<std::string> CodePageToUtf8(std::uint32_t codePage, std::string_view text) {
+  return IconvToUtf8("CP" + std::to_string(codePage), text);
+}
+
+bool CharsetKnown(std::string_view charset) {
+  if (charset.empty()) return false;
+  const iconv_t converter = ::iconv_open("UTF-8", IconvName(charset).c_str());
+  if (converter == reinterpret_cast<iconv_t>(-1)) return false;
+  ::iconv_close(converter);
+  return true;
+}
+
+std::optional<std::string> CharsetToAnsi(std::string_view charset, std::string_view text) {
+  if (charset.empty()) return std::nullopt;
+  return IconvToUtf8(IconvName(charset), text);
 }
 
 char AnsiLowerChar(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c; }

@@ -122,6 +122,19 @@ bool IsSymbolicLink(const std::string& path) {
   return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
+bool MakeSymbolicLink(const std::string& target, const std::string& path) {
+  return ::symlink(target.c_str(), path.c_str()) == 0;
+}
+
+bool SetPathLastWriteTime(const std::string& path, TFileTime time) {
+  struct timespec times[2];
+  times[0].tv_sec = 0;
+  times[0].tv_nsec = UTIME_OMIT;
+  times[1].tv_sec = static_cast<time_t>(time.Seconds);
+  times[1].tv_nsec = time.Nanoseconds;
+  return ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
 std::optional<std::vector<TFolderEntry>> ListFolder(const std::string& folder) {
   DIR* dir = ::opendir(folder.c_str());
   if (dir == nullptr) return std::nullopt;

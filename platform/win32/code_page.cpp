@@ -264,6 +264,40 @@ TConversionResult ConvertCharacters(UINT from, UINT to, std::string_view in, std
 
 }  // namespace
 
+namespace {
+
+// The Windows code page a user names: a number ("866"), "CP" or "IBM" and a
+// number, "windows-" and a number, "utf-8", or a name of the encodings table
+// ("shift_jis", "koi8-r", "gbk"), without regard to case; 0 when none.
+UINT CodePageNamed(std::string_view charset) {
+  std::string name;
+  for (const char c : charset) name += static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
+  if (name == "utf-8" || name == "utf8") return CP_UTF8;
+  for (const std::string_view prefix : {"windows-", "cp", "ibm", ""}) {
+    if (!name.starts_with(prefix)) continue;
+    const std::string digits = name.substr(prefix.size());
+    if (digits.empty() || digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos) continue;
+    return static_cast<UINT>(std::stoul(digits));
+  }
+  for (const auto& encoding : KnownEncodings)
+    if (name == encoding.Name) return encoding.CodePage;
+  return 0;
+}
+
+}  // namespace
+
+bool CharsetKnown(std::string_view charset) {
+  const UINT codePage = CodePageNamed(charset);
+  return codePage != 0 && ::IsValidCodePage(codePage);
+}
+
+std::optional<std::string> CharsetToAnsi(std::string_view charset, std::string_view text) {
+  if (!CharsetKnown(charset)) return std::nullopt;
+  const std::optional<std::string> utf8 = CodePageToUtf8(CodePageNamed(charset), text);
+  if (!utf8) return std::nullopt;
+  return Utf8ToAnsi(*utf8);
+}
+
 std::vector<TSystemEncoding> SystemEncodings() {
   std::vector<TSystemEncoding> encodings;
   for (const auto& encoding : KnownEncodings) {

@@ -217,6 +217,34 @@ bool IsSymbolicLink(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
+bool MakeSymbolicLink(const std::string& target, const std::string& path) {
+  // Stored targets separate their folders with "/"; the system's links with "\\".
+  std::string systemTarget = target;
+  std::replace(systemTarget.begin(), systemTarget.end(), '/', '\\');
+  const std::string folder = PathFolder(path, Win32PathRules);
+  const std::string resolved = folder.empty() ? systemTarget : folder + "\\" + systemTarget;
+  DWORD flags = SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE;
+  if (FolderExists(resolved)) flags |= SYMBOLIC_LINK_FLAG_DIRECTORY;
+  if (::CreateSymbolicLinkA(path.c_str(), systemTarget.c_str(), flags)) return true;
+  // Systems before developer mode refuse the flag itself: once more without it,
+  // for a process that holds the privilege.
+  if (::GetLastError() != ERROR_INVALID_PARAMETER) return false;
+  return ::CreateSymbolicLinkA(path.c_str(), systemTarget.c_str(), flags & ~DWORD{SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE}) != FALSE;
+}
+
+bool SetPathLastWriteTime(const std::string& path, TFileTime time) {
+  // Backup semantics open a folder; the reparse-point flag opens a link itself.
+  const HANDLE handle = ::CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  const FILETIME written = ToFileTime(time);
+  const bool done = ::SetFileTime(handle, nullptr, nullptr, &written) != FALSE;
+  const DWORD error = ::GetLastError();
+  ::CloseHandle(handle);
+  if (!done) ::SetLastError(error);
+  return done;
+}
+
 std::optional<std::vector<TFolderEntry>> ListFolder(const std::string& folder) {
   std::string pattern = folder;
   if (!pattern.empty() && pattern.back() != '\\' && pattern.back() != '/' && pattern.back() != ':') pattern += '\\';
