@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 
+#include "platform/code_page.h"
 #include "platform/file_system.h"
 #include "platform/host_ui.h"
 #include "tools/terminal_text.h"
@@ -179,6 +180,7 @@ class TArchiveRun {
   TArchiveRun(const TToolCommand& command, const std::string& archive)
       : command_(command), archive_(archive), report_(archive), split_(unzip_) {
     unzip_.SetIncompleteZipMode(izAssumeNotAZip);
+    unzip_.SetNameCharsets({command.NameCharset, command.UnixNameCharset});
     if (archive == StandardInputName) {
       pipe_.emplace(platform::TFile::StandardInput());
       unzip_.SetInputStream(&*pipe_);
@@ -498,7 +500,8 @@ class TArchiveRun {
         report_.SayEntry(entry, "skipped: the archive ends inside its data");
         break;
       case skLinkTarget:
-        report_.SayEntry(entry, "refused: the symbolic link leads out of the destination (an absolute or climbing target)");
+        report_.SayEntry(entry,
+                         "refused: the symbolic link leads out of the destination (an absolute or climbing target)");
         break;
       case skLinkOverFolder:
         report_.SayEntry(entry, "refused: a symbolic link does not replace the folder that stands there");
@@ -674,6 +677,12 @@ int RunKestrelUnZip(const std::vector<std::string>& arguments) {
   if (command.Action == TToolAction::Version) {
     platform::WriteConsoleLine(platform::TConsoleStream::Output, "kestrel-unzip " KESTREL_VERSION);
     return ExitSuccess;
+  }
+  for (const std::string* charset : {&command.NameCharset, &command.UnixNameCharset}) {
+    if (charset->empty() || platform::CharsetKnown(*charset)) continue;
+    platform::WriteConsoleLine(platform::TConsoleStream::Error,
+                               "kestrel-unzip: unknown character set " + TerminalText(*charset));
+    return ExitUsage;
   }
   platform::TInterruptCatcher interrupts;
   if (command.Archive == StandardInputName) return TArchiveRun(command, command.Archive).Run();

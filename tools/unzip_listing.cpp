@@ -5,8 +5,8 @@
 
 #include "platform/file_system.h"
 #include "tools/terminal_text.h"
-#include "unzip/dos_date_time.h"
 #include "unzip/decode/methods.h"
+#include "unzip/dos_date_time.h"
 
 namespace kestrel::tool {
 namespace {

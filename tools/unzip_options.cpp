@@ -23,6 +23,8 @@ enum class TOptionId {
   Update,
   Freshen,
   Password,
+  NameCharset,
+  UnixNameCharset,
   Help,
   Version,
 };
@@ -62,6 +64,10 @@ constexpr TOptionSpec OptionTable[] = {
     {"f", TOptionId::Freshen, TArgument::None, "", "freshen: newer entries replace existing files only"},
     {"P", TOptionId::Password, TArgument::One, "PASSWORD",
      "the password of encrypted entries (others can see it; without -P it is asked for)"},
+    {"O", TOptionId::NameCharset, TArgument::One, "CHARSET",
+     "the character set of names made on Windows or MS-DOS without the UTF-8 flag (CP866, CP932, CP936 ...)"},
+    {"I", TOptionId::UnixNameCharset, TArgument::One, "CHARSET",
+     "the character set of names made on Unix without the UTF-8 flag (KOI8-R, SHIFT_JIS ...)"},
     {"h", TOptionId::Help, TArgument::None, "", "show this text"},
     {"-help", TOptionId::Help, TArgument::None, "", ""},
     {"-version", TOptionId::Version, TArgument::None, "", "show the version"},
@@ -213,6 +219,12 @@ class TParser {
         return true;
       case TOptionId::Password:
         command_.Password = argument;
+        return true;
+      case TOptionId::NameCharset:
+        command_.NameCharset = argument;
+        return true;
+      case TOptionId::UnixNameCharset:
+        command_.UnixNameCharset = argument;
         return true;
       case TOptionId::Help:
         special_ = TToolAction::Help;

@@ -37,6 +37,8 @@ struct TToolCommand {
   bool Update = false;                  ///< -u: newer entries replace files, new ones are added
   bool Freshen = false;                 ///< -f: only newer entries replace existing files
   std::optional<std::string> Password;  ///< -P: the bytes as given
+  std::string NameCharset;              ///< -O: names from systems other than Unix
+  std::string UnixNameCharset;          ///< -I: names made on Unix
 };
 
 /// The outcome of parsing: a command, or why the line is not one.

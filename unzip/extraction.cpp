@@ -454,8 +454,8 @@ std::optional<std::string> TKestrelUnZip::EntryDestination(std::int32_t index, T
   // pass through a link below DestDir, which the archive cannot have made.
   // A link entry replaces a link that stands where it goes: only its folders count.
   const std::string folder = platform::PathFolder(fName, rules);
-  if (fName == builtName && (entry.IsSymbolicLink() ? PathHasLinks(folder, destBase_.size())
-                                                    : EntryPathHasLinks(fName, folder))) {
+  if (fName == builtName &&
+      (entry.IsSymbolicLink() ? PathHasLinks(folder, destBase_.size()) : EntryPathHasLinks(fName, folder))) {
     ReportSkip(skPathThroughLink, fName, index);
     DropFromTotals();
     return std::nullopt;
@@ -810,7 +810,8 @@ bool TKestrelUnZip::LinkTargetStaysInside(const std::string& fName, const std::s
         if (!path.empty() && !platform::IsPathSeparator(path.back(), rules)) path += rules.Separator;
         path += part;
       }
-      throughLink = platform::IsSymbolicLink(path) || std::find(linkNames.begin(), linkNames.end(), path) != linkNames.end();
+      throughLink =
+          platform::IsSymbolicLink(path) || std::find(linkNames.begin(), linkNames.end(), path) != linkNames.end();
     }
     return true;
   });

@@ -12,17 +12,15 @@ namespace kestrel {
 namespace {
 
 // Extra fields of the names and times as their makers meant them.
-constexpr std::uint16_t NtfsExtraId = 0x000A;              // NTFS times, 100 ns ticks since 1601, UTC
-constexpr std::uint16_t ExtendedTimestampId = 0x5455;      // "UT": Unix seconds, UTC
-constexpr std::uint16_t UnicodePathId = 0x7075;            // "up": UTF-8 name and the CRC-32 of the stored one
-constexpr std::uint16_t UnicodeCommentId = 0x6375;         // "uc": UTF-8 comment, likewise
+constexpr std::uint16_t NtfsExtraId = 0x000A;          // NTFS times, 100 ns ticks since 1601, UTC
+constexpr std::uint16_t ExtendedTimestampId = 0x5455;  // "UT": Unix seconds, UTC
+constexpr std::uint16_t UnicodePathId = 0x7075;        // "up": UTF-8 name and the CRC-32 of the stored one
+constexpr std::uint16_t UnicodeCommentId = 0x6375;     // "uc": UTF-8 comment, likewise
 constexpr std::int64_t NtfsTicksPerSecond = 10000000;
-constexpr std::int64_t NtfsEpochToUnix = 11644473600;      // seconds from 1601-01-01 to 1970-01-01
+constexpr std::int64_t NtfsEpochToUnix = 11644473600;  // seconds from 1601-01-01 to 1970-01-01
 constexpr std::uint16_t HostUnix = 3, HostOsX = 19;
 
-std::uint32_t CrcOfText(const std::string& text) {
-  return ~UpdateCrc(0xFFFFFFFFu, text.data(), text.size());
-}
+std::uint32_t CrcOfText(const std::string& text) { return ~UpdateCrc(0xFFFFFFFFu, text.data(), text.size()); }
 
 // The NTFS field: 4 reserved bytes, then tagged attributes; tag 1 (24 bytes)
 // holds the last-write, last-access and creation times.

@@ -74,7 +74,7 @@ class TZipHeaderInfo {
   std::optional<TUnicodeComment> UnicodeComment;
   bool Selected;
   bool Marked;
-  bool OEMConvert = true;  ///< convert names from the OEM code page when reading
+  bool OEMConvert = true;      ///< convert names from the OEM code page when reading
   TNameCharsets NameCharsets;  ///< the user's character sets of stored names
 
   /// Every field to its default, names empty, no comment, the marks false.

@@ -229,13 +229,15 @@ bool MakeSymbolicLink(const std::string& target, const std::string& path) {
   // Systems before developer mode refuse the flag itself: once more without it,
   // for a process that holds the privilege.
   if (::GetLastError() != ERROR_INVALID_PARAMETER) return false;
-  return ::CreateSymbolicLinkA(path.c_str(), systemTarget.c_str(), flags & ~DWORD{SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE}) != FALSE;
+  return ::CreateSymbolicLinkA(path.c_str(), systemTarget.c_str(),
+                               flags & ~DWORD{SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE}) != FALSE;
 }
 
 bool SetPathLastWriteTime(const std::string& path, TFileTime time) {
   // Backup semantics open a folder; the reparse-point flag opens a link itself.
-  const HANDLE handle = ::CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  const HANDLE handle =
+      ::CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return false;
   const FILETIME written = ToFileTime(time);
   const bool done = ::SetFileTime(handle, nullptr, nullptr, &written) != FALSE;

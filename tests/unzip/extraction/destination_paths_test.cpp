@@ -70,6 +70,49 @@ TEST(UnZipDestinationPaths, LinksInsideDestDirAreNotFollowed) {
                                                  "start 1 file.txt", "skip 5 1 file.txt", "complete 0"}));
 }
 
+// The archive's own links: made after every file, never through one another,
+// never with a target that leads out, never over a folder.
+TEST(UnZipDestinationPaths, ArchiveLinksNeverLeadOut) {
+  testsupport::TTempFolder folder;
+  const fs::path dest = folder.Path() / "dest";
+  fs::create_directories(dest / "taken");
+  auto link = [](const std::string& name, const std::string& target) {
+    return ziptest::TEntrySpec{.Name = name, .Data = target, .ExternalAttributes = 0xA1FF0000};  // mode 0120777
+  };
+  TKestrelUnZip unzip;
+  SetUpAll(unzip,
+           WriteArchive(folder, "links.zip",
+                        {{"sub/a.txt", "hello"},
+                         link("good", "sub/a.txt"),
+                         link("sub/up", "../sub/a.txt"),
+                         link("root", "/"),
+                         link("out", "../.."),
+                         link("sub/out", "x/../../.."),
+                         link("l", "sub"),
+                         {"l/evil.txt", "evil"},
+                         link("taken", "sub"),
+                         link("p/q/back", "../.."),
+                         link("via", "p/q/back/../x")}),
+           dest.string());
+  TRecorder rec;
+  rec.Attach(unzip);
+  EXPECT_EQ(unzip.UnZip(), 5);
+  std::vector<std::string> skips;
+  for (const std::string& line : rec.Lines)
+    if (line.starts_with("skip")) skips.push_back(line);
+  // skLinkTarget (9) for the targets that lead out, skLinkOverFolder (10).
+  EXPECT_EQ(skips, (std::vector<std::string>{"skip 9 3 root", "skip 9 4 out", "skip 9 5 out", "skip 10 6 l",
+                                             "skip 10 8 taken", "skip 9 10 via"}));
+  EXPECT_EQ(fs::read_symlink(dest / "good"), "sub/a.txt");
+  EXPECT_EQ(ReadFile(dest / "sub/up"), "hello");
+  EXPECT_EQ(fs::read_symlink(dest / "p/q/back"), "../..");
+  EXPECT_EQ(ReadFile(dest / "l/evil.txt"), "evil");
+  EXPECT_FALSE(fs::is_symlink(dest / "taken"));
+  std::set<std::string> top;
+  for (const auto& item : fs::directory_iterator(folder.Path())) top.insert(item.path().filename().string());
+  EXPECT_EQ(top, (std::set<std::string>{"dest", "links.zip"}));
+}
+
 TEST(UnZipDestinationPaths, EmptyDestDirIsTheCurrentFolder) {
   testsupport::TTempFolder folder;
   const std::string archive = WriteArchive(folder, "e.zip", {{"/abs/x.txt", "x"}, {"a.txt", "a"}});
