@@ -31,14 +31,15 @@ TEST(KestrelUnZipAsMakerMeant, TimesAsTheSourcesInAnyZone) {
   fs::create_directories(tree / "d");
   testsupport::WriteFile(tree / "d/f.txt", "text");
   testsupport::ShellIn(tree, "ln -s d/f.txt link && TZ=UTC touch -h -d '2019-02-03 01:01:03' link");
-  testsupport::ShellIn(tree, "TZ=UTC touch -d '2021-07-08 04:05:07' d/f.txt && TZ=UTC touch -d '2020-01-02 03:04:05' d");
+  testsupport::ShellIn(tree,
+                       "TZ=UTC touch -d '2021-07-08 04:05:07' d/f.txt && TZ=UTC touch -d '2020-01-02 03:04:05' d");
   testsupport::ShellIn(tree, "zip -qry ../info.zip d link && 7z a -tzip -mtc=on ../seven.zip d >/dev/null");
   for (const std::string zone : {"UTC", "America/St_Johns"}) {
     for (const std::string archive : {"info.zip", "seven.zip"}) {
       SCOPED_TRACE(zone + " " + archive);
       const fs::path out = work.Path() / ("out-" + archive + zone.substr(0, 3));
-      const auto run = RunProgram(KESTREL_UNZIP_EXE, {"-q", (work.Path() / archive).string(), "-d", out.string()},
-                                  {}, "TZ=" + zone);
+      const auto run =
+          RunProgram(KESTREL_UNZIP_EXE, {"-q", (work.Path() / archive).string(), "-d", out.string()}, {}, "TZ=" + zone);
       EXPECT_EQ(run.Status, 0) << run.Err;
       for (const std::string name : {"d/f.txt", "d", "link"}) {
         if (name == "link" && archive != "info.zip") continue;
@@ -51,7 +52,8 @@ TEST(KestrelUnZipAsMakerMeant, TimesAsTheSourcesInAnyZone) {
   const fs::path out = work.Path() / "out-info.zipUTC";
   testsupport::WriteFile(out / "d/f.txt", "older");
   testsupport::ShellIn(out, "TZ=UTC touch -d '2021-07-08 04:05:06' d/f.txt");
-  EXPECT_EQ(RunProgram(KESTREL_UNZIP_EXE, {"-qquo", (work.Path() / "info.zip").string(), "-d", out.string()}).Status, 0);
+  EXPECT_EQ(RunProgram(KESTREL_UNZIP_EXE, {"-qquo", (work.Path() / "info.zip").string(), "-d", out.string()}).Status,
+            0);
   EXPECT_EQ(testsupport::ReadFile(out / "d/f.txt"), "text");
 }
 
@@ -76,9 +78,8 @@ TEST(KestrelUnZipAsMakerMeant, NamesInTheirMakersCodePages) {
   struct TNames {
     std::string Charset, Stored;
   };
-  for (const TNames& c : std::vector<TNames>{{"cp866", "\x8f\xe0\xa8\xa2\xa5\xe2.txt"},
-                                             {"cp932", "\x93\xfa\x96\x7b\x8c\xea.txt"},
-                                             {"cp936", chinese}}) {
+  for (const TNames& c : std::vector<TNames>{
+           {"cp866", "\x8f\xe0\xa8\xa2\xa5\xe2.txt"}, {"cp932", "\x93\xfa\x96\x7b\x8c\xea.txt"}, {"cp936", chinese}}) {
     SCOPED_TRACE(c.Charset);
     const fs::path archive = work.Path() / (c.Charset + ".zip");
     testsupport::WriteFile(archive, ziptest::BuildArchive({dosEntry(c.Stored)}));
@@ -89,7 +90,8 @@ TEST(KestrelUnZipAsMakerMeant, NamesInTheirMakersCodePages) {
     const auto ours = RunProgram(KESTREL_UNZIP_EXE, {"-Z1", "-O", c.Charset, archive.string()});
     EXPECT_EQ(ours.Out, python.Out);
     RunProgram(KESTREL_UNZIP_EXE, {"-O", c.Charset, archive.string(), "-d", (work.Path() / c.Charset).string()});
-    EXPECT_EQ(testsupport::FilesBelow(work.Path() / c.Charset), std::set<std::string>{python.Out.substr(0, python.Out.size() - 1)});
+    EXPECT_EQ(testsupport::FilesBelow(work.Path() / c.Charset),
+              std::set<std::string>{python.Out.substr(0, python.Out.size() - 1)});
   }
   auto withField = [&](std::uint32_t crc) {
     ziptest::TEntrySpec entry = dosEntry(chinese);
