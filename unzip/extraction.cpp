@@ -523,7 +523,10 @@ void TKestrelUnZip::UnZipEntryToFile(std::int32_t index, TDecodeState& state, co
     platform::RemoveFile(fName);
     throw ECantWriteUCF("Cant write uncompressed file", writeError);
   }
-  if (!JudgeCrc(index, state.Crc(), fName)) platform::RemoveFile(fName);
+  if (!JudgeCrc(index, state.Crc(), fName))
+    platform::RemoveFile(fName);
+  else if (streamSource_)
+    streamedFiles_.emplace_back(index, fName);
 }
 
 TDecodeEntry TKestrelUnZip::DecodeEntryOf(const TZipHeaderInfo& entry, const std::uint8_t* localHeader) {
@@ -731,18 +734,38 @@ void TKestrelUnZip::FinishExtraction() {
   folderTimes_.clear();
 }
 
+void TKestrelUnZip::TakeBackStreamedLinks() {
+  for (const auto& [index, fName] : streamedFiles_) {
+    const TZipHeaderInfo& entry = *directoryList_->Items(index);
+    if (!entry.IsSymbolicLink() || entry.UncompressedSize > LongestLinkTarget || platform::IsSymbolicLink(fName))
+      continue;
+    platform::TFile file = platform::TFile::Open(fName, platform::TFileAccess::Read, platform::TFileShare::Read,
+                                                 platform::TFileCreation::OpenExisting);
+    std::string target(static_cast<std::size_t>(entry.UncompressedSize), '\0');
+    if (!file.IsOpen() || file.Read(target.data(), target.size()) != static_cast<std::int64_t>(target.size())) continue;
+    file = platform::TFile();
+    platform::RemoveFile(fName);
+    pendingLinks_.push_back({index, fName, std::move(target), entry.ModifiedTime, entry.DateTime, true});
+  }
+  streamedFiles_.clear();
+}
+
 void TKestrelUnZip::MakePendingLinks() {
   const platform::TPathRules& rules = platform::HostPathRules();
   std::vector<std::string> linkNames;
   for (const TPendingLink& link : pendingLinks_) linkNames.push_back(link.FName);
   for (const TPendingLink& link : pendingLinks_) {
+    auto refuse = [&](TSkipReason reason) {
+      if (link.Counted) --fileCount_;
+      ReportSkip(reason, link.FName, link.Index);
+    };
     // A link made before this one may stand in its folders now.
     if (PathHasLinks(platform::PathFolder(link.FName, rules), destBase_.size())) {
-      ReportSkip(skPathThroughLink, link.FName, link.Index);
+      refuse(skPathThroughLink);
       continue;
     }
     if (!LinkTargetStaysInside(link.FName, link.Target, linkNames)) {
-      ReportSkip(skLinkTarget, link.FName, link.Index);
+      refuse(skLinkTarget);
       continue;
     }
     // What stands there was allowed to go by the overwrite policy; a folder never
@@ -750,16 +773,17 @@ void TKestrelUnZip::MakePendingLinks() {
     if (platform::IsSymbolicLink(link.FName)) {
       platform::RemoveFile(link.FName);
     } else if (platform::FolderExists(link.FName)) {
-      ReportSkip(skLinkOverFolder, link.FName, link.Index);
+      refuse(skLinkOverFolder);
       continue;
     } else if (platform::FileExists(link.FName)) {
       platform::RemoveFile(link.FName);
     }
     if (!platform::MakeSymbolicLink(link.Target, link.FName)) {
-      ReportSkip(skLinkFailed, link.FName, link.Index);
+      refuse(skLinkFailed);
       continue;
     }
     StampPathTime(link.FName, link.Time, link.DosTime);
+    if (link.Counted) continue;
     if (OnEndUnZip) OnEndUnZip(*this, link.Index, link.FName);
     ++fileCount_;
   }

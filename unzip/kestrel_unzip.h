@@ -428,6 +428,9 @@ class TKestrelUnZip {
   /// What comes once every file is written: the links, then the folders' times
   /// (making a link inside a folder would change its time).
   void FinishExtraction();
+  /// From a stream, the files that the central directory shows to be links: each
+  /// is taken back and kept as a link, its data as the target.
+  void TakeBackStreamedLinks();
   /// Makes the links kept in this extraction, each after its checks.
   void MakePendingLinks();
   /// Whether the link's target, taken from the link's folder, stays below
@@ -520,8 +523,14 @@ class TKestrelUnZip {
     std::string Target;
     std::optional<platform::TFileTime> Time;
     std::uint32_t DosTime;
+    /// Written as a file first (read from a stream, before its mode was known):
+    /// its event and count came then, and a refusal takes the count back.
+    bool Counted = false;
   };
   std::vector<TPendingLink> pendingLinks_;
+  /// The files written from a stream, by index: the central directory at its end
+  /// may show that one is a link.
+  std::vector<std::pair<std::int32_t, std::string>> streamedFiles_;
   /// The folder entries made in this extraction, given their times at its end.
   struct TFolderTime {
     std::string Path;

@@ -219,6 +219,7 @@ std::int32_t TKestrelUnZip::UnZipStream() {
     verifiedFolder_.clear();
     pendingLinks_.clear();
     folderTimes_.clear();
+    streamedFiles_.clear();
     // Neither the count nor the sizes are known before the entries have passed.
     totalBytes_ = 0;
     btsDone_ = 0;
@@ -255,6 +256,8 @@ std::int32_t TKestrelUnZip::UnZipStream() {
         FinishStreamedEntry(*entry);
       }
       CheckStreamedDirectory();
+      // The modes arrive with the central directory, after every entry's data.
+      TakeBackStreamedLinks();
       FinishExtraction();
     }
     endCentral_->TotalEntries = static_cast<std::uint64_t>(EntryCount());

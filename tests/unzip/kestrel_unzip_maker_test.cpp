@@ -47,6 +47,10 @@ TEST(KestrelUnZipAsMakerMeant, TimesAsTheSourcesInAnyZone) {
       }
     }
   }
+  // From a pipe the link's mode comes with the central directory, after its data.
+  testsupport::ShellIn(work.Path(), std::string(KESTREL_UNZIP_EXE) + " -q - -d piped < info.zip");
+  EXPECT_EQ(fs::read_symlink(work.Path() / "piped/link"), "d/f.txt");
+  EXPECT_EQ(ModifiedSeconds(work.Path() / "piped/link"), ModifiedSeconds(tree / "link"));
   // -u compares the exact time: a file one second older than the entry, the same
   // two-second DOS step, is replaced.
   const fs::path out = work.Path() / "out-info.zipUTC";
@@ -77,19 +81,24 @@ TEST(KestrelUnZipAsMakerMeant, NamesInTheirMakersCodePages) {
   };
   struct TNames {
     std::string Charset, Stored;
+    std::string Option = "-O";  ///< -I for a name made on Unix
   };
-  for (const TNames& c : std::vector<TNames>{
-           {"cp866", "\x8f\xe0\xa8\xa2\xa5\xe2.txt"}, {"cp932", "\x93\xfa\x96\x7b\x8c\xea.txt"}, {"cp936", chinese}}) {
+  for (const TNames& c : std::vector<TNames>{{"cp866", "\x8f\xe0\xa8\xa2\xa5\xe2.txt"},
+                                             {"cp932", "\x93\xfa\x96\x7b\x8c\xea.txt"},
+                                             {"cp936", chinese},
+                                             {"koi8-r", "\xf0\xd2\xc9\xd7\xc5\xd4.txt", "-I"}}) {
     SCOPED_TRACE(c.Charset);
     const fs::path archive = work.Path() / (c.Charset + ".zip");
-    testsupport::WriteFile(archive, ziptest::BuildArchive({dosEntry(c.Stored)}));
+    ziptest::TEntrySpec entry = dosEntry(c.Stored);
+    if (c.Option == "-I") entry.VersionMadeBy = 0x0314;
+    testsupport::WriteFile(archive, ziptest::BuildArchive({entry}));
     const auto python = RunProgram(
         "python3",
         {"-c", "import sys,zipfile\nprint(*zipfile.ZipFile(sys.argv[1], metadata_encoding=sys.argv[2]).namelist())",
          archive.string(), c.Charset});
-    const auto ours = RunProgram(KESTREL_UNZIP_EXE, {"-Z1", "-O", c.Charset, archive.string()});
+    const auto ours = RunProgram(KESTREL_UNZIP_EXE, {"-Z1", c.Option, c.Charset, archive.string()});
     EXPECT_EQ(ours.Out, python.Out);
-    RunProgram(KESTREL_UNZIP_EXE, {"-O", c.Charset, archive.string(), "-d", (work.Path() / c.Charset).string()});
+    RunProgram(KESTREL_UNZIP_EXE, {c.Option, c.Charset, archive.string(), "-d", (work.Path() / c.Charset).string()});
     EXPECT_EQ(testsupport::FilesBelow(work.Path() / c.Charset),
               std::set<std::string>{python.Out.substr(0, python.Out.size() - 1)});
   }

@@ -30,11 +30,16 @@ struct TCase {
   bool Twice = false;
 };
 
-// Every entry below a folder, a file with the CRC-32 of its bytes ("path=crc").
+// Every entry below a folder, a file with the CRC-32 of its bytes ("path=crc"), a
+// link with its target ("path -> target").
 std::set<std::string> Tree(const fs::path& folder, const std::set<std::string>& leaveOut = {}) {
   std::set<std::string> tree;
   for (const std::string& entry : testsupport::EntriesBelow(folder)) {
     if (leaveOut.contains(entry)) continue;
+    if (fs::is_symlink(folder / entry)) {
+      tree.insert(entry + " -> " + fs::read_symlink(folder / entry).string());
+      continue;
+    }
     const bool file = fs::is_regular_file(folder / entry);
     tree.insert(file ? entry + "=" + std::to_string(ziptest::Crc32(testsupport::ReadFile(folder / entry))) : entry);
   }
@@ -53,6 +58,8 @@ class KestrelUnZipAsUnzip : public ::testing::Test {
     testsupport::ShellIn(tree, "find . -exec touch -d '2024-05-06 07:08:10' {} +");
     testsupport::ShellIn(tree, "zip -qr ../t.zip . && zip -q -P secret ../enc.zip readme docs/deep/text.txt");
     testsupport::ShellIn(tree, "zip -q -P secret ../mixed.zip readme && zip -q ../mixed.zip binary.bin");
+    testsupport::ShellIn(tree,
+                         "ln -s readme link && ln -s docs/deep deep && zip -qry ../links.zip readme docs link deep");
     testsupport::PythonZip(work_.Path() / "bz.zip", {{"ok.txt", "ok"}, {"b.txt", std::string(500, 'b'), "BZIP2"}});
     testsupport::WriteFile(work_.Path() / "ppmd.zip",
                            ziptest::BuildArchive({{"ok.txt", "ok"}, {.Name = "p.txt", .Data = "PPMd", .Method = 98}}));
@@ -119,6 +126,10 @@ TEST_F(KestrelUnZipAsUnzip, SameFilesStatusesAndListings) {
       {"t.zip", {"-p", "@", "readme", "docs/deep/text.txt"}},
       {"comment.zip", {"-l", "@"}},
       {"comment.zip", {"-v", "@"}},
+      // Symbolic links, made anew over the ones of a first run.
+      {"links.zip", {"@", "-d", "out"}},
+      {"links.zip", {"-o", "@", "-d", "out"}, {}, true},
+      {"links.zip", {"-l", "@"}},
       // Passwords.
       {"enc.zip", {"-P", "secret", "@", "-d", "out"}},
       {"enc.zip", {"-P", "wrong", "@", "-d", "out"}},

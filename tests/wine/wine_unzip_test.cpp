@@ -218,6 +218,39 @@ TEST_F(WineUnzipHostileNames, NothingLandsOutsideTheDestination) {
   }
 }
 
+TEST_F(WineUnzipHostileNames, ArchiveLinksNeverLeadOut) {
+  auto link = [](const std::string& name, const std::string& target) {
+    ziptest::TEntrySpec entry = Entry(name, target);
+    entry.ExternalAttributes = 0xA1FF0000;  // mode 0120777: a symbolic link
+    return entry;
+  };
+  WriteFile(folder / "links.zip",
+            ziptest::BuildArchive({Entry("sub/a.txt", "hello"), link("good", "sub/a.txt"), link("root", "/"),
+                                   link("up", "../.."), link("l", "sub"), Entry("l/evil.txt", "evil")}));
+  fs::create_directories(folder.Path() / "work/dest");
+  const auto run = winetest::RunWine(winetest::KestrelUnzipExe(), {Win("links.zip"), "-d", Win("work/dest")},
+                                     (folder.Path() / "work").string());
+  const std::string prefix = "kestrel-unzip: " + Win("links.zip") + ": ";
+  for (const std::string name : {"root", "up"}) {
+    EXPECT_TRUE(HasLine(run.Err, prefix + name +
+                                     ": refused: the symbolic link leads out of the destination (an absolute or "
+                                     "climbing target)"))
+        << run.Err;
+  }
+  EXPECT_TRUE(HasLine(run.Err, prefix + "l: refused: a symbolic link does not replace the folder that stands there"));
+  // Made where Wine lets the process make links; otherwise nothing, and said so.
+  if (!fs::is_symlink(folder.Path() / "work/dest/good")) {
+    EXPECT_FALSE(fs::exists(folder.Path() / "work/dest/good"));
+    EXPECT_NE(run.Err.find(prefix + "good: skipped, the system made no symbolic link"), std::string::npos) << run.Err;
+  }
+  EXPECT_EQ(ReadFile(folder.Path() / "work/dest/l/evil.txt"), "evil");
+  std::set<std::string> outsideDest;
+  for (const auto& entry : winetest::EntriesBelow(folder.Path())) {
+    if (!entry.starts_with("work/dest/") && !entry.starts_with("tree")) outsideDest.insert(entry);
+  }
+  EXPECT_EQ(outsideDest, (std::set<std::string>{"links.zip", "work", "work/dest"}));
+}
+
 TEST_F(WineUnzipHostileNames, DeviceNamesAreNeverWrittenAsFiles) {
   // On Windows "NUL", "CON.txt" or "COM1" name a device wherever they stand; the
   // data would go to the device, or nowhere, and be counted as extracted.
