@@ -707,18 +707,24 @@ std::optional<std::string> TKestrelUnZip::LinkTarget(std::int32_t index) {
   if (!entry.IsSymbolicLink() || entry.Encrypted() || entry.UncompressedSize > LongestLinkTarget ||
       inputStream_ != nullptr || endCentral_->ThisDisk != 0)
     return std::nullopt;
-  OpenZip();
-  // The listing's own decoding: no progress reaches the caller's handlers.
-  currentEntry_->Assign(entry);
+  // The listing's own decoding: neither its progress nor its verdict reaches the
+  // caller, and an archive that ends inside the entry only leaves the target unknown.
   const TDecodeResult savedResult = decodeResult_;
   const std::string savedDetail = decodeDetail_;
   const std::int64_t savedDone = btsDone_, savedTotal = totalBytes_;
-  TDriverHost host(*this);
-  TDecodeState state(host);
-  std::uint8_t localHeader[TLocalHeaderLayout::Size] = {};
-  ReadEntryLocalHeader(localHeader);
   TTargetOutput target;
-  const bool decoded = DecodeEntry(state, localHeader, target) && state.Crc() == entry.CRC32;
+  bool decoded = false;
+  try {
+    OpenZip();
+    currentEntry_->Assign(entry);
+    TDriverHost host(*this);
+    TDecodeState state(host);
+    std::uint8_t localHeader[TLocalHeaderLayout::Size] = {};
+    ReadEntryLocalHeader(localHeader);
+    decoded = DecodeEntry(state, localHeader, target) && state.Crc() == entry.CRC32;
+  } catch (const Exception&) {
+    decoded = false;
+  }
   decodeResult_ = savedResult;
   decodeDetail_ = savedDetail;
   btsDone_ = savedDone;
