@@ -225,12 +225,19 @@ bool MakeSymbolicLink(const std::string& target, const std::string& path) {
   const std::string resolved = folder.empty() ? systemTarget : folder + "\\" + systemTarget;
   DWORD flags = SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE;
   if (FolderExists(resolved)) flags |= SYMBOLIC_LINK_FLAG_DIRECTORY;
-  if (::CreateSymbolicLinkA(path.c_str(), systemTarget.c_str(), flags)) return true;
+  bool made = ::CreateSymbolicLinkA(path.c_str(), systemTarget.c_str(), flags) != FALSE;
   // Systems before developer mode refuse the flag itself: once more without it,
   // for a process that holds the privilege.
-  if (::GetLastError() != ERROR_INVALID_PARAMETER) return false;
-  return ::CreateSymbolicLinkA(path.c_str(), systemTarget.c_str(),
-                               flags & ~DWORD{SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE}) != FALSE;
+  if (!made && ::GetLastError() == ERROR_INVALID_PARAMETER) {
+    made = ::CreateSymbolicLinkA(path.c_str(), systemTarget.c_str(),
+                                 flags & ~DWORD{SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE}) != FALSE;
+  }
+  if (!made) return false;
+  // Some systems (Wine among them) answer success and make nothing: only a link
+  // that is there counts.
+  if (IsSymbolicLink(path)) return true;
+  ::SetLastError(ERROR_NOT_SUPPORTED);
+  return false;
 }
 
 bool SetPathLastWriteTime(const std::string& path, TFileTime time) {

@@ -381,6 +381,20 @@ TEST_F(WineUnzipDates, LocalTimesOfBothSeasonsAsTheLinuxBuildSetsThem) {
   }
 }
 
+TEST_F(WineUnzipDates, ExactTimesOfTheExtendedTimestampInAnyZone) {
+  if (!testsupport::HaveCommand("zip")) GTEST_SKIP() << "Info-ZIP zip is not installed";
+  InTree("TZ=UTC touch -d '2021-07-08 04:05:07' readme && zip -q ../ut.zip readme");
+  const std::string zones[] = {"TZ=UTC", "TZ=" + ShellQuote("CET-1CEST,M3.5.0,M10.5.0/3")};
+  for (std::size_t i = 0; i < std::size(zones); ++i) {
+    const std::string dest = "ut" + std::to_string(i);
+    const auto run =
+        winetest::RunWine(winetest::KestrelUnzipExe(), {"ut.zip", "-d", dest}, folder.Path().string(), zones[i]);
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(fs::last_write_time(folder.Path() / dest / "readme"), fs::last_write_time(folder.Path() / "tree/readme"))
+        << zones[i];
+  }
+}
+
 // ---- Exit statuses --------------------------------------------------------------------
 
 using WineUnzipStatuses = WineUnzip;
