@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <span>
 #include <vector>
 
 #include "platform/code_page.h"
@@ -217,7 +218,11 @@ bool TZipHeaderInfo::ReadExtraFields(TStream& stream, std::uint16_t length, bool
   unicodeName_.reset();
   if (length == 0) return !needed;
 
-  std::vector<std::uint8_t> extra(length);
+  // Most extra fields are a few dozen bytes: those are read without an allocation,
+  // as every central header of a large directory comes here.
+  std::uint8_t small[256];
+  std::vector<std::uint8_t> large(length > sizeof small ? length : 0);
+  const std::span<std::uint8_t> extra(length > sizeof small ? large.data() : small, length);
   const std::int64_t afterName = stream.Position();
   const bool read = length == 0 || stream.Read(extra.data(), length) == length;
   stream.SetPosition(afterName);
