@@ -37,13 +37,18 @@ void ForceFolders(const std::string& path, const TPathRules& rules) {
   for (auto step = missing.rbegin(); step != missing.rend(); ++step) MakeFolder(*step);
 }
 
-TFile::TFile(TFile&& other) noexcept : handle_(other.handle_) { other.handle_ = -1; }
+TFile::TFile(TFile&& other) noexcept : handle_(other.handle_), knownMode_(other.knownMode_) {
+  other.handle_ = -1;
+  other.knownMode_ = -1;
+}
 
 TFile& TFile::operator=(TFile&& other) noexcept {
   if (this != &other) {
     Close();
     handle_ = other.handle_;
+    knownMode_ = other.knownMode_;
     other.handle_ = -1;
+    other.knownMode_ = -1;
   }
   return *this;
 }

@@ -30,6 +30,12 @@ std::string SystemErrorText(int code);
 /// The system's code for a denied access (EACCES, ERROR_ACCESS_DENIED), for a
 /// caller that refuses an access itself and reports it as the system would.
 int AccessDeniedError();
+/// True when the code says something already stands at the path (EEXIST;
+/// ERROR_FILE_EXISTS, ERROR_ALREADY_EXISTS): what a TFileCreation::CreateNew meets.
+bool IsExistsError(int code);
+/// True when the code says a folder on the way to the path is missing (ENOENT;
+/// ERROR_PATH_NOT_FOUND).
+bool IsMissingFolderError(int code);
 
 // ---- Paths and folders -------------------------------------------------------
 
@@ -157,6 +163,7 @@ enum class TFileShare { None, Read, Write, ReadWrite };
 enum class TFileCreation {
   OpenExisting,  ///< fail when missing
   CreateAlways,  ///< create, or truncate an existing file
+  CreateNew,     ///< create; fail when anything stands at the path (a link is never followed)
 };
 enum class TSeekOrigin { Begin, Current, End };
 
@@ -171,8 +178,10 @@ class TFile {
   ~TFile();
 
   /// Opens or creates a file. The result is closed on failure (error code set).
-  /// A folder cannot be opened.
-  static TFile Open(const std::string& path, TFileAccess access, TFileShare share, TFileCreation creation);
+  /// A folder cannot be opened. A file that this call creates starts with the
+  /// permission bits permissions, as far as the umask lets them (ignored on Win32).
+  static TFile Open(const std::string& path, TFileAccess access, TFileShare share, TFileCreation creation,
+                    std::uint32_t permissions = 0666);
   /// The process's standard input, as a file of its own (closing it leaves the
   /// standard input open); closed when there is none (error code set).
   static TFile StandardInput();
@@ -194,7 +203,8 @@ class TFile {
   std::optional<TFileKind> Kind();
   /// Asks the system to write the file's buffers to disk.
   bool FlushToDisk();
-  /// The file's last-write time.
+  /// The file's last-write time. On POSIX the permission bits come with it, and
+  /// a following ApplyAttributes that finds them as they should be asks nothing more.
   std::optional<TFileTime> LastWriteTime();
   /// Sets the last-write time; other times are left alone.
   bool SetLastWriteTime(TFileTime time);
@@ -216,6 +226,8 @@ class TFile {
   friend class TFileReplacement;
   explicit TFile(std::intptr_t handle) : handle_(handle) {}
   std::intptr_t handle_ = -1;
+  /// The permission bits last read from the open file, -1 when unknown (POSIX).
+  std::int32_t knownMode_ = -1;
 };
 
 /// A read-only view of a whole open file's bytes. Mapped where the system allows,

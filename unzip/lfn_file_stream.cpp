@@ -167,6 +167,12 @@ TLFNFileStream::TLFNFileStream(const std::string& fileName, std::int32_t windowS
       TS_BufferStream(*fileStream_, windowSize),
       syncOnClose_(flushOnClose && (openMode & 3) != 0) {}
 
+TLFNFileStream::TLFNFileStream(platform::TFile file, const std::string& fileName, std::int32_t windowSize,
+                               bool flushOnClose)
+    : detail::TFileStreamHolder(std::move(file), fileName),
+      TS_BufferStream(*fileStream_, windowSize),
+      syncOnClose_(flushOnClose) {}
+
 TLFNFileStream::~TLFNFileStream() {
   // The window's last bytes go into the file before the file goes to disk; the
   // window's own destructor then finds nothing left to write.

@@ -75,6 +75,8 @@ class TFileStreamHolder {
  protected:
   TFileStreamHolder(const std::string& fileName, std::uint16_t openMode)
       : fileStream_(std::make_unique<TFileStream>(fileName, openMode)) {}
+  TFileStreamHolder(platform::TFile file, const std::string& fileName)
+      : fileStream_(std::make_unique<TFileStream>(std::move(file), fileName)) {}
   std::unique_ptr<TFileStream> fileStream_;
 };
 }  // namespace detail
@@ -87,6 +89,8 @@ class TLFNFileStream : private detail::TFileStreamHolder, public TS_BufferStream
   /// Opens the file; EFOpenError or EFCreateError propagate before anything else is
   /// allocated. flushOnClose takes effect only for a file opened for writing.
   TLFNFileStream(const std::string& fileName, std::int32_t windowSize, bool flushOnClose, std::uint16_t openMode);
+  /// Puts the window in front of a file the caller has created for writing.
+  TLFNFileStream(platform::TFile file, const std::string& fileName, std::int32_t windowSize, bool flushOnClose);
   /// Writes the window's last bytes, then, when the file was opened for writing
   /// with flushOnClose, has the system put it on disk.
   ~TLFNFileStream() override;

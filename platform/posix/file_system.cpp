@@ -49,6 +49,8 @@ int LastSystemError() { return errno; }
 void SetLastSystemError(int code) { errno = code; }
 std::string SystemErrorText(int code) { return std::strerror(code); }
 int AccessDeniedError() { return EACCES; }
+bool IsExistsError(int code) { return code == EEXIST; }
+bool IsMissingFolderError(int code) { return code == ENOENT; }
 
 std::string FullPath(const std::string& path) {
   if (path.empty()) {
@@ -234,7 +236,8 @@ TFile::~TFile() {
   if (IsOpen()) CloseQuietly(static_cast<int>(handle_));
 }
 
-TFile TFile::Open(const std::string& path, TFileAccess access, TFileShare, TFileCreation creation) {
+TFile TFile::Open(const std::string& path, TFileAccess access, TFileShare, TFileCreation creation,
+                  std::uint32_t permissions) {
   int flags = O_CLOEXEC;
   switch (access) {
     case TFileAccess::Read:
@@ -248,8 +251,12 @@ TFile TFile::Open(const std::string& path, TFileAccess access, TFileShare, TFile
       break;
   }
   if (creation == TFileCreation::CreateAlways) flags |= O_CREAT | O_TRUNC;
-  const int fd = RetryOnInterrupt([&] { return ::open(path.c_str(), flags, 0666); });
+  // With O_EXCL a link at the path fails the call like any other name.
+  if (creation == TFileCreation::CreateNew) flags |= O_CREAT | O_EXCL;
+  const int fd = RetryOnInterrupt([&] { return ::open(path.c_str(), flags, static_cast<mode_t>(permissions & 0777)); });
   if (fd < 0) return TFile();
+  // The system opens no folder for writing (EISDIR); only a read can meet one.
+  if (access != TFileAccess::Read) return TFile(fd);
   struct stat st {};
   if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
     if (S_ISDIR(st.st_mode)) errno = EISDIR;
@@ -316,6 +323,7 @@ bool TFile::FlushToDisk() {
 std::optional<TFileTime> TFile::LastWriteTime() {
   struct stat st {};
   if (::fstat(static_cast<int>(handle_), &st) != 0) return std::nullopt;
+  knownMode_ = static_cast<std::int32_t>(st.st_mode & 07777);
   return TFileTime{static_cast<std::int64_t>(st.st_mtim.tv_sec), static_cast<std::int32_t>(st.st_mtim.tv_nsec)};
 }
 
@@ -329,11 +337,20 @@ bool TFile::SetLastWriteTime(TFileTime time) {
 }
 
 bool TFile::ApplyAttributes(std::uint32_t attributes, std::optional<std::uint32_t> unixMode) {
-  struct stat st {};
-  if (::fstat(static_cast<int>(handle_), &st) != 0) return false;
-  mode_t mode = st.st_mode & 0777;
+  mode_t current = 0;
+  if (knownMode_ >= 0) {
+    current = static_cast<mode_t>(knownMode_);
+  } else {
+    struct stat st {};
+    if (::fstat(static_cast<int>(handle_), &st) != 0) return false;
+    current = st.st_mode & 07777;
+  }
+  mode_t mode = current & 0777;
   if (unixMode) mode = static_cast<mode_t>(*unixMode & 0777) | S_IRUSR | S_IWUSR;
   mode = (attributes & faReadOnly) != 0 ? (mode & ~mode_t{0222}) : (mode | S_IWUSR);
+  // A file created with these bits already has them.
+  if (mode == current) return true;
+  knownMode_ = -1;
   return ::fchmod(static_cast<int>(handle_), mode) == 0;
 }
 
@@ -377,6 +394,7 @@ bool TFile::Close() {
   if (!IsOpen()) return true;
   const int fd = static_cast<int>(handle_);
   handle_ = -1;
+  knownMode_ = -1;
   return ::close(fd) == 0;
 }
 

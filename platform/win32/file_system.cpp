@@ -116,6 +116,8 @@ const TPathRules& HostPathRules() { return Win32PathRules; }
 
 int LastSystemError() { return static_cast<int>(::GetLastError()); }
 int AccessDeniedError() { return ERROR_ACCESS_DENIED; }
+bool IsExistsError(int code) { return code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS; }
+bool IsMissingFolderError(int code) { return code == ERROR_PATH_NOT_FOUND; }
 void SetLastSystemError(int code) { ::SetLastError(static_cast<DWORD>(code)); }
 
 std::string SystemErrorText(int code) {
@@ -363,7 +365,8 @@ TFile::~TFile() {
   if (IsOpen()) CloseQuietly(AsHandle(handle_));
 }
 
-TFile TFile::Open(const std::string& path, TFileAccess access, TFileShare share, TFileCreation creation) {
+TFile TFile::Open(const std::string& path, TFileAccess access, TFileShare share, TFileCreation creation,
+                  std::uint32_t) {
   DWORD desired = 0;
   switch (access) {
     case TFileAccess::Read:
@@ -391,7 +394,9 @@ TFile TFile::Open(const std::string& path, TFileAccess access, TFileShare share,
       sharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
       break;
   }
-  const DWORD disposition = creation == TFileCreation::CreateAlways ? CREATE_ALWAYS : OPEN_EXISTING;
+  const DWORD disposition = creation == TFileCreation::CreateAlways ? CREATE_ALWAYS
+                            : creation == TFileCreation::CreateNew  ? CREATE_NEW
+                                                                    : OPEN_EXISTING;
   // Without backup semantics a folder cannot be opened: the system refuses it.
   const HANDLE handle =
       ::CreateFileA(path.c_str(), desired, sharing, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -405,7 +410,8 @@ TFile TFile::Open(const std::string& path, TFileAccess access, TFileShare share,
     ::SetLastError(ERROR_INVALID_NAME);
     return TFile();
   }
-  if (type == FILE_TYPE_DISK) {
+  // A file this call created is no folder.
+  if (type == FILE_TYPE_DISK && creation != TFileCreation::CreateNew) {
     BY_HANDLE_FILE_INFORMATION info{};
     if (::GetFileInformationByHandle(handle, &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
       ::CloseHandle(handle);

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "platform/file_system.h"
 
@@ -81,6 +82,8 @@ class TFileStream : public TStream {
   /// Opens or creates the file as the mode word says. Throws EFOpenError
   /// ("Cannot open file NAME") or EFCreateError ("Cannot create file NAME").
   TFileStream(const std::string& fileName, std::uint16_t mode);
+  /// Takes a file opened already, at its start.
+  TFileStream(platform::TFile file, const std::string& fileName) : file_(std::move(file)), fileName_(fileName) {}
 
   std::int32_t Read(void* buffer, std::int32_t count) override;
   std::int32_t Write(const void* buffer, std::int32_t count) override;
