@@ -6,6 +6,7 @@
 #include <exception>
 #include <functional>
 #include <optional>
+#include <thread>
 
 #include "platform/code_page.h"
 #include "platform/file_system.h"
@@ -333,6 +334,9 @@ class TArchiveRun {
     if (!toFiles) unzip_.SetOutputStream(&sink);
 
     unzip_.SetRecreateDirs(!command_.JunkPaths);
+    unzip_.SetThreads(command_.Threads > 0
+                          ? command_.Threads
+                          : static_cast<std::int32_t>(std::max(1u, std::thread::hardware_concurrency())));
     unzip_.SetDestDir(command_.DestDir);
     if (command_.Password) unzip_.SetPassword(*command_.Password);
     unzip_.SetOverwriteMode(OverwriteMode());

@@ -25,6 +25,7 @@ enum class TOptionId {
   Password,
   NameCharset,
   UnixNameCharset,
+  Threads,
   Help,
   Version,
 };
@@ -68,6 +69,8 @@ constexpr TOptionSpec OptionTable[] = {
      "the character set of names made on Windows or MS-DOS without the UTF-8 flag (CP866, CP932, CP936 ...)"},
     {"I", TOptionId::UnixNameCharset, TArgument::One, "CHARSET",
      "the character set of names made on Unix without the UTF-8 flag (KOI8-R, SHIFT_JIS ...)"},
+    {"-threads", TOptionId::Threads, TArgument::One, "N",
+     "decode on N threads (default: one per processor); the results are the same with any N"},
     {"h", TOptionId::Help, TArgument::None, "", "show this text"},
     {"-help", TOptionId::Help, TArgument::None, "", ""},
     {"-version", TOptionId::Version, TArgument::None, "", "show the version"},
@@ -148,8 +151,12 @@ class TParser {
       const std::string_view rest = std::string_view(word).substr(at);
       const TOptionSpec* found = nullptr;
       for (const TOptionSpec& spec : OptionTable) {
-        // A long option is the whole word; a letter may be followed by others.
-        const bool fits = spec.Name.front() == '-' ? rest == spec.Name : rest.starts_with(spec.Name);
+        // A long option is the whole word ("--threads=4" with its argument); a
+        // letter may be followed by others.
+        const bool fits = spec.Name.front() == '-'
+                              ? rest == spec.Name || (spec.Takes == TArgument::One && rest.starts_with(spec.Name) &&
+                                                      rest.size() > spec.Name.size() && rest[spec.Name.size()] == '=')
+                              : rest.starts_with(spec.Name);
         if (fits && (found == nullptr || spec.Name.size() > found->Name.size())) found = &spec;
       }
       if (found == nullptr) {
@@ -159,6 +166,7 @@ class TParser {
       at += found->Name.size();
       std::string argument;
       if (found->Takes == TArgument::One) {
+        if (found->Name.front() == '-' && at < word.size()) ++at;  // the "=" of "--threads=4"
         if (at < word.size()) {
           argument = word.substr(at);
         } else if (next_ < arguments_.size()) {
@@ -226,6 +234,16 @@ class TParser {
       case TOptionId::UnixNameCharset:
         command_.UnixNameCharset = argument;
         return true;
+      case TOptionId::Threads: {
+        const bool digits = !argument.empty() && argument.size() <= 2 &&
+                            std::all_of(argument.begin(), argument.end(), [](char c) { return c >= '0' && c <= '9'; });
+        command_.Threads = digits ? std::stoi(argument) : 0;
+        if (command_.Threads < 1 || command_.Threads > 64) {
+          error_ = "option --threads needs a number from 1 to 64, not \"" + argument + "\"";
+          return false;
+        }
+        return true;
+      }
       case TOptionId::Help:
         special_ = TToolAction::Help;
         return true;

@@ -39,6 +39,7 @@ struct TToolCommand {
   std::optional<std::string> Password;  ///< -P: the bytes as given
   std::string NameCharset;              ///< -O: names from systems other than Unix
   std::string UnixNameCharset;          ///< -I: names made on Unix
+  int Threads = 0;                      ///< --threads; 0: one per processor
 };
 
 /// The outcome of parsing: a command, or why the line is not one.

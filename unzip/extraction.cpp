@@ -21,6 +21,7 @@
 #include "platform/host_ui.h"
 #include "unzip/decode/decode_state.h"
 #include "unzip/decode/decrypt.h"
+#include "unzip/decode_ahead.h"
 #include "unzip/dest_paths.h"
 #include "unzip/dos_date_time.h"
 #include "unzip/driver_host.h"
@@ -89,18 +90,6 @@ void StampPathTime(const std::string& path, const std::optional<platform::TFileT
 
 // The longest link target kept: longer ones name nothing a system can follow.
 constexpr std::uint64_t LongestLinkTarget = 4095;
-
-// A link's target as decoded: the bytes of the entry, kept in memory.
-class TTargetOutput final : public TStream {
- public:
-  std::int32_t Read(void*, std::int32_t) override { return 0; }
-  std::int32_t Write(const void* buffer, std::int32_t count) override {
-    if (count > 0) Text.append(static_cast<const char*>(buffer), static_cast<std::size_t>(count));
-    return count;
-  }
-  std::int64_t Seek(std::int64_t, std::int16_t) override { return static_cast<std::int64_t>(Text.size()); }
-  std::string Text;
-};
 
 }  // namespace
 
@@ -172,6 +161,7 @@ std::int32_t TKestrelUnZip::UnZipSelected() {
   std::unique_ptr<TDecodeState> state;
 
   auto finish = [&] {
+    decodeAhead_ = nullptr;
     state.reset();
     filesList_.clear();
     if (savedSortMode) SortDirectory(*savedSortMode);
@@ -186,7 +176,7 @@ std::int32_t TKestrelUnZip::UnZipSelected() {
     // One set of decoding buffers serves every entry of the run.
     state = std::make_unique<TDecodeState>(host);
     destBase_ = EntryDestFolder(destDir_, std::string(), std::string(), false, platform::HostPathRules());
-    verifiedFolder_.clear();
+    verifiedFolders_.clear();
     pendingLinks_.clear();
     folderTimes_.clear();
     // The volumes of a set are visited in archive order, one after the other.
@@ -229,7 +219,16 @@ std::int32_t TKestrelUnZip::UnZipSelected() {
       // Made only now, when something goes there: a selection of nothing leaves
       // no empty folder behind.
       if (!destDir_.empty() && outputStream_ == nullptr) platform::ForceFolders(destDir_);
+      // Workers decode the entries ahead of their turn, and this thread with them
+      // while it waits; everything else stays here.
+      std::unique_ptr<TDecodeAhead> ahead;
+      if (threads_ > 1 && outputStream_ == nullptr && !zipName_.empty() && endCentral_->ThisDisk == 0 &&
+          companionStream_ == nullptr)
+        ahead = std::make_unique<TDecodeAhead>(zipName_, threads_ - 1);
+      decodeAhead_ = ahead.get();
+      std::int32_t nextOffer = 0;
       for (std::int32_t i = 0; i < count; ++i) {
+        if (ahead) nextOffer = OfferAhead(*ahead, visit, std::max(nextOffer, i + 1));
         if (!visit[static_cast<std::size_t>(i)]) continue;
         if (const TSkipReason damage = damage_[static_cast<std::size_t>(i)].Reason; damage != skNotReported) {
           currentEntry_->Assign(*list->Items(i));
@@ -240,7 +239,10 @@ std::int32_t TKestrelUnZip::UnZipSelected() {
         do {
           UnZipEntry(i, *state);
         } while (retryEntry_);
+        if (ahead) ahead->DropThrough(i);
       }
+      decodeAhead_ = nullptr;
+      ahead.reset();
       FinishExtraction();
     }
   } catch (...) {
@@ -344,6 +346,26 @@ void TKestrelUnZip::FindDamagedEntries() {
   }
 }
 
+std::int32_t TKestrelUnZip::OfferAhead(TDecodeAhead& ahead, const std::vector<bool>& visit, std::int32_t from) {
+  const TSortedZip& list = *ZipInfo();
+  if (!ahead.WantsMore()) return from;
+  std::int32_t next = from;
+  for (; next < list.Count(); ++next) {
+    const TZipHeaderInfo& entry = *list.Items(next);
+    // Only what a file gets in the end, and only as much as the queue holds: a
+    // link, an encrypted entry (its password comes in its turn) or a large file
+    // is decoded in its turn.
+    if (!visit[static_cast<std::size_t>(next)] || damage_[static_cast<std::size_t>(next)].Reason != skNotReported ||
+        entry.FileName().empty() || entry.IsSymbolicLink() || entry.Encrypted() ||
+        entry.UncompressedSize > TDecodeAhead::LargestEntry)
+      continue;
+    // The local header's lengths are the worker's to read.
+    std::uint8_t noHeader[TLocalHeaderLayout::Size] = {};
+    if (!ahead.Offer(next, DecodeEntryOf(entry, noHeader), entry.CRC32)) break;
+  }
+  return next;
+}
+
 TStream& TKestrelUnZip::EntrySource() {
   if (streamSource_) return *streamSource_;
   if (!archiveStream_) throw EFatalUnzipError("Premature end of file reached");
@@ -434,7 +456,8 @@ void TKestrelUnZip::MakeFolderEntry() {
   ++fileCount_;
 }
 
-std::optional<std::string> TKestrelUnZip::EntryDestination(std::int32_t index, TDecodeState& state) {
+std::optional<std::string> TKestrelUnZip::EntryDestination(std::int32_t index, TDecodeState& state,
+                                                           std::unique_ptr<TLFNFileStream>* created) {
   const TZipHeaderInfo& entry = *currentEntry_;
   const platform::TPathRules& rules = platform::HostPathRules();
   std::string fName = EntryDestDir() + entry.FileName();
@@ -454,8 +477,20 @@ std::optional<std::string> TKestrelUnZip::EntryDestination(std::int32_t index, T
   // pass through a link below DestDir, which the archive cannot have made.
   // A link entry replaces a link that stands where it goes: only its folders count.
   const std::string folder = platform::PathFolder(fName, rules);
-  if (fName == builtName &&
-      (entry.IsSymbolicLink() ? PathHasLinks(folder, destBase_.size()) : EntryPathHasLinks(fName, folder))) {
+  const bool archiveMade = fName == builtName;
+  if (archiveMade && (entry.IsSymbolicLink() ? PathHasLinks(folder, destBase_.size()) : FolderHasLinks(folder))) {
+    ReportSkip(skPathThroughLink, fName, index);
+    DropFromTotals();
+    return std::nullopt;
+  }
+  // Most files are new: a creation that fails when anything stands at the name
+  // answers every question below at once (no link there, nothing to keep, nothing
+  // read-only). An encrypted entry asks for its password first.
+  if (created != nullptr && !entry.Encrypted()) {
+    *created = CreateNewOutput(fName);
+    if (*created) return fName;
+  }
+  if (archiveMade && !entry.IsSymbolicLink() && platform::IsSymbolicLink(fName)) {
     ReportSkip(skPathThroughLink, fName, index);
     DropFromTotals();
     return std::nullopt;
@@ -475,7 +510,8 @@ void TKestrelUnZip::UnZipEntryToFile(std::int32_t index, TDecodeState& state, co
     UnZipLinkEntry(index, state, localHeader);
     return;
   }
-  const std::optional<std::string> destination = EntryDestination(index, state);
+  std::unique_ptr<TLFNFileStream> output;
+  const std::optional<std::string> destination = EntryDestination(index, state, &output);
   if (!destination) return;
   const std::string& fName = *destination;
   const TZipHeaderInfo& entry = *currentEntry_;
@@ -483,8 +519,10 @@ void TKestrelUnZip::UnZipEntryToFile(std::int32_t index, TDecodeState& state, co
   // The folders are made only for a file that is written: an entry refused for
   // its password or kept as it was leaves no empty folder. A bare name (a
   // handler's) is a file of the current folder: nothing to create.
-  platform::ForceFolders(platform::PathFolder(fName, platform::HostPathRules()));
-  std::unique_ptr<TLFNFileStream> output = CreateOutput(fName);
+  if (!output) {
+    platform::ForceFolders(platform::PathFolder(fName, platform::HostPathRules()));
+    output = CreateOutput(fName);
+  }
   if (!output) {
     // The handler hears why from the system's last error code, as left by the
     // failed creation.
@@ -500,7 +538,13 @@ void TKestrelUnZip::UnZipEntryToFile(std::int32_t index, TDecodeState& state, co
   // as a file that fails its CRC does.
   bool ok = false;
   try {
-    ok = DecodeEntry(state, localHeader, *output);
+    if (std::optional<TDecodedAhead> decoded = decodeAhead_ ? decodeAhead_->Take(index) : std::nullopt) {
+      decodeResult_ =
+          state.TakeDecoded(DecodeEntryOf(entry, localHeader), decoded->Bytes, decoded->Pieces, decoded->Crc, *output);
+      ok = true;
+    } else {
+      ok = DecodeEntry(state, localHeader, *output);
+    }
     // A stream that ended inside the entry gave only the start of its data.
     if (streamSource_ && !CompleteStreamedEntry(index)) throw EFatalUnzipError("Premature end of file reached");
   } catch (...) {
@@ -648,13 +692,29 @@ std::optional<int> TKestrelUnZip::CompareWithFile(std::int32_t index, const std:
   return CompareEntryToFile(Entry(index), *fileTime);
 }
 
-bool TKestrelUnZip::EntryPathHasLinks(const std::string& fName, const std::string& folder) {
-  // Entries of one folder follow each other; the folder part checked for the last
-  // one needs no second look (the extraction only ever adds real folders to it).
-  if (!verifiedFolder_.empty() && folder == verifiedFolder_) return platform::IsSymbolicLink(fName);
-  if (PathHasLinks(fName, destBase_.size())) return true;
-  verifiedFolder_ = folder;
+bool TKestrelUnZip::FolderHasLinks(const std::string& folder) {
+  // Entries of one folder come in runs, and most folders hold many files: a folder
+  // found free of links needs no second look (the extraction only ever adds real
+  // folders below DestDir, and makes the archive's links last).
+  if (verifiedFolders_.contains(folder)) return false;
+  if (PathHasLinks(folder, destBase_.size())) return true;
+  verifiedFolders_.insert(folder);
   return false;
+}
+
+std::unique_ptr<TLFNFileStream> TKestrelUnZip::CreateNewOutput(const std::string& fName) {
+  const auto open = [&] {
+    return platform::TFile::Open(fName, platform::TFileAccess::ReadWrite, platform::TFileShare::None,
+                                 platform::TFileCreation::CreateNew, CreationPermissions());
+  };
+  platform::TFile file = open();
+  if (!file.IsOpen() && platform::IsMissingFolderError(platform::LastSystemError())) {
+    // No folder, so no file either: the folders are made as they would be for it.
+    platform::ForceFolders(platform::PathFolder(fName, platform::HostPathRules()));
+    file = open();
+  }
+  if (!file.IsOpen()) return nullptr;
+  return std::make_unique<TLFNFileStream>(std::move(file), fName, StreamBufferSize, flushFilesOnClose_);
 }
 
 std::unique_ptr<TLFNFileStream> TKestrelUnZip::CreateOutput(const std::string& fName) {
@@ -683,7 +743,7 @@ std::unique_ptr<TLFNFileStream> TKestrelUnZip::CreateOutput(const std::string& f
 }
 
 void TKestrelUnZip::UnZipLinkEntry(std::int32_t index, TDecodeState& state, const std::uint8_t* localHeader) {
-  const std::optional<std::string> destination = EntryDestination(index, state);
+  const std::optional<std::string> destination = EntryDestination(index, state, nullptr);
   if (!destination) return;
   const std::string& fName = *destination;
   const TZipHeaderInfo& entry = *currentEntry_;
@@ -692,7 +752,7 @@ void TKestrelUnZip::UnZipLinkEntry(std::int32_t index, TDecodeState& state, cons
     DropFromTotals();
     return;
   }
-  TTargetOutput target;
+  TMemoryOutput target;
   DecodeEntry(state, localHeader, target);
   if (streamSource_ && !CompleteStreamedEntry(index)) throw EFatalUnzipError("Premature end of file reached");
   if (!JudgeCrc(index, state.Crc(), fName, false)) return;
@@ -712,7 +772,7 @@ std::optional<std::string> TKestrelUnZip::LinkTarget(std::int32_t index) {
   const TDecodeResult savedResult = decodeResult_;
   const std::string savedDetail = decodeDetail_;
   const std::int64_t savedDone = btsDone_, savedTotal = totalBytes_;
-  TTargetOutput target;
+  TMemoryOutput target;
   bool decoded = false;
   try {
     OpenZip();
@@ -847,16 +907,27 @@ bool TKestrelUnZip::LinkTargetStaysInside(const std::string& fName, const std::s
   });
 }
 
-void TKestrelUnZip::ApplyEntryAttributes(platform::TFile& file) const {
+std::optional<std::uint32_t> TKestrelUnZip::EntryUnixMode() const {
   const TZipHeaderInfo& entry = *currentEntry_;
   // Made on Unix (host 3): the high 16 bits are the file's mode; only its
   // permission bits are taken, never setuid, setgid, sticky or a link type.
-  std::optional<std::uint32_t> unixMode;
-  if ((entry.VersionMadeBy >> 8) == 3 && (entry.ExternalAttributes >> 16) != 0) {
-    unixMode = (entry.ExternalAttributes >> 16) & 0777;
-  }
+  if ((entry.VersionMadeBy >> 8) == 3 && (entry.ExternalAttributes >> 16) != 0)
+    return (entry.ExternalAttributes >> 16) & 0777;
+  return std::nullopt;
+}
+
+std::uint32_t TKestrelUnZip::CreationPermissions() const {
+  // The bits ApplyEntryAttributes will give the file, so that it seldom has to.
+  if (!retainAttributes_) return 0666;
+  const std::optional<std::uint32_t> unixMode = EntryUnixMode();
+  std::uint32_t mode = unixMode ? (*unixMode | 0600) : 0666;
+  if ((currentEntry_->ExternalAttributes & platform::faReadOnly) != 0) mode &= ~std::uint32_t{0222};
+  return mode;
+}
+
+void TKestrelUnZip::ApplyEntryAttributes(platform::TFile& file) const {
   // The low byte holds the MS-DOS attributes, of which the read-only bit counts.
-  file.ApplyAttributes(entry.ExternalAttributes & 0xFF, unixMode);
+  file.ApplyAttributes(currentEntry_->ExternalAttributes & 0xFF, EntryUnixMode());
 }
 
 }  // namespace kestrel

@@ -36,6 +36,7 @@ void TKestrelUnZip::Assign(const TKestrelUnZip& source) {
   doProcessMessages_ = source.doProcessMessages_;
   retainAttributes_ = source.retainAttributes_;
   replaceReadOnly_ = source.replaceReadOnly_;
+  threads_ = source.threads_;
   SetNameCharsets(source.nameCharsets_);
   OnStartUnZipInfo = source.OnStartUnZipInfo;
   OnFilePercentDone = source.OnFilePercentDone;
@@ -114,7 +115,7 @@ std::string TKestrelUnZip::ReadArchiveText(std::uint64_t offset, std::uint16_t c
   std::unique_ptr<TLFNFileStream> opened;
   TStream* stream = archiveStream_.get();
   if (stream == nullptr) {
-    opened = std::make_unique<TLFNFileStream>(zipName_, StreamBufferSize, flushFilesOnClose_, fmShareDenyWrite);
+    opened = std::make_unique<TLFNFileStream>(zipName_, ArchiveWindowSize, flushFilesOnClose_, fmShareDenyWrite);
     stream = opened.get();
   }
   const std::int64_t here = stream->Position();

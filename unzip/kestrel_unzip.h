@@ -3,11 +3,13 @@
 // setters, its enumerations and events, the per-entry accessors, and the reading of
 // the archive directory (zip_directory.cpp).
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/file_system.h"
@@ -91,6 +93,7 @@ class TEntryPatterns {
 class TKestrelUnZip;
 class TDecodeState;
 struct TDecodeEntry;
+class TDecodeAhead;
 
 // Events. An unassigned event is not called; reference parameters are the ones a
 // handler may change.
@@ -124,8 +127,12 @@ class TKestrelUnZip {
   /// The version number that ThisVersion gives: handlers written for this
   /// interface may ask for it, and it never changes.
   static constexpr std::int32_t VersionNumber = 223;
-  /// The window of every file stream the component opens.
+  /// The window of every file stream the component opens, but the archive's.
   static constexpr std::int32_t StreamBufferSize = 8192;
+  /// The archive's window: entries follow each other in it, so one read serves
+  /// the headers and data of many small entries, and the step back to a local
+  /// header after a directory read lands inside it.
+  static constexpr std::int32_t ArchiveWindowSize = 65536;
 
   TKestrelUnZip();
   ~TKestrelUnZip();
@@ -192,6 +199,13 @@ class TKestrelUnZip {
   void SetReplaceReadOnly(bool value) { replaceReadOnly_ = value; }
   bool FlushFilesOnClose() const { return flushFilesOnClose_; }
   void SetFlushFilesOnClose(bool value) { flushFilesOnClose_ = value; }
+  /// How many threads an extraction to files may use (at least 1, the default):
+  /// with more, workers decode entries ahead of their turn, while the events, the
+  /// files and every result stay as with one. An archive read from a stream, a set
+  /// of volumes and the output to OutputStream use one; so does an encrypted,
+  /// link or large entry (decoded in its turn).
+  std::int32_t Threads() const { return threads_; }
+  void SetThreads(std::int32_t value) { threads_ = std::clamp<std::int32_t>(value, 1, 64); }
   bool OEMConvert() const { return oemConvert_; }
   void SetOEMConvert(bool value);
   /// The character sets of stored names without the UTF-8 flag (empty: the
@@ -366,12 +380,19 @@ class TKestrelUnZip {
   /// Where CurrentEntry's file goes, after the checks that may leave it out, each
   /// reported: a path that climbs out or leads through a link, OnStartUnZip, the
   /// password, an existing file. Nothing when it is left out.
-  std::optional<std::string> EntryDestination(std::int32_t index, TDecodeState& state);
+  /// With created given, a file that is new is created at once, and handed back
+  /// open there; otherwise the caller creates it.
+  std::optional<std::string> EntryDestination(std::int32_t index, TDecodeState& state,
+                                              std::unique_ptr<TLFNFileStream>* created);
   /// Writes CurrentEntry's file where EntryDestination says, stamps its date and
   /// attributes, and judges its CRC; a file that fails is removed.
   void UnZipEntryToFile(std::int32_t index, TDecodeState& state, const std::uint8_t* localHeader);
   /// The stream the entries' data is read from.
   TStream& EntrySource();
+  /// Queues the entries from index from on that workers may decode ahead (files
+  /// to visit, undamaged, neither links nor encrypted nor large) while the queue
+  /// has room; returns the index to go on from.
+  std::int32_t OfferAhead(TDecodeAhead& ahead, const std::vector<bool>& visit, std::int32_t from);
 
   // ---- An archive read from a stream (zip_stream.cpp) -----------------------------
   /// Starts the one reading of InputStream, with an empty directory.
@@ -437,10 +458,17 @@ class TKestrelUnZip {
   /// DestDir and never steps back out of another link.
   bool LinkTargetStaysInside(const std::string& fName, const std::string& target,
                              const std::vector<std::string>& linkNames) const;
+  /// Creates CurrentEntry's file where nothing stands yet, its folders too;
+  /// null when something stands there or the creation fails otherwise.
+  std::unique_ptr<TLFNFileStream> CreateNewOutput(const std::string& fName);
   /// Gives an extracted file the entry's stored attributes.
   void ApplyEntryAttributes(platform::TFile& file) const;
-  /// True when an archive-made name passes through, or is, a link below DestDir.
-  bool EntryPathHasLinks(const std::string& fName, const std::string& folder);
+  /// The permission bits of a Unix-made entry; nothing for another.
+  std::optional<std::uint32_t> EntryUnixMode() const;
+  /// The permission bits a new file of CurrentEntry is created with.
+  std::uint32_t CreationPermissions() const;
+  /// True when a folder of an archive-made name, below DestDir, is a link.
+  bool FolderHasLinks(const std::string& folder);
 
   void FreeDirectory();
   void CheckIndex(std::int32_t index) const;
@@ -492,6 +520,7 @@ class TKestrelUnZip {
   bool retainAttributes_ = true;
   bool replaceReadOnly_ = false;
   bool flushFilesOnClose_ = false;
+  std::int32_t threads_ = 1;
   bool oemConvert_ = true;
   TNameCharsets nameCharsets_;
   bool verifyDiskLabels_ = true;
@@ -512,9 +541,10 @@ class TKestrelUnZip {
   /// Where DestDir's own part of a destination path ends: the folders below it
   /// are the archive's, and are never followed through a link.
   std::string destBase_;
-  /// The folder part of the last archive-made name found free of links in this
-  /// extraction.
-  std::string verifiedFolder_;
+  /// The workers of this extraction, when it has some.
+  TDecodeAhead* decodeAhead_ = nullptr;
+  /// The folder parts of archive-made names found free of links in this extraction.
+  std::unordered_set<std::string> verifiedFolders_;
   /// A symbolic link of this extraction, made once every file is written: no
   /// entry is ever written through a link that the archive made.
   struct TPendingLink {

@@ -168,7 +168,8 @@ void TKestrelUnZip::OpenZip() {
     const auto kind = platform::QueryFileKind(zipName_);
     if (kind == platform::TFileKind::Other || kind == platform::TFileKind::Folder)
       throw EFOpenError("Cannot open file " + zipName_ + " (not a regular file)");
-    archiveStream_ = std::make_unique<TLFNFileStream>(zipName_, StreamBufferSize, flushFilesOnClose_, fmShareDenyWrite);
+    archiveStream_ =
+        std::make_unique<TLFNFileStream>(zipName_, ArchiveWindowSize, flushFilesOnClose_, fmShareDenyWrite);
   }
   if (!directoryList_) {
     ReadZip();
@@ -554,7 +555,7 @@ void TKestrelUnZip::OpenVolume(std::int32_t n) {
     }
     break;
   }
-  archiveStream_ = std::make_unique<TLFNFileStream>(name, StreamBufferSize, flushFilesOnClose_, fmOpenRead);
+  archiveStream_ = std::make_unique<TLFNFileStream>(name, ArchiveWindowSize, flushFilesOnClose_, fmOpenRead);
   currentDisk_ = n - 1;
   archiveDate_ = ArchiveFileTime();
   zipName_ = name;

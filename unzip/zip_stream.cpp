@@ -216,7 +216,7 @@ std::int32_t TKestrelUnZip::UnZipStream() {
     sortedView_.reset();
     state = std::make_unique<TDecodeState>(host);
     destBase_ = EntryDestFolder(destDir_, std::string(), std::string(), false, platform::HostPathRules());
-    verifiedFolder_.clear();
+    verifiedFolders_.clear();
     pendingLinks_.clear();
     folderTimes_.clear();
     streamedFiles_.clear();

@@ -365,6 +365,52 @@ TEST_F(KestrelUnZipExtraction, FullDiskEndsTheRunWithTheReason) {
   RunShell("umount " + ShellQuote(small));
 }
 
+// Workers decode ahead, but the files, their times and modes, the messages and the
+// status are those of one thread: new files and replaced ones, a damaged entry
+// (decoded again in its turn, which meets the damage), modes of every kind.
+TEST_F(KestrelUnZipExtraction, ThreadsGiveTheSameResults) {
+  if (!testsupport::HaveCommand("zip")) GTEST_SKIP() << "Info-ZIP zip is not installed";
+  const fs::path tree = folder.Path() / "tree";
+  for (int i = 0; i < 400; ++i) {
+    const fs::path file = tree / fs::path("d").concat(std::to_string(i % 7)) / fs::path("f").concat(std::to_string(i));
+    fs::create_directories(file.parent_path());
+    WriteFile(file, std::string(static_cast<std::size_t>(i * 97 % 5000), static_cast<char>('a' + i % 26)));
+    fs::permissions(file, i % 3 == 0 ? fs::perms(0755) : i % 3 == 1 ? fs::perms(0444) : fs::perms(0640));
+  }
+  InTree("zip -q -r " + ShellQuote(folder / "a.zip") + " .");
+  // One entry's data damaged: a byte of d4/f200's deflated data changed.
+  RunShell(
+      "python3 -c 'import zipfile,sys; z=zipfile.ZipFile(sys.argv[1]); i=z.getinfo(\"d4/f200\"); "
+      "f=open(sys.argv[1],\"r+b\"); f.seek(i.header_offset+26); n=f.read(4); "
+      "f.seek(i.header_offset+30+n[0]+n[1]*256+n[2]+n[3]*256+i.compress_size//2); b=f.read(1); "
+      "f.seek(-1,1); f.write(bytes([b[0]^0x55]))' " +
+      ShellQuote(folder / "a.zip"));
+  auto listing = [&](const std::string& dest) {
+    std::vector<std::string> lines;
+    for (const auto& entry : fs::recursive_directory_iterator(folder.Path() / dest)) {
+      struct stat st {};
+      ::lstat(entry.path().c_str(), &st);
+      lines.push_back(fs::relative(entry.path(), folder.Path() / dest).string() + " " + std::to_string(st.st_mode) +
+                      " " + std::to_string(st.st_mtim.tv_sec) + " " + std::to_string(st.st_size) + " " +
+                      (entry.is_regular_file() ? testsupport::Sha256Hex(ReadFile(entry.path())) : ""));
+    }
+    std::sort(lines.begin(), lines.end());
+    return lines;
+  };
+  for (const char* overwrite : {"-n", "-o"}) {
+    SCOPED_TRACE(overwrite);
+    const auto one = Unzip({"--threads", "1", overwrite, folder / "a.zip", "-d", folder / "one"});
+    const auto three = Unzip({"--threads=3", overwrite, folder / "a.zip", "-d", folder / "ttt"});
+    EXPECT_EQ(one.Status, 2);
+    EXPECT_NE(one.Err.find("d4/f200"), std::string::npos) << one.Err;
+    EXPECT_EQ(three.Status, one.Status);
+    EXPECT_EQ(three.Out, one.Out);
+    EXPECT_EQ(three.Err, one.Err);
+    EXPECT_EQ(listing("ttt"), listing("one"));
+    EXPECT_EQ(listing("one").size(), 400u + 4u + 9u - 1u);
+  }
+}
+
 TEST_F(KestrelUnZipExtraction, ArchiveFailuresAndUsage) {
   e2etest::CheckKestrelUnzipStatuses(e2etest::Native(KESTREL_UNZIP_EXE), folder.Path());
 }

@@ -237,12 +237,35 @@ void TDecodeState::WriteChunk(const std::uint8_t* data, std::int32_t count) {
   if (OutputStream->Write(data, count) < count)
     throw ECantWriteUCF("Cant write uncompressed file", platform::LastSystemError());
   UpdateCrc(data, static_cast<std::size_t>(count));
+  ReportWritten(count);
+}
+
+void TDecodeState::ReportWritten(std::int32_t count) {
   EntryBytesWritten += count;
   if (Host.HasFilePercentDone()) Host.FilePercentDone(Percent(EntryBytesWritten, Entry.UncompressedSize));
   if (Host.HasTotalPercentDone()) {
     const std::int64_t done = Host.AddBytesDone(count);
     Host.TotalPercentDone(Percent(done, Host.TotalBytes()));
   }
+}
+
+TDecodeResult TDecodeState::TakeDecoded(const TDecodeEntry& entry, std::string_view bytes,
+                                        std::span<const std::int32_t> pieces, std::uint32_t crc, TStream& output) {
+  Entry = entry;
+  OutputStream = &output;
+  EntryBytesWritten = 0;
+  FailureDetail.clear();
+  aesKeyed_ = false;
+  // Whole, in one call: the output's window passes so many bytes straight on.
+  const auto size = static_cast<std::int32_t>(bytes.size());
+  if (size > 0 && output.Write(bytes.data(), size) < size)
+    throw ECantWriteUCF("Cant write uncompressed file", platform::LastSystemError());
+  for (const std::int32_t count : pieces) {
+    PumpAndCheckCancel();
+    ReportWritten(count);
+  }
+  CrcRegister = ~crc;
+  return drDecoded;
 }
 
 void TDecodeState::CopyStored() {

@@ -159,6 +159,13 @@ class TDecodeState {
   /// other exception passes. Afterwards the driver closes the output and compares
   /// Crc() with the stored CRC.
   TDecodeResult DecodeEntryData(const TDecodeEntry& entry, TStream& output);
+  /// Takes an entry that another state decoded completely into memory: writes its
+  /// bytes to output, then fires the progress of each piece that decoding wrote
+  /// (pieces: their sizes, in order), as it would have fired them, with the
+  /// message pump and cancel test before each; afterwards Crc() is that
+  /// decoding's. A failed write throws as the decoding's would.
+  TDecodeResult TakeDecoded(const TDecodeEntry& entry, std::string_view bytes, std::span<const std::int32_t> pieces,
+                            std::uint32_t crc, TStream& output);
   /// The CRC-32 of the bytes the last entry decoded so far.
   std::uint32_t Crc() const { return ~CrcRegister; }
 
@@ -339,6 +346,8 @@ class TDecodeState {
   void PumpAndCheckCancel();
   void ReadArchive(std::uint8_t* buffer, std::int32_t n);
   void WriteChunk(const std::uint8_t* data, std::int32_t count);
+  /// The progress events of count more bytes written.
+  void ReportWritten(std::int32_t count);
 };
 
 }  // namespace kestrel
