@@ -21,6 +21,12 @@ bzip2), and their ratio column is to 7-Zip's time.
 
 With --baseline, the kestrel-unzip of another build (an earlier commit's, say) runs
 beside this one in the same rounds, as "baseline".
+
+The mixed tree (10,700 files, 150 MB at scale 1) is also extracted by kestrel-unzip
+with --threads 1 and with one thread per processor, and by tar -x from a .tar of
+the same tree: the speed of the file system itself, the mark for the rest. With
+--syscalls, strace -f -c counts the system calls of one extraction of the tree
+(at 1 and N threads) and prints them per file.
 """
 import argparse
 import os
@@ -111,6 +117,7 @@ def main():
     parser.add_argument('--no-odt', action='store_true', help='leave out corvane on the office package')
     parser.add_argument('--baseline', help='another build folder whose kestrel-unzip runs beside this one')
     parser.add_argument('--methods', action='store_true', help='also Deflate64, bzip2, LZMA, AES, xz and Zstandard')
+    parser.add_argument('--syscalls', action='store_true', help='count the system calls per file of the tree (strace)')
     args = parser.parse_args()
     unzip_tool = os.path.abspath(os.path.join(args.build, 'tools', 'kestrel-unzip'))
     corvane = os.path.abspath(os.path.join(args.build, 'converter', 'corvane'))
@@ -118,7 +125,11 @@ def main():
     work = tempfile.mkdtemp(prefix='kestrel-bench-')
     out = tempfile.mkdtemp(prefix='kestrel-bench-', dir='/dev/shm' if os.path.isdir('/dev/shm') else None)
     try:
-        make_tree(os.path.join(work, 'tree'), int(10700 * args.scale), int(150e6 * args.scale), rng)
+        tree_files = int(10700 * args.scale)
+        make_tree(os.path.join(work, 'tree'), tree_files, int(150e6 * args.scale), rng)
+        tree_tar = os.path.join(work, 'tree.tar')
+        subprocess.run(['tar', '-cf', tree_tar, '.'], cwd=os.path.join(work, 'tree'), check=True)
+        cores = os.cpu_count() or 1
         os.makedirs(os.path.join(work, 'big'))
         with open(os.path.join(work, 'big', 'big.txt'), 'wb') as f:
             f.write(text_bytes(rng, int(100e6 * args.scale)))
@@ -151,7 +162,9 @@ def main():
         with open(big_gz, 'wb') as f:
             subprocess.run(['gzip', '-6', '-c', os.path.join(work, 'big', 'big.txt')], stdout=f, check=True)
 
-        tools = ('unzip', 'kestrel-unzip', 'baseline', 'bsdtar', '7z', 'libdeflate-gunzip')
+        threads_n = 'kestrel-unzip --threads %d' % cores
+        tools = ('unzip', 'kestrel-unzip', 'kestrel-unzip --threads 1', threads_n, 'baseline', 'bsdtar', 'tar -x', '7z',
+                 'libdeflate-gunzip')
 
         def extractors(name, archive, dest):
             commands = {
@@ -167,11 +180,24 @@ def main():
                 usage = subprocess.run([baseline, '-h'], capture_output=True, text=True).stdout
                 commands['baseline'] = ([baseline, '-qq', '-o', archive, '-d', dest] if '-d DIR' in usage else
                                         [baseline, archive, dest])
+            if name == 'mixed tree, deflate -6':
+                commands['kestrel-unzip --threads 1'] = [unzip_tool, '-qq', '-o', '--threads', '1', archive, '-d', dest]
+                commands[threads_n] = [unzip_tool, '-qq', '-o', '--threads', str(cores), archive, '-d', dest]
+                commands['tar -x'] = ['tar', '-xf', tree_tar, '-C', dest]
             if name == 'one 100 MB text file' and shutil.which('libdeflate-gunzip'):
                 commands['libdeflate-gunzip'] = [
                     'sh', '-c', 'libdeflate-gunzip -c "$1" > "$2"', 'sh', big_gz, os.path.join(dest, 'big.txt')]
             return commands
 
+        if args.syscalls and shutil.which('strace'):
+            for threads in sorted({1, cores}):
+                dest = os.path.join(out, 'x')
+                shutil.rmtree(dest, ignore_errors=True)
+                report = os.path.join(work, 'strace.txt')
+                subprocess.run(['strace', '-f', '-c', '-o', report, unzip_tool, '-qq', '-o', '--threads', str(threads),
+                                archives['mixed tree, deflate -6'], '-d', dest], check=True)
+                calls = int(open(report).read().strip().splitlines()[-1].split()[3])
+                print('system calls, mixed tree, %d thread(s): %d, %.2f per file' % (threads, calls, calls / tree_files))
         print('load average before: %s' % load())
         results = {}
         for _ in range(args.rounds):
