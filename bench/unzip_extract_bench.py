@@ -216,7 +216,7 @@ def main():
         shutil.rmtree(os.path.join(out, 'x'), ignore_errors=True)
         print('load average after:  %s' % load())
 
-        print('%-32s %-18s %9s %9s %9s' % ('archive', 'tool', 'median s', 'vs unzip', 'cpu s'))
+        print('%-32s %-28s %9s %9s %9s' % ('archive', 'tool', 'median s', 'vs unzip', 'cpu s'))
         for name in archives:
             reference = '7z' if name in against_7z else 'unzip'
             if not results.get((name, reference)):
@@ -226,7 +226,7 @@ def main():
                 if results.get((name, tool)):
                     m = statistics.median(t for t, _ in results[(name, tool)])
                     cpu = statistics.median(c for _, c in results[(name, tool)])
-                    print('%-32s %-18s %9.3f %9.2f %9.3f' % (name, tool, m, m / base, cpu))
+                    print('%-32s %-28s %9.3f %9.2f %9.3f' % (name, tool, m, m / base, cpu))
             if (name, 'libdeflate-gunzip') in results:
                 ours = statistics.median(t for t, _ in results[(name, 'kestrel-unzip')])
                 fastest = statistics.median(t for t, _ in results[(name, 'libdeflate-gunzip')])
