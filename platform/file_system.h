@@ -30,9 +30,6 @@ std::string SystemErrorText(int code);
 /// The system's code for a denied access (EACCES, ERROR_ACCESS_DENIED), for a
 /// caller that refuses an access itself and reports it as the system would.
 int AccessDeniedError();
-/// True when the code says something already stands at the path (EEXIST;
-/// ERROR_FILE_EXISTS, ERROR_ALREADY_EXISTS): what a TFileCreation::CreateNew meets.
-bool IsExistsError(int code);
 /// True when the code says a folder on the way to the path is missing (ENOENT;
 /// ERROR_PATH_NOT_FOUND).
 bool IsMissingFolderError(int code);

@@ -1,6 +1,7 @@
 #include "unzip/decode_ahead.h"
 
 #include <algorithm>
+#include <system_error>
 #include <utility>
 
 #include "unzip/kestrel_unzip.h"
@@ -42,7 +43,11 @@ struct TDecodeAhead::TWorkspace {
 };
 
 TDecodeAhead::TDecodeAhead(const std::string& archiveName, std::int32_t workers) : archiveName_(archiveName) {
-  for (std::int32_t i = 0; i < workers; ++i) workers_.emplace_back([this] { Work(); });
+  try {
+    for (std::int32_t i = 0; i < workers; ++i) workers_.emplace_back([this] { Work(); });
+  } catch (const std::system_error&) {
+    // The system gives no more threads: those there are do the work.
+  }
 }
 
 TDecodeAhead::~TDecodeAhead() {

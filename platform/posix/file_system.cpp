@@ -49,7 +49,6 @@ int LastSystemError() { return errno; }
 void SetLastSystemError(int code) { errno = code; }
 std::string SystemErrorText(int code) { return std::strerror(code); }
 int AccessDeniedError() { return EACCES; }
-bool IsExistsError(int code) { return code == EEXIST; }
 bool IsMissingFolderError(int code) { return code == ENOENT; }
 
 std::string FullPath(const std::string& path) {

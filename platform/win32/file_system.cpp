@@ -116,7 +116,6 @@ const TPathRules& HostPathRules() { return Win32PathRules; }
 
 int LastSystemError() { return static_cast<int>(::GetLastError()); }
 int AccessDeniedError() { return ERROR_ACCESS_DENIED; }
-bool IsExistsError(int code) { return code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS; }
 bool IsMissingFolderError(int code) { return code == ERROR_PATH_NOT_FOUND; }
 void SetLastSystemError(int code) { ::SetLastError(static_cast<DWORD>(code)); }
 
