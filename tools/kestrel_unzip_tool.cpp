@@ -191,8 +191,10 @@ class TArchiveRun {
   }
 
   int Run() {
-    const bool listing = command_.Action == TToolAction::List || command_.Action == TToolAction::ListVerbose;
-    if (listing && command_.Quiet == 0)
+    const bool listing = command_.Action == TToolAction::List || command_.Action == TToolAction::ListVerbose ||
+                         command_.Action == TToolAction::ListNames;
+    // -Z1 prints the names alone, without the archive's line.
+    if (listing && command_.Action != TToolAction::ListNames && command_.Quiet == 0)
       platform::WriteConsoleLine(platform::TConsoleStream::Output, TListing::ArchiveLine(archive_));
     try {
       // A stream is extracted as it arrives: its directory is known only at its end.
@@ -348,7 +350,9 @@ class TArchiveRun {
     // -f makes nothing new, not even a folder.
     if (command_.Freshen) unzip_.ExcludeList().push_back("*\\");
 
-    std::optional<TProgressLine> progress;
+    // The run keeps the progress line: a failure that ends the extraction is said
+    // after it, and clears it first.
+    std::optional<TProgressLine>& progress = progress_;
     if (command_.Action != TToolAction::Pipe && command_.Quiet == 0 &&
         platform::ConsoleIsTerminal(platform::TConsoleStream::Error)) {
       progress.emplace();
@@ -497,10 +501,12 @@ class TArchiveRun {
         report_.SayEntry(entry, "skipped: its data overlaps " +
                                     (other != nullptr ? ListedPath(*other) : std::string("the central directory")) +
                                     " (the archive is damaged or a zip bomb)");
+        ++damaged_;
         report_.Raise(ExitFormatError);
         break;
       }
       case skCutShort:
+        ++damaged_;
         report_.SayEntry(entry, "skipped: the archive ends inside its data");
         break;
       case skLinkTarget:
@@ -517,6 +523,7 @@ class TArchiveRun {
         break;
       }
       case skStreamedSize:
+        ++damaged_;
         report_.SayEntry(entry,
                          "skipped: its sizes follow its data, and in a stream only a deflated entry so "
                          "written shows where it ends");
@@ -597,12 +604,18 @@ class TArchiveRun {
     if (crcErrors_ > 0)
       lines.push_back("Errors detected in " + std::to_string(crcErrors_) + " of the " + Plural(tested, "file") +
                       " tested in " + name + ".");
+    else if (damaged_ > 0)
+      // What could not be tested is no success: the standard output says so as
+      // well as the lines on stderr.
+      lines.push_back("At least one error was detected in " + name + ".");
     else if (tested == 0)
       lines.push_back("Caution: zero files tested in " + name + ".");
     else if (badPasswords_ + unsupported_ == 0)
       lines.push_back("No errors detected in compressed data of " + name + ".");
     else
       lines.push_back("No errors detected in " + name + " for the " + Plural(tested, "file") + " tested.");
+    if (damaged_ > 0)
+      lines.push_back(Plural(damaged_, "file") + " skipped because the archive is damaged or cut short.");
     if (badPasswords_ > 0) lines.push_back(Plural(badPasswords_, "file") + " skipped because of incorrect password.");
     if (unsupported_ > 0)
       lines.push_back(Plural(unsupported_, "file") + " skipped because of unsupported compression or encoding.");
@@ -642,6 +655,9 @@ class TArchiveRun {
   std::vector<bool> selected_;
   std::uint64_t selectedCount_ = 0, unmatched_ = 0;
   std::uint64_t succeeded_ = 0, crcErrors_ = 0, badPasswords_ = 0, unsupported_ = 0, keptUnasked_ = 0;
+  /// Entries left out for the archive's damage: overlapping, cut short, of no
+  /// telling end in a stream.
+  std::uint64_t damaged_ = 0;
   bool keptWithoutAsking_ = false;
   std::optional<bool> answerForAll_;
   std::int32_t passwordEntry_ = -1;
@@ -651,6 +667,9 @@ class TArchiveRun {
   bool cutShort_ = false;
   /// Standard input, when the archive is read from it ("-").
   std::optional<TPipeStream> pipe_;
+  /// The progress line of an extraction on a terminal; report_ clears it before
+  /// each of its lines, the last one too.
+  std::optional<TProgressLine> progress_;
 };
 
 /// The archive as named, or NAME.zip (NAME.ZIP) when NAME is not there, as unzip

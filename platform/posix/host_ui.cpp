@@ -1,10 +1,14 @@
 // POSIX backend of the host user interface: a console has no windows, so message
 // boxes become lines on stderr and dialogs are always cancelled. Questions are read
-// from standard input with read(2), so that Ctrl-C, caught without SA_RESTART,
-// ends a wait for an answer.
+// from standard input with read(2) once poll(2) finds a byte there, or gives up when
+// Ctrl-C has been pressed: the handler also writes into a pipe that the wait
+// watches, so that a Ctrl-C that comes just before the wait, or that a worker
+// thread receives, still ends it.
 
 #include "platform/host_ui.h"
 
+#include <fcntl.h>
+#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -16,8 +20,10 @@
 namespace platform {
 namespace {
 
-// Set by the signal handler; a handler may touch nothing else.
+// Set by the signal handler; a handler may touch nothing else but the pipe.
 volatile std::sig_atomic_t interrupted = 0;
+// The pipe that wakes a wait for an answer: the handler writes, ReadLine watches.
+int interruptPipe[2] = {-1, -1};
 
 extern "C" void NoteInterrupt(int) {
   if (interrupted != 0) {
@@ -27,9 +33,28 @@ extern "C" void NoteInterrupt(int) {
     return;
   }
   interrupted = 1;
+  if (interruptPipe[1] >= 0) {
+    const int saved = errno;
+    [[maybe_unused]] const ssize_t written = ::write(interruptPipe[1], "!", 1);
+    errno = saved;
+  }
 }
 
 struct sigaction previousAction;
+void (*previousFileSizeAction)(int) = SIG_DFL;
+
+/// Waits until standard input has a byte to read (or its end); false when Ctrl-C
+/// came first, before the wait or during it.
+bool WaitForInput() {
+  for (;;) {
+    if (interrupted != 0) return false;
+    pollfd watched[2] = {{STDIN_FILENO, POLLIN, 0}, {interruptPipe[0], POLLIN, 0}};
+    const int ready = ::poll(watched, interruptPipe[0] >= 0 ? 2 : 1, -1);
+    if (ready < 0 && errno != EINTR) return true;  // read(2) will say what is wrong
+    if (interrupted != 0) return false;
+    if (ready > 0 && watched[0].revents != 0) return true;
+  }
+}
 
 std::optional<std::string> ReadLine(std::string_view prompt) {
   std::fflush(stdout);
@@ -37,6 +62,7 @@ std::optional<std::string> ReadLine(std::string_view prompt) {
   std::fflush(stderr);
   std::string line;
   for (;;) {
+    if (!WaitForInput()) return std::nullopt;
     char c = 0;
     const ssize_t got = ::read(STDIN_FILENO, &c, 1);
     if (got < 0 && errno == EINTR && interrupted == 0) continue;
@@ -69,14 +95,25 @@ std::optional<std::string> ReadSecret(std::string_view prompt) {
 
 TInterruptCatcher::TInterruptCatcher() {
   interrupted = 0;
+  if (::pipe2(interruptPipe, O_CLOEXEC | O_NONBLOCK) != 0) interruptPipe[0] = interruptPipe[1] = -1;
   struct sigaction action {};
   action.sa_handler = NoteInterrupt;
   sigemptyset(&action.sa_mask);
   action.sa_flags = 0;  // no SA_RESTART: a read that waits for an answer gives up
   ::sigaction(SIGINT, &action, &previousAction);
+  // A write past the file-size limit (ulimit -f) then fails with EFBIG, as a full
+  // disk does, and the run ends with its message instead of being killed.
+  previousFileSizeAction = std::signal(SIGXFSZ, SIG_IGN);
 }
 
-TInterruptCatcher::~TInterruptCatcher() { ::sigaction(SIGINT, &previousAction, nullptr); }
+TInterruptCatcher::~TInterruptCatcher() {
+  ::sigaction(SIGINT, &previousAction, nullptr);
+  for (int& end : interruptPipe) {
+    if (end >= 0) ::close(end);
+    end = -1;
+  }
+  if (previousFileSizeAction != SIG_ERR) std::signal(SIGXFSZ, previousFileSizeAction);
+}
 
 bool InterruptRequested() { return interrupted != 0; }
 

@@ -153,6 +153,8 @@ void CheckKestrelUnzipStatuses(const TProgram& unzip, const fs::path& work) {
   // Cut off before its end records: both entries whole, read by their local headers.
   const std::string whole = ziptest::BuildArchive({a, c});
   testsupport::WriteFile(work / "cut.zip", whole.substr(0, whole.size() - 30));
+  // Cut off inside b/c.txt's data: a.txt alone is whole.
+  testsupport::WriteFile(work / "cutin.zip", whole.substr(0, whole.find("b/c.txt") + 1000));
   testsupport::WriteFile(work / "plain.xml", "<p/>");
   testsupport::WriteFile(work / "names.zip", ziptest::BuildArchive({{"red\x1b[31m.txt", "r"}, {"new\nline.txt", "n"}}));
   testsupport::WriteFile(work / "file", "a file where the destination should be");
@@ -184,6 +186,11 @@ void CheckKestrelUnzipStatuses(const TProgram& unzip, const fs::path& work) {
        {},
        {"cut/a.txt", "cut/b/c.txt"}},
       {{"-t", "good.zip"}, 0, "No errors detected in compressed data of good.zip.\n", "", {"a.txt"}},
+      // What could not be tested is no success, on stdout either.
+      {{"-t", "cutin.zip"},
+       1,
+       "At least one error was detected in cutin.zip.\n1 file skipped because the archive is damaged or cut short.\n",
+       "kestrel-unzip: cutin.zip: b/c.txt: skipped: the archive ends inside its data\n..."},
       {{"-t", "damaged.zip"},
        2,
        "Errors detected in 1 of the 2 files tested in damaged.zip.\n",

@@ -174,6 +174,7 @@ TEST_F(KestrelUnZipExtraction, ArchiveFromAPipe) {
       EXPECT_TRUE(ReadFile(folder.Path() / ("p" + archive) / name) == ReadFile(folder.Path() / ("f" + archive) / name));
     const std::string listing = Unzip({"-l", folder / archive}).Out;
     EXPECT_EQ(pipe(archive, "-l").Out, "Archive:  -" + listing.substr(listing.find('\n')));
+    EXPECT_EQ(pipe(archive, "-Z1").Out, Unzip({"-Z1", folder / archive}).Out) << archive;
     EXPECT_EQ(pipe(archive, "-tq").Status, 0) << archive;
   }
   auto run = pipe("pys.zip", "-d " + ShellQuote(folder / "pys"));
@@ -189,6 +190,8 @@ TEST_F(KestrelUnZipExtraction, ArchiveFromAPipe) {
             std::string::npos)
       << run.Err;
   EXPECT_FALSE(fs::exists(folder.Path() / "cut/binary.bin"));
+  run = pipe("cut.zip", "-t");
+  EXPECT_EQ(run.Out.find("No errors detected"), std::string::npos) << run.Out;
 }
 
 TEST_F(KestrelUnZipExtraction, HostileNamesNeverLeaveTheDestination) {

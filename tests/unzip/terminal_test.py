@@ -1,0 +1,188 @@
+#!/usr/bin/env python3
+"""kestrel-unzip at a real terminal (a pseudo-terminal is its stdout and stderr, and
+its controlling terminal, so that Ctrl-C is typed, not signalled): an interrupt
+during an extraction and at each prompt, and a write that fails, end the run with
+unzip's status and one line saying why, never an abort, and leave no half-written
+file. On a terminal the progress line is drawn, and each of these ends clears it.
+
+Usage: terminal_test.py KESTREL_UNZIP"""
+
+import fcntl
+import os
+import pty
+import resource
+import select
+import subprocess
+import sys
+import tempfile
+import termios
+import time
+import zipfile
+
+EXE = os.path.abspath(sys.argv[1])
+CTRL_C = b"\x03"
+failures = []
+passed = 0
+
+
+def start(args, cwd, stdin_pipe=False, file_size_limit=None):
+    """The program with a new pseudo-terminal as its controlling terminal; its
+    stdin is the terminal too, or a pipe the test feeds."""
+    master, slave = pty.openpty()
+
+    def child_setup():
+        os.setsid()
+        fcntl.ioctl(1, termios.TIOCSCTTY, 0)
+        if file_size_limit is not None:
+            resource.setrlimit(resource.RLIMIT_FSIZE, (file_size_limit, file_size_limit))
+
+    process = subprocess.Popen([EXE] + args, cwd=cwd, stdin=subprocess.PIPE if stdin_pipe else slave, stdout=slave,
+                               stderr=slave, preexec_fn=child_setup, close_fds=True)
+    return process, master, slave
+
+
+def read_until(master, screen, wanted, seconds=20.0):
+    """Reads the terminal into screen (a bytearray) until it holds wanted."""
+    deadline = time.monotonic() + seconds
+    while wanted not in screen and time.monotonic() < deadline:
+        ready, _, _ = select.select([master], [], [], 0.05)
+        if ready:
+            try:
+                screen += os.read(master, 65536)
+            except OSError:  # the program has gone, and its side of the terminal with it
+                break
+    return wanted in screen
+
+
+def finish(process, master, slave, screen):
+    """Waits for the end and reads what is left on the terminal; the status."""
+    try:
+        status = process.wait(timeout=30)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        status = process.wait()
+    os.close(slave)
+    read_until(master, screen, b"\0never\0", seconds=0.3)
+    os.close(master)
+    return status
+
+
+def check(case, status, screen, expected_status, expected_line, folder, absent=()):
+    global passed
+    text = screen.decode("utf-8", "replace")
+    problems = []
+    if status != expected_status:
+        problems.append(f"status {status}, expected {expected_status}")
+    if expected_line not in text:
+        problems.append(f"no line {expected_line!r}")
+    for crash in ("terminate called", "Aborted", "Segmentation", "AddressSanitizer", "runtime error"):
+        if crash in text:
+            problems.append(f"{crash!r} on the terminal")
+    for name in absent:
+        if os.path.exists(os.path.join(folder, name)):
+            problems.append(f"{name} was left")
+    leftovers = [n for n in os.listdir(folder) if n.startswith(".")]
+    if leftovers:
+        problems.append(f"hidden files left: {leftovers}")
+    if problems:
+        failures.append(f"{case}: {'; '.join(problems)}\n--- terminal ---\n{text}\n---")
+    else:
+        passed += 1
+
+
+def prompt_cases(work):
+    """Ctrl-C at the overwrite prompt (with and without workers decoding ahead) and
+    at the password prompt; the terminal's echo is back afterwards."""
+    archive = os.path.join(work, "plain.zip")
+    with zipfile.ZipFile(archive, "w", zipfile.ZIP_DEFLATED) as z:
+        for i in range(12):
+            z.writestr(f"f{i:02}.txt", os.urandom(200000))
+    for threads in ("1", "3"):
+        folder = tempfile.mkdtemp(dir=work)
+        with open(os.path.join(folder, "f05.txt"), "wb") as f:
+            f.write(b"kept")
+        process, master, slave = start(["--threads", threads, archive], folder)
+        screen = bytearray()
+        if read_until(master, screen, b"[r]ename: "):
+            os.write(master, CTRL_C)
+        status = finish(process, master, slave, screen)
+        check(f"overwrite prompt, --threads {threads}", status, screen, 80, "interrupted", folder)
+        with open(os.path.join(folder, "f05.txt"), "rb") as f:
+            if f.read() != b"kept":
+                failures.append(f"overwrite prompt, --threads {threads}: the existing file changed")
+
+    secret = os.path.join(work, "secret.zip")
+    source = os.path.join(work, "secret.txt")
+    with open(source, "wb") as f:
+        f.write(b"not for everyone\n" * 1000)
+    subprocess.run(["zip", "-q", "-j", "-P", "pass", secret, source], check=True)
+    folder = tempfile.mkdtemp(dir=work)
+    process, master, slave = start([secret], folder)
+    screen = bytearray()
+    if read_until(master, screen, b"password: "):
+        os.write(master, CTRL_C)
+    attributes = None
+    try:
+        process.wait(timeout=30)
+        attributes = termios.tcgetattr(slave)
+    except (subprocess.TimeoutExpired, termios.error):
+        pass
+    status = finish(process, master, slave, screen)
+    check("password prompt", status, screen, 80, "interrupted", folder, absent=("secret.txt",))
+    if attributes is not None and not attributes[3] & termios.ECHO:
+        failures.append("password prompt: the terminal's echo stayed off")
+
+
+def streamed_cases(work):
+    """An archive read from a pipe that arrives slowly, so that the progress line is
+    drawn: Ctrl-C, and a write beyond the file size limit (EFBIG, as a full disk)."""
+    archive = os.path.join(work, "big.zip")
+    with zipfile.ZipFile(archive, "w", zipfile.ZIP_STORED) as z:
+        z.writestr("small.txt", b"small\n")
+        z.writestr("big.bin", os.urandom(6 << 20))
+    with open(archive, "rb") as f:
+        data = f.read()
+    for case, limit, expected_status, expected_line in (("Ctrl-C during an extraction", None, 80, "interrupted"),
+                                                       ("a write that fails", 2 << 20, 50, "File too large")):
+        folder = tempfile.mkdtemp(dir=work)
+        process, master, slave = start(["-"], folder, stdin_pipe=True, file_size_limit=limit)
+        screen = bytearray()
+        sent = 0
+        try:
+            # The first megabyte, then a pause past the second after which the
+            # progress line shows, then the rest in small pieces.
+            process.stdin.write(data[:1 << 20])
+            process.stdin.flush()
+            sent = 1 << 20
+            time.sleep(1.2)
+            interrupted = False
+            while sent < len(data):
+                process.stdin.write(data[sent:sent + (64 << 10)])
+                process.stdin.flush()
+                sent += 64 << 10
+                read_until(master, screen, b"%", seconds=0.02)
+                if limit is None and not interrupted and b"%" in screen and sent > (3 << 20):
+                    os.write(master, CTRL_C)
+                    interrupted = True
+                    time.sleep(0.2)
+            process.stdin.close()
+        except BrokenPipeError:
+            pass
+        status = finish(process, master, slave, screen)
+        if b"%" not in screen:
+            failures.append(f"{case}: no progress line was drawn")
+        check(case, status, screen, expected_status, expected_line, folder, absent=("big.bin",))
+
+
+def main():
+    with tempfile.TemporaryDirectory() as work:
+        prompt_cases(work)
+        streamed_cases(work)
+    for failure in failures:
+        print(failure)
+    print(f"{passed} passed, {len(failures)} failed")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
