@@ -185,8 +185,6 @@ class TArchiveRun {
     if (archive == StandardInputName) {
       pipe_.emplace(platform::TFile::StandardInput());
       unzip_.SetInputStream(&*pipe_);
-    } else {
-      unzip_.SetZipName(archive);
     }
   }
 
@@ -197,6 +195,7 @@ class TArchiveRun {
     if (listing && command_.Action != TToolAction::ListNames && command_.Quiet == 0)
       platform::WriteConsoleLine(platform::TConsoleStream::Output, TListing::ArchiveLine(archive_));
     try {
+      if (!pipe_) unzip_.SetZipName(archive_);
       // A stream is extracted as it arrives: its directory is known only at its end.
       if (!pipe_ || listing) {
         split_.Run(archive_, [&] { LoadDirectory(); });
@@ -339,7 +338,8 @@ class TArchiveRun {
     unzip_.SetThreads(command_.Threads > 0
                           ? command_.Threads
                           : static_cast<std::int32_t>(std::max(1u, std::thread::hardware_concurrency())));
-    unzip_.SetDestDir(command_.DestDir);
+    // The component takes "?" alone for a request to pick a folder; here it is a name.
+    unzip_.SetDestDir(command_.DestDir == "?" ? "./?" : command_.DestDir);
     if (command_.Password) unzip_.SetPassword(*command_.Password);
     unzip_.SetOverwriteMode(OverwriteMode());
     if (command_.Members.empty())

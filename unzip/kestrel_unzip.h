@@ -158,7 +158,8 @@ class TKestrelUnZip {
   const std::string& ZipName() const { return zipName_; }
   /// Drops the directory and closes the archive when the name changes; a name
   /// ending in "?" asks for the archive in a file-open dialog (cancelled on a
-  /// console: EUserCanceled "User canceled setting zip file name.").
+  /// console: EUserCanceled "User canceled setting zip file name."), unless a file
+  /// of that very name exists (where names may hold "?").
   void SetZipName(const std::string& value);
 
   const std::string& DestDir() const { return destDir_; }

@@ -146,7 +146,9 @@ void TKestrelUnZip::SetZipName(const std::string& value) {
       platform::HostPathRules().CaseInsensitive ? platform::AnsiCompareText(value, zipName_) == 0 : value == zipName_;
   if (same) return;
   std::string name = value;
-  if (!name.empty() && name.back() == '?') {
+  // Where a file name may end in "?" (not on Windows), a file of that name is the
+  // archive itself, not a request for the dialog.
+  if (!name.empty() && name.back() == '?' && !platform::QueryFileKind(name)) {
     const auto chosen = platform::OpenFileDialog("Open a Zip File", name.substr(0, name.size() - 1));
     if (!chosen) throw EUserCanceled("User canceled setting zip file name.");
     name = *chosen;

@@ -4,6 +4,7 @@
 
 #include <type_traits>
 
+#include "tests/support/test_support.h"
 #include "unzip/kestrel_unzip.h"
 
 namespace kestrel {
@@ -82,6 +83,11 @@ TEST(KestrelUnZipSurface, FolderSetters) {
   unzip.SetZipName("a.zip");
   unzip.SetZipName("A.zip");  // another file where names are case-sensitive
   EXPECT_EQ(unzip.ZipName(), platform::HostPathRules().CaseInsensitive ? "a.zip" : "A.zip");
+  // Where a name may end in "?", a file so named is the archive, not a dialog's request.
+  const testsupport::TTempFolder folder;
+  testsupport::WriteFile(folder.Path() / "pick?", "");
+  unzip.SetZipName(folder / "pick?");
+  EXPECT_EQ(unzip.ZipName(), folder / "pick?");
 }
 
 TEST(KestrelUnZipSurface, AssignCopiesSettingsAndHandlers) {
