@@ -30,6 +30,7 @@ extern "C" void NoteInterrupt(int) {
 }
 
 struct sigaction previousAction;
+struct sigaction previousFileSizeAction;
 
 std::optional<std::string> ReadLine(std::string_view prompt) {
   std::fflush(stdout);
@@ -74,9 +75,19 @@ TInterruptCatcher::TInterruptCatcher() {
   sigemptyset(&action.sa_mask);
   action.sa_flags = 0;  // no SA_RESTART: a read that waits for an answer gives up
   ::sigaction(SIGINT, &action, &previousAction);
+  // A write beyond the file-size limit (ulimit -f) then fails with EFBIG, which the
+  // program reports as a full disk after removing what it left half done, where
+  // the signal would end it with the file half written.
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  ::sigaction(SIGXFSZ, &ignore, &previousFileSizeAction);
 }
 
-TInterruptCatcher::~TInterruptCatcher() { ::sigaction(SIGINT, &previousAction, nullptr); }
+TInterruptCatcher::~TInterruptCatcher() {
+  ::sigaction(SIGXFSZ, &previousFileSizeAction, nullptr);
+  ::sigaction(SIGINT, &previousAction, nullptr);
+}
 
 bool InterruptRequested() { return interrupted != 0; }
 
