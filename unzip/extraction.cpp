@@ -550,13 +550,10 @@ void TKestrelUnZip::UnZipEntryToFile(std::int32_t index, TDecodeState& state, co
   const std::string& fName = *destination;
   const TZipHeaderInfo& entry = *currentEntry_;
 
-  // The folders are made only for a file that is written: an entry refused for
-  // its password or kept as it was leaves no empty folder. A bare name (a
-  // handler's) is a file of the current folder: nothing to create.
-  if (!output) {
-    platform::ForceFolders(platform::PathFolder(fName, platform::HostPathRules()));
-    output = CreateOutput(fName);
-  }
+  // The folders are made only for a file that is written (CreateNewOutput makes
+  // them when they are missing): an entry refused for its password or kept as it
+  // was leaves no empty folder.
+  if (!output) output = CreateOutput(fName);
   if (!output) {
     // The handler hears why from the system's last error code, as left by the
     // failed creation.
