@@ -419,6 +419,9 @@ void TKestrelUnZip::DropFromTotals() {
 }
 
 void TKestrelUnZip::UnZipEntry(std::int32_t index, TDecodeState& state) {
+  // RetryEntry still set says this is the retry of the entry before; any other
+  // entry asks about the file it would replace anew.
+  if (!retryEntry_) retryReplaces_.clear();
   retryEntry_ = false;
   replacingFile_ = false;
   decodeResult_ = drDecoded;
@@ -795,7 +798,7 @@ std::unique_ptr<TLFNFileStream> TKestrelUnZip::CreateReplacement(const std::stri
     if (file.IsOpen())
       return std::make_unique<TLFNFileStream>(std::move(file), name, StreamBufferSize, flushFilesOnClose_);
     const int error = platform::LastSystemError();
-    const bool taken = platform::FileExists(name) || platform::IsSymbolicLink(name);
+    const bool taken = platform::ReadAttributes(name) || platform::IsSymbolicLink(name);
     platform::SetLastSystemError(error);
     if (!taken) break;
   }
