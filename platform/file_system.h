@@ -123,6 +123,13 @@ std::optional<std::vector<TFolderEntry>> ListFolder(const std::string& folder);
 bool CopyFileOver(const std::string& source, const std::string& target);
 /// Renames a file. False on failure, error code set.
 bool RenameFile(const std::string& source, const std::string& target);
+/// Renames a file over the target in one step: a file that stands at the target
+/// (read-only or not; a link is replaced, never followed) gives way to the source,
+/// and no moment leaves the target's name without one of the two. Both names lie
+/// on one volume (the source beside the target, say). A folder at the target is
+/// never replaced. False on failure (error code set); both files are then as they
+/// were.
+bool RenameFileOver(const std::string& source, const std::string& target);
 /// Deletes a file (a link is deleted, not followed). False on failure.
 bool RemoveFile(const std::string& path);
 /// True when both paths name the same file: byte-exact on POSIX or the same

@@ -56,8 +56,9 @@ std::optional<std::string> ReadSecret(std::string_view prompt);
 /// Catches Ctrl-C for its lifetime. A first Ctrl-C no longer ends the process: it
 /// is noted for InterruptRequested, and a ReadAnswer or ReadSecret that waits gives
 /// up, so that the program can remove what it left half done and end by itself. A
-/// second Ctrl-C ends the process as usual. One catcher at a time. While it lives, a
-/// write beyond the process's file-size limit fails (EFBIG) instead of ending it.
+/// second Ctrl-C ends the process as usual. One catcher at a time. On POSIX a
+/// write beyond the process's file-size limit fails meanwhile (EFBIG, as on a full
+/// disk) instead of ending the process.
 class TInterruptCatcher {
  public:
   TInterruptCatcher();

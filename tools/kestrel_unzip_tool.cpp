@@ -408,7 +408,8 @@ class TArchiveRun {
         text += "; " + DecodeResultText(result, sender.DecodeDetail());
       else if (result != drDecoded)
         text = DecodeResultText(result, sender.DecodeDetail());
-      if (toFiles) text += "; the damaged file was removed";
+      // A file that the entry would have replaced stays as it was.
+      if (toFiles) text += sender.ReplacingFile() ? "; the existing file was kept" : "; the damaged file was removed";
       report_.SayEntry(*sender.ZipInfo()->Items(index), text);
       report_.Raise(ExitFormatError);
     };

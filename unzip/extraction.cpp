@@ -13,7 +13,9 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/code_page.h"
@@ -90,6 +92,32 @@ void StampPathTime(const std::string& path, const std::optional<platform::TFileT
 
 // The longest link target kept: longer ones name nothing a system can follow.
 constexpr std::uint64_t LongestLinkTarget = 4095;
+
+// The file an entry is written to, new in place or a replacement beside the file
+// it replaces: closed and removed on every way out, an exception included, unless
+// Keep says it is in place and checked out. Nothing half written stays behind.
+class TOutputGuard {
+ public:
+  explicit TOutputGuard(std::unique_ptr<TLFNFileStream>& output) : output_(output) {}
+  TOutputGuard(const TOutputGuard&) = delete;
+  TOutputGuard& operator=(const TOutputGuard&) = delete;
+  ~TOutputGuard() { Discard(); }
+  void Watch(const std::string& path) { path_ = path; }
+  void Keep() { path_.clear(); }
+  // Removes the file now, leaving the system's last error code as the failure set it.
+  void Discard() {
+    if (path_.empty()) return;
+    const int error = platform::LastSystemError();
+    output_.reset();  // closed first: an open file cannot be removed everywhere
+    platform::RemoveFile(path_);
+    path_.clear();
+    platform::SetLastSystemError(error);
+  }
+
+ private:
+  std::unique_ptr<TLFNFileStream>& output_;
+  std::string path_;
+};
 
 }  // namespace
 
@@ -391,7 +419,11 @@ void TKestrelUnZip::DropFromTotals() {
 }
 
 void TKestrelUnZip::UnZipEntry(std::int32_t index, TDecodeState& state) {
+  // RetryEntry still set says this is the retry of the entry before; any other
+  // entry asks about the file it would replace anew.
+  if (!retryEntry_) retryReplaces_.clear();
   retryEntry_ = false;
+  replacingFile_ = false;
   decodeResult_ = drDecoded;
   decodeDetail_.clear();
   currentEntry_->Assign(Entry(index));
@@ -459,6 +491,7 @@ void TKestrelUnZip::MakeFolderEntry() {
 std::optional<std::string> TKestrelUnZip::EntryDestination(std::int32_t index, TDecodeState& state,
                                                            std::unique_ptr<TLFNFileStream>* created) {
   const TZipHeaderInfo& entry = *currentEntry_;
+  const std::string allowedBefore = std::exchange(retryReplaces_, std::string());
   const platform::TPathRules& rules = platform::HostPathRules();
   std::string fName = EntryDestDir() + entry.FileName();
   // Without the stored folders only the file's own name reaches the disk.
@@ -497,7 +530,10 @@ std::optional<std::string> TKestrelUnZip::EntryDestination(std::int32_t index, T
   }
   if (entry.Encrypted() && !CheckPassword(index, state)) return std::nullopt;
 
-  if (DestinationTime(fName) && !OverwriteAllowed(index, fName)) {
+  // Always asks nothing of the file, so its time need not be read. The retry of an
+  // entry with another password finds the file its first try was allowed to replace.
+  if (overwriteMode_ != TUZOverwriteMode::Always && fName != allowedBefore && DestinationTime(fName) &&
+      !OverwriteAllowed(index, fName)) {
     ReportSkip(skFileExists, fName, index);
     DropFromTotals();
     return std::nullopt;
@@ -511,18 +547,16 @@ void TKestrelUnZip::UnZipEntryToFile(std::int32_t index, TDecodeState& state, co
     return;
   }
   std::unique_ptr<TLFNFileStream> output;
+  TOutputGuard guard(output);
   const std::optional<std::string> destination = EntryDestination(index, state, &output);
   if (!destination) return;
   const std::string& fName = *destination;
   const TZipHeaderInfo& entry = *currentEntry_;
 
-  // The folders are made only for a file that is written: an entry refused for
-  // its password or kept as it was leaves no empty folder. A bare name (a
-  // handler's) is a file of the current folder: nothing to create.
-  if (!output) {
-    platform::ForceFolders(platform::PathFolder(fName, platform::HostPathRules()));
-    output = CreateOutput(fName);
-  }
+  // The folders are made only for a file that is written (CreateNewOutput makes
+  // them when they are missing): an entry refused for its password or kept as it
+  // was leaves no empty folder.
+  if (!output) output = CreateOutput(fName);
   if (!output) {
     // The handler hears why from the system's last error code, as left by the
     // failed creation.
@@ -532,45 +566,51 @@ void TKestrelUnZip::UnZipEntryToFile(std::int32_t index, TDecodeState& state, co
     ReportSkip(skCreateFailed, fName, index);
     return;
   }
+  // A file that stood at the name is replaced only by an entry that checks out:
+  // until then the entry's bytes go to a file of their own beside it.
+  const std::string written = output->FileName();
+  replacingFile_ = written != fName;
+  guard.Watch(written);
 
   // Any exception but the size guard's ends the run: a failed write, the archive's
   // premature end, a cancel. The file being written is incomplete then, and goes
   // as a file that fails its CRC does.
   bool ok = false;
-  try {
-    if (std::optional<TDecodedAhead> decoded = decodeAhead_ ? decodeAhead_->Take(index) : std::nullopt) {
-      decodeResult_ =
-          state.TakeDecoded(DecodeEntryOf(entry, localHeader), decoded->Bytes, decoded->Pieces, decoded->Crc, *output);
-      ok = true;
-    } else {
-      ok = DecodeEntry(state, localHeader, *output);
-    }
-    // A stream that ended inside the entry gave only the start of its data.
-    if (streamSource_ && !CompleteStreamedEntry(index)) throw EFatalUnzipError("Premature end of file reached");
-  } catch (...) {
-    output.reset();
-    platform::RemoveFile(fName);
-    throw;
+  if (std::optional<TDecodedAhead> decoded = decodeAhead_ ? decodeAhead_->Take(index) : std::nullopt) {
+    decodeResult_ =
+        state.TakeDecoded(DecodeEntryOf(entry, localHeader), decoded->Bytes, decoded->Pieces, decoded->Crc, *output);
+    ok = true;
+  } else {
+    ok = DecodeEntry(state, localHeader, *output);
   }
+  // A stream that ended inside the entry gave only the start of its data.
+  if (streamSource_ && !CompleteStreamedEntry(index)) throw EFatalUnzipError("Premature end of file reached");
   // The window's last bytes reach the file only here; a failure to write them
   // would leave a short file behind a matching CRC.
-  const bool written = output->Flush();
-  const int writeError = written ? 0 : platform::LastSystemError();
-  if (written && ok) {
+  if (!output->Flush()) throw ECantWriteUCF("Cant write uncompressed file", platform::LastSystemError());
+  if (ok) {
     // Every byte is in the file: the date and attributes go on through the open
-    // handle, which spares opening the file again; closing changes neither.
+    // handle, which spares opening the file again; closing and renaming change
+    // neither.
     StampEntryTime(output->File(), entry);
     if (retainAttributes_) ApplyEntryAttributes(output->File());
   }
   output.reset();
-  if (!written) {
-    platform::RemoveFile(fName);
-    throw ECantWriteUCF("Cant write uncompressed file", writeError);
+  if (!JudgeCrc(index, state.Crc(), fName, !replacingFile_)) {
+    if (retryEntry_ && replacingFile_) retryReplaces_ = fName;
+    return;
   }
-  if (!JudgeCrc(index, state.Crc(), fName))
-    platform::RemoveFile(fName);
-  else if (streamSource_)
-    streamedFiles_.emplace_back(index, fName);
+  if (replacingFile_) {
+    if (!platform::RenameFileOver(written, fName)) {
+      guard.Discard();
+      ReportSkip(skCreateFailed, fName, index);
+      return;
+    }
+    if (OnEndUnZip) OnEndUnZip(*this, index, fName);
+    ++fileCount_;
+  }
+  guard.Keep();
+  if (streamSource_) streamedFiles_.emplace_back(index, fName);
 }
 
 TDecodeEntry TKestrelUnZip::DecodeEntryOf(const TZipHeaderInfo& entry, const std::uint8_t* localHeader) {
@@ -718,28 +758,51 @@ std::unique_ptr<TLFNFileStream> TKestrelUnZip::CreateNewOutput(const std::string
 }
 
 std::unique_ptr<TLFNFileStream> TKestrelUnZip::CreateOutput(const std::string& fName) {
-  bool firstAttempt = true;
-  for (;;) {
-    try {
-      // A read-only file is not replaced, as on systems where even an
-      // administrator cannot open one for writing; so the outcome does not depend
-      // on who runs the extraction.
-      const auto attributes = platform::ReadAttributes(fName);
-      if (attributes && (*attributes & platform::faReadOnly) != 0 && (*attributes & platform::faDirectory) == 0) {
-        platform::SetLastSystemError(platform::AccessDeniedError());
-        throw EFCreateError("Cannot create file " + fName);
-      }
-      return std::make_unique<TLFNFileStream>(fName, StreamBufferSize, flushFilesOnClose_, fmCreate);
-    } catch (const EFCreateError&) {
-      if (!replaceReadOnly_ || !firstAttempt) return nullptr;
-      firstAttempt = false;
-      const auto attributes = platform::ReadAttributes(fName);
-      if (attributes && (*attributes & platform::faReadOnly) != 0)
-        platform::WriteAttributes(fName, *attributes & ~std::uint32_t{platform::faReadOnly});
-    } catch (const Exception&) {
-      return nullptr;
-    }
+  const std::optional<std::uint32_t> attributes = platform::ReadAttributes(fName);
+  if (!attributes) {
+    if (std::unique_ptr<TLFNFileStream> created = CreateNewOutput(fName)) return created;
+    // Something stands there that has no attributes of its own (a link that leads
+    // nowhere): it is replaced like a file, never followed.
+  } else if ((*attributes & platform::faDirectory) != 0) {
+    // A folder is never replaced; the attempt to open it for writing leaves the
+    // system's own reason.
+    platform::TFile::Open(fName, platform::TFileAccess::Write, platform::TFileShare::None,
+                          platform::TFileCreation::OpenExisting);
+    return nullptr;
+  } else if ((*attributes & platform::faReadOnly) != 0 && !replaceReadOnly_) {
+    // A read-only file is not replaced, as on systems where even an
+    // administrator cannot open one for writing; so the outcome does not depend
+    // on who runs the extraction.
+    platform::SetLastSystemError(platform::AccessDeniedError());
+    return nullptr;
   }
+  return CreateReplacement(fName);
+}
+
+std::unique_ptr<TLFNFileStream> TKestrelUnZip::CreateReplacement(const std::string& fName) {
+  // A hidden name that no entry is likely to want, with a random part so that two
+  // runs in one folder never meet; created exclusively, so nothing that stands
+  // there (a link included) is written through, and another name is tried then.
+  if (!temporaryNames_) temporaryNames_.emplace(std::random_device()());
+  const std::string folder = platform::PathFolderPart(fName, platform::HostPathRules());
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    std::string name = folder + ".kestrel-unzip-";
+    for (int part = 0; part < 3; ++part) {
+      constexpr char digits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+      for (std::uint32_t n = static_cast<std::uint32_t>((*temporaryNames_)()), i = 0; i < 5; ++i, n /= 36)
+        name += digits[n % 36];
+    }
+    name += ".tmp";
+    platform::TFile file = platform::TFile::Open(name, platform::TFileAccess::ReadWrite, platform::TFileShare::None,
+                                                 platform::TFileCreation::CreateNew, CreationPermissions());
+    if (file.IsOpen())
+      return std::make_unique<TLFNFileStream>(std::move(file), name, StreamBufferSize, flushFilesOnClose_);
+    const int error = platform::LastSystemError();
+    const bool taken = platform::ReadAttributes(name) || platform::IsSymbolicLink(name);
+    platform::SetLastSystemError(error);
+    if (!taken) break;
+  }
+  return nullptr;
 }
 
 void TKestrelUnZip::UnZipLinkEntry(std::int32_t index, TDecodeState& state, const std::uint8_t* localHeader) {

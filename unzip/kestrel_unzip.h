@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <random>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -262,6 +263,10 @@ class TKestrelUnZip {
   /// An entry whose decoder failed fails even when its CRC matches.
   TDecodeResult DecodeResult() const { return decodeResult_; }
   const std::string& DecodeDetail() const { return decodeDetail_; }
+  /// Read in the verdict's events (OnBadCRC, OnBadPassword, OnSkippingFile): true
+  /// when the entry's file replaces one that stood at its name. That file stays as
+  /// it was unless the entry checks out; a new file that fails is removed.
+  bool ReplacingFile() const { return replacingFile_; }
   /// The password for encrypted entries; empty by default.
   const std::string& Password() const { return password_; }
   void SetPassword(const std::string& value) { password_ = value; }
@@ -382,11 +387,14 @@ class TKestrelUnZip {
   /// reported: a path that climbs out or leads through a link, OnStartUnZip, the
   /// password, an existing file. Nothing when it is left out.
   /// With created given, a file that is new is created at once, and handed back
-  /// open there; otherwise the caller creates it.
+  /// open there; otherwise the caller creates it. A retry of the entry with another
+  /// password replaces the file its first try was allowed to, without asking again.
   std::optional<std::string> EntryDestination(std::int32_t index, TDecodeState& state,
                                               std::unique_ptr<TLFNFileStream>* created);
   /// Writes CurrentEntry's file where EntryDestination says, stamps its date and
-  /// attributes, and judges its CRC; a file that fails is removed.
+  /// attributes, and judges its CRC. A new file that fails is removed; a file that
+  /// replaces another is written beside it and renamed over it only when it
+  /// checks out, so that any failure leaves the old one as it was.
   void UnZipEntryToFile(std::int32_t index, TDecodeState& state, const std::uint8_t* localHeader);
   /// The stream the entries' data is read from.
   TStream& EntrySource();
@@ -436,9 +444,15 @@ class TKestrelUnZip {
   bool JudgeCrc(std::int32_t index, std::uint32_t crc, const std::string& fName, bool announce = true);
   /// Whether an existing destination may be replaced under OverwriteMode.
   bool OverwriteAllowed(std::int32_t index, std::string& fName);
-  /// Creates the output file, clearing a read-only attribute once when
-  /// ReplaceReadOnly allows it; null when it cannot be created.
+  /// Creates the output file: in place where nothing stands (as CreateNewOutput);
+  /// where a file stands, a temporary file beside it (the stream's FileName) for
+  /// the caller to rename over it. A folder is never replaced, a read-only file
+  /// only when ReplaceReadOnly allows it. Null when it cannot be created (the
+  /// system's last error code says why).
   std::unique_ptr<TLFNFileStream> CreateOutput(const std::string& fName);
+  /// A new file beside fName, under a hidden name of its own, that will replace
+  /// it; null when none can be created.
+  std::unique_ptr<TLFNFileStream> CreateReplacement(const std::string& fName);
   /// Fires OnSkippingFile with the run's Retry variable.
   void ReportSkip(TSkipReason reason, const std::string& fName, std::int32_t index);
   /// Takes CurrentEntry's size out of TotalBytes, the denominator of the total
@@ -537,6 +551,12 @@ class TKestrelUnZip {
   std::string decodeDetail_;
   /// Set when the same entry must be extracted again with a new password.
   bool retryEntry_ = false;
+  /// The entry being written replaces a file (see ReplacingFile).
+  bool replacingFile_ = false;
+  /// The file a retried entry's first try was allowed to replace.
+  std::string retryReplaces_;
+  /// The random part of replacements' temporary names, seeded at the first.
+  std::optional<std::minstd_rand> temporaryNames_;
   /// The Retry variable handed to OnSkippingFile; its value has no effect.
   bool skipRetry_ = false;
   /// Where DestDir's own part of a destination path ends: the folders below it

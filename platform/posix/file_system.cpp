@@ -191,6 +191,11 @@ bool RenameFile(const std::string& source, const std::string& target) {
   return ::rename(source.c_str(), target.c_str()) == 0;
 }
 
+bool RenameFileOver(const std::string& source, const std::string& target) {
+  // rename replaces the target's name in one step, whatever its permission bits.
+  return ::rename(source.c_str(), target.c_str()) == 0;
+}
+
 bool RemoveFile(const std::string& path) {
   return RetryOnInterrupt([&] { return ::unlink(path.c_str()); }) == 0;
 }

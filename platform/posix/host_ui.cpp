@@ -41,7 +41,7 @@ extern "C" void NoteInterrupt(int) {
 }
 
 struct sigaction previousAction;
-void (*previousFileSizeAction)(int) = SIG_DFL;
+struct sigaction previousFileSizeAction;
 
 /// Waits until standard input has a byte to read (or its end); false when Ctrl-C
 /// came first, before the wait or during it.
@@ -101,18 +101,22 @@ TInterruptCatcher::TInterruptCatcher() {
   sigemptyset(&action.sa_mask);
   action.sa_flags = 0;  // no SA_RESTART: a read that waits for an answer gives up
   ::sigaction(SIGINT, &action, &previousAction);
-  // A write past the file-size limit (ulimit -f) then fails with EFBIG, as a full
-  // disk does, and the run ends with its message instead of being killed.
-  previousFileSizeAction = std::signal(SIGXFSZ, SIG_IGN);
+  // A write beyond the file-size limit (ulimit -f) then fails with EFBIG, which the
+  // program reports as a full disk after removing what it left half done, where
+  // the signal would end it with the file half written.
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  ::sigaction(SIGXFSZ, &ignore, &previousFileSizeAction);
 }
 
 TInterruptCatcher::~TInterruptCatcher() {
+  ::sigaction(SIGXFSZ, &previousFileSizeAction, nullptr);
   ::sigaction(SIGINT, &previousAction, nullptr);
   for (int& end : interruptPipe) {
     if (end >= 0) ::close(end);
     end = -1;
   }
-  if (previousFileSizeAction != SIG_ERR) std::signal(SIGXFSZ, previousFileSizeAction);
 }
 
 bool InterruptRequested() { return interrupted != 0; }

@@ -297,6 +297,26 @@ bool RenameFile(const std::string& source, const std::string& target) {
   return ::MoveFileA(source.c_str(), target.c_str()) != FALSE;
 }
 
+bool RenameFileOver(const std::string& source, const std::string& target) {
+  const DWORD flags = MOVEFILE_REPLACE_EXISTING;
+  if (::MoveFileExA(source.c_str(), target.c_str(), flags)) return true;
+  // The system refuses to replace a read-only file: the attribute is cleared for
+  // the move, and given back when the move fails all the same.
+  const DWORD error = ::GetLastError();
+  const DWORD attributes = ::GetFileAttributesA(target.c_str());
+  if (error != ERROR_ACCESS_DENIED || attributes == INVALID_FILE_ATTRIBUTES ||
+      (attributes & FILE_ATTRIBUTE_READONLY) == 0 || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
+      !::SetFileAttributesA(target.c_str(), attributes & ~DWORD{FILE_ATTRIBUTE_READONLY})) {
+    ::SetLastError(error);
+    return false;
+  }
+  if (::MoveFileExA(source.c_str(), target.c_str(), flags)) return true;
+  const DWORD moveError = ::GetLastError();
+  ::SetFileAttributesA(target.c_str(), attributes);
+  ::SetLastError(moveError);
+  return false;
+}
+
 bool RemoveFile(const std::string& path) {
   if (::DeleteFileA(path.c_str())) return true;
   // A link to a folder is removed as a folder; the folder it points to stays.

@@ -41,6 +41,23 @@ TEST(PlatformCopy, ReplacesTargetAndRefusesSelfCopy) {
   EXPECT_EQ(entries, 3u);
 }
 
+TEST(PlatformCopy, RenameOverReplacesTargetAndFailsCleanly) {
+  testsupport::TTempFolder tmp;
+  testsupport::WriteFile(tmp / "new", "new");
+  testsupport::WriteFile(tmp / "old", "old");
+  fs::permissions(tmp.Path() / "old", fs::perms::owner_read);
+  ASSERT_TRUE(RenameFileOver(tmp / "new", tmp / "old")) << "read-only as it is";
+  EXPECT_EQ(testsupport::ReadFile(tmp / "old"), "new");
+  EXPECT_FALSE(fs::exists(tmp.Path() / "new"));
+  // A folder is not replaced, a missing source replaces nothing.
+  fs::create_directory(tmp.Path() / "dir");
+  EXPECT_FALSE(RenameFileOver(tmp / "old", tmp / "dir"));
+  EXPECT_FALSE(RenameFileOver(tmp / "missing", tmp / "old"));
+  EXPECT_EQ(LastSystemError(), ErrorFileNotFound);
+  EXPECT_EQ(testsupport::ReadFile(tmp / "old"), "new");
+  EXPECT_TRUE(fs::is_directory(tmp.Path() / "dir"));
+}
+
 TEST(PlatformFolders, PrivateFoldersAreUniqueAndClosed) {
   testsupport::TTempFolder tmp;
   const std::string a = MakePrivateFolder(tmp.Path().string() + "/", "corvane-");

@@ -179,6 +179,11 @@ void CheckKestrelUnzipStatuses(const TProgram& unzip, const fs::path& work) {
        "kestrel-unzip: good.zip: caution: filename not matched: nothing*\n",
        {"none"}},
       {{"damaged.zip", "-d", "bad"}, 2, "", crcError, {"bad/b/c.txt"}, {"bad/a.txt"}},
+      // Over a file that stands there, the damaged entry replaces nothing.
+      {{"-o", "damaged.zip", "-d", "ok"},
+       2,
+       "",
+       crcError.substr(0, crcError.find(';')) + "; the existing file was kept\n"},
       {{"cut.zip", "-d", "cut"},
        1,
        "",
@@ -232,6 +237,8 @@ void CheckKestrelUnzipStatuses(const TProgram& unzip, const fs::path& work) {
   }
   RunRows(unzip, work, rows);
   EXPECT_EQ(testsupport::FilesBelow(work / "bad"), std::set<std::string>{"a.txt"}) << "the damaged entry left no file";
+  EXPECT_TRUE(testsupport::ReadFile(work / "ok/b/c.txt") == c.Data) << "the damaged entry replaced the file";
+  EXPECT_EQ(testsupport::FilesBelow(work / "ok"), (std::set<std::string>{"a.txt", "b/c.txt"}));
 }
 
 void CheckArchivesOfOtherTools(const TProgram& unzip, const fs::path& work) {

@@ -175,6 +175,19 @@ TEST_F(KestrelUnZipAsUnzip, SameFilesStatusesAndListings) {
   }
 }
 
+// A write that fails (the file-size limit here, as a full disk) ends the run as a
+// full disk does, and the file that stood there stays whole.
+TEST(KestrelUnZipReplacing, FailedWriteKeepsTheExistingFile) {
+  testsupport::TTempFolder folder;
+  testsupport::WriteFile(folder / "big.zip", ziptest::BuildArchive({{"big.txt", std::string(200000, 'b')}}));
+  testsupport::WriteFile(folder / "big.txt", "old");
+  const auto run = RunProgram("sh", {"-c", "ulimit -f 64 && exec \"$0\" -o \"$1\" -d \"$2\"", KESTREL_UNZIP_EXE,
+                                     folder / "big.zip", folder.Path().string()});
+  EXPECT_EQ(run.Status, 50) << run.Err;
+  EXPECT_EQ(testsupport::ReadFile(folder / "big.txt"), "old");
+  EXPECT_EQ(testsupport::FilesBelow(folder.Path()), (std::set<std::string>{"big.txt", "big.zip"}));
+}
+
 // The legacy-method archives of the shared fixtures (shrunk, reduced, imploded;
 // made by PKZIP and other old tools, some damaged): listed with their
 // central-directory fields (names from code page 437, as UTF-8), every entry

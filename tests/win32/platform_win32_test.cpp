@@ -220,6 +220,11 @@ TEST_F(Win32Backend, SameFileIgnoresCaseAndSpelling) {
 
   ASSERT_TRUE(RenameFile(In("other.xml"), In("moved.xml")));
   EXPECT_FALSE(RenameFile(In("Doc.xml"), In("moved.xml")));  // the target exists
+  // Replaced, read-only as it is.
+  Put(In("Doc.xml"), "<new/>");
+  ASSERT_TRUE(WriteAttributes(In("moved.xml"), faReadOnly));
+  ASSERT_TRUE(RenameFileOver(In("Doc.xml"), In("moved.xml"))) << SystemErrorText(LastSystemError());
+  EXPECT_EQ(Get(In("moved.xml")), "<new/>");
   EXPECT_TRUE(RemoveFile(In("moved.xml")));
   EXPECT_FALSE(RemoveFile(In("moved.xml")));
   EXPECT_EQ(LastSystemError(), ErrorFileNotFound);

@@ -39,6 +39,13 @@ TEST(UnZipDamagedEntries, CrcFailureIsDeletedAndLaterEntriesStillCome) {
   EXPECT_EQ(stored, 0xDEADBEEFu);
   EXPECT_FALSE(fs::exists(folder / "out/bad.txt"));
   EXPECT_EQ(ReadFile(folder / "out/good.txt"), "good");
+  // A file that stood there stays as it was, with no file left beside it; so too
+  // when a worker meets the damage first.
+  testsupport::WriteFile(folder / "out/bad.txt", "old");
+  unzip.SetThreads(2);
+  EXPECT_EQ(unzip.UnZip(), 1);
+  EXPECT_EQ(ReadFile(folder / "out/bad.txt"), "old");
+  EXPECT_EQ(testsupport::FilesBelow(folder / "out"), (std::set<std::string>{"bad.txt", "good.txt"}));
 }
 
 // Entries that share bytes (known zip bombs: each entry's data quotes the next

@@ -124,4 +124,22 @@ TEST_F(UnZipOverwritePolicy, ReadOnlyTargetNeedsReplaceReadOnly) {
   }
 }
 
+TEST_F(UnZipOverwritePolicy, EntryThatFailsLeavesTheExistingFileWhole) {
+  // The password passes the check byte, as one wrong password in 256 does, and
+  // the CRC fails.
+  ziptest::TEntrySpec locked = EncryptedEntry("locked.txt", "pw", "new");
+  locked.Crc ^= 1;  // its high byte, the check byte, stays
+  const std::string archive = WriteArchive(folder, "f.zip", {{.Name = "bad.txt", .Data = "new", .Crc = 1}, locked});
+  fs::create_directories(dest);
+  testsupport::WriteFile(dest + "/bad.txt", "old");
+  testsupport::WriteFile(dest + "/locked.txt", "old");
+  TKestrelUnZip unzip;
+  SetUpAll(unzip, archive, dest);
+  unzip.SetPassword("pw");
+  EXPECT_EQ(unzip.UnZip(), 0);
+  EXPECT_EQ(ReadFile(dest + "/bad.txt"), "old");
+  EXPECT_EQ(ReadFile(dest + "/locked.txt"), "old");
+  EXPECT_EQ(testsupport::FilesBelow(dest), (std::set<std::string>{"bad.txt", "locked.txt"}));
+}
+
 }  // namespace
