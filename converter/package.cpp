@@ -227,6 +227,10 @@ void UnpackEntries(kestrel::TKestrelUnZip& unzip, const std::string& workFolder,
     return nullptr;
   };
   unzip.SetRecreateDirs(false);
+  // The package's files become files of the user's (images beside the copy), made
+  // as every file corvane writes: not with the modes the entries were zipped with
+  // (0600 is common), which would hide the images from a web server.
+  unzip.SetRetainAttributes(false);
   unzip.SetOverwriteMode(kestrel::TUZOverwriteMode::Always);
   std::string destination = workFolder;
   destination.pop_back();  // the component wants the folder without its separator
@@ -266,18 +270,6 @@ void UnpackEntries(kestrel::TKestrelUnZip& unzip, const std::string& workFolder,
     }
   };
   unzip.UnZip();
-}
-
-// A password-protected Office Open XML document is no zip package but a compound
-// file that holds the encrypted package; so is an old binary .doc or .xls. Its
-// signature can never begin an XML document, so nothing convertible is refused.
-bool IsCompoundFile(const std::string& path) {
-  static constexpr char Signature[8] = {'\xD0', '\xCF', '\x11', '\xE0', '\xA1', '\xB1', '\x1A', '\xE1'};
-  platform::TFile file = platform::TFile::Open(path, platform::TFileAccess::Read, platform::TFileShare::ReadWrite,
-                                               platform::TFileCreation::OpenExisting);
-  char head[sizeof Signature] = {};
-  return file.IsOpen() && file.Read(head, sizeof head) == static_cast<std::int64_t>(sizeof head) &&
-         std::equal(head, head + sizeof head, Signature);
 }
 
 // A file that starts with a local header is a zip archive, whole or not: no XML
@@ -715,13 +707,9 @@ TPackageOutcome ExtractPackage(TConversionRun& run) {
     LoadPackageDirectory(unzip, run.InputPath);
     package = ProbePackage(unzip, platform::HostPathRules());
   } catch (const kestrel::ENotAZipFile&) {
-    if (IsCompoundFile(run.InputPath)) {
-      run.FailureReason = run.InputName +
-                          ": the file is an office compound file (a password-protected .docx or .xlsx, or an old "
-                          "binary .doc or .xls), not XML";
-      return TPackageOutcome::Failed;
-    }
-    return TPackageOutcome::NotAPackage;  // a plain document
+    // A plain document, or a file that the copy step finds to be no XML (an office
+    // compound file, a PDF, an image).
+    return TPackageOutcome::NotAPackage;
   } catch (const kestrel::EFOpenError&) {
     return TPackageOutcome::NotAPackage;  // the copy step reports what is wrong with it
   } catch (...) {

@@ -23,7 +23,7 @@ struct TConversionRun {
   std::string TemplateArgument;            ///< argument 2, unchanged
   std::string OutputFolderArgument;        ///< argument 3, unchanged
   bool ExtractFlag = false;                ///< a fourth argument was given
-  bool HtmlPage = false;                   ///< "--html" came first: the page is written too
+  bool HtmlPage = false;                   ///< "--html" was given: the page is written too
   std::string WorkFolderPath;              ///< the run's private work folder, ending with a separator
   std::string DocumentPath;                ///< the input, or the main part taken out of a package
   std::string PartName;                    ///< that part as the package names it ("/" between folders)

@@ -112,13 +112,14 @@ bool ConvertInto(const TConversionRun& run, const std::string& documentPath, con
 
   platform::SetLastSystemError(0);
   TCopyOutcome outcome = TCopyOutcome::CopyFailed;
+  std::string notXml;
   if (outputFolder.empty()) {
     // Without an absolute output folder the copy would land in the root. The
     // reason is the one the folder could not be expanded for (a path too long for
     // the system, say), a missing file when the system gave none.
     platform::SetLastSystemError(expandError != 0 ? expandError : platform::ErrorFileNotFound);
   } else {
-    outcome = CopyWithStylesheetReference(documentPath, outputPath, templatePath);
+    outcome = CopyWithStylesheetReference(documentPath, outputPath, templatePath, &notXml);
   }
   if (outcome == TCopyOutcome::CopyFailed) {
     // The code of the failed call itself, never one left behind by an earlier call.
@@ -128,9 +129,12 @@ bool ConvertInto(const TConversionRun& run, const std::string& documentPath, con
     PrintReason("cannot copy " + DocumentLabel(run) + " to " + outputPath + ": " + platform::SystemErrorText(code));
     return false;
   }
-  if (outcome == TCopyOutcome::NoInsertionPoint) {
+  if (outcome == TCopyOutcome::NoInsertionPoint || outcome == TCopyOutcome::NotXml) {
     PrintLine("Conversion failed!");
-    PrintReason(DocumentLabel(run) + ": the document has no markup (no \"<\" followed by \">\")");
+    PrintReason(DocumentLabel(run) + ": " +
+                (outcome == TCopyOutcome::NotXml
+                     ? notXml
+                     : std::string("the document has no markup (no \"<\" followed by \">\")")));
     platform::RemoveFile(outputPath);
     if (run.HtmlPage) platform::RemoveFile(pagePath);
     return false;
@@ -162,26 +166,25 @@ bool ConvertDocument(const TConversionRun& run, const std::string& documentPath)
 }
 
 int RunConverter(const std::vector<std::string>& commandLine) {
-  // Options come first; "--" ends them. A document whose name begins with "-" is
-  // reached as "./-name" (or after "--"), so a mistyped option is never taken for
-  // a document that does not exist.
-  bool htmlPage = false, help = false, version = false;
-  std::size_t first = 0;
-  for (; first < commandLine.size(); ++first) {
-    const std::string& option = commandLine[first];
-    if (option == "--") {
-      ++first;
-      break;
-    }
-    if (option.size() < 2 || option[0] != '-') break;
-    if (option == "--html") {
+  // Options stand anywhere; "--" ends them, and whatever follows it is an
+  // argument. "-" alone is standard input. A document whose name begins with "-"
+  // is reached as "./-name" (or after "--"), so a mistyped option is never taken
+  // for a document that does not exist.
+  bool htmlPage = false, help = false, version = false, optionsEnded = false;
+  std::vector<std::string> arguments;
+  for (const std::string& argument : commandLine) {
+    if (optionsEnded || argument.size() < 2 || argument[0] != '-') {
+      arguments.push_back(argument);
+    } else if (argument == "--") {
+      optionsEnded = true;
+    } else if (argument == "--html") {
       htmlPage = true;
-    } else if (option == "--help" || option == "-h") {
+    } else if (argument == "--help" || argument == "-h") {
       help = true;
-    } else if (option == "--version") {
+    } else if (argument == "--version") {
       version = true;
     } else {
-      PrintReason("unknown option " + option + " (a document whose name begins with \"-\" is given as ./" + option +
+      PrintReason("unknown option " + argument + " (a document whose name begins with \"-\" is given as ./" + argument +
                   ")");
       PrintUsage();
       return ExitUsage;
@@ -195,7 +198,6 @@ int RunConverter(const std::vector<std::string>& commandLine) {
     PrintLine("corvane " KESTREL_VERSION);
     return ExitSuccess;
   }
-  const std::vector<std::string> arguments(commandLine.begin() + static_cast<std::ptrdiff_t>(first), commandLine.end());
   // The argument count stops at the first empty argument.
   std::size_t count = 0;
   while (count < arguments.size() && !arguments[count].empty()) ++count;

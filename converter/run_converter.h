@@ -15,8 +15,8 @@ enum : int {
   ExitConversion = 2,  ///< the copy, the insertion or the page failed
 };
 
-/// The whole program: arguments without the program name, "--html" first when the
-/// page is wanted too. Returns the exit status.
+/// The whole program: arguments without the program name, options ("--html" when
+/// the page is wanted too) anywhere among them until "--". Returns the exit status.
 int RunConverter(const std::vector<std::string>& arguments);
 
 /// Copies the document (an absolute path) into the output folder as NAME.XML with

@@ -1,7 +1,9 @@
 #include "converter/stylesheet.h"
 
+#include <utility>
 #include <vector>
 
+#include "converter/document_kind.h"
 #include "platform/code_page.h"
 
 namespace corvane {
@@ -212,7 +214,7 @@ bool InsertStylesheetReference(const std::string& documentPath, const std::strin
 }
 
 TCopyOutcome CopyWithStylesheetReference(const std::string& documentPath, const std::string& targetPath,
-                                         const std::string& templatePath) {
+                                         const std::string& templatePath, std::string* notXml) {
   if (platform::SameFile(documentPath, targetPath)) {
     // Copying a file onto itself would destroy it; the platform's copy refuses it
     // untouched and leaves its own error code for the message.
@@ -232,6 +234,11 @@ TCopyOutcome CopyWithStylesheetReference(const std::string& documentPath, const 
   platform::TFile target = platform::TFile::Open(targetPath, platform::TFileAccess::Write, platform::TFileShare::None,
                                                  platform::TFileCreation::CreateAlways);
   if (!target.IsOpen()) return TCopyOutcome::CopyFailed;
+  // A PDF or an image would come out as a copy that no browser can show.
+  if (auto reason = NotXmlReason(text)) {
+    if (notXml != nullptr) *notXml = std::move(*reason);
+    return TCopyOutcome::NotXml;
+  }
   const auto edit = PlanStylesheetReference(text, templatePath);
   if (!edit) return TCopyOutcome::NoInsertionPoint;
   const auto pieces = EditedPieces(text, *edit);

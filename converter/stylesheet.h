@@ -79,15 +79,16 @@ std::optional<TStylesheetEdit> PlanStylesheetReference(std::string_view text, co
 bool InsertStylesheetReference(const std::string& documentPath, const std::string& templatePath);
 
 /// The outcome of CopyWithStylesheetReference.
-enum class TCopyOutcome { Done, CopyFailed, NoInsertionPoint };
+enum class TCopyOutcome { Done, CopyFailed, NoInsertionPoint, NotXml };
 
 /// The copy step and the insertion in one pass: writes the document to the target,
 /// replacing it, with the DOCTYPE removed and the instruction inserted, so the
 /// bytes are moved once. Copying a file onto itself fails without touching it; a
 /// copy that fails half-way removes the target.
-/// coCopyFailed leaves the last system error code of the failed call; with
-/// coNoInsertionPoint nothing was written.
+/// CopyFailed leaves the last system error code of the failed call. A document
+/// that cannot be XML (NotXmlReason) gives NotXml, with the reason in notXml when
+/// asked for; with NotXml and NoInsertionPoint nothing was written.
 TCopyOutcome CopyWithStylesheetReference(const std::string& documentPath, const std::string& targetPath,
-                                         const std::string& templatePath);
+                                         const std::string& templatePath, std::string* notXml = nullptr);
 
 }  // namespace corvane

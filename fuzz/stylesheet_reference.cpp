@@ -1,7 +1,8 @@
 // The stylesheet insertion over arbitrary text: the planned edit stays inside the
 // text, and applying it gives exactly the text less the DOCTYPE plus the
 // instruction. The first bytes also serve as the template path, whose href must
-// be a URI reference that decodes to the path's UTF-8 form.
+// be a URI reference that decodes to the path's UTF-8 form. The same text goes
+// through the judgement of whether it can be XML at all.
 
 #include <cstddef>
 #include <cstdint>
@@ -9,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "converter/document_kind.h"
 #include "converter/stylesheet.h"
 #include "platform/code_page.h"
 
@@ -24,6 +26,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::u16string back = platform::AnsiToUtf16(reference);
   const std::u16string original = platform::AnsiToUtf16(templatePath);
   if (back != original) std::abort();
+
+  // A text whose first byte is markup is never refused, and a refusal says why.
+  const auto notXml = corvane::NotXmlReason(text);
+  if (notXml && (notXml->empty() || text.starts_with('<'))) std::abort();
 
   const auto edit = corvane::PlanStylesheetReference(text, templatePath);
   if (!edit) return 0;

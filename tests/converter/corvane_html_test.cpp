@@ -219,17 +219,20 @@ TEST_F(CorvaneHtml, NothingGoesToTheNetworkAndNoEntityIsRead) {
   EXPECT_EQ(ReadFile(folder.Path() / "out/d.html").find("SECRET"), std::string::npos);
 }
 
-TEST_F(CorvaneHtml, OptionOnlyAsTheFirstArgument) {
+TEST_F(CorvaneHtml, OptionsStandAnywhereUntilTheEndMark) {
   WriteFile(folder / "--html", "<r/>");
   WriteFile(folder / "v.xsl", ImplicitHtmlTemplate);
   // A document named like the option, reached by a path.
   EXPECT_EQ(Corvane({"./--html", "v.xsl", "out"}).Status, 0);
   EXPECT_EQ(Names("out"), std::vector<std::string>{"--html.XML"});
-  // Elsewhere it is an argument like any other: here the extract flag.
+  // After the arguments it is the option still, never the extract flag.
   EXPECT_EQ(Corvane({"./--html", "v.xsl", "out2", "--html"}).Status, 0);
-  EXPECT_EQ(Names("out2"), std::vector<std::string>{"--html.XML"});
+  EXPECT_EQ(Names("out2"), (std::vector<std::string>{"--html.XML", "--html.html"}));
   EXPECT_EQ(Corvane({"--html", "./--html", "v.xsl", "out3"}).Status, 0);
   EXPECT_EQ(Names("out3"), (std::vector<std::string>{"--html.XML", "--html.html"}));
+  // After "--" everything is an argument: the document, and the extract flag.
+  EXPECT_EQ(Corvane({"--", "--html", "v.xsl", "out4", "--html"}).Status, 0);
+  EXPECT_EQ(Names("out4"), std::vector<std::string>{"--html.XML"});
   // The option and fewer than three arguments: the usage text.
   EXPECT_EQ(Corvane({"--html", "./--html", "v.xsl"}).Status, 1);
 }

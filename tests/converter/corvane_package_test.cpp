@@ -375,6 +375,13 @@ TEST_F(CorvanePackages, OfficeOpenXmlImagesWithThePayloads) {
             (std::set<std::string>{"pictures.XML", "image1.png", "photo 2.jpeg", "document.xml.rels"}));
   EXPECT_EQ(ReadFile(folder.Path() / "out/photo 2.jpeg"), "\xFF\xD8 two");
   EXPECT_EQ(ReadFile(folder.Path() / "out/document.xml.rels"), relationships);
+  // Made as the copy is, never with the entries' mode (0600 from Python's zipfile),
+  // so that a web server may read them.
+  for (const char* name : {"image1.png", "photo 2.jpeg", "document.xml.rels"}) {
+    EXPECT_EQ(fs::status(folder.Path() / "out" / name).permissions(),
+              fs::status(folder.Path() / "out/pictures.XML").permissions())
+        << name;
+  }
   EXPECT_TRUE(TempIsEmpty());
 }
 

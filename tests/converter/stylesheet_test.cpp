@@ -1,10 +1,11 @@
 // The stylesheet reference: where it goes, what is removed, and the UTF-8 form
-// of the template path.
+// of the template path; and whether a text can be XML at all.
 
 #include "converter/stylesheet.h"
 
 #include <gtest/gtest.h>
 
+#include "converter/document_kind.h"
 #include "tests/support/test_support.h"
 
 using namespace corvane;
@@ -25,6 +26,23 @@ std::string Edited(const std::string& text, const std::string& templatePath = "T
   }
   EXPECT_EQ(edit->Instruction, "\r\n<?xml-stylesheet href=\"" + templatePath + "\" type=\"text/xsl\"?>\r\n");
   return out;
+}
+
+TEST(DocumentKind, OnlyWhatPrecedesTheMarkupAndTheSignaturesCount) {
+  using std::string_literals::operator""s;
+  // Text: wide encodings with and without a byte-order mark, 8-bit letters before
+  // and after the markup, white space with form feed, no markup at all.
+  for (const std::string& text : {"\0<\0r\0/\0>"s, "\0\0\0 \0\0\0<"s, " \0<\0r\0/\0>\0"s, "\xFE\xFF\0<"s,
+                                  "\xCF\xF0\xE8 <r>\x01\x98</r>"s, "\f\v\t<r/>"s, "plain"s, ""s}) {
+    EXPECT_EQ(NotXmlReason(text), std::nullopt) << testing::PrintToString(text);
+  }
+  EXPECT_EQ(NotXmlReason("\0\0\x01<r/>"s),
+            "the file is not XML: a binary byte (0x00 at offset 0) comes before any markup");
+  EXPECT_EQ(NotXmlReason("\xEF\xBB\xBF\x1B<r/>"),
+            "the file is not XML: a binary byte (0x1B at offset 3) comes before any markup");
+  EXPECT_EQ(NotXmlReason("no markup\x02"),
+            "the file is not XML: a binary byte (0x02 at offset 9) comes before any markup");
+  EXPECT_EQ(NotXmlReason("GIF87a<>"), "the file is a GIF image, not XML");
 }
 
 TEST(StylesheetPlacement, Table) {

@@ -88,6 +88,13 @@ void CheckCorvaneStatuses(const TProgram& corvane, const fs::path& work) {
   testsupport::WriteFile(work / "view.xsl", "<xsl/>");
   testsupport::WriteFile(work / "d.xml", "<?xml version=\"1.0\"?><d/>");
   testsupport::WriteFile(work / "plain.txt", "no markup at all");
+  // Files that are no XML, and XML that only looks odd at its start.
+  testsupport::WriteFile(work / "pic.png", "\x89PNG\r\n\x1A\n<d/>");
+  testsupport::WriteFile(work / "doc.pdf", "%PDF-1.4\n1 0 obj <</Type /Catalog>> endobj\n");
+  testsupport::WriteFile(work / "bin.xml", "\177ELF\x02\x01<d/>");
+  testsupport::WriteFile(work / "utf16.xml", std::string("\xFF\xFE<\0d\0/\0>\0", 10));
+  testsupport::WriteFile(work / "koi8.xml",
+                         "\xEF\xBB\xBF \r\n<?xml version=\"1.0\" encoding=\"koi8-r\"?><d>\xF0\xD2\xC9</d>");
   const std::string usage =
       "CORVANE Ver.1.0\nConverts XML documents to HTML using XSL templates\n\nUsage:\n"
       "  CORVANE.EXE <FileName> <XSL_Template> <Folder_to_put>\n"
@@ -121,6 +128,27 @@ void CheckCorvaneStatuses(const TProgram& corvane, const fs::path& work) {
                usage,
                "corvane: unknown option --bogus (a document whose name begins with \"-\" is given as ./--bogus)\n",
                {"out"}},
+              // Options stand anywhere, the unknown one too.
+              {{"d.xml", "view.xsl", "--version"}, 0, "corvane ...", ""},
+              {{"d.xml", "view.xsl", "out", "--bogus"}, 1, usage, "corvane: unknown option --bogus ...", {"out"}},
+              // A file that is no XML leaves nothing: no copy, page, payload or folder.
+              {{"pic.png", "view.xsl", "new/out", "1"},
+               2,
+               "Conversion failed!\n",
+               "corvane: pic.png: the file is a PNG image, not XML\n",
+               {"new"}},
+              {{"--html", "doc.pdf", "view.xsl", "new"},
+               2,
+               "Conversion failed!\n",
+               "corvane: doc.pdf: the file is a PDF document, not XML\n",
+               {"new"}},
+              {{"bin.xml", "view.xsl", "new"},
+               2,
+               "Conversion failed!\n",
+               "corvane: bin.xml: the file is not XML: a binary byte (0x7F at offset 0) comes before any markup\n",
+               {"new"}},
+              {{"utf16.xml", "view.xsl", "odd"}, 0, "", "", {}, {"odd/utf16.XML"}},
+              {{"koi8.xml", "view.xsl", "odd"}, 0, "", "", {}, {"odd/koi8.XML"}},
               // The system's code of a missing file; the reason names the copy. The
               // output folders the run made go again.
               {{"missing.xml", "view.xsl", "new/out"},
