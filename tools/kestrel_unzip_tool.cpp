@@ -95,6 +95,10 @@ class TReport {
 /// The archive name that stands for standard input.
 constexpr const char* StandardInputName = "-";
 
+/// What an archive cut off inside its first entry gets: unzip calls such a file
+/// unusable.
+constexpr const char* NothingWhole = "the archive is cut short, and no entry in it is whole: nothing can be recovered";
+
 /// Why the component cannot decode an entry, or nothing when it can.
 std::optional<std::string> UnsupportedReason(const TZipHeaderInfo& entry) {
   // Bit 6: the strong encryption of the format's owner, whose keys are not ours.
@@ -236,8 +240,19 @@ class TArchiveRun {
         throw first;
       }
       if (unzip_.EntryCount() == 0) throw first;
+      // The end cuts into the first entry that holds anything.
+      if (unzip_.CutShortEntry() != nullptr && !HoldsMoreThan(unzip_.CutShortEntry())) throw ENotAZipFile(NothingWhole);
       cutShort_ = true;
     }
+  }
+
+  /// Whether an entry other than cut and the folder entries is in the directory:
+  /// folders alone hold nothing to recover.
+  bool HoldsMoreThan(const TZipHeaderInfo* cut) const {
+    const TSortedZip* entries = unzip_.ZipInfo();
+    for (std::int32_t i = 0; entries != nullptr && i < entries->Count(); ++i)
+      if (entries->Items(i) != cut && !entries->Items(i)->FileName().empty()) return true;
+    return false;
   }
 
   /// What the end of a streamed archive said: no central directory (the stream
@@ -266,6 +281,11 @@ class TArchiveRun {
       report_.Say(
           "warning: the archive is cut short (no end-of-central-directory record): its entries were read "
           "from their local headers");
+      report_.Raise(ExitWarning);
+    } else if (unzip_.PrependedBytes() > 0) {
+      // unzip's words: the offsets are read as moved by that many bytes.
+      report_.Say("warning: " + std::to_string(unzip_.PrependedBytes()) +
+                  " extra bytes at the beginning or within the archive");
       report_.Raise(ExitWarning);
     } else if (unzip_.Rebuilt() && !cutShort_) {
       report_.Say("warning: the central directory does not match the entries; they were read from their local headers");
@@ -427,7 +447,12 @@ class TArchiveRun {
                   " kept: there is no terminal to ask on (-o replaces them, -n keeps them without this warning)");
       report_.Raise(ExitWarning);
     }
-    if (cutShort_) {
+    if (cutShort_ && pipe_ && cutEntries_ > 0 && !HoldsMoreThan(unzip_.ZipInfo()->Items(unzip_.EntryCount() - 1))) {
+      // From a stream the entries are known only as they pass: the last one read,
+      // where the stream ended, was the first to hold anything.
+      report_.Say(NothingWhole);
+      report_.Raise(ExitNotFound);
+    } else if (cutShort_) {
       report_.Say("the archive is cut short: " + std::to_string(succeeded_) +
                   (succeeded_ == 1 ? " entry" : " entries") + " recovered");
       report_.Raise(ExitWarning);
@@ -501,6 +526,7 @@ class TArchiveRun {
         break;
       }
       case skCutShort:
+        ++cutEntries_;
         report_.SayEntry(entry, "skipped: the archive ends inside its data");
         break;
       case skLinkTarget:
@@ -642,6 +668,8 @@ class TArchiveRun {
   std::vector<bool> selected_;
   std::uint64_t selectedCount_ = 0, unmatched_ = 0;
   std::uint64_t succeeded_ = 0, crcErrors_ = 0, badPasswords_ = 0, unsupported_ = 0, keptUnasked_ = 0;
+  /// Entries skipped because the archive ends inside them.
+  std::int64_t cutEntries_ = 0;
   bool keptWithoutAsking_ = false;
   std::optional<bool> answerForAll_;
   std::int32_t passwordEntry_ = -1;

@@ -118,8 +118,22 @@ TZipHeaderInfo* TKestrelUnZip::NextStreamedEntry() {
 
 bool TKestrelUnZip::CompleteStreamedEntry(std::int32_t index) {
   TStreamSource& source = *streamSource_;
-  if (!streamedSizeUnknown_)
-    return source.ReachesTo(streamedDataStart_ + static_cast<std::int64_t>(currentEntry_->CompressedSize));
+  if (!streamedSizeUnknown_) {
+    const std::int64_t dataEnd = streamedDataStart_ + static_cast<std::int64_t>(currentEntry_->CompressedSize);
+    if (!source.ReachesTo(dataEnd)) return false;
+    if (!currentEntry_->HasDataDescriptor()) return true;
+    // Sizes in the local header and the CRC in the descriptor (bsdtar writes its
+    // stored entries so): the descriptor's CRC is the one to judge by. A stream
+    // that ends before the descriptor leaves the entry unconfirmed.
+    const bool wide = currentEntry_->Zip64Local;
+    const auto descriptor =
+        DescriptorAfterData(source, dataEnd, currentEntry_->CompressedSize, currentEntry_->UncompressedSize, wide);
+    if (descriptor) {
+      currentEntry_->CRC32 = Entry(index).CRC32 = descriptor->Crc;
+      return true;
+    }
+    return source.ReachesTo(dataEnd + (wide ? 20 : 12));
+  }
   const TStreamedDescriptor descriptor = source.FindDescriptor();
   if (descriptor.End < 0) return false;
   currentEntry_->CRC32 = Entry(index).CRC32 = descriptor.Crc;
@@ -232,6 +246,12 @@ std::int32_t TKestrelUnZip::UnZipStream() {
         const std::int32_t index = directoryList_->Count() - 1;
         const bool isFolder = entry->FileName().empty();
         const bool chosen = (doAll_ || patterns.MatchAny(*entry)) && !exclusions.MatchAny(*entry);
+        if (chosen && !source.ReachesTo(streamedDataStart_)) {
+          // The stream ends inside the local header: not even a folder is made.
+          currentEntry_->Assign(*entry);
+          ReportSkip(skCutShort, entry->StoredPath(), index);
+          break;
+        }
         if (chosen && !(isFolder && (!recreateDirs_ || outputStream_ != nullptr))) {
           // Only a deflated entry ends where its data says; a stored one could
           // hold anything, a descriptor's bytes included.
