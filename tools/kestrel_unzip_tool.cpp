@@ -240,18 +240,21 @@ class TArchiveRun {
         throw first;
       }
       if (unzip_.EntryCount() == 0) throw first;
-      // The end cuts into the first entry that holds anything.
+      // The end cuts into the first entry that makes anything.
       if (unzip_.CutShortEntry() != nullptr && !HoldsMoreThan(unzip_.CutShortEntry())) throw ENotAZipFile(NothingWhole);
       cutShort_ = true;
     }
   }
 
-  /// Whether an entry other than cut and the folder entries is in the directory:
-  /// folders alone hold nothing to recover.
+  /// Whether an entry other than cut is in the directory that makes anything: a
+  /// folder entry of the archive's root ("./", as bsdtar writes one) makes nothing.
   bool HoldsMoreThan(const TZipHeaderInfo* cut) const {
     const TSortedZip* entries = unzip_.ZipInfo();
-    for (std::int32_t i = 0; entries != nullptr && i < entries->Count(); ++i)
-      if (entries->Items(i) != cut && !entries->Items(i)->FileName().empty()) return true;
+    for (std::int32_t i = 0; entries != nullptr && i < entries->Count(); ++i) {
+      const TZipHeaderInfo& entry = *entries->Items(i);
+      const bool root = entry.FileName().empty() && (entry.Directory().empty() || entry.Directory() == ".\\");
+      if (&entry != cut && !root) return true;
+    }
     return false;
   }
 
@@ -449,7 +452,7 @@ class TArchiveRun {
     }
     if (cutShort_ && pipe_ && cutEntries_ > 0 && !HoldsMoreThan(unzip_.ZipInfo()->Items(unzip_.EntryCount() - 1))) {
       // From a stream the entries are known only as they pass: the last one read,
-      // where the stream ended, was the first to hold anything.
+      // where the stream ended, was the first to make anything.
       report_.Say(NothingWhole);
       report_.Raise(ExitNotFound);
     } else if (cutShort_) {
