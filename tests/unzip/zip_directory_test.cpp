@@ -364,7 +364,8 @@ TEST_F(ZipDirectoryLoading, DataDescriptorEntriesInARebuiltDirectory) {
   nested.DataDescriptor = true;
   const std::string outer = ziptest::BuildArchive({nested, ThreeEntries()[0]});
   TKestrelUnZip stored;
-  Load(stored, Write("nested.zip", outer.substr(0, outer.size() - 22)), izAssumeBad);
+  // Its central directory cut off: the local headers alone tell.
+  Load(stored, Write("nested.zip", outer.substr(0, outer.find("PK\x01\x02", 215))), izAssumeBad);
   EXPECT_EQ(Listing(stored), (std::vector<std::string>{"in.zip 163@0", "a.txt 5@215"}));
   EXPECT_EQ(stored.ZipInfo()->Items(0)->CRC32, ziptest::Crc32(nested.Data));
 }
