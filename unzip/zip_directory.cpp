@@ -472,6 +472,8 @@ void TKestrelUnZip::ReadDirectoryEntries() {
         const std::uint64_t localOffset = listed->LocalHeaderOffset;
         listed->Assign(*entry);
         listed->LocalHeaderOffset = localOffset;
+        // Its sizes are known now, though its descriptor was not found.
+        unendedEntries_.erase(listed);
       }
       DirectoryStream().Seek(entry->CentralExtraLength + entry->CommentLength, soFromCurrent);
       previousExtra = 0;
