@@ -153,7 +153,14 @@ void TKestrelUnZip::FinishStreamedEntry(TZipHeaderInfo& entry) {
   }
   source.Seek(streamedDataStart_ + static_cast<std::int64_t>(entry.CompressedSize), soFromBeginning);
   if (!entry.HasDataDescriptor()) return;
-  // The descriptor after data of known size: its signature is optional.
+  // The descriptor after data of known size: its signature is optional, and its
+  // CRC stands for the header's (bsdtar leaves that 0).
+  if (const auto descriptor = DescriptorAfterData(source, source.Position(), entry.CompressedSize,
+                                                  entry.UncompressedSize, entry.Zip64Local)) {
+    entry.CRC32 = descriptor->Crc;
+    source.Seek(descriptor->End, soFromBeginning);
+    return;
+  }
   const std::int64_t bare = entry.Zip64Local ? 20 : 12;
   source.Seek(PeekSignature(source) == DataDescriptorSig ? 4 + bare : bare, soFromCurrent);
 }

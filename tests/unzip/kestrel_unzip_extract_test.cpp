@@ -181,7 +181,9 @@ TEST_F(KestrelUnZipExtraction, ArchiveFromAPipe) {
     for (const std::string& name : files)
       EXPECT_TRUE(ReadFile(folder.Path() / ("p" + archive) / name) == ReadFile(folder.Path() / ("f" + archive) / name));
     const std::string listing = Unzip({"-l", folder / archive}).Out;
-    EXPECT_EQ(pipe(archive, "-l").Out, "Archive:  -" + listing.substr(listing.find('\n')));
+    const auto listed = pipe(archive, "-l");
+    EXPECT_EQ(listed.Out, "Archive:  -" + listing.substr(listing.find('\n')));
+    EXPECT_EQ(listed.Status, 0) << archive << listed.Err;
     EXPECT_EQ(pipe(archive, "-tq").Status, 0) << archive;
   }
   auto run = pipe("pys.zip", "-d " + ShellQuote(folder / "pys"));
