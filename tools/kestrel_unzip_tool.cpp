@@ -671,8 +671,6 @@ class TArchiveRun {
   std::vector<bool> selected_;
   std::uint64_t selectedCount_ = 0, unmatched_ = 0;
   std::uint64_t succeeded_ = 0, crcErrors_ = 0, badPasswords_ = 0, unsupported_ = 0, keptUnasked_ = 0;
-  /// Entries skipped because the archive ends inside them.
-  std::int64_t cutEntries_ = 0;
   bool keptWithoutAsking_ = false;
   std::optional<bool> answerForAll_;
   std::int32_t passwordEntry_ = -1;
@@ -680,6 +678,8 @@ class TArchiveRun {
   bool passwordGivenUp_ = false, passwordAsked_ = false;
   /// The archive has no end record: its entries come from their local headers.
   bool cutShort_ = false;
+  /// Entries skipped because the archive ends inside them.
+  std::int64_t cutEntries_ = 0;
   /// Standard input, when the archive is read from it ("-").
   std::optional<TPipeStream> pipe_;
 };

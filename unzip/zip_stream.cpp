@@ -253,16 +253,16 @@ std::int32_t TKestrelUnZip::UnZipStream() {
         const std::int32_t index = directoryList_->Count() - 1;
         const bool isFolder = entry->FileName().empty();
         const bool chosen = (doAll_ || patterns.MatchAny(*entry)) && !exclusions.MatchAny(*entry);
-        if (chosen && !source.ReachesTo(streamedDataStart_)) {
-          // The stream ends inside the local header: not even a folder is made.
-          currentEntry_->Assign(*entry);
-          ReportSkip(skCutShort, entry->StoredPath(), index);
-          break;
-        }
         if (chosen && !(isFolder && (!recreateDirs_ || outputStream_ != nullptr))) {
           // Only a deflated entry ends where its data says; a stored one could
           // hold anything, a descriptor's bytes included.
           const std::uint16_t method = entry->CompressionMethod;
+          if (!source.ReachesTo(streamedDataStart_)) {
+            // The stream ends inside the local header: not even a folder is made.
+            currentEntry_->Assign(*entry);
+            ReportSkip(skCutShort, entry->StoredPath(), index);
+            break;
+          }
           if (streamedSizeUnknown_ && !isFolder && method != 8 && method != 9) {
             currentEntry_->Assign(*entry);
             ReportSkip(skStreamedSize, entry->StoredPath(), index);
