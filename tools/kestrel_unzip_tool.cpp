@@ -95,6 +95,10 @@ class TReport {
 /// The archive name that stands for standard input.
 constexpr const char* StandardInputName = "-";
 
+/// What an archive cut off inside its first entry gets: unzip calls such a file
+/// unusable.
+constexpr const char* NothingWhole = "the archive is cut short, and no entry in it is whole: nothing can be recovered";
+
 /// Why the component cannot decode an entry, or nothing when it can.
 std::optional<std::string> UnsupportedReason(const TZipHeaderInfo& entry) {
   // Bit 6: the strong encryption of the format's owner, whose keys are not ours.
@@ -237,8 +241,22 @@ class TArchiveRun {
         throw first;
       }
       if (unzip_.EntryCount() == 0) throw first;
+      // The end cuts into the first entry that makes anything.
+      if (unzip_.CutShortEntry() != nullptr && !HoldsMoreThan(unzip_.CutShortEntry())) throw ENotAZipFile(NothingWhole);
       cutShort_ = true;
     }
+  }
+
+  /// Whether an entry other than cut is in the directory that makes anything: a
+  /// folder entry of the archive's root ("./", as bsdtar writes one) makes nothing.
+  bool HoldsMoreThan(const TZipHeaderInfo* cut) const {
+    const TSortedZip* entries = unzip_.ZipInfo();
+    for (std::int32_t i = 0; entries != nullptr && i < entries->Count(); ++i) {
+      const TZipHeaderInfo& entry = *entries->Items(i);
+      const bool root = entry.FileName().empty() && (entry.Directory().empty() || entry.Directory() == ".\\");
+      if (&entry != cut && !root) return true;
+    }
+    return false;
   }
 
   /// What the end of a streamed archive said: no central directory (the stream
@@ -267,6 +285,11 @@ class TArchiveRun {
       report_.Say(
           "warning: the archive is cut short (no end-of-central-directory record): its entries were read "
           "from their local headers");
+      report_.Raise(ExitWarning);
+    } else if (unzip_.PrependedBytes() > 0) {
+      // unzip's words: the offsets are read as moved by that many bytes.
+      report_.Say("warning: " + std::to_string(unzip_.PrependedBytes()) +
+                  " extra bytes at the beginning or within the archive");
       report_.Raise(ExitWarning);
     } else if (unzip_.Rebuilt() && !cutShort_) {
       report_.Say("warning: the central directory does not match the entries; they were read from their local headers");
@@ -432,7 +455,12 @@ class TArchiveRun {
                   " kept: there is no terminal to ask on (-o replaces them, -n keeps them without this warning)");
       report_.Raise(ExitWarning);
     }
-    if (cutShort_) {
+    if (cutShort_ && pipe_ && cutEntries_ > 0 && !HoldsMoreThan(unzip_.ZipInfo()->Items(unzip_.EntryCount() - 1))) {
+      // From a stream the entries are known only as they pass: the last one read,
+      // where the stream ended, was the first to make anything.
+      report_.Say(NothingWhole);
+      report_.Raise(ExitNotFound);
+    } else if (cutShort_) {
       report_.Say("the archive is cut short: " + std::to_string(succeeded_) +
                   (succeeded_ == 1 ? " entry" : " entries") + " recovered");
       report_.Raise(ExitWarning);
@@ -508,6 +536,7 @@ class TArchiveRun {
       }
       case skCutShort:
         ++damaged_;
+        ++cutEntries_;
         report_.SayEntry(entry, "skipped: the archive ends inside its data");
         break;
       case skLinkTarget:
@@ -666,6 +695,8 @@ class TArchiveRun {
   bool passwordGivenUp_ = false, passwordAsked_ = false;
   /// The archive has no end record: its entries come from their local headers.
   bool cutShort_ = false;
+  /// Entries skipped because the archive ends inside them.
+  std::int64_t cutEntries_ = 0;
   /// Standard input, when the archive is read from it ("-").
   std::optional<TPipeStream> pipe_;
   /// The progress line of an extraction on a terminal; report_ clears it before

@@ -307,8 +307,9 @@ void TKestrelUnZip::FindDamagedEntries() {
   std::vector<TSpan> spans;
   spans.reserve(static_cast<std::size_t>(count));
   for (std::int32_t i = 0; i < count; ++i) {
+    // A folder, a link and a file take their bytes alike: a folder entry whose
+    // size runs into the next entry is damaged as a file would be.
     const TZipHeaderInfo& entry = *list->Items(i);
-    if (entry.FileName().empty()) continue;  // a folder writes no bytes
     // The local header's lengths say where the data starts; a header that is not
     // there fails its entry later, and counts here with the central lengths.
     std::uint8_t header[TLocalHeaderLayout::Size] = {};
@@ -325,7 +326,12 @@ void TKestrelUnZip::FindDamagedEntries() {
     // A data descriptor is not counted: no byte of it is decoded, and some writers
     // set flag bit 3 without writing one.
     const std::uint64_t from = entry.LocalHeaderOffset;
-    spans.push_back({from, from + TLocalHeaderLayout::Size + lengths + entry.CompressedSize, i, namedHere});
+    std::uint64_t to = from + TLocalHeaderLayout::Size + lengths + entry.CompressedSize;
+    // An entry of a rebuilt directory whose descriptor was not found: its bytes
+    // run on into the next record, or past the end.
+    if (const auto unended = unendedEntries_.find(&entry); unended != unendedEntries_.end())
+      to = std::max(to, unended->second + 1);
+    spans.push_back({from, to, i, namedHere});
   }
   archive.SetPosition(restore);
   std::stable_sort(spans.begin(), spans.end(), [](const TSpan& a, const TSpan& b) { return a.From < b.From; });
@@ -370,6 +376,9 @@ void TKestrelUnZip::FindDamagedEntries() {
       mark(spans[i], skOverlaps, nullptr);
     } else if (spans[i].To > size) {
       mark(spans[i], skCutShort, nullptr);
+    } else if (unendedEntries_.count(list->Items(spans[i].Index)) != 0) {
+      // It runs into the central directory that follows the entries.
+      mark(spans[i], skOverlaps, nullptr);
     }
   }
 }

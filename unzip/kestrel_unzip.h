@@ -10,6 +10,7 @@
 #include <optional>
 #include <random>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -316,6 +317,17 @@ class TKestrelUnZip {
   const TEndCentral& EndCentral() const { return *endCentral_; }
   /// True when the directory was rebuilt from the local headers.
   bool Rebuilt() const { return rebuilt_; }
+  /// Of a directory rebuilt from the local headers: the entry that the end of the
+  /// archive cuts into (its data or its data descriptor does not end before it),
+  /// or null. It is the last entry found, and an UnZip leaves it out (skCutShort).
+  const TZipHeaderInfo* CutShortEntry() const { return cutShortEntry_; }
+  /// Bytes that stand before the archive without its offsets counting them (a
+  /// self-extractor's program, a browser extension's header): the central
+  /// directory was found that many bytes past where the end record says, just in
+  /// front of the end records, and the first entry's local header as far past
+  /// where the directory says. Every offset of the directory is moved by it; 0
+  /// when the offsets are right as they are (or the directory was rebuilt).
+  std::int64_t PrependedBytes() const { return prependedBytes_; }
   /// The target of a symbolic link entry, decoded from its data, for a listing;
   /// nothing for another entry, an encrypted or damaged one, or an archive read
   /// from a stream (its data has passed). Fires no event.
@@ -514,6 +526,10 @@ class TKestrelUnZip {
   /// IncompleteZipMode (or OnInCompleteZip) says: rebuilt from its local headers,
   /// or one of the exceptions.
   void TakeMissingDirectory(const std::string& missing, bool recordFound);
+  /// Of a single archive whose central directory is not where the end record
+  /// says: how many bytes stand before the archive that its offsets do not count
+  /// (PrependedBytes), or 0.
+  std::int64_t MeasurePrependedBytes();
   void ReadDirectoryEntries();
   TStream& NextVolumeForHeader();
 
@@ -601,6 +617,12 @@ class TKestrelUnZip {
   std::optional<platform::TFileTime> archiveDate_;
   bool rebuilt_ = false;
   std::int32_t currentDisk_ = 0;
+  std::int64_t prependedBytes_ = 0;
+  /// Of a rebuilt directory: the entries whose sizes follow their data and whose
+  /// descriptor was not found, with where their bytes run to (the next record,
+  /// or the archive's end). None of them comes out.
+  std::unordered_map<const TZipHeaderInfo*, std::uint64_t> unendedEntries_;
+  const TZipHeaderInfo* cutShortEntry_ = nullptr;
 
   // An archive read from a stream.
   std::unique_ptr<TStreamSource> streamSource_;

@@ -22,6 +22,25 @@ bool IsRecordSignature(std::uint32_t signature) {
 
 }  // namespace
 
+std::optional<TStreamedDescriptor> DescriptorAfterData(TStream& stream, std::int64_t at, std::uint64_t compressed,
+                                                       std::uint64_t uncompressed, bool wide) {
+  const std::int32_t sizeBytes = wide ? 8 : 4;
+  const std::int32_t bare = 4 + 2 * sizeBytes;  // the CRC and the two sizes
+  std::uint8_t bytes[4 + 20] = {};
+  const std::int64_t here = stream.Position();
+  stream.Seek(at, soFromBeginning);
+  const std::int32_t got = stream.Read(bytes, 4 + bare);
+  stream.Seek(here, soFromBeginning);
+  auto sizeAt = [&](const std::uint8_t* p) { return wide ? GetU64(p) : std::uint64_t{GetU32(p)}; };
+  auto fits = [&](const std::uint8_t* d) {
+    return sizeAt(d + 4) == compressed && sizeAt(d + 4 + sizeBytes) == uncompressed;
+  };
+  if (got >= 4 + bare && GetU32(bytes) == DataDescriptorSig && fits(bytes + 4))
+    return TStreamedDescriptor{at + 4 + bare, GetU32(bytes + 4), compressed, uncompressed};
+  if (got >= bare && fits(bytes)) return TStreamedDescriptor{at + bare, GetU32(bytes), compressed, uncompressed};
+  return std::nullopt;
+}
+
 std::int32_t TPipeStream::Read(void* buffer, std::int32_t count) {
   if (count <= 0) return 0;
   const std::int64_t got = file_.Read(buffer, static_cast<std::size_t>(count));

@@ -6,6 +6,7 @@
 // data descriptor that ends an entry whose sizes follow its data.
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "platform/file_system.h"
@@ -34,6 +35,14 @@ struct TStreamedDescriptor {
   std::uint32_t Crc = 0;
   std::uint64_t CompressedSize = 0, UncompressedSize = 0;
 };
+
+/// The data descriptor right after data whose sizes the local header gave: some
+/// writers set flag bit 3 and still give the sizes, leaving only the CRC to the
+/// descriptor. It stands at `at`, with its signature or without, and its sizes are
+/// the header's (8 bytes each when wide). Nothing when it is not there whole; the
+/// stream's position stays.
+std::optional<TStreamedDescriptor> DescriptorAfterData(TStream& stream, std::int64_t at, std::uint64_t compressed,
+                                                       std::uint64_t uncompressed, bool wide);
 
 /// The archive as the component reads it from a pipe. Positions count from the
 /// first byte of the stream. Reads and seeks serve the kept bytes, and reach

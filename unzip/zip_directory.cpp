@@ -8,6 +8,7 @@
 
 #include "platform/code_page.h"
 #include "platform/host_ui.h"
+#include "unzip/decode/crc32.h"
 #include "unzip/dos_date_time.h"
 #include "unzip/kestrel_unzip.h"
 
@@ -65,50 +66,101 @@ struct TFoundDescriptor {
   std::int64_t End = -1;  ///< where the next record starts; -1 when none was found
   std::uint32_t Crc = 0;
   std::uint64_t CompressedSize = 0, UncompressedSize = 0;
+  /// Where the first record after the data starts, the descriptor found or not;
+  /// -1 when the archive ends first.
+  std::int64_t FirstRecord = -1;
 };
+
+bool IsRecordSignature(std::uint32_t signature) {
+  return signature == TLocalHeaderLayout::Signature || signature == TCentralHeaderLayout::Signature ||
+         signature == TEndCentralLayout::Signature || signature == TZip64EndCentralLayout::Signature;
+}
 
 /// wide: the entry's local header has a ZIP64 block, so the descriptor's sizes
 /// have 8 bytes each instead of 4.
-TFoundDescriptor FindDataDescriptor(TStream& stream, std::int64_t dataStart, std::int64_t size, bool wide) {
+/// stored: the data is the entry's bytes as they are (method 0, not encrypted).
+/// Such data may hold anything, records and descriptors included (a stored jar
+/// inside an archive), so a descriptor ends it only when its CRC is that of the
+/// bytes in front of it, both its sizes count them, and the next record or the
+/// archive's end follows it; the search goes on past records while the budget of
+/// bytes lasts. It is shared by the whole rebuild, so that damaged entries cannot
+/// make the searches cross the file again and again. Other data is ended by the
+/// first descriptor whose compressed size fits, before the next record.
+TFoundDescriptor FindDataDescriptor(TStream& stream, std::int64_t dataStart, std::int64_t size, bool wide, bool stored,
+                                    std::int64_t& budget) {
   TFoundDescriptor found;
   const int sizeBytes = wide ? 8 : 4;
   const std::int32_t bare = 4 + 2 * sizeBytes;  // CRC and sizes, without the signature
   auto sizeAt = [&](const std::uint8_t* p) { return wide ? GetU64(p) : std::uint64_t{GetU32(p)}; };
-  auto isRecord = [](const std::uint8_t* p) {
-    const std::uint32_t signature = GetU32(p);
-    return signature == TLocalHeaderLayout::Signature || signature == TCentralHeaderLayout::Signature ||
-           signature == TEndCentralLayout::Signature || signature == TZip64EndCentralLayout::Signature;
-  };
-  // Blocks overlap by 24 bytes, so a descriptor without its signature in front of
-  // the next record, or one with its signature, is always seen whole.
-  constexpr std::int64_t Overlap = 24;
+  // Blocks overlap by 32 bytes on either side: a descriptor in front of the next
+  // record, or one with its signature and the record after it, is always seen whole.
+  constexpr std::int64_t Overlap = 32;
   std::vector<std::uint8_t> block(static_cast<std::size_t>(ScanBlock + 2 * Overlap));
-  for (std::int64_t base = dataStart; base + bare <= size; base += ScanBlock) {
-    const std::int64_t from = std::max(dataStart, base - Overlap);
+  // The CRC of the stored bytes from dataStart to crcAt: no descriptor still to
+  // be found ends before it.
+  std::uint32_t crc = 0xFFFFFFFFu;
+  std::int64_t crcAt = dataStart;
+  std::int64_t from = dataStart;
+  std::int32_t got = 0;
+  auto crcTo = [&](std::int64_t to) {
+    if (to <= crcAt) return;
+    crc = UpdateCrc(crc, block.data() + (crcAt - from), static_cast<std::size_t>(to - crcAt));
+    crcAt = to;
+  };
+  // The CRC of the bytes from dataStart to end, with end at most bare bytes past crcAt.
+  auto crcOfData = [&](std::int64_t end) {
+    return ~UpdateCrc(crc, block.data() + (crcAt - from), static_cast<std::size_t>(end - crcAt));
+  };
+  // Whether the data from dataStart to end fits a descriptor's CRC and sizes.
+  auto fits = [&](const std::uint8_t* d, std::int64_t end) {
+    const auto length = static_cast<std::uint64_t>(end - dataStart);
+    if (sizeAt(d + 4) != length) return false;
+    return !stored || (sizeAt(d + 4 + sizeBytes) == length && GetU32(d) == crcOfData(end));
+  };
+  for (std::int64_t base = dataStart; base < size; base += ScanBlock) {
+    from = std::max(dataStart, base - Overlap);
     const auto want = static_cast<std::int32_t>(std::min<std::int64_t>(base + ScanBlock + Overlap, size) - from);
     stream.SetPosition(from);
-    const std::int32_t got = stream.Read(block.data(), want);
+    got = stream.Read(block.data(), want);
     if (got <= 0) break;
-    for (auto i = static_cast<std::int32_t>(base - from); i + 4 <= got; ++i) {
+    const std::int64_t blockEnd = std::min<std::int64_t>(base + ScanBlock, from + got);
+    for (std::int64_t at = base; at + 4 <= from + got && at < blockEnd; ++at) {
+      const auto i = static_cast<std::size_t>(at - from);
       // Every signature starts with "PK".
-      if (block[static_cast<std::size_t>(i)] != 'P' || block[static_cast<std::size_t>(i) + 1] != 'K') continue;
+      if (block[i] != 'P' || block[i + 1] != 'K') continue;
       const std::uint8_t* p = block.data() + i;
-      const std::int64_t at = from + i;
-      if (GetU32(p) == DataDescriptorSig && i + 4 + bare <= got) {
-        if (sizeAt(p + 8) == static_cast<std::uint64_t>(at - dataStart))
-          return {at + 4 + bare, GetU32(p + 4), sizeAt(p + 8), sizeAt(p + 8 + sizeBytes)};
-      } else if (isRecord(p) && i >= bare && at - bare >= dataStart) {
+      if (stored) crcTo(std::max(dataStart, at - bare));
+      const bool record = IsRecordSignature(GetU32(p));
+      if (GetU32(p) == DataDescriptorSig && at + 4 + bare <= from + got) {
+        const std::int64_t after = at + 4 + bare;
+        const bool followed = after == size || (after + 4 <= from + got && IsRecordSignature(GetU32(p + 4 + bare)));
+        if ((!stored || followed) && fits(p + 4, at)) {
+          found.End = after;
+          found.Crc = GetU32(p + 4);
+          found.CompressedSize = sizeAt(p + 8);
+          found.UncompressedSize = sizeAt(p + 8 + sizeBytes);
+          return found;
+        }
+      } else if (record && at - bare >= dataStart) {
         // A descriptor written without its signature: CRC and sizes just in front
         // of the next record.
         const std::uint8_t* d = p - bare;
-        if (sizeAt(d + 4) == static_cast<std::uint64_t>(at - bare - dataStart))
-          return {at, GetU32(d), sizeAt(d + 4), sizeAt(d + 4 + sizeBytes)};
+        if (fits(d, at - bare)) {
+          found.End = at;
+          found.Crc = GetU32(d);
+          found.CompressedSize = sizeAt(d + 4);
+          found.UncompressedSize = sizeAt(d + 4 + sizeBytes);
+          return found;
+        }
       }
+      if (!record) continue;
       // The next record starts here and no descriptor came before it: searching on
-      // would only cross other entries (and, for many such entries, the file again
-      // and again).
-      if (isRecord(p)) return found;
+      // would only cross other entries, which only stored data may hold.
+      if (found.FirstRecord < 0) found.FirstRecord = at;
+      if (!stored || budget <= 0) return found;
     }
+    if (found.FirstRecord >= 0) budget -= blockEnd - std::max(base, found.FirstRecord);
+    if (stored) crcTo(std::max(dataStart, blockEnd - bare));
   }
   return found;
 }
@@ -129,6 +181,8 @@ bool SameAttempt(const TLoadAttempt& a, const TLoadAttempt& b) {
 void TKestrelUnZip::FreeDirectory() {
   sortedView_.reset();
   directoryList_.reset();
+  unendedEntries_.clear();
+  cutShortEntry_ = nullptr;
 }
 
 std::optional<platform::TFileTime> TKestrelUnZip::ArchiveFileTime() {
@@ -192,6 +246,7 @@ void TKestrelUnZip::ResetZip() {
   FreeDirectory();
   endCentral_->Clear();
   rebuilt_ = false;
+  prependedBytes_ = 0;
   archiveDate_.reset();
   spanMode_ = 0;
   zipName_.clear();
@@ -234,10 +289,17 @@ void TKestrelUnZip::ReadZip() {
 
   std::string missing;
   bool recordFound = false;
-  if (LocateEndRecords(missing, recordFound) || OpenCompanionDirectory())
+  prependedBytes_ = 0;
+  if (LocateEndRecords(missing, recordFound) || OpenCompanionDirectory()) {
     StartDirectoryRead();
-  else
+    if (!companionStream_ && endCentral_->ThisDisk == 0 && endCentral_->TotalEntries > 0) {
+      prependedBytes_ = MeasurePrependedBytes();
+      endCentral_->CentralDirOffset += static_cast<std::uint64_t>(prependedBytes_);
+      DirectoryStream().SetPosition(static_cast<std::int64_t>(endCentral_->CentralDirOffset));
+    }
+  } else {
     TakeMissingDirectory(missing, recordFound);
+  }
 
   // Central headers that name one local header are all listed; the extraction
   // takes the one that the local header names and leaves out the others.
@@ -335,6 +397,33 @@ void TKestrelUnZip::TakeMissingDirectory(const std::string& missing, bool record
   }
 }
 
+std::int64_t TKestrelUnZip::MeasurePrependedBytes() {
+  // Bytes put in front of an archive push everything back by their count, while
+  // the offsets inside still count from the archive's own start: the directory
+  // then ends where the end records start, and not where its offset says.
+  const TEndCentral& end = *endCentral_;
+  if (end.CentralDirSize > end.RecordsStart || end.RecordsStart - end.CentralDirSize <= end.CentralDirOffset) return 0;
+  const std::uint64_t found = end.RecordsStart - end.CentralDirSize;
+  const std::uint64_t shift = found - end.CentralDirOffset;
+  TStream& stream = *archiveStream_;
+  auto signatureAt = [&](std::uint64_t offset, std::uint8_t* bytes, std::int32_t count) {
+    stream.SetPosition(static_cast<std::int64_t>(offset));
+    return stream.Read(bytes, count) == count ? GetU32(bytes) : 0;
+  };
+  std::uint8_t header[TCentralHeaderLayout::Size] = {};
+  // A directory that starts where it is said to is right as it is, whatever follows.
+  if (signatureAt(end.CentralDirOffset, header, 4) == TCentralHeaderLayout::Signature) return 0;
+  // A file that starts with a local header is an archive from its first byte: an
+  // end record further on belongs to an archive stored inside it.
+  if (signatureAt(0, header, 4) == TLocalHeaderLayout::Signature) return 0;
+  if (signatureAt(found, header, TCentralHeaderLayout::Size) != TCentralHeaderLayout::Signature) return 0;
+  const std::uint32_t local = GetU32(header + TCentralHeaderLayout::LocalHeaderOffsetAt);
+  // The first entry's local header is where the same shift puts it (a ZIP64
+  // offset is not checked here; such a directory is read from the local headers).
+  if (local == 0xFFFFFFFF || signatureAt(local + shift, header, 4) != TLocalHeaderLayout::Signature) return 0;
+  return static_cast<std::int64_t>(shift);
+}
+
 TStream& TKestrelUnZip::NextVolumeForHeader() {
   OpenVolume(currentDisk_ + 2);
   return *archiveStream_;
@@ -385,6 +474,8 @@ void TKestrelUnZip::ReadDirectoryEntries() {
         const std::uint64_t localOffset = listed->LocalHeaderOffset;
         listed->Assign(*entry);
         listed->LocalHeaderOffset = localOffset;
+        // Its sizes are known now, though its descriptor was not found.
+        unendedEntries_.erase(listed);
       }
       DirectoryStream().Seek(entry->CentralExtraLength + entry->CommentLength, soFromCurrent);
       previousExtra = 0;
@@ -392,6 +483,7 @@ void TKestrelUnZip::ReadDirectoryEntries() {
       continue;
     }
 
+    entry->LocalHeaderOffset += static_cast<std::uint64_t>(prependedBytes_);
     directoryList_->Add(entry.get());
     TZipHeaderInfo* added = entry.release();
 
@@ -414,6 +506,7 @@ void TKestrelUnZip::ReadDirectoryEntries() {
 bool TKestrelUnZip::RebuildFromLocalHeaders() {
   if (rebuilt_) return false;
   rebuilt_ = true;
+  prependedBytes_ = 0;
   FreeDirectory();
   // The search runs over the archive itself, never over a .zfc companion.
   companionStream_.reset();
@@ -468,6 +561,8 @@ bool TKestrelUnZip::RebuildFromLocalHeaders() {
   // Where the central directory normally starts: just after the last entry.
   std::int64_t endOfEntries = first;
   std::int64_t position = first;
+  // Bytes that searches for stored entries' descriptors may go on past a record.
+  std::int64_t searchBudget = 4 * size;
   for (;;) {
     stream.SetPosition(position);
     auto entry = NewEntry();
@@ -482,24 +577,46 @@ bool TKestrelUnZip::RebuildFromLocalHeaders() {
     // A data descriptor has a signature, the CRC and the two sizes: of 4 bytes, or
     // of 8 behind a local header with a ZIP64 block.
     const std::int64_t descriptorSize = entry->Zip64Local ? 24 : 16;
-    std::int64_t next = dataStart + static_cast<std::int64_t>(entry->CompressedSize) +
-                        (entry->HasDataDescriptor() ? descriptorSize : 0);
+    const std::int64_t dataEnd = dataStart + static_cast<std::int64_t>(entry->CompressedSize);
+    std::int64_t next = dataEnd;
+    // Where the bytes of an entry whose descriptor is missing run to: the next
+    // record, or the end of the archive.
+    std::optional<std::int64_t> unendedTo;
     if (entry->HasDataDescriptor() && entry->CompressedSize == 0) {
       // The sizes follow the data: find the descriptor that ends it.
-      const TFoundDescriptor descriptor = FindDataDescriptor(stream, dataStart, size, entry->Zip64Local);
+      const bool stored = entry->CompressionMethod == 0 && !entry->Encrypted();
+      const TFoundDescriptor descriptor =
+          FindDataDescriptor(stream, dataStart, size, entry->Zip64Local, stored, searchBudget);
       if (descriptor.End >= 0) {
         next = descriptor.End;
         entry->CRC32 = descriptor.Crc;
         entry->CompressedSize = descriptor.CompressedSize;
         entry->UncompressedSize = descriptor.UncompressedSize;
+      } else {
+        unendedTo = descriptor.FirstRecord >= 0 ? descriptor.FirstRecord : size;
+        next = *unendedTo;
+      }
+    } else if (entry->HasDataDescriptor()) {
+      // Sizes in the header and the CRC in the descriptor, as bsdtar writes stored
+      // entries; some writers set the flag and write no descriptor at all.
+      if (const auto descriptor =
+              DescriptorAfterData(stream, dataEnd, entry->CompressedSize, entry->UncompressedSize, entry->Zip64Local)) {
+        entry->CRC32 = descriptor->Crc;
+        next = descriptor->End;
+      } else if (dataEnd <= size && dataEnd + descriptorSize > size) {
+        unendedTo = size;  // the end cuts into the descriptor
+        next = size;
       }
     }
+    const bool cut = next > size || unendedTo == size;
     try {
       directoryList_->Add(entry.get());
     } catch (const EListError&) {
       break;
     }
-    entry.release();
+    TZipHeaderInfo* added = entry.release();
+    if (unendedTo) unendedEntries_[added] = static_cast<std::uint64_t>(*unendedTo);
+    cutShortEntry_ = cut ? added : nullptr;
     position = std::min(next, size);
     endOfEntries = position;
   }

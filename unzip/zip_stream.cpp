@@ -118,8 +118,22 @@ TZipHeaderInfo* TKestrelUnZip::NextStreamedEntry() {
 
 bool TKestrelUnZip::CompleteStreamedEntry(std::int32_t index) {
   TStreamSource& source = *streamSource_;
-  if (!streamedSizeUnknown_)
-    return source.ReachesTo(streamedDataStart_ + static_cast<std::int64_t>(currentEntry_->CompressedSize));
+  if (!streamedSizeUnknown_) {
+    const std::int64_t dataEnd = streamedDataStart_ + static_cast<std::int64_t>(currentEntry_->CompressedSize);
+    if (!source.ReachesTo(dataEnd)) return false;
+    if (!currentEntry_->HasDataDescriptor()) return true;
+    // Sizes in the local header and the CRC in the descriptor (bsdtar writes its
+    // stored entries so): the descriptor's CRC is the one to judge by. A stream
+    // that ends before the descriptor leaves the entry unconfirmed.
+    const bool wide = currentEntry_->Zip64Local;
+    const auto descriptor =
+        DescriptorAfterData(source, dataEnd, currentEntry_->CompressedSize, currentEntry_->UncompressedSize, wide);
+    if (descriptor) {
+      currentEntry_->CRC32 = Entry(index).CRC32 = descriptor->Crc;
+      return true;
+    }
+    return source.ReachesTo(dataEnd + (wide ? 20 : 12));
+  }
   const TStreamedDescriptor descriptor = source.FindDescriptor();
   if (descriptor.End < 0) return false;
   currentEntry_->CRC32 = Entry(index).CRC32 = descriptor.Crc;
@@ -139,7 +153,14 @@ void TKestrelUnZip::FinishStreamedEntry(TZipHeaderInfo& entry) {
   }
   source.Seek(streamedDataStart_ + static_cast<std::int64_t>(entry.CompressedSize), soFromBeginning);
   if (!entry.HasDataDescriptor()) return;
-  // The descriptor after data of known size: its signature is optional.
+  // The descriptor after data of known size: its signature is optional, and its
+  // CRC stands for the header's (bsdtar leaves that 0).
+  if (const auto descriptor = DescriptorAfterData(source, source.Position(), entry.CompressedSize,
+                                                  entry.UncompressedSize, entry.Zip64Local)) {
+    entry.CRC32 = descriptor->Crc;
+    source.Seek(descriptor->End, soFromBeginning);
+    return;
+  }
   const std::int64_t bare = entry.Zip64Local ? 20 : 12;
   source.Seek(PeekSignature(source) == DataDescriptorSig ? 4 + bare : bare, soFromCurrent);
 }
@@ -236,6 +257,12 @@ std::int32_t TKestrelUnZip::UnZipStream() {
           // Only a deflated entry ends where its data says; a stored one could
           // hold anything, a descriptor's bytes included.
           const std::uint16_t method = entry->CompressionMethod;
+          if (!source.ReachesTo(streamedDataStart_)) {
+            // The stream ends inside the local header: not even a folder is made.
+            currentEntry_->Assign(*entry);
+            ReportSkip(skCutShort, entry->StoredPath(), index);
+            break;
+          }
           if (streamedSizeUnknown_ && !isFolder && method != 8 && method != 9) {
             currentEntry_->Assign(*entry);
             ReportSkip(skStreamedSize, entry->StoredPath(), index);

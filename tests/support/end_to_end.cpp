@@ -183,6 +183,10 @@ void CheckKestrelUnzipStatuses(const TProgram& unzip, const fs::path& work) {
   testsupport::WriteFile(work / "cut.zip", whole.substr(0, whole.size() - 30));
   // Cut off inside b/c.txt's data: a.txt alone is whole.
   testsupport::WriteFile(work / "cutin.zip", whole.substr(0, whole.find("b/c.txt") + 1000));
+  // Cut inside the data of its first entry: nothing is whole.
+  testsupport::WriteFile(work / "first.zip", whole.substr(0, 38));
+  // A browser extension: its header stands in front of a zip whose offsets do not count it.
+  testsupport::WriteFile(work / "crx.zip", "Cr24" + std::string(516, '\x01') + whole);
   testsupport::WriteFile(work / "plain.xml", "<p/>");
   testsupport::WriteFile(work / "names.zip", ziptest::BuildArchive({{"red\x1b[31m.txt", "r"}, {"new\nline.txt", "n"}}));
   testsupport::WriteFile(work / "file", "a file where the destination should be");
@@ -218,6 +222,17 @@ void CheckKestrelUnzipStatuses(const TProgram& unzip, const fs::path& work) {
        "kestrel-unzip: cut.zip: the archive is cut short: 2 entries recovered\n",
        {},
        {"cut/a.txt", "cut/b/c.txt"}},
+      {{"first.zip", "-d", "first"},
+       9,
+       "",
+       "kestrel-unzip: first.zip: the archive is cut short, and no entry in it is whole: nothing can be recovered\n",
+       {"first"}},
+      {{"crx.zip", "-d", "crx"},
+       1,
+       "",
+       "kestrel-unzip: crx.zip: warning: 520 extra bytes at the beginning or within the archive\n",
+       {},
+       {"crx/a.txt", "crx/b/c.txt"}},
       {{"-t", "good.zip"}, 0, "No errors detected in compressed data of good.zip.\n", "", {"a.txt"}},
       // What could not be tested is no success, on stdout either.
       {{"-t", "cutin.zip"},
@@ -262,6 +277,22 @@ void CheckKestrelUnzipStatuses(const TProgram& unzip, const fs::path& work) {
          "kestrel-unzip: overlap.zip: a: skipped: its data overlaps b (the archive is damaged or a zip bomb)\n",
          {"ov/a"},
          {"ov/b"}});
+  }
+  // bsdtar's stored entries keep their CRC in a descriptor: with the central
+  // directory cut off, each is read and checked by it.
+  if (testsupport::HaveCommand("bsdtar")) {
+    fs::create_directories(work / "bst/b");
+    testsupport::WriteFile(work / "bst/a.txt", a.Data);
+    testsupport::WriteFile(work / "bst/b/c.txt", c.Data);
+    testsupport::ShellIn(work / "bst", "bsdtar --format zip --options zip:compression=store -cf ../bst.zip a.txt b");
+    const std::string made = testsupport::ReadFile(work / "bst.zip");
+    testsupport::WriteFile(work / "bst.zip", made.substr(0, made.rfind("PK\x01\x02") + 10));
+    rows.push_back({{"bst.zip", "-d", "bst-out"},
+                    1,
+                    "",
+                    "kestrel-unzip: bst.zip: the archive is cut short: 2 entries recovered\n",
+                    {},
+                    {"bst-out/a.txt", "bst-out/b/c.txt"}});
   }
   RunRows(unzip, work, rows);
   EXPECT_EQ(testsupport::FilesBelow(work / "bad"), std::set<std::string>{"a.txt"}) << "the damaged entry left no file";

@@ -302,16 +302,24 @@ TEST_F(ZipDirectoryLoading, SelfExtractorIsSearchedFrom14000) {
   std::string stub(15000, 'M');
   const std::string decoyBytes = ziptest::LocalHeader(decoy) + decoy.Data;
   stub.replace(100, decoyBytes.size(), decoyBytes);
-  // Offsets count from the archive proper, so they do not fit the file.
+  // Offsets count from the archive proper: the directory, found just in front of
+  // the end record, moves them all by the stub's 15,000 bytes.
   const std::string bytes = ziptest::BuildArchive(ThreeEntries(), {}, stub);
+  TKestrelUnZip shifted;
+  Load(shifted, Write("shifted.zip", bytes), izAssumeNotAZip);
+  EXPECT_FALSE(shifted.Rebuilt());
+  EXPECT_EQ(shifted.PrependedBytes(), 15000);
+  EXPECT_EQ(Listing(shifted), (std::vector<std::string>{"a.txt 5@15000", "dir\\b.txt 11@15040", "dir\\ 0@15090"}));
 
+  // Without its end record the directory is rebuilt, for a self-extractor from 14,000 on.
+  const std::string cut = bytes.substr(0, bytes.size() - 22);
   TKestrelUnZip exe;
-  Load(exe, Write("setup.EXE", bytes), izAssumeNotAZip);
+  Load(exe, Write("setup.EXE", cut), izAssumeBad);
   EXPECT_TRUE(exe.Rebuilt());
   EXPECT_EQ(Listing(exe), (std::vector<std::string>{"a.txt 5@15000", "dir\\b.txt 11@15040", "dir\\ 0@15090"}));
 
   TKestrelUnZip zip;
-  Load(zip, Write("setup.zip", bytes), izAssumeNotAZip);
+  Load(zip, Write("setup.zip", cut), izAssumeBad);
   ASSERT_GE(zip.EntryCount(), 1);
   EXPECT_EQ(zip.ZipInfo()->Items(0)->StoredPath(), "decoy.txt") << "any other name is searched from 0";
 }
@@ -345,6 +353,21 @@ TEST_F(ZipDirectoryLoading, DataDescriptorEntriesInARebuiltDirectory) {
   TKestrelUnZip bare;
   Load(bare, Write("dd12.zip", unsigned12), izAssumeBad);
   EXPECT_EQ(Listing(bare), (std::vector<std::string>{"a.txt 5@0", "dir\\b.txt 11@52", "dir\\ 0@114"}));
+
+  // Stored data may hold records and descriptors of its own (a stored archive, a
+  // descriptor of the wrong CRC): only the descriptor whose CRC and sizes fit ends it.
+  TEntrySpec nested{"in.zip", ziptest::BuildArchive({entries[1]})};
+  const auto length = static_cast<std::uint32_t>(nested.Data.size());
+  nested.Data += "PK\x07\x08";
+  for (const std::uint32_t field : {0xDEADBEEFu, length, length}) ziptest::PutU32(nested.Data, field);
+  nested.Data += "PK\x03\x04";
+  nested.DataDescriptor = true;
+  const std::string outer = ziptest::BuildArchive({nested, ThreeEntries()[0]});
+  TKestrelUnZip stored;
+  // Its central directory cut off: the local headers alone tell.
+  Load(stored, Write("nested.zip", outer.substr(0, outer.find("PK\x01\x02", 215))), izAssumeBad);
+  EXPECT_EQ(Listing(stored), (std::vector<std::string>{"in.zip 163@0", "a.txt 5@215"}));
+  EXPECT_EQ(stored.ZipInfo()->Items(0)->CRC32, ziptest::Crc32(nested.Data));
 }
 
 TEST_F(ZipDirectoryLoading, DirectoryAnnouncingMoreThanTheFileHolds) {

@@ -74,11 +74,15 @@ TEST(UnZipDamagedEntries, OverlappingEntriesCostOnlyThemselves) {
   const std::string kernel = withDirectory(ziptest::LocalHeader({"k0", inner.Data}) + inner.Data, shared, 1000);
   std::string intoDirectory = ziptest::BuildArchive({{"good.txt", "good"}, {"long.txt", Text(5000)}});
   PatchSize(intoDirectory, 1, 20, 18, 5010);
+  // A folder entry whose size runs into the next local header, as a file's would.
+  std::string folderIntoNext = ziptest::BuildArchive({{"dir/", ""}, {"good.txt", "good"}});
+  PatchSize(folderIntoNext, 0, 20, 18, 10);
 
   const std::tuple<std::string, std::vector<std::string>, std::string> cases[] = {
       {quoted, {"skip 6 0 outer.bin", "start 1 inner.bin", "end 1 inner.bin", "complete 1"}, "inner.bin"},
       {kernel, {"start 0 k0", "end 0 k0", "skip 6 1 k1"}, "k0"},
       {intoDirectory, {"start 0 good.txt", "end 0 good.txt", "skip 6 1 long.txt", "complete 1"}, ""},
+      {folderIntoNext, {"skip 6 0 dir\\", "start 1 good.txt", "end 1 good.txt", "complete 1"}, ""},
   };
   for (const auto& [bytes, events, other] : cases) {
     testsupport::TTempFolder folder;
@@ -128,8 +132,9 @@ TEST(UnZipDamagedEntries, OutputBeyondTheDeclaredSizeFailsTheEntry) {
 }
 
 // An archive cut short inside its last entry: its directory is rebuilt from the
-// local headers, and that entry, stored or deflated, is left out alone (stored, it
-// comes first in name order). Earlier entries come out.
+// local headers, and that entry, stored or deflated, its sizes before or after its
+// data (zip writing to a pipe), is left out alone (it comes first in name order).
+// Earlier entries come out.
 TEST(UnZipDamagedEntries, EntryCutShortByTheEndIsLeftOut) {
   if (!testsupport::HaveCommand("python3")) GTEST_SKIP() << "python3 is not installed";
   testsupport::TTempFolder folder;
@@ -141,7 +146,20 @@ TEST(UnZipDamagedEntries, EntryCutShortByTheEndIsLeftOut) {
   std::string deflated = ReadFile(folder / "d.zip");
   deflated.resize(deflated.find("cut.txt") + 7 + 2000);
   testsupport::WriteFile(folder / "d.zip", deflated);
-  for (const char* name : {"s.zip", "d.zip"}) {
+  ziptest::TEntrySpec described{"cut.txt", Text(100000)};
+  described.DataDescriptor = true;
+  std::string storedAfter = ziptest::BuildArchive({{"never.txt", "never"}, described});
+  testsupport::WriteFile(folder / "sa.zip", storedAfter.substr(0, storedAfter.rfind(Text(16)) + 1000));
+  std::vector<std::string> names = {"s.zip", "d.zip", "sa.zip"};
+  if (testsupport::HaveCommand("zip")) {
+    testsupport::WriteFile(folder / "never.txt", "never");
+    testsupport::WriteFile(folder / "cut.txt", Text(100000));
+    testsupport::ShellIn(folder.Path(), "zip -q - never.txt cut.txt | cat > p.zip");
+    const std::string piped = ReadFile(folder / "p.zip");
+    testsupport::WriteFile(folder / "p.zip", piped.substr(0, piped.find("cut.txt") + 2000));
+    names.push_back("p.zip");
+  }
+  for (const std::string& name : names) {
     TKestrelUnZip unzip;
     SetUpAll(unzip, folder / name, folder / "out");
     unzip.SetIncompleteZipMode(kestrel::izAssumeBad);
