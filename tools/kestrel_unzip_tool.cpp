@@ -110,6 +110,13 @@ std::optional<std::string> UnsupportedReason(const TZipHeaderInfo& entry) {
   return reason;
 }
 
+/// The refusal of an entry without a name: which entry of the directory (from
+/// 1), and the bytes stored for its name, escaped.
+std::string NamelessEntry(const TZipHeaderInfo& entry, std::int32_t index) {
+  return "entry " + std::to_string(index + 1) + " (stored name \"" + TerminalText(entry.RawName()) +
+         "\"): refused: its name is empty";
+}
+
 /// The name a part of a split archive has beside its last part (NAME.zip):
 /// NAME.z01, NAME.z02, ...; the last part is the archive itself.
 std::string SplitPartName(const std::string& archive, std::int32_t part, std::int32_t parts) {
@@ -191,8 +198,9 @@ class TArchiveRun {
   }
 
   int Run() {
-    const bool listing = command_.Action == TToolAction::List || command_.Action == TToolAction::ListVerbose;
-    if (listing && command_.Quiet == 0)
+    const bool listing = command_.Action == TToolAction::List || command_.Action == TToolAction::ListVerbose ||
+                         command_.Action == TToolAction::ListNames;
+    if (listing && command_.Action != TToolAction::ListNames && command_.Quiet == 0)
       platform::WriteConsoleLine(platform::TConsoleStream::Output, TListing::ArchiveLine(archive_));
     try {
       // A stream is extracted as it arrives: its directory is known only at its end.
@@ -313,6 +321,7 @@ class TArchiveRun {
     for (std::int32_t i = 0; i < entries.Count(); ++i) {
       if (platform::InterruptRequested()) throw EUserCanceled("User Aborted Operation");
       if (!selected_[static_cast<std::size_t>(i)]) continue;
+      if (!NameChecked(*entries.Items(i), i)) continue;
       const bool verbose = kind == TListingKind::Verbose;
       listing.Entry(*entries.Items(i), kind == TListingKind::NamesOnly ? std::string() : unzip_.FileComment(i),
                     verbose ? unzip_.LinkTarget(i) : std::nullopt);
@@ -322,6 +331,25 @@ class TArchiveRun {
     // A listing of a few entries does not fail for a member that matched nothing.
     if (report_.Status() <= ExitWarning && Filtered() && selectedCount_ == 0) return ExitNoMatch;
     return report_.Status();
+  }
+
+  /// What a listing says of an entry's name: a nameless entry is refused
+  /// (false: it is not listed), a name cut at a NUL is a warning.
+  bool NameChecked(const TZipHeaderInfo& entry, std::int32_t index) {
+    if (entry.Nameless()) {
+      report_.Say(NamelessEntry(entry, index));
+      report_.Raise(ExitFormatError);
+      return false;
+    }
+    NameCutWarning(entry);
+    return true;
+  }
+
+  void NameCutWarning(const TZipHeaderInfo& entry) {
+    if (!entry.NameCutAtNul()) return;
+    report_.SayEntry(entry, "warning: its stored name \"" + TerminalText(entry.RawName()) +
+                                "\" ends at a NUL byte; the rest is left out");
+    report_.Raise(ExitWarning);
   }
 
   // ---- Extraction, test and pipe ------------------------------------------------
@@ -371,6 +399,7 @@ class TArchiveRun {
     unzip_.OnStartUnZip = [&](TKestrelUnZip& sender, std::int32_t index, std::string& fName, bool& skip) {
       if (platform::InterruptRequested()) throw EUserCanceled("User Aborted Operation");
       const TZipHeaderInfo& entry = *sender.ZipInfo()->Items(index);
+      NameCutWarning(entry);
       if (const auto reason = UnsupportedReason(entry)) {
         ++unsupported_;
         skip = true;
@@ -516,6 +545,11 @@ class TArchiveRun {
                                     (error != 0 ? ": " + platform::SystemErrorText(error) : std::string()));
         break;
       }
+      case skBadName:
+        ++nameless_;
+        report_.Say(NamelessEntry(entry, index));
+        report_.Raise(ExitFormatError);
+        break;
       case skStreamedSize:
         report_.SayEntry(entry,
                          "skipped: its sizes follow its data, and in a stream only a deflated entry so "
@@ -599,13 +633,14 @@ class TArchiveRun {
                       " tested in " + name + ".");
     else if (tested == 0)
       lines.push_back("Caution: zero files tested in " + name + ".");
-    else if (badPasswords_ + unsupported_ == 0)
+    else if (badPasswords_ + unsupported_ + nameless_ == 0)
       lines.push_back("No errors detected in compressed data of " + name + ".");
     else
       lines.push_back("No errors detected in " + name + " for the " + Plural(tested, "file") + " tested.");
     if (badPasswords_ > 0) lines.push_back(Plural(badPasswords_, "file") + " skipped because of incorrect password.");
     if (unsupported_ > 0)
       lines.push_back(Plural(unsupported_, "file") + " skipped because of unsupported compression or encoding.");
+    if (nameless_ > 0) lines.push_back(Plural(nameless_, "file") + " skipped because of an empty name.");
     for (const std::string& line : lines) platform::WriteConsoleLine(platform::TConsoleStream::Output, line);
   }
 
@@ -641,7 +676,7 @@ class TArchiveRun {
   TSplitGuard split_;
   std::vector<bool> selected_;
   std::uint64_t selectedCount_ = 0, unmatched_ = 0;
-  std::uint64_t succeeded_ = 0, crcErrors_ = 0, badPasswords_ = 0, unsupported_ = 0, keptUnasked_ = 0;
+  std::uint64_t succeeded_ = 0, crcErrors_ = 0, badPasswords_ = 0, unsupported_ = 0, keptUnasked_ = 0, nameless_ = 0;
   bool keptWithoutAsking_ = false;
   std::optional<bool> answerForAll_;
   std::int32_t passwordEntry_ = -1;

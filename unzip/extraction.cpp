@@ -196,7 +196,8 @@ std::int32_t TKestrelUnZip::UnZipSelected() {
     const TEntryPatterns patterns(filesList_), exclusions(excludeList_);
     for (std::int32_t i = 0; i < count; ++i) {
       const TZipHeaderInfo& entry = *list->Items(i);
-      const bool isFolder = entry.FileName().empty();
+      // A nameless entry is no folder: it is visited, to be refused.
+      const bool isFolder = entry.FileName().empty() && !entry.Nameless();
       const bool excluded = exclusions.MatchAny(entry);
       visit[static_cast<std::size_t>(i)] = doAll_ && !excluded;
       if (isFolder && !recreateDirs_) {
@@ -230,6 +231,12 @@ std::int32_t TKestrelUnZip::UnZipSelected() {
       for (std::int32_t i = 0; i < count; ++i) {
         if (ahead) nextOffer = OfferAhead(*ahead, visit, std::max(nextOffer, i + 1));
         if (!visit[static_cast<std::size_t>(i)]) continue;
+        if (list->Items(i)->Nameless()) {
+          currentEntry_->Assign(*list->Items(i));
+          ReportSkip(skBadName, std::string(), i);
+          DropFromTotals();
+          continue;
+        }
         if (const TSkipReason damage = damage_[static_cast<std::size_t>(i)].Reason; damage != skNotReported) {
           currentEntry_->Assign(*list->Items(i));
           ReportSkip(damage, currentEntry_->StoredPath(), i);

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "platform/file_system.h"
+#include "platform/path.h"
 #include "unzip/decode/decode_state.h"
 #include "unzip/dest_paths.h"
 #include "unzip/driver_host.h"
@@ -48,6 +49,21 @@ bool StreamedEntryIsEmpty(TStream& stream, std::int64_t dataStart, bool wide) {
   return next == TLocalHeaderLayout::Signature || IsDirectorySignature(next);
 }
 
+/// Whether the central header says of an entry's data what its local header said,
+/// by which the entry was decoded as it passed: the method, the encryption, and
+/// for an encrypted entry what its password check reads (the time with bit 3).
+bool DecodedAlike(const TZipHeaderInfo& local, const TZipHeaderInfo& central) {
+  constexpr std::uint16_t encryption = FlagEncrypted | FlagStrongEncryption;
+  if (local.CompressionMethod != central.CompressionMethod ||
+      (local.Flags & encryption) != (central.Flags & encryption))
+    return false;
+  if (local.Aes.Version != central.Aes.Version || local.Aes.Strength != central.Aes.Strength ||
+      local.Aes.Method != central.Aes.Method)
+    return false;
+  return !local.Encrypted() || ((local.Flags & FlagDataDescriptor) == (central.Flags & FlagDataDescriptor) &&
+                                local.DateTime == central.DateTime);
+}
+
 }  // namespace
 
 void TKestrelUnZip::SetInputStream(TStream* value) {
@@ -66,6 +82,7 @@ TStreamSource& TKestrelUnZip::StartStream() {
   endCentral_->Clear();
   rebuilt_ = false;
   streamCheck_ = {};
+  localNames_.clear();
   directoryList_ = std::make_unique<TSortedZip>(DuplicatesAllowed);
   return *streamSource_;
 }
@@ -157,12 +174,15 @@ void TKestrelUnZip::CheckStreamedDirectory() {
     std::int32_t at = 0;
     TZipHeaderInfo* listed = directoryList_->Find(central.get(), at) ? directoryList_->Items(at) : nullptr;
     if (listed == nullptr || listed->RawName() != central->RawName() || listed->CRC32 != central->CRC32 ||
-        listed->CompressedSize != central->CompressedSize || listed->UncompressedSize != central->UncompressedSize) {
+        listed->CompressedSize != central->CompressedSize || listed->UncompressedSize != central->UncompressedSize ||
+        !DecodedAlike(*listed, *central)) {
       ++streamCheck_.Disagreements;
       continue;
     }
     // The central header completes what the local header lacks: the host system,
-    // the attributes, the comment.
+    // the attributes, the comment; and its reading of the name wins.
+    if (listed->StoredPath() != central->StoredPath())
+      localNames_.push_back({at, listed->Directory(), listed->FileName()});
     listed->Assign(*central);
     listed->CacheComment(listed->CommentText(comment));
     confirmed[static_cast<std::size_t>(at)] = true;
@@ -190,6 +210,71 @@ void TKestrelUnZip::CheckStreamedDirectory() {
     } else {
       break;
     }
+  }
+}
+
+void TKestrelUnZip::RenameStreamedEntries() {
+  const platform::TPathRules& rules = platform::HostPathRules();
+  std::vector<std::string> oldFolders;
+  for (const TLocalName& local : localNames_) {
+    const TZipHeaderInfo& entry = *directoryList_->Items(local.Index);
+    const std::string oldFolder = EntryDestFolder(destDir_, rootDir_, local.Directory, recreateDirs_, rules);
+    currentEntry_->Assign(entry);
+    const std::string newFolder = EntryDestDir();
+    const std::string& stored = recreateDirs_ ? entry.StoredPath() : entry.FileName();
+    const bool refused = entry.Nameless() || StoredPathClimbs(stored, rules);
+    if (local.FileName.empty()) {
+      // A folder entry: made anew under its name (a folder again, and not refused),
+      // its old folder removed below once it is empty.
+      if (!recreateDirs_ || !platform::FolderExists(oldFolder) || oldFolder == newFolder) continue;
+      oldFolders.push_back(oldFolder);
+      if (refused || !entry.FileName().empty() || FolderHasLinks(newFolder)) {
+        --fileCount_;
+        continue;
+      }
+      platform::ForceFolders(newFolder);
+      folderTimes_.push_back({newFolder, entry.ModifiedTime, entry.DateTime});
+      continue;
+    }
+    const auto written = std::find_if(streamedFiles_.begin(), streamedFiles_.end(),
+                                      [&](const auto& file) { return file.first == local.Index; });
+    // Only a file made under the name the archive gave moves; a handler's name
+    // stays the handler's.
+    if (written == streamedFiles_.end() || written->second != oldFolder + local.FileName) continue;
+    const std::string oldName = written->second;
+    const std::string newName = newFolder + entry.FileName();
+    if (newName == oldName) continue;
+    oldFolders.push_back(oldFolder);
+    const bool throughLink = !refused && FolderHasLinks(platform::PathFolder(newName, rules));
+    if (refused || throughLink || entry.FileName().empty()) {
+      platform::RemoveFile(oldName);
+      streamedFiles_.erase(written);
+      --fileCount_;
+      ReportSkip(entry.Nameless() ? skBadName
+                 : throughLink    ? skPathThroughLink
+                                  : skPathClimbs,
+                 entry.Nameless() ? std::string() : newName, local.Index);
+      continue;
+    }
+    if (platform::QueryFileKind(newName) || platform::IsSymbolicLink(newName)) {
+      ++streamCheck_.Disagreements;
+      continue;
+    }
+    platform::ForceFolders(platform::PathFolder(newName, rules));
+    if (!platform::RenameFile(oldName, newName)) {
+      ++streamCheck_.Disagreements;
+      continue;
+    }
+    written->second = newName;
+  }
+  // The folders left empty by the moves, deepest first, up to the first that
+  // still holds something (DestDir's own stays in any case).
+  std::sort(oldFolders.begin(), oldFolders.end(),
+            [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
+  for (std::string folder : oldFolders) {
+    while (!folder.empty() && platform::IsPathSeparator(folder.back(), rules)) folder.pop_back();
+    while (folder.size() > destBase_.size() && !platform::IsSymbolicLink(folder) && platform::RemoveFolder(folder))
+      folder = platform::PathFolder(folder, rules);
   }
 }
 
@@ -230,9 +315,12 @@ std::int32_t TKestrelUnZip::UnZipStream() {
       const TEntryPatterns patterns(filesList_), exclusions(excludeList_);
       while (TZipHeaderInfo* entry = NextStreamedEntry()) {
         const std::int32_t index = directoryList_->Count() - 1;
-        const bool isFolder = entry->FileName().empty();
+        const bool isFolder = entry->FileName().empty() && !entry->Nameless();
         const bool chosen = (doAll_ || patterns.MatchAny(*entry)) && !exclusions.MatchAny(*entry);
-        if (chosen && !(isFolder && (!recreateDirs_ || outputStream_ != nullptr))) {
+        if (chosen && entry->Nameless()) {
+          currentEntry_->Assign(*entry);
+          ReportSkip(skBadName, std::string(), index);
+        } else if (chosen && !(isFolder && (!recreateDirs_ || outputStream_ != nullptr))) {
           // Only a deflated entry ends where its data says; a stored one could
           // hold anything, a descriptor's bytes included.
           const std::uint16_t method = entry->CompressionMethod;
@@ -256,6 +344,7 @@ std::int32_t TKestrelUnZip::UnZipStream() {
         FinishStreamedEntry(*entry);
       }
       CheckStreamedDirectory();
+      if (outputStream_ == nullptr) RenameStreamedEntries();
       // The modes arrive with the central directory, after every entry's data.
       TakeBackStreamedLinks();
       FinishExtraction();
