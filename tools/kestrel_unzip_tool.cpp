@@ -346,7 +346,9 @@ class TArchiveRun {
   }
 
   void NameCutWarning(const TZipHeaderInfo& entry) {
-    if (!entry.NameCutAtNul()) return;
+    // Once for an entry: another password makes it start again.
+    if (!entry.NameCutAtNul() || &entry == nameCutSaid_) return;
+    nameCutSaid_ = &entry;
     report_.SayEntry(entry, "warning: its stored name \"" + TerminalText(entry.RawName()) +
                                 "\" ends at a NUL byte; the rest is left out");
     report_.Raise(ExitWarning);
@@ -682,6 +684,8 @@ class TArchiveRun {
   std::int32_t passwordEntry_ = -1;
   int passwordTries_ = 0;
   bool passwordGivenUp_ = false, passwordAsked_ = false;
+  /// The entry whose name cut at a NUL was said last.
+  const TZipHeaderInfo* nameCutSaid_ = nullptr;
   /// The archive has no end record: its entries come from their local headers.
   bool cutShort_ = false;
   /// Standard input, when the archive is read from it ("-").
