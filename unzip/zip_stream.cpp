@@ -215,7 +215,9 @@ void TKestrelUnZip::CheckStreamedDirectory() {
 
 void TKestrelUnZip::RenameStreamedEntries() {
   const platform::TPathRules& rules = platform::HostPathRules();
-  std::vector<std::string> oldFolders;
+  // The folders of the old names with those of the new ones, to remove the old
+  // ones that the moves leave empty.
+  std::vector<std::pair<std::string, std::string>> oldFolders;
   for (const TLocalName& local : localNames_) {
     const TZipHeaderInfo& entry = *directoryList_->Items(local.Index);
     const std::string oldFolder = EntryDestFolder(destDir_, rootDir_, local.Directory, recreateDirs_, rules);
@@ -227,7 +229,7 @@ void TKestrelUnZip::RenameStreamedEntries() {
       // A folder entry: made anew under its name (a folder again, and not refused),
       // its old folder removed below once it is empty.
       if (!recreateDirs_ || !platform::FolderExists(oldFolder) || oldFolder == newFolder) continue;
-      oldFolders.push_back(oldFolder);
+      oldFolders.emplace_back(oldFolder, newFolder);
       if (refused || !entry.FileName().empty() || FolderHasLinks(newFolder)) {
         --fileCount_;
         continue;
@@ -244,9 +246,9 @@ void TKestrelUnZip::RenameStreamedEntries() {
     const std::string oldName = written->second;
     const std::string newName = newFolder + entry.FileName();
     if (newName == oldName) continue;
-    oldFolders.push_back(oldFolder);
+    oldFolders.emplace_back(oldFolder, newFolder);
     const bool throughLink = !refused && FolderHasLinks(platform::PathFolder(newName, rules));
-    if (refused || throughLink || entry.FileName().empty()) {
+    if (refused || throughLink) {
       platform::RemoveFile(oldName);
       streamedFiles_.erase(written);
       --fileCount_;
@@ -256,7 +258,8 @@ void TKestrelUnZip::RenameStreamedEntries() {
                  entry.Nameless() ? std::string() : newName, local.Index);
       continue;
     }
-    if (platform::QueryFileKind(newName) || platform::IsSymbolicLink(newName)) {
+    // A file the central directory names as a folder stays as it is.
+    if (entry.FileName().empty() || platform::QueryFileKind(newName) || platform::IsSymbolicLink(newName)) {
       ++streamCheck_.Disagreements;
       continue;
     }
@@ -267,13 +270,16 @@ void TKestrelUnZip::RenameStreamedEntries() {
     }
     written->second = newName;
   }
-  // The folders left empty by the moves, deepest first, up to the first that
-  // still holds something (DestDir's own stays in any case).
+  // The folders left empty by the moves, deepest first, up to the one the old
+  // and the new name share: only the old reading of the names made them.
   std::sort(oldFolders.begin(), oldFolders.end(),
-            [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
-  for (std::string folder : oldFolders) {
+            [](const auto& a, const auto& b) { return a.first.size() > b.first.size(); });
+  for (auto [folder, newFolder] : oldFolders) {
+    std::size_t shared = 0;
+    while (shared < folder.size() && shared < newFolder.size() && folder[shared] == newFolder[shared]) ++shared;
     while (!folder.empty() && platform::IsPathSeparator(folder.back(), rules)) folder.pop_back();
-    while (folder.size() > destBase_.size() && !platform::IsSymbolicLink(folder) && platform::RemoveFolder(folder))
+    while (folder.size() >= shared && folder.size() > destBase_.size() && !platform::IsSymbolicLink(folder) &&
+           platform::RemoveFolder(folder))
       folder = platform::PathFolder(folder, rules);
   }
 }
