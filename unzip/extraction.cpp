@@ -810,8 +810,14 @@ void TKestrelUnZip::FinishExtraction() {
 void TKestrelUnZip::TakeBackStreamedLinks() {
   for (const auto& [index, fName] : streamedFiles_) {
     const TZipHeaderInfo& entry = *directoryList_->Items(index);
-    if (!entry.IsSymbolicLink() || entry.UncompressedSize > LongestLinkTarget || platform::IsSymbolicLink(fName))
+    if (!entry.IsSymbolicLink() || platform::IsSymbolicLink(fName)) continue;
+    if (entry.UncompressedSize > LongestLinkTarget) {
+      // A target longer than any path is refused, as it is from a file.
+      platform::RemoveFile(fName);
+      --fileCount_;
+      ReportSkip(skLinkTarget, fName, index);
       continue;
+    }
     platform::TFile file = platform::TFile::Open(fName, platform::TFileAccess::Read, platform::TFileShare::Read,
                                                  platform::TFileCreation::OpenExisting);
     std::string target(static_cast<std::size_t>(entry.UncompressedSize), '\0');
