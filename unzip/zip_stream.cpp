@@ -164,10 +164,12 @@ void TKestrelUnZip::FinishStreamedEntry(TZipHeaderInfo& entry) {
 void TKestrelUnZip::CheckStreamedDirectory() {
   TStreamSource& source = *streamSource_;
   std::vector<bool> confirmed(static_cast<std::size_t>(directoryList_->Count()), false);
+  std::uint64_t headers = 0;
   for (;;) {
     auto central = NewEntry();
     if (!central->ReadCentralHeader(source)) break;
     streamCheck_.DirectorySeen = true;
+    ++headers;
     source.Seek(central->CentralExtraLength, soFromCurrent);
     std::string comment(central->CommentLength, '\0');
     comment.resize(static_cast<std::size_t>(std::max(source.Read(comment.data(), central->CommentLength), 0)));
@@ -201,6 +203,13 @@ void TKestrelUnZip::CheckStreamedDirectory() {
     } else if (signature == TEndCentralLayout::Signature) {
       std::uint8_t record[TEndCentralLayout::Size];
       if (source.Read(record, TEndCentralLayout::Size) != TEndCentralLayout::Size) break;
+      // A reader of the file takes the entries the end record counts: a count
+      // other than the directory's (unless the ZIP64 record holds it) reads
+      // otherwise there.
+      for (const std::size_t count : {TEndCentralLayout::TotalEntriesAt, TEndCentralLayout::EntriesThisDiskAt}) {
+        const std::uint16_t said = GetU16(record + count);
+        if (said != 0xFFFF && said != headers) ++streamCheck_.Disagreements;
+      }
       std::string comment(GetU16(record + TEndCentralLayout::CommentLengthAt), '\0');
       comment.resize(static_cast<std::size_t>(
           std::max(source.Read(comment.data(), static_cast<std::int32_t>(comment.size())), 0)));
