@@ -64,6 +64,22 @@ bool DecodedAlike(const TZipHeaderInfo& local, const TZipHeaderInfo& central) {
                                 local.DateTime == central.DateTime);
 }
 
+/// Whether a reader of the file would take another end record than the one just
+/// read, whose comment was comment: one in the comment or the bytes after it, or
+/// none at all for this one lies too far from the end. Reads the stream to its end
+/// (as far as such a reader looks).
+bool EndRecordFollows(TStream& stream, std::string tail) {
+  char block[4096];
+  for (std::int32_t got; tail.size() + TEndCentralLayout::Size <= TEndCentralLayout::SearchSize &&
+                         (got = stream.Read(block, sizeof block)) > 0;)
+    tail.append(block, static_cast<std::size_t>(got));
+  if (tail.size() + TEndCentralLayout::Size > TEndCentralLayout::SearchSize) return true;
+  const std::string signature("PK\x05\x06", 4);
+  for (std::size_t at = tail.find(signature); at != std::string::npos; at = tail.find(signature, at + 1))
+    if (at + TEndCentralLayout::Size <= tail.size()) return true;
+  return false;
+}
+
 }  // namespace
 
 void TKestrelUnZip::SetInputStream(TStream* value) {
@@ -193,6 +209,7 @@ void TKestrelUnZip::CheckStreamedDirectory() {
     streamCheck_.Disagreements += static_cast<std::int32_t>(std::count(confirmed.begin(), confirmed.end(), false));
   // The end records: the ZIP64 ones are passed over, the classic one gives the
   // archive comment.
+  bool endSeen = false;
   for (std::uint32_t signature; (signature = PeekSignature(source)) != 0;) {
     if (signature == TZip64EndCentralLayout::Signature) {
       std::uint8_t head[12];
@@ -215,11 +232,16 @@ void TKestrelUnZip::CheckStreamedDirectory() {
           std::max(source.Read(comment.data(), static_cast<std::int32_t>(comment.size())), 0)));
       endCentral_->CommentLength = static_cast<std::uint16_t>(comment.size());
       endCentral_->SetComment(comment);
+      endSeen = !EndRecordFollows(source, comment);
       break;
     } else {
       break;
     }
   }
+  // A reader of the file takes the end record nearest the file's end: without
+  // one right after this directory, or with another after it, it reads another
+  // archive than this stream gave.
+  if (streamCheck_.DirectorySeen && !endSeen) ++streamCheck_.Disagreements;
 }
 
 void TKestrelUnZip::RenameStreamedEntries() {
