@@ -820,8 +820,12 @@ void TKestrelUnZip::TakeBackStreamedLinks() {
     }
     platform::TFile file = platform::TFile::Open(fName, platform::TFileAccess::Read, platform::TFileShare::Read,
                                                  platform::TFileCreation::OpenExisting);
+    // The target is what the file holds, as decoded: what a link from a file gets
+    // too, should the data give fewer bytes than the header says.
     std::string target(static_cast<std::size_t>(entry.UncompressedSize), '\0');
-    if (!file.IsOpen() || file.Read(target.data(), target.size()) != static_cast<std::int64_t>(target.size())) continue;
+    const std::int64_t got = file.IsOpen() ? file.Read(target.data(), target.size()) : -1;
+    if (got < 0) continue;
+    target.resize(static_cast<std::size_t>(got));
     file = platform::TFile();
     platform::RemoveFile(fName);
     pendingLinks_.push_back({index, fName, std::move(target), entry.ModifiedTime, entry.DateTime, true});
