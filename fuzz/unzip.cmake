@@ -1,2 +1,5 @@
 # The zip component: loading the directory of arbitrary bytes under each IncompleteZipMode.
 kestrel_add_fuzzer(zip_directory LIBS kestrel_unzip)
+# The file and the pipe door over the same bytes: where both accept the archive,
+# the same files and outcomes.
+kestrel_add_fuzzer(door_differential LIBS kestrel_unzip)

@@ -114,6 +114,13 @@ std::optional<std::string> UnsupportedReason(const TZipHeaderInfo& entry) {
   return reason;
 }
 
+/// The refusal of an entry without a name: which entry of the directory (from
+/// 1), and the bytes stored for its name, escaped.
+std::string NamelessEntry(const TZipHeaderInfo& entry, std::int32_t index) {
+  return "entry " + std::to_string(index + 1) + " (stored name \"" + TerminalText(entry.RawName()) +
+         "\"): refused: its name is empty";
+}
+
 /// The name a part of a split archive has beside its last part (NAME.zip):
 /// NAME.z01, NAME.z02, ...; the last part is the archive itself.
 std::string SplitPartName(const std::string& archive, std::int32_t part, std::int32_t parts) {
@@ -337,6 +344,7 @@ class TArchiveRun {
     for (std::int32_t i = 0; i < entries.Count(); ++i) {
       if (platform::InterruptRequested()) throw EUserCanceled("User Aborted Operation");
       if (!selected_[static_cast<std::size_t>(i)]) continue;
+      if (!NameChecked(*entries.Items(i), i)) continue;
       const bool verbose = kind == TListingKind::Verbose;
       listing.Entry(*entries.Items(i), kind == TListingKind::NamesOnly ? std::string() : unzip_.FileComment(i),
                     verbose ? unzip_.LinkTarget(i) : std::nullopt);
@@ -346,6 +354,27 @@ class TArchiveRun {
     // A listing of a few entries does not fail for a member that matched nothing.
     if (report_.Status() <= ExitWarning && Filtered() && selectedCount_ == 0) return ExitNoMatch;
     return report_.Status();
+  }
+
+  /// What a listing says of an entry's name: a nameless entry is refused
+  /// (false: it is not listed), a name cut at a NUL is a warning.
+  bool NameChecked(const TZipHeaderInfo& entry, std::int32_t index) {
+    if (entry.Nameless()) {
+      report_.Say(NamelessEntry(entry, index));
+      report_.Raise(ExitFormatError);
+      return false;
+    }
+    NameCutWarning(entry);
+    return true;
+  }
+
+  void NameCutWarning(const TZipHeaderInfo& entry) {
+    // Once for an entry: another password makes it start again.
+    if (!entry.NameCutAtNul() || &entry == nameCutSaid_) return;
+    nameCutSaid_ = &entry;
+    report_.SayEntry(entry, "warning: its stored name \"" + TerminalText(entry.RawName()) +
+                                "\" ends at a NUL byte; the rest is left out");
+    report_.Raise(ExitWarning);
   }
 
   // ---- Extraction, test and pipe ------------------------------------------------
@@ -398,6 +427,7 @@ class TArchiveRun {
     unzip_.OnStartUnZip = [&](TKestrelUnZip& sender, std::int32_t index, std::string& fName, bool& skip) {
       if (platform::InterruptRequested()) throw EUserCanceled("User Aborted Operation");
       const TZipHeaderInfo& entry = *sender.ZipInfo()->Items(index);
+      NameCutWarning(entry);
       if (const auto reason = UnsupportedReason(entry)) {
         ++unsupported_;
         skip = true;
@@ -552,6 +582,11 @@ class TArchiveRun {
                                     (error != 0 ? ": " + platform::SystemErrorText(error) : std::string()));
         break;
       }
+      case skBadName:
+        ++nameless_;
+        report_.Say(NamelessEntry(entry, index));
+        report_.Raise(ExitFormatError);
+        break;
       case skStreamedSize:
         ++damaged_;
         report_.SayEntry(entry,
@@ -634,7 +669,7 @@ class TArchiveRun {
     if (crcErrors_ > 0)
       lines.push_back("Errors detected in " + std::to_string(crcErrors_) + " of the " + Plural(tested, "file") +
                       " tested in " + name + ".");
-    else if (damaged_ > 0)
+    else if (damaged_ + nameless_ > 0)
       // What could not be tested is no success: the standard output says so as
       // well as the lines on stderr.
       lines.push_back("At least one error was detected in " + name + ".");
@@ -649,6 +684,7 @@ class TArchiveRun {
     if (badPasswords_ > 0) lines.push_back(Plural(badPasswords_, "file") + " skipped because of incorrect password.");
     if (unsupported_ > 0)
       lines.push_back(Plural(unsupported_, "file") + " skipped because of unsupported compression or encoding.");
+    if (nameless_ > 0) lines.push_back(Plural(nameless_, "file") + " skipped because of an empty name.");
     for (const std::string& line : lines) platform::WriteConsoleLine(platform::TConsoleStream::Output, line);
   }
 
@@ -684,7 +720,7 @@ class TArchiveRun {
   TSplitGuard split_;
   std::vector<bool> selected_;
   std::uint64_t selectedCount_ = 0, unmatched_ = 0;
-  std::uint64_t succeeded_ = 0, crcErrors_ = 0, badPasswords_ = 0, unsupported_ = 0, keptUnasked_ = 0;
+  std::uint64_t succeeded_ = 0, crcErrors_ = 0, badPasswords_ = 0, unsupported_ = 0, keptUnasked_ = 0, nameless_ = 0;
   /// Entries left out for the archive's damage: overlapping, cut short, of no
   /// telling end in a stream.
   std::uint64_t damaged_ = 0;
@@ -693,6 +729,8 @@ class TArchiveRun {
   std::int32_t passwordEntry_ = -1;
   int passwordTries_ = 0;
   bool passwordGivenUp_ = false, passwordAsked_ = false;
+  /// The entry whose name cut at a NUL was said last.
+  const TZipHeaderInfo* nameCutSaid_ = nullptr;
   /// The archive has no end record: its entries come from their local headers.
   bool cutShort_ = false;
   /// Entries skipped because the archive ends inside them.

@@ -224,7 +224,8 @@ std::int32_t TKestrelUnZip::UnZipSelected() {
     const TEntryPatterns patterns(filesList_), exclusions(excludeList_);
     for (std::int32_t i = 0; i < count; ++i) {
       const TZipHeaderInfo& entry = *list->Items(i);
-      const bool isFolder = entry.FileName().empty();
+      // A nameless entry is no folder: it is visited, to be refused.
+      const bool isFolder = entry.FileName().empty() && !entry.Nameless();
       const bool excluded = exclusions.MatchAny(entry);
       visit[static_cast<std::size_t>(i)] = doAll_ && !excluded;
       if (isFolder && !recreateDirs_) {
@@ -258,6 +259,12 @@ std::int32_t TKestrelUnZip::UnZipSelected() {
       for (std::int32_t i = 0; i < count; ++i) {
         if (ahead) nextOffer = OfferAhead(*ahead, visit, std::max(nextOffer, i + 1));
         if (!visit[static_cast<std::size_t>(i)]) continue;
+        if (list->Items(i)->Nameless()) {
+          currentEntry_->Assign(*list->Items(i));
+          ReportSkip(skBadName, std::string(), i);
+          DropFromTotals();
+          continue;
+        }
         if (const TSkipReason damage = damage_[static_cast<std::size_t>(i)].Reason; damage != skNotReported) {
           currentEntry_->Assign(*list->Items(i));
           ReportSkip(damage, currentEntry_->StoredPath(), i);
@@ -875,12 +882,22 @@ void TKestrelUnZip::FinishExtraction() {
 void TKestrelUnZip::TakeBackStreamedLinks() {
   for (const auto& [index, fName] : streamedFiles_) {
     const TZipHeaderInfo& entry = *directoryList_->Items(index);
-    if (!entry.IsSymbolicLink() || entry.UncompressedSize > LongestLinkTarget || platform::IsSymbolicLink(fName))
+    if (!entry.IsSymbolicLink() || platform::IsSymbolicLink(fName)) continue;
+    if (entry.UncompressedSize > LongestLinkTarget) {
+      // A target longer than any path is refused, as it is from a file.
+      platform::RemoveFile(fName);
+      --fileCount_;
+      ReportSkip(skLinkTarget, fName, index);
       continue;
+    }
     platform::TFile file = platform::TFile::Open(fName, platform::TFileAccess::Read, platform::TFileShare::Read,
                                                  platform::TFileCreation::OpenExisting);
+    // The target is what the file holds, as decoded: what a link from a file gets
+    // too, should the data give fewer bytes than the header says.
     std::string target(static_cast<std::size_t>(entry.UncompressedSize), '\0');
-    if (!file.IsOpen() || file.Read(target.data(), target.size()) != static_cast<std::int64_t>(target.size())) continue;
+    const std::int64_t got = file.IsOpen() ? file.Read(target.data(), target.size()) : -1;
+    if (got < 0) continue;
+    target.resize(static_cast<std::size_t>(got));
     file = platform::TFile();
     platform::RemoveFile(fName);
     pendingLinks_.push_back({index, fName, std::move(target), entry.ModifiedTime, entry.DateTime, true});

@@ -55,14 +55,19 @@ enum TSkipReason : std::uint8_t {
   /// The system made no symbolic link (on Windows without developer mode or the
   /// privilege): its last error code says why; nothing was written for it.
   skLinkFailed = 11,
+  /// The entry has no name (TZipHeaderInfo::Nameless: its stored name is empty,
+  /// or empty up to its first NUL): refused, nothing made. FName is empty; the
+  /// entry's RawName tells what was stored.
+  skBadName = 12,
 };
 
 /// What the end of an archive read from a stream said of the entries before it.
 struct TStreamCheck {
   bool DirectorySeen = false;  ///< the central directory arrived
-  /// Entries that it does not confirm (name, CRC and sizes at their local header
-  /// offset), central headers that name no entry read, and stretches of damage
-  /// passed over between entries.
+  /// Entries that it does not confirm (name, CRC, sizes, method and encryption at
+  /// their local header offset), central headers that name no entry read,
+  /// stretches of damage passed over between entries, and names it gives that
+  /// the files already written could not take.
   std::int32_t Disagreements = 0;
 };
 
@@ -438,6 +443,15 @@ class TKestrelUnZip {
   void FinishStreamedEntry(TZipHeaderInfo& entry);
   /// Reads the central directory and the end records that follow the entries.
   void CheckStreamedDirectory();
+  /// Where the central directory names an entry other than its local header did
+  /// (the Unicode path field only there, the host system's character set), the
+  /// central name wins: the file or folder written under the local name moves
+  /// to the central one, after the same checks. A name that climbs out, leads
+  /// through a link or names nothing takes the entry back (its file removed, its
+  /// count undone, the refusal reported); where something stands at the new name
+  /// already, or the move fails, the file keeps its name and the stream check
+  /// counts a disagreement.
+  void RenameStreamedEntries();
   /// The password check of an encrypted entry (the traditional header's check byte,
   /// or an AES entry's verifier), retried through OnBadPassword; false when it
   /// rejects the entry (reported and taken out of the totals).
@@ -629,6 +643,13 @@ class TKestrelUnZip {
   TStreamCheck streamCheck_;
   std::int64_t streamedDataStart_ = 0;  ///< where the current entry's data starts
   bool streamedSizeUnknown_ = false;    ///< its sizes follow its data
+  /// The entries whose central header names them otherwise than their local
+  /// header did: the index and the local header's Directory and FileName.
+  struct TLocalName {
+    std::int32_t Index;
+    std::string Directory, FileName;
+  };
+  std::vector<TLocalName> localNames_;
 };
 
 }  // namespace kestrel

@@ -23,6 +23,36 @@ constexpr std::uint16_t HostUnix = 3, HostOsX = 19;
 
 std::uint32_t CrcOfText(const std::string& text) { return ~UpdateCrc(0xFFFFFFFFu, text.data(), text.size()); }
 
+// Whether the bytes are well-formed UTF-8: no stray continuation byte, no
+// sequence cut short, no longer form than needed, no surrogate, nothing past
+// U+10FFFF.
+bool IsUtf8(const std::string& text) {
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const auto* end = p + text.size();
+  while (p < end) {
+    const unsigned char c = *p++;
+    if (c < 0x80) continue;
+    int more = 0;
+    std::uint32_t code = 0, least = 0;
+    if (c >= 0xC2 && c <= 0xDF) {
+      more = 1, code = c & 0x1F, least = 0x80;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      more = 2, code = c & 0x0F, least = 0x800;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      more = 3, code = c & 0x07, least = 0x10000;
+    } else {
+      return false;
+    }
+    if (end - p < more) return false;
+    for (int i = 0; i < more; ++i, ++p) {
+      if ((*p & 0xC0) != 0x80) return false;
+      code = code << 6 | (*p & 0x3F);
+    }
+    if (code < least || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
+  }
+  return true;
+}
+
 // The NTFS field: 4 reserved bytes, then tagged attributes; tag 1 (24 bytes)
 // holds the last-write, last-access and creation times.
 std::optional<platform::TFileTime> NtfsModifiedTime(const std::uint8_t* data, std::size_t size) {
@@ -130,37 +160,62 @@ void TZipHeaderInfo::SetComment(std::optional<std::string> value) {
   comment_ = std::move(value);
 }
 
-std::string TZipHeaderInfo::StoredName(const std::string& raw, bool convertFromOem) const {
+std::optional<std::string> TZipHeaderInfo::UnicodeName(const std::string& raw) const {
+  // The Unicode path field stands for the stored name it names by CRC-32; a tool
+  // that renamed the entry without knowing the field left a CRC that no longer
+  // fits, and the stored name stands. So does a field that names nothing: an
+  // empty name, one with a NUL, or bytes that are no UTF-8 would lose the entry
+  // or name it other than its maker did.
+  if (!unicodeName_ || unicodeName_->first != CrcOfText(raw)) return std::nullopt;
+  const std::string& name = unicodeName_->second;
+  if (name.empty() || name.find('\0') != std::string::npos || !IsUtf8(name)) return std::nullopt;
+  return name;
+}
+
+std::string TZipHeaderInfo::StoredName(const std::string& raw, bool local) const {
   std::string name;
-  if (unicodeName_ && unicodeName_->first == CrcOfText(raw)) {
-    // The Unicode path field stands for the stored name it names by CRC-32; a
-    // tool that renamed the entry without knowing the field left a CRC that no
-    // longer fits, and the stored name stands.
-    name = platform::Utf8ToAnsi(unicodeName_->second);
+  if (const std::optional<std::string> unicode = UnicodeName(raw)) {
+    name = platform::Utf8ToAnsi(*unicode);
   } else {
     // A name ends at a NUL byte, as it does for the systems that made and read
     // such archives: no file name can hold one, and the bytes after it name nothing.
     name = raw.substr(0, raw.find('\0'));
     const std::uint16_t host = VersionMadeBy >> 8;
-    const bool fromUnix = host == HostUnix || host == HostOsX;
-    const std::string& charset = fromUnix ? NameCharsets.Unix : NameCharsets.Oem;
+    const bool fromUnix = !local && (host == HostUnix || host == HostOsX);
+    const bool ascii = std::all_of(name.begin(), name.end(), [](char c) { return (c & 0x80) == 0; });
     std::optional<std::string> converted;
-    // A name flagged as UTF-8 (general-purpose bit 11) says what it is; the
-    // others are in the code page of the archiving system, which the user may
-    // name. A name that is no text of it keeps the default reading.
-    if ((Flags & FlagUtf8Name) == 0 && !charset.empty()) converted = platform::CharsetToAnsi(charset, name);
-    if (converted) {
+    if ((Flags & FlagUtf8Name) != 0 || ascii) {
+      // A name flagged as UTF-8 (general-purpose bit 11) says what it is; the
+      // UTF-8 name is in the system's form already where the ANSI code page is
+      // UTF-8. ASCII reads the same in every set.
+      if (OEMConvert) name = platform::Utf8ToAnsi(name);
+    } else if (const std::string& charset = fromUnix ? NameCharsets.Unix : NameCharsets.Oem;
+               !charset.empty() && (converted = platform::CharsetToAnsi(charset, name))) {
+      // The others are in the code page of the archiving system, which the user
+      // may name. A name that is no text of it keeps the default reading. A local
+      // header names no system: the user's set for names not made on Unix is
+      // the one for local headers too.
       name = std::move(*converted);
-    } else if (convertFromOem && OEMConvert) {
-      // The UTF-8 name is in the system's form already where the ANSI code page
-      // is UTF-8; the others are in the OEM code page of MS-DOS.
-      name = (Flags & FlagUtf8Name) == 0 ? platform::OemToAnsi(name) : platform::Utf8ToAnsi(name);
+    } else if (local && IsUtf8(name)) {
+      // A local header does not say where it was made. A name that is UTF-8 is
+      // taken as UTF-8: Unix writers store UTF-8 names without the flag, and
+      // names in an OEM code page are hardly ever valid UTF-8. The central header,
+      // where there is one, has the last word.
+      if (OEMConvert) name = platform::Utf8ToAnsi(name);
+    } else if (local && !NameCharsets.Unix.empty() && (converted = platform::CharsetToAnsi(NameCharsets.Unix, name))) {
+      name = std::move(*converted);
+    } else if ((local || host == 0) && OEMConvert) {
+      // Only a name made on MS-DOS (host 0) is in the OEM code page of MS-DOS; so
+      // is a local header's that is nothing else.
+      name = platform::OemToAnsi(name);
     }
   }
   name.resize(std::min(name.size(), name.find('\0')));
   std::replace(name.begin(), name.end(), '/', '\\');
   return name;
 }
+
+bool TZipHeaderInfo::NameCutAtNul() const { return !UnicodeName(rawName_) && rawName_.find('\0') != std::string::npos; }
 
 std::string TZipHeaderInfo::CommentText(const std::string& stored) const {
   if (UnicodeComment && UnicodeComment->StoredCrc == CrcOfText(stored))
@@ -195,10 +250,10 @@ void TZipHeaderInfo::TakeSharedFields(const std::uint8_t* fields) {
   UncompressedSize = GetU32(at(L::UncompressedSizeAt));
 }
 
-void TZipHeaderInfo::TakeName(std::string raw, bool convertFromOem) {
+void TZipHeaderInfo::TakeName(std::string raw, bool local) {
   fileName_.clear();
   directory_.clear();
-  SetStoredPath(StoredName(raw, convertFromOem));
+  SetStoredPath(StoredName(raw, local));
   NameLength = static_cast<std::uint16_t>(directory_.size() + fileName_.size());
   rawName_ = std::move(raw);
   comment_.reset();
@@ -318,8 +373,7 @@ bool TZipHeaderInfo::ReadCentralHeader(TStream& stream, const TNextVolume& nextV
   Zip64Local = false;
   if (!ReadExtraFields(*source, CentralExtraLength, true)) return fail();
   CentralHeaderOffset = static_cast<std::uint64_t>(start);
-  // Only a name made on MS-DOS (host 0) is in the OEM code page.
-  TakeName(std::move(raw), (VersionMadeBy >> 8) == 0);
+  TakeName(std::move(raw), false);
   return true;
 }
 
@@ -351,8 +405,7 @@ bool TZipHeaderInfo::ReadLocalHeader(TStream& stream) {
   Zip64Local = false;
   if (!ReadExtraFields(stream, LocalExtraLength, false)) return fail();
   LocalHeaderOffset = static_cast<std::uint64_t>(start);
-  // A local header names no host system, so its name is converted whenever the
-  // component converts at all.
+  // A local header names no host system: its name is read by what its bytes are.
   TakeName(std::move(raw), true);
   return true;
 }

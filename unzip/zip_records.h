@@ -99,6 +99,12 @@ class TZipHeaderInfo {
   std::string StoredPath() const { return directory_ + fileName_; }
   /// The name bytes exactly as the header stored them, before any conversion.
   const std::string& RawName() const { return rawName_; }
+  /// The entry has no name: its stored name is empty, or empty up to its first
+  /// NUL, and no Unicode path field stands for it. Such an entry names no file.
+  bool Nameless() const { return directory_.empty() && fileName_.empty(); }
+  /// The stored name holds a NUL byte, and the name ends there: the bytes after
+  /// it are lost (no Unicode path field stands for the name).
+  bool NameCutAtNul() const;
   void SetFileName(const std::string& value);
   /// Appends a backslash to a non-empty folder that lacks one.
   void SetDirectory(const std::string& value);
@@ -131,15 +137,21 @@ class TZipHeaderInfo {
 
  private:
   /// The stored name in the system's form: the Unicode path field's name when
-  /// its CRC-32 is that of the raw name; else UTF-8 (flag bit 11), or a name in
-  /// the user's character set, or in the OEM code page (made on MS-DOS), or the
-  /// bytes as they are.
-  std::string StoredName(const std::string& raw, bool convertFromOem) const;
+  /// its CRC-32 is that of the raw name (and it names something); else UTF-8
+  /// (flag bit 11, or ASCII), or a name in the user's character set, or in the
+  /// OEM code page (made on MS-DOS), or the bytes as they are. A local header
+  /// (local) names no system: its name is read in the user's set for names not
+  /// made on Unix when one is given, else as UTF-8 when it is valid UTF-8, else in
+  /// the user's set for Unix names, else in the OEM code page.
+  std::string StoredName(const std::string& raw, bool local) const;
+  /// The Unicode path field's name, when it stands for raw: its CRC-32 fits and
+  /// it holds a name, valid UTF-8 without a NUL.
+  std::optional<std::string> UnicodeName(const std::string& raw) const;
   /// The fields the local and the central header share, from the first of them.
   void TakeSharedFields(const std::uint8_t* fields);
   /// The stored name: raw as read, the path split into Directory and FileName
-  /// (converted from the OEM code page when asked), the comment and marks cleared.
-  void TakeName(std::string raw, bool convertFromOem);
+  /// (read as StoredName says), the comment and marks cleared.
+  void TakeName(std::string raw, bool local);
   /// Reads the extra field that follows the name (length bytes) and takes the
   /// ZIP64 values for the fields that hold their escape value (in a central
   /// header the offset and the disk too), for method 99 the AES block, the

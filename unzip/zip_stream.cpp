@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "platform/file_system.h"
+#include "platform/path.h"
 #include "unzip/decode/decode_state.h"
 #include "unzip/dest_paths.h"
 #include "unzip/driver_host.h"
@@ -48,6 +49,37 @@ bool StreamedEntryIsEmpty(TStream& stream, std::int64_t dataStart, bool wide) {
   return next == TLocalHeaderLayout::Signature || IsDirectorySignature(next);
 }
 
+/// Whether the central header says of an entry's data what its local header said,
+/// by which the entry was decoded as it passed: the method, the encryption, and
+/// for an encrypted entry what its password check reads (the time with bit 3).
+bool DecodedAlike(const TZipHeaderInfo& local, const TZipHeaderInfo& central) {
+  constexpr std::uint16_t encryption = FlagEncrypted | FlagStrongEncryption;
+  if (local.CompressionMethod != central.CompressionMethod ||
+      (local.Flags & encryption) != (central.Flags & encryption))
+    return false;
+  if (local.Aes.Version != central.Aes.Version || local.Aes.Strength != central.Aes.Strength ||
+      local.Aes.Method != central.Aes.Method)
+    return false;
+  return !local.Encrypted() || ((local.Flags & FlagDataDescriptor) == (central.Flags & FlagDataDescriptor) &&
+                                local.DateTime == central.DateTime);
+}
+
+/// Whether a reader of the file would take another end record than the one just
+/// read, whose comment was comment: one in the comment or the bytes after it, or
+/// none at all for this one lies too far from the end. Reads the stream to its end
+/// (as far as such a reader looks).
+bool EndRecordFollows(TStream& stream, std::string tail) {
+  char block[4096];
+  for (std::int32_t got; tail.size() + TEndCentralLayout::Size <= TEndCentralLayout::SearchSize &&
+                         (got = stream.Read(block, sizeof block)) > 0;)
+    tail.append(block, static_cast<std::size_t>(got));
+  if (tail.size() + TEndCentralLayout::Size > TEndCentralLayout::SearchSize) return true;
+  const std::string signature("PK\x05\x06", 4);
+  for (std::size_t at = tail.find(signature); at != std::string::npos; at = tail.find(signature, at + 1))
+    if (at + TEndCentralLayout::Size <= tail.size()) return true;
+  return false;
+}
+
 }  // namespace
 
 void TKestrelUnZip::SetInputStream(TStream* value) {
@@ -66,6 +98,7 @@ TStreamSource& TKestrelUnZip::StartStream() {
   endCentral_->Clear();
   rebuilt_ = false;
   streamCheck_ = {};
+  localNames_.clear();
   directoryList_ = std::make_unique<TSortedZip>(DuplicatesAllowed);
   return *streamSource_;
 }
@@ -168,22 +201,27 @@ void TKestrelUnZip::FinishStreamedEntry(TZipHeaderInfo& entry) {
 void TKestrelUnZip::CheckStreamedDirectory() {
   TStreamSource& source = *streamSource_;
   std::vector<bool> confirmed(static_cast<std::size_t>(directoryList_->Count()), false);
+  std::uint64_t headers = 0;
   for (;;) {
     auto central = NewEntry();
     if (!central->ReadCentralHeader(source)) break;
     streamCheck_.DirectorySeen = true;
+    ++headers;
     source.Seek(central->CentralExtraLength, soFromCurrent);
     std::string comment(central->CommentLength, '\0');
     comment.resize(static_cast<std::size_t>(std::max(source.Read(comment.data(), central->CommentLength), 0)));
     std::int32_t at = 0;
     TZipHeaderInfo* listed = directoryList_->Find(central.get(), at) ? directoryList_->Items(at) : nullptr;
     if (listed == nullptr || listed->RawName() != central->RawName() || listed->CRC32 != central->CRC32 ||
-        listed->CompressedSize != central->CompressedSize || listed->UncompressedSize != central->UncompressedSize) {
+        listed->CompressedSize != central->CompressedSize || listed->UncompressedSize != central->UncompressedSize ||
+        !DecodedAlike(*listed, *central)) {
       ++streamCheck_.Disagreements;
       continue;
     }
     // The central header completes what the local header lacks: the host system,
-    // the attributes, the comment.
+    // the attributes, the comment; and its reading of the name wins.
+    if (listed->StoredPath() != central->StoredPath())
+      localNames_.push_back({at, listed->Directory(), listed->FileName()});
     listed->Assign(*central);
     listed->CacheComment(listed->CommentText(comment));
     confirmed[static_cast<std::size_t>(at)] = true;
@@ -192,6 +230,7 @@ void TKestrelUnZip::CheckStreamedDirectory() {
     streamCheck_.Disagreements += static_cast<std::int32_t>(std::count(confirmed.begin(), confirmed.end(), false));
   // The end records: the ZIP64 ones are passed over, the classic one gives the
   // archive comment.
+  bool endSeen = false;
   for (std::uint32_t signature; (signature = PeekSignature(source)) != 0;) {
     if (signature == TZip64EndCentralLayout::Signature) {
       std::uint8_t head[12];
@@ -202,15 +241,98 @@ void TKestrelUnZip::CheckStreamedDirectory() {
     } else if (signature == TEndCentralLayout::Signature) {
       std::uint8_t record[TEndCentralLayout::Size];
       if (source.Read(record, TEndCentralLayout::Size) != TEndCentralLayout::Size) break;
+      // A reader of the file takes the entries the end record counts: a count
+      // other than the directory's (unless the ZIP64 record holds it) reads
+      // otherwise there.
+      for (const std::size_t count : {TEndCentralLayout::TotalEntriesAt, TEndCentralLayout::EntriesThisDiskAt}) {
+        const std::uint16_t said = GetU16(record + count);
+        if (said != 0xFFFF && said != headers) ++streamCheck_.Disagreements;
+      }
       std::string comment(GetU16(record + TEndCentralLayout::CommentLengthAt), '\0');
       comment.resize(static_cast<std::size_t>(
           std::max(source.Read(comment.data(), static_cast<std::int32_t>(comment.size())), 0)));
       endCentral_->CommentLength = static_cast<std::uint16_t>(comment.size());
       endCentral_->SetComment(comment);
+      endSeen = !EndRecordFollows(source, comment);
       break;
     } else {
       break;
     }
+  }
+  // A reader of the file takes the end record nearest the file's end: without
+  // one right after this directory, or with another after it, it reads another
+  // archive than this stream gave.
+  if (streamCheck_.DirectorySeen && !endSeen) ++streamCheck_.Disagreements;
+}
+
+void TKestrelUnZip::RenameStreamedEntries() {
+  const platform::TPathRules& rules = platform::HostPathRules();
+  // The folders of the old names with those of the new ones, to remove the old
+  // ones that the moves leave empty.
+  std::vector<std::pair<std::string, std::string>> oldFolders;
+  for (const TLocalName& local : localNames_) {
+    const TZipHeaderInfo& entry = *directoryList_->Items(local.Index);
+    const std::string oldFolder = EntryDestFolder(destDir_, rootDir_, local.Directory, recreateDirs_, rules);
+    currentEntry_->Assign(entry);
+    const std::string newFolder = EntryDestDir();
+    const std::string& stored = recreateDirs_ ? entry.StoredPath() : entry.FileName();
+    const bool refused = entry.Nameless() || StoredPathClimbs(stored, rules);
+    if (local.FileName.empty()) {
+      // A folder entry: made anew under its name (a folder again, and not refused),
+      // its old folder removed below once it is empty.
+      if (!recreateDirs_ || !platform::FolderExists(oldFolder) || oldFolder == newFolder) continue;
+      oldFolders.emplace_back(oldFolder, newFolder);
+      if (refused || !entry.FileName().empty() || FolderHasLinks(newFolder)) {
+        --fileCount_;
+        continue;
+      }
+      platform::ForceFolders(newFolder);
+      folderTimes_.push_back({newFolder, entry.ModifiedTime, entry.DateTime});
+      continue;
+    }
+    const auto written = std::find_if(streamedFiles_.begin(), streamedFiles_.end(),
+                                      [&](const auto& file) { return file.first == local.Index; });
+    // Only a file made under the name the archive gave moves; a handler's name
+    // stays the handler's.
+    if (written == streamedFiles_.end() || written->second != oldFolder + local.FileName) continue;
+    const std::string oldName = written->second;
+    const std::string newName = newFolder + entry.FileName();
+    if (newName == oldName) continue;
+    oldFolders.emplace_back(oldFolder, newFolder);
+    const bool throughLink = !refused && FolderHasLinks(platform::PathFolder(newName, rules));
+    if (refused || throughLink) {
+      platform::RemoveFile(oldName);
+      streamedFiles_.erase(written);
+      --fileCount_;
+      ReportSkip(entry.Nameless() ? skBadName
+                 : throughLink    ? skPathThroughLink
+                                  : skPathClimbs,
+                 entry.Nameless() ? std::string() : newName, local.Index);
+      continue;
+    }
+    // A file the central directory names as a folder stays as it is.
+    if (entry.FileName().empty() || platform::QueryFileKind(newName) || platform::IsSymbolicLink(newName)) {
+      ++streamCheck_.Disagreements;
+      continue;
+    }
+    platform::ForceFolders(platform::PathFolder(newName, rules));
+    if (!platform::RenameFile(oldName, newName)) {
+      ++streamCheck_.Disagreements;
+      continue;
+    }
+    written->second = newName;
+  }
+  // The folders left empty by the moves, deepest first, up to the one the old
+  // and the new name share: only the old reading of the names made them.
+  std::sort(oldFolders.begin(), oldFolders.end(),
+            [](const auto& a, const auto& b) { return a.first.size() > b.first.size(); });
+  for (auto [folder, newFolder] : oldFolders) {
+    std::size_t shared = 0;
+    while (shared < folder.size() && shared < newFolder.size() && folder[shared] == newFolder[shared]) ++shared;
+    while (!folder.empty() && platform::IsPathSeparator(folder.back(), rules)) folder.pop_back();
+    while (folder.size() >= shared && folder.size() > destBase_.size() && !platform::IsSymbolicLink(folder) &&
+           platform::RemoveFolder(folder))
+      folder = platform::PathFolder(folder, rules);
   }
 }
 
@@ -251,9 +373,12 @@ std::int32_t TKestrelUnZip::UnZipStream() {
       const TEntryPatterns patterns(filesList_), exclusions(excludeList_);
       while (TZipHeaderInfo* entry = NextStreamedEntry()) {
         const std::int32_t index = directoryList_->Count() - 1;
-        const bool isFolder = entry->FileName().empty();
+        const bool isFolder = entry->FileName().empty() && !entry->Nameless();
         const bool chosen = (doAll_ || patterns.MatchAny(*entry)) && !exclusions.MatchAny(*entry);
-        if (chosen && !(isFolder && (!recreateDirs_ || outputStream_ != nullptr))) {
+        if (chosen && entry->Nameless()) {
+          currentEntry_->Assign(*entry);
+          ReportSkip(skBadName, std::string(), index);
+        } else if (chosen && !(isFolder && (!recreateDirs_ || outputStream_ != nullptr))) {
           // Only a deflated entry ends where its data says; a stored one could
           // hold anything, a descriptor's bytes included.
           const std::uint16_t method = entry->CompressionMethod;
@@ -283,6 +408,7 @@ std::int32_t TKestrelUnZip::UnZipStream() {
         FinishStreamedEntry(*entry);
       }
       CheckStreamedDirectory();
+      if (outputStream_ == nullptr) RenameStreamedEntries();
       // The modes arrive with the central directory, after every entry's data.
       TakeBackStreamedLinks();
       FinishExtraction();

@@ -101,6 +101,11 @@ TEST(KestrelUnZipAsMakerMeant, NamesInTheirMakersCodePages) {
     RunProgram(KESTREL_UNZIP_EXE, {c.Option, c.Charset, archive.string(), "-d", (work.Path() / c.Charset).string()});
     EXPECT_EQ(testsupport::FilesBelow(work.Path() / c.Charset),
               std::set<std::string>{python.Out.substr(0, python.Out.size() - 1)});
+    // From a pipe, where the local header names no system, the same name.
+    testsupport::ShellIn(work.Path(), std::string(KESTREL_UNZIP_EXE) + " -q " + c.Option + " " + c.Charset +
+                                          " - -d piped-" + c.Charset + " < " + c.Charset + ".zip");
+    EXPECT_EQ(testsupport::FilesBelow(work.Path() / ("piped-" + c.Charset)),
+              testsupport::FilesBelow(work.Path() / c.Charset));
   }
   auto withField = [&](std::uint32_t crc) {
     ziptest::TEntrySpec entry = dosEntry(chinese);
