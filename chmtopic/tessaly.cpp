@@ -10,6 +10,7 @@
 #include "chmtopic/default_topic.h"
 #include "platform/code_page.h"
 #include "platform/file_system.h"
+#include "platform/utf8.h"
 
 namespace tessaly {
 namespace {
@@ -76,35 +77,12 @@ std::string WhyNoChm(const std::string& chmPath) {
   return "not a CHM file (Compiled HTML Help)";
 }
 
-/// True when the bytes are well-formed UTF-8.
-bool IsUtf8(std::string_view text) {
-  for (std::size_t i = 0; i < text.size();) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    const std::size_t length = lead < 0x80                    ? 1
-                               : lead >= 0xC2 && lead <= 0xDF ? 2
-                               : lead >= 0xE0 && lead <= 0xEF ? 3
-                               : lead >= 0xF0 && lead <= 0xF4 ? 4
-                                                              : 0;
-    if (length == 0 || text.size() - i < length) return false;
-    for (std::size_t k = 1; k < length; ++k) {
-      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
-    }
-    // No overlong forms, no surrogates, nothing past U+10FFFF.
-    const auto second = static_cast<unsigned char>(length > 1 ? text[i + 1] : 0);
-    if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second > 0x9F) || (lead == 0xF0 && second < 0x90) ||
-        (lead == 0xF4 && second > 0x8F))
-      return false;
-    i += length;
-  }
-  return true;
-}
-
 /// The topic in the system's code page (UTF-8 on Linux and wherever Windows lets
 /// the program have it). The help compiler writes names in the code page of the
 /// project's language, so a Russian help file's "Введение.htm" comes in
 /// windows-1251; a name that is already UTF-8 (some compilers write that) stays.
 std::string TopicInSystemCodePage(const std::string& topic, std::optional<std::uint32_t> language) {
-  if (!language || IsUtf8(topic)) return topic;
+  if (!language || platform::IsUtf8(topic)) return topic;
   const std::uint32_t codePage = AnsiCodePageOfLanguage(*language);
   if (codePage == 0) return topic;
   const std::optional<std::string> utf8 = platform::CodePageToUtf8(codePage, topic);

@@ -42,28 +42,6 @@ namespace {
 constexpr std::size_t MaxInput = 32 * 1024;
 constexpr std::int64_t MaxOutput = 4 * 1024 * 1024;
 
-// The input as a pipe gives it: read front to back, and its position asked for.
-class TPipe final : public kestrel::TStream {
- public:
-  TPipe(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
-  std::int32_t Read(void* buffer, std::int32_t count) override {
-    const auto n = static_cast<std::int32_t>(std::min<std::size_t>(static_cast<std::size_t>(count), size_ - at_));
-    if (n > 0) std::memcpy(buffer, data_ + at_, static_cast<std::size_t>(n));
-    at_ += static_cast<std::size_t>(n);
-    return n;
-  }
-  std::int32_t Write(const void*, std::int32_t) override { return 0; }
-  std::int64_t Seek(std::int64_t offset, std::int16_t origin) override {
-    if (origin != kestrel::soFromCurrent || offset != 0) std::abort();  // a pipe cannot seek
-    return static_cast<std::int64_t>(at_);
-  }
-
- private:
-  const std::uint8_t* data_;
-  std::size_t size_;
-  std::size_t at_ = 0;
-};
-
 /// What one door did: the last event of each entry (by its local header's
 /// offset), and whether the archive as a whole was accepted.
 struct TDoorRun {
@@ -175,7 +153,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t siz
     }
   }
   if (fileRun.Accepted) {
-    TPipe pipe(data, size);
+    fuzzsupport::TPipe pipe(data, size);
     kestrel::TKestrelUnZip unzip;
     Listen(unzip, pipeRun);
     unzip.SetInputStream(&pipe);

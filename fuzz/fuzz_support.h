@@ -108,6 +108,28 @@ inline int DecodeOne(const std::uint8_t* data, std::size_t size, std::uint16_t m
   return 0;
 }
 
+// The input as a pipe gives it: read front to back, and its position asked for.
+class TPipe final : public kestrel::TStream {
+ public:
+  TPipe(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+  std::int32_t Read(void* buffer, std::int32_t count) override {
+    const auto n = static_cast<std::int32_t>(std::min<std::size_t>(static_cast<std::size_t>(count), size_ - at_));
+    if (n > 0) std::memcpy(buffer, data_ + at_, static_cast<std::size_t>(n));
+    at_ += static_cast<std::size_t>(n);
+    return n;
+  }
+  std::int32_t Write(const void*, std::int32_t) override { return 0; }
+  std::int64_t Seek(std::int64_t offset, std::int16_t origin) override {
+    if (origin != kestrel::soFromCurrent || offset != 0) std::abort();  // a pipe cannot seek
+    return static_cast<std::int64_t>(at_);
+  }
+
+ private:
+  const std::uint8_t* data_;
+  std::size_t size_;
+  std::size_t at_ = 0;
+};
+
 /// A private folder for this fuzzing process (empty when none could be made).
 inline const std::string& WorkFolder(const char* prefix) {
   static const std::string folder = platform::MakePrivateFolder(platform::TempFolder(), prefix);

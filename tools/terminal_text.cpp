@@ -3,36 +3,10 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "platform/utf8.h"
+
 namespace kestrel::tool {
 namespace {
-
-/// The length of the UTF-8 character that starts at text[at] (its code point in
-/// codePoint), or 0 when no well-formed character starts there.
-std::size_t Utf8Character(std::string_view text, std::size_t at, std::uint32_t& codePoint) {
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char lead = byte(at);
-  std::size_t length = 0;
-  std::uint32_t minimum = 0;
-  if (lead < 0x80) {
-    codePoint = lead;
-    return 1;
-  } else if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2, codePoint = lead & 0x1F, minimum = 0x80;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3, codePoint = lead & 0x0F, minimum = 0x800;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4, codePoint = lead & 0x07, minimum = 0x10000;
-  } else {
-    return 0;
-  }
-  if (at + length > text.size()) return 0;
-  for (std::size_t i = 1; i < length; ++i) {
-    if ((byte(at + i) & 0xC0) != 0x80) return 0;
-    codePoint = (codePoint << 6) | (byte(at + i) & 0x3F);
-  }
-  const bool surrogate = codePoint >= 0xD800 && codePoint <= 0xDFFF;
-  return codePoint < minimum || codePoint > 0x10FFFF || surrogate ? 0 : length;
-}
 
 std::string Hex(std::uint32_t value) {
   char text[8];
@@ -66,7 +40,7 @@ std::string TerminalText(std::string_view text, bool keepLineEnds) {
       shown += text[at++];
     } else {
       std::uint32_t codePoint = 0;
-      const std::size_t length = Utf8Character(text, at, codePoint);
+      const std::size_t length = platform::Utf8CharacterAt(text, at, codePoint);
       if (length == 0) {
         // Not UTF-8: a byte of another code page, which a terminal may still take
         // for a C1 control.
@@ -85,7 +59,7 @@ std::size_t DisplayWidth(std::string_view text) {
   std::size_t width = 0;
   for (std::size_t at = 0; at < text.size();) {
     std::uint32_t codePoint = 0;
-    const std::size_t length = Utf8Character(text, at, codePoint);
+    const std::size_t length = platform::Utf8CharacterAt(text, at, codePoint);
     width += length == 0 ? 1 : static_cast<std::size_t>(CharacterWidth(codePoint));
     at += length == 0 ? 1 : length;
   }
@@ -102,7 +76,7 @@ std::string FitToWidth(std::string_view text, std::size_t columns) {
     std::size_t from = start - 1;
     while (from > 0 && (static_cast<unsigned char>(text[from]) & 0xC0) == 0x80 && start - from < 4) --from;
     std::uint32_t codePoint = 0;
-    std::size_t length = Utf8Character(text, from, codePoint);
+    std::size_t length = platform::Utf8CharacterAt(text, from, codePoint);
     if (length != start - from) from = start - 1, length = 0;
     const std::size_t add = length == 0 ? 1 : static_cast<std::size_t>(CharacterWidth(codePoint));
     if (width + add > columns - 3) break;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/code_page.h"
+#include "platform/utf8.h"
 #include "unzip/decode/crc32.h"
 #include "unzip/dos_date_time.h"
 
@@ -22,36 +23,6 @@ constexpr std::int64_t NtfsEpochToUnix = 11644473600;  // seconds from 1601-01-0
 constexpr std::uint16_t HostUnix = 3, HostOsX = 19;
 
 std::uint32_t CrcOfText(const std::string& text) { return ~UpdateCrc(0xFFFFFFFFu, text.data(), text.size()); }
-
-// Whether the bytes are well-formed UTF-8: no stray continuation byte, no
-// sequence cut short, no longer form than needed, no surrogate, nothing past
-// U+10FFFF.
-bool IsUtf8(const std::string& text) {
-  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-  const auto* end = p + text.size();
-  while (p < end) {
-    const unsigned char c = *p++;
-    if (c < 0x80) continue;
-    int more = 0;
-    std::uint32_t code = 0, least = 0;
-    if (c >= 0xC2 && c <= 0xDF) {
-      more = 1, code = c & 0x1F, least = 0x80;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      more = 2, code = c & 0x0F, least = 0x800;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      more = 3, code = c & 0x07, least = 0x10000;
-    } else {
-      return false;
-    }
-    if (end - p < more) return false;
-    for (int i = 0; i < more; ++i, ++p) {
-      if ((*p & 0xC0) != 0x80) return false;
-      code = code << 6 | (*p & 0x3F);
-    }
-    if (code < least || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
-  }
-  return true;
-}
 
 // The NTFS field: 4 reserved bytes, then tagged attributes; tag 1 (24 bytes)
 // holds the last-write, last-access and creation times.
@@ -168,7 +139,7 @@ std::optional<std::string> TZipHeaderInfo::UnicodeName(const std::string& raw) c
   // or name it other than its maker did.
   if (!unicodeName_ || unicodeName_->first != CrcOfText(raw)) return std::nullopt;
   const std::string& name = unicodeName_->second;
-  if (name.empty() || name.find('\0') != std::string::npos || !IsUtf8(name)) return std::nullopt;
+  if (name.empty() || name.find('\0') != std::string::npos || !platform::IsUtf8(name)) return std::nullopt;
   return name;
 }
 
@@ -196,7 +167,7 @@ std::string TZipHeaderInfo::StoredName(const std::string& raw, bool local) const
       // header names no system: the user's set for names not made on Unix is
       // the one for local headers too.
       name = std::move(*converted);
-    } else if (local && IsUtf8(name)) {
+    } else if (local && platform::IsUtf8(name)) {
       // A local header does not say where it was made. A name that is UTF-8 is
       // taken as UTF-8: Unix writers store UTF-8 names without the flag, and
       // names in an OEM code page are hardly ever valid UTF-8. The central header,
