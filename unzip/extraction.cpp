@@ -882,7 +882,8 @@ void TKestrelUnZip::FinishExtraction() {
 void TKestrelUnZip::TakeBackStreamedLinks() {
   for (const auto& [index, fName] : streamedFiles_) {
     const TZipHeaderInfo& entry = *directoryList_->Items(index);
-    if (!entry.IsSymbolicLink() || platform::IsSymbolicLink(fName)) continue;
+    // An empty name: the file was taken back when its entry was renamed.
+    if (fName.empty() || !entry.IsSymbolicLink() || platform::IsSymbolicLink(fName)) continue;
     if (entry.UncompressedSize > LongestLinkTarget) {
       // A target longer than any path is refused, as it is from a file.
       platform::RemoveFile(fName);

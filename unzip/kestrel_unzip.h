@@ -609,8 +609,8 @@ class TKestrelUnZip {
     bool Counted = false;
   };
   std::vector<TPendingLink> pendingLinks_;
-  /// The files written from a stream, by index: the central directory at its end
-  /// may show that one is a link.
+  /// The files written from a stream, in the order of their indexes: the central
+  /// directory at its end may show that one is a link, or name it otherwise.
   std::vector<std::pair<std::int32_t, std::string>> streamedFiles_;
   /// The folder entries made in this extraction, given their times at its end.
   struct TFolderTime {

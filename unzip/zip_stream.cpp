@@ -290,11 +290,16 @@ void TKestrelUnZip::RenameStreamedEntries() {
       folderTimes_.push_back({newFolder, entry.ModifiedTime, entry.DateTime});
       continue;
     }
-    const auto written = std::find_if(streamedFiles_.begin(), streamedFiles_.end(),
-                                      [&](const auto& file) { return file.first == local.Index; });
+    // The files are kept in the order of their entries: one search, not a walk
+    // through them all for every renamed entry.
+    const auto written = std::lower_bound(
+        streamedFiles_.begin(), streamedFiles_.end(), local.Index,
+        [](const std::pair<std::int32_t, std::string>& file, std::int32_t i) { return file.first < i; });
     // Only a file made under the name the archive gave moves; a handler's name
     // stays the handler's.
-    if (written == streamedFiles_.end() || written->second != oldFolder + local.FileName) continue;
+    if (written == streamedFiles_.end() || written->first != local.Index ||
+        written->second != oldFolder + local.FileName)
+      continue;
     const std::string oldName = written->second;
     const std::string newName = newFolder + entry.FileName();
     if (newName == oldName) continue;
@@ -302,7 +307,7 @@ void TKestrelUnZip::RenameStreamedEntries() {
     const bool throughLink = !refused && FolderHasLinks(platform::PathFolder(newName, rules));
     if (refused || throughLink) {
       platform::RemoveFile(oldName);
-      streamedFiles_.erase(written);
+      written->second.clear();  // gone; the order of the others stays for the search
       --fileCount_;
       ReportSkip(entry.Nameless() ? skBadName
                  : throughLink    ? skPathThroughLink
