@@ -603,6 +603,11 @@ class TArchiveRun {
     report_.Raise(ExitWarning);
   }
 
+  /// A question starts at the start of its line, where the progress line stood.
+  void ClearProgress() {
+    if (progress_) progress_->Clear();
+  }
+
   /// The password prompts of an encrypted entry, as unzip asks them: the entry's
   /// name first, then up to two more tries; an empty answer gives up on every
   /// entry of the archive that needs a password. With -P nothing is asked.
@@ -612,6 +617,7 @@ class TArchiveRun {
     const std::string prompt = passwordTries_ == 0 ? "[" + report_.Archive() + "] " + ListedPath(entry) + " password: "
                                                    : "password incorrect--reenter: ";
     ++passwordTries_;
+    ClearProgress();
     const std::optional<std::string> answer = platform::ReadSecret(prompt);
     if (platform::InterruptRequested()) throw EUserCanceled("User Aborted Operation");
     if (!answer || answer->empty()) {
@@ -635,6 +641,7 @@ class TArchiveRun {
       return false;
     }
     for (;;) {
+      ClearProgress();
       const std::optional<std::string> answer =
           platform::ReadAnswer("replace " + TerminalText(fName) + "? [y]es, [n]o, [A]ll, [N]one, [r]ename: ");
       if (platform::InterruptRequested()) throw EUserCanceled("User Aborted Operation");

@@ -99,11 +99,20 @@ def prompt_cases(work):
             z.writestr(f"f{i:02}.txt", os.urandom(200000))
     for threads in ("1", "3"):
         folder = tempfile.mkdtemp(dir=work)
-        with open(os.path.join(folder, "f05.txt"), "wb") as f:
-            f.write(b"kept")
+        for name in ("f04.txt", "f05.txt"):
+            with open(os.path.join(folder, name), "wb") as f:
+                f.write(b"kept")
         process, master, slave = start(["--threads", threads, archive], folder)
         screen = bytearray()
+        # The first question answered after the second in which the progress line
+        # shows: the next one starts at the start of its line, not after the line.
         if read_until(master, screen, b"[r]ename: "):
+            time.sleep(1.2)
+            os.write(master, b"y\r")
+        second = b"replace ./f05.txt? [y]es, [n]o, [A]ll, [N]one, [r]ename: "
+        if read_until(master, screen, second):
+            if screen[screen.index(second) - 1:][:1] not in (b"\r", b"\n"):
+                failures.append(f"--threads {threads}: the question follows the progress line")
             os.write(master, CTRL_C)
         status = finish(process, master, slave, screen)
         check(f"overwrite prompt, --threads {threads}", status, screen, 80, "interrupted", folder)
