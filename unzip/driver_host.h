@@ -1,10 +1,11 @@
 #pragma once
 // The decoding frame's view of the component, for its extraction drivers: the
 // archive stream and its volumes, the message pump and cancel flag, OnDecrypt,
-// and the progress events with their byte counters.
+// and the progress events with the byte counters of the run going on.
 
 #include "unzip/decode/decode_errors.h"
 #include "unzip/decode/decode_state.h"
+#include "unzip/extraction_run.h"
 #include "unzip/kestrel_unzip.h"
 
 namespace kestrel {
@@ -35,8 +36,8 @@ class TKestrelUnZip::TDriverHost final : public TDecodeHost {
   bool HasFilePercentDone() override { return static_cast<bool>(unzip_.OnFilePercentDone); }
   void FilePercentDone(std::int32_t percent) override { unzip_.OnFilePercentDone(unzip_, percent); }
   bool HasTotalPercentDone() override { return static_cast<bool>(unzip_.OnTotalPercentDone); }
-  std::int64_t AddBytesDone(std::int32_t count) override { return unzip_.btsDone_ += count; }
-  std::int64_t TotalBytes() override { return unzip_.totalBytes_; }
+  std::int64_t AddBytesDone(std::int32_t count) override { return unzip_.run_->AddBytesDone(count); }
+  std::int64_t TotalBytes() override { return unzip_.run_->TotalBytes(); }
   void TotalPercentDone(std::int32_t percent) override { unzip_.OnTotalPercentDone(unzip_, percent); }
 
  private:

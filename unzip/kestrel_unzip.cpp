@@ -5,6 +5,7 @@
 
 #include "platform/code_page.h"
 #include "platform/host_ui.h"
+#include "unzip/extraction_run.h"
 
 namespace kestrel {
 

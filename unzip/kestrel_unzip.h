@@ -16,6 +16,7 @@
 
 #include "platform/file_system.h"
 #include "unzip/decode/decode_result.h"
+#include "unzip/entry_selection.h"
 #include "unzip/lfn_file_stream.h"
 #include "unzip/sorted_zip.h"
 #include "unzip/stream_source.h"
@@ -80,27 +81,11 @@ struct TEntryDamage {
   const TZipHeaderInfo* Other = nullptr;
 };
 
-/// The selection rule of an extraction, for one list of patterns: a pattern
-/// matches an entry when WildcardMatch takes it for the entry's stored path, both
-/// lower-cased, with the host's separator standing for the stored backslash. A
-/// caller that lists entries selects them as an extraction would.
-class TEntryPatterns {
- public:
-  explicit TEntryPatterns(const std::vector<std::string>& patterns);
-  /// True when one of the patterns matches the entry.
-  bool MatchAny(const TZipHeaderInfo& entry) const;
-  /// True when pattern i (in the order given) matches the entry.
-  bool Match(std::size_t i, const TZipHeaderInfo& entry) const;
-  std::size_t Count() const { return patterns_.size(); }
-
- private:
-  std::vector<std::string> patterns_;
-};
-
 class TKestrelUnZip;
 class TDecodeState;
 struct TDecodeEntry;
 class TDecodeAhead;
+class TExtractionRun;
 
 // Events. An unassigned event is not called; reference parameters are the ones a
 // handler may change.
@@ -154,13 +139,13 @@ class TKestrelUnZip {
   // ---- Settings and state ----------------------------------------------------------
 
   /// Uncompressed bytes written so far in this extraction.
-  std::int64_t BtsDone() const { return btsDone_; }
+  std::int64_t BtsDone() const;
   /// The entry list callers index, in SortMode order; null before a directory is read.
   TSortedZip* ZipInfo() const { return sortedView_ ? sortedView_.get() : directoryList_.get(); }
-  std::int32_t ThisVersion() const { return thisVersion_; }
+  std::int32_t ThisVersion() const { return VersionNumber; }
   /// The version cannot be set: code written for this interface may still try,
   /// and keeps compiling, but the value stays.
-  void SetThisVersion(std::int32_t) { thisVersion_ = VersionNumber; }
+  void SetThisVersion(std::int32_t) {}
 
   const std::string& ZipName() const { return zipName_; }
   /// Drops the directory and closes the archive when the name changes; a name
@@ -267,12 +252,12 @@ class TKestrelUnZip {
   /// with the decoder's own words (a library's message) in DecodeDetail. Read in
   /// OnBadCRC and OnSkippingFile, it tells damaged data from a mere CRC mismatch.
   /// An entry whose decoder failed fails even when its CRC matches.
-  TDecodeResult DecodeResult() const { return decodeResult_; }
-  const std::string& DecodeDetail() const { return decodeDetail_; }
+  TDecodeResult DecodeResult() const;
+  const std::string& DecodeDetail() const;
   /// Read in the verdict's events (OnBadCRC, OnBadPassword, OnSkippingFile): true
   /// when the entry's file replaces one that stood at its name. That file stays as
   /// it was unless the entry checks out; a new file that fails is removed.
-  bool ReplacingFile() const { return replacingFile_; }
+  bool ReplacingFile() const;
   /// The password for encrypted entries; empty by default.
   const std::string& Password() const { return password_; }
   void SetPassword(const std::string& value) { password_ = value; }
@@ -373,60 +358,37 @@ class TKestrelUnZip {
   TLFNFileStream* ArchiveStream() const { return archiveStream_.get(); }
 
  private:
-  // ---- The extraction driver (extraction.cpp) ---------------------------------
+  // The run of one UnZip, in its own object (extraction_run.h), reaches the
+  // settings, the events and the directory; the decoding routines below, and the
+  // decoding frame, reach the run through run_.
+  friend class TExtractionRun;
   class TDriverHost;
-  std::int32_t UnZipSelected();
-  /// Finds, before anything is written, the entries whose bytes (local header
-  /// through data) run into another entry's local header or into the central
-  /// directory, of the entries that share one local header all but the one it
-  /// names (or the first), and those that the end of the archive cuts short.
-  /// Fills damage_, by the index of ZipInfo.
-  void FindDamagedEntries();
-  /// The destination folder of CurrentEntry, ending with the host separator.
-  std::string EntryDestDir() const;
-  /// Extracts entry index of ZipInfo (through CurrentEntry): into the caller's
-  /// OutputStream when one is set, else into its file under DestDir, or makes its
-  /// folder. Per-entry problems are reported through the events and leave the
-  /// entry out; RetryEntry is set when a new password asks for another try; the
-  /// archive's own failures (its premature end, a failed write, a cancel) leave
-  /// as exceptions, with no partial file left behind.
-  void UnZipEntry(std::int32_t index, TDecodeState& state);
+
+  // ---- The decoding of an entry (extraction.cpp) ----------------------------------
+  /// Makes the run of this UnZip, which takes over the outcome of the last one.
+  TExtractionRun& BeginRun();
   /// Reads CurrentEntry's local header (30 bytes) into localHeader, opening its
   /// volume of a set, and leaves the archive at the entry's data.
   void ReadEntryLocalHeader(std::uint8_t* localHeader);
   /// Decodes CurrentEntry into the caller's OutputStream, after OnStartUnZip and
   /// the password check, and judges its CRC.
   void UnZipEntryToStream(std::int32_t index, TDecodeState& state, const std::uint8_t* localHeader);
-  /// Makes CurrentEntry's folder (a folder entry) below DestDir and counts it;
-  /// fires no event.
-  void MakeFolderEntry();
-  /// Where CurrentEntry's file goes, after the checks that may leave it out, each
-  /// reported: a path that climbs out or leads through a link, OnStartUnZip, the
-  /// password, an existing file. Nothing when it is left out.
-  /// With created given, a file that is new is created at once, and handed back
-  /// open there; otherwise the caller creates it. A retry of the entry with another
-  /// password replaces the file its first try was allowed to, without asking again.
-  std::optional<std::string> EntryDestination(std::int32_t index, TDecodeState& state,
-                                              std::unique_ptr<TLFNFileStream>* created);
-  /// Writes CurrentEntry's file where EntryDestination says, stamps its date and
-  /// attributes, and judges its CRC. A new file that fails is removed; a file that
-  /// replaces another is written beside it and renamed over it only when it
-  /// checks out, so that any failure leaves the old one as it was.
-  void UnZipEntryToFile(std::int32_t index, TDecodeState& state, const std::uint8_t* localHeader);
   /// The stream the entries' data is read from.
   TStream& EntrySource();
-  /// Queues the entries from index from on that workers may decode ahead (files
-  /// to visit, undamaged, neither links nor encrypted nor large) while the queue
-  /// has room; returns the index to go on from.
-  std::int32_t OfferAhead(TDecodeAhead& ahead, const std::vector<bool>& visit, std::int32_t from);
+  /// The password check of an encrypted entry (the traditional header's check byte,
+  /// or an AES entry's verifier), retried through OnBadPassword; false when it
+  /// rejects the entry (reported and taken out of the totals).
+  bool CheckPassword(std::int32_t index, TDecodeState& state);
+  /// The decoding frame's view of an entry, with the local header's lengths.
+  static TDecodeEntry DecodeEntryOf(const TZipHeaderInfo& entry, const std::uint8_t* localHeader);
+  /// Decodes CurrentEntry into output and keeps the decoder's result.
+  bool DecodeEntry(TDecodeState& state, const std::uint8_t* localHeader, TStream& output);
 
   // ---- An archive read from a stream (zip_stream.cpp) -----------------------------
   /// Starts the one reading of InputStream, with an empty directory.
   TStreamSource& StartStream();
   /// Reads the whole stream into the directory, for a listing.
   void ReadStreamDirectory();
-  /// The extraction of a streamed archive, in one pass.
-  std::int32_t UnZipStream();
   /// The entry whose local header comes next, added to the directory; null at
   /// the central directory or the stream's end. Damage between entries is passed
   /// over to the next local header; a stream that starts with none is no archive
@@ -443,74 +405,8 @@ class TKestrelUnZip {
   void FinishStreamedEntry(TZipHeaderInfo& entry);
   /// Reads the central directory and the end records that follow the entries.
   void CheckStreamedDirectory();
-  /// Where the central directory names an entry other than its local header did
-  /// (the Unicode path field only there, the host system's character set), the
-  /// central name wins: the file or folder written under the local name moves
-  /// to the central one, after the same checks. A name that climbs out, leads
-  /// through a link or names nothing takes the entry back (its file removed, its
-  /// count undone, the refusal reported); where something stands at the new name
-  /// already, or the move fails, the file keeps its name and the stream check
-  /// counts a disagreement.
-  void RenameStreamedEntries();
-  /// The password check of an encrypted entry (the traditional header's check byte,
-  /// or an AES entry's verifier), retried through OnBadPassword; false when it
-  /// rejects the entry (reported and taken out of the totals).
-  bool CheckPassword(std::int32_t index, TDecodeState& state);
-  /// The decoding frame's view of an entry, with the local header's lengths.
-  static TDecodeEntry DecodeEntryOf(const TZipHeaderInfo& entry, const std::uint8_t* localHeader);
-  /// Decodes CurrentEntry into output and keeps the decoder's result.
-  bool DecodeEntry(TDecodeState& state, const std::uint8_t* localHeader, TStream& output);
-  /// The verdict on CurrentEntry's CRC and its decoder's result: OnEndUnZip and a
-  /// count when the CRC matches (an AE-2 entry has none) and the decoder succeeded;
-  /// otherwise OnBadPassword (a new password sets RetryEntry) or OnSkippingFile for
-  /// an entry of the traditional cipher, OnBadCRC for another (an AES entry's
-  /// password passed its verifier already). False when it failed.
-  /// With announce false a success is only returned: its event and count
-  /// come later (a link, once it is made).
-  bool JudgeCrc(std::int32_t index, std::uint32_t crc, const std::string& fName, bool announce = true);
-  /// Whether an existing destination may be replaced under OverwriteMode.
-  bool OverwriteAllowed(std::int32_t index, std::string& fName);
-  /// Creates the output file: in place where nothing stands (as CreateNewOutput);
-  /// where a file stands, a temporary file beside it (the stream's FileName) for
-  /// the caller to rename over it. A folder is never replaced, a read-only file
-  /// only when ReplaceReadOnly allows it. Null when it cannot be created (the
-  /// system's last error code says why).
-  std::unique_ptr<TLFNFileStream> CreateOutput(const std::string& fName);
-  /// A new file beside fName, under a hidden name of its own, that will replace
-  /// it; null when none can be created.
-  std::unique_ptr<TLFNFileStream> CreateReplacement(const std::string& fName);
-  /// Fires OnSkippingFile with the run's Retry variable.
-  void ReportSkip(TSkipReason reason, const std::string& fName, std::int32_t index);
-  /// Takes CurrentEntry's size out of TotalBytes, the denominator of the total
-  /// percentage.
-  void DropFromTotals();
-  /// Decodes a symbolic link entry's target (its data) after the same checks as
-  /// a file's, and keeps it for MakePendingLinks.
-  void UnZipLinkEntry(std::int32_t index, TDecodeState& state, const std::uint8_t* localHeader);
-  /// What comes once every file is written: the links, then the folders' times
-  /// (making a link inside a folder would change its time).
-  void FinishExtraction();
-  /// From a stream, the files that the central directory shows to be links: each
-  /// is taken back and kept as a link, its data as the target.
-  void TakeBackStreamedLinks();
-  /// Makes the links kept in this extraction, each after its checks.
-  void MakePendingLinks();
-  /// Whether the link's target, taken from the link's folder, stays below
-  /// DestDir and never steps back out of another link.
-  bool LinkTargetStaysInside(const std::string& fName, const std::string& target,
-                             const std::vector<std::string>& linkNames) const;
-  /// Creates CurrentEntry's file where nothing stands yet, its folders too;
-  /// null when something stands there or the creation fails otherwise.
-  std::unique_ptr<TLFNFileStream> CreateNewOutput(const std::string& fName);
-  /// Gives an extracted file the entry's stored attributes.
-  void ApplyEntryAttributes(platform::TFile& file) const;
-  /// The permission bits of a Unix-made entry; nothing for another.
-  std::optional<std::uint32_t> EntryUnixMode() const;
-  /// The permission bits a new file of CurrentEntry is created with.
-  std::uint32_t CreationPermissions() const;
-  /// True when a folder of an archive-made name, below DestDir, is a link.
-  bool FolderHasLinks(const std::string& folder);
 
+  // ---- The archive and its directory (zip_directory.cpp) -------------------------
   void FreeDirectory();
   void CheckIndex(std::int32_t index) const;
   TZipHeaderInfo& Entry(std::int32_t index) const { return *ZipInfo()->Items(index); }
@@ -547,7 +443,6 @@ class TKestrelUnZip {
   void ReadDirectoryEntries();
   TStream& NextVolumeForHeader();
 
-  std::int32_t thisVersion_ = VersionNumber;
   std::string zipName_;
   std::string destDir_;
   std::string rootDir_;
@@ -571,56 +466,14 @@ class TKestrelUnZip {
   bool verifyDiskLabels_ = true;
   std::uint8_t spanMode_ = 0;
 
-  // State of an extraction, for the extraction driver.
-  std::int64_t btsDone_ = 0;
-  std::int64_t totalBytes_ = 0;
-  std::int32_t fileCount_ = 0;
   std::string password_;
+
+  /// The entry being extracted (or decoded for LinkTarget), a copy of its directory
+  /// entry that takes the component's OEMConvert and NameCharsets.
   std::unique_ptr<TZipHeaderInfo> currentEntry_;
-  TDecodeResult decodeResult_ = drDecoded;
-  std::string decodeDetail_;
-  /// Set when the same entry must be extracted again with a new password.
-  bool retryEntry_ = false;
-  /// The entry being written replaces a file (see ReplacingFile).
-  bool replacingFile_ = false;
-  /// The file a retried entry's first try was allowed to replace.
-  std::string retryReplaces_;
-  /// The random part of replacements' temporary names, seeded at the first.
-  std::optional<std::minstd_rand> temporaryNames_;
-  /// The Retry variable handed to OnSkippingFile; its value has no effect.
-  bool skipRetry_ = false;
-  /// Where DestDir's own part of a destination path ends: the folders below it
-  /// are the archive's, and are never followed through a link.
-  std::string destBase_;
-  /// The workers of this extraction, when it has some.
-  TDecodeAhead* decodeAhead_ = nullptr;
-  /// The folder parts of archive-made names found free of links in this extraction.
-  std::unordered_set<std::string> verifiedFolders_;
-  /// A symbolic link of this extraction, made once every file is written: no
-  /// entry is ever written through a link that the archive made.
-  struct TPendingLink {
-    std::int32_t Index;
-    std::string FName;
-    std::string Target;
-    std::optional<platform::TFileTime> Time;
-    std::uint32_t DosTime;
-    /// Written as a file first (read from a stream, before its mode was known):
-    /// its event and count came then, and a refusal takes the count back.
-    bool Counted = false;
-  };
-  std::vector<TPendingLink> pendingLinks_;
-  /// The files written from a stream, in the order of their indexes: the central
-  /// directory at its end may show that one is a link, or name it otherwise.
-  std::vector<std::pair<std::int32_t, std::string>> streamedFiles_;
-  /// The folder entries made in this extraction, given their times at its end.
-  struct TFolderTime {
-    std::string Path;
-    std::optional<platform::TFileTime> Time;
-    std::uint32_t DosTime;
-  };
-  std::vector<TFolderTime> folderTimes_;
-  /// The damage of each entry of ZipInfo, found by the last UnZip.
-  std::vector<TEntryDamage> damage_;
+  /// The run of the UnZip going on, else of the last one, for what callers read
+  /// after it (BtsDone, DecodeResult, ...); null before the first.
+  std::unique_ptr<TExtractionRun> run_;
 
   // The directory.
   std::unique_ptr<TEndCentral> endCentral_;

@@ -10,6 +10,7 @@
 #include "unzip/decode/decode_state.h"
 #include "unzip/dest_paths.h"
 #include "unzip/driver_host.h"
+#include "unzip/extraction_run.h"
 #include "unzip/kestrel_unzip.h"
 #include "unzip/stream_source.h"
 
@@ -265,22 +266,109 @@ void TKestrelUnZip::CheckStreamedDirectory() {
   if (streamCheck_.DirectorySeen && !endSeen) ++streamCheck_.Disagreements;
 }
 
-void TKestrelUnZip::RenameStreamedEntries() {
+void TKestrelUnZip::ReadStreamDirectory() {
+  StartStream();
+  while (TZipHeaderInfo* entry = NextStreamedEntry()) FinishStreamedEntry(*entry);
+  CheckStreamedDirectory();
+  endCentral_->TotalEntries = static_cast<std::uint64_t>(EntryCount());
+  SortDirectory(sortMode_);
+}
+
+std::int32_t TExtractionRun::UnZipStream() {
+  TKestrelUnZip& unzip = unzip_;
+  TKestrelUnZip::TDriverHost host(unzip);
+  std::unique_ptr<TDecodeState> state;
+  auto finish = [&] {
+    state.reset();
+    unzip.filesList_.clear();
+    if (unzip.OnUnZipComplete) unzip.OnUnZipComplete(unzip, fileCount_);
+  };
+  try {
+    TStreamSource& source = unzip.StartStream();
+    unzip.sortedView_.reset();
+    state = std::make_unique<TDecodeState>(host);
+    Begin();
+    // Neither the count nor the sizes are known before the entries have passed.
+    bool stopNow = false;
+    if (unzip.OnStartUnZipInfo) unzip.OnStartUnZipInfo(unzip, -1, -1, stopNow);
+    if (!stopNow) {
+      if (!unzip.destDir_.empty() && unzip.outputStream_ == nullptr) platform::ForceFolders(unzip.destDir_);
+      TEntrySelection selection(unzip.doAll_, unzip.filesList_, unzip.excludeList_);
+      while (TZipHeaderInfo* entry = unzip.NextStreamedEntry()) {
+        if (!UnZipStreamedEntry(*entry, unzip.directoryList_->Count() - 1, source, selection, *state)) break;
+        unzip.FinishStreamedEntry(*entry);
+      }
+      unzip.CheckStreamedDirectory();
+      if (unzip.outputStream_ == nullptr) RenameStreamedEntries();
+      // The modes arrive with the central directory, after every entry's data.
+      TakeBackStreamedLinks();
+      FinishExtraction();
+    }
+    unzip.endCentral_->TotalEntries = static_cast<std::uint64_t>(unzip.EntryCount());
+  } catch (...) {
+    finish();
+    throw;
+  }
+  finish();
+  return fileCount_;
+}
+
+bool TExtractionRun::UnZipStreamedEntry(TZipHeaderInfo& entry, std::int32_t index, TStreamSource& source,
+                                        TEntrySelection& selection, TDecodeState& state) {
+  TKestrelUnZip& unzip = unzip_;
+  const bool isFolder = entry.FileName().empty() && !entry.Nameless();
+  auto skip = [&](TSkipReason reason) {
+    unzip.currentEntry_->Assign(entry);
+    ReportSkip(reason, reason == skBadName ? std::string() : entry.StoredPath(), index);
+  };
+  if (!selection.Takes(entry)) return true;
+  if (entry.Nameless()) {
+    skip(skBadName);
+    return true;
+  }
+  if (isFolder && (!unzip.recreateDirs_ || unzip.outputStream_ != nullptr)) return true;
+  if (!source.ReachesTo(unzip.streamedDataStart_)) {
+    // The stream ends inside the local header: not even a folder is made.
+    skip(skCutShort);
+    return false;
+  }
+  // Only a deflated entry ends where its data says; a stored one could hold
+  // anything, a descriptor's bytes included.
+  const std::uint16_t method = entry.CompressionMethod;
+  if (unzip.streamedSizeUnknown_ && !isFolder && method != 8 && method != 9) {
+    skip(skStreamedSize);
+    return true;
+  }
+  try {
+    UnZipEntry(index, state);
+  } catch (const EFatalUnzipError&) {
+    // The stream ended inside the entry: nothing follows it.
+    if (!source.AtEnd()) throw;
+    skip(skCutShort);
+    return false;
+  }
+  // Its data has passed: a new password cannot be tried on it.
+  retryEntry_ = false;
+  return true;
+}
+
+void TExtractionRun::RenameStreamedEntries() {
   const platform::TPathRules& rules = platform::HostPathRules();
   // The folders of the old names with those of the new ones, to remove the old
   // ones that the moves leave empty.
   std::vector<std::pair<std::string, std::string>> oldFolders;
-  for (const TLocalName& local : localNames_) {
-    const TZipHeaderInfo& entry = *directoryList_->Items(local.Index);
-    const std::string oldFolder = EntryDestFolder(destDir_, rootDir_, local.Directory, recreateDirs_, rules);
-    currentEntry_->Assign(entry);
+  for (const auto& local : unzip_.localNames_) {
+    const TZipHeaderInfo& entry = *unzip_.directoryList_->Items(local.Index);
+    const std::string oldFolder =
+        EntryDestFolder(unzip_.destDir_, unzip_.rootDir_, local.Directory, unzip_.recreateDirs_, rules);
+    unzip_.currentEntry_->Assign(entry);
     const std::string newFolder = EntryDestDir();
-    const std::string& stored = recreateDirs_ ? entry.StoredPath() : entry.FileName();
+    const std::string& stored = unzip_.recreateDirs_ ? entry.StoredPath() : entry.FileName();
     const bool refused = entry.Nameless() || StoredPathClimbs(stored, rules);
     if (local.FileName.empty()) {
       // A folder entry: made anew under its name (a folder again, and not refused),
       // its old folder removed below once it is empty.
-      if (!recreateDirs_ || !platform::FolderExists(oldFolder) || oldFolder == newFolder) continue;
+      if (!unzip_.recreateDirs_ || !platform::FolderExists(oldFolder) || oldFolder == newFolder) continue;
       oldFolders.emplace_back(oldFolder, newFolder);
       if (refused || !entry.FileName().empty() || FolderHasLinks(newFolder)) {
         --fileCount_;
@@ -317,12 +405,12 @@ void TKestrelUnZip::RenameStreamedEntries() {
     }
     // A file the central directory names as a folder stays as it is.
     if (entry.FileName().empty() || platform::QueryFileKind(newName) || platform::IsSymbolicLink(newName)) {
-      ++streamCheck_.Disagreements;
+      ++unzip_.streamCheck_.Disagreements;
       continue;
     }
     platform::ForceFolders(platform::PathFolder(newName, rules));
     if (!platform::RenameFile(oldName, newName)) {
-      ++streamCheck_.Disagreements;
+      ++unzip_.streamCheck_.Disagreements;
       continue;
     }
     written->second = newName;
@@ -339,92 +427,6 @@ void TKestrelUnZip::RenameStreamedEntries() {
            platform::RemoveFolder(folder))
       folder = platform::PathFolder(folder, rules);
   }
-}
-
-void TKestrelUnZip::ReadStreamDirectory() {
-  StartStream();
-  while (TZipHeaderInfo* entry = NextStreamedEntry()) FinishStreamedEntry(*entry);
-  CheckStreamedDirectory();
-  endCentral_->TotalEntries = static_cast<std::uint64_t>(EntryCount());
-  SortDirectory(sortMode_);
-}
-
-std::int32_t TKestrelUnZip::UnZipStream() {
-  skipRetry_ = false;
-  fileCount_ = 0;
-  TDriverHost host(*this);
-  std::unique_ptr<TDecodeState> state;
-  auto finish = [&] {
-    state.reset();
-    filesList_.clear();
-    if (OnUnZipComplete) OnUnZipComplete(*this, fileCount_);
-  };
-  try {
-    TStreamSource& source = StartStream();
-    sortedView_.reset();
-    state = std::make_unique<TDecodeState>(host);
-    destBase_ = EntryDestFolder(destDir_, std::string(), std::string(), false, platform::HostPathRules());
-    verifiedFolders_.clear();
-    pendingLinks_.clear();
-    folderTimes_.clear();
-    streamedFiles_.clear();
-    // Neither the count nor the sizes are known before the entries have passed.
-    totalBytes_ = 0;
-    btsDone_ = 0;
-    bool stopNow = false;
-    if (OnStartUnZipInfo) OnStartUnZipInfo(*this, -1, -1, stopNow);
-    if (!stopNow) {
-      if (!destDir_.empty() && outputStream_ == nullptr) platform::ForceFolders(destDir_);
-      const TEntryPatterns patterns(filesList_), exclusions(excludeList_);
-      while (TZipHeaderInfo* entry = NextStreamedEntry()) {
-        const std::int32_t index = directoryList_->Count() - 1;
-        const bool isFolder = entry->FileName().empty() && !entry->Nameless();
-        const bool chosen = (doAll_ || patterns.MatchAny(*entry)) && !exclusions.MatchAny(*entry);
-        if (chosen && entry->Nameless()) {
-          currentEntry_->Assign(*entry);
-          ReportSkip(skBadName, std::string(), index);
-        } else if (chosen && !(isFolder && (!recreateDirs_ || outputStream_ != nullptr))) {
-          // Only a deflated entry ends where its data says; a stored one could
-          // hold anything, a descriptor's bytes included.
-          const std::uint16_t method = entry->CompressionMethod;
-          if (!source.ReachesTo(streamedDataStart_)) {
-            // The stream ends inside the local header: not even a folder is made.
-            currentEntry_->Assign(*entry);
-            ReportSkip(skCutShort, entry->StoredPath(), index);
-            break;
-          }
-          if (streamedSizeUnknown_ && !isFolder && method != 8 && method != 9) {
-            currentEntry_->Assign(*entry);
-            ReportSkip(skStreamedSize, entry->StoredPath(), index);
-          } else {
-            try {
-              UnZipEntry(index, *state);
-            } catch (const EFatalUnzipError&) {
-              // The stream ended inside the entry: nothing follows it.
-              if (!source.AtEnd()) throw;
-              currentEntry_->Assign(*entry);
-              ReportSkip(skCutShort, entry->StoredPath(), index);
-              break;
-            }
-            // Its data has passed: a new password cannot be tried on it.
-            retryEntry_ = false;
-          }
-        }
-        FinishStreamedEntry(*entry);
-      }
-      CheckStreamedDirectory();
-      if (outputStream_ == nullptr) RenameStreamedEntries();
-      // The modes arrive with the central directory, after every entry's data.
-      TakeBackStreamedLinks();
-      FinishExtraction();
-    }
-    endCentral_->TotalEntries = static_cast<std::uint64_t>(EntryCount());
-  } catch (...) {
-    finish();
-    throw;
-  }
-  finish();
-  return fileCount_;
 }
 
 }  // namespace kestrel

@@ -1,0 +1,70 @@
+#pragma once
+// The selection of an extraction: which entries DoAll, FilesList and ExcludeList
+// take, and which of those patterns matched anything. Both doors of the component
+// select by it, and a front end that words what matched selects as they do.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "unzip/sorted_zip.h"
+#include "unzip/zip_records.h"
+
+namespace kestrel {
+
+/// The selection rule for one list of patterns: a pattern matches an entry when
+/// WildcardMatch takes it for the entry's stored path, both lower-cased, with the
+/// host's separator standing for the stored backslash. A caller that lists
+/// entries selects them as an extraction would.
+class TEntryPatterns {
+ public:
+  explicit TEntryPatterns(const std::vector<std::string>& patterns);
+  /// True when one of the patterns matches the entry.
+  bool MatchAny(const TZipHeaderInfo& entry) const;
+  /// True when pattern i (in the order given) matches the entry.
+  bool Match(std::size_t i, const TZipHeaderInfo& entry) const;
+  std::size_t Count() const { return patterns_.size(); }
+
+ private:
+  friend class TEntrySelection;
+  /// True when pattern i matches a stored path already lower-cased.
+  bool MatchLowered(std::size_t i, const std::string& loweredPath) const;
+
+  std::vector<std::string> patterns_;
+};
+
+/// What a selection takes of a list of entries.
+struct TSelection {
+  /// By index of the list: the entry is taken.
+  std::vector<bool> Taken;
+  /// How many entries are taken.
+  std::int32_t Count = 0;
+  /// Per pattern, in the order given: it matched at least one entry.
+  std::vector<bool> FilesMatched;
+  std::vector<bool> ExcludesMatched;
+};
+
+/// The selection of an extraction, judged entry by entry: every entry with doAll,
+/// else those that a pattern of files matches; never one that a pattern of
+/// excludes matches.
+class TEntrySelection {
+ public:
+  /// With countMatches, every pattern is tried on every entry, so that
+  /// FilesMatched and ExcludesMatched are complete; without, the first match
+  /// decides and they stay unset.
+  TEntrySelection(bool doAll, const std::vector<std::string>& files, const std::vector<std::string>& excludes,
+                  bool countMatches = false);
+  /// True when the selection takes the entry.
+  bool Takes(const TZipHeaderInfo& entry);
+  /// The selection of a whole list, with the patterns that matched.
+  TSelection Select(const TSortedZip* entries);
+
+ private:
+  bool doAll_;
+  bool countMatches_;
+  TEntryPatterns files_, excludes_;
+  std::vector<bool> filesMatched_, excludesMatched_;
+};
+
+}  // namespace kestrel
