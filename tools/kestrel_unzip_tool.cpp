@@ -191,7 +191,7 @@ class TArchiveRun {
  public:
   TArchiveRun(const TToolCommand& command, const std::string& archive)
       : command_(command), archive_(archive), report_(archive), split_(unzip_) {
-    unzip_.SetIncompleteZipMode(izAssumeNotAZip);
+    unzip_.SetIncompleteZipMode(izAssumeCutShort);
     unzip_.SetNameCharsets({command.NameCharset, command.UnixNameCharset});
     if (archive == StandardInputName) {
       pipe_.emplace(platform::TFile::StandardInput());
@@ -236,22 +236,17 @@ class TArchiveRun {
   void LoadDirectory() {
     try {
       unzip_.LoadZipDirectory();
-      if (pipe_) StreamFindings();
     } catch (const ENotAZipFile& notZip) {
-      if (notZip.RecordFound) throw;
-      const ENotAZipFile first = notZip;
-      unzip_.SetIncompleteZipMode(izAssumeBad);
-      unzip_.SetZipName(archive_);
-      try {
-        unzip_.LoadZipDirectory();
-      } catch (const EBadZipFile&) {
-        throw first;
-      }
-      if (unzip_.EntryCount() == 0) throw first;
-      // The end cuts into the first entry that makes anything.
-      if (unzip_.CutShortEntry() != nullptr && !HoldsMoreThan(unzip_.CutShortEntry())) throw ENotAZipFile(NothingWhole);
-      cutShort_ = true;
+      // From a pipe, what is no archive has been read through already: no second
+      // reading finds anything left of it.
+      if (pipe_ && !notZip.RecordFound) throw EFatalUnzipError("Premature end of file reached");
+      throw;
     }
+    if (pipe_) StreamFindings();
+    if (!unzip_.EndRecordMissing()) return;
+    // The end cuts into the first entry that makes anything.
+    if (unzip_.CutShortEntry() != nullptr && !HoldsMoreThan(unzip_.CutShortEntry())) throw ENotAZipFile(NothingWhole);
+    cutShort_ = true;
   }
 
   /// Whether an entry other than cut is in the directory that makes anything: a
@@ -308,27 +303,17 @@ class TArchiveRun {
 
   /// Which members and exclusions match which entries, and what is selected.
   void MatchMembers() {
-    const TSortedZip& entries = *unzip_.ZipInfo();
-    const TEntryPatterns members(command_.Members), exclusions(command_.Exclusions);
-    std::vector<bool> memberHit(members.Count(), false), exclusionHit(exclusions.Count(), false);
-    selected_.assign(static_cast<std::size_t>(entries.Count()), false);
-    for (std::int32_t i = 0; i < entries.Count(); ++i) {
-      const TZipHeaderInfo& entry = *entries.Items(i);
-      bool taken = members.Count() == 0;
-      for (std::size_t m = 0; m < members.Count(); ++m)
-        if (members.Match(m, entry)) taken = memberHit[m] = true;
-      for (std::size_t x = 0; x < exclusions.Count(); ++x)
-        if (exclusions.Match(x, entry)) taken = false, exclusionHit[x] = true;
-      selected_[static_cast<std::size_t>(i)] = taken;
-      if (taken) ++selectedCount_;
-    }
-    for (std::size_t m = 0; m < members.Count(); ++m) {
-      if (memberHit[m]) continue;
+    TEntrySelection selection(command_.Members.empty(), command_.Members, command_.Exclusions, true);
+    const TSelection selected = selection.Select(unzip_.ZipInfo());
+    selected_ = selected.Taken;
+    selectedCount_ += static_cast<std::uint64_t>(selected.Count);
+    for (std::size_t m = 0; m < command_.Members.size(); ++m) {
+      if (selected.FilesMatched[m]) continue;
       ++unmatched_;
       report_.Say("caution: filename not matched: " + TerminalText(command_.Members[m]));
     }
-    for (std::size_t x = 0; x < exclusions.Count(); ++x) {
-      if (!exclusionHit[x])
+    for (std::size_t x = 0; x < command_.Exclusions.size(); ++x) {
+      if (!selected.ExcludesMatched[x])
         report_.Say("caution: excluded filename not matched: " + TerminalText(command_.Exclusions[x]));
     }
   }

@@ -75,7 +75,7 @@ const std::string& TKestrelUnZip::DecodeDetail() const {
 bool TKestrelUnZip::ReplacingFile() const { return run_ && run_->Outcome().ReplacingFile; }
 
 TStream& TKestrelUnZip::EntrySource() {
-  if (streamSource_) return *streamSource_;
+  if (stream_.Source) return *stream_.Source;
   if (!archiveStream_) throw EFatalUnzipError("Premature end of file reached");
   return *archiveStream_;
 }
@@ -112,7 +112,7 @@ void TKestrelUnZip::UnZipEntryToStream(std::int32_t index, TDecodeState& state, 
   // A stream takes no date: how the decoder ended counts in the verdict alone.
   TEntryOutput output(*outputStream_);
   DecodeEntry(state, localHeader, output);
-  if (streamSource_ && !CompleteStreamedEntry(index)) {
+  if (stream_.Source && !CompleteStreamedEntry(index)) {
     run_->ReportSkip(skCutShort, entry.StoredPath(), index);
     return;
   }

@@ -89,7 +89,7 @@ void TExtractionRun::UnZipLinkEntry(std::int32_t index, TDecodeState& state, con
   }
   TMemoryOutput target;
   unzip_.DecodeEntry(state, localHeader, target);
-  if (unzip_.streamSource_ && !unzip_.CompleteStreamedEntry(index))
+  if (unzip_.stream_.Source && !unzip_.CompleteStreamedEntry(index))
     throw EFatalUnzipError("Premature end of file reached");
   if (!JudgeCrc(index, state.Crc(), fName, false)) return;
   // The folder is made now, as for a file; the link itself once every file is in.

@@ -148,10 +148,10 @@ std::int32_t TExtractionRun::UnZipSelected() {
     scope.Archive = unzip.archiveStream_.get();
     scope.OneVolume = end.ThisDisk == 0;
     // A rebuilt directory has no central directory of its own to keep clear of.
-    scope.HasDirectory = !unzip.rebuilt_ && unzip.companionStream_ == nullptr && end.TotalEntries > 0;
+    scope.HasDirectory = !unzip.findings_.Rebuilt && unzip.companionStream_ == nullptr && end.TotalEntries > 0;
     scope.DirectoryStart = end.CentralDirOffset;
     scope.DirectoryEnd = end.CentralDirOffset + end.CentralDirSize;
-    scope.Unended = &unzip.unendedEntries_;
+    scope.Unended = &unzip.findings_.UnendedEntries;
     outcome_.Damage = FindDamagedEntries(scope);
     // One set of decoding buffers serves every entry of the run.
     state = std::make_unique<TDecodeState>(host);
@@ -260,7 +260,7 @@ void TExtractionRun::ReportSkip(TSkipReason reason, const std::string& fName, st
 
 void TExtractionRun::DropFromTotals() {
   // An archive read from a stream has no totals: its sizes arrive with its entries.
-  if (!unzip_.streamSource_) totalBytes_ -= unzip_.currentEntry_->UncompressedSize;
+  if (!unzip_.stream_.Source) totalBytes_ -= unzip_.currentEntry_->UncompressedSize;
 }
 
 void TExtractionRun::UnZipEntry(std::int32_t index, TDecodeState& state) {
@@ -398,7 +398,7 @@ void TExtractionRun::UnZipEntryToFile(std::int32_t index, TDecodeState& state, c
     ok = unzip_.DecodeEntry(state, localHeader, *output);
   }
   // A stream that ended inside the entry gave only the start of its data.
-  if (unzip_.streamSource_ && !unzip_.CompleteStreamedEntry(index))
+  if (unzip_.stream_.Source && !unzip_.CompleteStreamedEntry(index))
     throw EFatalUnzipError("Premature end of file reached");
   // The window's last bytes reach the file only here; a failure to write them
   // would leave a short file behind a matching CRC.
@@ -425,7 +425,7 @@ void TExtractionRun::UnZipEntryToFile(std::int32_t index, TDecodeState& state, c
     ++fileCount_;
   }
   guard.Keep();
-  if (unzip_.streamSource_) streamedFiles_.emplace_back(index, fName);
+  if (unzip_.stream_.Source) streamedFiles_.emplace_back(index, fName);
 }
 
 bool TExtractionRun::JudgeCrc(std::int32_t index, std::uint32_t crc, const std::string& fName, bool announce) {

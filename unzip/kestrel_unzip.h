@@ -33,6 +33,11 @@ enum TIncompleteZipMode : std::uint8_t {
   izAssumeMulti = 0,    ///< a volume of a multi-volume set: EIncompleteZip
   izAssumeBad = 1,      ///< a damaged archive: rebuild the directory from the local headers
   izAssumeNotAZip = 2,  ///< not an archive at all: ENotAZipFile
+  /// An archive cut short (a download that stopped early, a write never
+  /// finished): without an end record it is read from its local headers, when
+  /// they hold entries. One whose end record is there but implausible, or in which
+  /// they find no entry, is no archive: ENotAZipFile, as with izAssumeNotAZip.
+  izAssumeCutShort = 3,
 };
 
 /// Why an entry was skipped.
@@ -281,7 +286,7 @@ class TKestrelUnZip {
   TStream* InputStream() const { return inputStream_; }
   void SetInputStream(TStream* value);
   /// What the central directory of a streamed archive said of its entries.
-  const TStreamCheck& StreamCheck() const { return streamCheck_; }
+  const TStreamCheck& StreamCheck() const { return stream_.Check; }
   /// The entry's date-time against the last-write time of the file fName, as the
   /// overwrite modes ifNewer and ifOlder compare them: negative when the entry is
   /// older, 0 when both are the same, positive when newer; nothing when the file
@@ -306,18 +311,21 @@ class TKestrelUnZip {
   /// The end-of-central-directory record of the loaded archive.
   const TEndCentral& EndCentral() const { return *endCentral_; }
   /// True when the directory was rebuilt from the local headers.
-  bool Rebuilt() const { return rebuilt_; }
+  bool Rebuilt() const { return findings_.Rebuilt; }
+  /// True when it was rebuilt for want of an end record (izAssumeBad or
+  /// izAssumeCutShort), not because its central directory could not be read.
+  bool EndRecordMissing() const { return findings_.EndRecordMissing; }
   /// Of a directory rebuilt from the local headers: the entry that the end of the
   /// archive cuts into (its data or its data descriptor does not end before it),
   /// or null. It is the last entry found, and an UnZip leaves it out (skCutShort).
-  const TZipHeaderInfo* CutShortEntry() const { return cutShortEntry_; }
+  const TZipHeaderInfo* CutShortEntry() const { return findings_.CutShortEntry; }
   /// Bytes that stand before the archive without its offsets counting them (a
   /// self-extractor's program, a browser extension's header): the central
   /// directory was found that many bytes past where the end record says, just in
   /// front of the end records, and the first entry's local header as far past
   /// where the directory says. Every offset of the directory is moved by it; 0
   /// when the offsets are right as they are (or the directory was rebuilt).
-  std::int64_t PrependedBytes() const { return prependedBytes_; }
+  std::int64_t PrependedBytes() const { return findings_.PrependedBytes; }
   /// The target of a symbolic link entry, decoded from its data, for a listing;
   /// nothing for another entry, an encrypted or damaged one, or an archive read
   /// from a stream (its data has passed). Fires no event.
@@ -482,27 +490,37 @@ class TKestrelUnZip {
   std::unique_ptr<TLFNFileStream> archiveStream_;
   std::unique_ptr<TFileStream> companionStream_;  ///< the .zfc file while the directory is read from it
   std::optional<platform::TFileTime> archiveDate_;
-  bool rebuilt_ = false;
   std::int32_t currentDisk_ = 0;
-  std::int64_t prependedBytes_ = 0;
-  /// Of a rebuilt directory: the entries whose sizes follow their data and whose
-  /// descriptor was not found, with where their bytes run to (the next record,
-  /// or the archive's end). None of them comes out.
-  std::unordered_map<const TZipHeaderInfo*, std::uint64_t> unendedEntries_;
-  const TZipHeaderInfo* cutShortEntry_ = nullptr;
-
-  // An archive read from a stream.
-  std::unique_ptr<TStreamSource> streamSource_;
-  TStreamCheck streamCheck_;
-  std::int64_t streamedDataStart_ = 0;  ///< where the current entry's data starts
-  bool streamedSizeUnknown_ = false;    ///< its sizes follow its data
-  /// The entries whose central header names them otherwise than their local
-  /// header did: the index and the local header's Directory and FileName.
-  struct TLocalName {
-    std::int32_t Index;
-    std::string Directory, FileName;
+  /// What the reading of the directory found out about the archive.
+  struct TDirectoryFindings {
+    /// The directory was rebuilt from the local headers (Rebuilt) ...
+    bool Rebuilt = false;
+    /// ... for want of an end record (EndRecordMissing).
+    bool EndRecordMissing = false;
+    std::int64_t PrependedBytes = 0;
+    /// Of a rebuilt directory: the entries whose sizes follow their data and whose
+    /// descriptor was not found, with where their bytes run to (the next record,
+    /// or the archive's end). None of them comes out.
+    std::unordered_map<const TZipHeaderInfo*, std::uint64_t> UnendedEntries;
+    const TZipHeaderInfo* CutShortEntry = nullptr;
   };
-  std::vector<TLocalName> localNames_;
+  TDirectoryFindings findings_;
+
+  /// The one reading of InputStream, front to back.
+  struct TStreamReading {
+    std::unique_ptr<TStreamSource> Source;
+    TStreamCheck Check;
+    std::int64_t DataStart = 0;  ///< where the current entry's data starts
+    bool SizeUnknown = false;    ///< its sizes follow its data
+    /// The entries whose central header names them otherwise than their local
+    /// header did: the index and the local header's Directory and FileName.
+    struct TLocalName {
+      std::int32_t Index;
+      std::string Directory, FileName;
+    };
+    std::vector<TLocalName> LocalNames;
+  };
+  TStreamReading stream_;
 };
 
 }  // namespace kestrel

@@ -181,8 +181,8 @@ bool SameAttempt(const TLoadAttempt& a, const TLoadAttempt& b) {
 void TKestrelUnZip::FreeDirectory() {
   sortedView_.reset();
   directoryList_.reset();
-  unendedEntries_.clear();
-  cutShortEntry_ = nullptr;
+  findings_.UnendedEntries.clear();
+  findings_.CutShortEntry = nullptr;
 }
 
 std::optional<platform::TFileTime> TKestrelUnZip::ArchiveFileTime() {
@@ -213,7 +213,7 @@ void TKestrelUnZip::SetZipName(const std::string& value) {
   endCentral_->Clear();
   archiveStream_.reset();
   companionStream_.reset();
-  rebuilt_ = false;
+  findings_.Rebuilt = findings_.EndRecordMissing = false;
 }
 
 void TKestrelUnZip::OpenZip() {
@@ -245,8 +245,8 @@ void TKestrelUnZip::ResetZip() {
   companionStream_.reset();
   FreeDirectory();
   endCentral_->Clear();
-  rebuilt_ = false;
-  prependedBytes_ = 0;
+  findings_.Rebuilt = findings_.EndRecordMissing = false;
+  findings_.PrependedBytes = 0;
   archiveDate_.reset();
   spanMode_ = 0;
   zipName_.clear();
@@ -289,12 +289,12 @@ void TKestrelUnZip::ReadZip() {
 
   std::string missing;
   bool recordFound = false;
-  prependedBytes_ = 0;
+  findings_.PrependedBytes = 0;
   if (LocateEndRecords(missing, recordFound) || OpenCompanionDirectory()) {
     StartDirectoryRead();
     if (!companionStream_ && endCentral_->ThisDisk == 0 && endCentral_->TotalEntries > 0) {
-      prependedBytes_ = MeasurePrependedBytes();
-      endCentral_->CentralDirOffset += static_cast<std::uint64_t>(prependedBytes_);
+      findings_.PrependedBytes = MeasurePrependedBytes();
+      endCentral_->CentralDirOffset += static_cast<std::uint64_t>(findings_.PrependedBytes);
       DirectoryStream().SetPosition(static_cast<std::int64_t>(endCentral_->CentralDirOffset));
     }
   } else {
@@ -391,6 +391,12 @@ void TKestrelUnZip::TakeMissingDirectory(const std::string& missing, bool record
         ResetZip();
         throw EBadZipFile("Not a valid zip file!", missing + ", and no local header");
       }
+      findings_.EndRecordMissing = true;
+      return;
+    case izAssumeCutShort:
+      if (recordFound || !RebuildFromLocalHeaders() || EntryCount() == 0)
+        throw ENotAZipFile("Not a valid zip file!", missing, recordFound);
+      findings_.EndRecordMissing = true;
       return;
     default:
       throw EIncompleteZip("Incomplete Zip File");
@@ -439,7 +445,7 @@ void TKestrelUnZip::ReadDirectoryEntries() {
   for (std::uint64_t i = 0; i < endCentral_->TotalEntries;) {
     auto entry = NewEntry();
     TNextVolume nextVolume;
-    if (!rebuilt_ && spanMode_ != 0 && !companionStream_)
+    if (!findings_.Rebuilt && spanMode_ != 0 && !companionStream_)
       nextVolume = [this]() -> TStream& { return NextVolumeForHeader(); };
 
     bool read = entry->ReadCentralHeader(DirectoryStream(), nextVolume);
@@ -452,7 +458,7 @@ void TKestrelUnZip::ReadDirectoryEntries() {
       read = entry->ReadCentralHeader(DirectoryStream(), nextVolume);
     }
     if (!read) {
-      if (rebuilt_) break;
+      if (findings_.Rebuilt) break;
       if (spanMode_ != 0 || !RebuildFromLocalHeaders()) {
         ResetZip();
         throw EBadZipFile("Not a valid zip file!",
@@ -463,7 +469,7 @@ void TKestrelUnZip::ReadDirectoryEntries() {
       continue;
     }
 
-    if (rebuilt_) {
+    if (findings_.Rebuilt) {
       // The central header completes the entry found by its local header.
       // A central header naming another file than the local header at its offset
       // is one of the conflicting records that caused the rebuild; it completes
@@ -475,7 +481,7 @@ void TKestrelUnZip::ReadDirectoryEntries() {
         listed->Assign(*entry);
         listed->LocalHeaderOffset = localOffset;
         // Its sizes are known now, though its descriptor was not found.
-        unendedEntries_.erase(listed);
+        findings_.UnendedEntries.erase(listed);
       }
       DirectoryStream().Seek(entry->CentralExtraLength + entry->CommentLength, soFromCurrent);
       previousExtra = 0;
@@ -483,7 +489,7 @@ void TKestrelUnZip::ReadDirectoryEntries() {
       continue;
     }
 
-    entry->LocalHeaderOffset += static_cast<std::uint64_t>(prependedBytes_);
+    entry->LocalHeaderOffset += static_cast<std::uint64_t>(findings_.PrependedBytes);
     directoryList_->Add(entry.get());
     TZipHeaderInfo* added = entry.release();
 
@@ -504,9 +510,9 @@ void TKestrelUnZip::ReadDirectoryEntries() {
 }
 
 bool TKestrelUnZip::RebuildFromLocalHeaders() {
-  if (rebuilt_) return false;
-  rebuilt_ = true;
-  prependedBytes_ = 0;
+  if (findings_.Rebuilt) return false;
+  findings_.Rebuilt = true;
+  findings_.PrependedBytes = 0;
   FreeDirectory();
   // The search runs over the archive itself, never over a .zfc companion.
   companionStream_.reset();
@@ -615,8 +621,8 @@ bool TKestrelUnZip::RebuildFromLocalHeaders() {
       break;
     }
     TZipHeaderInfo* added = entry.release();
-    if (unendedTo) unendedEntries_[added] = static_cast<std::uint64_t>(*unendedTo);
-    cutShortEntry_ = cut ? added : nullptr;
+    if (unendedTo) findings_.UnendedEntries[added] = static_cast<std::uint64_t>(*unendedTo);
+    findings_.CutShortEntry = cut ? added : nullptr;
     position = std::min(next, size);
     endOfEntries = position;
   }

@@ -85,23 +85,23 @@ bool EndRecordFollows(TStream& stream, std::string tail) {
 
 void TKestrelUnZip::SetInputStream(TStream* value) {
   inputStream_ = value;
-  streamSource_.reset();
+  stream_.Source.reset();
   FreeDirectory();
   endCentral_->Clear();
-  streamCheck_ = {};
+  stream_.Check = {};
 }
 
 TStreamSource& TKestrelUnZip::StartStream() {
   // The stream can be read once: a second reading finds it where the first left it.
-  if (streamSource_) throw EFatalUnzipError("Premature end of file reached");
-  streamSource_ = std::make_unique<TStreamSource>(*inputStream_);
+  if (stream_.Source) throw EFatalUnzipError("Premature end of file reached");
+  stream_.Source = std::make_unique<TStreamSource>(*inputStream_);
   FreeDirectory();
   endCentral_->Clear();
-  rebuilt_ = false;
-  streamCheck_ = {};
-  localNames_.clear();
+  findings_.Rebuilt = findings_.EndRecordMissing = false;
+  stream_.Check = {};
+  stream_.LocalNames.clear();
   directoryList_ = std::make_unique<TSortedZip>(DuplicatesAllowed);
-  return *streamSource_;
+  return *stream_.Source;
 }
 
 bool TKestrelUnZip::StreamedSizeUnknown(const TZipHeaderInfo& entry) {
@@ -109,22 +109,22 @@ bool TKestrelUnZip::StreamedSizeUnknown(const TZipHeaderInfo& entry) {
 }
 
 TZipHeaderInfo* TKestrelUnZip::NextStreamedEntry() {
-  TStreamSource& source = *streamSource_;
+  TStreamSource& source = *stream_.Source;
   // A split archive's first part starts with the descriptor signature.
   if (source.Position() == 0 && PeekSignature(source) == DataDescriptorSig) source.Seek(4, soFromCurrent);
   const bool first = source.Position() <= 4;
   for (;;) {
     auto entry = NewEntry();
     if (entry->ReadLocalHeader(source)) {
-      streamedDataStart_ = source.Position() + entry->LocalExtraLength;
-      streamedSizeUnknown_ =
-          StreamedSizeUnknown(*entry) && !StreamedEntryIsEmpty(source, streamedDataStart_, entry->Zip64Local);
-      source.SetPadding(streamedSizeUnknown_);
-      if (streamedSizeUnknown_) {
+      stream_.DataStart = source.Position() + entry->LocalExtraLength;
+      stream_.SizeUnknown =
+          StreamedSizeUnknown(*entry) && !StreamedEntryIsEmpty(source, stream_.DataStart, entry->Zip64Local);
+      source.SetPadding(stream_.SizeUnknown);
+      if (stream_.SizeUnknown) {
         // Decoded as far as the data goes; the descriptor then gives the sizes
         // and the CRC.
         entry->CompressedSize = entry->UncompressedSize = LargestZip64Value;
-        source.WatchForDescriptor(streamedDataStart_, entry->Zip64Local);
+        source.WatchForDescriptor(stream_.DataStart, entry->Zip64Local);
       }
       directoryList_->Add(entry.get());
       return entry.release();
@@ -136,7 +136,7 @@ TZipHeaderInfo* TKestrelUnZip::NextStreamedEntry() {
     if (first) throw ENotAZipFile("Not a valid zip file!", "no local header at the start of the stream");
     // Damage between entries costs the bytes up to the next local header (past
     // the signature of the one that could not be read).
-    ++streamCheck_.Disagreements;
+    ++stream_.Check.Disagreements;
     source.Seek(1, soFromCurrent);
     std::uint8_t byte = 0;
     for (std::uint32_t window = 0; source.Read(&byte, 1) == 1;) {
@@ -151,9 +151,9 @@ TZipHeaderInfo* TKestrelUnZip::NextStreamedEntry() {
 }
 
 bool TKestrelUnZip::CompleteStreamedEntry(std::int32_t index) {
-  TStreamSource& source = *streamSource_;
-  if (!streamedSizeUnknown_) {
-    const std::int64_t dataEnd = streamedDataStart_ + static_cast<std::int64_t>(currentEntry_->CompressedSize);
+  TStreamSource& source = *stream_.Source;
+  if (!stream_.SizeUnknown) {
+    const std::int64_t dataEnd = stream_.DataStart + static_cast<std::int64_t>(currentEntry_->CompressedSize);
     if (!source.ReachesTo(dataEnd)) return false;
     if (!currentEntry_->HasDataDescriptor()) return true;
     // Sizes in the local header and the CRC in the descriptor (bsdtar writes its
@@ -175,9 +175,9 @@ bool TKestrelUnZip::CompleteStreamedEntry(std::int32_t index) {
 }
 
 void TKestrelUnZip::FinishStreamedEntry(TZipHeaderInfo& entry) {
-  TStreamSource& source = *streamSource_;
+  TStreamSource& source = *stream_.Source;
   source.SetPadding(false);
-  if (streamedSizeUnknown_) {
+  if (stream_.SizeUnknown) {
     // After the descriptor, wherever the decoding stopped.
     const TStreamedDescriptor descriptor = source.FindDescriptor();
     entry.CRC32 = descriptor.Crc;
@@ -185,7 +185,7 @@ void TKestrelUnZip::FinishStreamedEntry(TZipHeaderInfo& entry) {
     entry.UncompressedSize = descriptor.UncompressedSize;
     return;
   }
-  source.Seek(streamedDataStart_ + static_cast<std::int64_t>(entry.CompressedSize), soFromBeginning);
+  source.Seek(stream_.DataStart + static_cast<std::int64_t>(entry.CompressedSize), soFromBeginning);
   if (!entry.HasDataDescriptor()) return;
   // The descriptor after data of known size: its signature is optional, and its
   // CRC stands for the header's (bsdtar leaves that 0).
@@ -200,13 +200,13 @@ void TKestrelUnZip::FinishStreamedEntry(TZipHeaderInfo& entry) {
 }
 
 void TKestrelUnZip::CheckStreamedDirectory() {
-  TStreamSource& source = *streamSource_;
+  TStreamSource& source = *stream_.Source;
   std::vector<bool> confirmed(static_cast<std::size_t>(directoryList_->Count()), false);
   std::uint64_t headers = 0;
   for (;;) {
     auto central = NewEntry();
     if (!central->ReadCentralHeader(source)) break;
-    streamCheck_.DirectorySeen = true;
+    stream_.Check.DirectorySeen = true;
     ++headers;
     source.Seek(central->CentralExtraLength, soFromCurrent);
     std::string comment(central->CommentLength, '\0');
@@ -216,19 +216,19 @@ void TKestrelUnZip::CheckStreamedDirectory() {
     if (listed == nullptr || listed->RawName() != central->RawName() || listed->CRC32 != central->CRC32 ||
         listed->CompressedSize != central->CompressedSize || listed->UncompressedSize != central->UncompressedSize ||
         !DecodedAlike(*listed, *central)) {
-      ++streamCheck_.Disagreements;
+      ++stream_.Check.Disagreements;
       continue;
     }
     // The central header completes what the local header lacks: the host system,
     // the attributes, the comment; and its reading of the name wins.
     if (listed->StoredPath() != central->StoredPath())
-      localNames_.push_back({at, listed->Directory(), listed->FileName()});
+      stream_.LocalNames.push_back({at, listed->Directory(), listed->FileName()});
     listed->Assign(*central);
     listed->CacheComment(listed->CommentText(comment));
     confirmed[static_cast<std::size_t>(at)] = true;
   }
-  if (streamCheck_.DirectorySeen)
-    streamCheck_.Disagreements += static_cast<std::int32_t>(std::count(confirmed.begin(), confirmed.end(), false));
+  if (stream_.Check.DirectorySeen)
+    stream_.Check.Disagreements += static_cast<std::int32_t>(std::count(confirmed.begin(), confirmed.end(), false));
   // The end records: the ZIP64 ones are passed over, the classic one gives the
   // archive comment.
   bool endSeen = false;
@@ -247,7 +247,7 @@ void TKestrelUnZip::CheckStreamedDirectory() {
       // otherwise there.
       for (const std::size_t count : {TEndCentralLayout::TotalEntriesAt, TEndCentralLayout::EntriesThisDiskAt}) {
         const std::uint16_t said = GetU16(record + count);
-        if (said != 0xFFFF && said != headers) ++streamCheck_.Disagreements;
+        if (said != 0xFFFF && said != headers) ++stream_.Check.Disagreements;
       }
       std::string comment(GetU16(record + TEndCentralLayout::CommentLengthAt), '\0');
       comment.resize(static_cast<std::size_t>(
@@ -263,7 +263,7 @@ void TKestrelUnZip::CheckStreamedDirectory() {
   // A reader of the file takes the end record nearest the file's end: without
   // one right after this directory, or with another after it, it reads another
   // archive than this stream gave.
-  if (streamCheck_.DirectorySeen && !endSeen) ++streamCheck_.Disagreements;
+  if (stream_.Check.DirectorySeen && !endSeen) ++stream_.Check.Disagreements;
 }
 
 void TKestrelUnZip::ReadStreamDirectory() {
@@ -327,7 +327,7 @@ bool TExtractionRun::UnZipStreamedEntry(TZipHeaderInfo& entry, std::int32_t inde
     return true;
   }
   if (isFolder && (!unzip.recreateDirs_ || unzip.outputStream_ != nullptr)) return true;
-  if (!source.ReachesTo(unzip.streamedDataStart_)) {
+  if (!source.ReachesTo(unzip.stream_.DataStart)) {
     // The stream ends inside the local header: not even a folder is made.
     skip(skCutShort);
     return false;
@@ -335,7 +335,7 @@ bool TExtractionRun::UnZipStreamedEntry(TZipHeaderInfo& entry, std::int32_t inde
   // Only a deflated entry ends where its data says; a stored one could hold
   // anything, a descriptor's bytes included.
   const std::uint16_t method = entry.CompressionMethod;
-  if (unzip.streamedSizeUnknown_ && !isFolder && method != 8 && method != 9) {
+  if (unzip.stream_.SizeUnknown && !isFolder && method != 8 && method != 9) {
     skip(skStreamedSize);
     return true;
   }
@@ -357,7 +357,7 @@ void TExtractionRun::RenameStreamedEntries() {
   // The folders of the old names with those of the new ones, to remove the old
   // ones that the moves leave empty.
   std::vector<std::pair<std::string, std::string>> oldFolders;
-  for (const auto& local : unzip_.localNames_) {
+  for (const auto& local : unzip_.stream_.LocalNames) {
     const TZipHeaderInfo& entry = *unzip_.directoryList_->Items(local.Index);
     const std::string oldFolder =
         EntryDestFolder(unzip_.destDir_, unzip_.rootDir_, local.Directory, unzip_.recreateDirs_, rules);
@@ -405,12 +405,12 @@ void TExtractionRun::RenameStreamedEntries() {
     }
     // A file the central directory names as a folder stays as it is.
     if (entry.FileName().empty() || platform::QueryFileKind(newName) || platform::IsSymbolicLink(newName)) {
-      ++unzip_.streamCheck_.Disagreements;
+      ++unzip_.stream_.Check.Disagreements;
       continue;
     }
     platform::ForceFolders(platform::PathFolder(newName, rules));
     if (!platform::RenameFile(oldName, newName)) {
-      ++unzip_.streamCheck_.Disagreements;
+      ++unzip_.stream_.Check.Disagreements;
       continue;
     }
     written->second = newName;
