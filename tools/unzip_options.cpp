@@ -5,6 +5,8 @@
 #include <iterator>
 #include <utility>
 
+#include "unzip/decode/methods.h"
+
 namespace kestrel::tool {
 namespace {
 
@@ -267,6 +269,48 @@ class TParser {
   bool haveArchive_ = false;
 };
 
+/// The methods the component decodes, as the methods table names them, each
+/// name once: first those of our own code, then those decoded through a library,
+/// library by library ("..., bzip2, LZMA, xz and Zstandard").
+std::string DecodedMethods() {
+  std::vector<std::string_view> names, libraries;
+  const auto add = [&names](std::string_view name) {
+    if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
+  };
+  for (const TCompressionMethod& method : CompressionMethods()) {
+    if (method.Decode == nullptr) continue;
+    if (method.Library == nullptr)
+      add(method.Name);
+    else if (std::find(libraries.begin(), libraries.end(), method.Library) == libraries.end())
+      libraries.push_back(method.Library);
+  }
+  for (const std::string_view library : libraries)
+    for (const TCompressionMethod& method : CompressionMethods())
+      if (method.Decode != nullptr && method.Library != nullptr && method.Library == library) add(method.Name);
+  std::string list;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (i > 0) list += i + 1 < names.size() ? ", " : " and ";
+    list += names[i];
+  }
+  return list;
+}
+
+/// The words of a text in lines of at most 80 columns, as many words to a line
+/// as fit.
+std::vector<std::string> Wrapped(const std::string& text) {
+  constexpr std::size_t Columns = 80;
+  std::vector<std::string> lines(1);
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t end = std::min(text.find(' ', at), text.size());
+    const std::string_view word = std::string_view(text).substr(at, end - at);
+    if (!lines.back().empty() && lines.back().size() + 1 + word.size() > Columns) lines.emplace_back();
+    if (!lines.back().empty()) lines.back() += ' ';
+    lines.back() += word;
+    at = end + 1;
+  }
+  return lines;
+}
+
 }  // namespace
 
 TParsedCommand ParseToolCommand(const std::vector<std::string>& arguments) { return TParser(arguments).Run(); }
@@ -280,12 +324,16 @@ std::vector<std::string> ToolUsage() {
       "Extracts, lists or tests the entries of a zip archive. MEMBERs are patterns of",
       "the stored paths (*, ?, <a-z>), matched without regard to case; options may",
       "stand before or after the archive. ARCHIVE \"-\" reads it from standard input",
-      "(a pipe), extracting the entries as they arrive. Decodes stored, shrunk,",
-      "reduced, imploded, deflated, Deflate64, bzip2, LZMA, xz and Zstandard entries,",
-      "traditional and WinZip AES encryption; entries of other methods or",
-      "encryptions are skipped, with the reason.",
-      "",
   };
+  // A decoder added to the methods table is named here with the others.
+  for (std::string& line :
+       Wrapped("(a pipe), extracting the entries as they arrive. Decodes " + DecodedMethods() + " entries,"))
+    lines.push_back(std::move(line));
+  lines.insert(lines.end(), {
+                                "traditional and WinZip AES encryption; entries of other methods or",
+                                "encryptions are skipped, with the reason.",
+                                "",
+                            });
   // Spellings of one option share a line: "-h, --help".
   std::vector<std::pair<std::string, std::string_view>> rows;
   for (std::size_t i = 0; i < std::size(OptionTable); ++i) {
