@@ -1,7 +1,6 @@
 #include "tools/kestrel_unzip_tool.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <exception>
 #include <functional>
@@ -11,6 +10,7 @@
 #include "platform/code_page.h"
 #include "platform/file_system.h"
 #include "platform/host_ui.h"
+#include "tools/progress_line.h"
 #include "tools/terminal_text.h"
 #include "tools/unzip_listing.h"
 #include "unzip/decode/decode_errors.h"
@@ -20,55 +20,6 @@
 
 namespace kestrel::tool {
 namespace {
-
-/// The progress line of a run on a terminal: shown once the run has taken a
-/// second, redrawn in place at most ten times a second within the terminal's
-/// width, and cleared before any other line and at the end.
-class TProgressLine {
- public:
-  using TClock = std::chrono::steady_clock;
-
-  void File(const std::string& path) { file_ = path; }
-  void Update(std::int32_t percent, std::int64_t bytes) {
-    const auto now = TClock::now();
-    if (now - started_ < std::chrono::seconds(1) || (shown_ && now - drawn_ < std::chrono::milliseconds(100))) return;
-    drawn_ = now;
-    char figures[48];
-    std::snprintf(figures, sizeof figures, "%3d%%  %8.1f MB  ", static_cast<int>(percent),
-                  static_cast<double>(bytes) / 1e6);
-    // One column short of the width: a line that fills it would wrap on some
-    // terminals, and "\r" would then no longer reach its start.
-    const int width = platform::ConsoleWidth(platform::TConsoleStream::Error);
-    const std::size_t columns = width > 0 ? static_cast<std::size_t>(width) - 1 : 79;
-    std::string line = figures;
-    if (line.size() >= columns) line.clear();
-    line += FitToWidth(file_, columns - line.size());
-    Draw(line);
-  }
-  /// Called before any other line goes to stderr, and at the end.
-  void Clear() {
-    if (shown_) Draw(std::string());
-    shown_ = false;
-  }
-  ~TProgressLine() { Clear(); }
-
- private:
-  void Draw(const std::string& line) {
-    // Back to the line's start; blanks cover what the last line had beyond this one.
-    const std::size_t width = DisplayWidth(line);
-    std::string text = "\r" + line;
-    if (width < width_) text += std::string(width_ - width, ' ') + "\r" + line;
-    platform::WriteConsoleText(platform::TConsoleStream::Error, text);
-    width_ = width;
-    shown_ = !line.empty();
-  }
-
-  TClock::time_point started_ = TClock::now();
-  TClock::time_point drawn_;
-  std::string file_;
-  std::size_t width_ = 0;
-  bool shown_ = false;
-};
 
 /// The lines on stderr of one run, each "kestrel-unzip: ARCHIVE: ...", and the
 /// worst status seen.
@@ -382,10 +333,30 @@ class TArchiveRun {
   int Extract() {
     // The directory of a split archive lists, but its entries lie in the other parts.
     if (unzip_.EndCentral().ThisDisk != 0) RefuseSplitArchive(archive_, unzip_.EndCentral().ThisDisk + 1);
-    const bool toFiles = command_.Action == TToolAction::Extract;
     TEntrySink sink(command_.Action == TToolAction::Pipe);
-    if (!toFiles) unzip_.SetOutputStream(&sink);
+    if (!ToFiles()) unzip_.SetOutputStream(&sink);
+    ApplySettings();
+    StartProgress();
+    ConnectEvents();
 
+    unzip_.UnZip();
+    if (progress_) progress_->Clear();
+    report_.SetProgress(nullptr);
+    if (pipe_) {
+      StreamFindings();
+      if (!CheckArchive()) return report_.Status();
+    }
+    SayExtractionEnd();
+    if (command_.Action == TToolAction::Test && command_.Quiet < 2 && selectedCount_ > 0) TestSummary();
+    return ExtractionStatus();
+  }
+
+  /// Whether the entries become files (neither -t nor -p).
+  bool ToFiles() const { return command_.Action == TToolAction::Extract; }
+
+  /// The component's settings for the run: paths, threads, destination,
+  /// password, overwriting, and the entries to take and leave out.
+  void ApplySettings() {
     unzip_.SetRecreateDirs(!command_.JunkPaths);
     unzip_.SetThreads(command_.Threads > 0
                           ? command_.Threads
@@ -401,85 +372,106 @@ class TArchiveRun {
     unzip_.SetExcludeList(command_.Exclusions);
     // -f makes nothing new, not even a folder.
     if (command_.Freshen) unzip_.ExcludeList().push_back("*\\");
+  }
 
-    // The run keeps the progress line: a failure that ends the extraction is said
-    // after it, and clears it first.
-    std::optional<TProgressLine>& progress = progress_;
+  /// The progress line, for files and -t on a terminal. The run keeps it: a
+  /// failure that ends the extraction is said after it, and clears it first.
+  void StartProgress() {
     if (command_.Action != TToolAction::Pipe && command_.Quiet == 0 &&
         platform::ConsoleIsTerminal(platform::TConsoleStream::Error)) {
-      progress.emplace();
-      report_.SetProgress(&*progress);
+      progress_.emplace();
+      report_.SetProgress(&*progress_);
     }
-    unzip_.OnTotalPercentDone = [&](TKestrelUnZip& sender, std::int32_t percent) {
-      // Ctrl-C stops the decoding at its next chunk; the component deletes the
-      // partial file.
-      if (platform::InterruptRequested()) sender.CancelRequested = true;
-      if (progress) progress->Update(percent, sender.BtsDone());
+  }
+
+  /// The component's events, each handed to the run's handler of it.
+  void ConnectEvents() {
+    unzip_.OnTotalPercentDone = [this](TKestrelUnZip& sender, std::int32_t percent) { PercentDone(sender, percent); };
+    unzip_.OnStartUnZipInfo = [this](TKestrelUnZip&, std::int32_t numFiles, std::int64_t, bool& stopNow) {
+      StartUnZipInfo(numFiles, stopNow);
     };
-    unzip_.OnStartUnZipInfo = [&](TKestrelUnZip&, std::int32_t numFiles, std::int64_t, bool& stopNow) {
-      if (!toFiles || numFiles == 0) return;
-      // Where there is no destination, -f finds nothing to freshen.
-      if (command_.Freshen && !command_.DestDir.empty() && !platform::FolderExists(command_.DestDir))
-        stopNow = true;
-      else
-        stopNow = !MakeDestination();
+    unzip_.OnStartUnZip = [this](TKestrelUnZip& sender, std::int32_t index, std::string& fName, bool& skip) {
+      StartEntry(sender, index, fName, skip);
     };
-    unzip_.OnStartUnZip = [&](TKestrelUnZip& sender, std::int32_t index, std::string& fName, bool& skip) {
-      if (platform::InterruptRequested()) throw EUserCanceled("User Aborted Operation");
-      const TZipHeaderInfo& entry = *sender.ZipInfo()->Items(index);
-      NameCutWarning(entry);
-      if (const auto reason = UnsupportedReason(entry)) {
-        ++unsupported_;
-        skip = true;
-        report_.SayEntry(entry, *reason);
-        report_.Raise(ExitWarning);
-        return;
-      }
-      // -f makes no file that is not there yet.
-      if (toFiles && command_.Freshen && !platform::FileExists(fName)) {
-        skip = true;
-        return;
-      }
-      const std::string stored = entry.StoredPath();
-      if (toFiles && !command_.JunkPaths && (stored.starts_with('\\') || (stored.size() > 1 && stored[1] == ':'))) {
-        report_.SayEntry(entry, "warning: stripped the absolute path; it goes below the destination");
-        report_.Raise(ExitWarning);
-      }
-      if (progress) progress->File(ListedPath(entry));
+    unzip_.OnEndUnZip = [this](TKestrelUnZip&, std::int32_t, const std::string&) { ++succeeded_; };
+    unzip_.OnSkippingFile = [this](TKestrelUnZip& sender, TSkipReason reason, const std::string&, std::int32_t index,
+                                   bool&) { Skipped(*sender.ZipInfo()->Items(index), index, reason); };
+    unzip_.OnBadCRC = [this](TKestrelUnZip& sender, std::uint32_t computed, std::uint32_t stored, std::int32_t index) {
+      BadCrc(sender, computed, stored, index);
     };
-    unzip_.OnEndUnZip = [&](TKestrelUnZip&, std::int32_t, const std::string&) { ++succeeded_; };
-    unzip_.OnSkippingFile = [&](TKestrelUnZip& sender, TSkipReason reason, const std::string&, std::int32_t index,
-                                bool&) { Skipped(*sender.ZipInfo()->Items(index), index, reason); };
-    unzip_.OnBadCRC = [&](TKestrelUnZip& sender, std::uint32_t computed, std::uint32_t stored, std::int32_t index) {
-      ++crcErrors_;
-      // Where the decoder saw the damage, it says so, and the CRC of what it wrote
-      // has nothing to add; output past the declared size is cut off and leaves
-      // the CRC to tell.
-      const TDecodeResult result = sender.DecodeResult();
-      std::string text = "bad CRC " + CrcText(computed) + " (should be " + CrcText(stored) + ")";
-      if (result == drTooLarge)
-        text += "; " + DecodeResultText(result, sender.DecodeDetail());
-      else if (result != drDecoded)
-        text = DecodeResultText(result, sender.DecodeDetail());
-      // A file that the entry would have replaced stays as it was.
-      if (toFiles) text += sender.ReplacingFile() ? "; the existing file was kept" : "; the damaged file was removed";
-      report_.SayEntry(*sender.ZipInfo()->Items(index), text);
-      report_.Raise(ExitFormatError);
-    };
-    unzip_.OnBadPassword = [&](TKestrelUnZip& sender, std::int32_t index, std::string& newPassword) {
+    unzip_.OnBadPassword = [this](TKestrelUnZip& sender, std::int32_t index, std::string& newPassword) {
       AskPassword(*sender.ZipInfo()->Items(index), index, newPassword);
     };
-    unzip_.OnPromptForOverwrite = [&](TKestrelUnZip& sender, bool& overWriteIt, std::int32_t index,
-                                      std::string& fName) { overWriteIt = MayReplace(sender, index, fName); };
+    unzip_.OnPromptForOverwrite = [this](TKestrelUnZip& sender, bool& overWriteIt, std::int32_t index,
+                                         std::string& fName) { overWriteIt = MayReplace(sender, index, fName); };
+  }
 
-    unzip_.UnZip();
-    if (progress) progress->Clear();
-    report_.SetProgress(nullptr);
-    if (pipe_) {
-      StreamFindings();
-      if (!CheckArchive()) return report_.Status();
+  // ---- The component's events ---------------------------------------------------
+
+  void PercentDone(TKestrelUnZip& sender, std::int32_t percent) {
+    // Ctrl-C stops the decoding at its next chunk; the component deletes the
+    // partial file.
+    if (platform::InterruptRequested()) sender.CancelRequested = true;
+    if (progress_) progress_->Update(percent, sender.BtsDone());
+  }
+
+  /// Before the first entry that becomes a file: the destination is made.
+  void StartUnZipInfo(std::int32_t numFiles, bool& stopNow) {
+    if (!ToFiles() || numFiles == 0) return;
+    // Where there is no destination, -f finds nothing to freshen.
+    if (command_.Freshen && !command_.DestDir.empty() && !platform::FolderExists(command_.DestDir))
+      stopNow = true;
+    else
+      stopNow = !MakeDestination();
+  }
+
+  /// Before each entry: whether it is skipped, and what is said of it.
+  void StartEntry(TKestrelUnZip& sender, std::int32_t index, const std::string& fName, bool& skip) {
+    if (platform::InterruptRequested()) throw EUserCanceled("User Aborted Operation");
+    const TZipHeaderInfo& entry = *sender.ZipInfo()->Items(index);
+    NameCutWarning(entry);
+    if (const auto reason = UnsupportedReason(entry)) {
+      ++unsupported_;
+      skip = true;
+      report_.SayEntry(entry, *reason);
+      report_.Raise(ExitWarning);
+      return;
     }
+    // -f makes no file that is not there yet.
+    if (ToFiles() && command_.Freshen && !platform::FileExists(fName)) {
+      skip = true;
+      return;
+    }
+    const std::string stored = entry.StoredPath();
+    if (ToFiles() && !command_.JunkPaths && (stored.starts_with('\\') || (stored.size() > 1 && stored[1] == ':'))) {
+      report_.SayEntry(entry, "warning: stripped the absolute path; it goes below the destination");
+      report_.Raise(ExitWarning);
+    }
+    if (progress_) progress_->File(ListedPath(entry));
+  }
 
+  void BadCrc(TKestrelUnZip& sender, std::uint32_t computed, std::uint32_t stored, std::int32_t index) {
+    ++crcErrors_;
+    // Where the decoder saw the damage, it says so, and the CRC of what it wrote
+    // has nothing to add; output past the declared size is cut off and leaves
+    // the CRC to tell.
+    const TDecodeResult result = sender.DecodeResult();
+    std::string text = "bad CRC " + CrcText(computed) + " (should be " + CrcText(stored) + ")";
+    if (result == drTooLarge)
+      text += "; " + DecodeResultText(result, sender.DecodeDetail());
+    else if (result != drDecoded)
+      text = DecodeResultText(result, sender.DecodeDetail());
+    // A file that the entry would have replaced stays as it was.
+    if (ToFiles()) text += sender.ReplacingFile() ? "; the existing file was kept" : "; the damaged file was removed";
+    report_.SayEntry(*sender.ZipInfo()->Items(index), text);
+    report_.Raise(ExitFormatError);
+  }
+
+  // ---- After the last entry -----------------------------------------------------
+
+  /// What the run says of itself once the entries are done: existing files kept
+  /// for want of a terminal, and what was recovered of an archive cut short.
+  void SayExtractionEnd() {
     if (keptUnasked_ > 0) {
       report_.Say(Plural(keptUnasked_, "existing file") +
                   " kept: there is no terminal to ask on (-o replaces them, -n keeps them without this warning)");
@@ -495,17 +487,17 @@ class TArchiveRun {
                   (succeeded_ == 1 ? " entry" : " entries") + " recovered");
       report_.Raise(ExitWarning);
     }
-    if (command_.Action == TToolAction::Test && command_.Quiet < 2 && selectedCount_ > 0) TestSummary();
+  }
 
-    int status = report_.Status();
-    if (status <= ExitWarning) {
-      if (unmatched_ > 0 || (Filtered() && selectedCount_ == 0))
-        status = ExitNoMatch;
-      else if (badPasswords_ > 0 && succeeded_ == 0)
-        status = ExitBadPassword;
-      else if (unsupported_ > 0)
-        status = ExitUnsupported;
-    }
+  /// The worst status said; where that is at most a warning, the status of
+  /// members that matched nothing, of passwords that opened nothing, of methods
+  /// without a decoder.
+  int ExtractionStatus() const {
+    const int status = report_.Status();
+    if (status > ExitWarning) return status;
+    if (unmatched_ > 0 || (Filtered() && selectedCount_ == 0)) return ExitNoMatch;
+    if (badPasswords_ > 0 && succeeded_ == 0) return ExitBadPassword;
+    if (unsupported_ > 0) return ExitUnsupported;
     return status;
   }
 
