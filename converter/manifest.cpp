@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/utf8.h"
+
 namespace corvane {
 namespace {
 
@@ -15,24 +17,6 @@ bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 std::string_view LocalName(std::string_view qualified) {
   const std::size_t colon = qualified.rfind(':');
   return colon == npos ? qualified : qualified.substr(colon + 1);
-}
-
-void AppendUtf8(std::string& out, std::uint32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
 }
 
 // The character a numeric reference ("#38", "#x26") names; nothing for one that
@@ -85,7 +69,7 @@ std::string ResolveReferences(std::string_view raw) {
     } else if (ref == "apos") {
       out += '\'';
     } else if (NumericReference(ref, cp)) {
-      AppendUtf8(out, cp);
+      platform::AppendUtf8(out, cp);
     } else {
       out += raw[i];
       continue;
