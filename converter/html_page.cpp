@@ -422,132 +422,167 @@ std::string CanonicalUri(const std::string& path) {
   return uri ? std::string(reinterpret_cast<const char*>(uri.get())) : path;
 }
 
-bool MakePage(TMessageLog& log, const std::string& documentPath, const std::string& documentUri,
-              const std::string& templatePath, const std::string& pagePath, TPageError& error) {
-  // The template, as the user's own file: it may import, include and read local
-  // files; without it nothing else matters.
+// One page in the making: what each step leaves for the next. The members go in
+// the order the steps make them, so that they are freed in the opposite one.
+struct TPageRun {
+  TMessageLog& Log;
+  TPageError& Error;
+  TStylesheet Style;
+  TXmlDoc Document;
+  TSecurity Security;
+  TTransform Transform;
+  TXmlDoc Result;
+};
+
+// The template, as the user's own file: it may import, include and read local
+// files; without it nothing else matters.
+bool ReadTemplate(TPageRun& run, const std::string& templatePath) {
   {
     platform::TFile probe = platform::TFile::Open(templatePath, platform::TFileAccess::Read, platform::TFileShare::Read,
                                                   platform::TFileCreation::OpenExisting);
     if (!probe.IsOpen()) {
-      error = {templatePath, 0, "cannot read the template: " + SystemReason(platform::LastSystemError())};
+      run.Error = {templatePath, 0, "cannot read the template: " + SystemReason(platform::LastSystemError())};
       return false;
     }
   }
-  std::size_t mark = log.Mark();
+  const std::size_t mark = run.Log.Mark();
   TParser templateParser(xmlNewParserCtxt());
   if (!templateParser) {
-    error = {templatePath, 0, "out of memory"};
+    run.Error = {templatePath, 0, "out of memory"};
     return false;
   }
   templateParser->linenumbers = 1;
   TXmlDoc templateDoc(xmlCtxtReadFile(templateParser.get(), templatePath.c_str(), nullptr, TemplateParseOptions));
   if (!templateDoc) {
-    error = log.Explain(mark, false, templatePath, "the template is not well-formed XML");
+    run.Error = run.Log.Explain(mark, false, templatePath, "the template is not well-formed XML");
     return false;
   }
   templateParser.reset();
-  TStylesheet style(xsltParseStylesheetDoc(templateDoc.get()));
-  if (!style) {
-    error = log.Explain(mark, false, templatePath, "the template is not an XSLT stylesheet");
+  run.Style.reset(xsltParseStylesheetDoc(templateDoc.get()));
+  if (!run.Style) {
+    run.Error = run.Log.Explain(mark, false, templatePath, "the template is not an XSLT stylesheet");
     return false;
   }
   templateDoc.release();  // the stylesheet owns it now
+  return true;
+}
 
-  // The document.
+// The document, read through its own file handle so that a failing read is told
+// apart from bad XML.
+bool ReadDocument(TPageRun& run, const std::string& documentPath, const std::string& documentUri) {
   TDocumentInput input;
   input.File = platform::TFile::Open(documentPath, platform::TFileAccess::Read, platform::TFileShare::Read,
                                      platform::TFileCreation::OpenExisting);
   if (!input.File.IsOpen()) {
-    error = {documentPath, 0, "cannot read the document: " + SystemReason(platform::LastSystemError())};
+    run.Error = {documentPath, 0, "cannot read the document: " + SystemReason(platform::LastSystemError())};
     return false;
   }
-  mark = log.Mark();
+  const std::size_t mark = run.Log.Mark();
   TParser documentParser(xmlNewParserCtxt());
   if (!documentParser) {
-    error = {documentPath, 0, "out of memory"};
+    run.Error = {documentPath, 0, "out of memory"};
     return false;
   }
-  TXmlDoc document(xmlCtxtReadIO(documentParser.get(), &TDocumentInput::Read, &TDocumentInput::Close, &input,
-                                 documentUri.c_str(), nullptr, DocumentParseOptions));
+  run.Document.reset(xmlCtxtReadIO(documentParser.get(), &TDocumentInput::Read, &TDocumentInput::Close, &input,
+                                   documentUri.c_str(), nullptr, DocumentParseOptions));
   if (input.Error != 0) {
-    error = {documentPath, 0, "cannot read the document: " + SystemReason(input.Error)};
+    run.Error = {documentPath, 0, "cannot read the document: " + SystemReason(input.Error)};
     return false;
   }
   // libxml2 judges: a document it recovers from (an undeclared namespace prefix,
   // say) is transformed as xsltproc transforms it; one it gives up on is not.
-  if (!document) {
-    error = log.Explain(mark, false, documentPath, "the document is not well-formed XML");
+  if (!run.Document) {
+    run.Error = run.Log.Explain(mark, false, documentPath, "the document is not well-formed XML");
     return false;
   }
   documentParser.reset();
   input.File.Close();
+  return true;
+}
 
-  // The transformation: local reads only, no writes of any kind.
-  TSecurity security(xsltNewSecurityPrefs());
-  if (!security || xsltSetSecurityPrefs(security.get(), XSLT_SECPREF_READ_NETWORK, xsltSecurityForbid) != 0 ||
-      xsltSetSecurityPrefs(security.get(), XSLT_SECPREF_WRITE_FILE, xsltSecurityForbid) != 0 ||
-      xsltSetSecurityPrefs(security.get(), XSLT_SECPREF_CREATE_DIRECTORY, xsltSecurityForbid) != 0 ||
-      xsltSetSecurityPrefs(security.get(), XSLT_SECPREF_WRITE_NETWORK, xsltSecurityForbid) != 0) {
-    error = {templatePath, 0, "out of memory"};
+// The transformation: local reads only, no writes of any kind.
+bool Transform(TPageRun& run, const std::string& templatePath) {
+  run.Security.reset(xsltNewSecurityPrefs());
+  xsltSecurityPrefsPtr security = run.Security.get();
+  if (!security || xsltSetSecurityPrefs(security, XSLT_SECPREF_READ_NETWORK, xsltSecurityForbid) != 0 ||
+      xsltSetSecurityPrefs(security, XSLT_SECPREF_WRITE_FILE, xsltSecurityForbid) != 0 ||
+      xsltSetSecurityPrefs(security, XSLT_SECPREF_CREATE_DIRECTORY, xsltSecurityForbid) != 0 ||
+      xsltSetSecurityPrefs(security, XSLT_SECPREF_WRITE_NETWORK, xsltSecurityForbid) != 0) {
+    run.Error = {templatePath, 0, "out of memory"};
     return false;
   }
-  TTransform transform(xsltNewTransformContext(style.get(), document.get()));
-  if (!transform || xsltSetCtxtSecurityPrefs(security.get(), transform.get()) != 0) {
-    error = {templatePath, 0, "out of memory"};
+  run.Transform.reset(xsltNewTransformContext(run.Style.get(), run.Document.get()));
+  xsltTransformContextPtr transform = run.Transform.get();
+  if (!transform || xsltSetCtxtSecurityPrefs(security, transform) != 0) {
+    run.Error = {templatePath, 0, "out of memory"};
     return false;
   }
-  xsltSetCtxtParseOptions(transform.get(), TemplateParseOptions);
-  xsltSetTransformErrorFunc(transform.get(), &log, &TMessageLog::Generic);
-  mark = log.Mark();
-  TXmlDoc result(xsltApplyStylesheetUser(style.get(), document.get(), nullptr, nullptr, nullptr, transform.get()));
-  if (!result || transform->state != XSLT_STATE_OK) {
+  xsltSetCtxtParseOptions(transform, TemplateParseOptions);
+  xsltSetTransformErrorFunc(transform, &run.Log, &TMessageLog::Generic);
+  const std::size_t mark = run.Log.Mark();
+  run.Result.reset(xsltApplyStylesheetUser(run.Style.get(), run.Document.get(), nullptr, nullptr, nullptr, transform));
+  if (!run.Result || transform->state != XSLT_STATE_OK) {
     // A run that xsl:message terminate="yes" ended has no error of the
     // libraries; the template's own last words are the reason.
     const bool stopped = transform->state == XSLT_STATE_STOPPED;
     bool placed = false;
-    error = log.Explain(mark, stopped, templatePath, "the transformation failed", &placed);
-    if (stopped && !placed) error.Reason = "the template stopped the transformation: " + error.Reason;
+    run.Error = run.Log.Explain(mark, stopped, templatePath, "the transformation failed", &placed);
+    if (stopped && !placed) run.Error.Reason = "the template stopped the transformation: " + run.Error.Reason;
     return false;
   }
+  return true;
+}
 
-  // The page, encoded as the template's xsl:output says, written as xsltproc
-  // writes it.
+// The encoder of the encoding that the template's xsl:output names; none for
+// UTF-8, which the page is written in without one, or when it names none.
+xmlCharEncodingHandlerPtr PageEncoder(xsltStylesheetPtr style) {
+  const xmlChar* encoding = nullptr;
+  XSLT_GET_IMPORT_PTR(encoding, style, encoding)
+  if (encoding == nullptr) return nullptr;
+  xmlCharEncodingHandlerPtr encoder = xmlFindCharEncodingHandler(reinterpret_cast<const char*>(encoding));
+  if (encoder != nullptr && xmlStrEqual(reinterpret_cast<const xmlChar*>(encoder->name), BAD_CAST "UTF-8")) {
+    return nullptr;
+  }
+  return encoder;
+}
+
+// The page, encoded as the template's xsl:output says, written as xsltproc
+// writes it.
+bool WritePage(TPageRun& run, const std::string& documentPath, const std::string& pagePath) {
   TPageOutput page;
   if (!page.Replacement.Begin(pagePath, documentPath)) {
-    error = {pagePath, 0, "cannot create the page: " + SystemReason(platform::LastSystemError())};
+    run.Error = {pagePath, 0, "cannot create the page: " + SystemReason(platform::LastSystemError())};
     return false;
   }
-  const xmlChar* encoding = nullptr;
-  XSLT_GET_IMPORT_PTR(encoding, style.get(), encoding)
-  xmlCharEncodingHandlerPtr encoder = nullptr;
-  if (encoding != nullptr) {
-    encoder = xmlFindCharEncodingHandler(reinterpret_cast<const char*>(encoding));
-    if (encoder != nullptr && xmlStrEqual(reinterpret_cast<const xmlChar*>(encoder->name), BAD_CAST "UTF-8")) {
-      encoder = nullptr;
-    }
-  }
-  TOutput output(xmlOutputBufferCreateIO(&TPageOutput::Write, &TPageOutput::Close, &page, encoder));
+  TOutput output(
+      xmlOutputBufferCreateIO(&TPageOutput::Write, &TPageOutput::Close, &page, PageEncoder(run.Style.get())));
   if (!output) {
-    error = {pagePath, 0, "out of memory"};
+    run.Error = {pagePath, 0, "out of memory"};
     return false;
   }
-  mark = log.Mark();
-  const int saved = xsltSaveResultTo(output.get(), result.get(), style.get());
+  const std::size_t mark = run.Log.Mark();
+  const int saved = xsltSaveResultTo(output.get(), run.Result.get(), run.Style.get());
   const int closed = xmlOutputBufferClose(output.release());
   if (saved < 0 || closed < 0 || !page.WritePending()) {
     if (page.Failed) {
-      error = {pagePath, 0, "cannot write the page: " + SystemReason(page.Error)};
+      run.Error = {pagePath, 0, "cannot write the page: " + SystemReason(page.Error)};
     } else {
-      error = log.Explain(mark, false, pagePath, "the page could not be serialised");
+      run.Error = run.Log.Explain(mark, false, pagePath, "the page could not be serialised");
     }
     return false;
   }
   if (!page.Replacement.Commit()) {
-    error = {pagePath, 0, "cannot write the page: " + SystemReason(platform::LastSystemError())};
+    run.Error = {pagePath, 0, "cannot write the page: " + SystemReason(platform::LastSystemError())};
     return false;
   }
   return true;
+}
+
+bool MakePage(TMessageLog& log, const std::string& documentPath, const std::string& documentUri,
+              const std::string& templatePath, const std::string& pagePath, TPageError& error) {
+  TPageRun run{log, error, {}, {}, {}, {}, {}};
+  return ReadTemplate(run, templatePath) && ReadDocument(run, documentPath, documentUri) &&
+         Transform(run, templatePath) && WritePage(run, documentPath, pagePath);
 }
 
 }  // namespace

@@ -12,10 +12,11 @@ namespace corvane {
 /// True when the manifest text marks the part at partPath ("content.xml", "/"
 /// between folders) as encrypted: a file-entry whose full-path names the part
 /// holds an encryption-data element. Namespace prefixes are not looked at, only
-/// local names. Text that is not a well-formed manifest is read as far as it
-/// goes; it never makes the scan fail, read past the text or take more than one
-/// pass over it. With caseInsensitive, the paths compare without regard to ASCII
-/// case (as names do on Windows).
+/// local names. Text that is not a well-formed manifest (one cut off anywhere,
+/// above all) is read as far as the XML parser's recovery goes
+/// (ReadDamagedXmlElements); it never makes the reading fail. With
+/// caseInsensitive, the paths compare without regard to ASCII case (as names do
+/// on Windows).
 bool ManifestMarksEncrypted(std::string_view manifest, std::string_view partPath, bool caseInsensitive = false);
 
 }  // namespace corvane

@@ -1,10 +1,12 @@
 #include "converter/stylesheet.h"
 
+#include <cstdint>
 #include <utility>
 #include <vector>
 
 #include "converter/document_kind.h"
 #include "platform/code_page.h"
+#include "platform/utf8.h"
 
 namespace corvane {
 namespace {
@@ -109,10 +111,10 @@ std::size_t PosFrom(std::string_view pattern, std::string_view text, std::size_t
 
 std::size_t EncodeUtf8(std::u16string_view units, char* dest, std::size_t capacity) {
   if (capacity == 0) return 0;
-  std::size_t out = 0;
-  const auto put = [&](unsigned byte) { dest[out++] = static_cast<char>(byte); };
+  std::string encoded;
+  encoded.reserve(units.size());
   for (std::size_t i = 0; i < units.size(); ++i) {
-    char32_t cp = units[i];
+    std::uint32_t cp = units[i];
     std::size_t taken = 1;
     if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
       // A surrogate pair is one character: four bytes, never two three-byte halves.
@@ -121,27 +123,17 @@ std::size_t EncodeUtf8(std::u16string_view units, char* dest, std::size_t capaci
     } else if (cp >= 0xD800 && cp <= 0xDFFF) {
       cp = 0xFFFD;  // a lone half has no UTF-8 form
     }
-    const std::size_t length = cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4;
-    if (out + length + 1 > capacity) break;  // room for the terminator stays
-    if (length == 1) {
-      put(cp);
-    } else if (length == 2) {
-      put(0xC0 | (cp >> 6));
-      put(0x80 | (cp & 0x3F));
-    } else if (length == 3) {
-      put(0xE0 | (cp >> 12));
-      put(0x80 | ((cp >> 6) & 0x3F));
-      put(0x80 | (cp & 0x3F));
-    } else {
-      put(0xF0 | (cp >> 18));
-      put(0x80 | ((cp >> 12) & 0x3F));
-      put(0x80 | ((cp >> 6) & 0x3F));
-      put(0x80 | (cp & 0x3F));
+    const std::size_t before = encoded.size();
+    platform::AppendUtf8(encoded, cp);
+    if (encoded.size() + 1 > capacity) {  // room for the terminator stays
+      encoded.resize(before);
+      break;
     }
     i += taken - 1;
   }
-  dest[out++] = '\0';
-  return out;
+  encoded.copy(dest, encoded.size());
+  dest[encoded.size()] = '\0';
+  return encoded.size() + 1;
 }
 
 std::string AnsiToUtf8(const std::string& ansi) {

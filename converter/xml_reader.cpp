@@ -14,6 +14,12 @@ namespace {
 struct TFreeReader {
   void operator()(xmlTextReaderPtr reader) const { xmlFreeTextReader(reader); }
 };
+struct TFreeParser {
+  void operator()(xmlParserCtxtPtr parser) const { xmlFreeParserCtxt(parser); }
+};
+struct TFreeDoc {
+  void operator()(xmlDocPtr doc) const { xmlFreeDoc(doc); }
+};
 
 // No network, no DTD loaded or checked, no entity substituted; the messages go
 // to the reader's own handler, never to stderr.
@@ -37,6 +43,20 @@ std::string AttributeText(const xmlAttr& attribute) {
     if (child->type == XML_TEXT_NODE) value += Text(child->content);
   }
   return value;
+}
+
+// The element as the reader hands it on, at its depth below the root.
+TXmlElement ElementOf(const xmlNode& node, int depth) {
+  TXmlElement element;
+  element.LocalName = LocalPart(node.name);
+  element.Depth = depth;
+  for (const xmlAttr* attribute = node.properties; attribute != nullptr; attribute = attribute->next) {
+    const std::string name = Text(attribute->name);
+    element.Attributes.push_back({LocalPart(attribute->name),
+                                  attribute->ns != nullptr || name.find(':') != std::string::npos,
+                                  AttributeText(*attribute)});
+  }
+  return element;
 }
 
 // The first fatal message of the parser, else its first error.
@@ -79,19 +99,42 @@ std::optional<TXmlFault> ReadXmlElements(std::string_view text,
     if (xmlTextReaderNodeType(reader.get()) != XML_READER_TYPE_ELEMENT) continue;
     const xmlNode* node = xmlTextReaderCurrentNode(reader.get());
     if (node == nullptr) continue;
-    TXmlElement element;
-    element.LocalName = LocalPart(node->name);
-    element.Depth = xmlTextReaderDepth(reader.get());
-    for (const xmlAttr* attribute = node->properties; attribute != nullptr; attribute = attribute->next) {
-      const std::string name = Text(attribute->name);
-      element.Attributes.push_back({LocalPart(attribute->name),
-                                    attribute->ns != nullptr || name.find(':') != std::string::npos,
-                                    AttributeText(*attribute)});
-    }
-    if (!onElement(element)) return std::nullopt;
+    if (!onElement(ElementOf(*node, xmlTextReaderDepth(reader.get())))) return std::nullopt;
   }
   if (status == 0) return std::nullopt;
   return log.First.value_or(TXmlFault{0, "the text is not well-formed XML"});
+}
+
+void ReadDamagedXmlElements(std::string_view text, const std::function<bool(const TXmlElement&)>& onElement) {
+  if (text.size() > static_cast<std::size_t>(INT_MAX)) return;
+  xmlInitParser();
+  std::unique_ptr<xmlParserCtxt, TFreeParser> parser(xmlNewParserCtxt());
+  if (!parser) return;
+  // The reader above gives up at the first fault, with the elements of the
+  // chunks before it; recovery goes on and keeps what it could make of each
+  // element, so the whole text is parsed into a tree first and walked after.
+  parser->sax->serror = [](void*, xmlErrorPtr) {};
+  std::unique_ptr<xmlDoc, TFreeDoc> doc(xmlCtxtReadMemory(parser.get(), text.data(), static_cast<int>(text.size()),
+                                                          nullptr, nullptr, PartParseOptions | XML_PARSE_RECOVER));
+  if (!doc) return;
+  // Element by element in document order, without recursion: only elements are
+  // entered, never the declarations of a DTD or an entity's content.
+  int depth = 0;
+  for (const xmlNode* node = doc->children; node != nullptr;) {
+    if (node->type == XML_ELEMENT_NODE) {
+      if (!onElement(ElementOf(*node, depth))) return;
+      if (node->children != nullptr) {
+        node = node->children;
+        ++depth;
+        continue;
+      }
+    }
+    while (node->next == nullptr && depth > 0) {
+      node = node->parent;
+      --depth;
+    }
+    node = node->next;
+  }
 }
 
 }  // namespace corvane

@@ -1,9 +1,9 @@
 #pragma once
 // The small XML parts of office packages (the content types and relationships of
-// an Office Open XML package, its workbook) read element by element with
-// libxml2. They come from the package, so from anywhere: nothing is fetched, no
-// DTD is loaded, and no entity is expanded (an attribute's value is its text
-// without any entity reference in it).
+// an Office Open XML package, its workbook, the manifest of an OpenDocument
+// package) read element by element with libxml2. They come from the package, so
+// from anywhere: nothing is fetched, no DTD is loaded, and no entity is expanded
+// (an attribute's value is its text without any entity reference in it).
 
 #include <functional>
 #include <optional>
@@ -43,5 +43,14 @@ struct TXmlFault {
 /// have been handed over), nothing otherwise. Prints nothing, never throws.
 std::optional<TXmlFault> ReadXmlElements(std::string_view text,
                                          const std::function<bool(const TXmlElement&)>& onElement);
+
+/// Reads the elements of a text that may be damaged or cut off anywhere, as far
+/// as libxml2's recovery makes elements out of it, under the same rules (nothing
+/// fetched, no DTD loaded, no entity expanded): each start tag it reads, one that
+/// the end of the text cuts off after its name included, goes to onElement in
+/// document order until onElement returns false. Elements after the end of the
+/// root element, and any when the text begins with something other than markup,
+/// are not read. Prints nothing, never throws, never fails.
+void ReadDamagedXmlElements(std::string_view text, const std::function<bool(const TXmlElement&)>& onElement);
 
 }  // namespace corvane

@@ -1,7 +1,7 @@
-// The manifest scan of an OpenDocument package over arbitrary bytes: the first
-// line is the part's path, the rest the manifest. The scan must end, stay inside
-// the text and give the same verdict for a manifest and for that manifest with
-// text after its end.
+// The reading of an OpenDocument package's manifest over arbitrary bytes: the
+// first line is the part's path, the rest the manifest, which libxml2 reads with
+// its recovery. The reading must end, stay inside the text and give the same
+// verdict for a manifest and for that manifest with text after its end.
 
 #include <cstddef>
 #include <cstdint>

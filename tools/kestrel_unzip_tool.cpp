@@ -1,7 +1,6 @@
 #include "tools/kestrel_unzip_tool.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <exception>
 #include <functional>
@@ -11,6 +10,9 @@
 #include "platform/code_page.h"
 #include "platform/file_system.h"
 #include "platform/host_ui.h"
+#include "tools/progress_line.h"
+#include "tools/run_report.h"
+#include "tools/terminal_questions.h"
 #include "tools/terminal_text.h"
 #include "tools/unzip_listing.h"
 #include "unzip/decode/decode_errors.h"
@@ -20,77 +22,6 @@
 
 namespace kestrel::tool {
 namespace {
-
-/// The progress line of a run on a terminal: shown once the run has taken a
-/// second, redrawn in place at most ten times a second within the terminal's
-/// width, and cleared before any other line and at the end.
-class TProgressLine {
- public:
-  using TClock = std::chrono::steady_clock;
-
-  void File(const std::string& path) { file_ = path; }
-  void Update(std::int32_t percent, std::int64_t bytes) {
-    const auto now = TClock::now();
-    if (now - started_ < std::chrono::seconds(1) || (shown_ && now - drawn_ < std::chrono::milliseconds(100))) return;
-    drawn_ = now;
-    char figures[48];
-    std::snprintf(figures, sizeof figures, "%3d%%  %8.1f MB  ", static_cast<int>(percent),
-                  static_cast<double>(bytes) / 1e6);
-    // One column short of the width: a line that fills it would wrap on some
-    // terminals, and "\r" would then no longer reach its start.
-    const int width = platform::ConsoleWidth(platform::TConsoleStream::Error);
-    const std::size_t columns = width > 0 ? static_cast<std::size_t>(width) - 1 : 79;
-    std::string line = figures;
-    if (line.size() >= columns) line.clear();
-    line += FitToWidth(file_, columns - line.size());
-    Draw(line);
-  }
-  /// Called before any other line goes to stderr, and at the end.
-  void Clear() {
-    if (shown_) Draw(std::string());
-    shown_ = false;
-  }
-  ~TProgressLine() { Clear(); }
-
- private:
-  void Draw(const std::string& line) {
-    // Back to the line's start; blanks cover what the last line had beyond this one.
-    const std::size_t width = DisplayWidth(line);
-    std::string text = "\r" + line;
-    if (width < width_) text += std::string(width_ - width, ' ') + "\r" + line;
-    platform::WriteConsoleText(platform::TConsoleStream::Error, text);
-    width_ = width;
-    shown_ = !line.empty();
-  }
-
-  TClock::time_point started_ = TClock::now();
-  TClock::time_point drawn_;
-  std::string file_;
-  std::size_t width_ = 0;
-  bool shown_ = false;
-};
-
-/// The lines on stderr of one run, each "kestrel-unzip: ARCHIVE: ...", and the
-/// worst status seen.
-class TReport {
- public:
-  explicit TReport(const std::string& archive) : archive_(TerminalText(archive)) {}
-
-  void SetProgress(TProgressLine* progress) { progress_ = progress; }
-  void Say(const std::string& text) {
-    if (progress_ != nullptr) progress_->Clear();
-    platform::WriteConsoleLine(platform::TConsoleStream::Error, "kestrel-unzip: " + archive_ + ": " + text);
-  }
-  void SayEntry(const TZipHeaderInfo& entry, const std::string& text) { Say(ListedPath(entry) + ": " + text); }
-  void Raise(int status) { status_ = std::max(status_, status); }
-  int Status() const { return status_; }
-  const std::string& Archive() const { return archive_; }
-
- private:
-  std::string archive_;
-  TProgressLine* progress_ = nullptr;
-  int status_ = ExitSuccess;
-};
 
 /// The archive name that stands for standard input.
 constexpr const char* StandardInputName = "-";
@@ -190,7 +121,7 @@ class TEntrySink final : public TStream {
 class TArchiveRun {
  public:
   TArchiveRun(const TToolCommand& command, const std::string& archive)
-      : command_(command), archive_(archive), report_(archive), split_(unzip_) {
+      : command_(command), archive_(archive), report_(archive), questions_(command, report_), split_(unzip_) {
     unzip_.SetIncompleteZipMode(izAssumeCutShort);
     unzip_.SetNameCharsets({command.NameCharset, command.UnixNameCharset});
     if (archive == StandardInputName) {
@@ -364,13 +295,36 @@ class TArchiveRun {
 
   // ---- Extraction, test and pipe ------------------------------------------------
 
+  /// Extracts the selected entries into files, or tests them (-t), or writes
+  /// them to standard output (-p): the component set up, its run, and what the
+  /// end says; returns the run's status.
   int Extract() {
     // The directory of a split archive lists, but its entries lie in the other parts.
     if (unzip_.EndCentral().ThisDisk != 0) RefuseSplitArchive(archive_, unzip_.EndCentral().ThisDisk + 1);
-    const bool toFiles = command_.Action == TToolAction::Extract;
     TEntrySink sink(command_.Action == TToolAction::Pipe);
-    if (!toFiles) unzip_.SetOutputStream(&sink);
+    if (!ToFiles()) unzip_.SetOutputStream(&sink);
+    ApplySettings();
+    StartProgress();
+    ConnectEvents();
 
+    unzip_.UnZip();
+    if (progress_) progress_->Clear();
+    report_.SetProgress(nullptr);
+    if (pipe_) {
+      StreamFindings();
+      if (!CheckArchive()) return report_.Status();
+    }
+    SayExtractionEnd();
+    if (command_.Action == TToolAction::Test && command_.Quiet < 2 && selectedCount_ > 0) TestSummary();
+    return ExtractionStatus();
+  }
+
+  /// Whether the entries become files (neither -t nor -p).
+  bool ToFiles() const { return command_.Action == TToolAction::Extract; }
+
+  /// The component's settings for the run: paths, threads, destination,
+  /// password, overwriting, and the entries to take and leave out.
+  void ApplySettings() {
     unzip_.SetRecreateDirs(!command_.JunkPaths);
     unzip_.SetThreads(command_.Threads > 0
                           ? command_.Threads
@@ -386,112 +340,6 @@ class TArchiveRun {
     unzip_.SetExcludeList(command_.Exclusions);
     // -f makes nothing new, not even a folder.
     if (command_.Freshen) unzip_.ExcludeList().push_back("*\\");
-
-    // The run keeps the progress line: a failure that ends the extraction is said
-    // after it, and clears it first.
-    std::optional<TProgressLine>& progress = progress_;
-    if (command_.Action != TToolAction::Pipe && command_.Quiet == 0 &&
-        platform::ConsoleIsTerminal(platform::TConsoleStream::Error)) {
-      progress.emplace();
-      report_.SetProgress(&*progress);
-    }
-    unzip_.OnTotalPercentDone = [&](TKestrelUnZip& sender, std::int32_t percent) {
-      // Ctrl-C stops the decoding at its next chunk; the component deletes the
-      // partial file.
-      if (platform::InterruptRequested()) sender.CancelRequested = true;
-      if (progress) progress->Update(percent, sender.BtsDone());
-    };
-    unzip_.OnStartUnZipInfo = [&](TKestrelUnZip&, std::int32_t numFiles, std::int64_t, bool& stopNow) {
-      if (!toFiles || numFiles == 0) return;
-      // Where there is no destination, -f finds nothing to freshen.
-      if (command_.Freshen && !command_.DestDir.empty() && !platform::FolderExists(command_.DestDir))
-        stopNow = true;
-      else
-        stopNow = !MakeDestination();
-    };
-    unzip_.OnStartUnZip = [&](TKestrelUnZip& sender, std::int32_t index, std::string& fName, bool& skip) {
-      if (platform::InterruptRequested()) throw EUserCanceled("User Aborted Operation");
-      const TZipHeaderInfo& entry = *sender.ZipInfo()->Items(index);
-      NameCutWarning(entry);
-      if (const auto reason = UnsupportedReason(entry)) {
-        ++unsupported_;
-        skip = true;
-        report_.SayEntry(entry, *reason);
-        report_.Raise(ExitWarning);
-        return;
-      }
-      // -f makes no file that is not there yet.
-      if (toFiles && command_.Freshen && !platform::FileExists(fName)) {
-        skip = true;
-        return;
-      }
-      const std::string stored = entry.StoredPath();
-      if (toFiles && !command_.JunkPaths && (stored.starts_with('\\') || (stored.size() > 1 && stored[1] == ':'))) {
-        report_.SayEntry(entry, "warning: stripped the absolute path; it goes below the destination");
-        report_.Raise(ExitWarning);
-      }
-      if (progress) progress->File(ListedPath(entry));
-    };
-    unzip_.OnEndUnZip = [&](TKestrelUnZip&, std::int32_t, const std::string&) { ++succeeded_; };
-    unzip_.OnSkippingFile = [&](TKestrelUnZip& sender, TSkipReason reason, const std::string&, std::int32_t index,
-                                bool&) { Skipped(*sender.ZipInfo()->Items(index), index, reason); };
-    unzip_.OnBadCRC = [&](TKestrelUnZip& sender, std::uint32_t computed, std::uint32_t stored, std::int32_t index) {
-      ++crcErrors_;
-      // Where the decoder saw the damage, it says so, and the CRC of what it wrote
-      // has nothing to add; output past the declared size is cut off and leaves
-      // the CRC to tell.
-      const TDecodeResult result = sender.DecodeResult();
-      std::string text = "bad CRC " + CrcText(computed) + " (should be " + CrcText(stored) + ")";
-      if (result == drTooLarge)
-        text += "; " + DecodeResultText(result, sender.DecodeDetail());
-      else if (result != drDecoded)
-        text = DecodeResultText(result, sender.DecodeDetail());
-      // A file that the entry would have replaced stays as it was.
-      if (toFiles) text += sender.ReplacingFile() ? "; the existing file was kept" : "; the damaged file was removed";
-      report_.SayEntry(*sender.ZipInfo()->Items(index), text);
-      report_.Raise(ExitFormatError);
-    };
-    unzip_.OnBadPassword = [&](TKestrelUnZip& sender, std::int32_t index, std::string& newPassword) {
-      AskPassword(*sender.ZipInfo()->Items(index), index, newPassword);
-    };
-    unzip_.OnPromptForOverwrite = [&](TKestrelUnZip& sender, bool& overWriteIt, std::int32_t index,
-                                      std::string& fName) { overWriteIt = MayReplace(sender, index, fName); };
-
-    unzip_.UnZip();
-    if (progress) progress->Clear();
-    report_.SetProgress(nullptr);
-    if (pipe_) {
-      StreamFindings();
-      if (!CheckArchive()) return report_.Status();
-    }
-
-    if (keptUnasked_ > 0) {
-      report_.Say(Plural(keptUnasked_, "existing file") +
-                  " kept: there is no terminal to ask on (-o replaces them, -n keeps them without this warning)");
-      report_.Raise(ExitWarning);
-    }
-    if (cutShort_ && pipe_ && cutEntries_ > 0 && !HoldsMoreThan(unzip_.ZipInfo()->Items(unzip_.EntryCount() - 1))) {
-      // From a stream the entries are known only as they pass: the last one read,
-      // where the stream ended, was the first to make anything.
-      report_.Say(NothingWhole);
-      report_.Raise(ExitNotFound);
-    } else if (cutShort_) {
-      report_.Say("the archive is cut short: " + std::to_string(succeeded_) +
-                  (succeeded_ == 1 ? " entry" : " entries") + " recovered");
-      report_.Raise(ExitWarning);
-    }
-    if (command_.Action == TToolAction::Test && command_.Quiet < 2 && selectedCount_ > 0) TestSummary();
-
-    int status = report_.Status();
-    if (status <= ExitWarning) {
-      if (unmatched_ > 0 || (Filtered() && selectedCount_ == 0))
-        status = ExitNoMatch;
-      else if (badPasswords_ > 0 && succeeded_ == 0)
-        status = ExitBadPassword;
-      else if (unsupported_ > 0)
-        status = ExitUnsupported;
-    }
-    return status;
   }
 
   TUZOverwriteMode OverwriteMode() const {
@@ -504,6 +352,59 @@ class TArchiveRun {
         break;
     }
     return TUZOverwriteMode::Prompt;
+  }
+
+  /// The progress line, for files and -t on a terminal. The run keeps it: a
+  /// failure that ends the extraction is said after it, and clears it first.
+  void StartProgress() {
+    if (command_.Action != TToolAction::Pipe && command_.Quiet == 0 &&
+        platform::ConsoleIsTerminal(platform::TConsoleStream::Error)) {
+      progress_.emplace();
+      report_.SetProgress(&*progress_);
+    }
+  }
+
+  /// The component's events, each handed to the run's handler of it.
+  void ConnectEvents() {
+    unzip_.OnTotalPercentDone = [this](TKestrelUnZip& sender, std::int32_t percent) { PercentDone(sender, percent); };
+    unzip_.OnStartUnZipInfo = [this](TKestrelUnZip&, std::int32_t numFiles, std::int64_t, bool& stopNow) {
+      StartUnZipInfo(numFiles, stopNow);
+    };
+    unzip_.OnStartUnZip = [this](TKestrelUnZip& sender, std::int32_t index, std::string& fName, bool& skip) {
+      StartEntry(sender, index, fName, skip);
+    };
+    unzip_.OnEndUnZip = [this](TKestrelUnZip&, std::int32_t, const std::string&) { ++succeeded_; };
+    unzip_.OnSkippingFile = [this](TKestrelUnZip& sender, TSkipReason reason, const std::string&, std::int32_t index,
+                                   bool&) { Skipped(*sender.ZipInfo()->Items(index), index, reason); };
+    unzip_.OnBadCRC = [this](TKestrelUnZip& sender, std::uint32_t computed, std::uint32_t stored, std::int32_t index) {
+      BadCrc(sender, computed, stored, index);
+    };
+    unzip_.OnBadPassword = [this](TKestrelUnZip& sender, std::int32_t index, std::string& newPassword) {
+      questions_.AskPassword(*sender.ZipInfo()->Items(index), index, newPassword);
+    };
+    unzip_.OnPromptForOverwrite = [this](TKestrelUnZip& sender, bool& overWriteIt, std::int32_t index,
+                                         std::string& fName) {
+      overWriteIt = questions_.MayReplace(sender, index, fName);
+    };
+  }
+
+  // ---- The component's events ---------------------------------------------------
+
+  void PercentDone(TKestrelUnZip& sender, std::int32_t percent) {
+    // Ctrl-C stops the decoding at its next chunk; the component deletes the
+    // partial file.
+    if (platform::InterruptRequested()) sender.CancelRequested = true;
+    if (progress_) progress_->Update(percent, sender.BtsDone());
+  }
+
+  /// Before the first entry: the destination of the files is made.
+  void StartUnZipInfo(std::int32_t numFiles, bool& stopNow) {
+    if (!ToFiles() || numFiles == 0) return;
+    // Where there is no destination, -f finds nothing to freshen.
+    if (command_.Freshen && !command_.DestDir.empty() && !platform::FolderExists(command_.DestDir))
+      stopNow = true;
+    else
+      stopNow = !MakeDestination();
   }
 
   /// Makes the destination folder, or says in one line why it cannot be made.
@@ -520,19 +421,63 @@ class TArchiveRun {
     return false;
   }
 
+  /// Before each entry: whether it is skipped, and what is said of it.
+  void StartEntry(TKestrelUnZip& sender, std::int32_t index, const std::string& fName, bool& skip) {
+    if (platform::InterruptRequested()) throw EUserCanceled("User Aborted Operation");
+    const TZipHeaderInfo& entry = *sender.ZipInfo()->Items(index);
+    NameCutWarning(entry);
+    if (const auto reason = UnsupportedReason(entry)) {
+      ++unsupported_;
+      skip = true;
+      report_.SayEntry(entry, *reason);
+      report_.Raise(ExitWarning);
+      return;
+    }
+    // -f makes no file that is not there yet.
+    if (ToFiles() && command_.Freshen && !platform::FileExists(fName)) {
+      skip = true;
+      return;
+    }
+    const std::string stored = entry.StoredPath();
+    if (ToFiles() && !command_.JunkPaths && (stored.starts_with('\\') || (stored.size() > 1 && stored[1] == ':'))) {
+      report_.SayEntry(entry, "warning: stripped the absolute path; it goes below the destination");
+      report_.Raise(ExitWarning);
+    }
+    if (progress_) progress_->File(ListedPath(entry));
+  }
+
+  /// An entry whose bytes failed their CRC, or whose decoder saw damage.
+  void BadCrc(TKestrelUnZip& sender, std::uint32_t computed, std::uint32_t stored, std::int32_t index) {
+    ++crcErrors_;
+    // Where the decoder saw the damage, it says so, and the CRC of what it wrote
+    // has nothing to add; output past the declared size is cut off and leaves
+    // the CRC to tell.
+    const TDecodeResult result = sender.DecodeResult();
+    std::string text = "bad CRC " + CrcText(computed) + " (should be " + CrcText(stored) + ")";
+    if (result == drTooLarge)
+      text += "; " + DecodeResultText(result, sender.DecodeDetail());
+    else if (result != drDecoded)
+      text = DecodeResultText(result, sender.DecodeDetail());
+    // A file that the entry would have replaced stays as it was.
+    if (ToFiles()) text += sender.ReplacingFile() ? "; the existing file was kept" : "; the damaged file was removed";
+    report_.SayEntry(*sender.ZipInfo()->Items(index), text);
+    report_.Raise(ExitFormatError);
+  }
+
+  /// An entry the component skipped (OnSkippingFile): why, in one line, and what
+  /// it costs the status.
   void Skipped(const TZipHeaderInfo& entry, std::int32_t index, TSkipReason reason) {
     switch (reason) {
       case skBadPassword:
         ++badPasswords_;
-        report_.SayEntry(entry, command_.Password || passwordAsked_ ? "skipped, incorrect password"
+        report_.SayEntry(entry, command_.Password || questions_.PasswordAsked() ? "skipped, incorrect password"
                                 : platform::InputIsTerminal()
                                     ? "skipped, no password given"
                                     : "skipped, encrypted and no password given (-P, or a terminal to ask on)");
         break;
       case skFileExists:
         // Kept as asked (-n, -u, -f, an answer) needs no word; kept unasked does, once.
-        if (keptWithoutAsking_) ++keptUnasked_;
-        keptWithoutAsking_ = false;
+        if (questions_.TakeKeptWithoutAsking()) ++keptUnasked_;
         return;
       case skPathClimbs:
         report_.SayEntry(entry, "refused: its path climbs out of the destination");
@@ -588,69 +533,25 @@ class TArchiveRun {
     report_.Raise(ExitWarning);
   }
 
-  /// A question starts at the start of its line, where the progress line stood.
-  void ClearProgress() {
-    if (progress_) progress_->Clear();
-  }
+  // ---- After the last entry -----------------------------------------------------
 
-  /// The password prompts of an encrypted entry, as unzip asks them: the entry's
-  /// name first, then up to two more tries; an empty answer gives up on every
-  /// entry of the archive that needs a password. With -P nothing is asked.
-  void AskPassword(const TZipHeaderInfo& entry, std::int32_t index, std::string& newPassword) {
-    if (index != passwordEntry_) passwordEntry_ = index, passwordTries_ = 0;
-    if (command_.Password || passwordGivenUp_ || passwordTries_ >= 3 || !platform::InputIsTerminal()) return;
-    const std::string prompt = passwordTries_ == 0 ? "[" + report_.Archive() + "] " + ListedPath(entry) + " password: "
-                                                   : "password incorrect--reenter: ";
-    ++passwordTries_;
-    ClearProgress();
-    const std::optional<std::string> answer = platform::ReadSecret(prompt);
-    if (platform::InterruptRequested()) throw EUserCanceled("User Aborted Operation");
-    if (!answer || answer->empty()) {
-      passwordGivenUp_ = true;
-      return;
+  /// What the run says of itself once the entries are done: existing files kept
+  /// for want of a terminal, and what was recovered of an archive cut short.
+  void SayExtractionEnd() {
+    if (keptUnasked_ > 0) {
+      report_.Say(Plural(keptUnasked_, "existing file") +
+                  " kept: there is no terminal to ask on (-o replaces them, -n keeps them without this warning)");
+      report_.Raise(ExitWarning);
     }
-    passwordAsked_ = true;
-    newPassword = *answer;
-  }
-
-  /// Whether an existing file may be replaced: with -u or -f only by a newer
-  /// entry; then as answered on the terminal, or kept when there is none.
-  bool MayReplace(TKestrelUnZip& sender, std::int32_t index, std::string& fName) {
-    if (command_.Update || command_.Freshen) {
-      const std::optional<int> order = sender.CompareWithFile(index, fName);
-      if (!order || *order <= 0) return false;
-    }
-    if (answerForAll_) return *answerForAll_;
-    if (!platform::InputIsTerminal()) {
-      keptWithoutAsking_ = true;
-      return false;
-    }
-    for (;;) {
-      ClearProgress();
-      const std::optional<std::string> answer =
-          platform::ReadAnswer("replace " + TerminalText(fName) + "? [y]es, [n]o, [A]ll, [N]one, [r]ename: ");
-      if (platform::InterruptRequested()) throw EUserCanceled("User Aborted Operation");
-      // The end of the input answers "None", as nobody is left to ask.
-      const std::string reply = answer ? *answer : "N";
-      if (reply == "y" || reply == "Y") return true;
-      if (reply == "n") return false;
-      if (reply == "A" || reply == "N") {
-        answerForAll_ = reply == "A";
-        return *answerForAll_;
-      }
-      if (reply == "r" || reply == "R") {
-        const std::optional<std::string> name = platform::ReadAnswer("new name: ");
-        if (platform::InterruptRequested()) throw EUserCanceled("User Aborted Operation");
-        if (!name || name->empty()) return false;
-        // The new name stands beside the old one, in the entry's folder.
-        const platform::TPathRules& rules = platform::HostPathRules();
-        std::string folder = platform::PathFolder(fName, rules);
-        if (!folder.empty() && !platform::IsPathSeparator(folder.back(), rules)) folder += rules.Separator;
-        fName = folder + *name;
-        if (!platform::FileExists(fName)) return true;
-        continue;
-      }
-      report_.Say("invalid response [" + TerminalText(reply) + "]");
+    if (cutShort_ && pipe_ && cutEntries_ > 0 && !HoldsMoreThan(unzip_.ZipInfo()->Items(unzip_.EntryCount() - 1))) {
+      // From a stream the entries are known only as they pass: the last one read,
+      // where the stream ended, was the first to make anything.
+      report_.Say(NothingWhole);
+      report_.Raise(ExitNotFound);
+    } else if (cutShort_) {
+      report_.Say("the archive is cut short: " + std::to_string(succeeded_) +
+                  (succeeded_ == 1 ? " entry" : " entries") + " recovered");
+      report_.Raise(ExitWarning);
     }
   }
 
@@ -680,6 +581,18 @@ class TArchiveRun {
     for (const std::string& line : lines) platform::WriteConsoleLine(platform::TConsoleStream::Output, line);
   }
 
+  /// The worst status said; where that is at most a warning, the status of
+  /// members that matched nothing, of passwords that opened nothing, of methods
+  /// without a decoder.
+  int ExtractionStatus() const {
+    const int status = report_.Status();
+    if (status > ExitWarning) return status;
+    if (unmatched_ > 0 || (Filtered() && selectedCount_ == 0)) return ExitNoMatch;
+    if (badPasswords_ > 0 && succeeded_ == 0) return ExitBadPassword;
+    if (unsupported_ > 0) return ExitUnsupported;
+    return status;
+  }
+
   // ---- Archive-level failures ---------------------------------------------------
 
   int Failure(const std::exception& failure) {
@@ -707,7 +620,8 @@ class TArchiveRun {
 
   const TToolCommand& command_;
   std::string archive_;
-  TReport report_;
+  TRunReport report_;
+  TTerminalQuestions questions_;
   TKestrelUnZip unzip_;
   TSplitGuard split_;
   std::vector<bool> selected_;
@@ -716,11 +630,6 @@ class TArchiveRun {
   /// Entries left out for the archive's damage: overlapping, cut short, of no
   /// telling end in a stream.
   std::uint64_t damaged_ = 0;
-  bool keptWithoutAsking_ = false;
-  std::optional<bool> answerForAll_;
-  std::int32_t passwordEntry_ = -1;
-  int passwordTries_ = 0;
-  bool passwordGivenUp_ = false, passwordAsked_ = false;
   /// The entry whose name cut at a NUL was said last.
   const TZipHeaderInfo* nameCutSaid_ = nullptr;
   /// The archive has no end record: its entries come from their local headers.
@@ -774,7 +683,7 @@ int RunKestrelUnZip(const std::vector<std::string>& arguments) {
   int error = 0;
   const std::optional<std::string> archive = FindArchive(command.Archive, error);
   if (!archive) {
-    TReport(command.Archive).Say("cannot find or open the archive: " + platform::SystemErrorText(error));
+    TRunReport(command.Archive).Say("cannot find or open the archive: " + platform::SystemErrorText(error));
     return ExitNotFound;
   }
   return TArchiveRun(command, *archive).Run();

@@ -39,16 +39,17 @@ std::string TerminalText(std::string_view text, bool keepLineEnds) {
     } else if (c < 0x80) {
       shown += text[at++];
     } else {
-      std::uint32_t codePoint = 0;
-      const std::size_t length = platform::Utf8CharacterAt(text, at, codePoint);
-      if (length == 0) {
+      const platform::TUtf8Character character = platform::DecodeUtf8(text, at);
+      if (!character.WellFormed) {
         // Not UTF-8: a byte of another code page, which a terminal may still take
-        // for a C1 control.
+        // for a C1 control. Only the one byte is shown so: the next may begin a
+        // character.
         shown += c <= 0x9F ? Hex(c) : std::string(1, text[at]);
         ++at;
       } else {
-        shown += codePoint <= 0x9F ? Hex(codePoint) : std::string(text.substr(at, length));
-        at += length;
+        shown +=
+            character.CodePoint <= 0x9F ? Hex(character.CodePoint) : std::string(text.substr(at, character.Length));
+        at += character.Length;
       }
     }
   }
@@ -58,10 +59,10 @@ std::string TerminalText(std::string_view text, bool keepLineEnds) {
 std::size_t DisplayWidth(std::string_view text) {
   std::size_t width = 0;
   for (std::size_t at = 0; at < text.size();) {
-    std::uint32_t codePoint = 0;
-    const std::size_t length = platform::Utf8CharacterAt(text, at, codePoint);
-    width += length == 0 ? 1 : static_cast<std::size_t>(CharacterWidth(codePoint));
-    at += length == 0 ? 1 : length;
+    // A byte that is not part of a character takes a column of its own.
+    const platform::TUtf8Character character = platform::DecodeUtf8(text, at);
+    width += character.WellFormed ? static_cast<std::size_t>(CharacterWidth(character.CodePoint)) : 1;
+    at += character.WellFormed ? character.Length : 1;
   }
   return width;
 }
@@ -75,10 +76,11 @@ std::string FitToWidth(std::string_view text, std::size_t columns) {
   while (start > 0) {
     std::size_t from = start - 1;
     while (from > 0 && (static_cast<unsigned char>(text[from]) & 0xC0) == 0x80 && start - from < 4) --from;
-    std::uint32_t codePoint = 0;
-    std::size_t length = platform::Utf8CharacterAt(text, from, codePoint);
-    if (length != start - from) from = start - 1, length = 0;
-    const std::size_t add = length == 0 ? 1 : static_cast<std::size_t>(CharacterWidth(codePoint));
+    // Bytes that do not end in a whole character are taken one by one.
+    const platform::TUtf8Character character = platform::DecodeUtf8(text, from);
+    const bool whole = character.WellFormed && character.Length == start - from;
+    if (!whole) from = start - 1;
+    const std::size_t add = whole ? static_cast<std::size_t>(CharacterWidth(character.CodePoint)) : 1;
     if (width + add > columns - 3) break;
     width += add;
     start = from;

@@ -5,75 +5,16 @@
 #include <iterator>
 #include <utility>
 
+#include "unzip/decode/methods.h"
+
 namespace kestrel::tool {
 namespace {
-
-enum class TOptionId {
-  List,
-  Verbose,
-  NamesOnly,
-  Test,
-  Pipe,
-  Destination,
-  Exclude,
-  JunkPaths,
-  Quiet,
-  Overwrite,
-  NeverOverwrite,
-  Update,
-  Freshen,
-  Password,
-  NameCharset,
-  UnixNameCharset,
-  Threads,
-  Help,
-  Version,
-};
 
 /// How an option takes its argument.
 enum class TArgument {
   None,
   One,   ///< the rest of the word, or the next word
   List,  ///< the words that follow, up to the next option
-};
-
-struct TOptionSpec {
-  std::string_view Name;  ///< after the "-": "l", "Z1", "-help"
-  TOptionId Id;
-  TArgument Takes;
-  std::string_view Argument;  ///< its name in the usage text
-  std::string_view Meaning;
-};
-
-// The options, in the order the usage text shows them. A later option (the
-// archive read from a pipe, --threads N, -O CHARSET) is one more row here and a
-// case in Apply.
-constexpr TOptionSpec OptionTable[] = {
-    {"l", TOptionId::List, TArgument::None, "", "list the entries: length, date, time, name, and the totals"},
-    {"v", TOptionId::Verbose, TArgument::None, "",
-     "list verbosely: length, method, size, ratio, date, time, CRC-32, name"},
-    {"Z1", TOptionId::NamesOnly, TArgument::None, "", "list the names only, one a line"},
-    {"t", TOptionId::Test, TArgument::None, "", "test: decode every entry and check its CRC-32, write nothing"},
-    {"p", TOptionId::Pipe, TArgument::None, "", "write the entries' bytes to standard output, nothing else"},
-    {"d", TOptionId::Destination, TArgument::One, "DIR", "extract into DIR (default: the current folder)"},
-    {"x", TOptionId::Exclude, TArgument::List, "MEMBER ...", "leave out the entries that match"},
-    {"j", TOptionId::JunkPaths, TArgument::None, "", "junk paths: every file straight into the destination"},
-    {"q", TOptionId::Quiet, TArgument::None, "", "quiet (-qq: quieter)"},
-    {"o", TOptionId::Overwrite, TArgument::None, "", "overwrite existing files without asking"},
-    {"n", TOptionId::NeverOverwrite, TArgument::None, "", "never overwrite existing files"},
-    {"u", TOptionId::Update, TArgument::None, "", "update: newer entries replace files, new ones are added"},
-    {"f", TOptionId::Freshen, TArgument::None, "", "freshen: newer entries replace existing files only"},
-    {"P", TOptionId::Password, TArgument::One, "PASSWORD",
-     "the password of encrypted entries (others can see it; without -P it is asked for)"},
-    {"O", TOptionId::NameCharset, TArgument::One, "CHARSET",
-     "the character set of names made on Windows or MS-DOS without the UTF-8 flag (CP866, CP932, CP936 ...)"},
-    {"I", TOptionId::UnixNameCharset, TArgument::One, "CHARSET",
-     "the character set of names made on Unix without the UTF-8 flag (KOI8-R, SHIFT_JIS ...)"},
-    {"-threads", TOptionId::Threads, TArgument::One, "N",
-     "decode on N threads (default: one per processor); the results are the same with any N"},
-    {"h", TOptionId::Help, TArgument::None, "", "show this text"},
-    {"-help", TOptionId::Help, TArgument::None, "", ""},
-    {"-version", TOptionId::Version, TArgument::None, "", "show the version"},
 };
 
 /// How strong an action is when several are given.
@@ -94,15 +35,145 @@ int ActionRank(TToolAction action) {
   }
 }
 
+/// The command as its options build it, word by word, with what the parser
+/// judges once the line is read.
+struct TCommandDraft {
+  TToolCommand Command;
+  /// -h and --version: they stand for the whole run, whatever else is given.
+  std::optional<TToolAction> Special;
+  /// The listing and testing actions given, one bit per action.
+  unsigned ActionsGiven = 0;
+  /// The words that follow are exclusions (after -x, up to the next option).
+  bool InExclusions = false;
+  /// Why an option's argument is refused.
+  std::string Error;
+
+  bool Given(TToolAction action) const { return (ActionsGiven & Bit(action)) != 0; }
+  static unsigned Bit(TToolAction action) { return 1u << static_cast<unsigned>(action); }
+};
+
+/// What an option does to the command: false, with the draft's Error said, when
+/// its argument is refused.
+using TApplyOption = bool (*)(TCommandDraft& draft, const std::string& argument);
+
+/// A listing or testing action; the strongest given wins.
+template <TToolAction Action>
+bool Choose(TCommandDraft& draft, const std::string&) {
+  draft.ActionsGiven |= TCommandDraft::Bit(Action);
+  if (ActionRank(Action) > ActionRank(draft.Command.Action)) draft.Command.Action = Action;
+  return true;
+}
+
+/// A setting of the command that the option alone gives.
+template <auto Field, auto Value>
+bool Set(TCommandDraft& draft, const std::string&) {
+  draft.Command.*Field = Value;
+  return true;
+}
+
+/// A setting of the command that is the option's argument as given.
+template <auto Field>
+bool Store(TCommandDraft& draft, const std::string& argument) {
+  draft.Command.*Field = argument;
+  return true;
+}
+
+bool Destination(TCommandDraft& draft, const std::string& argument) {
+  if (argument.empty()) {
+    draft.Error = "option -d needs DIR";
+    return false;
+  }
+  draft.Command.DestDir = argument;
+  return true;
+}
+
+bool Exclude(TCommandDraft& draft, const std::string&) {
+  draft.InExclusions = true;
+  return true;
+}
+
+bool Quieter(TCommandDraft& draft, const std::string&) {
+  ++draft.Command.Quiet;
+  return true;
+}
+
+bool Threads(TCommandDraft& draft, const std::string& argument) {
+  const bool digits = !argument.empty() && argument.size() <= 2 &&
+                      std::all_of(argument.begin(), argument.end(), [](char c) { return c >= '0' && c <= '9'; });
+  draft.Command.Threads = digits ? std::stoi(argument) : 0;
+  if (draft.Command.Threads < 1 || draft.Command.Threads > 64) {
+    draft.Error = "option --threads needs a number from 1 to 64, not \"" + argument + "\"";
+    return false;
+  }
+  return true;
+}
+
+bool Help(TCommandDraft& draft, const std::string&) {
+  draft.Special = TToolAction::Help;
+  return true;
+}
+
+bool Version(TCommandDraft& draft, const std::string&) {
+  if (!draft.Special) draft.Special = TToolAction::Version;
+  return true;
+}
+
+struct TOptionSpec {
+  std::string_view Name;  ///< after the "-": "l", "Z1", "-help"
+  TArgument Takes;
+  std::string_view Argument;  ///< its name in the usage text
+  /// Empty for another spelling of the option before, which shares its line.
+  std::string_view Meaning;
+  TApplyOption Apply;
+};
+
+// The options, in the order the usage text shows them. A later option is one
+// more row here.
+constexpr TOptionSpec OptionTable[] = {
+    {"l", TArgument::None, "", "list the entries: length, date, time, name, and the totals", Choose<TToolAction::List>},
+    {"v", TArgument::None, "", "list verbosely: length, method, size, ratio, date, time, CRC-32, name",
+     Choose<TToolAction::ListVerbose>},
+    {"Z1", TArgument::None, "", "list the names only, one a line", Choose<TToolAction::ListNames>},
+    {"t", TArgument::None, "", "test: decode every entry and check its CRC-32, write nothing",
+     Choose<TToolAction::Test>},
+    {"p", TArgument::None, "", "write the entries' bytes to standard output, nothing else", Choose<TToolAction::Pipe>},
+    {"d", TArgument::One, "DIR", "extract into DIR (default: the current folder)", Destination},
+    {"x", TArgument::List, "MEMBER ...", "leave out the entries that match", Exclude},
+    {"j", TArgument::None, "", "junk paths: every file straight into the destination",
+     Set<&TToolCommand::JunkPaths, true>},
+    {"q", TArgument::None, "", "quiet (-qq: quieter)", Quieter},
+    {"o", TArgument::None, "", "overwrite existing files without asking",
+     Set<&TToolCommand::Overwrite, TOverwrite::Always>},
+    {"n", TArgument::None, "", "never overwrite existing files", Set<&TToolCommand::Overwrite, TOverwrite::Never>},
+    {"u", TArgument::None, "", "update: newer entries replace files, new ones are added",
+     Set<&TToolCommand::Update, true>},
+    {"f", TArgument::None, "", "freshen: newer entries replace existing files only", Set<&TToolCommand::Freshen, true>},
+    {"P", TArgument::One, "PASSWORD",
+     "the password of encrypted entries (others can see it; without -P it is asked for)",
+     Store<&TToolCommand::Password>},
+    {"O", TArgument::One, "CHARSET",
+     "the character set of names made on Windows or MS-DOS without the UTF-8 flag (CP866, CP932, CP936 ...)",
+     Store<&TToolCommand::NameCharset>},
+    {"I", TArgument::One, "CHARSET",
+     "the character set of names made on Unix without the UTF-8 flag (KOI8-R, SHIFT_JIS ...)",
+     Store<&TToolCommand::UnixNameCharset>},
+    {"-threads", TArgument::One, "N",
+     "decode on N threads (default: one per processor); the results are the same with any N", Threads},
+    {"h", TArgument::None, "", "show this text", Help},
+    {"-help", TArgument::None, "", "", Help},
+    {"-version", TArgument::None, "", "show the version", Version},
+};
+
 class TParser {
  public:
   explicit TParser(const std::vector<std::string>& arguments) : arguments_(arguments) {}
 
   TParsedCommand Run() {
+    TToolCommand& command = draft_.Command;
     // Called with nothing, the program says how it is called.
     if (arguments_.empty()) {
-      command_.Action = TToolAction::Help;
-      return {command_, {}};
+      command.Action = TToolAction::Help;
+      return {command, {}};
     }
     bool optionsEnded = false;
     for (next_ = 0; next_ < arguments_.size();) {
@@ -112,35 +183,37 @@ class TParser {
       } else if (word == "--") {
         optionsEnded = true;
       } else if (!Options(word)) {
-        return {std::nullopt, error_};
+        return {std::nullopt, draft_.Error};
       }
     }
-    if (special_) {
-      command_.Action = *special_;
-      return {command_, {}};
+    if (draft_.Special) {
+      command.Action = *draft_.Special;
+      return {command, {}};
     }
     if (!haveArchive_) {
       // "-v" alone asks for the version, as with unzip.
-      if (command_.Action == TToolAction::ListVerbose && arguments_.size() == 1) {
-        command_.Action = TToolAction::Version;
-        return {command_, {}};
+      if (command.Action == TToolAction::ListVerbose && arguments_.size() == 1) {
+        command.Action = TToolAction::Version;
+        return {command, {}};
       }
       return {std::nullopt, "no archive given"};
     }
-    if (command_.Archive.empty()) return {std::nullopt, "the archive's name is empty"};
-    if (pipe_ && test_) return {std::nullopt, "-p and -t cannot be given together"};
-    return {command_, {}};
+    if (command.Archive.empty()) return {std::nullopt, "the archive's name is empty"};
+    if (draft_.Given(TToolAction::Pipe) && draft_.Given(TToolAction::Test))
+      return {std::nullopt, "-p and -t cannot be given together"};
+    return {command, {}};
   }
 
  private:
   void Operand(const std::string& word) {
+    TToolCommand& command = draft_.Command;
     if (!haveArchive_) {
       haveArchive_ = true;
-      command_.Archive = word;
-    } else if (inExclusions_) {
-      command_.Exclusions.push_back(word);
+      command.Archive = word;
+    } else if (draft_.InExclusions) {
+      command.Exclusions.push_back(word);
     } else {
-      command_.Members.push_back(word);
+      command.Members.push_back(word);
     }
   }
 
@@ -149,18 +222,9 @@ class TParser {
     std::size_t at = 1;
     while (at < word.size()) {
       const std::string_view rest = std::string_view(word).substr(at);
-      const TOptionSpec* found = nullptr;
-      for (const TOptionSpec& spec : OptionTable) {
-        // A long option is the whole word ("--threads=4" with its argument); a
-        // letter may be followed by others.
-        const bool fits = spec.Name.front() == '-'
-                              ? rest == spec.Name || (spec.Takes == TArgument::One && rest.starts_with(spec.Name) &&
-                                                      rest.size() > spec.Name.size() && rest[spec.Name.size()] == '=')
-                              : rest.starts_with(spec.Name);
-        if (fits && (found == nullptr || spec.Name.size() > found->Name.size())) found = &spec;
-      }
+      const TOptionSpec* found = Find(rest);
       if (found == nullptr) {
-        error_ = "unknown option -" + std::string(rest.substr(0, rest.starts_with("-") ? rest.size() : 1));
+        draft_.Error = "unknown option -" + std::string(rest.substr(0, rest.starts_with("-") ? rest.size() : 1));
         return false;
       }
       at += found->Name.size();
@@ -172,103 +236,80 @@ class TParser {
         } else if (next_ < arguments_.size()) {
           argument = arguments_[next_++];
         } else {
-          error_ = "option -" + std::string(found->Name) + " needs " + std::string(found->Argument);
+          draft_.Error = "option -" + std::string(found->Name) + " needs " + std::string(found->Argument);
           return false;
         }
         at = word.size();
       }
-      if (!Apply(*found, argument)) return false;
+      // Words after -x are exclusions up to the next option.
+      draft_.InExclusions = false;
+      if (!found->Apply(draft_, argument)) return false;
     }
     return true;
   }
 
-  bool Apply(const TOptionSpec& spec, const std::string& argument) {
-    // Words after -x are exclusions up to the next option.
-    inExclusions_ = spec.Id == TOptionId::Exclude;
-    switch (spec.Id) {
-      case TOptionId::List:
-        return Action(TToolAction::List);
-      case TOptionId::Verbose:
-        return Action(TToolAction::ListVerbose);
-      case TOptionId::NamesOnly:
-        return Action(TToolAction::ListNames);
-      case TOptionId::Test:
-        test_ = true;
-        return Action(TToolAction::Test);
-      case TOptionId::Pipe:
-        pipe_ = true;
-        return Action(TToolAction::Pipe);
-      case TOptionId::Destination:
-        if (argument.empty()) {
-          error_ = "option -d needs DIR";
-          return false;
-        }
-        command_.DestDir = argument;
-        return true;
-      case TOptionId::Exclude:
-        return true;
-      case TOptionId::JunkPaths:
-        command_.JunkPaths = true;
-        return true;
-      case TOptionId::Quiet:
-        ++command_.Quiet;
-        return true;
-      case TOptionId::Overwrite:
-        command_.Overwrite = TOverwrite::Always;
-        return true;
-      case TOptionId::NeverOverwrite:
-        command_.Overwrite = TOverwrite::Never;
-        return true;
-      case TOptionId::Update:
-        command_.Update = true;
-        return true;
-      case TOptionId::Freshen:
-        command_.Freshen = true;
-        return true;
-      case TOptionId::Password:
-        command_.Password = argument;
-        return true;
-      case TOptionId::NameCharset:
-        command_.NameCharset = argument;
-        return true;
-      case TOptionId::UnixNameCharset:
-        command_.UnixNameCharset = argument;
-        return true;
-      case TOptionId::Threads: {
-        const bool digits = !argument.empty() && argument.size() <= 2 &&
-                            std::all_of(argument.begin(), argument.end(), [](char c) { return c >= '0' && c <= '9'; });
-        command_.Threads = digits ? std::stoi(argument) : 0;
-        if (command_.Threads < 1 || command_.Threads > 64) {
-          error_ = "option --threads needs a number from 1 to 64, not \"" + argument + "\"";
-          return false;
-        }
-        return true;
-      }
-      case TOptionId::Help:
-        special_ = TToolAction::Help;
-        return true;
-      case TOptionId::Version:
-        if (!special_) special_ = TToolAction::Version;
-        return true;
+  /// The option that the rest of a word starts with, the longest that fits.
+  static const TOptionSpec* Find(std::string_view rest) {
+    const TOptionSpec* found = nullptr;
+    for (const TOptionSpec& spec : OptionTable) {
+      // A long option is the whole word ("--threads=4" with its argument); a
+      // letter may be followed by others.
+      const bool fits = spec.Name.front() == '-'
+                            ? rest == spec.Name || (spec.Takes == TArgument::One && rest.starts_with(spec.Name) &&
+                                                    rest.size() > spec.Name.size() && rest[spec.Name.size()] == '=')
+                            : rest.starts_with(spec.Name);
+      if (fits && (found == nullptr || spec.Name.size() > found->Name.size())) found = &spec;
     }
-    return true;
-  }
-
-  bool Action(TToolAction action) {
-    if (ActionRank(action) > ActionRank(command_.Action)) command_.Action = action;
-    return true;
+    return found;
   }
 
   const std::vector<std::string>& arguments_;
   std::size_t next_ = 0;
-  TToolCommand command_;
-  std::optional<TToolAction> special_;
+  TCommandDraft draft_;
   bool haveArchive_ = false;
-  bool inExclusions_ = false;
-  bool pipe_ = false;
-  bool test_ = false;
-  std::string error_;
 };
+
+/// The methods the component decodes, as the methods table names them, each
+/// name once: first those of our own code, then those decoded through a library,
+/// library by library ("..., bzip2, LZMA, xz and Zstandard").
+std::string DecodedMethods() {
+  std::vector<std::string_view> names, libraries;
+  const auto add = [&names](std::string_view name) {
+    if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
+  };
+  for (const TCompressionMethod& method : CompressionMethods()) {
+    if (method.Decode == nullptr) continue;
+    if (method.Library == nullptr)
+      add(method.Name);
+    else if (std::find(libraries.begin(), libraries.end(), method.Library) == libraries.end())
+      libraries.push_back(method.Library);
+  }
+  for (const std::string_view library : libraries)
+    for (const TCompressionMethod& method : CompressionMethods())
+      if (method.Decode != nullptr && method.Library != nullptr && method.Library == library) add(method.Name);
+  std::string list;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (i > 0) list += i + 1 < names.size() ? ", " : " and ";
+    list += names[i];
+  }
+  return list;
+}
+
+/// The words of a text in lines of at most 80 columns, as many words to a line
+/// as fit.
+std::vector<std::string> Wrapped(const std::string& text) {
+  constexpr std::size_t Columns = 80;
+  std::vector<std::string> lines(1);
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t end = std::min(text.find(' ', at), text.size());
+    const std::string_view word = std::string_view(text).substr(at, end - at);
+    if (!lines.back().empty() && lines.back().size() + 1 + word.size() > Columns) lines.emplace_back();
+    if (!lines.back().empty()) lines.back() += ' ';
+    lines.back() += word;
+    at = end + 1;
+  }
+  return lines;
+}
 
 }  // namespace
 
@@ -283,12 +324,16 @@ std::vector<std::string> ToolUsage() {
       "Extracts, lists or tests the entries of a zip archive. MEMBERs are patterns of",
       "the stored paths (*, ?, <a-z>), matched without regard to case; options may",
       "stand before or after the archive. ARCHIVE \"-\" reads it from standard input",
-      "(a pipe), extracting the entries as they arrive. Decodes stored, shrunk,",
-      "reduced, imploded, deflated, Deflate64, bzip2, LZMA, xz and Zstandard entries,",
-      "traditional and WinZip AES encryption; entries of other methods or",
-      "encryptions are skipped, with the reason.",
-      "",
   };
+  // A decoder added to the methods table is named here with the others.
+  for (std::string& line :
+       Wrapped("(a pipe), extracting the entries as they arrive. Decodes " + DecodedMethods() + " entries,"))
+    lines.push_back(std::move(line));
+  lines.insert(lines.end(), {
+                                "traditional and WinZip AES encryption; entries of other methods or",
+                                "encryptions are skipped, with the reason.",
+                                "",
+                            });
   // Spellings of one option share a line: "-h, --help".
   std::vector<std::pair<std::string, std::string_view>> rows;
   for (std::size_t i = 0; i < std::size(OptionTable); ++i) {
@@ -296,7 +341,7 @@ std::vector<std::string> ToolUsage() {
     std::string name = "-";
     name += spec.Name;
     if (!spec.Argument.empty()) name.append(" ").append(spec.Argument);
-    if (i > 0 && OptionTable[i - 1].Id == spec.Id)
+    if (i > 0 && spec.Meaning.empty())
       rows.back().first.append(", ").append(name);
     else
       rows.emplace_back("  " + name, spec.Meaning);

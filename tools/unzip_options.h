@@ -1,7 +1,7 @@
 #pragma once
 // kestrel-unzip's command line: one table holds every option once (its spelling,
-// its argument, its meaning), and both the parser and the usage text are made
-// from it. The form is unzip's:
+// its argument, its meaning, what it does to the command), and both the parser
+// and the usage text are made from it. The form is unzip's:
 //   kestrel-unzip [OPTIONS] ARCHIVE [MEMBER ...] [-x MEMBER ...] [-d DIR]
 // with options before or after the archive, single letters grouped ("-qo"), and an
 // option's argument attached ("-dDIR") or as the next word.

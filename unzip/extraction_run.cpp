@@ -575,10 +575,9 @@ void TExtractionRun::FinishExtraction() {
 
 std::optional<std::uint32_t> TExtractionRun::EntryUnixMode() const {
   const TZipHeaderInfo& entry = *unzip_.currentEntry_;
-  // Made on Unix (host 3): the high 16 bits are the file's mode; only its
-  // permission bits are taken, never setuid, setgid, sticky or a link type.
-  if ((entry.VersionMadeBy >> 8) == 3 && (entry.ExternalAttributes >> 16) != 0)
-    return (entry.ExternalAttributes >> 16) & 0777;
+  // Made on Unix: the high 16 bits are the file's mode; only its permission
+  // bits are taken, never setuid, setgid, sticky or a link type.
+  if (entry.HasUnixMode()) return (entry.ExternalAttributes >> 16) & 0777;
   return std::nullopt;
 }
 

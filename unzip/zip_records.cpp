@@ -20,7 +20,6 @@ constexpr std::uint16_t UnicodePathId = 0x7075;        // "up": UTF-8 name and t
 constexpr std::uint16_t UnicodeCommentId = 0x6375;     // "uc": UTF-8 comment, likewise
 constexpr std::int64_t NtfsTicksPerSecond = 10000000;
 constexpr std::int64_t NtfsEpochToUnix = 11644473600;  // seconds from 1601-01-01 to 1970-01-01
-constexpr std::uint16_t HostUnix = 3, HostOsX = 19;
 
 std::uint32_t CrcOfText(const std::string& text) { return ~UpdateCrc(0xFFFFFFFFu, text.data(), text.size()); }
 
@@ -151,8 +150,7 @@ std::string TZipHeaderInfo::StoredName(const std::string& raw, bool local) const
     // A name ends at a NUL byte, as it does for the systems that made and read
     // such archives: no file name can hold one, and the bytes after it name nothing.
     name = raw.substr(0, raw.find('\0'));
-    const std::uint16_t host = VersionMadeBy >> 8;
-    const bool fromUnix = !local && (host == HostUnix || host == HostOsX);
+    const bool fromUnix = !local && MadeOnUnix(VersionMadeBy);
     const bool ascii = std::all_of(name.begin(), name.end(), [](char c) { return (c & 0x80) == 0; });
     std::optional<std::string> converted;
     if ((Flags & FlagUtf8Name) != 0 || ascii) {
@@ -175,7 +173,7 @@ std::string TZipHeaderInfo::StoredName(const std::string& raw, bool local) const
       if (OEMConvert) name = platform::Utf8ToAnsi(name);
     } else if (local && !NameCharsets.Unix.empty() && (converted = platform::CharsetToAnsi(NameCharsets.Unix, name))) {
       name = std::move(*converted);
-    } else if ((local || host == 0) && OEMConvert) {
+    } else if ((local || (VersionMadeBy >> 8) == HostMsDos) && OEMConvert) {
       // Only a name made on MS-DOS (host 0) is in the OEM code page of MS-DOS; so
       // is a local header's that is nothing else.
       name = platform::OemToAnsi(name);
@@ -194,10 +192,7 @@ std::string TZipHeaderInfo::CommentText(const std::string& stored) const {
   return stored;
 }
 
-bool TZipHeaderInfo::HasUnixMode() const {
-  const std::uint16_t host = VersionMadeBy >> 8;
-  return (host == HostUnix || host == HostOsX) && (ExternalAttributes >> 16) != 0;
-}
+bool TZipHeaderInfo::HasUnixMode() const { return MadeOnUnix(VersionMadeBy) && (ExternalAttributes >> 16) != 0; }
 
 bool TZipHeaderInfo::IsSymbolicLink() const {
   // The file type bits of the mode: 0120000 is a symbolic link.

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/utf8.h"
+
 namespace platform {
 namespace {
 
@@ -36,82 +38,25 @@ constexpr std::array<char16_t, 128> Cp437High = {
 // clang-format on
 static_assert(Cp437High[0] == 0x00C7 && Cp437High[0x7F] == 0x00A0);
 
-void AppendUtf8(std::string& out, char32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
 }  // namespace
 
 std::u16string AnsiToUtf16(std::string_view ansi) {
   std::u16string out;
   out.reserve(ansi.size());
-  const auto* p = reinterpret_cast<const unsigned char*>(ansi.data());
-  const auto* end = p + ansi.size();
-  while (p < end) {
-    const unsigned lead = *p;
-    if (lead < 0x80) {
-      out += static_cast<char16_t>(lead);
-      ++p;
-      continue;
-    }
-    // Well-formed UTF-8 only: no overlong forms, no surrogates, nothing past U+10FFFF.
-    int length = 0;
-    char32_t cp = 0;
-    unsigned low = 0x80, high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-      length = 2;
-      cp = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      length = 3;
-      cp = lead & 0x0F;
-      if (lead == 0xE0) low = 0xA0;
-      if (lead == 0xED) high = 0x9F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      length = 4;
-      cp = lead & 0x07;
-      if (lead == 0xF0) low = 0x90;
-      if (lead == 0xF4) high = 0x8F;
-    }
-    int taken = 1;
-    bool valid = length > 0;
-    while (valid && taken < length) {
-      if (p + taken >= end) {
-        valid = false;
-        break;
-      }
-      const unsigned next = p[taken];
-      const unsigned min = taken == 1 ? low : 0x80, max = taken == 1 ? high : 0xBF;
-      if (next < min || next > max) {
-        valid = false;
-        break;
-      }
-      cp = (cp << 6) | (next & 0x3F);
-      ++taken;
-    }
-    if (!valid) {
-      // One replacement character for the lead byte and the continuation bytes that
-      // fitted it so far.
+  for (std::size_t at = 0; at < ansi.size();) {
+    const TUtf8Character character = DecodeUtf8(ansi, at);
+    at += character.Length;
+    if (!character.WellFormed) {
+      // One replacement character for the lead byte and the continuation bytes
+      // that fitted it so far.
       out += u'\uFFFD';
-      p += taken;
-      continue;
-    }
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out += static_cast<char16_t>(0xD800 + (cp >> 10));
-      out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+    } else if (character.CodePoint >= 0x10000) {
+      const std::uint32_t above = character.CodePoint - 0x10000;
+      out += static_cast<char16_t>(0xD800 + (above >> 10));
+      out += static_cast<char16_t>(0xDC00 + (above & 0x3FF));
     } else {
-      out += static_cast<char16_t>(cp);
+      out += static_cast<char16_t>(character.CodePoint);
     }
-    p += length;
   }
   return out;
 }

@@ -12,6 +12,8 @@
 
 #include <cstdlib>
 
+#include "platform/utf8.h"
+
 namespace platform {
 namespace {
 
@@ -182,15 +184,6 @@ TLeadBytes LeadBytesOf(UINT codePage) {
     }
   }
   return lead;
-}
-
-// Length of the UTF-8 sequence that a byte begins; 0 for a byte that begins none.
-std::size_t Utf8SequenceLength(unsigned char lead) {
-  if (lead < 0x80) return 1;
-  if (lead >= 0xC2 && lead <= 0xDF) return 2;
-  if (lead >= 0xE0 && lead <= 0xEF) return 3;
-  if (lead >= 0xF0 && lead <= 0xF4) return 4;
-  return 0;
 }
 
 // Converts bytes of one code page into another through UTF-16; every character

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 using corvane::ManifestMarksEncrypted;
@@ -58,6 +60,24 @@ TEST(ManifestEncryption, Table) {
               cut >= whole.find("encryption-data") + std::string("encryption-data").size())
         << cut;
   }
+}
+
+// An old manifest's DOCTYPE names its DTD. Nothing outside the text is read,
+// neither the DTD nor an external entity, so no file's markup enters the manifest.
+TEST(ManifestEncryption, NothingOutsideTheTextIsRead) {
+  const std::filesystem::path fragment = std::filesystem::temp_directory_path() / "corvane-manifest-fragment.xml";
+  std::ofstream(fragment) << "<manifest:encryption-data/>";
+  const std::string doctype =
+      "<!DOCTYPE manifest:manifest PUBLIC \"-//OpenOffice.org//DTD Manifest 1.0//EN\" \"Manifest.dtd\" "
+      "[<!ENTITY x SYSTEM \"" +
+      fragment.string() + "\">]>\n";
+  std::string plain = Manifest("<manifest:file-entry manifest:full-path=\"content.xml\">&x;</manifest:file-entry>");
+  std::string encrypted = Manifest(Encrypted);
+  plain.insert(plain.find('\n') + 1, doctype);
+  encrypted.insert(encrypted.find('\n') + 1, doctype);
+  EXPECT_FALSE(ManifestMarksEncrypted(plain, "content.xml"));
+  EXPECT_TRUE(ManifestMarksEncrypted(encrypted, "content.xml"));
+  std::filesystem::remove(fragment);
 }
 
 }  // namespace

@@ -220,3 +220,15 @@ TEST(KestrelUnZipListing, EntriesSharingALocalHeader) {
 }
 
 }  // namespace
+
+// The usage names the methods the component decodes, from its table of methods:
+// its own decoders first, then those of the libraries, library by library.
+TEST(KestrelUnZipUsage, NamesTheDecodedMethods) {
+  const auto run = RunProgram(KESTREL_UNZIP_EXE, {"-h"});
+  EXPECT_EQ(run.Status, 0);
+  EXPECT_NE(run.Out.find("arrive. Decodes stored, shrunk,\n"
+                         "reduced, imploded, deflated, Deflate64, bzip2, LZMA, xz and Zstandard entries,\n"
+                         "traditional and WinZip AES encryption;"),
+            std::string::npos)
+      << run.Out;
+}

@@ -61,6 +61,8 @@ constexpr TCompressionMethod Methods[] = {
 
 }  // namespace
 
+std::span<const TCompressionMethod> CompressionMethods() { return Methods; }
+
 const TCompressionMethod* FindMethod(std::uint16_t number) {
   for (const TCompressionMethod& method : Methods)
     if (method.Number == number) return &method;

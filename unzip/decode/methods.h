@@ -7,6 +7,7 @@
 // of a package's parts read the same rows.
 
 #include <cstdint>
+#include <span>
 #include <string>
 
 #include "unzip/decode/decode_result.h"
@@ -37,6 +38,8 @@ struct TCompressionMethod {
   bool Encryption;
 };
 
+/// Every row, in the order of the method numbers.
+std::span<const TCompressionMethod> CompressionMethods();
 /// The row of a method number; null for a number the format does not define.
 const TCompressionMethod* FindMethod(std::uint16_t number);
 /// Whether entries of the method are decoded.

@@ -126,11 +126,41 @@ inline constexpr std::uint16_t Zip64ExtraId = 0x0001;
 /// are refused, so that no sum of them can wrap.
 inline constexpr std::uint64_t LargestZip64Value = std::uint64_t{1} << 62;
 
+/// The values a classic field holds when its real value is in the ZIP64 block or
+/// the ZIP64 end record: 0xFFFF in a 2-byte field, 0xFFFFFFFF in a 4-byte one.
+inline constexpr std::uint16_t Zip64Escape16 = 0xFFFF;
+inline constexpr std::uint32_t Zip64Escape32 = 0xFFFFFFFF;
+
 // ---- Data descriptor, after an entry's data when flag bit 3 is set ------------------
 //
 //   | "PK78" (optional) | crc | csize | usize |   sizes of 4 bytes, or of 8 behind a
 //                                                 local header with a ZIP64 block
 inline constexpr std::uint32_t DataDescriptorSig = 0x08074B50;  // "PK\7\8"
+/// The descriptor's length without its optional signature: the CRC and two
+/// sizes of 4 bytes, or of 8 behind a local header with a ZIP64 block.
+constexpr std::int32_t DataDescriptorLength(bool zip64) { return zip64 ? 20 : 12; }
+/// With the signature, as most writers put it.
+constexpr std::int32_t SignedDataDescriptorLength(bool zip64) { return 4 + DataDescriptorLength(zip64); }
+
+// ---- Compression methods ----------------------------------------------------------
+
+inline constexpr std::uint16_t MethodStored = 0;
+inline constexpr std::uint16_t MethodDeflated = 8;
+inline constexpr std::uint16_t MethodDeflate64 = 9;
+/// Deflate and Deflate64 keep their compression level in flag bits 1 and 2.
+constexpr bool IsDeflateMethod(std::uint16_t method) { return method == MethodDeflated || method == MethodDeflate64; }
+
+// ---- Host systems, the high byte of "version made by" -------------------------------
+
+inline constexpr std::uint16_t HostMsDos = 0;
+inline constexpr std::uint16_t HostUnix = 3;
+inline constexpr std::uint16_t HostOsX = 19;
+/// Whether "version made by" names a system whose external attributes hold a Unix
+/// mode in their high 16 bits: Unix itself, and OS X, whose writers keep it so.
+constexpr bool MadeOnUnix(std::uint16_t versionMadeBy) {
+  const std::uint16_t host = versionMadeBy >> 8;
+  return host == HostUnix || host == HostOsX;
+}
 
 // ---- General-purpose flags ---------------------------------------------------------
 
