@@ -108,6 +108,26 @@ TEST_F(ZipDirectoryLoading, PlainXmlUnderEachMode) {
   }
 }
 
+TEST_F(ZipDirectoryLoading, CutShortModeReadsOnlyWhatHoldsEntries) {
+  const std::string whole = ziptest::BuildArchive(ThreeEntries());
+  TKestrelUnZip cut;
+  Load(cut, Write("cut.zip", whole.substr(0, whole.find("PK\x01\x02"))), izAssumeCutShort);
+  EXPECT_EQ(cut.EntryCount(), 3);
+  EXPECT_TRUE(cut.Rebuilt() && cut.EndRecordMissing());
+  TKestrelUnZip intact;
+  Load(intact, Write("whole.zip", whole), izAssumeCutShort);
+  EXPECT_FALSE(intact.EndRecordMissing());
+  // Nothing found stays what izAssumeNotAZip says, with its cause.
+  TKestrelUnZip none;
+  try {
+    Load(none, Write("doc.xml", "<doc>PK not an archive</doc>"), izAssumeCutShort);
+    ADD_FAILURE() << "no failure";
+  } catch (const ENotAZipFile& e) {
+    EXPECT_EQ(e.Cause, "no end-of-central-directory record");
+    EXPECT_FALSE(e.RecordFound);
+  }
+}
+
 TEST_F(ZipDirectoryLoading, IncompleteHandlerDecidesAndIsNotAskedForever) {
   const std::string name = Write("doc.xml", "plain text, no archive at all");
   TKestrelUnZip unzip;
