@@ -1,17 +1,16 @@
 #pragma once
 // TKestrelUnZip, the zip extraction component: its settings with their defaults and
 // setters, its enumerations and events, the per-entry accessors, and the reading of
-// the archive directory (zip_directory.cpp).
+// the archive directory (zip_directory.cpp). Each UnZip is a run of its own
+// (TExtractionRun, extraction_run.h), kept until the next for what callers read after it.
 
 #include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
-#include <random>
 #include <string>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "platform/file_system.h"
