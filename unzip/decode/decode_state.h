@@ -241,6 +241,16 @@ class TDecodeState {
   /// entry's data.
   std::span<const std::uint8_t> TakeInput();
 
+  /// For a decoder that reads the input buffer itself, as inflate's stored
+  /// blocks and fast loop do: takes the next n (1 or more) bytes at InputPtr, no
+  /// more than InputCount or CompressedLeft, as read.
+  void ConsumeInput(std::uint32_t n) {
+    InputPtr += n;
+    InputCount -= n;
+    CompressedLeft -= n;
+    LastByte = InputPtr[-1];
+  }
+
   /// Appends whole bytes to the caller's bit buffer `bits` (holding `count` bits)
   /// until it holds at least n bits. Past the end of the data the last byte is
   /// shifted in again.
