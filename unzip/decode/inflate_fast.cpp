@@ -31,6 +31,98 @@ namespace kestrel::inflating {
 
 namespace {
 
+// The steps of a turn of the fast loop, inlined into it: the loop's bit reader,
+// output pointer and tables stay in registers throughout.
+
+// The slot of the symbol at the front of the buffer in the literal/length table's
+// first level.
+template <unsigned LiteralBits>
+[[gnu::always_inline]] inline TFastSlot LookUpLiteral(const TFastSlot* literals, const TFastBits& b) {
+  return literals[b.word & ((std::uint64_t{1} << LiteralBits) - 1)];
+}
+
+// Literal slots one after the other, as many as the bits of a refill hold
+// together with the lookup after the last one; returns the slot of the symbol
+// that follows them.
+template <unsigned LiteralBits>
+[[gnu::always_inline]] inline TFastSlot PutLiteralRun(TFastBits& b, std::uint8_t*& out, const TFastSlot* literals,
+                                                      TFastSlot slot) {
+  constexpr unsigned literalSlotsPerTurn = (RefillBits - LiteralBits) / LiteralBits;
+  for (unsigned n = 0; n < literalSlotsPerTurn; ++n) {
+    b.Consume(slot);
+    PutLiterals(out, slot);
+    slot = LookUpLiteral<LiteralBits>(literals, b);
+    if (!(slot & SlotLiteralsMask)) break;
+  }
+  return slot;
+}
+
+// What a literal/length slot that is not a literal turned out to be.
+enum class TSlotKind {
+  Literal,     // a literal of a code longer than the first level, written
+  Length,      // a length, whose slot is now in hand
+  EndOfBlock,  // the block's end code, consumed
+  Invalid,     // a pattern no symbol owns
+};
+
+// A link, the end of the block or an invalid pattern: follows a link to its
+// sub-table, where a literal is written at once (and the next symbol's slot
+// looked up) and a length comes back in slot.
+template <unsigned LiteralBits>
+[[gnu::always_inline]] inline TSlotKind FollowSpecialSlot(TFastBits& b, std::uint8_t*& out, const TFastSlot* literals,
+                                                          TFastSlot& slot) {
+  if (slot & SlotLink) {
+    slot = b.Follow(literals, slot);
+    if (slot & SlotLiteralsMask) {
+      b.Consume(slot);
+      PutLiterals(out, slot);
+      slot = LookUpLiteral<LiteralBits>(literals, b);
+      return TSlotKind::Literal;
+    }
+  }
+  if (slot & SlotEndOfBlock) {
+    b.Consume(slot);
+    return TSlotKind::EndOfBlock;
+  }
+  return slot & SlotInvalid ? TSlotKind::Invalid : TSlotKind::Length;
+}
+
+// A match: the length of the slot in hand, its distance, then the lookup of the
+// next symbol into slot, made before the copy so that the table read overlaps
+// it (as libdeflate's decompressor does: the processor loads the next slot while
+// it copies); then the copy. False for a pattern no distance owns, or a distance before
+// the entry's first byte.
+template <class TFormat, unsigned LiteralBits, bool WholeHistory>
+[[gnu::always_inline]] inline bool DecodeMatch(TFastBits& b, std::uint8_t*& out, TFastSlot& slot,
+                                               const TFastSlot* literals, const TFastSlot* distances,
+                                               const std::uint8_t* entryStart) {
+  const std::uint64_t beforeLength = b.word;
+  b.Consume(slot);
+  const std::uint32_t length = MatchValue(slot, beforeLength);
+  if constexpr (TFormat::Deflate64) {
+    if (b.count < MaxDistance64Bits) b.Refill();
+  }
+  TFastSlot distanceSlot = distances[b.word & DistanceMask];
+  if (SlotIsSpecial(distanceSlot)) [[unlikely]] {
+    if (distanceSlot & SlotLink) distanceSlot = b.Follow(distances, distanceSlot);
+    // A pattern no distance owns, or a block without distance codes.
+    if (SlotIsSpecial(distanceSlot)) return false;
+  }
+  const std::uint64_t beforeDistance = b.word;
+  b.Consume(distanceSlot);
+  const std::uint32_t distance = MatchValue(distanceSlot, beforeDistance);
+  if constexpr (TFormat::Deflate64) {
+    if (b.count < LiteralBits) b.Refill();
+  }
+  slot = LookUpLiteral<LiteralBits>(literals, b);
+  // A distance that reaches before the entry's first byte names history the
+  // entry does not have. Other decoders reject such a stream; so do we, rather
+  // than copy whatever an earlier entry left in the buffer.
+  if (!WholeHistory && distance > static_cast<std::size_t>(out - entryStart)) return false;
+  out = CopyMatch(out, distance, length);
+  return true;
+}
+
 // The fast loop. On entry: FastMargin bytes or more from `in` to the end of the
 // input chunk, out below outLimit, count below 64 with zeros above it in word. It
 // stops with TSymbolResult::More at a look at its limits that finds `in` past
@@ -52,79 +144,32 @@ namespace {
 // the entry's first byte.
 template <class TFormat, unsigned LiteralBits, bool WholeHistory>
 [[gnu::always_inline]] inline TSymbolResult RunFastLoop(TFastLoop<TFormat>& f) {
-  constexpr std::uint64_t literalMask = (1u << LiteralBits) - 1;
-  constexpr unsigned literalSlotsPerTurn = (RefillBits - LiteralBits) / LiteralBits;
   TFastBits b = f.bits;
   std::uint8_t* out = f.out;
   const TFastSlot* const literals = f.literals;
   const TFastSlot* const distances = f.distances;
+  const std::uint8_t* const entryStart = f.entryStart;
   TFastLimits<TFormat> limits = f.limits;
   TSymbolResult result = TSymbolResult::More;
 
   b.Refill();
-  TFastSlot slot = literals[b.word & literalMask];
+  TFastSlot slot = LookUpLiteral<LiteralBits>(literals, b);
   for (;;) {
     if (slot & SlotLiteralsMask) {
-      for (unsigned n = 0; n < literalSlotsPerTurn; ++n) {
-        b.Consume(slot);
-        PutLiterals(out, slot);
-        slot = literals[b.word & literalMask];
-        if (!(slot & SlotLiteralsMask)) break;
-      }
+      slot = PutLiteralRun<LiteralBits>(b, out, literals, slot);
     } else {
-      if (SlotIsSpecial(slot)) [[unlikely]] {
-        if (slot & SlotLink) {
-          slot = b.Follow(literals, slot);
-          if (slot & SlotLiteralsMask) {  // a literal of a code longer than the first level
-            b.Consume(slot);
-            PutLiterals(out, slot);
-            slot = literals[b.word & literalMask];
-            if (!limits.Allow(b.in, out)) break;
-            b.Refill();
-            continue;
-          }
-        }
-        if (slot & SlotEndOfBlock) {
-          b.Consume(slot);
-          result = TSymbolResult::EndOfBlock;
-          break;
-        }
-        if (slot & SlotInvalid) {
-          result = TSymbolResult::BadData;
-          break;
-        }
+      TSlotKind kind = TSlotKind::Length;
+      if (SlotIsSpecial(slot)) [[unlikely]]
+        kind = FollowSpecialSlot<LiteralBits>(b, out, literals, slot);
+      if (kind == TSlotKind::EndOfBlock || kind == TSlotKind::Invalid) {
+        result = kind == TSlotKind::EndOfBlock ? TSymbolResult::EndOfBlock : TSymbolResult::BadData;
+        break;
       }
-
-      const std::uint64_t beforeLength = b.word;
-      b.Consume(slot);
-      const std::uint32_t length = MatchValue(slot, beforeLength);
-      if constexpr (TFormat::Deflate64) {
-        if (b.count < MaxDistance64Bits) b.Refill();
-      }
-      TFastSlot distanceSlot = distances[b.word & DistanceMask];
-      if (SlotIsSpecial(distanceSlot)) [[unlikely]] {
-        if (distanceSlot & SlotLink) distanceSlot = b.Follow(distances, distanceSlot);
-        // A pattern no distance owns, or a block without distance codes.
-        if (SlotIsSpecial(distanceSlot)) {
-          result = TSymbolResult::BadData;
-          break;
-        }
-      }
-      const std::uint64_t beforeDistance = b.word;
-      b.Consume(distanceSlot);
-      const std::uint32_t distance = MatchValue(distanceSlot, beforeDistance);
-      if constexpr (TFormat::Deflate64) {
-        if (b.count < LiteralBits) b.Refill();
-      }
-      slot = literals[b.word & literalMask];
-      // A distance that reaches before the entry's first byte names history the
-      // entry does not have. Other decoders reject such a stream; so do we, rather
-      // than copy whatever an earlier entry left in the buffer.
-      if (!WholeHistory && distance > static_cast<std::size_t>(out - f.entryStart)) {
+      if (kind == TSlotKind::Length &&
+          !DecodeMatch<TFormat, LiteralBits, WholeHistory>(b, out, slot, literals, distances, entryStart)) {
         result = TSymbolResult::BadData;
         break;
       }
-      out = CopyMatch(out, distance, length);
     }
     if (!limits.Allow(b.in, out)) break;
     b.Refill();

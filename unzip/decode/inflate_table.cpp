@@ -139,6 +139,8 @@ constexpr TCodeResult BuildTable(const std::uint16_t* lengths, unsigned n, TInfl
   // The codes that end within the first level, shortest first. A code of L bits
   // owns every 2^L-th slot, so the level is filled as wide as the code at hand
   // and doubled, its slots copied above themselves, whenever the codes grow longer.
+  // (libdeflate builds its decode tables so: every slot is written once at the
+  // width of its code, the copies fill the rest.)
   unsigned width = std::min(counted.Shortest, tableBits);
   if (incomplete) std::fill_n(table, 1u << width, SlotInvalid);
   unsigned i = 0;

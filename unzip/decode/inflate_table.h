@@ -9,9 +9,15 @@
 // whole literal codes, ready to be stored as they lie. A length or distance slot
 // gives the base and the number of extra bits, and its shift takes the extra bits
 // too, so one shift consumes the whole symbol; the extra bits are then read from
-// the buffer as it stood before the shift, where they follow the code's bits. A
-// code longer than the first level leads through a link slot to a sub-table, sized
-// for the run of codes that share its first-level bits.
+// the buffer as it stood before the shift, where they follow the code's bits.
+// (Consuming code and extra bits in one shift and taking the extra bits from the
+// word saved before it is how Eric Biggers' libdeflate decompressor reads a
+// length or distance.) A code longer than the first level leads through a link
+// slot to a sub-table, sized for the run of codes that share its first-level bits.
+//
+// A slot of two literals is the idea of the double-symbol tables of Zstandard's
+// Huffman decoder: where two whole codes fit the bits one lookup resolves, the
+// slot gives both symbols, and the shift consumes both codes.
 //
 // The code tables of code_table.h stay: the code-length code of a dynamic block
 // and the symbol-by-symbol decoding next to an input refill are read through
