@@ -23,6 +23,7 @@
 #include "platform/host_ui.h"
 #include "unzip/decode/decode_state.h"
 #include "unzip/decode/decrypt.h"
+#include "unzip/decode/entry_decoding.h"
 #include "unzip/decode_ahead.h"
 #include "unzip/dest_paths.h"
 #include "unzip/dos_date_time.h"
@@ -144,30 +145,6 @@ bool TEntryPatterns::MatchAny(const TZipHeaderInfo& entry) const {
 bool TEntryPatterns::Match(std::size_t i, const TZipHeaderInfo& entry) const {
   return WildcardMatch(patterns_.at(i), platform::AnsiLowerCase(entry.StoredPath()));
 }
-
-// A caller's output stream as one entry sees it: its position counts from the
-// entry's first byte, so that the size guard of the decoding frame measures this
-// entry alone, while the bytes go on to the caller's stream one entry after another.
-class TEntryOutput final : public TStream {
- public:
-  explicit TEntryOutput(TStream& target) : target_(target) {}
-  std::int32_t Read(void*, std::int32_t) override { return 0; }
-  std::int32_t Write(const void* buffer, std::int32_t count) override {
-    const std::int32_t written = target_.Write(buffer, count);
-    position_ += std::max(written, 0);
-    return written;
-  }
-  std::int64_t Seek(std::int64_t offset, std::int16_t origin) override {
-    // Only the position is ever asked for; a stream written front to back has no other.
-    if (origin == soFromBeginning) position_ = offset;
-    if (origin == soFromCurrent) position_ += offset;
-    return position_;
-  }
-
- private:
-  TStream& target_;
-  std::int64_t position_ = 0;
-};
 
 std::int32_t TKestrelUnZip::UnZip() {
   if (destDir_ == "?") return 0;
@@ -482,8 +459,7 @@ void TKestrelUnZip::UnZipEntryToStream(std::int32_t index, TDecodeState& state, 
   if (skip) return;
   if (entry.Encrypted() && !CheckPassword(index, state)) return;
   // A stream takes no date: how the decoder ended counts in the verdict alone.
-  TEntryOutput output(*outputStream_);
-  DecodeEntry(state, localHeader, output);
+  DecodeEntry(state, localHeader, *outputStream_);
   if (streamSource_ && !CompleteStreamedEntry(index)) {
     ReportSkip(skCutShort, entry.StoredPath(), index);
     return;
@@ -629,21 +605,21 @@ void TKestrelUnZip::UnZipEntryToFile(std::int32_t index, TDecodeState& state, co
   if (streamSource_) streamedFiles_.emplace_back(index, fName);
 }
 
-TDecodeEntry TKestrelUnZip::DecodeEntryOf(const TZipHeaderInfo& entry, const std::uint8_t* localHeader) {
+// The local header's lengths have served already: ReadEntryLocalHeader left the
+// archive at the data.
+TDecodeEntry TKestrelUnZip::DecodeEntryOf(const TZipHeaderInfo& entry, const std::uint8_t* /*localHeader*/) {
   TDecodeEntry decodeEntry;
   decodeEntry.Flags = entry.Flags;
   decodeEntry.CompressionMethod = entry.CompressionMethod;
   decodeEntry.CompressedSize = entry.CompressedSize;
   decodeEntry.UncompressedSize = entry.UncompressedSize;
   decodeEntry.LocalHeaderOffset = entry.LocalHeaderOffset;
-  decodeEntry.FileNameLength = GetU16(localHeader + TLocalHeaderLayout::NameLengthAt);
-  decodeEntry.ExtraFieldLength = GetU16(localHeader + TLocalHeaderLayout::ExtraLengthAt);
   decodeEntry.Aes = entry.Aes;
   return decodeEntry;
 }
 
 bool TKestrelUnZip::DecodeEntry(TDecodeState& state, const std::uint8_t* localHeader, TStream& output) {
-  decodeResult_ = state.DecodeEntryData(DecodeEntryOf(*currentEntry_, localHeader), output);
+  decodeResult_ = DecodeEntryData(state, DecodeEntryOf(*currentEntry_, localHeader), output);
   decodeDetail_ = state.FailureDetail;
   return decodeResult_ == drDecoded;
 }
@@ -684,23 +660,21 @@ bool TKestrelUnZip::JudgeCrc(std::int32_t index, std::uint32_t crc, const std::s
 bool TKestrelUnZip::CheckPassword(std::int32_t index, TDecodeState& state) {
   TZipHeaderInfo& entry = *currentEntry_;
   const std::uint8_t check = EncryptionCheckByte(entry.Flags, entry.DateTime, entry.CRC32);
+  // The header is read once, which leaves the archive at the data for the
+  // decoding; every password offered is tried on the same bytes.
+  const TDecodeState::TEncryptionHeader header =
+      TDecodeState::ReadEncryptionHeaderBytes(EntrySource(), entry.AesEncrypted(), entry.Aes, entry.CompressedSize);
   for (;;) {
-    TStream& archive = EntrySource();
-    const std::int64_t headerStart = archive.Position();
-    const std::uint64_t compressedSize = entry.CompressedSize;
     // The traditional cipher checks one byte of its 12-byte header; WinZip AES
     // the 2-byte verifier after its salt.
-    if (entry.AesEncrypted() ? state.ReadAesHeader(password_, archive, entry.Aes, entry.CompressedSize)
-                             : state.ReadEncryptionHeader(password_, archive, entry.CompressedSize) == check)
+    if (entry.AesEncrypted() ? state.StartAes(password_, entry.Aes, header)
+                             : state.StartKeys(password_, header) == check)
       return true;
     if (OnBadPassword) {
       std::string newPassword = password_;
       OnBadPassword(*this, index, newPassword);
       if (newPassword != password_) {
         password_ = newPassword;
-        // The same header bytes are read again with keys from the new password.
-        archive.SetPosition(headerStart);
-        entry.CompressedSize = compressedSize;
         continue;
       }
     }
