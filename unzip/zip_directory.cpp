@@ -17,8 +17,8 @@
 namespace kestrel {
 namespace {
 
-/// The largest disk number of a set: its volumes are named and labelled by a
-/// three-digit number (".001" to ".999"), one more than the disk number.
+/// The largest disk number an end record may name: the volumes of a set are
+/// numbered in three digits (their names and labels), so a larger one is damage.
 constexpr std::uint32_t LargestDiskNumber = 999;
 
 /// An end record whose disk numbers or directory offset no single archive or set
@@ -42,11 +42,11 @@ constexpr std::int32_t ScanBlock = 65536;
 /// Bytes scanned between two turns of the host's message pump.
 constexpr std::int32_t PumpInterval = 10240;
 
-/// The rebuild passes over the first 14,000 bytes of a self-extracting archive
-/// (a name ending in ".EXE"): its program comes first, is longer than that, and
-/// may hold the local header signature itself (a program that finds its archive
-/// by that signature does), which would list an entry that is none. The archive
-/// proper never starts sooner, so nothing is lost by it.
+/// The rebuild takes a self-extracting archive (a name ending in ".EXE") to start
+/// with its program, at least 14,000 bytes long, and does not search that: the
+/// program may hold the local header signature itself (one that finds its archive
+/// by that signature does), and a hit there would list an entry that is none.
+/// Behind a shorter program, the entries from offset 14,000 on are found.
 constexpr std::int64_t SelfExtractorProgramSize = 14000;
 
 /// Where the rebuild of an archive of size bytes searches for local headers from.
