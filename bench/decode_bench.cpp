@@ -28,6 +28,7 @@
 
 #include "unzip/decode/crc32.h"
 #include "unzip/decode/decode_state.h"
+#include "unzip/decode/entry_decoding.h"
 
 namespace {
 
@@ -152,7 +153,8 @@ void BenchInflate(const char* name, const std::string& original, int level, int 
   for (bool inPlace : {true, false}) {
     std::fill(out.begin(), out.end(), 0);
     TOutput sink(out, inPlace);
-    state.DecodeEntryData(entry, sink);
+    host.ArchiveStream().SetPosition(30);  // at the data, as the driver leaves it
+    kestrel::DecodeEntryData(state, entry, sink);
     if (std::memcmp(out.data(), original.data(), original.size()) != 0) {
       std::fprintf(stderr, "our inflate left wrong bytes in the output buffer\n");
       std::exit(1);
@@ -164,8 +166,9 @@ void BenchInflate(const char* name, const std::string& original, int level, int 
   for (int r = 0; r < rounds; ++r) {
     for (bool inPlace : {true, false}) {
       TOutput sink(out, inPlace);
+      host.ArchiveStream().SetPosition(30);  // at the data, as the driver leaves it
       const double t0 = Now();
-      state.DecodeEntryData(entry, sink);
+      kestrel::DecodeEntryData(state, entry, sink);
       const double s = Now() - t0;
       if (state.Crc() != expectedCrc || static_cast<std::size_t>(sink.pos_) != original.size()) {
         std::fprintf(stderr, "our inflate gave a wrong result\n");
@@ -253,8 +256,9 @@ void BenchDeflate64(const char* name, const std::string& original, int rounds) {
       entry.CompressedSize = archive.size() - 30;
       entry.UncompressedSize = original.size();
       TOutput sink(out, true);
+      host.ArchiveStream().SetPosition(30);  // at the data, as the driver leaves it
       const double t0 = Now();
-      state.DecodeEntryData(entry, sink);
+      kestrel::DecodeEntryData(state, entry, sink);
       const double s = Now() - t0;
       if (std::memcmp(out.data(), original.data(), original.size()) != 0) {
         std::fprintf(stderr, "our %s gave wrong bytes\n", which ? "Deflate64" : "inflate");

@@ -18,6 +18,7 @@
 #include "legacy_encoders.h"
 #include "legacy_support.h"
 #include "unzip/decode/decode_state.h"
+#include "unzip/decode/entry_decoding.h"
 #include "unzip/decode/explode.h"
 #include "unzip/decode/unreduce.h"
 #include "unzip/decode/unshrink.h"
@@ -58,8 +59,8 @@ std::uint32_t DecodeOnce(TMemoryHost& host, kestrel::TDecodeState& state, const 
   entry.Flags = v.flags;
   entry.CompressedSize = static_cast<std::uint32_t>(v.compressed.size());
   entry.UncompressedSize = size;
-  host.archive.pos = 0;
-  state.DecodeEntryData(entry, sink);
+  host.archive.pos = 30;  // at the data, as the driver leaves the archive
+  kestrel::DecodeEntryData(state, entry, sink);
   if (sink.pos == 0 && size != 0) {  // the frame does not dispatch the method yet
     state.Entry = entry;
     state.CompressedSize = entry.CompressedSize;

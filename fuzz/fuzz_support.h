@@ -18,6 +18,7 @@
 #include "platform/file_system.h"
 #include "unzip/decode/decode_errors.h"
 #include "unzip/decode/decode_state.h"
+#include "unzip/decode/entry_decoding.h"
 
 namespace fuzzsupport {
 
@@ -71,12 +72,13 @@ class THost : public kestrel::TDecodeHost {
 struct TEntryRun {
   TEntryRun(std::string_view data, std::uint16_t method, std::uint32_t size) {
     host.archive.data = std::string(30, '\0') + std::string(data);
+    host.archive.Seek(30, kestrel::soFromBeginning);  // at the data, as the driver leaves the archive
     entry.CompressionMethod = method;
     entry.CompressedSize = data.size();
     entry.UncompressedSize = size;
   }
   /// DecodeEntryData into output.
-  kestrel::TDecodeResult Decode() { return state.DecodeEntryData(entry, output); }
+  kestrel::TDecodeResult Decode() { return kestrel::DecodeEntryData(state, entry, output); }
 
   THost host;
   kestrel::TDecodeState state{host};

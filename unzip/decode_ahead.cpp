@@ -4,6 +4,7 @@
 #include <system_error>
 #include <utility>
 
+#include "unzip/decode/entry_decoding.h"
 #include "unzip/kestrel_unzip.h"
 #include "unzip/lfn_file_stream.h"
 
@@ -170,11 +171,12 @@ void TDecodeAhead::Decode(TWorkspace& workspace, TJob& job) {
     if (archive.Read(header, TLocalHeaderLayout::Size) != TLocalHeaderLayout::Size ||
         GetU32(header) != TLocalHeaderLayout::Signature)
       return;
-    job.Entry.FileNameLength = GetU16(header + TLocalHeaderLayout::NameLengthAt);
-    job.Entry.ExtraFieldLength = GetU16(header + TLocalHeaderLayout::ExtraLengthAt);
+    // To the data, past the local header's own name and extra field.
+    archive.Seek(GetU16(header + TLocalHeaderLayout::NameLengthAt) + GetU16(header + TLocalHeaderLayout::ExtraLengthAt),
+                 soFromCurrent);
     TMemoryOutput output;
     output.Text.reserve(static_cast<std::size_t>(job.Entry.UncompressedSize));
-    const TDecodeResult result = workspace.State.DecodeEntryData(job.Entry, output);
+    const TDecodeResult result = DecodeEntryData(workspace.State, job.Entry, output);
     job.Clean = result == drDecoded && workspace.State.Crc() == job.StoredCrc &&
                 output.Text.size() == job.Entry.UncompressedSize;
     if (!job.Clean) return;

@@ -27,7 +27,7 @@ class TMemoryOutput final : public TStream {
     if (count > 0) Text.append(static_cast<const char*>(buffer), static_cast<std::size_t>(count));
     return count;
   }
-  /// Only the position is ever asked for: the end of what was written.
+  /// Written front to back: it stands at the end of what was written.
   std::int64_t Seek(std::int64_t, std::int16_t) override { return static_cast<std::int64_t>(Text.size()); }
   std::string Text;
 };

@@ -15,36 +15,13 @@
 #include "platform/file_system.h"
 #include "unzip/decode/decode_state.h"
 #include "unzip/decode/decrypt.h"
+#include "unzip/decode/entry_decoding.h"
 #include "unzip/decode_ahead.h"
 #include "unzip/driver_host.h"
 #include "unzip/extraction_run.h"
 #include "unzip/kestrel_unzip.h"
 
 namespace kestrel {
-
-// A caller's output stream as one entry sees it: its position counts from the
-// entry's first byte, so that the size guard of the decoding frame measures this
-// entry alone, while the bytes go on to the caller's stream one entry after another.
-class TEntryOutput final : public TStream {
- public:
-  explicit TEntryOutput(TStream& target) : target_(target) {}
-  std::int32_t Read(void*, std::int32_t) override { return 0; }
-  std::int32_t Write(const void* buffer, std::int32_t count) override {
-    const std::int32_t written = target_.Write(buffer, count);
-    position_ += std::max(written, 0);
-    return written;
-  }
-  std::int64_t Seek(std::int64_t offset, std::int16_t origin) override {
-    // Only the position is ever asked for; a stream written front to back has no other.
-    if (origin == soFromBeginning) position_ = offset;
-    if (origin == soFromCurrent) position_ += offset;
-    return position_;
-  }
-
- private:
-  TStream& target_;
-  std::int64_t position_ = 0;
-};
 
 std::int32_t TKestrelUnZip::UnZip() {
   if (destDir_ == "?") return 0;
@@ -110,8 +87,7 @@ void TKestrelUnZip::UnZipEntryToStream(std::int32_t index, TDecodeState& state, 
   if (skip) return;
   if (entry.Encrypted() && !CheckPassword(index, state)) return;
   // A stream takes no date: how the decoder ended counts in the verdict alone.
-  TEntryOutput output(*outputStream_);
-  DecodeEntry(state, localHeader, output);
+  DecodeEntry(state, localHeader, *outputStream_);
   if (stream_.Source && !CompleteStreamedEntry(index)) {
     run_->ReportSkip(skCutShort, entry.StoredPath(), index);
     return;
@@ -119,22 +95,22 @@ void TKestrelUnZip::UnZipEntryToStream(std::int32_t index, TDecodeState& state, 
   run_->JudgeCrc(index, state.Crc(), fName);
 }
 
-TDecodeEntry TKestrelUnZip::DecodeEntryOf(const TZipHeaderInfo& entry, const std::uint8_t* localHeader) {
+// The local header's lengths have served already: ReadEntryLocalHeader left the
+// archive at the data.
+TDecodeEntry TKestrelUnZip::DecodeEntryOf(const TZipHeaderInfo& entry, const std::uint8_t* /*localHeader*/) {
   TDecodeEntry decodeEntry;
   decodeEntry.Flags = entry.Flags;
   decodeEntry.CompressionMethod = entry.CompressionMethod;
   decodeEntry.CompressedSize = entry.CompressedSize;
   decodeEntry.UncompressedSize = entry.UncompressedSize;
   decodeEntry.LocalHeaderOffset = entry.LocalHeaderOffset;
-  decodeEntry.FileNameLength = GetU16(localHeader + TLocalHeaderLayout::NameLengthAt);
-  decodeEntry.ExtraFieldLength = GetU16(localHeader + TLocalHeaderLayout::ExtraLengthAt);
   decodeEntry.Aes = entry.Aes;
   return decodeEntry;
 }
 
 bool TKestrelUnZip::DecodeEntry(TDecodeState& state, const std::uint8_t* localHeader, TStream& output) {
   TRunOutcome& outcome = run_->Outcome();
-  outcome.DecodeResult = state.DecodeEntryData(DecodeEntryOf(*currentEntry_, localHeader), output);
+  outcome.DecodeResult = DecodeEntryData(state, DecodeEntryOf(*currentEntry_, localHeader), output);
   outcome.DecodeDetail = state.FailureDetail;
   return outcome.DecodeResult == drDecoded;
 }
@@ -142,23 +118,21 @@ bool TKestrelUnZip::DecodeEntry(TDecodeState& state, const std::uint8_t* localHe
 bool TKestrelUnZip::CheckPassword(std::int32_t index, TDecodeState& state) {
   TZipHeaderInfo& entry = *currentEntry_;
   const std::uint8_t check = EncryptionCheckByte(entry.Flags, entry.DateTime, entry.CRC32);
+  // The header is read once, which leaves the archive at the data for the
+  // decoding; every password offered is tried on the same bytes.
+  const TDecodeState::TEncryptionHeader header =
+      TDecodeState::ReadEncryptionHeaderBytes(EntrySource(), entry.AesEncrypted(), entry.Aes, entry.CompressedSize);
   for (;;) {
-    TStream& archive = EntrySource();
-    const std::int64_t headerStart = archive.Position();
-    const std::uint64_t compressedSize = entry.CompressedSize;
     // The traditional cipher checks one byte of its 12-byte header; WinZip AES
     // the 2-byte verifier after its salt.
-    if (entry.AesEncrypted() ? state.ReadAesHeader(password_, archive, entry.Aes, entry.CompressedSize)
-                             : state.ReadEncryptionHeader(password_, archive, entry.CompressedSize) == check)
+    if (entry.AesEncrypted() ? state.StartAes(password_, entry.Aes, header)
+                             : state.StartKeys(password_, header) == check)
       return true;
     if (OnBadPassword) {
       std::string newPassword = password_;
       OnBadPassword(*this, index, newPassword);
       if (newPassword != password_) {
         password_ = newPassword;
-        // The same header bytes are read again with keys from the new password.
-        archive.SetPosition(headerStart);
-        entry.CompressedSize = compressedSize;
         continue;
       }
     }

@@ -384,9 +384,10 @@ class TKestrelUnZip {
   TStream& EntrySource();
   /// The password check of an encrypted entry (the traditional header's check byte,
   /// or an AES entry's verifier), retried through OnBadPassword; false when it
-  /// rejects the entry (reported and taken out of the totals).
+  /// rejects the entry (reported and taken out of the totals). Reads the header
+  /// once and leaves the archive at the entry's data.
   bool CheckPassword(std::int32_t index, TDecodeState& state);
-  /// The decoding frame's view of an entry, with the local header's lengths.
+  /// The decoding frame's view of an entry (the local header has served already).
   static TDecodeEntry DecodeEntryOf(const TZipHeaderInfo& entry, const std::uint8_t* localHeader);
   /// Decodes CurrentEntry into output and keeps the decoder's result.
   bool DecodeEntry(TDecodeState& state, const std::uint8_t* localHeader, TStream& output);

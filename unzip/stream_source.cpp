@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "unzip/decode/decode_errors.h"
-#include "unzip/decode/zip_format.h"
 
 namespace kestrel {
 namespace {
@@ -15,31 +14,7 @@ constexpr std::int32_t Block = 65536;
 /// of the rest per megabyte read.
 constexpr std::int64_t DropThreshold = 1024 * 1024;
 
-bool IsRecordSignature(std::uint32_t signature) {
-  return signature == TLocalHeaderLayout::Signature || signature == TCentralHeaderLayout::Signature ||
-         signature == TEndCentralLayout::Signature || signature == TZip64EndCentralLayout::Signature;
-}
-
 }  // namespace
-
-std::optional<TStreamedDescriptor> DescriptorAfterData(TStream& stream, std::int64_t at, std::uint64_t compressed,
-                                                       std::uint64_t uncompressed, bool wide) {
-  const std::int32_t sizeBytes = wide ? 8 : 4;
-  const std::int32_t bare = 4 + 2 * sizeBytes;  // the CRC and the two sizes
-  std::uint8_t bytes[4 + 20] = {};
-  const std::int64_t here = stream.Position();
-  stream.Seek(at, soFromBeginning);
-  const std::int32_t got = stream.Read(bytes, 4 + bare);
-  stream.Seek(here, soFromBeginning);
-  auto sizeAt = [&](const std::uint8_t* p) { return wide ? GetU64(p) : std::uint64_t{GetU32(p)}; };
-  auto fits = [&](const std::uint8_t* d) {
-    return sizeAt(d + 4) == compressed && sizeAt(d + 4 + sizeBytes) == uncompressed;
-  };
-  if (got >= 4 + bare && GetU32(bytes) == DataDescriptorSig && fits(bytes + 4))
-    return TStreamedDescriptor{at + 4 + bare, GetU32(bytes + 4), compressed, uncompressed};
-  if (got >= bare && fits(bytes)) return TStreamedDescriptor{at + bare, GetU32(bytes), compressed, uncompressed};
-  return std::nullopt;
-}
 
 std::int32_t TPipeStream::Read(void* buffer, std::int32_t count) {
   if (count <= 0) return 0;
@@ -99,7 +74,7 @@ bool TStreamSource::Fill() {
   // What must stay: the stretch behind the position, and what the watch for a
   // descriptor still looks back at (the CRC and sizes in front of a record).
   std::int64_t keepFrom = position_ - KeptBehind;
-  if (watching_) keepFrom = std::min(keepFrom, scanFrom_ - 24);
+  if (watching_) keepFrom = std::min(keepFrom, watch_->NeededFrom());
   if (keepFrom - keptStart_ >= DropThreshold) {
     kept_.erase(kept_.begin(), kept_.begin() + (keepFrom - keptStart_));
     keptStart_ = keepFrom;
@@ -110,57 +85,50 @@ bool TStreamSource::Fill() {
   kept_.resize(old + static_cast<std::size_t>(got));
   if (got == 0) {
     ended_ = true;
+    // The last places, which nothing more will follow.
+    if (watching_) Scan();
     return false;
   }
   if (watching_) Scan();
   return true;
 }
 
-void TStreamSource::WatchForDescriptor(std::int64_t dataStart, bool wide) {
+std::span<const std::uint8_t> TStreamSource::Peek(std::int64_t at, std::int32_t count) {
+  while (keptStart_ + static_cast<std::int64_t>(kept_.size()) < at + count && Fill()) {
+  }
+  if (at < keptStart_) throw EFatalUnzipError("Premature end of file reached");
+  const std::int64_t head = keptStart_ + static_cast<std::int64_t>(kept_.size());
+  if (at >= head) return {};
+  return {kept_.data() + (at - keptStart_), static_cast<std::size_t>(std::min<std::int64_t>(count, head - at))};
+}
+
+void TStreamSource::WatchForDescriptor(const TZipHeaderInfo& entry, std::int64_t dataStart) {
   watching_ = true;
-  wide_ = wide;
-  found_ = {};
-  dataStart_ = scanFrom_ = std::max(dataStart, keptStart_);
+  watch_.emplace(entry, std::max(dataStart, keptStart_));
   Scan();
 }
 
 void TStreamSource::Scan() {
-  const std::int64_t sizeBytes = wide_ ? 8 : 4;
-  const std::int64_t bare = 4 + 2 * sizeBytes;  // the CRC and the two sizes
+  const std::int64_t from = watch_->NeededFrom();
   const std::int64_t head = keptStart_ + static_cast<std::int64_t>(kept_.size());
-  auto at = [&](std::int64_t offset) { return kept_.data() + (offset - keptStart_); };
-  auto sizeAt = [&](const std::uint8_t* p) { return wide_ ? GetU64(p) : std::uint64_t{GetU32(p)}; };
-  // A place is looked at once the longest record it may start has arrived whole.
-  for (; watching_ && scanFrom_ + 4 + bare <= head; ++scanFrom_) {
-    const std::int64_t p = scanFrom_;
-    const std::uint8_t* bytes = at(p);
-    if (bytes[0] != 'P' || bytes[1] != 'K') continue;
-    const std::uint32_t signature = GetU32(bytes);
-    if (signature == DataDescriptorSig && sizeAt(bytes + 8) == static_cast<std::uint64_t>(p - dataStart_)) {
-      found_ = {p + 4 + bare, GetU32(bytes + 4), sizeAt(bytes + 8), sizeAt(bytes + 8 + sizeBytes)};
-      watching_ = false;
-    } else if (IsRecordSignature(signature) && p - bare >= dataStart_) {
-      const std::uint8_t* descriptor = at(p - bare);
-      if (sizeAt(descriptor + 4) == static_cast<std::uint64_t>(p - bare - dataStart_)) {
-        found_ = {p, GetU32(descriptor), sizeAt(descriptor + 4), sizeAt(descriptor + 4 + sizeBytes)};
-        watching_ = false;
-      }
-    }
-  }
+  if (from >= head) return;  // the data has not begun to arrive
+  if (watch_->Look(kept_.data() + (from - keptStart_), from, head - from, ended_, searchBudget_)) watching_ = false;
 }
 
-TStreamedDescriptor TStreamSource::FindDescriptor() {
+TDataDescriptor TStreamSource::FindDescriptor() {
   while (watching_) {
     // Nothing before the watch is read again: the position follows it.
-    position_ = std::max(position_, std::min(scanFrom_, keptStart_ + static_cast<std::int64_t>(kept_.size())));
+    position_ =
+        std::max(position_, std::min(watch_->NeededFrom(), keptStart_ + static_cast<std::int64_t>(kept_.size())));
     if (!Fill()) break;
   }
   watching_ = false;
-  if (found_.End >= 0)
-    Seek(found_.End, soFromBeginning);
+  const TDataDescriptor found = watch_ ? watch_->Found() : TDataDescriptor{};
+  if (found.End >= 0)
+    Seek(found.End, soFromBeginning);
   else
     position_ = keptStart_ + static_cast<std::int64_t>(kept_.size());
-  return found_;
+  return found;
 }
 
 bool TStreamSource::ReachesTo(std::int64_t end) {

@@ -2,15 +2,19 @@
 // An archive that arrives once, front to back, from a pipe: the stream the
 // component reads it through. It keeps a stretch of the bytes behind the read
 // position, so that the readers may go back over the local header they just read
-// and over the decoders' read-ahead, and it watches the bytes as they pass for the
-// data descriptor that ends an entry whose sizes follow its data.
+// and over the decoders' read-ahead, lets the readers look ahead without moving,
+// and it watches the bytes as they pass for the data descriptor that ends an entry
+// whose sizes follow its data.
 
 #include <cstdint>
+#include <limits>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "platform/file_system.h"
 #include "unzip/decode/stream.h"
+#include "unzip/zip_records.h"
 
 namespace kestrel {
 
@@ -29,21 +33,6 @@ class TPipeStream final : public TStream {
   std::int64_t position_ = 0;
 };
 
-/// The data descriptor that ends an entry whose sizes follow its data.
-struct TStreamedDescriptor {
-  std::int64_t End = -1;  ///< where the next record starts; -1 when none was found
-  std::uint32_t Crc = 0;
-  std::uint64_t CompressedSize = 0, UncompressedSize = 0;
-};
-
-/// The data descriptor right after data whose sizes the local header gave: some
-/// writers set flag bit 3 and still give the sizes, leaving only the CRC to the
-/// descriptor. It stands at `at`, with its signature or without, and its sizes are
-/// the header's (8 bytes each when wide). Nothing when it is not there whole; the
-/// stream's position stays.
-std::optional<TStreamedDescriptor> DescriptorAfterData(TStream& stream, std::int64_t at, std::uint64_t compressed,
-                                                       std::uint64_t uncompressed, bool wide);
-
 /// The archive as the component reads it from a pipe. Positions count from the
 /// first byte of the stream. Reads and seeks serve the kept bytes, and reach
 /// forward as far as the stream goes; a seek back past the kept bytes raises
@@ -59,15 +48,18 @@ class TStreamSource final : public TStream {
   std::int32_t Write(const void*, std::int32_t) override { return 0; }
   std::int64_t Seek(std::int64_t offset, std::int16_t origin) override;
 
-  /// Watches the bytes from dataStart on, as they arrive, for the descriptor of an
-  /// entry whose sizes follow its data: the signature and the CRC and sizes, whose
-  /// compressed size is the descriptor's distance from dataStart; or the CRC and
-  /// sizes alone, so placed, right in front of the next record's signature. The
-  /// first such place ends the entry. wide: the sizes have 8 bytes each.
-  void WatchForDescriptor(std::int64_t dataStart, bool wide);
+  /// The bytes from offset at on, count of them or fewer where the stream ends
+  /// first, read ahead as far as needed without moving the position. They stay
+  /// valid until the next read, seek or peek. At before the kept bytes raises
+  /// EFatalUnzipError.
+  std::span<const std::uint8_t> Peek(std::int64_t at, std::int32_t count);
+  /// Watches the bytes from dataStart on, as they arrive, for the data descriptor
+  /// of entry, whose sizes follow its data (TDescriptorSearch: the first place
+  /// that checks out ends the entry, records passed or not).
+  void WatchForDescriptor(const TZipHeaderInfo& entry, std::int64_t dataStart);
   /// Reads on until the watched descriptor has arrived, or the stream ends, and
   /// stands after it (at the stream's end when none came); what was found.
-  TStreamedDescriptor FindDescriptor();
+  TDataDescriptor FindDescriptor();
   /// True when the stream has no byte after the position.
   bool AtEnd();
   /// Reads on, the position going along, until the stream has given the bytes
@@ -94,10 +86,10 @@ class TStreamSource final : public TStream {
   bool ended_ = false;
   std::int32_t padLeft_ = 0;  ///< zero bytes still to give past the end
   bool watching_ = false;
-  bool wide_ = false;
-  std::int64_t dataStart_ = 0;
-  std::int64_t scanFrom_ = 0;
-  TStreamedDescriptor found_;
+  std::optional<TDescriptorSearch> watch_;
+  /// A pipe is read to its end in any case: its searches go on past records for
+  /// as long as it lasts.
+  std::int64_t searchBudget_ = std::numeric_limits<std::int64_t>::max();
 };
 
 }  // namespace kestrel

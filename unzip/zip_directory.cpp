@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
+#include <optional>
 #include <vector>
 
 #include "platform/code_page.h"
@@ -15,11 +17,16 @@
 namespace kestrel {
 namespace {
 
+/// The largest disk number an end record may name: the volumes of a set are
+/// numbered in three digits (their names and labels), so a larger one is damage.
+constexpr std::uint32_t LargestDiskNumber = 999;
+
 /// An end record whose disk numbers or directory offset no single archive or set
 /// can have is taken as no end record at all. In a single file a directory
 /// with entries lies in front of the end records.
 bool PlausibleEndRecord(const TEndCentral& record) {
-  return record.ThisDisk <= 999 && record.CentralDirDisk <= 999 && record.ThisDisk >= record.CentralDirDisk &&
+  return record.ThisDisk <= LargestDiskNumber && record.CentralDirDisk <= LargestDiskNumber &&
+         record.ThisDisk >= record.CentralDirDisk &&
          (record.ThisDisk != 0 || record.TotalEntries == 0 || record.CentralDirOffset <= record.RecordsStart);
 }
 
@@ -35,134 +42,110 @@ constexpr std::int32_t ScanBlock = 65536;
 /// Bytes scanned between two turns of the host's message pump.
 constexpr std::int32_t PumpInterval = 10240;
 
-/// Reads a stream forward in large blocks, for the searches that look at every byte.
-class TByteScanner {
- public:
-  TByteScanner(TStream& stream, std::int64_t start) : stream_(stream), position_(start) { stream_.SetPosition(start); }
-  /// The next byte, or -1 at the end.
-  int Next() {
-    if (at_ == got_) {
-      got_ = std::max<std::int32_t>(stream_.Read(block_.data(), ScanBlock), 0);
-      at_ = 0;
-      if (got_ == 0) return -1;
-    }
-    ++position_;
-    return block_[static_cast<std::size_t>(at_++)];
-  }
-  /// The offset of the byte Next returns next.
-  std::int64_t Position() const { return position_; }
+/// The rebuild takes a self-extracting archive (a name ending in ".EXE") to start
+/// with its program, at least 14,000 bytes long, and does not search that: the
+/// program may hold the local header signature itself (one that finds its archive
+/// by that signature does), and a hit there would list an entry that is none.
+/// Behind a shorter program, the entries from offset 14,000 on are found.
+constexpr std::int64_t SelfExtractorProgramSize = 14000;
 
- private:
-  TStream& stream_;
-  std::vector<std::uint8_t> block_ = std::vector<std::uint8_t>(ScanBlock);
-  std::int32_t got_ = 0, at_ = 0;
-  std::int64_t position_;
-};
-
-/// What ends an entry whose local header has bit 3 set and no sizes: its data
-/// descriptor, found by the compressed size it records matching its own distance
-/// from the data.
-struct TFoundDescriptor {
-  std::int64_t End = -1;  ///< where the next record starts; -1 when none was found
-  std::uint32_t Crc = 0;
-  std::uint64_t CompressedSize = 0, UncompressedSize = 0;
-  /// Where the first record after the data starts, the descriptor found or not;
-  /// -1 when the archive ends first.
-  std::int64_t FirstRecord = -1;
-};
-
-bool IsRecordSignature(std::uint32_t signature) {
-  return signature == TLocalHeaderLayout::Signature || signature == TCentralHeaderLayout::Signature ||
-         signature == TEndCentralLayout::Signature || signature == TZip64EndCentralLayout::Signature;
+/// Where the rebuild of an archive of size bytes searches for local headers from.
+std::int64_t RebuildSearchStart(const std::string& zipName, std::int64_t size) {
+  const auto dot = platform::ExtensionStart(zipName, ArchiveNameRules());
+  const bool selfExtractor = dot != std::string::npos && platform::AnsiCompareText(zipName.substr(dot), ".EXE") == 0;
+  return selfExtractor ? std::min(SelfExtractorProgramSize, std::max<std::int64_t>(size, 0)) : 0;
 }
 
-/// wide: the entry's local header has a ZIP64 block, so the descriptor's sizes
-/// have 8 bytes each instead of 4.
-/// stored: the data is the entry's bytes as they are (method 0, not encrypted).
-/// Such data may hold anything, records and descriptors included (a stored jar
-/// inside an archive), so a descriptor ends it only when its CRC is that of the
-/// bytes in front of it, both its sizes count them, and the next record or the
-/// archive's end follows it; the search goes on past records while the budget of
-/// bytes lasts. It is shared by the whole rebuild, so that damaged entries cannot
-/// make the searches cross the file again and again. Other data is ended by the
-/// first descriptor whose compressed size fits, before the next record.
-TFoundDescriptor FindDataDescriptor(TStream& stream, std::int64_t dataStart, std::int64_t size, bool wide, bool stored,
-                                    std::int64_t& budget) {
-  TFoundDescriptor found;
-  const int sizeBytes = wide ? 8 : 4;
-  const std::int32_t bare = 4 + 2 * sizeBytes;  // CRC and sizes, without the signature
-  auto sizeAt = [&](const std::uint8_t* p) { return wide ? GetU64(p) : std::uint64_t{GetU32(p)}; };
-  // Blocks overlap by 32 bytes on either side: a descriptor in front of the next
-  // record, or one with its signature and the record after it, is always seen whole.
-  constexpr std::int64_t Overlap = 32;
-  std::vector<std::uint8_t> block(static_cast<std::size_t>(ScanBlock + 2 * Overlap));
-  // The CRC of the stored bytes from dataStart to crcAt: no descriptor still to
-  // be found ends before it.
-  std::uint32_t crc = 0xFFFFFFFFu;
-  std::int64_t crcAt = dataStart;
-  std::int64_t from = dataStart;
-  std::int32_t got = 0;
-  auto crcTo = [&](std::int64_t to) {
-    if (to <= crcAt) return;
-    crc = UpdateCrc(crc, block.data() + (crcAt - from), static_cast<std::size_t>(to - crcAt));
-    crcAt = to;
-  };
-  // The CRC of the bytes from dataStart to end, with end at most bare bytes past crcAt.
-  auto crcOfData = [&](std::int64_t end) {
-    return ~UpdateCrc(crc, block.data() + (crcAt - from), static_cast<std::size_t>(end - crcAt));
-  };
-  // Whether the data from dataStart to end fits a descriptor's CRC and sizes.
-  auto fits = [&](const std::uint8_t* d, std::int64_t end) {
-    const auto length = static_cast<std::uint64_t>(end - dataStart);
-    if (sizeAt(d + 4) != length) return false;
-    return !stored || (sizeAt(d + 4 + sizeBytes) == length && GetU32(d) == crcOfData(end));
-  };
-  for (std::int64_t base = dataStart; base < size; base += ScanBlock) {
-    from = std::max(dataStart, base - Overlap);
-    const auto want = static_cast<std::int32_t>(std::min<std::int64_t>(base + ScanBlock + Overlap, size) - from);
+/// The offset of the next local header from from on (FindRecordStart, the other
+/// records passed over: a rebuild takes entries wherever they are); -1 at the end
+/// of the file. pump runs after every PumpInterval bytes searched.
+std::int64_t FindLocalHeader(TStream& stream, std::int64_t from, const std::function<void()>& pump) {
+  std::vector<std::uint8_t> block(static_cast<std::size_t>(ScanBlock));
+  for (;;) {
     stream.SetPosition(from);
-    got = stream.Read(block.data(), want);
-    if (got <= 0) break;
-    const std::int64_t blockEnd = std::min<std::int64_t>(base + ScanBlock, from + got);
-    for (std::int64_t at = base; at + 4 <= from + got && at < blockEnd; ++at) {
-      const auto i = static_cast<std::size_t>(at - from);
-      // Every signature starts with "PK".
-      if (block[i] != 'P' || block[i + 1] != 'K') continue;
-      const std::uint8_t* p = block.data() + i;
-      if (stored) crcTo(std::max(dataStart, at - bare));
-      const bool record = IsRecordSignature(GetU32(p));
-      if (GetU32(p) == DataDescriptorSig && at + 4 + bare <= from + got) {
-        const std::int64_t after = at + 4 + bare;
-        const bool followed = after == size || (after + 4 <= from + got && IsRecordSignature(GetU32(p + 4 + bare)));
-        if ((!stored || followed) && fits(p + 4, at)) {
-          found.End = after;
-          found.Crc = GetU32(p + 4);
-          found.CompressedSize = sizeAt(p + 8);
-          found.UncompressedSize = sizeAt(p + 8 + sizeBytes);
-          return found;
-        }
-      } else if (record && at - bare >= dataStart) {
-        // A descriptor written without its signature: CRC and sizes just in front
-        // of the next record.
-        const std::uint8_t* d = p - bare;
-        if (fits(d, at - bare)) {
-          found.End = at;
-          found.Crc = GetU32(d);
-          found.CompressedSize = sizeAt(d + 4);
-          found.UncompressedSize = sizeAt(d + 4 + sizeBytes);
-          return found;
-        }
+    const auto got = static_cast<std::size_t>(std::max<std::int32_t>(stream.Read(block.data(), ScanBlock), 0));
+    const bool ends = got < block.size();
+    // The places whose bytes this block holds; the last five come again with the
+    // next block.
+    const std::size_t places = ends ? got : got - 5;
+    for (std::size_t at = 0; at < places;) {
+      const std::size_t slice = std::min<std::size_t>(places - at, PumpInterval);
+      const std::size_t count = std::min(slice + 5, got - at);
+      const std::size_t hit = at + FindRecordStart(block.data() + at, count, ends && at + count == got);
+      if (hit < at + slice) {
+        if (GetU32(block.data() + hit) == TLocalHeaderLayout::Signature) return from + static_cast<std::int64_t>(hit);
+        at = hit + 1;
+        continue;
       }
-      if (!record) continue;
-      // The next record starts here and no descriptor came before it: searching on
-      // would only cross other entries, which only stored data may hold.
-      if (found.FirstRecord < 0) found.FirstRecord = at;
-      if (!stored || budget <= 0) return found;
+      at += slice;
+      pump();
     }
-    if (found.FirstRecord >= 0) budget -= blockEnd - std::max(base, found.FirstRecord);
-    if (stored) crcTo(std::max(dataStart, blockEnd - bare));
+    if (ends) return -1;
+    from += static_cast<std::int64_t>(places);
   }
-  return found;
+}
+
+/// Feeds the search for entry's data descriptor (TDescriptorSearch) the archive's
+/// bytes from dataStart on, in blocks; budget is the rebuild's.
+TDataDescriptor FindDataDescriptor(TStream& stream, const TZipHeaderInfo& entry, std::int64_t dataStart,
+                                   std::int64_t size, std::int64_t& budget) {
+  TDescriptorSearch search(entry, dataStart);
+  // Besides a block's places, the bytes in front of them and after them that a
+  // descriptor and the record next to it take.
+  constexpr std::int64_t around = 2 * SignedDataDescriptorLength(true);
+  std::vector<std::uint8_t> block(static_cast<std::size_t>(ScanBlock + around));
+  for (;;) {
+    const std::int64_t from = search.NeededFrom();
+    if (from >= size) break;
+    const auto want = static_cast<std::int32_t>(std::min<std::int64_t>(ScanBlock + around, size - from));
+    stream.SetPosition(from);
+    const std::int32_t got = stream.Read(block.data(), want);
+    if (got <= 0) break;
+    const bool ends = got < want || from + got >= size;
+    if (search.Look(block.data(), from, got, ends, budget) || ends) break;
+  }
+  return search.Found();
+}
+
+/// Where an entry read from its local header in a rebuild ends.
+struct TRebuiltEnd {
+  std::int64_t Next = 0;  ///< where the next record starts; past the file's end when cut short
+  /// Where the bytes of an entry whose descriptor is missing run to: the next
+  /// record, or the end of the archive.
+  std::optional<std::int64_t> UnendedTo;
+};
+
+/// Where entry's bytes end, its data starting at dataStart: after its data, or
+/// after its data descriptor, whose CRC and sizes it takes.
+TRebuiltEnd EndOfRebuiltEntry(TStream& stream, TZipHeaderInfo& entry, std::int64_t dataStart, std::int64_t size,
+                              std::int64_t& budget) {
+  const std::int64_t dataEnd = dataStart + static_cast<std::int64_t>(entry.CompressedSize);
+  if (!entry.HasDataDescriptor()) return {dataEnd, std::nullopt};
+  const bool zip64 = entry.Zip64Local;
+  if (entry.CompressedSize == 0) {
+    // The sizes follow the data: find the descriptor that ends it.
+    const TDataDescriptor descriptor = FindDataDescriptor(stream, entry, dataStart, size, budget);
+    if (descriptor.End < 0) {
+      const std::int64_t to = descriptor.FirstRecord >= 0 ? descriptor.FirstRecord : size;
+      return {to, to};
+    }
+    entry.CRC32 = descriptor.Crc;
+    entry.CompressedSize = descriptor.CompressedSize;
+    entry.UncompressedSize = descriptor.UncompressedSize;
+    return {descriptor.End, std::nullopt};
+  }
+  // Sizes in the header and the CRC in the descriptor, as bsdtar writes stored
+  // entries; some writers set the flag and write no descriptor at all.
+  std::uint8_t bytes[SignedDataDescriptorLength(true)];
+  stream.SetPosition(dataEnd);
+  const std::int32_t got = std::max(stream.Read(bytes, SignedDataDescriptorLength(zip64)), 0);
+  if (const auto descriptor =
+          MatchDataDescriptor(bytes, got, dataEnd, zip64, entry.CompressedSize, entry.UncompressedSize)) {
+    entry.CRC32 = descriptor->Crc;
+    return {descriptor->End, std::nullopt};
+  }
+  if (dataEnd <= size && dataEnd + SignedDataDescriptorLength(zip64) > size) return {size, size};  // the end cuts in
+  return {dataEnd, std::nullopt};
 }
 
 /// What one try at loading the directory saw of the archive file.
@@ -323,7 +306,7 @@ bool TKestrelUnZip::LocateEndRecords(std::string& missing, bool& recordFound) {
     throw EBadZipFile("Not a valid zip file!", "its ZIP64 end record is missing or contradicts the end record");
   }
   if (PlausibleEndRecord(*endCentral_)) return true;
-  missing = endCentral_->ThisDisk > 999 || endCentral_->CentralDirDisk > 999 ||
+  missing = endCentral_->ThisDisk > LargestDiskNumber || endCentral_->CentralDirDisk > LargestDiskNumber ||
                     endCentral_->ThisDisk < endCentral_->CentralDirDisk
                 ? "the end-of-central-directory record names disks no archive has"
                 : "the end-of-central-directory record points past the end of the archive";
@@ -370,7 +353,7 @@ void TKestrelUnZip::StartDirectoryRead() {
     }
   }
   if (endCentral_->TotalEntries > 0) {
-    // Disk numbers are at most 999 here (a plausible end record).
+    // Disk numbers are at most LargestDiskNumber here (a plausible end record).
     const auto directoryDisk = static_cast<std::int32_t>(endCentral_->CentralDirDisk);
     if (!fromCompanion && spanMode_ != 0 && directoryDisk != currentDisk_) OpenVolume(directoryDisk + 1);
     DirectoryStream().SetPosition(fromCompanion ? 0 : static_cast<std::int64_t>(endCentral_->CentralDirOffset));
@@ -426,7 +409,7 @@ std::int64_t TKestrelUnZip::MeasurePrependedBytes() {
   const std::uint32_t local = GetU32(header + TCentralHeaderLayout::LocalHeaderOffsetAt);
   // The first entry's local header is where the same shift puts it (a ZIP64
   // offset is not checked here; such a directory is read from the local headers).
-  if (local == 0xFFFFFFFF || signatureAt(local + shift, header, 4) != TLocalHeaderLayout::Signature) return 0;
+  if (local == Zip64Escape32 || signatureAt(local + shift, header, 4) != TLocalHeaderLayout::Signature) return 0;
   return static_cast<std::int64_t>(shift);
 }
 
@@ -518,56 +501,23 @@ bool TKestrelUnZip::RebuildFromLocalHeaders() {
   companionStream_.reset();
   TStream& stream = *archiveStream_;
   const std::int64_t size = stream.Size();
-
-  // A self-extracting archive starts with its program, which is never searched.
-  const auto dot = platform::ExtensionStart(zipName_, ArchiveNameRules());
-  const bool selfExtractor = dot != std::string::npos && platform::AnsiCompareText(zipName_.substr(dot), ".EXE") == 0;
-  const std::int64_t start = selfExtractor ? std::min<std::int64_t>(14000, std::max<std::int64_t>(size, 0)) : 0;
-
-  std::int32_t pumpCount = 0;
-  // Finds the next "PK\3\4" from a position whose version-needed high byte is below
-  // 10 (no version 10.0 or later exists, so such a hit lies inside some data);
-  // -1 at the end of the file.
-  auto findLocalHeader = [&](std::int64_t from) -> std::int64_t {
-    std::uint8_t signature[4];
-    for (int i = 0; i < 4; ++i) signature[i] = static_cast<std::uint8_t>(TLocalHeaderLayout::Signature >> (8 * i));
-    TByteScanner scanner(stream, from);
-    int matched = 0;
-    for (;;) {
-      const int byte = scanner.Next();
-      if (byte < 0) return -1;
-      if (byte == signature[matched]) {
-        if (++matched < 4) continue;
-        const int versionLow = scanner.Next();
-        const int versionHigh = scanner.Next();
-        if (versionLow < 0 || versionHigh < 0) return -1;
-        matched = 0;
-        if (versionHigh < 10) return scanner.Position() - 6;
-        continue;
-      }
-      // A mismatch restarts the comparison at the mismatching byte.
-      matched = byte == signature[0] ? 1 : 0;
-      if (matched == 0 && ++pumpCount >= PumpInterval) {
-        pumpCount = 0;
-        if (doProcessMessages_) {
-          platform::ProcessHostMessages();
-          if (CancelRequested) {
-            CancelRequested = false;
-            throw EUserCanceled("User Aborted Operation");
-          }
-        }
-      }
+  auto pump = [this] {
+    if (!doProcessMessages_) return;
+    platform::ProcessHostMessages();
+    if (CancelRequested) {
+      CancelRequested = false;
+      throw EUserCanceled("User Aborted Operation");
     }
   };
 
-  const std::int64_t first = findLocalHeader(start);
+  const std::int64_t first = FindLocalHeader(stream, RebuildSearchStart(zipName_, size), pump);
   if (first < 0) return false;
 
   directoryList_ = std::make_unique<TSortedZip>(DuplicatesRejected);
   // Where the central directory normally starts: just after the last entry.
   std::int64_t endOfEntries = first;
   std::int64_t position = first;
-  // Bytes that searches for stored entries' descriptors may go on past a record.
+  // Bytes that searches for descriptors may go on past a record.
   std::int64_t searchBudget = 4 * size;
   for (;;) {
     stream.SetPosition(position);
@@ -575,55 +525,21 @@ bool TKestrelUnZip::RebuildFromLocalHeaders() {
     if (!entry->ReadLocalHeader(stream)) {
       // Damage between entries, or a descriptor of unexpected length, loses only
       // the bytes up to the next local header, not every entry after it.
-      position = findLocalHeader(position + 1);
+      position = FindLocalHeader(stream, position + 1, pump);
       if (position < 0) break;
       continue;
     }
     const std::int64_t dataStart = stream.Position() + entry->LocalExtraLength;
-    // A data descriptor has a signature, the CRC and the two sizes: of 4 bytes, or
-    // of 8 behind a local header with a ZIP64 block.
-    const std::int64_t descriptorSize = entry->Zip64Local ? 24 : 16;
-    const std::int64_t dataEnd = dataStart + static_cast<std::int64_t>(entry->CompressedSize);
-    std::int64_t next = dataEnd;
-    // Where the bytes of an entry whose descriptor is missing run to: the next
-    // record, or the end of the archive.
-    std::optional<std::int64_t> unendedTo;
-    if (entry->HasDataDescriptor() && entry->CompressedSize == 0) {
-      // The sizes follow the data: find the descriptor that ends it.
-      const bool stored = entry->CompressionMethod == 0 && !entry->Encrypted();
-      const TFoundDescriptor descriptor =
-          FindDataDescriptor(stream, dataStart, size, entry->Zip64Local, stored, searchBudget);
-      if (descriptor.End >= 0) {
-        next = descriptor.End;
-        entry->CRC32 = descriptor.Crc;
-        entry->CompressedSize = descriptor.CompressedSize;
-        entry->UncompressedSize = descriptor.UncompressedSize;
-      } else {
-        unendedTo = descriptor.FirstRecord >= 0 ? descriptor.FirstRecord : size;
-        next = *unendedTo;
-      }
-    } else if (entry->HasDataDescriptor()) {
-      // Sizes in the header and the CRC in the descriptor, as bsdtar writes stored
-      // entries; some writers set the flag and write no descriptor at all.
-      if (const auto descriptor =
-              DescriptorAfterData(stream, dataEnd, entry->CompressedSize, entry->UncompressedSize, entry->Zip64Local)) {
-        entry->CRC32 = descriptor->Crc;
-        next = descriptor->End;
-      } else if (dataEnd <= size && dataEnd + descriptorSize > size) {
-        unendedTo = size;  // the end cuts into the descriptor
-        next = size;
-      }
-    }
-    const bool cut = next > size || unendedTo == size;
+    const TRebuiltEnd end = EndOfRebuiltEntry(stream, *entry, dataStart, size, searchBudget);
     try {
       directoryList_->Add(entry.get());
     } catch (const EListError&) {
       break;
     }
     TZipHeaderInfo* added = entry.release();
-    if (unendedTo) findings_.UnendedEntries[added] = static_cast<std::uint64_t>(*unendedTo);
-    findings_.CutShortEntry = cut ? added : nullptr;
-    position = std::min(next, size);
+    if (end.UnendedTo) findings_.UnendedEntries[added] = static_cast<std::uint64_t>(*end.UnendedTo);
+    findings_.CutShortEntry = end.Next > size || end.UnendedTo == size ? added : nullptr;
+    position = std::min(end.Next, size);
     endOfEntries = position;
   }
 

@@ -64,7 +64,7 @@ void TZipHeaderInfo::Clear() {
   VersionMadeBy = 20;
   VersionNeeded = 20;
   Flags = 0;
-  CompressionMethod = 8;
+  CompressionMethod = MethodDeflated;
   DateTime = 0;
   CRC32 = 0xFFFFFFFF;
   CompressedSize = 0;
@@ -228,10 +228,10 @@ void TZipHeaderInfo::TakeName(std::string raw, bool local) {
 }
 
 bool TZipHeaderInfo::ReadExtraFields(TStream& stream, std::uint16_t length, bool central) {
-  const bool needUncompressed = UncompressedSize == 0xFFFFFFFF;
-  const bool needCompressed = CompressedSize == 0xFFFFFFFF;
-  const bool needOffset = central && LocalHeaderOffset == 0xFFFFFFFF;
-  const bool needDisk = central && DiskStart == 0xFFFF;
+  const bool needUncompressed = UncompressedSize == Zip64Escape32;
+  const bool needCompressed = CompressedSize == Zip64Escape32;
+  const bool needOffset = central && LocalHeaderOffset == Zip64Escape32;
+  const bool needDisk = central && DiskStart == Zip64Escape16;
   const bool needed = needUncompressed || needCompressed || needOffset || needDisk;
   Aes = TAesExtra();
   ModifiedTime.reset();
@@ -476,16 +476,17 @@ bool TEndCentral::ReadZip64EndCentral(TStream& stream) {
   // The record's own length covers at least its fixed fields; the directory lies
   // in front of it (offsets count from the archive proper, so bytes in front of
   // the archive only widen the gap); a disk holds no more entries than the set.
-  if (GetU64(record + 4) < TZip64EndCentralLayout::Size - 12 || centralDirOffset + centralDirSize > at ||
+  if (GetU64(record + L::RecordSizeAt) < L::Size - L::Uncounted || centralDirOffset + centralDirSize > at ||
       entriesThisDisk > totalEntries || thisDisk < centralDirDisk)
     return false;
   // A classic field that does not send the reader here must say the same.
   auto agrees = [](std::uint64_t classic, std::uint64_t escape, std::uint64_t value) {
     return classic == escape || classic == value;
   };
-  if (!agrees(ThisDisk, 0xFFFF, thisDisk) || !agrees(CentralDirDisk, 0xFFFF, centralDirDisk) ||
-      !agrees(EntriesThisDisk, 0xFFFF, entriesThisDisk) || !agrees(TotalEntries, 0xFFFF, totalEntries) ||
-      !agrees(CentralDirSize, 0xFFFFFFFF, centralDirSize) || !agrees(CentralDirOffset, 0xFFFFFFFF, centralDirOffset))
+  if (!agrees(ThisDisk, Zip64Escape16, thisDisk) || !agrees(CentralDirDisk, Zip64Escape16, centralDirDisk) ||
+      !agrees(EntriesThisDisk, Zip64Escape16, entriesThisDisk) || !agrees(TotalEntries, Zip64Escape16, totalEntries) ||
+      !agrees(CentralDirSize, Zip64Escape32, centralDirSize) ||
+      !agrees(CentralDirOffset, Zip64Escape32, centralDirOffset))
     return false;
   ThisDisk = thisDisk;
   CentralDirDisk = centralDirDisk;
@@ -506,8 +507,9 @@ bool TEndCentral::DirectoryStartsWhereSaid(TStream& stream) const {
 }
 
 bool TEndCentral::SettleZip64Records(TStream& stream) {
-  const bool escaped = ThisDisk == 0xFFFF || CentralDirDisk == 0xFFFF || EntriesThisDisk == 0xFFFF ||
-                       TotalEntries == 0xFFFF || CentralDirSize == 0xFFFFFFFF || CentralDirOffset == 0xFFFFFFFF;
+  const bool escaped = ThisDisk == Zip64Escape16 || CentralDirDisk == Zip64Escape16 ||
+                       EntriesThisDisk == Zip64Escape16 || TotalEntries == Zip64Escape16 ||
+                       CentralDirSize == Zip64Escape32 || CentralDirOffset == Zip64Escape32;
   const bool locator = FindZip64Locator(stream);
   TEndCentral zip64 = *this;
   const bool checksOut = locator && zip64.ReadZip64EndCentral(stream);
@@ -522,6 +524,129 @@ bool TEndCentral::SettleZip64Records(TStream& stream) {
   // decides. A locator whose record does not check out leaves escape values that
   // nothing explains, unless the directory is where they say.
   return !locator || DirectoryStartsWhereSaid(stream);
+}
+
+bool IsRecordSignature(std::uint32_t signature) {
+  return signature == TLocalHeaderLayout::Signature || signature == TCentralHeaderLayout::Signature ||
+         signature == TZip64EndCentralLayout::Signature || signature == TZip64LocatorLayout::Signature ||
+         signature == TEndCentralLayout::Signature;
+}
+
+std::size_t FindRecordStart(const std::uint8_t* bytes, std::size_t count, bool inputEnds) {
+  // A local header is known by six bytes: its signature and "version needed".
+  constexpr std::size_t localBytes = 6;
+  for (std::size_t at = 0; at + (inputEnds ? 4 : localBytes) <= count; ++at) {
+    // Every signature starts with "PK".
+    if (bytes[at] != 'P' || bytes[at + 1] != 'K') continue;
+    const std::uint32_t signature = GetU32(bytes + at);
+    if (signature == TLocalHeaderLayout::Signature) {
+      if (at + localBytes <= count && bytes[at + localBytes - 1] < VersionNeededHighLimit) return at;
+    } else if (IsRecordSignature(signature)) {
+      return at;
+    }
+  }
+  return count;
+}
+
+namespace {
+
+/// A descriptor's size field: 8 bytes behind a local header with a ZIP64 block, else 4.
+std::uint64_t DescriptorSize(const std::uint8_t* p, bool zip64) { return zip64 ? GetU64(p) : std::uint64_t{GetU32(p)}; }
+
+/// What the descriptor whose CRC and sizes start at d says; End after it.
+TDataDescriptor DescriptorAt(const std::uint8_t* d, bool zip64, std::int64_t end) {
+  const std::size_t sizeBytes = zip64 ? 8 : 4;
+  return TDataDescriptor{end, GetU32(d), DescriptorSize(d + 4, zip64), DescriptorSize(d + 4 + sizeBytes, zip64)};
+}
+
+}  // namespace
+
+std::optional<TDataDescriptor> MatchDataDescriptor(const std::uint8_t* bytes, std::int64_t count, std::int64_t at,
+                                                   bool zip64, std::uint64_t compressed, std::uint64_t uncompressed) {
+  const std::int64_t bare = DataDescriptorLength(zip64);
+  auto fits = [&](const std::uint8_t* d) {
+    const TDataDescriptor said = DescriptorAt(d, zip64, 0);
+    return said.CompressedSize == compressed && said.UncompressedSize == uncompressed;
+  };
+  if (count >= 4 + bare && GetU32(bytes) == DataDescriptorSig && fits(bytes + 4))
+    return DescriptorAt(bytes + 4, zip64, at + 4 + bare);
+  if (count >= bare && fits(bytes)) return DescriptorAt(bytes, zip64, at + bare);
+  return std::nullopt;
+}
+
+TDescriptorSearch::TDescriptorSearch(const TZipHeaderInfo& entry, std::int64_t dataStart)
+    : dataStart_(dataStart),
+      zip64_(entry.Zip64Local),
+      stored_(entry.CompressionMethod == MethodStored && !entry.Encrypted()),
+      bare_(DataDescriptorLength(entry.Zip64Local)),
+      next_(dataStart),
+      crcAt_(dataStart) {}
+
+std::int64_t TDescriptorSearch::NeededFrom() const {
+  // The CRC and sizes in front of a record, and the stored bytes the CRC has
+  // not taken yet.
+  const std::int64_t behind = std::max(dataStart_, next_ - bare_);
+  return stored_ ? std::min(crcAt_, behind) : behind;
+}
+
+void TDescriptorSearch::CrcTo(const std::uint8_t* bytes, std::int64_t from, std::int64_t to) {
+  if (to <= crcAt_) return;
+  crc_ = UpdateCrc(crc_, bytes + (crcAt_ - from), static_cast<std::size_t>(to - crcAt_));
+  crcAt_ = to;
+}
+
+bool TDescriptorSearch::Fits(const std::uint8_t* d, const std::uint8_t* bytes, std::int64_t from, std::int64_t end) {
+  const auto length = static_cast<std::uint64_t>(end - dataStart_);
+  const TDataDescriptor said = DescriptorAt(d, zip64_, end);
+  if (said.CompressedSize != length) return false;
+  if (!stored_) return true;
+  // end lies at most bare_ bytes past crcAt_.
+  const std::uint32_t crc = ~UpdateCrc(crc_, bytes + (crcAt_ - from), static_cast<std::size_t>(end - crcAt_));
+  return said.UncompressedSize == length && said.Crc == crc;
+}
+
+bool TDescriptorSearch::Look(const std::uint8_t* bytes, std::int64_t from, std::int64_t count, bool inputEnds,
+                             std::int64_t& budget) {
+  if (over_) return true;
+  const std::int64_t end = from + count;
+  // A place is looked at once the longest thing read there has arrived: a
+  // descriptor with its signature, and the signature of the record after it.
+  const std::int64_t last = inputEnds ? end - 4 : end - (4 + bare_ + 4);
+  const std::int64_t first = next_;
+  auto take = [&](const std::uint8_t* d, std::int64_t after) {
+    const std::int64_t firstRecord = found_.FirstRecord;
+    found_ = DescriptorAt(d, zip64_, after);
+    found_.FirstRecord = firstRecord;
+    over_ = true;
+    return true;
+  };
+  for (; next_ <= last; ++next_) {
+    const std::int64_t at = next_;
+    const std::uint8_t* p = bytes + (at - from);
+    if (p[0] != 'P' || p[1] != 'K') continue;
+    if (stored_) CrcTo(bytes, from, std::max(dataStart_, at - bare_));
+    const std::uint32_t signature = GetU32(p);
+    const bool record = IsRecordSignature(signature);
+    if (signature == DataDescriptorSig && at + 4 + bare_ <= end) {
+      const std::int64_t after = at + 4 + bare_;
+      const bool followed =
+          (inputEnds && after == end) || (after + 4 <= end && IsRecordSignature(GetU32(p + 4 + bare_)));
+      if ((!stored_ || followed) && Fits(p + 4, bytes, from, at)) return take(p + 4, after);
+    } else if (record && at - bare_ >= dataStart_ && Fits(p - bare_, bytes, from, at - bare_)) {
+      // A descriptor written without its signature: CRC and sizes just in front
+      // of the next record.
+      return take(p - bare_, at);
+    }
+    if (!record) continue;
+    if (found_.FirstRecord < 0) found_.FirstRecord = at;
+    if (budget <= 0) {
+      over_ = true;
+      return true;
+    }
+  }
+  if (found_.FirstRecord >= 0) budget -= next_ - std::max(first, found_.FirstRecord);
+  if (stored_) CrcTo(bytes, from, std::max(dataStart_, next_ - bare_));
+  return false;
 }
 
 }  // namespace kestrel

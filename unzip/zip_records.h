@@ -4,6 +4,7 @@
 // hold them and the readers that find or parse one record at a stream's position.
 // All multi-byte fields are little-endian.
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -232,6 +233,99 @@ class TEndCentral {
   std::optional<std::string> comment_;
   std::uint64_t locatorPos_ = 0;
   std::uint64_t zip64RecordOffset_ = 0;
+};
+
+// ---- Finding where records start ---------------------------------------------------
+//
+// Both doors read the same records the same way: the file door searches the
+// archive's bytes when it rebuilds a directory from the local headers, the pipe
+// door watches them pass. The tests and searches below work over bytes that the
+// caller supplies, each door from where it keeps them.
+
+/// Whether a record of the format starts with this signature: a local header, a
+/// central header, a ZIP64 end record or its locator, or the end record. A data
+/// descriptor is no record: it belongs to the entry in front of it.
+bool IsRecordSignature(std::uint32_t signature);
+
+/// Where the next record starts in bytes: a signature that IsRecordSignature
+/// names, a local header's only where its "version needed" is below 10.0 (a
+/// higher one lies inside some data). A place is looked at only when its bytes
+/// are all there (6 for a local header, else 4): the caller searches the last
+/// five bytes again with what follows them, unless the input ends with them
+/// (inputEnds). Returns the index into bytes, or count when there is none.
+std::size_t FindRecordStart(const std::uint8_t* bytes, std::size_t count, bool inputEnds);
+
+/// A data descriptor, which ends an entry whose local header has flag bit 3 set:
+/// what it says, and where the record after it starts. One result for every way
+/// one is looked for.
+struct TDataDescriptor {
+  std::int64_t End = -1;  ///< where the next record starts; -1 when none was found
+  std::uint32_t Crc = 0;
+  std::uint64_t CompressedSize = 0, UncompressedSize = 0;
+  /// From a search: where the first record after the data starts, the descriptor
+  /// found or not; -1 when the input ends first. An entry whose descriptor is
+  /// missing runs to there.
+  std::int64_t FirstRecord = -1;
+};
+
+/// Whether a data descriptor stands at the start of bytes (count of them, the
+/// first at offset at), with its signature or without, its sizes those given and
+/// of 8 bytes each behind a local header with a ZIP64 block (zip64): some writers
+/// set flag bit 3 and still give the sizes, leaving only the CRC to it. With End
+/// just after it; nothing when it is not there whole.
+std::optional<TDataDescriptor> MatchDataDescriptor(const std::uint8_t* bytes, std::int64_t count, std::int64_t at,
+                                                   bool zip64, std::uint64_t compressed, std::uint64_t uncompressed);
+
+/// The search for the data descriptor that ends an entry whose sizes follow its
+/// data, over bytes the caller feeds it in order. A place ends the data when a
+/// descriptor stands there whose compressed size is its distance from the data's
+/// start: with its signature, or without, then right in front of a record. Data
+/// stored as it is (method 0, not encrypted) may hold anything, an archive with
+/// descriptors of its own included, and its bytes can be checked: there the
+/// descriptor's uncompressed size must be the same, its CRC that of the bytes in
+/// front of it, and with its signature a record or the input's end must follow.
+///
+/// The search does NOT stop at the first record signature: compressed data holds
+/// any four bytes now and then (one place in a billion reads as one of the
+/// record signatures), and stored data may hold whole archives. It goes on past
+/// records, noting the first (FirstRecord), for as long as the caller's budget
+/// of bytes searched past a record lasts; the file door shares one budget among
+/// all the searches of a rebuild, so that damaged entries cannot make them cross
+/// the file again and again, and the pipe door, which reads every byte once
+/// anyway, sets none.
+class TDescriptorSearch {
+ public:
+  /// The descriptor of entry, whose data starts at dataStart.
+  TDescriptorSearch(const TZipHeaderInfo& entry, std::int64_t dataStart);
+  /// The first offset whose bytes the search still needs: each feed starts here
+  /// or before.
+  std::int64_t NeededFrom() const;
+  /// Looks at each place of bytes (count of them from offset from, from at most
+  /// NeededFrom) whose bytes have all arrived, every one when the input ends with
+  /// them (inputEnds). True when the search is over: the descriptor found, or the
+  /// budget used up at a record.
+  bool Look(const std::uint8_t* bytes, std::int64_t from, std::int64_t count, bool inputEnds, std::int64_t& budget);
+  /// What was found: End -1 while no descriptor was.
+  const TDataDescriptor& Found() const { return found_; }
+
+ private:
+  /// Whether the data from dataStart_ to end, of bytes fed from offset from, fits
+  /// the descriptor's CRC and sizes at d.
+  bool Fits(const std::uint8_t* d, const std::uint8_t* bytes, std::int64_t from, std::int64_t end);
+  /// Takes the CRC of the stored bytes on to offset to.
+  void CrcTo(const std::uint8_t* bytes, std::int64_t from, std::int64_t to);
+
+  std::int64_t dataStart_;
+  bool zip64_;
+  bool stored_;
+  std::int64_t bare_;  ///< the descriptor's length without its signature
+  std::int64_t next_;  ///< the next place to look at
+  /// The CRC of the stored bytes from dataStart_ to crcAt_: no descriptor still to
+  /// be found ends before crcAt_.
+  std::uint32_t crc_ = 0xFFFFFFFFu;
+  std::int64_t crcAt_;
+  bool over_ = false;
+  TDataDescriptor found_;
 };
 
 }  // namespace kestrel

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
+#include <span>
 
 #include "platform/file_system.h"
 #include "platform/path.h"
@@ -17,37 +19,54 @@
 namespace kestrel {
 namespace {
 
-bool IsDirectorySignature(std::uint32_t signature) {
-  return signature == TCentralHeaderLayout::Signature || signature == TEndCentralLayout::Signature ||
-         signature == TZip64EndCentralLayout::Signature || signature == TZip64LocatorLayout::Signature;
+/// Bytes looked ahead at once by the search for the next local header.
+constexpr std::int32_t ResyncBlock = 65536;
+
+/// A record of the central directory or the end records: the entries are over.
+bool StartsDirectory(std::uint32_t signature) {
+  return signature != TLocalHeaderLayout::Signature && IsRecordSignature(signature);
 }
 
 /// The signature at the stream's position, which stays; 0 at the end.
-std::uint32_t PeekSignature(TStream& stream) {
-  std::uint8_t bytes[4];
-  const std::int32_t got = stream.Read(bytes, 4);
-  stream.Seek(-got, soFromCurrent);
-  return got == 4 ? GetU32(bytes) : 0;
+std::uint32_t PeekSignature(TStreamSource& source) {
+  const std::span<const std::uint8_t> bytes = source.Peek(source.Position(), 4);
+  return bytes.size() == 4 ? GetU32(bytes.data()) : 0;
 }
 
 /// True when an entry whose sizes follow its data has none: its descriptor, all
 /// zeros, comes right at dataStart (with its signature, or bare before the next
 /// record). zip writing to a pipe stores an empty file so, whatever the method.
-bool StreamedEntryIsEmpty(TStream& stream, std::int64_t dataStart, bool wide) {
-  const std::int32_t bare = wide ? 20 : 12;  // the CRC and the two sizes
-  std::uint8_t bytes[4 + 20 + 4] = {};
-  const std::int64_t here = stream.Position();
-  stream.Seek(dataStart, soFromBeginning);
-  const std::int32_t got = stream.Read(bytes, 4 + bare + 4);
-  stream.Seek(here, soFromBeginning);
-  const bool signed_ = got >= 4 + bare && GetU32(bytes) == DataDescriptorSig;
-  const std::uint8_t* descriptor = signed_ ? bytes + 4 : bytes;
-  if (got < (signed_ ? 4 : 0) + bare ||
-      std::any_of(descriptor, descriptor + bare, [](std::uint8_t b) { return b != 0; }))
-    return false;
-  if (signed_) return true;
-  const std::uint32_t next = got >= bare + 4 ? GetU32(bytes + bare) : 0;
-  return next == TLocalHeaderLayout::Signature || IsDirectorySignature(next);
+bool StreamedEntryIsEmpty(TStreamSource& source, std::int64_t dataStart, bool zip64) {
+  const std::int32_t bare = DataDescriptorLength(zip64);
+  const std::span<const std::uint8_t> bytes = source.Peek(dataStart, SignedDataDescriptorLength(zip64) + 4);
+  const auto count = static_cast<std::int64_t>(bytes.size());
+  const std::optional<TDataDescriptor> descriptor = MatchDataDescriptor(bytes.data(), count, dataStart, zip64, 0, 0);
+  if (!descriptor || descriptor->Crc != 0) return false;
+  if (descriptor->End - dataStart != bare) return true;  // with its signature
+  return count >= bare + 4 && IsRecordSignature(GetU32(bytes.data() + bare));
+}
+
+/// Moves the stream on to the next place where a record starts (FindRecordStart),
+/// or to its end.
+void SkipToNextRecord(TStreamSource& source) {
+  for (;;) {
+    const std::span<const std::uint8_t> ahead = source.Peek(source.Position(), ResyncBlock);
+    const bool ends = ahead.size() < static_cast<std::size_t>(ResyncBlock);
+    const std::size_t hit = FindRecordStart(ahead.data(), ahead.size(), ends);
+    // The last five bytes are looked at again with those after them.
+    const std::size_t step = hit < ahead.size() || ends ? hit : ahead.size() - 5;
+    source.Seek(static_cast<std::int64_t>(step), soFromCurrent);
+    if (hit < ahead.size() || ends) return;
+  }
+}
+
+/// The data descriptor right after the data of entry, which ends at dataEnd,
+/// when it is there whole (MatchDataDescriptor with the header's sizes).
+std::optional<TDataDescriptor> DescriptorAfter(TStreamSource& source, std::int64_t dataEnd,
+                                               const TZipHeaderInfo& entry) {
+  const std::span<const std::uint8_t> bytes = source.Peek(dataEnd, SignedDataDescriptorLength(entry.Zip64Local));
+  return MatchDataDescriptor(bytes.data(), static_cast<std::int64_t>(bytes.size()), dataEnd, entry.Zip64Local,
+                             entry.CompressedSize, entry.UncompressedSize);
 }
 
 /// Whether the central header says of an entry's data what its local header said,
@@ -124,13 +143,12 @@ TZipHeaderInfo* TKestrelUnZip::NextStreamedEntry() {
         // Decoded as far as the data goes; the descriptor then gives the sizes
         // and the CRC.
         entry->CompressedSize = entry->UncompressedSize = LargestZip64Value;
-        source.WatchForDescriptor(stream_.DataStart, entry->Zip64Local);
+        source.WatchForDescriptor(*entry, stream_.DataStart);
       }
       directoryList_->Add(entry.get());
       return entry.release();
     }
-    const std::uint32_t signature = PeekSignature(source);
-    if (IsDirectorySignature(signature)) return nullptr;
+    if (StartsDirectory(PeekSignature(source))) return nullptr;
     // An empty stream is an archive without entries, as an empty file is.
     if (source.AtEnd() && (!first || source.Position() == 0)) return nullptr;
     if (first) throw ENotAZipFile("Not a valid zip file!", "no local header at the start of the stream");
@@ -138,14 +156,7 @@ TZipHeaderInfo* TKestrelUnZip::NextStreamedEntry() {
     // the signature of the one that could not be read).
     ++stream_.Check.Disagreements;
     source.Seek(1, soFromCurrent);
-    std::uint8_t byte = 0;
-    for (std::uint32_t window = 0; source.Read(&byte, 1) == 1;) {
-      window = (window >> 8) | (std::uint32_t{byte} << 24);
-      if (window == TLocalHeaderLayout::Signature || IsDirectorySignature(window)) {
-        source.Seek(-4, soFromCurrent);
-        break;
-      }
-    }
+    SkipToNextRecord(source);
     if (source.AtEnd()) return nullptr;
   }
 }
@@ -159,16 +170,14 @@ bool TKestrelUnZip::CompleteStreamedEntry(std::int32_t index) {
     // Sizes in the local header and the CRC in the descriptor (bsdtar writes its
     // stored entries so): the descriptor's CRC is the one to judge by. A stream
     // that ends before the descriptor leaves the entry unconfirmed.
-    const bool wide = currentEntry_->Zip64Local;
-    const auto descriptor =
-        DescriptorAfterData(source, dataEnd, currentEntry_->CompressedSize, currentEntry_->UncompressedSize, wide);
-    if (descriptor) {
+    const bool zip64 = currentEntry_->Zip64Local;
+    if (const auto descriptor = DescriptorAfter(source, dataEnd, *currentEntry_)) {
       currentEntry_->CRC32 = Entry(index).CRC32 = descriptor->Crc;
       return true;
     }
-    return source.ReachesTo(dataEnd + (wide ? 20 : 12));
+    return source.ReachesTo(dataEnd + DataDescriptorLength(zip64));
   }
-  const TStreamedDescriptor descriptor = source.FindDescriptor();
+  const TDataDescriptor descriptor = source.FindDescriptor();
   if (descriptor.End < 0) return false;
   currentEntry_->CRC32 = Entry(index).CRC32 = descriptor.Crc;
   return true;
@@ -179,7 +188,7 @@ void TKestrelUnZip::FinishStreamedEntry(TZipHeaderInfo& entry) {
   source.SetPadding(false);
   if (stream_.SizeUnknown) {
     // After the descriptor, wherever the decoding stopped.
-    const TStreamedDescriptor descriptor = source.FindDescriptor();
+    const TDataDescriptor descriptor = source.FindDescriptor();
     entry.CRC32 = descriptor.Crc;
     entry.CompressedSize = descriptor.CompressedSize;
     entry.UncompressedSize = descriptor.UncompressedSize;
@@ -189,14 +198,15 @@ void TKestrelUnZip::FinishStreamedEntry(TZipHeaderInfo& entry) {
   if (!entry.HasDataDescriptor()) return;
   // The descriptor after data of known size: its signature is optional, and its
   // CRC stands for the header's (bsdtar leaves that 0).
-  if (const auto descriptor = DescriptorAfterData(source, source.Position(), entry.CompressedSize,
-                                                  entry.UncompressedSize, entry.Zip64Local)) {
+  if (const auto descriptor = DescriptorAfter(source, source.Position(), entry)) {
     entry.CRC32 = descriptor->Crc;
     source.Seek(descriptor->End, soFromBeginning);
     return;
   }
-  const std::int64_t bare = entry.Zip64Local ? 20 : 12;
-  source.Seek(PeekSignature(source) == DataDescriptorSig ? 4 + bare : bare, soFromCurrent);
+  const bool zip64 = entry.Zip64Local;
+  source.Seek(
+      PeekSignature(source) == DataDescriptorSig ? SignedDataDescriptorLength(zip64) : DataDescriptorLength(zip64),
+      soFromCurrent);
 }
 
 void TKestrelUnZip::CheckStreamedDirectory() {
@@ -234,9 +244,11 @@ void TKestrelUnZip::CheckStreamedDirectory() {
   bool endSeen = false;
   for (std::uint32_t signature; (signature = PeekSignature(source)) != 0;) {
     if (signature == TZip64EndCentralLayout::Signature) {
-      std::uint8_t head[12];
-      if (source.Read(head, 12) != 12) break;
-      source.Seek(static_cast<std::int64_t>(std::min(GetU64(head + 4), LargestZip64Value)), soFromCurrent);
+      using L = TZip64EndCentralLayout;
+      std::uint8_t head[L::Uncounted];
+      if (source.Read(head, L::Uncounted) != L::Uncounted) break;
+      source.Seek(static_cast<std::int64_t>(std::min(GetU64(head + L::RecordSizeAt), LargestZip64Value)),
+                  soFromCurrent);
     } else if (signature == TZip64LocatorLayout::Signature) {
       source.Seek(TZip64LocatorLayout::Size, soFromCurrent);
     } else if (signature == TEndCentralLayout::Signature) {
@@ -247,7 +259,7 @@ void TKestrelUnZip::CheckStreamedDirectory() {
       // otherwise there.
       for (const std::size_t count : {TEndCentralLayout::TotalEntriesAt, TEndCentralLayout::EntriesThisDiskAt}) {
         const std::uint16_t said = GetU16(record + count);
-        if (said != 0xFFFF && said != headers) ++stream_.Check.Disagreements;
+        if (said != Zip64Escape16 && said != headers) ++stream_.Check.Disagreements;
       }
       std::string comment(GetU16(record + TEndCentralLayout::CommentLengthAt), '\0');
       comment.resize(static_cast<std::size_t>(

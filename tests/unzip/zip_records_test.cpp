@@ -1,5 +1,6 @@
-// EndCentralSearch and CentralHeaderNames: the end record search and the header
-// readers on crafted bytes.
+// EndCentralSearch, CentralHeaderNames and DataDescriptorSearch: the end record
+// search, the header readers and the searches for records and descriptors on
+// crafted bytes.
 
 #include "unzip/zip_records.h"
 
@@ -171,6 +172,66 @@ TEST(CentralHeaderNames, AssignCopiesAllButOemConvert) {
   EXPECT_EQ(copy.CRC32, 0xFFFFFFFFu);
   EXPECT_EQ(copy.ExternalAttributes, 0x20u);
   EXPECT_FALSE(copy.Comment().has_value());
+}
+
+/// The search over bytes as the pipe feeds it (step bytes arriving at a time,
+/// each feed from where the search needs) or, with step 0, all at once as a
+/// file's block.
+TDataDescriptor SearchFed(const TZipHeaderInfo& entry, const std::string& bytes, std::size_t step) {
+  TDescriptorSearch search(entry, 0);
+  std::int64_t budget = 1 << 20;
+  const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
+  const auto size = static_cast<std::int64_t>(bytes.size());
+  for (std::int64_t head = 0; head < size;) {
+    head = step == 0 ? size : std::min(head + static_cast<std::int64_t>(step), size);
+    const std::int64_t from = search.NeededFrom();
+    if (from < head && search.Look(data + from, from, head - from, head == size, budget)) break;
+  }
+  return search.Found();
+}
+
+TEST(DataDescriptorSearch, GoesOnPastRecordsAndChecksStoredData) {
+  // Deflated bytes that happen to hold record signatures, then a descriptor
+  // without its signature in front of the next local header.
+  const std::string data = std::string("abcPK\x03\x04\x14\x00xyzPK\x01\x02", 18) + std::string(40, 'd');
+  std::string deflated = data;
+  for (const std::uint32_t field : {0x12345678u, static_cast<std::uint32_t>(data.size()), 999u})
+    ziptest::PutU32(deflated, field);
+  deflated += std::string("PK\x03\x04\x14\x00", 6);
+  TZipHeaderInfo entry;
+  entry.CompressionMethod = MethodDeflated;
+  for (const std::size_t step : {std::size_t{0}, std::size_t{1}, std::size_t{7}}) {
+    const TDataDescriptor found = SearchFed(entry, deflated, step);
+    EXPECT_EQ(found.End, static_cast<std::int64_t>(data.size()) + 12) << step;
+    EXPECT_EQ(found.Crc, 0x12345678u);
+    EXPECT_EQ(found.UncompressedSize, 999u);
+    EXPECT_EQ(found.FirstRecord, 3) << "the first record signature passed";
+  }
+  // Stored bytes: a descriptor whose CRC is not theirs does not end them.
+  std::string stored = data + "PK\x07\x08";
+  for (const std::uint32_t field : {0xDEADBEEFu, static_cast<std::uint32_t>(data.size()), 58u})
+    ziptest::PutU32(stored, field);
+  const std::string content = stored + "PK\x03\x04";
+  stored = content + "PK\x07\x08";
+  for (const std::uint32_t field : {ziptest::Crc32(content), static_cast<std::uint32_t>(content.size()),
+                                    static_cast<std::uint32_t>(content.size())})
+    ziptest::PutU32(stored, field);
+  entry.CompressionMethod = MethodStored;
+  for (const std::size_t step : {std::size_t{0}, std::size_t{1}, std::size_t{5}}) {
+    const TDataDescriptor found = SearchFed(entry, stored, step);
+    EXPECT_EQ(found.End, static_cast<std::int64_t>(stored.size())) << step;
+    EXPECT_EQ(found.Crc, ziptest::Crc32(content)) << step;
+  }
+}
+
+TEST(DataDescriptorSearch, RecordStartsAndFalseLocalHeaders) {
+  const std::string bytes = std::string("xxPK\x03\x04\x14\x0AyyPK\x05\x06zz", 16);
+  const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
+  EXPECT_EQ(FindRecordStart(data, bytes.size(), false), 10u) << "version 10.0 or later: inside some data";
+  EXPECT_EQ(FindRecordStart(data, 15, false), 15u) << "its last five bytes come again";
+  EXPECT_EQ(FindRecordStart(data, 15, true), 10u) << "unless nothing follows them";
+  const std::string local("PK\x03\x04\x14\x00", 6);
+  EXPECT_EQ(FindRecordStart(reinterpret_cast<const std::uint8_t*>(local.data()), 6, false), 0u);
 }
 
 }  // namespace

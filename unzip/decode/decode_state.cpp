@@ -1,4 +1,4 @@
-// The decoding frame: per-entry sequence, byte supply, output path, stored copy.
+// The decoding frame: byte supply, output path, AES authentication, stored copy.
 
 #include "unzip/decode/decode_state.h"
 
@@ -10,8 +10,6 @@
 #include "platform/file_system.h"
 #include "platform/host_ui.h"
 #include "unzip/decode/crc32.h"
-#include "unzip/decode/library_decoders.h"
-#include "unzip/decode/methods.h"
 
 namespace kestrel {
 namespace {
@@ -49,7 +47,7 @@ TDecodeState::TDecodeState(TDecodeHost& host)
 
 TDecodeState::~TDecodeState() = default;
 
-TDecodeResult TDecodeState::DecodeEntryData(const TDecodeEntry& entry, TStream& output) {
+bool TDecodeState::BeginEntry(const TDecodeEntry& entry, TStream& output) {
   Entry = entry;
   OutputStream = &output;
   CompressedSize = entry.CompressedSize;
@@ -66,36 +64,8 @@ TDecodeResult TDecodeState::DecodeEntryData(const TDecodeEntry& entry, TStream& 
   InputPtr = InputBuffer.data();
   OutputPtr = OutputBuffer.data();
   CrcRegister = 0xFFFFFFFFu;
-
-  // To the entry's data: past the local header, its name and extra field, and the
-  // encryption header (an AES entry's salt and verifier) the password check has
-  // already read.
-  TStream& archive = Host.ArchiveStream();
-  archive.Seek(entry.LocalHeaderOffset, soFromBeginning);
-  archive.Seek(TLocalHeaderLayout::Size + entry.FileNameLength + entry.ExtraFieldLength, soFromCurrent);
-  const bool aes = entry.AesEncrypted();
-  if (entry.Encrypted())
-    archive.Seek(aes ? static_cast<std::int64_t>(entry.Aes.SaltSize() + AesVerifierSize) : EncryptionHeaderSize,
-                 soFromCurrent);
-  // Keys serve the one entry they were derived for.
-  const bool aesKeyed = std::exchange(aesKeyed_, false);
-
   FailureDetail.clear();
-  // Some writers give an empty file a method and no data at all: there is
-  // nothing to decode, and nothing is missing.
-  const bool empty = entry.CompressedSize == 0 && entry.UncompressedSize == 0;
-  const TCompressionMethod* method = FindMethod(entry.DataMethod());
-  if (method == nullptr || method->Decode == nullptr) {
-    ReportUnknownMethod();
-    return empty && !aes ? drDecoded : drUnsupported;
-  }
-  if (!aes) return empty ? drDecoded : RunDecoder(method->Decode);
-  if (!aesKeyed) {
-    FailureDetail = "too short for its salt, password verifier and authentication code";
-    return drBadData;
-  }
-  // An empty file has its authentication code too.
-  return Authenticate(empty ? drDecoded : RunDecoder(method->Decode));
+  return std::exchange(aesKeyed_, false);
 }
 
 TDecodeResult TDecodeState::RunDecoder(TDecodeResult (*decoder)(TDecodeState&)) {
@@ -131,26 +101,45 @@ TDecodeResult TDecodeState::Authenticate(TDecodeResult result) {
   return drAuthenticationFailed;
 }
 
+TDecodeState::TEncryptionHeader TDecodeState::ReadEncryptionHeaderBytes(TStream& archive, bool aesEncrypted,
+                                                                        const TAesExtra& aes,
+                                                                        std::uint64_t& compressedSize) {
+  TEncryptionHeader header;
+  if (!aesEncrypted) {
+    archive.Read(header.Bytes, EncryptionHeaderSize);
+    compressedSize -= EncryptionHeaderSize;
+  } else if (compressedSize < aes.Overhead()) {
+    header.TooShort = true;
+  } else {
+    archive.Read(header.Bytes, static_cast<std::int32_t>(aes.SaltSize() + AesVerifierSize));
+    compressedSize -= aes.Overhead();
+  }
+  return header;
+}
+
+std::uint8_t TDecodeState::StartKeys(std::string_view password, const TEncryptionHeader& header) {
+  std::uint8_t bytes[EncryptionHeaderSize];
+  std::memcpy(bytes, header.Bytes, EncryptionHeaderSize);
+  Keys.InitKeys(password);
+  Keys.DecryptBuffer(bytes, EncryptionHeaderSize);
+  return bytes[EncryptionHeaderSize - 1];
+}
+
+bool TDecodeState::StartAes(std::string_view password, const TAesExtra& aes, const TEncryptionHeader& header) {
+  aesKeyed_ = false;
+  if (header.TooShort) return true;
+  aesKeyed_ = aes_.Start(password, aes, header.Bytes, header.Bytes + aes.SaltSize());
+  return aesKeyed_;
+}
+
 bool TDecodeState::ReadAesHeader(std::string_view password, TStream& archive, const TAesExtra& aes,
                                  std::uint64_t& compressedSize) {
-  aesKeyed_ = false;
-  if (compressedSize < aes.Overhead()) return true;
-  std::uint8_t header[16 + AesVerifierSize] = {};
-  const std::size_t saltSize = aes.SaltSize();
-  archive.Read(header, static_cast<std::int32_t>(saltSize + AesVerifierSize));
-  compressedSize -= aes.Overhead();
-  aesKeyed_ = aes_.Start(password, aes, header, header + saltSize);
-  return aesKeyed_;
+  return StartAes(password, aes, ReadEncryptionHeaderBytes(archive, true, aes, compressedSize));
 }
 
 std::uint8_t TDecodeState::ReadEncryptionHeader(std::string_view password, TStream& archive,
                                                 std::uint64_t& compressedSize) {
-  std::uint8_t header[EncryptionHeaderSize] = {};
-  archive.Read(header, EncryptionHeaderSize);
-  compressedSize -= EncryptionHeaderSize;
-  Keys.InitKeys(password);
-  Keys.DecryptBuffer(header, EncryptionHeaderSize);
-  return header[EncryptionHeaderSize - 1];
+  return StartKeys(password, ReadEncryptionHeaderBytes(archive, false, TAesExtra{}, compressedSize));
 }
 
 void TDecodeState::PumpAndCheckCancel() {
@@ -232,7 +221,9 @@ void TDecodeState::FlushOutput() {
 }
 
 void TDecodeState::WriteChunk(const std::uint8_t* data, std::int32_t count) {
-  if (OutputStream->Position() + count > static_cast<std::int64_t>(Entry.UncompressedSize))
+  // The guard counts what this entry wrote itself: the output need not know a
+  // position, nor start at 0 (a caller's stream takes one entry after another).
+  if (EntryBytesWritten + count > static_cast<std::int64_t>(Entry.UncompressedSize))
     throw EBiggerThanUncompressed("File is larger than uncompressed size!");
   if (OutputStream->Write(data, count) < count)
     throw ECantWriteUCF("Cant write uncompressed file", platform::LastSystemError());

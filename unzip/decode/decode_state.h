@@ -2,8 +2,9 @@
 // The frame every archive entry is decoded in: the three buffers of one extraction
 // run, the supply of compressed bytes from the archive (refill, volume
 // continuation, decryption, cancellation), the bit readers, the output path
-// (window flush, output buffer, size guard, write, CRC-32, progress), the choice
-// of the decoder from the methods table, and the stored copy (method 0).
+// (window flush, output buffer, size guard, write, CRC-32, progress), the
+// authentication of WinZip AES data, and the stored copy (method 0). Which decoder
+// runs in it is chosen above it (entry_decoding.h).
 //
 // The frame knows nothing of the component that drives it. What it needs from
 // there (the archive stream, the next volume, the message pump and the cancel
@@ -28,6 +29,12 @@
 
 namespace kestrel {
 
+/// The memory a stream decoded through a library may ask for its history
+/// (dictionary, window): 2 GiB, what the largest settings of the tools need (xz -9
+/// 65 MiB, 7-Zip's LZMA up to 1.5 GiB, zstd --ultra -22 --long=31 2 GiB). A stream
+/// that asks for more is refused as drUnsupported before anything is allocated.
+inline constexpr std::uint64_t LibraryHistoryLimit = std::uint64_t{1} << 31;
+
 /// What the decoding frame asks of the component that drives it. Every hook but
 /// ArchiveStream has a default that fits a host without that facility, so a test
 /// or a simple caller overrides only what it has.
@@ -35,8 +42,9 @@ class TDecodeHost {
  public:
   virtual ~TDecodeHost() = default;
 
-  /// The open archive; the frame seeks it to the entry's data and reads from it.
-  /// After ContinueOnNextVolume it must return the new volume's stream.
+  /// The open archive, positioned at the entry's data: the frame reads on from
+  /// there and never seeks it. After ContinueOnNextVolume it must return the new
+  /// volume's stream.
   virtual TStream& ArchiveStream() = 0;
 
   /// True when a short read may go on in the next volume: the archive is a
@@ -89,7 +97,7 @@ class TDecodeHost {
 };
 
 /// The fields of the entry being decoded: the driver's working copy of its
-/// central header, plus the two lengths of its local header.
+/// central header.
 struct TDecodeEntry {
   /// General-purpose flags: bit 0 encrypted; bits 1 and 2 select the implode
   /// variant; bit 3 sizes and CRC follow the data.
@@ -99,11 +107,10 @@ struct TDecodeEntry {
   /// header once the password check has read it.
   std::uint64_t CompressedSize = 0;
   std::uint64_t UncompressedSize = 0;
+  /// Where its local header starts: for a reader of the archive of its own (a
+  /// decode-ahead worker), which must find the data itself. The frame reads from
+  /// wherever the archive stands.
   std::uint64_t LocalHeaderOffset = 0;
-  /// File-name and extra-field lengths from the local header (offsets 26 and 28),
-  /// which may differ from the central header's.
-  std::uint16_t FileNameLength = 0;
-  std::uint16_t ExtraFieldLength = 0;
   /// The entry's 0x9901 block (from its central header).
   TAesExtra Aes;
 
@@ -146,19 +153,22 @@ class TDecodeState {
   TDecodeState(const TDecodeState&) = delete;
   TDecodeState& operator=(const TDecodeState&) = delete;
 
-  /// Decodes one entry into output, which the driver has just created. The archive
-  /// is sought to the entry's data (past the encryption header of an encrypted
-  /// entry, which the password check has read, leaving Keys at the data; past the
-  /// salt and verifier of an AES entry, which ReadAesHeader has read), and the
-  /// methods table's decoder for the entry's method (an AES entry's real method)
-  /// decodes it. The result says how it ended: drTooLarge when the output-size
-  /// guard stopped it, drUnsupported for a method without a decoder (after
-  /// "Unknown Compression Method"), drAuthenticationFailed when an AES entry's
-  /// data fails its authentication code (whatever the decoder made of it), and
-  /// the decoder's own result otherwise, with its reason in FailureDetail. Every
-  /// other exception passes. Afterwards the driver closes the output and compares
-  /// Crc() with the stored CRC.
-  TDecodeResult DecodeEntryData(const TDecodeEntry& entry, TStream& output);
+  /// Starts one entry, to be written to output, which the driver has just
+  /// created: the per-entry counters, the CRC and the reason of a failure start
+  /// anew. The archive stands at the entry's data (past the encryption header of
+  /// an encrypted entry, which the password check has read, leaving Keys at the
+  /// data; past the salt and verifier of an AES entry, which ReadAesHeader has
+  /// read). Returns whether ReadAesHeader keyed the AES cipher for this entry;
+  /// keys serve the one entry they were derived for.
+  bool BeginEntry(const TDecodeEntry& entry, TStream& output);
+  /// Runs the entry's decoder; the size guard (drTooLarge) and a failed
+  /// allocation (drOutOfMemory, after "*** inflate out of memory ***") end it as
+  /// results, every other exception passes.
+  TDecodeResult RunDecoder(TDecodeResult (*decoder)(TDecodeState&));
+  /// After an AES entry's decoder: takes the data it left unread into the
+  /// authentication code and compares the code stored after the data. Returns
+  /// result when it matches, drAuthenticationFailed otherwise.
+  TDecodeResult Authenticate(TDecodeResult result);
   /// Takes an entry that another state decoded completely into memory: writes its
   /// bytes to output, then fires the progress of each piece that decoding wrote
   /// (pieces: their sizes, in order), as it would have fired them, with the
@@ -169,19 +179,40 @@ class TDecodeState {
   /// The CRC-32 of the bytes the last entry decoded so far.
   std::uint32_t Crc() const { return ~CrcRegister; }
 
-  /// Reads the 12-byte encryption header at the archive's position, lowers
-  /// compressedSize by 12, starts Keys from the password and returns the last
-  /// decrypted header byte, to be compared with EncryptionCheckByte. Keys are left
-  /// at the start of the entry's data. A header cut short by the end of the
+  /// Reads the 12-byte encryption header at the archive's position into header,
+  /// lowers compressedSize by 12, starts Keys from the password and returns the
+  /// last decrypted header byte, to be compared with EncryptionCheckByte. Keys are
+  /// left at the start of the entry's data. A header cut short by the end of the
   /// archive reads as zero bytes.
   std::uint8_t ReadEncryptionHeader(std::string_view password, TStream& archive, std::uint64_t& compressedSize);
   /// The same for an AES entry: reads the salt and the password verifier at the
-  /// archive's position, derives the keys for the next DecodeEntryData from the
-  /// password and lowers compressedSize to the encrypted data alone (less salt,
-  /// verifier and authentication code). True when the verifier fits the
-  /// password; also when the data is too short to hold what it must, which
-  /// DecodeEntryData then fails as damaged.
+  /// archive's position, derives the keys for the next entry from the password
+  /// and lowers compressedSize to the encrypted data alone (less salt, verifier
+  /// and authentication code). True when the verifier fits the password; also
+  /// when the data is too short to hold what it must, which the entry's decoding
+  /// then fails as damaged.
   bool ReadAesHeader(std::string_view password, TStream& archive, const TAesExtra& aes, std::uint64_t& compressedSize);
+
+  /// The same in two steps, for a check that offers one password after another:
+  /// the header is read once (ReadEncryptionHeaderBytes, which leaves the archive
+  /// at the data), then each password is tried on its bytes.
+  /// TEncryptionHeader holds the bytes either cipher puts before the data.
+  struct TEncryptionHeader {
+    std::uint8_t Bytes[16 + AesVerifierSize] = {};
+    /// An AES entry's data is too short for salt, verifier and authentication
+    /// code: nothing was read, and no password is refused.
+    bool TooShort = false;
+  };
+  /// Reads the header of an entry, AES-encrypted (with its 0x9901 block) or not, at
+  /// the archive's position and lowers compressedSize past it (see above).
+  static TEncryptionHeader ReadEncryptionHeaderBytes(TStream& archive, bool aesEncrypted, const TAesExtra& aes,
+                                                     std::uint64_t& compressedSize);
+  /// Keys the traditional cipher from password over the header's 12 bytes; the
+  /// last decrypted byte, to be compared with EncryptionCheckByte.
+  std::uint8_t StartKeys(std::string_view password, const TEncryptionHeader& header);
+  /// Keys the AES cipher from password over the header's salt and verifier; true
+  /// when the verifier fits the password, or the data is too short.
+  bool StartAes(std::string_view password, const TAesExtra& aes, const TEncryptionHeader& header);
 
   // --- Byte source ------------------------------------------------------------
 
@@ -209,6 +240,16 @@ class TDecodeState {
   /// test, decryption and next volume) when it is empty. Empty at the end of the
   /// entry's data.
   std::span<const std::uint8_t> TakeInput();
+
+  /// For a decoder that reads the input buffer itself, as inflate's stored
+  /// blocks and fast loop do: takes the next n (1 or more) bytes at InputPtr, no
+  /// more than InputCount or CompressedLeft, as read.
+  void ConsumeInput(std::uint32_t n) {
+    InputPtr += n;
+    InputCount -= n;
+    CompressedLeft -= n;
+    LastByte = InputPtr[-1];
+  }
 
   /// Appends whole bytes to the caller's bit buffer `bits` (holding `count` bits)
   /// until it holds at least n bits. Past the end of the data the last byte is
@@ -333,15 +374,9 @@ class TDecodeState {
   TWinZipAes aes_;
   bool aesKeyed_ = false;
 
-  /// Runs the entry's decoder; the size guard and a failed allocation end it as
-  /// results.
-  TDecodeResult RunDecoder(TDecodeResult (*decoder)(TDecodeState&));
   /// Decrypts a chunk of an encrypted entry's data in place; hostCipher lets the
   /// host's OnDecrypt take a chunk of traditional encryption.
   void DecryptChunk(std::uint8_t* data, std::int32_t n, bool hostCipher);
-  /// After an AES entry's decoder: takes the data it left unread into the
-  /// authentication code and compares the code stored after the data.
-  TDecodeResult Authenticate(TDecodeResult result);
   bool RefillInput();
   void PumpAndCheckCancel();
   void ReadArchive(std::uint8_t* buffer, std::int32_t n);

@@ -40,213 +40,23 @@
 #include <memory>
 #include <new>
 
+#include "unzip/decode/deflate_format.h"
+#include "unzip/decode/inflate_fast.h"
+
 namespace kestrel {
 namespace {
+
+using namespace inflating;
 
 // The entry's input still ahead from which a dynamic block's literal table gets
 // slots of two literals.
 constexpr std::int64_t PairingInput = 4096;
-// The bits a refill leaves in the buffer at least.
-constexpr unsigned RefillBits = 56;
-// The bits of a Deflate64 distance at most: a 15-bit code with 14 extra bits.
-constexpr unsigned MaxDistance64Bits = 29;
-constexpr std::uint64_t DistanceMask = (1u << DistanceTableBits) - 1;
-
-// The fast loop's bounds for a format. It refills once a turn, after a look at its
-// limits, and in Deflate64, whose length and distance may take more bits than a
-// refill holds, up to twice more within the turn. A refill reads 8 bytes and moves
-// on by at most 7, so a turn may start with FastMargin bytes left in the input
-// chunk; the loop is entered with more, so that a loop that has just handed back
-// its read-ahead is not entered again at once. A turn moves out on by at most one
-// match, whose copy writes up to 32 bytes past its end; a turn of literals writes
-// far fewer.
-template <class TFormat>
-struct TFastBounds {
-  static constexpr unsigned RefillsPerTurn = TFormat::Deflate64 ? 3 : 1;
-  static constexpr std::size_t TurnInput = 7 * RefillsPerTurn;
-  static constexpr std::uint32_t FastMargin = TFormat::Deflate64 ? 24 : 16;
-  static constexpr std::uint32_t FastInput = FastMargin + 8;
-  static constexpr std::size_t TurnOutput = TFormat::LongestMatch;
-  static constexpr std::size_t Overshoot = TurnOutput + 32;
-  static constexpr std::size_t BufferEnd =
-      TInflateWorkspaceOf<TFormat>::History + TInflateWorkspaceOf<TFormat>::Chunks * DecodeChunk;
-  static_assert(7 * (RefillsPerTurn - 1) + 8 <= FastMargin);
-  static_assert(TFormat::Deflate64 || TFormat::MaxMatchBits <= RefillBits, "a refill holds a whole match");
-  static_assert(TInflateWorkspaceOf<TFormat>::Slack >= Overshoot);
-  static_assert(TInflateWorkspaceOf<TFormat>::Chunks * DecodeChunk >= TInflateWorkspaceOf<TFormat>::History + Overshoot,
-                "the slide copies the history and what ran past it to the front without overlap");
-};
 // The most chunks (512 GiB) an entry decoded in its output stream's memory may
 // have: the room asked for stays far from overflowing.
 constexpr std::uint64_t MaxDirectChunks = std::uint64_t{1} << 24;
 
-// Order in which the code-length code lengths are sent.
-constexpr std::uint8_t BitLengthOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
-
 constexpr std::uint32_t LiteralWidth = 9;   // first-level width of dynamic literal/length code tables
 constexpr std::uint32_t DistanceWidth = 6;  // and of dynamic distance code tables
-
-inline std::uint64_t Load64(const std::uint8_t* p) {
-  std::uint64_t v;
-  std::memcpy(&v, p, 8);
-  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
-  return v;
-}
-inline void Copy8(std::uint8_t* to, const std::uint8_t* from) { std::memcpy(to, from, 8); }
-// The low n bits of v, n below 64.
-inline std::uint64_t LowBits(std::uint64_t v, unsigned n) { return v & ~(~std::uint64_t{0} << n); }
-
-// Writes the literal or two of a literal slot, both bytes whatever their count
-// (the next symbol overwrites the second one of a slot of one), and moves out on
-// by the count.
-inline void PutLiterals(std::uint8_t*& out, TFastSlot slot) {
-  const auto bytes = static_cast<std::uint16_t>(slot >> SlotValueShift);
-  if constexpr (std::endian::native == std::endian::little) {
-    std::memcpy(out, &bytes, 2);
-  } else {
-    out[0] = static_cast<std::uint8_t>(bytes);
-    out[1] = static_cast<std::uint8_t>(bytes >> 8);
-  }
-  out += SlotLiterals(slot);
-}
-
-// The value of a length or distance slot: its base plus its extra bits, taken
-// from the bits as they stood before the slot was consumed, where the extra bits
-// follow the code's bits. The slot has no flag set, so its Extra field is all
-// that lies above SlotExtraShift.
-inline std::uint32_t MatchValue(TFastSlot slot, std::uint64_t before) {
-  const unsigned extraBits = slot >> SlotExtraShift;
-  const unsigned codeBits = SlotDrop(slot) - extraBits;
-  return SlotValue(slot) + static_cast<std::uint32_t>(LowBits(before >> codeBits, extraBits));
-}
-
-// Writes a match of len (3 to 258) bytes from dist (1 or more) bytes back at out
-// and returns its end. Overlapping matches repeat their pattern, as a byte loop in
-// increasing order would. Up to 32 bytes past the end are overwritten: they are
-// not yet output and not history. Most matches are short: the first 32 bytes are
-// copied whatever the length, which spares a branch that is hard to predict.
-//
-// CopyNearMatch takes the distances below 8, which are rare; it stays out of the
-// loops that copy, so that its registers do not crowd theirs.
-[[gnu::noinline]] std::uint8_t* CopyNearMatch(std::uint8_t* out, std::uint32_t dist, std::uint32_t len) {
-  std::uint8_t* const end = out + len;
-  const std::uint8_t* src = out - dist;
-  if (dist == 1) {
-    const std::uint64_t v = *src * std::uint64_t{0x0101010101010101};
-    std::uint8_t pattern[16];
-    std::memcpy(pattern, &v, 8);
-    std::memcpy(pattern + 8, &v, 8);
-    for (; out < end; out += 16) std::memcpy(out, pattern, 16);
-  } else {
-    // A period of 2 to 7 bytes. The first word is the period doubled in a
-    // register until it fills 8 bytes; after it come words from a whole number
-    // of periods back, 8 bytes or more, so that each one copies what is already
-    // written.
-    constexpr std::uint8_t WordStride[8] = {0, 0, 8, 9, 8, 10, 12, 14};
-    std::uint64_t pattern = LowBits(Load64(src), 8 * dist);
-    pattern |= pattern << (8 * dist);
-    if (dist < 4) pattern |= pattern << (16 * dist);
-    if constexpr (std::endian::native == std::endian::big) pattern = __builtin_bswap64(pattern);
-    std::memcpy(out, &pattern, 8);
-    for (out += 8; out < end; out += 8) Copy8(out, out - WordStride[dist]);
-  }
-  return end;
-}
-
-inline std::uint8_t* CopyMatch(std::uint8_t* out, std::uint32_t dist, std::uint32_t len) {
-  if (dist < 8) [[unlikely]]
-    return CopyNearMatch(out, dist, len);
-  // Words of 8 bytes: each one's source lies before its destination, so it is
-  // final. Past the first 32 bytes, a distance of 16 or more allows pieces of 16.
-  std::uint8_t* const end = out + len;
-  const std::uint8_t* src = out - dist;
-  Copy8(out, src);
-  Copy8(out + 8, src + 8);
-  Copy8(out + 16, src + 16);
-  Copy8(out + 24, src + 24);
-  out += 32;
-  src += 32;
-  if (out < end) [[unlikely]] {
-    if (dist >= 16) {
-      for (; out < end; out += 16, src += 16) std::memcpy(out, src, 16);
-    } else {
-      for (; out < end; out += 8, src += 8) Copy8(out, src);
-    }
-  }
-  return end;
-}
-
-// The fast loop's bit reader. `word` holds the stream's next bits, the first one
-// lowest; `count` of them are paid for, their bytes lie before `in`. The bits
-// above `count` are the bytes at `in` and after, read ahead by the last refill (or
-// zeros): a lookup may see them, and the next refill puts the same bits there
-// again. So the buffer needs no masking between refills, only at the loop's end.
-struct TFastBits {
-  const std::uint8_t* in;
-  std::uint64_t word;
-  unsigned count;  // 0 to 63
-
-  // Tops the buffer up to 56 bits or more with one unaligned load and no branch:
-  // the 8 bytes at `in` go in above the bits held, and `in` moves past the whole
-  // bytes that found room. (The "lookahead" refill that Fabian Giesen describes in
-  // "Reading bits in far too many ways", part 2.)
-  void Refill() {
-    word |= Load64(in) << count;
-    in += 7 - count / 8;
-    count |= 56;
-  }
-  // Takes off the bits a slot says it uses.
-  void Consume(TFastSlot slot) {
-    word >>= SlotDrop(slot);
-    count -= SlotDrop(slot);
-  }
-  // The slot of a sub-table that a link leads to, after the link's first-level
-  // bits are consumed.
-  TFastSlot Follow(const TFastSlot* table, TFastSlot link) {
-    Consume(link);
-    return table[SlotValue(link) + LowBits(word, SlotExtra(link))];
-  }
-};
-
-// The fast loop's limits. A turn reads at most TurnInput bytes and moves out on by
-// at most TurnOutput, so many turns fit before either limit: the loop looks at the
-// limits themselves only once those are used up, or when they are near.
-template <class TFormat>
-struct TFastLimits {
-  using TBounds = TFastBounds<TFormat>;
-
-  const std::uint8_t* inLimit;  // the furthest `in` may be at a look at the limits
-  std::uint8_t* outLimit;       // the end of the buffer's last chunk
-  std::ptrdiff_t turns = 0;     // turns that may start without a look
-
-  /// True when another turn may start.
-  bool Allow(const std::uint8_t* in, const std::uint8_t* out) {
-    if (--turns >= 0) [[likely]]
-      return true;
-    if (in > inLimit || out >= outLimit) return false;
-    turns = std::min((inLimit - in) / static_cast<std::ptrdiff_t>(TBounds::TurnInput),
-                     (outLimit - out - 1) / static_cast<std::ptrdiff_t>(TBounds::TurnOutput));
-    return true;
-  }
-};
-
-// What the fast loop works with, and where it stops.
-template <class TFormat>
-struct TFastLoop {
-  TFastBits bits;
-  TFastLimits<TFormat> limits;
-  std::uint8_t* out;
-  const std::uint8_t* entryStart;  // the entry's first byte in the buffer
-  const TFastSlot* literals;
-  const TFastSlot* distances;
-};
-
-// How a symbol, or a run of them, ended.
-enum class TSymbolResult {
-  More,        // the run reached the end of its input or output: go on
-  EndOfBlock,  // the block's end code
-  BadData,     // a code no symbol owns, or a distance before the entry's first byte
-};
 
 // How a block ended. Every result but Ok ends the entry, whose CRC comparison then
 // reports it.
@@ -278,146 +88,6 @@ TBlockResult BlockResultOf(TCodeResult r) {
       return TBlockResult::OutOfMemory;
   }
   return TBlockResult::BadData;
-}
-
-// The fast loop. On entry: FastMargin bytes or more from `in` to the end of the
-// input chunk, out below outLimit, count below 64 with zeros above it in word. It
-// stops with TSymbolResult::More at a look at its limits that finds `in` past
-// inLimit or out at outLimit or beyond, having written at most Overshoot bytes
-// past outLimit.
-//
-// The loop goes in turns, each started with the buffer refilled and the slot of
-// its first symbol in hand, and ended with a look at the limits and a refill. A
-// turn decodes literal slots, as many as the bits of a refill hold together with
-// the lookup after the last one (a run of literals takes as many turns as it
-// needs), or one match, or a literal of a code longer than the first level. A
-// Deflate length and its distance take at most 48 bits of the refill, which
-// leaves bits enough for the lookup of the next symbol: it is made before the
-// match is copied, so that the table read overlaps the copy. A Deflate64 length
-// and distance may take up to 60 bits: the buffer is refilled when it holds too few
-// for the distance, or for the lookup after it.
-// LiteralBits: the width of the literal/length table's first level. WholeHistory:
-// 32 KiB or more of the entry lie before out, so that no distance can reach before
-// the entry's first byte.
-template <class TFormat, unsigned LiteralBits, bool WholeHistory>
-[[gnu::always_inline]] inline TSymbolResult RunFastLoop(TFastLoop<TFormat>& f) {
-  constexpr std::uint64_t literalMask = (1u << LiteralBits) - 1;
-  constexpr unsigned literalSlotsPerTurn = (RefillBits - LiteralBits) / LiteralBits;
-  TFastBits b = f.bits;
-  std::uint8_t* out = f.out;
-  const TFastSlot* const literals = f.literals;
-  const TFastSlot* const distances = f.distances;
-  TFastLimits<TFormat> limits = f.limits;
-  TSymbolResult result = TSymbolResult::More;
-
-  b.Refill();
-  TFastSlot slot = literals[b.word & literalMask];
-  for (;;) {
-    if (slot & SlotLiteralsMask) {
-      for (unsigned n = 0; n < literalSlotsPerTurn; ++n) {
-        b.Consume(slot);
-        PutLiterals(out, slot);
-        slot = literals[b.word & literalMask];
-        if (!(slot & SlotLiteralsMask)) break;
-      }
-    } else {
-      if (SlotIsSpecial(slot)) [[unlikely]] {
-        if (slot & SlotLink) {
-          slot = b.Follow(literals, slot);
-          if (slot & SlotLiteralsMask) {  // a literal of a code longer than the first level
-            b.Consume(slot);
-            PutLiterals(out, slot);
-            slot = literals[b.word & literalMask];
-            if (!limits.Allow(b.in, out)) break;
-            b.Refill();
-            continue;
-          }
-        }
-        if (slot & SlotEndOfBlock) {
-          b.Consume(slot);
-          result = TSymbolResult::EndOfBlock;
-          break;
-        }
-        if (slot & SlotInvalid) {
-          result = TSymbolResult::BadData;
-          break;
-        }
-      }
-
-      const std::uint64_t beforeLength = b.word;
-      b.Consume(slot);
-      const std::uint32_t length = MatchValue(slot, beforeLength);
-      if constexpr (TFormat::Deflate64) {
-        if (b.count < MaxDistance64Bits) b.Refill();
-      }
-      TFastSlot distanceSlot = distances[b.word & DistanceMask];
-      if (SlotIsSpecial(distanceSlot)) [[unlikely]] {
-        if (distanceSlot & SlotLink) distanceSlot = b.Follow(distances, distanceSlot);
-        // A pattern no distance owns, or a block without distance codes.
-        if (SlotIsSpecial(distanceSlot)) {
-          result = TSymbolResult::BadData;
-          break;
-        }
-      }
-      const std::uint64_t beforeDistance = b.word;
-      b.Consume(distanceSlot);
-      const std::uint32_t distance = MatchValue(distanceSlot, beforeDistance);
-      if constexpr (TFormat::Deflate64) {
-        if (b.count < LiteralBits) b.Refill();
-      }
-      slot = literals[b.word & literalMask];
-      // A distance that reaches before the entry's first byte names history the
-      // entry does not have. Other decoders reject such a stream; so do we, rather
-      // than copy whatever an earlier entry left in the buffer.
-      if (!WholeHistory && distance > static_cast<std::size_t>(out - f.entryStart)) {
-        result = TSymbolResult::BadData;
-        break;
-      }
-      out = CopyMatch(out, distance, length);
-    }
-    if (!limits.Allow(b.in, out)) break;
-    b.Refill();
-  }
-  f.bits = b;
-  f.out = out;
-  return result;
-}
-
-template <class TFormat>
-using TFastLoopRun = TSymbolResult (*)(TFastLoop<TFormat>&);
-
-template <class TFormat, unsigned LiteralBits, bool WholeHistory>
-TSymbolResult RunFastLoopPlain(TFastLoop<TFormat>& f) {
-  return RunFastLoop<TFormat, LiteralBits, WholeHistory>(f);
-}
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#define KESTREL_INFLATE_BMI 1
-// The loop shifts by counts held in registers and keeps the low bits of values at
-// nearly every step. Processors with BMI1 and BMI2 do each in one instruction that
-// needs no fixed count register; the same loop compiled for them is faster.
-template <class TFormat, unsigned LiteralBits, bool WholeHistory>
-[[gnu::target("bmi,bmi2")]] TSymbolResult RunFastLoopBmi(TFastLoop<TFormat>& f) {
-  return RunFastLoop<TFormat, LiteralBits, WholeHistory>(f);
-}
-#endif
-
-// The loop for a literal/length table of literalBits (LiteralTableBits or
-// WideLiteralTableBits), and for output that is a whole history or more into the
-// entry.
-template <class TFormat>
-TFastLoopRun<TFormat> ChooseFastLoop(unsigned literalBits, bool wholeHistory) {
-  constexpr unsigned Narrow = LiteralTableBits;
-  constexpr unsigned Wide = WideLiteralTableBits;
-  const bool wide = literalBits == Wide;
-#ifdef KESTREL_INFLATE_BMI
-  // The compiler's runtime keeps the processor's answer.
-  if (__builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2")) {
-    if (wide) return wholeHistory ? RunFastLoopBmi<TFormat, Wide, true> : RunFastLoopBmi<TFormat, Wide, false>;
-    return wholeHistory ? RunFastLoopBmi<TFormat, Narrow, true> : RunFastLoopBmi<TFormat, Narrow, false>;
-  }
-#endif
-  if (wide) return wholeHistory ? RunFastLoopPlain<TFormat, Wide, true> : RunFastLoopPlain<TFormat, Wide, false>;
-  return wholeHistory ? RunFastLoopPlain<TFormat, Narrow, true> : RunFastLoopPlain<TFormat, Narrow, false>;
 }
 
 // The format of the entry at hand, as the decoder needs it outside the fast loop.
@@ -517,6 +187,9 @@ class TInflater {
   TBlockResult InflateStoredBlock();
   TBlockResult InflateFixedBlock();
   TBlockResult InflateDynamicBlock();
+  TBlockResult ReadCodeLengthCode(unsigned& literalCodes, unsigned& distanceCodes, int& width);
+  TBlockResult ReadDynamicLengths();
+  TBlockResult BuildDynamicTables(unsigned& literalBits);
   TSymbolResult InflateCodes(TBlockCodes& codes);
   TSymbolResult FastCodes(const TBlockCodes& codes);
   template <class TFormat>
@@ -530,6 +203,12 @@ class TInflater {
   void Need(unsigned n) { s_.EnsureBits(n, bitBuffer_, bitCount_); }
   void Drop(unsigned n) { TDecodeState::DropBits(n, bitBuffer_, bitCount_); }
   unsigned Peek(unsigned n) const { return static_cast<unsigned>(bitBuffer_) & BitMask[n]; }
+  unsigned TakeBits(unsigned n) {
+    Need(n);
+    const unsigned value = Peek(n);
+    Drop(n);
+    return value;
+  }
   void PutByte(std::uint8_t byte) {
     *out_++ = byte;
     if (out_ == chunkEnd_) ChunkDone();
@@ -553,7 +232,7 @@ class TInflater {
   std::uint8_t* bufferEnd_;        // end of the last chunk of the buffer out_ is in
   const std::uint8_t* histStart_;  // the entry's first byte still in the buffer
   // The code lengths of the current dynamic block, for its code tables.
-  std::uint16_t lengths_[286 + 32] = {};
+  std::uint16_t lengths_[LiteralLengthCodes + Deflate64DistanceCodes] = {};
   unsigned nl_ = 0, nd_ = 0;
 };
 
@@ -648,10 +327,7 @@ TBlockResult TInflater::InflateStoredBlock() {
       take = static_cast<std::uint32_t>(std::min<std::int64_t>(take, s_.CompressedLeft));
       take = std::min(take, static_cast<std::uint32_t>(chunkEnd_ - out_));
       std::memcpy(out_, s_.InputPtr, take);
-      s_.InputPtr += take;
-      s_.InputCount -= take;
-      s_.CompressedLeft -= take;
-      s_.LastByte = s_.InputPtr[-1];
+      s_.ConsumeInput(take);
       out_ += take;
       left -= take;
       if (out_ == chunkEnd_) ChunkDone();
@@ -672,34 +348,49 @@ TBlockResult TInflater::InflateFixedBlock() {
 }
 
 TBlockResult TInflater::InflateDynamicBlock() {
-  Need(5);
-  const unsigned nl = 257 + Peek(5);
-  Drop(5);
-  Need(5);
-  const unsigned nd = 1 + Peek(5);
-  Drop(5);
-  Need(4);
-  const unsigned nb = 4 + Peek(4);
-  Drop(4);
-  if (nl > 286 || nd > format_.distanceCodes) return TBlockResult::BadData;
+  TBlockResult result = ReadDynamicLengths();
+  if (result != TBlockResult::Ok) return result;
+  unsigned literalBits = LiteralTableBits;
+  result = BuildDynamicTables(literalBits);
+  if (result != TBlockResult::Ok) return result;
+  TBlockCodes codes{literalTable_, distanceTable_, (std::uint64_t{1} << literalBits) - 1, false};
+  const TSymbolResult decoded = InflateCodes(codes);
+  ReleaseCodeTables(store_.LiteralCodes);
+  ReleaseCodeTables(store_.DistanceCodes);
+  return BlockResultOf(decoded);
+}
+
+// The header of a dynamic block: its counts of codes, and the code-length code.
+TBlockResult TInflater::ReadCodeLengthCode(unsigned& literalCodes, unsigned& distanceCodes, int& width) {
+  literalCodes = LeastLiteralCodes + TakeBits(LiteralCountBits);
+  distanceCodes = LeastDistanceCodes + TakeBits(DistanceCountBits);
+  const unsigned sent = LeastCodeLengthCodes + TakeBits(CodeLengthCountBits);
+  if (literalCodes > LiteralLengthCodes || distanceCodes > format_.distanceCodes) return TBlockResult::BadData;
 
   std::uint16_t* const lengths = lengths_;
-  std::fill(lengths, lengths + 19, std::uint16_t{0});
-  for (unsigned j = 0; j < nb; ++j) {
-    Need(3);
-    lengths[BitLengthOrder[j]] = static_cast<std::uint16_t>(Peek(3));
-    Drop(3);
-  }
-  int codeLengthWidth = 7;
-  TCodeResult result = Build(lengths, 19, 19, nullptr, nullptr, store_.BitLengthCodes, codeLengthWidth);
+  std::fill(lengths, lengths + CodeLengthCodes, std::uint16_t{0});
+  for (unsigned j = 0; j < sent; ++j)
+    lengths[CodeLengthOrder[j]] = static_cast<std::uint16_t>(TakeBits(CodeLengthBits));
+  width = 7;
+  const TCodeResult result =
+      Build(lengths, CodeLengthCodes, CodeLengthCodes, nullptr, nullptr, store_.BitLengthCodes, width);
   if (result != TCodeResult::Complete) {
     if (result == TCodeResult::Incomplete) ReleaseCodeTables(store_.BitLengthCodes);
     return BlockResultOf(result);
   }
+  return TBlockResult::Ok;
+}
 
-  // The literal/length and distance lengths, run-length coded. Code-length codes
-  // are at most 7 bits, so one table level holds them all. An absent code-length
-  // code (all lengths 0) decodes every symbol as length 0.
+// The literal/length and distance lengths of a dynamic block, run-length coded,
+// into lengths_. Code-length codes are at most 7 bits, so one table level holds
+// them all. An absent code-length code (all lengths 0) decodes every symbol as
+// length 0.
+TBlockResult TInflater::ReadDynamicLengths() {
+  unsigned nl = 0, nd = 0;
+  int codeLengthWidth = 0;
+  if (const TBlockResult header = ReadCodeLengthCode(nl, nd, codeLengthWidth); header != TBlockResult::Ok)
+    return header;
+  std::uint16_t* const lengths = lengths_;
   const TCodeTableEntry* table = store_.BitLengthCodes.Root();
   const unsigned width = static_cast<unsigned>(codeLengthWidth);
   const unsigned total = nl + nd;
@@ -712,25 +403,19 @@ TBlockResult TInflater::InflateDynamicBlock() {
       Drop(e.Bits);
       symbol = e.Value;
     }
-    if (symbol < 16) {
+    if (symbol < RepeatPrevious) {
       lengths[i++] = static_cast<std::uint16_t>(previous = symbol);
       continue;
     }
     unsigned repeat;
     unsigned value = previous;
-    if (symbol == 16) {
-      Need(2);
-      repeat = 3 + Peek(2);
-      Drop(2);
-    } else if (symbol == 17) {
-      Need(3);
-      repeat = 3 + Peek(3);
-      Drop(3);
+    if (symbol == RepeatPrevious) {
+      repeat = RepeatPreviousLeast + TakeBits(RepeatPreviousBits);
+    } else if (symbol == RepeatZero) {
+      repeat = RepeatZeroLeast + TakeBits(RepeatZeroBits);
       value = previous = 0;
     } else {
-      Need(7);
-      repeat = 11 + Peek(7);
-      Drop(7);
+      repeat = RepeatZeroLongLeast + TakeBits(RepeatZeroLongBits);
       value = previous = 0;
     }
     if (i + repeat > total) {
@@ -742,10 +427,14 @@ TBlockResult TInflater::InflateDynamicBlock() {
   ReleaseCodeTables(store_.BitLengthCodes);
   nl_ = nl;
   nd_ = nd;
+  return TBlockResult::Ok;
+}
 
-  // Incomplete literal/length and distance codes are errors; a block without
-  // literal/length codes fails before it reads a bit, one without distance codes
-  // holds literals only.
+// The fast tables of a dynamic block's codes. Incomplete literal/length and
+// distance codes are errors; a block without literal/length codes fails before
+// it reads a bit, one without distance codes holds literals only.
+TBlockResult TInflater::BuildDynamicTables(unsigned& literalBits) {
+  const std::uint16_t* const lengths = lengths_;
   bool absent = false;
   // Slots of two literals cost about as much again as the table: they pay for
   // themselves only over many symbols, which a block with this much input ahead of
@@ -754,22 +443,15 @@ TBlockResult TInflater::InflateDynamicBlock() {
   // evenly spread), only a first level of 12 bits holds two.
   const bool pairLiterals = s_.CompressedLeft >= PairingInput;
   unsigned shortestLiteral = 16;
-  for (unsigned v = 0; v < 256; ++v)
+  for (unsigned v = 0; v < LiteralSymbols; ++v)
     if (lengths[v] != 0 && lengths[v] < shortestLiteral) shortestLiteral = lengths[v];
-  const unsigned literalBits =
-      pairLiterals && 2 * shortestLiteral == WideLiteralTableBits ? WideLiteralTableBits : LiteralTableBits;
-  result = BuildInflateTable(lengths, nl, TInflateCode::Literal, format_.rows, literalTable_, absent, literalBits,
-                             pairLiterals);
+  literalBits = pairLiterals && 2 * shortestLiteral == WideLiteralTableBits ? WideLiteralTableBits : LiteralTableBits;
+  TCodeResult result = BuildInflateTable(lengths, nl_, TInflateCode::Literal, format_.rows, literalTable_, absent,
+                                         literalBits, pairLiterals);
   if (result != TCodeResult::Complete) return BlockResultOf(result);
   if (absent) return TBlockResult::BadData;
-  result = BuildInflateTable(lengths + nl, nd, TInflateCode::Distance, format_.rows, distanceTable_, absent);
-  if (result != TCodeResult::Complete) return BlockResultOf(result);
-
-  TBlockCodes codes{literalTable_, distanceTable_, (std::uint64_t{1} << literalBits) - 1, false};
-  const TSymbolResult decoded = InflateCodes(codes);
-  ReleaseCodeTables(store_.LiteralCodes);
-  ReleaseCodeTables(store_.DistanceCodes);
-  return BlockResultOf(decoded);
+  result = BuildInflateTable(lengths + nl_, nd_, TInflateCode::Distance, format_.rows, distanceTable_, absent);
+  return BlockResultOf(result);
 }
 
 // The code tables of the symbol-by-symbol path, from the same lengths as the fast
@@ -777,16 +459,13 @@ TBlockResult TInflater::InflateDynamicBlock() {
 bool TInflater::PrepareCodeTables(TBlockCodes& codes) {
   if (codes.fixed) {
     if (!store_.FixedCodesReady) {
-      std::uint16_t lengths[288];
-      for (unsigned i = 0; i < 288; ++i) lengths[i] = i < 144 ? 8 : i < 256 ? 9 : i < 280 ? 7 : 8;
       int literalWidth = 7;
-      if (Build(lengths, 288, 257, LengthBase, LengthExtra, store_.FixedLiteralCodes, literalWidth) !=
-          TCodeResult::Complete)
+      if (Build(FixedLiteralLengths.data(), FixedLiteralLengthCodes, FirstLengthSymbol, LengthBase, LengthExtra,
+                store_.FixedLiteralCodes, literalWidth) != TCodeResult::Complete)
         return false;
-      for (unsigned i = 0; i < 30; ++i) lengths[i] = 5;
       int distanceWidth = 5;
-      if (Build(lengths, 30, 0, DistanceBase, DistanceExtra, store_.FixedDistanceCodes, distanceWidth) >
-          TCodeResult::Incomplete) {
+      if (Build(FixedDistanceLengths.data(), DeflateDistanceCodes, 0, DistanceBase, DistanceExtra,
+                store_.FixedDistanceCodes, distanceWidth) > TCodeResult::Incomplete) {
         ReleaseCodeTables(store_.FixedLiteralCodes);
         return false;
       }
@@ -800,7 +479,8 @@ bool TInflater::PrepareCodeTables(TBlockCodes& codes) {
     codes.distanceWidth = static_cast<unsigned>(store_.FixedDistanceBits);
   } else {
     int literalWidth = LiteralWidth;
-    if (Build(lengths_, nl_, 257, LengthBase, LengthExtra, store_.LiteralCodes, literalWidth) != TCodeResult::Complete)
+    if (Build(lengths_, nl_, FirstLengthSymbol, LengthBase, LengthExtra, store_.LiteralCodes, literalWidth) !=
+        TCodeResult::Complete)
       return false;
     int distanceWidth = DistanceWidth;
     if (Build(lengths_ + nl_, nd_, 0, DistanceBase, DistanceExtra, store_.DistanceCodes, distanceWidth) !=
@@ -862,11 +542,7 @@ TSymbolResult TInflater::FastCodesOf(const TBlockCodes& codes) {
   const std::uint32_t unread = std::min<std::uint32_t>(b.count / 8, static_cast<std::uint32_t>(b.in - start));
   const std::uint8_t* const in = b.in - unread;
   const unsigned count = b.count - 8 * unread;
-  const auto consumed = static_cast<std::uint32_t>(in - start);
-  if (consumed > 0) s_.LastByte = in[-1];
-  s_.InputPtr = in;
-  s_.InputCount -= consumed;
-  s_.CompressedLeft -= consumed;
+  if (in > start) s_.ConsumeInput(static_cast<std::uint32_t>(in - start));
   bitBuffer_ = LowBits(b.word, count);
   bitCount_ = count;
   out_ = f.out;

@@ -20,7 +20,7 @@ struct TDeflateFormat {
   static constexpr std::size_t History = 32768;
   static constexpr std::size_t LongestMatch = 258;
   static constexpr const TInflateRows& Rows = DeflateRows;
-  static constexpr unsigned DistanceCodes = 30;
+  static constexpr unsigned DistanceCodes = DeflateDistanceCodes;
   // A 15-bit length code with 5 extra bits and a 15-bit distance code with 13.
   static constexpr unsigned MaxMatchBits = 48;
 };
@@ -29,7 +29,7 @@ struct TDeflate64Format {
   static constexpr std::size_t History = 65536;
   static constexpr std::size_t LongestMatch = 65538;
   static constexpr const TInflateRows& Rows = Deflate64Rows;
-  static constexpr unsigned DistanceCodes = 32;
+  static constexpr unsigned DistanceCodes = Deflate64DistanceCodes;
   // A 15-bit length code with 16 extra bits and a 15-bit distance code with 14.
   static constexpr unsigned MaxMatchBits = 60;
 };

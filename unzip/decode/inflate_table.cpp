@@ -20,7 +20,7 @@ namespace kestrel {
 namespace {
 
 constexpr unsigned MaxCodeBits = 15;
-constexpr unsigned MaxSymbols = 288;
+constexpr unsigned MaxSymbols = FixedLiteralLengthCodes;
 
 // What a symbol decodes to, before the bits of its code are known: the slot's
 // Literals, Value and flags, and the extra bits that follow the code.
@@ -31,10 +31,11 @@ struct TMeaning {
 
 constexpr TMeaning MeaningOf(TInflateCode code, const TInflateRows& rows, unsigned symbol) {
   if (code == TInflateCode::Literal) {
-    if (symbol < 256) return {1u << SlotLiteralsShift | symbol << SlotValueShift, 0};
-    if (symbol == 256) return {SlotEndOfBlock, 0};
-    if (symbol <= 285)
-      return {TFastSlot{rows.LengthBase[symbol - 257]} << SlotValueShift, rows.LengthExtra[symbol - 257]};
+    if (symbol < LiteralSymbols) return {1u << SlotLiteralsShift | symbol << SlotValueShift, 0};
+    if (symbol == EndOfBlockSymbol) return {SlotEndOfBlock, 0};
+    if (symbol < LiteralLengthCodes)
+      return {TFastSlot{rows.LengthBase[symbol - FirstLengthSymbol]} << SlotValueShift,
+              rows.LengthExtra[symbol - FirstLengthSymbol]};
   } else if (symbol < rows.DistanceCodes) {
     return {TFastSlot{rows.DistanceBase[symbol]} << SlotValueShift, rows.DistanceExtra[symbol]};
   }
@@ -82,11 +83,11 @@ constexpr void PlaceCode(TFastSlot* table, unsigned slots, std::uint32_t index, 
 // for a first stop at the first that no longer fits.
 constexpr void PairLiterals(TFastSlot* table, unsigned tableBits, const std::uint16_t* symbols,
                             const std::uint32_t* reversed, const std::uint16_t* lengths, unsigned used) {
-  std::uint16_t literal[256] = {};
-  std::uint32_t literalCode[256] = {};
+  std::uint16_t literal[LiteralSymbols] = {};
+  std::uint32_t literalCode[LiteralSymbols] = {};
   unsigned literals = 0;
   for (unsigned i = 0; i < used; ++i)
-    if (symbols[i] < 256) {
+    if (symbols[i] < LiteralSymbols) {
       literal[literals] = symbols[i];
       literalCode[literals++] = reversed[i];
     }
@@ -138,6 +139,8 @@ constexpr TCodeResult BuildTable(const std::uint16_t* lengths, unsigned n, TInfl
   // The codes that end within the first level, shortest first. A code of L bits
   // owns every 2^L-th slot, so the level is filled as wide as the code at hand
   // and doubled, its slots copied above themselves, whenever the codes grow longer.
+  // (libdeflate builds its decode tables so: every slot is written once at the
+  // width of its code, the copies fill the rest.)
   unsigned width = std::min(counted.Shortest, tableBits);
   if (incomplete) std::fill_n(table, 1u << width, SlotInvalid);
   unsigned i = 0;
@@ -173,17 +176,11 @@ constexpr TCodeResult BuildTable(const std::uint16_t* lengths, unsigned n, TInfl
 
 template <std::size_t Slots>
 constexpr std::array<TFastSlot, Slots> MakeFixedTable(TInflateCode code, const TInflateRows& rows) {
-  // 288 literal/length lengths: 0-143 8 bits, 144-255 9, 256-279 7, 280-287 8; the
-  // distance codes all 5 bits. Of Deflate's 30 distance codes that is an
-  // incomplete code, and codes 30 and 31 are invalid.
-  std::uint16_t lengths[288] = {};
-  unsigned n = rows.DistanceCodes;
-  if (code == TInflateCode::Literal) {
-    n = 288;
-    for (unsigned i = 0; i < 288; ++i) lengths[i] = i < 144 ? 8 : i < 256 ? 9 : i < 280 ? 7 : 8;
-  } else {
-    for (unsigned i = 0; i < n; ++i) lengths[i] = 5;
-  }
+  // The fixed distance code's 32 lengths: of Deflate's 30 distance codes that is
+  // an incomplete code, and codes 30 and 31 are invalid.
+  const bool literal = code == TInflateCode::Literal;
+  const std::uint16_t* const lengths = literal ? FixedLiteralLengths.data() : FixedDistanceLengths.data();
+  const unsigned n = literal ? FixedLiteralLengthCodes : rows.DistanceCodes;
   std::array<TFastSlot, Slots> table{};
   bool absent = false;
   BuildTable(lengths, n, code, rows, table.data(), absent, LiteralTableBits, false);

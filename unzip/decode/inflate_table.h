@@ -9,9 +9,15 @@
 // whole literal codes, ready to be stored as they lie. A length or distance slot
 // gives the base and the number of extra bits, and its shift takes the extra bits
 // too, so one shift consumes the whole symbol; the extra bits are then read from
-// the buffer as it stood before the shift, where they follow the code's bits. A
-// code longer than the first level leads through a link slot to a sub-table, sized
-// for the run of codes that share its first-level bits.
+// the buffer as it stood before the shift, where they follow the code's bits.
+// (Consuming code and extra bits in one shift and taking the extra bits from the
+// word saved before it is how Eric Biggers' libdeflate decompressor reads a
+// length or distance.) A code longer than the first level leads through a link
+// slot to a sub-table, sized for the run of codes that share its first-level bits.
+//
+// A slot of two literals is the idea of the double-symbol tables of Zstandard's
+// Huffman decoder: where two whole codes fit the bits one lookup resolves, the
+// slot gives both symbols, and the shift consumes both codes.
 //
 // The code tables of code_table.h stay: the code-length code of a dynamic block
 // and the symbol-by-symbol decoding next to an input refill are read through
@@ -21,6 +27,7 @@
 #include <cstdint>
 
 #include "unzip/decode/code_table.h"
+#include "unzip/decode/deflate_format.h"
 
 namespace kestrel {
 
@@ -65,8 +72,10 @@ struct TInflateRows {
   const std::uint8_t* DistanceExtra;
   unsigned DistanceCodes;
 };
-inline constexpr TInflateRows DeflateRows = {LengthBase, LengthExtra, DistanceBase, DistanceExtra, 30};
-inline constexpr TInflateRows Deflate64Rows = {Length64Base, Length64Extra, Distance64Base, Distance64Extra, 32};
+inline constexpr TInflateRows DeflateRows = {LengthBase, LengthExtra, DistanceBase, DistanceExtra,
+                                             DeflateDistanceCodes};
+inline constexpr TInflateRows Deflate64Rows = {Length64Base, Length64Extra, Distance64Base, Distance64Extra,
+                                               Deflate64DistanceCodes};
 
 /// First-level widths: a literal/length table resolves 11 bits, or 12 where that
 /// lets two literal codes share a slot; a distance table resolves 8. Longer codes
@@ -77,8 +86,10 @@ inline constexpr unsigned DistanceTableBits = 8;
 /// Slots of the two tables, sub-tables included. A sub-table holds at most
 /// 2^(15 - first-level width) slots and there is at most one per code longer
 /// than the first level (288 literal/length codes, 32 distance codes).
-inline constexpr unsigned LiteralTableSize = (1u << WideLiteralTableBits) + 288 * (1u << (15 - LiteralTableBits));
-inline constexpr unsigned DistanceTableSize = (1u << DistanceTableBits) + 32 * (1u << (15 - DistanceTableBits));
+inline constexpr unsigned LiteralTableSize =
+    (1u << WideLiteralTableBits) + FixedLiteralLengthCodes * (1u << (15 - LiteralTableBits));
+inline constexpr unsigned DistanceTableSize =
+    (1u << DistanceTableBits) + FixedDistanceCodes * (1u << (15 - DistanceTableBits));
 
 /// One slot of a fast table, 32 bits:
 ///   bits 0-5    Drop: the bits the slot takes off the buffer. A literal slot: its

@@ -19,12 +19,6 @@ namespace kestrel {
 
 class TDecodeState;
 
-/// The memory a stream may ask for its history (dictionary, window): 2 GiB, what
-/// the largest settings of the tools need (xz -9 65 MiB, 7-Zip's LZMA up to 1.5
-/// GiB, zstd --ultra -22 --long=31 2 GiB). A stream that asks for more is refused
-/// as drUnsupported before anything is allocated.
-inline constexpr std::uint64_t LibraryHistoryLimit = std::uint64_t{1} << 31;
-
 /// Method 12: one bzip2 stream, or several one after the other as parallel
 /// compressors write them; bytes after the last stream that start no other are
 /// left alone, as bzip2 does.

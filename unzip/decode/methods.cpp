@@ -8,6 +8,7 @@
 #include "unzip/decode/library_decoders.h"
 #include "unzip/decode/unreduce.h"
 #include "unzip/decode/unshrink.h"
+#include "unzip/decode/zip_format.h"
 
 namespace kestrel {
 namespace {
@@ -42,8 +43,8 @@ constexpr TCompressionMethod Methods[] = {
     {5, "Reduce4", "reduced", DecodeReduced, nullptr, false},
     {6, "Implode", "imploded", DecodeImploded, nullptr, false},
     {7, "Token", "tokenized", nullptr, nullptr, false},
-    {8, "Defl:", "deflated", Inflate, nullptr, false},
-    {9, "Def64", "Deflate64", Inflate64, nullptr, false},
+    {MethodDeflated, "Defl:", "deflated", Inflate, nullptr, false},
+    {MethodDeflate64, "Def64", "Deflate64", Inflate64, nullptr, false},
     {10, "ImplDCL", "PKWARE DCL implode", nullptr, nullptr, false},
     {12, "BZip2", "bzip2", Bunzip2, "libbz2", false},
     {14, "LZMA", "LZMA", DecodeLzma, "liblzma", false},
@@ -77,7 +78,7 @@ bool MethodDecoded(std::uint16_t number) {
 std::string MethodLabel(std::uint16_t number, std::uint16_t flags) {
   if (const TCompressionMethod* method = FindMethod(number)) {
     std::string label = method->Label;
-    if (number == 8 || number == 9) label += "NXFS"[(flags >> 1) & 3];
+    if (IsDeflateMethod(number)) label += "NXFS"[(flags >> 1) & 3];
     return label;
   }
   char label[16];

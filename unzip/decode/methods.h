@@ -2,9 +2,9 @@
 // The compression methods of the ZIP format, in one table: for each method number
 // its label in a verbose listing, its name in messages, the decoder that turns its
 // data into the entry's bytes (none for a method we do not decode), and the
-// library the decoder needs. The decoding frame picks the decoder here; the
-// listing, the messages about entries that cannot be decoded and corvane's check
-// of a package's parts read the same rows.
+// library the decoder needs. An entry's decoding (entry_decoding.h) picks the
+// decoder here; the listing, the messages about entries that cannot be decoded
+// and corvane's check of a package's parts read the same rows.
 
 #include <cstdint>
 #include <span>

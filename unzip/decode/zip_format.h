@@ -107,6 +107,10 @@ struct TZip64LocatorLayout {
 struct TZip64EndCentralLayout {
   static constexpr std::int32_t Size = 56;
   static constexpr std::uint32_t Signature = 0x06064B50;  // "PK\6\6"
+  /// The record's length, counted from the byte after this field: all but the
+  /// signature and the field itself, Uncounted bytes.
+  static constexpr std::size_t RecordSizeAt = 4;
+  static constexpr std::int32_t Uncounted = 12;
   static constexpr std::size_t ThisDiskAt = 16;
   static constexpr std::size_t CentralDirDiskAt = 20;
   static constexpr std::size_t EntriesThisDiskAt = 24;
@@ -130,6 +134,11 @@ inline constexpr std::uint64_t LargestZip64Value = std::uint64_t{1} << 62;
 /// the ZIP64 end record: 0xFFFF in a 2-byte field, 0xFFFFFFFF in a 4-byte one.
 inline constexpr std::uint16_t Zip64Escape16 = 0xFFFF;
 inline constexpr std::uint32_t Zip64Escape32 = 0xFFFFFFFF;
+
+/// "Version needed to extract" is the version times ten in its low byte; its high
+/// byte stays below this in every archive (no version 10.0 or later exists), so
+/// a local header signature followed by a larger one lies inside some data.
+inline constexpr std::uint8_t VersionNeededHighLimit = 10;
 
 // ---- Data descriptor, after an entry's data when flag bit 3 is set ------------------
 //

@@ -84,7 +84,7 @@ TEST(DecodeStoredEntries, PrematureEndEndsTheRunForStoredEntries) {
   entry.UncompressedSize = 5000;
   TMemoryStream out;
   try {
-    state.DecodeEntryData(entry, out);
+    DecodeBehindHeader(state, entry, out);
     FAIL() << "no exception";
   } catch (const kestrel::EFatalUnzipError& e) {
     EXPECT_STREQ(e.what(), "Premature end of file reached");
@@ -101,7 +101,7 @@ TEST(DecodeStoredEntries, PrematureEndFailsOnlyADeflatedEntry) {
   entry.CompressedSize = static_cast<std::uint32_t>(packed.size());
   entry.UncompressedSize = static_cast<std::uint32_t>(text.size());
   TMemoryStream out;
-  EXPECT_EQ(state.DecodeEntryData(entry, out), kestrel::drBadData);
+  EXPECT_EQ(DecodeBehindHeader(state, entry, out), kestrel::drBadData);
   EXPECT_EQ(state.FailureDetail, "the data ends inside the stream");
   EXPECT_NE(state.Crc(), Crc(text));
 }
@@ -119,7 +119,7 @@ TEST(DecodeStoredEntries, ShortWriteIsCantWrite) {
     entry.UncompressedSize = 50000;
     TMemoryStream out;
     out.writeLimit = 40000;
-    EXPECT_THROW(state.DecodeEntryData(entry, out), kestrel::ECantWriteUCF) << method;
+    EXPECT_THROW(DecodeBehindHeader(state, entry, out), kestrel::ECantWriteUCF) << method;
   }
 }
 
@@ -135,7 +135,7 @@ TEST(DecodeStoredEntries, CancelBeforeAChunkEndsTheRun) {
     entry.CompressedSize = static_cast<std::uint32_t>(entryData.size());
     entry.UncompressedSize = 100000;
     TMemoryStream out;
-    EXPECT_THROW(state.DecodeEntryData(entry, out), kestrel::EUserCanceled) << method;
+    EXPECT_THROW(DecodeBehindHeader(state, entry, out), kestrel::EUserCanceled) << method;
   }
 }
 
@@ -221,7 +221,7 @@ TEST(DecodeStoredEntries, EntryOfFourGiBLessOneByte) {
   entry.CompressionMethod = 0;
   entry.CompressedSize = entry.UncompressedSize = 0xFFFFFFFFu;
   TPattern out;
-  ASSERT_EQ(state.DecodeEntryData(entry, out), kestrel::drDecoded);
+  ASSERT_EQ(DecodeBehindHeader(state, entry, out), kestrel::drDecoded);
   EXPECT_EQ(out.pos, 0xFFFFFFFFll);
   EXPECT_EQ(state.Crc(), 0xD796DC51u);  // Python's zlib.crc32 of the same bytes
   EXPECT_EQ(host.btsDone, 0xFFFFFFFFll);
@@ -238,7 +238,7 @@ TEST(DecodeCodeReader, ReadsCodesAndFlagsExhaustion) {
   entry.CompressionMethod = 99;  // decodes nothing: the reader is then driven by hand
   entry.CompressedSize = 2;
   TMemoryStream out;
-  state.DecodeEntryData(entry, out);
+  DecodeBehindHeader(state, entry, out);
   state.Host.ArchiveStream().Seek(30, kestrel::soFromBeginning);
   state.CompressedLeft = 2;
   state.CompressedSize = 2;

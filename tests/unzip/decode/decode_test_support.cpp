@@ -12,6 +12,12 @@ namespace decodetest {
 
 std::string WithLocalHeader(const std::string& data) { return std::string(30, '\0') + data; }
 
+kestrel::TDecodeResult DecodeBehindHeader(kestrel::TDecodeState& state, const kestrel::TDecodeEntry& entry,
+                                          kestrel::TStream& output) {
+  state.Host.ArchiveStream().Seek(30, kestrel::soFromBeginning);
+  return kestrel::DecodeEntryData(state, entry, output);
+}
+
 namespace {
 
 TDecoded DecodeWith(TTestHost& host, const std::string& data, std::uint16_t method, std::uint32_t uncompressedSize,
@@ -24,7 +30,7 @@ TDecoded DecodeWith(TTestHost& host, const std::string& data, std::uint16_t meth
   TMemoryStream out;
   out.inPlace = inPlace;
   TDecoded result;
-  result.result = state.DecodeEntryData(entry, out);
+  result.result = DecodeBehindHeader(state, entry, out);
   result.ok = result.result == kestrel::drDecoded;
   result.output = out.data;
   result.crc = state.Crc();
@@ -158,8 +164,8 @@ std::vector<TZipEntry> ReadZipEntries(const std::string& archive) {
                         commentLength = U16(archive, p + 32);
     e.entry.LocalHeaderOffset = U32(archive, p + 42);
     e.name = archive.substr(p + 46, nameLength);
-    e.entry.FileNameLength = static_cast<std::uint16_t>(U16(archive, e.entry.LocalHeaderOffset + 26));
-    e.entry.ExtraFieldLength = static_cast<std::uint16_t>(U16(archive, e.entry.LocalHeaderOffset + 28));
+    e.dataOffset = e.entry.LocalHeaderOffset + 30 + U16(archive, e.entry.LocalHeaderOffset + 26) +
+                   U16(archive, e.entry.LocalHeaderOffset + 28);
     entries.push_back(e);
     p += 46 + nameLength + extraLength + commentLength;
   }

@@ -9,6 +9,7 @@
 
 #include "tests/unzip/decode/decode_primitives.h"
 #include "unzip/decode/decode_state.h"
+#include "unzip/decode/entry_decoding.h"
 #include "unzip/decode/stream.h"
 
 namespace decodetest {
@@ -57,6 +58,12 @@ struct TDecoded {
 /// no name, then the data.
 std::string WithLocalHeader(const std::string& data);
 
+/// Decodes the entry whose data follows a 30-byte local header at the start of
+/// the state's archive: seeks the archive to the data, where the driver leaves
+/// it, and decodes from there.
+kestrel::TDecodeResult DecodeBehindHeader(kestrel::TDecodeState& state, const kestrel::TDecodeEntry& entry,
+                                          kestrel::TStream& output);
+
 /// Decodes data (an entry's bytes) with the method and declared sizes.
 TDecoded DecodeData(const std::string& data, std::uint16_t method, std::uint32_t uncompressedSize,
                     TTestHost* host = nullptr);
@@ -93,6 +100,8 @@ void DynamicHeader(TBitWriter& w, const std::vector<int>& literalLengths, const 
 struct TZipEntry {
   std::string name;
   kestrel::TDecodeEntry entry;
+  /// Where its data starts, past the local header's name and extra field.
+  std::uint64_t dataOffset = 0;
   std::uint32_t crc = 0;
   std::uint32_t dosDateTime = 0;
 };

@@ -46,14 +46,12 @@ TOutcome Extract(const TArchive& a, const std::string& password) {
   TTestHost host(a.bytes);
   kestrel::TDecodeState state(host);
   kestrel::TDecodeEntry entry = z.entry;
-  host.archive_.Seek(
-      static_cast<std::int32_t>(entry.LocalHeaderOffset + 30 + entry.FileNameLength + entry.ExtraFieldLength),
-      kestrel::soFromBeginning);
+  host.archive_.Seek(static_cast<std::int64_t>(z.dataOffset), kestrel::soFromBeginning);
   const std::uint8_t check = state.ReadEncryptionHeader(password, host.archive_, entry.CompressedSize);
   o.passwordFits = check == kestrel::EncryptionCheckByte(entry.Flags, z.dosDateTime, z.crc);
   if (!o.passwordFits) return o;
   TMemoryStream out;
-  state.DecodeEntryData(entry, out);
+  kestrel::DecodeEntryData(state, entry, out);
   o.output = out.data;
   o.crc = state.Crc();
   return o;
@@ -168,6 +166,7 @@ TEST(DecryptEntries, EmptyPasswordDecodesWhenTheEntryUsedOne) {
   z.entry.Flags = 1;
   z.entry.CompressedSize = static_cast<std::uint32_t>(data.size());
   z.entry.UncompressedSize = 5;
+  z.dataOffset = 30;
   z.crc = crc;
   a.entries.push_back(z);
   const TOutcome o = Extract(a, "");
@@ -194,12 +193,10 @@ TEST(DecryptEntries, DecryptEventTakesOverForCompressedEntries) {
   host.keys = &state.Keys;
   const TZipEntry& z = a.entries[0];
   kestrel::TDecodeEntry entry = z.entry;
-  host.archive_.Seek(
-      static_cast<std::int32_t>(entry.LocalHeaderOffset + 30 + entry.FileNameLength + entry.ExtraFieldLength),
-      kestrel::soFromBeginning);
+  host.archive_.Seek(static_cast<std::int64_t>(z.dataOffset), kestrel::soFromBeginning);
   state.ReadEncryptionHeader("ev", host.archive_, entry.CompressedSize);
   TMemoryStream out;
-  state.DecodeEntryData(entry, out);
+  kestrel::DecodeEntryData(state, entry, out);
   EXPECT_TRUE(out.data == content);
   ASSERT_FALSE(host.chunks.empty());
   EXPECT_EQ(host.chunks[0], std::min<std::int32_t>(32768, static_cast<std::int32_t>(entry.CompressedSize)));

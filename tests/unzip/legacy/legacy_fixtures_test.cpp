@@ -34,7 +34,7 @@ TEST(LegacyFixtures, EveryEntryDecodesToItsListedContent) {
       ASSERT_EQ(found[i].entry.CompressedSize, want.CompressedSize);
       ASSERT_EQ(found[i].entry.CompressionMethod, want.Method);
       if (want.Verdict == "dir") continue;
-      const TDecoded got = decoder.Decode(archive, found[i].entry);
+      const TDecoded got = decoder.Decode(archive, found[i].entry, found[i].dataOffset);
       if (want.Verdict == "ok") {
         EXPECT_FALSE(got.sizeGuard);
         EXPECT_EQ(got.crc, want.Crc);

@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "unzip/decode/entry_decoding.h"
+
 namespace legacytest {
 
 TLegacyDecoder::TLegacyDecoder() : state(std::make_unique<kestrel::TDecodeState>(host)) {}
@@ -13,14 +15,16 @@ TDecoded TLegacyDecoder::Decode(const std::string& data, std::uint16_t method, s
   entry.Flags = flags;
   entry.CompressedSize = static_cast<std::uint32_t>(data.size());
   entry.UncompressedSize = size;
-  return Decode(std::string(30, '\0') + data, entry);
+  return Decode(std::string(30, '\0') + data, entry, 30);
 }
 
-TDecoded TLegacyDecoder::Decode(const std::string& archive, const kestrel::TDecodeEntry& entry) {
+TDecoded TLegacyDecoder::Decode(const std::string& archive, const kestrel::TDecodeEntry& entry,
+                                std::uint64_t dataOffset) {
   host.archive = TMemoryStream(archive);
+  host.archive.Seek(static_cast<std::int64_t>(dataOffset), kestrel::soFromBeginning);
   TMemoryStream output;
   TDecoded result;
-  result.sizeGuard = state->DecodeEntryData(entry, output) == kestrel::drTooLarge;
+  result.sizeGuard = kestrel::DecodeEntryData(*state, entry, output) == kestrel::drTooLarge;
   result.output = output.data;
   result.crc = state->Crc();
   return result;

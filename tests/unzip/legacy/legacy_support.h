@@ -42,8 +42,8 @@ class TLegacyDecoder {
   /// Decodes data (the entry's compressed bytes) with the method, flags and
   /// declared uncompressed size.
   TDecoded Decode(const std::string& data, std::uint16_t method, std::uint16_t flags, std::uint32_t size);
-  /// Decodes the entry of an archive in memory.
-  TDecoded Decode(const std::string& archive, const kestrel::TDecodeEntry& entry);
+  /// Decodes the entry of an archive in memory whose data starts at dataOffset.
+  TDecoded Decode(const std::string& archive, const kestrel::TDecodeEntry& entry, std::uint64_t dataOffset);
 
   TMemoryHost host;
   std::unique_ptr<kestrel::TDecodeState> state;
