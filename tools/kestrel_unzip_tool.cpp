@@ -165,14 +165,7 @@ class TArchiveRun {
   /// finished) is read from its local headers, as unzip repairs what it can; a
   /// file in which they find no entry is no archive, as first said.
   void LoadDirectory() {
-    try {
-      unzip_.LoadZipDirectory();
-    } catch (const ENotAZipFile& notZip) {
-      // From a pipe, what is no archive has been read through already: no second
-      // reading finds anything left of it.
-      if (pipe_ && !notZip.RecordFound) throw EFatalUnzipError("Premature end of file reached");
-      throw;
-    }
+    unzip_.LoadZipDirectory();
     if (pipe_) StreamFindings();
     if (!unzip_.EndRecordMissing()) return;
     // The end cuts into the first entry that makes anything.

@@ -197,6 +197,10 @@ TEST_F(KestrelUnZipExtraction, ArchiveFromAPipe) {
     EXPECT_EQ(pipe(archive, "-Z1").Out, Unzip({"-Z1", folder / archive}).Out) << archive;
     EXPECT_EQ(pipe(archive, "-tq").Status, 0) << archive;
   }
+  // What is no archive is said so by the listing as by the extraction.
+  WriteFile(folder / "plain.txt", "no archive");
+  for (const std::string& options : std::vector<std::string>{"-l", "-d " + ShellQuote(folder / "plain")})
+    EXPECT_EQ(pipe("plain.txt", options).Status, 9) << options;
   auto run = pipe("pys.zip", "-d " + ShellQuote(folder / "pys"));
   EXPECT_EQ(run.Status, 1);
   EXPECT_EQ(run.Err,
