@@ -1,7 +1,7 @@
 #pragma once
 // What the fuzz targets share. For the decoders: an in-memory archive that holds one
 // entry's data behind an empty local header, an output that only counts (or keeps
-// what it is given), and one decode through the frame's method dispatch. Input of
+// what it is given), and one decode (DecodeEntryData) from the data on. Input of
 // DecodeOne: byte 0 chooses the variant, bytes 1-3 the declared uncompressed size
 // (little-endian, below 1 MiB), then the data; the output must never pass the
 // declared size, and the decoder must end. For the archive targets: a private work

@@ -108,8 +108,8 @@ class TEntrySink final : public TStream {
       return 0;
     return count;
   }
-  // The component keeps each entry's position in its own view of this stream
-  // and never asks the sink.
+  // The component counts each entry's bytes itself and never asks the sink for
+  // a position.
   std::int64_t Seek(std::int64_t, std::int16_t) override { return 0; }
 
  private:

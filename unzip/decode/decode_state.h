@@ -179,10 +179,10 @@ class TDecodeState {
   /// The CRC-32 of the bytes the last entry decoded so far.
   std::uint32_t Crc() const { return ~CrcRegister; }
 
-  /// Reads the 12-byte encryption header at the archive's position into header,
-  /// lowers compressedSize by 12, starts Keys from the password and returns the
-  /// last decrypted header byte, to be compared with EncryptionCheckByte. Keys are
-  /// left at the start of the entry's data. A header cut short by the end of the
+  /// Reads the 12-byte encryption header at the archive's position, lowers
+  /// compressedSize by 12, starts Keys from the password and returns the last
+  /// decrypted header byte, to be compared with EncryptionCheckByte. Keys are left
+  /// at the start of the entry's data. A header cut short by the end of the
   /// archive reads as zero bytes.
   std::uint8_t ReadEncryptionHeader(std::string_view password, TStream& archive, std::uint64_t& compressedSize);
   /// The same for an AES entry: reads the salt and the password verifier at the
