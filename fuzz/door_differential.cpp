@@ -165,6 +165,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t siz
     }
   }
   if (fileRun.Accepted && pipeRun.Accepted && !pipeRun.StreamedSizeSkipped) {
+    // From a stream a link is known as one only at the central directory, after
+    // its data was judged: where a file's reading refuses its target (too long for
+    // a path) before decoding it, the stream's may have found it damaged first.
+    // Either way nothing is made of it.
+    for (const auto& [offset, what] : fileRun.Outcomes)
+      if (what == "skipped 9" && pipeRun.Outcomes[offset] == "bad CRC") pipeRun.Outcomes[offset] = what;
     if (fileRun.Outcomes != pipeRun.Outcomes) std::abort();
     if (Tree(fileDest) != Tree(pipeDest)) std::abort();
   }
