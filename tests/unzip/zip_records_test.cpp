@@ -193,7 +193,7 @@ TDataDescriptor SearchFed(const TZipHeaderInfo& entry, const std::string& bytes,
 TEST(DataDescriptorSearch, GoesOnPastRecordsAndChecksStoredData) {
   // Deflated bytes that happen to hold record signatures, then a descriptor
   // without its signature in front of the next local header.
-  const std::string data = std::string("abcPK\x03\x04\x14\x00xyzPK\x01\x02", 18) + std::string(40, 'd');
+  const std::string data = std::string("abcPK\x03\x04\x14\x00xyzPK\x01\x02", 16) + std::string(40, 'd');
   std::string deflated = data;
   for (const std::uint32_t field : {0x12345678u, static_cast<std::uint32_t>(data.size()), 999u})
     ziptest::PutU32(deflated, field);
