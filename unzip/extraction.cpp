@@ -64,7 +64,7 @@ TEntryDamage TKestrelUnZip::EntryDamage(std::int32_t index) const {
   return damage[static_cast<std::size_t>(index)];
 }
 
-void TKestrelUnZip::ReadEntryLocalHeader(std::uint8_t* localHeader) {
+void TKestrelUnZip::ReadEntryLocalHeader() {
   const TZipHeaderInfo& entry = *currentEntry_;
   if (endCentral_->ThisDisk != 0 && entry.DiskStart != static_cast<std::uint32_t>(currentDisk_)) {
     // An entry on a disk the set does not have is damage: its data is not there.
@@ -73,13 +73,14 @@ void TKestrelUnZip::ReadEntryLocalHeader(std::uint8_t* localHeader) {
   }
   TStream& archive = EntrySource();
   archive.Seek(static_cast<std::int64_t>(entry.LocalHeaderOffset), soFromBeginning);
+  std::uint8_t localHeader[TLocalHeaderLayout::Size] = {};
   archive.Read(localHeader, TLocalHeaderLayout::Size);
   archive.Seek(
       GetU16(localHeader + TLocalHeaderLayout::NameLengthAt) + GetU16(localHeader + TLocalHeaderLayout::ExtraLengthAt),
       soFromCurrent);
 }
 
-void TKestrelUnZip::UnZipEntryToStream(std::int32_t index, TDecodeState& state, const std::uint8_t* localHeader) {
+void TKestrelUnZip::UnZipEntryToStream(std::int32_t index, TDecodeState& state) {
   const TZipHeaderInfo& entry = *currentEntry_;
   std::string fName = entry.StoredPath();
   bool skip = false;
@@ -87,7 +88,7 @@ void TKestrelUnZip::UnZipEntryToStream(std::int32_t index, TDecodeState& state, 
   if (skip) return;
   if (entry.Encrypted() && !CheckPassword(index, state)) return;
   // A stream takes no date: how the decoder ended counts in the verdict alone.
-  DecodeEntry(state, localHeader, *outputStream_);
+  DecodeEntry(state, *outputStream_);
   if (stream_.Source && !CompleteStreamedEntry(index)) {
     run_->ReportSkip(skCutShort, entry.StoredPath(), index);
     return;
@@ -95,9 +96,7 @@ void TKestrelUnZip::UnZipEntryToStream(std::int32_t index, TDecodeState& state, 
   run_->JudgeCrc(index, state.Crc(), fName);
 }
 
-// The local header's lengths have served already: ReadEntryLocalHeader left the
-// archive at the data.
-TDecodeEntry TKestrelUnZip::DecodeEntryOf(const TZipHeaderInfo& entry, const std::uint8_t* /*localHeader*/) {
+TDecodeEntry TKestrelUnZip::DecodeEntryOf(const TZipHeaderInfo& entry) {
   TDecodeEntry decodeEntry;
   decodeEntry.Flags = entry.Flags;
   decodeEntry.CompressionMethod = entry.CompressionMethod;
@@ -108,9 +107,9 @@ TDecodeEntry TKestrelUnZip::DecodeEntryOf(const TZipHeaderInfo& entry, const std
   return decodeEntry;
 }
 
-bool TKestrelUnZip::DecodeEntry(TDecodeState& state, const std::uint8_t* localHeader, TStream& output) {
+bool TKestrelUnZip::DecodeEntry(TDecodeState& state, TStream& output) {
   TRunOutcome& outcome = run_->Outcome();
-  outcome.DecodeResult = DecodeEntryData(state, DecodeEntryOf(*currentEntry_, localHeader), output);
+  outcome.DecodeResult = DecodeEntryData(state, DecodeEntryOf(*currentEntry_), output);
   outcome.DecodeDetail = state.FailureDetail;
   return outcome.DecodeResult == drDecoded;
 }
@@ -171,9 +170,8 @@ std::optional<std::string> TKestrelUnZip::LinkTarget(std::int32_t index) {
     currentEntry_->Assign(entry);
     TDriverHost host(*this);
     TDecodeState state(host);
-    std::uint8_t localHeader[TLocalHeaderLayout::Size] = {};
-    ReadEntryLocalHeader(localHeader);
-    decoded = DecodeEntry(state, localHeader, target) && state.Crc() == entry.CRC32;
+    ReadEntryLocalHeader();
+    decoded = DecodeEntry(state, target) && state.Crc() == entry.CRC32;
   } catch (const Exception&) {
     decoded = false;
   }

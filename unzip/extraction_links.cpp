@@ -77,7 +77,7 @@ bool LinkTargetStaysInside(const std::string& fName, const std::string& target, 
 
 }  // namespace
 
-void TExtractionRun::UnZipLinkEntry(std::int32_t index, TDecodeState& state, const std::uint8_t* localHeader) {
+void TExtractionRun::UnZipLinkEntry(std::int32_t index, TDecodeState& state) {
   const std::optional<std::string> destination = EntryDestination(index, state, nullptr);
   if (!destination) return;
   const std::string& fName = *destination;
@@ -88,7 +88,7 @@ void TExtractionRun::UnZipLinkEntry(std::int32_t index, TDecodeState& state, con
     return;
   }
   TMemoryOutput target;
-  unzip_.DecodeEntry(state, localHeader, target);
+  unzip_.DecodeEntry(state, target);
   if (unzip_.stream_.Source && !unzip_.CompleteStreamedEntry(index))
     throw EFatalUnzipError("Premature end of file reached");
   if (!JudgeCrc(index, state.Crc(), fName, false)) return;

@@ -242,9 +242,8 @@ std::int32_t TExtractionRun::OfferAhead(TDecodeAhead& ahead, const std::vector<b
         outcome_.Damage[static_cast<std::size_t>(next)].Reason != skNotReported || entry.FileName().empty() ||
         entry.IsSymbolicLink() || entry.Encrypted() || entry.UncompressedSize > TDecodeAhead::LargestEntry)
       continue;
-    // The local header's lengths are the worker's to read.
-    std::uint8_t noHeader[TLocalHeaderLayout::Size] = {};
-    if (!ahead.Offer(next, unzip_.DecodeEntryOf(entry, noHeader), entry.CRC32)) break;
+    // The local header is the worker's to read, in its own stream.
+    if (!ahead.Offer(next, unzip_.DecodeEntryOf(entry), entry.CRC32)) break;
   }
   return next;
 }
@@ -275,16 +274,15 @@ void TExtractionRun::UnZipEntry(std::int32_t index, TDecodeState& state) {
   const bool isFolder = unzip_.currentEntry_->FileName().empty();
   // The local header's name and extra-field lengths may differ from the central
   // header's; only they tell where the data starts.
-  std::uint8_t localHeader[TLocalHeaderLayout::Size] = {};
-  if (!isFolder) unzip_.ReadEntryLocalHeader(localHeader);
+  if (!isFolder) unzip_.ReadEntryLocalHeader();
   if (unzip_.outputStream_ != nullptr) {
     // Into the caller's stream: nothing is made on disk, and a folder entry has
     // nothing to give.
-    if (!isFolder) unzip_.UnZipEntryToStream(index, state, localHeader);
+    if (!isFolder) unzip_.UnZipEntryToStream(index, state);
   } else if (isFolder) {
     MakeFolderEntry();
   } else {
-    UnZipEntryToFile(index, state, localHeader);
+    UnZipEntryToFile(index, state);
   }
 }
 
@@ -355,9 +353,9 @@ std::optional<std::string> TExtractionRun::EntryDestination(std::int32_t index, 
   return fName;
 }
 
-void TExtractionRun::UnZipEntryToFile(std::int32_t index, TDecodeState& state, const std::uint8_t* localHeader) {
+void TExtractionRun::UnZipEntryToFile(std::int32_t index, TDecodeState& state) {
   if (unzip_.currentEntry_->IsSymbolicLink()) {
-    UnZipLinkEntry(index, state, localHeader);
+    UnZipLinkEntry(index, state);
     return;
   }
   std::unique_ptr<TLFNFileStream> output;
@@ -391,11 +389,11 @@ void TExtractionRun::UnZipEntryToFile(std::int32_t index, TDecodeState& state, c
   // as a file that fails its CRC does.
   bool ok = false;
   if (std::optional<TDecodedAhead> decoded = decodeAhead_ ? decodeAhead_->Take(index) : std::nullopt) {
-    outcome_.DecodeResult = state.TakeDecoded(unzip_.DecodeEntryOf(entry, localHeader), decoded->Bytes, decoded->Pieces,
-                                              decoded->Crc, *output);
+    outcome_.DecodeResult =
+        state.TakeDecoded(unzip_.DecodeEntryOf(entry), decoded->Bytes, decoded->Pieces, decoded->Crc, *output);
     ok = true;
   } else {
-    ok = unzip_.DecodeEntry(state, localHeader, *output);
+    ok = unzip_.DecodeEntry(state, *output);
   }
   // A stream that ended inside the entry gave only the start of its data.
   if (unzip_.stream_.Source && !unzip_.CompleteStreamedEntry(index))

@@ -149,7 +149,7 @@ class TExtractionRun {
   /// attributes, and judges its CRC. A new file that fails is removed; a file that
   /// replaces another is written beside it and renamed over it only when it checks
   /// out, so that any failure leaves the old one as it was.
-  void UnZipEntryToFile(std::int32_t index, TDecodeState& state, const std::uint8_t* localHeader);
+  void UnZipEntryToFile(std::int32_t index, TDecodeState& state);
   /// Whether an existing destination may be replaced under OverwriteMode.
   bool OverwriteAllowed(std::int32_t index, std::string& fName);
   /// Creates the output file: in place where nothing stands (as CreateNewOutput);
@@ -179,7 +179,7 @@ class TExtractionRun {
   // ---- Links (extraction_links.cpp) ------------------------------------------------
   /// Decodes a symbolic link entry's target (its data) after the same checks as a
   /// file's, and keeps it for MakePendingLinks.
-  void UnZipLinkEntry(std::int32_t index, TDecodeState& state, const std::uint8_t* localHeader);
+  void UnZipLinkEntry(std::int32_t index, TDecodeState& state);
   /// From a stream, the files that the central directory shows to be links: each
   /// is taken back and kept as a link, its data as the target.
   void TakeBackStreamedLinks();

@@ -374,12 +374,13 @@ class TKestrelUnZip {
   // ---- The decoding of an entry (extraction.cpp) ----------------------------------
   /// Makes the run of this UnZip, which takes over the outcome of the last one.
   TExtractionRun& BeginRun();
-  /// Reads CurrentEntry's local header (30 bytes) into localHeader, opening its
-  /// volume of a set, and leaves the archive at the entry's data.
-  void ReadEntryLocalHeader(std::uint8_t* localHeader);
+  /// Reads CurrentEntry's local header, opening its volume of a set, and leaves
+  /// the archive at the entry's data: only the local header's own name and
+  /// extra-field lengths tell where that is.
+  void ReadEntryLocalHeader();
   /// Decodes CurrentEntry into the caller's OutputStream, after OnStartUnZip and
   /// the password check, and judges its CRC.
-  void UnZipEntryToStream(std::int32_t index, TDecodeState& state, const std::uint8_t* localHeader);
+  void UnZipEntryToStream(std::int32_t index, TDecodeState& state);
   /// The stream the entries' data is read from.
   TStream& EntrySource();
   /// The password check of an encrypted entry (the traditional header's check byte,
@@ -388,9 +389,9 @@ class TKestrelUnZip {
   /// once and leaves the archive at the entry's data.
   bool CheckPassword(std::int32_t index, TDecodeState& state);
   /// The decoding frame's view of an entry (the local header has served already).
-  static TDecodeEntry DecodeEntryOf(const TZipHeaderInfo& entry, const std::uint8_t* localHeader);
+  static TDecodeEntry DecodeEntryOf(const TZipHeaderInfo& entry);
   /// Decodes CurrentEntry into output and keeps the decoder's result.
-  bool DecodeEntry(TDecodeState& state, const std::uint8_t* localHeader, TStream& output);
+  bool DecodeEntry(TDecodeState& state, TStream& output);
 
   // ---- An archive read from a stream (zip_stream.cpp) -----------------------------
   /// Starts the one reading of InputStream, with an empty directory.
