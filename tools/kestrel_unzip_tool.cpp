@@ -10,6 +10,7 @@
 #include "platform/code_page.h"
 #include "platform/file_system.h"
 #include "platform/host_ui.h"
+#include "tools/json_listing.h"
 #include "tools/progress_line.h"
 #include "tools/run_report.h"
 #include "tools/terminal_questions.h"
@@ -133,8 +134,8 @@ class TArchiveRun {
   int Run() {
     const bool listing = command_.Action == TToolAction::List || command_.Action == TToolAction::ListVerbose ||
                          command_.Action == TToolAction::ListNames;
-    // -Z1 prints the names alone, without the archive's line.
-    if (listing && command_.Action != TToolAction::ListNames && command_.Quiet == 0)
+    // -Z1 prints the names alone, without the archive's line; --json prints its objects alone.
+    if (listing && command_.Action != TToolAction::ListNames && command_.Quiet == 0 && !command_.Json)
       platform::WriteConsoleLine(platform::TConsoleStream::Output, TListing::ArchiveLine(archive_));
     try {
       if (!pipe_) unzip_.SetZipName(archive_);
@@ -248,21 +249,34 @@ class TArchiveRun {
 
   int List(TListingKind kind) {
     TListing listing(kind, command_.Quiet);
-    listing.Begin(unzip_.ZipComment());
+    if (!command_.Json) listing.Begin(unzip_.ZipComment());
     const TSortedZip& entries = *unzip_.ZipInfo();
     for (std::int32_t i = 0; i < entries.Count(); ++i) {
       if (platform::InterruptRequested()) throw EUserCanceled("User Aborted Operation");
       if (!selected_[static_cast<std::size_t>(i)]) continue;
       if (!NameChecked(*entries.Items(i), i)) continue;
+      if (command_.Json) {
+        JsonLine(*entries.Items(i), i);
+        continue;
+      }
       const bool verbose = kind == TListingKind::Verbose;
       listing.Entry(*entries.Items(i), kind == TListingKind::NamesOnly ? std::string() : unzip_.FileComment(i),
                     verbose ? unzip_.LinkTarget(i) : std::nullopt);
     }
-    listing.End();
-    platform::WriteConsoleText(platform::TConsoleStream::Output, listing.Text());
+    if (!command_.Json) {
+      listing.End();
+      platform::WriteConsoleText(platform::TConsoleStream::Output, listing.Text());
+    }
     // A listing of a few entries does not fail for a member that matched nothing.
     if (report_.Status() <= ExitWarning && Filtered() && selectedCount_ == 0) return ExitNoMatch;
     return report_.Status();
+  }
+
+  /// One entry of the listing for scripts (--json), on a line of its own.
+  void JsonLine(const TZipHeaderInfo& entry, std::int32_t index) {
+    const TJsonEntryFacts facts{archive_, unzip_.FileComment(index),
+                                entry.IsSymbolicLink() ? unzip_.LinkTarget(index) : std::nullopt};
+    platform::WriteConsoleLine(platform::TConsoleStream::Output, JsonEntryLine(entry, facts));
   }
 
   /// What a listing says of an entry's name: a nameless entry is refused

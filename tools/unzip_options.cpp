@@ -134,6 +134,8 @@ constexpr TOptionSpec OptionTable[] = {
     {"v", TArgument::None, "", "list verbosely: length, method, size, ratio, date, time, CRC-32, name",
      Choose<TToolAction::ListVerbose>},
     {"Z1", TArgument::None, "", "list the names only, one a line", Choose<TToolAction::ListNames>},
+    {"-json", TArgument::None, "", "list for scripts (alone or with -l, -v, -Z): one JSON object per entry a line",
+     Set<&TToolCommand::Json, true>},
     {"t", TArgument::None, "", "test: decode every entry and check its CRC-32, write nothing",
      Choose<TToolAction::Test>},
     {"p", TArgument::None, "", "write the entries' bytes to standard output, nothing else", Choose<TToolAction::Pipe>},
@@ -201,6 +203,10 @@ class TParser {
     if (command.Archive.empty()) return {std::nullopt, "the archive's name is empty"};
     if (draft_.Given(TToolAction::Pipe) && draft_.Given(TToolAction::Test))
       return {std::nullopt, "-p and -t cannot be given together"};
+    // --json is a listing: alone it lists, and it has nothing to say of a test or a pipe.
+    if (command.Json && command.Action == TToolAction::Extract) command.Action = TToolAction::List;
+    if (command.Json && (command.Action == TToolAction::Test || command.Action == TToolAction::Pipe))
+      return {std::nullopt, "--json lists: it goes with -l, -v or -Z, not with -t or -p"};
     return {command, {}};
   }
 

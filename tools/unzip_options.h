@@ -40,6 +40,7 @@ struct TToolCommand {
   std::string NameCharset;              ///< -O: names from systems other than Unix
   std::string UnixNameCharset;          ///< -I: names made on Unix
   int Threads = 0;                      ///< --threads; 0: one per processor
+  bool Json = false;                    ///< --json: the listing as JSON Lines, one object per entry
 };
 
 /// The outcome of parsing: a command, or why the line is not one.
