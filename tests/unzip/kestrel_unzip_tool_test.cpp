@@ -175,6 +175,67 @@ TEST_F(KestrelUnZipAsUnzip, SameFilesStatusesAndListings) {
   }
 }
 
+// --json: one JSON object a line, each read back by Python's json module (which
+// refuses a raw control character or bytes that are not UTF-8): a folder and
+// links, traditional and AES encryption, a name that is not UTF-8 (its bytes in
+// hex beside it), a quote and an escape character, the exact time of an
+// extended timestamp and the DOS time as written, the members and -qq.
+TEST_F(KestrelUnZipAsUnzip, JsonLinesForScripts) {
+  // The extended timestamp (0x5455) of 2024-05-06T07:08:10Z, and AES-256 over deflated data (0x9901).
+  const std::string exactTime("\x55\x54\x05\x00\x01\xda\x81\x38\x66", 9);
+  const std::string aes(
+      "\x01\x99\x07\x00\x02\x00"
+      "AE\x03\x08\x00",
+      11);
+  testsupport::WriteFile(
+      work_.Path() / "json.zip",
+      ziptest::BuildArchive({{.Name = "caf\xe9.txt", .Data = "c"},
+                             {.Name = "say \"hi\"\x1b.txt", .Data = "q", .Comment = "its comment"},
+                             {.Name = "when.txt", .Data = "w", .CentralExtra = exactTime, .LocalExtra = exactTime},
+                             {.Name = "secret.bin",
+                              .Data = std::string(30, 's'),
+                              .Method = 99,
+                              .Flags = 1,
+                              .CentralExtra = aes,
+                              .LocalExtra = aes}}));
+  const fs::path out = work_.Path() / "json.out";
+  const auto fields = [&](const std::vector<std::string>& args, const std::string& extra = "") {
+    std::vector<std::string> words = args;
+    std::replace(words.begin(), words.end(), std::string("@"), (work_.Path() / "json.zip").string());
+    const auto run = RunProgram(KESTREL_UNZIP_EXE, words, {}, "TZ=UTC");
+    EXPECT_EQ(run.Err, "");
+    testsupport::WriteFile(out, run.Out);
+    const auto read = RunProgram(
+        "python3", {"-c",
+                    "import json, sys\n"
+                    "sys.stdout.reconfigure(encoding='utf-8')\n"
+                    "names = 'name kind encrypted method_name link_target name_bytes mode comment ' + sys.argv[2]\n"
+                    "for line in open(sys.argv[1], encoding='utf-8'):\n"
+                    "  o = json.loads(line)\n"
+                    "  print('|'.join(str(o.get(n, '-')) for n in names.split()))\n",
+                    out.string(), extra});
+    EXPECT_EQ(read.Status, 0) << read.Err << run.Out;
+    return std::make_pair(run.Status, read.Out);
+  };
+  EXPECT_EQ(fields({"--json", "@"}, "time"),
+            std::make_pair(0, std::string("caf\xEF\xBF\xBD.txt|file|False|stored|-|636166e92e747874|0644||"
+                                          "2025-01-14T12:00:00\n"
+                                          "say \"hi\"\x1b.txt|file|False|stored|-|-|0644|its comment|"
+                                          "2025-01-14T12:00:00\n"
+                                          "when.txt|file|False|stored|-|-|0644||2024-05-06T07:08:10Z\n"
+                                          "secret.bin|file|aes-256|deflated|-|-|0644||2025-01-14T12:00:00\n")));
+  // The members and exclusions choose as with -l; -qq changes nothing.
+  EXPECT_EQ(fields({"-qq", "--json", "-v", "@", "*.txt", "-x", "c*"}).second,
+            "say \"hi\"\x1b.txt|file|False|stored|-|-|0644|its comment\nwhen.txt|file|False|stored|-|-|0644|\n");
+  testsupport::WriteFile(work_.Path() / "json.zip", testsupport::ReadFile(work_.Path() / "links.zip"));
+  const auto links = fields({"--json", "-l", "@", "link", "deep", "docs/"}).second;
+  EXPECT_EQ(links,
+            "docs/|directory|False|stored|-|-|0755|\nlink|symlink|False|stored|readme|-|0777|\n"
+            "deep|symlink|False|stored|docs/deep|-|0777|\n");
+  testsupport::WriteFile(work_.Path() / "json.zip", testsupport::ReadFile(work_.Path() / "enc.zip"));
+  EXPECT_EQ(fields({"--json", "@", "readme"}).second.substr(0, 23), "readme|file|traditional");
+}
+
 // A write that fails (the file-size limit here, as a full disk) ends the run as a
 // full disk does, and the file that stood there stays whole.
 TEST(KestrelUnZipReplacing, FailedWriteKeepsTheExistingFile) {
