@@ -181,8 +181,12 @@ TEST_F(KestrelUnZipAsUnzip, SameFilesStatusesAndListings) {
 // hex beside it), a quote and an escape character, the exact time of an
 // extended timestamp and the DOS time as written, the members and -qq.
 TEST_F(KestrelUnZipAsUnzip, JsonLinesForScripts) {
-  // The extended timestamp (0x5455) of 2024-05-06T07:08:10Z, and AES-256 over deflated data (0x9901).
+  // The extended timestamp (0x5455) of 2024-05-06T07:08:10Z.
   const std::string exactTime("\x55\x54\x05\x00\x01\xda\x81\x38\x66", 9);
+  // The NTFS field (0x000a) of 1960-02-29T12:00:00.5Z: before 1970, with a fraction.
+  const std::string ntfs = std::string("\x0a\x00\x20\x00\0\0\0\0\x01\x00\x18\x00\x40\x2b\x1e\xfa\x15\xaa\x92\x01", 20) +
+                           std::string(16, '\0');
+  // AES-256 over deflated data (0x9901).
   const std::string aes(
       "\x01\x99\x07\x00\x02\x00"
       "AE\x03\x08\x00",
@@ -192,6 +196,7 @@ TEST_F(KestrelUnZipAsUnzip, JsonLinesForScripts) {
       ziptest::BuildArchive({{.Name = "caf\xe9.txt", .Data = "c"},
                              {.Name = "say \"hi\"\x1b.txt", .Data = "q", .Comment = "its comment"},
                              {.Name = "when.txt", .Data = "w", .CentralExtra = exactTime, .LocalExtra = exactTime},
+                             {.Name = "old.txt", .Data = "o", .CentralExtra = ntfs, .LocalExtra = ntfs},
                              {.Name = "secret.bin",
                               .Data = std::string(30, 's'),
                               .Method = 99,
@@ -223,9 +228,10 @@ TEST_F(KestrelUnZipAsUnzip, JsonLinesForScripts) {
                                           "say \"hi\"\x1b.txt|file|False|stored|-|-|0644|its comment|"
                                           "2025-01-14T12:00:00\n"
                                           "when.txt|file|False|stored|-|-|0644||2024-05-06T07:08:10Z\n"
+                                          "old.txt|file|False|stored|-|-|0644||1960-02-29T12:00:00.5Z\n"
                                           "secret.bin|file|aes-256|deflated|-|-|0644||2025-01-14T12:00:00\n")));
   // The members and exclusions choose as with -l; -qq changes nothing.
-  EXPECT_EQ(fields({"-qq", "--json", "-v", "@", "*.txt", "-x", "c*"}).second,
+  EXPECT_EQ(fields({"-qq", "--json", "-v", "@", "*.txt", "-x", "c*", "o*"}).second,
             "say \"hi\"\x1b.txt|file|False|stored|-|-|0644|its comment\nwhen.txt|file|False|stored|-|-|0644|\n");
   testsupport::WriteFile(work_.Path() / "json.zip", testsupport::ReadFile(work_.Path() / "links.zip"));
   const auto links = fields({"--json", "-l", "@", "link", "deep", "docs/"}).second;
