@@ -2,7 +2,8 @@
 // loads it, then every entry and comment laid out as -l, -v and -Z1 lay them out;
 // and the input itself as a name, escaped and cut for the progress line. Besides
 // never crashing or hanging: what would reach the terminal holds no control
-// character but its line ends, and a cut name fits the columns it was cut to.
+// character but its line ends, and a cut name fits the columns it was cut to. The
+// lines of --json are each one line of valid UTF-8 without a control character.
 
 #include "tools/unzip_listing.h"
 
@@ -14,6 +15,7 @@
 #include <string_view>
 
 #include "fuzz/fuzz_support.h"
+#include "tools/json_listing.h"
 #include "tools/terminal_text.h"
 #include "unzip/kestrel_unzip.h"
 
@@ -30,6 +32,12 @@ void ExpectShowable(std::string_view text, bool lineEnds) {
   }
 }
 
+// A line of --json: valid UTF-8, its controls escaped, the line end too.
+void ExpectJsonLine(std::string_view line) {
+  if (!kestrel::tool::IsValidUtf8(line)) std::abort();
+  ExpectShowable(line, false);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -37,6 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
   ExpectShowable(TerminalText(bytes), false);
   ExpectShowable(TerminalText(bytes, true), true);
+  ExpectJsonLine(JsonString(bytes));
   const std::size_t columns = size > 0 ? data[0] % 100 : 0;
   if (DisplayWidth(FitToWidth(bytes, columns)) > columns) std::abort();
 
@@ -56,6 +65,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       listing.End();
       ExpectShowable(listing.Text(), true);
     }
+    for (std::int32_t i = 0; entries != nullptr && i < entries->Count(); ++i)
+      ExpectJsonLine(JsonEntryLine(*entries->Items(i),
+                                   {std::string(bytes.substr(0, 8)), unzip.FileComment(i),
+                                    entries->Items(i)->IsSymbolicLink() ? unzip.LinkTarget(i) : std::nullopt}));
   } catch (const std::exception&) {
     // Not an archive, or a damaged one: the tool says so in a line of its own.
   }
