@@ -15,6 +15,7 @@
 #include "tools/terminal_questions.h"
 #include "tools/terminal_text.h"
 #include "tools/unzip_listing.h"
+#include "tools/zipinfo_listing.h"
 #include "unzip/decode/decode_errors.h"
 #include "unzip/decode/methods.h"
 #include "unzip/kestrel_unzip.h"
@@ -132,15 +133,21 @@ class TArchiveRun {
 
   int Run() {
     const bool listing = command_.Action == TToolAction::List || command_.Action == TToolAction::ListVerbose ||
-                         command_.Action == TToolAction::ListNames;
+                         command_.Action == TToolAction::ListNames || command_.Action == TToolAction::ZipInfo;
     // -Z1 prints the names alone, without the archive's line.
-    if (listing && command_.Action != TToolAction::ListNames && command_.Quiet == 0)
+    if (listing && command_.Action != TToolAction::ListNames && command_.Action != TToolAction::ZipInfo &&
+        command_.Quiet == 0)
       platform::WriteConsoleLine(platform::TConsoleStream::Output, TListing::ArchiveLine(archive_));
+    std::optional<TZipInfoRun> zipInfo;
+    // -Z1 is zipinfo's too.
+    if (command_.Action == TToolAction::ZipInfo || command_.Action == TToolAction::ListNames)
+      zipInfo.emplace(command_, archive_, Filtered());
     try {
       if (!pipe_) unzip_.SetZipName(archive_);
       // A stream is extracted as it arrives: its directory is known only at its end.
       if (!pipe_ || listing) {
         split_.Run(archive_, [&] { LoadDirectory(); });
+        if (zipInfo && unzip_.EntryCount() == 0) return zipInfo->ListEmpty(unzip_);
         if (!CheckArchive()) return report_.Status();
       }
       switch (command_.Action) {
@@ -150,6 +157,9 @@ class TArchiveRun {
           return List(TListingKind::Verbose);
         case TToolAction::ListNames:
           return List(TListingKind::NamesOnly);
+        case TToolAction::ZipInfo:
+          zipInfo->List(unzip_, selected_);
+          return ListStatus();
         default:
           return Extract();
       }
@@ -260,6 +270,10 @@ class TArchiveRun {
     }
     listing.End();
     platform::WriteConsoleText(platform::TConsoleStream::Output, listing.Text());
+    return ListStatus();
+  }
+
+  int ListStatus() const {
     // A listing of a few entries does not fail for a member that matched nothing.
     if (report_.Status() <= ExitWarning && Filtered() && selectedCount_ == 0) return ExitNoMatch;
     return report_.Status();
