@@ -162,7 +162,10 @@ std::string MediumRatio(std::uint64_t uncompressed, std::uint64_t compressed) {
 std::string TotalsRatio(std::uint64_t uncompressed, std::uint64_t compressed) {
   const std::int64_t tenths = SavedTenths(uncompressed, compressed);
   const std::uint64_t magnitude = static_cast<std::uint64_t>(tenths < 0 ? -tenths : tenths);
-  return (tenths < 0 ? "-" : "") + std::to_string(magnitude / 10) + "." + std::to_string(magnitude % 10) + "%";
+  char text[48];
+  std::snprintf(text, sizeof text, "%s%" PRIu64 ".%" PRIu64 "%%", tenths < 0 ? "-" : "", magnitude / 10,
+                magnitude % 10);
+  return text;
 }
 
 std::string DateText(const platform::TCalendar& when, bool decimal) {
@@ -237,8 +240,34 @@ std::string MethodAbbreviation(std::uint16_t method, std::uint16_t flags) {
 }
 
 std::string PermissionString(const TZipHeaderInfo& entry) {
-  if (DosAttributesHost(entry.VersionMadeBy >> 8)) return DosAttributesString(entry);
+  const unsigned host = entry.VersionMadeBy >> 8;
+  if (DosAttributesHost(host)) return DosAttributesString(entry);
+  if (host == 1) return AmigaProtection(entry.ExternalAttributes >> 16);
+  if (host == 2) return VmsProtection(entry.ExternalAttributes >> 16, false);
   return UnixModeString(entry.ExternalAttributes >> 16);
+}
+
+std::string AmigaProtection(std::uint32_t mode) {
+  const std::uint32_t type = mode & 06000;
+  std::string text = type == 04000 ? "d" : type == 02000 ? "-" : "?";
+  static constexpr char Letters[] = "hsparwed";
+  for (int bit = 7; bit >= 0; --bit) text += (mode & (1u << bit)) != 0 ? Letters[7 - bit] : '-';
+  return text;
+}
+
+std::string VmsProtection(std::uint32_t mode, bool withSystem) {
+  // Read, write, execute, and delete with write.
+  const auto group = [](unsigned bits) {
+    std::string letters;
+    if ((bits & 4) != 0) letters += 'R';
+    if ((bits & 2) != 0) letters += 'W';
+    if ((bits & 1) != 0) letters += 'E';
+    if ((bits & 2) != 0) letters += 'D';
+    return letters;
+  };
+  const std::string owner = group((mode >> 6) & 7);
+  const std::string text = owner + "," + group((mode >> 3) & 7) + "," + group(mode & 7);
+  return withSystem ? "(" + owner + "," + text + ")" : text;
 }
 
 std::string TypeLetters(const TZipHeaderInfo& entry) {
@@ -307,10 +336,20 @@ void TZipInfoListing::Begin(const TZipInfoArchive& archive) {
 void TZipInfoListing::Empty() { Line("Empty zipfile."); }
 
 std::string TZipInfoListing::EntryLine(const TZipHeaderInfo& entry) const {
-  std::string line = LeftPadded(PermissionString(entry), 10) + " ";
+  const std::string permissions = PermissionString(entry);
   const std::string version = ZipVersionText(static_cast<std::uint8_t>(entry.VersionMadeBy & 0xFF));
-  line += (version.size() < 4 ? " " : "") + version + " " + LeftPadded(HostAbbreviation(entry.VersionMadeBy), 3) + " " +
-          Number(entry.UncompressedSize, 8) + " " + TypeLetters(entry);
+  std::string line(10, ' ');
+  line.append(version.size() < 4 ? "  " : " ").append(version).append(" ");
+  // A longer permission string (VMS's) lies over the version, as zipinfo's does.
+  if (permissions.size() > 10)
+    line = permissions + " " + line.substr(std::min(line.size(), permissions.size() + 1));
+  else
+    line.replace(0, permissions.size(), permissions);
+  line.append(LeftPadded(HostAbbreviation(entry.VersionMadeBy), 3))
+      .append(" ")
+      .append(Number(entry.UncompressedSize, 8))
+      .append(" ")
+      .append(TypeLetters(entry));
   if (options_.Format == TZipInfoFormat::Medium)
     line += MediumRatio(entry.UncompressedSize, SizeWithoutEncryptionHeader(entry));
   else if (options_.Format == TZipInfoFormat::Long)

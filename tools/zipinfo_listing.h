@@ -39,6 +39,13 @@ std::string MethodAbbreviation(std::uint16_t method, std::uint16_t flags);
 /// where the host keeps one, "-rwxa--" from the MS-DOS attributes of a FAT-like
 /// host (with "x" for a program's extension).
 std::string PermissionString(const TZipHeaderInfo& entry);
+/// An Amiga entry's protection (the high 16 bits of its external attributes):
+/// "d" for a folder, "-" for a file, "?" for neither, then "hsparwed" as set.
+std::string AmigaProtection(std::uint32_t mode);
+/// A VMS entry's protection as its Unix-like mode gives it: "RWED" letters for
+/// owner, group and world ("RWED,RE,RE"), in parentheses with the system's
+/// (the owner's) first when withSystem ("(RWED,RWED,RE,RE)").
+std::string VmsProtection(std::uint32_t mode, bool withSystem);
 /// The two letters of the type column: "t" text or "b" binary (upper case when
 /// encrypted), then "x" for an extra field, "l" for sizes after the data, "X" for
 /// both, "-" for neither.

@@ -164,6 +164,26 @@ platform::TCalendar UtcCalendar(std::int64_t seconds) {
   return when;
 }
 
+// The length of the local extra field as the central one lets it be guessed: the
+// central extended timestamp holds the modification time alone, the local one
+// every time its flags name; the old Unix field's local form adds the user and
+// group.
+std::uint64_t LocalExtraLength(const std::string& extra, const TZipHeaderInfo& entry) {
+  std::uint64_t length = entry.CentralExtraLength;
+  for (std::size_t at = 0; at + 4 <= extra.size();) {
+    const std::uint16_t id = U16(extra, at), size = U16(extra, at + 2);
+    if (id == 0x5455 && size >= 1) {
+      const unsigned flags = static_cast<std::uint8_t>(extra[at + 4]) & 7;
+      const unsigned times = (flags & 1) + ((flags >> 1) & 1) + ((flags >> 2) & 1);
+      if (times > 1) length += 4 * (times - 1);
+    } else if (id == 0x5855) {
+      length += 4;
+    }
+    at += 4 + size;
+  }
+  return length;
+}
+
 }  // namespace
 
 TZipInfoReport::TZipInfoReport(const std::string& archive) : archive_(archive) {}
@@ -219,6 +239,18 @@ void TZipInfoReport::Entry(const TZipHeaderInfo& entry, std::uint64_t number, co
   Line("Central directory entry #" + std::to_string(number) + ":");
   Line("---------------------------");
   Line("");
+  // What lies between the entry reported before and this one: a data
+  // descriptor, or bytes of no entry.
+  if (expectedNext_ && *expectedNext_ != entry.LocalHeaderOffset) {
+    const auto gap = static_cast<std::int64_t>(entry.LocalHeaderOffset - *expectedNext_);
+    char text[80];
+    std::snprintf(text, sizeof text, "  There are an extra %lld bytes preceding this file.",
+                  static_cast<long long>(gap));
+    Line(text);
+    Line("");
+  }
+  expectedNext_ =
+      entry.LocalHeaderOffset + 30 + entry.RawName().size() + LocalExtraLength(extra, entry) + entry.CompressedSize;
   Line("  " + ListedPath(entry));
   Line("");
   Field("offset of local header from start of archive", std::to_string(entry.LocalHeaderOffset));
@@ -289,9 +321,15 @@ void TZipInfoReport::AttributeLines(const TZipHeaderInfo& entry) {
     std::snprintf(text, sizeof text, "%06X hex", static_cast<unsigned>(entry.ExternalAttributes >> 8));
     Field("non-MSDOS external file attributes", text);
   } else {
-    std::snprintf(text, sizeof text, "Unix file attributes (%06o octal)",
-                  static_cast<unsigned>(entry.ExternalAttributes >> 16));
-    Field(text, PermissionString(entry));
+    const std::uint32_t mode = entry.ExternalAttributes >> 16;
+    const char* system = host == 1 ? "Amiga" : host == 2 ? "VMS" : "Unix";
+    std::snprintf(text, sizeof text, "%s file attributes (%06o octal)", system, static_cast<unsigned>(mode));
+    std::string value = host == 1   ? AmigaProtection(mode)
+                        : host == 2 ? VmsProtection(mode, true)
+                                    : PermissionString(entry);
+    // The report marks a set-group bit without the group's execute as locking.
+    if (host != 1 && host != 2 && (mode & 02010) == 02000 && value.size() == 10) value[6] = 'l';
+    Field(text, value);
   }
   const auto dos = static_cast<std::uint8_t>(entry.ExternalAttributes & 0xFF);
   std::snprintf(text, sizeof text, "MS-DOS file attributes (%02X hex)", static_cast<unsigned>(dos));
@@ -307,8 +345,8 @@ void TZipInfoReport::ExtraFieldLines(const std::string& extra) {
     const std::string data = extra.substr(at + 4, size);
     at += 4 + size;
     char head[96];
-    std::snprintf(head, sizeof head, "  - A subfield with ID 0x%04x (%s) and %zu data bytes", static_cast<unsigned>(id),
-                  ExtraFieldName(id), size);
+    std::snprintf(head, sizeof head, "  - A subfield with ID 0x%04x (%s) and %llu data bytes",
+                  static_cast<unsigned>(id), ExtraFieldName(id), static_cast<unsigned long long>(size));
     if (id == 0x5455) {
       Line(std::string(head) + ".");
       Line("    The local extra field has UTC/GMT " + TimesHeld(data.empty() ? 0 : static_cast<std::uint8_t>(data[0])) +

@@ -4,6 +4,7 @@
 // fields and its comment, laid out line for line as zipinfo lays them out.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "tools/zipinfo_listing.h"
@@ -40,6 +41,9 @@ class TZipInfoReport {
 
   std::string archive_;
   std::string text_;
+  /// Where the entry after the one reported last should start, as its central
+  /// header tells it (without a data descriptor).
+  std::optional<std::uint64_t> expectedNext_;
 };
 
 }  // namespace kestrel::tool
