@@ -389,6 +389,7 @@ TZipInfoArchive TZipInfoRun::Archive(TKestrelUnZip& unzip) const {
   if (file.IsOpen() && file.Size() >= 0) archive.FileSize = static_cast<std::uint64_t>(file.Size());
   archive.Entries = static_cast<std::uint64_t>(unzip.EntryCount());
   archive.Comment = unzip.ZipComment();
+  archive.PrependedBytes = static_cast<std::uint64_t>(std::max<std::int64_t>(unzip.PrependedBytes(), 0));
   return archive;
 }
 

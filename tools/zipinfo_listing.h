@@ -63,6 +63,9 @@ struct TZipInfoArchive {
   std::uint64_t FileSize = 0;
   std::uint64_t Entries = 0;
   std::string Comment;  ///< empty: none
+  /// Bytes in front of the archive (a self-extractor's program): the offsets
+  /// the headers store are that much smaller than where things lie.
+  std::uint64_t PrependedBytes = 0;
 };
 
 /// Collects the lines of one zipinfo listing (all forms but -v).

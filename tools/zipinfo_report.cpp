@@ -170,6 +170,7 @@ platform::TCalendar UtcCalendar(std::int64_t seconds) {
 // group.
 std::uint64_t LocalExtraLength(const std::string& extra, const TZipHeaderInfo& entry) {
   std::uint64_t length = entry.CentralExtraLength;
+  if ((entry.ExternalAttributes & 0x8000) != 0 && entry.VersionMadeBy >> 8 != 0) length += 8;
   for (std::size_t at = 0; at + 4 <= extra.size();) {
     const std::uint16_t id = U16(extra, at), size = U16(extra, at + 2);
     if (id == 0x5455 && size >= 1) {
@@ -209,14 +210,17 @@ void TZipInfoReport::Begin(const TZipInfoArchive& archive, const TEndCentral& en
     Line(TerminalText(archive.Comment, true));
     Line("========================= zipfile comment ends ===========================");
   }
+  prepended_ = archive.PrependedBytes;
   Line("");
   Line("End-of-central-directory record:");
   Line("-------------------------------");
   Line("");
   Line("  Zip archive file size:                     " + WithHex(archive.FileSize));
-  const std::uint64_t actual = end.CommentPos >= 22 ? end.CommentPos - 22 : 0;
-  Line("  Actual end-cent-dir record offset:         " + WithHex(actual));
-  Line("  Expected end-cent-dir record offset:       " + WithHex(end.CentralDirOffset + end.CentralDirSize));
+  // Where the end records start (a ZIP64 record's place, where there is one)
+  // and where the directory's stored offset and size say they start.
+  const std::uint64_t directory = end.CentralDirOffset >= prepended_ ? end.CentralDirOffset - prepended_ : 0;
+  Line("  Actual end-cent-dir record offset:         " + WithHex(end.RecordsStart));
+  Line("  Expected end-cent-dir record offset:       " + WithHex(directory + end.CentralDirSize));
   Line("  (based on the length of the central directory and its expected offset)");
   Line("");
   Line("  This zipfile constitutes the sole disk of a single-part archive; its");
@@ -224,7 +228,7 @@ void TZipInfoReport::Begin(const TZipInfoArchive& archive, const TEndCentral& en
        (end.TotalEntries == 1 ? " entry." : " entries."));
   Line("  The central directory is " + WithHex(end.CentralDirSize) + " bytes long,");
   Line("  and its (expected) offset in bytes from the beginning of the zipfile");
-  Line("  is " + WithHex(end.CentralDirOffset) + ".");
+  Line("  is " + WithHex(directory) + ".");
   Line("");
 }
 
@@ -253,8 +257,9 @@ void TZipInfoReport::Entry(const TZipHeaderInfo& entry, std::uint64_t number, co
       entry.LocalHeaderOffset + 30 + entry.RawName().size() + LocalExtraLength(extra, entry) + entry.CompressedSize;
   Line("  " + ListedPath(entry));
   Line("");
-  Field("offset of local header from start of archive", std::to_string(entry.LocalHeaderOffset));
-  Line(std::string(ValueColumn, ' ') + "(" + Hex(entry.LocalHeaderOffset, 16) + "h) bytes");
+  const std::uint64_t offset = entry.LocalHeaderOffset >= prepended_ ? entry.LocalHeaderOffset - prepended_ : 0;
+  Field("offset of local header from start of archive", std::to_string(offset));
+  Line(std::string(ValueColumn, ' ') + "(" + Hex(offset, 16) + "h) bytes");
   Field("file system or operating system of origin", HostName(entry.VersionMadeBy));
   Field("version of encoding software", ZipVersionText(static_cast<std::uint8_t>(entry.VersionMadeBy & 0xFF)));
   Field("minimum file system compatibility required", HostName(entry.VersionNeeded));
@@ -275,6 +280,14 @@ void TZipInfoReport::Entry(const TZipHeaderInfo& entry, std::uint64_t number, co
   AttributeLines(entry);
   Line("");
   ExtraFieldLines(extra);
+  // Bit 15 of the attributes' low word: an old Info-ZIP Unix field in the local
+  // header, which a FAT host may have left out.
+  if ((entry.ExternalAttributes & 0x8000) != 0) {
+    Line(std::string("  There ") + (entry.VersionMadeBy >> 8 == 0 ? "may be" : "is") +
+         " a local extra field with ID 0x5855 (old Info-ZIP Unix/OS2/NT) and");
+    Line("  8 data bytes (GMT modification/access times only).");
+    Line("");
+  }
   CommentLines(comment);
 }
 

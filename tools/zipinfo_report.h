@@ -44,6 +44,8 @@ class TZipInfoReport {
   /// Where the entry after the one reported last should start, as its central
   /// header tells it (without a data descriptor).
   std::optional<std::uint64_t> expectedNext_;
+  /// Subtracted from where things lie to give the offsets as stored.
+  std::uint64_t prepended_ = 0;
 };
 
 }  // namespace kestrel::tool
