@@ -181,6 +181,12 @@ TEST_F(KestrelUnZipAsUnzip, SameFilesStatusesAndListings) {
       {"comment.zip", {"-Z", "-v", "@"}},
       {"comment.zip", {"-Z", "-2", "-z", "@", "a.txt"}},
       {"enc.zip", {"-Zm", "@"}},
+      // A data descriptor between two entries; the test zip builder's MS-DOS
+      // attributes and a method unzip does not decode.
+      {"mixed.zip", {"-Z", "-v", "@"}},
+      {"ppmd.zip", {"-Zl", "@"}},
+      {"ppmd.zip", {"-Z", "-v", "@"}},
+      {"evil.zip", {"-Z", "-T", "@"}},
       {"links.zip", {"-Z", "-l", "@"}},
       {"links.zip", {"-Z", "-v", "@", "link"}},
       {"bz.zip", {"-Z", "@"}},
