@@ -158,6 +158,9 @@ class TArchiveRun {
         case TToolAction::ListNames:
           return List(TListingKind::NamesOnly);
         case TToolAction::ZipInfo:
+          for (std::int32_t i = 0; i < unzip_.EntryCount(); ++i)
+            if (selected_[static_cast<std::size_t>(i)] && !NameChecked(*unzip_.ZipInfo()->Items(i), i))
+              selected_[static_cast<std::size_t>(i)] = false;
           zipInfo->List(unzip_, selected_);
           return ListStatus();
         default:
