@@ -223,12 +223,24 @@ void TZipInfoReport::Begin(const TZipInfoArchive& archive, const TEndCentral& en
   Line("  Expected end-cent-dir record offset:       " + WithHex(directory + end.CentralDirSize));
   Line("  (based on the length of the central directory and its expected offset)");
   Line("");
-  Line("  This zipfile constitutes the sole disk of a single-part archive; its");
-  Line("  central directory contains " + std::to_string(end.TotalEntries) +
-       (end.TotalEntries == 1 ? " entry." : " entries."));
-  Line("  The central directory is " + WithHex(end.CentralDirSize) + " bytes long,");
-  Line("  and its (expected) offset in bytes from the beginning of the zipfile");
-  Line("  is " + WithHex(directory) + ".");
+  if (end.ThisDisk == 0 && end.CentralDirDisk == 0) {
+    Line("  This zipfile constitutes the sole disk of a single-part archive; its");
+    Line("  central directory contains " + std::to_string(end.TotalEntries) +
+         (end.TotalEntries == 1 ? " entry." : " entries."));
+    Line("  The central directory is " + WithHex(end.CentralDirSize) + " bytes long,");
+    Line("  and its (expected) offset in bytes from the beginning of the zipfile");
+    Line("  is " + WithHex(directory) + ".");
+  } else {
+    Line("  This zipfile constitutes disk " + std::to_string(end.ThisDisk + 1) +
+         " of a multi-part archive.  The central");
+    Line("  directory starts on disk " + std::to_string(end.CentralDirDisk + 1) +
+         " at an offset within that archive part");
+    Line("  of " + WithHex(directory) + " bytes.  The entire");
+    Line("  central directory is " + WithHex(end.CentralDirSize) + " bytes long.");
+    Line("  " + std::to_string(end.EntriesThisDisk) +
+         " of the archive entries are contained within this zipfile volume,");
+    Line("  out of a total of " + std::to_string(end.TotalEntries) + " entries.");
+  }
   Line("");
 }
 
