@@ -387,6 +387,8 @@ TZipInfoArchive TZipInfoRun::Archive(TKestrelUnZip& unzip) const {
   platform::TFile file = platform::TFile::Open(archive_, platform::TFileAccess::Read, platform::TFileShare::ReadWrite,
                                                platform::TFileCreation::OpenExisting);
   if (file.IsOpen() && file.Size() >= 0) archive.FileSize = static_cast<std::uint64_t>(file.Size());
+  // From standard input: the bytes read, which the listing reads to the end.
+  if (TStream* input = unzip.InputStream()) archive.FileSize = static_cast<std::uint64_t>(input->Position());
   archive.Entries = static_cast<std::uint64_t>(unzip.EntryCount());
   archive.Comment = unzip.ZipComment();
   archive.PrependedBytes = static_cast<std::uint64_t>(std::max<std::int64_t>(unzip.PrependedBytes(), 0));
