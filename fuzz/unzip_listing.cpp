@@ -1,5 +1,7 @@
 // kestrel-unzip's listings of arbitrary bytes: the directory loaded as the tool
-// loads it, then every entry and comment laid out as -l, -v and -Z1 lay them out;
+// loads it, then every entry and comment laid out as -l, -v and -Z1 lay them out,
+// and as zipinfo mode's long, medium and verbose forms (the last reads the
+// extra fields again from the file);
 // and the input itself as a name, escaped and cut for the progress line. Besides
 // never crashing or hanging: what would reach the terminal holds no control
 // character but its line ends, and a cut name fits the columns it was cut to. The
@@ -17,6 +19,8 @@
 #include "fuzz/fuzz_support.h"
 #include "tools/json_listing.h"
 #include "tools/terminal_text.h"
+#include "tools/zipinfo_listing.h"
+#include "tools/zipinfo_report.h"
 #include "unzip/kestrel_unzip.h"
 
 namespace {
@@ -65,6 +69,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       listing.End();
       ExpectShowable(listing.Text(), true);
     }
+    TZipInfoArchive archive;
+    archive.Comment = unzip.ZipComment();
+    for (const TZipInfoFormat format : {TZipInfoFormat::Long, TZipInfoFormat::Medium}) {
+      TZipInfoListing listing({.Format = format, .Comment = true, .DecimalTimes = format == TZipInfoFormat::Medium},
+                              false);
+      listing.Begin(archive);
+      for (std::int32_t i = 0; entries != nullptr && i < entries->Count(); ++i) listing.Entry(*entries->Items(i));
+      listing.End();
+      ExpectShowable(listing.Text(), true);
+    }
+    TZipInfoReport report(work + "input.zip");
+    report.Begin(archive, unzip.EndCentral());
+    for (std::int32_t i = 0; entries != nullptr && i < entries->Count(); ++i)
+      report.Entry(*entries->Items(i), static_cast<std::uint64_t>(i) + 1, unzip.FileComment(i));
+    ExpectShowable(report.Text(), true);
     for (std::int32_t i = 0; entries != nullptr && i < entries->Count(); ++i)
       ExpectJsonLine(JsonEntryLine(*entries->Items(i),
                                    {std::string(bytes.substr(0, 8)), unzip.FileComment(i),

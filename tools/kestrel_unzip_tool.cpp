@@ -16,6 +16,7 @@
 #include "tools/terminal_questions.h"
 #include "tools/terminal_text.h"
 #include "tools/unzip_listing.h"
+#include "tools/zipinfo_listing.h"
 #include "unzip/decode/decode_errors.h"
 #include "unzip/decode/methods.h"
 #include "unzip/kestrel_unzip.h"
@@ -133,15 +134,21 @@ class TArchiveRun {
 
   int Run() {
     const bool listing = command_.Action == TToolAction::List || command_.Action == TToolAction::ListVerbose ||
-                         command_.Action == TToolAction::ListNames;
+                         command_.Action == TToolAction::ListNames || command_.Action == TToolAction::ZipInfo;
     // -Z1 prints the names alone, without the archive's line; --json prints its objects alone.
-    if (listing && command_.Action != TToolAction::ListNames && command_.Quiet == 0 && !command_.Json)
+    if (listing && command_.Action != TToolAction::ListNames && command_.Action != TToolAction::ZipInfo &&
+        command_.Quiet == 0 && !command_.Json)
       platform::WriteConsoleLine(platform::TConsoleStream::Output, TListing::ArchiveLine(archive_));
+    std::optional<TZipInfoRun> zipInfo;
+    // -Z1 is zipinfo's too.
+    if (command_.Action == TToolAction::ZipInfo || command_.Action == TToolAction::ListNames)
+      zipInfo.emplace(command_, archive_, Filtered());
     try {
       if (!pipe_) unzip_.SetZipName(archive_);
       // A stream is extracted as it arrives: its directory is known only at its end.
       if (!pipe_ || listing) {
         split_.Run(archive_, [&] { LoadDirectory(); });
+        if (zipInfo && unzip_.EntryCount() == 0) return zipInfo->ListEmpty(unzip_);
         if (!CheckArchive()) return report_.Status();
       }
       switch (command_.Action) {
@@ -151,6 +158,12 @@ class TArchiveRun {
           return List(TListingKind::Verbose);
         case TToolAction::ListNames:
           return List(TListingKind::NamesOnly);
+        case TToolAction::ZipInfo:
+          for (std::int32_t i = 0; i < unzip_.EntryCount(); ++i)
+            if (selected_[static_cast<std::size_t>(i)] && !NameChecked(*unzip_.ZipInfo()->Items(i), i))
+              selected_[static_cast<std::size_t>(i)] = false;
+          zipInfo->List(unzip_, selected_);
+          return ListStatus();
         default:
           return Extract();
       }
@@ -267,6 +280,10 @@ class TArchiveRun {
       listing.End();
       platform::WriteConsoleText(platform::TConsoleStream::Output, listing.Text());
     }
+    return ListStatus();
+  }
+
+  int ListStatus() const {
     // A listing of a few entries does not fail for a member that matched nothing.
     if (report_.Status() <= ExitWarning && Filtered() && selectedCount_ == 0) return ExitNoMatch;
     return report_.Status();

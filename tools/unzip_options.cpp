@@ -20,8 +20,6 @@ enum class TArgument {
 /// How strong an action is when several are given.
 int ActionRank(TToolAction action) {
   switch (action) {
-    case TToolAction::ListNames:
-      return 5;
     case TToolAction::Test:
       return 4;
     case TToolAction::Pipe:
@@ -45,6 +43,8 @@ struct TCommandDraft {
   unsigned ActionsGiven = 0;
   /// The words that follow are exclusions (after -x, up to the next option).
   bool InExclusions = false;
+  /// -Z came first: the options that follow are zipinfo's.
+  bool ZipInfoMode = false;
   /// Why an option's argument is refused.
   std::string Error;
 
@@ -108,6 +108,29 @@ bool Threads(TCommandDraft& draft, const std::string& argument) {
   return true;
 }
 
+/// -Z: zipinfo mode, the listing of zipinfo.
+bool ZipInfoMode(TCommandDraft& draft, const std::string&) {
+  draft.ZipInfoMode = true;
+  draft.Command.Action = TToolAction::ZipInfo;
+  return true;
+}
+
+/// One of zipinfo's formats; the last given wins.
+template <TZipInfoFormat Format>
+bool ZipInfoFormat(TCommandDraft& draft, const std::string&) {
+  draft.Command.ZipInfo.Format = Format;
+  return true;
+}
+
+/// One of zipinfo's switches (-h, -t, -z, -T).
+template <bool TZipInfoOptions::*Field>
+bool ZipInfoSwitch(TCommandDraft& draft, const std::string&) {
+  draft.Command.ZipInfo.*Field = true;
+  return true;
+}
+
+bool Ignore(TCommandDraft&, const std::string&) { return true; }
+
 bool Help(TCommandDraft& draft, const std::string&) {
   draft.Special = TToolAction::Help;
   return true;
@@ -133,7 +156,6 @@ constexpr TOptionSpec OptionTable[] = {
     {"l", TArgument::None, "", "list the entries: length, date, time, name, and the totals", Choose<TToolAction::List>},
     {"v", TArgument::None, "", "list verbosely: length, method, size, ratio, date, time, CRC-32, name",
      Choose<TToolAction::ListVerbose>},
-    {"Z1", TArgument::None, "", "list the names only, one a line", Choose<TToolAction::ListNames>},
     {"t", TArgument::None, "", "test: decode every entry and check its CRC-32, write nothing",
      Choose<TToolAction::Test>},
     {"p", TArgument::None, "", "write the entries' bytes to standard output, nothing else", Choose<TToolAction::Pipe>},
@@ -164,6 +186,34 @@ constexpr TOptionSpec OptionTable[] = {
     {"h", TArgument::None, "", "show this text", Help},
     {"-help", TArgument::None, "", "", Help},
     {"-version", TArgument::None, "", "show the version", Version},
+    {"Z", TArgument::None, "", "zipinfo mode: the options that follow are zipinfo's, below (-Z1: the names only)",
+     ZipInfoMode},
+};
+
+// zipinfo's options, which follow -Z.
+constexpr TOptionSpec ZipInfoTable[] = {
+    {"1", TArgument::None, "", "the names only, one a line", ZipInfoFormat<TZipInfoFormat::NamesOnly>},
+    {"2", TArgument::None, "", "the names only, with the lines -h, -t and -z ask for",
+     ZipInfoFormat<TZipInfoFormat::Names>},
+    {"s", TArgument::None, "", "short: permissions, version, system, size, type, method, date, time, name (default)",
+     ZipInfoFormat<TZipInfoFormat::Short>},
+    {"m", TArgument::None, "", "medium: the short form with the compression ratio",
+     ZipInfoFormat<TZipInfoFormat::Medium>},
+    {"l", TArgument::None, "", "long: the short form with the compressed size", ZipInfoFormat<TZipInfoFormat::Long>},
+    {"v", TArgument::None, "", "verbose: every field of the end record and of each entry",
+     ZipInfoFormat<TZipInfoFormat::Verbose>},
+    {"h", TArgument::None, "", "the header: the archive's name, size and number of entries",
+     ZipInfoSwitch<&TZipInfoOptions::Header>},
+    {"t", TArgument::None, "", "the totals of the entries listed", ZipInfoSwitch<&TZipInfoOptions::Totals>},
+    {"z", TArgument::None, "", "the archive's comment", ZipInfoSwitch<&TZipInfoOptions::Comment>},
+    {"T", TArgument::None, "", "times as sortable decimals, yyyymmdd.hhmmss",
+     ZipInfoSwitch<&TZipInfoOptions::DecimalTimes>},
+    {"M", TArgument::None, "", "accepted; the output is not paged", Ignore},
+    {"C", TArgument::None, "", "accepted; members match without regard to case anyway", Ignore},
+    {"O", TArgument::One, "CHARSET", "as -O above", Store<&TToolCommand::NameCharset>},
+    {"I", TArgument::One, "CHARSET", "as -I above", Store<&TToolCommand::UnixNameCharset>},
+    {"x", TArgument::List, "MEMBER ...", "leave out the entries that match", Exclude},
+    {"-json", TArgument::None, "", "as --json above: the same objects", Set<&TToolCommand::Json, true>},
 };
 
 class TParser {
@@ -188,6 +238,7 @@ class TParser {
         return {std::nullopt, draft_.Error};
       }
     }
+    if (draft_.ZipInfoMode) return ZipInfoCommand();
     if (draft_.Special) {
       command.Action = *draft_.Special;
       return {command, {}};
@@ -223,12 +274,30 @@ class TParser {
     }
   }
 
+  /// The command of zipinfo mode: without an archive, the usage; -Z1 lists the
+  /// names alone.
+  TParsedCommand ZipInfoCommand() {
+    TToolCommand& command = draft_.Command;
+    if (!haveArchive_) {
+      command.Action = TToolAction::Help;
+      return {command, {}};
+    }
+    if (command.Archive.empty()) return {std::nullopt, "the archive's name is empty"};
+    // --json gives the objects of any listing, zipinfo's formats too.
+    if (command.Json)
+      command.Action = TToolAction::List;
+    else if (command.ZipInfo.Format == TZipInfoFormat::NamesOnly)
+      command.Action = TToolAction::ListNames;
+    return {command, {}};
+  }
+
   // One word of options: "--help", or single letters grouped ("-qo", "-dDIR").
   bool Options(const std::string& word) {
     std::size_t at = 1;
     while (at < word.size()) {
       const std::string_view rest = std::string_view(word).substr(at);
-      const TOptionSpec* found = Find(rest);
+      const bool zipInfo = draft_.ZipInfoMode;
+      const TOptionSpec* found = zipInfo ? Find(rest, ZipInfoTable) : Find(rest, OptionTable);
       if (found == nullptr) {
         draft_.Error = "unknown option -" + std::string(rest.substr(0, rest.starts_with("-") ? rest.size() : 1));
         return false;
@@ -250,14 +319,20 @@ class TParser {
       // Words after -x are exclusions up to the next option.
       draft_.InExclusions = false;
       if (!found->Apply(draft_, argument)) return false;
+      // zipinfo mode is asked for by the first option alone.
+      if (draft_.ZipInfoMode != zipInfo && (next_ != 1 || at != 2)) {
+        draft_.Error = "-Z must be the first option (zipinfo mode)";
+        return false;
+      }
     }
     return true;
   }
 
-  /// The option that the rest of a word starts with, the longest that fits.
-  static const TOptionSpec* Find(std::string_view rest) {
+  /// The option of a table that the rest of a word starts with, the longest that fits.
+  template <std::size_t Count>
+  static const TOptionSpec* Find(std::string_view rest, const TOptionSpec (&table)[Count]) {
     const TOptionSpec* found = nullptr;
-    for (const TOptionSpec& spec : OptionTable) {
+    for (const TOptionSpec& spec : table) {
       // A long option is the whole word ("--threads=4" with its argument); a
       // letter may be followed by others.
       const bool fits = spec.Name.front() == '-'
@@ -317,6 +392,27 @@ std::vector<std::string> Wrapped(const std::string& text) {
   return lines;
 }
 
+/// The usage lines of a table's options, each with its meaning. Spellings of
+/// one option share a line: "-h, --help".
+template <std::size_t Count>
+void AddOptionLines(const TOptionSpec (&table)[Count], std::vector<std::string>& lines) {
+  std::vector<std::pair<std::string, std::string_view>> rows;
+  for (std::size_t i = 0; i < Count; ++i) {
+    const TOptionSpec& spec = table[i];
+    std::string name = "-";
+    name += spec.Name;
+    if (!spec.Argument.empty()) name.append(" ").append(spec.Argument);
+    if (i > 0 && spec.Meaning.empty())
+      rows.back().first.append(", ").append(name);
+    else
+      rows.emplace_back("  " + name, spec.Meaning);
+  }
+  for (auto& [left, meaning] : rows) {
+    left.resize(std::max<std::size_t>(left.size() + 2, 18), ' ');
+    lines.push_back(left + std::string(meaning));
+  }
+}
+
 }  // namespace
 
 TParsedCommand ParseToolCommand(const std::vector<std::string>& arguments) { return TParser(arguments).Run(); }
@@ -340,22 +436,10 @@ std::vector<std::string> ToolUsage() {
                                 "encryptions are skipped, with the reason.",
                                 "",
                             });
-  // Spellings of one option share a line: "-h, --help".
-  std::vector<std::pair<std::string, std::string_view>> rows;
-  for (std::size_t i = 0; i < std::size(OptionTable); ++i) {
-    const TOptionSpec& spec = OptionTable[i];
-    std::string name = "-";
-    name += spec.Name;
-    if (!spec.Argument.empty()) name.append(" ").append(spec.Argument);
-    if (i > 0 && spec.Meaning.empty())
-      rows.back().first.append(", ").append(name);
-    else
-      rows.emplace_back("  " + name, spec.Meaning);
-  }
-  for (auto& [left, meaning] : rows) {
-    left.resize(std::max<std::size_t>(left.size() + 2, 18), ' ');
-    lines.push_back(left + std::string(meaning));
-  }
+  AddOptionLines(OptionTable, lines);
+  lines.insert(lines.end(),
+               {"", "zipinfo mode (-Z first): kestrel-unzip -Z [OPTIONS] ARCHIVE [MEMBER ...] [-x MEMBER ...]"});
+  AddOptionLines(ZipInfoTable, lines);
   lines.insert(lines.end(), {
                                 "",
                                 "Most used:",

@@ -14,8 +14,22 @@
 namespace kestrel::tool {
 
 /// What a run does. Several listing and testing options may be given together;
-/// the strongest wins, as with unzip: -Z1, then -t, then -p, then -v, then -l.
-enum class TToolAction { Extract, List, ListVerbose, ListNames, Test, Pipe, Help, Version };
+/// the strongest wins, as with unzip: -t, then -p, then -v, then -l. -Z as the
+/// first option makes the run zipinfo's listing (ZipInfo; ListNames for -Z1, the
+/// names alone).
+enum class TToolAction { Extract, List, ListVerbose, ListNames, Test, Pipe, Help, Version, ZipInfo };
+
+/// zipinfo's listing formats: -1, -2, -s, -m, -l, -v; Default when none is given.
+enum class TZipInfoFormat { Default, NamesOnly, Names, Short, Medium, Long, Verbose };
+
+/// zipinfo mode's options (kestrel-unzip -Z ...).
+struct TZipInfoOptions {
+  TZipInfoFormat Format = TZipInfoFormat::Default;
+  bool Header = false;        ///< -h: the archive's lines
+  bool Totals = false;        ///< -t: the totals line
+  bool Comment = false;       ///< -z: the archive's comment
+  bool DecimalTimes = false;  ///< -T: times as yyyymmdd.hhmmss
+};
 
 /// What happens to a file that exists where an entry goes.
 enum class TOverwrite {
@@ -40,6 +54,7 @@ struct TToolCommand {
   std::string NameCharset;              ///< -O: names from systems other than Unix
   std::string UnixNameCharset;          ///< -I: names made on Unix
   int Threads = 0;                      ///< --threads; 0: one per processor
+  TZipInfoOptions ZipInfo;              ///< after -Z
   bool Json = false;                    ///< --json: the listing as JSON Lines, one object per entry
 };
 
