@@ -10,6 +10,8 @@
 #include "platform/code_page.h"
 #include "platform/file_system.h"
 #include "platform/host_ui.h"
+#include "tools/archive_operands.h"
+#include "tools/entry_lines.h"
 #include "tools/progress_line.h"
 #include "tools/run_report.h"
 #include "tools/terminal_questions.h"
@@ -95,13 +97,14 @@ class TSplitGuard {
   std::int32_t parts_ = 0;
 };
 
-/// Where -t and -p send the entries' bytes: nowhere, so that only the CRC is
-/// left (-t), or to standard output as they are (-p).
+/// Where -t, -p and -c send the entries' bytes: nowhere, so that only the CRC is
+/// left (-t), or to standard output as they are (-p; -c after each entry's line).
 class TEntrySink final : public TStream {
  public:
-  explicit TEntrySink(bool toStandardOutput) : toStandardOutput_(toStandardOutput) {}
+  TEntrySink(bool toStandardOutput, TEntryLines* lines) : toStandardOutput_(toStandardOutput), lines_(lines) {}
   std::int32_t Read(void*, std::int32_t) override { return 0; }
   std::int32_t Write(const void* buffer, std::int32_t count) override {
+    if (lines_ != nullptr) lines_->BeforeData();
     if (toStandardOutput_ &&
         !platform::WriteConsoleText(platform::TConsoleStream::Output,
                                     {static_cast<const char*>(buffer), static_cast<std::size_t>(count)}))
@@ -114,6 +117,7 @@ class TEntrySink final : public TStream {
 
  private:
   bool toStandardOutput_;
+  TEntryLines* lines_;
 };
 
 /// One run over one archive: the directory loaded, the members matched, then a
@@ -133,15 +137,19 @@ class TArchiveRun {
   int Run() {
     const bool listing = command_.Action == TToolAction::List || command_.Action == TToolAction::ListVerbose ||
                          command_.Action == TToolAction::ListNames;
-    // -Z1 prints the names alone, without the archive's line.
-    if (listing && command_.Action != TToolAction::ListNames && command_.Quiet == 0)
+    // -Z1 and -p print the names or the bytes alone, without the archive's line.
+    if (command_.Action != TToolAction::ListNames && command_.Action != TToolAction::Pipe && command_.Quiet == 0)
       platform::WriteConsoleLine(platform::TConsoleStream::Output, TListing::ArchiveLine(archive_));
     try {
       if (!pipe_) unzip_.SetZipName(archive_);
       // A stream is extracted as it arrives: its directory is known only at its end.
-      if (!pipe_ || listing) {
+      if (!pipe_ || listing || command_.Action == TToolAction::Comment) {
         split_.Run(archive_, [&] { LoadDirectory(); });
+        opened_ = true;
+        // -z shows the comment of an empty archive too, and nothing else.
+        if (command_.Action == TToolAction::Comment) return ShowComment(command_.Quiet < 3);
         if (!CheckArchive()) return report_.Status();
+        if (!listing) ShowComment(command_.Quiet == 0);
       }
       switch (command_.Action) {
         case TToolAction::List:
@@ -158,8 +166,18 @@ class TArchiveRun {
     }
   }
 
+  /// Whether the archive was read: its directory loaded (or its stream begun).
+  bool Opened() const { return opened_ || pipe_.has_value(); }
+
  private:
   // ---- Before any entry -------------------------------------------------------
+
+  /// The archive's comment on stdout, after the archive's line, when shown.
+  int ShowComment(bool shown) {
+    const std::string comment = unzip_.ZipComment();
+    if (shown && !comment.empty()) report_.Print(CommentLines(comment));
+    return report_.Status();
+  }
 
   /// Loads the directory. An archive without an end record (cut off, or never
   /// finished) is read from its local headers, as unzip repairs what it can; a
@@ -294,13 +312,16 @@ class TArchiveRun {
   int Extract() {
     // The directory of a split archive lists, but its entries lie in the other parts.
     if (unzip_.EndCentral().ThisDisk != 0) RefuseSplitArchive(archive_, unzip_.EndCentral().ThisDisk + 1);
-    TEntrySink sink(command_.Action == TToolAction::Pipe);
+    lines_.emplace(command_, unzip_, report_, selected_);
+    const bool toScreen = command_.Action == TToolAction::ToScreen;
+    TEntrySink sink(command_.Action == TToolAction::Pipe || toScreen, toScreen ? &*lines_ : nullptr);
     if (!ToFiles()) unzip_.SetOutputStream(&sink);
     ApplySettings();
     StartProgress();
     ConnectEvents();
 
     unzip_.UnZip();
+    lines_->End();
     if (progress_) progress_->Clear();
     report_.SetProgress(nullptr);
     if (pipe_) {
@@ -350,7 +371,7 @@ class TArchiveRun {
   /// The progress line, for files and -t on a terminal. The run keeps it: a
   /// failure that ends the extraction is said after it, and clears it first.
   void StartProgress() {
-    if (command_.Action != TToolAction::Pipe && command_.Quiet == 0 &&
+    if (command_.Action != TToolAction::Pipe && command_.Action != TToolAction::ToScreen && command_.Quiet == 0 &&
         platform::ConsoleIsTerminal(platform::TConsoleStream::Error)) {
       progress_.emplace();
       report_.SetProgress(&*progress_);
@@ -362,21 +383,30 @@ class TArchiveRun {
     unzip_.OnTotalPercentDone = [this](TKestrelUnZip& sender, std::int32_t percent) { PercentDone(sender, percent); };
     unzip_.OnStartUnZipInfo = [this](TKestrelUnZip&, std::int32_t numFiles, std::int64_t, bool& stopNow) {
       StartUnZipInfo(numFiles, stopNow);
+      if (!stopNow) lines_->Begin();
     };
     unzip_.OnStartUnZip = [this](TKestrelUnZip& sender, std::int32_t index, std::string& fName, bool& skip) {
       StartEntry(sender, index, fName, skip);
     };
-    unzip_.OnEndUnZip = [this](TKestrelUnZip&, std::int32_t, const std::string&) { ++succeeded_; };
+    unzip_.OnEndUnZip = [this](TKestrelUnZip&, std::int32_t index, const std::string& fName) {
+      ++succeeded_;
+      lines_->Done(index, fName);
+    };
     unzip_.OnSkippingFile = [this](TKestrelUnZip& sender, TSkipReason reason, const std::string&, std::int32_t index,
-                                   bool&) { Skipped(*sender.ZipInfo()->Items(index), index, reason); };
+                                   bool&) {
+      lines_->Dropped(index);
+      Skipped(*sender.ZipInfo()->Items(index), index, reason);
+    };
     unzip_.OnBadCRC = [this](TKestrelUnZip& sender, std::uint32_t computed, std::uint32_t stored, std::int32_t index) {
       BadCrc(sender, computed, stored, index);
     };
     unzip_.OnBadPassword = [this](TKestrelUnZip& sender, std::int32_t index, std::string& newPassword) {
+      lines_->Reach(index);
       questions_.AskPassword(*sender.ZipInfo()->Items(index), index, newPassword);
     };
     unzip_.OnPromptForOverwrite = [this](TKestrelUnZip& sender, bool& overWriteIt, std::int32_t index,
                                          std::string& fName) {
+      lines_->Reach(index);
       overWriteIt = questions_.MayReplace(sender, index, fName);
     };
   }
@@ -417,6 +447,7 @@ class TArchiveRun {
   /// Before each entry: whether it is skipped, and what is said of it.
   void StartEntry(TKestrelUnZip& sender, std::int32_t index, const std::string& fName, bool& skip) {
     if (platform::InterruptRequested()) throw EUserCanceled("User Aborted Operation");
+    lines_->Reach(index);
     const TZipHeaderInfo& entry = *sender.ZipInfo()->Items(index);
     NameCutWarning(entry);
     if (const auto reason = UnsupportedReason(entry)) {
@@ -437,6 +468,7 @@ class TArchiveRun {
       report_.Raise(ExitWarning);
     }
     if (progress_) progress_->File(ListedPath(entry));
+    lines_->Started(index, fName);
   }
 
   /// An entry whose bytes failed their CRC, or whose decoder saw damage.
@@ -446,6 +478,7 @@ class TArchiveRun {
     // has nothing to add; output past the declared size is cut off and leaves
     // the CRC to tell.
     const TDecodeResult result = sender.DecodeResult();
+    lines_->Failed(index, computed, stored, result != drDecoded && result != drTooLarge);
     std::string text = "bad CRC " + CrcText(computed) + " (should be " + CrcText(stored) + ")";
     if (result == drTooLarge)
       text += "; " + DecodeResultText(result, sender.DecodeDetail());
@@ -549,19 +582,24 @@ class TArchiveRun {
   }
 
   void TestSummary() {
-    const std::uint64_t tested = succeeded_ + crcErrors_;
+    // unzip counts the folder entries it passed as tested.
+    std::uint64_t tested = succeeded_ + crcErrors_;
+    const TSortedZip* entries = unzip_.ZipInfo();
+    for (std::int32_t i = 0; entries != nullptr && i < entries->Count(); ++i) {
+      const TZipHeaderInfo& entry = *entries->Items(i);
+      if (static_cast<std::size_t>(i) < selected_.size() && selected_[static_cast<std::size_t>(i)] &&
+          entry.FileName().empty() && !entry.Nameless())
+        ++tested;
+    }
     std::vector<std::string> lines;
     const std::string& name = report_.Archive();
-    if (crcErrors_ > 0)
-      lines.push_back("Errors detected in " + std::to_string(crcErrors_) + " of the " + Plural(tested, "file") +
-                      " tested in " + name + ".");
-    else if (damaged_ + nameless_ > 0)
-      // What could not be tested is no success: the standard output says so as
-      // well as the lines on stderr.
+    // What could not be tested is no success: the standard output says so as
+    // well as the lines on stderr.
+    if (crcErrors_ + damaged_ + nameless_ > 0)
       lines.push_back("At least one error was detected in " + name + ".");
     else if (tested == 0)
       lines.push_back("Caution: zero files tested in " + name + ".");
-    else if (badPasswords_ + unsupported_ == 0)
+    else if (badPasswords_ + unsupported_ == 0 && !Filtered())
       lines.push_back("No errors detected in compressed data of " + name + ".");
     else
       lines.push_back("No errors detected in " + name + " for the " + Plural(tested, "file") + " tested.");
@@ -634,6 +672,10 @@ class TArchiveRun {
   /// The progress line of an extraction on a terminal; report_ clears it before
   /// each of its lines, the last one too.
   std::optional<TProgressLine> progress_;
+  /// The entries' lines on stdout, during an extraction, a test or -c.
+  std::optional<TEntryLines> lines_;
+  /// The directory was loaded.
+  bool opened_ = false;
 };
 
 /// The archive as named, or NAME.zip (NAME.ZIP) when NAME is not there, as unzip
@@ -644,6 +686,40 @@ std::optional<std::string> FindArchive(const std::string& name, int& error) {
   for (const char* extension : {".zip", ".ZIP"})
     if (platform::QueryFileKind(name + extension)) return name + extension;
   return std::nullopt;
+}
+
+/// The end of a run over several archives: unzip's counts, on stdout for -t (where
+/// unzip says everything), on stderr otherwise; -p says nothing.
+void SayTally(const TToolCommand& command, const TArchiveTally& tally) {
+  if (command.Action == TToolAction::Pipe) return;
+  const bool toOutput = command.Action == TToolAction::Test;
+  const auto stream = toOutput ? platform::TConsoleStream::Output : platform::TConsoleStream::Error;
+  if (!toOutput || command.Quiet < 2) platform::WriteConsoleLine(stream, "");
+  for (const std::string& line : tally.Lines()) platform::WriteConsoleLine(stream, line);
+}
+
+/// The archives a name with wildcards stands for, each processed in turn, in
+/// sorted order, with a blank line after each one read; the status is the worst.
+int RunArchives(const TToolCommand& command) {
+  const TArchiveMatches matches = MatchArchives(command.Archive);
+  if (matches.Files.size() == 1 && matches.Folders == 0) return TArchiveRun(command, matches.Files.front()).Run();
+  TArchiveTally tally(matches.Folders);
+  if (matches.Files.empty()) {
+    TRunReport(command.Archive).Say("no archive matches");
+    tally.Add(ExitNotFound, false);
+  }
+  const bool separated =
+      command.Quiet == 0 && command.Action != TToolAction::Pipe && command.Action != TToolAction::ListNames;
+  for (std::size_t i = 0; i < matches.Files.size(); ++i) {
+    TArchiveRun run(command, matches.Files[i]);
+    const int status = run.Run();
+    tally.Add(status, run.Opened());
+    if (status == ExitInterrupted) return status;
+    if (separated && run.Opened() && i + 1 < matches.Files.size())
+      platform::WriteConsoleLine(platform::TConsoleStream::Output, "");
+  }
+  SayTally(command, tally);
+  return tally.Status();
 }
 
 }  // namespace
@@ -673,6 +749,7 @@ int RunKestrelUnZip(const std::vector<std::string>& arguments) {
   }
   platform::TInterruptCatcher interrupts;
   if (command.Archive == StandardInputName) return TArchiveRun(command, command.Archive).Run();
+  if (HasWildcards(command.Archive) && !platform::QueryFileKind(command.Archive)) return RunArchives(command);
   int error = 0;
   const std::optional<std::string> archive = FindArchive(command.Archive, error);
   if (!archive) {

@@ -21,10 +21,14 @@ enum class TArgument {
 int ActionRank(TToolAction action) {
   switch (action) {
     case TToolAction::ListNames:
-      return 5;
+      return 7;
+    case TToolAction::Comment:
+      return 6;
     case TToolAction::Test:
-      return 4;
+      return 5;
     case TToolAction::Pipe:
+      return 4;
+    case TToolAction::ToScreen:
       return 3;
     case TToolAction::ListVerbose:
       return 2;
@@ -137,6 +141,9 @@ constexpr TOptionSpec OptionTable[] = {
     {"t", TArgument::None, "", "test: decode every entry and check its CRC-32, write nothing",
      Choose<TToolAction::Test>},
     {"p", TArgument::None, "", "write the entries' bytes to standard output, nothing else", Choose<TToolAction::Pipe>},
+    {"c", TArgument::None, "", "write the entries' bytes to standard output, each after a line with its name",
+     Choose<TToolAction::ToScreen>},
+    {"z", TArgument::None, "", "show the archive's comment only", Choose<TToolAction::Comment>},
     {"d", TArgument::One, "DIR", "extract into DIR (default: the current folder)", Destination},
     {"x", TArgument::List, "MEMBER ...", "leave out the entries that match", Exclude},
     {"j", TArgument::None, "", "junk paths: every file straight into the destination",
@@ -201,6 +208,11 @@ class TParser {
     if (command.Archive.empty()) return {std::nullopt, "the archive's name is empty"};
     if (draft_.Given(TToolAction::Pipe) && draft_.Given(TToolAction::Test))
       return {std::nullopt, "-p and -t cannot be given together"};
+    if (draft_.Given(TToolAction::ToScreen) && draft_.Given(TToolAction::Test))
+      return {std::nullopt, "-c and -t cannot be given together"};
+    // -p says nothing but the bytes: beside -z, the comment alone.
+    if (command.Action == TToolAction::Comment && draft_.Given(TToolAction::Pipe))
+      command.Quiet = std::max(command.Quiet, 1);
     return {command, {}};
   }
 

@@ -14,8 +14,20 @@
 namespace kestrel::tool {
 
 /// What a run does. Several listing and testing options may be given together;
-/// the strongest wins, as with unzip: -Z1, then -t, then -p, then -v, then -l.
-enum class TToolAction { Extract, List, ListVerbose, ListNames, Test, Pipe, Help, Version };
+/// the strongest wins, as with unzip: -Z1, then -z, then -t, then -p, then -c,
+/// then -v, then -l.
+enum class TToolAction {
+  Extract,
+  List,
+  ListVerbose,
+  ListNames,
+  Test,
+  Pipe,
+  Help,
+  Version,
+  ToScreen,  ///< -c: the entries' bytes on stdout, each after its name
+  Comment,   ///< -z: the archive's comment alone
+};
 
 /// What happens to a file that exists where an entry goes.
 enum class TOverwrite {

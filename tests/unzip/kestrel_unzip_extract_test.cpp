@@ -532,7 +532,10 @@ TEST_F(KestrelUnZipExtraction, ThreadsGiveTheSameResults) {
     EXPECT_EQ(one.Status, 2);
     EXPECT_NE(one.Err.find("d4/f200"), std::string::npos) << one.Err;
     EXPECT_EQ(three.Status, one.Status);
-    EXPECT_EQ(three.Out, one.Out);
+    // The lines name the destination: the same but for its name.
+    std::string out = three.Out;
+    for (std::size_t at; (at = out.find("/ttt/")) != std::string::npos;) out.replace(at, 5, "/one/");
+    EXPECT_EQ(out, one.Out);
     EXPECT_EQ(three.Err, one.Err);
     EXPECT_EQ(listing("ttt"), listing("one"));
     EXPECT_EQ(listing("one").size(), 400u + 4u + 9u - 1u);
