@@ -204,6 +204,10 @@ void TEntryLines::Done(std::int32_t index, const std::string& fName) {
 }
 
 void TEntryLines::Failed(std::int32_t index, std::uint32_t computed, std::uint32_t stored, bool damaged) {
+  const std::string crcText = " bad CRC " + CrcText(computed) + "  (should be " + CrcText(stored) + ")";
+  // A quiet test still names what failed its CRC.
+  if (command_.Action == TToolAction::Test && command_.Quiet == 1 && !damaged)
+    Print(PaddedRight(ListedPath(*unzip_.ZipInfo()->Items(index)), 23) + crcText);
   if (!Printing()) return;
   Reach(index);
   failed_ = true;
@@ -217,7 +221,7 @@ void TEntryLines::Failed(std::int32_t index, std::uint32_t computed, std::uint32
     Print(line);
     return;
   }
-  Print(line + " bad CRC " + CrcText(computed) + "  (should be " + CrcText(stored) + ")");
+  Print(line + crcText);
 }
 
 void TEntryLines::Dropped(std::int32_t index) {

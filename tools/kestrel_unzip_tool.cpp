@@ -149,7 +149,7 @@ class TArchiveRun {
         // -z shows the comment of an empty archive too, and nothing else.
         if (command_.Action == TToolAction::Comment) return ShowComment(command_.Quiet < 3);
         if (!CheckArchive()) return report_.Status();
-        if (!listing) ShowComment(command_.Quiet == 0);
+        if (!listing) ShowComment(command_.Quiet == 0 && command_.Action != TToolAction::Pipe);
       }
       switch (command_.Action) {
         case TToolAction::List:
@@ -706,7 +706,8 @@ int RunArchives(const TToolCommand& command) {
   TArchiveTally tally(matches.Folders);
   if (matches.Files.empty()) {
     TRunReport(command.Archive).Say("no archive matches");
-    tally.Add(ExitNotFound, false);
+    SayTally(command, tally);
+    return ExitNotFound;
   }
   const bool separated =
       command.Quiet == 0 && command.Action != TToolAction::Pipe && command.Action != TToolAction::ListNames;
