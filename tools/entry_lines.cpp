@@ -50,6 +50,30 @@ std::string_view MethodVerb(std::uint16_t method) {
   }
 }
 
+std::string ExtractionRoot(const std::string& componentDestDir) {
+  const platform::TPathRules& rules = platform::HostPathRules();
+  std::string root = componentDestDir.empty() ? std::string(".") : componentDestDir;
+  if (!platform::IsPathSeparator(root.back(), rules)) root += rules.Separator;
+  return root;
+}
+
+std::string ShownDestination(const std::string& fName, const std::string& componentDestDir,
+                             const std::string& givenDestDir) {
+  const platform::TPathRules& rules = platform::HostPathRules();
+  const std::string root = ExtractionRoot(componentDestDir);
+  std::string shown = fName;
+  if (fName.starts_with(root)) {
+    std::string given = givenDestDir;
+    if (!given.empty() && (given.back() == '/' || platform::IsPathSeparator(given.back(), rules))) given.pop_back();
+    shown = (givenDestDir.empty() ? std::string() : given + "/") + fName.substr(root.size());
+  }
+  // unzip shows "/" between folders wherever it runs.
+  if (rules.Separator != '/')
+    for (char& c : shown)
+      if (c == rules.Separator) c = '/';
+  return TerminalText(shown);
+}
+
 TEntryLines::TEntryLines(const TToolCommand& command, TKestrelUnZip& unzip, TRunReport& report,
                          std::vector<bool> selected)
     : command_(command), unzip_(unzip), report_(report), selected_(std::move(selected)) {}
@@ -57,23 +81,7 @@ TEntryLines::TEntryLines(const TToolCommand& command, TKestrelUnZip& unzip, TRun
 void TEntryLines::Print(const std::string& line) { report_.Print(line); }
 
 std::string TEntryLines::Shown(const std::string& fName) const {
-  const platform::TPathRules& rules = platform::HostPathRules();
-  // The component's names start with its destination and a separator (the
-  // current folder: "./"); unzip's with the -d folder as given, one trailing
-  // separator dropped, and "/", or with nothing when there is no -d.
-  std::string base = unzip_.DestDir().empty() ? std::string(".") : unzip_.DestDir();
-  if (!platform::IsPathSeparator(base.back(), rules)) base += rules.Separator;
-  std::string shown = fName;
-  if (fName.starts_with(base)) {
-    std::string given = command_.DestDir;
-    if (!given.empty() && (given.back() == '/' || platform::IsPathSeparator(given.back(), rules))) given.pop_back();
-    shown = (command_.DestDir.empty() ? std::string() : given + "/") + fName.substr(base.size());
-  }
-  // unzip shows "/" between folders wherever it runs.
-  if (rules.Separator != '/')
-    for (char& c : shown)
-      if (c == rules.Separator) c = '/';
-  return TerminalText(shown);
+  return ShownDestination(fName, unzip_.DestDir(), command_.DestDir);
 }
 
 std::string TEntryLines::FolderDestination(const TZipHeaderInfo& entry) const {

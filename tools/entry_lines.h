@@ -25,6 +25,17 @@ namespace kestrel::tool {
 /// then the suffix ("[text]", "[binary]" after a conversion; empty otherwise).
 std::string EntryLine(std::string_view verb, const std::string& name, const std::string& suffix);
 
+/// The folder the component's names of files start with: its DestDir (the
+/// current folder "." when empty) and a separator.
+std::string ExtractionRoot(const std::string& componentDestDir);
+
+/// The name of a file or folder made (fName, the component's) as unzip shows it:
+/// below the -d folder as given (givenDestDir, one trailing separator dropped),
+/// or below nothing when there is no -d; "/" between folders; control characters
+/// escaped.
+std::string ShownDestination(const std::string& fName, const std::string& componentDestDir,
+                             const std::string& givenDestDir);
+
 /// The verb that says how an entry of a method is decoded: "extracting" for a
 /// stored one, "inflating" for a deflated one, ...
 std::string_view MethodVerb(std::uint16_t method);
