@@ -214,7 +214,7 @@ void TEntryLines::Done(std::int32_t index, const std::string& fName) {
 void TEntryLines::Failed(std::int32_t index, std::uint32_t computed, std::uint32_t stored, bool damaged) {
   const std::string crcText = " bad CRC " + CrcText(computed) + "  (should be " + CrcText(stored) + ")";
   // A quiet test still names what failed its CRC.
-  if (command_.Action == TToolAction::Test && command_.Quiet == 1 && !damaged)
+  if (command_.Action == TToolAction::Test && command_.Quiet > 0 && !damaged)
     Print(PaddedRight(ListedPath(*unzip_.ZipInfo()->Items(index)), 23) + crcText);
   if (!Printing()) return;
   Reach(index);

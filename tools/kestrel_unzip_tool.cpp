@@ -329,7 +329,7 @@ class TArchiveRun {
       if (!CheckArchive()) return report_.Status();
     }
     SayExtractionEnd();
-    if (command_.Action == TToolAction::Test && command_.Quiet < 2 && selectedCount_ > 0) TestSummary();
+    if (command_.Action == TToolAction::Test && command_.Quiet < 2 && selectedCount_ + unmatched_ > 0) TestSummary();
     return ExtractionStatus();
   }
 
@@ -593,9 +593,9 @@ class TArchiveRun {
     }
     std::vector<std::string> lines;
     const std::string& name = report_.Archive();
-    // What could not be tested is no success: the standard output says so as
-    // well as the lines on stderr.
-    if (crcErrors_ + damaged_ + nameless_ > 0)
+    // What could not be tested is no success, nor is a member that matched
+    // nothing: the standard output says so as well as the lines on stderr.
+    if (crcErrors_ + damaged_ + nameless_ + unmatched_ > 0)
       lines.push_back("At least one error was detected in " + name + ".");
     else if (tested == 0)
       lines.push_back("Caution: zero files tested in " + name + ".");
