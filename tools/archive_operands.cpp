@@ -5,6 +5,7 @@
 #include "platform/file_system.h"
 #include "platform/path.h"
 #include "tools/kestrel_unzip_tool.h"
+#include "tools/run_report.h"
 
 namespace kestrel::tool {
 namespace {
@@ -62,6 +63,16 @@ bool MatchFrom(const std::string& pattern, std::size_t p, const std::string& nam
   return n == name.size();
 }
 
+/// The end of a run over several archives: unzip's counts, on stdout for -t (where
+/// unzip says everything), on stderr otherwise; -p says nothing.
+void SayTally(const TToolCommand& command, const TArchiveTally& tally) {
+  if (command.Action == TToolAction::Pipe) return;
+  const bool toOutput = command.Action == TToolAction::Test;
+  const auto stream = toOutput ? platform::TConsoleStream::Output : platform::TConsoleStream::Error;
+  if (!toOutput || command.Quiet < 2) platform::WriteConsoleLine(stream, "");
+  for (const std::string& line : tally.Lines()) platform::WriteConsoleLine(stream, line);
+}
+
 }  // namespace
 
 bool HasWildcards(const std::string& name) { return name.find_first_of("*?[") != std::string::npos; }
@@ -117,6 +128,29 @@ std::vector<std::string> TArchiveTally::Lines() const {
   if (count(TArchiveOutcome::Processed) + count(TArchiveOutcome::Warnings) + count(TArchiveOutcome::Fatal) == 0)
     lines.push_back("No zipfiles found.");
   return lines;
+}
+
+int RunMatchingArchives(const TToolCommand& command, const TArchiveRunner& run) {
+  const TArchiveMatches matches = MatchArchives(command.Archive);
+  bool read = false;
+  if (matches.Files.size() == 1 && matches.Folders == 0) return run(matches.Files.front(), read);
+  TArchiveTally tally(matches.Folders);
+  if (matches.Files.empty()) {
+    TRunReport(command.Archive).Say("no archive matches");
+    SayTally(command, tally);
+    return ExitNotFound;
+  }
+  const bool separated =
+      command.Quiet == 0 && command.Action != TToolAction::Pipe && command.Action != TToolAction::ListNames;
+  for (std::size_t i = 0; i < matches.Files.size(); ++i) {
+    const int status = run(matches.Files[i], read);
+    tally.Add(status, read);
+    if (status == ExitInterrupted) return status;
+    if (separated && read && i + 1 < matches.Files.size())
+      platform::WriteConsoleLine(platform::TConsoleStream::Output, "");
+  }
+  SayTally(command, tally);
+  return tally.Status();
 }
 
 }  // namespace kestrel::tool

@@ -6,8 +6,11 @@
 // members and options, and the end counts how they went.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
+
+#include "tools/unzip_options.h"
 
 namespace kestrel::tool {
 
@@ -53,5 +56,16 @@ class TArchiveTally {
   std::int32_t folders_;
   int status_ = 0;
 };
+
+/// Runs the tool over one archive: its status; read says whether its directory
+/// was read.
+using TArchiveRunner = std::function<int(const std::string& archive, bool& read)>;
+
+/// The archives a name with wildcards stands for (command.Archive), each run in
+/// turn in sorted order, with a blank line after each one read (unless quiet),
+/// then the counts: on stdout with -t, where unzip says everything, on stderr
+/// otherwise, none with -p. One match alone is run as if named. The status is
+/// the worst of the archives'; an interrupt ends the run at once.
+int RunMatchingArchives(const TToolCommand& command, const TArchiveRunner& run);
 
 }  // namespace kestrel::tool

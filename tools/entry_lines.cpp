@@ -249,4 +249,13 @@ void TEntryLines::End() {
   next_ = std::max(next_, count);
 }
 
+std::int32_t TEntrySink::Write(const void* buffer, std::int32_t count) {
+  if (lines_ != nullptr) lines_->BeforeData();
+  if (toStandardOutput_ &&
+      !platform::WriteConsoleText(platform::TConsoleStream::Output,
+                                  {static_cast<const char*>(buffer), static_cast<std::size_t>(count)}))
+    return 0;
+  return count;
+}
+
 }  // namespace kestrel::tool

@@ -99,4 +99,21 @@ class TEntryLines {
   bool linksFinishing_ = false;
 };
 
+/// Where -t, -p and -c send the entries' bytes: nowhere, so that only the CRC is
+/// left (-t), or to standard output as they are (-p; -c after each entry's line,
+/// which lines prints before an entry's first bytes).
+class TEntrySink final : public TStream {
+ public:
+  TEntrySink(bool toStandardOutput, TEntryLines* lines) : toStandardOutput_(toStandardOutput), lines_(lines) {}
+  std::int32_t Read(void*, std::int32_t) override { return 0; }
+  std::int32_t Write(const void* buffer, std::int32_t count) override;
+  // The component counts each entry's bytes itself and never asks the sink for
+  // a position.
+  std::int64_t Seek(std::int64_t, std::int16_t) override { return 0; }
+
+ private:
+  bool toStandardOutput_;
+  TEntryLines* lines_;
+};
+
 }  // namespace kestrel::tool

@@ -97,29 +97,6 @@ class TSplitGuard {
   std::int32_t parts_ = 0;
 };
 
-/// Where -t, -p and -c send the entries' bytes: nowhere, so that only the CRC is
-/// left (-t), or to standard output as they are (-p; -c after each entry's line).
-class TEntrySink final : public TStream {
- public:
-  TEntrySink(bool toStandardOutput, TEntryLines* lines) : toStandardOutput_(toStandardOutput), lines_(lines) {}
-  std::int32_t Read(void*, std::int32_t) override { return 0; }
-  std::int32_t Write(const void* buffer, std::int32_t count) override {
-    if (lines_ != nullptr) lines_->BeforeData();
-    if (toStandardOutput_ &&
-        !platform::WriteConsoleText(platform::TConsoleStream::Output,
-                                    {static_cast<const char*>(buffer), static_cast<std::size_t>(count)}))
-      return 0;
-    return count;
-  }
-  // The component counts each entry's bytes itself and never asks the sink for
-  // a position.
-  std::int64_t Seek(std::int64_t, std::int16_t) override { return 0; }
-
- private:
-  bool toStandardOutput_;
-  TEntryLines* lines_;
-};
-
 /// One run over one archive: the directory loaded, the members matched, then a
 /// listing or an extraction (into files, into nothing for -t, to stdout for -p).
 class TArchiveRun {
@@ -688,41 +665,6 @@ std::optional<std::string> FindArchive(const std::string& name, int& error) {
   return std::nullopt;
 }
 
-/// The end of a run over several archives: unzip's counts, on stdout for -t (where
-/// unzip says everything), on stderr otherwise; -p says nothing.
-void SayTally(const TToolCommand& command, const TArchiveTally& tally) {
-  if (command.Action == TToolAction::Pipe) return;
-  const bool toOutput = command.Action == TToolAction::Test;
-  const auto stream = toOutput ? platform::TConsoleStream::Output : platform::TConsoleStream::Error;
-  if (!toOutput || command.Quiet < 2) platform::WriteConsoleLine(stream, "");
-  for (const std::string& line : tally.Lines()) platform::WriteConsoleLine(stream, line);
-}
-
-/// The archives a name with wildcards stands for, each processed in turn, in
-/// sorted order, with a blank line after each one read; the status is the worst.
-int RunArchives(const TToolCommand& command) {
-  const TArchiveMatches matches = MatchArchives(command.Archive);
-  if (matches.Files.size() == 1 && matches.Folders == 0) return TArchiveRun(command, matches.Files.front()).Run();
-  TArchiveTally tally(matches.Folders);
-  if (matches.Files.empty()) {
-    TRunReport(command.Archive).Say("no archive matches");
-    SayTally(command, tally);
-    return ExitNotFound;
-  }
-  const bool separated =
-      command.Quiet == 0 && command.Action != TToolAction::Pipe && command.Action != TToolAction::ListNames;
-  for (std::size_t i = 0; i < matches.Files.size(); ++i) {
-    TArchiveRun run(command, matches.Files[i]);
-    const int status = run.Run();
-    tally.Add(status, run.Opened());
-    if (status == ExitInterrupted) return status;
-    if (separated && run.Opened() && i + 1 < matches.Files.size())
-      platform::WriteConsoleLine(platform::TConsoleStream::Output, "");
-  }
-  SayTally(command, tally);
-  return tally.Status();
-}
-
 }  // namespace
 
 int RunKestrelUnZip(const std::vector<std::string>& arguments) {
@@ -750,7 +692,14 @@ int RunKestrelUnZip(const std::vector<std::string>& arguments) {
   }
   platform::TInterruptCatcher interrupts;
   if (command.Archive == StandardInputName) return TArchiveRun(command, command.Archive).Run();
-  if (HasWildcards(command.Archive) && !platform::QueryFileKind(command.Archive)) return RunArchives(command);
+  if (HasWildcards(command.Archive) && !platform::QueryFileKind(command.Archive)) {
+    return RunMatchingArchives(command, [&command](const std::string& archive, bool& read) {
+      TArchiveRun run(command, archive);
+      const int status = run.Run();
+      read = run.Opened();
+      return status;
+    });
+  }
   int error = 0;
   const std::optional<std::string> archive = FindArchive(command.Archive, error);
   if (!archive) {
