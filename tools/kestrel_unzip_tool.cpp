@@ -656,12 +656,16 @@ class TArchiveRun {
 };
 
 /// The archive as named, or NAME.zip (NAME.ZIP) when NAME is not there, as unzip
-/// finds it; the error of the name as given when none is there.
-std::optional<std::string> FindArchive(const std::string& name, int& error) {
-  if (platform::QueryFileKind(name)) return name;
-  error = platform::LastSystemError();
-  for (const char* extension : {".zip", ".ZIP"})
-    if (platform::QueryFileKind(name + extension)) return name + extension;
+/// finds it; a folder is no archive. Nothing when none is there, with why the
+/// name as given is none.
+std::optional<std::string> FindArchive(const std::string& name, std::string& why) {
+  const std::optional<platform::TFileKind> kind = platform::QueryFileKind(name);
+  if (kind && *kind != platform::TFileKind::Folder) return name;
+  why = kind ? std::string("it is a folder") : platform::SystemErrorText(platform::LastSystemError());
+  for (const char* extension : {".zip", ".ZIP"}) {
+    const std::optional<platform::TFileKind> other = platform::QueryFileKind(name + extension);
+    if (other && *other != platform::TFileKind::Folder) return name + extension;
+  }
   return std::nullopt;
 }
 
@@ -700,10 +704,10 @@ int RunKestrelUnZip(const std::vector<std::string>& arguments) {
       return status;
     });
   }
-  int error = 0;
-  const std::optional<std::string> archive = FindArchive(command.Archive, error);
+  std::string why;
+  const std::optional<std::string> archive = FindArchive(command.Archive, why);
   if (!archive) {
-    TRunReport(command.Archive).Say("cannot find or open the archive: " + platform::SystemErrorText(error));
+    TRunReport(command.Archive).Say("cannot find or open the archive: " + why);
     return ExitNotFound;
   }
   return TArchiveRun(command, *archive).Run();
