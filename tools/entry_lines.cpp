@@ -88,7 +88,7 @@ std::string TEntryLines::FolderDestination(const TZipHeaderInfo& entry) const {
   return EntryDestFolder(unzip_.DestDir(), unzip_.RootDir(), entry.Directory(), true, platform::HostPathRules());
 }
 
-void TEntryLines::Begin() {
+void TEntryLines::ReadLinkTargets() {
   if (!Printing() || command_.Action != TToolAction::Extract || unzip_.InputStream() != nullptr) return;
   // The component makes the links last; unzip says each in its turn, with its target.
   const TSortedZip* entries = unzip_.ZipInfo();
@@ -97,7 +97,10 @@ void TEntryLines::Begin() {
     if (!entries->Items(i)->IsSymbolicLink()) continue;
     if (std::optional<std::string> target = unzip_.LinkTarget(i)) linkTargets_[i] = std::move(*target);
   }
-  LookAhead(-1);
+}
+
+void TEntryLines::Begin() {
+  if (Printing()) LookAhead(-1);
 }
 
 void TEntryLines::LookAhead(std::int32_t index) {

@@ -47,9 +47,11 @@ class TEntryLines {
   /// entries among them get their lines here).
   TEntryLines(const TToolCommand& command, TKestrelUnZip& unzip, TRunReport& report, std::vector<bool> selected);
 
-  /// Before the first entry (the component's OnStartUnZipInfo): the link targets
-  /// are read while no run holds the archive, and the folders of the first folder
-  /// entries looked at.
+  /// Before the extraction: the targets of the links, for their lines, read while
+  /// no run holds the archive.
+  void ReadLinkTargets();
+  /// Before the first entry (the component's OnStartUnZipInfo): the folders of the
+  /// first folder entries are looked at.
   void Begin();
   /// Before any event of entry index: the entries before it are done.
   void Reach(std::int32_t index);

@@ -294,6 +294,7 @@ class TArchiveRun {
     TEntrySink sink(command_.Action == TToolAction::Pipe || toScreen, toScreen ? &*lines_ : nullptr);
     if (!ToFiles()) unzip_.SetOutputStream(&sink);
     ApplySettings();
+    lines_->ReadLinkTargets();
     StartProgress();
     ConnectEvents();
 
