@@ -74,6 +74,23 @@ std::string ShownDestination(const std::string& fName, const std::string& compon
   return TerminalText(shown);
 }
 
+void MakeFolderEntries(TKestrelUnZip& unzip, const std::vector<bool>& selected) {
+  const platform::TPathRules& rules = platform::HostPathRules();
+  const std::string root = ExtractionRoot(unzip.DestDir());
+  const TSortedZip* entries = unzip.ZipInfo();
+  for (std::int32_t i = 0; entries != nullptr && i < entries->Count(); ++i) {
+    const TZipHeaderInfo& entry = *entries->Items(i);
+    if (static_cast<std::size_t>(i) >= selected.size() || !selected[static_cast<std::size_t>(i)] ||
+        !IsFolderEntry(entry) || StoredPathClimbs(entry.StoredPath(), rules))
+      continue;
+    const std::string folder = EntryDestFolder(unzip.DestDir(), unzip.RootDir(), entry.Directory(), true, rules);
+    bool throughLink = false;
+    for (std::size_t at = root.size(); at < folder.size() && !throughLink; ++at)
+      if (platform::IsPathSeparator(folder[at], rules)) throughLink = platform::IsSymbolicLink(folder.substr(0, at));
+    if (!throughLink) platform::ForceFolders(folder);
+  }
+}
+
 TEntryLines::TEntryLines(const TToolCommand& command, TKestrelUnZip& unzip, TRunReport& report,
                          std::vector<bool> selected)
     : command_(command), unzip_(unzip), report_(report), selected_(std::move(selected)) {}

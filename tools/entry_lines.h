@@ -36,6 +36,13 @@ std::string ExtractionRoot(const std::string& componentDestDir);
 std::string ShownDestination(const std::string& fName, const std::string& componentDestDir,
                              const std::string& givenDestDir);
 
+/// The folders of the selected folder entries of an archive that gives the
+/// component no file to extract (and so nothing to visit), made as unzip makes
+/// them, with the component's checks: none whose stored path climbs out of the
+/// destination, none through a symbolic link below it. Their "creating" lines
+/// follow at the run's end.
+void MakeFolderEntries(TKestrelUnZip& unzip, const std::vector<bool>& selected);
+
 /// The verb that says how an entry of a method is decoded: "extracting" for a
 /// stored one, "inflating" for a deflated one, ...
 std::string_view MethodVerb(std::uint16_t method);

@@ -360,8 +360,8 @@ class TArchiveRun {
   void ConnectEvents() {
     unzip_.OnTotalPercentDone = [this](TKestrelUnZip& sender, std::int32_t percent) { PercentDone(sender, percent); };
     unzip_.OnStartUnZipInfo = [this](TKestrelUnZip&, std::int32_t numFiles, std::int64_t, bool& stopNow) {
+      lines_->Begin();
       StartUnZipInfo(numFiles, stopNow);
-      if (!stopNow) lines_->Begin();
     };
     unzip_.OnStartUnZip = [this](TKestrelUnZip& sender, std::int32_t index, std::string& fName, bool& skip) {
       StartEntry(sender, index, fName, skip);
@@ -400,6 +400,8 @@ class TArchiveRun {
 
   /// Before the first entry: the destination of the files is made.
   void StartUnZipInfo(std::int32_t numFiles, bool& stopNow) {
+    // Folders alone give the component nothing to visit.
+    if (ToFiles() && numFiles == 0 && !command_.JunkPaths && !command_.Freshen) MakeFolderEntries(unzip_, selected_);
     if (!ToFiles() || numFiles == 0) return;
     // Where there is no destination, -f finds nothing to freshen.
     if (command_.Freshen && !command_.DestDir.empty() && !platform::FolderExists(command_.DestDir))

@@ -104,6 +104,7 @@ class KestrelUnZipAsUnzip : public ::testing::Test {
         work_.Path() / "evil.zip",
         {{"../escape.txt", "e"}, {"a/../../escape2.txt", "e2"}, {"/abs/x.txt", "x"}, {"ok.txt", "ok"}});
     testsupport::PythonZip(work_.Path() / "empty.zip", {});
+    testsupport::PythonZip(work_.Path() / "folders.zip", {{"x/", ""}, {"x/y/", ""}});
     testsupport::PythonZip(work_.Path() / "comment.zip", {{"a.txt", "a"}}, {"DEFLATED", "the archive's comment"});
     // b.txt with one byte of its stored data changed: a CRC error.
     std::string bytes = ziptest::BuildArchive({{"a.txt", "alpha"}, {"b.txt", std::string(3000, 'b')}});
@@ -210,6 +211,9 @@ TEST_F(KestrelUnZipAsUnzip, SameFilesStatusesAndListings) {
       {"evil.zip", {"-t", "@"}},
       {"empty.zip", {"-l", "@"}},
       {"empty.zip", {"@", "-d", "out"}},
+      // Folders alone: made, each with its line.
+      {"folders.zip", {"@", "-d", "out"}},
+      {"folders.zip", {"-t", "@"}},
       {"plain.xml", {"@", "-d", "out"}},
       {"plain.xml", {"-l", "@"}},
       {"missing.zip", {"@", "-d", "out"}},
