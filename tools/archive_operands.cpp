@@ -140,8 +140,8 @@ int RunMatchingArchives(const TToolCommand& command, const TArchiveRunner& run) 
     SayTally(command, tally);
     return ExitNotFound;
   }
-  const bool separated =
-      command.Quiet == 0 && command.Action != TToolAction::Pipe && command.Action != TToolAction::ListNames;
+  // -Z1 too: only -p's bytes run on without a break.
+  const bool separated = command.Quiet == 0 && command.Action != TToolAction::Pipe;
   for (std::size_t i = 0; i < matches.Files.size(); ++i) {
     const int status = run(matches.Files[i], read);
     tally.Add(status, read);

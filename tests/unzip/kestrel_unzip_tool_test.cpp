@@ -239,6 +239,7 @@ TEST_F(KestrelUnZipAsUnzip, SameFilesStatusesAndListings) {
       {"multi/[a-d].zip", {"@", "-d", "out"}},
       {"multi/[ab].zip", {"-q", "@", "readme", "-d", "out"}},
       {"multi/?.zip", {"-p", "@", "readme"}},
+      {"multi/[ab].zip", {"-Z1", "@"}},
       {"t*.zip", {"-t", "@"}},
       {"multi/x*.zip", {"-t", "@"}, {}, false, {"unzip: cannot find or open @, @.zip or @.ZIP."}},
       {"t.zip", {"-Y", "@"}},
