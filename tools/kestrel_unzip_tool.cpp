@@ -307,7 +307,7 @@ class TArchiveRun {
       if (!CheckArchive()) return report_.Status();
     }
     SayExtractionEnd();
-    if (command_.Action == TToolAction::Test && command_.Quiet < 2 && selectedCount_ + unmatched_ > 0) TestSummary();
+    if (command_.Action == TToolAction::Test && command_.Quiet < 2) TestSummary();
     return ExtractionStatus();
   }
 

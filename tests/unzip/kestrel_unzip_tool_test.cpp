@@ -176,6 +176,8 @@ TEST_F(KestrelUnZipAsUnzip, SameFilesStatusesAndListings) {
       {"t.zip", {"-vqq", "@"}},
       {"t.zip", {"-t", "@"}},
       {"t.zip", {"-tq", "@", "readme"}},
+      {"t.zip", {"-t", "@", "-x", "*"}},
+      {"t.zip", {"-t", "@", "readme", "nothing"}, {}, false, {"caution: filename not matched: nothing"}},
       {"t.zip", {"-p", "@", "readme", "docs/deep/text.txt"}},
       {"comment.zip", {"-l", "@"}},
       {"comment.zip", {"-v", "@"}},
