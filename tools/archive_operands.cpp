@@ -134,12 +134,13 @@ int RunMatchingArchives(const TToolCommand& command, const TArchiveRunner& run) 
   const TArchiveMatches matches = MatchArchives(command.Archive);
   bool read = false;
   if (matches.Files.size() == 1 && matches.Folders == 0) return run(matches.Files.front(), read);
-  TArchiveTally tally(matches.Folders);
   if (matches.Files.empty()) {
+    // Folders alone are no match either: unzip finds no zipfile.
     TRunReport(command.Archive).Say("no archive matches");
-    SayTally(command, tally);
+    SayTally(command, TArchiveTally(0));
     return ExitNotFound;
   }
+  TArchiveTally tally(matches.Folders);
   // -Z1 too: only -p's bytes run on without a break.
   const bool separated = command.Quiet == 0 && command.Action != TToolAction::Pipe;
   for (std::size_t i = 0; i < matches.Files.size(); ++i) {
