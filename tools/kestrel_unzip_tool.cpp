@@ -10,6 +10,8 @@
 #include "platform/code_page.h"
 #include "platform/file_system.h"
 #include "platform/host_ui.h"
+#include "tools/archive_operands.h"
+#include "tools/entry_lines.h"
 #include "tools/json_listing.h"
 #include "tools/progress_line.h"
 #include "tools/run_report.h"
@@ -97,27 +99,6 @@ class TSplitGuard {
   std::int32_t parts_ = 0;
 };
 
-/// Where -t and -p send the entries' bytes: nowhere, so that only the CRC is
-/// left (-t), or to standard output as they are (-p).
-class TEntrySink final : public TStream {
- public:
-  explicit TEntrySink(bool toStandardOutput) : toStandardOutput_(toStandardOutput) {}
-  std::int32_t Read(void*, std::int32_t) override { return 0; }
-  std::int32_t Write(const void* buffer, std::int32_t count) override {
-    if (toStandardOutput_ &&
-        !platform::WriteConsoleText(platform::TConsoleStream::Output,
-                                    {static_cast<const char*>(buffer), static_cast<std::size_t>(count)}))
-      return 0;
-    return count;
-  }
-  // The component counts each entry's bytes itself and never asks the sink for
-  // a position.
-  std::int64_t Seek(std::int64_t, std::int16_t) override { return 0; }
-
- private:
-  bool toStandardOutput_;
-};
-
 /// One run over one archive: the directory loaded, the members matched, then a
 /// listing or an extraction (into files, into nothing for -t, to stdout for -p).
 class TArchiveRun {
@@ -135,9 +116,10 @@ class TArchiveRun {
   int Run() {
     const bool listing = command_.Action == TToolAction::List || command_.Action == TToolAction::ListVerbose ||
                          command_.Action == TToolAction::ListNames || command_.Action == TToolAction::ZipInfo;
-    // -Z1 prints the names alone, without the archive's line; --json prints its objects alone.
-    if (listing && command_.Action != TToolAction::ListNames && command_.Action != TToolAction::ZipInfo &&
-        command_.Quiet == 0 && !command_.Json)
+    // -Z1 and -p print the names or the bytes alone, without the archive's line;
+    // zipinfo mode prints its own; --json prints its objects alone.
+    if (command_.Action != TToolAction::ListNames && command_.Action != TToolAction::ZipInfo &&
+        command_.Action != TToolAction::Pipe && command_.Quiet == 0 && !command_.Json)
       platform::WriteConsoleLine(platform::TConsoleStream::Output, TListing::ArchiveLine(archive_));
     std::optional<TZipInfoRun> zipInfo;
     // -Z1 is zipinfo's too.
@@ -146,10 +128,14 @@ class TArchiveRun {
     try {
       if (!pipe_) unzip_.SetZipName(archive_);
       // A stream is extracted as it arrives: its directory is known only at its end.
-      if (!pipe_ || listing) {
+      if (!pipe_ || listing || command_.Action == TToolAction::Comment) {
         split_.Run(archive_, [&] { LoadDirectory(); });
+        opened_ = true;
         if (zipInfo && unzip_.EntryCount() == 0) return zipInfo->ListEmpty(unzip_);
+        // -z shows the comment of an empty archive too, and nothing else.
+        if (command_.Action == TToolAction::Comment) return ShowComment(command_.Quiet < 3);
         if (!CheckArchive()) return report_.Status();
+        if (!listing) ShowComment(command_.Quiet == 0 && command_.Action != TToolAction::Pipe);
       }
       switch (command_.Action) {
         case TToolAction::List:
@@ -172,8 +158,18 @@ class TArchiveRun {
     }
   }
 
+  /// Whether the archive was read: its directory loaded (or its stream begun).
+  bool Opened() const { return opened_ || pipe_.has_value(); }
+
  private:
   // ---- Before any entry -------------------------------------------------------
+
+  /// The archive's comment on stdout, after the archive's line, when shown.
+  int ShowComment(bool shown) {
+    const std::string comment = unzip_.ZipComment();
+    if (shown && !comment.empty()) report_.Print(CommentLines(comment));
+    return report_.Status();
+  }
 
   /// Loads the directory. An archive without an end record (cut off, or never
   /// finished) is read from its local headers, as unzip repairs what it can; a
@@ -325,13 +321,17 @@ class TArchiveRun {
   int Extract() {
     // The directory of a split archive lists, but its entries lie in the other parts.
     if (unzip_.EndCentral().ThisDisk != 0) RefuseSplitArchive(archive_, unzip_.EndCentral().ThisDisk + 1);
-    TEntrySink sink(command_.Action == TToolAction::Pipe);
+    lines_.emplace(command_, unzip_, report_, selected_);
+    const bool toScreen = command_.Action == TToolAction::ToScreen;
+    TEntrySink sink(command_.Action == TToolAction::Pipe || toScreen, toScreen ? &*lines_ : nullptr);
     if (!ToFiles()) unzip_.SetOutputStream(&sink);
     ApplySettings();
+    lines_->ReadLinkTargets();
     StartProgress();
     ConnectEvents();
 
     unzip_.UnZip();
+    lines_->End();
     if (progress_) progress_->Clear();
     report_.SetProgress(nullptr);
     if (pipe_) {
@@ -339,7 +339,7 @@ class TArchiveRun {
       if (!CheckArchive()) return report_.Status();
     }
     SayExtractionEnd();
-    if (command_.Action == TToolAction::Test && command_.Quiet < 2 && selectedCount_ > 0) TestSummary();
+    if (command_.Action == TToolAction::Test && command_.Quiet < 2) TestSummary();
     return ExtractionStatus();
   }
 
@@ -381,7 +381,7 @@ class TArchiveRun {
   /// The progress line, for files and -t on a terminal. The run keeps it: a
   /// failure that ends the extraction is said after it, and clears it first.
   void StartProgress() {
-    if (command_.Action != TToolAction::Pipe && command_.Quiet == 0 &&
+    if (command_.Action != TToolAction::Pipe && command_.Action != TToolAction::ToScreen && command_.Quiet == 0 &&
         platform::ConsoleIsTerminal(platform::TConsoleStream::Error)) {
       progress_.emplace();
       report_.SetProgress(&*progress_);
@@ -392,22 +392,31 @@ class TArchiveRun {
   void ConnectEvents() {
     unzip_.OnTotalPercentDone = [this](TKestrelUnZip& sender, std::int32_t percent) { PercentDone(sender, percent); };
     unzip_.OnStartUnZipInfo = [this](TKestrelUnZip&, std::int32_t numFiles, std::int64_t, bool& stopNow) {
+      lines_->Begin();
       StartUnZipInfo(numFiles, stopNow);
     };
     unzip_.OnStartUnZip = [this](TKestrelUnZip& sender, std::int32_t index, std::string& fName, bool& skip) {
       StartEntry(sender, index, fName, skip);
     };
-    unzip_.OnEndUnZip = [this](TKestrelUnZip&, std::int32_t, const std::string&) { ++succeeded_; };
+    unzip_.OnEndUnZip = [this](TKestrelUnZip&, std::int32_t index, const std::string& fName) {
+      ++succeeded_;
+      lines_->Done(index, fName);
+    };
     unzip_.OnSkippingFile = [this](TKestrelUnZip& sender, TSkipReason reason, const std::string&, std::int32_t index,
-                                   bool&) { Skipped(*sender.ZipInfo()->Items(index), index, reason); };
+                                   bool&) {
+      lines_->Dropped(index);
+      Skipped(*sender.ZipInfo()->Items(index), index, reason);
+    };
     unzip_.OnBadCRC = [this](TKestrelUnZip& sender, std::uint32_t computed, std::uint32_t stored, std::int32_t index) {
       BadCrc(sender, computed, stored, index);
     };
     unzip_.OnBadPassword = [this](TKestrelUnZip& sender, std::int32_t index, std::string& newPassword) {
+      lines_->Reach(index);
       questions_.AskPassword(*sender.ZipInfo()->Items(index), index, newPassword);
     };
     unzip_.OnPromptForOverwrite = [this](TKestrelUnZip& sender, bool& overWriteIt, std::int32_t index,
                                          std::string& fName) {
+      lines_->Reach(index);
       overWriteIt = questions_.MayReplace(sender, index, fName);
     };
   }
@@ -423,6 +432,8 @@ class TArchiveRun {
 
   /// Before the first entry: the destination of the files is made.
   void StartUnZipInfo(std::int32_t numFiles, bool& stopNow) {
+    // Folders alone give the component nothing to visit.
+    if (ToFiles() && numFiles == 0 && !command_.JunkPaths && !command_.Freshen) MakeFolderEntries(unzip_, selected_);
     if (!ToFiles() || numFiles == 0) return;
     // Where there is no destination, -f finds nothing to freshen.
     if (command_.Freshen && !command_.DestDir.empty() && !platform::FolderExists(command_.DestDir))
@@ -448,6 +459,7 @@ class TArchiveRun {
   /// Before each entry: whether it is skipped, and what is said of it.
   void StartEntry(TKestrelUnZip& sender, std::int32_t index, const std::string& fName, bool& skip) {
     if (platform::InterruptRequested()) throw EUserCanceled("User Aborted Operation");
+    lines_->Reach(index);
     const TZipHeaderInfo& entry = *sender.ZipInfo()->Items(index);
     NameCutWarning(entry);
     if (const auto reason = UnsupportedReason(entry)) {
@@ -468,6 +480,7 @@ class TArchiveRun {
       report_.Raise(ExitWarning);
     }
     if (progress_) progress_->File(ListedPath(entry));
+    lines_->Started(index, fName);
   }
 
   /// An entry whose bytes failed their CRC, or whose decoder saw damage.
@@ -477,6 +490,7 @@ class TArchiveRun {
     // has nothing to add; output past the declared size is cut off and leaves
     // the CRC to tell.
     const TDecodeResult result = sender.DecodeResult();
+    lines_->Failed(index, computed, stored, result != drDecoded && result != drTooLarge);
     std::string text = "bad CRC " + CrcText(computed) + " (should be " + CrcText(stored) + ")";
     if (result == drTooLarge)
       text += "; " + DecodeResultText(result, sender.DecodeDetail());
@@ -580,19 +594,24 @@ class TArchiveRun {
   }
 
   void TestSummary() {
-    const std::uint64_t tested = succeeded_ + crcErrors_;
+    // unzip counts the folder entries it passed as tested.
+    std::uint64_t tested = succeeded_ + crcErrors_;
+    const TSortedZip* entries = unzip_.ZipInfo();
+    for (std::int32_t i = 0; entries != nullptr && i < entries->Count(); ++i) {
+      const TZipHeaderInfo& entry = *entries->Items(i);
+      if (static_cast<std::size_t>(i) < selected_.size() && selected_[static_cast<std::size_t>(i)] &&
+          entry.FileName().empty() && !entry.Nameless())
+        ++tested;
+    }
     std::vector<std::string> lines;
     const std::string& name = report_.Archive();
-    if (crcErrors_ > 0)
-      lines.push_back("Errors detected in " + std::to_string(crcErrors_) + " of the " + Plural(tested, "file") +
-                      " tested in " + name + ".");
-    else if (damaged_ + nameless_ > 0)
-      // What could not be tested is no success: the standard output says so as
-      // well as the lines on stderr.
+    // What could not be tested is no success, nor is a member that matched
+    // nothing: the standard output says so as well as the lines on stderr.
+    if (crcErrors_ + damaged_ + nameless_ + unmatched_ > 0)
       lines.push_back("At least one error was detected in " + name + ".");
     else if (tested == 0)
       lines.push_back("Caution: zero files tested in " + name + ".");
-    else if (badPasswords_ + unsupported_ == 0)
+    else if (badPasswords_ + unsupported_ == 0 && !Filtered())
       lines.push_back("No errors detected in compressed data of " + name + ".");
     else
       lines.push_back("No errors detected in " + name + " for the " + Plural(tested, "file") + " tested.");
@@ -665,15 +684,23 @@ class TArchiveRun {
   /// The progress line of an extraction on a terminal; report_ clears it before
   /// each of its lines, the last one too.
   std::optional<TProgressLine> progress_;
+  /// The entries' lines on stdout, during an extraction, a test or -c.
+  std::optional<TEntryLines> lines_;
+  /// The directory was loaded.
+  bool opened_ = false;
 };
 
 /// The archive as named, or NAME.zip (NAME.ZIP) when NAME is not there, as unzip
-/// finds it; the error of the name as given when none is there.
-std::optional<std::string> FindArchive(const std::string& name, int& error) {
-  if (platform::QueryFileKind(name)) return name;
-  error = platform::LastSystemError();
-  for (const char* extension : {".zip", ".ZIP"})
-    if (platform::QueryFileKind(name + extension)) return name + extension;
+/// finds it; a folder is no archive. Nothing when none is there, with why the
+/// name as given is none.
+std::optional<std::string> FindArchive(const std::string& name, std::string& why) {
+  const std::optional<platform::TFileKind> kind = platform::QueryFileKind(name);
+  if (kind && *kind != platform::TFileKind::Folder) return name;
+  why = kind ? std::string("it is a folder") : platform::SystemErrorText(platform::LastSystemError());
+  for (const char* extension : {".zip", ".ZIP"}) {
+    const std::optional<platform::TFileKind> other = platform::QueryFileKind(name + extension);
+    if (other && *other != platform::TFileKind::Folder) return name + extension;
+  }
   return std::nullopt;
 }
 
@@ -704,10 +731,18 @@ int RunKestrelUnZip(const std::vector<std::string>& arguments) {
   }
   platform::TInterruptCatcher interrupts;
   if (command.Archive == StandardInputName) return TArchiveRun(command, command.Archive).Run();
-  int error = 0;
-  const std::optional<std::string> archive = FindArchive(command.Archive, error);
+  if (HasWildcards(command.Archive) && !platform::QueryFileKind(command.Archive)) {
+    return RunMatchingArchives(command, [&command](const std::string& archive, bool& read) {
+      TArchiveRun run(command, archive);
+      const int status = run.Run();
+      read = run.Opened();
+      return status;
+    });
+  }
+  std::string why;
+  const std::optional<std::string> archive = FindArchive(command.Archive, why);
   if (!archive) {
-    TRunReport(command.Archive).Say("cannot find or open the archive: " + platform::SystemErrorText(error));
+    TRunReport(command.Archive).Say("cannot find or open the archive: " + why);
     return ExitNotFound;
   }
   return TArchiveRun(command, *archive).Run();

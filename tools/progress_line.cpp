@@ -9,7 +9,9 @@ namespace kestrel::tool {
 
 void TProgressLine::Update(std::int32_t percent, std::int64_t bytes) {
   const auto now = TClock::now();
-  if (now - started_ < std::chrono::seconds(1) || (shown_ && now - drawn_ < std::chrono::milliseconds(100))) return;
+  // Cleared for another line, it comes back with the next redraw that is due, so
+  // that a run of short lines does not make it flicker.
+  if (now - started_ < std::chrono::seconds(1) || now - drawn_ < std::chrono::milliseconds(100)) return;
   drawn_ = now;
   char figures[48];
   std::snprintf(figures, sizeof figures, "%3d%%  %8.1f MB  ", static_cast<int>(percent),

@@ -11,7 +11,8 @@ namespace kestrel::tool {
 
 /// The progress line of a run on a terminal: shown once the run has taken a
 /// second, redrawn in place at most ten times a second within the terminal's
-/// width, and cleared before any other line and at the end.
+/// width, and cleared before any other line (on stdout or stderr), before a
+/// question and at the end; it comes back at the next redraw.
 class TProgressLine {
  public:
   using TClock = std::chrono::steady_clock;

@@ -20,6 +20,11 @@ void TRunReport::Say(const std::string& text) {
   platform::WriteConsoleLine(platform::TConsoleStream::Error, "kestrel-unzip: " + archive_ + ": " + text);
 }
 
+void TRunReport::Print(const std::string& line) {
+  ClearProgress();
+  platform::WriteConsoleLine(platform::TConsoleStream::Output, line);
+}
+
 void TRunReport::SayEntry(const TZipHeaderInfo& entry, const std::string& text) {
   Say(ListedPath(entry) + ": " + text);
 }

@@ -23,6 +23,8 @@ class TRunReport {
   /// Clears the progress line, for a question that starts where it stood.
   void ClearProgress();
   void Say(const std::string& text);
+  /// A line on stdout, where the progress line does not show.
+  void Print(const std::string& line);
   /// A line about an entry: "kestrel-unzip: ARCHIVE: PATH: text".
   void SayEntry(const TZipHeaderInfo& entry, const std::string& text);
   /// Makes the run's status at least status.

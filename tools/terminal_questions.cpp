@@ -3,6 +3,7 @@
 #include "platform/file_system.h"
 #include "platform/host_ui.h"
 #include "platform/path.h"
+#include "tools/entry_lines.h"
 #include "tools/terminal_text.h"
 #include "tools/unzip_listing.h"
 #include "unzip/unzip_errors.h"
@@ -40,7 +41,8 @@ bool TTerminalQuestions::MayReplace(TKestrelUnZip& sender, std::int32_t index, s
   for (;;) {
     report_.ClearProgress();
     const std::optional<std::string> answer =
-        platform::ReadAnswer("replace " + TerminalText(fName) + "? [y]es, [n]o, [A]ll, [N]one, [r]ename: ");
+        platform::ReadAnswer("replace " + ShownDestination(fName, sender.DestDir(), command_.DestDir) +
+                             "? [y]es, [n]o, [A]ll, [N]one, [r]ename: ");
     if (platform::InterruptRequested()) throw EUserCanceled("User Aborted Operation");
     // The end of the input answers "None", as nobody is left to ask.
     const std::string reply = answer ? *answer : "N";
@@ -54,11 +56,13 @@ bool TTerminalQuestions::MayReplace(TKestrelUnZip& sender, std::int32_t index, s
       const std::optional<std::string> name = platform::ReadAnswer("new name: ");
       if (platform::InterruptRequested()) throw EUserCanceled("User Aborted Operation");
       if (!name || name->empty()) return false;
-      // The new name stands beside the old one, in the entry's folder.
+      // The new name is taken from the extraction's root (the -d folder), as
+      // unzip takes it, not from the entry's folder; a path from the root of the
+      // file system stays as typed.
       const platform::TPathRules& rules = platform::HostPathRules();
-      std::string folder = platform::PathFolder(fName, rules);
-      if (!folder.empty() && !platform::IsPathSeparator(folder.back(), rules)) folder += rules.Separator;
-      fName = folder + *name;
+      const bool absolute =
+          platform::IsPathSeparator(name->front(), rules) || (rules.HasDrives && name->size() > 1 && (*name)[1] == ':');
+      fName = absolute ? *name : ExtractionRoot(sender.DestDir()) + *name;
       if (!platform::FileExists(fName)) return true;
       continue;
     }

@@ -76,6 +76,16 @@ std::string Plural(std::uint64_t count, const char* noun) {
   return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
 }
 
+std::string CommentLines(const std::string& comment) {
+  std::string shown = TerminalText(comment, true);
+  std::string lines;
+  for (std::size_t at = 0; at < shown.size(); ++at)
+    if (shown[at] != '\r' || at + 1 >= shown.size() || shown[at + 1] != '\n') lines += shown[at];
+  // The line end of the last line is the caller's.
+  if (!lines.empty() && lines.back() == '\n') lines.pop_back();
+  return lines;
+}
+
 void TListing::Line(const std::string& line) {
   text_ += line;
   text_ += platform::ConsoleLineEnding();
@@ -85,7 +95,7 @@ std::string TListing::ArchiveLine(const std::string& archive) { return "Archive:
 
 void TListing::Begin(const std::string& comment) {
   if (kind_ == TListingKind::NamesOnly) return;
-  if (quiet_ == 0 && !comment.empty()) Line(TerminalText(comment, true));
+  if (quiet_ == 0 && !comment.empty()) Line(CommentLines(comment));
   if (quiet_ >= 2) return;
   if (kind_ == TListingKind::Short) {
     Line("  Length      Date    Time    Name");

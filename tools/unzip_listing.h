@@ -51,6 +51,10 @@ class TListing {
 /// The stored path as listings show it: "/" between folders, control characters escaped.
 std::string ListedPath(const TZipHeaderInfo& entry);
 
+/// An archive comment as unzip prints it: control characters escaped, its lines
+/// ended by LF alone, without the line end of its last line.
+std::string CommentLines(const std::string& comment);
+
 /// A CRC-32 as the listings and the messages write it: eight lower-case hex digits.
 std::string CrcText(std::uint32_t crc);
 /// A count and its noun, "1 file", "2 files", as the totals and summaries write them.

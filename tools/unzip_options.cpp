@@ -20,9 +20,13 @@ enum class TArgument {
 /// How strong an action is when several are given.
 int ActionRank(TToolAction action) {
   switch (action) {
+    case TToolAction::Comment:
+      return 6;
     case TToolAction::Test:
-      return 4;
+      return 5;
     case TToolAction::Pipe:
+      return 4;
+    case TToolAction::ToScreen:
       return 3;
     case TToolAction::ListVerbose:
       return 2;
@@ -159,6 +163,9 @@ constexpr TOptionSpec OptionTable[] = {
     {"t", TArgument::None, "", "test: decode every entry and check its CRC-32, write nothing",
      Choose<TToolAction::Test>},
     {"p", TArgument::None, "", "write the entries' bytes to standard output, nothing else", Choose<TToolAction::Pipe>},
+    {"c", TArgument::None, "", "write the entries' bytes to standard output, each after a line with its name",
+     Choose<TToolAction::ToScreen>},
+    {"z", TArgument::None, "", "show the archive's comment only", Choose<TToolAction::Comment>},
     {"d", TArgument::One, "DIR", "extract into DIR (default: the current folder)", Destination},
     {"x", TArgument::List, "MEMBER ...", "leave out the entries that match", Exclude},
     {"j", TArgument::None, "", "junk paths: every file straight into the destination",
@@ -256,8 +263,14 @@ class TParser {
       return {std::nullopt, "-p and -t cannot be given together"};
     // --json is a listing: alone it lists, and it has nothing to say of a test or a pipe.
     if (command.Json && command.Action == TToolAction::Extract) command.Action = TToolAction::List;
-    if (command.Json && (command.Action == TToolAction::Test || command.Action == TToolAction::Pipe))
-      return {std::nullopt, "--json lists: it goes with -l, -v or -Z, not with -t or -p"};
+    if (command.Json && (command.Action == TToolAction::Test || command.Action == TToolAction::Pipe ||
+                         command.Action == TToolAction::ToScreen || command.Action == TToolAction::Comment))
+      return {std::nullopt, "--json lists: it goes with -l, -v or -Z, not with -t, -p, -c or -z"};
+    if (draft_.Given(TToolAction::ToScreen) && draft_.Given(TToolAction::Test))
+      return {std::nullopt, "-c and -t cannot be given together"};
+    // -p says nothing but the bytes: beside -z, the comment alone.
+    if (command.Action == TToolAction::Comment && draft_.Given(TToolAction::Pipe))
+      command.Quiet = std::max(command.Quiet, 1);
     return {command, {}};
   }
 

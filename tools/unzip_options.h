@@ -14,10 +14,22 @@
 namespace kestrel::tool {
 
 /// What a run does. Several listing and testing options may be given together;
-/// the strongest wins, as with unzip: -t, then -p, then -v, then -l. -Z as the
-/// first option makes the run zipinfo's listing (ZipInfo; ListNames for -Z1, the
-/// names alone).
-enum class TToolAction { Extract, List, ListVerbose, ListNames, Test, Pipe, Help, Version, ZipInfo };
+/// the strongest wins, as with unzip: -z, then -t, then -p, then -c, then -v,
+/// then -l. -Z as the first option makes the run zipinfo's listing (ZipInfo;
+/// ListNames for -Z1, the names alone).
+enum class TToolAction {
+  Extract,
+  List,
+  ListVerbose,
+  ListNames,
+  Test,
+  Pipe,
+  Help,
+  Version,
+  ZipInfo,
+  ToScreen,  ///< -c: the entries' bytes on stdout, each after its name
+  Comment,   ///< -z: the archive's comment alone
+};
 
 /// zipinfo's listing formats: -1, -2, -s, -m, -l, -v; Default when none is given.
 enum class TZipInfoFormat { Default, NamesOnly, Names, Short, Medium, Long, Verbose };

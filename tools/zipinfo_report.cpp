@@ -36,6 +36,15 @@ std::string Hex(std::uint64_t value, int digits) {
 // "58954 (000000000000E64Ah)": a size or offset and its hex digits.
 std::string WithHex(std::uint64_t value) { return std::to_string(value) + " (" + Hex(value, 16) + "h)"; }
 
+/// A line of the end record's section: the label, then the number set right so that
+/// it ends in column 50, as zipinfo sets the sizes and offsets of that section.
+std::string RightAligned(std::string label, std::uint64_t value) {
+  constexpr std::size_t NumberEnd = 50;
+  const std::string number = std::to_string(value);
+  label.resize(std::max(label.size() + 1, NumberEnd - std::min(NumberEnd, number.size())), ' ');
+  return label + number + " (" + Hex(value, 16) + "h)";
+}
+
 std::string CalendarText(const platform::TCalendar& when) {
   char text[64];
   const char* month = when.Month >= 1 && when.Month <= 12 ? MonthNames[when.Month - 1] : "???";
@@ -215,12 +224,12 @@ void TZipInfoReport::Begin(const TZipInfoArchive& archive, const TEndCentral& en
   Line("End-of-central-directory record:");
   Line("-------------------------------");
   Line("");
-  Line("  Zip archive file size:                     " + WithHex(archive.FileSize));
+  Line(RightAligned("  Zip archive file size:", archive.FileSize));
   // Where the end records start (a ZIP64 record's place, where there is one)
   // and where the directory's stored offset and size say they start.
   const std::uint64_t directory = end.CentralDirOffset >= prepended_ ? end.CentralDirOffset - prepended_ : 0;
-  Line("  Actual end-cent-dir record offset:         " + WithHex(end.RecordsStart));
-  Line("  Expected end-cent-dir record offset:       " + WithHex(directory + end.CentralDirSize));
+  Line(RightAligned("  Actual end-cent-dir record offset:", end.RecordsStart));
+  Line(RightAligned("  Expected end-cent-dir record offset:", directory + end.CentralDirSize));
   Line("  (based on the length of the central directory and its expected offset)");
   Line("");
   if (end.ThisDisk == 0 && end.CentralDirDisk == 0) {
@@ -251,7 +260,9 @@ void TZipInfoReport::Empty() {
 
 void TZipInfoReport::Entry(const TZipHeaderInfo& entry, std::uint64_t number, const std::string& comment) {
   const std::string extra = CentralExtraField(entry);
-  Line("");
+  // The end record's lines end with a blank line, and so does each entry: a second
+  // one sets the first entry apart.
+  if (!expectedNext_) Line("");
   Line("Central directory entry #" + std::to_string(number) + ":");
   Line("---------------------------");
   Line("");

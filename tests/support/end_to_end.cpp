@@ -194,58 +194,77 @@ void CheckKestrelUnzipStatuses(const TProgram& unzip, const fs::path& work) {
                                " (should be " + Hex8(ziptest::Crc32(c.Data)) + "); the damaged file was removed\n";
   const std::string notZip = "kestrel-unzip: plain.xml: Not a valid zip file! (no end-of-central-directory record)\n";
   const std::string usage = "kestrel-unzip: ...";
+  const std::string okLines =
+      "Archive:  good.zip\n extracting: ok/a.txt                \n extracting: ok/b/c.txt              \n";
   std::vector<TRow> rows = {
-      {{"good.zip", "-d", "ok"}, 0, "", "", {}, {"ok/a.txt", "ok/b/c.txt"}},
+      {{"good.zip", "-d", "ok"}, 0, okLines, "", {}, {"ok/a.txt", "ok/b/c.txt"}},
       // Without a terminal to ask on, existing files are kept, and said so once.
       {{"good.zip", "-d", "ok"},
        1,
-       "",
+       "Archive:  good.zip\n",
        "kestrel-unzip: good.zip: 2 existing files kept: there is no terminal to ask on (-o replaces them, -n keeps "
        "them without this warning)\n"},
-      {{"-n", "good.zip", "-d", "ok"}, 0, "", ""},
+      {{"-n", "good.zip", "-d", "ok"}, 0, "Archive:  good.zip\n", ""},
       // Members match case-insensitively; options stand after the archive too.
-      {{"good.zip", "*.TXT", "-o", "-d", "ok"}, 0, "", ""},
+      {{"good.zip", "*.TXT", "-o", "-d", "ok"}, 0, okLines, ""},
       {{"good.zip", "-d", "none", "nothing*"},
        11,
-       "",
+       "Archive:  good.zip\n",
        "kestrel-unzip: good.zip: caution: filename not matched: nothing*\n",
        {"none"}},
-      {{"damaged.zip", "-d", "bad"}, 2, "", crcError, {"bad/b/c.txt"}, {"bad/a.txt"}},
+      {{"damaged.zip", "-d", "bad"},
+       2,
+       "Archive:  damaged.zip\n extracting: bad/a.txt               \n",
+       crcError,
+       {"bad/b/c.txt"},
+       {"bad/a.txt"}},
       // Over a file that stands there, the damaged entry replaces nothing.
       {{"-o", "damaged.zip", "-d", "ok"},
        2,
-       "",
+       "Archive:  damaged.zip\n extracting: ok/a.txt                \n",
        crcError.substr(0, crcError.find(';')) + "; the existing file was kept\n"},
       {{"cut.zip", "-d", "cut"},
        1,
-       "",
+       "Archive:  cut.zip\n...",
        "kestrel-unzip: cut.zip: the archive is cut short: 2 entries recovered\n",
        {},
        {"cut/a.txt", "cut/b/c.txt"}},
       {{"first.zip", "-d", "first"},
        9,
-       "",
+       "Archive:  first.zip\n",
        "kestrel-unzip: first.zip: the archive is cut short, and no entry in it is whole: nothing can be recovered\n",
        {"first"}},
       {{"crx.zip", "-d", "crx"},
        1,
-       "",
+       "Archive:  crx.zip\n...",
        "kestrel-unzip: crx.zip: warning: 520 extra bytes at the beginning or within the archive\n",
        {},
        {"crx/a.txt", "crx/b/c.txt"}},
-      {{"-t", "good.zip"}, 0, "No errors detected in compressed data of good.zip.\n", "", {"a.txt"}},
+      {{"-t", "good.zip"},
+       0,
+       "Archive:  good.zip\n    testing: a.txt                    OK\n    testing: b/c.txt                  OK\n"
+       "No errors detected in compressed data of good.zip.\n",
+       "",
+       {"a.txt"}},
       // What could not be tested is no success, on stdout either.
       {{"-t", "cutin.zip"},
        1,
+       "Archive:  cutin.zip\n    testing: a.txt                    OK\n"
        "At least one error was detected in cutin.zip.\n1 file skipped because the archive is damaged or cut short.\n",
        "kestrel-unzip: cutin.zip: b/c.txt: skipped: the archive ends inside its data\n..."},
       {{"-t", "damaged.zip"},
        2,
-       "Errors detected in 1 of the 2 files tested in damaged.zip.\n",
+       "Archive:  damaged.zip\n    testing: a.txt                    OK\n    testing: b/c.txt                  bad "
+       "CRC " +
+           Hex8(ziptest::Crc32(text)) + "  (should be " + Hex8(ziptest::Crc32(c.Data)) +
+           ")\nAt least one error was detected in damaged.zip.\n",
        crcError.substr(0, crcError.find(';')) + "\n"},
       {{"-p", "good.zip", "a.txt"}, 0, "alpha", ""},
-      {{"good.zip", "-d", "file/x"}, 2, "", "kestrel-unzip: good.zip: cannot create the destination file/x: ..."},
-      {{"plain.xml", "-d", "x"}, 9, "", notZip, {"x"}},
+      {{"good.zip", "-d", "file/x"},
+       2,
+       "Archive:  good.zip\n",
+       "kestrel-unzip: good.zip: cannot create the destination file/x: ..."},
+      {{"plain.xml", "-d", "x"}, 9, "Archive:  plain.xml\n", notZip, {"x"}},
       {{"-l", "plain.xml"}, 9, "Archive:  plain.xml\n", notZip},
       // Control characters of names reach the terminal escaped; the files keep their names.
       {{"-Z1", "names.zip"}, 0, "red^[[31m.txt\nnew^Jline.txt\n", ""},
@@ -273,7 +292,7 @@ void CheckKestrelUnzipStatuses(const TProgram& unzip, const fs::path& work) {
     rows.push_back(
         {{"overlap.zip", "-d", "ov"},
          2,
-         "",
+         "Archive:  overlap.zip\n...",
          "kestrel-unzip: overlap.zip: a: skipped: its data overlaps b (the archive is damaged or a zip bomb)\n",
          {"ov/a"},
          {"ov/b"}});
@@ -289,7 +308,7 @@ void CheckKestrelUnzipStatuses(const TProgram& unzip, const fs::path& work) {
     testsupport::WriteFile(work / "bst.zip", made.substr(0, made.rfind("PK\x01\x02") + 10));
     rows.push_back({{"bst.zip", "-d", "bst-out"},
                     1,
-                    "",
+                    "Archive:  bst.zip\n...",
                     "kestrel-unzip: bst.zip: the archive is cut short: 2 entries recovered\n",
                     {},
                     {"bst-out/a.txt", "bst-out/b/c.txt"}});
@@ -352,7 +371,9 @@ void CheckArchivesOfOtherTools(const TProgram& unzip, const fs::path& work) {
     if (!password.empty()) args.insert(args.begin(), {"-P", password});
     const auto run = unzip.Run(args, work);
     EXPECT_EQ(run.Status, 0) << run.Err;
-    EXPECT_EQ(run.Out, "");
+    // unzip's lines: the archive's, then one for each entry that came out.
+    EXPECT_TRUE(run.Out.starts_with("Archive:  ")) << run.Out;
+    EXPECT_EQ(run.Out.find("kestrel-unzip: "), std::string::npos) << run.Out;
     // No line of an entry that did not come out.
     EXPECT_TRUE(!unzip.ExactErr || run.Err.empty()) << run.Err;
     EXPECT_EQ(run.Err.find("kestrel-unzip: "), std::string::npos) << run.Err;

@@ -431,7 +431,7 @@ TEST_F(KestrelUnZipExtraction, WhatTheToolCannotDoIsSaid) {
   const std::tuple<std::string, int, std::string> archives[] = {
       {folder / "split.zip", 3, "split archives are not supported (this is the last of 3 parts)\n"},
       {folder / "fifo", 9, "Cannot open file " + folder / "fifo" + " (not a regular file)\n"},
-      {folder.Path().string(), 9, "Cannot open file " + folder.Path().string() + " (not a regular file)\n"},
+      {folder.Path().string(), 9, "cannot find or open the archive: it is a folder\n"},
   };
   for (const auto& [archive, status, message] : archives) {
     run = Unzip({archive, "-d", folder / "x"});
@@ -534,7 +534,10 @@ TEST_F(KestrelUnZipExtraction, ThreadsGiveTheSameResults) {
     EXPECT_EQ(one.Status, 2);
     EXPECT_NE(one.Err.find("d4/f200"), std::string::npos) << one.Err;
     EXPECT_EQ(three.Status, one.Status);
-    EXPECT_EQ(three.Out, one.Out);
+    // The lines name the destination: the same but for its name.
+    std::string out = three.Out;
+    for (std::size_t at; (at = out.find("/ttt/")) != std::string::npos;) out.replace(at, 5, "/one/");
+    EXPECT_EQ(out, one.Out);
     EXPECT_EQ(three.Err, one.Err);
     EXPECT_EQ(listing("ttt"), listing("one"));
     EXPECT_EQ(listing("one").size(), 400u + 4u + 9u - 1u);

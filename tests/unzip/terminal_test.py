@@ -67,6 +67,34 @@ def finish(process, master, slave, screen):
     return status
 
 
+def visual_lines(screen):
+    """The lines as the terminal shows them: a carriage return goes back to the
+    start of the line, and what follows writes over what stood there."""
+    lines = []
+    for raw in screen.decode("utf-8", "replace").split("\n"):
+        line = []
+        column = 0
+        for c in raw:
+            if c == "\r":
+                column = 0
+                continue
+            if column < len(line):
+                line[column] = c
+            else:
+                line.append(c)
+            column += 1
+        lines.append("".join(line).rstrip())
+    return lines
+
+
+def check_not_glued(case, screen):
+    """No line of the terminal shows the progress line together with a question,
+    a message or an entry's line."""
+    for line in visual_lines(screen):
+        if " MB  " in line and any(text in line for text in ("replace ", "kestrel-unzip:", "inflating:", "extracting:")):
+            failures.append(f"{case}: the progress line is glued to another: {line!r}")
+
+
 def check(case, status, screen, expected_status, expected_line, folder, absent=()):
     global passed
     text = screen.decode("utf-8", "replace")
@@ -109,16 +137,37 @@ def prompt_cases(work):
         if read_until(master, screen, b"[r]ename: "):
             time.sleep(1.2)
             os.write(master, b"y\r")
-        second = b"replace ./f05.txt? [y]es, [n]o, [A]ll, [N]one, [r]ename: "
+        second = b"replace f05.txt? [y]es, [n]o, [A]ll, [N]one, [r]ename: "
         if read_until(master, screen, second):
             if screen[screen.index(second) - 1:][:1] not in (b"\r", b"\n"):
                 failures.append(f"--threads {threads}: the question follows the progress line")
             os.write(master, CTRL_C)
         status = finish(process, master, slave, screen)
         check(f"overwrite prompt, --threads {threads}", status, screen, 80, "interrupted", folder)
+        check_not_glued(f"overwrite prompt, --threads {threads}", screen)
         with open(os.path.join(folder, "f05.txt"), "rb") as f:
             if f.read() != b"kept":
                 failures.append(f"overwrite prompt, --threads {threads}: the existing file changed")
+
+    # A new name is taken from the destination, not from the entry's folder, as
+    # unzip takes it; the entry's line names the file made.
+    nested = os.path.join(work, "nested.zip")
+    with zipfile.ZipFile(nested, "w") as z:
+        z.writestr("docs/a.txt", b"new")
+    folder = tempfile.mkdtemp(dir=work)
+    os.makedirs(os.path.join(folder, "out", "docs"))
+    with open(os.path.join(folder, "out", "docs", "a.txt"), "wb") as f:
+        f.write(b"old")
+    process, master, slave = start([nested, "-d", "out"], folder)
+    screen = bytearray()
+    if read_until(master, screen, b"replace out/docs/a.txt? [y]es, [n]o, [A]ll, [N]one, [r]ename: "):
+        os.write(master, b"r\r")
+        if read_until(master, screen, b"new name: "):
+            os.write(master, b"renamed.txt\r")
+    status = finish(process, master, slave, screen)
+    check("rename", status, screen, 0, "extracting: out/renamed.txt", folder)
+    if not os.path.exists(os.path.join(folder, "out", "renamed.txt")):
+        failures.append("rename: out/renamed.txt was not made")
 
     secret = os.path.join(work, "secret.zip")
     source = os.path.join(work, "secret.txt")
@@ -180,6 +229,7 @@ def streamed_cases(work):
         status = finish(process, master, slave, screen)
         if b"%" not in screen:
             failures.append(f"{case}: no progress line was drawn")
+        check_not_glued(case, screen)
         check(case, status, screen, expected_status, expected_line, folder, absent=("big.bin",))
 
 
