@@ -227,7 +227,7 @@ class TArchiveRun {
 
   /// Which members and exclusions match which entries, and what is selected.
   void MatchMembers() {
-    TEntrySelection selection(command_.Members.empty(), command_.Members, command_.Exclusions, true);
+    TEntrySelection selection(command_.Members.empty(), command_.Members, command_.Exclusions, true, MatchMode());
     const TSelection selected = selection.Select(unzip_.ZipInfo());
     selected_ = selected.Taken;
     selectedCount_ += static_cast<std::uint64_t>(selected.Count);
@@ -241,6 +241,9 @@ class TArchiveRun {
         report_.Say("caution: excluded filename not matched: " + TerminalText(command_.Exclusions[x]));
     }
   }
+
+  /// unzip's reading of members: case counts unless -C.
+  TMatchMode MatchMode() const { return command_.IgnoreCase ? mmAnyCase : mmExactCase; }
 
   bool Filtered() const { return !command_.Members.empty() || !command_.Exclusions.empty(); }
 
@@ -319,6 +322,7 @@ class TArchiveRun {
   /// password, overwriting, and the entries to take and leave out.
   void ApplySettings() {
     unzip_.SetRecreateDirs(!command_.JunkPaths);
+    unzip_.SetMatchMode(MatchMode());
     unzip_.SetThreads(command_.Threads > 0
                           ? command_.Threads
                           : static_cast<std::int32_t>(std::max(1u, std::thread::hardware_concurrency())));

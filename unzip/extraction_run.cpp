@@ -178,7 +178,7 @@ std::vector<bool> TExtractionRun::SelectVisits(std::int32_t& numFiles) {
   const TSortedZip* list = unzip_.ZipInfo();
   const std::int32_t count = list ? list->Count() : 0;
   std::vector<bool> visit(static_cast<std::size_t>(count), false);
-  TEntrySelection selection(unzip_.doAll_, unzip_.filesList_, unzip_.excludeList_);
+  TEntrySelection selection(unzip_.doAll_, unzip_.filesList_, unzip_.excludeList_, false, unzip_.matchMode_);
   numFiles = 0;
   for (std::int32_t i = 0; i < count; ++i) {
     const TZipHeaderInfo& entry = *list->Items(i);

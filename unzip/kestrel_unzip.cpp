@@ -38,6 +38,7 @@ void TKestrelUnZip::Assign(const TKestrelUnZip& source) {
   retainAttributes_ = source.retainAttributes_;
   replaceReadOnly_ = source.replaceReadOnly_;
   threads_ = source.threads_;
+  matchMode_ = source.matchMode_;
   SetNameCharsets(source.nameCharsets_);
   OnStartUnZipInfo = source.OnStartUnZipInfo;
   OnFilePercentDone = source.OnFilePercentDone;

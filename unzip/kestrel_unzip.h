@@ -203,6 +203,11 @@ class TKestrelUnZip {
   /// link or large entry (decoded in its turn).
   std::int32_t Threads() const { return threads_; }
   void SetThreads(std::int32_t value) { threads_ = std::clamp<std::int32_t>(value, 1, 64); }
+  /// How FilesList and ExcludeList are read: mmComponent (the default) ignores case
+  /// and knows "<...>" classes; mmExactCase and mmAnyCase read them as unzip does,
+  /// with "[...]" classes and "\" escapes, case counting or not.
+  TMatchMode MatchMode() const { return matchMode_; }
+  void SetMatchMode(TMatchMode value) { matchMode_ = value; }
   bool OEMConvert() const { return oemConvert_; }
   void SetOEMConvert(bool value);
   /// The character sets of stored names without the UTF-8 flag (empty: the
@@ -470,6 +475,7 @@ class TKestrelUnZip {
   bool replaceReadOnly_ = false;
   bool flushFilesOnClose_ = false;
   std::int32_t threads_ = 1;
+  TMatchMode matchMode_ = mmComponent;
   bool oemConvert_ = true;
   TNameCharsets nameCharsets_;
   bool verifyDiskLabels_ = true;

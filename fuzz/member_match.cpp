@@ -1,0 +1,34 @@
+// The two matchers of entry patterns over an arbitrary pattern and name (split at
+// the first NUL): neither may crash or hang, and unzip's reading keeps its laws: a
+// match that counts case holds when case is ignored, a star in front takes any
+// prefix, and a pattern without wildcards matches itself alone.
+
+#include "unzip/member_match.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "unzip/wildcard_match.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size > 512) return 0;
+  const std::string_view input(reinterpret_cast<const char*>(data), size);
+  const std::size_t split = input.find('\0');
+  if (split == std::string_view::npos) return 0;
+  const std::string_view pattern = input.substr(0, split), name = input.substr(split + 1);
+
+  const bool exact = kestrel::MemberMatch(pattern, name, false);
+  const bool anyCase = kestrel::MemberMatch(pattern, name, true);
+  if (exact && !anyCase) std::abort();
+  const std::string starred = "*" + std::string(pattern), prefixed = "pre/" + std::string(name);
+  if (exact && !kestrel::MemberMatch(starred, prefixed, false)) std::abort();
+  if (pattern.find_first_of("*?[<\\") == std::string_view::npos && exact != (pattern == name)) std::abort();
+
+  // The component's own matcher, over the same strings; short ones, as its star
+  // tries every split of the name.
+  if (size <= 64) kestrel::WildcardMatch(std::string(pattern), std::string(name));
+  return 0;
+}
