@@ -373,6 +373,11 @@ class TArchiveRun {
     unzip_.OnEndUnZip = [this](TKestrelUnZip&, std::int32_t, const std::string&) { ++succeeded_; };
     unzip_.OnSkippingFile = [this](TKestrelUnZip& sender, TSkipReason reason, const std::string&, std::int32_t index,
                                    bool&) { Skipped(*sender.ZipInfo()->Items(index), index, reason); };
+    unzip_.OnRenamedFile = [this](TKestrelUnZip& sender, std::int32_t index, const std::string& fName) {
+      report_.Say("warning: " + TerminalText(ListedPath(*sender.ZipInfo()->Items(index))) +
+                  " is reserved on Windows: written as " + TerminalText(fName));
+      report_.Raise(ExitWarning);
+    };
     unzip_.OnBadCRC = [this](TKestrelUnZip& sender, std::uint32_t computed, std::uint32_t stored, std::int32_t index) {
       BadCrc(sender, computed, stored, index);
     };

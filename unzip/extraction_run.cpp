@@ -249,8 +249,28 @@ std::int32_t TExtractionRun::OfferAhead(TDecodeAhead& ahead, const std::vector<b
 }
 
 std::string TExtractionRun::EntryDestDir() const {
-  return EntryDestFolder(unzip_.destDir_, unzip_.rootDir_, unzip_.currentEntry_->Directory(), unzip_.recreateDirs_,
-                         platform::HostPathRules());
+  const platform::TPathRules& rules = platform::HostPathRules();
+  const std::string& stored = unzip_.currentEntry_->Directory();
+  return EntryDestFolder(unzip_.destDir_, unzip_.rootDir_, rules.HasDrives ? WindowsSafeStoredPath(stored) : stored,
+                         unzip_.recreateDirs_, rules);
+}
+
+std::string TExtractionRun::EntryDestFile(std::int32_t index) const {
+  const TZipHeaderInfo& entry = *unzip_.currentEntry_;
+  const platform::TPathRules& rules = platform::HostPathRules();
+  if (!rules.HasDrives) return EntryDestDir() + entry.FileName();
+  // Windows opens a device for "aux.txt" and refuses "a|b": such names are written
+  // under safe ones. The stored name is mapped whole, as the component ends a
+  // folder at a ":" that is part of a name there ("ab:c" is one name, "ab_c").
+  const std::string stored = unzip_.recreateDirs_ ? entry.StoredPath() : entry.FileName();
+  const std::string safe = WindowsSafeStoredPath(stored);
+  if (safe == stored) return EntryDestDir() + entry.FileName();
+  const std::size_t split = safe.find_last_of('\\') + 1;  // 0 without a folder
+  const std::string fName =
+      EntryDestFolder(unzip_.destDir_, unzip_.rootDir_, safe.substr(0, split), unzip_.recreateDirs_, rules) +
+      safe.substr(split);
+  if (unzip_.OnRenamedFile) unzip_.OnRenamedFile(unzip_, index, fName);
+  return fName;
 }
 
 void TExtractionRun::ReportSkip(TSkipReason reason, const std::string& fName, std::int32_t index) {
@@ -305,13 +325,13 @@ std::optional<std::string> TExtractionRun::EntryDestination(std::int32_t index, 
   const TZipHeaderInfo& entry = *unzip_.currentEntry_;
   const std::string allowedBefore = std::exchange(retryReplaces_, std::string());
   const platform::TPathRules& rules = platform::HostPathRules();
-  std::string fName = EntryDestDir() + entry.FileName();
   // Without the stored folders only the file's own name reaches the disk.
   if (StoredPathClimbs(unzip_.recreateDirs_ ? entry.StoredPath() : entry.FileName(), rules)) {
-    ReportSkip(skPathClimbs, fName, index);
+    ReportSkip(skPathClimbs, EntryDestDir() + entry.FileName(), index);
     DropFromTotals();
     return std::nullopt;
   }
+  std::string fName = EntryDestFile(index);
   const std::string builtName = fName;
 
   bool skip = false;

@@ -134,6 +134,9 @@ class TExtractionRun {
   void UnZipEntry(std::int32_t index, TDecodeState& state);
   /// The destination folder of CurrentEntry, ending with the host separator.
   std::string EntryDestDir() const;
+  /// The file CurrentEntry (entry index) goes to. On Windows a name it reserves
+  /// or refuses is made safe (WindowsSafeStoredPath), and OnRenamedFile says so.
+  std::string EntryDestFile(std::int32_t index) const;
   /// Makes CurrentEntry's folder (a folder entry) below DestDir and counts it;
   /// fires no event.
   void MakeFolderEntry();

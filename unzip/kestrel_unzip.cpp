@@ -47,6 +47,7 @@ void TKestrelUnZip::Assign(const TKestrelUnZip& source) {
   OnEndUnZip = source.OnEndUnZip;
   OnPromptForOverwrite = source.OnPromptForOverwrite;
   OnSkippingFile = source.OnSkippingFile;
+  OnRenamedFile = source.OnRenamedFile;
   OnBadPassword = source.OnBadPassword;
   OnBadCRC = source.OnBadCRC;
   OnInCompleteZip = source.OnInCompleteZip;

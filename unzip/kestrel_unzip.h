@@ -104,6 +104,9 @@ using TPromptForOverwrite =
     std::function<void(TKestrelUnZip& Sender, bool& OverWriteIt, std::int32_t FileIndex, std::string& FName)>;
 using TSkippingFile = std::function<void(TKestrelUnZip& Sender, TSkipReason Reason, const std::string& FName,
                                          std::int32_t FileIndex, bool& Retry)>;
+/// On Windows: the entry's name (or a folder's on its path) is one Windows reserves
+/// or refuses ("aux.txt", "a:b"), and it is written as FName instead.
+using TRenamedFile = std::function<void(TKestrelUnZip& Sender, std::int32_t FileIndex, const std::string& FName)>;
 using TBadPassword = std::function<void(TKestrelUnZip& Sender, std::int32_t FileIndex, std::string& NewPassword)>;
 using TBadCRC =
     std::function<void(TKestrelUnZip& Sender, std::uint32_t CalcCRC, std::uint32_t StoredCRC, std::int32_t FileIndex)>;
@@ -223,6 +226,7 @@ class TKestrelUnZip {
   TEndUnZipEvent OnEndUnZip;
   TPromptForOverwrite OnPromptForOverwrite;
   TSkippingFile OnSkippingFile;
+  TRenamedFile OnRenamedFile;
   TBadPassword OnBadPassword;
   TBadCRC OnBadCRC;
   TIncompleteZip OnInCompleteZip;

@@ -6,10 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/support/test_support.h"
@@ -251,21 +253,30 @@ TEST_F(WineUnzipHostileNames, ArchiveLinksNeverLeadOut) {
   EXPECT_EQ(outsideDest, (std::set<std::string>{"links.zip", "work", "work/dest"}));
 }
 
-TEST_F(WineUnzipHostileNames, DeviceNamesAreNeverWrittenAsFiles) {
-  // On Windows "NUL", "CON.txt" or "COM1" name a device wherever they stand; the
-  // data would go to the device, or nowhere, and be counted as extracted.
-  const std::vector<std::string> devices = {"NUL", "con.txt", "sub/COM1", "Aux.xml"};
+TEST_F(WineUnzipHostileNames, DeviceAndInvalidNamesAreWrittenUnderSafeNames) {
+  // On Windows "NUL", "CON.txt" or "COM1" name a device wherever they stand, and
+  // "ab:c" a stream of "ab": each is written under a safe name, and said so.
+  const std::vector<std::pair<std::string, std::string>> names = {
+      {"NUL", "_NUL"},          {"con.txt", "_con.txt"}, {"sub/COM1", "sub/_COM1"}, {"Aux.xml", "_Aux.xml"},
+      {"ab:c.txt", "ab_c.txt"}, {"q?.txt", "q_.txt"},    {"dot.", "dot_"},          {"aux/x.c", "_aux/x.c"},
+  };
   std::vector<ziptest::TEntrySpec> entries;
-  for (const auto& name : devices) entries.push_back(Entry(name, "to a device"));
+  for (const auto& [name, safe] : names) entries.push_back(Entry(name, "to " + safe));
   entries.push_back(Entry("ok.txt", "fine"));
   WriteFile(folder / "devices.zip", ziptest::BuildArchive(entries));
   const auto run = winetest::RunWine(winetest::KestrelUnzipExe(), {Win("devices.zip"), "-d", Win("dest")});
   EXPECT_EQ(run.Status, 1) << run.Err;
-  for (const auto& name : devices) {
-    const std::string line = "kestrel-unzip: " + Win("devices.zip") + ": " + name + ": skipped, cannot create the file";
+  std::set<std::string> expected = {"ok.txt"};
+  for (const auto& [name, safe] : names) {
+    std::string written = Win("dest") + "\\" + safe;
+    std::replace(written.begin(), written.end(), '/', '\\');
+    const std::string line = "kestrel-unzip: " + Win("devices.zip") + ": warning: " + name +
+                             " is reserved on Windows: written as " + written;
     EXPECT_NE(run.Err.find(line), std::string::npos) << name << "\n" << run.Err;
+    EXPECT_EQ(ReadFile(folder.Path() / "dest" / safe), "to " + safe);
+    expected.insert(safe);
   }
-  EXPECT_EQ(winetest::FilesBelow(folder.Path() / "dest"), std::set<std::string>{"ok.txt"});
+  EXPECT_EQ(winetest::FilesBelow(folder.Path() / "dest"), expected);
 }
 
 // ---- Names in the OEM code page and in UTF-8 ------------------------------------------
