@@ -120,6 +120,10 @@ void TExtractionRun::Begin() {
   streamedFiles_.clear();
   totalBytes_ = 0;
   outcome_.BtsDone = 0;
+  // An archive that came from the internet hands its mark on to every file made
+  // of it, as Windows' own zip folder does; read once, by its name.
+  zoneMark_ =
+      unzip_.stream_.Source || unzip_.zipName_.empty() ? std::nullopt : platform::ReadZoneIdentifier(unzip_.zipName_);
 }
 
 std::int32_t TExtractionRun::UnZipSelected() {
@@ -443,6 +447,7 @@ void TExtractionRun::UnZipEntryToFile(std::int32_t index, TDecodeState& state) {
     ++fileCount_;
   }
   guard.Keep();
+  if (zoneMark_) platform::WriteZoneIdentifier(fName, *zoneMark_);
   if (unzip_.stream_.Source) streamedFiles_.emplace_back(index, fName);
 }
 

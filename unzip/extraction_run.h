@@ -236,6 +236,9 @@ class TExtractionRun {
     std::uint32_t DosTime;
   };
   std::vector<TFolderTime> folderTimes_;
+  /// The archive's Mark of the Web (platform::ReadZoneIdentifier), for each file
+  /// extracted; nothing when it has none.
+  std::optional<std::string> zoneMark_;
 };
 
 }  // namespace kestrel

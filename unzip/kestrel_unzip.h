@@ -105,7 +105,7 @@ using TPromptForOverwrite =
 using TSkippingFile = std::function<void(TKestrelUnZip& Sender, TSkipReason Reason, const std::string& FName,
                                          std::int32_t FileIndex, bool& Retry)>;
 /// On Windows: the entry's name (or a folder's on its path) is one Windows reserves
-/// or refuses ("aux.txt", "a:b"), and it is written as FName instead.
+/// or refuses ("aux.txt", "ab:c"), and it is written as FName instead.
 using TRenamedFile = std::function<void(TKestrelUnZip& Sender, std::int32_t FileIndex, const std::string& FName)>;
 using TBadPassword = std::function<void(TKestrelUnZip& Sender, std::int32_t FileIndex, std::string& NewPassword)>;
 using TBadCRC =
