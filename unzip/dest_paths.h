@@ -33,7 +33,7 @@ bool StoredPathClimbs(const std::string& storedPath, const platform::TPathRules&
 std::string WindowsSafeName(std::string_view component);
 /// The stored path (backslash separators) with each component made one Windows can
 /// create (WindowsSafeName). A leading drive ("C:") stays, for EntryDestFolder to
-/// drop; any later ":" is part of a name ("ab:c" is "ab_c").
+/// drop; any later ":" is a character of a name, and becomes "_".
 std::string WindowsSafeStoredPath(const std::string& storedPath);
 
 }  // namespace kestrel

@@ -263,9 +263,8 @@ std::string TExtractionRun::EntryDestFile(std::int32_t index) const {
   const TZipHeaderInfo& entry = *unzip_.currentEntry_;
   const platform::TPathRules& rules = platform::HostPathRules();
   if (!rules.HasDrives) return EntryDestDir() + entry.FileName();
-  // Windows opens a device for "aux.txt" and refuses "a|b": such names are written
-  // under safe ones. The stored name is mapped whole, as the component ends a
-  // folder at a ":" that is part of a name there ("ab:c" is one name, "ab_c").
+  // Windows opens a device for "aux.txt" and refuses "a|b": such names, of the file
+  // or of a folder on its way, are written under safe ones.
   const std::string stored = unzip_.recreateDirs_ ? entry.StoredPath() : entry.FileName();
   const std::string safe = WindowsSafeStoredPath(stored);
   if (safe == stored) return EntryDestDir() + entry.FileName();

@@ -117,14 +117,22 @@ constexpr std::string_view ZoneStream = ":Zone.Identifier";
 /// A mark is a few lines of text; more is not one.
 constexpr std::int64_t LargestZoneMark = 64 * 1024;
 
-/// Whether the volume of a path keeps named streams (NTFS does, FAT does not): on
-/// one that does not, "FILE:Zone.Identifier" is no stream of FILE.
+// A handle that CloseQuietly closes.
+struct TQuietClose {
+  void operator()(void* handle) const { CloseQuietly(handle); }
+};
+
+/// Whether the volume of a file keeps named streams (NTFS does, FAT does not): on
+/// one that does not, "FILE:Zone.Identifier" is no stream of FILE. Asked through a
+/// handle of the file, which needs no access to the volume's root.
 bool VolumeKeepsStreams(const std::string& path) {
-  const std::string full = FullPath(path);
-  std::vector<char> volume(full.size() + 2);
+  const HANDLE opened =
+      ::CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (opened == INVALID_HANDLE_VALUE) return false;
+  const std::unique_ptr<void, TQuietClose> handle(opened);
   DWORD flags = 0;
-  return ::GetVolumePathNameA(full.c_str(), volume.data(), static_cast<DWORD>(volume.size())) != FALSE &&
-         ::GetVolumeInformationA(volume.data(), nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) != FALSE &&
+  return ::GetVolumeInformationByHandleW(handle.get(), nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) != FALSE &&
          (flags & FILE_NAMED_STREAMS) != 0;
 }
 
