@@ -3,3 +3,5 @@ kestrel_add_fuzzer(zip_directory LIBS kestrel_unzip)
 # The file and the pipe door over the same bytes: where both accept the archive,
 # the same files and outcomes.
 kestrel_add_fuzzer(door_differential LIBS kestrel_unzip)
+# The matchers of entry patterns: unzip's reading of members and the component's own.
+kestrel_add_fuzzer(member_match LIBS kestrel_unzip)

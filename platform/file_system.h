@@ -135,6 +135,14 @@ bool RemoveFile(const std::string& path);
 /// True when both paths name the same file: byte-exact on POSIX or the same
 /// device and inode; without regard to case on Win32.
 bool SameFile(const std::string& a, const std::string& b);
+/// The Mark of the Web of a file: the text of its "Zone.Identifier" stream, which
+/// Windows gives what came from the internet. Nothing when it has none, when its
+/// volume keeps no named streams, and on POSIX, which has no such streams.
+std::optional<std::string> ReadZoneIdentifier(const std::string& path);
+/// Gives a file the Mark of the Web: writes mark as its "Zone.Identifier" stream,
+/// on a volume that keeps named streams. False when nothing was written (always
+/// on POSIX).
+bool WriteZoneIdentifier(const std::string& path, const std::string& mark);
 
 // ---- Times -----------------------------------------------------------------------
 

@@ -237,7 +237,7 @@ class TArchiveRun {
 
   /// Which members and exclusions match which entries, and what is selected.
   void MatchMembers() {
-    TEntrySelection selection(command_.Members.empty(), command_.Members, command_.Exclusions, true);
+    TEntrySelection selection(command_.Members.empty(), command_.Members, command_.Exclusions, true, MatchMode());
     const TSelection selected = selection.Select(unzip_.ZipInfo());
     selected_ = selected.Taken;
     selectedCount_ += static_cast<std::uint64_t>(selected.Count);
@@ -251,6 +251,9 @@ class TArchiveRun {
         report_.Say("caution: excluded filename not matched: " + TerminalText(command_.Exclusions[x]));
     }
   }
+
+  /// unzip's reading of members: case counts unless -C.
+  TMatchMode MatchMode() const { return command_.IgnoreCase ? mmAnyCase : mmExactCase; }
 
   bool Filtered() const { return !command_.Members.empty() || !command_.Exclusions.empty(); }
 
@@ -350,6 +353,7 @@ class TArchiveRun {
   /// password, overwriting, and the entries to take and leave out.
   void ApplySettings() {
     unzip_.SetRecreateDirs(!command_.JunkPaths);
+    unzip_.SetMatchMode(MatchMode());
     unzip_.SetThreads(command_.Threads > 0
                           ? command_.Threads
                           : static_cast<std::int32_t>(std::max(1u, std::thread::hardware_concurrency())));
@@ -406,6 +410,11 @@ class TArchiveRun {
                                    bool&) {
       lines_->Dropped(index);
       Skipped(*sender.ZipInfo()->Items(index), index, reason);
+    };
+    unzip_.OnRenamedFile = [this](TKestrelUnZip& sender, std::int32_t index, const std::string& fName) {
+      report_.Say("warning: " + TerminalText(ListedPath(*sender.ZipInfo()->Items(index))) +
+                  " is reserved on Windows: written as " + TerminalText(fName));
+      report_.Raise(ExitWarning);
     };
     unzip_.OnBadCRC = [this](TKestrelUnZip& sender, std::uint32_t computed, std::uint32_t stored, std::int32_t index) {
       BadCrc(sender, computed, stored, index);

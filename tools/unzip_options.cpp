@@ -170,6 +170,7 @@ constexpr TOptionSpec OptionTable[] = {
     {"x", TArgument::List, "MEMBER ...", "leave out the entries that match", Exclude},
     {"j", TArgument::None, "", "junk paths: every file straight into the destination",
      Set<&TToolCommand::JunkPaths, true>},
+    {"C", TArgument::None, "", "match MEMBERs without regard to case", Set<&TToolCommand::IgnoreCase, true>},
     {"q", TArgument::None, "", "quiet (-qq: quieter)", Quieter},
     {"o", TArgument::None, "", "overwrite existing files without asking",
      Set<&TToolCommand::Overwrite, TOverwrite::Always>},
@@ -437,8 +438,8 @@ std::vector<std::string> ToolUsage() {
       ToolSynopsis(),
       "",
       "Extracts, lists or tests the entries of a zip archive. MEMBERs are patterns of",
-      "the stored paths (*, ?, <a-z>), matched without regard to case; options may",
-      "stand before or after the archive. ARCHIVE \"-\" reads it from standard input",
+      "the stored paths (*, ?, [a-z]), case-sensitive unless -C; options may stand",
+      "before or after the archive. ARCHIVE \"-\" reads it from standard input",
   };
   // A decoder added to the methods table is named here with the others.
   for (std::string& line :

@@ -58,6 +58,7 @@ struct TToolCommand {
   std::vector<std::string> Exclusions;  ///< -x: patterns of the entries to leave out
   std::string DestDir;                  ///< -d; empty: the current folder
   bool JunkPaths = false;               ///< -j
+  bool IgnoreCase = false;              ///< -C: members match either case
   int Quiet = 0;                        ///< -q, -qq
   TOverwrite Overwrite = TOverwrite::Ask;
   bool Update = false;                  ///< -u: newer entries replace files, new ones are added

@@ -54,4 +54,53 @@ bool StoredPathClimbs(const std::string& storedPath, const platform::TPathRules&
   return false;
 }
 
+namespace {
+
+/// True when the name, up to its first dot and without the blanks before it, is a
+/// device's: Windows opens the device for it whatever the folder.
+bool NamesDevice(std::string_view component) {
+  std::string_view base = component.substr(0, component.find('.'));
+  while (!base.empty() && base.back() == ' ') base.remove_suffix(1);
+  std::string upper(base);
+  for (char& c : upper)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  if (upper == "CON" || upper == "PRN" || upper == "AUX" || upper == "NUL" || upper == "CONIN$" || upper == "CONOUT$")
+    return true;
+  if (upper.size() < 4 || (upper.compare(0, 3, "COM") != 0 && upper.compare(0, 3, "LPT") != 0)) return false;
+  const std::string_view number = std::string_view(upper).substr(3);
+  // A digit, or a superscript one, two or three: in UTF-8 or in the ANSI code page.
+  constexpr std::string_view superscripts[] = {"\xC2\xB9", "\xC2\xB2", "\xC2\xB3", "\xB9", "\xB2", "\xB3"};
+  if (number.size() == 1 && number[0] >= '0' && number[0] <= '9') return true;
+  for (std::string_view superscript : superscripts)
+    if (number == superscript) return true;
+  return false;
+}
+
+}  // namespace
+
+std::string WindowsSafeName(std::string_view component) {
+  std::string safe(component);
+  if (safe.empty() || safe == "." || safe == "..") return safe;
+  for (char& c : safe)
+    if (static_cast<unsigned char>(c) < 0x20 || std::string_view("<>:\"|?*").find(c) != std::string_view::npos) c = '_';
+  if (safe.back() == '.' || safe.back() == ' ') safe.back() = '_';
+  if (NamesDevice(safe)) safe.insert(0, 1, '_');
+  return safe;
+}
+
+std::string WindowsSafeStoredPath(const std::string& storedPath) {
+  // A leading drive ("C:\x", or the drive-relative "C:x") is EntryDestFolder's to
+  // drop; any later colon is part of a name.
+  const bool drive = storedPath.size() >= 2 && storedPath[0] != '\\' && storedPath[1] == ':';
+  std::string safe = drive ? storedPath.substr(0, 2) : std::string();
+  for (std::size_t start = drive ? 2 : 0; start <= storedPath.size();) {
+    std::size_t end = storedPath.find('\\', start);
+    if (end == std::string::npos) end = storedPath.size();
+    safe += WindowsSafeName(std::string_view(storedPath).substr(start, end - start));
+    if (end < storedPath.size()) safe += '\\';
+    start = end + 1;
+  }
+  return safe;
+}
+
 }  // namespace kestrel

@@ -4,6 +4,7 @@
 // the Win32 spelling is tested on any host.
 
 #include <string>
+#include <string_view>
 
 #include "platform/path.h"
 
@@ -22,5 +23,17 @@ std::string EntryDestFolder(const std::string& destDir, const std::string& rootD
 /// it has a ".." component (one of dots and blanks only, with two dots or more,
 /// under rules with drives, which fold such names to ".."), or a NUL byte.
 bool StoredPathClimbs(const std::string& storedPath, const platform::TPathRules& rules);
+
+/// The name Windows can create for one component of a stored path: each character
+/// it forbids (<>:"|?* and the controls) becomes "_", so does a trailing dot or
+/// blank, and the name of a device (CON, PRN, AUX, NUL, COM0-9, LPT0-9, COM and
+/// LPT with a superscript digit, CONIN$, CONOUT$; in any case, alone or before a
+/// dot: "aux.txt", "Nul.tar.gz") gets a leading "_". "." and ".." and every other
+/// name come back unchanged.
+std::string WindowsSafeName(std::string_view component);
+/// The stored path (backslash separators) with each component made one Windows can
+/// create (WindowsSafeName). A leading drive ("C:") stays, for EntryDestFolder to
+/// drop; any later ":" is a character of a name, and becomes "_".
+std::string WindowsSafeStoredPath(const std::string& storedPath);
 
 }  // namespace kestrel

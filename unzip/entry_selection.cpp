@@ -9,7 +9,12 @@
 
 namespace kestrel {
 
-TEntryPatterns::TEntryPatterns(const std::vector<std::string>& patterns) {
+TEntryPatterns::TEntryPatterns(const std::vector<std::string>& patterns, TMatchMode mode) : mode_(mode) {
+  if (mode != mmComponent) {
+    // Read as given: "\" escapes, and "/" matches the separator of MatchedPath.
+    patterns_ = patterns;
+    return;
+  }
   patterns_.reserve(patterns.size());
   // Stored paths carry backslashes; on a host whose separator is "/", a pattern
   // spelled with it ("docs/*") means the same folders. No stored path holds a "/",
@@ -24,37 +29,46 @@ TEntryPatterns::TEntryPatterns(const std::vector<std::string>& patterns) {
 
 bool TEntryPatterns::MatchAny(const TZipHeaderInfo& entry) const {
   if (patterns_.empty()) return false;
-  const std::string path = platform::AnsiLowerCase(entry.StoredPath());
-  return std::any_of(patterns_.begin(), patterns_.end(),
-                     [&](const std::string& pattern) { return WildcardMatch(pattern, path); });
+  const std::string path = MatchedPath(entry);
+  for (std::size_t i = 0; i < patterns_.size(); ++i)
+    if (MatchPath(i, path)) return true;
+  return false;
 }
 
 bool TEntryPatterns::Match(std::size_t i, const TZipHeaderInfo& entry) const {
-  return MatchLowered(i, platform::AnsiLowerCase(entry.StoredPath()));
+  return MatchPath(i, MatchedPath(entry));
 }
 
-bool TEntryPatterns::MatchLowered(std::size_t i, const std::string& loweredPath) const {
-  return WildcardMatch(patterns_.at(i), loweredPath);
+std::string TEntryPatterns::MatchedPath(const TZipHeaderInfo& entry) const {
+  if (mode_ == mmComponent) return platform::AnsiLowerCase(entry.StoredPath());
+  std::string path = entry.StoredPath();
+  std::replace(path.begin(), path.end(), '\\', '/');
+  return path;
+}
+
+bool TEntryPatterns::MatchPath(std::size_t i, const std::string& path) const {
+  if (mode_ == mmComponent) return WildcardMatch(patterns_.at(i), path);
+  return MemberMatch(patterns_.at(i), path, mode_ == mmAnyCase);
 }
 
 TEntrySelection::TEntrySelection(bool doAll, const std::vector<std::string>& files,
-                                 const std::vector<std::string>& excludes, bool countMatches)
+                                 const std::vector<std::string>& excludes, bool countMatches, TMatchMode mode)
     : doAll_(doAll),
       countMatches_(countMatches),
-      files_(files),
-      excludes_(excludes),
+      files_(files, mode),
+      excludes_(excludes, mode),
       filesMatched_(countMatches ? files.size() : 0, false),
       excludesMatched_(countMatches ? excludes.size() : 0, false) {}
 
 bool TEntrySelection::Takes(const TZipHeaderInfo& entry) {
   if (!countMatches_) return (doAll_ || files_.MatchAny(entry)) && !excludes_.MatchAny(entry);
-  const std::string path = platform::AnsiLowerCase(entry.StoredPath());
+  const std::string path = files_.MatchedPath(entry);
   bool taken = doAll_;
   for (std::size_t i = 0; i < files_.Count(); ++i)
-    if (files_.MatchLowered(i, path)) taken = filesMatched_[i] = true;
+    if (files_.MatchPath(i, path)) taken = filesMatched_[i] = true;
   bool excluded = false;
   for (std::size_t i = 0; i < excludes_.Count(); ++i)
-    if (excludes_.MatchLowered(i, path)) excluded = excludesMatched_[i] = true;
+    if (excludes_.MatchPath(i, path)) excluded = excludesMatched_[i] = true;
   return taken && !excluded;
 }
 

@@ -8,18 +8,20 @@
 #include <string>
 #include <vector>
 
+#include "unzip/member_match.h"
 #include "unzip/sorted_zip.h"
 #include "unzip/zip_records.h"
 
 namespace kestrel {
 
-/// The selection rule for one list of patterns: a pattern matches an entry when
-/// WildcardMatch takes it for the entry's stored path, both lower-cased, with the
-/// host's separator standing for the stored backslash. A caller that lists
-/// entries selects them as an extraction would.
+/// The selection rule for one list of patterns. With mmComponent a pattern matches
+/// an entry when WildcardMatch takes it for the entry's stored path, both
+/// lower-cased, with the host's separator standing for the stored backslash; with
+/// the other modes when MemberMatch takes it for the stored path spelled with "/".
+/// A caller that lists entries selects them as an extraction would.
 class TEntryPatterns {
  public:
-  explicit TEntryPatterns(const std::vector<std::string>& patterns);
+  explicit TEntryPatterns(const std::vector<std::string>& patterns, TMatchMode mode = mmComponent);
   /// True when one of the patterns matches the entry.
   bool MatchAny(const TZipHeaderInfo& entry) const;
   /// True when pattern i (in the order given) matches the entry.
@@ -28,10 +30,13 @@ class TEntryPatterns {
 
  private:
   friend class TEntrySelection;
-  /// True when pattern i matches a stored path already lower-cased.
-  bool MatchLowered(std::size_t i, const std::string& loweredPath) const;
+  /// The entry's stored path as the mode's matcher reads it.
+  std::string MatchedPath(const TZipHeaderInfo& entry) const;
+  /// True when pattern i matches a path that MatchedPath gave.
+  bool MatchPath(std::size_t i, const std::string& path) const;
 
   std::vector<std::string> patterns_;
+  TMatchMode mode_;
 };
 
 /// What a selection takes of a list of entries.
@@ -52,9 +57,9 @@ class TEntrySelection {
  public:
   /// With countMatches, every pattern is tried on every entry, so that
   /// FilesMatched and ExcludesMatched are complete; without, the first match
-  /// decides and they stay unset.
+  /// decides and they stay unset. The mode says how the patterns are read.
   TEntrySelection(bool doAll, const std::vector<std::string>& files, const std::vector<std::string>& excludes,
-                  bool countMatches = false);
+                  bool countMatches = false, TMatchMode mode = mmComponent);
   /// True when the selection takes the entry.
   bool Takes(const TZipHeaderInfo& entry);
   /// The selection of a whole list, with the patterns that matched.

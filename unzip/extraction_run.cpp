@@ -120,6 +120,10 @@ void TExtractionRun::Begin() {
   streamedFiles_.clear();
   totalBytes_ = 0;
   outcome_.BtsDone = 0;
+  // An archive that came from the internet hands its mark on to every file made
+  // of it, as Windows' own zip folder does; read once, by its name.
+  zoneMark_ =
+      unzip_.stream_.Source || unzip_.zipName_.empty() ? std::nullopt : platform::ReadZoneIdentifier(unzip_.zipName_);
 }
 
 std::int32_t TExtractionRun::UnZipSelected() {
@@ -178,7 +182,7 @@ std::vector<bool> TExtractionRun::SelectVisits(std::int32_t& numFiles) {
   const TSortedZip* list = unzip_.ZipInfo();
   const std::int32_t count = list ? list->Count() : 0;
   std::vector<bool> visit(static_cast<std::size_t>(count), false);
-  TEntrySelection selection(unzip_.doAll_, unzip_.filesList_, unzip_.excludeList_);
+  TEntrySelection selection(unzip_.doAll_, unzip_.filesList_, unzip_.excludeList_, false, unzip_.matchMode_);
   numFiles = 0;
   for (std::int32_t i = 0; i < count; ++i) {
     const TZipHeaderInfo& entry = *list->Items(i);
@@ -249,8 +253,27 @@ std::int32_t TExtractionRun::OfferAhead(TDecodeAhead& ahead, const std::vector<b
 }
 
 std::string TExtractionRun::EntryDestDir() const {
-  return EntryDestFolder(unzip_.destDir_, unzip_.rootDir_, unzip_.currentEntry_->Directory(), unzip_.recreateDirs_,
-                         platform::HostPathRules());
+  const platform::TPathRules& rules = platform::HostPathRules();
+  const std::string& stored = unzip_.currentEntry_->Directory();
+  return EntryDestFolder(unzip_.destDir_, unzip_.rootDir_, rules.HasDrives ? WindowsSafeStoredPath(stored) : stored,
+                         unzip_.recreateDirs_, rules);
+}
+
+std::string TExtractionRun::EntryDestFile(std::int32_t index) const {
+  const TZipHeaderInfo& entry = *unzip_.currentEntry_;
+  const platform::TPathRules& rules = platform::HostPathRules();
+  if (!rules.HasDrives) return EntryDestDir() + entry.FileName();
+  // Windows opens a device for "aux.txt" and refuses "a|b": such names, of the file
+  // or of a folder on its way, are written under safe ones.
+  const std::string stored = unzip_.recreateDirs_ ? entry.StoredPath() : entry.FileName();
+  const std::string safe = WindowsSafeStoredPath(stored);
+  if (safe == stored) return EntryDestDir() + entry.FileName();
+  const std::size_t split = safe.find_last_of('\\') + 1;  // 0 without a folder
+  const std::string fName =
+      EntryDestFolder(unzip_.destDir_, unzip_.rootDir_, safe.substr(0, split), unzip_.recreateDirs_, rules) +
+      safe.substr(split);
+  if (unzip_.OnRenamedFile) unzip_.OnRenamedFile(unzip_, index, fName);
+  return fName;
 }
 
 void TExtractionRun::ReportSkip(TSkipReason reason, const std::string& fName, std::int32_t index) {
@@ -305,13 +328,13 @@ std::optional<std::string> TExtractionRun::EntryDestination(std::int32_t index, 
   const TZipHeaderInfo& entry = *unzip_.currentEntry_;
   const std::string allowedBefore = std::exchange(retryReplaces_, std::string());
   const platform::TPathRules& rules = platform::HostPathRules();
-  std::string fName = EntryDestDir() + entry.FileName();
   // Without the stored folders only the file's own name reaches the disk.
   if (StoredPathClimbs(unzip_.recreateDirs_ ? entry.StoredPath() : entry.FileName(), rules)) {
-    ReportSkip(skPathClimbs, fName, index);
+    ReportSkip(skPathClimbs, EntryDestDir() + entry.FileName(), index);
     DropFromTotals();
     return std::nullopt;
   }
+  std::string fName = EntryDestFile(index);
   const std::string builtName = fName;
 
   bool skip = false;
@@ -423,6 +446,7 @@ void TExtractionRun::UnZipEntryToFile(std::int32_t index, TDecodeState& state) {
     ++fileCount_;
   }
   guard.Keep();
+  if (zoneMark_) platform::WriteZoneIdentifier(fName, *zoneMark_);
   if (unzip_.stream_.Source) streamedFiles_.emplace_back(index, fName);
 }
 

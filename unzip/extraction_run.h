@@ -134,6 +134,9 @@ class TExtractionRun {
   void UnZipEntry(std::int32_t index, TDecodeState& state);
   /// The destination folder of CurrentEntry, ending with the host separator.
   std::string EntryDestDir() const;
+  /// The file CurrentEntry (entry index) goes to. On Windows a name it reserves
+  /// or refuses is made safe (WindowsSafeStoredPath), and OnRenamedFile says so.
+  std::string EntryDestFile(std::int32_t index) const;
   /// Makes CurrentEntry's folder (a folder entry) below DestDir and counts it;
   /// fires no event.
   void MakeFolderEntry();
@@ -233,6 +236,9 @@ class TExtractionRun {
     std::uint32_t DosTime;
   };
   std::vector<TFolderTime> folderTimes_;
+  /// The archive's Mark of the Web (platform::ReadZoneIdentifier), for each file
+  /// extracted; nothing when it has none.
+  std::optional<std::string> zoneMark_;
 };
 
 }  // namespace kestrel

@@ -38,6 +38,7 @@ void TKestrelUnZip::Assign(const TKestrelUnZip& source) {
   retainAttributes_ = source.retainAttributes_;
   replaceReadOnly_ = source.replaceReadOnly_;
   threads_ = source.threads_;
+  matchMode_ = source.matchMode_;
   SetNameCharsets(source.nameCharsets_);
   OnStartUnZipInfo = source.OnStartUnZipInfo;
   OnFilePercentDone = source.OnFilePercentDone;
@@ -46,6 +47,7 @@ void TKestrelUnZip::Assign(const TKestrelUnZip& source) {
   OnEndUnZip = source.OnEndUnZip;
   OnPromptForOverwrite = source.OnPromptForOverwrite;
   OnSkippingFile = source.OnSkippingFile;
+  OnRenamedFile = source.OnRenamedFile;
   OnBadPassword = source.OnBadPassword;
   OnBadCRC = source.OnBadCRC;
   OnInCompleteZip = source.OnInCompleteZip;

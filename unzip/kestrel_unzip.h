@@ -104,6 +104,9 @@ using TPromptForOverwrite =
     std::function<void(TKestrelUnZip& Sender, bool& OverWriteIt, std::int32_t FileIndex, std::string& FName)>;
 using TSkippingFile = std::function<void(TKestrelUnZip& Sender, TSkipReason Reason, const std::string& FName,
                                          std::int32_t FileIndex, bool& Retry)>;
+/// On Windows: the entry's name (or a folder's on its path) is one Windows reserves
+/// or refuses ("aux.txt", "ab:c"), and it is written as FName instead.
+using TRenamedFile = std::function<void(TKestrelUnZip& Sender, std::int32_t FileIndex, const std::string& FName)>;
 using TBadPassword = std::function<void(TKestrelUnZip& Sender, std::int32_t FileIndex, std::string& NewPassword)>;
 using TBadCRC =
     std::function<void(TKestrelUnZip& Sender, std::uint32_t CalcCRC, std::uint32_t StoredCRC, std::int32_t FileIndex)>;
@@ -203,6 +206,11 @@ class TKestrelUnZip {
   /// link or large entry (decoded in its turn).
   std::int32_t Threads() const { return threads_; }
   void SetThreads(std::int32_t value) { threads_ = std::clamp<std::int32_t>(value, 1, 64); }
+  /// How FilesList and ExcludeList are read: mmComponent (the default) ignores case
+  /// and knows "<...>" classes; mmExactCase and mmAnyCase read them as unzip does,
+  /// with "[...]" classes and "\" escapes, case counting or not.
+  TMatchMode MatchMode() const { return matchMode_; }
+  void SetMatchMode(TMatchMode value) { matchMode_ = value; }
   bool OEMConvert() const { return oemConvert_; }
   void SetOEMConvert(bool value);
   /// The character sets of stored names without the UTF-8 flag (empty: the
@@ -218,6 +226,7 @@ class TKestrelUnZip {
   TEndUnZipEvent OnEndUnZip;
   TPromptForOverwrite OnPromptForOverwrite;
   TSkippingFile OnSkippingFile;
+  TRenamedFile OnRenamedFile;
   TBadPassword OnBadPassword;
   TBadCRC OnBadCRC;
   TIncompleteZip OnInCompleteZip;
@@ -470,6 +479,7 @@ class TKestrelUnZip {
   bool replaceReadOnly_ = false;
   bool flushFilesOnClose_ = false;
   std::int32_t threads_ = 1;
+  TMatchMode matchMode_ = mmComponent;
   bool oemConvert_ = true;
   TNameCharsets nameCharsets_;
   bool verifyDiskLabels_ = true;

@@ -305,7 +305,7 @@ std::int32_t TExtractionRun::UnZipStream() {
     if (unzip.OnStartUnZipInfo) unzip.OnStartUnZipInfo(unzip, -1, -1, stopNow);
     if (!stopNow) {
       if (!unzip.destDir_.empty() && unzip.outputStream_ == nullptr) platform::ForceFolders(unzip.destDir_);
-      TEntrySelection selection(unzip.doAll_, unzip.filesList_, unzip.excludeList_);
+      TEntrySelection selection(unzip.doAll_, unzip.filesList_, unzip.excludeList_, false, unzip.matchMode_);
       while (TZipHeaderInfo* entry = unzip.NextStreamedEntry()) {
         if (!UnZipStreamedEntry(*entry, unzip.directoryList_->Count() - 1, source, selection, *state)) break;
         unzip.FinishStreamedEntry(*entry);

@@ -136,6 +136,10 @@ bool SetPathLastWriteTime(const std::string& path, TFileTime time) {
   return ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
+// POSIX file systems have no named streams: no file carries the mark, nor can.
+std::optional<std::string> ReadZoneIdentifier(const std::string&) { return std::nullopt; }
+bool WriteZoneIdentifier(const std::string&, const std::string&) { return false; }
+
 std::optional<std::vector<TFolderEntry>> ListFolder(const std::string& folder) {
   DIR* dir = ::opendir(folder.c_str());
   if (dir == nullptr) return std::nullopt;

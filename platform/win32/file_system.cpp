@@ -13,6 +13,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <string_view>
+#include <vector>
 
 #include "platform/code_page.h"
 
@@ -108,6 +110,30 @@ std::unique_ptr<void, TLocalFree> PrivateSecurityDescriptor() {
     return nullptr;
   }
   return std::unique_ptr<void, TLocalFree>(descriptor);
+}
+
+/// The name of a file's Mark of the Web stream, after the file's path.
+constexpr std::string_view ZoneStream = ":Zone.Identifier";
+/// A mark is a few lines of text; more is not one.
+constexpr std::int64_t LargestZoneMark = 64 * 1024;
+
+// A handle that CloseQuietly closes.
+struct TQuietClose {
+  void operator()(void* handle) const { CloseQuietly(handle); }
+};
+
+/// Whether the volume of a file keeps named streams (NTFS does, FAT does not): on
+/// one that does not, "FILE:Zone.Identifier" is no stream of FILE. Asked through a
+/// handle of the file, which needs no access to the volume's root.
+bool VolumeKeepsStreams(const std::string& path) {
+  const HANDLE opened =
+      ::CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (opened == INVALID_HANDLE_VALUE) return false;
+  const std::unique_ptr<void, TQuietClose> handle(opened);
+  DWORD flags = 0;
+  return ::GetVolumeInformationByHandleW(handle.get(), nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) != FALSE &&
+         (flags & FILE_NAMED_STREAMS) != 0;
 }
 
 }  // namespace
@@ -351,6 +377,27 @@ bool SameFile(const std::string& a, const std::string& b) {
 // The conversions take the daylight-saving rule in force at the date converted,
 // not today's offset as FileTimeToLocalFileTime does: an entry made in summer
 // keeps its time when unpacked in winter, as on every other system.
+std::optional<std::string> ReadZoneIdentifier(const std::string& path) {
+  if (!VolumeKeepsStreams(path)) return std::nullopt;
+  TFile stream =
+      TFile::Open(path + std::string(ZoneStream), TFileAccess::Read, TFileShare::Read, TFileCreation::OpenExisting);
+  if (!stream.IsOpen()) return std::nullopt;
+  const std::int64_t size = stream.Size();
+  if (size <= 0 || size > LargestZoneMark) return std::nullopt;
+  std::string mark(static_cast<std::size_t>(size), '\0');
+  if (stream.Read(mark.data(), mark.size()) != size) return std::nullopt;
+  return mark;
+}
+
+bool WriteZoneIdentifier(const std::string& path, const std::string& mark) {
+  if (!VolumeKeepsStreams(path)) return false;
+  TFile stream =
+      TFile::Open(path + std::string(ZoneStream), TFileAccess::Write, TFileShare::None, TFileCreation::CreateAlways);
+  if (!stream.IsOpen()) return false;
+  const bool written = stream.Write(mark.data(), mark.size()) == static_cast<std::int64_t>(mark.size());
+  return stream.Close() && written;
+}
+
 std::optional<TCalendar> UtcToLocal(TFileTime time) {
   const FILETIME utc = ToFileTime(time);
   SYSTEMTIME utcParts{}, parts{};

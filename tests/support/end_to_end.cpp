@@ -205,8 +205,8 @@ void CheckKestrelUnzipStatuses(const TProgram& unzip, const fs::path& work) {
        "kestrel-unzip: good.zip: 2 existing files kept: there is no terminal to ask on (-o replaces them, -n keeps "
        "them without this warning)\n"},
       {{"-n", "good.zip", "-d", "ok"}, 0, "Archive:  good.zip\n", ""},
-      // Members match case-insensitively; options stand after the archive too.
-      {{"good.zip", "*.TXT", "-o", "-d", "ok"}, 0, okLines, ""},
+      // With -C members match case-insensitively; options stand after the archive too.
+      {{"good.zip", "*.TXT", "-C", "-o", "-d", "ok"}, 0, okLines, ""},
       {{"good.zip", "-d", "none", "nothing*"},
        11,
        "Archive:  good.zip\n",

@@ -6,11 +6,14 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 namespace {
 
 using kestrel::EntryDestFolder;
 using kestrel::StoredPathClimbs;
+using kestrel::WindowsSafeName;
+using kestrel::WindowsSafeStoredPath;
 using platform::PosixPathRules;
 using platform::Win32PathRules;
 
@@ -52,6 +55,37 @@ TEST(UnZipDestinationPaths, ClimbingStoredPaths) {
   EXPECT_TRUE(StoredPathClimbs(".. \\x", Win32PathRules));
   EXPECT_FALSE(StoredPathClimbs(".\\x", Win32PathRules));
   EXPECT_TRUE(StoredPathClimbs(std::string("a\0b", 3), PosixPathRules));
+}
+
+// The names Windows reserves or refuses, and the safe names they are written as.
+TEST(UnZipDestinationPaths, WindowsSafeNames) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"aux.txt", "_aux.txt"},
+      {"NUL", "_NUL"},
+      {"Com1.log", "_Com1.log"},
+      {"lpt9", "_lpt9"},
+      {"con.tar.gz", "_con.tar.gz"},
+      {"aux .c", "_aux .c"},
+      {"COM\xC2\xB9", "_COM\xC2\xB9"},
+      {"conin$", "_conin$"},
+      {"a:b", "a_b"},
+      {"q?<>|*\"", "q______"},
+      {"tab\tx", "tab_x"},
+      {"dot.", "dot_"},
+      {"blank ", "blank_"},
+      {"aux.", "aux_"},
+      {".", "."},
+      {"..", ".."},
+      {"auxiliary.c", "auxiliary.c"},
+      {"com10", "com10"},
+      {"comx", "comx"},
+      {"x.aux", "x.aux"},
+  };
+  for (const auto& [name, safe] : cases) EXPECT_EQ(WindowsSafeName(name), safe) << name;
+  EXPECT_EQ(WindowsSafeStoredPath("src\\AUX\\nul.h"), "src\\_AUX\\_nul.h");
+  EXPECT_EQ(WindowsSafeStoredPath("C:\\a:b"), "C:\\a_b");  // the drive stays, for EntryDestFolder
+  EXPECT_EQ(WindowsSafeStoredPath("\\root\\"), "\\root\\");
+  EXPECT_EQ(WindowsSafeStoredPath("ab:c"), "ab_c");  // one name: the component ends a folder at ":"
 }
 
 }  // namespace

@@ -100,8 +100,8 @@ TEST_F(KestrelUnZipExtraction, PatternsOverwriteModesAndFailures) {
   if (!testsupport::HaveCommand("zip")) GTEST_SKIP() << "Info-ZIP zip is not installed";
   const std::string archive = folder / "t.zip";
   InTree("zip -q -r " + ShellQuote(archive) + " .");
-  // Patterns select entries by their stored path, case-insensitively.
-  auto run = Unzip({archive, "-d", folder / "sel", "*.TXT"});
+  // Patterns select entries by their stored path, with -C case-insensitively.
+  auto run = Unzip({archive, "-C", "-d", folder / "sel", "*.TXT"});
   EXPECT_EQ(run.Status, 0) << run.Err;
   EXPECT_TRUE(fs::exists(folder.Path() / "sel/docs/deep/text.txt"));
   EXPECT_FALSE(fs::exists(folder.Path() / "sel/binary.bin"));

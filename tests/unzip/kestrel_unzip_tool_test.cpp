@@ -119,6 +119,11 @@ class KestrelUnZipAsUnzip : public ::testing::Test {
                                                                                    {"plain.xml", "d.zip"},
                                                                                    {"crc.zip", "e.zip"}})
       fs::copy_file(work_.Path() / from, work_.Path() / "multi" / to);
+    // Names for the matching of members: cases, brackets and wildcards in names.
+    std::vector<ziptest::TEntrySpec> names;
+    for (const char* name : {"ABC.txt", "abc.txt", "bcd.TXT", "]x", "[a", "*star", "a]b", "src/a.c", "src/sub/b.c"})
+      names.push_back({name, name});
+    testsupport::WriteFile(work_.Path() / "names.zip", ziptest::BuildArchive(names));
   }
 
   // Runs one program in a fresh folder of its own; the archive by its full path.
@@ -164,6 +169,21 @@ TEST_F(KestrelUnZipAsUnzip, SameFilesStatusesAndListings) {
       {"t.zip", {"-f", "@", "-d", "out"}, {}, true},
       {"t.zip", {"-uo", "@", "-d", "out"}, {}, true},
       {"t.zip", {"-f", "@", "-d", "out"}},
+      // Members as unzip matches them: case counts unless -C; [...] classes with ! or
+      // ^ (a "]" first closes the class); "\\" makes a wildcard plain; "*" runs
+      // across "/"; an unterminated class matches nothing.
+      {"names.zip", {"-l", "@", "[a-c]*"}},
+      {"names.zip", {"-l", "@", "[!a]*", "-x", "[^s]*"}},
+      {"names.zip", {"-l", "@", "*.TXT"}},
+      {"names.zip", {"-l", "-C", "@", "*.TXT"}},
+      {"names.zip", {"-l", "-C", "@", "[A-B]*"}},
+      {"names.zip", {"-l", "@", "[]]*", "[!]]*"}},
+      {"names.zip", {"-l", "@", "[a", "\\*star", "\\[a"}},
+      {"names.zip", {"-l", "@", "*.c", "src/*"}},
+      {"names.zip", {"@", "*.txt", "-d", "out"}},
+      {"names.zip", {"-C", "@", "*.txt", "-d", "out"}},
+      {"names.zip", {"@", "-x", "ABC*", "-d", "out"}},
+      {"names.zip", {"-C", "@", "-x", "ABC*", "[!a-z]*", "-d", "out"}},
       // Listings and tests.
       {"t.zip", {"-l", "@"}},
       {"t.zip", {"-v", "@"}},

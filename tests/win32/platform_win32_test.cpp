@@ -151,6 +151,22 @@ TEST_F(Win32Backend, DeviceNamesAreNeverWrittenAsFiles) {
   EXPECT_TRUE(Names().empty());
 }
 
+// The Mark of the Web lives in a named stream: on a volume that keeps them it goes
+// with the file and leaves its bytes alone; elsewhere nothing stands for it, not
+// even a file named after the stream.
+TEST_F(Win32Backend, TheMarkOfTheWebIsAStreamOfTheFile) {
+  const std::string mark = "[ZoneTransfer]\r\nZoneId=3\r\n";
+  Put(In("archive.zip"), "PK");
+  EXPECT_FALSE(ReadZoneIdentifier(In("archive.zip")).has_value());
+  if (WriteZoneIdentifier(In("archive.zip"), mark)) {
+    EXPECT_EQ(ReadZoneIdentifier(In("archive.zip")), mark);
+    EXPECT_EQ(Get(In("archive.zip")), "PK");
+  } else {
+    EXPECT_FALSE(ReadZoneIdentifier(In("archive.zip")).has_value());
+  }
+  EXPECT_EQ(Names(), std::vector<std::string>{"archive.zip"});
+}
+
 TEST_F(Win32Backend, AttributesAreTheFileSystemsOwn) {
   Put(In("a.txt"), "a");
   EXPECT_EQ(ReadAttributes(In("a.txt")).value() & (faReadOnly | faDirectory), 0u);

@@ -6,10 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/support/test_support.h"
@@ -252,21 +254,45 @@ TEST_F(WineUnzipHostileNames, ArchiveLinksNeverLeadOut) {
   EXPECT_EQ(outsideDest, (std::set<std::string>{"links.zip", "work", "work/dest"}));
 }
 
-TEST_F(WineUnzipHostileNames, DeviceNamesAreNeverWrittenAsFiles) {
-  // On Windows "NUL", "CON.txt" or "COM1" name a device wherever they stand; the
-  // data would go to the device, or nowhere, and be counted as extracted.
-  const std::vector<std::string> devices = {"NUL", "con.txt", "sub/COM1", "Aux.xml"};
+TEST_F(WineUnzipHostileNames, DeviceAndInvalidNamesAreWrittenUnderSafeNames) {
+  // On Windows "NUL", "CON.txt" or "COM1" name a device wherever they stand, and
+  // "ab:c" a stream of "ab": each is written under a safe name, and said so. A ":"
+  // ends a folder part, as on Linux.
+  struct TName {
+    std::string Stored, Listed, Safe;
+  };
+  const std::vector<TName> names = {
+      {"NUL", "NUL", "_NUL"},
+      {"con.txt", "con.txt", "_con.txt"},
+      {"sub/COM1", "sub/COM1", "sub/_COM1"},
+      {"Aux.xml", "Aux.xml", "_Aux.xml"},
+      {"ab:c.txt", "ab:/c.txt", "ab_/c.txt"},
+      {"q?.txt", "q?.txt", "q_.txt"},
+      {"dot.", "dot.", "dot_"},
+      {"aux/x.c", "aux/x.c", "_aux/x.c"},
+  };
   std::vector<ziptest::TEntrySpec> entries;
-  for (const auto& name : devices) entries.push_back(Entry(name, "to a device"));
+  for (const TName& name : names) entries.push_back(Entry(name.Stored, "to " + name.Safe));
   entries.push_back(Entry("ok.txt", "fine"));
   WriteFile(folder / "devices.zip", ziptest::BuildArchive(entries));
+  // Wine keeps no named streams, and opens "NAME:STREAM" as a file of that name: the
+  // archive's mark read from it would come out as such files beside each one.
+  WriteFile(folder / "devices.zip:Zone.Identifier", "[ZoneTransfer]\r\nZoneId=3\r\n");
   const auto run = winetest::RunWine(winetest::KestrelUnzipExe(), {Win("devices.zip"), "-d", Win("dest")});
   EXPECT_EQ(run.Status, 1) << run.Err;
-  for (const auto& name : devices) {
-    const std::string line = "kestrel-unzip: " + Win("devices.zip") + ": " + name + ": skipped, cannot create the file";
-    EXPECT_NE(run.Err.find(line), std::string::npos) << name << "\n" << run.Err;
+  std::set<std::string> expected = {"ok.txt"};
+  for (const TName& name : names) {
+    std::string written = Win("dest") + "\\" + name.Safe;
+    std::replace(written.begin(), written.end(), '/', '\\');
+    const std::string line = "kestrel-unzip: " + Win("devices.zip") + ": warning: " + name.Listed +
+                             " is reserved on Windows: written as " + written;
+    EXPECT_NE(run.Err.find(line), std::string::npos) << name.Stored << "\n" << run.Err;
+    EXPECT_EQ(ReadFile(folder.Path() / "dest" / name.Safe), "to " + name.Safe);
+    expected.insert(name.Safe);
   }
-  EXPECT_EQ(winetest::FilesBelow(folder.Path() / "dest"), std::set<std::string>{"ok.txt"});
+  EXPECT_EQ(winetest::FilesBelow(folder.Path() / "dest"), expected);
+  // Nothing else on stderr: no word of the system's about the volume.
+  EXPECT_EQ(run.Err.find("wine:"), std::string::npos) << run.Err;
 }
 
 // ---- Names in the OEM code page and in UTF-8 ------------------------------------------
