@@ -10,6 +10,7 @@
 #include "platform/code_page.h"
 #include "platform/file_system.h"
 #include "platform/host_ui.h"
+#include "tools/extraction_options.h"
 #include "tools/progress_line.h"
 #include "tools/run_report.h"
 #include "tools/terminal_questions.h"
@@ -139,7 +140,7 @@ class TArchiveRun {
     try {
       if (!pipe_) unzip_.SetZipName(archive_);
       // A stream is extracted as it arrives: its directory is known only at its end.
-      if (!pipe_ || listing) {
+      if (!pipe_ || listing || command_.Action == TToolAction::Timestamp) {
         split_.Run(archive_, [&] { LoadDirectory(); });
         if (!CheckArchive()) return report_.Status();
       }
@@ -150,6 +151,8 @@ class TArchiveRun {
           return List(TListingKind::Verbose);
         case TToolAction::ListNames:
           return List(TListingKind::NamesOnly);
+        case TToolAction::Timestamp:
+          return std::max(report_.Status(), StampArchiveTime(unzip_, selected_, archive_, command_, report_));
         default:
           return Extract();
       }
@@ -231,7 +234,8 @@ class TArchiveRun {
     const TSelection selected = selection.Select(unzip_.ZipInfo());
     selected_ = selected.Taken;
     selectedCount_ += static_cast<std::uint64_t>(selected.Count);
-    for (std::size_t m = 0; m < command_.Members.size(); ++m) {
+    // -T says nothing of the members.
+    for (std::size_t m = 0; m < command_.Members.size() && command_.Action != TToolAction::Timestamp; ++m) {
       if (selected.FilesMatched[m]) continue;
       ++unmatched_;
       report_.Say("caution: filename not matched: " + TerminalText(command_.Members[m]));
@@ -333,6 +337,7 @@ class TArchiveRun {
     unzip_.SetExcludeList(command_.Exclusions);
     // -f makes nothing new, not even a folder.
     if (command_.Freshen) unzip_.ExcludeList().push_back("*\\");
+    ApplyExtractionOptions(unzip_, command_);
   }
 
   TUZOverwriteMode OverwriteMode() const {
@@ -374,6 +379,15 @@ class TArchiveRun {
     };
     unzip_.OnBadPassword = [this](TKestrelUnZip& sender, std::int32_t index, std::string& newPassword) {
       questions_.AskPassword(*sender.ZipInfo()->Items(index), index, newPassword);
+    };
+    unzip_.OnOwnerNotSet = [this](TKestrelUnZip& sender, std::int32_t index, const std::string&,
+                                  const platform::TFileOwner& owner) {
+      // As with unzip, a folder's owner refused is a warning; a file's is said only.
+      const TZipHeaderInfo& entry = *sender.ZipInfo()->Items(index);
+      report_.SayEntry(entry, "warning: cannot set its owner (UID " + std::to_string(owner.User) + ", GID " +
+                                  std::to_string(owner.Group) +
+                                  "): " + platform::SystemErrorText(platform::LastSystemError()));
+      if (entry.FileName().empty()) report_.Raise(ExitWarning);
     };
     unzip_.OnPromptForOverwrite = [this](TKestrelUnZip& sender, bool& overWriteIt, std::int32_t index,
                                          std::string& fName) {

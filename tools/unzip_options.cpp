@@ -20,6 +20,8 @@ enum class TArgument {
 /// How strong an action is when several are given.
 int ActionRank(TToolAction action) {
   switch (action) {
+    case TToolAction::Timestamp:
+      return 6;
     case TToolAction::ListNames:
       return 5;
     case TToolAction::Test:
@@ -97,6 +99,13 @@ bool Quieter(TCommandDraft& draft, const std::string&) {
   return true;
 }
 
+/// An option that counts: given twice ("-aa", "-a -a"), it goes further.
+template <auto Field>
+bool Count(TCommandDraft& draft, const std::string&) {
+  draft.Command.*Field = std::min(draft.Command.*Field + 1, 2);
+  return true;
+}
+
 bool Threads(TCommandDraft& draft, const std::string& argument) {
   const bool digits = !argument.empty() && argument.size() <= 2 &&
                       std::all_of(argument.begin(), argument.end(), [](char c) { return c >= '0' && c <= '9'; });
@@ -137,6 +146,9 @@ constexpr TOptionSpec OptionTable[] = {
     {"t", TArgument::None, "", "test: decode every entry and check its CRC-32, write nothing",
      Choose<TToolAction::Test>},
     {"p", TArgument::None, "", "write the entries' bytes to standard output, nothing else", Choose<TToolAction::Pipe>},
+    {"T", TArgument::None, "",
+     "extract nothing: give the archive the time of its newest selected file (folders do not count)",
+     Choose<TToolAction::Timestamp>},
     {"d", TArgument::One, "DIR", "extract into DIR (default: the current folder)", Destination},
     {"x", TArgument::List, "MEMBER ...", "leave out the entries that match", Exclude},
     {"j", TArgument::None, "", "junk paths: every file straight into the destination",
@@ -148,6 +160,16 @@ constexpr TOptionSpec OptionTable[] = {
     {"u", TArgument::None, "", "update: newer entries replace files, new ones are added",
      Set<&TToolCommand::Update, true>},
     {"f", TArgument::None, "", "freshen: newer entries replace existing files only", Set<&TToolCommand::Freshen, true>},
+    {"a", TArgument::None, "",
+     "text entries (as the archive marks them) with this system's line ends, Ctrl-Z removed (-aa: every entry)",
+     Count<&TToolCommand::Text>},
+    {"L", TArgument::None, "", "names made on upper-case-only systems (MS-DOS ...) in lower case (-LL: every name)",
+     Count<&TToolCommand::LowerCase>},
+    {"X", TArgument::None, "", "restore the owners (user and group IDs) that the archive stores",
+     Set<&TToolCommand::RestoreOwners, true>},
+    {"D", TArgument::None, "", "folders keep the time of the extraction (-DD: files too)",
+     Count<&TToolCommand::SkipTimes>},
+    {"K", TArgument::None, "", "keep the set-uid, set-gid and sticky bits", Set<&TToolCommand::KeepSpecialBits, true>},
     {"P", TArgument::One, "PASSWORD",
      "the password of encrypted entries (others can see it; without -P it is asked for)",
      Store<&TToolCommand::Password>},

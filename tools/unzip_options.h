@@ -14,8 +14,9 @@
 namespace kestrel::tool {
 
 /// What a run does. Several listing and testing options may be given together;
-/// the strongest wins, as with unzip: -Z1, then -t, then -p, then -v, then -l.
-enum class TToolAction { Extract, List, ListVerbose, ListNames, Test, Pipe, Help, Version };
+/// the strongest wins, as with unzip: -T, then -Z1, then -t, then -p, then -v,
+/// then -l.
+enum class TToolAction { Extract, List, ListVerbose, ListNames, Test, Pipe, Help, Version, Timestamp };
 
 /// What happens to a file that exists where an entry goes.
 enum class TOverwrite {
@@ -40,6 +41,11 @@ struct TToolCommand {
   std::string NameCharset;              ///< -O: names from systems other than Unix
   std::string UnixNameCharset;          ///< -I: names made on Unix
   int Threads = 0;                      ///< --threads; 0: one per processor
+  int Text = 0;                         ///< -a: text entries with this system's line ends; -aa: every entry
+  int LowerCase = 0;                    ///< -L: names of upper-case-only systems in lower case; -LL: every name
+  bool RestoreOwners = false;           ///< -X: the owners the archive stores
+  int SkipTimes = 0;                    ///< -D: folders keep the extraction's time; -DD: everything does
+  bool KeepSpecialBits = false;         ///< -K: set-uid, set-gid and sticky bits kept
 };
 
 /// The outcome of parsing: a command, or why the line is not one.

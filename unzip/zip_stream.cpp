@@ -387,7 +387,8 @@ void TExtractionRun::RenameStreamedEntries() {
         continue;
       }
       platform::ForceFolders(newFolder);
-      folderTimes_.push_back({newFolder, entry.ModifiedTime, entry.DateTime});
+      folderTimes_.push_back(
+          {newFolder, entry.ModifiedTime, entry.DateTime, local.Index, entry.Owner, PermissionsOf(entry)});
       continue;
     }
     // The files are kept in the order of their entries: one search, not a walk
