@@ -107,12 +107,12 @@ struct TFileOwner {
 /// to. Where files have no owners of this kind (Win32) it does nothing and
 /// succeeds. False on failure (error code set; a user may not give files away).
 bool SetPathOwner(const std::string& path, TFileOwner owner);
-/// Gives the folder at path its permission bits: mode exactly (07777, setuid,
-/// setgid and sticky included) when given, else its own bits less every write
-/// bit when readOnly, else nothing. The folder itself, never what a link standing
-/// at the path leads to (such a path fails). Where folders have no such bits
+/// Gives the file or folder at path its permission bits: mode exactly (07777,
+/// setuid, setgid and sticky included) when given, else its own bits less every
+/// write bit when readOnly, else nothing. What stands at the path itself, never
+/// what a link there leads to (such a path fails). Where files have no such bits
 /// (Win32) it does nothing and succeeds. False on failure (error code set).
-bool SetFolderPermissions(const std::string& path, std::optional<std::uint32_t> mode, bool readOnly);
+bool SetPathPermissions(const std::string& path, std::optional<std::uint32_t> mode, bool readOnly);
 
 /// Makes a symbolic link at path that leads to target, kept as given (a relative
 /// target counts from the link's folder). Fails when anything is at path. On

@@ -252,6 +252,7 @@ class TArchiveRun {
 
   int List(TListingKind kind) {
     TListing listing(kind, command_.Quiet);
+    listing.SetNameCase(static_cast<TNameCase>(command_.LowerCase));
     listing.Begin(unzip_.ZipComment());
     const TSortedZip& entries = *unzip_.ZipInfo();
     for (std::int32_t i = 0; i < entries.Count(); ++i) {

@@ -596,7 +596,7 @@ void TExtractionRun::FinishFolders() {
       folder.Permissions = EntryPermissions(*list->Items(folder.Index), unzip_.keepSpecialBits_);
     RestoreOwner(folder.Index, folder.Path, folder.Owner, nullptr);
     if (unzip_.exactModes_ && unzip_.retainAttributes_)
-      platform::SetFolderPermissions(folder.Path, folder.Permissions.Mode, folder.Permissions.ReadOnly);
+      platform::SetPathPermissions(folder.Path, folder.Permissions.Mode, folder.Permissions.ReadOnly);
     if (unzip_.timeRestore_ == trAll) StampPathTime(folder.Path, folder.Time, folder.DosTime);
   }
   folderTimes_.clear();

@@ -204,6 +204,9 @@ class TExtractionRun {
   /// stream ends inside it, and nothing follows.
   bool UnZipStreamedEntry(TZipHeaderInfo& entry, std::int32_t index, TStreamSource& source, TEntrySelection& selection,
                           TDecodeState& state);
+  /// Under ExactModes, the files written from a stream get the bits of their
+  /// central headers, which arrive after every entry's data.
+  void ApplyStreamedModes();
   /// Where the central directory names an entry other than its local header did
   /// (the Unicode path field only there, the host system's character set), the
   /// central name wins: the file or folder written under the local name moves to

@@ -313,6 +313,7 @@ std::int32_t TExtractionRun::UnZipStream() {
       unzip.CheckStreamedDirectory();
       if (unzip.outputStream_ == nullptr) RenameStreamedEntries();
       // The modes arrive with the central directory, after every entry's data.
+      ApplyStreamedModes();
       TakeBackStreamedLinks();
       FinishExtraction();
     }
@@ -362,6 +363,16 @@ bool TExtractionRun::UnZipStreamedEntry(TZipHeaderInfo& entry, std::int32_t inde
   // Its data has passed: a new password cannot be tried on it.
   retryEntry_ = false;
   return true;
+}
+
+void TExtractionRun::ApplyStreamedModes() {
+  if (!unzip_.exactModes_ || !unzip_.retainAttributes_ || !unzip_.stream_.Check.DirectorySeen) return;
+  for (const auto& [index, fName] : streamedFiles_) {
+    const TZipHeaderInfo& entry = *unzip_.directoryList_->Items(index);
+    if (fName.empty() || entry.IsSymbolicLink()) continue;
+    const TEntryPermissions permissions = EntryPermissions(entry, unzip_.keepSpecialBits_);
+    platform::SetPathPermissions(fName, permissions.Mode, permissions.ReadOnly);
+  }
 }
 
 void TExtractionRun::RenameStreamedEntries() {

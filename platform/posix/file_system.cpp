@@ -131,12 +131,12 @@ bool SetPathOwner(const std::string& path, TFileOwner owner) {
   return ::lchown(path.c_str(), static_cast<uid_t>(owner.User), static_cast<gid_t>(owner.Group)) == 0;
 }
 
-bool SetFolderPermissions(const std::string& path, std::optional<std::uint32_t> mode, bool readOnly) {
+bool SetPathPermissions(const std::string& path, std::optional<std::uint32_t> mode, bool readOnly) {
   if (!mode && !readOnly) return true;
-  // Opened as a folder that is no link, and changed through that handle: a link
+  // Opened without following a link, and changed through that handle: a link
   // put at the path meanwhile fails the open instead of passing the change on.
-  const int fd =
-      RetryOnInterrupt([&] { return ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC); });
+  // Without blocking: a FIFO put there is not waited on.
+  const int fd = RetryOnInterrupt([&] { return ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC); });
   if (fd < 0) return false;
   mode_t bits = 0;
   if (mode) {

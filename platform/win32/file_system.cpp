@@ -272,7 +272,7 @@ bool SetFileLastWriteTime(const std::string& path, TFileTime time) {
 // without a change.
 bool SetPathOwner(const std::string&, TFileOwner) { return true; }
 
-bool SetFolderPermissions(const std::string&, std::optional<std::uint32_t>, bool) { return true; }
+bool SetPathPermissions(const std::string&, std::optional<std::uint32_t>, bool) { return true; }
 
 std::optional<std::vector<TFolderEntry>> ListFolder(const std::string& folder) {
   std::string pattern = folder;
