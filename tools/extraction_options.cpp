@@ -11,8 +11,10 @@ void ApplyExtractionOptions(TKestrelUnZip& unzip, const TToolCommand& command) {
   unzip.SetTextMode(static_cast<TTextMode>(command.Text));
   unzip.SetNameCase(static_cast<TNameCase>(command.LowerCase));
   unzip.SetTimeRestore(static_cast<TTimeRestore>(command.SkipTimes));
-  // unzip gives every file and folder the bits its entry stores, exactly.
+  // unzip gives every file and folder the bits its entry stores, exactly; a
+  // read-only file it was allowed to replace gives way like any other.
   unzip.SetExactModes(true);
+  unzip.SetReplaceReadOnly(true);
   unzip.SetKeepSpecialBits(command.KeepSpecialBits);
   unzip.SetRestoreOwners(command.RestoreOwners);
 }
