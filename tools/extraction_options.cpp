@@ -19,6 +19,17 @@ void ApplyExtractionOptions(TKestrelUnZip& unzip, const TToolCommand& command) {
   unzip.SetRestoreOwners(command.RestoreOwners);
 }
 
+void ReportRefusedOwners(TKestrelUnZip& unzip, TRunReport& report) {
+  unzip.OnOwnerNotSet = [&report](TKestrelUnZip& sender, std::int32_t index, const std::string&,
+                                  const platform::TFileOwner& owner) {
+    const TZipHeaderInfo& entry = *sender.ZipInfo()->Items(index);
+    report.SayEntry(entry, "warning: cannot set its owner (UID " + std::to_string(owner.User) + ", GID " +
+                               std::to_string(owner.Group) +
+                               "): " + platform::SystemErrorText(platform::LastSystemError()));
+    if (entry.FileName().empty()) report.Raise(ExitWarning);
+  };
+}
+
 std::string_view TextMark(const TZipHeaderInfo& entry, const TToolCommand& command) {
   if (command.Text != 1) return {};
   return TKestrelUnZip::ConvertsAsText(entry, tmMarkedText) ? "[text]" : "[binary]";

@@ -18,6 +18,10 @@ namespace kestrel::tool {
 /// Gives the component the settings of these options.
 void ApplyExtractionOptions(TKestrelUnZip& unzip, const TToolCommand& command);
 
+/// Says, through the report, each owner that -X could not give (OnOwnerNotSet): a
+/// folder's makes the run's status a warning, as with unzip; a file's is said only.
+void ReportRefusedOwners(TKestrelUnZip& unzip, TRunReport& report);
+
 /// The mark after an entry's name on its line under -a: "[text]" for an entry
 /// written as text, "[binary]" for another; empty without -a and under -aa,
 /// which mark nothing.

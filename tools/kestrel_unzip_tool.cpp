@@ -381,15 +381,7 @@ class TArchiveRun {
     unzip_.OnBadPassword = [this](TKestrelUnZip& sender, std::int32_t index, std::string& newPassword) {
       questions_.AskPassword(*sender.ZipInfo()->Items(index), index, newPassword);
     };
-    unzip_.OnOwnerNotSet = [this](TKestrelUnZip& sender, std::int32_t index, const std::string&,
-                                  const platform::TFileOwner& owner) {
-      // As with unzip, a folder's owner refused is a warning; a file's is said only.
-      const TZipHeaderInfo& entry = *sender.ZipInfo()->Items(index);
-      report_.SayEntry(entry, "warning: cannot set its owner (UID " + std::to_string(owner.User) + ", GID " +
-                                  std::to_string(owner.Group) +
-                                  "): " + platform::SystemErrorText(platform::LastSystemError()));
-      if (entry.FileName().empty()) report_.Raise(ExitWarning);
-    };
+    ReportRefusedOwners(unzip_, report_);
     unzip_.OnPromptForOverwrite = [this](TKestrelUnZip& sender, bool& overWriteIt, std::int32_t index,
                                          std::string& fName) {
       overWriteIt = questions_.MayReplace(sender, index, fName);
