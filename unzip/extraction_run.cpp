@@ -272,7 +272,9 @@ void TExtractionRun::UnZipEntry(std::int32_t index, TDecodeState& state) {
   outcome_.DecodeResult = drDecoded;
   outcome_.DecodeDetail.clear();
   unzip_.currentEntry_->Assign(unzip_.Entry(index));
-  if (unzip_.nameCase_ != ncAsStored)
+  // A local header does not say where its entry was made: from a stream only
+  // ncAll lowers a name.
+  if (unzip_.nameCase_ == ncAll || (unzip_.nameCase_ == ncUpperCaseHosts && !unzip_.stream_.Source))
     unzip_.currentEntry_->SetStoredPath(TKestrelUnZip::CasedPath(*unzip_.currentEntry_, unzip_.nameCase_));
   const bool isFolder = unzip_.currentEntry_->FileName().empty();
   // The local header's name and extra-field lengths may differ from the central

@@ -244,7 +244,9 @@ class TKestrelUnZip {
   /// Whether an entry is written as text under TextMode.
   static bool ConvertsAsText(const TZipHeaderInfo& entry, TTextMode mode);
   /// Lower case for the names that NameCase says (ncAsStored, the default, keeps
-  /// them): the files and folders made get them, and the events hear them.
+  /// them): the files and folders made get them, and the events hear them. From a
+  /// stream, whose local headers do not say where an entry was made, only ncAll
+  /// lowers names.
   TNameCase NameCase() const { return nameCase_; }
   void SetNameCase(TNameCase value) { nameCase_ = value; }
   /// The stored path of an entry as NameCase makes it.
