@@ -17,6 +17,9 @@ struct TEntryPermissions {
   std::optional<std::uint32_t> Mode;
   /// With the defaults: the write bits go.
   bool ReadOnly = false;
+  /// The defaults, before the umask: 0777 for a folder (or an entry with the
+  /// MS-DOS folder bit), else 0666.
+  std::uint32_t Defaults = 0666;
 };
 
 /// The bits of an entry (file or folder) under ExactModes; keepSpecialBits keeps

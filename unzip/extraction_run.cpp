@@ -625,7 +625,7 @@ std::uint32_t TExtractionRun::CreationPermissions() const {
   if (unzip_.exactModes_) {
     // The owner writes the file first, whatever its bits will be.
     const TEntryPermissions permissions = PermissionsOf(*unzip_.currentEntry_);
-    return permissions.Mode ? (*permissions.Mode | 0600) & 0777 : 0666;
+    return permissions.Mode ? (*permissions.Mode | 0600) & 0777 : permissions.Defaults;
   }
   const std::optional<std::uint32_t> unixMode = EntryUnixMode();
   std::uint32_t mode = unixMode ? (*unixMode | 0600) : 0666;
