@@ -221,6 +221,9 @@ class TParser {
     if (command.Archive.empty()) return {std::nullopt, "the archive's name is empty"};
     if (draft_.Given(TToolAction::Pipe) && draft_.Given(TToolAction::Test))
       return {std::nullopt, "-p and -t cannot be given together"};
+    // -p says nothing on standard output, -T's line included.
+    if (draft_.Given(TToolAction::Pipe) && command.Action == TToolAction::Timestamp)
+      command.Quiet = std::max(command.Quiet, 1);
     return {command, {}};
   }
 
