@@ -97,6 +97,23 @@ std::optional<TFileKind> QueryFileKind(const std::string& path);
 /// target included); false for anything else or when it cannot be queried.
 bool IsSymbolicLink(const std::string& path);
 
+/// The owner of a file where the system has owners: a Unix user and group ID.
+struct TFileOwner {
+  std::uint32_t User = 0;
+  std::uint32_t Group = 0;
+};
+
+/// Gives what the path names the owner, a link itself rather than what it leads
+/// to. Where files have no owners of this kind (Win32) it does nothing and
+/// succeeds. False on failure (error code set; a user may not give files away).
+bool SetPathOwner(const std::string& path, TFileOwner owner);
+/// Gives the file or folder at path its permission bits: mode exactly (07777,
+/// setuid, setgid and sticky included) when given, else its own bits less every
+/// write bit when readOnly, else nothing. What stands at the path itself, never
+/// what a link there leads to (such a path fails). Where files have no such bits
+/// (Win32) it does nothing and succeeds. False on failure (error code set).
+bool SetPathPermissions(const std::string& path, std::optional<std::uint32_t> mode, bool readOnly);
+
 /// Makes a symbolic link at path that leads to target, kept as given (a relative
 /// target counts from the link's folder). Fails when anything is at path. On
 /// Windows only where the process may (developer mode, or the privilege to make
@@ -162,6 +179,10 @@ struct TCalendar {
 /// what it leads to, a folder included. False on failure (error code set).
 bool SetPathLastWriteTime(const std::string& path, TFileTime time);
 
+/// Sets the last-write time of the file the path names, through a link to what
+/// it leads to. False on failure (error code set).
+bool SetFileLastWriteTime(const std::string& path, TFileTime time);
+
 /// The local calendar time of a UTC time; nothing when the system cannot say.
 std::optional<TCalendar> UtcToLocal(TFileTime time);
 /// The UTC time of a local calendar time; nothing when it does not exist.
@@ -225,6 +246,14 @@ class TFile {
   /// setgid or sticky), then the read-only bit of the attributes (read-only clears
   /// every write bit, otherwise the owner may write).
   bool ApplyAttributes(std::uint32_t attributes, std::optional<std::uint32_t> unixMode);
+  /// Gives the open file exactly the permission bits mode (07777, setuid, setgid
+  /// and sticky included) on POSIX; on Win32 the read-only attribute when the
+  /// owner may not write. False on failure.
+  bool SetMode(std::uint32_t mode);
+  /// Gives the open file an owner (fchown); changing it first keeps a set-uid
+  /// bit given after it. Does nothing and succeeds on Win32. False on failure
+  /// (error code set).
+  bool SetOwner(TFileOwner owner);
   /// Copies count bytes of source, from offset on, to this file at its position,
   /// inside the system where it can; the source's own position does not move.
   /// Returns the count copied, less than count only on failure (error code set).

@@ -5,9 +5,11 @@
 
 #include "platform/file_system.h"
 #include "platform/path.h"
+#include "tools/extraction_options.h"
 #include "tools/terminal_text.h"
 #include "tools/unzip_listing.h"
 #include "unzip/dest_paths.h"
+#include "unzip/entry_permissions.h"
 
 namespace kestrel::tool {
 namespace {
@@ -78,6 +80,7 @@ void MakeFolderEntries(TKestrelUnZip& unzip, const std::vector<bool>& selected) 
   const platform::TPathRules& rules = platform::HostPathRules();
   const std::string root = ExtractionRoot(unzip.DestDir());
   const TSortedZip* entries = unzip.ZipInfo();
+  std::vector<std::pair<std::string, TEntryPermissions>> made;
   for (std::int32_t i = 0; entries != nullptr && i < entries->Count(); ++i) {
     const TZipHeaderInfo& entry = *entries->Items(i);
     if (static_cast<std::size_t>(i) >= selected.size() || !selected[static_cast<std::size_t>(i)] ||
@@ -87,8 +90,16 @@ void MakeFolderEntries(TKestrelUnZip& unzip, const std::vector<bool>& selected) 
     bool throughLink = false;
     for (std::size_t at = root.size(); at < folder.size() && !throughLink; ++at)
       if (platform::IsPathSeparator(folder[at], rules)) throughLink = platform::IsSymbolicLink(folder.substr(0, at));
-    if (!throughLink) platform::ForceFolders(folder);
+    if (throughLink) continue;
+    platform::ForceFolders(folder);
+    if (unzip.ExactModes()) made.emplace_back(folder, EntryPermissions(entry, unzip.KeepSpecialBits()));
   }
+  // The folders' own modes once all are made, the deepest first, as the component
+  // gives them after their files: a folder that keeps out its owner still gets
+  // the folders below it.
+  std::sort(made.begin(), made.end(), [](const auto& a, const auto& b) { return a.first.size() > b.first.size(); });
+  for (const auto& [folder, permissions] : made)
+    platform::SetPathPermissions(folder, permissions.Mode, permissions.ReadOnly);
 }
 
 TEntryLines::TEntryLines(const TToolCommand& command, TKestrelUnZip& unzip, TRunReport& report,
@@ -223,7 +234,7 @@ void TEntryLines::Done(std::int32_t index, const std::string& fName) {
       BeforeData();
       break;
     case TToolAction::Extract:
-      Print(EntryLine(MethodVerb(entry.DataMethod()), Shown(fName), ""));
+      Print(EntryLine(MethodVerb(entry.DataMethod()), Shown(fName), std::string(TextMark(entry, command_))));
       LookAhead(index);
       break;
     default:

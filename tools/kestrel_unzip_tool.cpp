@@ -12,6 +12,7 @@
 #include "platform/host_ui.h"
 #include "tools/archive_operands.h"
 #include "tools/entry_lines.h"
+#include "tools/extraction_options.h"
 #include "tools/json_listing.h"
 #include "tools/progress_line.h"
 #include "tools/run_report.h"
@@ -119,7 +120,8 @@ class TArchiveRun {
     // -Z1 and -p print the names or the bytes alone, without the archive's line;
     // zipinfo mode prints its own; --json prints its objects alone.
     if (command_.Action != TToolAction::ListNames && command_.Action != TToolAction::ZipInfo &&
-        command_.Action != TToolAction::Pipe && command_.Quiet == 0 && !command_.Json)
+        command_.Action != TToolAction::Pipe && command_.Action != TToolAction::Timestamp && command_.Quiet == 0 &&
+        !command_.Json)
       platform::WriteConsoleLine(platform::TConsoleStream::Output, TListing::ArchiveLine(archive_));
     std::optional<TZipInfoRun> zipInfo;
     // -Z1 is zipinfo's too.
@@ -128,7 +130,7 @@ class TArchiveRun {
     try {
       if (!pipe_) unzip_.SetZipName(archive_);
       // A stream is extracted as it arrives: its directory is known only at its end.
-      if (!pipe_ || listing || command_.Action == TToolAction::Comment) {
+      if (!pipe_ || listing || command_.Action == TToolAction::Comment || command_.Action == TToolAction::Timestamp) {
         split_.Run(archive_, [&] { LoadDirectory(); });
         opened_ = true;
         if (zipInfo && unzip_.EntryCount() == 0) return zipInfo->ListEmpty(unzip_);
@@ -150,6 +152,8 @@ class TArchiveRun {
               selected_[static_cast<std::size_t>(i)] = false;
           zipInfo->List(unzip_, selected_);
           return ListStatus();
+        case TToolAction::Timestamp:
+          return std::max(report_.Status(), StampArchiveTime(unzip_, selected_, archive_, command_, report_));
         default:
           return Extract();
       }
@@ -241,7 +245,8 @@ class TArchiveRun {
     const TSelection selected = selection.Select(unzip_.ZipInfo());
     selected_ = selected.Taken;
     selectedCount_ += static_cast<std::uint64_t>(selected.Count);
-    for (std::size_t m = 0; m < command_.Members.size(); ++m) {
+    // -T says nothing of the members.
+    for (std::size_t m = 0; m < command_.Members.size() && command_.Action != TToolAction::Timestamp; ++m) {
       if (selected.FilesMatched[m]) continue;
       ++unmatched_;
       report_.Say("caution: filename not matched: " + TerminalText(command_.Members[m]));
@@ -261,6 +266,7 @@ class TArchiveRun {
 
   int List(TListingKind kind) {
     TListing listing(kind, command_.Quiet);
+    listing.SetNameCase(static_cast<TNameCase>(command_.LowerCase));
     if (!command_.Json) listing.Begin(unzip_.ZipComment());
     const TSortedZip& entries = *unzip_.ZipInfo();
     for (std::int32_t i = 0; i < entries.Count(); ++i) {
@@ -368,6 +374,7 @@ class TArchiveRun {
     unzip_.SetExcludeList(command_.Exclusions);
     // -f makes nothing new, not even a folder.
     if (command_.Freshen) unzip_.ExcludeList().push_back("*\\");
+    ApplyExtractionOptions(unzip_, command_);
   }
 
   TUZOverwriteMode OverwriteMode() const {
@@ -423,6 +430,7 @@ class TArchiveRun {
       lines_->Reach(index);
       questions_.AskPassword(*sender.ZipInfo()->Items(index), index, newPassword);
     };
+    ReportRefusedOwners(unzip_, report_);
     unzip_.OnPromptForOverwrite = [this](TKestrelUnZip& sender, bool& overWriteIt, std::int32_t index,
                                          std::string& fName) {
       lines_->Reach(index);

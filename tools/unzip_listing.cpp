@@ -3,6 +3,7 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "platform/code_page.h"
 #include "platform/file_system.h"
 #include "tools/terminal_text.h"
 #include "unzip/decode/methods.h"
@@ -97,12 +98,15 @@ void TListing::Begin(const std::string& comment) {
   if (kind_ == TListingKind::NamesOnly) return;
   if (quiet_ == 0 && !comment.empty()) Line(CommentLines(comment));
   if (quiet_ >= 2) return;
+  const bool cased = nameCase_ != ncAsStored;
   if (kind_ == TListingKind::Short) {
-    Line("  Length      Date    Time    Name");
-    Line("---------  ---------- -----   ----");
+    Line(std::string("  Length      Date    Time    Name") + (cased ? " (\"^\" ==> case" : ""));
+    Line(std::string("---------  ---------- -----   ----") + (cased ? "   conversion)" : ""));
   } else {
-    Line(" Length   Method    Size  Cmpr    Date    Time   CRC-32   Name");
-    Line("--------  ------  ------- ---- ---------- ----- --------  ----");
+    Line(std::string(" Length   Method    Size  Cmpr    Date    Time   CRC-32   Name") +
+         (cased ? " (\"^\" ==> case" : ""));
+    Line(std::string("--------  ------  ------- ---- ---------- ----- --------  ----") +
+         (cased ? "   conversion)" : ""));
   }
 }
 
@@ -111,7 +115,14 @@ void TListing::Entry(const TZipHeaderInfo& entry, const std::string& comment,
   ++entries_;
   uncompressed_ += entry.UncompressedSize;
   compressed_ += ListedCompressedSize(entry);
-  const std::string path = ListedPath(entry);
+  std::string path = ListedPath(entry);
+  // -L: the mark takes the place of the last space before the name, and goes
+  // with the rule, whether or not the name had capitals.
+  char mark = ' ';
+  if (nameCase_ == ncAll || (nameCase_ == ncUpperCaseHosts && entry.MadeUpperCaseOnly())) {
+    path = platform::AnsiLowerCase(path);
+    mark = '^';
+  }
   if (kind_ == TListingKind::NamesOnly) {
     Line(path);
     return;
@@ -125,12 +136,13 @@ void TListing::Entry(const TZipHeaderInfo& entry, const std::string& comment,
   }
   const std::string when = DateAndTime(dos);
   if (kind_ == TListingKind::Short) {
-    Line(Number(entry.UncompressedSize, 9) + "  " + when + "   " + path);
+    Line(Number(entry.UncompressedSize, 9) + "  " + when + "  " + mark + path);
   } else {
     const std::uint64_t compressed = ListedCompressedSize(entry);
     Line(Number(entry.UncompressedSize, 8) + "  " + Padded(MethodLabel(entry.CompressionMethod, entry.Flags), 7, true) +
          Number(compressed, 8) + " " + Padded(CompressionRatio(entry.UncompressedSize, compressed), 4, false) + " " +
-         when + " " + CrcText(entry.CRC32) + "  " + path + (linkTarget ? " -> " + TerminalText(*linkTarget) : ""));
+         when + " " + CrcText(entry.CRC32) + " " + mark + path +
+         (linkTarget ? " -> " + TerminalText(*linkTarget) : ""));
   }
   if (quiet_ == 0 && !comment.empty()) Line(TerminalText(comment, true));
 }

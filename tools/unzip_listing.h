@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "unzip/kestrel_unzip.h"
 #include "unzip/zip_records.h"
 
 namespace kestrel::tool {
@@ -24,6 +25,9 @@ class TListing {
  public:
   /// quiet 1 leaves out the archive line and the comments, 2 the headings and totals too.
   TListing(TListingKind kind, int quiet) : kind_(kind), quiet_(quiet) {}
+  /// -L, -LL: names as the extraction makes them; the short and verbose forms
+  /// mark with "^" each name the rule applies to, and say so in their heading.
+  void SetNameCase(TNameCase nameCase) { nameCase_ = nameCase; }
 
   /// The line that names the archive, on its own: it comes first, before the
   /// archive is read.
@@ -44,6 +48,7 @@ class TListing {
   void Line(const std::string& line);
   TListingKind kind_;
   int quiet_;
+  TNameCase nameCase_ = ncAsStored;
   std::string text_;
   std::uint64_t entries_ = 0, uncompressed_ = 0, compressed_ = 0;
 };

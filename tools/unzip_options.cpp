@@ -21,6 +21,8 @@ enum class TArgument {
 int ActionRank(TToolAction action) {
   switch (action) {
     case TToolAction::Comment:
+      return 7;
+    case TToolAction::Timestamp:
       return 6;
     case TToolAction::Test:
       return 5;
@@ -101,6 +103,13 @@ bool Quieter(TCommandDraft& draft, const std::string&) {
   return true;
 }
 
+/// An option that counts: given twice ("-aa", "-a -a"), it goes further.
+template <auto Field>
+bool Count(TCommandDraft& draft, const std::string&) {
+  draft.Command.*Field = std::min(draft.Command.*Field + 1, 2);
+  return true;
+}
+
 bool Threads(TCommandDraft& draft, const std::string& argument) {
   const bool digits = !argument.empty() && argument.size() <= 2 &&
                       std::all_of(argument.begin(), argument.end(), [](char c) { return c >= '0' && c <= '9'; });
@@ -166,6 +175,8 @@ constexpr TOptionSpec OptionTable[] = {
     {"c", TArgument::None, "", "write the entries' bytes to standard output, each after a line with its name",
      Choose<TToolAction::ToScreen>},
     {"z", TArgument::None, "", "show the archive's comment only", Choose<TToolAction::Comment>},
+    {"T", TArgument::None, "", "extract nothing: give the archive the time of its newest file",
+     Choose<TToolAction::Timestamp>},
     {"d", TArgument::One, "DIR", "extract into DIR (default: the current folder)", Destination},
     {"x", TArgument::List, "MEMBER ...", "leave out the entries that match", Exclude},
     {"j", TArgument::None, "", "junk paths: every file straight into the destination",
@@ -178,6 +189,15 @@ constexpr TOptionSpec OptionTable[] = {
     {"u", TArgument::None, "", "update: newer entries replace files, new ones are added",
      Set<&TToolCommand::Update, true>},
     {"f", TArgument::None, "", "freshen: newer entries replace existing files only", Set<&TToolCommand::Freshen, true>},
+    {"a", TArgument::None, "", "text entries with this system's line ends (-aa: every entry)",
+     Count<&TToolCommand::Text>},
+    {"L", TArgument::None, "", "names of upper-case-only systems (MS-DOS ...) in lower case (-LL: all)",
+     Count<&TToolCommand::LowerCase>},
+    {"X", TArgument::None, "", "restore the owners (user and group IDs) that the archive stores",
+     Set<&TToolCommand::RestoreOwners, true>},
+    {"D", TArgument::None, "", "folders keep the time of the extraction (-DD: files too)",
+     Count<&TToolCommand::SkipTimes>},
+    {"K", TArgument::None, "", "keep the set-uid, set-gid and sticky bits", Set<&TToolCommand::KeepSpecialBits, true>},
     {"P", TArgument::One, "PASSWORD",
      "the password of encrypted entries (others can see it; without -P it is asked for)",
      Store<&TToolCommand::Password>},
@@ -264,13 +284,16 @@ class TParser {
       return {std::nullopt, "-p and -t cannot be given together"};
     // --json is a listing: alone it lists, and it has nothing to say of a test or a pipe.
     if (command.Json && command.Action == TToolAction::Extract) command.Action = TToolAction::List;
-    if (command.Json && (command.Action == TToolAction::Test || command.Action == TToolAction::Pipe ||
-                         command.Action == TToolAction::ToScreen || command.Action == TToolAction::Comment))
-      return {std::nullopt, "--json lists: it goes with -l, -v or -Z, not with -t, -p, -c or -z"};
+    const bool listing = command.Action == TToolAction::List || command.Action == TToolAction::ListVerbose ||
+                         command.Action == TToolAction::ListNames || command.Action == TToolAction::ZipInfo;
+    if (command.Json && !listing)
+      return {std::nullopt, "--json lists: it goes with -l, -v or -Z, not with -t, -p, -c, -z or -T"};
     if (draft_.Given(TToolAction::ToScreen) && draft_.Given(TToolAction::Test))
       return {std::nullopt, "-c and -t cannot be given together"};
-    // -p says nothing but the bytes: beside -z, the comment alone.
-    if (command.Action == TToolAction::Comment && draft_.Given(TToolAction::Pipe))
+    // -p says nothing but the bytes: beside -z the comment alone, beside -T not
+    // even its line.
+    if ((command.Action == TToolAction::Comment || command.Action == TToolAction::Timestamp) &&
+        draft_.Given(TToolAction::Pipe))
       command.Quiet = std::max(command.Quiet, 1);
     return {command, {}};
   }

@@ -14,8 +14,8 @@
 namespace kestrel::tool {
 
 /// What a run does. Several listing and testing options may be given together;
-/// the strongest wins, as with unzip: -z, then -t, then -p, then -c, then -v,
-/// then -l. -Z as the first option makes the run zipinfo's listing (ZipInfo;
+/// the strongest wins, as with unzip: -z, then -T, then -t, then -p, then -c,
+/// then -v, then -l. -Z as the first option makes the run zipinfo's listing (ZipInfo;
 /// ListNames for -Z1, the names alone).
 enum class TToolAction {
   Extract,
@@ -27,8 +27,9 @@ enum class TToolAction {
   Help,
   Version,
   ZipInfo,
-  ToScreen,  ///< -c: the entries' bytes on stdout, each after its name
-  Comment,   ///< -z: the archive's comment alone
+  ToScreen,   ///< -c: the entries' bytes on stdout, each after its name
+  Comment,    ///< -z: the archive's comment alone
+  Timestamp,  ///< -T: the archive given the time of its newest file, nothing extracted
 };
 
 /// zipinfo's listing formats: -1, -2, -s, -m, -l, -v; Default when none is given.
@@ -69,6 +70,11 @@ struct TToolCommand {
   int Threads = 0;                      ///< --threads; 0: one per processor
   TZipInfoOptions ZipInfo;              ///< after -Z
   bool Json = false;                    ///< --json: the listing as JSON Lines, one object per entry
+  int Text = 0;                         ///< -a: text entries with this system's line ends; -aa: every entry
+  int LowerCase = 0;                    ///< -L: names of upper-case-only systems in lower case; -LL: every name
+  bool RestoreOwners = false;           ///< -X: the owners the archive stores
+  int SkipTimes = 0;                    ///< -D: folders keep the extraction's time; -DD: everything does
+  bool KeepSpecialBits = false;         ///< -K: set-uid, set-gid and sticky bits kept
 };
 
 /// The outcome of parsing: a command, or why the line is not one.

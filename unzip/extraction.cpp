@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/code_page.h"
 #include "platform/file_system.h"
 #include "unzip/decode/decode_state.h"
 #include "unzip/decode/decrypt.h"
@@ -20,6 +21,7 @@
 #include "unzip/driver_host.h"
 #include "unzip/extraction_run.h"
 #include "unzip/kestrel_unzip.h"
+#include "unzip/text_output.h"
 
 namespace kestrel {
 
@@ -75,9 +77,31 @@ void TKestrelUnZip::ReadEntryLocalHeader() {
   archive.Seek(static_cast<std::int64_t>(entry.LocalHeaderOffset), soFromBeginning);
   std::uint8_t localHeader[TLocalHeaderLayout::Size] = {};
   archive.Read(localHeader, TLocalHeaderLayout::Size);
-  archive.Seek(
-      GetU16(localHeader + TLocalHeaderLayout::NameLengthAt) + GetU16(localHeader + TLocalHeaderLayout::ExtraLengthAt),
-      soFromCurrent);
+  const std::uint16_t nameLength = GetU16(localHeader + TLocalHeaderLayout::NameLengthAt);
+  const std::uint16_t extraLength = GetU16(localHeader + TLocalHeaderLayout::ExtraLengthAt);
+  if (!restoreOwners_ || extraLength == 0) {
+    archive.Seek(nameLength + extraLength, soFromCurrent);
+    return;
+  }
+  // The owner fields that matter are the local header's: the older ones are
+  // there alone, and an owner there wins over the central header's.
+  archive.Seek(nameLength, soFromCurrent);
+  std::vector<std::uint8_t> extra(extraLength);
+  const std::int32_t got = archive.Read(extra.data(), extraLength);
+  if (got > 0) {
+    if (const auto owner = ExtraFieldOwner(extra.data(), static_cast<std::size_t>(got))) currentEntry_->Owner = owner;
+  }
+}
+
+bool TKestrelUnZip::ConvertsAsText(const TZipHeaderInfo& entry, TTextMode mode) {
+  // Bit 0 of the internal attributes: the writer found the entry to be text.
+  return mode == tmAllText || (mode == tmMarkedText && (entry.InternalAttributes & 1) != 0);
+}
+
+std::string TKestrelUnZip::CasedPath(const TZipHeaderInfo& entry, TNameCase mode) {
+  if (mode == ncAll || (mode == ncUpperCaseHosts && entry.MadeUpperCaseOnly()))
+    return platform::AnsiLowerCase(entry.StoredPath());
+  return entry.StoredPath();
 }
 
 void TKestrelUnZip::UnZipEntryToStream(std::int32_t index, TDecodeState& state) {
@@ -88,7 +112,12 @@ void TKestrelUnZip::UnZipEntryToStream(std::int32_t index, TDecodeState& state) 
   if (skip) return;
   if (entry.Encrypted() && !CheckPassword(index, state)) return;
   // A stream takes no date: how the decoder ended counts in the verdict alone.
-  DecodeEntry(state, *outputStream_);
+  if (ConvertsAsText(entry, textMode_)) {
+    TTextOutput text(*outputStream_);
+    DecodeEntry(state, text);
+  } else {
+    DecodeEntry(state, *outputStream_);
+  }
   if (stream_.Source && !CompleteStreamedEntry(index)) {
     run_->ReportSkip(skCutShort, entry.StoredPath(), index);
     return;

@@ -94,7 +94,8 @@ void TExtractionRun::UnZipLinkEntry(std::int32_t index, TDecodeState& state) {
   if (!JudgeCrc(index, state.Crc(), fName, false)) return;
   // The folder is made now, as for a file; the link itself once every file is in.
   platform::ForceFolders(platform::PathFolder(fName, platform::HostPathRules()));
-  pendingLinks_.push_back({index, fName, std::move(target.Text), entry.ModifiedTime, entry.DateTime});
+  pendingLinks_.push_back(
+      {index, fName, std::move(target.Text), entry.ModifiedTime, entry.DateTime, false, entry.Owner});
 }
 
 void TExtractionRun::TakeBackStreamedLinks() {
@@ -119,7 +120,7 @@ void TExtractionRun::TakeBackStreamedLinks() {
     target.resize(static_cast<std::size_t>(got));
     file = platform::TFile();
     platform::RemoveFile(fName);
-    pendingLinks_.push_back({index, fName, std::move(target), entry.ModifiedTime, entry.DateTime, true});
+    pendingLinks_.push_back({index, fName, std::move(target), entry.ModifiedTime, entry.DateTime, true, entry.Owner});
   }
   streamedFiles_.clear();
 }
@@ -156,7 +157,8 @@ void TExtractionRun::MakePendingLinks() {
       refuse(skLinkFailed);
       continue;
     }
-    StampPathTime(link.FName, link.Time, link.DosTime);
+    RestoreOwner(link.Index, link.FName, link.Owner, nullptr);
+    if (unzip_.timeRestore_ != trNone) StampPathTime(link.FName, link.Time, link.DosTime);
     if (link.Counted) continue;
     if (unzip_.OnEndUnZip) unzip_.OnEndUnZip(unzip_, link.Index, link.FName);
     ++fileCount_;

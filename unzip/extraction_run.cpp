@@ -27,6 +27,7 @@
 #include "unzip/dos_date_time.h"
 #include "unzip/driver_host.h"
 #include "unzip/entry_damage.h"
+#include "unzip/text_output.h"
 
 namespace kestrel {
 namespace {
@@ -294,6 +295,10 @@ void TExtractionRun::UnZipEntry(std::int32_t index, TDecodeState& state) {
   outcome_.DecodeResult = drDecoded;
   outcome_.DecodeDetail.clear();
   unzip_.currentEntry_->Assign(unzip_.Entry(index));
+  // A local header does not say where its entry was made: from a stream only
+  // ncAll lowers a name.
+  if (unzip_.nameCase_ == ncAll || (unzip_.nameCase_ == ncUpperCaseHosts && !unzip_.stream_.Source))
+    unzip_.currentEntry_->SetStoredPath(TKestrelUnZip::CasedPath(*unzip_.currentEntry_, unzip_.nameCase_));
   const bool isFolder = unzip_.currentEntry_->FileName().empty();
   // The local header's name and extra-field lengths may differ from the central
   // header's; only they tell where the data starts.
@@ -303,13 +308,13 @@ void TExtractionRun::UnZipEntry(std::int32_t index, TDecodeState& state) {
     // nothing to give.
     if (!isFolder) unzip_.UnZipEntryToStream(index, state);
   } else if (isFolder) {
-    MakeFolderEntry();
+    MakeFolderEntry(index);
   } else {
     UnZipEntryToFile(index, state);
   }
 }
 
-void TExtractionRun::MakeFolderEntry() {
+void TExtractionRun::MakeFolderEntry(std::int32_t index) {
   const std::string dir = EntryDestDir();
   // A folder entry fires no events; one that climbs out of DestDir, or leads
   // through a link, is not made and not counted.
@@ -317,8 +322,13 @@ void TExtractionRun::MakeFolderEntry() {
       unzip_.recreateDirs_ ? unzip_.currentEntry_->StoredPath() : unzip_.currentEntry_->FileName();
   if (StoredPathClimbs(stored, platform::HostPathRules()) || PathHasLinks(dir, destBase_.size())) return;
   if (unzip_.recreateDirs_) {
+    const TZipHeaderInfo& entry = *unzip_.currentEntry_;
+    // Under ExactModes a folder that stands already (made for an entry before,
+    // or before the run) is left as it is, its bits and time too.
+    const bool standing = unzip_.exactModes_ && platform::FolderExists(dir);
     platform::ForceFolders(dir);
-    folderTimes_.push_back({dir, unzip_.currentEntry_->ModifiedTime, unzip_.currentEntry_->DateTime});
+    if (!standing)
+      folderTimes_.push_back({dir, entry.ModifiedTime, entry.DateTime, index, entry.Owner, PermissionsOf(entry)});
   }
   ++fileCount_;
 }
@@ -411,12 +421,16 @@ void TExtractionRun::UnZipEntryToFile(std::int32_t index, TDecodeState& state) {
   // premature end, a cancel. The file being written is incomplete then, and goes
   // as a file that fails its CRC does.
   bool ok = false;
+  // A text entry reaches its file through the conversion of its line ends.
+  std::optional<TTextOutput> text;
+  if (TKestrelUnZip::ConvertsAsText(entry, unzip_.textMode_)) text.emplace(*output);
+  TStream& target = text ? static_cast<TStream&>(*text) : *output;
   if (std::optional<TDecodedAhead> decoded = decodeAhead_ ? decodeAhead_->Take(index) : std::nullopt) {
     outcome_.DecodeResult =
-        state.TakeDecoded(unzip_.DecodeEntryOf(entry), decoded->Bytes, decoded->Pieces, decoded->Crc, *output);
+        state.TakeDecoded(unzip_.DecodeEntryOf(entry), decoded->Bytes, decoded->Pieces, decoded->Crc, target);
     ok = true;
   } else {
-    ok = unzip_.DecodeEntry(state, *output);
+    ok = unzip_.DecodeEntry(state, target);
   }
   // A stream that ended inside the entry gave only the start of its data.
   if (unzip_.stream_.Source && !unzip_.CompleteStreamedEntry(index))
@@ -428,7 +442,9 @@ void TExtractionRun::UnZipEntryToFile(std::int32_t index, TDecodeState& state) {
     // Every byte is in the file: the date and attributes go on through the open
     // handle, which spares opening the file again; closing and renaming change
     // neither.
-    StampEntryTime(output->File(), entry);
+    if (unzip_.timeRestore_ != trNone) StampEntryTime(output->File(), entry);
+    // A new owner first: the change of owner clears a set-uid bit given before it.
+    RestoreOwner(index, written, entry.Owner, &output->File());
     if (unzip_.retainAttributes_) ApplyEntryAttributes(output->File());
   }
   output.reset();
@@ -591,8 +607,32 @@ std::unique_ptr<TLFNFileStream> TExtractionRun::CreateReplacement(const std::str
 
 void TExtractionRun::FinishExtraction() {
   MakePendingLinks();
-  for (const TFolderTime& folder : folderTimes_) StampPathTime(folder.Path, folder.Time, folder.DosTime);
+  FinishFolders();
+}
+
+void TExtractionRun::FinishFolders() {
+  // The deepest first: a folder's path sorts after its parent's.
+  std::sort(folderTimes_.begin(), folderTimes_.end(),
+            [](const TFolderTime& a, const TFolderTime& b) { return a.Path > b.Path; });
+  for (TFolderTime& folder : folderTimes_) {
+    // From a stream a folder's bits come with the central directory, after it.
+    const TSortedZip* list = unzip_.directoryList_.get();
+    if (unzip_.stream_.Source && unzip_.stream_.Check.DirectorySeen && folder.Index >= 0 && list != nullptr &&
+        folder.Index < list->Count())
+      folder.Permissions = EntryPermissions(*list->Items(folder.Index), unzip_.keepSpecialBits_);
+    RestoreOwner(folder.Index, folder.Path, folder.Owner, nullptr);
+    if (unzip_.exactModes_ && unzip_.retainAttributes_)
+      platform::SetPathPermissions(folder.Path, folder.Permissions.Mode, folder.Permissions.ReadOnly);
+    if (unzip_.timeRestore_ == trAll) StampPathTime(folder.Path, folder.Time, folder.DosTime);
+  }
   folderTimes_.clear();
+}
+
+void TExtractionRun::RestoreOwner(std::int32_t index, const std::string& path,
+                                  const std::optional<platform::TFileOwner>& owner, platform::TFile* file) const {
+  if (!unzip_.restoreOwners_ || !owner) return;
+  if (file != nullptr ? file->SetOwner(*owner) : platform::SetPathOwner(path, *owner)) return;
+  if (unzip_.OnOwnerNotSet) unzip_.OnOwnerNotSet(unzip_, index, path, *owner);
 }
 
 std::optional<std::uint32_t> TExtractionRun::EntryUnixMode() const {
@@ -606,13 +646,34 @@ std::optional<std::uint32_t> TExtractionRun::EntryUnixMode() const {
 std::uint32_t TExtractionRun::CreationPermissions() const {
   // The bits ApplyEntryAttributes will give the file, so that it seldom has to.
   if (!unzip_.retainAttributes_) return 0666;
+  if (unzip_.exactModes_) {
+    // The owner writes the file first, whatever its bits will be.
+    const TEntryPermissions permissions = PermissionsOf(*unzip_.currentEntry_);
+    return permissions.Mode ? (*permissions.Mode | 0600) & 0777 : permissions.Defaults;
+  }
   const std::optional<std::uint32_t> unixMode = EntryUnixMode();
   std::uint32_t mode = unixMode ? (*unixMode | 0600) : 0666;
   if ((unzip_.currentEntry_->ExternalAttributes & platform::faReadOnly) != 0) mode &= ~std::uint32_t{0222};
   return mode;
 }
 
+TEntryPermissions TExtractionRun::PermissionsOf(const TZipHeaderInfo& entry) const {
+  // A local header holds no attributes: read from a stream, an entry gets the
+  // system's defaults until its central header tells more.
+  if (unzip_.stream_.Source) return {};
+  return EntryPermissions(entry, unzip_.keepSpecialBits_);
+}
+
 void TExtractionRun::ApplyEntryAttributes(platform::TFile& file) const {
+  if (unzip_.exactModes_) {
+    const TEntryPermissions permissions = PermissionsOf(*unzip_.currentEntry_);
+    if (permissions.Mode) {
+      file.SetMode(*permissions.Mode);
+      return;
+    }
+    file.ApplyAttributes(permissions.ReadOnly ? std::uint32_t{platform::faReadOnly} : std::uint32_t{0}, std::nullopt);
+    return;
+  }
   // The low byte holds the MS-DOS attributes, of which the read-only bit counts.
   file.ApplyAttributes(unzip_.currentEntry_->ExternalAttributes & 0xFF, EntryUnixMode());
 }

@@ -24,6 +24,7 @@
 
 #include "platform/file_system.h"
 #include "unzip/decode/decode_result.h"
+#include "unzip/entry_permissions.h"
 #include "unzip/kestrel_unzip.h"
 
 namespace kestrel {
@@ -69,6 +70,8 @@ struct TPendingLink {
   /// Written as a file first (read from a stream, before its mode was known): its
   /// event and count came then, and a refusal takes the count back.
   bool Counted = false;
+  /// The owner its entry stores, given to the link itself under RestoreOwners.
+  std::optional<platform::TFileOwner> Owner;
 };
 
 class TExtractionRun {
@@ -139,7 +142,7 @@ class TExtractionRun {
   std::string EntryDestFile(std::int32_t index) const;
   /// Makes CurrentEntry's folder (a folder entry) below DestDir and counts it;
   /// fires no event.
-  void MakeFolderEntry();
+  void MakeFolderEntry(std::int32_t index);
   /// Where CurrentEntry's file goes, after the checks that may leave it out, each
   /// reported: a path that climbs out or leads through a link, OnStartUnZip, the
   /// password, an existing file. Nothing when it is left out. With created given,
@@ -169,8 +172,18 @@ class TExtractionRun {
   std::unique_ptr<TLFNFileStream> CreateReplacement(const std::string& fName);
   /// Gives an extracted file the entry's stored attributes.
   void ApplyEntryAttributes(platform::TFile& file) const;
+  /// The bits an entry gets under ExactModes (the defaults from a stream's local
+  /// header).
+  TEntryPermissions PermissionsOf(const TZipHeaderInfo& entry) const;
   /// The permission bits of a Unix-made entry; nothing for another.
   std::optional<std::uint32_t> EntryUnixMode() const;
+  /// Gives what stands at path (an open file, else a link or folder by its path)
+  /// the owner CurrentEntry stores, under RestoreOwners; a refusal is reported.
+  void RestoreOwner(std::int32_t index, const std::string& path, const std::optional<platform::TFileOwner>& owner,
+                    platform::TFile* file) const;
+  /// Gives the folders made for folder entries their owners, bits and times,
+  /// the deepest first: a parent's bits may close it to its children's changes.
+  void FinishFolders();
   /// The permission bits a new file of CurrentEntry is created with.
   std::uint32_t CreationPermissions() const;
   /// True when a folder of an archive-made name, below DestDir, is a link.
@@ -194,6 +207,9 @@ class TExtractionRun {
   /// stream ends inside it, and nothing follows.
   bool UnZipStreamedEntry(TZipHeaderInfo& entry, std::int32_t index, TStreamSource& source, TEntrySelection& selection,
                           TDecodeState& state);
+  /// Under ExactModes, the files written from a stream get the bits of their
+  /// central headers, which arrive after every entry's data.
+  void ApplyStreamedModes();
   /// Where the central directory names an entry other than its local header did
   /// (the Unicode path field only there, the host system's character set), the
   /// central name wins: the file or folder written under the local name moves to
@@ -229,11 +245,15 @@ class TExtractionRun {
   /// The files written from a stream, in the order of their indexes: the central
   /// directory at its end may show that one is a link, or name it otherwise.
   std::vector<std::pair<std::int32_t, std::string>> streamedFiles_;
-  /// The folder entries made in this run, given their times at its end.
+  /// The folder entries made in this run, given their times at its end, with
+  /// their owners and permission bits where those are restored.
   struct TFolderTime {
     std::string Path;
     std::optional<platform::TFileTime> Time;
     std::uint32_t DosTime;
+    std::int32_t Index = -1;
+    std::optional<platform::TFileOwner> Owner;
+    TEntryPermissions Permissions;
   };
   std::vector<TFolderTime> folderTimes_;
   /// The archive's Mark of the Web (platform::ReadZoneIdentifier), for each file

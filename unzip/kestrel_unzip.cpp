@@ -40,6 +40,12 @@ void TKestrelUnZip::Assign(const TKestrelUnZip& source) {
   threads_ = source.threads_;
   matchMode_ = source.matchMode_;
   SetNameCharsets(source.nameCharsets_);
+  textMode_ = source.textMode_;
+  nameCase_ = source.nameCase_;
+  timeRestore_ = source.timeRestore_;
+  exactModes_ = source.exactModes_;
+  keepSpecialBits_ = source.keepSpecialBits_;
+  restoreOwners_ = source.restoreOwners_;
   OnStartUnZipInfo = source.OnStartUnZipInfo;
   OnFilePercentDone = source.OnFilePercentDone;
   OnTotalPercentDone = source.OnTotalPercentDone;
@@ -54,6 +60,7 @@ void TKestrelUnZip::Assign(const TKestrelUnZip& source) {
   OnGetNextDisk = source.OnGetNextDisk;
   OnUnZipComplete = source.OnUnZipComplete;
   OnGetNextBuffer = source.OnGetNextBuffer;
+  OnOwnerNotSet = source.OnOwnerNotSet;
 }
 
 void TKestrelUnZip::SetDestDir(const std::string& value) {

@@ -66,6 +66,27 @@ enum TSkipReason : std::uint8_t {
   skBadName = 12,
 };
 
+/// Which entries an extraction writes as text, with the line ends of this system.
+enum TTextMode : std::uint8_t {
+  tmBinary = 0,      ///< every entry as stored
+  tmMarkedText = 1,  ///< the entries the archive marks as text (internal attributes, bit 0)
+  tmAllText = 2,     ///< every entry
+};
+
+/// Which stored names an extraction makes lower case.
+enum TNameCase : std::uint8_t {
+  ncAsStored = 0,
+  ncUpperCaseHosts = 1,  ///< the names of systems whose names are upper case only
+  ncAll = 2,
+};
+
+/// Which of the stored times an extraction gives what it makes.
+enum TTimeRestore : std::uint8_t {
+  trAll = 0,
+  trFilesOnly = 1,  ///< files and links; folders keep the time of the extraction
+  trNone = 2,       ///< nothing: everything keeps the time of the extraction
+};
+
 /// What the end of an archive read from a stream said of the entries before it.
 struct TStreamCheck {
   bool DirectorySeen = false;  ///< the central directory arrived
@@ -118,6 +139,8 @@ using TGetNextBuffer = std::function<void(TKestrelUnZip& Sender, char*& Buffer, 
 using TDecryptEvent =
     std::function<void(TKestrelUnZip& Sender, std::uint8_t* Buffer, std::int32_t Length, const std::string& Password)>;
 using TReadZip = std::function<void(TKestrelUnZip& Sender, TZipHeaderInfo& Info)>;
+using TOwnerNotSet = std::function<void(TKestrelUnZip& Sender, std::int32_t FileIndex, const std::string& FName,
+                                        const platform::TFileOwner& Owner)>;
 
 /// The zip extraction component. It reads an archive's directory lazily, when an
 /// operation first needs it, and keeps it while the archive file is unchanged.
@@ -219,6 +242,47 @@ class TKestrelUnZip {
   const TNameCharsets& NameCharsets() const { return nameCharsets_; }
   void SetNameCharsets(const TNameCharsets& value);
 
+  /// Text conversion (tmBinary, the default, writes every entry as stored): a
+  /// text entry's CR LF and lone CR become LF and its Ctrl-Z bytes go, in files
+  /// and in OutputStream alike; its CRC is checked on the bytes as stored. From
+  /// a stream, whose local headers do not say which entries are text, only
+  /// tmAllText converts.
+  TTextMode TextMode() const { return textMode_; }
+  void SetTextMode(TTextMode value) { textMode_ = value; }
+  /// Whether an entry is written as text under TextMode.
+  static bool ConvertsAsText(const TZipHeaderInfo& entry, TTextMode mode);
+  /// Lower case for the names that NameCase says (ncAsStored, the default, keeps
+  /// them): the files and folders made get them, and the events hear them. From a
+  /// stream, whose local headers do not say where an entry was made, only ncAll
+  /// lowers names.
+  TNameCase NameCase() const { return nameCase_; }
+  void SetNameCase(TNameCase value) { nameCase_ = value; }
+  /// The stored path of an entry as NameCase makes it.
+  static std::string CasedPath(const TZipHeaderInfo& entry, TNameCase mode);
+  /// Which stored times are given (trAll, the default).
+  TTimeRestore TimeRestore() const { return timeRestore_; }
+  void SetTimeRestore(TTimeRestore value) { timeRestore_ = value; }
+  /// Permission bits as the archive stores them (false, the default: a
+  /// Unix-made file's bits with the owner's read and write kept, folders as the
+  /// system makes them). True: every file and folder gets the bits its entry
+  /// gives on this system, exactly, whatever the owner may do with it, folders
+  /// at the end of the run (after their files, never through a link standing
+  /// at their place); an entry without Unix bits gets the system's defaults,
+  /// less the write bits when it is read-only. A folder that stands already at
+  /// its entry's turn keeps its bits and its time. With RetainAttributes only.
+  bool ExactModes() const { return exactModes_; }
+  void SetExactModes(bool value) { exactModes_ = value; }
+  /// Keeps the set-uid, set-gid and sticky bits of ExactModes (false, the
+  /// default, clears them).
+  bool KeepSpecialBits() const { return keepSpecialBits_; }
+  void SetKeepSpecialBits(bool value) { keepSpecialBits_ = value; }
+  /// Gives files, folders and links the Unix owner their entries store (false,
+  /// the default, leaves them the extracting user's); a link's own owner, never
+  /// what it leads to. An owner the system refuses (a user may not give files
+  /// away) is reported through OnOwnerNotSet, and the entry stays extracted.
+  bool RestoreOwners() const { return restoreOwners_; }
+  void SetRestoreOwners(bool value) { restoreOwners_ = value; }
+
   TStartUnzipInfo OnStartUnZipInfo;
   TFilePercentDone OnFilePercentDone;
   TTotalPercentDone OnTotalPercentDone;
@@ -241,6 +305,9 @@ class TKestrelUnZip {
   /// here hands an entry over while reading, so it is never called, and Assign
   /// leaves it alone.
   TReadZip OnReadZip;
+  /// With RestoreOwners: the system refused the entry's Owner for what it made at
+  /// FName (its last error code says why).
+  TOwnerNotSet OnOwnerNotSet;
 
   // ---- Multi-volume settings -------------------------------------------------------
 
@@ -482,6 +549,12 @@ class TKestrelUnZip {
   TMatchMode matchMode_ = mmComponent;
   bool oemConvert_ = true;
   TNameCharsets nameCharsets_;
+  TTextMode textMode_ = tmBinary;
+  TNameCase nameCase_ = ncAsStored;
+  TTimeRestore timeRestore_ = trAll;
+  bool exactModes_ = false;
+  bool keepSpecialBits_ = false;
+  bool restoreOwners_ = false;
   bool verifyDiskLabels_ = true;
   std::uint8_t spanMode_ = 0;
 

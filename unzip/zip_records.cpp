@@ -17,6 +17,9 @@ namespace {
 constexpr std::uint16_t NtfsExtraId = 0x000A;          // NTFS times, 100 ns ticks since 1601, UTC
 constexpr std::uint16_t ExtendedTimestampId = 0x5455;  // "UT": Unix seconds, UTC
 constexpr std::uint16_t UnicodePathId = 0x7075;        // "up": UTF-8 name and the CRC-32 of the stored one
+constexpr std::uint16_t UnixOwnerId = 0x7875;          // "ux": user and group IDs of any size
+constexpr std::uint16_t OldUnixOwnerId = 0x7855;       // "Ux": 16-bit IDs, in a local header only
+constexpr std::uint16_t OlderUnixId = 0x5855;          // "UX": times, then 16-bit IDs in a local header
 constexpr std::uint16_t UnicodeCommentId = 0x6375;     // "uc": UTF-8 comment, likewise
 constexpr std::int64_t NtfsTicksPerSecond = 10000000;
 constexpr std::int64_t NtfsEpochToUnix = 11644473600;  // seconds from 1601-01-01 to 1970-01-01
@@ -81,6 +84,7 @@ void TZipHeaderInfo::Clear() {
   Zip64Local = false;
   Aes = TAesExtra();
   ModifiedTime.reset();
+  Owner.reset();
   UnicodeComment.reset();
   unicodeName_.reset();
   Selected = false;
@@ -194,6 +198,52 @@ std::string TZipHeaderInfo::CommentText(const std::string& stored) const {
 
 bool TZipHeaderInfo::HasUnixMode() const { return MadeOnUnix(VersionMadeBy) && (ExternalAttributes >> 16) != 0; }
 
+bool TZipHeaderInfo::MadeUpperCaseOnly() const {
+  switch (VersionMadeBy >> 8) {
+    case 0:   // MS-DOS FAT
+    case 2:   // VMS
+    case 4:   // VM/CMS
+    case 9:   // CP/M
+    case 10:  // TOPS-20
+    case 15:  // MVS
+    case 17:  // Tandem
+      return true;
+    default:
+      return false;
+  }
+}
+
+std::optional<platform::TFileOwner> ExtraFieldOwner(const std::uint8_t* extra, std::size_t length) {
+  std::optional<platform::TFileOwner> old;
+  for (std::size_t at = 0; at + 4 <= length;) {
+    const std::uint16_t id = GetU16(extra + at);
+    const std::size_t data = at + 4, end = data + GetU16(extra + at + 2);
+    if (end > length) break;
+    at = end;
+    if (id == UnixOwnerId && end - data >= 3 && extra[data] == 1) {
+      // Each ID little-endian in as many bytes as its size says.
+      std::size_t field = data + 1;
+      auto take = [&](std::uint32_t& value) {
+        if (field >= end) return false;
+        const std::size_t size = extra[field++];
+        if (field + size > end) return false;
+        std::uint64_t id64 = 0;
+        for (std::size_t i = size; i-- > 0;) id64 = (id64 << 8) | extra[field + i];
+        field += size;
+        value = static_cast<std::uint32_t>(id64);
+        return size <= 8 && id64 <= 0xFFFFFFFFu;
+      };
+      platform::TFileOwner owner;
+      if (take(owner.User) && take(owner.Group)) return owner;
+    } else if (id == OldUnixOwnerId && end - data >= 4 && !old) {
+      old = platform::TFileOwner{GetU16(extra + data), GetU16(extra + data + 2)};
+    } else if (id == OlderUnixId && end - data >= 12 && !old) {
+      old = platform::TFileOwner{GetU16(extra + data + 8), GetU16(extra + data + 10)};
+    }
+  }
+  return old;
+}
+
 bool TZipHeaderInfo::IsSymbolicLink() const {
   // The file type bits of the mode: 0120000 is a symbolic link.
   return HasUnixMode() && ((ExternalAttributes >> 16) & 0170000) == 0120000;
@@ -235,6 +285,7 @@ bool TZipHeaderInfo::ReadExtraFields(TStream& stream, std::uint16_t length, bool
   const bool needed = needUncompressed || needCompressed || needOffset || needDisk;
   Aes = TAesExtra();
   ModifiedTime.reset();
+  Owner.reset();
   UnicodeComment.reset();
   unicodeName_.reset();
   if (length == 0) return !needed;
@@ -290,6 +341,7 @@ bool TZipHeaderInfo::ReadExtraFields(TStream& stream, std::uint16_t length, bool
   // The NTFS times are the finer ones; either is exact where the DOS time is
   // local and counts in two-second steps.
   ModifiedTime = ntfsTime ? ntfsTime : extendedTime;
+  Owner = ExtraFieldOwner(extra.data(), extra.size());
   return zip64Read || !needed;
 }
 

@@ -71,6 +71,10 @@ class TZipHeaderInfo {
   /// ticks since 1601) or else the extended timestamp (0x5455, seconds since
   /// 1970); nothing when the entry has neither, and DateTime is all there is.
   std::optional<platform::TFileTime> ModifiedTime;
+  /// The Unix user and group the entry's file belonged to, from the extra field
+  /// that holds them (0x7875, else 0x7855 or 0x5855 of a local header); nothing
+  /// without one.
+  std::optional<platform::TFileOwner> Owner;
   /// The entry's Unicode comment field, when it has one.
   std::optional<TUnicodeComment> UnicodeComment;
   bool Selected;
@@ -135,6 +139,9 @@ class TZipHeaderInfo {
   bool HasUnixMode() const;
   /// A symbolic link: a Unix mode whose file type says so. Its data is the target.
   bool IsSymbolicLink() const;
+  /// Made on a system whose names are upper case only (MS-DOS FAT, VMS, VM/CMS,
+  /// CP/M, TOPS-20, MVS, Tandem): its names carry no case of their own.
+  bool MadeUpperCaseOnly() const;
 
  private:
   /// The stored name in the system's form: the Unicode path field's name when
@@ -169,6 +176,13 @@ class TZipHeaderInfo {
   /// name it stands for, and its UTF-8 name.
   std::optional<std::pair<std::uint32_t, std::string>> unicodeName_;
 };
+
+/// The Unix owner that an extra field (its blocks, as stored) holds: the "ux"
+/// block (0x7875: version 1, then the user and the group ID, each with its own
+/// size) wins over the older ones of a local header, "Ux" (0x7855: two 16-bit
+/// IDs) and "UX" (0x5855: two times, then two 16-bit IDs). Nothing without one,
+/// or when an ID does not fit 32 bits.
+std::optional<platform::TFileOwner> ExtraFieldOwner(const std::uint8_t* extra, std::size_t length);
 
 /// The end-of-central-directory record.
 class TEndCentral {

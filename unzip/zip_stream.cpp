@@ -313,6 +313,7 @@ std::int32_t TExtractionRun::UnZipStream() {
       unzip.CheckStreamedDirectory();
       if (unzip.outputStream_ == nullptr) RenameStreamedEntries();
       // The modes arrive with the central directory, after every entry's data.
+      ApplyStreamedModes();
       TakeBackStreamedLinks();
       FinishExtraction();
     }
@@ -364,6 +365,16 @@ bool TExtractionRun::UnZipStreamedEntry(TZipHeaderInfo& entry, std::int32_t inde
   return true;
 }
 
+void TExtractionRun::ApplyStreamedModes() {
+  if (!unzip_.exactModes_ || !unzip_.retainAttributes_ || !unzip_.stream_.Check.DirectorySeen) return;
+  for (const auto& [index, fName] : streamedFiles_) {
+    const TZipHeaderInfo& entry = *unzip_.directoryList_->Items(index);
+    if (fName.empty() || entry.IsSymbolicLink()) continue;
+    const TEntryPermissions permissions = EntryPermissions(entry, unzip_.keepSpecialBits_);
+    platform::SetPathPermissions(fName, permissions.Mode, permissions.ReadOnly);
+  }
+}
+
 void TExtractionRun::RenameStreamedEntries() {
   const platform::TPathRules& rules = platform::HostPathRules();
   // The folders of the old names with those of the new ones, to remove the old
@@ -387,7 +398,8 @@ void TExtractionRun::RenameStreamedEntries() {
         continue;
       }
       platform::ForceFolders(newFolder);
-      folderTimes_.push_back({newFolder, entry.ModifiedTime, entry.DateTime});
+      folderTimes_.push_back(
+          {newFolder, entry.ModifiedTime, entry.DateTime, local.Index, entry.Owner, PermissionsOf(entry)});
       continue;
     }
     // The files are kept in the order of their entries: one search, not a walk

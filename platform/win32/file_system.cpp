@@ -281,6 +281,25 @@ bool SetPathLastWriteTime(const std::string& path, TFileTime time) {
   return done;
 }
 
+bool SetFileLastWriteTime(const std::string& path, TFileTime time) {
+  const HANDLE handle =
+      ::CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  const FILETIME written = ToFileTime(time);
+  const bool done = ::SetFileTime(handle, nullptr, nullptr, &written) != FALSE;
+  const DWORD error = ::GetLastError();
+  ::CloseHandle(handle);
+  if (!done) ::SetLastError(error);
+  return done;
+}
+
+// Files here have no Unix owner, and folders no permission bits: both succeed
+// without a change.
+bool SetPathOwner(const std::string&, TFileOwner) { return true; }
+
+bool SetPathPermissions(const std::string&, std::optional<std::uint32_t>, bool) { return true; }
+
 std::optional<std::vector<TFolderEntry>> ListFolder(const std::string& folder) {
   std::string pattern = folder;
   if (!pattern.empty() && pattern.back() != '\\' && pattern.back() != '/' && pattern.back() != ':') pattern += '\\';
@@ -566,6 +585,13 @@ bool TFile::SetLastWriteTime(TFileTime time) {
   const FILETIME written = ToFileTime(time);
   return ::SetFileTime(AsHandle(handle_), nullptr, nullptr, &written) != FALSE;
 }
+
+bool TFile::SetMode(std::uint32_t mode) {
+  // Of the permission bits only the owner's write bit has a counterpart.
+  return ApplyAttributes((mode & 0200) != 0 ? faArchive : faArchive | faReadOnly, std::nullopt);
+}
+
+bool TFile::SetOwner(TFileOwner) { return true; }
 
 bool TFile::ApplyAttributes(std::uint32_t attributes, std::optional<std::uint32_t>) {
   // Unix permission bits have no counterpart here; the attribute bits do. Zero

@@ -8,7 +8,9 @@
 #include <string>
 
 #include "tests/support/test_support.h"
+#include "unzip/decode_ahead.h"
 #include "unzip/lfn_file_stream.h"
+#include "unzip/text_output.h"
 
 namespace kestrel {
 namespace {
@@ -192,4 +194,15 @@ TEST(BufferStreamWindow, FileStreamOpensReadsAndCreates) {
 }
 
 }  // namespace
+
+// A text's CR LF split between two writes (the decoder's windows end anywhere)
+// is one line end; a lone CR is one too, and Ctrl-Z goes.
+TEST(TextOutputLineEnds, CarriageReturnAcrossWrites) {
+  TMemoryOutput file;
+  TTextOutput text(file);
+  EXPECT_EQ(text.Write("a\r", 2), 2);
+  EXPECT_EQ(text.Write("\nb\r\rc\x1A", 6), 6);
+  EXPECT_EQ(file.Text, "a\nb\n\nc");
+}
+
 }  // namespace kestrel

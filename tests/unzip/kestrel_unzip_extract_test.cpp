@@ -515,13 +515,18 @@ TEST_F(KestrelUnZipExtraction, ThreadsGiveTheSameResults) {
       "f.seek(i.header_offset+30+n[0]+n[1]*256+n[2]+n[3]*256+i.compress_size//2); b=f.read(1); "
       "f.seek(-1,1); f.write(bytes([b[0]^0x55]))' " +
       ShellQuote(folder / "a.zip"));
+  const char* overwriteMode = "-n";
   auto listing = [&](const std::string& dest) {
     std::vector<std::string> lines;
     for (const auto& entry : fs::recursive_directory_iterator(folder.Path() / dest)) {
       struct stat st {};
       ::lstat(entry.path().c_str(), &st);
+      // A folder that stands already keeps its time, as with unzip: the second
+      // run's folders have the times of its replacements, not the same in both.
+      const bool again = entry.is_directory() && std::string(overwriteMode) == "-o";
       lines.push_back(fs::relative(entry.path(), folder.Path() / dest).string() + " " + std::to_string(st.st_mode) +
-                      " " + std::to_string(st.st_mtim.tv_sec) + " " + std::to_string(st.st_size) + " " +
+                      " " + (again ? std::string() : std::to_string(st.st_mtim.tv_sec)) + " " +
+                      std::to_string(st.st_size) + " " +
                       (entry.is_regular_file() ? testsupport::Sha256Hex(ReadFile(entry.path())) : ""));
     }
     std::sort(lines.begin(), lines.end());
@@ -529,6 +534,7 @@ TEST_F(KestrelUnZipExtraction, ThreadsGiveTheSameResults) {
   };
   for (const char* overwrite : {"-n", "-o"}) {
     SCOPED_TRACE(overwrite);
+    overwriteMode = overwrite;
     const auto one = Unzip({"--threads", "1", overwrite, folder / "a.zip", "-d", folder / "one"});
     const auto three = Unzip({"--threads=3", overwrite, folder / "a.zip", "-d", folder / "ttt"});
     EXPECT_EQ(one.Status, 2);

@@ -3,6 +3,7 @@
 // listing columns. Where the tool follows the component instead, the row says so.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -31,6 +32,9 @@ struct TCase {
   /// Lines of unzip's stdout (whitespace collapsed) that the tool does not print:
   /// unzip's words for damage the tool says on stderr in its own.
   std::set<std::string> OnlyUnzipPrints = {};
+  /// The times and owners of files and folders are compared too (a time of the
+  /// run itself as "new"): for the options about them.
+  bool Times = false;
 };
 
 // The lines of a run over several archives, blank ones left out, in sorted order:
@@ -68,8 +72,9 @@ std::vector<std::string> CollapsedLines(const std::string& text, const std::set<
 }
 
 // Every entry below a folder, a file with the CRC-32 of its bytes ("path=crc"), a
-// link with its target ("path -> target").
-std::set<std::string> Tree(const fs::path& folder, const std::set<std::string>& leaveOut = {}) {
+// link with its target ("path -> target"); files and folders with their
+// permission bits, and with times their last-write time and owner.
+std::set<std::string> Tree(const fs::path& folder, const std::set<std::string>& leaveOut = {}, bool times = false) {
   std::set<std::string> tree;
   for (const std::string& entry : testsupport::EntriesBelow(folder)) {
     if (leaveOut.contains(entry)) continue;
@@ -78,10 +83,47 @@ std::set<std::string> Tree(const fs::path& folder, const std::set<std::string>& 
       continue;
     }
     const bool file = fs::is_regular_file(folder / entry);
-    tree.insert(file ? entry + "=" + std::to_string(ziptest::Crc32(testsupport::ReadFile(folder / entry))) : entry);
+    std::string line =
+        file ? entry + "=" + std::to_string(ziptest::Crc32(testsupport::ReadFile(folder / entry))) : entry;
+    struct stat st {};
+    ::lstat((folder / entry).c_str(), &st);
+    line += " mode " + std::to_string(st.st_mode & 07777);
+    // Every archive's times lie before 2025.
+    if (times)
+      line += " time " + (st.st_mtim.tv_sec < 1735689600 ? std::to_string(st.st_mtim.tv_sec) : std::string("new")) +
+              " owner " + std::to_string(st.st_uid) + ":" + std::to_string(st.st_gid);
+    tree.insert(line);
   }
   return tree;
 }
+
+// An archive of what the options about text, names, modes, owners and times
+// act on: a drwx------ folder with an owner, a text entry with CR LF, a lone CR
+// and Ctrl-Z, a binary one alike, names of MS-DOS (upper case, read-only), set-uid
+// and set-gid bits, a folder entry after its own file.
+constexpr const char* OptionsArchiveScript = R"(python3 - <<'EOF'
+import struct, zipfile
+z = zipfile.ZipFile('opts.zip', 'w', zipfile.ZIP_DEFLATED)
+def add(name, data, attr, system=3, text=0, when=(2024, 5, 6, 7, 8, 10), owner=None):
+    info = zipfile.ZipInfo(name, when)
+    info.create_system, info.external_attr, info.internal_attr = system, attr, text
+    info.compress_type = zipfile.ZIP_DEFLATED
+    if owner:
+        info.extra = struct.pack('<HHBBIBI', 0x7875, 11, 1, 4, owner[0], 4, owner[1])
+    z.writestr(info, data)
+add('priv/', b'', (0o40700 << 16) | 0x10, when=(2023, 1, 2, 3, 4, 6), owner=(1234, 2345))
+add('priv/a.txt', b'line1\r\nline2\r\nold\rmac\r\n\x1a', 0o100644 << 16, text=1, owner=(3456, 4567))
+add('bin.dat', b'a\r\nb\r\n\x00\x1a', 0o100755 << 16)
+add('README.TXT', b'DOS\r\ntext\r\n\x1a', 0x20, system=0, text=1)
+add('DIR/SUB.TXT', b'x', 0x21, system=0)
+add('Mixed.Txt', b'x', 0x20, system=0)
+add('suid', b'#!/bin/sh\n', 0o104755 << 16)
+add('sg/', b'', (0o42750 << 16) | 0x10, when=(2022, 2, 2, 2, 2, 2))
+add('ro.txt', b'r', 0o100400 << 16)
+add('late/f', b'f', 0o100644 << 16)
+add('late/', b'', (0o40700 << 16) | 0x10)
+z.close()
+EOF)";
 
 class KestrelUnZipAsUnzip : public ::testing::Test {
  protected:
@@ -124,6 +166,7 @@ class KestrelUnZipAsUnzip : public ::testing::Test {
     for (const char* name : {"ABC.txt", "abc.txt", "bcd.TXT", "]x", "[a", "*star", "a]b", "src/a.c", "src/sub/b.c"})
       names.push_back({name, name});
     testsupport::WriteFile(work_.Path() / "names.zip", ziptest::BuildArchive(names));
+    testsupport::ShellIn(work_.Path(), OptionsArchiveScript);
   }
 
   // Runs one program in a fresh folder of its own; the archive by its full path.
@@ -295,6 +338,23 @@ TEST_F(KestrelUnZipAsUnzip, SameFilesStatusesAndListings) {
       {"empty.zip", {"-Z", "-v", "@"}},
       {"plain.xml", {"-Z", "-h", "@"}},
       {"missing.zip", {"-Z", "@"}},
+      // Text, names, modes, owners and times.
+      {"opts.zip", {"@", "-d", "out"}, {}, false, {}, true},
+      {"opts.zip", {"-o", "@", "-d", "out"}, {}, true, {}, true},
+      {"opts.zip", {"-a", "@", "-d", "out"}},
+      {"opts.zip", {"-aa", "@", "-d", "out"}},
+      {"opts.zip", {"-p", "-a", "@"}},
+      {"opts.zip", {"-p", "-aa", "@", "bin.dat"}},
+      {"opts.zip", {"-L", "@", "-d", "out"}},
+      {"opts.zip", {"-LL", "@", "-d", "out"}},
+      {"opts.zip", {"-l", "-L", "@"}},
+      {"opts.zip", {"-v", "-LL", "@"}},
+      {"opts.zip", {"-X", "@", "-d", "out"}, {}, false, {}, true},
+      {"opts.zip", {"-K", "@", "-d", "out"}},
+      {"opts.zip", {"-XK", "@", "-d", "out"}, {}, false, {}, true},
+      {"opts.zip", {"-D", "@", "-d", "out"}, {}, false, {}, true},
+      {"opts.zip", {"-DD", "@", "-d", "out"}, {}, false, {}, true},
+      {"links.zip", {"-DD", "@", "-d", "out"}, {}, false, {}, true},
   };
   int n = 0;
   for (const TCase& c : cases) {
@@ -306,7 +366,7 @@ TEST_F(KestrelUnZipAsUnzip, SameFilesStatusesAndListings) {
     const auto theirs = Run("unzip", c, unzipFolder);
     const auto ours = Run(KESTREL_UNZIP_EXE, c, ourFolder);
     EXPECT_EQ(ours.Status, theirs.Status) << ours.Err;
-    EXPECT_EQ(Tree(ourFolder), Tree(unzipFolder, c.OnlyUnzipWrites));
+    EXPECT_EQ(Tree(ourFolder, {}, c.Times), Tree(unzipFolder, c.OnlyUnzipWrites, c.Times));
     for (const std::string& name : c.OnlyUnzipWrites) EXPECT_TRUE(fs::exists(unzipFolder / name)) << name;
     // Every line of stdout, listings, extractions and tests alike; -p byte for byte.
     std::set<std::string> onlyUnzip;
@@ -393,6 +453,31 @@ TEST_F(KestrelUnZipAsUnzip, JsonLinesForScripts) {
   testsupport::WriteFile(work_.Path() / "json.zip", testsupport::ReadFile(work_.Path() / "enc.zip"));
   // zipinfo mode gives the same objects.
   EXPECT_EQ(fields({"-Z", "-v", "--json", "@", "readme"}).second.substr(0, 23), "readme|file|traditional");
+}
+
+// -T extracts nothing and gives the archive the time of its newest selected file,
+// folders left out, as unzip does; a selection without a file leaves it alone.
+TEST_F(KestrelUnZipAsUnzip, TimestampsTheArchive) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"-T", "opts.zip"}, {"-T", "opts.zip", "-x", "priv/*"}, {"-qT", "opts.zip", "sg/"}}) {
+    SCOPED_TRACE(args.back());
+    std::vector<testsupport::TRunResult> runs;
+    std::vector<std::set<std::string>> trees;
+    for (const std::string& program : {std::string("unzip"), std::string(KESTREL_UNZIP_EXE)}) {
+      const fs::path folder = work_.Path() / ("stamp-" + std::to_string(runs.size()));
+      fs::remove_all(folder);
+      fs::create_directories(folder);
+      fs::copy_file(work_.Path() / "opts.zip", folder / "opts.zip");
+      runs.push_back(RunProgram(program, args, folder.string(), "TZ=UTC"));
+      trees.push_back(Tree(folder, {"opts.zip"}, true));
+      struct stat st {};
+      ::stat((folder / "opts.zip").c_str(), &st);
+      trees.back().insert("archive time " + std::to_string(st.st_mtim.tv_sec < 1735689600 ? st.st_mtim.tv_sec : 0));
+    }
+    EXPECT_EQ(runs[1].Status, runs[0].Status) << runs[1].Err;
+    EXPECT_EQ(runs[1].Out, runs[0].Out);
+    EXPECT_EQ(trees[1], trees[0]);
+  }
 }
 
 // A write that fails (the file-size limit here, as a full disk) ends the run as a
