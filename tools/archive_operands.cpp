@@ -141,8 +141,8 @@ int RunMatchingArchives(const TToolCommand& command, const TArchiveRunner& run) 
     return ExitNotFound;
   }
   TArchiveTally tally(matches.Folders);
-  // -Z1 too: only -p's bytes run on without a break.
-  const bool separated = command.Quiet == 0 && command.Action != TToolAction::Pipe;
+  // -Z1 too: only -p's bytes and the JSON Lines of --json run on without a break.
+  const bool separated = command.Quiet == 0 && command.Action != TToolAction::Pipe && !command.Json;
   for (std::size_t i = 0; i < matches.Files.size(); ++i) {
     const int status = run(matches.Files[i], read);
     tally.Add(status, read);

@@ -419,8 +419,9 @@ TEST_F(KestrelUnZipAsUnzip, JsonLinesForScripts) {
   const auto fields = [&](const std::vector<std::string>& args, const std::string& extra = "") {
     std::vector<std::string> words = args;
     std::replace(words.begin(), words.end(), std::string("@"), (work_.Path() / "json.zip").string());
+    std::replace(words.begin(), words.end(), std::string("@*"), (work_.Path() / "json*.zip").string());
     const auto run = RunProgram(KESTREL_UNZIP_EXE, words, {}, "TZ=UTC");
-    EXPECT_EQ(run.Err, "");
+    EXPECT_EQ(run.Err.find("kestrel-unzip:"), std::string::npos) << run.Err;
     testsupport::WriteFile(out, run.Out);
     const auto read = RunProgram(
         "python3", {"-c",
@@ -453,6 +454,11 @@ TEST_F(KestrelUnZipAsUnzip, JsonLinesForScripts) {
   testsupport::WriteFile(work_.Path() / "json.zip", testsupport::ReadFile(work_.Path() / "enc.zip"));
   // zipinfo mode gives the same objects.
   EXPECT_EQ(fields({"-Z", "-v", "--json", "@", "readme"}).second.substr(0, 23), "readme|file|traditional");
+  // Several archives: their lines one after the other, without a blank line.
+  testsupport::WriteFile(work_.Path() / "json2.zip", testsupport::ReadFile(work_.Path() / "links.zip"));
+  EXPECT_EQ(fields({"--json", "@*", "readme"}, "archive").second,
+            "readme|file|traditional|stored|-|-|0644||" + (work_.Path() / "json.zip").string() +
+                "\nreadme|file|False|stored|-|-|0644||" + (work_.Path() / "json2.zip").string() + "\n");
 }
 
 // -T extracts nothing and gives the archive the time of its newest selected file,
