@@ -146,7 +146,9 @@ std::int64_t SavedTenths(std::uint64_t uncompressed, std::uint64_t compressed) {
   if (difference < UINT64_MAX / 2000)
     tenths = (difference * 1000 + uncompressed / 2) / uncompressed;
   else
-    tenths = static_cast<std::uint64_t>(static_cast<long double>(difference) * 1000 / uncompressed + 0.5L);
+    // A damaged size can make the loss far beyond any integer: it stops at 10^18.
+    tenths =
+        static_cast<std::uint64_t>(std::min(static_cast<long double>(difference) * 1000 / uncompressed + 0.5L, 1e18L));
   return loss ? -static_cast<std::int64_t>(tenths) : static_cast<std::int64_t>(tenths);
 }
 
