@@ -241,7 +241,11 @@ class TArchiveRun {
 
   /// Which members and exclusions match which entries, and what is selected.
   void MatchMembers() {
-    TEntrySelection selection(command_.Members.empty(), command_.Members, command_.Exclusions, true, MatchMode());
+    // Members match the names as -L makes them; from a stream, whose local headers
+    // do not say where an entry was made, only -LL lowers them.
+    const auto nameCase = static_cast<TNameCase>(pipe_ && command_.LowerCase == 1 ? 0 : command_.LowerCase);
+    TEntrySelection selection(command_.Members.empty(), command_.Members, command_.Exclusions, true, MatchMode(),
+                              nameCase);
     const TSelection selected = selection.Select(unzip_.ZipInfo());
     selected_ = selected.Taken;
     selectedCount_ += static_cast<std::uint64_t>(selected.Count);

@@ -9,7 +9,14 @@
 
 namespace kestrel {
 
-TEntryPatterns::TEntryPatterns(const std::vector<std::string>& patterns, TMatchMode mode) : mode_(mode) {
+std::string CasedStoredPath(const TZipHeaderInfo& entry, TNameCase mode) {
+  if (mode == ncAll || (mode == ncUpperCaseHosts && entry.MadeUpperCaseOnly()))
+    return platform::AnsiLowerCase(entry.StoredPath());
+  return entry.StoredPath();
+}
+
+TEntryPatterns::TEntryPatterns(const std::vector<std::string>& patterns, TMatchMode mode, TNameCase nameCase)
+    : mode_(mode), nameCase_(nameCase) {
   if (mode != mmComponent) {
     // Read as given: "\" escapes, and "/" matches the separator of MatchedPath.
     patterns_ = patterns;
@@ -41,7 +48,7 @@ bool TEntryPatterns::Match(std::size_t i, const TZipHeaderInfo& entry) const {
 
 std::string TEntryPatterns::MatchedPath(const TZipHeaderInfo& entry) const {
   if (mode_ == mmComponent) return platform::AnsiLowerCase(entry.StoredPath());
-  std::string path = entry.StoredPath();
+  std::string path = CasedStoredPath(entry, nameCase_);
   std::replace(path.begin(), path.end(), '\\', '/');
   return path;
 }
@@ -52,11 +59,12 @@ bool TEntryPatterns::MatchPath(std::size_t i, const std::string& path) const {
 }
 
 TEntrySelection::TEntrySelection(bool doAll, const std::vector<std::string>& files,
-                                 const std::vector<std::string>& excludes, bool countMatches, TMatchMode mode)
+                                 const std::vector<std::string>& excludes, bool countMatches, TMatchMode mode,
+                                 TNameCase nameCase)
     : doAll_(doAll),
       countMatches_(countMatches),
-      files_(files, mode),
-      excludes_(excludes, mode),
+      files_(files, mode, nameCase),
+      excludes_(excludes, mode, nameCase),
       filesMatched_(countMatches ? files.size() : 0, false),
       excludesMatched_(countMatches ? excludes.size() : 0, false) {}
 

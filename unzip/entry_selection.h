@@ -14,14 +14,26 @@
 
 namespace kestrel {
 
+/// Which stored names an extraction makes lower case.
+enum TNameCase : std::uint8_t {
+  ncAsStored = 0,
+  ncUpperCaseHosts = 1,  ///< the names of systems whose names are upper case only
+  ncAll = 2,
+};
+
+/// The stored path of an entry as a name case makes it.
+std::string CasedStoredPath(const TZipHeaderInfo& entry, TNameCase mode);
+
 /// The selection rule for one list of patterns. With mmComponent a pattern matches
 /// an entry when WildcardMatch takes it for the entry's stored path, both
 /// lower-cased, with the host's separator standing for the stored backslash; with
-/// the other modes when MemberMatch takes it for the stored path spelled with "/".
+/// the other modes when MemberMatch takes it for the stored path spelled with "/",
+/// in the name case that the extraction gives it.
 /// A caller that lists entries selects them as an extraction would.
 class TEntryPatterns {
  public:
-  explicit TEntryPatterns(const std::vector<std::string>& patterns, TMatchMode mode = mmComponent);
+  explicit TEntryPatterns(const std::vector<std::string>& patterns, TMatchMode mode = mmComponent,
+                          TNameCase nameCase = ncAsStored);
   /// True when one of the patterns matches the entry.
   bool MatchAny(const TZipHeaderInfo& entry) const;
   /// True when pattern i (in the order given) matches the entry.
@@ -37,6 +49,7 @@ class TEntryPatterns {
 
   std::vector<std::string> patterns_;
   TMatchMode mode_;
+  TNameCase nameCase_;
 };
 
 /// What a selection takes of a list of entries.
@@ -57,9 +70,10 @@ class TEntrySelection {
  public:
   /// With countMatches, every pattern is tried on every entry, so that
   /// FilesMatched and ExcludesMatched are complete; without, the first match
-  /// decides and they stay unset. The mode says how the patterns are read.
+  /// decides and they stay unset. The mode says how the patterns are read, the
+  /// name case which names they are matched against.
   TEntrySelection(bool doAll, const std::vector<std::string>& files, const std::vector<std::string>& excludes,
-                  bool countMatches = false, TMatchMode mode = mmComponent);
+                  bool countMatches = false, TMatchMode mode = mmComponent, TNameCase nameCase = ncAsStored);
   /// True when the selection takes the entry.
   bool Takes(const TZipHeaderInfo& entry);
   /// The selection of a whole list, with the patterns that matched.

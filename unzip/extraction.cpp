@@ -98,12 +98,6 @@ bool TKestrelUnZip::ConvertsAsText(const TZipHeaderInfo& entry, TTextMode mode) 
   return mode == tmAllText || (mode == tmMarkedText && (entry.InternalAttributes & 1) != 0);
 }
 
-std::string TKestrelUnZip::CasedPath(const TZipHeaderInfo& entry, TNameCase mode) {
-  if (mode == ncAll || (mode == ncUpperCaseHosts && entry.MadeUpperCaseOnly()))
-    return platform::AnsiLowerCase(entry.StoredPath());
-  return entry.StoredPath();
-}
-
 void TKestrelUnZip::UnZipEntryToStream(std::int32_t index, TDecodeState& state) {
   const TZipHeaderInfo& entry = *currentEntry_;
   std::string fName = entry.StoredPath();

@@ -183,7 +183,8 @@ std::vector<bool> TExtractionRun::SelectVisits(std::int32_t& numFiles) {
   const TSortedZip* list = unzip_.ZipInfo();
   const std::int32_t count = list ? list->Count() : 0;
   std::vector<bool> visit(static_cast<std::size_t>(count), false);
-  TEntrySelection selection(unzip_.doAll_, unzip_.filesList_, unzip_.excludeList_, false, unzip_.matchMode_);
+  TEntrySelection selection(unzip_.doAll_, unzip_.filesList_, unzip_.excludeList_, false, unzip_.matchMode_,
+                            unzip_.nameCase_);
   numFiles = 0;
   for (std::int32_t i = 0; i < count; ++i) {
     const TZipHeaderInfo& entry = *list->Items(i);
@@ -298,7 +299,7 @@ void TExtractionRun::UnZipEntry(std::int32_t index, TDecodeState& state) {
   // A local header does not say where its entry was made: from a stream only
   // ncAll lowers a name.
   if (unzip_.nameCase_ == ncAll || (unzip_.nameCase_ == ncUpperCaseHosts && !unzip_.stream_.Source))
-    unzip_.currentEntry_->SetStoredPath(TKestrelUnZip::CasedPath(*unzip_.currentEntry_, unzip_.nameCase_));
+    unzip_.currentEntry_->SetStoredPath(CasedStoredPath(*unzip_.currentEntry_, unzip_.nameCase_));
   const bool isFolder = unzip_.currentEntry_->FileName().empty();
   // The local header's name and extra-field lengths may differ from the central
   // header's; only they tell where the data starts.

@@ -73,13 +73,6 @@ enum TTextMode : std::uint8_t {
   tmAllText = 2,     ///< every entry
 };
 
-/// Which stored names an extraction makes lower case.
-enum TNameCase : std::uint8_t {
-  ncAsStored = 0,
-  ncUpperCaseHosts = 1,  ///< the names of systems whose names are upper case only
-  ncAll = 2,
-};
-
 /// Which of the stored times an extraction gives what it makes.
 enum TTimeRestore : std::uint8_t {
   trAll = 0,
@@ -257,8 +250,6 @@ class TKestrelUnZip {
   /// lowers names.
   TNameCase NameCase() const { return nameCase_; }
   void SetNameCase(TNameCase value) { nameCase_ = value; }
-  /// The stored path of an entry as NameCase makes it.
-  static std::string CasedPath(const TZipHeaderInfo& entry, TNameCase mode);
   /// Which stored times are given (trAll, the default).
   TTimeRestore TimeRestore() const { return timeRestore_; }
   void SetTimeRestore(TTimeRestore value) { timeRestore_ = value; }

@@ -305,7 +305,9 @@ std::int32_t TExtractionRun::UnZipStream() {
     if (unzip.OnStartUnZipInfo) unzip.OnStartUnZipInfo(unzip, -1, -1, stopNow);
     if (!stopNow) {
       if (!unzip.destDir_.empty() && unzip.outputStream_ == nullptr) platform::ForceFolders(unzip.destDir_);
-      TEntrySelection selection(unzip.doAll_, unzip.filesList_, unzip.excludeList_, false, unzip.matchMode_);
+      // Local headers do not say where an entry was made: only ncAll lowers names.
+      TEntrySelection selection(unzip.doAll_, unzip.filesList_, unzip.excludeList_, false, unzip.matchMode_,
+                                unzip.nameCase_ == ncAll ? ncAll : ncAsStored);
       while (TZipHeaderInfo* entry = unzip.NextStreamedEntry()) {
         if (!UnZipStreamedEntry(*entry, unzip.directoryList_->Count() - 1, source, selection, *state)) break;
         unzip.FinishStreamedEntry(*entry);

@@ -348,6 +348,9 @@ TEST_F(KestrelUnZipAsUnzip, SameFilesStatusesAndListings) {
       {"opts.zip", {"-L", "@", "-d", "out"}},
       {"opts.zip", {"-LL", "@", "-d", "out"}},
       {"opts.zip", {"-l", "-L", "@"}},
+      // Members match the names as -L makes them.
+      {"opts.zip", {"-L", "@", "readme.txt", "-d", "out"}},
+      {"opts.zip", {"-l", "-L", "@", "README.TXT"}},
       {"opts.zip", {"-v", "-LL", "@"}},
       {"opts.zip", {"-X", "@", "-d", "out"}, {}, false, {}, true},
       {"opts.zip", {"-K", "@", "-d", "out"}},
