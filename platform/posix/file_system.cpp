@@ -154,22 +154,24 @@ bool SetPathPermissions(const std::string& path, std::optional<std::uint32_t> mo
   return done;
 }
 
-bool SetFileLastWriteTime(const std::string& path, TFileTime time) {
+namespace {
+
+/// The last-write time of what stands at path: through a link, or of the link itself.
+bool SetLastWriteTime(const std::string& path, TFileTime time, int flags) {
   struct timespec times[2];
   times[0].tv_sec = 0;
   times[0].tv_nsec = UTIME_OMIT;
   times[1].tv_sec = static_cast<time_t>(time.Seconds);
   times[1].tv_nsec = time.Nanoseconds;
-  return ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
+  return ::utimensat(AT_FDCWD, path.c_str(), times, flags) == 0;
 }
 
+}  // namespace
+
+bool SetFileLastWriteTime(const std::string& path, TFileTime time) { return SetLastWriteTime(path, time, 0); }
+
 bool SetPathLastWriteTime(const std::string& path, TFileTime time) {
-  struct timespec times[2];
-  times[0].tv_sec = 0;
-  times[0].tv_nsec = UTIME_OMIT;
-  times[1].tv_sec = static_cast<time_t>(time.Seconds);
-  times[1].tv_nsec = time.Nanoseconds;
-  return ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
+  return SetLastWriteTime(path, time, AT_SYMLINK_NOFOLLOW);
 }
 
 // POSIX file systems have no named streams: no file carries the mark, nor can.

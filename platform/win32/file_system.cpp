@@ -267,11 +267,14 @@ bool MakeSymbolicLink(const std::string& target, const std::string& path) {
   return false;
 }
 
-bool SetPathLastWriteTime(const std::string& path, TFileTime time) {
-  // Backup semantics open a folder; the reparse-point flag opens a link itself.
+namespace {
+
+/// The last-write time of what stands at path. Backup semantics open a folder; the
+/// reparse-point flag opens a link itself.
+bool SetLastWriteTime(const std::string& path, TFileTime time, DWORD flags) {
   const HANDLE handle =
       ::CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return false;
   const FILETIME written = ToFileTime(time);
   const bool done = ::SetFileTime(handle, nullptr, nullptr, &written) != FALSE;
@@ -281,18 +284,13 @@ bool SetPathLastWriteTime(const std::string& path, TFileTime time) {
   return done;
 }
 
-bool SetFileLastWriteTime(const std::string& path, TFileTime time) {
-  const HANDLE handle =
-      ::CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return false;
-  const FILETIME written = ToFileTime(time);
-  const bool done = ::SetFileTime(handle, nullptr, nullptr, &written) != FALSE;
-  const DWORD error = ::GetLastError();
-  ::CloseHandle(handle);
-  if (!done) ::SetLastError(error);
-  return done;
+}  // namespace
+
+bool SetPathLastWriteTime(const std::string& path, TFileTime time) {
+  return SetLastWriteTime(path, time, FILE_FLAG_OPEN_REPARSE_POINT);
 }
+
+bool SetFileLastWriteTime(const std::string& path, TFileTime time) { return SetLastWriteTime(path, time, 0); }
 
 // Files here have no Unix owner, and folders no permission bits: both succeed
 // without a change.
