@@ -34,33 +34,41 @@ bool ClassTakes(const std::string& pattern, std::size_t& at, unsigned char c, bo
   return taken != negated;
 }
 
-bool MatchFrom(const std::string& pattern, std::size_t p, const std::string& name, std::size_t n) {
-  while (p < pattern.size()) {
-    const char wanted = pattern[p];
-    if (wanted == '*') {
-      while (p < pattern.size() && pattern[p] == '*') ++p;
-      if (p == pattern.size()) return true;
-      for (std::size_t from = n; from <= name.size(); ++from)
-        if (MatchFrom(pattern, p, name, from)) return true;
-      return false;
+/// Whether the pattern takes the whole name. A mismatch after a star lets that star
+/// take one more character and tries again from there; an earlier star need never
+/// take more, so the work stays within the pattern's length times the name's.
+bool MatchFrom(const std::string& pattern, const std::string& name) {
+  constexpr std::size_t None = std::string::npos;
+  std::size_t p = 0, n = 0, starP = None, starN = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() && pattern[p] == '*') {
+      starP = ++p;
+      starN = n;
+      continue;
     }
-    if (n >= name.size()) return false;
-    if (wanted == '[') {
+    bool step = false;
+    if (p < pattern.size()) {
       std::size_t at = p + 1;
       bool isClass = false;
-      const bool taken = ClassTakes(pattern, at, static_cast<unsigned char>(name[n]), isClass);
+      const bool taken = pattern[p] == '[' && ClassTakes(pattern, at, static_cast<unsigned char>(name[n]), isClass);
       if (isClass) {
-        if (!taken) return false;
+        step = taken;
+      } else {
+        at = p + 1;
+        step = pattern[p] == '?' || pattern[p] == name[n];
+      }
+      if (step) {
         p = at;
         ++n;
         continue;
       }
     }
-    if (wanted != '?' && wanted != name[n]) return false;
-    ++p;
-    ++n;
+    if (starP == None) return false;
+    p = starP;
+    n = ++starN;
   }
-  return n == name.size();
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
 }
 
 /// The end of a run over several archives: unzip's counts, on stdout for -t (where
@@ -80,7 +88,7 @@ bool HasWildcards(const std::string& name) { return name.find_first_of("*?[") !=
 bool ArchiveNameMatches(const std::string& pattern, const std::string& name) {
   // Hidden files are taken only by a pattern that asks for them.
   if (name.starts_with('.') && !pattern.starts_with('.')) return false;
-  return MatchFrom(pattern, 0, name, 0);
+  return MatchFrom(pattern, name);
 }
 
 TArchiveMatches MatchArchives(const std::string& pattern) {
