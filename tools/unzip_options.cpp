@@ -237,7 +237,7 @@ constexpr TOptionSpec ZipInfoTable[] = {
     {"T", TArgument::None, "", "times as sortable decimals, yyyymmdd.hhmmss",
      ZipInfoSwitch<&TZipInfoOptions::DecimalTimes>},
     {"M", TArgument::None, "", "accepted; the output is not paged", Ignore},
-    {"C", TArgument::None, "", "accepted; members match without regard to case anyway", Ignore},
+    {"C", TArgument::None, "", "match MEMBERs without regard to case", Set<&TToolCommand::IgnoreCase, true>},
     {"O", TArgument::One, "CHARSET", "as -O above", Store<&TToolCommand::NameCharset>},
     {"I", TArgument::One, "CHARSET", "as -I above", Store<&TToolCommand::UnixNameCharset>},
     {"x", TArgument::List, "MEMBER ...", "leave out the entries that match", Exclude},

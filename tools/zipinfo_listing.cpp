@@ -243,6 +243,16 @@ std::string MethodAbbreviation(std::uint16_t method, std::uint16_t flags) {
 
 std::string PermissionString(const TZipHeaderInfo& entry) {
   const unsigned host = entry.VersionMadeBy >> 8;
+  // A FAT entry may carry a Unix mode in the high half (Unix zip ports on MS-DOS
+  // write one): zipinfo shows it where it agrees with the MS-DOS attributes, the
+  // owner's bits readable, read-only without the owner's write bit, and the
+  // folder bit with the owner's execute bit, as such a port derives them.
+  if (host == 0) {
+    const std::uint32_t mode = entry.ExternalAttributes >> 16, dos = entry.ExternalAttributes & 0xFF;
+    const bool readOnly = (dos & 0x01) != 0, folder = (dos & 0x10) != 0;
+    if ((mode & 0400) != 0 && readOnly == ((mode & 0200) == 0) && folder == ((mode & 0100) != 0))
+      return UnixModeString(mode);
+  }
   if (DosAttributesHost(host)) return DosAttributesString(entry);
   if (host == 1) return AmigaProtection(entry.ExternalAttributes >> 16);
   if (host == 2) return VmsProtection(entry.ExternalAttributes >> 16, false);
@@ -272,10 +282,19 @@ std::string VmsProtection(std::uint32_t mode, bool withSystem) {
   return withSystem ? "(" + owner + "," + text + ")" : text;
 }
 
+bool OldUnixFieldAnnounced(const TZipHeaderInfo& entry) {
+  // Only the systems whose zip ports wrote that field: FAT, Unix, OS/2 HPFS, NTFS.
+  const unsigned host = entry.VersionMadeBy >> 8;
+  return (entry.ExternalAttributes & 0x8000) != 0 && (host == 0 || host == 3 || host == 6 || host == 11);
+}
+
 std::string TypeLetters(const TZipHeaderInfo& entry) {
   std::string letters(1, (entry.InternalAttributes & 1) != 0 ? 't' : 'b');
   if (entry.Encrypted()) letters[0] = static_cast<char>(letters[0] - 32);
-  const bool extra = entry.CentralExtraLength != 0, descriptor = entry.HasDataDescriptor();
+  // The old Info-ZIP Unix field counts as an extra field but on FAT, which may
+  // have left it out.
+  const bool announced = OldUnixFieldAnnounced(entry) && entry.VersionMadeBy >> 8 != 0;
+  const bool extra = entry.CentralExtraLength != 0 || announced, descriptor = entry.HasDataDescriptor();
   letters += extra && descriptor ? 'X' : extra ? 'x' : descriptor ? 'l' : '-';
   return letters;
 }

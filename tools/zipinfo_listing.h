@@ -46,6 +46,9 @@ std::string AmigaProtection(std::uint32_t mode);
 /// owner, group and world ("RWED,RE,RE"), in parentheses with the system's
 /// (the owner's) first when withSystem ("(RWED,RWED,RE,RE)").
 std::string VmsProtection(std::uint32_t mode, bool withSystem);
+/// Whether bit 15 of the attributes announces an old Info-ZIP Unix field (0x5855)
+/// in the local header, as the zip ports of FAT, Unix, OS/2 and NTFS set it.
+bool OldUnixFieldAnnounced(const TZipHeaderInfo& entry);
 /// The two letters of the type column: "t" text or "b" binary (upper case when
 /// encrypted), then "x" for an extra field, "l" for sizes after the data, "X" for
 /// both, "-" for neither.

@@ -179,7 +179,7 @@ platform::TCalendar UtcCalendar(std::int64_t seconds) {
 // group.
 std::uint64_t LocalExtraLength(const std::string& extra, const TZipHeaderInfo& entry) {
   std::uint64_t length = entry.CentralExtraLength;
-  if ((entry.ExternalAttributes & 0x8000) != 0 && entry.VersionMadeBy >> 8 != 0) length += 8;
+  if (OldUnixFieldAnnounced(entry) && entry.VersionMadeBy >> 8 != 0) length += 8;
   for (std::size_t at = 0; at + 4 <= extra.size();) {
     const std::uint16_t id = U16(extra, at), size = U16(extra, at + 2);
     if (id == 0x5455 && size >= 1) {
@@ -305,7 +305,7 @@ void TZipInfoReport::Entry(const TZipHeaderInfo& entry, std::uint64_t number, co
   ExtraFieldLines(extra);
   // Bit 15 of the attributes' low word: an old Info-ZIP Unix field in the local
   // header, which a FAT host may have left out.
-  if ((entry.ExternalAttributes & 0x8000) != 0) {
+  if (OldUnixFieldAnnounced(entry)) {
     Line(std::string("  There ") + (entry.VersionMadeBy >> 8 == 0 ? "may be" : "is") +
          " a local extra field with ID 0x5855 (old Info-ZIP Unix/OS2/NT) and");
     Line("  8 data bytes (GMT modification/access times only).");

@@ -351,6 +351,8 @@ TEST_F(KestrelUnZipAsUnzip, SameFilesStatusesAndListings) {
       // Members match the names as -L makes them.
       {"opts.zip", {"-L", "@", "readme.txt", "-d", "out"}},
       {"opts.zip", {"-l", "-L", "@", "README.TXT"}},
+      {"opts.zip", {"-Z", "@", "readme.txt"}},
+      {"opts.zip", {"-Z", "-C", "@", "readme.txt"}},
       {"opts.zip", {"-v", "-LL", "@"}},
       {"opts.zip", {"-X", "@", "-d", "out"}, {}, false, {}, true},
       {"opts.zip", {"-K", "@", "-d", "out"}},
