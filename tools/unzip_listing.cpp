@@ -31,6 +31,12 @@ std::string DateAndTime(std::uint32_t dos) {
   return text;
 }
 
+std::string DateAndTime(const platform::TCalendar& when) {
+  char text[48];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d", when.Year, when.Month, when.Day, when.Hour, when.Minute);
+  return text;
+}
+
 // The compressed size as unzip counts it: without the 12 bytes of an encryption header.
 std::uint64_t ListedCompressedSize(const TZipHeaderInfo& entry) {
   if (!entry.Encrypted()) return entry.CompressedSize;
@@ -129,12 +135,10 @@ void TListing::Entry(const TZipHeaderInfo& entry, const std::string& comment,
   }
   // The exact time, where the entry has one, in this system's local time: what
   // extraction gives the file.
-  std::uint32_t dos = entry.DateTime;
-  if (entry.ModifiedTime) {
-    const std::uint32_t exact = UtcToDosDateTime(*entry.ModifiedTime);
-    if (exact != NoDosDateTime) dos = exact;
-  }
-  const std::string when = DateAndTime(dos);
+  // Before 1980 and after 2107 as well, where a DOS time has no room for it.
+  std::string when = DateAndTime(entry.DateTime);
+  if (entry.ModifiedTime)
+    if (const auto local = platform::UtcToLocal(*entry.ModifiedTime)) when = DateAndTime(*local);
   if (kind_ == TListingKind::Short) {
     Line(Number(entry.UncompressedSize, 9) + "  " + when + "  " + mark + path);
   } else {
