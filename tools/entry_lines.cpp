@@ -192,9 +192,15 @@ void TEntryLines::Close() {
   // A link is made once every file is in; unzip says it in its turn.
   if (command_.Action == TToolAction::Extract && !failed_ && !currentName_.empty() && unzip_.InputStream() == nullptr &&
       unzip_.ZipInfo()->Items(index)->IsSymbolicLink()) {
+    // unzip says "linking" of a stored link, and of another the method's verb,
+    // with -a's mark right before the target.
+    const TZipHeaderInfo& entry = *unzip_.ZipInfo()->Items(index);
+    const bool stored = entry.DataMethod() == MethodStored;
+    std::string line = EntryLine(stored ? "linking" : MethodVerb(entry.DataMethod()), currentName_,
+                                 stored ? std::string() : std::string(TextMark(entry, command_)));
+    if (!stored && command_.Text == 1) line.pop_back();
     const auto target = linkTargets_.find(index);
-    Print(EntryLine("linking", currentName_, "") +
-          (target != linkTargets_.end() ? "-> " + TerminalText(target->second) + " " : std::string()));
+    Print(line + (target != linkTargets_.end() ? "-> " + TerminalText(target->second) + " " : std::string()));
   }
 }
 

@@ -281,9 +281,7 @@ class TArchiveRun {
         JsonLine(*entries.Items(i), i);
         continue;
       }
-      const bool verbose = kind == TListingKind::Verbose;
-      listing.Entry(*entries.Items(i), kind == TListingKind::NamesOnly ? std::string() : unzip_.FileComment(i),
-                    verbose ? unzip_.LinkTarget(i) : std::nullopt);
+      listing.Entry(*entries.Items(i), kind == TListingKind::NamesOnly ? std::string() : unzip_.FileComment(i));
     }
     if (!command_.Json) {
       listing.End();

@@ -116,8 +116,7 @@ void TListing::Begin(const std::string& comment) {
   }
 }
 
-void TListing::Entry(const TZipHeaderInfo& entry, const std::string& comment,
-                     const std::optional<std::string>& linkTarget) {
+void TListing::Entry(const TZipHeaderInfo& entry, const std::string& comment) {
   ++entries_;
   uncompressed_ += entry.UncompressedSize;
   compressed_ += ListedCompressedSize(entry);
@@ -145,8 +144,7 @@ void TListing::Entry(const TZipHeaderInfo& entry, const std::string& comment,
     const std::uint64_t compressed = ListedCompressedSize(entry);
     Line(Number(entry.UncompressedSize, 8) + "  " + Padded(MethodLabel(entry.CompressionMethod, entry.Flags), 7, true) +
          Number(compressed, 8) + " " + Padded(CompressionRatio(entry.UncompressedSize, compressed), 4, false) + " " +
-         when + " " + CrcText(entry.CRC32) + " " + mark + path +
-         (linkTarget ? " -> " + TerminalText(*linkTarget) : ""));
+         when + " " + CrcText(entry.CRC32) + " " + mark + path);
   }
   if (quiet_ == 0 && !comment.empty()) Line(TerminalText(comment, true));
 }

@@ -4,7 +4,6 @@
 // name, totals) and -Z1 (names only). The numbers are the component's.
 
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,11 +33,9 @@ class TListing {
   static std::string ArchiveLine(const std::string& archive);
   /// The archive's comment (empty: none) and the headings.
   void Begin(const std::string& comment);
-  /// One entry, with its comment (empty: none).
-  /// A symbolic link's target, when given, follows its name in the verbose form:
-  /// "NAME -> TARGET".
-  void Entry(const TZipHeaderInfo& entry, const std::string& comment,
-             const std::optional<std::string>& linkTarget = std::nullopt);
+  /// One entry, with its comment (empty: none). A symbolic link is listed as
+  /// unzip lists it, by its name alone (--json and -Z give its target and mode).
+  void Entry(const TZipHeaderInfo& entry, const std::string& comment);
   /// The totals.
   void End();
   /// The lines so far, each ending with the console's line end.

@@ -246,7 +246,7 @@ std::optional<platform::TFileOwner> ExtraFieldOwner(const std::uint8_t* extra, s
 
 bool TZipHeaderInfo::IsSymbolicLink() const {
   // The file type bits of the mode: 0120000 is a symbolic link.
-  return HasUnixMode() && ((ExternalAttributes >> 16) & 0170000) == 0120000;
+  return LinksFromMode(VersionMadeBy) && ((ExternalAttributes >> 16) & 0170000) == 0120000;
 }
 
 // From "version needed to extract" to the uncompressed size both headers hold the

@@ -122,6 +122,8 @@ add('sg/', b'', (0o42750 << 16) | 0x10, when=(2022, 2, 2, 2, 2, 2))
 add('ro.txt', b'r', 0o100400 << 16)
 add('late/f', b'f', 0o100644 << 16)
 add('late/', b'', (0o40700 << 16) | 0x10)
+add('beos-link', b'late/f', 0o120777 << 16, system=16)
+add('fat-link', b'late/f', 0o120777 << 16, system=0)
 z.close()
 EOF)";
 
@@ -248,6 +250,7 @@ TEST_F(KestrelUnZipAsUnzip, SameFilesStatusesAndListings) {
       {"links.zip", {"@", "-d", "out"}},
       {"links.zip", {"-o", "@", "-d", "out"}, {}, true},
       {"links.zip", {"-l", "@"}},
+      {"links.zip", {"-v", "@"}},
       // Passwords.
       {"enc.zip", {"-P", "secret", "@", "-d", "out"}},
       {"enc.zip", {"-P", "wrong", "@", "-d", "out"}},

@@ -170,6 +170,13 @@ constexpr bool MadeOnUnix(std::uint16_t versionMadeBy) {
   const std::uint16_t host = versionMadeBy >> 8;
   return host == HostUnix || host == HostOsX;
 }
+/// Whether a mode of the file type "symbolic link" in the high 16 bits makes the
+/// entry a link: besides Unix and OS X, the systems whose zip ports keep a Unix
+/// style mode there (VMS 2, Atari 5, BeOS 16, AtheOS 30), as unzip reads them.
+constexpr bool LinksFromMode(std::uint16_t versionMadeBy) {
+  const std::uint16_t host = versionMadeBy >> 8;
+  return MadeOnUnix(versionMadeBy) || host == 2 || host == 5 || host == 16 || host == 30;
+}
 
 // ---- General-purpose flags ---------------------------------------------------------
 
