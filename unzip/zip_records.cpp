@@ -245,8 +245,9 @@ std::optional<platform::TFileOwner> ExtraFieldOwner(const std::uint8_t* extra, s
 }
 
 bool TZipHeaderInfo::IsSymbolicLink() const {
-  // The file type bits of the mode: 0120000 is a symbolic link.
-  return LinksFromMode(VersionMadeBy) && ((ExternalAttributes >> 16) & 0170000) == 0120000;
+  // The file type bits of the mode: 0120000 is a symbolic link. One without a
+  // target can be no link: it is an empty file, as unzip writes it.
+  return LinksFromMode(VersionMadeBy) && ((ExternalAttributes >> 16) & 0170000) == 0120000 && UncompressedSize != 0;
 }
 
 // From "version needed to extract" to the uncompressed size both headers hold the
