@@ -32,6 +32,7 @@ void ReportRefusedOwners(TKestrelUnZip& unzip, TRunReport& report) {
 
 std::string_view TextMark(const TZipHeaderInfo& entry, const TToolCommand& command) {
   if (command.Text != 1) return {};
+  if (entry.UncompressedSize == 0) return "[empty]";
   return TKestrelUnZip::ConvertsAsText(entry, tmMarkedText) ? "[text]" : "[binary]";
 }
 

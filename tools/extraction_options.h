@@ -23,7 +23,8 @@ void ApplyExtractionOptions(TKestrelUnZip& unzip, const TToolCommand& command);
 void ReportRefusedOwners(TKestrelUnZip& unzip, TRunReport& report);
 
 /// The mark after an entry's name on its line under -a: "[text]" for an entry
-/// written as text, "[binary]" for another; empty without -a and under -aa,
+/// written as text, "[binary]" for another, "[empty]" for one without bytes; empty
+/// without -a and under -aa,
 /// which mark nothing.
 std::string_view TextMark(const TZipHeaderInfo& entry, const TToolCommand& command);
 
