@@ -401,6 +401,8 @@ bool TFile::ApplyAttributes(std::uint32_t attributes, std::optional<std::uint32_
 }
 
 bool TFile::SetMode(std::uint32_t mode) {
+  // A file created with these bits already has them.
+  if (knownMode_ >= 0 && static_cast<std::uint32_t>(knownMode_) == (mode & 07777)) return true;
   knownMode_ = -1;
   return ::fchmod(static_cast<int>(handle_), static_cast<mode_t>(mode & 07777)) == 0;
 }
