@@ -17,6 +17,7 @@
 #include <string_view>
 
 #include "fuzz/fuzz_support.h"
+#include "platform/utf8.h"
 #include "tools/json_listing.h"
 #include "tools/terminal_text.h"
 #include "tools/zipinfo_listing.h"
@@ -38,7 +39,7 @@ void ExpectShowable(std::string_view text, bool lineEnds) {
 
 // A line of --json: valid UTF-8, its controls escaped, the line end too.
 void ExpectJsonLine(std::string_view line) {
-  if (!kestrel::tool::IsValidUtf8(line)) std::abort();
+  if (!platform::IsUtf8(line)) std::abort();
   ExpectShowable(line, false);
 }
 

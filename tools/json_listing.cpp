@@ -3,39 +3,11 @@
 #include <chrono>
 #include <cstdio>
 
+#include "platform/utf8.h"
 #include "unzip/decode/methods.h"
 
 namespace kestrel::tool {
 namespace {
-
-/// The length of the well-formed UTF-8 character that text starts with; 0 when
-/// its first byte starts none.
-std::size_t CharacterLength(std::string_view text) {
-  const auto byte = [text](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned lead = byte(0);
-  if (lead < 0x80) return 1;
-  // The second byte's range narrows where the first alone would allow an
-  // overlong form (E0, F0), a surrogate (ED) or more than U+10FFFF (F4).
-  std::size_t length = 0;
-  unsigned low = 0x80, high = 0xBF;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;
-    if (lead == 0xED) high = 0x9F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;
-  } else {
-    return 0;
-  }
-  if (text.size() < length || byte(1) < low || byte(1) > high) return 0;
-  for (std::size_t i = 2; i < length; ++i)
-    if ((byte(i) & 0xC0) != 0x80) return 0;
-  return length;
-}
 
 /// A character below U+0100 as a JSON escape, "\u001b".
 std::string Escaped(unsigned code) {
@@ -75,7 +47,7 @@ class TJsonObject {
   /// or not those the text was read from (stored).
   void Text(std::string_view key, std::string_view text, std::string_view stored) {
     String(key, text);
-    if (!IsValidUtf8(text) || text != stored) String(std::string(key) + "_bytes", HexBytes(stored));
+    if (!platform::IsUtf8(text) || text != stored) String(std::string(key) + "_bytes", HexBytes(stored));
   }
   void Number(std::string_view key, std::uint64_t value) { Raw(key, std::to_string(value)); }
   void Raw(std::string_view key, std::string_view json) {
@@ -122,38 +94,29 @@ std::string Mode(const TZipHeaderInfo& entry) {
 
 }  // namespace
 
-bool IsValidUtf8(std::string_view text) {
-  for (std::size_t at = 0; at < text.size();) {
-    const std::size_t length = CharacterLength(text.substr(at));
-    if (length == 0) return false;
-    at += length;
-  }
-  return true;
-}
-
 std::string JsonString(std::string_view text) {
   std::string json = "\"";
   for (std::size_t at = 0; at < text.size();) {
-    const std::size_t length = CharacterLength(text.substr(at));
-    const auto c = static_cast<unsigned char>(text[at]);
-    if (length == 0) {
+    const platform::TUtf8Character character = platform::DecodeUtf8(text, at);
+    if (!character.WellFormed) {
+      // Each byte of a broken sequence stands for a character of its own.
       json += "\\ufffd";
       ++at;
       continue;
     }
-    if (length == 1) {
-      const std::optional<std::string> escape = AsciiEscape(c);
+    if (character.CodePoint < 0x80) {
+      const std::optional<std::string> escape = AsciiEscape(static_cast<unsigned char>(character.CodePoint));
       if (escape)
         json += *escape;
       else
-        json += static_cast<char>(c);
-    } else if (length == 2 && c == 0xC2 && static_cast<unsigned char>(text[at + 1]) < 0xA0) {
+        json += static_cast<char>(character.CodePoint);
+    } else if (character.CodePoint < 0xA0) {
       // U+0080 to U+009F: controls, which some terminals act on.
-      json += Escaped(static_cast<unsigned char>(text[at + 1]));
+      json += Escaped(character.CodePoint);
     } else {
-      json.append(text.substr(at, length));
+      json.append(text.substr(at, character.Length));
     }
-    at += length;
+    at += character.Length;
   }
   return json + "\"";
 }

@@ -14,10 +14,6 @@
 
 namespace kestrel::tool {
 
-/// Whether text is well-formed UTF-8: no stray continuation byte, no character
-/// cut short, no overlong form, no surrogate, nothing past U+10FFFF.
-bool IsValidUtf8(std::string_view text);
-
 /// The text as a JSON string, quotes included: '"' and '\' escaped, the C0 and
 /// C1 controls and DEL as \uXXXX (or \n, \t ...), every byte that is no part of a
 /// well-formed UTF-8 character as U+FFFD. Other characters pass as they are.
