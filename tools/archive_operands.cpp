@@ -6,70 +6,10 @@
 #include "platform/path.h"
 #include "tools/kestrel_unzip_tool.h"
 #include "tools/run_report.h"
+#include "unzip/member_match.h"
 
 namespace kestrel::tool {
 namespace {
-
-/// Whether the class at pattern[at] ("[" already passed) takes c; at is left past
-/// its "]". A class without its "]" is no class: false, at unchanged.
-bool ClassTakes(const std::string& pattern, std::size_t& at, unsigned char c, bool& isClass) {
-  std::size_t p = at;
-  const bool negated = p < pattern.size() && (pattern[p] == '!' || pattern[p] == '^');
-  if (negated) ++p;
-  bool taken = false;
-  // A "]" first is one of the class.
-  for (bool first = true; p < pattern.size() && (first || pattern[p] != ']'); first = false) {
-    const auto low = static_cast<unsigned char>(pattern[p]);
-    if (p + 2 < pattern.size() && pattern[p + 1] == '-' && pattern[p + 2] != ']') {
-      taken = taken || (c >= low && c <= static_cast<unsigned char>(pattern[p + 2]));
-      p += 3;
-    } else {
-      taken = taken || c == low;
-      ++p;
-    }
-  }
-  isClass = p < pattern.size();
-  if (!isClass) return false;
-  at = p + 1;
-  return taken != negated;
-}
-
-/// Whether the pattern takes the whole name. A mismatch after a star lets that star
-/// take one more character and tries again from there; an earlier star need never
-/// take more, so the work stays within the pattern's length times the name's.
-bool MatchFrom(const std::string& pattern, const std::string& name) {
-  constexpr std::size_t None = std::string::npos;
-  std::size_t p = 0, n = 0, starP = None, starN = 0;
-  while (n < name.size()) {
-    if (p < pattern.size() && pattern[p] == '*') {
-      starP = ++p;
-      starN = n;
-      continue;
-    }
-    bool step = false;
-    if (p < pattern.size()) {
-      std::size_t at = p + 1;
-      bool isClass = false;
-      const bool taken = pattern[p] == '[' && ClassTakes(pattern, at, static_cast<unsigned char>(name[n]), isClass);
-      if (isClass) {
-        step = taken;
-      } else {
-        at = p + 1;
-        step = pattern[p] == '?' || pattern[p] == name[n];
-      }
-      if (step) {
-        p = at;
-        ++n;
-        continue;
-      }
-    }
-    if (starP == None) return false;
-    p = starP;
-    n = ++starN;
-  }
-  while (p < pattern.size() && pattern[p] == '*') ++p;
-  return p == pattern.size();
-}
 
 /// The end of a run over several archives: unzip's counts, on stdout for -t (where
 /// unzip says everything), on stderr otherwise; -p says nothing.
@@ -88,7 +28,9 @@ bool HasWildcards(const std::string& name) { return name.find_first_of("*?[") !=
 bool ArchiveNameMatches(const std::string& pattern, const std::string& name) {
   // Hidden files are taken only by a pattern that asks for them.
   if (name.starts_with('.') && !pattern.starts_with('.')) return false;
-  return MatchFrom(pattern, name);
+  // Members' rule, as unzip reads both: "\" makes the next character plain, and a
+  // "[" without its "]" matches nothing. Case counts where the file system's does.
+  return MemberMatch(pattern, name, platform::HostPathRules().CaseInsensitive);
 }
 
 TArchiveMatches MatchArchives(const std::string& pattern) {

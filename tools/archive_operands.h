@@ -17,9 +17,9 @@ namespace kestrel::tool {
 /// Whether a name holds a wildcard character: "*", "?" or "[".
 bool HasWildcards(const std::string& name);
 
-/// Whether a file's name matches the pattern, as a shell matches it: "*" any run,
-/// "?" one character, "[...]" one of a class (ranges "a-z"; "!" or "^" first
-/// negates), case counting. A leading "." is matched by a "." alone.
+/// Whether a file's name matches the pattern, by the rule of members ("*", "?",
+/// "[...]" with "!" or "^", "\" before a plain character), case counting where the
+/// file system's does. A leading "." is matched by a "." alone.
 bool ArchiveNameMatches(const std::string& pattern, const std::string& name);
 
 /// What a wildcard operand matches in its folder: the files, by name in sorted
