@@ -1,0 +1,641 @@
+#include "converter/flat_package.h"
+
+#include <libxml/HTMLparser.h>
+#include <libxml/SAX2.h>
+#include <libxml/entities.h>
+#include <libxml/parser.h>
+#include <libxml/tree.h>
+#include <libxml/xmlerror.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <set>
+#include <unordered_map>
+#include <utility>
+
+#include "converter/ooxml.h"
+
+namespace corvane {
+namespace {
+
+// ---- Owners of libxml2's objects -------------------------------------------------------
+
+struct TFreeDoc {
+  void operator()(xmlDocPtr doc) const { xmlFreeDoc(doc); }
+};
+struct TFreeParser {
+  void operator()(xmlParserCtxtPtr parser) const { xmlFreeParserCtxt(parser); }
+};
+struct TFreeXmlString {
+  void operator()(xmlChar* text) const { xmlFree(text); }
+};
+using TXmlDoc = std::unique_ptr<xmlDoc, TFreeDoc>;
+using TParser = std::unique_ptr<xmlParserCtxt, TFreeParser>;
+using TXmlString = std::unique_ptr<xmlChar, TFreeXmlString>;
+
+constexpr const char* OfficeNamespace = "urn:oasis:names:tc:opendocument:xmlns:office:1.0";
+constexpr const char* StyleNamespace = "urn:oasis:names:tc:opendocument:xmlns:style:1.0";
+
+// The envelope of Flat OPC puts a part's root three elements down; libxml2 reads
+// no deeper than 256 elements without being told to, and neither may the reader
+// of the flat document have to.
+constexpr int FlatOpcMaxPartDepth = 256 - 3;
+
+// No network, no DTD loaded or checked, no entity substituted (the amplification
+// limits of libxml2 stay on); the messages go to the part's own log.
+constexpr int PartParseOptions = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
+
+const xmlChar* Chars(const char* text) { return reinterpret_cast<const xmlChar*>(text); }
+const xmlChar* Chars(const std::string& text) { return Chars(text.c_str()); }
+std::string Text(const xmlChar* text) { return text != nullptr ? reinterpret_cast<const char*>(text) : ""; }
+
+// ---- Characters ------------------------------------------------------------------------
+
+bool IsXmlCharacter(std::uint32_t c) {
+  return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFD) ||
+         (c >= 0x10000 && c <= 0x10FFFF);
+}
+
+std::string Utf8Of(std::uint32_t c) {
+  std::string bytes;
+  if (c < 0x80) {
+    bytes += static_cast<char>(c);
+  } else if (c < 0x800) {
+    bytes += static_cast<char>(0xC0 | (c >> 6));
+    bytes += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    bytes += static_cast<char>(0xE0 | (c >> 12));
+    bytes += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    bytes += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    bytes += static_cast<char>(0xF0 | (c >> 18));
+    bytes += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    bytes += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    bytes += static_cast<char>(0x80 | (c & 0x3F));
+  }
+  return bytes;
+}
+
+// The length of the UTF-8 sequence of an XML character at the start of text, 0
+// when there is none.
+std::size_t XmlCharacterLength(std::string_view text) {
+  const auto lead = static_cast<unsigned char>(text[0]);
+  std::size_t length = 1;
+  std::uint32_t c = lead;
+  std::uint32_t least = 0;
+  if (lead >= 0xF0 && lead < 0xF8) {
+    length = 4, c = lead & 0x07, least = 0x10000;
+  } else if (lead >= 0xE0) {
+    length = 3, c = lead & 0x0F, least = 0x800;
+  } else if (lead >= 0xC0) {
+    length = 2, c = lead & 0x1F, least = 0x80;
+  } else if (lead >= 0x80) {
+    return 0;
+  }
+  if (lead >= 0xF8 || text.size() < length) return 0;
+  for (std::size_t i = 1; i < length; ++i) {
+    const auto next = static_cast<unsigned char>(text[i]);
+    if ((next & 0xC0) != 0x80) return 0;
+    c = (c << 6) | (next & 0x3F);
+  }
+  return c >= least && IsXmlCharacter(c) ? length : 0;
+}
+
+// A name or type from the package as an attribute's value can carry it: a byte
+// that is no part of UTF-8, and a character that XML allows nowhere (not even as
+// a reference), become U+FFFD, so that the flat document stays well-formed.
+std::string XmlSafe(std::string_view text) {
+  std::string safe;
+  safe.reserve(text.size());
+  while (!text.empty()) {
+    const std::size_t length = XmlCharacterLength(text);
+    safe.append(length != 0 ? text.substr(0, length) : std::string_view("\xEF\xBF\xBD"));
+    text.remove_prefix(std::max<std::size_t>(length, 1));
+  }
+  return safe;
+}
+
+std::string_view Trimmed(std::string_view text) {
+  constexpr std::string_view space = " \t\r\n";
+  const std::size_t first = text.find_first_not_of(space);
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(space) - first + 1);
+}
+
+// ---- Parsing a part --------------------------------------------------------------------
+
+// The first fatal message of the parser, else its first error. The parser hands
+// its messages to the context's own handler with the context, which carries the
+// log.
+struct TFaultLog {
+  std::optional<TXmlFault> First;
+  bool Fatal = false;
+
+  static void Take(void* context, xmlErrorPtr error) {
+    auto& self = *static_cast<TFaultLog*>(static_cast<xmlParserCtxtPtr>(context)->_private);
+    if (error == nullptr || error->level < XML_ERR_ERROR || self.Fatal) return;
+    const bool fatal = error->level == XML_ERR_FATAL;
+    if (self.First && !fatal) return;
+    std::string message = Text(reinterpret_cast<const xmlChar*>(error->message));
+    while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) message.pop_back();
+    self.First = TXmlFault{error->line, message};
+    self.Fatal = fatal;
+  }
+};
+
+// An entity the part's own DTD declares, else, outside the DTD, a name of HTML's
+// named characters: an XHTML chapter names them whether or not its DOCTYPE names
+// the XHTML DTD, which is never loaded. Such a name is declared in the part's
+// internal subset as the character, so that the parser keeps a reference to it in
+// the tree (and in an attribute's value) instead of failing over it.
+xmlEntityPtr EntityOrHtmlCharacter(void* context, const xmlChar* name) {
+  xmlEntityPtr entity = xmlSAX2GetEntity(context, name);
+  const auto parser = static_cast<xmlParserCtxtPtr>(context);
+  if (entity != nullptr || parser->inSubset != 0 || parser->myDoc == nullptr) return entity;
+  const htmlEntityDesc* character = htmlEntityLookup(name);
+  if (character == nullptr) return nullptr;
+  if (parser->myDoc->intSubset == nullptr && xmlCreateIntSubset(parser->myDoc, nullptr, nullptr, nullptr) == nullptr) {
+    return nullptr;
+  }
+  return xmlAddDocEntity(parser->myDoc, name, XML_INTERNAL_GENERAL_ENTITY, nullptr, nullptr,
+                         Chars(Utf8Of(character->value)));
+}
+
+// An entity reference becomes the HTML character of its name as text, else goes:
+// no entity of a DTD is expanded.
+void ReplaceReference(xmlNode* reference) {
+  const htmlEntityDesc* character = htmlEntityLookup(reference->name);
+  xmlNode* text = character != nullptr ? xmlNewDocText(reference->doc, Chars(Utf8Of(character->value))) : nullptr;
+  if (text != nullptr) {
+    xmlReplaceNode(reference, text);
+  } else {
+    xmlUnlinkNode(reference);
+  }
+  xmlFreeNode(reference);
+}
+
+void ReplaceReferencesOfAttributes(xmlNode* element) {
+  for (xmlAttr* attribute = element->properties; attribute != nullptr; attribute = attribute->next) {
+    for (xmlNode* node = attribute->children; node != nullptr;) {
+      xmlNode* next = node->next;
+      if (node->type == XML_ENTITY_REF_NODE) ReplaceReference(node);
+      node = next;
+    }
+  }
+}
+
+// Replaces every entity reference below the root, without recursion and without
+// entering an entity's content. Returns the depth of the deepest element (1 for
+// the root alone).
+int ReplaceReferences(xmlNode* root) {
+  int depth = 1;
+  int deepest = 1;
+  for (xmlNode* node = root; node != nullptr;) {
+    xmlNode* next = nullptr;
+    if (node->type == XML_ELEMENT_NODE) {
+      deepest = std::max(deepest, depth);
+      ReplaceReferencesOfAttributes(node);
+      if (node->children != nullptr) {
+        next = node->children;
+        ++depth;
+      }
+    }
+    if (next == nullptr) {
+      xmlNode* up = node;
+      while (up != root && up->next == nullptr) {
+        up = up->parent;
+        --depth;
+      }
+      next = up != root ? up->next : nullptr;
+    }
+    if (node->type == XML_ENTITY_REF_NODE) ReplaceReference(node);
+    node = next;
+  }
+  return deepest;
+}
+
+std::string Describe(const TXmlFault& fault) {
+  std::string reason = "not well-formed XML";
+  if (!fault.Message.empty()) reason += ": " + fault.Message;
+  if (fault.Line > 0) reason += " (line " + std::to_string(fault.Line) + ")";
+  return reason;
+}
+
+// The tree of a part, entity references replaced; nothing, with the fault, when
+// the part is not namespace-well-formed XML. depth is its deepest element's.
+TXmlDoc ParsePart(std::string_view text, TXmlFault& fault, int& depth) {
+  if (text.size() > static_cast<std::size_t>(INT_MAX)) {
+    fault = TXmlFault{0, "the part is too large"};
+    return nullptr;
+  }
+  xmlInitParser();
+  TParser parser(xmlNewParserCtxt());
+  if (!parser || parser->sax == nullptr) {
+    fault = TXmlFault{0, "out of memory"};
+    return nullptr;
+  }
+  TFaultLog log;
+  parser->_private = &log;
+  parser->sax->serror = &TFaultLog::Take;
+  parser->sax->getEntity = &EntityOrHtmlCharacter;
+  TXmlDoc doc(
+      xmlCtxtReadMemory(parser.get(), text.data(), static_cast<int>(text.size()), nullptr, nullptr, PartParseOptions));
+  // A prefix bound to no namespace is only an error to libxml2, but would make the
+  // flat document unreadable with namespaces.
+  if (!doc || parser->wellFormed == 0 || parser->nsWellFormed == 0 || xmlDocGetRootElement(doc.get()) == nullptr) {
+    fault = log.First.value_or(TXmlFault{0, ""});
+    return nullptr;
+  }
+  depth = ReplaceReferences(xmlDocGetRootElement(doc.get()));
+  return doc;
+}
+
+TXmlDoc ParsePart(std::string_view text, TXmlFault& fault) {
+  int depth = 0;
+  return ParsePart(text, fault, depth);
+}
+
+// ---- Building the flat document --------------------------------------------------------
+
+std::string Serialized(xmlDoc* doc) {
+  xmlChar* bytes = nullptr;
+  int size = 0;
+  xmlDocDumpMemoryEnc(doc, &bytes, &size, "UTF-8");
+  const TXmlString owner(bytes);
+  return bytes != nullptr && size > 0 ? std::string(reinterpret_cast<const char*>(bytes), size) : std::string();
+}
+
+void SetFilesBase(xmlNode* root, std::string_view filesBase) {
+  if (filesBase.empty()) return;
+  xmlNs* xmlNamespace = xmlSearchNs(root->doc, root, Chars("xml"));
+  if (xmlNamespace != nullptr) xmlSetNsProp(root, xmlNamespace, Chars("base"), Chars(XmlSafe(filesBase)));
+}
+
+// A new document whose root element is NAME in the namespace of the prefix.
+TXmlDoc NewFlatDocument(const char* prefix, const char* name, const char* href, xmlNs*& ns) {
+  TXmlDoc doc(xmlNewDoc(Chars("1.0")));
+  xmlNode* root = doc ? xmlNewDocNode(doc.get(), nullptr, Chars(name), nullptr) : nullptr;
+  if (root == nullptr) return nullptr;
+  xmlDocSetRootElement(doc.get(), root);
+  ns = xmlNewNs(root, Chars(href), Chars(prefix));
+  if (ns == nullptr) return nullptr;
+  xmlSetNs(root, ns);
+  return doc;
+}
+
+// One pkg:part holding a copy of the part's root with its own declarations.
+bool AddFlatPart(xmlNode* package, xmlNs* pkg, const TFlatPart& part, xmlNode* partRoot) {
+  xmlNode* copy = xmlDocCopyNode(partRoot, package->doc, 1);
+  if (copy == nullptr) return false;
+  xmlNode* element = xmlNewChild(package, pkg, Chars("part"), nullptr);
+  xmlNode* data = element != nullptr ? xmlNewChild(element, pkg, Chars("xmlData"), nullptr) : nullptr;
+  if (data == nullptr) {
+    xmlFreeNode(copy);
+    return false;
+  }
+  // Set through the tree, so that quotes and ampersands of a name are escaped.
+  xmlNewNsProp(element, pkg, Chars("name"), Chars(XmlSafe("/" + part.Name)));
+  if (!part.ContentType.empty()) xmlNewNsProp(element, pkg, Chars("contentType"), Chars(XmlSafe(part.ContentType)));
+  xmlAddChild(data, copy);
+  return true;
+}
+
+}  // namespace
+
+std::string BuildFlatOpc(const std::vector<TFlatPart>& parts, std::string_view filesBase,
+                         std::vector<TFlatProblem>& skipped) {
+  xmlInitParser();
+  xmlNs* pkg = nullptr;
+  const std::string pkgNamespace(FlatOpcNamespace);
+  TXmlDoc flat = NewFlatDocument("pkg", "package", pkgNamespace.c_str(), pkg);
+  if (!flat) return {};
+  xmlNode* package = xmlDocGetRootElement(flat.get());
+  SetFilesBase(package, filesBase);
+  for (const TFlatPart& part : parts) {
+    TXmlFault fault;
+    int depth = 0;
+    const TXmlDoc doc = ParsePart(part.Text, fault, depth);
+    if (!doc) {
+      skipped.push_back({part.Name, Describe(fault)});
+    } else if (depth > FlatOpcMaxPartDepth) {
+      skipped.push_back({part.Name, "its elements are nested too deeply"});
+    } else if (!AddFlatPart(package, pkg, part, xmlDocGetRootElement(doc.get()))) {
+      skipped.push_back({part.Name, "out of memory"});
+    }
+  }
+  return Serialized(flat.get());
+}
+
+namespace {
+
+// ---- Flat OpenDocument -----------------------------------------------------------------
+
+bool IsOfficeElement(const xmlNode* node, const char* localName) {
+  return node != nullptr && node->type == XML_ELEMENT_NODE && node->ns != nullptr &&
+         xmlStrEqual(node->ns->href, Chars(OfficeNamespace)) && xmlStrEqual(node->name, Chars(localName));
+}
+
+const xmlNode* OfficeChild(const xmlNode* parent, const char* localName) {
+  if (parent == nullptr) return nullptr;
+  for (const xmlNode* child = parent->children; child != nullptr; child = child->next) {
+    if (IsOfficeElement(child, localName)) return child;
+  }
+  return nullptr;
+}
+
+// A part of the flat document: its tree, and its root when it is the right one.
+struct TOdfPart {
+  TXmlDoc Doc;
+  const xmlNode* Root = nullptr;
+};
+
+// The part read, or nothing (with the reason) when it is not well-formed or its
+// root is not office:ROOTNAME. A part the package lacks gives nothing.
+TOdfPart ReadOdfPart(std::string_view text, const char* rootName, std::string& reason) {
+  TOdfPart part;
+  if (text.empty()) return part;
+  TXmlFault fault;
+  part.Doc = ParsePart(text, fault);
+  if (!part.Doc) {
+    reason = Describe(fault);
+    return part;
+  }
+  part.Root = xmlDocGetRootElement(part.Doc.get());
+  if (!IsOfficeElement(part.Root, rootName)) {
+    reason = std::string("its root is not office:") + rootName;
+    part.Root = nullptr;
+  }
+  return part;
+}
+
+TOdfPart ReadOptionalOdfPart(std::string_view text, const char* name, const char* rootName,
+                             std::vector<TFlatProblem>& skipped) {
+  std::string reason;
+  TOdfPart part = ReadOdfPart(text, rootName, reason);
+  if (!reason.empty()) skipped.push_back({name, reason});
+  return part;
+}
+
+xmlNs* DeclarationOf(const xmlNode* node, const xmlChar* prefix) {
+  for (xmlNs* ns = node->nsDef; ns != nullptr; ns = ns->next) {
+    if (xmlStrEqual(ns->prefix, prefix)) return ns;
+  }
+  return nullptr;
+}
+
+// A copied element declares on itself every namespace it and its descendants use
+// from outside it. The declarations that the flat root makes alike go, their
+// users taking the root's, so that each prefix stays declared once, on the root,
+// as in the parts.
+void DropRepeatedDeclarations(xmlNode* copy, const xmlNode* root) {
+  std::vector<std::pair<xmlNs*, xmlNs*>> repeated;  // the copy's declaration, the root's
+  for (xmlNs** link = &copy->nsDef; *link != nullptr;) {
+    xmlNs* ns = *link;
+    xmlNs* rootNs = DeclarationOf(root, ns->prefix);
+    if (rootNs != nullptr && xmlStrEqual(rootNs->href, ns->href)) {
+      *link = ns->next;
+      ns->next = nullptr;
+      repeated.emplace_back(ns, rootNs);
+    } else {
+      link = &ns->next;
+    }
+  }
+  if (repeated.empty()) return;
+  const auto rootsOwn = [&](xmlNs* ns) {
+    for (const auto& [copied, roots] : repeated) {
+      if (ns == copied) return roots;
+    }
+    return ns;
+  };
+  for (xmlNode* node = copy; node != nullptr;) {
+    if (node->type == XML_ELEMENT_NODE) {
+      node->ns = rootsOwn(node->ns);
+      for (xmlAttr* attribute = node->properties; attribute != nullptr; attribute = attribute->next) {
+        attribute->ns = rootsOwn(attribute->ns);
+      }
+      if (node->children != nullptr) {
+        node = node->children;
+        continue;
+      }
+    }
+    while (node != copy && node->next == nullptr) node = node->parent;
+    node = node != copy ? node->next : nullptr;
+  }
+  for (const auto& [copied, roots] : repeated) xmlFreeNs(copied);
+}
+
+// Appends a copy of the node to the parent in the flat document.
+void AppendCopy(xmlNode* parent, const xmlNode* node) {
+  xmlNode* copy = xmlDocCopyNode(const_cast<xmlNode*>(node), parent->doc, 1);
+  if (copy == nullptr) return;
+  if (xmlAddChild(parent, copy) == nullptr) {
+    xmlFreeNode(copy);
+    return;
+  }
+  DropRepeatedDeclarations(copy, xmlDocGetRootElement(parent->doc));
+}
+
+void CopySection(xmlNode* root, const TOdfPart& part, const char* name) {
+  if (const xmlNode* section = OfficeChild(part.Root, name)) AppendCopy(root, section);
+}
+
+std::string StyleNameOf(const xmlNode* node) {
+  const TXmlString name(xmlGetNsProp(node, Chars("name"), Chars(StyleNamespace)));
+  return Text(name.get());
+}
+
+// One section of both parts' children: content.xml's first. With byName, a child
+// of styles.xml whose style:name content.xml has already is left out.
+void MergeSection(xmlNode* root, xmlNs* office, const TOdfPart& content, const TOdfPart& styles, const char* name,
+                  bool byName) {
+  const xmlNode* first = OfficeChild(content.Root, name);
+  const xmlNode* second = OfficeChild(styles.Root, name);
+  if (first == nullptr && second == nullptr) return;
+  xmlNode* section = xmlNewChild(root, office, Chars(name), nullptr);
+  if (section == nullptr) return;
+  std::set<std::string> names;
+  for (const xmlNode* child = first != nullptr ? first->children : nullptr; child != nullptr; child = child->next) {
+    if (byName && child->type == XML_ELEMENT_NODE) names.insert(StyleNameOf(child));
+    AppendCopy(section, child);
+  }
+  for (const xmlNode* child = second != nullptr ? second->children : nullptr; child != nullptr; child = child->next) {
+    if (byName && child->type == XML_ELEMENT_NODE && names.count(StyleNameOf(child)) != 0) continue;
+    AppendCopy(section, child);
+  }
+}
+
+// The root's attributes and declarations: every namespace the parts' roots
+// declare (the first part to declare a prefix keeps it), office:mimetype and
+// content.xml's office:version.
+void DescribeFlatRoot(xmlNode* root, xmlNs* office, const std::vector<const TOdfPart*>& parts,
+                      std::string_view mimetype, std::string_view filesBase) {
+  for (const TOdfPart* part : parts) {
+    if (part->Root == nullptr) continue;
+    for (const xmlNs* ns = part->Root->nsDef; ns != nullptr; ns = ns->next) {
+      if (DeclarationOf(root, ns->prefix) == nullptr) xmlNewNs(root, ns->href, ns->prefix);
+    }
+  }
+  const TXmlString version(xmlGetNsProp(parts.front()->Root, Chars("version"), Chars(OfficeNamespace)));
+  if (version) xmlNewNsProp(root, office, Chars("version"), version.get());
+  mimetype = Trimmed(mimetype);
+  if (!mimetype.empty()) xmlNewNsProp(root, office, Chars("mimetype"), Chars(XmlSafe(mimetype)));
+  SetFilesBase(root, filesBase);
+}
+
+}  // namespace
+
+std::optional<std::string> BuildFlatOdf(const TOdfParts& parts, std::string_view filesBase,
+                                        std::vector<TFlatProblem>& skipped, TFlatProblem& failure) {
+  xmlInitParser();
+  std::string reason = "the package has no content.xml";
+  const TOdfPart content = ReadOdfPart(parts.Content, "document-content", reason);
+  if (content.Root == nullptr) {
+    failure = {"content.xml", reason};
+    return std::nullopt;
+  }
+  const TOdfPart styles = ReadOptionalOdfPart(parts.Styles, "styles.xml", "document-styles", skipped);
+  const TOdfPart meta = ReadOptionalOdfPart(parts.Meta, "meta.xml", "document-meta", skipped);
+  const TOdfPart settings = ReadOptionalOdfPart(parts.Settings, "settings.xml", "document-settings", skipped);
+  xmlNs* office = nullptr;
+  TXmlDoc flat = NewFlatDocument("office", "document", OfficeNamespace, office);
+  if (!flat) {
+    failure = {"content.xml", "out of memory"};
+    return std::nullopt;
+  }
+  xmlNode* root = xmlDocGetRootElement(flat.get());
+  DescribeFlatRoot(root, office, {&content, &styles, &meta, &settings}, parts.Mimetype, filesBase);
+  CopySection(root, meta, "meta");
+  CopySection(root, settings, "settings");
+  CopySection(root, content, "scripts");
+  MergeSection(root, office, content, styles, "font-face-decls", true);
+  CopySection(root, styles, "styles");
+  MergeSection(root, office, content, styles, "automatic-styles", false);
+  CopySection(root, styles, "master-styles");
+  CopySection(root, content, "body");
+  return Serialized(flat.get());
+}
+
+// ---- EPUB ------------------------------------------------------------------------------
+
+std::optional<std::string> ReadEpubRootfile(std::string_view container) {
+  std::optional<std::string> first;
+  std::optional<std::string> package;
+  const auto fault = ReadXmlElements(container, [&](const TXmlElement& element) {
+    const std::string* path = element.LocalName == "rootfile" ? element.Attribute("full-path") : nullptr;
+    const auto part = path != nullptr ? ResolvePartName("", *path) : std::nullopt;
+    if (!part) return true;
+    if (!first) first = part;
+    const std::string* type = element.Attribute("media-type");
+    if (!package && type != nullptr && Trimmed(*type) == "application/oebps-package+xml") package = part;
+    return true;
+  });
+  if (fault) return std::nullopt;
+  return package ? package : first;
+}
+
+namespace {
+
+// The value of the attribute of that name without a namespace; empty when none.
+std::string AttributeOf(const xmlNode* element, const char* name) {
+  for (const xmlAttr* attribute = element->properties; attribute != nullptr; attribute = attribute->next) {
+    if (attribute->ns != nullptr || !xmlStrEqual(attribute->name, Chars(name))) continue;
+    std::string value;
+    for (const xmlNode* child = attribute->children; child != nullptr; child = child->next) {
+      if (child->type == XML_TEXT_NODE) value += Text(child->content);
+    }
+    return value;
+  }
+  return {};
+}
+
+bool HasWord(std::string_view words, std::string_view word) {
+  constexpr std::string_view space = " \t\r\n";
+  while (!words.empty()) {
+    const std::size_t start = words.find_first_not_of(space);
+    if (start == std::string_view::npos) break;
+    words.remove_prefix(start);
+    const std::size_t end = std::min(words.find_first_of(space), words.size());
+    if (words.substr(0, end) == word) return true;
+    words.remove_prefix(end);
+  }
+  return false;
+}
+
+// What the package document says, as its elements come.
+struct TPackageReading {
+  std::unordered_map<std::string, std::size_t> ItemOfId;  // the first item of each id
+  std::vector<std::string> SpineIds;
+  std::string CoverId;  // of an EPUB 2 <meta name="cover" content="ID"/>
+  bool TitleRead = false;
+
+  void Take(const xmlNode* element, std::string_view opfPart, TEpubBook& book) {
+    const std::string_view name = reinterpret_cast<const char*>(element->name);
+    if (name == "title" && !TitleRead) {
+      const TXmlString text(xmlNodeGetContent(element));
+      book.Title = std::string(Trimmed(Text(text.get())));
+      TitleRead = true;
+    } else if (name == "meta" && CoverId.empty() && AttributeOf(element, "name") == "cover") {
+      CoverId = AttributeOf(element, "content");
+    } else if (name == "item") {
+      TEpubItem item{AttributeOf(element, "id"), "", AttributeOf(element, "media-type"),
+                     AttributeOf(element, "properties")};
+      const std::string href = AttributeOf(element, "href");
+      const auto part = !item.Id.empty() && !href.empty() ? ResolvePartName(opfPart, href) : std::nullopt;
+      if (!part) return;
+      item.Part = *part;
+      ItemOfId.emplace(item.Id, book.Manifest.size());
+      book.Manifest.push_back(std::move(item));
+    } else if (name == "itemref") {
+      SpineIds.push_back(AttributeOf(element, "idref"));
+    }
+  }
+
+  void Finish(TEpubBook& book) const {
+    std::set<std::string> inSpine;
+    for (const std::string& id : SpineIds) {
+      const auto item = ItemOfId.find(id);
+      if (item == ItemOfId.end()) continue;
+      const std::string& part = book.Manifest[item->second].Part;
+      if (inSpine.insert(part).second) book.Spine.push_back(part);
+    }
+    for (const TEpubItem& item : book.Manifest) {
+      if (HasWord(item.Properties, "cover-image")) {
+        book.CoverImage = item.Part;
+        return;
+      }
+    }
+    const auto cover = ItemOfId.find(CoverId);
+    if (cover != ItemOfId.end()) book.CoverImage = book.Manifest[cover->second].Part;
+  }
+};
+
+}  // namespace
+
+std::optional<TXmlFault> ReadEpubPackage(std::string_view opf, std::string_view opfPart, TEpubBook& book) {
+  TXmlFault fault;
+  const TXmlDoc doc = ParsePart(opf, fault);
+  if (!doc) {
+    if (fault.Message.empty()) fault.Message = "the text is not well-formed XML";
+    return fault;
+  }
+  TPackageReading reading;
+  xmlNode* root = xmlDocGetRootElement(doc.get());
+  for (const xmlNode* node = root; node != nullptr;) {
+    if (node->type == XML_ELEMENT_NODE) {
+      reading.Take(node, opfPart, book);
+      if (node->children != nullptr) {
+        node = node->children;
+        continue;
+      }
+    }
+    while (node != root && node->next == nullptr) node = node->parent;
+    node = node != root ? node->next : nullptr;
+  }
+  reading.Finish(book);
+  return std::nullopt;
+}
+
+}  // namespace corvane

@@ -1,0 +1,143 @@
+// The flat form of a package: Flat OPC, flat OpenDocument and an EPUB book's
+// package document.
+
+#include "converter/flat_package.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+using namespace corvane;
+
+namespace {
+
+// True when the text is namespace-well-formed XML: a flat document taken as a
+// part of another is left out otherwise.
+bool ReadsWithNamespaces(const std::string& text) {
+  std::vector<TFlatProblem> skipped;
+  BuildFlatOpc({{"flat.xml", "", text}}, "", skipped);
+  return skipped.empty();
+}
+
+const std::string Nbsp = "\xC2\xA0";
+
+}  // namespace
+
+TEST(FlatOpc, PartsWithTheirNamespacesAndABadPartLeftOut) {
+  std::vector<TFlatPart> parts{
+      {"_rels/.rels", "application/vnd.openxmlformats-package.relationships+xml",
+       "<?xml version='1.0'?><Relationships xmlns='http://schemas.openxmlformats.org/package/2006/relationships'/>"},
+      {"word/bad.xml", "", "<w:document xmlns:w='urn:w'><w:body></w:document>"},
+      {"word/a\"&<b.xml", "",
+       "<w:document xmlns:w='urn:w'><w:body><w:t xml:space='preserve'>  two  spaces &amp; </w:t></w:body>"
+       "</w:document>"}};
+  std::vector<TFlatProblem> skipped;
+  const std::string flat = BuildFlatOpc(parts, "my report_files/", skipped);
+  EXPECT_TRUE(ReadsWithNamespaces(flat)) << flat;
+  EXPECT_EQ(flat.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\"?>", 0), 0u);
+  EXPECT_NE(flat.find("<pkg:package xmlns:pkg=\"http://schemas.microsoft.com/office/2006/xmlPackage\" "
+                      "xml:base=\"my report_files/\">"),
+            std::string::npos);
+  EXPECT_NE(flat.find("<pkg:part pkg:name=\"/_rels/.rels\" pkg:contentType=\"application/vnd.openxmlformats-package"
+                      ".relationships+xml\"><pkg:xmlData><Relationships xmlns=\"http://schemas.openxmlformats.org/"
+                      "package/2006/relationships\"/></pkg:xmlData></pkg:part>"),
+            std::string::npos);
+  EXPECT_NE(flat.find("<pkg:part pkg:name=\"/word/a&quot;&amp;&lt;b.xml\"><pkg:xmlData><w:document xmlns:w=\"urn:w\">"
+                      "<w:body><w:t xml:space=\"preserve\">  two  spaces &amp; </w:t>"),
+            std::string::npos);
+  ASSERT_EQ(skipped.size(), 1u);
+  EXPECT_EQ(skipped[0].Part, "word/bad.xml");
+}
+
+TEST(FlatOpc, HtmlNamedCharactersOfAnXhtmlChapter) {
+  const std::string body = "<html xmlns='http://www.w3.org/1999/xhtml'><p title='a&nbsp;b'>c&nbsp;d&eacute;</p></html>";
+  const std::string doctype =
+      "<!DOCTYPE html PUBLIC \"-//W3C//DTD XHTML 1.1//EN\" \"http://www.w3.org/TR/xhtml11/DTD/xhtml11.dtd\">";
+  for (const std::string& chapter : {doctype + body, "<?xml version='1.0' encoding='utf-8'?>" + body}) {
+    std::vector<TFlatProblem> skipped;
+    const std::string flat = BuildFlatOpc({{"OEBPS/c.xhtml", "application/xhtml+xml", chapter}}, "", skipped);
+    EXPECT_TRUE(skipped.empty()) << chapter;
+    EXPECT_TRUE(ReadsWithNamespaces(flat));
+    EXPECT_NE(flat.find("<p title=\"a" + Nbsp + "b\">c" + Nbsp + "d\xC3\xA9</p>"), std::string::npos) << flat;
+  }
+  // A name HTML does not know goes; an unclosed element leaves the chapter out.
+  std::vector<TFlatProblem> skipped;
+  const std::string flat =
+      BuildFlatOpc({{"a.xhtml", "", doctype + "<p>x&bogus;y</p>"}, {"b.xhtml", "", "<p>"}}, "", skipped);
+  EXPECT_NE(flat.find("<p>xy</p>"), std::string::npos) << flat;
+  ASSERT_EQ(skipped.size(), 1u);
+  EXPECT_EQ(skipped[0].Part, "b.xhtml");
+}
+
+TEST(FlatOdf, SectionsInOrderAndStylesMerged) {
+  const std::string office =
+      "xmlns:office='urn:oasis:names:tc:opendocument:xmlns:office:1.0' "
+      "xmlns:style='urn:oasis:names:tc:opendocument:xmlns:style:1.0' ";
+  TOdfParts parts;
+  parts.Mimetype = "application/vnd.oasis.opendocument.text\n";
+  parts.Content = "<office:document-content " + office +
+                  "xmlns:text='urn:t' office:version='1.3'>"
+                  "<office:font-face-decls><style:font-face style:name='A'/></office:font-face-decls>"
+                  "<office:automatic-styles><style:style style:name='P1'/></office:automatic-styles>"
+                  "<office:body><office:text><text:p text:style-name='P1'>x</text:p></office:text></office:body>"
+                  "</office:document-content>";
+  parts.Styles = "<office:document-styles " + office +
+                 "xmlns:fo='urn:fo'>"
+                 "<office:font-face-decls><style:font-face style:name='A'/><style:font-face style:name='B'/>"
+                 "</office:font-face-decls><office:styles><style:style fo:color='red'/></office:styles>"
+                 "<office:automatic-styles><style:style style:name='MP1'/></office:automatic-styles>"
+                 "<office:master-styles/></office:document-styles>";
+  parts.Meta = "<office:document-meta " + office + "><office:meta/>";  // cut off
+  std::vector<TFlatProblem> skipped;
+  TFlatProblem failure;
+  const auto flat = BuildFlatOdf(parts, "a_files/", skipped, failure);
+  ASSERT_TRUE(flat);
+  EXPECT_TRUE(ReadsWithNamespaces(*flat)) << *flat;
+  EXPECT_NE(flat->find("office:version=\"1.3\" office:mimetype=\"application/vnd.oasis.opendocument.text\" "
+                       "xml:base=\"a_files/\"><office:font-face-decls><style:font-face style:name=\"A\"/>"
+                       "<style:font-face style:name=\"B\"/></office:font-face-decls><office:styles><style:style "
+                       "fo:color=\"red\"/></office:styles><office:automatic-styles><style:style style:name=\"P1\"/>"
+                       "<style:style style:name=\"MP1\"/></office:automatic-styles><office:master-styles/>"
+                       "<office:body><office:text><text:p text:style-name=\"P1\">x</text:p></office:text>"
+                       "</office:body></office:document>"),
+            std::string::npos)
+      << *flat;
+  ASSERT_EQ(skipped.size(), 1u);
+  EXPECT_EQ(skipped[0].Part, "meta.xml");
+  parts.Content = "<office:document-styles " + office + "/>";
+  EXPECT_FALSE(BuildFlatOdf(parts, "", skipped, failure));
+  EXPECT_EQ(failure.Part, "content.xml");
+}
+
+TEST(EpubPackage, SpineAndCoverOfBothVersions) {
+  EXPECT_EQ(ReadEpubRootfile("<container xmlns='urn:oasis:names:tc:opendocument:xmlns:container'><rootfiles>"
+                             "<rootfile full-path='x.pdf' media-type='application/pdf'/><rootfile "
+                             "full-path='OEBPS/my%20book.opf' media-type='application/oebps-package+xml'/>"
+                             "</rootfiles></container>"),
+            "OEBPS/my book.opf");
+  const std::string manifest =
+      "<manifest><item id='c2' href='Text/two.xhtml' media-type='application/xhtml+xml'/>"
+      "<item id='c1' href='../Text/one%20a.xhtml' media-type='application/xhtml+xml'/>"
+      "<item id='out' href='../../up.xhtml'/><item id='img' href='i.jpg' media-type='image/jpeg' PROPS/></manifest>"
+      "<spine><itemref idref='c1'/><itemref idref='nothing'/><itemref idref='c2' linear='no'/><itemref idref='c1'/>"
+      "</spine></package>";
+  const std::string epub2 =
+      "<package xmlns='http://www.idpf.org/2007/opf' version='2.0'><metadata "
+      "xmlns:dc='http://purl.org/dc/elements/1.1/'><dc:title> Der &amp; Titel </dc:title>"
+      "<dc:title>Zwei</dc:title><meta name='cover' content='img'/></metadata>" +
+      manifest;
+  std::string epub3 = "<package xmlns='http://www.idpf.org/2007/opf' version='3.0'><metadata/>" + manifest;
+  epub3.replace(epub3.find("PROPS"), 5, "properties='nav cover-image'");
+  for (std::string opf : {epub2, epub3}) {
+    if (opf.find("PROPS") != std::string::npos) opf.replace(opf.find("PROPS"), 5, "");
+    TEpubBook book;
+    ASSERT_FALSE(ReadEpubPackage(opf, "OEBPS/content.opf", book)) << opf;
+    EXPECT_EQ(book.Manifest.size(), 3u);
+    EXPECT_EQ(book.Spine, (std::vector<std::string>{"Text/one a.xhtml", "OEBPS/Text/two.xhtml"}));
+    EXPECT_EQ(book.CoverImage, "OEBPS/i.jpg");
+    EXPECT_EQ(book.Title, opf.find("'2.0'") != std::string::npos ? "Der & Titel" : "");
+  }
+  TEpubBook book;
+  EXPECT_TRUE(ReadEpubPackage("<package><manifest>", "content.opf", book));
+}
