@@ -11,6 +11,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <set>
 #include <unordered_map>
@@ -379,111 +380,122 @@ TOdfPart ReadOptionalOdfPart(std::string_view text, const char* name, const char
   return part;
 }
 
-xmlNs* DeclarationOf(const xmlNode* node, const xmlChar* prefix) {
-  for (xmlNs* ns = node->nsDef; ns != nullptr; ns = ns->next) {
-    if (xmlStrEqual(ns->prefix, prefix)) return ns;
+// The flat document as it grows: its root, and the namespaces the root declares
+// by prefix (":" for the default namespace, which no prefix can be).
+class TFlatOdf {
+ public:
+  TFlatOdf(xmlNode* root, xmlNs* office) : root_(root), office_(office) {
+    declared_.emplace(PrefixKey(office->prefix), office);
   }
-  return nullptr;
-}
 
-// A copied element declares on itself every namespace it and its descendants use
-// from outside it. The declarations that the flat root makes alike go, their
-// users taking the root's, so that each prefix stays declared once, on the root,
-// as in the parts.
-void DropRepeatedDeclarations(xmlNode* copy, const xmlNode* root) {
-  std::vector<std::pair<xmlNs*, xmlNs*>> repeated;  // the copy's declaration, the root's
-  for (xmlNs** link = &copy->nsDef; *link != nullptr;) {
-    xmlNs* ns = *link;
-    xmlNs* rootNs = DeclarationOf(root, ns->prefix);
-    if (rootNs != nullptr && xmlStrEqual(rootNs->href, ns->href)) {
-      *link = ns->next;
-      ns->next = nullptr;
-      repeated.emplace_back(ns, rootNs);
-    } else {
-      link = &ns->next;
+  // Every namespace the parts' roots declare (the first to declare a prefix
+  // keeps it), office:mimetype, content.xml's office:version and the xml:base.
+  void DescribeRoot(const std::vector<const TOdfPart*>& parts, std::string_view mimetype, std::string_view filesBase) {
+    xmlNs* last = office_;
+    for (const TOdfPart* part : parts) {
+      for (const xmlNs* ns = part->Root != nullptr ? part->Root->nsDef : nullptr; ns != nullptr; ns = ns->next) {
+        if (declared_.count(PrefixKey(ns->prefix)) != 0) continue;
+        xmlNs* declaration = xmlNewNs(nullptr, ns->href, ns->prefix);  // nothing for "xml"
+        if (declaration == nullptr) continue;
+        last->next = declaration;
+        last = declaration;
+        declared_.emplace(PrefixKey(ns->prefix), declaration);
+      }
+    }
+    const TXmlString version(xmlGetNsProp(parts.front()->Root, Chars("version"), Chars(OfficeNamespace)));
+    if (version) xmlNewNsProp(root_, office_, Chars("version"), version.get());
+    mimetype = Trimmed(mimetype);
+    if (!mimetype.empty()) xmlNewNsProp(root_, office_, Chars("mimetype"), Chars(XmlSafe(mimetype)));
+    SetFilesBase(root_, filesBase);
+  }
+
+  // The part's section NAME, copied whole.
+  void CopySection(const TOdfPart& part, const char* name) {
+    if (const xmlNode* section = OfficeChild(part.Root, name)) AppendCopy(root_, section);
+  }
+
+  // One section of both parts' children: content.xml's first. With byName, a
+  // child of styles.xml whose style:name content.xml has already is left out.
+  void MergeSection(const TOdfPart& content, const TOdfPart& styles, const char* name, bool byName) {
+    const xmlNode* first = OfficeChild(content.Root, name);
+    const xmlNode* second = OfficeChild(styles.Root, name);
+    if (first == nullptr && second == nullptr) return;
+    xmlNode* section = xmlNewChild(root_, office_, Chars(name), nullptr);
+    if (section == nullptr) return;
+    std::set<std::string> names;
+    for (const xmlNode* child = first != nullptr ? first->children : nullptr; child != nullptr; child = child->next) {
+      if (byName && child->type == XML_ELEMENT_NODE) names.insert(StyleNameOf(child));
+      AppendCopy(section, child);
+    }
+    for (const xmlNode* child = second != nullptr ? second->children : nullptr; child != nullptr; child = child->next) {
+      if (byName && child->type == XML_ELEMENT_NODE && names.count(StyleNameOf(child)) != 0) continue;
+      AppendCopy(section, child);
     }
   }
-  if (repeated.empty()) return;
-  const auto rootsOwn = [&](xmlNs* ns) {
+
+ private:
+  static std::string PrefixKey(const xmlChar* prefix) { return prefix != nullptr ? Text(prefix) : ":"; }
+
+  static std::string StyleNameOf(const xmlNode* node) {
+    const TXmlString name(xmlGetNsProp(node, Chars("name"), Chars(StyleNamespace)));
+    return Text(name.get());
+  }
+
+  void AppendCopy(xmlNode* parent, const xmlNode* node) {
+    xmlNode* copy = xmlDocCopyNode(const_cast<xmlNode*>(node), parent->doc, 1);
+    if (copy == nullptr) return;
+    if (xmlAddChild(parent, copy) == nullptr) {
+      xmlFreeNode(copy);
+      return;
+    }
+    DropRepeatedDeclarations(copy);
+  }
+
+  // A copied element declares on itself every namespace that it and its
+  // descendants use from outside it. The declarations that the root makes alike
+  // go, their users taking the root's, so that each prefix stays declared once,
+  // on the root, as in the parts.
+  void DropRepeatedDeclarations(xmlNode* copy) {
+    std::map<const xmlNs*, xmlNs*> repeated;  // the copy's declaration, the root's
+    for (xmlNs** link = &copy->nsDef; *link != nullptr;) {
+      xmlNs* ns = *link;
+      const auto root = declared_.find(PrefixKey(ns->prefix));
+      if (root != declared_.end() && xmlStrEqual(root->second->href, ns->href)) {
+        *link = ns->next;
+        repeated.emplace(ns, root->second);
+      } else {
+        link = &ns->next;
+      }
+    }
+    if (repeated.empty()) return;
+    const auto rootsOwn = [&](xmlNs* ns) {
+      const auto root = repeated.find(ns);
+      return root != repeated.end() ? root->second : ns;
+    };
+    for (xmlNode* node = copy; node != nullptr;) {
+      if (node->type == XML_ELEMENT_NODE) {
+        node->ns = rootsOwn(node->ns);
+        for (xmlAttr* attribute = node->properties; attribute != nullptr; attribute = attribute->next) {
+          attribute->ns = rootsOwn(attribute->ns);
+        }
+        if (node->children != nullptr) {
+          node = node->children;
+          continue;
+        }
+      }
+      while (node != copy && node->next == nullptr) node = node->parent;
+      node = node != copy ? node->next : nullptr;
+    }
     for (const auto& [copied, roots] : repeated) {
-      if (ns == copied) return roots;
-    }
-    return ns;
-  };
-  for (xmlNode* node = copy; node != nullptr;) {
-    if (node->type == XML_ELEMENT_NODE) {
-      node->ns = rootsOwn(node->ns);
-      for (xmlAttr* attribute = node->properties; attribute != nullptr; attribute = attribute->next) {
-        attribute->ns = rootsOwn(attribute->ns);
-      }
-      if (node->children != nullptr) {
-        node = node->children;
-        continue;
-      }
-    }
-    while (node != copy && node->next == nullptr) node = node->parent;
-    node = node != copy ? node->next : nullptr;
-  }
-  for (const auto& [copied, roots] : repeated) xmlFreeNs(copied);
-}
-
-// Appends a copy of the node to the parent in the flat document.
-void AppendCopy(xmlNode* parent, const xmlNode* node) {
-  xmlNode* copy = xmlDocCopyNode(const_cast<xmlNode*>(node), parent->doc, 1);
-  if (copy == nullptr) return;
-  if (xmlAddChild(parent, copy) == nullptr) {
-    xmlFreeNode(copy);
-    return;
-  }
-  DropRepeatedDeclarations(copy, xmlDocGetRootElement(parent->doc));
-}
-
-void CopySection(xmlNode* root, const TOdfPart& part, const char* name) {
-  if (const xmlNode* section = OfficeChild(part.Root, name)) AppendCopy(root, section);
-}
-
-std::string StyleNameOf(const xmlNode* node) {
-  const TXmlString name(xmlGetNsProp(node, Chars("name"), Chars(StyleNamespace)));
-  return Text(name.get());
-}
-
-// One section of both parts' children: content.xml's first. With byName, a child
-// of styles.xml whose style:name content.xml has already is left out.
-void MergeSection(xmlNode* root, xmlNs* office, const TOdfPart& content, const TOdfPart& styles, const char* name,
-                  bool byName) {
-  const xmlNode* first = OfficeChild(content.Root, name);
-  const xmlNode* second = OfficeChild(styles.Root, name);
-  if (first == nullptr && second == nullptr) return;
-  xmlNode* section = xmlNewChild(root, office, Chars(name), nullptr);
-  if (section == nullptr) return;
-  std::set<std::string> names;
-  for (const xmlNode* child = first != nullptr ? first->children : nullptr; child != nullptr; child = child->next) {
-    if (byName && child->type == XML_ELEMENT_NODE) names.insert(StyleNameOf(child));
-    AppendCopy(section, child);
-  }
-  for (const xmlNode* child = second != nullptr ? second->children : nullptr; child != nullptr; child = child->next) {
-    if (byName && child->type == XML_ELEMENT_NODE && names.count(StyleNameOf(child)) != 0) continue;
-    AppendCopy(section, child);
-  }
-}
-
-// The root's attributes and declarations: every namespace the parts' roots
-// declare (the first part to declare a prefix keeps it), office:mimetype and
-// content.xml's office:version.
-void DescribeFlatRoot(xmlNode* root, xmlNs* office, const std::vector<const TOdfPart*>& parts,
-                      std::string_view mimetype, std::string_view filesBase) {
-  for (const TOdfPart* part : parts) {
-    if (part->Root == nullptr) continue;
-    for (const xmlNs* ns = part->Root->nsDef; ns != nullptr; ns = ns->next) {
-      if (DeclarationOf(root, ns->prefix) == nullptr) xmlNewNs(root, ns->href, ns->prefix);
+      const_cast<xmlNs*>(copied)->next = nullptr;
+      xmlFreeNs(const_cast<xmlNs*>(copied));
     }
   }
-  const TXmlString version(xmlGetNsProp(parts.front()->Root, Chars("version"), Chars(OfficeNamespace)));
-  if (version) xmlNewNsProp(root, office, Chars("version"), version.get());
-  mimetype = Trimmed(mimetype);
-  if (!mimetype.empty()) xmlNewNsProp(root, office, Chars("mimetype"), Chars(XmlSafe(mimetype)));
-  SetFilesBase(root, filesBase);
-}
+
+  xmlNode* root_;
+  xmlNs* office_;
+  std::map<std::string, xmlNs*> declared_;
+};
 
 }  // namespace
 
@@ -505,16 +517,16 @@ std::optional<std::string> BuildFlatOdf(const TOdfParts& parts, std::string_view
     failure = {"content.xml", "out of memory"};
     return std::nullopt;
   }
-  xmlNode* root = xmlDocGetRootElement(flat.get());
-  DescribeFlatRoot(root, office, {&content, &styles, &meta, &settings}, parts.Mimetype, filesBase);
-  CopySection(root, meta, "meta");
-  CopySection(root, settings, "settings");
-  CopySection(root, content, "scripts");
-  MergeSection(root, office, content, styles, "font-face-decls", true);
-  CopySection(root, styles, "styles");
-  MergeSection(root, office, content, styles, "automatic-styles", false);
-  CopySection(root, styles, "master-styles");
-  CopySection(root, content, "body");
+  TFlatOdf builder(xmlDocGetRootElement(flat.get()), office);
+  builder.DescribeRoot({&content, &styles, &meta, &settings}, parts.Mimetype, filesBase);
+  builder.CopySection(meta, "meta");
+  builder.CopySection(settings, "settings");
+  builder.CopySection(content, "scripts");
+  builder.MergeSection(content, styles, "font-face-decls", true);
+  builder.CopySection(styles, "styles");
+  builder.MergeSection(content, styles, "automatic-styles", false);
+  builder.CopySection(styles, "master-styles");
+  builder.CopySection(content, "body");
   return Serialized(flat.get());
 }
 
