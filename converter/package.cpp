@@ -12,6 +12,7 @@
 #include "converter/file_utils.h"
 #include "converter/manifest.h"
 #include "converter/ooxml.h"
+#include "converter/package_step.h"
 #include "converter/stylesheet.h"
 #include "platform/code_page.h"
 #include "platform/file_system.h"
@@ -31,35 +32,19 @@ constexpr std::string_view BookExtension = ".fb2";
 constexpr const char* EncryptedPackagePart = "encrypted-package";
 // Where an OpenDocument package says which of its parts are encrypted.
 constexpr const char* ManifestPath = "META-INF\\manifest.xml";
-// The package's own XML parts that are read into memory (a manifest, the
-// relationships, content types and workbook of an Office Open XML package) name
-// each part in a line or two; one that would name millions is no real
-// document's, and is not read.
-constexpr std::uint32_t PartTextLimit = 64u << 20;
-// Where an Office Open XML package names its main part.
-constexpr std::string_view PackageRelationshipsPart = "_rels/.rels";
-
-// What became of one entry the package step asked the component for.
-enum class TEntryState { Pending, Done, BadCrc, Encrypted, NotWritten, UnknownMethod, Climbs, Overlaps, CutShort };
-
-struct TWantedEntry {
-  TWantedEntry(std::int32_t index, std::string storedPath) : Index(index), StoredPath(std::move(storedPath)) {}
-  std::int32_t Index = -1;
-  std::string StoredPath;  ///< as the component lists it, backslash separators
-  std::string Target;      ///< where it is unpacked to
-  TEntryState State = TEntryState::Pending;
-  int Error = 0;      ///< the system's code when it could not be written
-  std::string Other;  ///< what it overlaps, as users write it
-};
 
 bool SameName(const std::string& a, const std::string& b, const platform::TPathRules& rules) {
   return rules.CaseInsensitive ? platform::AnsiCompareText(a, b) == 0 : a == b;
 }
 
+}  // namespace
+
 bool EndsWithNoCase(const std::string& name, std::string_view suffix) {
   if (name.size() < suffix.size()) return false;
   return platform::AnsiLowerCase(name.substr(name.size() - suffix.size())) == suffix;
 }
+
+namespace {
 
 // Whether a stored folder part puts an entry at the top level of the package, as
 // the component places it: a stored drive, roots and "." steps lead nowhere.
@@ -77,12 +62,16 @@ bool AtTopLevel(const std::string& folder) {
   return true;
 }
 
+}  // namespace
+
 // A stored path as users write it, "/" between folders.
 std::string ShownPath(const std::string& storedPath) {
   std::string shown = storedPath;
   std::replace(shown.begin(), shown.end(), '\\', '/');
   return shown;
 }
+
+namespace {
 
 // A selection pattern that matches the stored path: the matcher's own characters
 // stand for themselves through "?". The index check in OnStartUnZip makes the
@@ -94,6 +83,8 @@ std::string SelectionPattern(const std::string& storedPath) {
   }
   return pattern;
 }
+
+}  // namespace
 
 // One line for the user on why a wanted entry did not come out.
 std::string EntryFailure(const std::string& input, const TWantedEntry& entry, const std::string& workFolder) {
@@ -119,38 +110,7 @@ std::string EntryFailure(const std::string& input, const TWantedEntry& entry, co
   }
 }
 
-// One entry of the package as the probe lists it.
-struct TPackageEntry {
-  std::int32_t Index = -1;
-  std::string StoredPath;  ///< backslash separators, as the component lists it
-  std::string Name;        ///< the part name, "/" between folders
-  std::uint64_t Size = 0;  ///< uncompressed
-};
-
-// The kinds of package, each with its own way to the document.
-enum class TPackageKind { None, TopLevelPart, OfficeOpenXml, Book };
-
-// What one look at the package's directory found.
-struct TPackageDirectory {
-  TPackageKind Kind = TPackageKind::None;
-  std::vector<TWantedEntry> Parts;   ///< main parts at the top level, the preferred one first
-  std::optional<TWantedEntry> Book;  ///< the one book, when there are no main parts
-  std::optional<TWantedEntry> Manifest;
-  std::int32_t Books = 0;
-  std::uint64_t ManifestSize = 0;
-  std::string NestedPart;  ///< a main part in a folder, for the message
-  bool WholePackageEncrypted = false;
-  std::vector<TPackageEntry> Entries;  ///< every file entry, for the parts a package names
-
-  /// The entry of a part name; of two spellings of one name the later, which
-  /// would have been unpacked over the earlier.
-  const TPackageEntry* Find(std::string_view part) const {
-    for (auto entry = Entries.rbegin(); entry != Entries.rend(); ++entry) {
-      if (SamePartName(entry->Name, part)) return &*entry;
-    }
-    return nullptr;
-  }
-};
+namespace {
 
 TPackageDirectory ProbePackage(kestrel::TKestrelUnZip& unzip, const platform::TPathRules& rules) {
   TPackageDirectory package;
@@ -186,6 +146,7 @@ TPackageDirectory ProbePackage(kestrel::TKestrelUnZip& unzip, const platform::TP
     }
     const std::string& shown = package.Entries.back().Name;
     if (SamePartName(shown, PackageRelationshipsPart) || SamePartName(shown, ContentTypesPart)) officeOpenXml = true;
+    if (SamePartName(shown, "META-INF/container.xml")) package.EpubContainer = true;
   }
   // The last one found wins: sheet1.xml over document.xml over content.xml.
   for (std::size_t rank = MainParts.size(); rank-- > 0;) {
@@ -196,11 +157,15 @@ TPackageDirectory ProbePackage(kestrel::TKestrelUnZip& unzip, const platform::TP
     package.Kind = TPackageKind::TopLevelPart;
   } else if (officeOpenXml) {
     package.Kind = TPackageKind::OfficeOpenXml;
+  } else if (package.EpubContainer) {
+    package.Kind = TPackageKind::Epub;
   } else if (package.Book) {
     package.Kind = TPackageKind::Book;
   }
   return package;
 }
+
+}  // namespace
 
 // Unpacks the wanted entries, each to its own Target, and nothing else. Per-entry
 // outcomes go into the entries' states; a failure of the archive as a whole
@@ -272,6 +237,8 @@ void UnpackEntries(kestrel::TKestrelUnZip& unzip, const std::string& workFolder,
   unzip.UnZip();
 }
 
+namespace {
+
 // A file that starts with a local header is a zip archive, whole or not: no XML
 // document can start so.
 bool StartsWithLocalHeader(const std::string& path) {
@@ -305,6 +272,8 @@ bool IsEmptyFile(const std::string& path) {
   return file.IsOpen() && file.Size() == 0;
 }
 
+}  // namespace
+
 // The component's own words for a failure of the archive as a whole.
 std::string ArchiveFailure(const std::string& input, std::exception_ptr failure) {
   std::string message;
@@ -317,84 +286,12 @@ std::string ArchiveFailure(const std::string& input, std::exception_ptr failure)
   return input + ": the zip package cannot be read" + (message.empty() ? std::string() : ": " + message);
 }
 
-// The package step of one run: the component with the package's directory read,
-// and the work folder, made when the first entry is to be unpacked.
-class TPackageStep {
- public:
-  TPackageStep(TConversionRun& run, kestrel::TKestrelUnZip& unzip) : run_(run), unzip_(unzip) {}
-
-  TConversionRun& Run() { return run_; }
-  /// The input as messages name it.
-  const std::string& Input() const { return run_.InputName; }
-  /// The input's own name, which the document is converted under.
-  std::string InputFileName() const { return PathNamePart(run_.InputPath); }
-
-  TPackageOutcome Fail(std::string reason) {
-    run_.FailureReason = std::move(reason);
-    return TPackageOutcome::Failed;
-  }
-  TPackageOutcome Fail(const TWantedEntry& entry) { return Fail(EntryFailure(Input(), entry, run_.WorkFolderPath)); }
-
-  /// The document found: it is converted under the package's name.
-  TPackageOutcome Found(const TWantedEntry& document) {
-    run_.DocumentPath = document.Target;
-    run_.PartName = ShownPath(document.StoredPath);
-    return TPackageOutcome::PartFound;
-  }
-
-  /// Unpacks the entries, each into a folder of its own, numbered after it, under
-  /// the name given. False (the reason set) when the work folder cannot be made or
-  /// the unpacking breaks off; the entries' states tell the rest.
-  bool Unpack(const std::vector<std::pair<TWantedEntry*, std::string>>& entries) {
-    const auto& rules = platform::HostPathRules();
-    if (!MakeWorkFolder(run_)) return false;
-    std::vector<TWantedEntry*> wanted;
-    for (const auto& [entry, name] : entries) {
-      entry->Target = run_.WorkFolderPath + std::to_string(entry->Index) + rules.Separator + name;
-      wanted.push_back(entry);
-    }
-    try {
-      UnpackEntries(unzip_, run_.WorkFolderPath, wanted);
-    } catch (...) {
-      // The unpacking broke off: the package's own bytes are no document.
-      Fail(ArchiveFailure(Input(), std::current_exception()));
-      return false;
-    }
-    return true;
-  }
-
-  /// Unpacks a small XML part of the package and reads it whole. False (the
-  /// reason set) when it is too large, does not come out or cannot be read.
-  bool ReadPart(const TPackageEntry& part, TFileText& text) {
-    if (part.Size > PartTextLimit) {
-      Fail(Input() + ": the part " + part.Name + " is too large for what it holds; the package is damaged");
-      return false;
-    }
-    TWantedEntry entry(part.Index, part.StoredPath);
-    // Only read back, never shown: a name of our own, so that no name from the
-    // package (a device's, a stream's) decides what is opened for writing.
-    if (!Unpack({{&entry, "part.xml"}})) return false;
-    if (entry.State != TEntryState::Done) {
-      Fail(entry);
-      return false;
-    }
-    if (!LoadFileText(entry.Target, text)) {
-      Fail(Input() + ": the part " + part.Name + " cannot be read back from the work folder " + run_.WorkFolderPath +
-           ": " + platform::SystemErrorText(platform::LastSystemError()));
-      return false;
-    }
-    return true;
-  }
-
- private:
-  TConversionRun& run_;
-  kestrel::TKestrelUnZip& unzip_;
-};
-
 std::string XmlFailure(const std::string& input, const std::string& part, const TXmlFault& fault) {
   return input + ": the part " + part + " is not well-formed XML" +
          (fault.Line > 0 ? " (line " + std::to_string(fault.Line) + ": " : " (") + fault.Message + ")";
 }
+
+namespace {
 
 // A part that the office suite encrypted looks like any other entry to the zip
 // layer; its ciphertext is no document. Only an OpenDocument manifest tells. False
@@ -446,7 +343,12 @@ TPackageOutcome UnpackTopLevelPart(TPackageStep& step, TPackageDirectory& packag
   }
   if (document->State != TEntryState::Done) return step.Fail(*document);
   if (!PassesManifest(step, package, *document)) return TPackageOutcome::Failed;
-  return step.Found(*document);
+  const TPackageOutcome found = step.Found(*document);
+  // An OpenDocument package: its pictures, and with Flat its whole.
+  if (!SameName(PathNamePart(document->StoredPath), MainParts[0], platform::HostPathRules())) return found;
+  const bool flat = step.Run().Flat;
+  if (step.Run().ExtractFlag && !TakeOdfPictures(step, package, flat)) return TPackageOutcome::Failed;
+  return flat ? MakeFlatOdf(step, package) : found;
 }
 
 // The one FictionBook book of a zipped book, named after the package (book.fb2.zip
@@ -498,6 +400,8 @@ class TOfficeOpenXml {
       return step_.Fail(step_.Input() + ": the main part " + main->Name + " is not XML (its content type is " +
                         contentTypes.Of(main->Name) + ")");
     }
+    // The whole package, which the template finds its way through itself.
+    if (step_.Run().Flat) return UnpackFlatOpc(step_, package_, contentTypes);
     const TPackageEntry* document = main;
     // A workbook is a list of its sheets; its first sheet is what a reader sees.
     if (type.find("spreadsheetml") != std::string::npos || type.find("ms-excel") != std::string::npos) {
@@ -644,7 +548,7 @@ std::string NoDocumentReason(const std::string& input, const TPackageDirectory& 
   }
   return input +
          ": the zip package holds none of content.xml, document.xml and sheet1.xml at its top level, no "
-         "Office Open XML main part and no FictionBook book (.fb2)";
+         "Office Open XML main part, no EPUB book and no FictionBook book (.fb2)";
 }
 
 }  // namespace
@@ -724,6 +628,8 @@ TPackageOutcome ExtractPackage(TConversionRun& run) {
       return UnpackTopLevelPart(step, package);
     case TPackageKind::OfficeOpenXml:
       return TOfficeOpenXml(step, package).Unpack();
+    case TPackageKind::Epub:
+      return UnpackEpub(step, package);
     case TPackageKind::Book:
       return UnpackBook(step, package);
     case TPackageKind::None:

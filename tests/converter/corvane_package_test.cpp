@@ -141,7 +141,7 @@ TEST_F(CorvanePackages, ZipWithoutAMainPartFailsAndWritesNothing) {
   MakeZip("none.zip", {{"a/b.txt", "text"}});
   EXPECT_EQ(Corvane("none.zip", "out1").Err,
             "corvane: none.zip: the zip package holds none of content.xml, document.xml and sheet1.xml at its top "
-            "level, no Office Open XML main part and no FictionBook book (.fb2)\n");
+            "level, no Office Open XML main part, no EPUB book and no FictionBook book (.fb2)\n");
 
   MakeZip("damaged.odt", {{"content.xml", std::string(5000, 'x')}});
   std::string bytes = ReadFile(folder.Path() / "damaged.odt");
@@ -302,6 +302,7 @@ std::string Relationship(const std::string& id, const std::string& type, const s
 std::string Override(const std::string& part, const std::string& type) {
   return "<Override PartName=\"" + part + "\" ContentType=\"application/vnd." + type + "\"/>";
 }
+constexpr const char* OfficeNs = "urn:oasis:names:tc:opendocument:xmlns:office:1.0";
 const std::string WordType = "openxmlformats-officedocument.wordprocessingml.document.main+xml";
 const std::string SheetType = "openxmlformats-officedocument.spreadsheetml.sheet.main+xml";
 
@@ -382,6 +383,78 @@ TEST_F(CorvanePackages, OfficeOpenXmlImagesWithThePayloads) {
               fs::status(folder.Path() / "out/pictures.XML").permissions())
         << name;
   }
+  EXPECT_TRUE(TempIsEmpty());
+}
+
+// --flat: the package whole, its images below NAME_files at their part names; an
+// EPUB book is always given so, its documents in reading order.
+TEST_F(CorvanePackages, FlatFormsWithTheirImages) {
+  const std::string relationships =
+      "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">" +
+      Relationship("rId4", Transitional + "image", "media/image1.png") +
+      Relationship("rId7", Transitional + "image", "../../../outside.png") + "</Relationships>";
+  MakeZip("pictures.docx",
+          OfficePackage(Relationship("rId1", Transitional + "officeDocument", "word/document.xml"),
+                        Override("/word/document.xml", WordType),
+                        {{"word/document.xml", "<w:document xmlns:w=\"urn:w\"><w:t>x</w:t></w:document>"},
+                         {"word/_rels/document.xml.rels", relationships},
+                         {"word/media/image1.png", "\x89PNG one"}}));
+  auto result = Corvane("pictures.docx", "docx", {"--flat", "1"});
+  ASSERT_EQ(result.Status, 0) << result.Err;
+  EXPECT_EQ(testsupport::FilesBelow(folder.Path() / "docx"),
+            (std::set<std::string>{"pictures.XML", "pictures_files/word/media/image1.png"}));
+  std::string flat = ReadFile(folder.Path() / "docx/pictures.XML");
+  EXPECT_NE(flat.find("<pkg:package xmlns:pkg=\"http://schemas.microsoft.com/office/2006/xmlPackage\" "
+                      "xml:base=\"pictures_files/\">"),
+            std::string::npos)
+      << flat;
+  EXPECT_NE(flat.find("pkg:name=\"/word/document.xml\""), std::string::npos);
+  EXPECT_EQ(flat.find("Content_Types"), std::string::npos);
+
+  const std::string opf =
+      "<package xmlns=\"http://www.idpf.org/2007/opf\" version=\"3.0\"><manifest>"
+      "<item id=\"c2\" href=\"Text/two.xhtml\" media-type=\"application/xhtml+xml\"/>"
+      "<item id=\"c1\" href=\"Text/one.xhtml\" media-type=\"application/xhtml+xml\"/>"
+      "<item id=\"bad\" href=\"Text/bad.xhtml\" media-type=\"application/xhtml+xml\"/>"
+      "<item id=\"img\" href=\"images/a%20b.png\" media-type=\"image/png\"/></manifest>"
+      "<spine><itemref idref=\"c1\"/><itemref idref=\"bad\"/><itemref idref=\"c2\"/></spine></package>";
+  const std::string xhtml = "<html xmlns=\"http://www.w3.org/1999/xhtml\"><body><p>";
+  MakeZip("book.epub", {{"mimetype", "application/epub+zip"},
+                        {"META-INF/container.xml",
+                         "<container xmlns=\"urn:oasis:names:tc:opendocument:xmlns:container\"><rootfiles>"
+                         "<rootfile full-path=\"OEBPS/book.opf\" media-type=\"application/oebps-package+xml\"/>"
+                         "</rootfiles></container>"},
+                        {"OEBPS/book.opf", opf},
+                        {"OEBPS/Text/two.xhtml", xhtml + "Second&nbsp;chapter</p></body></html>"},
+                        {"OEBPS/Text/one.xhtml", xhtml + "First chapter</p></body></html>"},
+                        {"OEBPS/Text/bad.xhtml", xhtml + "unclosed</body></html>"},
+                        {"OEBPS/images/a b.png", "\x89PNG"}});
+  result = Corvane("book.epub", "epub", {"1"});
+  ASSERT_EQ(result.Status, 0) << result.Err;
+  EXPECT_NE(result.Err.find("corvane: book.epub: the part OEBPS/Text/bad.xhtml is left out of the page: "),
+            std::string::npos)
+      << result.Err;
+  EXPECT_EQ(testsupport::FilesBelow(folder.Path() / "epub"),
+            (std::set<std::string>{"book.XML", "book_files/OEBPS/images/a b.png"}));
+  flat = ReadFile(folder.Path() / "epub/book.XML");
+  const std::size_t one = flat.find("First chapter"), two = flat.find(
+                                                          "Second\xC2\xA0"
+                                                          "chapter");
+  EXPECT_TRUE(one != std::string::npos && two != std::string::npos && one < two) << flat;
+  EXPECT_NE(flat.find("pkg:name=\"/OEBPS/book.opf\""), std::string::npos);
+
+  // An OpenDocument package's pictures, beside the copy or below NAME_files; never
+  // its preview.
+  MakeZip("doc.odt", {{"content.xml", "<office:document-content xmlns:office=\"" + std::string(OfficeNs) +
+                                          "\"><office:body/></office:document-content>"},
+                      {"Pictures/p.png", "\x89PNG"},
+                      {"Thumbnails/thumbnail.png", "\x89PNG"}});
+  ASSERT_EQ(Corvane("doc.odt", "odt", {"1"}).Status, 0);
+  ASSERT_EQ(Corvane("doc.odt", "fodt", {"--flat", "1"}).Status, 0);
+  EXPECT_EQ(testsupport::FilesBelow(folder.Path() / "odt"), (std::set<std::string>{"doc.XML", "Pictures/p.png"}));
+  EXPECT_EQ(testsupport::FilesBelow(folder.Path() / "fodt"),
+            (std::set<std::string>{"doc.XML", "doc_files/Pictures/p.png"}));
+  EXPECT_NE(ReadFile(folder.Path() / "fodt/doc.XML").find("<office:document "), std::string::npos);
   EXPECT_TRUE(TempIsEmpty());
 }
 
