@@ -1,11 +1,13 @@
 #include "converter/run_converter.h"
 
+#include <algorithm>
 #include <cstddef>
 
 #include "converter/binaries.h"
 #include "converter/file_utils.h"
 #include "converter/html_page.h"
 #include "converter/stylesheet.h"
+#include "platform/code_page.h"
 #include "platform/file_system.h"
 
 namespace corvane {
@@ -24,6 +26,22 @@ std::string DocumentLabel(const TConversionRun& run) {
   return run.PartName.empty() ? run.InputName : run.PartName + " of " + run.InputName;
 }
 
+// The templates that ship with corvane, each with an example of its kind.
+struct TShippedTemplate {
+  const char* Example;
+  const char* Name;
+};
+constexpr TShippedTemplate ShippedTemplates[] = {
+    {"report.docx", "docx"}, {"budget.xlsx", "xlsx"}, {"slides.pptx", "pptx"},
+    {"report.odt", "odt"},   {"budget.ods", "ods"},   {"slides.odp", "odp"},
+    {"book.fb2", "fb2"},     {"book.fb2.zip", "fb2"}, {"book.epub", "epub"},
+};
+
+// Where the templates that ship with corvane lie, relative to its program folder:
+// share/corvane beside the folder of the programs (bin/), or below the programs'
+// own folder, as in the Windows zip.
+constexpr const char* ShippedTemplateFolders[] = {"../share/corvane", "share/corvane"};
+
 void PrintUsage() {
   PrintLine("CORVANE Ver.1.0");
   PrintLine("Converts XML documents to HTML using XSL templates");
@@ -33,10 +51,18 @@ void PrintUsage() {
   PrintLine("  CORVANE.EXE <FileName> <XSL_Template> <Folder_to_put> <Extract>");
   PrintLine("               <Extract>: any value: also write the embedded images");
   PrintLine("  CORVANE.EXE --html ...  also writes the HTML page itself (NAME.html)");
+  PrintLine("  CORVANE.EXE --flat ...  gives the template a package whole (flat ODF, Flat OPC),");
+  PrintLine("               its images in NAME_files");
   PrintLine("  CORVANE.EXE --help | --version");
   PrintLine("  <FileName> \"-\" reads the document or package from standard input;");
   PrintLine("  the copy is then stdin.XML.");
   PrintLine("  A document whose name begins with \"-\" is given as ./-name.");
+  PrintLine("");
+  PrintLine("Pages out of the box: a template by its short name is one of those installed");
+  PrintLine("with corvane (share/corvane beside its program folder). One line per kind:");
+  for (const TShippedTemplate& shipped : ShippedTemplates) {
+    PrintLine(std::string("  corvane --html --flat ") + shipped.Example + " " + shipped.Name + " out 1");
+  }
   PrintLine("");
 }
 
@@ -104,7 +130,7 @@ namespace {
 bool ConvertInto(const TConversionRun& run, const std::string& documentPath, const std::string& outputFolder,
                  int expandError) {
   const auto& rules = platform::HostPathRules();
-  const std::string templatePath = ExpandPath(run.TemplateArgument);
+  const std::string& templatePath = run.TemplatePath;
   std::string outputPath = WithTrailingSeparator(outputFolder, rules) + PathNamePart(documentPath, rules);
   const TSplitName parts = SplitFileName(outputPath, rules);
   outputPath = parts.Folder + parts.Name + ".XML";
@@ -143,7 +169,12 @@ bool ConvertInto(const TConversionRun& run, const std::string& documentPath, con
     const std::string folder = PathFolderPart(outputPath, rules);
     ExtractBinaries(outputPath, folder);
     // The package's images beside their payload counterparts; silent as those.
-    for (const TPackageFile& file : run.PackageFiles) platform::CopyFileOver(file.Path, folder + file.Name);
+    for (const TPackageFile& file : run.PackageFiles) {
+      std::string target = folder + file.Name;
+      if (rules.Separator != '/') std::replace(target.begin(), target.end(), '/', rules.Separator);
+      if (file.Name.find('/') != std::string::npos) ForceFolders(PathFolderPart(target, rules), rules);
+      platform::CopyFileOver(file.Path, target);
+    }
   }
   // The page comes last, so that it is the template's page even when a payload
   // bears its name.
@@ -152,6 +183,27 @@ bool ConvertInto(const TConversionRun& run, const std::string& documentPath, con
 }
 
 }  // namespace
+
+std::string TemplatePathOf(const std::string& argument) {
+  const std::string expanded = ExpandPath(argument);
+  if (expanded.empty() || FileReadable(expanded)) return expanded;
+  // Only a bare name is a short one: a path names its file and nothing else.
+  const bool bare =
+      !argument.empty() && argument.find_first_of(":/\\") == std::string::npos && argument != "." && argument != "..";
+  const std::string program = platform::ProgramFolder();
+  if (!bare || program.empty()) return expanded;
+  std::string name = argument;
+  const std::string lower = platform::AnsiLowerCase(name);
+  if (!lower.ends_with(".xsl") && !lower.ends_with(".xslt")) name += ".xsl";
+  const auto& rules = platform::HostPathRules();
+  for (const char* folder : ShippedTemplateFolders) {
+    std::string candidate = program + folder + "/" + name;
+    if (rules.Separator != '/') std::replace(candidate.begin(), candidate.end(), '/', rules.Separator);
+    candidate = ExpandPath(candidate);
+    if (!candidate.empty() && FileReadable(candidate)) return candidate;
+  }
+  return expanded;
+}
 
 bool ConvertDocument(const TConversionRun& run, const std::string& documentPath) {
   const std::string outputFolder = ExpandPath(run.OutputFolderArgument);
@@ -170,7 +222,7 @@ int RunConverter(const std::vector<std::string>& commandLine) {
   // argument. "-" alone is standard input. A document whose name begins with "-"
   // is reached as "./-name" (or after "--"), so a mistyped option is never taken
   // for a document that does not exist.
-  bool htmlPage = false, help = false, version = false, optionsEnded = false;
+  bool htmlPage = false, flat = false, help = false, version = false, optionsEnded = false;
   std::vector<std::string> arguments;
   for (const std::string& argument : commandLine) {
     if (optionsEnded || argument.size() < 2 || argument[0] != '-') {
@@ -179,6 +231,8 @@ int RunConverter(const std::vector<std::string>& commandLine) {
       optionsEnded = true;
     } else if (argument == "--html") {
       htmlPage = true;
+    } else if (argument == "--flat") {
+      flat = true;
     } else if (argument == "--help" || argument == "-h") {
       help = true;
     } else if (argument == "--version") {
@@ -213,6 +267,8 @@ int RunConverter(const std::vector<std::string>& commandLine) {
   run.OutputFolderArgument = arguments[2];
   run.ExtractFlag = count >= 4;
   run.HtmlPage = htmlPage;
+  run.Flat = flat;
+  run.TemplatePath = TemplatePathOf(run.TemplateArgument);
 
   TWorkFolderGuard cleanup(run.WorkFolderPath);
   // Standard input is read once: it is kept in the work folder, where the package
@@ -220,11 +276,14 @@ int RunConverter(const std::vector<std::string>& commandLine) {
   const bool fromStandardInput = run.InputPath == "-";
   TPackageOutcome package = TPackageOutcome::Failed;
   if (!fromStandardInput || TakeStandardInput(run)) package = ExtractPackage(run);
+  // What the page will lack (a part of the package that could not be read), but
+  // the rest still makes a page.
+  for (const std::string& warning : run.Warnings) PrintReason(warning);
   // Nothing of the work folder takes part when the input is converted as it
   // stands: it goes now, before the document's bytes keep the disk busy.
   if (package == TPackageOutcome::NotAPackage && !fromStandardInput) cleanup.RemoveNow();
 
-  const std::string templatePath = ExpandPath(run.TemplateArgument);
+  const std::string& templatePath = run.TemplatePath;
   if (!FileReadable(templatePath)) {
     PrintLine("Warning! The xsl(t) template " + run.TemplateArgument + " does not exist!");
     // With --html the page's own failure says so.

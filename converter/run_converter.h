@@ -19,6 +19,13 @@ enum : int {
 /// the page is wanted too) anywhere among them until "--". Returns the exit status.
 int RunConverter(const std::vector<std::string>& arguments);
 
+/// The template that argument 2 names, absolute: the file it names when that can
+/// be read; else, for a bare name ("docx", "fb2.xsl"), the template of that name
+/// (".xsl" added when it has no such extension) that ships with corvane, in
+/// share/corvane beside the program's folder or below it; else the file it names
+/// (the run warns that it cannot be read).
+std::string TemplatePathOf(const std::string& argument);
+
 /// Copies the document (an absolute path) into the output folder as NAME.XML with
 /// the stylesheet reference, and writes the payloads when the run asks for them.
 /// Prints the copy error or "Conversion failed!" itself. True on success.

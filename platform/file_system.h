@@ -43,6 +43,11 @@ std::string FullPath(const std::string& path);
 /// The temporary-files directory, ending with a separator; empty on failure.
 std::string TempFolder();
 
+/// The folder of the running program itself, ending with a separator (where the
+/// programs of a package keep what ships beside them); empty when the system
+/// cannot tell.
+std::string ProgramFolder();
+
 /// Creates one folder (its parent must exist). False on failure, error code set.
 bool MakeFolder(const std::string& path);
 /// Creates a folder and its missing parents, however the path spells it (doubled

@@ -79,6 +79,16 @@ std::string TempFolder() {
   return folder;
 }
 
+std::string ProgramFolder() {
+  // Linux names the program's own file here; a system without it gives no folder.
+  std::string path(4096, '\0');
+  const ssize_t length = ::readlink("/proc/self/exe", path.data(), path.size());
+  if (length <= 0 || static_cast<std::size_t>(length) >= path.size()) return {};
+  path.resize(static_cast<std::size_t>(length));
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
 bool MakeFolder(const std::string& path) {
   return RetryOnInterrupt([&] { return ::mkdir(path.c_str(), 0777); }) == 0;
 }

@@ -180,6 +180,15 @@ std::string TempFolder() {
   return folder;
 }
 
+std::string ProgramFolder() {
+  char buffer[MAX_PATH + 1];
+  const DWORD length = ::GetModuleFileNameA(nullptr, buffer, sizeof buffer);
+  if (length == 0 || length >= sizeof buffer) return {};
+  std::string path(buffer, length);
+  const std::size_t separator = path.find_last_of("\\/");
+  return separator == std::string::npos ? std::string() : path.substr(0, separator + 1);
+}
+
 bool MakeFolder(const std::string& path) { return ::CreateDirectoryA(path.c_str(), nullptr) != FALSE; }
 
 bool RemoveFolder(const std::string& path) { return ::RemoveDirectoryA(path.c_str()) != FALSE; }

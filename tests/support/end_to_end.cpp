@@ -101,10 +101,24 @@ void CheckCorvaneStatuses(const TProgram& corvane, const fs::path& work) {
       "  CORVANE.EXE <FileName> <XSL_Template> <Folder_to_put> <Extract>\n"
       "               <Extract>: any value: also write the embedded images\n"
       "  CORVANE.EXE --html ...  also writes the HTML page itself (NAME.html)\n"
+      "  CORVANE.EXE --flat ...  gives the template a package whole (flat ODF, Flat OPC),\n"
+      "               its images in NAME_files\n"
       "  CORVANE.EXE --help | --version\n"
       "  <FileName> \"-\" reads the document or package from standard input;\n"
       "  the copy is then stdin.XML.\n"
-      "  A document whose name begins with \"-\" is given as ./-name.\n\n";
+      "  A document whose name begins with \"-\" is given as ./-name.\n\n"
+      "Pages out of the box: a template by its short name is one of those installed\n"
+      "with corvane (share/corvane beside its program folder). One line per kind:\n"
+      "  corvane --html --flat report.docx docx out 1\n"
+      "  corvane --html --flat budget.xlsx xlsx out 1\n"
+      "  corvane --html --flat slides.pptx pptx out 1\n"
+      "  corvane --html --flat report.odt odt out 1\n"
+      "  corvane --html --flat budget.ods ods out 1\n"
+      "  corvane --html --flat slides.odp odp out 1\n"
+      "  corvane --html --flat book.fb2 fb2 out 1\n"
+      "  corvane --html --flat book.fb2.zip fb2 out 1\n"
+      "  corvane --html --flat book.epub epub out 1\n"
+      "\n";
   const std::string noMarkup = "corvane: plain.txt: the document has no markup (no \"<\" followed by \">\")\n";
   const std::string missingTemplate = "Warning! The xsl(t) template missing.xsl does not exist!\n";
   const std::string wontRender =
