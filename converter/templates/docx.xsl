@@ -36,6 +36,8 @@
       use="@w:styleId"/>
   <xsl:key name="num" match="w:num[not(contains(ancestor::pkg:part/@pkg:name, 'glossary'))]"
       use="@w:numId"/>
+  <xsl:key name="note" match="w:footnote" use="concat('footnoteReference', @w:id)"/>
+  <xsl:key name="note" match="w:endnote" use="concat('endnoteReference', @w:id)"/>
   <xsl:key name="abstract" match="w:abstractNum[not(contains(ancestor::pkg:part/@pkg:name, 'glossary'))]"
       use="@w:abstractNumId"/>
 
@@ -154,10 +156,7 @@
         <h2>Notes</h2>
         <xsl:for-each select="$notes">
           <div class="note">
-            <sup>
-              <xsl:if test="self::w:endnote"><xsl:text>e</xsl:text></xsl:if>
-              <xsl:value-of select="@w:id"/>
-            </sup>
+            <sup><xsl:apply-templates select="." mode="number"/></sup>
             <div><xsl:apply-templates select="*"/></div>
           </div>
         </xsl:for-each>
@@ -393,11 +392,19 @@
     </xsl:choose>
   </xsl:template>
 
+  <!-- A note's mark: its place among the notes of its kind, in brackets. -->
   <xsl:template match="w:footnoteReference | w:endnoteReference">
     <sup>
-      <xsl:if test="self::w:endnoteReference"><xsl:text>e</xsl:text></xsl:if>
-      <xsl:value-of select="@w:id"/>
+      <xsl:text>[</xsl:text>
+      <xsl:apply-templates select="key('note', concat(local-name(), @w:id))" mode="number"/>
+      <xsl:text>]</xsl:text>
     </sup>
+  </xsl:template>
+  <xsl:template match="w:footnote" mode="number">
+    <xsl:value-of select="count(preceding-sibling::w:footnote[not(@w:type) or @w:type = 'normal']) + 1"/>
+  </xsl:template>
+  <xsl:template match="w:endnote" mode="number">
+    <xsl:number value="count(preceding-sibling::w:endnote[not(@w:type) or @w:type = 'normal']) + 1" format="i"/>
   </xsl:template>
 
   <!-- A link when its target is on the web or a mail address; else its text. -->
