@@ -431,7 +431,7 @@
     <xsl:apply-templates select="(mc:Choice | mc:Fallback)[1]/*" mode="drawing"/>
   </xsl:template>
   <xsl:template match="w:txbxContent" mode="drawing">
-    <span class="textbox" style="display: block"><xsl:apply-templates select="*"/></span>
+    <div class="textbox"><xsl:apply-templates select="*"/></div>
   </xsl:template>
   <xsl:template match="a:blip" mode="drawing">
     <xsl:call-template name="image">
