@@ -116,13 +116,27 @@
     </xsl:for-each>
   </xsl:template>
 
+  <!-- The rows with cells; each is filled up to the last column of the sheet's dimension,
+       unless that claims more columns than a reader would scroll through. -->
   <xsl:template match="x:sheetData">
+    <xsl:variable name="dimension" select="normalize-space(../x:dimension/@ref)"/>
+    <xsl:variable name="last">
+      <xsl:call-template name="column">
+        <xsl:with-param name="ref" select="concat(substring-after($dimension, ':'),
+            substring($dimension, 1, number(not(contains($dimension, ':'))) * string-length($dimension)))"/>
+      </xsl:call-template>
+    </xsl:variable>
     <xsl:if test="x:row/x:c">
-      <div class="scroll"><table><xsl:apply-templates select="x:row[x:c]"/></table></div>
+      <div class="scroll"><table>
+        <xsl:apply-templates select="x:row[x:c]">
+          <xsl:with-param name="width" select="$last * number($last &lt;= 256)"/>
+        </xsl:apply-templates>
+      </table></div>
     </xsl:if>
   </xsl:template>
 
   <xsl:template match="x:row">
+    <xsl:param name="width" select="0"/>
     <tr>
       <th>
         <xsl:choose>
@@ -131,6 +145,10 @@
         </xsl:choose>
       </th>
       <xsl:apply-templates select="x:c"/>
+      <xsl:variable name="end">
+        <xsl:for-each select="x:c[last()]"><xsl:call-template name="column"/></xsl:for-each>
+      </xsl:variable>
+      <xsl:call-template name="empty-cells"><xsl:with-param name="count" select="$width - $end"/></xsl:call-template>
     </tr>
   </xsl:template>
 
@@ -178,11 +196,12 @@
     </td>
   </xsl:template>
 
-  <!-- The column number of the current cell: from the letters of its reference ("C7" is 3,
-       "AB1" is 28), else one after the cell before it. -->
+  <!-- The column number of a cell reference ("C7" is 3, "AB1" is 28); without one, the
+       current cell's place in its row. -->
   <xsl:template name="column">
-    <xsl:variable name="ref" select="translate(@r, concat('0123456789$', $lower), concat('           ', $upper))"/>
-    <xsl:variable name="l" select="translate(normalize-space($ref), ' ', '')"/>
+    <xsl:param name="ref" select="@r"/>
+    <xsl:variable name="cleaned" select="translate($ref, concat('0123456789$', $lower), concat('           ', $upper))"/>
+    <xsl:variable name="l" select="translate(normalize-space($cleaned), ' ', '')"/>
     <xsl:choose>
       <xsl:when test="string-length($l) &gt; 0 and string-length($l) &lt; 4 and translate($l, $letters, '') = ''">
         <xsl:variable name="n" select="string-length($l)"/>
