@@ -19,8 +19,9 @@
     xmlns:v="urn:schemas-microsoft-com:vml"
     xmlns:o="urn:schemas-microsoft-com:office:office"
     xmlns:mc="http://schemas.openxmlformats.org/markup-compatibility/2006"
+    xmlns:m="http://schemas.openxmlformats.org/officeDocument/2006/math"
     xmlns:dc="http://purl.org/dc/elements/1.1/"
-    exclude-result-prefixes="pkg w r a wp v o mc dc">
+    exclude-result-prefixes="pkg w r a wp v o mc m dc">
   <xsl:output method="html" encoding="UTF-8"/>
 
   <!-- Parts by name; relationship parts by the name of the part they belong to
@@ -113,24 +114,25 @@
     </html>
   </xsl:template>
 
-  <!-- The first header (or footer) of the default kind, else the first of any kind. -->
+  <!-- The headers (or footers) of the default kind, each once, in the order of the
+       sections; when there are none, the first of any kind. -->
   <xsl:template name="header-footer">
     <xsl:param name="refs"/>
     <xsl:param name="class"/>
-    <xsl:variable name="ref" select="($refs[@w:type = 'default'] | $refs[not(../*[local-name() = local-name(current())
-        and @w:type = 'default'])])[1]"/>
-    <xsl:if test="$ref">
+    <xsl:variable name="defaults" select="$refs[@w:type = 'default' or not(@w:type)]"/>
+    <xsl:for-each select="$defaults[not(@r:id = preceding::w:headerReference/@r:id
+        or @r:id = preceding::w:footerReference/@r:id)] | $refs[not($defaults)][1]">
       <xsl:variable name="name">
         <xsl:call-template name="related">
-          <xsl:with-param name="from" select="$ref/ancestor::pkg:part/@pkg:name"/>
-          <xsl:with-param name="id" select="$ref/@r:id"/>
+          <xsl:with-param name="from" select="ancestor::pkg:part/@pkg:name"/>
+          <xsl:with-param name="id" select="@r:id"/>
         </xsl:call-template>
       </xsl:variable>
       <xsl:variable name="blocks" select="key('part', $name)/pkg:xmlData/*/*"/>
       <xsl:if test="normalize-space($blocks) != '' or $blocks//w:drawing or $blocks//w:pict">
         <div class="{$class}"><xsl:apply-templates select="$blocks"/></div>
       </xsl:if>
-    </xsl:if>
+    </xsl:for-each>
   </xsl:template>
 
   <!-- Footnotes, then endnotes; the separators (those with a type) are not notes. -->
@@ -313,7 +315,8 @@
   <xsl:template match="w:bookmarkStart | w:bookmarkEnd | w:proofErr | w:commentRangeStart | w:commentRangeEnd
       | w:commentReference | w:annotationRef | w:fldChar | w:footnoteRef | w:endnoteRef | w:lastRenderedPageBreak"/>
 
-  <!-- Anything else: its elements, never its text; only w:t gives text. -->
+  <!-- Anything else: its elements, never its text; only w:t (and m:t of an equation)
+       gives text. -->
   <xsl:template match="*"><xsl:apply-templates select="*"/></xsl:template>
   <xsl:template match="text()"/>
 
@@ -364,7 +367,7 @@
     </xsl:choose>
   </xsl:template>
 
-  <xsl:template match="w:t"><xsl:value-of select="."/></xsl:template>
+  <xsl:template match="w:t | m:t"><xsl:value-of select="."/></xsl:template>
   <xsl:template match="w:tab | w:ptab"><span class="tab"><xsl:text> </xsl:text></span></xsl:template>
   <xsl:template match="w:br | w:cr"><br/></xsl:template>
   <xsl:template match="w:noBreakHyphen">-</xsl:template>
