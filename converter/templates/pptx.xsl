@@ -4,7 +4,8 @@
      presentation's order as a block headed by its title (else "Slide N"), then its shapes
      in the order the slide stacks them: text as paragraphs (bullets and levels kept as
      indentation), tables, groups, pictures (written beside the page under the root's
-     xml:base); last, the slide's speaker notes. Charts and diagrams are not rendered.
+     xml:base), the text of diagrams; last, the slide's speaker notes. Charts are not
+     rendered.
      Given a bare slide or presentation part, it shows what that part holds and says so at
      the top. The package and its relationships are read by local names and by the last
      step of a relationship's type. -->
@@ -14,8 +15,9 @@
     xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships"
     xmlns:a="http://schemas.openxmlformats.org/drawingml/2006/main"
     xmlns:mc="http://schemas.openxmlformats.org/markup-compatibility/2006"
+    xmlns:dgm="http://schemas.openxmlformats.org/drawingml/2006/diagram"
     xmlns:dc="http://purl.org/dc/elements/1.1/"
-    exclude-result-prefixes="pkg p r a mc dc">
+    exclude-result-prefixes="pkg p r a mc dgm dc">
   <xsl:output method="html" encoding="UTF-8"/>
 
   <xsl:key name="part" match="pkg:part" use="@pkg:name"/>
@@ -109,10 +111,7 @@
       <h2>
         <xsl:choose>
           <xsl:when test="$titleShape">
-            <xsl:for-each select="$titleShape/p:txBody/a:p">
-              <xsl:if test="position() &gt; 1"><br/></xsl:if>
-              <xsl:apply-templates select="*"/>
-            </xsl:for-each>
+            <xsl:apply-templates select="$titleShape/p:txBody/a:p" mode="inline"/>
           </xsl:when>
           <xsl:otherwise><xsl:value-of select="concat('Slide ', $number)"/></xsl:otherwise>
         </xsl:choose>
@@ -166,6 +165,26 @@
   </xsl:template>
   <xsl:template match="p:graphicFrame" mode="shape">
     <xsl:apply-templates select="a:graphic/a:graphicData/a:tbl"/>
+    <xsl:for-each select="a:graphic/a:graphicData/dgm:relIds[@r:dm]">
+      <xsl:variable name="dataName">
+        <xsl:call-template name="related">
+          <xsl:with-param name="from" select="ancestor::pkg:part/@pkg:name"/>
+          <xsl:with-param name="id" select="@r:dm"/>
+        </xsl:call-template>
+      </xsl:variable>
+      <!-- A diagram: the text of its points, one item each. -->
+      <xsl:variable name="points" select="key('part', $dataName)/pkg:xmlData/dgm:dataModel/dgm:ptLst
+          /dgm:pt[normalize-space(dgm:t) != '']"/>
+      <xsl:if test="$points">
+        <div class="shape"><ul>
+          <xsl:for-each select="$points"><li><xsl:apply-templates select="dgm:t/a:p" mode="inline"/></li></xsl:for-each>
+        </ul></div>
+      </xsl:if>
+    </xsl:for-each>
+  </xsl:template>
+  <xsl:template match="a:p" mode="inline">
+    <xsl:if test="position() &gt; 1"><br/></xsl:if>
+    <xsl:apply-templates select="*"/>
   </xsl:template>
   <xsl:template match="p:pic" mode="shape">
     <xsl:for-each select="p:blipFill/a:blip[@r:embed]">
