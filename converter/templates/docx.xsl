@@ -101,6 +101,9 @@
           <xsl:with-param name="class" select="'header'"/>
         </xsl:call-template>
         <xsl:apply-templates select="$doc/w:body/*"/>
+        <xsl:if test="not($doc)">
+          <xsl:apply-templates select="key('part', $mainName)/pkg:xmlData/*[local-name() = 'document']" mode="plain"/>
+        </xsl:if>
         <xsl:call-template name="header-footer">
           <xsl:with-param name="refs" select="$sections/w:footerReference"/>
           <xsl:with-param name="class" select="'footer'"/>
@@ -164,6 +167,24 @@
         </xsl:for-each>
       </div>
     </xsl:if>
+  </xsl:template>
+
+  <!-- A document in other namespaces than these (the Strict ones): its paragraphs as
+       plain text, those of tables and text boxes too, each paragraph with its own text. -->
+  <xsl:template match="*" mode="plain">
+    <xsl:for-each select=".//*[local-name() = 'p'][not(ancestor::*[local-name() = 'Fallback' or local-name() = 'del'])]">
+      <xsl:variable name="id" select="generate-id()"/>
+      <p>
+        <xsl:for-each select=".//*[local-name() = 't' or local-name() = 'tab' or local-name() = 'br'
+            or local-name() = 'cr'][generate-id(ancestor::*[local-name() = 'p'][1]) = $id]
+            [not(ancestor::*[local-name() = 'Fallback' or local-name() = 'del'])]">
+          <xsl:choose>
+            <xsl:when test="local-name() = 't'"><xsl:value-of select="."/></xsl:when>
+            <xsl:otherwise><xsl:text> </xsl:text></xsl:otherwise>
+          </xsl:choose>
+        </xsl:for-each>
+      </p>
+    </xsl:for-each>
   </xsl:template>
 
   <!-- Blocks -->

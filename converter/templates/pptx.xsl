@@ -87,6 +87,20 @@
               </xsl:apply-templates>
             </xsl:for-each>
           </xsl:when>
+          <xsl:when test="key('part', $mainName)/pkg:xmlData/*[local-name() = 'presentation']">
+            <xsl:variable name="other" select="key('part', $mainName)/pkg:xmlData/*"/>
+            <xsl:for-each select="$other/*[local-name() = 'sldIdLst']/*[local-name() = 'sldId']">
+              <xsl:variable name="slideName">
+                <xsl:call-template name="related">
+                  <xsl:with-param name="from" select="$mainName"/>
+                  <xsl:with-param name="id" select="@*[local-name() = 'id']"/>
+                </xsl:call-template>
+              </xsl:variable>
+              <xsl:apply-templates select="key('part', $slideName)/pkg:xmlData/*" mode="plain">
+                <xsl:with-param name="number" select="position()"/>
+              </xsl:apply-templates>
+            </xsl:for-each>
+          </xsl:when>
           <xsl:otherwise>
             <p class="flat-note">This template reads the whole package: run corvane with --flat</p>
             <xsl:apply-templates select="/p:sld"><xsl:with-param name="number" select="1"/></xsl:apply-templates>
@@ -140,6 +154,23 @@
           </div>
         </xsl:if>
       </xsl:if>
+    </div>
+  </xsl:template>
+
+  <!-- A slide in other namespaces than these (the Strict ones): its paragraphs as plain
+       text. -->
+  <xsl:template match="*" mode="plain">
+    <xsl:param name="number"/>
+    <div class="slide">
+      <h2><xsl:value-of select="concat('Slide ', $number)"/></h2>
+      <xsl:for-each select=".//*[local-name() = 'p'][not(ancestor::*[local-name() = 'Fallback'])]">
+        <p><xsl:for-each select="*/*[local-name() = 't'] | *[local-name() = 'br']">
+          <xsl:choose>
+            <xsl:when test="local-name() = 't'"><xsl:value-of select="."/></xsl:when>
+            <xsl:otherwise><br/></xsl:otherwise>
+          </xsl:choose>
+        </xsl:for-each></p>
+      </xsl:for-each>
     </div>
   </xsl:template>
 

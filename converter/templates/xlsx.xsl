@@ -8,16 +8,19 @@
      Charts, merged cells and number formats are not rendered. Given a bare worksheet, it
      shows its cells without the shared strings and says so at the top.
      A formula is shown in small print below its result. The package and its relationships are
-     read by local names and by the last step of a relationship's type. -->
+     read by local names and by the last step of a relationship's type; sheets and cells are
+     read in the Transitional namespace and in the Strict one alike. -->
 <xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform"
     xmlns:pkg="http://schemas.microsoft.com/office/2006/xmlPackage"
     xmlns:x="http://schemas.openxmlformats.org/spreadsheetml/2006/main"
+    xmlns:xs="http://purl.oclc.org/ooxml/spreadsheetml/main"
+    xmlns:sa="http://purl.oclc.org/ooxml/drawingml/main"
     xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships"
     xmlns:a="http://schemas.openxmlformats.org/drawingml/2006/main"
     xmlns:xdr="http://schemas.openxmlformats.org/drawingml/2006/spreadsheetDrawing"
     xmlns:mc="http://schemas.openxmlformats.org/markup-compatibility/2006"
     xmlns:dc="http://purl.org/dc/elements/1.1/"
-    exclude-result-prefixes="pkg x r a xdr mc dc">
+    exclude-result-prefixes="pkg x xs sa r a xdr mc dc">
   <xsl:output method="html" encoding="UTF-8"/>
 
   <xsl:key name="part" match="pkg:part" use="@pkg:name"/>
@@ -28,7 +31,7 @@
   <!-- A shared string by its place in the table (from 0). Building this key counts the
        strings before each string, once; looking a place up in the list at each cell instead
        would take time in proportion to cells times strings. -->
-  <xsl:key name="si" match="x:sst/x:si" use="count(preceding-sibling::x:si)"/>
+  <xsl:key name="si" match="x:sst/x:si | xs:sst/xs:si" use="count(preceding-sibling::*)"/>
 
   <xsl:variable name="files" select="/*/@xml:base"/>
   <xsl:variable name="letters" select="'ABCDEFGHIJKLMNOPQRSTUVWXYZ'"/>
@@ -41,7 +44,7 @@
       <xsl:with-param name="type" select="'/officeDocument'"/>
     </xsl:call-template>
   </xsl:variable>
-  <xsl:variable name="book" select="(key('part', $bookName)/pkg:xmlData/x:workbook
+  <xsl:variable name="book" select="(key('part', $bookName)/pkg:xmlData/*[local-name() = 'workbook']
       | /pkg:package/pkg:part/pkg:xmlData/x:workbook)[1]"/>
 
   <xsl:template match="/">
@@ -80,7 +83,7 @@
         <xsl:if test="$title != ''"><h1><xsl:value-of select="$title"/></h1></xsl:if>
         <xsl:choose>
           <xsl:when test="$book">
-            <xsl:apply-templates select="$book/x:sheets/x:sheet"/>
+            <xsl:apply-templates select="$book/*[local-name() = 'sheets']/*[local-name() = 'sheet']"/>
           </xsl:when>
           <xsl:otherwise>
             <p class="flat-note">This template reads the whole package: run corvane with --flat</p>
@@ -92,11 +95,11 @@
   </xsl:template>
 
   <!-- A sheet of the workbook: its name, its cells, its drawing. -->
-  <xsl:template match="x:sheet">
+  <xsl:template match="x:sheet | xs:sheet">
     <xsl:variable name="name">
       <xsl:call-template name="related">
         <xsl:with-param name="from" select="$book/ancestor::pkg:part/@pkg:name"/>
-        <xsl:with-param name="id" select="@r:id"/>
+        <xsl:with-param name="id" select="@*[local-name() = 'id']"/>
       </xsl:call-template>
     </xsl:variable>
     <xsl:variable name="sheet" select="key('part', $name)/pkg:xmlData/*"/>
@@ -104,12 +107,12 @@
       <xsl:value-of select="@name"/>
       <xsl:if test="@state = 'hidden' or @state = 'veryHidden'"><span class="hidden"> (hidden)</span></xsl:if>
     </h2>
-    <xsl:apply-templates select="$sheet/x:sheetData"/>
-    <xsl:for-each select="$sheet/x:drawing">
+    <xsl:apply-templates select="$sheet/*[local-name() = 'sheetData']"/>
+    <xsl:for-each select="$sheet/*[local-name() = 'drawing']">
       <xsl:variable name="drawingName">
         <xsl:call-template name="related">
           <xsl:with-param name="from" select="$name"/>
-          <xsl:with-param name="id" select="@r:id"/>
+          <xsl:with-param name="id" select="@*[local-name() = 'id']"/>
         </xsl:call-template>
       </xsl:variable>
       <xsl:apply-templates select="key('part', $drawingName)/pkg:xmlData/*/*" mode="drawing"/>
@@ -118,49 +121,51 @@
 
   <!-- The rows with cells; each is filled up to the last column of the sheet's dimension,
        unless that claims more columns than a reader would scroll through. -->
-  <xsl:template match="x:sheetData">
-    <xsl:variable name="dimension" select="normalize-space(../x:dimension/@ref)"/>
+  <xsl:template match="x:sheetData | xs:sheetData">
+    <xsl:variable name="dimension" select="normalize-space(../*[local-name() = 'dimension']/@ref)"/>
     <xsl:variable name="last">
       <xsl:call-template name="column">
         <xsl:with-param name="ref" select="concat(substring-after($dimension, ':'),
             substring($dimension, 1, number(not(contains($dimension, ':'))) * string-length($dimension)))"/>
       </xsl:call-template>
     </xsl:variable>
-    <xsl:if test="x:row/x:c">
+    <xsl:if test="x:row/x:c | xs:row/xs:c">
       <div class="scroll"><table>
-        <xsl:apply-templates select="x:row[x:c]">
+        <xsl:apply-templates select="x:row[x:c] | xs:row[xs:c]">
           <xsl:with-param name="width" select="$last * number($last &lt;= 256)"/>
         </xsl:apply-templates>
       </table></div>
     </xsl:if>
   </xsl:template>
 
-  <xsl:template match="x:row">
+  <xsl:template match="x:row | xs:row">
     <xsl:param name="width" select="0"/>
     <tr>
       <th>
         <xsl:choose>
           <xsl:when test="@r"><xsl:value-of select="@r"/></xsl:when>
-          <xsl:otherwise><xsl:value-of select="count(preceding-sibling::x:row) + 1"/></xsl:otherwise>
+          <xsl:otherwise><xsl:value-of select="count(preceding-sibling::*) + 1"/></xsl:otherwise>
         </xsl:choose>
       </th>
-      <xsl:apply-templates select="x:c"/>
+      <xsl:apply-templates select="x:c | xs:c"/>
       <xsl:variable name="end">
-        <xsl:for-each select="x:c[last()]"><xsl:call-template name="column"/></xsl:for-each>
+        <xsl:for-each select="*[last()]"><xsl:call-template name="column"/></xsl:for-each>
       </xsl:variable>
       <xsl:call-template name="empty-cells"><xsl:with-param name="count" select="$width - $end"/></xsl:call-template>
     </tr>
   </xsl:template>
 
   <!-- A cell in its column: the columns between it and the cell before are left empty. -->
-  <xsl:template match="x:c">
+  <xsl:template match="x:c | xs:c">
+    <xsl:variable name="v" select="x:v | xs:v"/>
+    <xsl:variable name="f" select="x:f | xs:f"/>
     <xsl:variable name="column">
       <xsl:call-template name="column"/>
     </xsl:variable>
     <xsl:variable name="before">
       <xsl:choose>
-        <xsl:when test="preceding-sibling::x:c">
-          <xsl:for-each select="preceding-sibling::x:c[1]"><xsl:call-template name="column"/></xsl:for-each>
+        <xsl:when test="preceding-sibling::*">
+          <xsl:for-each select="preceding-sibling::*[1]"><xsl:call-template name="column"/></xsl:for-each>
         </xsl:when>
         <xsl:otherwise>0</xsl:otherwise>
       </xsl:choose>
@@ -171,27 +176,27 @@
     <td>
       <xsl:choose>
         <xsl:when test="@t = 'e'"><xsl:attribute name="class">e</xsl:attribute></xsl:when>
-        <xsl:when test="(not(@t) or @t = 'n') and x:v"><xsl:attribute name="class">n</xsl:attribute></xsl:when>
+        <xsl:when test="(not(@t) or @t = 'n') and $v"><xsl:attribute name="class">n</xsl:attribute></xsl:when>
       </xsl:choose>
       <xsl:choose>
         <xsl:when test="@t = 's'">
-          <xsl:for-each select="key('si', number(x:v))">
-            <xsl:for-each select="x:t | x:r/x:t"><xsl:value-of select="."/></xsl:for-each>
+          <xsl:for-each select="key('si', number($v))">
+            <xsl:for-each select="x:t | x:r/x:t | xs:t | xs:r/xs:t"><xsl:value-of select="."/></xsl:for-each>
           </xsl:for-each>
         </xsl:when>
         <xsl:when test="@t = 'inlineStr'">
-          <xsl:for-each select="x:is/x:t | x:is/x:r/x:t"><xsl:value-of select="."/></xsl:for-each>
+          <xsl:for-each select="*/x:t | */x:r/x:t | */xs:t | */xs:r/xs:t"><xsl:value-of select="."/></xsl:for-each>
         </xsl:when>
         <xsl:when test="@t = 'b'">
           <xsl:choose>
-            <xsl:when test="x:v = '1' or x:v = 'true'">TRUE</xsl:when>
-            <xsl:when test="x:v">FALSE</xsl:when>
+            <xsl:when test="$v = '1' or $v = 'true'">TRUE</xsl:when>
+            <xsl:when test="$v">FALSE</xsl:when>
           </xsl:choose>
         </xsl:when>
-        <xsl:otherwise><xsl:value-of select="x:v"/></xsl:otherwise>
+        <xsl:otherwise><xsl:value-of select="$v"/></xsl:otherwise>
       </xsl:choose>
-      <xsl:if test="normalize-space(x:f) != ''">
-        <span class="f"><xsl:value-of select="concat('=', x:f)"/></span>
+      <xsl:if test="normalize-space($f) != ''">
+        <span class="f"><xsl:value-of select="concat('=', $f)"/></span>
       </xsl:if>
     </td>
   </xsl:template>
@@ -212,7 +217,7 @@
             * number($n &gt; 2)"/>
         <xsl:value-of select="$c1 + 26 * $c2 + 676 * $c3"/>
       </xsl:when>
-      <xsl:otherwise><xsl:value-of select="count(preceding-sibling::x:c) + 1"/></xsl:otherwise>
+      <xsl:otherwise><xsl:value-of select="count(preceding-sibling::*) + 1"/></xsl:otherwise>
     </xsl:choose>
   </xsl:template>
 
@@ -234,11 +239,11 @@
   <xsl:template match="mc:AlternateContent" mode="drawing">
     <xsl:apply-templates select="(mc:Choice | mc:Fallback)[1]/*" mode="drawing"/>
   </xsl:template>
-  <xsl:template match="a:blip" mode="drawing">
+  <xsl:template match="a:blip | sa:blip" mode="drawing">
     <xsl:variable name="name">
       <xsl:call-template name="related">
         <xsl:with-param name="from" select="ancestor::pkg:part/@pkg:name"/>
-        <xsl:with-param name="id" select="@r:embed"/>
+        <xsl:with-param name="id" select="@*[local-name() = 'embed']"/>
       </xsl:call-template>
     </xsl:variable>
     <xsl:if test="$name != ''">
