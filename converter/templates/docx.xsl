@@ -461,6 +461,7 @@
     <xsl:call-template name="image">
       <xsl:with-param name="id" select="@r:embed"/>
       <xsl:with-param name="alt" select="ancestor::w:drawing[1]//wp:docPr/@descr"/>
+      <xsl:with-param name="width" select="ancestor::*[local-name() = 'pic'][1]/*[local-name() = 'spPr']/a:xfrm/a:ext/@cx"/>
     </xsl:call-template>
   </xsl:template>
   <xsl:template match="v:imagedata" mode="drawing">
@@ -473,6 +474,7 @@
   <xsl:template name="image">
     <xsl:param name="id"/>
     <xsl:param name="alt"/>
+    <xsl:param name="width"/>
     <xsl:variable name="name">
       <xsl:call-template name="related">
         <xsl:with-param name="from" select="ancestor::pkg:part/@pkg:name"/>
@@ -480,7 +482,12 @@
       </xsl:call-template>
     </xsl:variable>
     <xsl:if test="$name != ''">
-      <img src="{concat($files, substring($name, 2))}" alt="{normalize-space($alt)}"/>
+      <img src="{concat($files, substring($name, 2))}" alt="{normalize-space($alt)}">
+        <!-- As wide as the document shows it (English Metric Units, 9525 to a pixel). -->
+        <xsl:if test="number($width) &gt; 0">
+          <xsl:attribute name="width"><xsl:value-of select="round(number($width) div 9525)"/></xsl:attribute>
+        </xsl:if>
+      </img>
     </xsl:if>
   </xsl:template>
 

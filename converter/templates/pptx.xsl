@@ -228,7 +228,13 @@
       <xsl:if test="$name != ''">
         <div class="shape">
           <img src="{concat($files, substring($name, 2))}"
-              alt="{normalize-space(ancestor::p:pic[1]/p:nvPicPr/p:cNvPr/@descr)}"/>
+              alt="{normalize-space(ancestor::p:pic[1]/p:nvPicPr/p:cNvPr/@descr)}">
+            <!-- As wide as the slide shows it (English Metric Units, 9525 to a pixel). -->
+            <xsl:variable name="width" select="number(ancestor::p:pic[1]/p:spPr/a:xfrm/a:ext/@cx)"/>
+            <xsl:if test="$width &gt; 0">
+              <xsl:attribute name="width"><xsl:value-of select="round($width div 9525)"/></xsl:attribute>
+            </xsl:if>
+          </img>
         </div>
       </xsl:if>
     </xsl:for-each>

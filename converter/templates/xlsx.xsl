@@ -248,7 +248,14 @@
     </xsl:variable>
     <xsl:if test="$name != ''">
       <img src="{concat($files, substring($name, 2))}"
-          alt="{normalize-space(ancestor::xdr:pic[1]/xdr:nvPicPr/xdr:cNvPr/@descr)}"/>
+          alt="{normalize-space(ancestor::*[local-name() = 'pic'][1]/*/*[local-name() = 'cNvPr']/@descr)}">
+        <!-- As wide as the sheet shows it (English Metric Units, 9525 to a pixel). -->
+        <xsl:variable name="width" select="number(ancestor::*[local-name() = 'pic'][1]/*[local-name() = 'spPr']
+            /*[local-name() = 'xfrm']/*[local-name() = 'ext']/@cx)"/>
+        <xsl:if test="$width &gt; 0">
+          <xsl:attribute name="width"><xsl:value-of select="round($width div 9525)"/></xsl:attribute>
+        </xsl:if>
+      </img>
     </xsl:if>
   </xsl:template>
   <xsl:template match="xdr:txBody" mode="drawing">
