@@ -80,6 +80,7 @@
           table { border-collapse: collapse; margin: 0.6em 0 }
           td { border: 1px solid #999; padding: 0.2em 0.5em; vertical-align: top }
           td p { margin: 0.2em 0 }
+          div.p { margin: 1em 0 }
           img { max-width: 100%; height: auto }
           ul, ol { margin: 0.15em 0 }
           .tab { display: inline-block; min-width: 2em }
@@ -209,6 +210,10 @@
           <xsl:with-param name="ilvl" select="string((w:pPr/w:numPr/w:ilvl/@w:val | $style[not(current()/w:pPr/w:numPr/w:ilvl)]
               /w:pPr/w:numPr/w:ilvl/@w:val)[1])"/>
         </xsl:call-template>
+      </xsl:when>
+      <xsl:when test=".//w:txbxContent">
+        <!-- A paragraph that anchors text boxes holds blocks, which a p may not. -->
+        <div class="p"><xsl:apply-templates select="*"/></div>
       </xsl:when>
       <xsl:otherwise>
         <p><xsl:apply-templates select="*"/></p>
