@@ -63,6 +63,12 @@
       </xsl:call-template>
     </xsl:variable>
     <xsl:variable name="title" select="normalize-space(key('part', $coreName)/pkg:xmlData/*/dc:title)"/>
+    <xsl:variable name="numberingName">
+      <xsl:call-template name="related">
+        <xsl:with-param name="from" select="$doc/ancestor::pkg:part/@pkg:name"/>
+        <xsl:with-param name="type" select="'/numbering'"/>
+      </xsl:call-template>
+    </xsl:variable>
     <html>
       <head>
         <title>
@@ -90,6 +96,11 @@
           .notes { font-size: 90%; border-top: 1px solid #ccc; margin-top: 2em }
           .note { display: flex; gap: 0.5em } .note p { margin: 0.2em 0 }
           .flat-note { background: #ffd; border: 1px solid #cc9; padding: 0.4em 0.8em }
+          p.li { margin-top: 0.15em; margin-bottom: 0.15em; text-indent: -1.8em }
+          p.li::before { display: inline-block; min-width: 1.8em; text-indent: 0 }
+          <xsl:call-template name="counter-rules">
+            <xsl:with-param name="numbering" select="key('part', $numberingName)/pkg:xmlData/w:numbering"/>
+          </xsl:call-template>
         </style>
       </head>
       <body>
@@ -188,6 +199,68 @@
     </xsl:for-each>
   </xsl:template>
 
+  <!-- CSS counters for the numbered levels of the lists of numbering.xml: counter
+       "nN-L" counts the items of list N (w:numId) at level L; the body starts each at its
+       level's start, and an item restarts the levels below its own. Names and numbers are
+       made of numbers only, never of the document's text. -->
+  <xsl:template name="counter-rules">
+    <xsl:param name="numbering"/>
+    <xsl:variable name="lists" select="$numbering/w:num[number(@w:numId) = number(@w:numId)]"/>
+    <xsl:if test="$lists">
+      <xsl:text>body { counter-reset:</xsl:text>
+      <xsl:for-each select="$lists">
+        <xsl:variable name="num" select="."/>
+        <xsl:for-each select="key('abstract', w:abstractNumId/@w:val)/w:lvl">
+          <xsl:call-template name="counter-start"><xsl:with-param name="num" select="$num"/></xsl:call-template>
+        </xsl:for-each>
+      </xsl:for-each>
+      <xsl:text> }&#10;</xsl:text>
+      <xsl:for-each select="$lists">
+        <xsl:variable name="num" select="."/>
+        <xsl:variable name="levels" select="key('abstract', w:abstractNumId/@w:val)/w:lvl[number(@w:ilvl) &gt;= 0
+            and number(@w:ilvl) &lt; 10][w:numFmt/@w:val != 'bullet' and w:numFmt/@w:val != 'none']"/>
+        <xsl:for-each select="$levels">
+          <xsl:variable name="name" select="concat('n', number($num/@w:numId), '-', number(@w:ilvl))"/>
+          <xsl:variable name="ilvl" select="number(@w:ilvl)"/>
+          <xsl:value-of select="concat('.', $name, ' { counter-increment: ', $name)"/>
+          <xsl:variable name="below" select="../w:lvl[number(@w:ilvl) &gt; $ilvl and number(@w:ilvl) &lt; 10]"/>
+          <xsl:if test="$below">
+            <xsl:text>; counter-reset:</xsl:text>
+            <xsl:for-each select="$below">
+              <xsl:call-template name="counter-start"><xsl:with-param name="num" select="$num"/></xsl:call-template>
+            </xsl:for-each>
+          </xsl:if>
+          <xsl:value-of select="concat(' }&#10;.', $name, '::before { content: counter(', $name, ', ')"/>
+          <xsl:choose>
+            <xsl:when test="w:numFmt/@w:val = 'lowerLetter'">lower-alpha</xsl:when>
+            <xsl:when test="w:numFmt/@w:val = 'upperLetter'">upper-alpha</xsl:when>
+            <xsl:when test="w:numFmt/@w:val = 'lowerRoman'">lower-roman</xsl:when>
+            <xsl:when test="w:numFmt/@w:val = 'upperRoman'">upper-roman</xsl:when>
+            <xsl:otherwise>decimal</xsl:otherwise>
+          </xsl:choose>
+          <xsl:text>) ". " }&#10;</xsl:text>
+        </xsl:for-each>
+      </xsl:for-each>
+    </xsl:if>
+  </xsl:template>
+
+  <!-- " nN-L S" for the current level of list num: its counter set one below its start. -->
+  <xsl:template name="counter-start">
+    <xsl:param name="num"/>
+    <xsl:variable name="ilvl" select="number(@w:ilvl)"/>
+    <xsl:variable name="override" select="number($num/w:lvlOverride[number(@w:ilvl) = $ilvl]/w:startOverride/@w:val)"/>
+    <xsl:variable name="start">
+      <xsl:choose>
+        <xsl:when test="$override = $override"><xsl:value-of select="$override"/></xsl:when>
+        <xsl:when test="number(w:start/@w:val) = number(w:start/@w:val)"><xsl:value-of select="number(w:start/@w:val)"/></xsl:when>
+        <xsl:otherwise>1</xsl:otherwise>
+      </xsl:choose>
+    </xsl:variable>
+    <xsl:if test="$ilvl &gt;= 0 and $ilvl &lt; 10">
+      <xsl:value-of select="concat(' n', number($num/@w:numId), '-', $ilvl, ' ', round($start) - 1)"/>
+    </xsl:if>
+  </xsl:template>
+
   <!-- Blocks -->
 
   <xsl:template match="w:p">
@@ -253,7 +326,9 @@
   </xsl:template>
 
   <!-- A list paragraph: a one-item list of the kind its numbering level gives, indented
-       as that level says; a numbered item counts the items of its list before it. -->
+       as that level says; a numbered item is a paragraph that the counter of its list
+       and level numbers, so numbering goes on across the paragraphs between the items of
+       a list (as Word's does) without counting them at each item. -->
   <xsl:template name="list-item">
     <xsl:param name="numId"/>
     <xsl:param name="ilvl"/>
@@ -281,36 +356,8 @@
         <p style="margin-left: {$indent}pt"><xsl:apply-templates select="*"/></p>
       </xsl:when>
       <xsl:otherwise>
-        <xsl:variable name="style" select="w:pPr/w:pStyle/@w:val"/>
-        <xsl:variable name="before">
-          <xsl:choose>
-            <xsl:when test="w:pPr/w:numPr/w:numId">
-              <xsl:value-of select="count(preceding-sibling::w:p[w:pPr/w:numPr/w:numId/@w:val = $numId]
-                  [w:pPr/w:numPr/w:ilvl/@w:val = $lvl0 or ($lvl0 = '0' and not(w:pPr/w:numPr/w:ilvl))])"/>
-            </xsl:when>
-            <xsl:otherwise>
-              <xsl:value-of select="count(preceding-sibling::w:p[w:pPr/w:pStyle/@w:val = $style][not(w:pPr/w:numPr)])"/>
-            </xsl:otherwise>
-          </xsl:choose>
-        </xsl:variable>
-        <xsl:variable name="start">
-          <xsl:choose>
-            <xsl:when test="number($lvl/w:start/@w:val) &gt;= 0"><xsl:value-of select="number($lvl/w:start/@w:val)"/></xsl:when>
-            <xsl:otherwise>1</xsl:otherwise>
-          </xsl:choose>
-        </xsl:variable>
-        <ol style="padding-left: {$indent}pt" start="{$start + $before}">
-          <xsl:attribute name="type">
-            <xsl:choose>
-              <xsl:when test="$format = 'lowerLetter'">a</xsl:when>
-              <xsl:when test="$format = 'upperLetter'">A</xsl:when>
-              <xsl:when test="$format = 'lowerRoman'">i</xsl:when>
-              <xsl:when test="$format = 'upperRoman'">I</xsl:when>
-              <xsl:otherwise>1</xsl:otherwise>
-            </xsl:choose>
-          </xsl:attribute>
-          <li><xsl:apply-templates select="*"/></li>
-        </ol>
+        <!-- Its number is a CSS counter of its list and level (see counter-rules). -->
+        <p class="li n{number($numId)}-{$lvl0}" style="padding-left: {$indent}pt"><xsl:apply-templates select="*"/></p>
       </xsl:otherwise>
     </xsl:choose>
   </xsl:template>
