@@ -1,0 +1,334 @@
+<?xml version="1.0" encoding="UTF-8"?>
+<!-- An Excel workbook (.xlsx) as an HTML page, read from the whole package in its Flat OPC
+     form (corvane - -html - -flat book.xlsx xlsx out 1): every sheet in the workbook's order
+     under its name, as a table of its rows with each cell in its column (the gaps of a
+     sparse row left empty), the text of a cell by its type (shared strings, inline
+     strings, formula results, booleans, errors, numbers as stored), then the pictures and
+     text boxes of the sheet's drawing (written beside the page under the root's xml:base).
+     Charts, merged cells and number formats are not rendered. Given a bare worksheet, it
+     shows its cells without the shared strings and says so at the top.
+     A formula is shown in small print below its result. The package and its relationships are
+     read by local names and by the last step of a relationship's type; sheets and cells are
+     read in the Transitional namespace and in the Strict one alike. -->
+<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform"
+    xmlns:pkg="http://schemas.microsoft.com/office/2006/xmlPackage"
+    xmlns:x="http://schemas.openxmlformats.org/spreadsheetml/2006/main"
+    xmlns:xs="http://purl.oclc.org/ooxml/spreadsheetml/main"
+    xmlns:sa="http://purl.oclc.org/ooxml/drawingml/main"
+    xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships"
+    xmlns:a="http://schemas.openxmlformats.org/drawingml/2006/main"
+    xmlns:xdr="http://schemas.openxmlformats.org/drawingml/2006/spreadsheetDrawing"
+    xmlns:mc="http://schemas.openxmlformats.org/markup-compatibility/2006"
+    xmlns:dc="http://purl.org/dc/elements/1.1/"
+    exclude-result-prefixes="pkg x xs sa r a xdr mc dc">
+  <xsl:output method="html" encoding="UTF-8"/>
+
+  <xsl:key name="part" match="pkg:part" use="@pkg:name"/>
+  <xsl:key name="rels" match="pkg:part[contains(@pkg:name, '_rels/')]"
+      use="concat(substring-before(@pkg:name, '_rels/'),
+                  substring-before(substring-after(@pkg:name, '_rels/'), '.rels'))"/>
+
+  <!-- A shared string by its place in the table (from 0). Building this key counts the
+       strings before each string, once; looking a place up in the list at each cell instead
+       would take time in proportion to cells times strings. -->
+  <xsl:key name="si" match="x:sst/x:si | xs:sst/xs:si" use="count(preceding-sibling::*)"/>
+
+  <xsl:variable name="files" select="/*/@xml:base"/>
+  <xsl:variable name="letters" select="'ABCDEFGHIJKLMNOPQRSTUVWXYZ'"/>
+  <xsl:variable name="upper" select="'ABCDEFGHIJKLMNOPQRSTUVWXYZ'"/>
+  <xsl:variable name="lower" select="'abcdefghijklmnopqrstuvwxyz'"/>
+
+  <xsl:variable name="bookName">
+    <xsl:call-template name="related">
+      <xsl:with-param name="from" select="'/'"/>
+      <xsl:with-param name="type" select="'/officeDocument'"/>
+    </xsl:call-template>
+  </xsl:variable>
+  <xsl:variable name="book" select="(key('part', $bookName)/pkg:xmlData/*[local-name() = 'workbook']
+      | /pkg:package/pkg:part/pkg:xmlData/x:workbook)[1]"/>
+
+  <xsl:template match="/">
+    <xsl:variable name="coreName">
+      <xsl:call-template name="related">
+        <xsl:with-param name="from" select="'/'"/>
+        <xsl:with-param name="type" select="'/core-properties'"/>
+      </xsl:call-template>
+    </xsl:variable>
+    <xsl:variable name="title" select="normalize-space(key('part', $coreName)/pkg:xmlData/*/dc:title)"/>
+    <html>
+      <head>
+        <title>
+          <xsl:choose>
+            <xsl:when test="$title != ''"><xsl:value-of select="$title"/></xsl:when>
+            <xsl:otherwise>Workbook</xsl:otherwise>
+          </xsl:choose>
+        </title>
+        <style>
+          body { margin: 1em; font-family: sans-serif; font-size: 14px; color: #222 }
+          h1 { font-size: 1.5em } h2 { font-size: 1.2em; margin: 1.5em 0 0.4em; border-bottom: 2px solid #7a9; padding-bottom: 0.1em }
+          .scroll { overflow-x: auto; max-width: 100% }
+          table { border-collapse: collapse }
+          td, th { border: 1px solid #bbb; padding: 0.15em 0.45em; vertical-align: top; white-space: pre-wrap }
+          th { background: #eee; color: #666; font-weight: normal; text-align: right }
+          td.n { text-align: right }
+          td.e { color: #a22 }
+          .f { display: block; color: #999; font-size: 75%; text-align: left }
+          img { max-width: 100%; height: auto; margin: 0.5em 0.5em 0 0 }
+          .hidden { color: #888; font-weight: normal; font-size: 80% }
+          .shape { border: 1px dashed #aaa; padding: 0.3em 0.6em; margin: 0.5em 0 }
+          .flat-note { background: #ffd; border: 1px solid #cc9; padding: 0.4em 0.8em }
+        </style>
+      </head>
+      <body>
+        <xsl:if test="$title != ''"><h1><xsl:value-of select="$title"/></h1></xsl:if>
+        <xsl:choose>
+          <xsl:when test="$book">
+            <xsl:apply-templates select="$book/*[local-name() = 'sheets']/*[local-name() = 'sheet']"/>
+          </xsl:when>
+          <xsl:otherwise>
+            <p class="flat-note">This template reads the whole package: run corvane with --flat</p>
+            <xsl:apply-templates select="(/x:worksheet | /pkg:package/pkg:part/pkg:xmlData/x:worksheet)/x:sheetData"/>
+          </xsl:otherwise>
+        </xsl:choose>
+      </body>
+    </html>
+  </xsl:template>
+
+  <!-- A sheet of the workbook: its name, its cells, its drawing. -->
+  <xsl:template match="x:sheet | xs:sheet">
+    <xsl:variable name="name">
+      <xsl:call-template name="related">
+        <xsl:with-param name="from" select="$book/ancestor::pkg:part/@pkg:name"/>
+        <xsl:with-param name="id" select="@*[local-name() = 'id']"/>
+      </xsl:call-template>
+    </xsl:variable>
+    <xsl:variable name="sheet" select="key('part', $name)/pkg:xmlData/*"/>
+    <h2>
+      <xsl:value-of select="@name"/>
+      <xsl:if test="@state = 'hidden' or @state = 'veryHidden'"><span class="hidden"> (hidden)</span></xsl:if>
+    </h2>
+    <xsl:apply-templates select="$sheet/*[local-name() = 'sheetData']"/>
+    <xsl:for-each select="$sheet/*[local-name() = 'drawing']">
+      <xsl:variable name="drawingName">
+        <xsl:call-template name="related">
+          <xsl:with-param name="from" select="$name"/>
+          <xsl:with-param name="id" select="@*[local-name() = 'id']"/>
+        </xsl:call-template>
+      </xsl:variable>
+      <xsl:apply-templates select="key('part', $drawingName)/pkg:xmlData/*/*" mode="drawing"/>
+    </xsl:for-each>
+  </xsl:template>
+
+  <!-- The rows with cells; each is filled up to the last column of the sheet's dimension,
+       unless that claims more columns than a reader would scroll through. -->
+  <xsl:template match="x:sheetData | xs:sheetData">
+    <xsl:variable name="dimension" select="normalize-space(../*[local-name() = 'dimension']/@ref)"/>
+    <xsl:variable name="last">
+      <xsl:call-template name="column">
+        <xsl:with-param name="ref" select="concat(substring-after($dimension, ':'),
+            substring($dimension, 1, number(not(contains($dimension, ':'))) * string-length($dimension)))"/>
+      </xsl:call-template>
+    </xsl:variable>
+    <xsl:if test="x:row/x:c | xs:row/xs:c">
+      <div class="scroll"><table>
+        <xsl:apply-templates select="x:row[x:c] | xs:row[xs:c]">
+          <xsl:with-param name="width" select="$last * number($last &lt;= 256)"/>
+        </xsl:apply-templates>
+      </table></div>
+    </xsl:if>
+  </xsl:template>
+
+  <xsl:template match="x:row | xs:row">
+    <xsl:param name="width" select="0"/>
+    <tr>
+      <th>
+        <xsl:choose>
+          <xsl:when test="@r"><xsl:value-of select="@r"/></xsl:when>
+          <xsl:otherwise><xsl:value-of select="count(preceding-sibling::*) + 1"/></xsl:otherwise>
+        </xsl:choose>
+      </th>
+      <xsl:apply-templates select="x:c | xs:c"/>
+      <xsl:variable name="end">
+        <xsl:for-each select="*[last()]"><xsl:call-template name="column"/></xsl:for-each>
+      </xsl:variable>
+      <xsl:call-template name="empty-cells"><xsl:with-param name="count" select="$width - $end"/></xsl:call-template>
+    </tr>
+  </xsl:template>
+
+  <!-- A cell in its column: the columns between it and the cell before are left empty. -->
+  <xsl:template match="x:c | xs:c">
+    <xsl:variable name="v" select="x:v | xs:v"/>
+    <xsl:variable name="f" select="x:f | xs:f"/>
+    <xsl:variable name="column">
+      <xsl:call-template name="column"/>
+    </xsl:variable>
+    <xsl:variable name="before">
+      <xsl:choose>
+        <xsl:when test="preceding-sibling::*">
+          <xsl:for-each select="preceding-sibling::*[1]"><xsl:call-template name="column"/></xsl:for-each>
+        </xsl:when>
+        <xsl:otherwise>0</xsl:otherwise>
+      </xsl:choose>
+    </xsl:variable>
+    <xsl:call-template name="empty-cells">
+      <xsl:with-param name="count" select="$column - $before - 1"/>
+    </xsl:call-template>
+    <td>
+      <xsl:choose>
+        <xsl:when test="@t = 'e'"><xsl:attribute name="class">e</xsl:attribute></xsl:when>
+        <xsl:when test="(not(@t) or @t = 'n') and $v"><xsl:attribute name="class">n</xsl:attribute></xsl:when>
+      </xsl:choose>
+      <xsl:choose>
+        <xsl:when test="@t = 's'">
+          <xsl:for-each select="key('si', number($v))">
+            <xsl:for-each select="x:t | x:r/x:t | xs:t | xs:r/xs:t"><xsl:value-of select="."/></xsl:for-each>
+          </xsl:for-each>
+        </xsl:when>
+        <xsl:when test="@t = 'inlineStr'">
+          <xsl:for-each select="*/x:t | */x:r/x:t | */xs:t | */xs:r/xs:t"><xsl:value-of select="."/></xsl:for-each>
+        </xsl:when>
+        <xsl:when test="@t = 'b'">
+          <xsl:choose>
+            <xsl:when test="$v = '1' or $v = 'true'">TRUE</xsl:when>
+            <xsl:when test="$v">FALSE</xsl:when>
+          </xsl:choose>
+        </xsl:when>
+        <xsl:otherwise><xsl:value-of select="$v"/></xsl:otherwise>
+      </xsl:choose>
+      <xsl:if test="normalize-space($f) != ''">
+        <span class="f"><xsl:value-of select="concat('=', $f)"/></span>
+      </xsl:if>
+    </td>
+  </xsl:template>
+
+  <!-- The column number of a cell reference ("C7" is 3, "AB1" is 28); without one, the
+       current cell's place in its row. -->
+  <xsl:template name="column">
+    <xsl:param name="ref" select="@r"/>
+    <xsl:variable name="cleaned" select="translate($ref, concat('0123456789$', $lower), concat('           ', $upper))"/>
+    <xsl:variable name="l" select="translate(normalize-space($cleaned), ' ', '')"/>
+    <xsl:choose>
+      <xsl:when test="string-length($l) &gt; 0 and string-length($l) &lt; 4 and translate($l, $letters, '') = ''">
+        <xsl:variable name="n" select="string-length($l)"/>
+        <xsl:variable name="c1" select="string-length(substring-before($letters, substring($l, $n, 1))) + 1"/>
+        <xsl:variable name="c2" select="(string-length(substring-before($letters, substring($l, $n - 1, 1))) + 1)
+            * number($n &gt; 1)"/>
+        <xsl:variable name="c3" select="(string-length(substring-before($letters, substring($l, $n - 2, 1))) + 1)
+            * number($n &gt; 2)"/>
+        <xsl:value-of select="$c1 + 26 * $c2 + 676 * $c3"/>
+      </xsl:when>
+      <xsl:otherwise><xsl:value-of select="count(preceding-sibling::*) + 1"/></xsl:otherwise>
+    </xsl:choose>
+  </xsl:template>
+
+  <!-- count empty cells: one by one for a few, as one wide cell for many. -->
+  <xsl:template name="empty-cells">
+    <xsl:param name="count"/>
+    <xsl:choose>
+      <xsl:when test="$count &gt; 24"><td colspan="{$count}"></td></xsl:when>
+      <xsl:when test="$count &gt; 0">
+        <td></td>
+        <xsl:call-template name="empty-cells"><xsl:with-param name="count" select="$count - 1"/></xsl:call-template>
+      </xsl:when>
+    </xsl:choose>
+  </xsl:template>
+
+  <!-- A drawing: its pictures, and the text of its shapes; charts are left out. -->
+  <xsl:template match="*" mode="drawing"><xsl:apply-templates select="*" mode="drawing"/></xsl:template>
+  <xsl:template match="text()" mode="drawing"/>
+  <xsl:template match="mc:AlternateContent" mode="drawing">
+    <xsl:apply-templates select="(mc:Choice | mc:Fallback)[1]/*" mode="drawing"/>
+  </xsl:template>
+  <xsl:template match="a:blip | sa:blip" mode="drawing">
+    <xsl:variable name="name">
+      <xsl:call-template name="related">
+        <xsl:with-param name="from" select="ancestor::pkg:part/@pkg:name"/>
+        <xsl:with-param name="id" select="@*[local-name() = 'embed']"/>
+      </xsl:call-template>
+    </xsl:variable>
+    <xsl:if test="$name != ''">
+      <img src="{concat($files, substring($name, 2))}"
+          alt="{normalize-space(ancestor::*[local-name() = 'pic'][1]/*/*[local-name() = 'cNvPr']/@descr)}">
+        <!-- As wide as the sheet shows it (English Metric Units, 9525 to a pixel). -->
+        <xsl:variable name="width" select="number(ancestor::*[local-name() = 'pic'][1]/*[local-name() = 'spPr']
+            /*[local-name() = 'xfrm']/*[local-name() = 'ext']/@cx)"/>
+        <xsl:if test="$width &gt; 0">
+          <xsl:attribute name="width"><xsl:value-of select="round($width div 9525)"/></xsl:attribute>
+        </xsl:if>
+      </img>
+    </xsl:if>
+  </xsl:template>
+  <xsl:template match="xdr:txBody" mode="drawing">
+    <xsl:if test="normalize-space(.) != ''">
+      <div class="shape">
+        <xsl:for-each select="a:p">
+          <p><xsl:for-each select="a:r/a:t | a:fld/a:t | a:br">
+            <xsl:choose>
+              <xsl:when test="self::a:br"><br/></xsl:when>
+              <xsl:otherwise><xsl:value-of select="."/></xsl:otherwise>
+            </xsl:choose>
+          </xsl:for-each></p>
+        </xsl:for-each>
+      </div>
+    </xsl:if>
+  </xsl:template>
+
+  <!-- Relationships -->
+
+  <!-- The part that a relationship of the part named from leads to: the one with the
+       given id, else the first whose type ends in the given last step ("/sharedStrings").
+       Nothing for an external target or an unknown relationship. -->
+  <xsl:template name="related">
+    <xsl:param name="from"/>
+    <xsl:param name="id" select="''"/>
+    <xsl:param name="type" select="''"/>
+    <xsl:variable name="relsPart" select="key('rels', $from)"/>
+    <xsl:variable name="all" select="$relsPart/pkg:xmlData/*/*[local-name() = 'Relationship']"/>
+    <xsl:variable name="rel" select="($all[$id != '' and @Id = $id]
+        | $all[$id = '' and substring(@Type, string-length(@Type) - string-length($type) + 1) = $type])[1]"/>
+    <xsl:if test="$rel and not($rel/@TargetMode = 'External')">
+      <xsl:call-template name="part-name">
+        <xsl:with-param name="base" select="substring-before($relsPart/@pkg:name, '_rels/')"/>
+        <xsl:with-param name="target" select="normalize-space($rel/@Target)"/>
+      </xsl:call-template>
+    </xsl:if>
+  </xsl:template>
+
+  <!-- The part name of a relationship's target, relative to the folder base ("/xl/"):
+       an absolute target is the name itself; each leading "../" takes one folder off the
+       end of base (up counts them), then the folders of base that remain (keep) are
+       written one by one before the rest of the target. -->
+  <xsl:template name="part-name">
+    <xsl:param name="base"/>
+    <xsl:param name="target"/>
+    <xsl:param name="up" select="0"/>
+    <xsl:param name="keep" select="-1"/>
+    <xsl:choose>
+      <xsl:when test="$keep = -1 and starts-with($target, '/')"><xsl:value-of select="$target"/></xsl:when>
+      <xsl:when test="$keep = -1 and (starts-with($target, '../') or starts-with($target, './'))">
+        <xsl:call-template name="part-name">
+          <xsl:with-param name="base" select="$base"/>
+          <xsl:with-param name="target" select="substring-after($target, '/')"/>
+          <xsl:with-param name="up" select="$up + number(starts-with($target, '../'))"/>
+        </xsl:call-template>
+      </xsl:when>
+      <xsl:when test="$keep = -1">
+        <xsl:variable name="depth" select="string-length($base) - string-length(translate($base, '/', '')) - 1"/>
+        <xsl:call-template name="part-name">
+          <xsl:with-param name="base" select="substring($base, 2)"/>
+          <xsl:with-param name="target" select="$target"/>
+          <xsl:with-param name="keep" select="($depth - $up) * number($depth &gt; $up)"/>
+        </xsl:call-template>
+      </xsl:when>
+      <xsl:when test="$keep &gt; 0">
+        <xsl:value-of select="concat('/', substring-before($base, '/'))"/>
+        <xsl:call-template name="part-name">
+          <xsl:with-param name="base" select="substring-after($base, '/')"/>
+          <xsl:with-param name="target" select="$target"/>
+          <xsl:with-param name="keep" select="$keep - 1"/>
+        </xsl:call-template>
+      </xsl:when>
+      <xsl:otherwise><xsl:value-of select="concat('/', $target)"/></xsl:otherwise>
+    </xsl:choose>
+  </xsl:template>
+</xsl:stylesheet>
