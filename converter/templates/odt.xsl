@@ -45,6 +45,7 @@
   <xsl:variable name="base" select="string(/*/@xml:base)"/>
   <xsl:variable name="upper" select="'ABCDEFGHIJKLMNOPQRSTUVWXYZ'"/>
   <xsl:variable name="lower" select="'abcdefghijklmnopqrstuvwxyz'"/>
+  <xsl:variable name="metafiles" select="'|.svm|.wmf|.emf|'"/>
 
   <xsl:template name="css-common">
     body { max-width: 48em; margin: 1em auto; padding: 0 1em; font-family: sans-serif; line-height: 1.4 }
@@ -57,6 +58,8 @@
     .comment { font-size: smaller; color: #555; background: #ffd }
     .box { border: 1px dotted #aaa; padding: 0.2em 0.5em; margin: 0.3em 0 }
     .notes { border-top: 1px solid #888; margin-top: 2em; font-size: smaller }
+    li.sub { list-style: none }
+    .note > a + p { display: inline }
     .hf { color: #555; font-size: smaller; border-bottom: 1px solid #ccc }
     .hf.footer { border-bottom: 0; border-top: 1px solid #ccc; margin-top: 2em }
   </xsl:template>
@@ -207,7 +210,7 @@
       | svg:title | svg:desc | draw:glue-point | office:event-listeners | draw:contour-polygon | draw:contour-path
       | draw:image-map | text:table-of-content-source | text:alphabetical-index-source | text:illustration-index-source
       | text:table-index-source | text:object-index-source | text:user-index-source | text:bibliography-source
-      | presentation:notes | draw:page-thumbnail"/>
+      | presentation:notes | draw:page-thumbnail | text:sheet-name"/>
 
   <xsl:template name="repeat">
     <xsl:param name="text"/>
@@ -235,7 +238,7 @@
 
   <!-- Footnotes and endnotes: the mark in place, links both ways, the text in the Notes section. -->
   <xsl:template match="text:note">
-    <sup class="noteref"><a id="ref-{generate-id()}" href="#note-{generate-id()}">
+    <sup class="noteref">&#8202;<a id="ref-{generate-id()}" href="#note-{generate-id()}">
       <xsl:call-template name="note-mark"/>
     </a></sup>
   </xsl:template>
@@ -253,6 +256,7 @@
         <xsl:for-each select="$notes">
           <div class="note" id="note-{generate-id()}">
             <a href="#ref-{generate-id()}"><sup><xsl:call-template name="note-mark"/></sup></a>
+            <xsl:text> </xsl:text>
             <xsl:apply-templates select="text:note-body/*"/>
           </div>
         </xsl:for-each>
@@ -284,13 +288,27 @@
     <xsl:choose>
       <xsl:when test="$style/text:list-level-style-number[@text:level = $level]
           and $style/text:list-level-style-number[@text:level = $level]/@style:num-format != ''">
-        <ol><xsl:apply-templates select="text:list-header | text:list-item"/></ol>
+        <xsl:variable name="format"
+            select="string($style/text:list-level-style-number[@text:level = $level]/@style:num-format)"/>
+        <ol>
+          <xsl:if test="$format = 'a' or $format = 'A' or $format = 'i' or $format = 'I'">
+            <xsl:attribute name="type"><xsl:value-of select="$format"/></xsl:attribute>
+          </xsl:if>
+          <xsl:if test="number(text:list-item[1]/@text:start-value) &gt; 1">
+            <xsl:attribute name="start"><xsl:value-of select="number(text:list-item[1]/@text:start-value)"/></xsl:attribute>
+          </xsl:if>
+          <xsl:apply-templates select="text:list-header | text:list-item"/>
+        </ol>
       </xsl:when>
       <xsl:otherwise><ul><xsl:apply-templates select="text:list-header | text:list-item"/></ul></xsl:otherwise>
     </xsl:choose>
   </xsl:template>
+  <!-- An item that only holds a deeper list shows no mark of its own. -->
   <xsl:template match="text:list-item">
-    <li><xsl:apply-templates/></li>
+    <xsl:choose>
+      <xsl:when test="text:list and not(text:p | text:h)"><li class="sub"><xsl:apply-templates/></li></xsl:when>
+      <xsl:otherwise><li><xsl:apply-templates/></li></xsl:otherwise>
+    </xsl:choose>
   </xsl:template>
   <xsl:template match="text:list-header">
     <li style="list-style: none"><xsl:apply-templates/></li>
@@ -308,6 +326,9 @@
 
   <!-- Tables. Covered cells lie under a spanning cell; header rows become a thead. -->
   <xsl:template match="table:table">
+    <xsl:if test="table:shapes//draw:frame">
+      <div class="shapes"><xsl:apply-templates select="table:shapes/*"/></div>
+    </xsl:if>
     <table>
       <xsl:if test="table:table-header-rows">
         <thead><xsl:apply-templates select="table:table-header-rows/table:table-row"/></thead>
@@ -318,10 +339,15 @@
       </tbody>
     </table>
   </xsl:template>
+  <!-- A row is repeated only when it holds something (spreadsheets end with a run of a million
+       empty rows); an empty run shows once, and not at all at the end of the table. -->
   <xsl:template match="table:table-row">
     <xsl:variable name="times" select="number(@table:number-rows-repeated)"/>
-    <xsl:call-template name="row"/>
-    <xsl:if test="$times &gt; 1 and .//text:p[normalize-space()]">
+    <xsl:variable name="full" select="normalize-space() != '' or .//draw:frame"/>
+    <xsl:if test="$full or following-sibling::table:table-row">
+      <xsl:call-template name="row"/>
+    </xsl:if>
+    <xsl:if test="$times &gt; 1 and $full">
       <xsl:call-template name="row-again"><xsl:with-param name="count" select="$times - 1"/></xsl:call-template>
     </xsl:if>
   </xsl:template>
@@ -335,15 +361,20 @@
   <xsl:template name="row">
     <tr><xsl:apply-templates select="table:table-cell"/></tr>
   </xsl:template>
+  <!-- Repeated cells: one with content up to its count, a run of empty ones only between cells
+       with content, never at the end of the row. -->
   <xsl:template match="table:table-cell">
     <xsl:variable name="times" select="number(@table:number-columns-repeated)"/>
-    <xsl:call-template name="cell"/>
+    <xsl:if test="normalize-space() != '' or .//draw:frame or not(preceding-sibling::*)
+        or following-sibling::table:table-cell[normalize-space() != '' or .//draw:frame]">
+      <xsl:call-template name="cell"/>
+    </xsl:if>
     <xsl:if test="$times &gt; 1">
       <xsl:call-template name="cell-again">
         <xsl:with-param name="count">
           <xsl:choose>
-            <xsl:when test="node()"><xsl:value-of select="$times - 1"/></xsl:when>
-            <xsl:when test="following-sibling::table:table-cell[node()]">
+            <xsl:when test="normalize-space() != '' or .//draw:frame"><xsl:value-of select="$times - 1"/></xsl:when>
+            <xsl:when test="following-sibling::table:table-cell[normalize-space() != '' or .//draw:frame]">
               <xsl:value-of select="$times - 1"/>
             </xsl:when>
             <xsl:otherwise>0</xsl:otherwise>
@@ -381,9 +412,14 @@
   <!-- Frames: a picture, a text box, or both; an embedded object shows its text when it has any. -->
   <xsl:template match="draw:frame">
     <xsl:choose>
+      <xsl:when test="table:table"><xsl:apply-templates select="table:table"/></xsl:when>
       <xsl:when test="draw:text-box"><xsl:apply-templates select="draw:text-box"/></xsl:when>
-      <xsl:when test="draw:image"><xsl:apply-templates select="draw:image[1]"/></xsl:when>
-      <xsl:otherwise><xsl:apply-templates select="table:table | text:p | text:list"/></xsl:otherwise>
+      <xsl:when test="draw:image[not(contains($metafiles, translate(substring(@xlink:href,
+          string-length(@xlink:href) - 3), $upper, $lower)))]">
+        <xsl:apply-templates select="draw:image[not(contains($metafiles, translate(substring(@xlink:href,
+            string-length(@xlink:href) - 3), $upper, $lower)))][1]"/>
+      </xsl:when>
+      <xsl:otherwise><xsl:apply-templates select="text:p | text:list"/></xsl:otherwise>
     </xsl:choose>
   </xsl:template>
   <xsl:template match="draw:text-box">
@@ -408,6 +444,8 @@
       </xsl:choose>
     </xsl:variable>
     <xsl:variable name="alt" select="normalize-space(../svg:title | ../svg:desc)"/>
+    <!-- Metafiles (.svm, .wmf, .emf) are previews that no browser draws. -->
+    <xsl:variable name="kind" select="concat(translate($path, $upper, $lower), '?')"/>
     <xsl:variable name="scheme" select="translate(substring-before($path, ':'), $upper, $lower)"/>
     <xsl:choose>
       <!-- A picture stored in the document itself, as the flat files of the office suite keep them. -->
@@ -427,14 +465,16 @@
         <a href="{$path}">[picture: <xsl:value-of select="$path"/>]</a>
       </xsl:when>
       <xsl:when test="$path = '' or contains($path, ':') or starts-with($path, '/') or starts-with($path, '../')
-          or starts-with($path, '\') or starts-with($path, 'ObjectReplacements/')">
-        <xsl:if test="$path != '' and not(starts-with($path, 'ObjectReplacements/'))">
+          or starts-with($path, '\') or starts-with($path, 'ObjectReplacements/')
+          or contains($kind, '.svm?') or contains($kind, '.wmf?') or contains($kind, '.emf?')">
+        <xsl:if test="$path != '' and not(starts-with($path, 'ObjectReplacements/') or contains($path, ':'))
+            and (starts-with($path, '/') or starts-with($path, '../'))">
           <span class="missing">[picture: <xsl:value-of select="$path"/>]</span>
         </xsl:if>
       </xsl:when>
       <xsl:otherwise><img src="{$base}{$path}" alt="{$alt}"/></xsl:otherwise>
     </xsl:choose>
-    <xsl:apply-templates select="text:p | text:list"/>
+    <xsl:apply-templates select="text:p[normalize-space()] | text:list"/>
   </xsl:template>
 
   <!-- Master pages' header and footer text, once, from the flat form (content.xml alone lacks them). -->
@@ -442,7 +482,8 @@
     <xsl:param name="part"/>
     <xsl:variable name="areas" select="/*/office:master-styles/style:master-page/*[local-name() = $part
         or local-name() = concat($part, '-left') or local-name() = concat($part, '-first')]
-        [normalize-space() or .//draw:frame]"/>
+        [not(@style:display = 'false')]
+        [.//text:p[normalize-space() != normalize-space(text:sheet-name)] or .//draw:frame]"/>
     <xsl:if test="$areas">
       <div class="hf {$part}">
         <xsl:for-each select="$areas">
