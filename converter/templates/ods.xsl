@@ -203,7 +203,7 @@
     <xsl:text> </xsl:text>
     <xsl:call-template name="repeat">
       <xsl:with-param name="text" select="'&#160;'"/>
-      <xsl:with-param name="count" select="number(@text:c) - 1"/>
+      <xsl:with-param name="count" select="(@text:c - 1) * (@text:c &lt;= 100) + 99 * (@text:c &gt; 100)"/>
     </xsl:call-template>
   </xsl:template>
   <xsl:template match="text:tab"><span class="tab"><xsl:text>&#9;</xsl:text></span></xsl:template>
@@ -222,7 +222,7 @@
   <xsl:template name="repeat">
     <xsl:param name="text"/>
     <xsl:param name="count"/>
-    <xsl:if test="$count &gt;= 1 and $count &lt;= 200">
+    <xsl:if test="$count &gt;= 1">
       <xsl:value-of select="$text"/>
       <xsl:call-template name="repeat">
         <xsl:with-param name="text" select="$text"/>
@@ -340,49 +340,67 @@
       <xsl:if test="table:table-header-rows">
         <thead><xsl:apply-templates select="table:table-header-rows/table:table-row"/></thead>
       </xsl:if>
+      <xsl:variable name="rows" select="table:table-row | table:table-rows/table:table-row
+          | table:table-row-group//table:table-row"/>
+      <xsl:variable name="last" select="$rows[normalize-space() != '' or .//draw:frame][last()]"/>
       <tbody>
-        <xsl:apply-templates select="table:table-row | table:table-rows/table:table-row
-            | table:table-row-group//table:table-row"/>
+        <xsl:apply-templates select="$rows">
+          <xsl:with-param name="end">
+            <xsl:for-each select="$rows">
+              <xsl:if test="generate-id() = generate-id($last)"><xsl:value-of select="position()"/></xsl:if>
+            </xsl:for-each>
+          </xsl:with-param>
+        </xsl:apply-templates>
       </tbody>
     </table>
   </xsl:template>
   <!-- A row is repeated only when it holds something (spreadsheets end with a run of a million
-       empty rows); an empty run shows once, and not at all at the end of the table. -->
+       empty rows); a run of empty rows shows once, and not at all after the last row with content
+       (end: its place among the rows; no axis is searched per row, so long tables stay fast). -->
   <xsl:template match="table:table-row">
+    <xsl:param name="end" select="1000000000"/>
     <xsl:variable name="times" select="number(@table:number-rows-repeated)"/>
     <xsl:variable name="full" select="normalize-space() != '' or .//draw:frame"/>
-    <xsl:if test="$full or following-sibling::table:table-row">
+    <xsl:if test="$full or position() &lt; number($end)">
       <xsl:call-template name="row"/>
     </xsl:if>
     <xsl:if test="$times &gt; 1 and $full">
-      <xsl:call-template name="row-again"><xsl:with-param name="count" select="$times - 1"/></xsl:call-template>
+      <xsl:call-template name="row-again">
+        <xsl:with-param name="count" select="($times - 1) * ($times &lt;= 1000) + 999 * ($times &gt; 1000)"/>
+      </xsl:call-template>
     </xsl:if>
   </xsl:template>
   <xsl:template name="row-again">
     <xsl:param name="count"/>
-    <xsl:if test="$count &gt;= 1 and $count &lt;= 1000">
+    <xsl:if test="$count &gt;= 1">
       <xsl:call-template name="row"/>
       <xsl:call-template name="row-again"><xsl:with-param name="count" select="$count - 1"/></xsl:call-template>
     </xsl:if>
   </xsl:template>
+  <!-- The cells, each told where the last cell with content stands (0: none). -->
   <xsl:template name="row">
-    <tr><xsl:apply-templates select="table:table-cell"/></tr>
+    <xsl:variable name="last" select="table:table-cell[normalize-space() != '' or .//draw:frame][last()]"/>
+    <tr>
+      <xsl:apply-templates select="table:table-cell | table:covered-table-cell">
+        <xsl:with-param name="end" select="(count($last/preceding-sibling::*) + 1) * boolean($last)"/>
+      </xsl:apply-templates>
+    </tr>
   </xsl:template>
   <!-- Repeated cells: one with content up to its count, a run of empty ones only between cells
        with content, never at the end of the row. -->
   <xsl:template match="table:table-cell">
+    <xsl:param name="end" select="0"/>
     <xsl:variable name="times" select="number(@table:number-columns-repeated)"/>
-    <xsl:if test="normalize-space() != '' or .//draw:frame or not(preceding-sibling::*)
-        or following-sibling::table:table-cell[normalize-space() != '' or .//draw:frame]">
+    <xsl:variable name="wanted" select="position() &lt;= $end"/>
+    <xsl:if test="$wanted or position() = 1">
       <xsl:call-template name="cell"/>
     </xsl:if>
     <xsl:if test="$times &gt; 1">
       <xsl:call-template name="cell-again">
         <xsl:with-param name="count">
           <xsl:choose>
-            <xsl:when test="normalize-space() != '' or .//draw:frame"><xsl:value-of select="$times - 1"/></xsl:when>
-            <xsl:when test="following-sibling::table:table-cell[normalize-space() != '' or .//draw:frame]">
-              <xsl:value-of select="$times - 1"/>
+            <xsl:when test="$wanted">
+              <xsl:value-of select="($times - 1) * ($times &lt;= 200) + 199 * ($times &gt; 200)"/>
             </xsl:when>
             <xsl:otherwise>0</xsl:otherwise>
           </xsl:choose>
@@ -392,7 +410,7 @@
   </xsl:template>
   <xsl:template name="cell-again">
     <xsl:param name="count"/>
-    <xsl:if test="$count &gt;= 1 and $count &lt;= 200">
+    <xsl:if test="$count &gt;= 1">
       <xsl:call-template name="cell"/>
       <xsl:call-template name="cell-again"><xsl:with-param name="count" select="$count - 1"/></xsl:call-template>
     </xsl:if>
