@@ -432,10 +432,10 @@
     <xsl:choose>
       <xsl:when test="table:table"><xsl:apply-templates select="table:table"/></xsl:when>
       <xsl:when test="draw:text-box"><xsl:apply-templates select="draw:text-box"/></xsl:when>
-      <xsl:when test="draw:image[not(contains($metafiles, translate(substring(@xlink:href,
-          string-length(@xlink:href) - 3), $upper, $lower)))]">
-        <xsl:apply-templates select="draw:image[not(contains($metafiles, translate(substring(@xlink:href,
-            string-length(@xlink:href) - 3), $upper, $lower)))][1]"/>
+      <xsl:when test="draw:image[not(contains($metafiles, concat('|', translate(substring(@xlink:href,
+          string-length(@xlink:href) - 3), $upper, $lower), '|')))]">
+        <xsl:apply-templates select="draw:image[not(contains($metafiles, concat('|', translate(substring(@xlink:href,
+            string-length(@xlink:href) - 3), $upper, $lower), '|')))][1]"/>
       </xsl:when>
       <xsl:otherwise><xsl:apply-templates select="text:p | text:list"/></xsl:otherwise>
     </xsl:choose>
