@@ -73,14 +73,17 @@
   <xsl:template match="draw:frame[@presentation:class = 'header' or @presentation:class = 'footer'
       or @presentation:class = 'date-time' or @presentation:class = 'page-number'][not(normalize-space())]"/>
 
-  <!-- Text the slide masters carry on every slide (a company line, say), once at the end;
-       their placeholders for titles, dates and page numbers stay out. -->
+  <!-- The text the slide masters carry (a company line, the layout's placeholder texts, the
+       page number field), small, once at the end. -->
   <xsl:template name="master-text">
-    <xsl:variable name="shapes" select="/*/office:master-styles/style:master-page/*
-        [self::draw:frame or self::draw:custom-shape or self::draw:rect or self::draw:g]
-        [not(@presentation:class)][.//text:p[normalize-space()]]"/>
+    <xsl:variable name="shapes" select="(/*/office:master-styles/style:master-page/*[not(self::presentation:notes)]
+        | /*/office:master-styles/style:master-page/presentation:notes/*
+        | /*/office:master-styles/style:handout-master/*)[.//text:p[normalize-space()]]"/>
     <xsl:if test="$shapes">
-      <div class="hf footer"><xsl:apply-templates select="$shapes"/></div>
+      <div class="hf footer">
+        <b>Slide master</b>
+        <xsl:apply-templates select="$shapes"/>
+      </div>
     </xsl:if>
   </xsl:template>
   <!-- ===== Shared by the OpenDocument templates: styles, inline text, lists, tables, frames ===== -->
