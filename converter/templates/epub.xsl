@@ -59,7 +59,7 @@
         </style>
       </head>
       <body>
-        <h1 class="book-title"><xsl:value-of select="$title"/></h1>
+        <xsl:if test="$title != ''"><h1 class="book-title"><xsl:value-of select="$title"/></h1></xsl:if>
         <xsl:if test="$metadata/*[local-name() = 'creator'][normalize-space()]">
           <p class="authors">
             <xsl:for-each select="$metadata/*[local-name() = 'creator'][normalize-space()]">

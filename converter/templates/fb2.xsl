@@ -222,7 +222,7 @@
     <xsl:variable name="href" select="normalize-space(@*[local-name() = 'href'])"/>
     <xsl:variable name="scheme" select="translate(substring-before($href, ':'), $upper, $lower)"/>
     <xsl:choose>
-      <xsl:when test="starts-with($href, '#') and @type = 'note'">
+      <xsl:when test="starts-with($href, '#') and @type = 'note' and not(parent::*[local-name() = 'sup'])">
         <sup class="noteref"><a href="#n-{substring($href, 2)}"><xsl:apply-templates/></a></sup>
       </xsl:when>
       <xsl:when test="starts-with($href, '#')">
