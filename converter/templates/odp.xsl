@@ -46,6 +46,11 @@
               <h2><xsl:apply-templates select="draw:text-box/*" mode="title"/></h2>
             </xsl:for-each>
             <xsl:apply-templates select="*[not(self::draw:frame[@presentation:class = 'title'])]"/>
+            <!-- The footer text the slide shows through its master, declared once for the file. -->
+            <xsl:variable name="footer" select="@presentation:use-footer-name"/>
+            <xsl:for-each select="../presentation:footer-decl[@presentation:name = $footer][normalize-space()]">
+              <div class="slide-label"><xsl:value-of select="."/></div>
+            </xsl:for-each>
             <xsl:variable name="notes" select="presentation:notes//draw:frame[normalize-space() != '']"/>
             <xsl:if test="$notes">
               <div class="speaker">
