@@ -29,7 +29,7 @@
           <xsl:call-template name="css-common"/>
           .slide { border: 1px solid #999; border-radius: 4px; margin: 1.5em 0; padding: 0.5em 1em }
           .slide-label { color: #777; font-size: smaller }
-          .slide .box { border: 0; padding: 0 }
+          .slide .box, .hf .box { border: 0; padding: 0; margin: 0.2em 0 }
           .speaker { font-size: smaller; background: #f4f4f4; border-top: 1px solid #ccc; margin-top: 1em; padding: 0.3em 0.6em }
         </style>
       </head>
@@ -80,10 +80,13 @@
 
   <!-- The text the slide masters carry (a company line, the layout's placeholder texts, the
        page number field), small, once at the end. -->
+  <xsl:key name="master-text" match="style:master-page/*[not(self::presentation:notes)]
+      | style:master-page/presentation:notes/* | style:handout-master/*" use="normalize-space()"/>
   <xsl:template name="master-text">
     <xsl:variable name="shapes" select="(/*/office:master-styles/style:master-page/*[not(self::presentation:notes)]
         | /*/office:master-styles/style:master-page/presentation:notes/*
-        | /*/office:master-styles/style:handout-master/*)[.//text:p[normalize-space()]]"/>
+        | /*/office:master-styles/style:handout-master/*)[.//text:p[normalize-space()]]
+        [generate-id() = generate-id(key('master-text', normalize-space())[1])]"/>
     <xsl:if test="$shapes">
       <div class="hf footer">
         <b>Slide master</b>
