@@ -1,5 +1,9 @@
 <?xml version="1.0" encoding="UTF-8"?>
-<!-- Renders an OpenDocument text (.odt) as an HTML page: headings, paragraphs with bold, italic and underlined text, lists, tables, pictures, text boxes, footnotes and endnotes, comments, tables of contents and the page header and footer. It reads the flat form of the whole package (root office:document, pictures under its xml:base) as well as content.xml alone (pictures beside the copy). -->
+<!-- Renders an OpenDocument text (.odt) as an HTML page: headings, paragraphs with bold, italic and
+     underlined text, lists, tables, pictures, text boxes, footnotes and endnotes, comments, tables
+     of contents and the page header and footer. It reads the flat form of the whole package (root
+     office:document, pictures under its xml:base) as well as content.xml alone (pictures beside the
+     copy). -->
 <xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform"
     xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0"
     xmlns:style="urn:oasis:names:tc:opendocument:xmlns:style:1.0"
@@ -36,7 +40,8 @@
       </body>
     </html>
   </xsl:template>
-  <!-- ===== Shared by the OpenDocument templates: styles, inline text, lists, tables, frames ===== -->
+
+  <!-- ===== Shared by the OpenDocument templates (odt, ods, odp): styles, inline text, lists, tables, frames ===== -->
 
   <!-- Named styles of every kind, from the automatic styles and, in the flat form, the common ones. -->
   <xsl:key name="style" match="style:style" use="concat(@style:family, '|', @style:name)"/>
