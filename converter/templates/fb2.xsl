@@ -290,7 +290,8 @@
     </xsl:choose>
   </xsl:template>
 
-  <xsl:template match="*[local-name() = 'binary' or local-name() = 'description' or local-name() = 'stylesheet']"/>
+  <xsl:template match="*[local-name() = 'binary' or local-name() = 'description' or local-name() = 'stylesheet'
+      or local-name() = 'script' or local-name() = 'style']"/>
 
   <!-- Anything else shows its text. -->
   <xsl:template match="*"><xsl:apply-templates/></xsl:template>
