@@ -354,12 +354,13 @@
   </xsl:template>
   <!-- A row is repeated only when it holds something (spreadsheets end with a run of a million
        empty rows); a run of empty rows shows once, and not at all after the last row with content
-       (end: its place among the rows; no axis is searched per row, so long tables stay fast). -->
+       (end: its place among the rows; no axis is searched per row, so long tables stay fast). A
+       single empty row shows wherever it is: a text's table may well end with one. -->
   <xsl:template match="table:table-row">
     <xsl:param name="end" select="1000000000"/>
     <xsl:variable name="times" select="number(@table:number-rows-repeated)"/>
     <xsl:variable name="full" select="normalize-space() != '' or .//draw:frame"/>
-    <xsl:if test="$full or position() &lt; number($end)">
+    <xsl:if test="$full or position() &lt; number($end) or not(@table:number-rows-repeated)">
       <xsl:call-template name="row"/>
     </xsl:if>
     <xsl:if test="$times &gt; 1 and $full">
@@ -385,12 +386,12 @@
     </tr>
   </xsl:template>
   <!-- Repeated cells: one with content up to its count, a run of empty ones only between cells
-       with content, never at the end of the row. -->
+       with content, never at the end of the row (a single empty cell shows wherever it is). -->
   <xsl:template match="table:table-cell">
     <xsl:param name="end" select="0"/>
     <xsl:variable name="times" select="number(@table:number-columns-repeated)"/>
     <xsl:variable name="wanted" select="position() &lt;= $end"/>
-    <xsl:if test="$wanted or position() = 1">
+    <xsl:if test="$wanted or position() = 1 or not(@table:number-columns-repeated)">
       <xsl:call-template name="cell"/>
     </xsl:if>
     <xsl:if test="$times &gt; 1">
