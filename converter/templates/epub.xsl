@@ -35,7 +35,6 @@
     <xsl:variable name="title" select="normalize-space($metadata/*[local-name() = 'title'][1])"/>
     <html>
       <head>
-        <meta charset="UTF-8"/>
         <title>
           <xsl:choose>
             <xsl:when test="$title != ''"><xsl:value-of select="$title"/></xsl:when>

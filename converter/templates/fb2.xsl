@@ -18,7 +18,6 @@
   <xsl:template match="/">
     <html>
       <head>
-        <meta charset="UTF-8"/>
         <title>
           <xsl:choose>
             <xsl:when test="normalize-space($info/*[local-name() = 'book-title']) != ''">

@@ -22,7 +22,6 @@
     <xsl:variable name="sheets" select="/*/office:body/office:spreadsheet/table:table"/>
     <html>
       <head>
-        <meta charset="UTF-8"/>
         <title>
           <xsl:call-template name="doc-title">
             <xsl:with-param name="fallback" select="string($sheets[1]/@table:name)"/>
@@ -489,7 +488,9 @@
             <xsl:otherwise>image/png</xsl:otherwise>
           </xsl:choose>
         </xsl:variable>
-        <img src="data:{$type};base64,{normalize-space(office:binary-data)}" alt="{$alt}"/>
+        <img src="data:{$type};base64,{normalize-space(office:binary-data)}" alt="{$alt}">
+          <xsl:call-template name="picture-width"/>
+        </img>
       </xsl:when>
       <!-- Pictures linked from outside the document are named, never fetched. -->
       <xsl:when test="$scheme = 'http' or $scheme = 'https'">
@@ -503,9 +504,21 @@
           <span class="missing">[picture: <xsl:value-of select="$path"/>]</span>
         </xsl:if>
       </xsl:when>
-      <xsl:otherwise><img src="{$base}{$path}" alt="{$alt}"/></xsl:otherwise>
+      <xsl:otherwise>
+        <img src="{$base}{$path}" alt="{$alt}"><xsl:call-template name="picture-width"/></img>
+      </xsl:otherwise>
     </xsl:choose>
     <xsl:apply-templates select="text:p[normalize-space()] | text:list"/>
+  </xsl:template>
+
+  <!-- A picture as wide as its frame in the document, when the frame's width is a plain length. -->
+  <xsl:template name="picture-width">
+    <xsl:variable name="width" select="normalize-space(../@svg:width)"/>
+    <xsl:variable name="unit" select="translate($width, '0123456789.', '')"/>
+    <xsl:if test="string-length($width) &lt; 16 and ($unit = 'cm' or $unit = 'mm' or $unit = 'in' or $unit = 'pt'
+        or $unit = 'px') and number(substring-before($width, $unit)) &gt; 0">
+      <xsl:attribute name="style">width: <xsl:value-of select="$width"/></xsl:attribute>
+    </xsl:if>
   </xsl:template>
 
   <!-- Master pages' header and footer text, once, from the flat form (content.xml alone lacks them). -->
