@@ -432,7 +432,8 @@
   </xsl:template>
   <xsl:template match="table:covered-table-cell"/>
 
-  <!-- Frames: a picture, a text box, or both; an embedded object shows its text when it has any. -->
+  <!-- Frames: a table (on a slide), a text box (which may hold pictures and their captions), else the
+       first picture a browser draws. Embedded objects (charts, formulas) are left out. -->
   <xsl:template match="draw:frame">
     <xsl:choose>
       <xsl:when test="table:table"><xsl:apply-templates select="table:table"/></xsl:when>
@@ -514,13 +515,17 @@
     </xsl:if>
   </xsl:template>
 
-  <!-- Master pages' header and footer text, once, from the flat form (content.xml alone lacks them). -->
+  <!-- Master pages' header and footer text, once, from the flat form (content.xml alone lacks them);
+       left, right and first pages that say the same show it once. -->
+  <xsl:key name="page-margin" match="style:master-page/*"
+      use="concat(substring-before(concat(local-name(), '-'), '-'), '|', normalize-space())"/>
   <xsl:template name="page-margins">
     <xsl:param name="part"/>
     <xsl:variable name="areas" select="/*/office:master-styles/style:master-page/*[local-name() = $part
         or local-name() = concat($part, '-left') or local-name() = concat($part, '-first')]
         [not(@style:display = 'false')]
-        [.//text:p[normalize-space() != normalize-space(text:sheet-name)] or .//draw:frame]"/>
+        [.//text:p[normalize-space() != normalize-space(text:sheet-name)] or .//draw:frame]
+        [generate-id() = generate-id(key('page-margin', concat($part, '|', normalize-space()))[1])]"/>
     <xsl:if test="$areas">
       <div class="hf {$part}">
         <xsl:for-each select="$areas">
