@@ -1,6 +1,7 @@
 // The Windows zip as a user gets it (scripts/package-win32): unpacked into a folder
-// of its own, it holds the programs and the README and licence as Windows text, and
-// every program starts under Wine from there, with nothing but what Windows has.
+// of its own, it holds the programs, corvane's templates (share/corvane/) and the
+// README and licence as Windows text, and every program starts under Wine from
+// there, with nothing but what Windows has.
 
 #include <gtest/gtest.h>
 
@@ -39,6 +40,12 @@ TEST(WinePackage, ProgramsRunFromTheUnpackedZip) {
   if (fs::exists(winetest::TessalyExe())) programs.insert("tessaly");
   std::set<std::string> expected{folderName + "/README.txt", folderName + "/LICENSE.txt"};
   for (const auto& program : programs) expected.insert(folderName + "/" + program + ".exe");
+  // The templates that corvane names short, in share/corvane/ below the programs.
+  for (const auto& entry : fs::directory_iterator(testsupport::SourceFile("converter/templates"))) {
+    if (entry.path().extension() == ".xsl") {
+      expected.insert(folderName + "/share/corvane/" + entry.path().filename().string());
+    }
+  }
   EXPECT_EQ(testsupport::FilesBelow(folder.Path()), expected);
 
   // Windows text: every line ends in CR LF.
