@@ -12,6 +12,7 @@
      step of a relationship's type, so a Strict package still leads to its parts. -->
 <xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform"
     xmlns:pkg="http://schemas.microsoft.com/office/2006/xmlPackage"
+    xmlns:rel="http://schemas.openxmlformats.org/package/2006/relationships"
     xmlns:w="http://schemas.openxmlformats.org/wordprocessingml/2006/main"
     xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships"
     xmlns:a="http://schemas.openxmlformats.org/drawingml/2006/main"
@@ -21,7 +22,7 @@
     xmlns:mc="http://schemas.openxmlformats.org/markup-compatibility/2006"
     xmlns:m="http://schemas.openxmlformats.org/officeDocument/2006/math"
     xmlns:dc="http://purl.org/dc/elements/1.1/"
-    exclude-result-prefixes="pkg w r a wp v o mc m dc">
+    exclude-result-prefixes="pkg rel w r a wp v o mc m dc">
   <xsl:output method="html" encoding="UTF-8"/>
 
   <!-- Parts by name; relationship parts by the name of the part they belong to
@@ -31,6 +32,8 @@
   <xsl:key name="rels" match="pkg:part[contains(@pkg:name, '_rels/')]"
       use="concat(substring-before(@pkg:name, '_rels/'),
                   substring-before(substring-after(@pkg:name, '_rels/'), '.rels'))"/>
+  <!-- A relationship by the name of its relationships part and its id. -->
+  <xsl:key name="rel" match="rel:Relationship" use="concat(ancestor::pkg:part/@pkg:name, '|', @Id)"/>
   <!-- Styles, numbering definitions and notes of the document itself (a glossary part
        may hold its own). -->
   <xsl:key name="style" match="w:style[not(contains(ancestor::pkg:part/@pkg:name, 'glossary'))]"
@@ -39,6 +42,7 @@
       use="@w:numId"/>
   <xsl:key name="note" match="w:footnote" use="concat('footnoteReference', @w:id)"/>
   <xsl:key name="note" match="w:endnote" use="concat('endnoteReference', @w:id)"/>
+  <xsl:key name="section-part" match="w:headerReference | w:footerReference" use="@r:id"/>
   <xsl:key name="abstract" match="w:abstractNum[not(contains(ancestor::pkg:part/@pkg:name, 'glossary'))]"
       use="@w:abstractNumId"/>
 
@@ -135,8 +139,8 @@
     <xsl:param name="refs"/>
     <xsl:param name="class"/>
     <xsl:variable name="defaults" select="$refs[@w:type = 'default' or not(@w:type)]"/>
-    <xsl:for-each select="$defaults[not(@r:id = preceding::w:headerReference/@r:id
-        or @r:id = preceding::w:footerReference/@r:id)] | $refs[not($defaults)][1]">
+    <xsl:for-each select="$defaults[generate-id() = generate-id(key('section-part', @r:id)[1])]
+        | $refs[not($defaults)][1]">
       <xsl:variable name="name">
         <xsl:call-template name="related">
           <xsl:with-param name="from" select="ancestor::pkg:part/@pkg:name"/>
@@ -486,8 +490,7 @@
   <!-- A link when its target is on the web or a mail address; else its text. -->
   <xsl:template match="w:hyperlink">
     <xsl:variable name="id" select="@r:id"/>
-    <xsl:variable name="rel" select="key('rels', ancestor::pkg:part/@pkg:name)/pkg:xmlData/*
-        /*[local-name() = 'Relationship'][@Id = $id]"/>
+    <xsl:variable name="rel" select="key('rel', concat(key('rels', ancestor::pkg:part/@pkg:name)/@pkg:name, '|', $id))"/>
     <xsl:variable name="target" select="normalize-space($rel/@Target)"/>
     <xsl:variable name="scheme" select="translate(substring-before($target, ':'), $upper, $lower)"/>
     <xsl:choose>
@@ -554,7 +557,7 @@
     <xsl:param name="type" select="''"/>
     <xsl:variable name="relsPart" select="key('rels', $from)"/>
     <xsl:variable name="all" select="$relsPart/pkg:xmlData/*/*[local-name() = 'Relationship']"/>
-    <xsl:variable name="rel" select="($all[$id != '' and @Id = $id]
+    <xsl:variable name="rel" select="(key('rel', concat($relsPart/@pkg:name, '|', $id))[$id != '']
         | $all[$id = '' and substring(@Type, string-length(@Type) - string-length($type) + 1) = $type])[1]"/>
     <xsl:if test="$rel and not($rel/@TargetMode = 'External')">
       <xsl:call-template name="part-name">

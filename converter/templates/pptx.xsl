@@ -11,19 +11,22 @@
      step of a relationship's type. -->
 <xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform"
     xmlns:pkg="http://schemas.microsoft.com/office/2006/xmlPackage"
+    xmlns:rel="http://schemas.openxmlformats.org/package/2006/relationships"
     xmlns:p="http://schemas.openxmlformats.org/presentationml/2006/main"
     xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships"
     xmlns:a="http://schemas.openxmlformats.org/drawingml/2006/main"
     xmlns:mc="http://schemas.openxmlformats.org/markup-compatibility/2006"
     xmlns:dgm="http://schemas.openxmlformats.org/drawingml/2006/diagram"
     xmlns:dc="http://purl.org/dc/elements/1.1/"
-    exclude-result-prefixes="pkg p r a mc dgm dc">
+    exclude-result-prefixes="pkg rel p r a mc dgm dc">
   <xsl:output method="html" encoding="UTF-8"/>
 
   <xsl:key name="part" match="pkg:part" use="@pkg:name"/>
   <xsl:key name="rels" match="pkg:part[contains(@pkg:name, '_rels/')]"
       use="concat(substring-before(@pkg:name, '_rels/'),
                   substring-before(substring-after(@pkg:name, '_rels/'), '.rels'))"/>
+  <!-- A relationship by the name of its relationships part and its id. -->
+  <xsl:key name="rel" match="rel:Relationship" use="concat(ancestor::pkg:part/@pkg:name, '|', @Id)"/>
 
   <xsl:variable name="files" select="/*/@xml:base"/>
   <xsl:variable name="upper" select="'ABCDEFGHIJKLMNOPQRSTUVWXYZ'"/>
@@ -288,8 +291,8 @@
 
   <xsl:template match="a:r | a:fld">
     <xsl:variable name="id" select="a:rPr/a:hlinkClick/@r:id"/>
-    <xsl:variable name="target" select="normalize-space(key('rels', ancestor::pkg:part/@pkg:name)/pkg:xmlData/*
-        /*[local-name() = 'Relationship'][@Id = $id]/@Target)"/>
+    <xsl:variable name="target" select="normalize-space(key('rel', concat(key('rels', ancestor::pkg:part/@pkg:name)
+        /@pkg:name, '|', $id))/@Target)"/>
     <xsl:variable name="scheme" select="translate(substring-before($target, ':'), $upper, $lower)"/>
     <xsl:choose>
       <xsl:when test="$id and ($scheme = 'http' or $scheme = 'https' or $scheme = 'mailto')">
@@ -348,7 +351,7 @@
     <xsl:param name="type" select="''"/>
     <xsl:variable name="relsPart" select="key('rels', $from)"/>
     <xsl:variable name="all" select="$relsPart/pkg:xmlData/*/*[local-name() = 'Relationship']"/>
-    <xsl:variable name="rel" select="($all[$id != '' and @Id = $id]
+    <xsl:variable name="rel" select="(key('rel', concat($relsPart/@pkg:name, '|', $id))[$id != '']
         | $all[$id = '' and substring(@Type, string-length(@Type) - string-length($type) + 1) = $type])[1]"/>
     <xsl:if test="$rel and not($rel/@TargetMode = 'External')">
       <xsl:call-template name="part-name">

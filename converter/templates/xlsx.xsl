@@ -12,6 +12,7 @@
      read in the Transitional namespace and in the Strict one alike. -->
 <xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform"
     xmlns:pkg="http://schemas.microsoft.com/office/2006/xmlPackage"
+    xmlns:rel="http://schemas.openxmlformats.org/package/2006/relationships"
     xmlns:x="http://schemas.openxmlformats.org/spreadsheetml/2006/main"
     xmlns:xs="http://purl.oclc.org/ooxml/spreadsheetml/main"
     xmlns:sa="http://purl.oclc.org/ooxml/drawingml/main"
@@ -20,13 +21,15 @@
     xmlns:xdr="http://schemas.openxmlformats.org/drawingml/2006/spreadsheetDrawing"
     xmlns:mc="http://schemas.openxmlformats.org/markup-compatibility/2006"
     xmlns:dc="http://purl.org/dc/elements/1.1/"
-    exclude-result-prefixes="pkg x xs sa r a xdr mc dc">
+    exclude-result-prefixes="pkg rel x xs sa r a xdr mc dc">
   <xsl:output method="html" encoding="UTF-8"/>
 
   <xsl:key name="part" match="pkg:part" use="@pkg:name"/>
   <xsl:key name="rels" match="pkg:part[contains(@pkg:name, '_rels/')]"
       use="concat(substring-before(@pkg:name, '_rels/'),
                   substring-before(substring-after(@pkg:name, '_rels/'), '.rels'))"/>
+  <!-- A relationship by the name of its relationships part and its id. -->
+  <xsl:key name="rel" match="rel:Relationship" use="concat(ancestor::pkg:part/@pkg:name, '|', @Id)"/>
 
   <!-- A shared string by its place in the table (from 0). Building this key counts the
        strings before each string, once; looking a place up in the list at each cell instead
@@ -284,7 +287,7 @@
     <xsl:param name="type" select="''"/>
     <xsl:variable name="relsPart" select="key('rels', $from)"/>
     <xsl:variable name="all" select="$relsPart/pkg:xmlData/*/*[local-name() = 'Relationship']"/>
-    <xsl:variable name="rel" select="($all[$id != '' and @Id = $id]
+    <xsl:variable name="rel" select="(key('rel', concat($relsPart/@pkg:name, '|', $id))[$id != '']
         | $all[$id = '' and substring(@Type, string-length(@Type) - string-length($type) + 1) = $type])[1]"/>
     <xsl:if test="$rel and not($rel/@TargetMode = 'External')">
       <xsl:call-template name="part-name">
