@@ -480,11 +480,18 @@
       <xsl:text>]</xsl:text>
     </sup>
   </xsl:template>
+  <!-- The separators that Word and LibreOffice put first among the notes are not counted;
+       the notes before are counted without testing each, which a long book of notes
+       would pay for at every mark. -->
   <xsl:template match="w:footnote" mode="number">
-    <xsl:value-of select="count(preceding-sibling::w:footnote[not(@w:type) or @w:type = 'normal']) + 1"/>
+    <xsl:value-of select="count(preceding-sibling::w:footnote) + 1 - count((../w:footnote[1] | ../w:footnote[2]
+        | ../w:footnote[3])[@w:type and @w:type != 'normal'][count(preceding-sibling::w:footnote) &lt;
+        count(current()/preceding-sibling::w:footnote)])"/>
   </xsl:template>
   <xsl:template match="w:endnote" mode="number">
-    <xsl:number value="count(preceding-sibling::w:endnote[not(@w:type) or @w:type = 'normal']) + 1" format="i"/>
+    <xsl:number format="i" value="count(preceding-sibling::w:endnote) + 1 - count((../w:endnote[1] | ../w:endnote[2]
+        | ../w:endnote[3])[@w:type and @w:type != 'normal'][count(preceding-sibling::w:endnote) &lt;
+        count(current()/preceding-sibling::w:endnote)])"/>
   </xsl:template>
 
   <!-- A link when its target is on the web or a mail address; else its text. -->
