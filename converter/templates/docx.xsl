@@ -1,15 +1,17 @@
 <?xml version="1.0" encoding="UTF-8"?>
 <!-- A Word document (.docx) as an HTML page, read from the whole package in its Flat OPC
-     form (corvane - -html - -flat report.docx docx out 1): the main part found through the
+     form (as the flat option of corvane gives it): the main part found through the
      package's relationships, headings by the outline levels and names of styles.xml,
      lists by numbering.xml, runs with their emphasis, links, tables, pictures (written
-     beside the page under the root's xml:base), text boxes, content controls, the first
-     header and footer, and the footnotes and endnotes at the end. Deleted text, field
-     instructions and comments are left out. Given a bare word/document.xml, it shows the
-     body without what lives in other parts and says so at the top.
+     beside the page under the root's xml:base), text boxes, content controls and
+     equations, the sections' headers before the body and their footers after it, and the
+     footnotes and endnotes at the end. Deleted text, field instructions and comments are
+     left out. Given a bare word/document.xml, it shows the body without what lives in
+     other parts and says so at the top.
      Elements are read in the Transitional namespaces that Word, LibreOffice and Google
      Docs write; the package and its relationships are read by local names and by the last
-     step of a relationship's type, so a Strict package still leads to its parts. -->
+     step of a relationship's type, so a Strict package still leads to its main part, whose
+     paragraphs are then shown as plain text. -->
 <xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform"
     xmlns:pkg="http://schemas.microsoft.com/office/2006/xmlPackage"
     xmlns:rel="http://schemas.openxmlformats.org/package/2006/relationships"

@@ -1,6 +1,6 @@
 <?xml version="1.0" encoding="UTF-8"?>
 <!-- A PowerPoint presentation (.pptx) as an HTML page, read from the whole package in its
-     Flat OPC form (corvane - -html - -flat talk.pptx pptx out 1): every slide in the
+     Flat OPC form (as the flat option of corvane gives it): every slide in the
      presentation's order as a block headed by its title (else "Slide N"), then its shapes
      in the order the slide stacks them: text as paragraphs (bullets and levels kept as
      indentation), tables, groups, pictures (written beside the page under the root's
@@ -8,7 +8,8 @@
      rendered.
      Given a bare slide or presentation part, it shows what that part holds and says so at
      the top. The package and its relationships are read by local names and by the last
-     step of a relationship's type. -->
+     step of a relationship's type, so a Strict package still leads to its slides, whose
+     paragraphs are then shown as plain text. -->
 <xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform"
     xmlns:pkg="http://schemas.microsoft.com/office/2006/xmlPackage"
     xmlns:rel="http://schemas.openxmlformats.org/package/2006/relationships"

@@ -1,14 +1,14 @@
 <?xml version="1.0" encoding="UTF-8"?>
 <!-- An Excel workbook (.xlsx) as an HTML page, read from the whole package in its Flat OPC
-     form (corvane - -html - -flat book.xlsx xlsx out 1): every sheet in the workbook's order
+     form (as the flat option of corvane gives it): every sheet in the workbook's order
      under its name, as a table of its rows with each cell in its column (the gaps of a
      sparse row left empty), the text of a cell by its type (shared strings, inline
      strings, formula results, booleans, errors, numbers as stored), then the pictures and
      text boxes of the sheet's drawing (written beside the page under the root's xml:base).
      Charts, merged cells and number formats are not rendered. Given a bare worksheet, it
      shows its cells without the shared strings and says so at the top.
-     A formula is shown in small print below its result. The package and its relationships are
-     read by local names and by the last step of a relationship's type; sheets and cells are
+     A formula is shown in small print below its result. The package and its relationships
+     are read by local names and by the last step of a relationship's type; sheets and cells are
      read in the Transitional namespace and in the Strict one alike. -->
 <xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform"
     xmlns:pkg="http://schemas.microsoft.com/office/2006/xmlPackage"
