@@ -90,8 +90,10 @@
           body { max-width: 48em; margin: 1em auto; padding: 0 1em; font-family: Georgia, serif; line-height: 1.45; color: #222 }
           h1, h2, h3, h4, h5, h6 { font-family: sans-serif; line-height: 1.2 }
           table { border-collapse: collapse; margin: 0.6em 0 }
-          td { border: 1px solid #999; padding: 0.2em 0.5em; vertical-align: top }
-          td p { margin: 0.2em 0 }
+          td, th { border: 1px solid #999; padding: 0.2em 0.5em; vertical-align: top }
+          th { background: #f0f0f0; text-align: left }
+          td p, th p { margin: 0.2em 0 }
+          .center { text-align: center } .right { text-align: right } .justify { text-align: justify }
           div.p { margin: 1em 0 }
           img { max-width: 100%; height: auto }
           ul, ol { margin: 0.15em 0 }
@@ -278,7 +280,7 @@
         /w:pPr/w:numPr/w:numId/@w:val)[1]"/>
     <xsl:choose>
       <xsl:when test="$level &gt; 0 and $level &lt; 7">
-        <xsl:element name="h{$level}"><xsl:apply-templates select="*"/></xsl:element>
+        <xsl:element name="h{$level}"><xsl:call-template name="align"/><xsl:apply-templates select="*"/></xsl:element>
       </xsl:when>
       <xsl:when test="$level &gt; 6">
         <h6><xsl:apply-templates select="*"/></h6>
@@ -295,8 +297,18 @@
         <div class="p"><xsl:apply-templates select="*"/></div>
       </xsl:when>
       <xsl:otherwise>
-        <p><xsl:apply-templates select="*"/></p>
+        <p><xsl:call-template name="align"/><xsl:apply-templates select="*"/></p>
       </xsl:otherwise>
+    </xsl:choose>
+  </xsl:template>
+
+  <!-- The class of the current paragraph's alignment, when it is not the usual one. -->
+  <xsl:template name="align">
+    <xsl:variable name="jc" select="w:pPr/w:jc/@w:val"/>
+    <xsl:choose>
+      <xsl:when test="$jc = 'center'"><xsl:attribute name="class">center</xsl:attribute></xsl:when>
+      <xsl:when test="$jc = 'right' or $jc = 'end'"><xsl:attribute name="class">right</xsl:attribute></xsl:when>
+      <xsl:when test="$jc = 'both' or $jc = 'distribute'"><xsl:attribute name="class">justify</xsl:attribute></xsl:when>
     </xsl:choose>
   </xsl:template>
 
@@ -374,13 +386,20 @@
   <xsl:template match="w:tr">
     <tr><xsl:apply-templates select="*"/></tr>
   </xsl:template>
+  <!-- A cell; those of a row repeated as the table's header are header cells. -->
   <xsl:template match="w:tc">
-    <td>
+    <xsl:variable name="name">
+      <xsl:choose>
+        <xsl:when test="../w:trPr/w:tblHeader[not(@w:val = '0' or @w:val = 'false' or @w:val = 'off')]">th</xsl:when>
+        <xsl:otherwise>td</xsl:otherwise>
+      </xsl:choose>
+    </xsl:variable>
+    <xsl:element name="{$name}">
       <xsl:if test="number(w:tcPr/w:gridSpan/@w:val) &gt; 1">
         <xsl:attribute name="colspan"><xsl:value-of select="number(w:tcPr/w:gridSpan/@w:val)"/></xsl:attribute>
       </xsl:if>
       <xsl:apply-templates select="*"/>
-    </td>
+    </xsl:element>
   </xsl:template>
 
   <!-- Content controls, custom markup, insertions and moves keep their content;
