@@ -90,7 +90,8 @@
           </xsl:when>
           <xsl:otherwise>
             <p class="flat-note">This template reads the whole package: run corvane with --flat</p>
-            <xsl:apply-templates select="(/x:worksheet | /pkg:package/pkg:part/pkg:xmlData/x:worksheet)/x:sheetData"/>
+            <xsl:apply-templates select="(/x:worksheet | /pkg:package/pkg:part/pkg:xmlData/x:worksheet)/x:sheetData
+                | /x:workbook/x:sheets/x:sheet"/>
           </xsl:otherwise>
         </xsl:choose>
       </body>
