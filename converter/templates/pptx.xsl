@@ -54,7 +54,20 @@
         <title>
           <xsl:choose>
             <xsl:when test="$title != ''"><xsl:value-of select="$title"/></xsl:when>
-            <xsl:otherwise>Presentation</xsl:otherwise>
+            <xsl:otherwise>
+              <xsl:variable name="firstName">
+                <xsl:call-template name="related">
+                  <xsl:with-param name="from" select="$presentation/ancestor::pkg:part/@pkg:name"/>
+                  <xsl:with-param name="id" select="string($presentation/p:sldIdLst/p:sldId[1]/@r:id)"/>
+                </xsl:call-template>
+              </xsl:variable>
+              <xsl:variable name="first" select="normalize-space((key('part', $firstName)/pkg:xmlData/p:sld//p:sp
+                  [p:nvSpPr/p:nvPr/p:ph[@type = 'title' or @type = 'ctrTitle']][normalize-space(p:txBody) != ''])[1])"/>
+              <xsl:choose>
+                <xsl:when test="$first != ''"><xsl:value-of select="$first"/></xsl:when>
+                <xsl:otherwise>Presentation</xsl:otherwise>
+              </xsl:choose>
+            </xsl:otherwise>
           </xsl:choose>
         </title>
         <style>
@@ -118,7 +131,7 @@
   <xsl:template match="p:sld">
     <xsl:param name="number"/>
     <xsl:variable name="titleShape" select="(.//p:sp[p:nvSpPr/p:nvPr/p:ph[@type = 'title' or @type = 'ctrTitle']]
-        [normalize-space(p:txBody) != ''])[1]"/>
+        [normalize-space(p:txBody) != ''][not(ancestor::mc:Fallback)])[1]"/>
     <div class="slide">
       <xsl:if test="$titleShape or @show = '0' or @show = 'false'">
         <div class="number">
