@@ -75,7 +75,7 @@
           th { background: #eee; color: #666; font-weight: normal; text-align: right }
           td.n { text-align: right }
           td.e { color: #a22 }
-          .f { display: block; color: #999; font-size: 75%; text-align: left }
+          .f { color: #999; font-size: 75%; text-align: left }
           img { max-width: 100%; height: auto; margin: 0.5em 0.5em 0 0 }
           .hidden { color: #888; font-weight: normal; font-size: 80% }
           .shape { border: 1px dashed #aaa; padding: 0.3em 0.6em; margin: 0.5em 0 }
@@ -200,7 +200,7 @@
         <xsl:otherwise><xsl:value-of select="$v"/></xsl:otherwise>
       </xsl:choose>
       <xsl:if test="normalize-space($f) != ''">
-        <span class="f"><xsl:value-of select="concat('=', $f)"/></span>
+        <div class="f"><xsl:value-of select="concat('=', $f)"/></div>
       </xsl:if>
     </td>
   </xsl:template>
