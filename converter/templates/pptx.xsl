@@ -79,8 +79,9 @@
           .shape p, .shape ul { margin: 0.25em 0 }
           .group { margin: 0.4em 0 }
           table { border-collapse: collapse; margin: 0.5em 0 }
-          td { border: 1px solid #999; padding: 0.2em 0.5em; vertical-align: top }
-          td p { margin: 0.1em 0 }
+          td, th { border: 1px solid #999; padding: 0.2em 0.5em; vertical-align: top }
+          th { background: #eef; text-align: left }
+          td p, th p, td ul, th ul { margin: 0.1em 0 }
           img { max-width: 100%; height: auto }
           .notes { background: #fafae8; border: 1px solid #dd9; font-size: 90%; padding: 0.3em 0.8em; margin-top: 0.8em }
           .notes p { margin: 0.2em 0 }
@@ -262,15 +263,22 @@
     <table>
       <xsl:for-each select="a:tr">
         <tr>
+          <!-- The first row of a table that marks it as its header row holds header cells. -->
+          <xsl:variable name="cell">
+            <xsl:choose>
+              <xsl:when test="not(preceding-sibling::a:tr) and (../a:tblPr/@firstRow = '1' or ../a:tblPr/@firstRow = 'true')">th</xsl:when>
+              <xsl:otherwise>td</xsl:otherwise>
+            </xsl:choose>
+          </xsl:variable>
           <xsl:for-each select="a:tc[not(@hMerge = '1' or @hMerge = 'true')]">
-            <td>
+            <xsl:element name="{$cell}">
               <xsl:if test="number(@gridSpan) &gt; 1">
                 <xsl:attribute name="colspan"><xsl:value-of select="number(@gridSpan)"/></xsl:attribute>
               </xsl:if>
               <xsl:if test="not(@vMerge = '1' or @vMerge = 'true')">
                 <xsl:apply-templates select="a:txBody/a:p"/>
               </xsl:if>
-            </td>
+            </xsl:element>
           </xsl:for-each>
         </tr>
       </xsl:for-each>
