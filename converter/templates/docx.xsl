@@ -1,17 +1,20 @@
 <?xml version="1.0" encoding="UTF-8"?>
 <!-- A Word document (.docx) as an HTML page, read from the whole package in its Flat OPC
-     form (corvane - -html - -flat report.docx docx out 1): the main part found through the
+     form (as the flat option of corvane gives it): the main part found through the
      package's relationships, headings by the outline levels and names of styles.xml,
      lists by numbering.xml, runs with their emphasis, links, tables, pictures (written
-     beside the page under the root's xml:base), text boxes, content controls, the first
-     header and footer, and the footnotes and endnotes at the end. Deleted text, field
-     instructions and comments are left out. Given a bare word/document.xml, it shows the
-     body without what lives in other parts and says so at the top.
+     beside the page under the root's xml:base), text boxes, content controls and
+     equations, the sections' headers before the body and their footers after it, and the
+     footnotes and endnotes at the end. Deleted text, field instructions and comments are
+     left out. Given a bare word/document.xml, it shows the body without what lives in
+     other parts and says so at the top.
      Elements are read in the Transitional namespaces that Word, LibreOffice and Google
      Docs write; the package and its relationships are read by local names and by the last
-     step of a relationship's type, so a Strict package still leads to its parts. -->
+     step of a relationship's type, so a Strict package still leads to its main part, whose
+     paragraphs are then shown as plain text. -->
 <xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform"
     xmlns:pkg="http://schemas.microsoft.com/office/2006/xmlPackage"
+    xmlns:rel="http://schemas.openxmlformats.org/package/2006/relationships"
     xmlns:w="http://schemas.openxmlformats.org/wordprocessingml/2006/main"
     xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships"
     xmlns:a="http://schemas.openxmlformats.org/drawingml/2006/main"
@@ -21,7 +24,7 @@
     xmlns:mc="http://schemas.openxmlformats.org/markup-compatibility/2006"
     xmlns:m="http://schemas.openxmlformats.org/officeDocument/2006/math"
     xmlns:dc="http://purl.org/dc/elements/1.1/"
-    exclude-result-prefixes="pkg w r a wp v o mc m dc">
+    exclude-result-prefixes="pkg rel w r a wp v o mc m dc">
   <xsl:output method="html" encoding="UTF-8"/>
 
   <!-- Parts by name; relationship parts by the name of the part they belong to
@@ -31,6 +34,8 @@
   <xsl:key name="rels" match="pkg:part[contains(@pkg:name, '_rels/')]"
       use="concat(substring-before(@pkg:name, '_rels/'),
                   substring-before(substring-after(@pkg:name, '_rels/'), '.rels'))"/>
+  <!-- A relationship by the name of its relationships part and its id. -->
+  <xsl:key name="rel" match="rel:Relationship" use="concat(ancestor::pkg:part/@pkg:name, '|', @Id)"/>
   <!-- Styles, numbering definitions and notes of the document itself (a glossary part
        may hold its own). -->
   <xsl:key name="style" match="w:style[not(contains(ancestor::pkg:part/@pkg:name, 'glossary'))]"
@@ -39,6 +44,7 @@
       use="@w:numId"/>
   <xsl:key name="note" match="w:footnote" use="concat('footnoteReference', @w:id)"/>
   <xsl:key name="note" match="w:endnote" use="concat('endnoteReference', @w:id)"/>
+  <xsl:key name="section-part" match="w:headerReference | w:footerReference" use="@r:id"/>
   <xsl:key name="abstract" match="w:abstractNum[not(contains(ancestor::pkg:part/@pkg:name, 'glossary'))]"
       use="@w:abstractNumId"/>
 
@@ -84,8 +90,10 @@
           body { max-width: 48em; margin: 1em auto; padding: 0 1em; font-family: Georgia, serif; line-height: 1.45; color: #222 }
           h1, h2, h3, h4, h5, h6 { font-family: sans-serif; line-height: 1.2 }
           table { border-collapse: collapse; margin: 0.6em 0 }
-          td { border: 1px solid #999; padding: 0.2em 0.5em; vertical-align: top }
-          td p { margin: 0.2em 0 }
+          td, th { border: 1px solid #999; padding: 0.2em 0.5em; vertical-align: top }
+          th { background: #f0f0f0; text-align: left }
+          td p, th p { margin: 0.2em 0 }
+          .center { text-align: center } .right { text-align: right } .justify { text-align: justify }
           div.p { margin: 1em 0 }
           img { max-width: 100%; height: auto }
           ul, ol { margin: 0.15em 0 }
@@ -135,8 +143,8 @@
     <xsl:param name="refs"/>
     <xsl:param name="class"/>
     <xsl:variable name="defaults" select="$refs[@w:type = 'default' or not(@w:type)]"/>
-    <xsl:for-each select="$defaults[not(@r:id = preceding::w:headerReference/@r:id
-        or @r:id = preceding::w:footerReference/@r:id)] | $refs[not($defaults)][1]">
+    <xsl:for-each select="$defaults[generate-id() = generate-id(key('section-part', @r:id)[1])]
+        | $refs[not($defaults)][1]">
       <xsl:variable name="name">
         <xsl:call-template name="related">
           <xsl:with-param name="from" select="ancestor::pkg:part/@pkg:name"/>
@@ -272,7 +280,7 @@
         /w:pPr/w:numPr/w:numId/@w:val)[1]"/>
     <xsl:choose>
       <xsl:when test="$level &gt; 0 and $level &lt; 7">
-        <xsl:element name="h{$level}"><xsl:apply-templates select="*"/></xsl:element>
+        <xsl:element name="h{$level}"><xsl:call-template name="align"/><xsl:apply-templates select="*"/></xsl:element>
       </xsl:when>
       <xsl:when test="$level &gt; 6">
         <h6><xsl:apply-templates select="*"/></h6>
@@ -289,8 +297,18 @@
         <div class="p"><xsl:apply-templates select="*"/></div>
       </xsl:when>
       <xsl:otherwise>
-        <p><xsl:apply-templates select="*"/></p>
+        <p><xsl:call-template name="align"/><xsl:apply-templates select="*"/></p>
       </xsl:otherwise>
+    </xsl:choose>
+  </xsl:template>
+
+  <!-- The class of the current paragraph's alignment, when it is not the usual one. -->
+  <xsl:template name="align">
+    <xsl:variable name="jc" select="w:pPr/w:jc/@w:val"/>
+    <xsl:choose>
+      <xsl:when test="$jc = 'center'"><xsl:attribute name="class">center</xsl:attribute></xsl:when>
+      <xsl:when test="$jc = 'right' or $jc = 'end'"><xsl:attribute name="class">right</xsl:attribute></xsl:when>
+      <xsl:when test="$jc = 'both' or $jc = 'distribute'"><xsl:attribute name="class">justify</xsl:attribute></xsl:when>
     </xsl:choose>
   </xsl:template>
 
@@ -368,13 +386,20 @@
   <xsl:template match="w:tr">
     <tr><xsl:apply-templates select="*"/></tr>
   </xsl:template>
+  <!-- A cell; those of a row repeated as the table's header are header cells. -->
   <xsl:template match="w:tc">
-    <td>
+    <xsl:variable name="name">
+      <xsl:choose>
+        <xsl:when test="../w:trPr/w:tblHeader[not(@w:val = '0' or @w:val = 'false' or @w:val = 'off')]">th</xsl:when>
+        <xsl:otherwise>td</xsl:otherwise>
+      </xsl:choose>
+    </xsl:variable>
+    <xsl:element name="{$name}">
       <xsl:if test="number(w:tcPr/w:gridSpan/@w:val) &gt; 1">
         <xsl:attribute name="colspan"><xsl:value-of select="number(w:tcPr/w:gridSpan/@w:val)"/></xsl:attribute>
       </xsl:if>
       <xsl:apply-templates select="*"/>
-    </td>
+    </xsl:element>
   </xsl:template>
 
   <!-- Content controls, custom markup, insertions and moves keep their content;
@@ -476,18 +501,24 @@
       <xsl:text>]</xsl:text>
     </sup>
   </xsl:template>
+  <!-- The separators that Word and LibreOffice put first among the notes are not counted;
+       the notes before are counted without testing each, which a long book of notes
+       would pay for at every mark. -->
   <xsl:template match="w:footnote" mode="number">
-    <xsl:value-of select="count(preceding-sibling::w:footnote[not(@w:type) or @w:type = 'normal']) + 1"/>
+    <xsl:value-of select="count(preceding-sibling::w:footnote) + 1 - count((../w:footnote[1] | ../w:footnote[2]
+        | ../w:footnote[3])[@w:type and @w:type != 'normal'][count(preceding-sibling::w:footnote) &lt;
+        count(current()/preceding-sibling::w:footnote)])"/>
   </xsl:template>
   <xsl:template match="w:endnote" mode="number">
-    <xsl:number value="count(preceding-sibling::w:endnote[not(@w:type) or @w:type = 'normal']) + 1" format="i"/>
+    <xsl:number format="i" value="count(preceding-sibling::w:endnote) + 1 - count((../w:endnote[1] | ../w:endnote[2]
+        | ../w:endnote[3])[@w:type and @w:type != 'normal'][count(preceding-sibling::w:endnote) &lt;
+        count(current()/preceding-sibling::w:endnote)])"/>
   </xsl:template>
 
   <!-- A link when its target is on the web or a mail address; else its text. -->
   <xsl:template match="w:hyperlink">
     <xsl:variable name="id" select="@r:id"/>
-    <xsl:variable name="rel" select="key('rels', ancestor::pkg:part/@pkg:name)/pkg:xmlData/*
-        /*[local-name() = 'Relationship'][@Id = $id]"/>
+    <xsl:variable name="rel" select="key('rel', concat(key('rels', ancestor::pkg:part/@pkg:name)/@pkg:name, '|', $id))"/>
     <xsl:variable name="target" select="normalize-space($rel/@Target)"/>
     <xsl:variable name="scheme" select="translate(substring-before($target, ':'), $upper, $lower)"/>
     <xsl:choose>
@@ -554,7 +585,7 @@
     <xsl:param name="type" select="''"/>
     <xsl:variable name="relsPart" select="key('rels', $from)"/>
     <xsl:variable name="all" select="$relsPart/pkg:xmlData/*/*[local-name() = 'Relationship']"/>
-    <xsl:variable name="rel" select="($all[$id != '' and @Id = $id]
+    <xsl:variable name="rel" select="(key('rel', concat($relsPart/@pkg:name, '|', $id))[$id != '']
         | $all[$id = '' and substring(@Type, string-length(@Type) - string-length($type) + 1) = $type])[1]"/>
     <xsl:if test="$rel and not($rel/@TargetMode = 'External')">
       <xsl:call-template name="part-name">

@@ -1,6 +1,6 @@
 <?xml version="1.0" encoding="UTF-8"?>
 <!-- A PowerPoint presentation (.pptx) as an HTML page, read from the whole package in its
-     Flat OPC form (corvane - -html - -flat talk.pptx pptx out 1): every slide in the
+     Flat OPC form (as the flat option of corvane gives it): every slide in the
      presentation's order as a block headed by its title (else "Slide N"), then its shapes
      in the order the slide stacks them: text as paragraphs (bullets and levels kept as
      indentation), tables, groups, pictures (written beside the page under the root's
@@ -8,22 +8,26 @@
      rendered.
      Given a bare slide or presentation part, it shows what that part holds and says so at
      the top. The package and its relationships are read by local names and by the last
-     step of a relationship's type. -->
+     step of a relationship's type, so a Strict package still leads to its slides, whose
+     paragraphs are then shown as plain text. -->
 <xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform"
     xmlns:pkg="http://schemas.microsoft.com/office/2006/xmlPackage"
+    xmlns:rel="http://schemas.openxmlformats.org/package/2006/relationships"
     xmlns:p="http://schemas.openxmlformats.org/presentationml/2006/main"
     xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships"
     xmlns:a="http://schemas.openxmlformats.org/drawingml/2006/main"
     xmlns:mc="http://schemas.openxmlformats.org/markup-compatibility/2006"
     xmlns:dgm="http://schemas.openxmlformats.org/drawingml/2006/diagram"
     xmlns:dc="http://purl.org/dc/elements/1.1/"
-    exclude-result-prefixes="pkg p r a mc dgm dc">
+    exclude-result-prefixes="pkg rel p r a mc dgm dc">
   <xsl:output method="html" encoding="UTF-8"/>
 
   <xsl:key name="part" match="pkg:part" use="@pkg:name"/>
   <xsl:key name="rels" match="pkg:part[contains(@pkg:name, '_rels/')]"
       use="concat(substring-before(@pkg:name, '_rels/'),
                   substring-before(substring-after(@pkg:name, '_rels/'), '.rels'))"/>
+  <!-- A relationship by the name of its relationships part and its id. -->
+  <xsl:key name="rel" match="rel:Relationship" use="concat(ancestor::pkg:part/@pkg:name, '|', @Id)"/>
 
   <xsl:variable name="files" select="/*/@xml:base"/>
   <xsl:variable name="upper" select="'ABCDEFGHIJKLMNOPQRSTUVWXYZ'"/>
@@ -50,7 +54,20 @@
         <title>
           <xsl:choose>
             <xsl:when test="$title != ''"><xsl:value-of select="$title"/></xsl:when>
-            <xsl:otherwise>Presentation</xsl:otherwise>
+            <xsl:otherwise>
+              <xsl:variable name="firstName">
+                <xsl:call-template name="related">
+                  <xsl:with-param name="from" select="$presentation/ancestor::pkg:part/@pkg:name"/>
+                  <xsl:with-param name="id" select="string($presentation/p:sldIdLst/p:sldId[1]/@r:id)"/>
+                </xsl:call-template>
+              </xsl:variable>
+              <xsl:variable name="first" select="normalize-space((key('part', $firstName)/pkg:xmlData/p:sld//p:sp
+                  [p:nvSpPr/p:nvPr/p:ph[@type = 'title' or @type = 'ctrTitle']][normalize-space(p:txBody) != ''])[1])"/>
+              <xsl:choose>
+                <xsl:when test="$first != ''"><xsl:value-of select="$first"/></xsl:when>
+                <xsl:otherwise>Presentation</xsl:otherwise>
+              </xsl:choose>
+            </xsl:otherwise>
           </xsl:choose>
         </title>
         <style>
@@ -62,8 +79,9 @@
           .shape p, .shape ul { margin: 0.25em 0 }
           .group { margin: 0.4em 0 }
           table { border-collapse: collapse; margin: 0.5em 0 }
-          td { border: 1px solid #999; padding: 0.2em 0.5em; vertical-align: top }
-          td p { margin: 0.1em 0 }
+          td, th { border: 1px solid #999; padding: 0.2em 0.5em; vertical-align: top }
+          th { background: #eef; text-align: left }
+          td p, th p, td ul, th ul { margin: 0.1em 0 }
           img { max-width: 100%; height: auto }
           .notes { background: #fafae8; border: 1px solid #dd9; font-size: 90%; padding: 0.3em 0.8em; margin-top: 0.8em }
           .notes p { margin: 0.2em 0 }
@@ -114,7 +132,7 @@
   <xsl:template match="p:sld">
     <xsl:param name="number"/>
     <xsl:variable name="titleShape" select="(.//p:sp[p:nvSpPr/p:nvPr/p:ph[@type = 'title' or @type = 'ctrTitle']]
-        [normalize-space(p:txBody) != ''])[1]"/>
+        [normalize-space(p:txBody) != ''][not(ancestor::mc:Fallback)])[1]"/>
     <div class="slide">
       <xsl:if test="$titleShape or @show = '0' or @show = 'false'">
         <div class="number">
@@ -245,15 +263,22 @@
     <table>
       <xsl:for-each select="a:tr">
         <tr>
+          <!-- The first row of a table that marks it as its header row holds header cells. -->
+          <xsl:variable name="cell">
+            <xsl:choose>
+              <xsl:when test="not(preceding-sibling::a:tr) and (../a:tblPr/@firstRow = '1' or ../a:tblPr/@firstRow = 'true')">th</xsl:when>
+              <xsl:otherwise>td</xsl:otherwise>
+            </xsl:choose>
+          </xsl:variable>
           <xsl:for-each select="a:tc[not(@hMerge = '1' or @hMerge = 'true')]">
-            <td>
+            <xsl:element name="{$cell}">
               <xsl:if test="number(@gridSpan) &gt; 1">
                 <xsl:attribute name="colspan"><xsl:value-of select="number(@gridSpan)"/></xsl:attribute>
               </xsl:if>
               <xsl:if test="not(@vMerge = '1' or @vMerge = 'true')">
                 <xsl:apply-templates select="a:txBody/a:p"/>
               </xsl:if>
-            </td>
+            </xsl:element>
           </xsl:for-each>
         </tr>
       </xsl:for-each>
@@ -288,8 +313,8 @@
 
   <xsl:template match="a:r | a:fld">
     <xsl:variable name="id" select="a:rPr/a:hlinkClick/@r:id"/>
-    <xsl:variable name="target" select="normalize-space(key('rels', ancestor::pkg:part/@pkg:name)/pkg:xmlData/*
-        /*[local-name() = 'Relationship'][@Id = $id]/@Target)"/>
+    <xsl:variable name="target" select="normalize-space(key('rel', concat(key('rels', ancestor::pkg:part/@pkg:name)
+        /@pkg:name, '|', $id))/@Target)"/>
     <xsl:variable name="scheme" select="translate(substring-before($target, ':'), $upper, $lower)"/>
     <xsl:choose>
       <xsl:when test="$id and ($scheme = 'http' or $scheme = 'https' or $scheme = 'mailto')">
@@ -348,7 +373,7 @@
     <xsl:param name="type" select="''"/>
     <xsl:variable name="relsPart" select="key('rels', $from)"/>
     <xsl:variable name="all" select="$relsPart/pkg:xmlData/*/*[local-name() = 'Relationship']"/>
-    <xsl:variable name="rel" select="($all[$id != '' and @Id = $id]
+    <xsl:variable name="rel" select="(key('rel', concat($relsPart/@pkg:name, '|', $id))[$id != '']
         | $all[$id = '' and substring(@Type, string-length(@Type) - string-length($type) + 1) = $type])[1]"/>
     <xsl:if test="$rel and not($rel/@TargetMode = 'External')">
       <xsl:call-template name="part-name">

@@ -1,17 +1,18 @@
 <?xml version="1.0" encoding="UTF-8"?>
 <!-- An Excel workbook (.xlsx) as an HTML page, read from the whole package in its Flat OPC
-     form (corvane - -html - -flat book.xlsx xlsx out 1): every sheet in the workbook's order
+     form (as the flat option of corvane gives it): every sheet in the workbook's order
      under its name, as a table of its rows with each cell in its column (the gaps of a
      sparse row left empty), the text of a cell by its type (shared strings, inline
      strings, formula results, booleans, errors, numbers as stored), then the pictures and
      text boxes of the sheet's drawing (written beside the page under the root's xml:base).
      Charts, merged cells and number formats are not rendered. Given a bare worksheet, it
      shows its cells without the shared strings and says so at the top.
-     A formula is shown in small print below its result. The package and its relationships are
-     read by local names and by the last step of a relationship's type; sheets and cells are
+     A formula is shown in small print below its result. The package and its relationships
+     are read by local names and by the last step of a relationship's type; sheets and cells are
      read in the Transitional namespace and in the Strict one alike. -->
 <xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform"
     xmlns:pkg="http://schemas.microsoft.com/office/2006/xmlPackage"
+    xmlns:rel="http://schemas.openxmlformats.org/package/2006/relationships"
     xmlns:x="http://schemas.openxmlformats.org/spreadsheetml/2006/main"
     xmlns:xs="http://purl.oclc.org/ooxml/spreadsheetml/main"
     xmlns:sa="http://purl.oclc.org/ooxml/drawingml/main"
@@ -20,13 +21,15 @@
     xmlns:xdr="http://schemas.openxmlformats.org/drawingml/2006/spreadsheetDrawing"
     xmlns:mc="http://schemas.openxmlformats.org/markup-compatibility/2006"
     xmlns:dc="http://purl.org/dc/elements/1.1/"
-    exclude-result-prefixes="pkg x xs sa r a xdr mc dc">
+    exclude-result-prefixes="pkg rel x xs sa r a xdr mc dc">
   <xsl:output method="html" encoding="UTF-8"/>
 
   <xsl:key name="part" match="pkg:part" use="@pkg:name"/>
   <xsl:key name="rels" match="pkg:part[contains(@pkg:name, '_rels/')]"
       use="concat(substring-before(@pkg:name, '_rels/'),
                   substring-before(substring-after(@pkg:name, '_rels/'), '.rels'))"/>
+  <!-- A relationship by the name of its relationships part and its id. -->
+  <xsl:key name="rel" match="rel:Relationship" use="concat(ancestor::pkg:part/@pkg:name, '|', @Id)"/>
 
   <!-- A shared string by its place in the table (from 0). Building this key counts the
        strings before each string, once; looking a place up in the list at each cell instead
@@ -72,7 +75,7 @@
           th { background: #eee; color: #666; font-weight: normal; text-align: right }
           td.n { text-align: right }
           td.e { color: #a22 }
-          .f { display: block; color: #999; font-size: 75%; text-align: left }
+          .f { color: #999; font-size: 75%; text-align: left }
           img { max-width: 100%; height: auto; margin: 0.5em 0.5em 0 0 }
           .hidden { color: #888; font-weight: normal; font-size: 80% }
           .shape { border: 1px dashed #aaa; padding: 0.3em 0.6em; margin: 0.5em 0 }
@@ -87,7 +90,8 @@
           </xsl:when>
           <xsl:otherwise>
             <p class="flat-note">This template reads the whole package: run corvane with --flat</p>
-            <xsl:apply-templates select="(/x:worksheet | /pkg:package/pkg:part/pkg:xmlData/x:worksheet)/x:sheetData"/>
+            <xsl:apply-templates select="(/x:worksheet | /pkg:package/pkg:part/pkg:xmlData/x:worksheet)/x:sheetData
+                | /x:workbook/x:sheets/x:sheet"/>
           </xsl:otherwise>
         </xsl:choose>
       </body>
@@ -196,7 +200,7 @@
         <xsl:otherwise><xsl:value-of select="$v"/></xsl:otherwise>
       </xsl:choose>
       <xsl:if test="normalize-space($f) != ''">
-        <span class="f"><xsl:value-of select="concat('=', $f)"/></span>
+        <div class="f"><xsl:value-of select="concat('=', $f)"/></div>
       </xsl:if>
     </td>
   </xsl:template>
@@ -284,7 +288,7 @@
     <xsl:param name="type" select="''"/>
     <xsl:variable name="relsPart" select="key('rels', $from)"/>
     <xsl:variable name="all" select="$relsPart/pkg:xmlData/*/*[local-name() = 'Relationship']"/>
-    <xsl:variable name="rel" select="($all[$id != '' and @Id = $id]
+    <xsl:variable name="rel" select="(key('rel', concat($relsPart/@pkg:name, '|', $id))[$id != '']
         | $all[$id = '' and substring(@Type, string-length(@Type) - string-length($type) + 1) = $type])[1]"/>
     <xsl:if test="$rel and not($rel/@TargetMode = 'External')">
       <xsl:call-template name="part-name">
