@@ -14,7 +14,14 @@
 
   <xsl:variable name="upper" select="'ABCDEFGHIJKLMNOPQRSTUVWXYZ'"/>
   <xsl:variable name="lower" select="'abcdefghijklmnopqrstuvwxyz'"/>
-  <xsl:variable name="base" select="string(/*/@xml:base)"/>
+  <!-- Where the pictures are: the root's xml:base (the flat form's "NAME_files/"), as a relative
+       URL. A base that would lead off the
+       page's folder (from the root or to another host) is not taken. -->
+  <xsl:variable name="base">
+    <xsl:if test="not(starts-with(/*/@xml:base, '/'))">
+      <xsl:call-template name="escape"><xsl:with-param name="text" select="string(/*/@xml:base)"/></xsl:call-template>
+    </xsl:if>
+  </xsl:variable>
   <xsl:variable name="parts" select="/*/pkg:part"/>
   <xsl:variable name="opf-part" select="$parts[pkg:xmlData/*[local-name() = 'package']][1]"/>
   <xsl:variable name="opf" select="$opf-part/pkg:xmlData/*"/>
@@ -205,7 +212,8 @@
     <xsl:param name="href"/>
     <xsl:param name="folder"/>
     <xsl:param name="alt"/>
-    <xsl:variable name="src" select="normalize-space($href)"/>
+    <!-- A "\" counts as the "/" that browsers take it for. -->
+    <xsl:variable name="src" select="translate(normalize-space($href), '\', '/')"/>
     <xsl:variable name="scheme" select="translate(substring-before($src, ':'), $upper, $lower)"/>
     <xsl:choose>
       <xsl:when test="$src = ''"/>
@@ -274,6 +282,31 @@
       <xsl:text>/</xsl:text>
       <xsl:call-template name="folder"><xsl:with-param name="path" select="substring-after($path, '/')"/></xsl:call-template>
     </xsl:if>
+  </xsl:template>
+
+  <!-- A file name as a relative URL: "%", "#", "?", ":" and "\" would otherwise change its meaning
+       (a name's ":" would read as a scheme, a leading "\" as another host). -->
+  <xsl:template name="escape">
+    <xsl:param name="text"/>
+    <xsl:variable name="c" select="substring($text, 1, 1)"/>
+    <xsl:choose>
+      <xsl:when test="$text = ''"/>
+      <xsl:when test="not(contains($text, '%') or contains($text, '#') or contains($text, '?')
+          or contains($text, ':') or contains($text, '\'))">
+        <xsl:value-of select="$text"/>
+      </xsl:when>
+      <xsl:otherwise>
+        <xsl:choose>
+          <xsl:when test="$c = '%'">%25</xsl:when>
+          <xsl:when test="$c = '#'">%23</xsl:when>
+          <xsl:when test="$c = '?'">%3F</xsl:when>
+          <xsl:when test="$c = ':'">%3A</xsl:when>
+          <xsl:when test="$c = '\'">%5C</xsl:when>
+          <xsl:otherwise><xsl:value-of select="$c"/></xsl:otherwise>
+        </xsl:choose>
+        <xsl:call-template name="escape"><xsl:with-param name="text" select="substring($text, 2)"/></xsl:call-template>
+      </xsl:otherwise>
+    </xsl:choose>
   </xsl:template>
 
   <xsl:template name="last-step">

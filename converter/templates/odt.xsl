@@ -46,7 +46,14 @@
   <xsl:key name="style" match="style:style" use="concat(@style:family, '|', @style:name)"/>
   <xsl:key name="list-style" match="text:list-style" use="@style:name"/>
 
-  <xsl:variable name="base" select="string(/*/@xml:base)"/>
+  <!-- Where the pictures are: the root's xml:base (the flat form's "NAME_files/"), as a relative
+       URL; none for content.xml alone, whose pictures lie beside it. A base that would lead off the
+       page's folder (from the root or to another host) is not taken. -->
+  <xsl:variable name="base">
+    <xsl:if test="not(starts-with(/*/@xml:base, '/'))">
+      <xsl:call-template name="escape"><xsl:with-param name="text" select="string(/*/@xml:base)"/></xsl:call-template>
+    </xsl:if>
+  </xsl:variable>
   <xsl:variable name="upper" select="'ABCDEFGHIJKLMNOPQRSTUVWXYZ'"/>
   <xsl:variable name="lower" select="'abcdefghijklmnopqrstuvwxyz'"/>
   <xsl:variable name="metafiles" select="'|.svm|.wmf|.emf|'"/>
@@ -547,6 +554,31 @@
         <xsl:value-of select="normalize-space(/*/office:meta/dc:title)"/>
       </xsl:when>
       <xsl:otherwise><xsl:value-of select="$fallback"/></xsl:otherwise>
+    </xsl:choose>
+  </xsl:template>
+
+  <!-- A file name as a relative URL: "%", "#", "?", ":" and "\" would otherwise change its meaning
+       (a name's ":" would read as a scheme, a leading "\" as another host). -->
+  <xsl:template name="escape">
+    <xsl:param name="text"/>
+    <xsl:variable name="c" select="substring($text, 1, 1)"/>
+    <xsl:choose>
+      <xsl:when test="$text = ''"/>
+      <xsl:when test="not(contains($text, '%') or contains($text, '#') or contains($text, '?')
+          or contains($text, ':') or contains($text, '\'))">
+        <xsl:value-of select="$text"/>
+      </xsl:when>
+      <xsl:otherwise>
+        <xsl:choose>
+          <xsl:when test="$c = '%'">%25</xsl:when>
+          <xsl:when test="$c = '#'">%23</xsl:when>
+          <xsl:when test="$c = '?'">%3F</xsl:when>
+          <xsl:when test="$c = ':'">%3A</xsl:when>
+          <xsl:when test="$c = '\'">%5C</xsl:when>
+          <xsl:otherwise><xsl:value-of select="$c"/></xsl:otherwise>
+        </xsl:choose>
+        <xsl:call-template name="escape"><xsl:with-param name="text" select="substring($text, 2)"/></xsl:call-template>
+      </xsl:otherwise>
     </xsl:choose>
   </xsl:template>
 
