@@ -40,7 +40,11 @@
           <div class="slide">
             <div class="slide-label">
               <xsl:text>Slide </xsl:text><xsl:value-of select="position()"/>
-              <xsl:if test="@draw:name and not(starts-with(@draw:name, 'page'))">
+              <!-- The slide's own name, unless it is a generated one or the title again. -->
+              <xsl:variable name="name" select="normalize-space(@draw:name)"/>
+              <xsl:if test="$name != '' and not(starts-with($name, 'page'))
+                  and translate($name, ' 0123456789', '') != 'Slide'
+                  and $name != normalize-space(draw:frame[@presentation:class = 'title'])">
                 <xsl:text>: </xsl:text><xsl:value-of select="@draw:name"/>
               </xsl:if>
             </div>
