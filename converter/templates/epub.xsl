@@ -15,8 +15,8 @@
   <xsl:variable name="upper" select="'ABCDEFGHIJKLMNOPQRSTUVWXYZ'"/>
   <xsl:variable name="lower" select="'abcdefghijklmnopqrstuvwxyz'"/>
   <!-- Where the pictures are: the root's xml:base (the flat form's "NAME_files/"), as a relative
-       URL. A base that would lead off the
-       page's folder (from the root or to another host) is not taken. -->
+       URL. A base that would lead off the page's folder (from the root or to another host) is not
+       taken. -->
   <xsl:variable name="base">
     <xsl:if test="not(starts-with(/*/@xml:base, '/'))">
       <xsl:call-template name="escape"><xsl:with-param name="text" select="string(/*/@xml:base)"/></xsl:call-template>
@@ -28,14 +28,15 @@
   <xsl:variable name="metadata" select="$opf/*[local-name() = 'metadata']"/>
   <xsl:variable name="documents" select="$parts[pkg:xmlData/*[local-name() = 'html']]"/>
 
-  <!-- Elements rebuilt as they are, and elements that become a div or a span. -->
+  <!-- Elements rebuilt as they are, and elements that become a div (blocks, and the frames, objects,
+       forms and media whose own markup never passes, so that their fallback text stays apart). Any
+       other element shows its content alone. -->
   <xsl:variable name="kept" select="concat('|p|h1|h2|h3|h4|h5|h6|div|section|article|aside|header|footer|',
       'blockquote|pre|code|ul|ol|li|dl|dt|dd|table|thead|tbody|tfoot|tr|th|td|caption|em|i|strong|b|u|s|',
       'sub|sup|small|span|br|hr|figure|figcaption|')"/>
   <xsl:variable name="as-div" select="concat('|nav|main|address|center|details|summary|hgroup|fieldset|legend|body|',
       'iframe|object|form|video|audio|canvas|noscript|frameset|frame|noframes|select|textarea|button|')"/>
-  <!-- Left out with their content: code, styling and the document's head. Frames, objects, forms
-       and media are left out too, but their fallback text shows as any unknown element's does. -->
+  <!-- Left out with their content: code, styling and the document's head. -->
   <xsl:variable name="dropped" select="'|script|style|link|meta|head|title|template|base|embed|param|input|'"/>
 
   <xsl:template match="/">
