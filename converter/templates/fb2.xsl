@@ -68,7 +68,9 @@
 
   <!-- The title page from the description: title, authors, cover, annotation, series. -->
   <xsl:template name="title-page">
-    <h1 class="book-title"><xsl:value-of select="$info/*[local-name() = 'book-title']"/></h1>
+    <xsl:if test="normalize-space($info/*[local-name() = 'book-title']) != ''">
+      <h1 class="book-title"><xsl:value-of select="$info/*[local-name() = 'book-title']"/></h1>
+    </xsl:if>
     <xsl:if test="$info/*[local-name() = 'author']">
       <p class="authors">
         <xsl:for-each select="$info/*[local-name() = 'author']">
