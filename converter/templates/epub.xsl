@@ -14,21 +14,29 @@
 
   <xsl:variable name="upper" select="'ABCDEFGHIJKLMNOPQRSTUVWXYZ'"/>
   <xsl:variable name="lower" select="'abcdefghijklmnopqrstuvwxyz'"/>
-  <xsl:variable name="base" select="string(/*/@xml:base)"/>
+  <!-- Where the pictures are: the root's xml:base (the flat form's "NAME_files/"), as a relative
+       URL. A base that would lead off the page's folder (from the root or to another host) is not
+       taken. -->
+  <xsl:variable name="base">
+    <xsl:if test="not(starts-with(/*/@xml:base, '/'))">
+      <xsl:call-template name="escape"><xsl:with-param name="text" select="string(/*/@xml:base)"/></xsl:call-template>
+    </xsl:if>
+  </xsl:variable>
   <xsl:variable name="parts" select="/*/pkg:part"/>
   <xsl:variable name="opf-part" select="$parts[pkg:xmlData/*[local-name() = 'package']][1]"/>
   <xsl:variable name="opf" select="$opf-part/pkg:xmlData/*"/>
   <xsl:variable name="metadata" select="$opf/*[local-name() = 'metadata']"/>
   <xsl:variable name="documents" select="$parts[pkg:xmlData/*[local-name() = 'html']]"/>
 
-  <!-- Elements rebuilt as they are, and elements that become a div or a span. -->
+  <!-- Elements rebuilt as they are, and elements that become a div (blocks, and the frames, objects,
+       forms and media whose own markup never passes, so that their fallback text stays apart). Any
+       other element shows its content alone. -->
   <xsl:variable name="kept" select="concat('|p|h1|h2|h3|h4|h5|h6|div|section|article|aside|header|footer|',
       'blockquote|pre|code|ul|ol|li|dl|dt|dd|table|thead|tbody|tfoot|tr|th|td|caption|em|i|strong|b|u|s|',
       'sub|sup|small|span|br|hr|figure|figcaption|')"/>
   <xsl:variable name="as-div" select="concat('|nav|main|address|center|details|summary|hgroup|fieldset|legend|body|',
       'iframe|object|form|video|audio|canvas|noscript|frameset|frame|noframes|select|textarea|button|')"/>
-  <!-- Left out with their content: code, styling and the document's head. Frames, objects, forms
-       and media are left out too, but their fallback text shows as any unknown element's does. -->
+  <!-- Left out with their content: code, styling and the document's head. -->
   <xsl:variable name="dropped" select="'|script|style|link|meta|head|title|template|base|embed|param|input|'"/>
 
   <xsl:template match="/">
@@ -205,7 +213,8 @@
     <xsl:param name="href"/>
     <xsl:param name="folder"/>
     <xsl:param name="alt"/>
-    <xsl:variable name="src" select="normalize-space($href)"/>
+    <!-- A "\" counts as the "/" that browsers take it for. -->
+    <xsl:variable name="src" select="translate(normalize-space($href), '\', '/')"/>
     <xsl:variable name="scheme" select="translate(substring-before($src, ':'), $upper, $lower)"/>
     <xsl:choose>
       <xsl:when test="$src = ''"/>
@@ -274,6 +283,31 @@
       <xsl:text>/</xsl:text>
       <xsl:call-template name="folder"><xsl:with-param name="path" select="substring-after($path, '/')"/></xsl:call-template>
     </xsl:if>
+  </xsl:template>
+
+  <!-- A file name as a relative URL: "%", "#", "?", ":" and "\" would otherwise change its meaning
+       (a name's ":" would read as a scheme, a leading "\" as another host). -->
+  <xsl:template name="escape">
+    <xsl:param name="text"/>
+    <xsl:variable name="c" select="substring($text, 1, 1)"/>
+    <xsl:choose>
+      <xsl:when test="$text = ''"/>
+      <xsl:when test="not(contains($text, '%') or contains($text, '#') or contains($text, '?')
+          or contains($text, ':') or contains($text, '\'))">
+        <xsl:value-of select="$text"/>
+      </xsl:when>
+      <xsl:otherwise>
+        <xsl:choose>
+          <xsl:when test="$c = '%'">%25</xsl:when>
+          <xsl:when test="$c = '#'">%23</xsl:when>
+          <xsl:when test="$c = '?'">%3F</xsl:when>
+          <xsl:when test="$c = ':'">%3A</xsl:when>
+          <xsl:when test="$c = '\'">%5C</xsl:when>
+          <xsl:otherwise><xsl:value-of select="$c"/></xsl:otherwise>
+        </xsl:choose>
+        <xsl:call-template name="escape"><xsl:with-param name="text" select="substring($text, 2)"/></xsl:call-template>
+      </xsl:otherwise>
+    </xsl:choose>
   </xsl:template>
 
   <xsl:template name="last-step">

@@ -68,7 +68,9 @@
 
   <!-- The title page from the description: title, authors, cover, annotation, series. -->
   <xsl:template name="title-page">
-    <h1 class="book-title"><xsl:value-of select="$info/*[local-name() = 'book-title']"/></h1>
+    <xsl:if test="normalize-space($info/*[local-name() = 'book-title']) != ''">
+      <h1 class="book-title"><xsl:value-of select="$info/*[local-name() = 'book-title']"/></h1>
+    </xsl:if>
     <xsl:if test="$info/*[local-name() = 'author']">
       <p class="authors">
         <xsl:for-each select="$info/*[local-name() = 'author']">
@@ -266,14 +268,16 @@
     </xsl:if>
   </xsl:template>
 
-  <!-- A file name as a relative URL: "%", "#" and "?" would otherwise change its meaning. -->
+  <!-- A file name as a relative URL: "%", "#", "?", ":" and "\" would otherwise change its meaning
+       (a name's ":" would read as a scheme, a leading "\" as another host). A binary's id names a file
+       beside the page, so a "/" in it is escaped too: it stays one name and never leads elsewhere. -->
   <xsl:template name="escape">
     <xsl:param name="text"/>
     <xsl:variable name="c" select="substring($text, 1, 1)"/>
     <xsl:choose>
       <xsl:when test="$text = ''"/>
       <xsl:when test="not(contains($text, '%') or contains($text, '#') or contains($text, '?')
-          or contains($text, ':'))">
+          or contains($text, ':') or contains($text, '\') or contains($text, '/'))">
         <xsl:value-of select="$text"/>
       </xsl:when>
       <xsl:otherwise>
@@ -282,6 +286,8 @@
           <xsl:when test="$c = '#'">%23</xsl:when>
           <xsl:when test="$c = '?'">%3F</xsl:when>
           <xsl:when test="$c = ':'">%3A</xsl:when>
+          <xsl:when test="$c = '\'">%5C</xsl:when>
+          <xsl:when test="$c = '/'">%2F</xsl:when>
           <xsl:otherwise><xsl:value-of select="$c"/></xsl:otherwise>
         </xsl:choose>
         <xsl:call-template name="escape"><xsl:with-param name="text" select="substring($text, 2)"/></xsl:call-template>

@@ -53,10 +53,19 @@
   <xsl:key name="style" match="style:style" use="concat(@style:family, '|', @style:name)"/>
   <xsl:key name="list-style" match="text:list-style" use="@style:name"/>
 
-  <xsl:variable name="base" select="string(/*/@xml:base)"/>
+  <!-- Where the pictures are: the root's xml:base (the flat form's "NAME_files/"), as a relative
+       URL; none for content.xml alone, whose pictures lie beside it. A base that would lead off the
+       page's folder (from the root or to another host) is not taken. -->
+  <xsl:variable name="base">
+    <xsl:if test="not(starts-with(/*/@xml:base, '/'))">
+      <xsl:call-template name="escape"><xsl:with-param name="text" select="string(/*/@xml:base)"/></xsl:call-template>
+    </xsl:if>
+  </xsl:variable>
   <xsl:variable name="upper" select="'ABCDEFGHIJKLMNOPQRSTUVWXYZ'"/>
   <xsl:variable name="lower" select="'abcdefghijklmnopqrstuvwxyz'"/>
   <xsl:variable name="metafiles" select="'|.svm|.wmf|.emf|'"/>
+  <!-- A spreadsheet, whose tables run on with empty rows and cells up to the sheet's last ones. -->
+  <xsl:variable name="sheets" select="boolean(/*/office:body/office:spreadsheet)"/>
 
   <xsl:template name="css-common">
     body { max-width: 48em; margin: 1em auto; padding: 0 1em; font-family: sans-serif; line-height: 1.4 }
@@ -346,7 +355,8 @@
       </xsl:if>
       <xsl:variable name="rows" select="table:table-row | table:table-rows/table:table-row
           | table:table-row-group//table:table-row"/>
-      <xsl:variable name="last" select="$rows[normalize-space() != '' or .//draw:frame][last()]"/>
+      <xsl:variable name="last"
+          select="$rows[normalize-space() != '' or .//draw:image[@xlink:href or office:binary-data]][last()]"/>
       <tbody>
         <xsl:apply-templates select="$rows">
           <xsl:with-param name="end">
@@ -360,13 +370,13 @@
   </xsl:template>
   <!-- A row is repeated only when it holds something (spreadsheets end with a run of a million
        empty rows); a run of empty rows shows once, and not at all after the last row with content
-       (end: its place among the rows; no axis is searched per row, so long tables stay fast). A
-       single empty row shows wherever it is: a text's table may well end with one. -->
+       (end: its place among the rows; no axis is searched per row, so long tables stay fast). In
+       a text or on a slide a single empty row shows wherever it is: a table may well end with one. -->
   <xsl:template match="table:table-row">
     <xsl:param name="end" select="1000000000"/>
     <xsl:variable name="times" select="number(@table:number-rows-repeated)"/>
-    <xsl:variable name="full" select="normalize-space() != '' or .//draw:frame"/>
-    <xsl:if test="$full or position() &lt; number($end) or not(@table:number-rows-repeated)">
+    <xsl:variable name="full" select="normalize-space() != '' or .//draw:image[@xlink:href or office:binary-data]"/>
+    <xsl:if test="$full or position() &lt; number($end) or not(@table:number-rows-repeated or $sheets)">
       <xsl:call-template name="row"/>
     </xsl:if>
     <xsl:if test="$times &gt; 1 and $full">
@@ -384,7 +394,8 @@
   </xsl:template>
   <!-- The cells, each told where the last cell with content stands (0: none). -->
   <xsl:template name="row">
-    <xsl:variable name="last" select="table:table-cell[normalize-space() != '' or .//draw:frame][last()]"/>
+    <xsl:variable name="last" select="table:table-cell[normalize-space() != ''
+        or .//draw:image[@xlink:href or office:binary-data]][last()]"/>
     <tr>
       <xsl:apply-templates select="table:table-cell | table:covered-table-cell">
         <xsl:with-param name="end" select="(count($last/preceding-sibling::*) + 1) * boolean($last)"/>
@@ -392,12 +403,13 @@
     </tr>
   </xsl:template>
   <!-- Repeated cells: one with content up to its count, a run of empty ones only between cells
-       with content, never at the end of the row (a single empty cell shows wherever it is). -->
+       with content, never at the end of the row; in a text or on a slide a single empty cell shows
+       wherever it is. -->
   <xsl:template match="table:table-cell">
     <xsl:param name="end" select="0"/>
     <xsl:variable name="times" select="number(@table:number-columns-repeated)"/>
     <xsl:variable name="wanted" select="position() &lt;= $end"/>
-    <xsl:if test="$wanted or position() = 1 or not(@table:number-columns-repeated)">
+    <xsl:if test="$wanted or position() = 1 or not(@table:number-columns-repeated or $sheets)">
       <xsl:call-template name="cell"/>
     </xsl:if>
     <xsl:if test="$times &gt; 1">
@@ -531,7 +543,8 @@
     <xsl:variable name="areas" select="/*/office:master-styles/style:master-page/*[local-name() = $part
         or local-name() = concat($part, '-left') or local-name() = concat($part, '-first')]
         [not(@style:display = 'false')]
-        [.//text:p[normalize-space() != normalize-space(text:sheet-name)] or .//draw:frame]
+        [.//text:p[normalize-space() != normalize-space(text:sheet-name)]
+          or .//draw:image[@xlink:href or office:binary-data]]
         [generate-id() = generate-id(key('page-margin', concat($part, '|', normalize-space()))[1])]"/>
     <xsl:if test="$areas">
       <div class="hf {$part}">
@@ -554,6 +567,31 @@
         <xsl:value-of select="normalize-space(/*/office:meta/dc:title)"/>
       </xsl:when>
       <xsl:otherwise><xsl:value-of select="$fallback"/></xsl:otherwise>
+    </xsl:choose>
+  </xsl:template>
+
+  <!-- A file name as a relative URL: "%", "#", "?", ":" and "\" would otherwise change its meaning
+       (a name's ":" would read as a scheme, a leading "\" as another host). -->
+  <xsl:template name="escape">
+    <xsl:param name="text"/>
+    <xsl:variable name="c" select="substring($text, 1, 1)"/>
+    <xsl:choose>
+      <xsl:when test="$text = ''"/>
+      <xsl:when test="not(contains($text, '%') or contains($text, '#') or contains($text, '?')
+          or contains($text, ':') or contains($text, '\'))">
+        <xsl:value-of select="$text"/>
+      </xsl:when>
+      <xsl:otherwise>
+        <xsl:choose>
+          <xsl:when test="$c = '%'">%25</xsl:when>
+          <xsl:when test="$c = '#'">%23</xsl:when>
+          <xsl:when test="$c = '?'">%3F</xsl:when>
+          <xsl:when test="$c = ':'">%3A</xsl:when>
+          <xsl:when test="$c = '\'">%5C</xsl:when>
+          <xsl:otherwise><xsl:value-of select="$c"/></xsl:otherwise>
+        </xsl:choose>
+        <xsl:call-template name="escape"><xsl:with-param name="text" select="substring($text, 2)"/></xsl:call-template>
+      </xsl:otherwise>
     </xsl:choose>
   </xsl:template>
 
