@@ -126,6 +126,26 @@ std::string_view Trimmed(std::string_view text) {
   return text.substr(first, text.find_last_not_of(space) - first + 1);
 }
 
+// libxml2 tells of a part's bytes that its encoding cannot convert, and of a
+// failure to write, through its generic handler for the thread, which prints
+// them; for as long as a flat document is being made they go nowhere, and the
+// handler the thread had comes back after.
+class TQuietGenericErrors {
+ public:
+  TQuietGenericErrors() : previous_(xmlGenericError), previousContext_(xmlGenericErrorContext) {
+    xmlSetGenericErrorFunc(nullptr, &Ignore);
+  }
+  ~TQuietGenericErrors() { xmlSetGenericErrorFunc(previousContext_, previous_); }
+  TQuietGenericErrors(const TQuietGenericErrors&) = delete;
+  TQuietGenericErrors& operator=(const TQuietGenericErrors&) = delete;
+
+ private:
+  static void Ignore(void*, const char*, ...) {}
+
+  xmlGenericErrorFunc previous_;
+  void* previousContext_;
+};
+
 // ---- Parsing a part --------------------------------------------------------------------
 
 // The first fatal message of the parser, else its first error. The parser hands
@@ -233,6 +253,7 @@ TXmlDoc ParsePart(std::string_view text, TXmlFault& fault, int& depth) {
     return nullptr;
   }
   xmlInitParser();
+  const TQuietGenericErrors quiet;
   TParser parser(xmlNewParserCtxt());
   if (!parser || parser->sax == nullptr) {
     fault = TXmlFault{0, "out of memory"};
@@ -262,6 +283,7 @@ TXmlDoc ParsePart(std::string_view text, TXmlFault& fault) {
 // ---- Building the flat document --------------------------------------------------------
 
 std::string Serialized(xmlDoc* doc) {
+  const TQuietGenericErrors quiet;
   xmlChar* bytes = nullptr;
   int size = 0;
   xmlDocDumpMemoryEnc(doc, &bytes, &size, "UTF-8");
@@ -444,11 +466,14 @@ class TFlatOdf {
   void AppendCopy(xmlNode* parent, const xmlNode* node) {
     xmlNode* copy = xmlDocCopyNode(const_cast<xmlNode*>(node), parent->doc, 1);
     if (copy == nullptr) return;
-    if (xmlAddChild(parent, copy) == nullptr) {
+    const bool element = copy->type == XML_ELEMENT_NODE;
+    // A text after a text is merged into it, and the copy is gone.
+    xmlNode* added = xmlAddChild(parent, copy);
+    if (added == nullptr) {
       xmlFreeNode(copy);
-      return;
+    } else if (element) {
+      DropRepeatedDeclarations(added);
     }
-    DropRepeatedDeclarations(copy);
   }
 
   // A copied element declares on itself every namespace that it and its
@@ -535,6 +560,8 @@ std::optional<std::string> BuildFlatOdf(const TOdfParts& parts, std::string_view
 std::optional<std::string> ReadEpubRootfile(std::string_view container) {
   std::optional<std::string> first;
   std::optional<std::string> package;
+  xmlInitParser();
+  const TQuietGenericErrors quiet;
   const auto fault = ReadXmlElements(container, [&](const TXmlElement& element) {
     const std::string* path = element.LocalName == "rootfile" ? element.Attribute("full-path") : nullptr;
     const auto part = path != nullptr ? ResolvePartName("", *path) : std::nullopt;
