@@ -246,8 +246,9 @@ std::string Describe(const TXmlFault& fault) {
 }
 
 // The tree of a part, entity references replaced; nothing, with the fault, when
-// the part is not namespace-well-formed XML. depth is its deepest element's.
-TXmlDoc ParsePart(std::string_view text, TXmlFault& fault, int& depth) {
+// the part is not well-formed XML, or, unless unboundPrefixes, uses a prefix that
+// no declaration binds. depth is its deepest element's.
+TXmlDoc ParsePart(std::string_view text, TXmlFault& fault, int& depth, bool unboundPrefixes = false) {
   if (text.size() > static_cast<std::size_t>(INT_MAX)) {
     fault = TXmlFault{0, "the part is too large"};
     return nullptr;
@@ -265,9 +266,10 @@ TXmlDoc ParsePart(std::string_view text, TXmlFault& fault, int& depth) {
   parser->sax->getEntity = &EntityOrHtmlCharacter;
   TXmlDoc doc(
       xmlCtxtReadMemory(parser.get(), text.data(), static_cast<int>(text.size()), nullptr, nullptr, PartParseOptions));
-  // A prefix bound to no namespace is only an error to libxml2, but would make the
-  // flat document unreadable with namespaces.
-  if (!doc || parser->wellFormed == 0 || parser->nsWellFormed == 0 || xmlDocGetRootElement(doc.get()) == nullptr) {
+  // A prefix bound to no namespace is only an error to libxml2, but would make a
+  // flat document of the part unreadable with namespaces.
+  const bool prefixesBound = parser->nsWellFormed != 0 || unboundPrefixes;
+  if (!doc || parser->wellFormed == 0 || !prefixesBound || xmlDocGetRootElement(doc.get()) == nullptr) {
     fault = log.First.value_or(TXmlFault{0, ""});
     return nullptr;
   }
@@ -275,9 +277,9 @@ TXmlDoc ParsePart(std::string_view text, TXmlFault& fault, int& depth) {
   return doc;
 }
 
-TXmlDoc ParsePart(std::string_view text, TXmlFault& fault) {
+TXmlDoc ParsePart(std::string_view text, TXmlFault& fault, bool unboundPrefixes = false) {
   int depth = 0;
-  return ParsePart(text, fault, depth);
+  return ParsePart(text, fault, depth, unboundPrefixes);
 }
 
 // ---- Building the flat document --------------------------------------------------------
@@ -611,7 +613,9 @@ struct TPackageReading {
   bool TitleRead = false;
 
   void Take(const xmlNode* element, std::string_view opfPart, TEpubBook& book) {
-    const std::string_view name = reinterpret_cast<const char*>(element->name);
+    // By local name, whatever prefix a producer bound, or failed to bind.
+    std::string_view name = reinterpret_cast<const char*>(element->name);
+    if (const std::size_t colon = name.rfind(':'); colon != std::string_view::npos) name.remove_prefix(colon + 1);
     if (name == "title" && !TitleRead) {
       const TXmlString text(xmlNodeGetContent(element));
       book.Title = std::string(Trimmed(Text(text.get())));
@@ -655,7 +659,7 @@ struct TPackageReading {
 
 std::optional<TXmlFault> ReadEpubPackage(std::string_view opf, std::string_view opfPart, TEpubBook& book) {
   TXmlFault fault;
-  const TXmlDoc doc = ParsePart(opf, fault);
+  const TXmlDoc doc = ParsePart(opf, fault, true);
   if (!doc) {
     if (fault.Message.empty()) fault.Message = "the text is not well-formed XML";
     return fault;

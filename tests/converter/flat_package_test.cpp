@@ -116,8 +116,9 @@ TEST(EpubPackage, SpineAndCoverOfBothVersions) {
            "/></manifest><spine><itemref idref='c1'/><itemref idref='nothing'/><itemref idref='c2' linear='no'/>"
            "<itemref idref='c1'/></spine></package>";
   };
+  // EPUB 2 names its cover in a meta (here with a prefix nothing binds), EPUB 3 by a property.
   const std::string epub2 =
-      opf("<dc:title> A &amp; B </dc:title><dc:title>C</dc:title><meta name='cover' "
+      opf("<dc:title> A &amp; B </dc:title><dc:title>C</dc:title><opf:meta opf:x='' name='cover' "
           "content='img'/>",
           "");
   for (const std::string& text : {epub2, opf("", "properties='nav cover-image'")}) {
