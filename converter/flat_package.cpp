@@ -126,6 +126,26 @@ std::string_view Trimmed(std::string_view text) {
   return text.substr(first, text.find_last_not_of(space) - first + 1);
 }
 
+// libxml2 tells of a part's bytes that its encoding cannot convert, and of a
+// failure to write, through its generic handler for the thread, which prints
+// them; for as long as a flat document is being made they go nowhere, and the
+// handler the thread had comes back after.
+class TQuietGenericErrors {
+ public:
+  TQuietGenericErrors() : previous_(xmlGenericError), previousContext_(xmlGenericErrorContext) {
+    xmlSetGenericErrorFunc(nullptr, &Ignore);
+  }
+  ~TQuietGenericErrors() { xmlSetGenericErrorFunc(previousContext_, previous_); }
+  TQuietGenericErrors(const TQuietGenericErrors&) = delete;
+  TQuietGenericErrors& operator=(const TQuietGenericErrors&) = delete;
+
+ private:
+  static void Ignore(void*, const char*, ...) {}
+
+  xmlGenericErrorFunc previous_;
+  void* previousContext_;
+};
+
 // ---- Parsing a part --------------------------------------------------------------------
 
 // The first fatal message of the parser, else its first error. The parser hands
@@ -226,13 +246,15 @@ std::string Describe(const TXmlFault& fault) {
 }
 
 // The tree of a part, entity references replaced; nothing, with the fault, when
-// the part is not namespace-well-formed XML. depth is its deepest element's.
-TXmlDoc ParsePart(std::string_view text, TXmlFault& fault, int& depth) {
+// the part is not well-formed XML, or, unless unboundPrefixes, uses a prefix that
+// no declaration binds. depth is its deepest element's.
+TXmlDoc ParsePart(std::string_view text, TXmlFault& fault, int& depth, bool unboundPrefixes = false) {
   if (text.size() > static_cast<std::size_t>(INT_MAX)) {
     fault = TXmlFault{0, "the part is too large"};
     return nullptr;
   }
   xmlInitParser();
+  const TQuietGenericErrors quiet;
   TParser parser(xmlNewParserCtxt());
   if (!parser || parser->sax == nullptr) {
     fault = TXmlFault{0, "out of memory"};
@@ -244,9 +266,10 @@ TXmlDoc ParsePart(std::string_view text, TXmlFault& fault, int& depth) {
   parser->sax->getEntity = &EntityOrHtmlCharacter;
   TXmlDoc doc(
       xmlCtxtReadMemory(parser.get(), text.data(), static_cast<int>(text.size()), nullptr, nullptr, PartParseOptions));
-  // A prefix bound to no namespace is only an error to libxml2, but would make the
-  // flat document unreadable with namespaces.
-  if (!doc || parser->wellFormed == 0 || parser->nsWellFormed == 0 || xmlDocGetRootElement(doc.get()) == nullptr) {
+  // A prefix bound to no namespace is only an error to libxml2, but would make a
+  // flat document of the part unreadable with namespaces.
+  const bool prefixesBound = parser->nsWellFormed != 0 || unboundPrefixes;
+  if (!doc || parser->wellFormed == 0 || !prefixesBound || xmlDocGetRootElement(doc.get()) == nullptr) {
     fault = log.First.value_or(TXmlFault{0, ""});
     return nullptr;
   }
@@ -254,14 +277,15 @@ TXmlDoc ParsePart(std::string_view text, TXmlFault& fault, int& depth) {
   return doc;
 }
 
-TXmlDoc ParsePart(std::string_view text, TXmlFault& fault) {
+TXmlDoc ParsePart(std::string_view text, TXmlFault& fault, bool unboundPrefixes = false) {
   int depth = 0;
-  return ParsePart(text, fault, depth);
+  return ParsePart(text, fault, depth, unboundPrefixes);
 }
 
 // ---- Building the flat document --------------------------------------------------------
 
 std::string Serialized(xmlDoc* doc) {
+  const TQuietGenericErrors quiet;
   xmlChar* bytes = nullptr;
   int size = 0;
   xmlDocDumpMemoryEnc(doc, &bytes, &size, "UTF-8");
@@ -444,11 +468,14 @@ class TFlatOdf {
   void AppendCopy(xmlNode* parent, const xmlNode* node) {
     xmlNode* copy = xmlDocCopyNode(const_cast<xmlNode*>(node), parent->doc, 1);
     if (copy == nullptr) return;
-    if (xmlAddChild(parent, copy) == nullptr) {
+    const bool element = copy->type == XML_ELEMENT_NODE;
+    // A text after a text is merged into it, and the copy is gone.
+    xmlNode* added = xmlAddChild(parent, copy);
+    if (added == nullptr) {
       xmlFreeNode(copy);
-      return;
+    } else if (element) {
+      DropRepeatedDeclarations(added);
     }
-    DropRepeatedDeclarations(copy);
   }
 
   // A copied element declares on itself every namespace that it and its
@@ -535,6 +562,8 @@ std::optional<std::string> BuildFlatOdf(const TOdfParts& parts, std::string_view
 std::optional<std::string> ReadEpubRootfile(std::string_view container) {
   std::optional<std::string> first;
   std::optional<std::string> package;
+  xmlInitParser();
+  const TQuietGenericErrors quiet;
   const auto fault = ReadXmlElements(container, [&](const TXmlElement& element) {
     const std::string* path = element.LocalName == "rootfile" ? element.Attribute("full-path") : nullptr;
     const auto part = path != nullptr ? ResolvePartName("", *path) : std::nullopt;
@@ -584,7 +613,9 @@ struct TPackageReading {
   bool TitleRead = false;
 
   void Take(const xmlNode* element, std::string_view opfPart, TEpubBook& book) {
-    const std::string_view name = reinterpret_cast<const char*>(element->name);
+    // By local name, whatever prefix a producer bound, or failed to bind.
+    std::string_view name = reinterpret_cast<const char*>(element->name);
+    if (const std::size_t colon = name.rfind(':'); colon != std::string_view::npos) name.remove_prefix(colon + 1);
     if (name == "title" && !TitleRead) {
       const TXmlString text(xmlNodeGetContent(element));
       book.Title = std::string(Trimmed(Text(text.get())));
@@ -628,7 +659,7 @@ struct TPackageReading {
 
 std::optional<TXmlFault> ReadEpubPackage(std::string_view opf, std::string_view opfPart, TEpubBook& book) {
   TXmlFault fault;
-  const TXmlDoc doc = ParsePart(opf, fault);
+  const TXmlDoc doc = ParsePart(opf, fault, true);
   if (!doc) {
     if (fault.Message.empty()) fault.Message = "the text is not well-formed XML";
     return fault;
