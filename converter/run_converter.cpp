@@ -217,33 +217,52 @@ bool ConvertDocument(const TConversionRun& run, const std::string& documentPath)
   return false;
 }
 
-int RunConverter(const std::vector<std::string>& commandLine) {
-  // Options stand anywhere; "--" ends them, and whatever follows it is an
-  // argument. "-" alone is standard input. A document whose name begins with "-"
-  // is reached as "./-name" (or after "--"), so a mistyped option is never taken
-  // for a document that does not exist.
-  bool htmlPage = false, flat = false, help = false, version = false, optionsEnded = false;
-  std::vector<std::string> arguments;
+namespace {
+
+// The command line taken apart: its options, and its arguments in order.
+struct TCommandLine {
+  bool HtmlPage = false, Flat = false, Help = false, Version = false;
+  std::vector<std::string> Arguments;
+};
+
+// Options stand anywhere; "--" ends them, and whatever follows it is an argument.
+// "-" alone is standard input. A document whose name begins with "-" is reached as
+// "./-name" (or after "--"), so a mistyped option is never taken for a document
+// that does not exist. False (the reason printed) for an unknown option.
+bool ReadCommandLine(const std::vector<std::string>& commandLine, TCommandLine& parsed) {
+  bool optionsEnded = false;
   for (const std::string& argument : commandLine) {
     if (optionsEnded || argument.size() < 2 || argument[0] != '-') {
-      arguments.push_back(argument);
+      parsed.Arguments.push_back(argument);
     } else if (argument == "--") {
       optionsEnded = true;
     } else if (argument == "--html") {
-      htmlPage = true;
+      parsed.HtmlPage = true;
     } else if (argument == "--flat") {
-      flat = true;
+      parsed.Flat = true;
     } else if (argument == "--help" || argument == "-h") {
-      help = true;
+      parsed.Help = true;
     } else if (argument == "--version") {
-      version = true;
+      parsed.Version = true;
     } else {
       PrintReason("unknown option " + argument + " (a document whose name begins with \"-\" is given as ./" + argument +
                   ")");
-      PrintUsage();
-      return ExitUsage;
+      return false;
     }
   }
+  return true;
+}
+
+}  // namespace
+
+int RunConverter(const std::vector<std::string>& commandLine) {
+  TCommandLine parsed;
+  if (!ReadCommandLine(commandLine, parsed)) {
+    PrintUsage();
+    return ExitUsage;
+  }
+  const bool help = parsed.Help, version = parsed.Version;
+  const std::vector<std::string>& arguments = parsed.Arguments;
   if (help) {
     PrintUsage();
     return ExitSuccess;
@@ -266,8 +285,8 @@ int RunConverter(const std::vector<std::string>& commandLine) {
   run.TemplateArgument = arguments[1];
   run.OutputFolderArgument = arguments[2];
   run.ExtractFlag = count >= 4;
-  run.HtmlPage = htmlPage;
-  run.Flat = flat;
+  run.HtmlPage = parsed.HtmlPage;
+  run.Flat = parsed.Flat;
   run.TemplatePath = TemplatePathOf(run.TemplateArgument);
 
   TWorkFolderGuard cleanup(run.WorkFolderPath);
