@@ -18,24 +18,11 @@
 #include <utility>
 
 #include "converter/ooxml.h"
+#include "converter/xml_owners.h"
+#include "platform/utf8.h"
 
 namespace corvane {
 namespace {
-
-// ---- Owners of libxml2's objects -------------------------------------------------------
-
-struct TFreeDoc {
-  void operator()(xmlDocPtr doc) const { xmlFreeDoc(doc); }
-};
-struct TFreeParser {
-  void operator()(xmlParserCtxtPtr parser) const { xmlFreeParserCtxt(parser); }
-};
-struct TFreeXmlString {
-  void operator()(xmlChar* text) const { xmlFree(text); }
-};
-using TXmlDoc = std::unique_ptr<xmlDoc, TFreeDoc>;
-using TParser = std::unique_ptr<xmlParserCtxt, TFreeParser>;
-using TXmlString = std::unique_ptr<xmlChar, TFreeXmlString>;
 
 constexpr const char* OfficeNamespace = "urn:oasis:names:tc:opendocument:xmlns:office:1.0";
 constexpr const char* StyleNamespace = "urn:oasis:names:tc:opendocument:xmlns:style:1.0";
@@ -62,47 +49,8 @@ bool IsXmlCharacter(std::uint32_t c) {
 
 std::string Utf8Of(std::uint32_t c) {
   std::string bytes;
-  if (c < 0x80) {
-    bytes += static_cast<char>(c);
-  } else if (c < 0x800) {
-    bytes += static_cast<char>(0xC0 | (c >> 6));
-    bytes += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    bytes += static_cast<char>(0xE0 | (c >> 12));
-    bytes += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    bytes += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    bytes += static_cast<char>(0xF0 | (c >> 18));
-    bytes += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    bytes += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    bytes += static_cast<char>(0x80 | (c & 0x3F));
-  }
+  platform::AppendUtf8(bytes, c);
   return bytes;
-}
-
-// The length of the UTF-8 sequence of an XML character at the start of text, 0
-// when there is none.
-std::size_t XmlCharacterLength(std::string_view text) {
-  const auto lead = static_cast<unsigned char>(text[0]);
-  std::size_t length = 1;
-  std::uint32_t c = lead;
-  std::uint32_t least = 0;
-  if (lead >= 0xF0 && lead < 0xF8) {
-    length = 4, c = lead & 0x07, least = 0x10000;
-  } else if (lead >= 0xE0) {
-    length = 3, c = lead & 0x0F, least = 0x800;
-  } else if (lead >= 0xC0) {
-    length = 2, c = lead & 0x1F, least = 0x80;
-  } else if (lead >= 0x80) {
-    return 0;
-  }
-  if (lead >= 0xF8 || text.size() < length) return 0;
-  for (std::size_t i = 1; i < length; ++i) {
-    const auto next = static_cast<unsigned char>(text[i]);
-    if ((next & 0xC0) != 0x80) return 0;
-    c = (c << 6) | (next & 0x3F);
-  }
-  return c >= least && IsXmlCharacter(c) ? length : 0;
 }
 
 // A name or type from the package as an attribute's value can carry it: a byte
@@ -112,9 +60,10 @@ std::string XmlSafe(std::string_view text) {
   std::string safe;
   safe.reserve(text.size());
   while (!text.empty()) {
-    const std::size_t length = XmlCharacterLength(text);
-    safe.append(length != 0 ? text.substr(0, length) : std::string_view("\xEF\xBF\xBD"));
-    text.remove_prefix(std::max<std::size_t>(length, 1));
+    const platform::TUtf8Character character = platform::DecodeUtf8(text, 0);
+    const bool allowed = character.WellFormed && IsXmlCharacter(character.CodePoint);
+    safe.append(allowed ? text.substr(0, character.Length) : std::string_view("\xEF\xBF\xBD"));
+    text.remove_prefix(character.Length);
   }
   return safe;
 }
@@ -148,24 +97,11 @@ class TQuietGenericErrors {
 
 // ---- Parsing a part --------------------------------------------------------------------
 
-// The first fatal message of the parser, else its first error. The parser hands
-// its messages to the context's own handler with the context, which carries the
-// log.
-struct TFaultLog {
-  std::optional<TXmlFault> First;
-  bool Fatal = false;
-
-  static void Take(void* context, xmlErrorPtr error) {
-    auto& self = *static_cast<TFaultLog*>(static_cast<xmlParserCtxtPtr>(context)->_private);
-    if (error == nullptr || error->level < XML_ERR_ERROR || self.Fatal) return;
-    const bool fatal = error->level == XML_ERR_FATAL;
-    if (self.First && !fatal) return;
-    std::string message = Text(reinterpret_cast<const xmlChar*>(error->message));
-    while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) message.pop_back();
-    self.First = TXmlFault{error->line, message};
-    self.Fatal = fatal;
-  }
-};
+// The parser hands its messages to the context's own handler with the context,
+// which carries the log.
+void TakeFault(void* context, xmlErrorPtr error) {
+  static_cast<TXmlFaultLog*>(static_cast<xmlParserCtxtPtr>(context)->_private)->Record(error);
+}
 
 // An entity the part's own DTD declares, else, outside the DTD, a name of HTML's
 // named characters: an XHTML chapter names them whether or not its DOCTYPE names
@@ -255,14 +191,14 @@ TXmlDoc ParsePart(std::string_view text, TXmlFault& fault, int& depth, bool unbo
   }
   xmlInitParser();
   const TQuietGenericErrors quiet;
-  TParser parser(xmlNewParserCtxt());
+  TXmlParser parser(xmlNewParserCtxt());
   if (!parser || parser->sax == nullptr) {
     fault = TXmlFault{0, "out of memory"};
     return nullptr;
   }
-  TFaultLog log;
+  TXmlFaultLog log;
   parser->_private = &log;
-  parser->sax->serror = &TFaultLog::Take;
+  parser->sax->serror = &TakeFault;
   parser->sax->getEntity = &EntityOrHtmlCharacter;
   TXmlDoc doc(
       xmlCtxtReadMemory(parser.get(), text.data(), static_cast<int>(text.size()), nullptr, nullptr, PartParseOptions));

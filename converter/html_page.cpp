@@ -22,6 +22,7 @@
 #include <utility>
 #include <vector>
 
+#include "converter/xml_owners.h"
 #include "platform/code_page.h"
 #include "platform/file_system.h"
 
@@ -30,12 +31,6 @@ namespace {
 
 // ---- Owners of the libraries' objects -------------------------------------------------
 
-struct TFreeDoc {
-  void operator()(xmlDocPtr doc) const { xmlFreeDoc(doc); }
-};
-struct TFreeParser {
-  void operator()(xmlParserCtxtPtr parser) const { xmlFreeParserCtxt(parser); }
-};
 struct TFreeStylesheet {
   void operator()(xsltStylesheetPtr style) const { xsltFreeStylesheet(style); }
 };
@@ -45,18 +40,12 @@ struct TFreeTransform {
 struct TFreeSecurity {
   void operator()(xsltSecurityPrefsPtr security) const { xsltFreeSecurityPrefs(security); }
 };
-struct TFreeXmlString {
-  void operator()(xmlChar* text) const { xmlFree(text); }
-};
 struct TCloseOutput {
   void operator()(xmlOutputBufferPtr output) const { xmlOutputBufferClose(output); }
 };
-using TXmlDoc = std::unique_ptr<xmlDoc, TFreeDoc>;
-using TParser = std::unique_ptr<xmlParserCtxt, TFreeParser>;
 using TStylesheet = std::unique_ptr<xsltStylesheet, TFreeStylesheet>;
 using TTransform = std::unique_ptr<xsltTransformContext, TFreeTransform>;
 using TSecurity = std::unique_ptr<xsltSecurityPrefs, TFreeSecurity>;
-using TXmlString = std::unique_ptr<xmlChar, TFreeXmlString>;
 using TOutput = std::unique_ptr<xmlOutputBuffer, TCloseOutput>;
 
 // ---- What the libraries say ----------------------------------------------------------
@@ -446,7 +435,7 @@ bool ReadTemplate(TPageRun& run, const std::string& templatePath) {
     }
   }
   const std::size_t mark = run.Log.Mark();
-  TParser templateParser(xmlNewParserCtxt());
+  TXmlParser templateParser(xmlNewParserCtxt());
   if (!templateParser) {
     run.Error = {templatePath, 0, "out of memory"};
     return false;
@@ -478,7 +467,7 @@ bool ReadDocument(TPageRun& run, const std::string& documentPath, const std::str
     return false;
   }
   const std::size_t mark = run.Log.Mark();
-  TParser documentParser(xmlNewParserCtxt());
+  TXmlParser documentParser(xmlNewParserCtxt());
   if (!documentParser) {
     run.Error = {documentPath, 0, "out of memory"};
     return false;

@@ -52,25 +52,6 @@ std::optional<std::string> OutputPathOf(std::string_view part) {
   return path;
 }
 
-// Bytes of a path as a URL path: what a URL must escape is escaped, "/" stays.
-std::string UrlPathOf(const std::string& utf8) {
-  static constexpr char Hex[] = "0123456789ABCDEF";
-  std::string url;
-  for (const char c : utf8) {
-    const auto byte = static_cast<unsigned char>(c);
-    const bool plain = (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') || (byte >= '0' && byte <= '9') ||
-                       std::string_view("-._~!$&'()*+,;=@/").find(c) != std::string_view::npos;
-    if (plain) {
-      url += c;
-    } else {
-      url += '%';
-      url += Hex[byte >> 4];
-      url += Hex[byte & 15];
-    }
-  }
-  return url;
-}
-
 std::string LowerCase(std::string_view text) {
   std::string lower(text);
   std::transform(lower.begin(), lower.end(), lower.begin(),
@@ -190,7 +171,11 @@ TPackageOutcome TPackageStep::FoundFlat(std::string_view flatText) {
   return TPackageOutcome::PartFound;
 }
 
-std::string TPackageStep::FilesBase() const { return UrlPathOf(AnsiToUtf8(FilesFolderName(InputFileName()))) + "/"; }
+std::string TPackageStep::FilesBase()
+    const {  // The characters a URL path may hold as they are; "%" and ":" (which would
+  // make the folder's name a scheme) never.
+  return PercentEscaped(AnsiToUtf8(FilesFolderName(InputFileName())), "-._~!$&'()*+,;=@") + "/";
+}
 
 TPackageOutcome MakeFlatOdf(TPackageStep& step, const TPackageDirectory& package) {
   TFileText content;

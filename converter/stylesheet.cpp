@@ -148,25 +148,26 @@ std::string AnsiToUtf8(const std::string& ansi) {
   return out;
 }
 
-std::string StylesheetHref(const std::string& templatePath, const platform::TPathRules& rules) {
+std::string PercentEscaped(std::string_view utf8, std::string_view plain) {
   static constexpr char Hex[] = "0123456789ABCDEF";
-  const std::string utf8 = AnsiToUtf8(templatePath);
-  std::string href;
-  href.reserve(utf8.size());
+  std::string escaped;
+  escaped.reserve(utf8.size());
   for (const char c : utf8) {
     const auto byte = static_cast<unsigned char>(c);
-    const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-                       c == '.' || c == '_' || c == '~' || c == '/' || c == ':' ||
-                       rules.Separators.find(c) != std::string_view::npos;
-    if (plain) {
-      href += c;
+    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+        plain.find(c) != std::string_view::npos) {
+      escaped += c;
     } else {
-      href += '%';
-      href += Hex[byte >> 4];
-      href += Hex[byte & 0x0F];
+      escaped += '%';
+      escaped += Hex[byte >> 4];
+      escaped += Hex[byte & 0x0F];
     }
   }
-  return href;
+  return escaped;
+}
+
+std::string StylesheetHref(const std::string& templatePath, const platform::TPathRules& rules) {
+  return PercentEscaped(AnsiToUtf8(templatePath), "-._~/:" + std::string(rules.Separators));
 }
 
 std::optional<TStylesheetEdit> PlanStylesheetReference(std::string_view text, const std::string& templatePath) {

@@ -51,6 +51,9 @@ std::string AnsiToUtf8(const std::string& ansi);
 /// bytes written, the terminator included (0 only when capacity is 0).
 std::size_t EncodeUtf8(std::u16string_view units, char* dest, std::size_t capacity);
 
+/// The UTF-8 text with every byte other than an ASCII letter, a digit or one of
+/// plain written as %XX: a path as a URI reference.
+std::string PercentEscaped(std::string_view utf8, std::string_view plain);
 /// The template path as the instruction's href, a URI reference: its UTF-8 form
 /// with every byte other than an ASCII letter or digit, "-", ".", "_", "~", "/",
 /// ":" and the separators of the rules ("\\" on Win32) written as "%XX" (upper-case

@@ -8,17 +8,13 @@
 #include <climits>
 #include <memory>
 
+#include "converter/xml_owners.h"
+
 namespace corvane {
 namespace {
 
 struct TFreeReader {
   void operator()(xmlTextReaderPtr reader) const { xmlFreeTextReader(reader); }
-};
-struct TFreeParser {
-  void operator()(xmlParserCtxtPtr parser) const { xmlFreeParserCtxt(parser); }
-};
-struct TFreeDoc {
-  void operator()(xmlDocPtr doc) const { xmlFreeDoc(doc); }
 };
 
 // No network, no DTD loaded or checked, no entity substituted; the messages go
@@ -59,23 +55,6 @@ TXmlElement ElementOf(const xmlNode& node, int depth) {
   return element;
 }
 
-// The first fatal message of the parser, else its first error.
-struct TFaultLog {
-  std::optional<TXmlFault> First;
-  bool Fatal = false;
-
-  static void Take(void* log, xmlErrorPtr error) {
-    auto& self = *static_cast<TFaultLog*>(log);
-    if (error == nullptr || error->level < XML_ERR_ERROR || self.Fatal) return;
-    const bool fatal = error->level == XML_ERR_FATAL;
-    if (self.First && !fatal) return;
-    std::string message = Text(reinterpret_cast<const xmlChar*>(error->message));
-    while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) message.pop_back();
-    self.First = TXmlFault{error->line, message};
-    self.Fatal = fatal;
-  }
-};
-
 }  // namespace
 
 const std::string* TXmlElement::Attribute(std::string_view localName, bool qualified) const {
@@ -92,8 +71,8 @@ std::optional<TXmlFault> ReadXmlElements(std::string_view text,
   std::unique_ptr<xmlTextReader, TFreeReader> reader(
       xmlReaderForMemory(text.data(), static_cast<int>(text.size()), nullptr, nullptr, PartParseOptions));
   if (!reader) return TXmlFault{0, "out of memory"};
-  TFaultLog log;
-  xmlTextReaderSetStructuredErrorHandler(reader.get(), &TFaultLog::Take, &log);
+  TXmlFaultLog log;
+  xmlTextReaderSetStructuredErrorHandler(reader.get(), &TXmlFaultLog::Take, &log);
   int status;
   while ((status = xmlTextReaderRead(reader.get())) == 1) {
     if (xmlTextReaderNodeType(reader.get()) != XML_READER_TYPE_ELEMENT) continue;
@@ -108,14 +87,14 @@ std::optional<TXmlFault> ReadXmlElements(std::string_view text,
 void ReadDamagedXmlElements(std::string_view text, const std::function<bool(const TXmlElement&)>& onElement) {
   if (text.size() > static_cast<std::size_t>(INT_MAX)) return;
   xmlInitParser();
-  std::unique_ptr<xmlParserCtxt, TFreeParser> parser(xmlNewParserCtxt());
+  TXmlParser parser(xmlNewParserCtxt());
   if (!parser) return;
   // The reader above gives up at the first fault, with the elements of the
   // chunks before it; recovery goes on and keeps what it could make of each
   // element, so the whole text is parsed into a tree first and walked after.
   parser->sax->serror = [](void*, xmlErrorPtr) {};
-  std::unique_ptr<xmlDoc, TFreeDoc> doc(xmlCtxtReadMemory(parser.get(), text.data(), static_cast<int>(text.size()),
-                                                          nullptr, nullptr, PartParseOptions | XML_PARSE_RECOVER));
+  TXmlDoc doc(xmlCtxtReadMemory(parser.get(), text.data(), static_cast<int>(text.size()), nullptr, nullptr,
+                                PartParseOptions | XML_PARSE_RECOVER));
   if (!doc) return;
   // Element by element in document order, without recursion: only elements are
   // entered, never the declarations of a DTD or an entity's content.

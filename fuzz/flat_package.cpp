@@ -20,6 +20,8 @@
 #include <string_view>
 #include <vector>
 
+#include "fuzz/fuzz_support.h"
+
 namespace {
 
 void CheckFlatDocument(const std::string& text) {
@@ -40,17 +42,6 @@ void CheckFlatDocument(const std::string& text) {
   if (!good) std::abort();
 }
 
-void CheckPartName(const std::string& part) {
-  if (part.empty() || part.front() == '/' || part.back() == '/') std::abort();
-  std::string_view rest = part;
-  while (!rest.empty()) {
-    const std::size_t slash = rest.find('/');
-    const std::string_view step = rest.substr(0, slash);
-    if (step.empty() || step == "." || step == "..") std::abort();
-    rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
-  }
-}
-
 std::vector<corvane::TFlatPart> PartsOf(std::string_view input) {
   constexpr std::string_view separator = "\n====\n";
   std::vector<corvane::TFlatPart> parts;
@@ -68,13 +59,13 @@ std::vector<corvane::TFlatPart> PartsOf(std::string_view input) {
 
 void CheckBook(const std::vector<corvane::TFlatPart>& parts) {
   const auto rootfile = corvane::ReadEpubRootfile(parts[0].Text);
-  if (rootfile) CheckPartName(*rootfile);
+  if (rootfile) fuzzsupport::AbortUnlessInsidePackage(*rootfile);
   if (parts.size() < 2) return;
   corvane::TEpubBook book;
   if (corvane::ReadEpubPackage(parts[1].Text, rootfile.value_or(parts[1].Name), book)) return;
   std::set<std::string> manifest;
   for (const corvane::TEpubItem& item : book.Manifest) {
-    CheckPartName(item.Part);
+    fuzzsupport::AbortUnlessInsidePackage(item.Part);
     manifest.insert(item.Part);
   }
   std::set<std::string> spine;

@@ -86,6 +86,20 @@ struct TEntryRun {
   TBytes output;
 };
 
+/// Stops the target when a part name of an office package or a book does not
+/// stay inside it: empty, with a leading or trailing "/", an empty, "." or ".."
+/// step.
+inline void AbortUnlessInsidePackage(const std::string& part) {
+  if (part.empty() || part.front() == '/' || part.back() == '/') std::abort();
+  std::string_view rest = part;
+  while (!rest.empty()) {
+    const std::size_t slash = rest.find('/');
+    const std::string_view step = rest.substr(0, slash);
+    if (step.empty() || step == "." || step == "..") std::abort();
+    rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
+  }
+}
+
 /// Decodes the input's data as one entry of the method; flags bit 0 runs the
 /// password check and the cipher first. With inPlace the output offers its memory.
 inline int DecodeOne(const std::uint8_t* data, std::size_t size, std::uint16_t method, std::uint16_t flags,

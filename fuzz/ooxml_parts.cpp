@@ -12,21 +12,7 @@
 #include <vector>
 
 #include "converter/ooxml.h"
-
-namespace {
-
-void CheckPartName(const std::string& part) {
-  if (part.empty() || part.front() == '/' || part.back() == '/') std::abort();
-  std::string_view rest = part;
-  while (!rest.empty()) {
-    const std::size_t slash = rest.find('/');
-    const std::string_view step = rest.substr(0, slash);
-    if (step.empty() || step == "." || step == "..") std::abort();
-    rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
-  }
-}
-
-}  // namespace
+#include "fuzz/fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
@@ -37,7 +23,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       corvane::ReadRelationships(text, relationships);
       for (const auto& relationship : relationships) {
         for (const std::string_view source : {"", "word/document.xml", "xl/workbook.xml"}) {
-          if (const auto part = corvane::ResolvePartName(source, relationship.Target)) CheckPartName(*part);
+          if (const auto part = corvane::ResolvePartName(source, relationship.Target))
+            fuzzsupport::AbortUnlessInsidePackage(*part);
         }
         corvane::IsRelationship(relationship, "officeDocument");
       }
@@ -53,7 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     default: {
       std::string id;
       corvane::ReadFirstSheetId(text, id);
-      if (const auto part = corvane::ResolvePartName("xl/workbook.xml", text)) CheckPartName(*part);
+      if (const auto part = corvane::ResolvePartName("xl/workbook.xml", text))
+        fuzzsupport::AbortUnlessInsidePackage(*part);
       break;
     }
   }
