@@ -1,0 +1,130 @@
+#!/usr/bin/env python3
+"""Times the pages of the templates that ship with corvane on large documents.
+
+corvane is installed (the Runtime component) into a scratch prefix, and each
+document goes through its documented line, `corvane --html --flat DOC KIND out 1`:
+a Word report of 3,600 paragraphs and 60 tables (python-docx), a workbook of
+60,000 cells with 20,000 distinct strings over three sheets (openpyxl), an
+OpenDocument text of 3,600 paragraphs (odfpy), and an EPUB book of 200 chapters
+(8,000 paragraphs). Prints, per kind, the median wall time over the rounds, the
+peak resident memory, and the sizes of the flat document and the page.
+
+    python3 bench/corvane_pages_bench.py [--build build] [--rounds 5]
+"""
+import argparse
+import os
+import random
+import shutil
+import statistics
+import subprocess
+import tempfile
+import time
+import zipfile
+
+WORDS = ('lantern harbour granite keeper survey balcony storm window railing gallery clockwork tower '
+         'coastal repair beacon lens signal keeper channel').split()
+
+
+def sentence(rng, count):
+    return ' '.join(rng.choice(WORDS) for _ in range(count))
+
+
+def make_docx(path, rng):
+    import docx
+    document = docx.Document()
+    for chapter in range(60):
+        document.add_heading('Chapter %d' % chapter, 1)
+        for _ in range(60):
+            document.add_paragraph(sentence(rng, 40))
+        table = document.add_table(rows=10, cols=4)
+        for row in table.rows:
+            for cell in row.cells:
+                cell.text = sentence(rng, 2)
+    document.save(path)
+
+
+def make_xlsx(path, rng):
+    import openpyxl
+    book = openpyxl.Workbook(write_only=True)
+    serial = 0
+    for name in ('Ledger', 'Stock', 'Visits'):
+        sheet = book.create_sheet(name)
+        for _ in range(2000):
+            serial += 1
+            sheet.append([sentence(rng, 3) + ' %d' % serial, rng.randint(1, 9999), sentence(rng, 1) + str(serial % 7),
+                          rng.random() * 100, 'note %d' % (serial * 3)] * 2)
+    book.save(path)
+
+
+def make_odt(path, rng):
+    from odf.opendocument import OpenDocumentText
+    from odf.text import H, P
+    document = OpenDocumentText()
+    for chapter in range(60):
+        document.text.addElement(H(outlinelevel=1, text='Chapter %d' % chapter))
+        for _ in range(60):
+            document.text.addElement(P(text=sentence(rng, 40)))
+    document.save(path)
+
+
+def make_epub(path, rng):
+    with zipfile.ZipFile(path, 'w', zipfile.ZIP_DEFLATED) as book:
+        book.writestr('mimetype', 'application/epub+zip', zipfile.ZIP_STORED)
+        book.writestr('META-INF/container.xml',
+                      '<container version="1.0" xmlns="urn:oasis:names:tc:opendocument:xmlns:container"><rootfiles>'
+                      '<rootfile full-path="OEBPS/book.opf" media-type="application/oebps-package+xml"/>'
+                      '</rootfiles></container>')
+        items, spine = [], []
+        for chapter in range(200):
+            body = ''.join('<p>%s&nbsp;&mdash; %d</p>' % (sentence(rng, 60), chapter) for _ in range(40))
+            book.writestr('OEBPS/Text/c%03d.xhtml' % chapter,
+                          '<html xmlns="http://www.w3.org/1999/xhtml"><head><title>c</title></head><body>'
+                          '<h1>Chapter %d</h1>%s</body></html>' % (chapter, body))
+            items.append('<item id="c%d" href="Text/c%03d.xhtml" media-type="application/xhtml+xml"/>' %
+                         (chapter, chapter))
+            spine.append('<itemref idref="c%d"/>' % chapter)
+        book.writestr('OEBPS/book.opf', '<package xmlns="http://www.idpf.org/2007/opf" version="3.0"><metadata '
+                      'xmlns:dc="http://purl.org/dc/elements/1.1/"><dc:title>Bench</dc:title></metadata><manifest>'
+                      '%s</manifest><spine>%s</spine></package>' % (''.join(items), ''.join(spine)))
+
+
+def run(corvane, document, kind, out):
+    """Wall time and peak resident memory (KiB) of one conversion."""
+    shutil.rmtree(out, ignore_errors=True)
+    started = time.perf_counter()
+    child = subprocess.Popen([corvane, '--html', '--flat', document, kind, out, '1'])
+    _, status, usage = os.wait4(child.pid, 0)
+    elapsed = time.perf_counter() - started
+    if status != 0:
+        raise SystemExit('%s %s: status %d' % (corvane, document, status))
+    return elapsed, usage.ru_maxrss
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument('--build', default='build')
+    parser.add_argument('--rounds', type=int, default=5)
+    args = parser.parse_args()
+    scratch = tempfile.mkdtemp(prefix='corvane-pages-bench-')
+    try:
+        prefix = os.path.join(scratch, 'prefix')
+        subprocess.run(['cmake', '--install', args.build, '--prefix', prefix, '--component', 'Runtime'], check=True,
+                       stdout=subprocess.DEVNULL)
+        corvane = os.path.join(prefix, 'bin', 'corvane')
+        rng = random.Random(38)
+        print('%-6s %10s %10s %12s %12s' % ('kind', 'median s', 'peak MiB', 'flat MiB', 'page MiB'))
+        for kind, make in (('docx', make_docx), ('xlsx', make_xlsx), ('odt', make_odt), ('epub', make_epub)):
+            document = os.path.join(scratch, 'bench.' + kind)
+            make(document, rng)
+            out = os.path.join(scratch, 'out-' + kind)
+            results = [run(corvane, document, kind, out) for _ in range(args.rounds)]
+            size = lambda name: os.path.getsize(os.path.join(out, name)) / 2**20
+            print('%-6s %10.3f %10.1f %12.1f %12.1f' % (kind, statistics.median(r[0] for r in results),
+                                                         max(r[1] for r in results) / 1024, size('bench.XML'),
+                                                         size('bench.html')))
+    finally:
+        shutil.rmtree(scratch)
+
+
+if __name__ == '__main__':
+    main()
