@@ -34,15 +34,16 @@
   <!-- A relationship by the name of its relationships part and its id. -->
   <xsl:key name="rel" match="rel:Relationship" use="concat(ancestor::pkg:part/@pkg:name, '|', @Id)"/>
 
-  <!-- A shared string by its place in the table (from 0). Building this key counts the
-       strings before each string, once; looking a place up in the list at each cell instead
+  <!-- A shared string by its place in the table (from 0). Where the processor turns a tree
+       built here into nodes (libxslt, Chromium and Firefox do), the strings are numbered once
+       in document order, each string's text in an s element of its own, and a cell finds its
+       string by its number there: time in proportion to the strings. Elsewhere a key counts
+       the strings before each string, which takes time in proportion to their square (the
+       processor may build every key of a document at its first look-up, so this one holds no
+       string where it is not needed); looking a place up in the list at each cell instead
        would take time in proportion to cells times strings. -->
-  <xsl:key name="si" match="x:sst/x:si | xs:sst/xs:si" use="count(preceding-sibling::*)"/>
-
-  <!-- Where the processor turns a tree built here into nodes (libxslt, Chromium and Firefox
-       do), the shared strings are numbered once in document order instead, each string's
-       text in an s element of its own, and a cell's string is found by its number there:
-       time in proportion to the strings, not to their square. -->
+  <xsl:key name="si" match="x:sst/x:si[not(function-available('exsl:node-set'))]
+      | xs:sst/xs:si[not(function-available('exsl:node-set'))]" use="count(preceding-sibling::*)"/>
   <xsl:variable name="nodeSets" select="function-available('exsl:node-set')"/>
   <xsl:key name="string" match="s" use="@n"/>
   <xsl:variable name="stringTable">
@@ -190,41 +191,47 @@
     </xsl:variable>
     <xsl:if test="x:row/x:c | xs:row/xs:c">
       <div class="scroll"><table>
-        <xsl:apply-templates select="x:row[x:c] | xs:row[xs:c]">
+        <xsl:apply-templates select="x:row | xs:row">
           <xsl:with-param name="width" select="$last * number($last &lt;= 256)"/>
         </xsl:apply-templates>
       </table></div>
     </xsl:if>
   </xsl:template>
 
+  <!-- A row with cells (a row without a number is numbered by its place among the rows). -->
   <xsl:template match="x:row | xs:row">
     <xsl:param name="width" select="0"/>
-    <tr>
-      <th>
-        <xsl:choose>
-          <xsl:when test="@r"><xsl:value-of select="@r"/></xsl:when>
-          <xsl:otherwise><xsl:value-of select="count(preceding-sibling::*) + 1"/></xsl:otherwise>
-        </xsl:choose>
-      </th>
-      <xsl:apply-templates select="x:c | xs:c"/>
-      <xsl:variable name="end">
-        <xsl:for-each select="*[last()]"><xsl:call-template name="column"/></xsl:for-each>
-      </xsl:variable>
-      <xsl:call-template name="empty-cells"><xsl:with-param name="count" select="$width - $end"/></xsl:call-template>
-    </tr>
+    <xsl:if test="x:c | xs:c">
+      <tr>
+        <th>
+          <xsl:choose>
+            <xsl:when test="@r"><xsl:value-of select="@r"/></xsl:when>
+            <xsl:otherwise><xsl:value-of select="position()"/></xsl:otherwise>
+          </xsl:choose>
+        </th>
+        <xsl:apply-templates select="x:c | xs:c"/>
+        <xsl:variable name="end">
+          <xsl:for-each select="*[last()]"><xsl:call-template name="column"/></xsl:for-each>
+        </xsl:variable>
+        <xsl:call-template name="empty-cells"><xsl:with-param name="count" select="$width - $end"/></xsl:call-template>
+      </tr>
+    </xsl:if>
   </xsl:template>
 
   <!-- A cell in its column: the columns between it and the cell before are left empty. -->
   <xsl:template match="x:c | xs:c">
     <xsl:variable name="v" select="x:v | xs:v"/>
     <xsl:variable name="f" select="x:f | xs:f"/>
+    <xsl:variable name="place" select="position()"/>
     <xsl:variable name="column">
-      <xsl:call-template name="column"/>
+      <xsl:call-template name="column"><xsl:with-param name="place" select="$place"/></xsl:call-template>
     </xsl:variable>
     <xsl:variable name="before">
       <xsl:choose>
-        <xsl:when test="preceding-sibling::*">
-          <xsl:for-each select="preceding-sibling::*[1]"><xsl:call-template name="column"/></xsl:for-each>
+        <xsl:when test="$place &gt; 1">
+          <xsl:for-each select="preceding-sibling::*[1]">
+            <xsl:call-template name="column"><xsl:with-param name="place" select="$place - 1"/></xsl:call-template>
+          </xsl:for-each>
         </xsl:when>
         <xsl:otherwise>0</xsl:otherwise>
       </xsl:choose>
@@ -287,9 +294,10 @@
   </xsl:template>
 
   <!-- The column number of a cell reference ("C7" is 3, "AB1" is 28); without one, the
-       current cell's place in its row. -->
+       current cell's place in its row (given by a caller that knows it, counted if not). -->
   <xsl:template name="column">
     <xsl:param name="ref" select="@r"/>
+    <xsl:param name="place" select="count(preceding-sibling::*) + 1"/>
     <xsl:variable name="cleaned" select="translate($ref, concat('0123456789$', $lower), concat('           ', $upper))"/>
     <xsl:variable name="l" select="translate(normalize-space($cleaned), ' ', '')"/>
     <xsl:choose>
@@ -302,7 +310,7 @@
             * number($n &gt; 2)"/>
         <xsl:value-of select="$c1 + 26 * $c2 + 676 * $c3"/>
       </xsl:when>
-      <xsl:otherwise><xsl:value-of select="count(preceding-sibling::*) + 1"/></xsl:otherwise>
+      <xsl:otherwise><xsl:value-of select="$place"/></xsl:otherwise>
     </xsl:choose>
   </xsl:template>
 
