@@ -5,7 +5,9 @@
      sparse row left empty), the text of a cell by its type (shared strings, inline
      strings, formula results, booleans, errors, numbers as stored), then the pictures and
      text boxes of the sheet's drawing (written beside the page under the root's xml:base).
-     Charts, merged cells and number formats are not rendered. Given a bare worksheet, it
+     Dates and times are shown as dates and times (2020-01-04, 14:30:00) when the style of a
+     number has a date or time format; other number formats are not rendered, nor charts and
+     merged cells. Given a bare worksheet, it
      shows its cells without the shared strings and says so at the top.
      A formula is shown in small print below its result. The package and its relationships
      are read by local names and by the last step of a relationship's type; sheets and cells are
@@ -21,7 +23,8 @@
     xmlns:xdr="http://schemas.openxmlformats.org/drawingml/2006/spreadsheetDrawing"
     xmlns:mc="http://schemas.openxmlformats.org/markup-compatibility/2006"
     xmlns:dc="http://purl.org/dc/elements/1.1/"
-    exclude-result-prefixes="pkg rel x xs sa r a xdr mc dc">
+    xmlns:exsl="http://exslt.org/common"
+    exclude-result-prefixes="pkg rel x xs sa r a xdr mc dc exsl">
   <xsl:output method="html" encoding="UTF-8"/>
 
   <xsl:key name="part" match="pkg:part" use="@pkg:name"/>
@@ -31,10 +34,29 @@
   <!-- A relationship by the name of its relationships part and its id. -->
   <xsl:key name="rel" match="rel:Relationship" use="concat(ancestor::pkg:part/@pkg:name, '|', @Id)"/>
 
-  <!-- A shared string by its place in the table (from 0). Building this key counts the
-       strings before each string, once; looking a place up in the list at each cell instead
+  <!-- A shared string by its place in the table (from 0). Where the processor turns a tree
+       built here into nodes (libxslt, Chromium and Firefox do), the strings are numbered once
+       in document order, each string's text in an s element of its own, and a cell finds its
+       string by its number there: time in proportion to the strings. Elsewhere a key counts
+       the strings before each string, which takes time in proportion to their square (the
+       processor may build every key of a document at its first look-up, so this one holds no
+       string where it is not needed); looking a place up in the list at each cell instead
        would take time in proportion to cells times strings. -->
-  <xsl:key name="si" match="x:sst/x:si | xs:sst/xs:si" use="count(preceding-sibling::*)"/>
+  <xsl:key name="si" match="x:sst/x:si[not(function-available('exsl:node-set'))]
+      | xs:sst/xs:si[not(function-available('exsl:node-set'))]" use="count(preceding-sibling::*)"/>
+  <xsl:variable name="nodeSets" select="function-available('exsl:node-set')"/>
+  <xsl:key name="string" match="s" use="@n"/>
+  <xsl:variable name="stringTable">
+    <xsl:if test="$nodeSets">
+      <xsl:for-each select="/x:sst | /xs:sst | /pkg:package/pkg:part/pkg:xmlData/*[self::x:sst or self::xs:sst]">
+        <xsl:for-each select="x:si | xs:si">
+          <s n="{position() - 1}">
+            <xsl:for-each select="x:t | x:r/x:t | xs:t | xs:r/xs:t"><xsl:value-of select="."/></xsl:for-each>
+          </s>
+        </xsl:for-each>
+      </xsl:for-each>
+    </xsl:if>
+  </xsl:variable>
 
   <xsl:variable name="files" select="/*/@xml:base"/>
   <xsl:variable name="letters" select="'ABCDEFGHIJKLMNOPQRSTUVWXYZ'"/>
@@ -49,6 +71,40 @@
   </xsl:variable>
   <xsl:variable name="book" select="(key('part', $bookName)/pkg:xmlData/*[local-name() = 'workbook']
       | /pkg:package/pkg:part/pkg:xmlData/x:workbook)[1]"/>
+
+  <!-- Dates. A date is a number of days (its fraction the time of day) from serial 0: 1899-12-30,
+       or 1904-01-01 in a workbook of the 1904 date system. The calendar counts days from
+       1600-03-01, the day after a leap day that starts a 400-year cycle; serial 0 of each system is
+       that many days after it. -->
+  <xsl:variable name="date1904" select="$book/*[local-name() = 'workbookPr']/@date1904 = '1'
+      or $book/*[local-name() = 'workbookPr']/@date1904 = 'true'"/>
+  <xsl:variable name="epoch" select="109511 + 1462 * number($date1904)"/>
+  <xsl:key name="numFmt" match="x:numFmts/x:numFmt | xs:numFmts/xs:numFmt" use="@numFmtId"/>
+  <xsl:variable name="stylesName">
+    <xsl:call-template name="related">
+      <xsl:with-param name="from" select="$book/ancestor::pkg:part/@pkg:name"/>
+      <xsl:with-param name="type" select="'/styles'"/>
+    </xsl:call-template>
+  </xsl:variable>
+  <!-- The cell styles (xf, numbered from 0 as a cell's s attribute counts them) whose number
+       format shows a date or time, each once as <k n="STYLE"> STYLE=KIND</k>, KIND as the
+       template date-kind says. A cell finds its style's kind by key where nodes can be made of
+       this, else in its text; a workbook without date styles leaves it empty. -->
+  <xsl:variable name="dateStyles">
+    <xsl:for-each select="key('part', $stylesName)/pkg:xmlData/*/*[local-name() = 'cellXfs']
+        /*[local-name() = 'xf']">
+      <xsl:variable name="kind">
+        <xsl:call-template name="date-kind">
+          <xsl:with-param name="id" select="normalize-space(@numFmtId)"/>
+        </xsl:call-template>
+      </xsl:variable>
+      <xsl:if test="$kind != ''">
+        <k n="{position() - 1}"><xsl:value-of select="concat(' ', position() - 1, '=', $kind)"/></k>
+      </xsl:if>
+    </xsl:for-each>
+  </xsl:variable>
+  <xsl:variable name="dateList" select="concat(string($dateStyles), ' ')"/>
+  <xsl:key name="dateStyle" match="k" use="@n"/>
 
   <xsl:template match="/">
     <xsl:variable name="coreName">
@@ -135,41 +191,47 @@
     </xsl:variable>
     <xsl:if test="x:row/x:c | xs:row/xs:c">
       <div class="scroll"><table>
-        <xsl:apply-templates select="x:row[x:c] | xs:row[xs:c]">
+        <xsl:apply-templates select="x:row | xs:row">
           <xsl:with-param name="width" select="$last * number($last &lt;= 256)"/>
         </xsl:apply-templates>
       </table></div>
     </xsl:if>
   </xsl:template>
 
+  <!-- A row with cells (a row without a number is numbered by its place among the rows). -->
   <xsl:template match="x:row | xs:row">
     <xsl:param name="width" select="0"/>
-    <tr>
-      <th>
-        <xsl:choose>
-          <xsl:when test="@r"><xsl:value-of select="@r"/></xsl:when>
-          <xsl:otherwise><xsl:value-of select="count(preceding-sibling::*) + 1"/></xsl:otherwise>
-        </xsl:choose>
-      </th>
-      <xsl:apply-templates select="x:c | xs:c"/>
-      <xsl:variable name="end">
-        <xsl:for-each select="*[last()]"><xsl:call-template name="column"/></xsl:for-each>
-      </xsl:variable>
-      <xsl:call-template name="empty-cells"><xsl:with-param name="count" select="$width - $end"/></xsl:call-template>
-    </tr>
+    <xsl:if test="x:c | xs:c">
+      <tr>
+        <th>
+          <xsl:choose>
+            <xsl:when test="@r"><xsl:value-of select="@r"/></xsl:when>
+            <xsl:otherwise><xsl:value-of select="position()"/></xsl:otherwise>
+          </xsl:choose>
+        </th>
+        <xsl:apply-templates select="x:c | xs:c"/>
+        <xsl:variable name="end">
+          <xsl:for-each select="*[last()]"><xsl:call-template name="column"/></xsl:for-each>
+        </xsl:variable>
+        <xsl:call-template name="empty-cells"><xsl:with-param name="count" select="$width - $end"/></xsl:call-template>
+      </tr>
+    </xsl:if>
   </xsl:template>
 
   <!-- A cell in its column: the columns between it and the cell before are left empty. -->
   <xsl:template match="x:c | xs:c">
     <xsl:variable name="v" select="x:v | xs:v"/>
     <xsl:variable name="f" select="x:f | xs:f"/>
+    <xsl:variable name="place" select="position()"/>
     <xsl:variable name="column">
-      <xsl:call-template name="column"/>
+      <xsl:call-template name="column"><xsl:with-param name="place" select="$place"/></xsl:call-template>
     </xsl:variable>
     <xsl:variable name="before">
       <xsl:choose>
-        <xsl:when test="preceding-sibling::*">
-          <xsl:for-each select="preceding-sibling::*[1]"><xsl:call-template name="column"/></xsl:for-each>
+        <xsl:when test="$place &gt; 1">
+          <xsl:for-each select="preceding-sibling::*[1]">
+            <xsl:call-template name="column"><xsl:with-param name="place" select="$place - 1"/></xsl:call-template>
+          </xsl:for-each>
         </xsl:when>
         <xsl:otherwise>0</xsl:otherwise>
       </xsl:choose>
@@ -183,6 +245,12 @@
         <xsl:when test="(not(@t) or @t = 'n') and $v"><xsl:attribute name="class">n</xsl:attribute></xsl:when>
       </xsl:choose>
       <xsl:choose>
+        <xsl:when test="@t = 's' and $nodeSets">
+          <xsl:variable name="n" select="string(number($v))"/>
+          <xsl:for-each select="exsl:node-set($stringTable)">
+            <xsl:for-each select="key('string', $n)"><xsl:value-of select="."/></xsl:for-each>
+          </xsl:for-each>
+        </xsl:when>
         <xsl:when test="@t = 's'">
           <xsl:for-each select="key('si', number($v))">
             <xsl:for-each select="x:t | x:r/x:t | xs:t | xs:r/xs:t"><xsl:value-of select="."/></xsl:for-each>
@@ -197,6 +265,26 @@
             <xsl:when test="$v">FALSE</xsl:when>
           </xsl:choose>
         </xsl:when>
+        <xsl:when test="(not(@t) or @t = 'n') and @s and $dateList != ' ' and number($v) &gt;= 0 and number($v) &lt; 2958466">
+          <xsl:variable name="s" select="string(number(@s))"/>
+          <xsl:variable name="entry">
+            <xsl:choose>
+              <xsl:when test="$nodeSets">
+                <xsl:for-each select="exsl:node-set($dateStyles)">
+                  <xsl:value-of select="substring-after(key('dateStyle', $s), '=')"/>
+                </xsl:for-each>
+              </xsl:when>
+              <xsl:otherwise>
+                <xsl:value-of select="substring-before(substring-after($dateList, concat(' ', $s, '=')), ' ')"/>
+              </xsl:otherwise>
+            </xsl:choose>
+          </xsl:variable>
+          <xsl:call-template name="date">
+            <xsl:with-param name="serial" select="number($v)"/>
+            <xsl:with-param name="stored" select="string($v)"/>
+            <xsl:with-param name="kind" select="string($entry)"/>
+          </xsl:call-template>
+        </xsl:when>
         <xsl:otherwise><xsl:value-of select="$v"/></xsl:otherwise>
       </xsl:choose>
       <xsl:if test="normalize-space($f) != ''">
@@ -206,9 +294,10 @@
   </xsl:template>
 
   <!-- The column number of a cell reference ("C7" is 3, "AB1" is 28); without one, the
-       current cell's place in its row. -->
+       current cell's place in its row (given by a caller that knows it, counted if not). -->
   <xsl:template name="column">
     <xsl:param name="ref" select="@r"/>
+    <xsl:param name="place" select="count(preceding-sibling::*) + 1"/>
     <xsl:variable name="cleaned" select="translate($ref, concat('0123456789$', $lower), concat('           ', $upper))"/>
     <xsl:variable name="l" select="translate(normalize-space($cleaned), ' ', '')"/>
     <xsl:choose>
@@ -221,7 +310,7 @@
             * number($n &gt; 2)"/>
         <xsl:value-of select="$c1 + 26 * $c2 + 676 * $c3"/>
       </xsl:when>
-      <xsl:otherwise><xsl:value-of select="count(preceding-sibling::*) + 1"/></xsl:otherwise>
+      <xsl:otherwise><xsl:value-of select="$place"/></xsl:otherwise>
     </xsl:choose>
   </xsl:template>
 
@@ -235,6 +324,127 @@
         <xsl:call-template name="empty-cells"><xsl:with-param name="count" select="$count - 1"/></xsl:call-template>
       </xsl:when>
     </xsl:choose>
+  </xsl:template>
+
+  <!-- Dates and times -->
+
+  <!-- What the number format numbered id shows of a number: d a date (with the time of day when
+       the number has one), t the time of day alone, h a time whose hours run past a day
+       ([h]:mm:ss), nothing for a number. The workbook's own formats come first, then the
+       formats built into the reader: 14-17 and 22 dates, 18-21 and 45-47 times, 27-36 and 50-58
+       the dates (32 and 33 times) of East Asian locales. -->
+  <xsl:template name="date-kind">
+    <xsl:param name="id"/>
+    <xsl:variable name="own" select="key('numFmt', $id)"/>
+    <xsl:choose>
+      <xsl:when test="$own">
+        <xsl:variable name="letters">
+          <xsl:call-template name="format-letters">
+            <xsl:with-param name="code" select="string($own[1]/@formatCode)"/>
+          </xsl:call-template>
+        </xsl:variable>
+        <xsl:choose>
+          <xsl:when test="contains($letters, 'y') or contains($letters, 'd') or contains($letters, 'm')
+              and not(contains($letters, 'h') or contains($letters, 's'))">d</xsl:when>
+          <xsl:when test="contains($letters, 'e')">h</xsl:when>
+          <xsl:when test="contains($letters, 'h') or contains($letters, 's')">t</xsl:when>
+        </xsl:choose>
+      </xsl:when>
+      <xsl:when test="$id &gt;= 14 and $id &lt;= 17 or $id = 22 or $id &gt;= 27 and $id &lt;= 31
+          or $id &gt;= 34 and $id &lt;= 36 or $id &gt;= 50 and $id &lt;= 58">d</xsl:when>
+      <xsl:when test="$id &gt;= 18 and $id &lt;= 21 or $id = 32 or $id = 33 or $id = 45 or $id = 47">t</xsl:when>
+      <xsl:when test="$id = 46">h</xsl:when>
+    </xsl:choose>
+  </xsl:template>
+
+  <!-- The letters of a format code that stand for parts of a date or time (y m d h s, lower
+       case), leaving out quoted text, [..] brackets (colours, conditions, locales) and the
+       character after \, _ and *; an elapsed-time bracket ([h], [mm], [ss]) gives e and its
+       letter. "General" and number formats give nothing. -->
+  <xsl:template name="format-letters">
+    <xsl:param name="code"/>
+    <xsl:variable name="c" select="substring($code, 1, 1)"/>
+    <xsl:variable name="rest">
+      <xsl:choose>
+        <xsl:when test="$c = '&quot;'"><xsl:value-of select="substring-after(substring($code, 2), '&quot;')"/></xsl:when>
+        <xsl:when test="$c = '['"><xsl:value-of select="substring-after($code, ']')"/></xsl:when>
+        <xsl:when test="$c = '\' or $c = '_' or $c = '*'"><xsl:value-of select="substring($code, 3)"/></xsl:when>
+        <xsl:otherwise><xsl:value-of select="substring($code, 2)"/></xsl:otherwise>
+      </xsl:choose>
+    </xsl:variable>
+    <xsl:variable name="inside" select="translate(substring-before(substring($code, 2), ']'), 'HMS', 'hms')"/>
+    <xsl:variable name="l" select="translate($c, 'YMDHS', 'ymdhs')"/>
+    <xsl:choose>
+      <xsl:when test="$c = '['">
+        <xsl:if test="$inside != '' and translate($inside, 'hms', '') = ''">
+          <xsl:value-of select="concat('e', substring($inside, 1, 1))"/>
+        </xsl:if>
+      </xsl:when>
+      <xsl:when test="$l != '' and contains('ymdhs', $l)"><xsl:value-of select="$l"/></xsl:when>
+    </xsl:choose>
+    <xsl:if test="$rest != ''">
+      <xsl:call-template name="format-letters"><xsl:with-param name="code" select="$rest"/></xsl:call-template>
+    </xsl:if>
+  </xsl:template>
+
+  <!-- A serial date as a reader writes it, rounded to the second: 2020-01-04 for a whole day,
+       with the time of day after it (2020-01-04 14:30, 14:30:15) when it has one; 14:30:15 for
+       kind t; 36:00:00 for kind h. The 1900 date system counts a 29 February 1900 that was
+       not (serial 60), so the days before it are one day later here than their count from
+       1899-12-30, and serial 0 is written 1900-01-00 as the reader shows it. -->
+  <xsl:template name="date">
+    <xsl:param name="serial"/>
+    <xsl:param name="kind"/>
+    <xsl:param name="stored"/>
+    <xsl:variable name="seconds" select="round($serial * 86400)"/>
+    <xsl:variable name="clock" select="concat(format-number(floor($seconds mod 86400 div 3600), '00'), ':',
+        format-number(floor($seconds mod 3600 div 60), '00'))"/>
+    <xsl:variable name="second" select="format-number($seconds mod 60, '00')"/>
+    <xsl:choose>
+      <xsl:when test="$kind = 't'"><xsl:value-of select="concat($clock, ':', $second)"/></xsl:when>
+      <xsl:when test="$kind = 'h'">
+        <xsl:value-of select="concat(format-number(floor($seconds div 3600), '00'), substring($clock, 3), ':', $second)"/>
+      </xsl:when>
+      <xsl:when test="$kind = 'd'">
+        <xsl:variable name="days" select="floor($seconds div 86400)"/>
+        <xsl:choose>
+          <xsl:when test="$date1904 or $days &gt; 60">
+            <xsl:call-template name="calendar"><xsl:with-param name="day" select="$epoch + $days"/></xsl:call-template>
+          </xsl:when>
+          <xsl:when test="$days = 60">1900-02-29</xsl:when>
+          <xsl:when test="$days = 0">1900-01-00</xsl:when>
+          <xsl:otherwise>
+            <xsl:call-template name="calendar"><xsl:with-param name="day" select="$epoch + $days + 1"/></xsl:call-template>
+          </xsl:otherwise>
+        </xsl:choose>
+        <xsl:if test="$seconds mod 86400 != 0">
+          <xsl:value-of select="concat(' ', $clock)"/>
+          <xsl:if test="$seconds mod 60 != 0"><xsl:value-of select="concat(':', $second)"/></xsl:if>
+        </xsl:if>
+      </xsl:when>
+      <xsl:otherwise><xsl:value-of select="$stored"/></xsl:otherwise>
+    </xsl:choose>
+  </xsl:template>
+
+  <!-- The date (YYYY-MM-DD) of the given day counted from 1600-03-01 (day 0). The Gregorian
+       calendar repeats every 400 years (146097 days); within them a century has 36524 days but
+       the last has one more, four years have 1461 days but the last four of a common century
+       one fewer, a year 365 days but the fourth one more. Years are counted from March here,
+       so that the leap day ends a year: March has day 0 of its year, February starts on day 337. -->
+  <xsl:template name="calendar">
+    <xsl:param name="day"/>
+    <xsl:variable name="inCycle" select="$day mod 146097"/>
+    <xsl:variable name="century" select="floor($inCycle div 36524) - number($inCycle = 146096)"/>
+    <xsl:variable name="inCentury" select="$inCycle - 36524 * $century"/>
+    <xsl:variable name="inFour" select="$inCentury mod 1461"/>
+    <xsl:variable name="year" select="floor($inFour div 365) - number($inFour = 1460)"/>
+    <xsl:variable name="inYear" select="$inFour - 365 * $year"/>
+    <xsl:variable name="month" select="number($inYear &gt;= 31) + number($inYear &gt;= 61) + number($inYear &gt;= 92) + number($inYear &gt;= 122) + number($inYear &gt;= 153) + number($inYear &gt;= 184) + number($inYear &gt;= 214) + number($inYear &gt;= 245) + number($inYear &gt;= 275) + number($inYear &gt;= 306) + number($inYear &gt;= 337)"/>
+    <xsl:variable name="first" select="number(substring('000031061092122153184214245275306337', 3 * $month + 1, 3))"/>
+    <xsl:variable name="january" select="number($month &gt;= 10)"/>
+    <xsl:value-of select="concat(format-number(1600 + 400 * floor($day div 146097) + 100 * $century
+        + 4 * floor($inCentury div 1461) + $year + $january, '0000'), '-',
+        format-number($month + 3 - 12 * $january, '00'), '-', format-number($inYear - $first + 1, '00'))"/>
   </xsl:template>
 
   <!-- A drawing: its pictures, and the text of its shapes; charts are left out. -->
