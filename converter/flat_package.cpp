@@ -144,15 +144,27 @@ void ReplaceReferencesOfAttributes(xmlNode* element) {
   }
 }
 
+// True when a namespace name can be written back as it was read. libxml2 keeps
+// a reference in a declaration's value ("&nbsp;") as its bytes and writes them
+// unescaped, which no reader could read again; no real namespace name holds one.
+bool WritableNamespaces(const xmlNode& element) {
+  for (const xmlNs* ns = element.nsDef; ns != nullptr; ns = ns->next) {
+    const std::string href = Text(ns->href);
+    if (href.find_first_of("&<\"") != std::string::npos) return false;
+  }
+  return true;
+}
+
 // Replaces every entity reference below the root, without recursion and without
 // entering an entity's content. Returns the depth of the deepest element (1 for
-// the root alone).
+// the root alone), or 0 when a namespace name cannot be written back.
 int ReplaceReferences(xmlNode* root) {
   int depth = 1;
   int deepest = 1;
   for (xmlNode* node = root; node != nullptr;) {
     xmlNode* next = nullptr;
     if (node->type == XML_ELEMENT_NODE) {
+      if (!WritableNamespaces(*node)) return 0;
       deepest = std::max(deepest, depth);
       ReplaceReferencesOfAttributes(node);
       if (node->children != nullptr) {
@@ -210,6 +222,10 @@ TXmlDoc ParsePart(std::string_view text, TXmlFault& fault, int& depth, bool unbo
     return nullptr;
   }
   depth = ReplaceReferences(xmlDocGetRootElement(doc.get()));
+  if (depth == 0) {
+    fault = TXmlFault{0, "a namespace name holds an entity reference"};
+    return nullptr;
+  }
   return doc;
 }
 
