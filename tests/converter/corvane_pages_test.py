@@ -350,7 +350,9 @@ def read(path):
         if path.endswith(".pptx"):
             roots = [ET.fromstring(package.read(n)) for n in package.namelist()
                      if re.fullmatch(r"ppt/(slides|notesSlides)/[^/]+\.xml", n)]
-            return ["".join(t.text or "" for t in p.iter("{%s}t" % DRAWING))
+            # A line break inside a paragraph parts its words, as python-pptx reads it.
+            return ["".join((e.text or "") if e.tag.endswith("}t") else "\n" for e in p.iter()
+                            if e.tag in ("{%s}t" % DRAWING, "{%s}br" % DRAWING))
                     for root in roots for p in root.iter("{%s}p" % DRAWING)]
         if path.endswith(".epub"):
             opf_name = ET.fromstring(package.read("META-INF/container.xml")).find(".//{*}rootfile").get("full-path")
