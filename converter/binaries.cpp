@@ -5,6 +5,7 @@
 
 #include "converter/stylesheet.h"
 #include "platform/file_system.h"
+#include "unzip/dest_paths.h"
 
 namespace corvane {
 namespace {
@@ -96,7 +97,9 @@ std::string DecodeBase64(std::string_view text) {
 }
 
 bool PayloadIdIsSafe(std::string_view id) {
-  return !id.empty() && id != "." && id != ".." && id.find_first_of("/\\:") == std::string_view::npos;
+  if (id.empty() || id == "." || id == ".." || id.find_first_of("/\\:") != std::string_view::npos) return false;
+  // A device's name would write to the device, not into the folder.
+  return !platform::HostPathRules().HasDrives || kestrel::WindowsSafeName(id) == id;
 }
 
 void ExtractBinaries(const std::string& documentPath, const std::string& folder) {

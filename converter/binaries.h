@@ -32,7 +32,8 @@ bool NextTaggedElement(std::string_view text, std::size_t& offset, std::string_v
 std::string DecodeBase64(std::string_view text);
 
 /// True when a payload id can be used as a file name inside the output folder:
-/// not empty, not "." or "..", and without "/", "\" or ":".
+/// not empty, not "." or "..", and without "/", "\" or ":"; on Windows also a
+/// name the system can create that names no device ("CON", "nul.png").
 bool PayloadIdIsSafe(std::string_view id);
 
 /// Writes every Base64 payload of the document's `binary` elements, decoded, into

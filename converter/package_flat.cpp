@@ -14,7 +14,6 @@
 #include "converter/flat_package.h"
 #include "converter/package_step.h"
 #include "platform/code_page.h"
-#include "unzip/dest_paths.h"
 
 namespace corvane {
 namespace {
@@ -41,14 +40,13 @@ constexpr std::array<std::string_view, 15> PictureExtensions = {".png",  ".jpg",
 // could name something other than a file there ("..", a drive, an empty step; on
 // Windows a device such as "CON.png", or a name it cannot create).
 std::optional<std::string> OutputPathOf(std::string_view part) {
-  const bool windows = platform::HostPathRules().HasDrives;
   std::string path;
   std::size_t start = 0;
   while (start <= part.size()) {
     std::size_t end = part.find('/', start);
     if (end == std::string_view::npos) end = part.size();
     const std::string_view step = part.substr(start, end - start);
-    if (!PayloadIdIsSafe(step) || (windows && kestrel::WindowsSafeName(step) != step)) return std::nullopt;
+    if (!PayloadIdIsSafe(step)) return std::nullopt;
     if (!path.empty()) path += '/';
     path.append(step);
     start = end + 1;
