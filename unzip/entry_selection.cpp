@@ -20,6 +20,7 @@ TEntryPatterns::TEntryPatterns(const std::vector<std::string>& patterns, TMatchM
   if (mode != mmComponent) {
     // Read as given: "\" escapes, and "/" matches the separator of MatchedPath.
     patterns_ = patterns;
+    for (std::size_t i = 0; i < patterns_.size(); ++i) wildcards_.push_back(i);
     return;
   }
   patterns_.reserve(patterns.size());
@@ -30,6 +31,11 @@ TEntryPatterns::TEntryPatterns(const std::vector<std::string>& patterns, TMatchM
   for (const std::string& pattern : patterns) {
     std::string lowered = platform::AnsiLowerCase(pattern);
     if (hostSeparator != '\\') std::replace(lowered.begin(), lowered.end(), hostSeparator, '\\');
+    if (lowered.find_first_of("*?<") == std::string::npos) {
+      literals_.insert(lowered);
+    } else {
+      wildcards_.push_back(patterns_.size());
+    }
     patterns_.push_back(std::move(lowered));
   }
 }
@@ -37,7 +43,8 @@ TEntryPatterns::TEntryPatterns(const std::vector<std::string>& patterns, TMatchM
 bool TEntryPatterns::MatchAny(const TZipHeaderInfo& entry) const {
   if (patterns_.empty()) return false;
   const std::string path = MatchedPath(entry);
-  for (std::size_t i = 0; i < patterns_.size(); ++i)
+  if (literals_.count(path) != 0) return true;
+  for (const std::size_t i : wildcards_)
     if (MatchPath(i, path)) return true;
   return false;
 }

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "unzip/member_match.h"
@@ -48,6 +49,11 @@ class TEntryPatterns {
   bool MatchPath(std::size_t i, const std::string& path) const;
 
   std::vector<std::string> patterns_;
+  // The component's patterns without a wildcard match their own text alone: a set
+  // of them answers at once, so that a caller selecting thousands of entries by
+  // name costs no match of each entry against each name.
+  std::unordered_set<std::string> literals_;
+  std::vector<std::size_t> wildcards_;  ///< the other patterns, by index
   TMatchMode mode_;
   TNameCase nameCase_;
 };
