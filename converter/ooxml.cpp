@@ -85,19 +85,19 @@ bool IsRelationship(const TRelationship& relationship, std::string_view kind) {
   return LowerAscii(relationship.Type).ends_with(suffix);
 }
 
+std::string PartNameKey(std::string_view part) { return LowerAscii(part); }
+
 std::string TContentTypes::Of(std::string_view part) const {
+  // A package names each part once here: looked up, never searched, for a flat
+  // form that asks for every part's type.
   std::string name = "/";
   name.append(part);
-  for (const auto& [partName, type] : Overrides) {
-    if (SamePartName(partName, name)) return type;
-  }
+  const auto override = Overrides.find(PartNameKey(name));
+  if (override != Overrides.end()) return override->second;
   const std::size_t dot = part.rfind('.');
   if (dot == std::string_view::npos || part.find('/', dot) != std::string_view::npos) return {};
-  const std::string_view extension = part.substr(dot + 1);
-  for (const auto& [defaultExtension, type] : Defaults) {
-    if (SamePartName(defaultExtension, extension)) return type;
-  }
-  return {};
+  const auto fallback = Defaults.find(PartNameKey(part.substr(dot + 1)));
+  return fallback != Defaults.end() ? fallback->second : std::string();
 }
 
 std::optional<TXmlFault> ReadContentTypes(std::string_view text, TContentTypes& types) {
@@ -107,9 +107,10 @@ std::optional<TXmlFault> ReadContentTypes(std::string_view text, TContentTypes& 
     const std::string* type = element.Attribute("ContentType");
     if (type == nullptr) return true;
     if (element.LocalName == "Default") {
-      if (const std::string* extension = element.Attribute("Extension")) types.Defaults.emplace_back(*extension, *type);
+      if (const std::string* extension = element.Attribute("Extension"))
+        types.Defaults.emplace(PartNameKey(*extension), *type);
     } else if (element.LocalName == "Override") {
-      if (const std::string* part = element.Attribute("PartName")) types.Overrides.emplace_back(*part, *type);
+      if (const std::string* part = element.Attribute("PartName")) types.Overrides.emplace(PartNameKey(*part), *type);
     }
     return true;
   });

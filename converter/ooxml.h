@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -35,10 +36,11 @@ std::optional<TXmlFault> ReadRelationships(std::string_view text, std::vector<TR
 /// (or of the office suite's own extensions), compared without regard to case.
 bool IsRelationship(const TRelationship& relationship, std::string_view kind);
 
-/// The content types of a package's parts.
+/// The content types of a package's parts, by PartNameKey; of two entries for one
+/// name the first counts.
 struct TContentTypes {
-  std::vector<std::pair<std::string, std::string>> Defaults;   ///< extension, type
-  std::vector<std::pair<std::string, std::string>> Overrides;  ///< part name ("/word/document.xml"), type
+  std::unordered_map<std::string, std::string> Defaults;   ///< extension, type
+  std::unordered_map<std::string, std::string> Overrides;  ///< part name ("/word/document.xml"), type
   /// The part's content type: its override, else the default of its extension
   /// (both compared without regard to ASCII case); empty when neither is given.
   std::string Of(std::string_view part) const;
@@ -59,6 +61,10 @@ std::optional<std::string> ResolvePartName(std::string_view sourcePart, std::str
 /// The relationships part of a part ("word/document.xml" gives
 /// "word/_rels/document.xml.rels"); of the package itself for an empty name.
 std::string RelationshipsPartOf(std::string_view part);
+
+/// The form of a part name under which names of one part are equal: ASCII letters
+/// in lower case (SamePartName).
+std::string PartNameKey(std::string_view part);
 
 /// True when two part names are the same part: they compare without regard to
 /// ASCII case.

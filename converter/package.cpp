@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <exception>
 #include <optional>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -37,15 +38,6 @@ bool SameName(const std::string& a, const std::string& b, const platform::TPathR
   return rules.CaseInsensitive ? platform::AnsiCompareText(a, b) == 0 : a == b;
 }
 
-}  // namespace
-
-bool EndsWithNoCase(const std::string& name, std::string_view suffix) {
-  if (name.size() < suffix.size()) return false;
-  return platform::AnsiLowerCase(name.substr(name.size() - suffix.size())) == suffix;
-}
-
-namespace {
-
 // Whether a stored folder part puts an entry at the top level of the package, as
 // the component places it: a stored drive, roots and "." steps lead nowhere.
 bool AtTopLevel(const std::string& folder) {
@@ -62,17 +54,6 @@ bool AtTopLevel(const std::string& folder) {
   return true;
 }
 
-}  // namespace
-
-// A stored path as users write it, "/" between folders.
-std::string ShownPath(const std::string& storedPath) {
-  std::string shown = storedPath;
-  std::replace(shown.begin(), shown.end(), '\\', '/');
-  return shown;
-}
-
-namespace {
-
 // A selection pattern that matches the stored path: the matcher's own characters
 // stand for themselves through "?". The index check in OnStartUnZip makes the
 // choice exact.
@@ -83,34 +64,6 @@ std::string SelectionPattern(const std::string& storedPath) {
   }
   return pattern;
 }
-
-}  // namespace
-
-// One line for the user on why a wanted entry did not come out.
-std::string EntryFailure(const std::string& input, const TWantedEntry& entry, const std::string& workFolder) {
-  const std::string part = input + ": the part " + ShownPath(entry.StoredPath);
-  switch (entry.State) {
-    case TEntryState::BadCrc:
-      return part + " failed its CRC check: the package is damaged";
-    case TEntryState::Encrypted:
-      return part + " is encrypted (zip encryption), and corvane reads no passwords";
-    case TEntryState::NotWritten:
-      return part + " could not be unpacked into the work folder " + workFolder +
-             (entry.Error != 0 ? ": " + platform::SystemErrorText(entry.Error) : std::string());
-    case TEntryState::UnknownMethod:
-      return part + " is compressed with a method that corvane cannot unpack";
-    case TEntryState::Climbs:
-      return part + " has a name that leads out of the package (\"..\"), and is not unpacked";
-    case TEntryState::Overlaps:
-      return part + " overlaps " + entry.Other + ": the package is damaged (or a zip bomb)";
-    case TEntryState::CutShort:
-      return part + " is cut short: the package ends inside it";
-    default:
-      return part + " did not come out of the package";
-  }
-}
-
-namespace {
 
 TPackageDirectory ProbePackage(kestrel::TKestrelUnZip& unzip, const platform::TPathRules& rules) {
   TPackageDirectory package;
@@ -125,7 +78,7 @@ TPackageDirectory ProbePackage(kestrel::TKestrelUnZip& unzip, const platform::TP
     const kestrel::TZipHeaderInfo& entry = *list->Items(i);
     const std::string& name = entry.FileName();
     if (name.empty()) continue;  // a folder
-    package.Entries.push_back({i, entry.StoredPath(), ShownPath(entry.StoredPath()), entry.UncompressedSize});
+    package.Add({i, entry.StoredPath(), ShownPath(entry.StoredPath()), entry.UncompressedSize});
     const bool top = AtTopLevel(entry.Directory());
     for (std::size_t rank = 0; rank < MainParts.size(); ++rank) {
       if (!SameName(name, MainParts[rank], rules)) continue;
@@ -165,80 +118,6 @@ TPackageDirectory ProbePackage(kestrel::TKestrelUnZip& unzip, const platform::TP
   return package;
 }
 
-}  // namespace
-
-// Unpacks the wanted entries, each to its own Target, and nothing else. Per-entry
-// outcomes go into the entries' states; a failure of the archive as a whole
-// leaves as the component's exception.
-void UnpackEntries(kestrel::TKestrelUnZip& unzip, const std::string& workFolder, std::vector<TWantedEntry*> wanted) {
-  std::erase_if(wanted, [&](TWantedEntry* entry) {
-    const kestrel::TZipHeaderInfo& info = *unzip.ZipInfo()->Items(entry->Index);
-    if (kestrel::StoredPathClimbs(entry->StoredPath, platform::HostPathRules())) {
-      // The component refuses such a name before anyone may place it elsewhere.
-      entry->State = TEntryState::Climbs;
-    } else if (!kestrel::MethodDecoded(info.DataMethod())) {
-      // Without a decoder the component would only show a notice and fail the CRC.
-      entry->State = TEntryState::UnknownMethod;
-    } else {
-      return false;
-    }
-    return true;
-  });
-  if (wanted.empty()) return;
-  auto find = [&](std::int32_t index) -> TWantedEntry* {
-    for (TWantedEntry* entry : wanted) {
-      if (entry->Index == index) return entry;
-    }
-    return nullptr;
-  };
-  unzip.SetRecreateDirs(false);
-  // The package's files become files of the user's (images beside the copy), made
-  // as every file corvane writes: not with the modes the entries were zipped with
-  // (0600 is common), which would hide the images from a web server.
-  unzip.SetRetainAttributes(false);
-  unzip.SetOverwriteMode(kestrel::TUZOverwriteMode::Always);
-  std::string destination = workFolder;
-  destination.pop_back();  // the component wants the folder without its separator
-  unzip.SetDestDir(destination);
-  unzip.FilesList().clear();
-  for (const TWantedEntry* entry : wanted) unzip.FilesList().push_back(SelectionPattern(entry->StoredPath));
-  unzip.OnStartUnZip = [&](kestrel::TKestrelUnZip& sender, std::int32_t index, std::string& fName, bool& skip) {
-    TWantedEntry* entry = find(index);
-    // The entry at the index must still be the one chosen from the listing.
-    if (entry == nullptr || sender.ZipInfo()->Items(index)->StoredPath() != entry->StoredPath) {
-      skip = true;
-      return;
-    }
-    fName = entry->Target;
-  };
-  unzip.OnEndUnZip = [&](kestrel::TKestrelUnZip&, std::int32_t index, const std::string&) {
-    if (TWantedEntry* entry = find(index)) entry->State = TEntryState::Done;
-  };
-  unzip.OnBadCRC = [&](kestrel::TKestrelUnZip&, std::uint32_t, std::uint32_t, std::int32_t index) {
-    if (TWantedEntry* entry = find(index)) entry->State = TEntryState::BadCrc;
-  };
-  unzip.OnSkippingFile = [&](kestrel::TKestrelUnZip&, kestrel::TSkipReason reason, const std::string&,
-                             std::int32_t index, bool&) {
-    TWantedEntry* entry = find(index);
-    if (entry == nullptr) return;
-    if (reason == kestrel::skBadPassword) {
-      entry->State = TEntryState::Encrypted;
-    } else if (reason == kestrel::skOverlaps) {
-      const kestrel::TZipHeaderInfo* other = unzip.EntryDamage(index).Other;
-      entry->State = TEntryState::Overlaps;
-      entry->Other = other != nullptr ? ShownPath(other->StoredPath()) : "the central directory";
-    } else if (reason == kestrel::skCutShort) {
-      entry->State = TEntryState::CutShort;
-    } else {
-      entry->State = TEntryState::NotWritten;
-      entry->Error = platform::LastSystemError();
-    }
-  };
-  unzip.UnZip();
-}
-
-namespace {
-
 // A file that starts with a local header is a zip archive, whole or not: no XML
 // document can start so.
 bool StartsWithLocalHeader(const std::string& path) {
@@ -271,27 +150,6 @@ bool IsEmptyFile(const std::string& path) {
                                                platform::TFileCreation::OpenExisting);
   return file.IsOpen() && file.Size() == 0;
 }
-
-}  // namespace
-
-// The component's own words for a failure of the archive as a whole.
-std::string ArchiveFailure(const std::string& input, std::exception_ptr failure) {
-  std::string message;
-  try {
-    std::rethrow_exception(failure);
-  } catch (const std::exception& e) {
-    message = e.what();
-  } catch (...) {
-  }
-  return input + ": the zip package cannot be read" + (message.empty() ? std::string() : ": " + message);
-}
-
-std::string XmlFailure(const std::string& input, const std::string& part, const TXmlFault& fault) {
-  return input + ": the part " + part + " is not well-formed XML" +
-         (fault.Line > 0 ? " (line " + std::to_string(fault.Line) + ": " : " (") + fault.Message + ")";
-}
-
-namespace {
 
 // A part that the office suite encrypted looks like any other entry to the zip
 // layer; its ciphertext is no document. Only an OpenDocument manifest tells. False
@@ -552,6 +410,130 @@ std::string NoDocumentReason(const std::string& input, const TPackageDirectory& 
 }
 
 }  // namespace
+
+bool EndsWithNoCase(const std::string& name, std::string_view suffix) {
+  if (name.size() < suffix.size()) return false;
+  return platform::AnsiLowerCase(name.substr(name.size() - suffix.size())) == suffix;
+}
+
+// A stored path as users write it, "/" between folders.
+std::string ShownPath(const std::string& storedPath) {
+  std::string shown = storedPath;
+  std::replace(shown.begin(), shown.end(), '\\', '/');
+  return shown;
+}
+
+// One line for the user on why a wanted entry did not come out.
+std::string EntryFailure(const std::string& input, const TWantedEntry& entry, const std::string& workFolder) {
+  const std::string part = input + ": the part " + ShownPath(entry.StoredPath);
+  switch (entry.State) {
+    case TEntryState::BadCrc:
+      return part + " failed its CRC check: the package is damaged";
+    case TEntryState::Encrypted:
+      return part + " is encrypted (zip encryption), and corvane reads no passwords";
+    case TEntryState::NotWritten:
+      return part + " could not be unpacked into the work folder " + workFolder +
+             (entry.Error != 0 ? ": " + platform::SystemErrorText(entry.Error) : std::string());
+    case TEntryState::UnknownMethod:
+      return part + " is compressed with a method that corvane cannot unpack";
+    case TEntryState::Climbs:
+      return part + " has a name that leads out of the package (\"..\"), and is not unpacked";
+    case TEntryState::Overlaps:
+      return part + " overlaps " + entry.Other + ": the package is damaged (or a zip bomb)";
+    case TEntryState::CutShort:
+      return part + " is cut short: the package ends inside it";
+    default:
+      return part + " did not come out of the package";
+  }
+}
+
+// Unpacks the wanted entries, each to its own Target, and nothing else. Per-entry
+// outcomes go into the entries' states; a failure of the archive as a whole
+// leaves as the component's exception.
+void UnpackEntries(kestrel::TKestrelUnZip& unzip, const std::string& workFolder, std::vector<TWantedEntry*> wanted) {
+  std::erase_if(wanted, [&](TWantedEntry* entry) {
+    const kestrel::TZipHeaderInfo& info = *unzip.ZipInfo()->Items(entry->Index);
+    if (kestrel::StoredPathClimbs(entry->StoredPath, platform::HostPathRules())) {
+      // The component refuses such a name before anyone may place it elsewhere.
+      entry->State = TEntryState::Climbs;
+    } else if (!kestrel::MethodDecoded(info.DataMethod())) {
+      // Without a decoder the component would only show a notice and fail the CRC.
+      entry->State = TEntryState::UnknownMethod;
+    } else {
+      return false;
+    }
+    return true;
+  });
+  if (wanted.empty()) return;
+  // Every event asks for its entry: looked up, as a flat form wants thousands.
+  std::unordered_map<std::int32_t, TWantedEntry*> byIndex;
+  for (TWantedEntry* entry : wanted) byIndex.emplace(entry->Index, entry);
+  auto find = [&](std::int32_t index) -> TWantedEntry* {
+    const auto found = byIndex.find(index);
+    return found != byIndex.end() ? found->second : nullptr;
+  };
+  unzip.SetRecreateDirs(false);
+  // The package's files become files of the user's (images beside the copy), made
+  // as every file corvane writes: not with the modes the entries were zipped with
+  // (0600 is common), which would hide the images from a web server.
+  unzip.SetRetainAttributes(false);
+  unzip.SetOverwriteMode(kestrel::TUZOverwriteMode::Always);
+  std::string destination = workFolder;
+  destination.pop_back();  // the component wants the folder without its separator
+  unzip.SetDestDir(destination);
+  unzip.FilesList().clear();
+  for (const TWantedEntry* entry : wanted) unzip.FilesList().push_back(SelectionPattern(entry->StoredPath));
+  unzip.OnStartUnZip = [&](kestrel::TKestrelUnZip& sender, std::int32_t index, std::string& fName, bool& skip) {
+    TWantedEntry* entry = find(index);
+    // The entry at the index must still be the one chosen from the listing.
+    if (entry == nullptr || sender.ZipInfo()->Items(index)->StoredPath() != entry->StoredPath) {
+      skip = true;
+      return;
+    }
+    fName = entry->Target;
+  };
+  unzip.OnEndUnZip = [&](kestrel::TKestrelUnZip&, std::int32_t index, const std::string&) {
+    if (TWantedEntry* entry = find(index)) entry->State = TEntryState::Done;
+  };
+  unzip.OnBadCRC = [&](kestrel::TKestrelUnZip&, std::uint32_t, std::uint32_t, std::int32_t index) {
+    if (TWantedEntry* entry = find(index)) entry->State = TEntryState::BadCrc;
+  };
+  unzip.OnSkippingFile = [&](kestrel::TKestrelUnZip&, kestrel::TSkipReason reason, const std::string&,
+                             std::int32_t index, bool&) {
+    TWantedEntry* entry = find(index);
+    if (entry == nullptr) return;
+    if (reason == kestrel::skBadPassword) {
+      entry->State = TEntryState::Encrypted;
+    } else if (reason == kestrel::skOverlaps) {
+      const kestrel::TZipHeaderInfo* other = unzip.EntryDamage(index).Other;
+      entry->State = TEntryState::Overlaps;
+      entry->Other = other != nullptr ? ShownPath(other->StoredPath()) : "the central directory";
+    } else if (reason == kestrel::skCutShort) {
+      entry->State = TEntryState::CutShort;
+    } else {
+      entry->State = TEntryState::NotWritten;
+      entry->Error = platform::LastSystemError();
+    }
+  };
+  unzip.UnZip();
+}
+
+// The component's own words for a failure of the archive as a whole.
+std::string ArchiveFailure(const std::string& input, std::exception_ptr failure) {
+  std::string message;
+  try {
+    std::rethrow_exception(failure);
+  } catch (const std::exception& e) {
+    message = e.what();
+  } catch (...) {
+  }
+  return input + ": the zip package cannot be read" + (message.empty() ? std::string() : ": " + message);
+}
+
+std::string XmlFailure(const std::string& input, const std::string& part, const TXmlFault& fault) {
+  return input + ": the part " + part + " is not well-formed XML" +
+         (fault.Line > 0 ? " (line " + std::to_string(fault.Line) + ": " : " (") + fault.Message + ")";
+}
 
 bool MakeWorkFolder(TConversionRun& run) {
   if (!run.WorkFolderPath.empty()) return true;

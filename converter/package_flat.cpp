@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "converter/binaries.h"
@@ -52,13 +53,6 @@ std::optional<std::string> OutputPathOf(std::string_view part) {
     start = end + 1;
   }
   return path;
-}
-
-std::string LowerCase(std::string_view text) {
-  std::string lower(text);
-  std::transform(lower.begin(), lower.end(), lower.begin(),
-                 [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
-  return lower;
 }
 
 // Where a file of the package goes in the output folder: at its own path, or
@@ -115,7 +109,7 @@ bool TPackageStep::ReadParts(const std::vector<const TPackageEntry*>& parts,
   for (std::size_t i = 0; i < parts.size(); ++i) {
     if (parts[i]->Size <= PartTextLimit) wanted.emplace_back(&entries[i], "part.xml");
   }
-  if (!Unpack(wanted)) return false;
+  if (!Unpack(wanted, false)) return false;
   auto failed = [&](const std::string& reason) {
     if (firstFailure != nullptr && firstFailure->empty()) *firstFailure = reason;
   };
@@ -147,7 +141,7 @@ bool TPackageStep::TakeFiles(const std::vector<std::pair<const TPackageEntry*, s
     names.push_back(*path);
   }
   for (TWantedEntry& entry : entries) wanted.emplace_back(&entry, "file");
-  if (!Unpack(wanted)) return false;
+  if (!Unpack(wanted, false)) return false;
   for (std::size_t i = 0; i < entries.size(); ++i) {
     // A file that did not come out is missing from the page, as a payload that
     // cannot be written is.
@@ -219,7 +213,7 @@ TPackageOutcome MakeFlatOdf(TPackageStep& step, const TPackageDirectory& package
 bool TakeOdfPictures(TPackageStep& step, const TPackageDirectory& package, bool flat) {
   std::vector<std::pair<const TPackageEntry*, std::string>> files;
   for (const TPackageEntry& entry : package.Entries) {
-    const std::string lower = LowerCase(entry.Name);
+    const std::string lower = PartNameKey(entry.Name);
     // The package's own preview is no picture of the document.
     if (lower.starts_with("thumbnails/") || lower.starts_with("meta-inf/")) continue;
     const bool picture = std::any_of(PictureExtensions.begin(), PictureExtensions.end(),
@@ -235,7 +229,7 @@ TPackageOutcome UnpackFlatOpc(TPackageStep& step, const TPackageDirectory& packa
   std::vector<const TPackageEntry*> entries;
   for (const TPackageEntry& entry : package.Entries) {
     if (SamePartName(entry.Name, ContentTypesPart) || package.Find(entry.Name) != &entry) continue;
-    const std::string type = LowerCase(types.Of(entry.Name));
+    const std::string type = PartNameKey(types.Of(entry.Name));
     const bool xml = type.ends_with("+xml") || type.ends_with("/xml") || EndsWithNoCase(entry.Name, ".rels");
     if (xml) entries.push_back(&entry);
   }
@@ -293,19 +287,29 @@ TPackageOutcome UnpackEpub(TPackageStep& step, const TPackageDirectory& package)
   if (const auto fault = ReadEpubPackage(*opf, *rootfile, book)) {
     return step.Fail(XmlFailure(step.Input(), *rootfile, *fault));
   }
+  // Each document's media type from the manifest, looked up: a spine may be long.
+  std::unordered_map<std::string, std::string> mediaTypeOf;
+  for (const TEpubItem& item : book.Manifest) mediaTypeOf.emplace(PartNameKey(item.Part), item.MediaType);
   std::vector<const TPackageEntry*> entries;
   std::vector<std::string> mediaTypes;
+  std::vector<std::string> missing;
   for (const std::string& part : book.Spine) {
     const TPackageEntry* entry = package.Find(part);
     if (entry == nullptr) {
-      step.Run().Warnings.push_back(step.Input() + ": the book's reading order names " + part +
-                                    ", which is missing from the book");
+      missing.push_back(part);
       continue;
     }
     entries.push_back(entry);
-    const auto item = std::find_if(book.Manifest.begin(), book.Manifest.end(),
-                                   [&](const TEpubItem& i) { return SamePartName(i.Part, part); });
-    mediaTypes.push_back(item != book.Manifest.end() ? item->MediaType : std::string());
+    const auto type = mediaTypeOf.find(PartNameKey(part));
+    mediaTypes.push_back(type != mediaTypeOf.end() ? type->second : std::string());
+  }
+  // One line, however many: a damaged book may name thousands.
+  if (!missing.empty()) {
+    step.Run().Warnings.push_back(
+        step.Input() + ": the book's reading order names " +
+        (missing.size() == 1 ? missing.front()
+                             : std::to_string(missing.size()) + " documents (" + missing.front() + " the first)") +
+        (missing.size() == 1 ? ", which is missing" : " that are missing") + " from the book");
   }
   if (entries.empty()) return step.Fail(step.Input() + ": the book's reading order (its spine) names no document");
   std::vector<std::optional<std::string>> texts;
@@ -329,7 +333,7 @@ TPackageOutcome UnpackEpub(TPackageStep& step, const TPackageDirectory& package)
   if (step.Run().ExtractFlag) {
     std::vector<std::pair<const TPackageEntry*, std::string>> images;
     for (const TEpubItem& item : book.Manifest) {
-      if (!LowerCase(item.MediaType).starts_with("image/")) continue;
+      if (!PartNameKey(item.MediaType).starts_with("image/")) continue;
       if (const TPackageEntry* entry = package.Find(item.Part)) {
         images.emplace_back(entry, FileName(step, entry->Name, true));
       }

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -67,14 +68,21 @@ struct TPackageDirectory {
   bool EpubContainer = false;          ///< META-INF/container.xml is there: an EPUB book
   std::vector<TPackageEntry> Entries;  ///< every file entry, for the parts a package names
 
-  /// The entry of a part name; of two spellings of one name the later, which
-  /// would have been unpacked over the earlier.
-  const TPackageEntry* Find(std::string_view part) const {
-    for (auto entry = Entries.rbegin(); entry != Entries.rend(); ++entry) {
-      if (SamePartName(entry->Name, part)) return &*entry;
-    }
-    return nullptr;
+  /// Lists a file entry, which a later one of the same name (in either spelling)
+  /// takes the place of: it would have been unpacked over it.
+  void Add(TPackageEntry entry) {
+    Entries.push_back(std::move(entry));
+    byName_[PartNameKey(Entries.back().Name)] = Entries.size() - 1;
   }
+  /// The entry of a part name, as Add left it; looked up, since a flat form asks
+  /// for every part.
+  const TPackageEntry* Find(std::string_view part) const {
+    const auto found = byName_.find(PartNameKey(part));
+    return found != byName_.end() ? &Entries[found->second] : nullptr;
+  }
+
+ private:
+  std::unordered_map<std::string, std::size_t> byName_;
 };
 
 /// True when the name ends with the suffix (lower case), whatever the name's case.
@@ -120,12 +128,15 @@ class TPackageStep {
   /// Unpacks the entries, each into a folder of its own, numbered after it, under
   /// the name given. False (the reason set) when the work folder cannot be made or
   /// the unpacking breaks off; the entries' states tell the rest.
-  bool Unpack(const std::vector<std::pair<TWantedEntry*, std::string>>& entries) {
+  /// With folderEach false, the entries go into the work folder itself as
+  /// "NUMBER-NAME": for the names of our own, which no two entries share, and
+  /// without a folder made (and removed) for each of thousands of parts.
+  bool Unpack(const std::vector<std::pair<TWantedEntry*, std::string>>& entries, bool folderEach = true) {
     const auto& rules = platform::HostPathRules();
     if (!MakeWorkFolder(run_)) return false;
     std::vector<TWantedEntry*> wanted;
     for (const auto& [entry, name] : entries) {
-      entry->Target = run_.WorkFolderPath + std::to_string(entry->Index) + rules.Separator + name;
+      entry->Target = run_.WorkFolderPath + std::to_string(entry->Index) + (folderEach ? rules.Separator : '-') + name;
       wanted.push_back(entry);
     }
     try {
