@@ -423,28 +423,30 @@ std::string ShownPath(const std::string& storedPath) {
   return shown;
 }
 
-// One line for the user on why a wanted entry did not come out.
-std::string EntryFailure(const std::string& input, const TWantedEntry& entry, const std::string& workFolder) {
-  const std::string part = input + ": the part " + ShownPath(entry.StoredPath);
+std::string EntryProblem(const TWantedEntry& entry, const std::string& workFolder) {
   switch (entry.State) {
     case TEntryState::BadCrc:
-      return part + " failed its CRC check: the package is damaged";
+      return "failed its CRC check: the package is damaged";
     case TEntryState::Encrypted:
-      return part + " is encrypted (zip encryption), and corvane reads no passwords";
+      return "is encrypted (zip encryption), and corvane reads no passwords";
     case TEntryState::NotWritten:
-      return part + " could not be unpacked into the work folder " + workFolder +
+      return "could not be unpacked into the work folder " + workFolder +
              (entry.Error != 0 ? ": " + platform::SystemErrorText(entry.Error) : std::string());
     case TEntryState::UnknownMethod:
-      return part + " is compressed with a method that corvane cannot unpack";
+      return "is compressed with a method that corvane cannot unpack";
     case TEntryState::Climbs:
-      return part + " has a name that leads out of the package (\"..\"), and is not unpacked";
+      return "has a name that leads out of the package (\"..\"), and is not unpacked";
     case TEntryState::Overlaps:
-      return part + " overlaps " + entry.Other + ": the package is damaged (or a zip bomb)";
+      return "overlaps " + entry.Other + ": the package is damaged (or a zip bomb)";
     case TEntryState::CutShort:
-      return part + " is cut short: the package ends inside it";
+      return "is cut short: the package ends inside it";
     default:
-      return part + " did not come out of the package";
+      return "did not come out of the package";
   }
+}
+
+std::string EntryFailure(const std::string& input, const TWantedEntry& entry, const std::string& workFolder) {
+  return input + ": the part " + ShownPath(entry.StoredPath) + " " + EntryProblem(entry, workFolder);
 }
 
 // Unpacks the wanted entries, each to its own Target, and nothing else. Per-entry

@@ -78,9 +78,9 @@ std::optional<std::string> ReadRequiredPart(TPackageStep& step, const TPackageDi
     return std::nullopt;
   }
   std::vector<std::optional<std::string>> texts;
-  std::string failure;
-  if (!step.ReadParts({entry}, texts, &failure)) return std::nullopt;
-  if (!texts[0]) step.Fail(failure);
+  std::vector<std::string> problems;
+  if (!step.ReadParts({entry}, texts, problems)) return std::nullopt;
+  if (!texts[0]) step.Fail(step.Input() + ": the part " + entry->Name + " " + problems[0]);
   return texts[0];
 }
 
@@ -91,8 +91,9 @@ std::string FilesFolderName(const std::string& inputFileName) {
 }
 
 bool TPackageStep::ReadParts(const std::vector<const TPackageEntry*>& parts,
-                             std::vector<std::optional<std::string>>& texts, std::string* firstFailure) {
+                             std::vector<std::optional<std::string>>& texts, std::vector<std::string>& problems) {
   texts.assign(parts.size(), std::nullopt);
+  problems.assign(parts.size(), std::string());
   std::uint64_t total = 0;
   std::vector<TWantedEntry> entries;
   entries.reserve(parts.size());
@@ -110,18 +111,15 @@ bool TPackageStep::ReadParts(const std::vector<const TPackageEntry*>& parts,
     if (parts[i]->Size <= PartTextLimit) wanted.emplace_back(&entries[i], "part.xml");
   }
   if (!Unpack(wanted, false)) return false;
-  auto failed = [&](const std::string& reason) {
-    if (firstFailure != nullptr && firstFailure->empty()) *firstFailure = reason;
-  };
   for (std::size_t i = 0; i < parts.size(); ++i) {
     TFileText text;
     if (parts[i]->Size > PartTextLimit) {
-      failed(Input() + ": the part " + parts[i]->Name + " is too large for what it holds; the package is damaged");
+      problems[i] = "is too large for what it holds; the package is damaged";
     } else if (entries[i].State != TEntryState::Done) {
-      failed(EntryFailure(Input(), entries[i], run_.WorkFolderPath));
+      problems[i] = EntryProblem(entries[i], run_.WorkFolderPath);
     } else if (!LoadFileText(entries[i].Target, text)) {
-      failed(Input() + ": the part " + parts[i]->Name + " cannot be read back from the work folder " +
-             run_.WorkFolderPath + ": " + platform::SystemErrorText(platform::LastSystemError()));
+      problems[i] = "cannot be read back from the work folder " + run_.WorkFolderPath + ": " +
+                    platform::SystemErrorText(platform::LastSystemError());
     } else {
       texts[i].emplace(text.View());
     }
@@ -194,13 +192,14 @@ TPackageOutcome MakeFlatOdf(TPackageStep& step, const TPackageDirectory& package
     }
   }
   std::vector<std::optional<std::string>> texts;
-  if (!step.ReadParts(entries, texts)) return TPackageOutcome::Failed;
+  std::vector<std::string> problems;
+  if (!step.ReadParts(entries, texts, problems)) return TPackageOutcome::Failed;
   std::vector<TFlatProblem> skipped;
   for (std::size_t i = 0; i < entries.size(); ++i) {
     if (texts[i]) {
       *targets[i] = std::move(*texts[i]);
     } else {
-      skipped.push_back({entries[i]->Name, "it did not come out of the package"});
+      skipped.push_back({entries[i]->Name, "it " + problems[i]});
     }
   }
   TFlatProblem failure;
@@ -234,14 +233,15 @@ TPackageOutcome UnpackFlatOpc(TPackageStep& step, const TPackageDirectory& packa
     if (xml) entries.push_back(&entry);
   }
   std::vector<std::optional<std::string>> texts;
-  if (!step.ReadParts(entries, texts)) return TPackageOutcome::Failed;
+  std::vector<std::string> problems;
+  if (!step.ReadParts(entries, texts, problems)) return TPackageOutcome::Failed;
   std::vector<TFlatPart> parts;
   std::vector<TFlatProblem> skipped;
   std::vector<std::pair<const TPackageEntry*, std::string>> images;
   for (std::size_t i = 0; i < entries.size(); ++i) {
     const std::string& name = entries[i]->Name;
     if (!texts[i]) {
-      skipped.push_back({name, "it did not come out of the package"});
+      skipped.push_back({name, "it " + problems[i]});
       continue;
     }
     if (step.Run().ExtractFlag && EndsWithNoCase(name, ".rels")) {
@@ -313,7 +313,8 @@ TPackageOutcome UnpackEpub(TPackageStep& step, const TPackageDirectory& package)
   }
   if (entries.empty()) return step.Fail(step.Input() + ": the book's reading order (its spine) names no document");
   std::vector<std::optional<std::string>> texts;
-  if (!step.ReadParts(entries, texts)) return TPackageOutcome::Failed;
+  std::vector<std::string> problems;
+  if (!step.ReadParts(entries, texts, problems)) return TPackageOutcome::Failed;
   std::vector<TFlatPart> parts{{EpubContainer, "application/xml", *container},
                                {*rootfile, "application/oebps-package+xml", *opf}};
   std::vector<TFlatProblem> skipped;
@@ -321,7 +322,7 @@ TPackageOutcome UnpackEpub(TPackageStep& step, const TPackageDirectory& package)
     if (texts[i]) {
       parts.push_back({entries[i]->Name, mediaTypes[i], std::move(*texts[i])});
     } else {
-      skipped.push_back({entries[i]->Name, "it did not come out of the book"});
+      skipped.push_back({entries[i]->Name, "it " + problems[i]});
     }
   }
   const std::string flat = BuildFlatOpc(parts, step.FilesBase(), skipped);

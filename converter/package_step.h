@@ -89,6 +89,9 @@ struct TPackageDirectory {
 bool EndsWithNoCase(const std::string& name, std::string_view suffix);
 /// A stored path as users write it, "/" between folders.
 std::string ShownPath(const std::string& storedPath);
+/// Why a wanted entry did not come out, as a phrase that follows its name ("failed
+/// its CRC check: the package is damaged").
+std::string EntryProblem(const TWantedEntry& entry, const std::string& workFolder);
 /// One line for the user on why a wanted entry did not come out.
 std::string EntryFailure(const std::string& input, const TWantedEntry& entry, const std::string& workFolder);
 /// Unpacks the wanted entries, each to its own Target, and nothing else. Per-entry
@@ -173,11 +176,12 @@ class TPackageStep {
   }
 
   /// Unpacks the parts in one pass and reads each whole into texts (in the same
-  /// order; nothing for a part that did not come out or is too large, with the
-  /// first such reason in firstFailure when given). False (the reason set) when
-  /// the unpacking broke off, or the parts together are too large to hold.
+  /// order). For a part that did not come out, is too large or cannot be read
+  /// back, nothing, and in problems why, as a phrase that follows its name. False
+  /// (the reason set) when the unpacking broke off, or the parts together are too
+  /// large to hold.
   bool ReadParts(const std::vector<const TPackageEntry*>& parts, std::vector<std::optional<std::string>>& texts,
-                 std::string* firstFailure = nullptr);
+                 std::vector<std::string>& problems);
 
   /// Takes the entries as files for the output folder, each at its name there (a
   /// relative path, "/" between folders): unpacked now, written beside the copy
