@@ -64,6 +64,10 @@ enum TSkipReason : std::uint8_t {
   /// or empty up to its first NUL): refused, nothing made. FName is empty; the
   /// entry's RawName tells what was stored.
   skBadName = 12,
+  /// Its bytes lie, wholly or in part, in a part of a split set or of numbered
+  /// volumes that is missing, cut short or not the part the records say: nothing
+  /// made. EntryDamage's Part names the part.
+  skMissingPart = 13,
 };
 
 /// Which entries an extraction writes as text, with the line ends of this system.
@@ -90,6 +94,9 @@ struct TStreamCheck {
   std::int32_t Disagreements = 0;
 };
 
+struct TVolumePart;
+class TVolumeSet;
+
 /// Why an entry that the directory lists cannot come out whole.
 struct TEntryDamage {
   /// skOverlaps or skCutShort; skNotReported for an entry that is whole.
@@ -97,6 +104,8 @@ struct TEntryDamage {
   /// The entry whose bytes it runs into (or shares a local header with); null for
   /// the central directory and the end of the archive.
   const TZipHeaderInfo* Other = nullptr;
+  /// For skMissingPart: the part of the set (VolumeSet) its bytes need.
+  const TVolumePart* Part = nullptr;
 };
 
 class TKestrelUnZip;
@@ -307,6 +316,16 @@ class TKestrelUnZip {
   /// 0 single archive, 1 split across removable disks, 2 split across numbered files.
   std::uint8_t SpanMode() const { return spanMode_; }
   void SetSpanMode(std::uint8_t value) { spanMode_ = value; }
+  /// The parts of the archive read last, when it is a split set of files or
+  /// numbered volumes (NAME.zip.001, ...): each part's file, and which of them are
+  /// missing, cut short or do not fit; null for a single file. A split set's parts
+  /// are found when its directory is read: OnGetNextDisk is asked for parts 1 to
+  /// N - 1 in order, once each (again while the name it gives names no file).
+  const TVolumeSet* VolumeSet() const { return volumeSet_.get(); }
+  /// The built-in next-disk handler: the part of a split set beside its last part
+  /// (NAME.z01, ..., NAME.zx01 for NAME.zipx, or NAME.001 where that exists); a
+  /// removable disk is asked for in a message box.
+  void DefaultGetNextDisk(std::int32_t nextDisk, std::string& fName);
 
   /// A caller may set this to stop the rebuild search at its next message pump.
   bool CancelRequested = false;
@@ -429,7 +448,7 @@ class TKestrelUnZip {
   void OpenVolume(std::int32_t n);
 
   /// The open archive, or null.
-  TLFNFileStream* ArchiveStream() const { return archiveStream_.get(); }
+  TS_BufferStream* ArchiveStream() const { return archiveStream_.get(); }
 
  private:
   // The run of one UnZip, in its own object (extraction_run.h), reaches the
@@ -486,9 +505,6 @@ class TKestrelUnZip {
   void FreeDirectory();
   void CheckIndex(std::int32_t index) const;
   TZipHeaderInfo& Entry(std::int32_t index) const { return *ZipInfo()->Items(index); }
-  /// The built-in next-disk handler: numbered volume files get the extension
-  /// ".NNN"; a removable disk is asked for in a message box.
-  void DefaultGetNextDisk(std::int32_t nextDisk, std::string& fName);
   /// The raw last-write time of the open archive, compared to see whether the
   /// directory is still current.
   std::optional<platform::TFileTime> ArchiveFileTime();
@@ -562,7 +578,10 @@ class TKestrelUnZip {
   std::unique_ptr<TEndCentral> endCentral_;
   std::unique_ptr<TSortedZip> directoryList_;  ///< owns the entries, archive order
   std::unique_ptr<TSortedZip> sortedView_;     ///< a SortMode view over them, or null
-  std::unique_ptr<TLFNFileStream> archiveStream_;
+  std::unique_ptr<TS_BufferStream> archiveStream_;
+  /// The parts of a split set or of numbered volumes, shared with every reader
+  /// of a run; null for a single file.
+  std::shared_ptr<const TVolumeSet> volumeSet_;
   std::unique_ptr<TFileStream> companionStream_;  ///< the .zfc file while the directory is read from it
   std::optional<platform::TFileTime> archiveDate_;
   std::int32_t currentDisk_ = 0;

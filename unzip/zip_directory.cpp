@@ -170,7 +170,8 @@ void TKestrelUnZip::FreeDirectory() {
 
 std::optional<platform::TFileTime> TKestrelUnZip::ArchiveFileTime() {
   if (!archiveStream_) return std::nullopt;
-  return archiveStream_->File().LastWriteTime();
+  if (auto* file = dynamic_cast<TLFNFileStream*>(archiveStream_.get())) return file->File().LastWriteTime();
+  return std::nullopt;
 }
 
 TStream& TKestrelUnZip::DirectoryStream() {
