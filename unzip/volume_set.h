@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/path.h"
 #include "unzip/decode/stream.h"
 #include "unzip/lfn_file_stream.h"
 
@@ -113,6 +114,14 @@ class TVolumeSetReader : private detail::TVolumeSetHolder, public TS_BufferStrea
       : TVolumeSetHolder(std::move(set)), TS_BufferStream(*setStream_, windowSize) {}
   const TVolumeSet& Set() const { return setStream_->Set(); }
 };
+
+/// How the names of an archive and its parts are spelled: the host's way, and
+/// with the backslash that the component's own paths use as a separator too.
+const platform::TPathRules& ArchiveNameRules();
+
+/// How a faulty part is told after its name: "which is missing", "which is cut
+/// short", "which does not fit the set".
+std::string VolumeFaultText(const TVolumePart& part);
 
 /// The name of part `part` (1-based) of a split set of `parts` parts whose last
 /// part is `lastPart`: NAME.z01, NAME.z02, ... (NAME.z100 past 99) beside a last
