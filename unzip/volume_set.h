@@ -74,8 +74,9 @@ class TVolumeSet {
 };
 
 /// A reading of a set: the parts' bytes one after the other as one stream. It
-/// opens each part's file when a read first gets there and keeps it open; each
-/// reader of a run has its own. Read stops short at a gap or at the end and never
+/// opens each part's file when a read first gets there and keeps it open (a few
+/// at a time: the one used longest ago is closed for a new one); each reader of
+/// a run has its own. Read stops short at a gap or at the end and never
 /// throws; Write writes nothing.
 class TVolumeSetStream final : public TStream {
  public:
@@ -92,8 +93,13 @@ class TVolumeSetStream final : public TStream {
 
  private:
   struct TOpenPart;
+  /// The open file of part index, opened now when it is not; nullptr when it
+  /// cannot be opened. Closes the part used longest ago when too many are open.
+  TOpenPart* OpenPart(std::size_t index);
   std::shared_ptr<const TVolumeSet> set_;
   std::vector<std::unique_ptr<TOpenPart>> open_;
+  std::vector<std::size_t> openIndices_;  ///< the parts whose files are open now
+  std::uint64_t uses_ = 0;                ///< reads so far, to tell the part used longest ago
   std::int64_t position_ = 0;
 };
 
@@ -131,11 +137,14 @@ std::string VolumeFaultText(const TVolumePart& part);
 std::string SplitPartName(const std::string& lastPart, std::int32_t part, std::int32_t parts);
 
 /// Numbered volumes: when `name` ends in a dot and three or more digits
-/// (NAME.zip.001, NAME.zip.017), the volume names from the first (.001) on, in
-/// order, through the last one that exists beside it with the same number of
-/// digits; a volume missing between two present ones is listed too, as the set
-/// needs it. Nothing when the name has no such ending or the volume
-/// NAME.zip.001 and `name` itself both do not exist.
+/// (NAME.zip.001, NAME.zip.017, NAME.zip.1000), the volume names from the first
+/// (.001) on, in order, through the last one that exists beside it. Numbers have
+/// three digits or more (.999 is followed by .1000; leading zeros in `name`, as in
+/// .0001, give the width). A volume missing between two present ones is listed
+/// too, as the set needs it; the search probes names upward and stops after 8
+/// missing in a row (never before the named volume), and takes no number past
+/// 99999. Nothing when the name has no such ending or the volume NAME.zip.001 and
+/// `name` itself both do not exist.
 std::vector<std::string> NumberedVolumeNames(const std::string& name);
 
 }  // namespace kestrel
