@@ -320,7 +320,8 @@ class TKestrelUnZip {
   /// numbered volumes (NAME.zip.001, ...): each part's file, and which of them are
   /// missing, cut short or do not fit; null for a single file. A split set's parts
   /// are found when its directory is read: OnGetNextDisk is asked for parts 1 to
-  /// N - 1 in order, once each (again while the name it gives names no file).
+  /// N - 1 in order (once more when the name it gives names no file; a part whose
+  /// name names no file twice is missing; an empty name cancels the reading).
   const TVolumeSet* VolumeSet() const { return volumeSet_.get(); }
   /// Whether VolumeSet is a split set's (its records count by part) rather than
   /// numbered volumes (NAME.zip.001, ...: one archive cut into pieces).
@@ -543,7 +544,7 @@ class TKestrelUnZip {
   /// removable disks); false for a single file and for a joined set.
   bool PerVolume() const;
   /// Asks OnGetNextDisk for part n of a split set until it names a file; nothing
-  /// when the handler gives no name, or names no file twice.
+  /// when it names no file twice. EUserCanceled when the handler gives no name.
   std::optional<std::string> FindPart(std::int32_t n);
   /// Given a name like NAME.zip.001, makes the archive the joined volumes; false
   /// for any other name.

@@ -215,7 +215,7 @@ std::int64_t TVolumeSetStream::Seek(std::int64_t offset, std::int16_t origin) {
 
 std::string SplitPartName(const std::string& lastPart, std::int32_t part, std::int32_t parts) {
   if (part >= parts) return lastPart;
-  const std::size_t dot = platform::ExtensionStart(lastPart);
+  const std::size_t dot = platform::ExtensionStart(lastPart, ArchiveNameRules());
   const std::string extension = dot == std::string::npos ? std::string() : lastPart.substr(dot);
   std::string lower = extension;
   for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -229,7 +229,7 @@ std::string SplitPartName(const std::string& lastPart, std::int32_t part, std::i
   std::string number = (lower == ".zipx" ? "zx" : "z") + std::string(digits);
   if (upper)
     for (char& c : number) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return platform::ChangeExtension(lastPart, "." + number);
+  return platform::ChangeExtension(lastPart, "." + number, ArchiveNameRules());
 }
 
 namespace {
@@ -251,7 +251,7 @@ std::string VolumeName(const std::string& stem, std::int32_t number, int width) 
 }  // namespace
 
 std::vector<std::string> NumberedVolumeNames(const std::string& name) {
-  const std::size_t dot = platform::ExtensionStart(name);
+  const std::size_t dot = platform::ExtensionStart(name, ArchiveNameRules());
   if (dot == std::string::npos) return {};
   const std::string digits = name.substr(dot + 1), stem = name.substr(0, dot + 1);
   if (digits.size() < 3 || !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
@@ -273,6 +273,8 @@ std::vector<std::string> NumberedVolumeNames(const std::string& name) {
       }
   }
   const bool givenExists = platform::FileExists(name);
+  // Without a first volume a numbered name is a file of its own (backup.2024).
+  if (!platform::FileExists(VolumeName(stem, 1, width))) return {};
   // Up from the first volume by name; the named volume is reached whatever lies
   // before it, and the search goes on past it until too many are missing in a row.
   std::int32_t last = 0;

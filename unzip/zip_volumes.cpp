@@ -96,7 +96,7 @@ std::optional<std::string> TKestrelUnZip::FindPart(std::int32_t n) {
   std::optional<std::string> missing;
   for (;;) {
     if (OnGetNextDisk) OnGetNextDisk(*this, n, name);
-    if (name.empty()) return std::nullopt;
+    if (name.empty()) throw EUserCanceled("User canceled loading new disk.");
     const auto kind = platform::QueryFileKind(name);
     if (kind == platform::TFileKind::Regular) return name;
     // Asking again for a name that still names nothing would never end.
@@ -168,7 +168,10 @@ void TKestrelUnZip::JoinSplitSet() {
   end.CommentPos += static_cast<std::uint64_t>(lastStart);
   end.RecordsStart += static_cast<std::uint64_t>(lastStart);
   const std::int64_t directoryEnd = static_cast<std::int64_t>(end.CentralDirOffset + end.CentralDirSize);
-  if (const TVolumePart* gap = set->GapIn(static_cast<std::int64_t>(end.CentralDirOffset), directoryEnd)) {
+  const TVolumePart* gap = set->GapIn(static_cast<std::int64_t>(end.CentralDirOffset), directoryEnd);
+  // A part not there may take no room at all, when no other part tells its size.
+  if (const TVolumePart& first = set->Parts()[end.CentralDirDisk]; first.Fault == vfMissing) gap = &first;
+  if (gap != nullptr) {
     const std::string name = gap->Name;
     ResetZip();
     throw EBadZipFile("Not a valid zip file!", "its central directory lies in " + name + ", " + VolumeFaultText(*gap));
