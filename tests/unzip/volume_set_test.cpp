@@ -66,6 +66,7 @@ TEST(VolumeSetLayout, JoinedOffsetsPartsAndGaps) {
   EXPECT_EQ(set.Joined(4, 2), 19);
   EXPECT_EQ(set.Joined(2, 100), 107);
   EXPECT_EQ(set.Joined(5, 0), std::nullopt);
+  EXPECT_EQ(set.CommonPartSize(), 5);  // a and e, one each: the larger
   for (const auto& [at, part] : std::vector<std::pair<std::int64_t, std::string>>{
            {0, "a"}, {6, "e"}, {7, "b"}, {16, "c"}, {19, "d"}, {20, "-"}, {-1, "-"}})
     EXPECT_EQ(sample.Name(set.PartAt(at)), part) << at;
