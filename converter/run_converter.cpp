@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <optional>
 
 #include "converter/binaries.h"
 #include "converter/file_utils.h"
@@ -336,16 +337,22 @@ int RunConverter(const std::vector<std::string>& commandLine) {
   run.Flat = parsed.Flat;
   run.TemplatePath = TemplatePathOf(run.TemplateArgument);
 
-  // Caught until the run has taken back what an interrupt left half done.
-  platform::TInterruptCatcher interrupts;
+  // Ctrl-C is caught until the run has taken back what an interrupt left half
+  // done; but while a person types the document at the terminal it ends the
+  // program as ever, as the read would wait on for the end of the input.
+  std::optional<platform::TInterruptCatcher> interrupts;
   TRunOutput output;
   TWorkFolderGuard cleanup(run.WorkFolderPath);
   // Standard input is read once: it is kept in the work folder, where the package
   // step and the copy can read it as a file.
   const bool fromStandardInput = run.InputPath == "-";
+  const bool typed = fromStandardInput && platform::InputIsTerminal();
+  if (!typed) interrupts.emplace();
   TPackageOutcome package = TPackageOutcome::Failed;
-  if (!fromStandardInput || TakeStandardInput(run)) package = ExtractPackage(run);
-  if (platform::InterruptRequested()) return Interrupted(interrupts, run, output, cleanup);
+  const bool taken = !fromStandardInput || TakeStandardInput(run);
+  if (typed) interrupts.emplace();
+  if (taken) package = ExtractPackage(run);
+  if (platform::InterruptRequested()) return Interrupted(*interrupts, run, output, cleanup);
   // What the page will lack (a part of the package that could not be read), but
   // the rest still makes a page.
   for (const std::string& warning : run.Warnings) PrintReason(warning);
@@ -370,7 +377,7 @@ int RunConverter(const std::vector<std::string>& commandLine) {
     return ExitConversion;
   }
   const bool converted = ConvertDocument(run, ExpandPath(run.DocumentPath), output);
-  if (platform::InterruptRequested()) return Interrupted(interrupts, run, output, cleanup);
+  if (platform::InterruptRequested()) return Interrupted(*interrupts, run, output, cleanup);
   return converted ? ExitSuccess : ExitConversion;
 }
 
