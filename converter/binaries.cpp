@@ -5,6 +5,7 @@
 
 #include "converter/stylesheet.h"
 #include "platform/file_system.h"
+#include "platform/host_ui.h"
 #include "unzip/dest_paths.h"
 
 namespace corvane {
@@ -102,16 +103,17 @@ bool PayloadIdIsSafe(std::string_view id) {
   return !platform::HostPathRules().HasDrives || kestrel::WindowsSafeName(id) == id;
 }
 
-void ExtractBinaries(const std::string& documentPath, const std::string& folder) {
+void ExtractBinaries(const std::string& documentPath, const std::string& folder, std::vector<std::string>& created) {
   TFileText text;
   if (!LoadFileText(documentPath, text)) return;
   std::size_t offset = 0;
   std::string_view id, payload;
-  while (NextTaggedElement(text.View(), offset, "binary", "id", id, payload)) {
+  while (!platform::InterruptRequested() && NextTaggedElement(text.View(), offset, "binary", "id", id, payload)) {
     // An id that would name a file outside the output folder is passed over.
     if (!PayloadIdIsSafe(id)) continue;
     const std::string target = folder + std::string(id);
     const std::string bytes = DecodeBase64(payload);
+    if (!platform::QueryFileKind(target)) created.push_back(target);
     // A payload named like the document itself replaces it on disk while the
     // scan goes on over the text as it was loaded.
     if (platform::SameFile(target, documentPath))

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace corvane {
 
@@ -39,6 +40,8 @@ bool PayloadIdIsSafe(std::string_view id);
 /// Writes every Base64 payload of the document's `binary` elements, decoded, into
 /// the folder (which ends with a separator) under its id. Silent: a payload that
 /// cannot be written, decodes to nothing or has an unsafe id is passed over.
-void ExtractBinaries(const std::string& documentPath, const std::string& folder);
+/// Stops at Ctrl-C (platform::InterruptRequested). Each file it writes that was
+/// not there before goes into created.
+void ExtractBinaries(const std::string& documentPath, const std::string& folder, std::vector<std::string>& created);
 
 }  // namespace corvane

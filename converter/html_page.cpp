@@ -25,6 +25,7 @@
 #include "converter/xml_owners.h"
 #include "platform/code_page.h"
 #include "platform/file_system.h"
+#include "platform/host_ui.h"
 
 namespace corvane {
 namespace {
@@ -285,6 +286,41 @@ void RegisterSystemEncodings() {
   }
 }
 
+// ---- Ctrl-C during the transformation ------------------------------------------------
+
+// libxslt calls no routine of ours while it transforms, but for its debugger: with
+// a context's debugStatus set, it calls the debugger's handler before each
+// instruction and each template, and does little else of a debugger's (no call
+// stack is kept without an add callback, no global status is changed; only a
+// document that document() reads is not indexed for document order). That is
+// the cheapest way it offers to look at Ctrl-C often enough to stop any template,
+// one that loops for ever included: the handler only reads a flag, and a stopped
+// state (as xsl:message terminate="yes" leaves) ends the transformation at its
+// next step. A libxslt built without its debugger lets the run stop between its
+// steps only.
+#ifdef WITH_DEBUGGER
+void StopOnInterrupt(xmlNodePtr, xmlNodePtr, xsltTemplatePtr, xsltTransformContextPtr transform) {
+  if (platform::InterruptRequested()) transform->state = XSLT_STATE_STOPPED;
+}
+
+// The block of callbacks that xsltSetDebuggerCallbacks reads, in its order.
+struct TDebuggerCallbacks {
+  xsltHandleDebuggerCallback Handler;
+  xsltAddCallCallback Add;
+  xsltDropCallCallback Drop;
+};
+
+void WatchInterrupts(bool watch) {
+  TDebuggerCallbacks callbacks{watch ? &StopOnInterrupt : nullptr, nullptr, nullptr};
+  xsltSetDebuggerCallbacks(3, &callbacks);
+}
+
+void WatchInterrupts(xsltTransformContextPtr transform) { transform->debugStatus = XSLT_DEBUG_CONT; }
+#else
+void WatchInterrupts(bool) {}
+void WatchInterrupts(xsltTransformContextPtr) {}
+#endif
+
 // ---- The libraries for one page --------------------------------------------------------
 
 // Sets the libraries up for one page and puts everything back afterwards: their
@@ -304,8 +340,10 @@ class TXsltLibrary {
     xmlSetStructuredErrorFunc(&log, &TMessageLog::Structured);
     xmlSetGenericErrorFunc(&log, &TMessageLog::Generic);
     xsltSetGenericErrorFunc(&log, &TMessageLog::Generic);
+    WatchInterrupts(true);
   }
   ~TXsltLibrary() {
+    WatchInterrupts(false);
     xsltSetGenericErrorFunc(nullptr, nullptr);
     xmlSetGenericErrorFunc(nullptr, nullptr);
     xmlSetStructuredErrorFunc(nullptr, nullptr);
@@ -508,6 +546,7 @@ bool Transform(TPageRun& run, const std::string& templatePath) {
   }
   xsltSetCtxtParseOptions(transform, TemplateParseOptions);
   xsltSetTransformErrorFunc(transform, &run.Log, &TMessageLog::Generic);
+  WatchInterrupts(transform);
   const std::size_t mark = run.Log.Mark();
   run.Result.reset(xsltApplyStylesheetUser(run.Style.get(), run.Document.get(), nullptr, nullptr, nullptr, transform));
   if (!run.Result || transform->state != XSLT_STATE_OK) {

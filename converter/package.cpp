@@ -17,6 +17,7 @@
 #include "converter/stylesheet.h"
 #include "platform/code_page.h"
 #include "platform/file_system.h"
+#include "platform/host_ui.h"
 #include "unzip/decode/methods.h"
 #include "unzip/dest_paths.h"
 #include "unzip/kestrel_unzip.h"
@@ -485,7 +486,14 @@ void UnpackEntries(kestrel::TKestrelUnZip& unzip, const std::string& workFolder,
   unzip.SetDestDir(destination);
   unzip.FilesList().clear();
   for (const TWantedEntry* entry : wanted) unzip.FilesList().push_back(SelectionPattern(entry->StoredPath));
+  // Ctrl-C stops the unpacking before the next entry, and inside a large one at
+  // its next chunk (the component deletes the partial file); the run takes back
+  // the work folder.
+  unzip.OnFilePercentDone = [](kestrel::TKestrelUnZip& sender, std::int32_t) {
+    if (platform::InterruptRequested()) sender.CancelRequested = true;
+  };
   unzip.OnStartUnZip = [&](kestrel::TKestrelUnZip& sender, std::int32_t index, std::string& fName, bool& skip) {
+    if (platform::InterruptRequested()) throw kestrel::EUserCanceled("User Aborted Operation");
     TWantedEntry* entry = find(index);
     // The entry at the index must still be the one chosen from the listing.
     if (entry == nullptr || sender.ZipInfo()->Items(index)->StoredPath() != entry->StoredPath) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <optional>
 
 #include "converter/binaries.h"
 #include "converter/file_utils.h"
@@ -9,6 +10,7 @@
 #include "converter/stylesheet.h"
 #include "platform/code_page.h"
 #include "platform/file_system.h"
+#include "platform/host_ui.h"
 
 namespace corvane {
 namespace {
@@ -99,6 +101,9 @@ void RemoveFoldersMade(const std::vector<std::string>& made) {
 bool WriteHtmlPage(const std::string& outputPath, const std::string& templatePath, const std::string& pagePath) {
   TPageError error;
   if (MakeHtmlPage(outputPath, templatePath, pagePath, error)) return true;
+  // Ctrl-C stopped the transformation: no page was written, and an older one
+  // stays as the user had it.
+  if (platform::InterruptRequested()) return false;
   std::string line = "corvane: " + error.File;
   if (error.Line > 0) line.append(":").append(std::to_string(error.Line));
   line.append(": ").append(error.Reason);
@@ -123,12 +128,45 @@ class TWorkFolderGuard {
   std::string& folder_;
 };
 
+// Notes a file the run is about to write, unless it is there already: that one is
+// the user's, and an interrupted run leaves it.
+void NoteNewFile(TRunOutput& output, const std::string& path) {
+  if (!platform::QueryFileKind(path)) output.Files.push_back(path);
+}
+
+// Takes back what an interrupted run wrote: its files, then its folders, the
+// deepest first, each only while empty.
+void TakeBack(TRunOutput& output) {
+  for (auto file = output.Files.rbegin(); file != output.Files.rend(); ++file) platform::RemoveFile(*file);
+  std::stable_sort(output.Folders.begin(), output.Folders.end(),
+                   [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
+  for (const std::string& folder : output.Folders) platform::RemoveFolder(folder);
+}
+
+// The package's images beside their payload counterparts; silent as those.
+void CopyPackageFiles(const TConversionRun& run, const std::string& folder, TRunOutput& output) {
+  const auto& rules = platform::HostPathRules();
+  for (const TPackageFile& file : run.PackageFiles) {
+    if (platform::InterruptRequested()) return;
+    std::string target = folder + file.Name;
+    if (rules.Separator != '/') std::replace(target.begin(), target.end(), '/', rules.Separator);
+    if (file.Name.find('/') != std::string::npos) {
+      const std::string parent = PathFolderPart(target, rules);
+      const std::vector<std::string> made = MissingFolders(parent);
+      output.Folders.insert(output.Folders.end(), made.begin(), made.end());
+      ForceFolders(parent, rules);
+    }
+    NoteNewFile(output, target);
+    platform::CopyFileOver(file.Path, target);
+  }
+}
+
 }  // namespace
 
 namespace {
 
 bool ConvertInto(const TConversionRun& run, const std::string& documentPath, const std::string& outputFolder,
-                 int expandError) {
+                 int expandError, TRunOutput& output) {
   const auto& rules = platform::HostPathRules();
   const std::string& templatePath = run.TemplatePath;
   std::string outputPath = WithTrailingSeparator(outputFolder, rules) + PathNamePart(documentPath, rules);
@@ -145,8 +183,11 @@ bool ConvertInto(const TConversionRun& run, const std::string& documentPath, con
     // the system, say), a missing file when the system gave none.
     platform::SetLastSystemError(expandError != 0 ? expandError : platform::ErrorFileNotFound);
   } else {
+    NoteNewFile(output, outputPath);
+    if (run.HtmlPage) NoteNewFile(output, pagePath);
     outcome = CopyWithStylesheetReference(documentPath, outputPath, templatePath, &notXml);
   }
+  if (platform::InterruptRequested()) return false;
   if (outcome == TCopyOutcome::CopyFailed) {
     // The code of the failed call itself, never one left behind by an earlier call.
     int code = platform::LastSystemError();
@@ -167,14 +208,9 @@ bool ConvertInto(const TConversionRun& run, const std::string& documentPath, con
   }
   if (run.ExtractFlag) {
     const std::string folder = PathFolderPart(outputPath, rules);
-    ExtractBinaries(outputPath, folder);
-    // The package's images beside their payload counterparts; silent as those.
-    for (const TPackageFile& file : run.PackageFiles) {
-      std::string target = folder + file.Name;
-      if (rules.Separator != '/') std::replace(target.begin(), target.end(), '/', rules.Separator);
-      if (file.Name.find('/') != std::string::npos) ForceFolders(PathFolderPart(target, rules), rules);
-      platform::CopyFileOver(file.Path, target);
-    }
+    ExtractBinaries(outputPath, folder, output.Files);
+    CopyPackageFiles(run, folder, output);
+    if (platform::InterruptRequested()) return false;
   }
   // The page comes last, so that it is the template's page even when a payload
   // bears its name.
@@ -205,14 +241,15 @@ std::string TemplatePathOf(const std::string& argument) {
   return expanded;
 }
 
-bool ConvertDocument(const TConversionRun& run, const std::string& documentPath) {
+bool ConvertDocument(const TConversionRun& run, const std::string& documentPath, TRunOutput& output) {
   const std::string outputFolder = ExpandPath(run.OutputFolderArgument);
   const int expandError = outputFolder.empty() ? platform::LastSystemError() : 0;
   const std::vector<std::string> made = MissingFolders(outputFolder);
+  output.Folders.insert(output.Folders.end(), made.begin(), made.end());
   // The folder in the system's own spelling, the one the copy goes to: "out//",
   // "./out" and, on Windows, "out/sub" name it alike.
   ForceFolders(outputFolder, platform::HostPathRules());
-  if (ConvertInto(run, documentPath, outputFolder, expandError)) return true;
+  if (ConvertInto(run, documentPath, outputFolder, expandError, output)) return true;
   RemoveFoldersMade(made);
   return false;
 }
@@ -253,6 +290,17 @@ bool ReadCommandLine(const std::vector<std::string>& commandLine, TCommandLine& 
   return true;
 }
 
+// Ctrl-C: the run takes back what it wrote and its work folder, and says so as
+// kestrel-unzip does. A further Ctrl-C waits until everything is removed.
+int Interrupted(platform::TInterruptCatcher& interrupts, const TConversionRun& run, TRunOutput& output,
+                TWorkFolderGuard& work) {
+  interrupts.HoldFurther();
+  TakeBack(output);
+  work.RemoveNow();
+  PrintReason(run.InputName + ": interrupted");
+  return ExitInterrupted;
+}
+
 }  // namespace
 
 int RunConverter(const std::vector<std::string>& commandLine) {
@@ -289,12 +337,22 @@ int RunConverter(const std::vector<std::string>& commandLine) {
   run.Flat = parsed.Flat;
   run.TemplatePath = TemplatePathOf(run.TemplateArgument);
 
+  // Ctrl-C is caught until the run has taken back what an interrupt left half
+  // done; but while a person types the document at the terminal it ends the
+  // program as ever, as the read would wait on for the end of the input.
+  std::optional<platform::TInterruptCatcher> interrupts;
+  TRunOutput output;
   TWorkFolderGuard cleanup(run.WorkFolderPath);
   // Standard input is read once: it is kept in the work folder, where the package
   // step and the copy can read it as a file.
   const bool fromStandardInput = run.InputPath == "-";
+  const bool typed = fromStandardInput && platform::InputIsTerminal();
+  if (!typed) interrupts.emplace();
   TPackageOutcome package = TPackageOutcome::Failed;
-  if (!fromStandardInput || TakeStandardInput(run)) package = ExtractPackage(run);
+  const bool taken = !fromStandardInput || TakeStandardInput(run);
+  if (typed) interrupts.emplace();
+  if (taken) package = ExtractPackage(run);
+  if (platform::InterruptRequested()) return Interrupted(*interrupts, run, output, cleanup);
   // What the page will lack (a part of the package that could not be read), but
   // the rest still makes a page.
   for (const std::string& warning : run.Warnings) PrintReason(warning);
@@ -318,7 +376,9 @@ int RunConverter(const std::vector<std::string>& commandLine) {
     PrintReason(run.FailureReason);
     return ExitConversion;
   }
-  return ConvertDocument(run, ExpandPath(run.DocumentPath)) ? ExitSuccess : ExitConversion;
+  const bool converted = ConvertDocument(run, ExpandPath(run.DocumentPath), output);
+  if (platform::InterruptRequested()) return Interrupted(*interrupts, run, output, cleanup);
+  return converted ? ExitSuccess : ExitConversion;
 }
 
 }  // namespace corvane

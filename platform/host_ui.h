@@ -65,6 +65,10 @@ class TInterruptCatcher {
   ~TInterruptCatcher();
   TInterruptCatcher(const TInterruptCatcher&) = delete;
   TInterruptCatcher& operator=(const TInterruptCatcher&) = delete;
+  /// From now on every further Ctrl-C is noted too and ends nothing, until the
+  /// catcher ends: for the removal of what an interrupted run left half done,
+  /// which a second Ctrl-C would otherwise stop half way.
+  void HoldFurther();
 };
 /// True once Ctrl-C was pressed while a TInterruptCatcher lived.
 bool InterruptRequested();

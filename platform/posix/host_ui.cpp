@@ -22,11 +22,13 @@ namespace {
 
 // Set by the signal handler; a handler may touch nothing else but the pipe.
 volatile std::sig_atomic_t interrupted = 0;
+// Set while the program removes what it left half done: a second Ctrl-C waits.
+volatile std::sig_atomic_t holding = 0;
 // The pipe that wakes a wait for an answer: the handler writes, ReadLine watches.
 int interruptPipe[2] = {-1, -1};
 
 extern "C" void NoteInterrupt(int) {
-  if (interrupted != 0) {
+  if (interrupted != 0 && holding == 0) {
     // The second Ctrl-C: whatever the program is doing, it ends now.
     std::signal(SIGINT, SIG_DFL);
     std::raise(SIGINT);
@@ -95,6 +97,7 @@ std::optional<std::string> ReadSecret(std::string_view prompt) {
 
 TInterruptCatcher::TInterruptCatcher() {
   interrupted = 0;
+  holding = 0;
   if (::pipe2(interruptPipe, O_CLOEXEC | O_NONBLOCK) != 0) interruptPipe[0] = interruptPipe[1] = -1;
   struct sigaction action {};
   action.sa_handler = NoteInterrupt;
@@ -110,6 +113,8 @@ TInterruptCatcher::TInterruptCatcher() {
   ::sigaction(SIGXFSZ, &ignore, &previousFileSizeAction);
 }
 
+void TInterruptCatcher::HoldFurther() { holding = 1; }
+
 TInterruptCatcher::~TInterruptCatcher() {
   ::sigaction(SIGXFSZ, &previousFileSizeAction, nullptr);
   ::sigaction(SIGINT, &previousAction, nullptr);
@@ -117,6 +122,7 @@ TInterruptCatcher::~TInterruptCatcher() {
     if (end >= 0) ::close(end);
     end = -1;
   }
+  holding = 0;
 }
 
 bool InterruptRequested() { return interrupted != 0; }

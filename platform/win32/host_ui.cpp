@@ -23,11 +23,13 @@ namespace {
 
 // Set by the console's control handler, which runs on a thread of its own.
 std::atomic<int> interrupts{0};
+// Set while the program removes what it left half done: a second Ctrl-C waits.
+std::atomic<bool> holding{false};
 
 BOOL WINAPI NoteInterrupt(DWORD event) {
   if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
   // The second Ctrl-C goes on to the next handler, the system's, which ends the process.
-  return interrupts.fetch_add(1) == 0 ? TRUE : FALSE;
+  return interrupts.fetch_add(1) == 0 || holding.load() ? TRUE : FALSE;
 }
 
 // One line typed at the console (UTF-16, turned into the ANSI code page), or the
@@ -209,10 +211,16 @@ std::optional<std::string> ReadSecret(std::string_view prompt) {
 
 TInterruptCatcher::TInterruptCatcher() {
   interrupts.store(0);
+  holding.store(false);
   ::SetConsoleCtrlHandler(NoteInterrupt, TRUE);
 }
 
-TInterruptCatcher::~TInterruptCatcher() { ::SetConsoleCtrlHandler(NoteInterrupt, FALSE); }
+void TInterruptCatcher::HoldFurther() { holding.store(true); }
+
+TInterruptCatcher::~TInterruptCatcher() {
+  ::SetConsoleCtrlHandler(NoteInterrupt, FALSE);
+  holding.store(false);
+}
 
 bool InterruptRequested() { return interrupts.load() != 0; }
 
