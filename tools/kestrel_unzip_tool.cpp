@@ -1,9 +1,7 @@
 #include "tools/kestrel_unzip_tool.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <exception>
-#include <functional>
 #include <optional>
 #include <thread>
 
@@ -24,6 +22,7 @@
 #include "unzip/decode/methods.h"
 #include "unzip/kestrel_unzip.h"
 #include "unzip/unzip_errors.h"
+#include "unzip/volume_set.h"
 
 namespace kestrel::tool {
 namespace {
@@ -57,61 +56,33 @@ std::string NamelessEntry(const TZipHeaderInfo& entry, std::int32_t index) {
          "\"): refused: its name is empty";
 }
 
-/// The name a part of a split archive has beside its last part (NAME.zip):
-/// NAME.z01, NAME.z02, ...; the last part is the archive itself.
-std::string SplitPartName(const std::string& archive, std::int32_t part, std::int32_t parts) {
-  if (part >= parts) return archive;
-  char extension[8];
-  std::snprintf(extension, sizeof extension, ".z%02d", static_cast<int>(part % 100));
-  return platform::ChangeExtension(archive, extension);
+/// What is wrong with a part of a set, after its name: "x.z02, which is missing".
+const char* FaultText(TVolumeFault fault) {
+  switch (fault) {
+    case vfCutShort:
+      return "is cut short";
+    case vfDoesNotFit:
+      return "does not fit the set";
+    default:
+      return "is missing";
+  }
 }
-
-/// The archive-level refusal of a split archive, naming its first missing part.
-[[noreturn]] void RefuseSplitArchive(const std::string& archive, std::int32_t parts) {
-  for (std::int32_t part = 1; part <= parts; ++part) {
-    const std::string name = SplitPartName(archive, part, parts);
-    if (!platform::QueryFileKind(name)) {
-      throw EBadZipFile("split archives are not supported (the part " + name + " is missing)");
-    }
-  }
-  throw EBadZipFile("split archives are not supported (this is the last of " + std::to_string(parts) + " parts)");
-}
-
-/// Keeps the component from asking for another part of a split archive, and turns
-/// its cancelled request into the refusal that names the missing part.
-class TSplitGuard {
- public:
-  explicit TSplitGuard(TKestrelUnZip& unzip) {
-    unzip.OnGetNextDisk = [this](TKestrelUnZip& sender, std::int32_t, std::string& fName) {
-      parts_ = sender.EndCentral().ThisDisk + 1;
-      fName.clear();
-    };
-  }
-  void Run(const std::string& archive, const std::function<void()>& work) {
-    try {
-      work();
-    } catch (const EUserCanceled&) {
-      if (parts_ == 0) throw;
-      RefuseSplitArchive(archive, parts_);
-    }
-  }
-
- private:
-  std::int32_t parts_ = 0;
-};
 
 /// One run over one archive: the directory loaded, the members matched, then a
 /// listing or an extraction (into files, into nothing for -t, to stdout for -p).
 class TArchiveRun {
  public:
   TArchiveRun(const TToolCommand& command, const std::string& archive)
-      : command_(command), archive_(archive), report_(archive), questions_(command, report_), split_(unzip_) {
+      : command_(command), archive_(archive), report_(archive), questions_(command, report_) {
     unzip_.SetIncompleteZipMode(izAssumeCutShort);
     unzip_.SetNameCharsets({command.NameCharset, command.UnixNameCharset});
     if (archive == StandardInputName) {
       pipe_.emplace(platform::TFile::StandardInput());
       unzip_.SetInputStream(&*pipe_);
     }
+    unzip_.OnGetNextDisk = [this](TKestrelUnZip& sender, std::int32_t part, std::string& fName) {
+      questions_.FindPart(sender, part, fName);
+    };
   }
 
   int Run() {
@@ -131,8 +102,9 @@ class TArchiveRun {
       if (!pipe_) unzip_.SetZipName(archive_);
       // A stream is extracted as it arrives: its directory is known only at its end.
       if (!pipe_ || listing || command_.Action == TToolAction::Comment || command_.Action == TToolAction::Timestamp) {
-        split_.Run(archive_, [&] { LoadDirectory(); });
+        LoadDirectory();
         opened_ = true;
+        SayFaultyParts();
         if (zipInfo && unzip_.EntryCount() == 0) return zipInfo->ListEmpty(unzip_);
         // -z shows the comment of an empty archive too, and nothing else.
         if (command_.Action == TToolAction::Comment) return ShowComment(command_.Quiet < 3);
@@ -210,6 +182,45 @@ class TArchiveRun {
                   std::to_string(check.Disagreements) + (check.Disagreements == 1 ? " entry)" : " entries)"));
       report_.Raise(ExitWarning);
     }
+  }
+
+  /// One line for each part of a split set or of numbered volumes that is
+  /// missing, cut short or does not fit: the entries in it cannot come out.
+  void SayFaultyParts() {
+    const TVolumeSet* set = unzip_.VolumeSet();
+    if (set == nullptr) return;
+    const std::vector<TVolumePart>& parts = set->Parts();
+    // Numbered volumes end in .001, .002, ...; the last part of a split set does not.
+    const std::string& last = parts.empty() ? archive_ : parts.back().Name;
+    const std::size_t dot = last.find_last_of('.');
+    const bool volumes = dot != std::string::npos && last.size() - dot > 3 &&
+                         last.find_first_not_of("0123456789", dot + 1) == std::string::npos;
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+      const TVolumePart& part = parts[i];
+      if (part.Fault == vfNone) continue;
+      std::string text = std::string("warning: ") + (volumes ? "volume " : "part ") + std::to_string(i + 1) + " of " +
+                         std::to_string(parts.size()) + ", " + TerminalText(part.Name) + ", ";
+      if (part.Fault == vfCutShort) {
+        text += "is cut short (" + std::to_string(part.Size) + " bytes";
+        const std::int64_t common = WholePartSize(parts);
+        text += common > part.Size ? "; the other parts have " + std::to_string(common) + ")" : std::string(")");
+      } else if (part.Fault == vfDoesNotFit) {
+        text += "does not fit: it is not " + std::string(volumes ? "volume " : "part ") + std::to_string(i + 1) +
+                " of this set (out of order, or of another set)";
+      } else {
+        text += "is missing";
+      }
+      report_.Say(text);
+      report_.Raise(ExitFormatError);
+    }
+  }
+
+  /// The size the set was split at: that of its first whole part but the last; 0
+  /// when there is none.
+  static std::int64_t WholePartSize(const std::vector<TVolumePart>& parts) {
+    for (std::size_t i = 0; i + 1 < parts.size(); ++i)
+      if (parts[i].Fault == vfNone) return parts[i].Size;
+    return 0;
   }
 
   /// Says what the archive as a whole needs said; false when there is nothing to do.
@@ -330,8 +341,6 @@ class TArchiveRun {
   /// them to standard output (-p): the component set up, its run, and what the
   /// end says; returns the run's status.
   int Extract() {
-    // The directory of a split archive lists, but its entries lie in the other parts.
-    if (unzip_.EndCentral().ThisDisk != 0) RefuseSplitArchive(archive_, unzip_.EndCentral().ThisDisk + 1);
     lines_.emplace(command_, unzip_, report_, selected_);
     const bool toScreen = command_.Action == TToolAction::ToScreen;
     TEntrySink sink(command_.Action == TToolAction::Pipe || toScreen, toScreen ? &*lines_ : nullptr);
@@ -556,6 +565,16 @@ class TArchiveRun {
         ++cutEntries_;
         report_.SayEntry(entry, "skipped: the archive ends inside its data");
         break;
+      case skMissingPart: {
+        const TVolumePart* part = unzip_.EntryDamage(index).Part;
+        ++damaged_;
+        report_.SayEntry(
+            entry, part != nullptr
+                       ? "skipped, its bytes lie in " + TerminalText(part->Name) + ", which " + FaultText(part->Fault)
+                       : std::string("skipped, its bytes lie in a part of the set that is missing"));
+        report_.Raise(ExitFormatError);
+        break;
+      }
       case skLinkTarget:
         report_.SayEntry(entry,
                          "refused: the symbolic link leads out of the destination (an absolute or climbing target)");
@@ -685,7 +704,6 @@ class TArchiveRun {
   TRunReport report_;
   TTerminalQuestions questions_;
   TKestrelUnZip unzip_;
-  TSplitGuard split_;
   std::vector<bool> selected_;
   std::uint64_t selectedCount_ = 0, unmatched_ = 0;
   std::uint64_t succeeded_ = 0, crcErrors_ = 0, badPasswords_ = 0, unsupported_ = 0, keptUnasked_ = 0, nameless_ = 0;

@@ -70,4 +70,39 @@ bool TTerminalQuestions::MayReplace(TKestrelUnZip& sender, std::int32_t index, s
   }
 }
 
+void TTerminalQuestions::FindPart(TKestrelUnZip& sender, std::int32_t part, std::string& fName) {
+  // On removable disks every part has the same path: the disk in the drive is
+  // the one asked for once the user says it is in.
+  const bool removable = sender.SpanMode() == 1;
+  if (!removable) {
+    sender.DefaultGetNextDisk(part, fName);
+    if (platform::FileExists(fName)) return;
+  }
+  if (!platform::InputIsTerminal()) return;
+  const std::string sought = fName;
+  const std::string number = std::to_string(part);
+  const std::string prompt = TerminalText(sought) + (removable ? ": " : " is missing: ") + "insert disk " + number +
+                             ", or give the path of part " + number +
+                             (removable ? " (Enter: try the same path again): " : " (Enter: go on without it): ");
+  for (;;) {
+    report_.ClearProgress();
+    const std::optional<std::string> answer = platform::ReadAnswer(prompt);
+    if (platform::InterruptRequested()) throw EUserCanceled("User Aborted Operation");
+    // The end of the input leaves the part missing, as nobody is left to ask.
+    if (!answer) {
+      fName.clear();
+      return;
+    }
+    if (answer->empty()) {
+      fName = removable ? sought : std::string();
+      return;
+    }
+    if (platform::FileExists(*answer)) {
+      fName = *answer;
+      return;
+    }
+    report_.Say("no file " + TerminalText(*answer));
+  }
+}
+
 }  // namespace kestrel::tool

@@ -1,7 +1,8 @@
 #pragma once
-// The questions an extraction asks on the terminal, as unzip asks them: the
-// password of an encrypted entry, and whether a file that exists is replaced.
-// Without a terminal nothing is asked: the entry is skipped, the file kept.
+// The questions a run asks on the terminal, as unzip asks them: the password of
+// an encrypted entry, whether a file that exists is replaced, and where a part of
+// a split set is. Without a terminal nothing is asked: the entry is skipped, the
+// file kept, the part looked for beside the last one only.
 
 #include <cstdint>
 #include <optional>
@@ -29,6 +30,12 @@ class TTerminalQuestions {
   /// answered on the terminal, or kept when there is none. A rename answer
   /// changes fName.
   bool MayReplace(TKestrelUnZip& sender, std::int32_t index, std::string& fName);
+
+  /// Where part `part` of a split set is (the component's OnGetNextDisk): beside
+  /// the last part, or else where the terminal says; an empty answer leaves it
+  /// missing (fName empty). A set on removable disks asks for each disk, and there
+  /// an empty answer tries the same path again.
+  void FindPart(TKestrelUnZip& sender, std::int32_t part, std::string& fName);
 
   /// Whether a password was typed on the terminal.
   bool PasswordAsked() const { return passwordAsked_; }

@@ -33,6 +33,24 @@ std::uint32_t PeekSignature(TStreamSource& source) {
   return bytes.size() == 4 ? GetU32(bytes.data()) : 0;
 }
 
+/// The mark some writers put before the first local header of a split set that
+/// came out as one part ("PK00"): the archive is whole.
+constexpr std::uint32_t OnePartSetSig = 0x30304B50;
+
+/// Steps over the mark at the start of a stream that is a whole archive; refuses
+/// the first part of a split set (the descriptor signature, then a local header),
+/// whose other parts a stream does not reach.
+void SkipSetMark(TStreamSource& source) {
+  const std::span<const std::uint8_t> bytes = source.Peek(0, 8);
+  if (bytes.size() < 4) return;
+  const std::uint32_t mark = GetU32(bytes.data());
+  if (mark == DataDescriptorSig && bytes.size() == 8 && GetU32(bytes.data() + 4) == TLocalHeaderLayout::Signature)
+    throw EBadZipFile(
+        "this is the first part of a split archive, which cannot be read from a pipe: give its last part "
+        "(NAME.zip) as a file");
+  if (mark == OnePartSetSig || mark == DataDescriptorSig) source.Seek(4, soFromCurrent);
+}
+
 /// True when an entry whose sizes follow its data has none: its descriptor, all
 /// zeros, comes right at dataStart (with its signature, or bare before the next
 /// record). zip writing to a pipe stores an empty file so, whatever the method.
@@ -120,6 +138,8 @@ TStreamSource& TKestrelUnZip::StartStream() {
   stream_.Check = {};
   stream_.LocalNames.clear();
   directoryList_ = std::make_unique<TSortedZip>(DuplicatesAllowed);
+  // Refused before anything is made of it.
+  SkipSetMark(*stream_.Source);
   return *stream_.Source;
 }
 
@@ -129,8 +149,6 @@ bool TKestrelUnZip::StreamedSizeUnknown(const TZipHeaderInfo& entry) {
 
 TZipHeaderInfo* TKestrelUnZip::NextStreamedEntry() {
   TStreamSource& source = *stream_.Source;
-  // A split archive's first part starts with the descriptor signature.
-  if (source.Position() == 0 && PeekSignature(source) == DataDescriptorSig) source.Seek(4, soFromCurrent);
   const bool first = source.Position() <= 4;
   for (;;) {
     auto entry = NewEntry();

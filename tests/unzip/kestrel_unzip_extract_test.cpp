@@ -427,9 +427,8 @@ TEST_F(KestrelUnZipExtraction, WhatTheToolCannotDoIsSaid) {
 
   InTree("zip -q -0 -s 64k " + ShellQuote(folder / "split.zip") + " binary.bin");
   ASSERT_EQ(::mkfifo((folder / "fifo").c_str(), 0600), 0);
-  // A split archive is damaged for us (3); a FIFO or a folder is no archive to be found (9).
+  // A FIFO or a folder is no archive to be found (9).
   const std::tuple<std::string, int, std::string> archives[] = {
-      {folder / "split.zip", 3, "split archives are not supported (this is the last of 3 parts)\n"},
       {folder / "fifo", 9, "Cannot open file " + folder / "fifo" + " (not a regular file)\n"},
       {folder.Path().string(), 9, "cannot find or open the archive: it is a folder\n"},
   };
@@ -438,13 +437,22 @@ TEST_F(KestrelUnZipExtraction, WhatTheToolCannotDoIsSaid) {
     EXPECT_EQ(run.Status, status) << archive;
     EXPECT_EQ(run.Err, "kestrel-unzip: " + archive + ": " + message);
   }
-  // Its directory lies whole in the last part: it lists.
-  EXPECT_EQ(Unzip({"-l", folder / "split.zip"}).Status, 0);
+  // A split set reads as one archive; without a part, what lies in it is named
+  // and left out (2).
+  run = Unzip({folder / "split.zip", "-d", folder / "whole"});
+  EXPECT_EQ(run.Status, 0) << run.Err;
+  EXPECT_TRUE(ReadFile(folder.Path() / "whole/binary.bin") == ReadFile(folder.Path() / "tree/binary.bin"));
   fs::remove(folder.Path() / "split.z01");
+  const std::string split = "kestrel-unzip: " + folder / "split.zip" + ": ";
+  const std::string missing = split + "warning: part 1 of 3, " + folder / "split.z01" + ", is missing\n";
+  run = Unzip({"-l", folder / "split.zip"});
+  EXPECT_EQ(run.Status, 2);
+  EXPECT_EQ(run.Err, missing);
   run = Unzip({folder / "split.zip", "-d", folder / "x"});
-  EXPECT_EQ(run.Err, "kestrel-unzip: " + folder / "split.zip" + ": split archives are not supported (the part " +
-                         folder / "split.z01" + " is missing)\n");
-  EXPECT_FALSE(fs::exists(folder.Path() / "x"));
+  EXPECT_EQ(run.Status, 2);
+  EXPECT_EQ(run.Err,
+            missing + split + "binary.bin: skipped, its bytes lie in " + folder / "split.z01" + ", which is missing\n");
+  EXPECT_FALSE(fs::exists(folder.Path() / "x/binary.bin"));
 }
 
 // A stream of each library's method with a byte changed, or cut short: its entry

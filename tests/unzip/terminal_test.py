@@ -3,7 +3,7 @@
 its controlling terminal, so that Ctrl-C is typed, not signalled): an interrupt
 during an extraction and at each prompt, and a write that fails, end the run with
 unzip's status and one line saying why, never an abort, and leave no half-written
-file. On a terminal the progress line is drawn, and each of these ends clears it.
+file; a part of a split set that is not found is asked for. On a terminal the progress line is drawn, and each of these ends clears it.
 
 Usage: terminal_test.py KESTREL_UNZIP"""
 
@@ -191,6 +191,30 @@ def prompt_cases(work):
         failures.append("password prompt: the terminal's echo stayed off")
 
 
+def split_case(work):
+    """A part of a split set that is not beside the last part is asked for, and the
+    path answered is read."""
+    folder = tempfile.mkdtemp(dir=work)
+    made = {"a.bin": os.urandom(150000), "b.txt": b"a line of text\n" * 20000}
+    for name, data in made.items():
+        with open(os.path.join(work, name), "wb") as f:
+            f.write(data)
+    subprocess.run(["zip", "-q", "-s", "64k", os.path.join(folder, "set.zip"), *made], cwd=work, check=True)
+    moved = os.path.join(tempfile.mkdtemp(dir=work), "part2")
+    os.rename(os.path.join(folder, "set.z02"), moved)
+    process, master, slave = start(["set.zip", "-d", "out"], folder)
+    screen = bytearray()
+    question = b"set.z02 is missing: insert disk 2, or give the path of part 2 (Enter: go on without it): "
+    if read_until(master, screen, question):
+        os.write(master, moved.encode() + b"\r")
+    status = finish(process, master, slave, screen)
+    check("a part asked for", status, screen, 0, "inflating: out/b.txt", folder)
+    for name, data in made.items():
+        path = os.path.join(folder, "out", name)
+        if not os.path.exists(path) or open(path, "rb").read() != data:
+            failures.append(f"a part asked for: out/{name} is not the file archived")
+
+
 def streamed_cases(work):
     """An archive read from a pipe that arrives slowly, so that the progress line is
     drawn: Ctrl-C, and a write beyond the file size limit (EFBIG, as a full disk)."""
@@ -236,6 +260,7 @@ def streamed_cases(work):
 def main():
     with tempfile.TemporaryDirectory() as work:
         prompt_cases(work)
+        split_case(work)
         streamed_cases(work)
     for failure in failures:
         print(failure)
