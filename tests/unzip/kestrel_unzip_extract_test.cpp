@@ -442,6 +442,11 @@ TEST_F(KestrelUnZipExtraction, WhatTheToolCannotDoIsSaid) {
   run = Unzip({folder / "split.zip", "-d", folder / "whole"});
   EXPECT_EQ(run.Status, 0) << run.Err;
   EXPECT_TRUE(ReadFile(folder.Path() / "whole/binary.bin") == ReadFile(folder.Path() / "tree/binary.bin"));
+  // From a pipe its first part is refused before anything is made (3).
+  EXPECT_EQ(RunShell("cat " + ShellQuote(folder / "split.z01") + " | " + ShellQuote(KESTREL_UNZIP_EXE) + " -q - -d " +
+                     ShellQuote(folder / "piped") + " 2>/dev/null"),
+            3);
+  EXPECT_FALSE(fs::exists(folder.Path() / "piped"));
   fs::remove(folder.Path() / "split.z01");
   const std::string split = "kestrel-unzip: " + folder / "split.zip" + ": ";
   const std::string missing = split + "warning: part 1 of 3, " + folder / "split.z01" + ", is missing\n";
