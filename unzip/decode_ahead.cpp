@@ -36,14 +36,13 @@ class TAheadHost final : public TDecodeHost {
 }  // namespace
 
 struct TDecodeAhead::TWorkspace {
-  explicit TWorkspace(const std::string& archiveName)
-      : Archive(archiveName, TKestrelUnZip::ArchiveWindowSize, false, fmShareDenyWrite), Host(Archive), State(Host) {}
-  TLFNFileStream Archive;
+  explicit TWorkspace(std::unique_ptr<TStream> archive) : Archive(std::move(archive)), Host(*Archive), State(Host) {}
+  std::unique_ptr<TStream> Archive;
   TAheadHost Host;
   TDecodeState State;
 };
 
-TDecodeAhead::TDecodeAhead(const std::string& archiveName, std::int32_t workers) : archiveName_(archiveName) {
+TDecodeAhead::TDecodeAhead(TArchiveOpener openArchive, std::int32_t workers) : openArchive_(std::move(openArchive)) {
   try {
     for (std::int32_t i = 0; i < workers; ++i) workers_.emplace_back([this] { Work(); });
   } catch (const std::system_error&) {
@@ -63,7 +62,7 @@ TDecodeAhead::~TDecodeAhead() {
 
 std::unique_ptr<TDecodeAhead::TWorkspace> TDecodeAhead::MakeWorkspace() const {
   try {
-    return std::make_unique<TWorkspace>(archiveName_);
+    return std::make_unique<TWorkspace>(openArchive_());
   } catch (...) {
     // No archive or no buffers for this thread: the entries are decoded in their turn.
     return nullptr;
@@ -165,7 +164,7 @@ void TDecodeAhead::Work() {
 
 void TDecodeAhead::Decode(TWorkspace& workspace, TJob& job) {
   try {
-    TStream& archive = workspace.Archive;
+    TStream& archive = *workspace.Archive;
     std::uint8_t header[TLocalHeaderLayout::Size] = {};
     archive.Seek(static_cast<std::int64_t>(job.Entry.LocalHeaderOffset), soFromBeginning);
     if (archive.Read(header, TLocalHeaderLayout::Size) != TLocalHeaderLayout::Size ||

@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -54,8 +55,11 @@ class TDecodeAhead {
   static constexpr std::uint64_t ByteBudget = 64u << 20;
   static constexpr std::size_t MaxQueued = 256;
 
-  /// Starts workers on the archive file archiveName.
-  TDecodeAhead(const std::string& archiveName, std::int32_t workers);
+  /// Opens a reading of the archive of its own for a worker (a file, or the
+  /// joined parts of a set); it may throw.
+  using TArchiveOpener = std::function<std::unique_ptr<TStream>()>;
+  /// Starts workers, each on a reading of the archive that openArchive makes.
+  TDecodeAhead(TArchiveOpener openArchive, std::int32_t workers);
   /// Stops the workers; one in the middle of an entry finishes it first.
   ~TDecodeAhead();
   TDecodeAhead(const TDecodeAhead&) = delete;
@@ -96,7 +100,7 @@ class TDecodeAhead {
   static void Decode(TWorkspace& workspace, TJob& job);
   void RemoveFront();
 
-  std::string archiveName_;
+  TArchiveOpener openArchive_;
   mutable std::mutex mutex_;
   std::condition_variable jobQueued_;
   std::condition_variable jobDone_;

@@ -15,9 +15,7 @@ class TKestrelUnZip::TDriverHost final : public TDecodeHost {
   explicit TDriverHost(TKestrelUnZip& unzip) : unzip_(unzip) {}
 
   TStream& ArchiveStream() override { return unzip_.EntrySource(); }
-  bool CanContinueOnNextVolume() override {
-    return unzip_.endCentral_->ThisDisk != 0 && static_cast<bool>(unzip_.OnGetNextDisk);
-  }
+  bool CanContinueOnNextVolume() override { return unzip_.PerVolume() && static_cast<bool>(unzip_.OnGetNextDisk); }
   bool ContinueOnNextVolume() override {
     unzip_.OpenVolume(unzip_.currentDisk_ + 2);
     return unzip_.archiveStream_ != nullptr;

@@ -13,6 +13,8 @@
 #include <algorithm>
 #include <string>
 
+#include "unzip/volume_set.h"
+
 namespace kestrel {
 namespace {
 
@@ -60,6 +62,17 @@ std::size_t GroupOwner(const std::vector<TSpan>& spans, std::size_t first) {
   return first;
 }
 
+// The part of a set whose missing bytes the entry needs, or null.
+const TVolumePart* MissingPartOf(const TDamageScope& scope, const TSpan& span) {
+  if (scope.PartsByDisk) {
+    const std::uint32_t disk = scope.Entries->Items(span.Index)->DiskStart;
+    const std::vector<TVolumePart>& parts = scope.Volumes->Parts();
+    if (disk < parts.size() && (parts[disk].Fault == vfMissing || parts[disk].Fault == vfDoesNotFit))
+      return &parts[disk];
+  }
+  return scope.Volumes->GapIn(static_cast<std::int64_t>(span.From), static_cast<std::int64_t>(span.To));
+}
+
 }  // namespace
 
 std::vector<TEntryDamage> FindDamagedEntries(const TDamageScope& scope) {
@@ -98,6 +111,11 @@ std::vector<TEntryDamage> FindDamagedEntries(const TDamageScope& scope) {
       mark(spans[i], skOverlaps, nullptr);
     }
   }
+  // Bytes a part of a set lacks explain whatever else seems wrong with the entry.
+  if (scope.Volumes != nullptr)
+    for (const TSpan& span : spans)
+      if (const TVolumePart* part = MissingPartOf(scope, span))
+        damage[static_cast<std::size_t>(span.Index)] = {skMissingPart, nullptr, part};
   return damage;
 }
 

@@ -18,6 +18,11 @@ struct TDamageScope {
   const TSortedZip* Entries = nullptr;  ///< ZipInfo, whose indexes the result takes
   TStream* Archive = nullptr;           ///< the open archive; null finds nothing
   bool OneVolume = true;                ///< offsets count from the start of each volume of a set
+  /// The parts of a joined set, whose gaps leave entries out (skMissingPart).
+  const TVolumeSet* Volumes = nullptr;
+  /// The entries' DiskStart names their part: an entry on a part that is
+  /// missing or does not fit is left out though its bytes look whole.
+  bool PartsByDisk = false;
   /// The central directory to keep clear of; none for a rebuilt directory or one
   /// read from a .zfc companion.
   bool HasDirectory = false;

@@ -68,7 +68,7 @@ TEntryDamage TKestrelUnZip::EntryDamage(std::int32_t index) const {
 
 void TKestrelUnZip::ReadEntryLocalHeader() {
   const TZipHeaderInfo& entry = *currentEntry_;
-  if (endCentral_->ThisDisk != 0 && entry.DiskStart != static_cast<std::uint32_t>(currentDisk_)) {
+  if (PerVolume() && entry.DiskStart != static_cast<std::uint32_t>(currentDisk_)) {
     // An entry on a disk the set does not have is damage: its data is not there.
     if (entry.DiskStart > endCentral_->ThisDisk) throw EFatalUnzipError("Premature end of file reached");
     OpenVolume(static_cast<std::int32_t>(entry.DiskStart) + 1);

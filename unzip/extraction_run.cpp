@@ -151,7 +151,11 @@ std::int32_t TExtractionRun::UnZipSelected() {
     TDamageScope scope;
     scope.Entries = unzip.ZipInfo();
     scope.Archive = unzip.archiveStream_.get();
-    scope.OneVolume = end.ThisDisk == 0;
+    scope.OneVolume = !unzip.PerVolume();
+    scope.Volumes = unzip.volumeSet_.get();
+    // A rebuilt directory knows no parts: its entries are where their local
+    // headers were found.
+    scope.PartsByDisk = unzip.VolumeSetIsSplit() && !unzip.findings_.Rebuilt;
     // A rebuilt directory has no central directory of its own to keep clear of.
     scope.HasDirectory = !unzip.findings_.Rebuilt && unzip.companionStream_ == nullptr && end.TotalEntries > 0;
     scope.DirectoryStart = end.CentralDirOffset;
@@ -162,7 +166,7 @@ std::int32_t TExtractionRun::UnZipSelected() {
     state = std::make_unique<TDecodeState>(host);
     Begin();
     // The volumes of a set are visited in archive order, one after the other.
-    if (end.ThisDisk != 0 && unzip.sortMode_ != ByNone) {
+    if (unzip.PerVolume() && unzip.sortMode_ != ByNone) {
       savedSortMode = unzip.sortMode_;
       unzip.SortDirectory(ByNone);
     }
@@ -208,9 +212,9 @@ void TExtractionRun::VisitEntries(const std::vector<bool>& visit, TDecodeState& 
   // Workers decode the entries ahead of their turn, and this thread with them
   // while it waits; everything else stays here.
   std::unique_ptr<TDecodeAhead> ahead;
-  if (unzip.threads_ > 1 && unzip.outputStream_ == nullptr && !unzip.zipName_.empty() &&
-      unzip.endCentral_->ThisDisk == 0 && unzip.companionStream_ == nullptr)
-    ahead = std::make_unique<TDecodeAhead>(unzip.zipName_, unzip.threads_ - 1);
+  if (unzip.threads_ > 1 && unzip.outputStream_ == nullptr && !unzip.zipName_.empty() && !unzip.PerVolume() &&
+      unzip.companionStream_ == nullptr)
+    ahead = std::make_unique<TDecodeAhead>(unzip.ArchiveOpener(), unzip.threads_ - 1);
   decodeAhead_ = ahead.get();
   const TSortedZip& list = *unzip.ZipInfo();
   std::int32_t nextOffer = 0;

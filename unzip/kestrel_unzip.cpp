@@ -122,10 +122,10 @@ std::string TKestrelUnZip::ReadArchiveText(std::uint64_t offset, std::uint16_t c
   std::string text(count, '\0');
   if (count == 0) return text;
   // The archive is opened for this read only when it is closed, and closed again.
-  std::unique_ptr<TLFNFileStream> opened;
+  std::unique_ptr<TStream> opened;
   TStream* stream = archiveStream_.get();
   if (stream == nullptr) {
-    opened = std::make_unique<TLFNFileStream>(zipName_, ArchiveWindowSize, flushFilesOnClose_, fmShareDenyWrite);
+    opened = ArchiveOpener()();
     stream = opened.get();
   }
   const std::int64_t here = stream->Position();

@@ -322,6 +322,9 @@ class TKestrelUnZip {
   /// are found when its directory is read: OnGetNextDisk is asked for parts 1 to
   /// N - 1 in order, once each (again while the name it gives names no file).
   const TVolumeSet* VolumeSet() const { return volumeSet_.get(); }
+  /// Whether VolumeSet is a split set's (its records count by part) rather than
+  /// numbered volumes (NAME.zip.001, ...: one archive cut into pieces).
+  bool VolumeSetIsSplit() const { return volumeSet_ && splitSet_; }
   /// The built-in next-disk handler: the part of a split set beside its last part
   /// (NAME.z01, ..., NAME.zx01 for NAME.zipx, or NAME.001 where that exists); a
   /// removable disk is asked for in a message box.
@@ -535,6 +538,27 @@ class TKestrelUnZip {
   void ReadDirectoryEntries();
   TStream& NextVolumeForHeader();
 
+  // ---- Sets of several files (zip_volumes.cpp) -----------------------------------
+  /// A set read volume by volume, as its disks are asked for (spanned over
+  /// removable disks); false for a single file and for a joined set.
+  bool PerVolume() const;
+  /// Asks OnGetNextDisk for part n of a split set until it names a file; nothing
+  /// when the handler gives no name, or names no file twice.
+  std::optional<std::string> FindPart(std::int32_t n);
+  /// Given a name like NAME.zip.001, makes the archive the joined volumes; false
+  /// for any other name.
+  bool OpenNumberedVolumes();
+  /// Finds the parts of the split set whose end record was just read, makes the
+  /// archive their joined bytes and moves the end record's offsets there.
+  /// EBadZipFile when the central directory lies in a part that is not there.
+  void JoinSplitSet();
+  /// The joined offset of an offset on one part of the split set.
+  std::int64_t JoinedOffset(std::uint32_t disk, std::uint64_t offset) const;
+  /// Marks the parts whose first entry's local header is not where the records say.
+  void CheckSplitParts();
+  /// How a worker opens a reading of its own of the archive read last.
+  std::function<std::unique_ptr<TStream>()> ArchiveOpener() const;
+
   std::string zipName_;
   std::string destDir_;
   std::string rootDir_;
@@ -581,7 +605,8 @@ class TKestrelUnZip {
   std::unique_ptr<TS_BufferStream> archiveStream_;
   /// The parts of a split set or of numbered volumes, shared with every reader
   /// of a run; null for a single file.
-  std::shared_ptr<const TVolumeSet> volumeSet_;
+  std::shared_ptr<TVolumeSet> volumeSet_;
+  bool splitSet_ = false;
   std::unique_ptr<TFileStream> companionStream_;  ///< the .zfc file while the directory is read from it
   std::optional<platform::TFileTime> archiveDate_;
   std::int32_t currentDisk_ = 0;

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/path.h"
 #include "unzip/decode/stream.h"
 #include "unzip/lfn_file_stream.h"
 
@@ -73,8 +74,9 @@ class TVolumeSet {
 };
 
 /// A reading of a set: the parts' bytes one after the other as one stream. It
-/// opens each part's file when a read first gets there and keeps it open; each
-/// reader of a run has its own. Read stops short at a gap or at the end and never
+/// opens each part's file when a read first gets there and keeps it open (a few
+/// at a time: the one used longest ago is closed for a new one); each reader of
+/// a run has its own. Read stops short at a gap or at the end and never
 /// throws; Write writes nothing.
 class TVolumeSetStream final : public TStream {
  public:
@@ -91,8 +93,13 @@ class TVolumeSetStream final : public TStream {
 
  private:
   struct TOpenPart;
+  /// The open file of part index, opened now when it is not; nullptr when it
+  /// cannot be opened. Closes the part used longest ago when too many are open.
+  TOpenPart* OpenPart(std::size_t index);
   std::shared_ptr<const TVolumeSet> set_;
   std::vector<std::unique_ptr<TOpenPart>> open_;
+  std::vector<std::size_t> openIndices_;  ///< the parts whose files are open now
+  std::uint64_t uses_ = 0;                ///< reads so far, to tell the part used longest ago
   std::int64_t position_ = 0;
 };
 
@@ -114,6 +121,14 @@ class TVolumeSetReader : private detail::TVolumeSetHolder, public TS_BufferStrea
   const TVolumeSet& Set() const { return setStream_->Set(); }
 };
 
+/// How the names of an archive and its parts are spelled: the host's way, and
+/// with the backslash that the component's own paths use as a separator too.
+const platform::TPathRules& ArchiveNameRules();
+
+/// How a faulty part is told after its name: "which is missing", "which is cut
+/// short", "which does not fit the set".
+std::string VolumeFaultText(const TVolumePart& part);
+
 /// The name of part `part` (1-based) of a split set of `parts` parts whose last
 /// part is `lastPart`: NAME.z01, NAME.z02, ... (NAME.z100 past 99) beside a last
 /// part NAME.zip or any other extension, NAME.zx01 ... beside NAME.zipx, in the
@@ -122,11 +137,14 @@ class TVolumeSetReader : private detail::TVolumeSetHolder, public TS_BufferStrea
 std::string SplitPartName(const std::string& lastPart, std::int32_t part, std::int32_t parts);
 
 /// Numbered volumes: when `name` ends in a dot and three or more digits
-/// (NAME.zip.001, NAME.zip.017), the volume names from the first (.001) on, in
-/// order, through the last one that exists beside it with the same number of
-/// digits; a volume missing between two present ones is listed too, as the set
-/// needs it. Nothing when the name has no such ending or the volume
-/// NAME.zip.001 and `name` itself both do not exist.
+/// (NAME.zip.001, NAME.zip.017, NAME.zip.1000), the volume names from the first
+/// (.001) on, in order, through the last one that exists beside it. Numbers have
+/// three digits or more (.999 is followed by .1000; leading zeros in `name`, as in
+/// .0001, give the width). A volume missing between two present ones is listed
+/// too, as the set needs it; the search probes names upward and stops after 8
+/// missing in a row (never before the named volume), and takes no number past
+/// 99999. Nothing when the name has no such ending or the volume NAME.zip.001 and
+/// `name` itself both do not exist.
 std::vector<std::string> NumberedVolumeNames(const std::string& name);
 
 }  // namespace kestrel

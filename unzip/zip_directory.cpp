@@ -13,6 +13,7 @@
 #include "unzip/decode/crc32.h"
 #include "unzip/dos_date_time.h"
 #include "unzip/kestrel_unzip.h"
+#include "unzip/volume_set.h"
 
 namespace kestrel {
 namespace {
@@ -28,13 +29,6 @@ bool PlausibleEndRecord(const TEndCentral& record) {
   return record.ThisDisk <= LargestDiskNumber && record.CentralDirDisk <= LargestDiskNumber &&
          record.ThisDisk >= record.CentralDirDisk &&
          (record.ThisDisk != 0 || record.TotalEntries == 0 || record.CentralDirOffset <= record.RecordsStart);
-}
-
-/// How the names of an archive and its volumes are spelled: the host's way, and
-/// with the backslash that the component's own paths use as a separator too.
-const platform::TPathRules& ArchiveNameRules() {
-  static constexpr platform::TPathRules withBackslash{"/\\", '/', false, false};
-  return platform::HostPathRules().HasDrives ? platform::HostPathRules() : withBackslash;
 }
 
 /// Bytes of the archive read in one go by the searches over its whole length.
@@ -171,7 +165,11 @@ void TKestrelUnZip::FreeDirectory() {
 std::optional<platform::TFileTime> TKestrelUnZip::ArchiveFileTime() {
   if (!archiveStream_) return std::nullopt;
   if (auto* file = dynamic_cast<TLFNFileStream*>(archiveStream_.get())) return file->File().LastWriteTime();
-  return std::nullopt;
+  // The parts of a set: the one the archive was named by, which holds the
+  // directory of a split set.
+  platform::TFile file = platform::TFile::Open(zipName_, platform::TFileAccess::Read, platform::TFileShare::ReadWrite,
+                                               platform::TFileCreation::OpenExisting);
+  return file.IsOpen() ? file.LastWriteTime() : std::nullopt;
 }
 
 TStream& TKestrelUnZip::DirectoryStream() {
@@ -197,19 +195,25 @@ void TKestrelUnZip::SetZipName(const std::string& value) {
   endCentral_->Clear();
   archiveStream_.reset();
   companionStream_.reset();
+  volumeSet_.reset();
   findings_.Rebuilt = findings_.EndRecordMissing = false;
 }
 
 void TKestrelUnZip::OpenZip() {
-  if (!archiveStream_) {
+  if (!archiveStream_ && volumeSet_ && directoryList_) {
+    // The parts found when the directory was read: none is asked for again.
+    archiveStream_ = std::make_unique<TVolumeSetReader>(volumeSet_, ArchiveWindowSize);
+  } else if (!archiveStream_) {
     // The directory lies at the end: a pipe, a FIFO or a device cannot be read from
     // there, and what an open or a read took from a pipe would be lost to whoever
     // reads it next. Such an input, and a folder, is refused before it is opened.
     const auto kind = platform::QueryFileKind(zipName_);
     if (kind == platform::TFileKind::Other || kind == platform::TFileKind::Folder)
       throw EFOpenError("Cannot open file " + zipName_ + " (not a regular file)");
-    archiveStream_ =
-        std::make_unique<TLFNFileStream>(zipName_, ArchiveWindowSize, flushFilesOnClose_, fmShareDenyWrite);
+    volumeSet_.reset();
+    if (!OpenNumberedVolumes())
+      archiveStream_ =
+          std::make_unique<TLFNFileStream>(zipName_, ArchiveWindowSize, flushFilesOnClose_, fmShareDenyWrite);
   }
   if (!directoryList_) {
     ReadZip();
@@ -227,6 +231,7 @@ void TKestrelUnZip::CloseZip() {
 void TKestrelUnZip::ResetZip() {
   archiveStream_.reset();
   companionStream_.reset();
+  volumeSet_.reset();
   FreeDirectory();
   endCentral_->Clear();
   findings_.Rebuilt = findings_.EndRecordMissing = false;
@@ -267,6 +272,13 @@ void TKestrelUnZip::LoadZipDirectory() {
 }
 
 void TKestrelUnZip::ReadZip() {
+  if (volumeSet_ && splitSet_) {
+    // A split set is found again from its last part: its end record says how
+    // many parts there are now.
+    volumeSet_.reset();
+    archiveStream_ =
+        std::make_unique<TLFNFileStream>(zipName_, ArchiveWindowSize, flushFilesOnClose_, fmShareDenyWrite);
+  }
   archiveDate_ = ArchiveFileTime();
   FreeDirectory();
   companionStream_.reset();
@@ -292,6 +304,7 @@ void TKestrelUnZip::ReadZip() {
     directoryList_ = std::make_unique<TSortedZip>(DuplicatesAllowed);
   }
   ReadDirectoryEntries();
+  if (volumeSet_ && splitSet_ && !findings_.Rebuilt) CheckSplitParts();
 
   currentDisk_ = companionStream_ ? 0 : endCentral_->ThisDisk;
   SortDirectory(sortMode_);
@@ -343,6 +356,7 @@ void TKestrelUnZip::StartDirectoryRead() {
     std::string drive = zipName_.substr(0, 3);
     for (char& c : drive) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
     spanMode_ = zipName_.size() > 1 && zipName_[1] == ':' && platform::DriveIsRemovable(drive) ? 1 : 2;
+    if (spanMode_ == 2 && !fromCompanion) JoinSplitSet();
     // The archive comment of a set lies in the file that holds the end record;
     // it is read now, before another volume takes the archive's place.
     if (endCentral_->HasComment()) {
@@ -356,7 +370,7 @@ void TKestrelUnZip::StartDirectoryRead() {
   if (endCentral_->TotalEntries > 0) {
     // Disk numbers are at most LargestDiskNumber here (a plausible end record).
     const auto directoryDisk = static_cast<std::int32_t>(endCentral_->CentralDirDisk);
-    if (!fromCompanion && spanMode_ != 0 && directoryDisk != currentDisk_) OpenVolume(directoryDisk + 1);
+    if (!fromCompanion && PerVolume() && directoryDisk != currentDisk_) OpenVolume(directoryDisk + 1);
     DirectoryStream().SetPosition(fromCompanion ? 0 : static_cast<std::int64_t>(endCentral_->CentralDirOffset));
   }
 }
@@ -429,7 +443,7 @@ void TKestrelUnZip::ReadDirectoryEntries() {
   for (std::uint64_t i = 0; i < endCentral_->TotalEntries;) {
     auto entry = NewEntry();
     TNextVolume nextVolume;
-    if (!findings_.Rebuilt && spanMode_ != 0 && !companionStream_)
+    if (!findings_.Rebuilt && PerVolume() && !companionStream_)
       nextVolume = [this]() -> TStream& { return NextVolumeForHeader(); };
 
     bool read = entry->ReadCentralHeader(DirectoryStream(), nextVolume);
@@ -443,7 +457,7 @@ void TKestrelUnZip::ReadDirectoryEntries() {
     }
     if (!read) {
       if (findings_.Rebuilt) break;
-      if (spanMode_ != 0 || !RebuildFromLocalHeaders()) {
+      if (PerVolume() || !RebuildFromLocalHeaders()) {
         ResetZip();
         throw EBadZipFile("Not a valid zip file!",
                           "no central directory header where the end record points, and no local header");
@@ -474,6 +488,8 @@ void TKestrelUnZip::ReadDirectoryEntries() {
     }
 
     entry->LocalHeaderOffset += static_cast<std::uint64_t>(findings_.PrependedBytes);
+    if (volumeSet_ && splitSet_)
+      entry->LocalHeaderOffset = static_cast<std::uint64_t>(JoinedOffset(entry->DiskStart, entry->LocalHeaderOffset));
     directoryList_->Add(entry.get());
     TZipHeaderInfo* added = entry.release();
 
@@ -562,45 +578,6 @@ void TKestrelUnZip::SortDirectory(TZipSortMode mode) {
     sortedView_ = std::move(view);
   }
   sortMode_ = mode;
-}
-
-void TKestrelUnZip::DefaultGetNextDisk(std::int32_t nextDisk, std::string& fName) {
-  if (spanMode_ == 2) {
-    char extension[16];
-    std::snprintf(extension, sizeof extension, ".%3.3d", static_cast<int>(nextDisk));
-    fName = platform::ChangeExtension(fName, extension, ArchiveNameRules());
-  } else if (spanMode_ == 1) {
-    const std::string text = "Please insert disk " + std::to_string(nextDisk) + " of the multi-disk set.";
-    if (platform::ShowMessageBox("", text, platform::TMessageButtons::OkCancel) == platform::TMessageAnswer::Cancel)
-      fName.clear();
-  }
-}
-
-void TKestrelUnZip::OpenVolume(std::int32_t n) {
-  archiveStream_.reset();
-  std::string name = zipName_;
-  std::optional<std::string> missing;
-  for (;;) {
-    if (OnGetNextDisk) OnGetNextDisk(*this, n, name);
-    if (name.empty()) throw EUserCanceled("User canceled loading new disk.");
-    if (!platform::FileExists(name)) {
-      // Asking again for a name that still names nothing would never end.
-      if (missing == name) throw EUserCanceled("User canceled loading new disk.");
-      missing = name;
-      continue;
-    }
-    if (verifyDiskLabels_ && spanMode_ == 1) {
-      char expected[16];
-      std::snprintf(expected, sizeof expected, "%3.3d", static_cast<int>(n));
-      const std::string label = platform::VolumeLabel(name);
-      if (label.size() < 3 || label.substr(label.size() - 3) != expected) continue;
-    }
-    break;
-  }
-  archiveStream_ = std::make_unique<TLFNFileStream>(name, ArchiveWindowSize, flushFilesOnClose_, fmOpenRead);
-  currentDisk_ = n - 1;
-  archiveDate_ = ArchiveFileTime();
-  zipName_ = name;
 }
 
 }  // namespace kestrel
