@@ -17,6 +17,7 @@
 #include "tools/terminal_questions.h"
 #include "tools/terminal_text.h"
 #include "tools/unzip_listing.h"
+#include "tools/volume_lines.h"
 #include "tools/zipinfo_listing.h"
 #include "unzip/decode/decode_errors.h"
 #include "unzip/decode/methods.h"
@@ -56,18 +57,6 @@ std::string NamelessEntry(const TZipHeaderInfo& entry, std::int32_t index) {
          "\"): refused: its name is empty";
 }
 
-/// What is wrong with a part of a set, after its name: "x.z02, which is missing".
-const char* FaultText(TVolumeFault fault) {
-  switch (fault) {
-    case vfCutShort:
-      return "is cut short";
-    case vfDoesNotFit:
-      return "does not fit the set";
-    default:
-      return "is missing";
-  }
-}
-
 /// One run over one archive: the directory loaded, the members matched, then a
 /// listing or an extraction (into files, into nothing for -t, to stdout for -p).
 class TArchiveRun {
@@ -104,7 +93,7 @@ class TArchiveRun {
       if (!pipe_ || listing || command_.Action == TToolAction::Comment || command_.Action == TToolAction::Timestamp) {
         LoadDirectory();
         opened_ = true;
-        SayFaultyParts();
+        SayFaultyParts(unzip_, report_);
         if (zipInfo && unzip_.EntryCount() == 0) return zipInfo->ListEmpty(unzip_);
         // -z shows the comment of an empty archive too, and nothing else.
         if (command_.Action == TToolAction::Comment) return ShowComment(command_.Quiet < 3);
@@ -154,6 +143,11 @@ class TArchiveRun {
     unzip_.LoadZipDirectory();
     if (pipe_) StreamFindings();
     if (!unzip_.EndRecordMissing()) return;
+    // Numbered volumes end where the last one found ends: the next may be missing.
+    if (const std::string next = NextVolumeName(unzip_, archive_); !pipe_ && !next.empty()) {
+      report_.Say("warning: no end record in the volumes found: " + TerminalText(next) + " may be missing");
+      report_.Raise(ExitFormatError);
+    }
     // The end cuts into the first entry that makes anything.
     if (unzip_.CutShortEntry() != nullptr && !HoldsMoreThan(unzip_.CutShortEntry())) throw ENotAZipFile(NothingWhole);
     cutShort_ = true;
@@ -182,45 +176,6 @@ class TArchiveRun {
                   std::to_string(check.Disagreements) + (check.Disagreements == 1 ? " entry)" : " entries)"));
       report_.Raise(ExitWarning);
     }
-  }
-
-  /// One line for each part of a split set or of numbered volumes that is
-  /// missing, cut short or does not fit: the entries in it cannot come out.
-  void SayFaultyParts() {
-    const TVolumeSet* set = unzip_.VolumeSet();
-    if (set == nullptr) return;
-    const std::vector<TVolumePart>& parts = set->Parts();
-    // Numbered volumes end in .001, .002, ...; the last part of a split set does not.
-    const std::string& last = parts.empty() ? archive_ : parts.back().Name;
-    const std::size_t dot = last.find_last_of('.');
-    const bool volumes = dot != std::string::npos && last.size() - dot > 3 &&
-                         last.find_first_not_of("0123456789", dot + 1) == std::string::npos;
-    for (std::size_t i = 0; i < parts.size(); ++i) {
-      const TVolumePart& part = parts[i];
-      if (part.Fault == vfNone) continue;
-      std::string text = std::string("warning: ") + (volumes ? "volume " : "part ") + std::to_string(i + 1) + " of " +
-                         std::to_string(parts.size()) + ", " + TerminalText(part.Name) + ", ";
-      if (part.Fault == vfCutShort) {
-        text += "is cut short (" + std::to_string(part.Size) + " bytes";
-        const std::int64_t common = WholePartSize(parts);
-        text += common > part.Size ? "; the other parts have " + std::to_string(common) + ")" : std::string(")");
-      } else if (part.Fault == vfDoesNotFit) {
-        text += "does not fit: it is not " + std::string(volumes ? "volume " : "part ") + std::to_string(i + 1) +
-                " of this set (out of order, or of another set)";
-      } else {
-        text += "is missing";
-      }
-      report_.Say(text);
-      report_.Raise(ExitFormatError);
-    }
-  }
-
-  /// The size the set was split at: that of its first whole part but the last; 0
-  /// when there is none.
-  static std::int64_t WholePartSize(const std::vector<TVolumePart>& parts) {
-    for (std::size_t i = 0; i + 1 < parts.size(); ++i)
-      if (parts[i].Fault == vfNone) return parts[i].Size;
-    return 0;
   }
 
   /// Says what the archive as a whole needs said; false when there is nothing to do.
@@ -526,7 +481,8 @@ class TArchiveRun {
       text = DecodeResultText(result, sender.DecodeDetail());
     // A file that the entry would have replaced stays as it was.
     if (ToFiles()) text += sender.ReplacingFile() ? "; the existing file was kept" : "; the damaged file was removed";
-    report_.SayEntry(*sender.ZipInfo()->Items(index), text);
+    const TZipHeaderInfo& entry = *sender.ZipInfo()->Items(index);
+    report_.SayEntry(entry, text + CrossedPartsText(sender, entry));
     report_.Raise(ExitFormatError);
   }
 
@@ -568,10 +524,10 @@ class TArchiveRun {
       case skMissingPart: {
         const TVolumePart* part = unzip_.EntryDamage(index).Part;
         ++damaged_;
-        report_.SayEntry(
-            entry, part != nullptr
-                       ? "skipped, its bytes lie in " + TerminalText(part->Name) + ", which " + FaultText(part->Fault)
-                       : std::string("skipped, its bytes lie in a part of the set that is missing"));
+        report_.SayEntry(entry,
+                         part != nullptr
+                             ? "skipped, its bytes lie in " + TerminalText(part->Name) + ", " + VolumeFaultText(*part)
+                             : std::string("skipped, its bytes lie in a part of the set that is missing"));
         report_.Raise(ExitFormatError);
         break;
       }
@@ -781,6 +737,12 @@ int RunKestrelUnZip(const std::vector<std::string>& arguments) {
   if (!archive) {
     TRunReport(command.Archive).Say("cannot find or open the archive: " + why);
     return ExitNotFound;
+  }
+  // A split set is read by its last part, whichever part was named.
+  if (const std::string last = SplitSetLastPart(*archive); !last.empty()) {
+    TRunReport(*archive).Say("note: a part of a split archive; reading the set by its last part, " +
+                             TerminalText(last));
+    return TArchiveRun(command, last).Run();
   }
   return TArchiveRun(command, *archive).Run();
 }
