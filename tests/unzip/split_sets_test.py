@@ -230,7 +230,10 @@ def good_row(fx, key, given):
     s = fx.sets[key]
     archive = os.path.join(s["folder"], given) if given else s["last"]
     problems = [check_oracles(fx, key)] if s["oracles"] else []
-    names_wanted = sorted(n.rstrip("/") for n in s["layout"][0])
+    whole = tempfile.mkdtemp(dir=fx.scratch, prefix="whole-") + "/whole.zip"
+    with open(whole, "wb") as f:
+        f.write(s["layout"][3])
+    names_wanted = sorted(n.rstrip("/") for n in run(["unzip", "-Z1", whole])[1].decode().splitlines())
     for extra in ([], ["--threads", "4"]):
         out = tempfile.mkdtemp(dir=fx.scratch, prefix="out-")
         status, _, text = run([UNZIP, "-q"] + extra + [archive, "-d", out])
