@@ -394,7 +394,7 @@ def main():
         many = fx.sets["many"]
         rows = [("good: %s%s" % (k, ", given " + g if g else ""), lambda k=k, g=g: good_row(fx, k, g)) for k, g in
                 (("deflated", None), ("stored", None), ("zip64", None), ("hundred", None), ("upper", None),
-                 ("winzip", None), ("volumes", None), ("volumes", "x.zip.002"))]
+                 ("winzip", None), ("volumes", None), ("volumes", "x.zip.002"), ("deflated", "set.z02"))]
         rows += [("fault: %s" % name, lambda a=a, kw=kw: fault_row(fx, *a, **kw)) for name, a, kw in (
             ("set.z02 missing", ("deflated", ("missing", 1)), {}),
             ("set.z02 missing, --threads 4", ("deflated", ("missing", 1)), {"options": ["--threads", "4"]}),
@@ -407,7 +407,9 @@ def main():
             ("hundred: set.z100 missing", ("hundred", ("missing", 99)), {}),
             ("x.zip.002 missing, given .001", ("volumes", ("missing", 1)), {"given": "x.zip.001"}),
             ("x.zip.002 missing, given the last", ("volumes", ("missing", 1)),
-             {"given": os.path.basename(fx.sets["volumes"]["parts"][-1])}))]
+             {"given": os.path.basename(fx.sets["volumes"]["parts"][-1])}),
+            ("the last volume missing, given .001", ("volumes", ("missing", len(fx.sets["volumes"]["parts"]) - 1)),
+             {"given": "x.zip.001"}))]
         if many["layout"][2] < len(many["parts"]) - 1:
             rows.append(("fault: the central directory's first part (cd.z%02d) missing" % (many["layout"][2] + 1),
                          lambda: fault_row(fx, "many", ("missing", many["layout"][2]), expect_none=True)))
