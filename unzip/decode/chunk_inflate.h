@@ -18,10 +18,10 @@ namespace kestrel {
 /// The decoded piece. Bits count from the first bit of the piece's input span
 /// (bit 0 is the low bit of its first byte).
 struct TChunkOutput {
-  bool Found = false;           ///< a block start was found and decoding ran to a block's end past StopBit
-  std::uint64_t StartBit = 0;   ///< where the first block decoded here starts
-  std::uint64_t EndBit = 0;     ///< where the block after the last one decoded here starts
-  bool EndsStream = false;      ///< the last block decoded here is the stream's final one
+  bool Found = false;          ///< a block start was found and decoding ran to a block's end past StopBit
+  std::uint64_t StartBit = 0;  ///< where the first block decoded here starts
+  std::uint64_t EndBit = 0;    ///< where the block after the last one decoded here starts
+  bool EndsStream = false;     ///< the last block decoded here is the stream's final one
   /// The piece's output while it may refer to the history before StartBit: a value
   /// below 256 is that byte; 256 + i refers to byte i of the History bytes that
   /// precede StartBit (i = History - distance back from the piece's start).
