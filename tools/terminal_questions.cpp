@@ -78,7 +78,11 @@ void TTerminalQuestions::FindPart(TKestrelUnZip& sender, std::int32_t part, std:
     sender.DefaultGetNextDisk(part, fName);
     if (platform::FileExists(fName)) return;
   }
-  if (!platform::InputIsTerminal()) return;
+  if (!platform::InputIsTerminal()) {
+    // Nobody can change the disk: asking on would only get the same one again.
+    if (removable) fName.clear();
+    return;
+  }
   const std::string sought = fName;
   const std::string number = std::to_string(part);
   const std::string prompt = TerminalText(sought) + (removable ? ": " : " is missing: ") + "insert disk " + number +
