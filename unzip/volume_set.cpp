@@ -106,9 +106,25 @@ std::int64_t TVolumeSet::CommonPartSize() const {
     if (parts_[i].Fault == vfNone) ++counts[parts_[i].Size];
   std::int64_t best = 0;
   std::size_t bestCount = 0;
-  for (const auto& [size, count] : counts)
-    if (count >= bestCount) best = size, bestCount = count;
+  for (const auto& [size, count] : counts) {
+    if (count < bestCount) continue;
+    best = size;
+    bestCount = count;
+  }
   return best;
+}
+
+std::string VolumeFaultText(const TVolumePart& part) {
+  switch (part.Fault) {
+    case vfMissing:
+      return "which is missing";
+    case vfCutShort:
+      return "which is cut short";
+    case vfDoesNotFit:
+      return "which does not fit the set";
+    default:
+      return "which is whole";
+  }
 }
 
 // ---- TVolumeSetStream -------------------------------------------------------------

@@ -213,17 +213,4 @@ std::function<std::unique_ptr<TStream>()> TKestrelUnZip::ArchiveOpener() const {
   };
 }
 
-std::string VolumeFaultText(const TVolumePart& part) {
-  switch (part.Fault) {
-    case vfMissing:
-      return "which is missing";
-    case vfCutShort:
-      return "which is cut short";
-    case vfDoesNotFit:
-      return "which does not fit the set";
-    default:
-      return "which is whole";
-  }
-}
-
 }  // namespace kestrel
