@@ -76,7 +76,7 @@ void TTerminalQuestions::FindPart(TKestrelUnZip& sender, std::int32_t part, std:
   const bool removable = sender.SpanMode() == 1;
   if (!removable) {
     sender.DefaultGetNextDisk(part, fName);
-    if (platform::FileExists(fName)) return;
+    if (platform::FileExists(fName) || part == partLeftOut_) return;
   }
   if (!platform::InputIsTerminal()) {
     // Nobody can change the disk: asking on would only get the same one again.
@@ -92,13 +92,15 @@ void TTerminalQuestions::FindPart(TKestrelUnZip& sender, std::int32_t part, std:
     report_.ClearProgress();
     const std::optional<std::string> answer = platform::ReadAnswer(prompt);
     if (platform::InterruptRequested()) throw EUserCanceled("User Aborted Operation");
-    // The end of the input leaves the part missing, as nobody is left to ask.
-    if (!answer) {
+    // The end of the input leaves the part missing, as nobody is left to ask; on
+    // removable disks it cancels, as no other disk can come.
+    if (!answer && removable) {
       fName.clear();
       return;
     }
-    if (answer->empty()) {
-      fName = removable ? sought : std::string();
+    if (!answer || answer->empty()) {
+      fName = sought;
+      if (!removable) partLeftOut_ = part;
       return;
     }
     if (platform::FileExists(*answer)) {

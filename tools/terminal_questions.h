@@ -52,6 +52,8 @@ class TTerminalQuestions {
   std::int32_t passwordEntry_ = -1;
   int passwordTries_ = 0;
   bool passwordGivenUp_ = false, passwordAsked_ = false;
+  /// The part the user chose to go on without: not asked for again.
+  std::int32_t partLeftOut_ = 0;
 };
 
 }  // namespace kestrel::tool

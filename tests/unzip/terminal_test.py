@@ -213,6 +213,15 @@ def split_case(work):
         path = os.path.join(folder, "out", name)
         if not os.path.exists(path) or open(path, "rb").read() != data:
             failures.append(f"a part asked for: out/{name} is not the file archived")
+    # Enter goes on without the part: the rest comes out, the question is not asked again.
+    process, master, slave = start(["set.zip", "-d", "without"], folder)
+    screen = bytearray()
+    if read_until(master, screen, question):
+        os.write(master, b"\r")
+    status = finish(process, master, slave, screen)
+    check("a part left out", status, screen, 2, "its bytes lie in set.z02, which is missing", folder)
+    if screen.count(question) != 1:
+        failures.append("a part left out: asked %d times" % screen.count(question))
 
 
 def streamed_cases(work):
