@@ -243,14 +243,18 @@ void TInflater::ChunkDone() {
     return;
   }
   // The buffer's last chunk: its last history, with what ran past it, becomes the
-  // history at the workspace's front.
-  const std::uint8_t* const from = chunkEnd_ - format_.history;
+  // history at the workspace's front. An entry decoded in place may hold less than
+  // a history (Deflate64's 64 KiB, in room of one chunk): what it has ends where
+  // the history does.
+  const std::size_t history = std::min(format_.history, static_cast<std::size_t>(chunkEnd_ - histStart_));
+  const std::uint8_t* const from = chunkEnd_ - history;
   const auto keep = static_cast<std::size_t>(out_ - from);
-  std::memcpy(output_, from, keep);
-  out_ = output_ + keep;
+  std::uint8_t* const to = output_ + (format_.history - history);
+  std::memcpy(to, from, keep);
+  out_ = to + keep;
+  histStart_ = to;
   chunkEnd_ = output_ + format_.history + DecodeChunk;
   bufferEnd_ = output_ + format_.bufferEnd;
-  histStart_ = output_;
 }
 
 TCodeResult TInflater::Build(const std::uint16_t* lengths, unsigned n, unsigned simple, const std::uint16_t* base,
